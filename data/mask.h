@@ -1,0 +1,47 @@
+// Edit masks of the host toolkit: "!999;1; ", "lll 9999;0; ",
+// "99.999.999/9999-99;0; ", "999.999.999-99;0; ".
+//
+// A mask has up to three sections separated by ';': the pattern, whether the
+// literal characters are kept in the text the edit yields ("1") or not ("0"),
+// and the blank character shown for unfilled positions. Pattern characters:
+// "0" digit required, "9" digit optional, "L" letter required, "l" letter
+// optional, "A" alphanumeric required, "a" optional, "C" any character
+// required, "c" optional, "#" digit or sign optional, ">" upper-case from
+// here, "<" lower-case from here, "<>" no case change, "!" leading blanks
+// (optional positions not filled are shown at the start), "\" the next
+// character is a literal; every other character is a literal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dg::data {
+
+class EditMask {
+ public:
+  // Throws Error on a malformed mask (e.g. a trailing "\").
+  explicit EditMask(std::string_view mask);
+
+  bool KeepLiterals() const { return keep_literals_; }
+  char Blank() const { return blank_; }
+  const std::string& Mask() const { return mask_; }
+
+  // The displayed text for a bare value (the value without literals, or with
+  // them when the mask keeps literals): characters placed into the editable
+  // positions, literals inserted, unfilled positions shown as the blank.
+  std::string Format(std::string_view value) const;
+  // The text the edit yields from a displayed text: with or without the
+  // literal characters as the second section says; unfilled positions are
+  // dropped (or kept as blanks when literals are kept).
+  std::string Yield(std::string_view displayed) const;
+  // Whether a typed character fits the position it would go into.
+  bool Accepts(std::size_t position, char32_t c) const;
+
+ private:
+  std::string mask_;
+  std::string pattern_;
+  bool keep_literals_ = true;
+  char blank_ = '_';
+};
+
+}  // namespace dg::data

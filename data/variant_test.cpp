@@ -1,0 +1,89 @@
+#include "data/variant.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "data/packet.h"
+
+namespace dg::data {
+namespace {
+
+TEST(VariantTest, ConversionsOfEachKind) {
+  EXPECT_EQ(Variant(42).ToInt32(), 42);
+  EXPECT_EQ(Variant("17").ToInt32(), 17);
+  EXPECT_DOUBLE_EQ(Variant("1,5").ToDouble(), 1.5);
+  EXPECT_EQ(Variant(2.5).ToString(), "2.5");
+  EXPECT_EQ(Variant().ToString(), "");
+  EXPECT_EQ(Variant(DateTime::FromParts(2024, 5, 1)).ToString(), "2024-05-01T00:00:00");
+  EXPECT_TRUE(Variant("true").ToBool());
+}
+
+TEST(VariantTest, ConversionErrorsNameTheKind) {
+  struct Case {
+    Variant value;
+    std::function<void(const Variant&)> convert;
+    std::string kind;
+  } cases[] = {
+      {Variant("abc"), [](const Variant& v) { v.ToInt32(); }, "(String)"},
+      {Variant::Null(), [](const Variant& v) { v.ToDouble(); }, "(Null)"},
+      {Variant(DataPacket{}), [](const Variant& v) { v.ToString(); }, "(Packet)"},
+      {Variant(std::int64_t{1} << 40), [](const Variant& v) { v.ToInt32(); }, "32-bit"},
+      {Variant("31/02/2024"), [](const Variant& v) { v.ToDateTime(); }, "(String)"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.convert(c.value);
+      ADD_FAILURE() << "no error for " << c.value.DebugString();
+    } catch (const VariantConversionError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.kind), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(VariantTest, ArrayIndexOutsideBoundsNamesIndexAndBounds) {
+  VariantArray a(0, 5);
+  a[5] = Variant("x");
+  EXPECT_EQ(a.High(), 5);
+  try {
+    a.At(6);
+    FAIL();
+  } catch (const VariantIndexError& e) {
+    EXPECT_STREQ(e.what(), "Variant array index 6 outside bounds 0..5");
+  }
+  VariantArray one_based({Variant(1), Variant(2)}, 1);
+  EXPECT_EQ(one_based[2].ToInt32(), 2);
+  EXPECT_THROW(one_based[0], VariantIndexError);
+}
+
+TEST(VariantTest, DateTimeRoundTripsThroughTexts) {
+  const DateTime d = DateTime::FromParts(1999, 12, 31, 23, 59, 58);
+  EXPECT_EQ(DateTime::FromIso(d.ToIso()), d);
+  EXPECT_EQ(d.ToBrazilian(), "31/12/1999 23:59:58");
+  EXPECT_EQ(DateTime::FromBrazilian("01/03/2024").ToIso(), "2024-03-01T00:00:00");
+  EXPECT_EQ(DateTime::FromParts(1960, 2, 29).ToIso(), "1960-02-29T00:00:00");
+  EXPECT_THROW(DateTime::FromIso("2023-02-29"), Error);
+  EXPECT_THROW(DateTime::FromIso("2023-01-01T25:00:00"), Error);
+}
+
+TEST(VariantTest, WireFormRoundTripsEveryKind) {
+  DataPacket p;
+  p.fields = {{"A", FieldType::String, 3}};
+  p.rows = {{Variant("abc")}};
+  const Variant values[] = {Variant(),
+                            Variant::Null(),
+                            Variant(true),
+                            Variant(7),
+                            Variant(2.0),
+                            Variant("ção"),
+                            Variant(DateTime::FromParts(2024, 1, 2, 3, 4, 5)),
+                            Variant(p),
+                            Variant(VariantArray({Variant(1), Variant("a")}, 0))};
+  for (const auto& v : values) {
+    const Variant back = VariantFromJson(nlohmann::json::parse(VariantToJson(v).dump()));
+    EXPECT_EQ(back, v) << v.DebugString();
+    EXPECT_EQ(back.Kind(), v.Kind()) << v.DebugString();
+  }
+}
+
+}  // namespace
+}  // namespace dg::data
