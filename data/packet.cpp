@@ -316,6 +316,9 @@ json VariantToJson(const Variant& v) {
       for (const auto& item : v.AsArray().Items()) items.push_back(VariantToJson(item));
       return {{"array", std::move(items)}, {"low", v.AsArray().Low()}};
     }
+    case VariantKind::BoolRef:
+    case VariantKind::StringRef:
+      throw PacketError("a reference to a local variable cannot be sent");
   }
   return nullptr;
 }

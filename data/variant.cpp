@@ -219,6 +219,8 @@ const char* KindName(VariantKind kind) {
     case VariantKind::DateTime: return "Date";
     case VariantKind::Packet: return "Packet";
     case VariantKind::Array: return "Array";
+    case VariantKind::BoolRef: return "Boolean reference";
+    case VariantKind::StringRef: return "String reference";
   }
   return "Unknown";
 }
@@ -343,6 +345,28 @@ const DataPacket& Variant::AsPacket() const {
 std::shared_ptr<const DataPacket> Variant::PacketPtr() const {
   if (Kind() != VariantKind::Packet) ConversionError(Kind(), "Packet");
   return std::get<std::shared_ptr<const DataPacket>>(v_);
+}
+
+Variant Variant::RefTo(bool* variable) {
+  Variant v;
+  v.v_ = variable;
+  return v;
+}
+
+Variant Variant::RefTo(std::string* variable) {
+  Variant v;
+  v.v_ = variable;
+  return v;
+}
+
+bool* Variant::ToBoolRef() const {
+  if (Kind() != VariantKind::BoolRef) ConversionError(Kind(), "Boolean reference");
+  return std::get<bool*>(v_);
+}
+
+std::string* Variant::ToStringRef() const {
+  if (Kind() != VariantKind::StringRef) ConversionError(Kind(), "String reference");
+  return std::get<std::string*>(v_);
 }
 
 const VariantArray& Variant::AsArray() const {

@@ -69,7 +69,9 @@ class DateTime {
   std::int64_t ms_ = 0;
 };
 
-enum class VariantKind { Empty, Null, Bool, Int, Double, String, DateTime, Packet, Array };
+// BoolRef and StringRef carry a reference to a variable the caller owns (the
+// host's result variables of a launch); they never travel over the wire.
+enum class VariantKind { Empty, Null, Bool, Int, Double, String, DateTime, Packet, Array, BoolRef, StringRef };
 
 // Name of a kind as errors print it: "Empty", "Null", "Boolean", "Integer",
 // "Double", "String", "Date", "Packet", "Array".
@@ -91,6 +93,9 @@ class Variant {
   Variant(DataPacket packet);
   Variant(std::shared_ptr<const DataPacket> packet);
   Variant(VariantArray array);
+  // REQUIRES: the variable outlives every copy of this variant.
+  static Variant RefTo(bool* variable);
+  static Variant RefTo(std::string* variable);
 
   static Variant Null() { return Variant(NullTag{}); }
 
@@ -115,6 +120,9 @@ class Variant {
   std::shared_ptr<const DataPacket> PacketPtr() const;
   // REQUIRES: Kind() == Array, else VariantConversionError.
   const VariantArray& AsArray() const;
+  // REQUIRES: Kind() == BoolRef / StringRef, else VariantConversionError.
+  bool* ToBoolRef() const;
+  std::string* ToStringRef() const;
 
   // Structural equality (packets and arrays compare by content).
   friend bool operator==(const Variant& a, const Variant& b);
@@ -125,7 +133,8 @@ class Variant {
 
  private:
   std::variant<std::monostate, NullTag, bool, std::int64_t, double, std::string, DateTime,
-               std::shared_ptr<const DataPacket>, std::shared_ptr<const VariantArray>>
+               std::shared_ptr<const DataPacket>, std::shared_ptr<const VariantArray>, bool*,
+               std::string*>
       v_;
 };
 

@@ -55,6 +55,20 @@ TEST(VariantTest, ArrayIndexOutsideBoundsNamesIndexAndBounds) {
   EXPECT_THROW(one_based[0], VariantIndexError);
 }
 
+TEST(VariantTest, ReferencesReachTheCallersVariables) {
+  bool flag = false;
+  std::string text;
+  const Variant b = Variant::RefTo(&flag);
+  const Variant s = Variant::RefTo(&text);
+  *b.ToBoolRef() = true;
+  *s.ToStringRef() = "0001";
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(text, "0001");
+  EXPECT_THROW(b.ToStringRef(), VariantConversionError);
+  EXPECT_THROW(Variant(5).ToBoolRef(), VariantConversionError);
+  EXPECT_THROW(VariantToJson(s), PacketError);
+}
+
 TEST(VariantTest, DateTimeRoundTripsThroughTexts) {
   const DateTime d = DateTime::FromParts(1999, 12, 31, 23, 59, 58);
   EXPECT_EQ(DateTime::FromIso(d.ToIso()), d);
