@@ -1,0 +1,1 @@
+#include "contracts/sqlite_connection.h"

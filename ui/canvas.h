@@ -1,0 +1,105 @@
+// Drawing surface for the per-cell drawing of grids, pictures, and the
+// Image control.
+//
+// A Canvas is given to a grid for the length of one paint (DataGrid::PaintCell);
+// the Qt view implements it over its painter, tests use RecordingCanvas.
+// Not thread-safe.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/control.h"
+
+namespace dg::ui {
+
+// A rectangle; right and bottom are exclusive. Intentionally copyable.
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// A small bitmap. `name` says where it came from (for traces and
+// recordings). Intentionally copyable.
+class Picture {
+ public:
+  Picture() = default;
+  Picture(std::string name, int width, int height, Color fill);
+  const std::string& Name() const { return name_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  bool IsEmpty() const { return width_ == 0 || height_ == 0; }
+  // REQUIRES: 0 <= x < Width(), 0 <= y < Height().
+  Color Pixel(int x, int y) const;
+  void SetPixel(int x, int y, Color c);
+
+ private:
+  std::string name_;
+  int width_ = 0, height_ = 0;
+  std::vector<Color> pixels_;
+};
+
+// Olive, the background of the built-in pictures, drawn as transparent.
+inline constexpr Color kOlive{128, 128, 0};
+
+// Named bitmap source. Built in: "check" (a white box with a black tick) and
+// "uncheck" (an empty white box), 16 x 16 on olive; "warning" (37 x 38, a
+// warning sign on olive). Throws Error naming an unknown picture.
+Picture LoadPicture(const std::string& name);
+// Adds or replaces a named picture (process-wide).
+void RegisterPicture(const Picture& picture);
+
+class Canvas {
+ public:
+  virtual ~Canvas() = default;
+  Color BrushColor() const { return brush_; }
+  virtual void SetBrushColor(Color c) { brush_ = c; }
+  const Font& CurrentFont() const { return font_; }
+  virtual void SetFont(const Font& f) { font_ = f; }
+  // Fills the rectangle with the brush colour.
+  virtual void FillRect(const Rect& rect) = 0;
+  // Writes text with its top-left corner at (x, y), clipped to `clip`.
+  virtual void TextRect(const Rect& clip, int x, int y, const std::string& text) = 0;
+  // Copies the `source` part of the picture into `dest`; source pixels of
+  // the `transparent` colour take the brush colour.
+  virtual void BrushCopy(const Rect& dest, const Picture& picture, const Rect& source,
+                         Color transparent) = 0;
+
+ private:
+  Color brush_{255, 255, 255};
+  Font font_;
+};
+
+// Records every drawing call as a compact line:
+//   "brush 255,255,225"  "fill 0,0,40,18"  "text 2,2 [0,0,40,18] abc"
+//   "copy check 1,0,17,18 <- 0,0,16,18 transparent 128,128,0"
+class RecordingCanvas : public Canvas {
+ public:
+  void SetBrushColor(Color c) override;
+  void FillRect(const Rect& rect) override;
+  void TextRect(const Rect& clip, int x, int y, const std::string& text) override;
+  void BrushCopy(const Rect& dest, const Picture& picture, const Rect& source,
+                 Color transparent) override;
+  const std::vector<std::string>& Ops() const { return ops_; }
+  // All lines joined by " | ".
+  std::string Joined() const;
+  void Clear() { ops_.clear(); }
+
+ private:
+  std::vector<std::string> ops_;
+};
+
+// A picture on a form; takes no focus. Hidden images serve as picture
+// sources for cell drawing.
+class Image : public Control {
+ public:
+  using Control::Control;
+  bool TakesFocus() const override { return false; }
+  Picture picture;
+  bool transparent = false;
+  bool stretch = false;
+};
+
+}  // namespace dg::ui

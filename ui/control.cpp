@@ -1,0 +1,6 @@
+#include "ui/control.h"
+#include "ui/canvas.h"
+#include "ui/grid.h"
+#include "ui/form.h"
+#include "ui/application.h"
+#include "ui/user_actions.h"

@@ -1,0 +1,166 @@
+// Data grid: shows the records of a data source, one row per record the
+// dataset lets through (filter and index applied), one column per
+// GridColumn. Columns are owned by the grid; the data source is not.
+//
+// Editing: a cell edit (UserEditCell) puts the dataset into edit state and
+// stores the text through the field's set-text; the in-place editor is then
+// active (EditorMode) until the row is posted, cancelled or left. Leaving the
+// row or pressing Enter posts.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/canvas.h"
+#include "ui/control.h"
+
+namespace dg::ui {
+
+class DataGrid;
+
+enum class ButtonStyle { Auto, Ellipsis, None };
+
+// One column of a grid, bound to a field by name. Not copyable.
+class GridColumn {
+ public:
+  GridColumn(DataGrid& grid, std::string field_name);
+  GridColumn(const GridColumn&) = delete;
+  GridColumn& operator=(const GridColumn&) = delete;
+
+  DataGrid& Grid() const { return grid_; }
+  const std::string& FieldName() const { return field_name_; }
+  // The bound field of the grid's dataset, or null (inactive, unknown field).
+  data::Field* Field() const;
+  int Index() const;
+
+  // Title: `title` when set, otherwise the field's display name.
+  std::string Title() const;
+  std::string title;
+  Alignment title_alignment = Alignment::Left;
+  Alignment alignment = Alignment::Left;
+  int width = 64;
+  bool read_only = false;
+  bool visible = true;
+  std::vector<std::string> pick_list;
+  ButtonStyle button_style = ButtonStyle::Auto;
+
+ private:
+  DataGrid& grid_;
+  std::string field_name_;
+};
+
+// Options of a grid.
+struct GridOptions {
+  bool editing = true;  // the grid-wide editing option
+  bool titles = true;
+  bool indicator = true;
+  bool col_lines = true;
+  bool row_lines = true;
+  bool tabs = false;
+  bool row_select = false;
+  bool always_show_selection = false;
+  bool confirm_delete = true;
+  bool cancel_on_exit = true;
+  bool column_resize = true;
+};
+
+struct DrawState {
+  bool selected = false;
+  bool focused = false;
+  bool fixed = false;
+  friend bool operator==(const DrawState&, const DrawState&) = default;
+};
+
+class DataGrid : public Control, private data::DataLink {
+ public:
+  DataGrid(Form& form, std::string name, Control* parent);
+  ~DataGrid() override;
+
+  data::DataSource* DataSource() const { return source_; }
+  void SetDataSource(data::DataSource* source);
+  // The dataset of the source, or null.
+  data::ClientDataset* DataSet() const;
+
+  // ---- Columns. Without persistent columns the grid shows every field of
+  // the dataset in field order (rebuilt when the layout changes).
+  GridColumn& AddColumn(const std::string& field_name);
+  const std::vector<std::unique_ptr<GridColumn>>& Columns() const;
+  int ColumnCount() const { return static_cast<int>(Columns().size()); }
+  // REQUIRES: 0 <= index < ColumnCount(), else Error.
+  GridColumn& Column(int index) const;
+  // Index of the first column bound to the field (case-insensitive), or -1.
+  int ColumnIndexOf(const std::string& field_name) const;
+
+  // ---- Selection. Changing the selected column fires on_col_exit and then
+  // on_col_enter.
+  int SelectedIndex() const { return selected_; }
+  void SetSelectedIndex(int index);
+  GridColumn* SelectedColumn() const;
+  data::Field* SelectedField() const;
+  // Selects the column of the field; false when no column shows it.
+  bool SetSelectedField(const std::string& field_name);
+
+  // ---- Editing.
+  GridOptions options;
+  bool read_only = false;
+  // Whether a cell of the selected column may be edited now: grid not
+  // read-only, editing option on, column not read-only, field present.
+  bool CanEditSelected() const;
+  // The in-place editor is active.
+  bool EditorMode() const { return editor_mode_; }
+  void SetEditorMode(bool on) { editor_mode_ = on; }
+  // Edits the selected cell of the current row as the user does. Returns
+  // false (and changes nothing) when CanEditSelected() is false.
+  bool EditCell(const std::string& text);
+  // Posts a pending edit of the dataset (edit or insert state).
+  void PostEdit();
+
+  // ---- Rows: 1-based among the records shown.
+  int RowCount() const;
+  int CurrentRow() const;  // 0 when empty or inactive
+  // Moves to the row, posting a pending edit first. REQUIRES: a valid row.
+  void MoveToRow(int row);
+  // Runs fn with the dataset positioned on `row` without after-scroll
+  // events and without notifying other controls, then restores the current
+  // record. While the dataset is being edited only the current row can be
+  // visited (other rows: fn is not run, returns false).
+  bool VisitRow(int row, const std::function<void()>& fn);
+  // Display text of a cell of the current record ("" without a field).
+  std::string CellText(int column) const;
+
+  // ---- Drawing. PaintCell draws one data cell of `row`: the grid's own
+  // drawing, then on_draw_column_cell. Canvas() is the canvas of the paint
+  // in progress (Error outside one).
+  void PaintCell(Canvas& canvas, const Rect& rect, int row, int column, DrawState state);
+  // The grid's own drawing of a cell of the current record: fill with the
+  // grid colour (highlight when selected), then the text 2 pixels in from
+  // the left (or right, right-aligned) and top edges, clipped.
+  void DefaultDrawColumnCell(const Rect& rect, int column, DrawState state);
+  Canvas& CurrentCanvas() const;
+
+  // ---- Events (besides Control's key press and key down).
+  std::function<void(Control&)> on_col_enter;
+  std::function<void(Control&)> on_col_exit;
+  std::function<void(Control&, GridColumn&)> on_cell_click;
+  std::function<void(DataGrid&, const Rect&, int data_col, GridColumn&, DrawState)>
+      on_draw_column_cell;
+
+ private:
+  void StateChanged() override;
+  void DataChanged() override;
+  void LayoutChanged() override;
+  void FocusField(data::Field& field) override;
+  void RebuildAutoColumns() const;
+
+  data::DataSource* source_ = nullptr;
+  std::vector<std::unique_ptr<GridColumn>> columns_;
+  mutable std::vector<std::unique_ptr<GridColumn>> auto_columns_;
+  int selected_ = 0;
+  bool editor_mode_ = false;
+  Canvas* canvas_ = nullptr;
+};
+
+}  // namespace dg::ui
