@@ -97,6 +97,7 @@ class Field {
   void FocusControl();
 
  private:
+  friend class ClientDataset;
   ClientDataset* owner_;
   FieldDef def_;
   int index_;
@@ -180,6 +181,8 @@ class ClientDataset {
   // PacketError/DatasetError when the packet does not fit the definitions
   // (wrong type of a defined field, text longer than the field).
   void LoadPacket(const DataPacket& packet);
+  // Same, taking the rows over without copying them.
+  void LoadPacket(DataPacket&& packet);
   // Same, from a variant holding a packet.
   void SetData(const Variant& packet);
   // The whole contents, every record whatever the filter, change log applied,
@@ -211,7 +214,9 @@ class ClientDataset {
   void Append();   // new record at the end
   void Post();     // before-post, then store and log, then after-post
   void Cancel();
-  void Delete();   // logs the deletion, then after-delete
+  // Logs the deletion, then after-delete, then after-scroll when a record
+  // remains. Deleting a record inserted locally removes it from the log too.
+  void Delete();
   void CancelUpdates();        // discards the whole change log
   void MergeChangeLog();       // accepts it: old values become current values
   int ChangeCount() const;
@@ -250,13 +255,21 @@ class ClientDataset {
   void AttachSource(DataSource* source);
   void DetachSource(DataSource* source);
 
+  // ---- Reading another record: runs `read` with every Field reading visible
+  // record `rec_no` (1-based; calculated fields computed for it), without
+  // moving the current record or firing events. For grids drawing rows.
+  // Throws DatasetError when rec_no is not a visible record.
+  void ReadAt(int rec_no, const std::function<void()>& read);
+
   // ---- Used by Field.
   Variant GetCell(int field_index) const;
   void SetCell(int field_index, const Variant& value);
   Variant GetOldCell(int field_index) const;
 
  private:
+  friend class Field;
   struct Impl;
+  const Variant& CellRef(int field_index) const;
   std::string name_;
   std::vector<std::unique_ptr<Field>> fields_;
   DatasetState state_ = DatasetState::Inactive;

@@ -120,6 +120,13 @@ class Variant {
   std::shared_ptr<const DataPacket> PacketPtr() const;
   // REQUIRES: Kind() == Array, else VariantConversionError.
   const VariantArray& AsArray() const;
+
+  // Direct access without conversion or copy: the held value when the
+  // variant holds exactly that kind, else nullptr.
+  const std::string* IfString() const { return std::get_if<std::string>(&v_); }
+  const double* IfDouble() const { return std::get_if<double>(&v_); }
+  const std::int64_t* IfInt() const { return std::get_if<std::int64_t>(&v_); }
+  const DateTime* IfDateTime() const { return std::get_if<DateTime>(&v_); }
   // REQUIRES: Kind() == BoolRef / StringRef, else VariantConversionError.
   bool* ToBoolRef() const;
   std::string* ToStringRef() const;
