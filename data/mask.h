@@ -14,6 +14,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dg::data {
 
@@ -38,7 +39,17 @@ class EditMask {
   bool Accepts(std::size_t position, char32_t c) const;
 
  private:
+  // One position of the pattern: a literal or an editable slot.
+  struct Position {
+    bool literal = false;
+    std::string text;  // the literal character (UTF-8)
+    char slot = 0;     // the pattern character of a slot
+    int case_change = 0;  // >0 upper, <0 lower
+  };
+
   std::string mask_;
+  std::vector<Position> positions_;
+  bool leading_blanks_ = false;
   std::string pattern_;
   bool keep_literals_ = true;
   char blank_ = '_';
