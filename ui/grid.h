@@ -6,6 +6,11 @@
 // stores the text through the field's set-text; the in-place editor is then
 // active (EditorMode) until the row is posted, cancelled or left. Leaving the
 // row or pressing Enter posts.
+//
+// The grid reads its data source on every access and registers no link with
+// it, so sources and datasets may be destroyed before the grid (a derived
+// form's members go before the controls of its base). To put the focus on a
+// field's cell, select its column and focus the grid.
 #pragma once
 
 #include <functional>
@@ -74,7 +79,7 @@ struct DrawState {
   friend bool operator==(const DrawState&, const DrawState&) = default;
 };
 
-class DataGrid : public Control, private data::DataLink {
+class DataGrid : public Control {
  public:
   DataGrid(Form& form, std::string name, Control* parent);
   ~DataGrid() override;
@@ -109,8 +114,9 @@ class DataGrid : public Control, private data::DataLink {
   // Whether a cell of the selected column may be edited now: grid not
   // read-only, editing option on, column not read-only, field present.
   bool CanEditSelected() const;
-  // The in-place editor is active.
-  bool EditorMode() const { return editor_mode_; }
+  // The in-place editor is active: a cell was edited and the dataset is
+  // still in edit or insert state.
+  bool EditorMode() const;
   void SetEditorMode(bool on) { editor_mode_ = on; }
   // Edits the selected cell of the current row as the user does. Returns
   // false (and changes nothing) when CanEditSelected() is false.
@@ -149,15 +155,12 @@ class DataGrid : public Control, private data::DataLink {
       on_draw_column_cell;
 
  private:
-  void StateChanged() override;
-  void DataChanged() override;
-  void LayoutChanged() override;
-  void FocusField(data::Field& field) override;
   void RebuildAutoColumns() const;
 
   data::DataSource* source_ = nullptr;
   std::vector<std::unique_ptr<GridColumn>> columns_;
   mutable std::vector<std::unique_ptr<GridColumn>> auto_columns_;
+  mutable std::vector<std::string> auto_names_;
   int selected_ = 0;
   bool editor_mode_ = false;
   Canvas* canvas_ = nullptr;

@@ -1,0 +1,256 @@
+#include "ui/grid.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "ui/form.h"
+
+namespace dg::ui {
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::toupper(x) == std::toupper(y);
+         });
+}
+
+bool Editing(const data::ClientDataset* ds) {
+  return ds != nullptr && (ds->State() == data::DatasetState::Edit ||
+                           ds->State() == data::DatasetState::Insert);
+}
+
+}  // namespace
+
+// ---- GridColumn
+
+GridColumn::GridColumn(DataGrid& grid, std::string field_name)
+    : grid_(grid), field_name_(std::move(field_name)) {}
+
+data::Field* GridColumn::Field() const {
+  data::ClientDataset* ds = grid_.DataSet();
+  if (ds == nullptr || !ds->Active()) return nullptr;
+  return ds->FindField(field_name_);
+}
+
+int GridColumn::Index() const {
+  const auto& columns = grid_.Columns();
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].get() == this) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string GridColumn::Title() const {
+  if (!title.empty()) return title;
+  if (data::Field* f = Field()) return f->DisplayName();
+  return field_name_;
+}
+
+// ---- DataGrid
+
+DataGrid::DataGrid(Form& form, std::string name, Control* parent)
+    : Control(form, std::move(name), parent) {}
+
+DataGrid::~DataGrid() = default;
+
+void DataGrid::SetDataSource(data::DataSource* source) {
+  source_ = source;
+  editor_mode_ = false;
+  Changed();
+}
+
+data::ClientDataset* DataGrid::DataSet() const {
+  return source_ != nullptr ? source_->DataSet() : nullptr;
+}
+
+GridColumn& DataGrid::AddColumn(const std::string& field_name) {
+  columns_.push_back(std::make_unique<GridColumn>(*this, field_name));
+  return *columns_.back();
+}
+
+void DataGrid::RebuildAutoColumns() const {
+  std::vector<std::string> names;
+  if (data::ClientDataset* ds = DataSet(); ds != nullptr) {
+    for (const auto& f : ds->Fields()) {
+      if (f->visible) names.push_back(f->FieldName());
+    }
+  }
+  if (names == auto_names_) return;
+  auto_names_ = names;
+  auto_columns_.clear();
+  for (const std::string& n : names) {
+    auto_columns_.push_back(std::make_unique<GridColumn>(const_cast<DataGrid&>(*this), n));
+  }
+}
+
+const std::vector<std::unique_ptr<GridColumn>>& DataGrid::Columns() const {
+  if (!columns_.empty()) return columns_;
+  RebuildAutoColumns();
+  return auto_columns_;
+}
+
+GridColumn& DataGrid::Column(int index) const {
+  const auto& columns = Columns();
+  if (index < 0 || index >= static_cast<int>(columns.size())) {
+    throw Error("column " + std::to_string(index) + " outside the " +
+                std::to_string(columns.size()) + " columns of " + Name());
+  }
+  return *columns[static_cast<std::size_t>(index)];
+}
+
+int DataGrid::ColumnIndexOf(const std::string& field_name) const {
+  const auto& columns = Columns();
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (SameName(columns[i]->FieldName(), field_name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void DataGrid::SetSelectedIndex(int index) {
+  Column(index);  // range check
+  if (index == selected_) return;
+  if (on_col_exit) on_col_exit(*this);
+  selected_ = index;
+  Changed();
+  if (on_col_enter) on_col_enter(*this);
+}
+
+GridColumn* DataGrid::SelectedColumn() const {
+  const auto& columns = Columns();
+  if (selected_ < 0 || selected_ >= static_cast<int>(columns.size())) return nullptr;
+  return columns[static_cast<std::size_t>(selected_)].get();
+}
+
+data::Field* DataGrid::SelectedField() const {
+  GridColumn* c = SelectedColumn();
+  return c != nullptr ? c->Field() : nullptr;
+}
+
+bool DataGrid::SetSelectedField(const std::string& field_name) {
+  const int index = ColumnIndexOf(field_name);
+  if (index < 0) return false;
+  SetSelectedIndex(index);
+  return true;
+}
+
+bool DataGrid::CanEditSelected() const {
+  if (read_only || !options.editing) return false;
+  GridColumn* c = SelectedColumn();
+  if (c == nullptr || c->read_only) return false;
+  data::Field* f = c->Field();
+  return f != nullptr && !f->Calculated();
+}
+
+bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }
+
+bool DataGrid::EditCell(const std::string& text) {
+  if (!CanEditSelected()) return false;
+  data::Field* f = SelectedField();
+  data::ClientDataset& ds = f->DataSet();
+  if (ds.State() == data::DatasetState::Browse) {
+    if (ds.IsEmpty()) {
+      ds.Append();
+    } else {
+      ds.Edit();
+    }
+  }
+  editor_mode_ = true;
+  f->SetText(text);
+  Changed();
+  return true;
+}
+
+void DataGrid::PostEdit() {
+  data::ClientDataset* ds = DataSet();
+  if (Editing(ds)) ds->Post();
+  editor_mode_ = false;
+  Changed();
+}
+
+int DataGrid::RowCount() const {
+  data::ClientDataset* ds = DataSet();
+  return ds != nullptr && ds->Active() ? ds->RecordCount() : 0;
+}
+
+int DataGrid::CurrentRow() const {
+  data::ClientDataset* ds = DataSet();
+  return ds != nullptr && ds->Active() ? ds->RecNo() : 0;
+}
+
+void DataGrid::MoveToRow(int row) {
+  if (row < 1 || row > RowCount()) {
+    throw Error("row " + std::to_string(row) + " outside the " + std::to_string(RowCount()) +
+                " rows of " + Name());
+  }
+  data::ClientDataset* ds = DataSet();
+  if (row == ds->RecNo() && !ds->IsEmpty()) return;
+  if (Editing(ds)) ds->Post();
+  editor_mode_ = false;
+  ds->SetRecNo(row);
+  Changed();
+}
+
+bool DataGrid::VisitRow(int row, const std::function<void()>& fn) {
+  data::ClientDataset* ds = DataSet();
+  if (ds == nullptr || !ds->Active() || row < 1 || row > ds->RecordCount()) return false;
+  const int current = ds->RecNo();
+  if (row == current) {
+    fn();
+    return true;
+  }
+  if (Editing(ds)) return false;
+  data::ControlsGuard controls(*ds);
+  data::HandlerGuard scroll(ds->after_scroll);
+  struct Restore {
+    data::ClientDataset& ds;
+    int rec;
+    ~Restore() { ds.SetRecNo(rec); }
+  } restore{*ds, current};
+  ds->SetRecNo(row);
+  fn();
+  return true;
+}
+
+std::string DataGrid::CellText(int column) const {
+  data::Field* f = Column(column).Field();
+  if (f == nullptr || f->DataSet().IsEmpty()) return {};
+  return f->DisplayText();
+}
+
+Canvas& DataGrid::CurrentCanvas() const {
+  if (canvas_ == nullptr) throw Error("grid " + Name() + " is not being painted");
+  return *canvas_;
+}
+
+void DataGrid::PaintCell(Canvas& canvas, const Rect& rect, int row, int column, DrawState state) {
+  Canvas* saved = canvas_;
+  canvas_ = &canvas;
+  struct Reset {
+    Canvas*& slot;
+    Canvas* saved;
+    ~Reset() { slot = saved; }
+  } reset{canvas_, saved};
+  VisitRow(row, [&] {
+    DefaultDrawColumnCell(rect, column, state);
+    if (on_draw_column_cell) on_draw_column_cell(*this, rect, column, Column(column), state);
+  });
+}
+
+void DataGrid::DefaultDrawColumnCell(const Rect& rect, int column, DrawState state) {
+  Canvas& canvas = CurrentCanvas();
+  GridColumn& col = Column(column);
+  canvas.SetBrushColor(ResolveColor(state.selected && !state.fixed ? ColorName::Highlight : color));
+  canvas.FillRect(rect);
+  const std::string text = CellText(column);
+  int x = rect.left + 2;
+  if (col.alignment == Alignment::Right) {
+    x = rect.right - 2 - static_cast<int>(data::Utf8Length(text)) * 7;
+  } else if (col.alignment == Alignment::Center) {
+    x = rect.left + (rect.Width() - static_cast<int>(data::Utf8Length(text)) * 7) / 2;
+  }
+  canvas.TextRect(rect, x, rect.top + 2, text);
+}
+
+}  // namespace dg::ui
