@@ -1,0 +1,220 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ui/canvas.h"
+#include "ui/form.h"
+#include "ui/grid.h"
+#include "ui/user_actions.h"
+
+namespace dg::ui {
+namespace {
+
+// A grid over three vehicles: NOME, QT, FLAG. FLAG's set-text hook keeps
+// only "F" and "T" (case ignored), as a code column does.
+class GridTest : public ::testing::Test {
+ protected:
+  GridTest() {
+    ds.AddField("NOME", data::FieldType::String, 20);
+    ds.AddField("QT", data::FieldType::Double);
+    ds.AddField("FLAG", data::FieldType::String, 1);
+    ds.CreateDataSet();
+    for (auto [nome, qt] : {std::pair{"Truck", 1.0}, {"Van", 0.0}, {"Bike", 2.0}}) {
+      ds.Append();
+      ds.FieldByName("NOME").SetAsString(nome);
+      ds.FieldByName("QT").SetAsFloat(qt);
+      ds.Post();
+    }
+    ds.First();
+    ds.FieldByName("FLAG").on_set_text = [this](data::Field& f, const std::string& text) {
+      ++set_text_calls;
+      if (text == "f" || text == "F") f.SetAsString("F");
+      if (text == "t" || text == "T") f.SetAsString("T");
+    };
+    ds.after_scroll = [this](data::ClientDataset&) { ++scrolls; };
+    source.SetDataSet(&ds);
+    grid = &form.Add<DataGrid>("dbgTest");
+    grid->SetDataSource(&source);
+    grid->AddColumn("NOME").read_only = true;
+    grid->AddColumn("QT");
+    grid->AddColumn("FLAG");
+    other = &form.Add<Edit>("edtOther");
+  }
+
+  data::ClientDataset ds{"cdsTest"};
+  data::DataSource source;
+  Form form{"frmGrid"};
+  DataGrid* grid;
+  Edit* other;
+  int set_text_calls = 0;
+  int scrolls = 0;
+};
+
+TEST_F(GridTest, EditingACellGoesThroughSetTextAndPostsOnLeavingTheRow) {
+  grid->SetSelectedField("FLAG");
+  EXPECT_EQ(Outcome::Done, UserEditCell(*grid, "f"));
+  EXPECT_EQ(grid, form.ActiveControl());
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+  EXPECT_TRUE(grid->EditorMode());
+  EXPECT_EQ("F", ds.FieldByName("FLAG").AsString());
+  EXPECT_EQ(1, set_text_calls);
+  // A text the hook refuses leaves the value as it was.
+  UserEditCell(*grid, "filial");
+  EXPECT_EQ("F", ds.FieldByName("FLAG").AsString());
+
+  EXPECT_EQ(Outcome::Done, UserClickCell(*grid, 2, std::nullopt));  // leaving the row posts
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_FALSE(grid->EditorMode());
+  EXPECT_EQ(2, ds.RecNo());
+  ds.First();
+  EXPECT_EQ("F", ds.FieldByName("FLAG").AsString());
+}
+
+TEST_F(GridTest, PostAndEnterPostAPendingEdit) {
+  grid->SetSelectedField("QT");
+  UserEditCell(*grid, "1.234,5");
+  EXPECT_DOUBLE_EQ(1234.5, ds.FieldByName("QT").AsFloat());
+  EXPECT_EQ(Outcome::Done, UserPost(*grid));
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+
+  UserEditCell(*grid, "7");
+  UserKey(*grid, '\r');
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_DOUBLE_EQ(7, ds.FieldByName("QT").AsFloat());
+}
+
+TEST_F(GridTest, FailingPostKeepsTheRowInEditAndTheCursorWhereItWas) {
+  ds.before_post = [](data::ClientDataset&) { throw Abort(); };
+  grid->SetSelectedField("QT");
+  UserEditCell(*grid, "5");
+  EXPECT_THROW(UserClickCell(*grid, 3, std::nullopt), Abort);
+  EXPECT_EQ(1, ds.RecNo());
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+}
+
+TEST_F(GridTest, EditingRefusedWhereTheGridOrColumnForbidsIt) {
+  struct Case {
+    const char* name;
+    const char* field;
+    bool grid_read_only;
+    bool editing;
+    Outcome outcome;
+  } cases[] = {
+      {"editable column", "QT", false, true, Outcome::Done},
+      {"read-only column", "NOME", false, true, Outcome::ReadOnly},
+      {"editing option off", "QT", false, false, Outcome::ReadOnly},
+      {"read-only grid", "QT", true, true, Outcome::ReadOnly},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ds.Cancel();
+    grid->SetSelectedField(c.field);
+    grid->read_only = c.grid_read_only;
+    grid->options.editing = c.editing;
+    EXPECT_EQ(c.outcome, UserEditCell(*grid, "9"));
+    EXPECT_EQ(c.outcome == Outcome::Done ? data::DatasetState::Edit : data::DatasetState::Browse,
+              ds.State());
+  }
+  grid->SetEnabled(false);
+  EXPECT_EQ(Outcome::Disabled, UserEditCell(*grid, "9"));
+}
+
+TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
+  std::string seen;
+  grid->on_key_press = [&](Control&, char& key) {
+    seen += key;
+    if (key == 't' || key == 'T') return;
+    throw Abort();
+  };
+  grid->SetSelectedField("FLAG");
+  // Swallowed: no edit starts, no failure leaves the action.
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, 'x'));
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  // A key that survives is typed into the editable cell.
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, 't'));
+  EXPECT_EQ("T", ds.FieldByName("FLAG").AsString());
+  EXPECT_EQ("xt", seen);
+}
+
+TEST_F(GridTest, SelectingAColumnFiresColumnEventsOnlyOnChange) {
+  std::string log;
+  grid->on_col_exit = [&](Control&) { log += "-" + grid->SelectedColumn()->FieldName(); };
+  grid->on_col_enter = [&](Control&) { log += "+" + grid->SelectedColumn()->FieldName(); };
+  std::string clicked;
+  grid->on_cell_click = [&](Control&, GridColumn& c) { clicked += c.FieldName() + ";"; };
+  UserClickCell(*grid, std::nullopt, std::string("qt"));  // field names ignore case
+  UserClickCell(*grid, 3, std::string("QT"));
+  EXPECT_EQ("-NOME+QT", log);
+  EXPECT_EQ("QT;QT;", clicked);
+  EXPECT_EQ(3, grid->CurrentRow());
+  EXPECT_THROW(UserClickCell(*grid, std::nullopt, std::string("NOPE")), Error);
+  EXPECT_THROW(UserClickCell(*grid, 4, std::nullopt), Error);
+}
+
+TEST_F(GridTest, ColumnsDefaultToTheVisibleFieldsWithTheirLabels) {
+  DataGrid& plain = form.Add<DataGrid>("dbgPlain");
+  plain.SetDataSource(&source);
+  ds.FieldByName("QT").visible = false;
+  ds.FieldByName("NOME").display_label = "Nome";
+  ASSERT_EQ(2, plain.ColumnCount());
+  EXPECT_EQ("Nome", plain.Column(0).Title());
+  EXPECT_EQ("FLAG", plain.Column(1).Title());
+  EXPECT_EQ(-1, plain.ColumnIndexOf("QT"));
+}
+
+TEST_F(GridTest, DrawEventsSeeTheRowBeingDrawnWithoutMovingTheCursor) {
+  ds.SetRecNo(2);
+  scrolls = 0;
+  grid->on_draw_column_cell = [](DataGrid& g, const Rect& rect, int, GridColumn& column,
+                                 DrawState state) {
+    if (column.FieldName() != "NOME") return;
+    Canvas& canvas = g.CurrentCanvas();
+    canvas.FillRect(rect);
+    canvas.TextRect(rect, rect.left + 2, rect.top + 2,
+                    column.Field()->AsString() + (g.EditorMode() ? "*" : ""));
+    if (state.selected) canvas.BrushCopy({rect.left + 1, rect.top, rect.left + 17, rect.bottom},
+                                         LoadPicture("check"), {0, 0, 16, rect.Height()}, kOlive);
+  };
+  RecordingCanvas canvas;
+  grid->PaintCell(canvas, {0, 18, 60, 36}, 3, 0, DrawState{true, false, false});
+  EXPECT_EQ(
+      "brush 0,120,215 | fill 0,18,60,36 | text 2,20 [0,18,60,36] Bike | fill 0,18,60,36 | "
+      "text 2,20 [0,18,60,36] Bike | copy check 1,18,17,36 <- 0,0,16,18 transparent 128,128,0",
+      canvas.Joined());
+  EXPECT_EQ(2, ds.RecNo());
+  EXPECT_EQ(0, scrolls);
+  EXPECT_THROW(grid->CurrentCanvas(), Error);  // only during a paint
+
+  // While editing, the current row is drawn with the editor flag and other
+  // rows are not visited.
+  grid->SetSelectedField("QT");
+  UserEditCell(*grid, "3");
+  canvas.Clear();
+  grid->PaintCell(canvas, {0, 0, 60, 18}, 2, 0, DrawState{});
+  EXPECT_NE(std::string::npos, canvas.Joined().find("Van*"));
+  canvas.Clear();
+  grid->PaintCell(canvas, {0, 0, 60, 18}, 1, 0, DrawState{});
+  EXPECT_EQ("", canvas.Joined());
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+}
+
+TEST(PictureTest, BuiltInCheckBoxesOnOlive) {
+  Picture check = LoadPicture("check");
+  Picture uncheck = LoadPicture("uncheck");
+  ASSERT_EQ(16, check.Width());
+  ASSERT_EQ(16, uncheck.Height());
+  EXPECT_EQ(kOlive, check.Pixel(0, 0));
+  int check_black = 0, uncheck_black = 0;
+  for (int y = 2; y < 14; ++y) {
+    for (int x = 2; x < 14; ++x) {
+      check_black += check.Pixel(x, y) == Color{0, 0, 0};
+      uncheck_black += uncheck.Pixel(x, y) == Color{0, 0, 0};
+    }
+  }
+  EXPECT_GT(check_black, 0);   // the tick
+  EXPECT_EQ(0, uncheck_black);  // an empty box
+  EXPECT_THROW(LoadPicture("nothing"), Error);
+}
+
+}  // namespace
+}  // namespace dg::ui
