@@ -1,0 +1,111 @@
+#include "appserver/fixture.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/schema.h"
+
+namespace dg::server {
+namespace {
+
+const char* const kGridTables[] = {"TOTALROTA", "ITINERARIO", "ALOCGRADE", "ITEMGRADE",
+                                   "GRADEDISTR"};
+
+Value CellValue(const ColumnDef& column, const nlohmann::json& cell, const std::string& where) {
+  if (cell.is_null()) return Value::Null();
+  switch (column.type) {
+    case ColumnType::Text:
+      if (!cell.is_string()) throw FixtureError(where + ": expected a text");
+      return Value(cell.get<std::string>());
+    case ColumnType::Real:
+      if (!cell.is_number()) throw FixtureError(where + ": expected a number");
+      return Value(cell.get<double>());
+    case ColumnType::Date: {
+      data::DateTime date;
+      if (!cell.is_string() || !data::DateTime::TryFromIso(cell.get<std::string>(), &date)) {
+        throw FixtureError(where + ": expected a date as YYYY-MM-DD[THH:MM:SS]");
+      }
+      return Value(date.ToIso());
+    }
+  }
+  return Value::Null();
+}
+
+void InsertRows(Session& s, const FixtureTable& table, const nlohmann::json& rows) {
+  if (!rows.is_array()) throw FixtureError("fixture " + table.name + ": expected an array");
+  std::string sql = "INSERT INTO " + table.name + " (";
+  std::string marks;
+  for (const ColumnDef& c : table.columns) {
+    sql += c.name + ",";
+    marks += "?,";
+  }
+  sql.back() = ')';
+  marks.back() = ')';
+  sql += " VALUES (" + marks;
+
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const std::string where = "fixture " + table.name + " row " + std::to_string(r + 1);
+    const nlohmann::json& row = rows[r];
+    if (!row.is_object()) throw FixtureError(where + ": expected an object");
+    std::set<std::string> known;
+    std::vector<Value> params;
+    for (const ColumnDef& c : table.columns) {
+      known.insert(c.name);
+      auto it = row.find(c.name);
+      params.push_back(it == row.end() ? Value::Null()
+                                       : CellValue(c, *it, where + " field " + c.name));
+    }
+    for (auto it = row.begin(); it != row.end(); ++it) {
+      if (!known.count(it.key())) throw FixtureError(where + ": unknown field " + it.key());
+    }
+    try {
+      s.Exec(sql, params);
+    } catch (const StorageError& e) {
+      throw FixtureError(where + ": " + e.what());
+    }
+  }
+}
+
+}  // namespace
+
+void LoadFixture(Storage& storage, const nlohmann::json& fixture) {
+  if (!fixture.is_object()) throw FixtureError("fixture: expected a JSON object of tables");
+  for (auto it = fixture.begin(); it != fixture.end(); ++it) {
+    bool known = false;
+    for (const FixtureTable& t : FixtureTables()) known = known || t.name == it.key();
+    if (!known) throw FixtureError("fixture: unknown table " + it.key());
+  }
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    for (const char* table : kGridTables) s.Exec(std::string("DELETE FROM ") + table);
+    for (const FixtureTable& t : FixtureTables()) {
+      s.Exec("DELETE FROM " + t.name);
+      auto it = fixture.find(t.name);
+      if (it != fixture.end()) InsertRows(s, t, *it);
+    }
+  });
+}
+
+void LoadFixtureFile(Storage& storage, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FixtureError("cannot read fixture " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  nlohmann::json fixture = nlohmann::json::parse(text.str(), nullptr, false);
+  if (fixture.is_discarded()) throw FixtureError("fixture " + path + " is not valid JSON");
+  LoadFixture(storage, fixture);
+}
+
+bool IsUnseeded(Storage& storage) {
+  bool empty = true;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    for (const FixtureTable& t : FixtureTables()) {
+      if (!s.Query("SELECT 1 FROM " + t.name + " LIMIT 1").empty()) empty = false;
+    }
+  });
+  return empty;
+}
+
+}  // namespace dg::server

@@ -1,0 +1,353 @@
+#include "appserver/grade_server.h"
+
+#include <algorithm>
+#include <map>
+
+#include "appserver/grade_support.h"
+#include "appserver/packing.h"
+#include "appserver/schema.h"
+#include "data/item_fields.h"
+
+namespace dg::server {
+
+using data::Variant;
+using namespace detail;
+
+namespace {
+
+// ---- read methods ----------------------------------------------------------
+
+Variant GetParametros(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("API", 300).Str("IDEXITRANSPDIST", 1).Str("NRINSJURTRAN", 20).Str("CDTIPTRANS", 4);
+  for (const Row& r : s.Query("SELECT API, IDEXITRANSPDIST, NRINSJURTRAN, CDTIPTRANS "
+                              "FROM PARAMETROS WHERE CDFILIAL = ?",
+                              {Value(a.Text(0))})) {
+    p.Add({r[0], r[1], r[2], r[3]});
+  }
+  return p.Build();
+}
+
+Variant GetVeiculo(Session& s, Args& a) {
+  return VehiclePacket(s, ParseKey(a.Text(0)), a.Date(1), a.Day(1), a.Text(2), a.Text(3),
+                       a.Text(4), a.Text(5));
+}
+
+Variant GetErro(Session& s, Args& a) { return ErrorPacket(s, a.Text(0), a.Text(1), a.Text(2)); }
+
+// Sort key of a delivery order: numbered stops first, by number.
+std::pair<int, std::string> OrderSortKey(const std::string& order) {
+  const std::string key = OrderKey(order);
+  if (key.empty()) return {2, ""};
+  const bool numeric = key.find_first_not_of("0123456789") == std::string::npos;
+  if (numeric) return {0, std::string(20 - std::min<std::size_t>(20, key.size()), '0') + key};
+  return {1, key};
+}
+
+// One delivery place of a vehicle's route.
+struct Stop {
+  std::string order, client, name, person_type, address, zip, flag;
+  Value latitude, longitude;
+};
+
+std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
+                             const std::string& vehicle) {
+  std::vector<Stop> stops;
+  for (const Row& r : s.Query(
+           "SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
+           "MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), "
+           "MAX(c.CEP), MAX(c.LATITUDE), MAX(c.LONGITUDE) "
+           "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
+           "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND "
+           "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
+           "i.NRITEMPED = a.NRITEMPED "
+           "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
+           "GROUP BY a.CDCLIENTE",
+           {Value(branch), Value(grid), Value(vehicle)})) {
+    stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
+                     S(r[7]), S(r[2]), r[8], r[9]});
+  }
+  std::stable_sort(stops.begin(), stops.end(), [](const Stop& x, const Stop& y) {
+    const auto kx = OrderSortKey(x.order), ky = OrderSortKey(y.order);
+    if (kx != ky) return kx < ky;
+    return x.client < y.client;
+  });
+  return stops;
+}
+
+Variant GetGradeRota(Session& s, Args& a) {
+  const std::string grid = a.Text(0), vehicle = a.Text(1), branch = a.Text(2);
+  PacketBuilder p;
+  p.Str("NRGRADEDISTR", 10).Str("CDFILIAL", 4).Str("NRORDENTREGRADE", 5).Str("CODIGO", 20)
+      .Str("CDCLIENTE", 21).Str("NOME", 50).Str("CDVIATURA", 10).Str("IDTPIJURCLIE", 1)
+      .Str("ENDERECO", 86).Str("CEP", 15).Str("IDRETGRADEDISTR", 1);
+  for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
+    p.Add({Variant(grid), Variant(branch), Variant(st.order), Variant(st.client),
+           Variant(st.client), Variant(st.name), Variant(vehicle), Variant(st.person_type),
+           Variant(st.address), Variant(st.zip), Variant(st.flag)});
+  }
+  return p.Build();
+}
+
+Variant GetVdOrdem(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
+  const std::string wanted = OrderKey(a.Text(3));
+  PacketBuilder p;
+  p.Str("CDFILIAL", 4).Str("NRGRADEDISTR", 10).Str("CDVIATURA", 10).Str("NRORDENTREGRADE", 5)
+      .Str("CODIGO", 20);
+  if (wanted.empty()) return p.Build();
+  for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
+    if (OrderKey(st.order) != wanted) continue;
+    p.Add({Variant(branch), Variant(grid), Variant(vehicle), Variant(st.order),
+           Variant(st.client)});
+  }
+  return p.Build();
+}
+
+Variant GetItemGrade(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("NRPEDIDO", 10).Str("NRITEMPED", 10).Str("CDPRODUTO", 10);
+  for (const Row& r : s.Query(
+           "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+           "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ? ORDER BY NRPEDIDO, NRITEMPED",
+           {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2)), Value(a.Text(3))})) {
+    p.Add({r[0], r[1], r[2]});
+  }
+  return p.Build();
+}
+
+Variant GetTotal(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("DISTANCIA", 10).Str("TEMPO", 10);
+  for (const Row& r : s.Query("SELECT DISTANCIA, TEMPO FROM TOTALROTA WHERE CDFILIAL = ? AND "
+                              "NRGRADEDISTR = ? AND CDVIATURA = ?",
+                              {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2))})) {
+    p.Add({r[0], r[1]});
+  }
+  return p.Build();
+}
+
+Variant GetItinerario(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("NRGRADEDISTR", 10).Str("CDFILIAL", 4).Str("NRPEDIDO", 10).Str("CDVIATURA", 4)
+      .Memo("DSITINERAGRADE").Str("NRITEMPED", 10).Str("CDPRODUTO", 10);
+  for (const Row& r : s.Query(
+           "SELECT NRGRADEDISTR, CDFILIAL, NRPEDIDO, CDVIATURA, DSITINERAGRADE, NRITEMPED, "
+           "CDPRODUTO FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+           "CDVIATURA = ? ORDER BY NRPEDIDO, NRITEMPED",
+           {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2))})) {
+    p.Add({r[0], r[1], r[2], r[3], r[4], r[5], r[6]});
+  }
+  return p.Build();
+}
+
+Variant GetEndeFilialProc(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("NRCEPFILI", 15).Str("ENDERECO", 84);
+  for (const Row& r : s.Query("SELECT NRCEPFILI, ENDERECO FROM FILIAL WHERE CDFILIAL = ?",
+                              {Value(a.Text(0))})) {
+    p.Add({r[0], r[1]});
+  }
+  return p.Build();
+}
+
+Variant GetRetTransp(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("ENDERECO", 86);
+  for (const Row& r : s.Query("SELECT ENDERECO FROM TRANSPORT WHERE NRINSJURTRAN = ? "
+                              "ORDER BY IDTPIJURTRAN",
+                              {Value(Digits(a.Text(0)))})) {
+    p.Add({r[0]});
+  }
+  return p.Build();
+}
+
+Variant GetGradeporPedido(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("NRPEDIDO", 10).Str("NMFANTCLIE", 50).Dbl("PESO").Dbl("VRVOLMED").Dbl("VRVOLTOTAL")
+      .Dbl("VRPESOTOTAL");
+  for (const Row& r : s.Query(
+           "SELECT NRPEDIDO, MAX(NMFANTCLIE), SUM(QTDEAEXP * VRPESOBRUTPR), "
+           "SUM(QTDEAEXP * VRVOLMED) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+           "GROUP BY NRPEDIDO ORDER BY NRPEDIDO",
+           {Value(a.Text(0)), Value(a.Text(1))})) {
+    const Variant weight(Round3(D(r[2]))), volume(Round3(D(r[3])));
+    p.Add({r[0], r[1], weight, volume, volume, weight});
+  }
+  return p.Build();
+}
+
+double Percent(double part, double whole) { return whole > 0 ? Round3(part / whole * 100) : 0; }
+
+Variant GetCarroPedido(Session& s, Args& a) {
+  const std::string order = a.Text(0), branch = a.Text(1), grid = a.Text(3);
+  PacketBuilder p;
+  p.Str("IDMARCADO", 1, true).Str("CDVIATURA", 4).Str("DSTIPOVEIC", 50).Dbl("QTCAPACIVIAT")
+      .Dbl("VRVOLUMEVIAT").Dbl("VRPESOUTIL").Dbl("VRVOLUMEUTIL").Dbl("QTPEDIDOS");
+  const std::string inscription = Digits(a.Text(2));
+  if (inscription.empty()) return p.Build();
+  // Free capacity on the order's delivery day (the grid's first day for an
+  // order the grid does not hold).
+  auto day_rows = s.Query(
+      "SELECT MIN(CASE WHEN NRPEDIDO = ? THEN DTENTREGA END), MIN(DTENTREGA) FROM ITEMGRADE "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+      {Value(order), Value(branch), Value(grid)});
+  const std::string day = !day_rows[0][0].IsNull() ? S(day_rows[0][0]) : S(day_rows[0][1]);
+  for (const Vehicle& v : VehiclesByInscription(s, inscription)) {
+    const std::vector<Value> key = {Value(branch), Value(grid), Value(v.code)};
+    auto marked = s.Query(
+        "SELECT 1 FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+        "AND NRPEDIDO = ?",
+        {Value(branch), Value(grid), Value(v.code), Value(order)});
+    auto count = s.Query(
+        "SELECT COUNT(DISTINCT NRPEDIDO) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+        "NRGRADEDISTR = ? AND CDVIATURA = ?",
+        key);
+    const Load load = LoadOf(s, v.code, day);
+    p.Add({Variant(marked.empty() ? "N" : "S"), Variant(v.code), Variant(v.description),
+           Variant(v.weight), Variant(v.volume), Variant(Percent(v.weight - load.weight, v.weight)),
+           Variant(Percent(v.volume - load.volume, v.volume)), Variant(D(count[0][0]))});
+  }
+  return p.Build();
+}
+
+Variant GetPontosRota(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
+  PacketBuilder p;
+  p.Str("TIPO", 1).Str("NRORDENTREGRADE", 5).Str("CODIGO", 21).Str("NOME", 50)
+      .Str("ENDERECO", 86).Str("CEP", 15).Dbl("LATITUDE").Dbl("LONGITUDE");
+  auto home = s.Query(
+      "SELECT NMFILIAL, ENDERECO, NRCEPFILI, LATITUDE, LONGITUDE FROM FILIAL WHERE CDFILIAL = ?",
+      {Value(branch)});
+  std::vector<Variant> branch_point = {Variant("F"), Variant(), Variant(branch),
+                                       Variant("Filial " + branch)};
+  if (!home.empty()) {
+    const Row& h = home[0];
+    if (!S(h[0]).empty()) branch_point[3] = Variant(S(h[0]));
+    branch_point.insert(branch_point.end(), {h[1], h[2], h[3], h[4]});
+  }
+  p.Add(branch_point);
+  std::string flag;
+  for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
+    if (!st.flag.empty()) flag = st.flag;
+    p.Add({Variant("C"), Variant(st.order), Variant(st.client), Variant(st.name),
+           Variant(st.address), Variant(st.zip), st.latitude, st.longitude});
+  }
+  if (flag == "F") {
+    branch_point[0] = Variant("R");
+    p.Add(branch_point);
+  } else if (flag == "T") {
+    if (auto owner = FindVehicle(s, vehicle)) {
+      for (const Row& t : s.Query(
+               "SELECT NMFANTTRAN, ENDERECO, LATITUDE, LONGITUDE FROM TRANSPORT "
+               "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
+               {Value(owner->type), Value(owner->inscription)})) {
+        p.Add({Variant("R"), Variant(), Variant(owner->type + owner->inscription), t[0], t[1],
+               Variant(), t[2], t[3]});
+      }
+    }
+  }
+  return p.Build();
+}
+
+Variant GetItensExpedicao(Session& s, Args& a) {
+  const FixtureTable& table = FixtureTables().back();
+  PacketBuilder p;
+  for (const data::FieldDef& f : data::ItemPacketFields()) {
+    if (f.type == data::FieldType::Double || f.type == data::FieldType::Integer) {
+      p.Dbl(f.name.c_str());
+    } else if (f.type == data::FieldType::DateTime) {
+      p.Date(f.name.c_str());
+    } else {
+      p.Str(f.name.c_str(), f.size, f.fixed);
+    }
+  }
+  std::string sql = "SELECT ";
+  for (const ColumnDef& c : table.columns) sql += c.name + ",";
+  sql.back() = ' ';
+  sql += "FROM ITEMPEDIDO";
+  std::vector<Value> params;
+  if (!a.Text(0).empty()) {
+    sql += " WHERE CDFILIAL = ?";
+    params.push_back(Value(a.Text(0)));
+  }
+  sql += " ORDER BY rowid";
+  for (const Row& r : s.Query(sql, params)) {
+    std::vector<Variant> cells;
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      cells.push_back(table.columns[i].type == ColumnType::Date ? DateCell(r[i]) : r[i]);
+    }
+    p.Add(std::move(cells));
+  }
+  return p.Build();
+}
+
+// ---- dispatch --------------------------------------------------------------
+
+struct Entry {
+  Method body;
+  TxKind tx;
+  std::vector<ArgKind> kinds;
+};
+
+const std::map<std::string, Entry>& Methods() {
+  using K = ArgKind;
+  constexpr K T = K::Text;
+  static const std::map<std::string, Entry> kMethods = {
+      {"GetParametros", {GetParametros, TxKind::Read, {T}}},
+      {"GetGradeporPedido", {GetGradeporPedido, TxKind::Read, {T, T}}},
+      {"GetCarroPedido", {GetCarroPedido, TxKind::Read, {T, T, T, T}}},
+      {"PrxNrGrade", {PrxNrGrade, TxKind::Write, {T}}},
+      {"GetVeiculo", {GetVeiculo, TxKind::Read, {T, K::Date, T, T, T, T}}},
+      {"DistribuiQuantidades", {DistribuiQuantidades, TxKind::Write, {K::Packet, T, T, T, T, T}}},
+      {"DelGrade", {DelGrade, TxKind::Write, {T, T}}},
+      {"SetGrade", {SetGrade, TxKind::Write, {K::Packet, K::Number, K::Number, T, T, T}}},
+      {"GetErro", {GetErro, TxKind::Read, {T, T, T}}},
+      {"GetGradeRota", {GetGradeRota, TxKind::Read, {T, T, T}}},
+      {"GetTotal", {GetTotal, TxKind::Read, {T, T, T}}},
+      {"GetItinerario", {GetItinerario, TxKind::Read, {T, T, T}}},
+      {"GetVdOrdem", {GetVdOrdem, TxKind::Read, {T, T, T, T}}},
+      {"GetItemGrade", {GetItemGrade, TxKind::Read, {T, T, T, T}}},
+      {"SetGradeRota", {SetGradeRota, TxKind::Write, {T, T, T, T, T, T, T, T}}},
+      {"SetItinerario", {SetItinerario, TxKind::Write, {K::Packet}}},
+      {"GetEndeFilialProc", {GetEndeFilialProc, TxKind::Read, {T}}},
+      {"GetRetTransp", {GetRetTransp, TxKind::Read, {T}}},
+      {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}}},
+      {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}}},
+      {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T}}},
+      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}}},
+      {"ExpedirGrade", {ExpedirGrade, TxKind::Write, {T, T, T}}},
+      {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
+  };
+  return kMethods;
+}
+
+}  // namespace
+
+rdmGradeDistribuicao::rdmGradeDistribuicao(std::shared_ptr<Storage> storage)
+    : storage_(std::move(storage)) {}
+
+Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Variant>& args) {
+  auto it = Methods().find(method);
+  if (it == Methods().end()) throw Error("unknown method " + method);
+  const Entry& entry = it->second;
+  CheckArgs(method, entry.kinds, args);
+  // The method works on a copy, so a failed call leaves the caller's
+  // arguments as they were.
+  std::vector<Variant> work = args;
+  Variant result;
+  storage_->Transact(entry.tx, [&](Session& s) {
+    Args a(method, work);
+    result = entry.body(s, a);
+  });
+  args = std::move(work);
+  return result;
+}
+
+std::vector<std::string> rdmGradeDistribuicao::MethodNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : Methods()) names.push_back(name);
+  return names;
+}
+
+}  // namespace dg::server

@@ -1,0 +1,48 @@
+// The application-server object of the distribution grid.
+//
+// Every method the screen, the map module and the host call, dispatched by
+// name with positional variant arguments. A method checks its argument count
+// and kinds, runs in one storage transaction and answers a non-null result:
+// a data packet, for DistribuiQuantidades a variant array (bounds 0..1) of
+// two packets, for PrxNrGrade a text, and `true` where the caller reads
+// nothing. By-reference arguments are rewritten in place in `args`.
+//
+// Failures are dg::Error whose text reaches the caller unchanged; a text that
+// starts with "@" names a message key of the screen ("@QT_EXCEDE").
+//
+// Thread-safe: the object holds no state besides its storage, so several
+// transports may call it at once. Not copyable.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "appserver/storage.h"
+#include "data/variant.h"
+
+namespace dg::server {
+
+inline constexpr const char* kServerName = "Exp03200.rdmGradeDistribuicao";
+
+class rdmGradeDistribuicao {
+ public:
+  explicit rdmGradeDistribuicao(std::shared_ptr<Storage> storage);
+  rdmGradeDistribuicao(const rdmGradeDistribuicao&) = delete;
+  rdmGradeDistribuicao& operator=(const rdmGradeDistribuicao&) = delete;
+
+  // Runs `method`. Throws dg::Error for an unknown method ("unknown method
+  // X"), a wrong argument count ("GetVeiculo: expected 6 arguments, got 5"),
+  // a wrong argument kind, or a failure of the method itself.
+  data::Variant Call(const std::string& method, std::vector<data::Variant>& args);
+
+  // Names of every method, sorted.
+  std::vector<std::string> MethodNames() const;
+
+  Storage& storage() const { return *storage_; }
+
+ private:
+  std::shared_ptr<Storage> storage_;
+};
+
+}  // namespace dg::server

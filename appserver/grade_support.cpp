@@ -1,0 +1,429 @@
+#include "appserver/grade_support.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+
+#include "appserver/packing.h"
+
+namespace dg::server::detail {
+
+using data::Variant;
+using data::VariantKind;
+
+namespace {
+
+const char* ArgKindName(ArgKind kind) {
+  switch (kind) {
+    case ArgKind::Text: return "a text";
+    case ArgKind::Date: return "a date";
+    case ArgKind::Number: return "a number";
+    case ArgKind::Packet: return "a data packet";
+  }
+  return "?";
+}
+
+bool KindFits(ArgKind kind, const Variant& v) {
+  if (kind != ArgKind::Packet && v.IsEmptyOrNull()) return true;
+  switch (kind) {
+    case ArgKind::Text: return v.Kind() == VariantKind::String;
+    case ArgKind::Date: {
+      if (v.Kind() == VariantKind::DateTime) return true;
+      data::DateTime d;
+      return v.Kind() == VariantKind::String &&
+             (v.ToString().empty() || data::DateTime::TryFromIso(v.ToString(), &d));
+    }
+    case ArgKind::Number: return v.IsNumeric();
+    case ArgKind::Packet: return v.Kind() == VariantKind::Packet;
+  }
+  return false;
+}
+
+// Cuts a UTF-8 text to `size` code points.
+std::string CutTo(const std::string& text, int size) {
+  if (size <= 0) return text;
+  int points = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && points++ == size) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string NowIso() {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  return data::DateTime::FromMillis(ms).ToIso();
+}
+
+namespace {
+
+Vehicle VehicleFromRow(const Row& r) {
+  return Vehicle{S(r[0]), S(r[1]), D(r[2]), D(r[3]), S(r[4]), S(r[5])};
+}
+
+const char* const kVehicleColumns =
+    "SELECT CDVIATURA, DSTIPOVEIC, QTCAPACIVIAT, VRVOLUMEVIAT, IDTPIJURTRAN, NRINSJURTRAN "
+    "FROM VEICULO ";
+
+}  // namespace
+
+// ---- arguments -------------------------------------------------------------
+
+void CheckArgs(const std::string& method, const std::vector<ArgKind>& kinds,
+               const std::vector<Variant>& values) {
+  if (values.size() != kinds.size()) {
+    throw Error(method + ": expected " + std::to_string(kinds.size()) + " argument" +
+                (kinds.size() == 1 ? "" : "s") + ", got " + std::to_string(values.size()));
+  }
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    if (!KindFits(kinds[i], values[i])) {
+      throw Error(method + ": argument " + std::to_string(i + 1) + " must be " +
+                  ArgKindName(kinds[i]) + ", got " + data::KindName(values[i].Kind()));
+    }
+  }
+}
+
+std::string Args::Text(int i) const {
+  const Variant& v = values_[i];
+  return v.IsEmptyOrNull() ? std::string() : v.ToString();
+}
+
+Variant Args::Date(int i) const {
+  const Variant& v = values_[i];
+  if (v.Kind() == VariantKind::DateTime) return v;
+  if (v.Kind() == VariantKind::String && !v.ToString().empty()) {
+    return Variant(data::DateTime::FromIso(v.ToString()));
+  }
+  return Variant::Null();
+}
+
+std::string Args::Day(int i) const {
+  const Variant d = Date(i);
+  return d.IsNull() ? std::string() : d.ToDateTime().ToIso().substr(0, 10);
+}
+
+double Args::Number(int i) const {
+  const Variant& v = values_[i];
+  return v.IsEmptyOrNull() ? 0.0 : v.ToDouble();
+}
+
+const data::DataPacket& Args::Packet(int i) const { return values_[i].AsPacket(); }
+
+// ---- packets ---------------------------------------------------------------
+
+PacketBuilder& PacketBuilder::Str(const char* name, int size, bool fixed) {
+  packet_.fields.push_back({name, data::FieldType::String, size, false, fixed});
+  return *this;
+}
+PacketBuilder& PacketBuilder::Dbl(const char* name) {
+  packet_.fields.push_back({name, data::FieldType::Double, 0, false, false});
+  return *this;
+}
+PacketBuilder& PacketBuilder::Date(const char* name) {
+  packet_.fields.push_back({name, data::FieldType::DateTime, 0, false, false});
+  return *this;
+}
+PacketBuilder& PacketBuilder::Memo(const char* name) {
+  packet_.fields.push_back({name, data::FieldType::Memo, 0, false, false});
+  return *this;
+}
+
+void PacketBuilder::Add(std::vector<Variant> cells) {
+  cells.resize(packet_.fields.size());
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    Variant& c = cells[i];
+    const data::FieldDef& f = packet_.fields[i];
+    if (c.IsEmpty()) {
+      c = Variant::Null();
+    } else if (c.Kind() == VariantKind::String) {
+      std::string text = c.ToString();
+      c = text.empty() ? Variant::Null()
+                       : Variant(f.type == data::FieldType::String ? CutTo(text, f.size) : text);
+    } else if (c.Kind() == VariantKind::Int && f.type == data::FieldType::Double) {
+      c = Variant(c.ToDouble());
+    }
+  }
+  packet_.rows.push_back(std::move(cells));
+}
+
+Variant PacketBuilder::Build() const { return Variant(packet_); }
+
+// ---- cells and texts -------------------------------------------------------
+
+std::string S(const Value& v) { return v.IsEmptyOrNull() ? std::string() : v.ToString(); }
+double D(const Value& v) { return v.IsEmptyOrNull() ? 0.0 : v.ToDouble(); }
+
+Variant DateCell(const Value& iso) {
+  data::DateTime d;
+  if (iso.Kind() == VariantKind::String && data::DateTime::TryFromIso(iso.ToString(), &d)) {
+    return Variant(d);
+  }
+  return Variant::Null();
+}
+
+std::string OrderKey(const std::string& order) {
+  std::string t;
+  for (char c : order) {
+    if (c != ' ') t += c;
+  }
+  const bool digits = !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+  if (!digits) return t;
+  const auto first = t.find_first_not_of('0');
+  return first == std::string::npos ? "0" : t.substr(first);
+}
+
+std::string Digits(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c))) out += c;
+  }
+  return out;
+}
+
+Transporter ParseKey(const std::string& key) {
+  if (key.empty()) return {};
+  return {key.substr(0, 1), Digits(key.substr(1))};
+}
+
+// ---- vehicles and capacity -------------------------------------------------
+
+std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t) {
+  std::vector<Vehicle> out;
+  for (const Row& r : s.Query(std::string(kVehicleColumns) +
+                                  "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ? ORDER BY CDVIATURA",
+                              {Value(t.type), Value(t.inscription)})) {
+    out.push_back(VehicleFromRow(r));
+  }
+  return out;
+}
+
+std::vector<Vehicle> VehiclesByInscription(Session& s, const std::string& inscription) {
+  std::vector<Vehicle> out;
+  for (const Row& r : s.Query(std::string(kVehicleColumns) +
+                                  "WHERE NRINSJURTRAN = ? ORDER BY CDVIATURA",
+                              {Value(inscription)})) {
+    out.push_back(VehicleFromRow(r));
+  }
+  return out;
+}
+
+std::optional<Vehicle> FindVehicle(Session& s, const std::string& code) {
+  auto rows = s.Query(std::string(kVehicleColumns) + "WHERE CDVIATURA = ?", {Value(code)});
+  if (rows.empty()) return std::nullopt;
+  return VehicleFromRow(rows[0]);
+}
+
+bool TransporterExists(Session& s, const Transporter& t) {
+  return !s.Query("SELECT 1 FROM TRANSPORT WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
+                  {Value(t.type), Value(t.inscription)})
+              .empty();
+}
+
+Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
+  auto rows = s.Query(
+      "SELECT SUM(a.QTTRANSP * a.VRPESOUNIT), SUM(a.QTTRANSP * a.VRVOLUNIT) "
+      "FROM ALOCGRADE a JOIN GRADEDISTR g "
+      "ON g.CDFILIAL = a.CDFILIAL AND g.NRGRADEDISTR = a.NRGRADEDISTR "
+      "WHERE g.IDSITGRADE IN ('A', 'E') AND a.CDVIATURA = ? AND a.DTENTREGA = ?",
+      {Value(vehicle), Value(day)});
+  return {D(rows[0][0]), D(rows[0][1])};
+}
+
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day) {
+  const Load load = LoadOf(s, vehicle.code, day);
+  if (!FitsWithin(load.weight, vehicle.weight)) throw Error("@CAPA_PESO_MENOR");
+  if (!FitsWithin(load.volume, vehicle.volume)) throw Error("@CAPA_VOLUME_MENOR");
+}
+
+// ---- grids -----------------------------------------------------------------
+
+std::optional<std::string> GridState(Session& s, const std::string& branch,
+                                     const std::string& grid) {
+  auto rows = s.Query("SELECT IDSITGRADE FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+                      {Value(branch), Value(grid)});
+  if (rows.empty()) return std::nullopt;
+  return S(rows[0][0]);
+}
+
+namespace {
+
+void InsertGrid(Session& s, const std::string& branch, const std::string& grid,
+                std::int64_t seq, const std::string& operator_code) {
+  s.Exec("INSERT INTO GRADEDISTR (CDFILIAL, NRGRADEDISTR, NRSEQGRADE, IDSITGRADE, CDOPERLANC, "
+         "DTHRABERTURA) VALUES (?, ?, ?, 'A', ?, ?)",
+         {Value(branch), Value(grid), Value(seq), Value(operator_code), Value(NowIso())});
+}
+
+}  // namespace
+
+std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code) {
+  auto rows = s.Query("SELECT MAX(NRSEQGRADE) FROM GRADEDISTR WHERE CDFILIAL = ?",
+                      {Value(branch)});
+  const std::int64_t seq = (rows[0][0].IsNull() ? 0 : rows[0][0].ToInt64()) + 1;
+  char text[24];
+  std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(seq));
+  InsertGrid(s, branch, text, seq, operator_code);
+  return text;
+}
+
+std::string WritableGrid(Session& s, const std::string& branch, const std::string& grid,
+                         const std::string& operator_code) {
+  if (grid.empty()) return NewGrid(s, branch, operator_code);
+  const auto state = GridState(s, branch, grid);
+  if (!state) {
+    const std::string digits = Digits(grid);
+    std::int64_t seq = 0;
+    if (digits == grid && digits.size() < 16) seq = std::stoll(digits);
+    InsertGrid(s, branch, grid, seq, operator_code);
+    return grid;
+  }
+  if (*state == kDispatched) {
+    throw Error("A grade " + grid + " já foi expedida e não pode ser alterada.");
+  }
+  if (*state == kDiscarded) {
+    throw Error("A grade " + grid + " foi descartada e não pode ser alterada.");
+  }
+  return grid;
+}
+
+void DropRoutes(Session& s, const std::string& branch, const std::string& grid) {
+  const std::vector<Value> key = {Value(branch), Value(grid)};
+  s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+  s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+}
+
+std::string VehicleFlag(Session& s, const std::string& branch, const std::string& grid,
+                        const std::string& vehicle) {
+  auto rows = s.Query(
+      "SELECT MAX(IDRETGRADEDISTR) FROM ALOCGRADE "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
+      {Value(branch), Value(grid), Value(vehicle)});
+  return S(rows[0][0]);
+}
+
+// ---- items -----------------------------------------------------------------
+
+ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid,
+                  const std::string& order, const std::string& item) {
+  ItemInfo info;
+  auto rows = s.Query(
+      "SELECT CDPRODUTO, CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, DTENTREGA, "
+      "DTHRENTGRADE, CDROTATRANS FROM ITEMGRADE "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+      {Value(branch), Value(grid), Value(order), Value(item)});
+  if (rows.empty()) {
+    rows = s.Query(
+        "SELECT CDPRODUTO, CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, "
+        "SUBSTR(DTENTPED, 1, 10), DTENTPED, COALESCE(CDROTATRANSPED, CDROTAFILIAL) "
+        "FROM ITEMPEDIDO WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+        {Value(branch), Value(order), Value(item)});
+  }
+  if (rows.empty()) return info;
+  const Row& r = rows[0];
+  info = {true, S(r[0]), S(r[1]), S(r[2]), D(r[3]), D(r[4]), D(r[5]), S(r[6]), S(r[7]), S(r[8])};
+  return info;
+}
+
+void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info) {
+  if (!s.Query("SELECT 1 FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+               "NRPEDIDO = ? AND NRITEMPED = ?",
+               {Value(branch), Value(grid), Value(order), Value(item)})
+           .empty()) {
+    return;
+  }
+  s.Exec("INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
+         "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
+         "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?, ?, ?)",
+         {Value(branch), Value(grid), Value(order), Value(item), Value(info.product),
+          Value(info.client), Value(info.client_name), Value(info.quantity),
+          Value(info.unit_weight), Value(info.unit_volume), Value(info.day),
+          Value(info.delivery), Value(info.route)});
+}
+
+// ---- shared packets --------------------------------------------------------
+
+Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
+                      const std::string& day, const std::string& branch,
+                      const std::string& order, const std::string& item,
+                      const std::string& grid) {
+  PacketBuilder p;
+  p.Str("DSTIPOVEIC", 50).Dbl("QtTranspItGr").Dbl("QTCAPACIVIAT").Str("CDVIATURA", 4)
+      .Dbl("VRVOLUMEVIAT").Dbl("VrPesTranspItGr").Dbl("VRPESOUTIL").Str("IDTPIJURTRAN", 1)
+      .Str("NRINSJURTRAN", 20).Str("CDFILIAL", 4).Str("NRPEDIDO", 10).Date("DTHRENTGRADE")
+      .Str("CDPRODUTO", 10).Str("NRITEMPED", 10).Dbl("VrVolTranspItGr").Dbl("VRVOLUMEUTIL")
+      .Str("IDRETGRADEDISTR", 1).Str("NRGRADEDISTR", 10).Str("CDOPERLANCGRAD", 12)
+      .Str("CDROTATRANS", 6);
+  const ItemInfo info = FindItem(s, branch, grid, order, item);
+  for (const Vehicle& v : VehiclesOf(s, t)) {
+    auto alloc = s.Query(
+        "SELECT QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDOPERLANCGRAD, CDROTATRANS "
+        "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? AND "
+        "NRPEDIDO = ? AND NRITEMPED = ?",
+        {Value(branch), Value(grid), Value(v.code), Value(order), Value(item)});
+    const Load load = LoadOf(s, v.code, day);
+    Variant quantity, weight, volume, operator_code;
+    std::string flag, route = info.route;
+    if (!alloc.empty()) {
+      const Row& a = alloc[0];
+      quantity = Variant(D(a[0]));
+      weight = Variant(Round3(D(a[0]) * D(a[1])));
+      volume = Variant(Round3(D(a[0]) * D(a[2])));
+      flag = S(a[3]);
+      operator_code = Variant(S(a[4]));
+      if (!S(a[5]).empty()) route = S(a[5]);
+    } else if (!grid.empty()) {
+      flag = VehicleFlag(s, branch, grid, v.code);
+    }
+    p.Add({Variant(v.description), quantity, Variant(v.weight), Variant(v.code),
+           Variant(v.volume), weight, Variant(Round3(v.weight - load.weight)), Variant(v.type),
+           Variant(v.inscription), Variant(branch), Variant(order), delivery,
+           Variant(info.product), Variant(item), volume,
+           Variant(Round3(v.volume - load.volume)), Variant(flag), Variant(grid), operator_code,
+           Variant(route)});
+  }
+  return p.Build();
+}
+
+Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehicle,
+                    const std::string& branch) {
+  PacketBuilder p;
+  p.Str("CODIGO", 21).Str("NOME", 50);
+  if (grid.empty()) return p.Build();
+  std::string sql =
+      "SELECT a.CDCLIENTE, MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.ENDERECO) "
+      "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
+      "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND i.NRGRADEDISTR = a.NRGRADEDISTR "
+      "AND i.NRPEDIDO = a.NRPEDIDO AND i.NRITEMPED = a.NRITEMPED "
+      "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ?";
+  std::vector<Value> params = {Value(branch), Value(grid)};
+  if (!vehicle.empty()) {
+    sql += " AND a.CDVIATURA = ?";
+    params.push_back(Value(vehicle));
+  }
+  sql += " GROUP BY a.CDCLIENTE ORDER BY a.CDCLIENTE";
+  auto clients = s.Query(sql, params);
+  if (clients.empty()) return p.Build();
+
+  auto branch_rows =
+      s.Query("SELECT NMFILIAL, ENDERECO FROM FILIAL WHERE CDFILIAL = ?", {Value(branch)});
+  if (branch_rows.empty() || S(branch_rows[0][1]).find_first_not_of(' ') == std::string::npos) {
+    const std::string name = branch_rows.empty() ? "" : S(branch_rows[0][0]);
+    p.Add({Variant(branch), Variant(name.empty() ? "Filial " + branch : name)});
+  }
+  for (const Row& r : clients) {
+    if (S(r[0]).empty() || S(r[3]).find_first_not_of(' ') != std::string::npos) continue;
+    p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? S(r[2]) : S(r[1]))});
+  }
+  return p.Build();
+}
+
+}  // namespace dg::server::detail

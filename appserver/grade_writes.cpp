@@ -1,0 +1,571 @@
+// The methods that change a grid.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "appserver/grade_support.h"
+#include "appserver/packing.h"
+
+namespace dg::server::detail {
+
+using data::DataPacket;
+using data::Variant;
+
+namespace {
+
+// ---- item filter -----------------------------------------------------------
+
+// A condition FIELD = 'text' or FIELD <> 'text'.
+struct Condition {
+  int field = -1;
+  bool equal = true;
+  std::string text;
+};
+
+// Parses the screen's filter texts: conditions joined by AND (any case).
+// An empty filter lets every row through.
+std::vector<Condition> ParseFilter(const std::string& method, const std::string& filter,
+                                   const DataPacket& packet) {
+  std::vector<Condition> out;
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < filter.size() && std::isspace(static_cast<unsigned char>(filter[i]))) ++i;
+  };
+  auto fail = [&](const std::string& why) -> void {
+    throw Error(method + ": cannot apply the filter \"" + filter + "\": " + why);
+  };
+  skip();
+  while (i < filter.size()) {
+    std::size_t start = i;
+    while (i < filter.size() &&
+           (std::isalnum(static_cast<unsigned char>(filter[i])) || filter[i] == '_')) {
+      ++i;
+    }
+    const std::string name = filter.substr(start, i - start);
+    if (name.empty()) fail("a field name was expected");
+    Condition c;
+    c.field = packet.FieldIndex(name);
+    if (c.field < 0) fail("unknown field " + name);
+    skip();
+    if (filter.compare(i, 2, "<>") == 0) {
+      c.equal = false;
+      i += 2;
+    } else if (filter.compare(i, 1, "=") == 0) {
+      i += 1;
+    } else {
+      fail("= or <> was expected after " + name);
+    }
+    skip();
+    if (i >= filter.size() || filter[i] != '\'') fail("a quoted text was expected");
+    const std::size_t close = filter.find('\'', i + 1);
+    if (close == std::string::npos) fail("unclosed quote");
+    c.text = filter.substr(i + 1, close - i - 1);
+    i = close + 1;
+    out.push_back(c);
+    skip();
+    if (i < filter.size()) {
+      std::string word = filter.substr(i, 3);
+      for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      if (word != "AND") fail("only AND joins conditions");
+      i += 3;
+      skip();
+    }
+  }
+  return out;
+}
+
+bool Passes(const std::vector<Condition>& filter, const std::vector<Variant>& row) {
+  for (const Condition& c : filter) {
+    const Variant& v = row[c.field];
+    const std::string text = v.IsEmptyOrNull() ? std::string() : v.ToString();
+    if ((text == c.text) != c.equal) return false;
+  }
+  return true;
+}
+
+// ---- distribution ----------------------------------------------------------
+
+// One item of the incoming packet that the distribution places.
+struct Incoming {
+  std::string order, item, product, client, client_name, priority, day, delivery, route;
+  double quantity = 0, unit_weight = 0, unit_volume = 0;
+};
+
+std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& packet,
+                                const std::string& filter_text) {
+  if (packet.kind != DataPacket::Kind::Table) {
+    throw Error(method + ": the item packet must be a table");
+  }
+  const auto filter = ParseFilter(method, filter_text, packet);
+  auto col = [&](const char* name) {
+    const int i = packet.FieldIndex(name);
+    if (i < 0) throw Error(method + ": the item packet has no field " + name);
+    return i;
+  };
+  const int order = col("NRPEDIDO"), item = col("NRITEMPED"), quantity = col("QTDEAEXP"),
+            weight = col("VRPESOBRUTPR"), volume = col("VRVOLMED");
+  const int product = packet.FieldIndex("CDPRODUTO"), client = packet.FieldIndex("CDCLIENTE"),
+            name = packet.FieldIndex("NMFANTCLIE"), priority = packet.FieldIndex("IDPRIOPED"),
+            date = packet.FieldIndex("DTENTPED"), route = packet.FieldIndex("CDROTATRANSPED"),
+            branch_route = packet.FieldIndex("CDROTAFILIAL");
+  auto text = [](const std::vector<Variant>& row, int i) {
+    return i < 0 || row[i].IsEmptyOrNull() ? std::string() : row[i].ToString();
+  };
+  auto number = [](const std::vector<Variant>& row, int i) {
+    return row[i].IsEmptyOrNull() ? 0.0 : row[i].ToDouble();
+  };
+  std::vector<Incoming> out;
+  std::set<std::pair<std::string, std::string>> seen;
+  for (const auto& row : packet.rows) {
+    if (!Passes(filter, row)) continue;
+    Incoming in;
+    in.order = text(row, order);
+    in.item = text(row, item);
+    in.quantity = Round3(number(row, quantity));
+    if (in.quantity <= 0) continue;
+    if (!seen.insert({in.order, in.item}).second) {
+      throw Error(method + ": item " + in.order + " / " + in.item + " appears twice");
+    }
+    in.unit_weight = std::max(0.0, number(row, weight));
+    in.unit_volume = std::max(0.0, number(row, volume));
+    in.product = text(row, product);
+    in.client = text(row, client);
+    in.client_name = text(row, name);
+    in.priority = text(row, priority);
+    if (date >= 0 && !row[date].IsEmptyOrNull()) {
+      in.delivery = row[date].ToDateTime().ToIso();
+      in.day = in.delivery.substr(0, 10);
+    }
+    in.route = text(row, route).empty() ? text(row, branch_route) : text(row, route);
+    out.push_back(std::move(in));
+  }
+  // The screen's item order: priority, delivery date, order, item.
+  std::stable_sort(out.begin(), out.end(), [](const Incoming& a, const Incoming& b) {
+    return std::tie(a.priority, a.delivery, a.order, a.item) <
+           std::tie(b.priority, b.delivery, b.order, b.item);
+  });
+  return out;
+}
+
+void ClearGrid(Session& s, const std::string& branch, const std::string& grid) {
+  const std::vector<Value> key = {Value(branch), Value(grid)};
+  s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+  s.Exec("DELETE FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+  DropRoutes(s, branch, grid);
+}
+
+struct NewAllocation {
+  std::string branch, grid, vehicle, order, item, product, client;
+  double quantity = 0, unit_weight = 0, unit_volume = 0;
+  std::string flag, route, day, delivery, operator_code, stop_order;
+};
+
+void InsertAllocation(Session& s, const NewAllocation& n) {
+  s.Exec("INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+         "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
+         "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
+         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+         {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
+          Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
+          Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
+          n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
+          n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
+}
+
+Vehicle RequireVehicle(Session& s, const std::string& code) {
+  auto v = FindVehicle(s, code);
+  if (!v) throw Error("Veículo " + code + " não cadastrado.");
+  return *v;
+}
+
+// The delivery order already given to the client's stop on the vehicle.
+std::string StopOrder(Session& s, const std::string& branch, const std::string& grid,
+                      const std::string& vehicle, const std::string& client) {
+  auto rows = s.Query("SELECT MIN(NRORDENTREGRADE) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+                      "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ?",
+                      {Value(branch), Value(grid), Value(vehicle), Value(client)});
+  return S(rows[0][0]);
+}
+
+// Puts the whole of the grid items selected by `where` (SQL on ITEMGRADE
+// with the branch and grid as first parameters) on one vehicle, replacing
+// their allocations, and checks the vehicle's capacity.
+void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
+                 const Vehicle& vehicle, const std::string& where,
+                 const std::vector<Value>& extra) {
+  std::vector<Value> params = {Value(branch), Value(grid)};
+  params.insert(params.end(), extra.begin(), extra.end());
+  auto items = s.Query(
+      "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, "
+      "DTENTREGA, DTHRENTGRADE, CDROTATRANS FROM ITEMGRADE "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" + where,
+      params);
+  auto operator_rows = s.Query(
+      "SELECT CDOPERLANC FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+      {Value(branch), Value(grid)});
+  const std::string operator_code = operator_rows.empty() ? "" : S(operator_rows[0][0]);
+  std::string flag = VehicleFlag(s, branch, grid, vehicle.code);
+  if (flag.empty()) flag = "F";
+  std::set<std::string> days;
+  for (const Row& r : items) {
+    s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
+           "AND NRITEMPED = ?",
+           {Value(branch), Value(grid), r[0], r[1]});
+  }
+  for (const Row& r : items) {
+    if (D(r[4]) <= 0) continue;
+    NewAllocation n{branch, grid, vehicle.code, S(r[0]), S(r[1]), S(r[2]), S(r[3]),
+                    D(r[4]), D(r[5]), D(r[6]), flag, S(r[9]), S(r[7]), S(r[8]), operator_code,
+                    StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
+    InsertAllocation(s, n);
+    days.insert(n.day);
+  }
+  for (const std::string& day : days) CheckCapacity(s, vehicle, day);
+  DropRoutes(s, branch, grid);
+}
+
+}  // namespace
+
+// ---- methods ---------------------------------------------------------------
+
+Variant PrxNrGrade(Session& s, Args& a) { return Variant(NewGrid(s, a.Text(0), "")); }
+
+Variant DistribuiQuantidades(Session& s, Args& a) {
+  const std::vector<Incoming> items = ReadItems(a.method(), a.Packet(0), a.Text(1));
+  const Transporter transporter = ParseKey(a.Text(2));
+  const std::string operator_code = a.Text(4);
+  std::string branch = a.Text(5);
+  if (branch.empty() && !a.Packet(0).rows.empty()) {
+    const int i = a.Packet(0).FieldIndex("CDFILIAL");
+    const auto& first = a.Packet(0).rows.front();
+    if (i >= 0 && !first[i].IsEmptyOrNull()) branch = first[i].ToString();
+  }
+  if (!TransporterExists(s, transporter)) {
+    throw Error("Transportadora " + a.Text(2) + " não cadastrada.");
+  }
+  const std::string grid = WritableGrid(s, branch, a.Text(3), operator_code);
+  a.SetText(3, grid);
+  a.SetText(5, branch);
+  ClearGrid(s, branch, grid);
+
+  for (const Incoming& in : items) {
+    s.Exec("INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
+           "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
+           "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+           {Value(branch), Value(grid), Value(in.order), Value(in.item), Value(in.product),
+            Value(in.client), Value(in.client_name), Value(in.quantity), Value(in.unit_weight),
+            Value(in.unit_volume), Value(in.priority), Value(in.day),
+            in.delivery.empty() ? Value::Null() : Value(in.delivery), Value(in.route)});
+  }
+
+  // Free room differs by delivery day, so each day is packed on its own.
+  const std::vector<Vehicle> vehicles = VehiclesOf(s, transporter);
+  std::map<std::string, std::vector<std::size_t>> by_day;
+  for (std::size_t i = 0; i < items.size(); ++i) by_day[items[i].day].push_back(i);
+  for (const auto& [day, indexes] : by_day) {
+    std::vector<PackVehicle> room;
+    for (const Vehicle& v : vehicles) {
+      const Load load = LoadOf(s, v.code, day);
+      room.push_back({v.weight - load.weight, v.volume - load.volume});
+    }
+    std::vector<PackItem> pack;
+    for (std::size_t i : indexes) {
+      const Incoming& in = items[i];
+      pack.push_back({in.unit_weight, in.unit_volume, in.quantity, in.order, in.priority, in.day});
+    }
+    const PackResult result = PackItems(pack, room);
+    if (!result.complete) throw Error("@QT_EXCEDE");
+    for (const PackAllocation& p : result.allocations) {
+      const Incoming& in = items[indexes[p.item]];
+      InsertAllocation(s, {branch, grid, vehicles[p.vehicle].code, in.order, in.item,
+                           in.product, in.client, p.quantity, in.unit_weight, in.unit_volume,
+                           "F", in.route, in.day, in.delivery, operator_code, ""});
+    }
+  }
+
+  Variant first_vehicles =
+      items.empty()
+          ? VehiclePacket(s, transporter, Variant::Null(), "", branch, "", "", grid)
+          : VehiclePacket(s, transporter,
+                          items[0].delivery.empty()
+                              ? Variant::Null()
+                              : Variant(data::DateTime::FromIso(items[0].delivery)),
+                          items[0].day, branch, items[0].order, items[0].item, grid);
+  return Variant(data::VariantArray({first_vehicles, ErrorPacket(s, grid, "", branch)}, 0));
+}
+
+Variant SetGrade(Session& s, Args& a) {
+  const DataPacket& packet = a.Packet(0);
+  const double unit_weight = std::max(0.0, a.Number(1));
+  const double unit_volume = std::max(0.0, a.Number(2));
+  const std::string branch = a.Text(3), operator_code = a.Text(5);
+
+  // The rows as the screen left them: a table, or the new values of a log.
+  std::vector<std::vector<Variant>> rows;
+  if (packet.kind == DataPacket::Kind::Table) {
+    rows = packet.rows;
+  } else {
+    for (const auto& change : packet.changes) {
+      if (change.state != data::RowState::Deleted) rows.push_back(change.new_values);
+    }
+  }
+  auto col = [&](const char* name) {
+    const int i = packet.FieldIndex(name);
+    if (i < 0) throw Error("SetGrade: the vehicle packet has no field " + std::string(name));
+    return i;
+  };
+  const int vehicle_col = col("CDVIATURA"), quantity_col = col("QtTranspItGr"),
+            flag_col = col("IDRETGRADEDISTR"), order_col = col("NRPEDIDO"),
+            item_col = col("NRITEMPED");
+  const int product_col = packet.FieldIndex("CDPRODUTO"),
+            date_col = packet.FieldIndex("DTHRENTGRADE"),
+            route_col = packet.FieldIndex("CDROTATRANS"),
+            operator_col = packet.FieldIndex("CDOPERLANCGRAD");
+  auto text = [](const std::vector<Variant>& row, int i) {
+    return i < 0 || row[i].IsEmptyOrNull() ? std::string() : row[i].ToString();
+  };
+  auto quantity_of = [&](const std::vector<Variant>& row) {
+    const Variant& q = row[quantity_col];
+    return q.IsEmptyOrNull() ? 0.0 : Round3(q.ToDouble());
+  };
+
+  std::string order, item;
+  bool any_quantity = false;
+  for (const auto& row : rows) {
+    if (order.empty() && !text(row, order_col).empty()) {
+      order = text(row, order_col);
+      item = text(row, item_col);
+    }
+    any_quantity = any_quantity || quantity_of(row) > 0;
+  }
+  if (order.empty()) {
+    if (any_quantity) throw Error("SetGrade: the vehicle rows do not name the order item");
+    return Variant(true);
+  }
+  const std::string grid = WritableGrid(s, branch, a.Text(4), operator_code);
+  a.SetText(4, grid);
+
+  ItemInfo info = FindItem(s, branch, grid, order, item);
+  info.unit_weight = unit_weight;
+  info.unit_volume = unit_volume;
+  EnsureGridItem(s, branch, grid, order, item, info);
+
+  std::vector<std::pair<Vehicle, std::string>> grown;  // vehicle, day
+  for (const auto& row : rows) {
+    const std::string code = text(row, vehicle_col);
+    if (code.empty()) continue;
+    const Vehicle vehicle = RequireVehicle(s, code);
+    const std::vector<Value> key = {Value(branch), Value(grid), Value(code), Value(order),
+                                    Value(item)};
+    auto old = s.Query("SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
+                       "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+                       "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+                       key);
+    s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+           "AND NRPEDIDO = ? AND NRITEMPED = ?",
+           key);
+    const double quantity = quantity_of(row);
+    if (quantity <= 0) continue;
+
+    NewAllocation n;
+    n.branch = branch;
+    n.grid = grid;
+    n.vehicle = code;
+    n.order = order;
+    n.item = item;
+    n.product = text(row, product_col).empty() ? info.product : text(row, product_col);
+    n.client = info.client;
+    n.quantity = quantity;
+    n.unit_weight = unit_weight;
+    n.unit_volume = unit_volume;
+    n.flag = text(row, flag_col) == "T" ? "T" : "F";
+    n.route = text(row, route_col).empty() ? info.route : text(row, route_col);
+    n.delivery = date_col >= 0 && !row[date_col].IsEmptyOrNull()
+                     ? row[date_col].ToDateTime().ToIso()
+                     : info.delivery;
+    n.day = n.delivery.substr(0, std::min<std::size_t>(10, n.delivery.size()));
+    n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
+    n.stop_order = old.empty() ? StopOrder(s, branch, grid, code, info.client) : S(old[0][2]);
+    InsertAllocation(s, n);
+    // The return flag belongs to the vehicle: every row of it follows.
+    s.Exec("UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+           "AND CDVIATURA = ?",
+           {Value(n.flag), Value(branch), Value(grid), Value(code)});
+    const double old_weight = old.empty() ? 0 : D(old[0][0]);
+    const double old_volume = old.empty() ? 0 : D(old[0][1]);
+    if (Round3(quantity * unit_weight) > Round3(old_weight) ||
+        Round3(quantity * unit_volume) > Round3(old_volume)) {
+      grown.push_back({vehicle, n.day});
+    }
+  }
+  for (const auto& [vehicle, day] : grown) CheckCapacity(s, vehicle, day);
+  DropRoutes(s, branch, grid);
+  return Variant(true);
+}
+
+Variant DelGrade(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1);
+  if (grid.empty()) return Variant(true);
+  const auto state = GridState(s, branch, grid);
+  if (!state || *state == kDiscarded) return Variant(true);
+  if (*state == kDispatched) {
+    throw Error("A grade " + grid + " já foi expedida e não pode ser descartada.");
+  }
+  ClearGrid(s, branch, grid);
+  s.Exec("UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
+         "NRGRADEDISTR = ?",
+         {Value(NowIso()), Value(branch), Value(grid)});
+  return Variant(true);
+}
+
+Variant SetGradeRota(Session& s, Args& a) {
+  const std::string stop_order = a.Text(0), order = a.Text(1), vehicle = a.Text(2),
+                    branch = a.Text(3), grid = a.Text(4), item = a.Text(5),
+                    status = a.Text(7);
+  if (status != "I" && status != "E") {
+    throw Error("SetGradeRota: the row status must be \"I\" or \"E\", got \"" + status + "\"");
+  }
+  const auto state = GridState(s, branch, grid);
+  if (!state) throw Error("A grade " + grid + " não existe.");
+  WritableGrid(s, branch, grid, "");
+  auto rows = s.Query("SELECT CDCLIENTE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+                      "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+                      {Value(branch), Value(grid), Value(vehicle), Value(order), Value(item)});
+  if (rows.empty()) {
+    throw Error("O item " + order + " / " + item + " não está no veículo " + vehicle +
+                " da grade " + grid + ".");
+  }
+  const std::string client = S(rows[0][0]);
+  const std::string wanted = OrderKey(stop_order);
+  if (!wanted.empty()) {
+    for (const Row& r : s.Query(
+             "SELECT DISTINCT NRORDENTREGRADE FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+             "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE <> ?",
+             {Value(branch), Value(grid), Value(vehicle), Value(client)})) {
+      if (OrderKey(S(r[0])) == wanted) throw Error("Ordem já cadastrada.");
+    }
+  }
+  s.Exec("UPDATE ALOCGRADE SET NRORDENTREGRADE = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+         "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+         {wanted.empty() ? Value::Null() : Value(stop_order), Value(branch), Value(grid),
+          Value(vehicle), Value(order), Value(item)});
+  return Variant(true);
+}
+
+Variant SetItinerario(Session& s, Args& a) {
+  const DataPacket& delta = a.Packet(0);
+  if (delta.kind != DataPacket::Kind::Delta) {
+    throw Error("SetItinerario: a change log was expected, got a table");
+  }
+  const char* const kKey[] = {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "NRPEDIDO", "NRITEMPED"};
+  auto field = [&](const char* name) {
+    const int i = delta.FieldIndex(name);
+    if (i < 0) throw Error(std::string("SetItinerario: the change log has no field ") + name);
+    return i;
+  };
+  auto key_of = [&](const std::vector<Variant>& row) {
+    std::vector<Value> key;
+    for (const char* name : kKey) key.push_back(Value(S(row[field(name)])));
+    return key;
+  };
+  const int text_col = delta.FieldIndex("DSITINERAGRADE");
+  const int product_col = delta.FieldIndex("CDPRODUTO");
+  const std::string where =
+      " WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? AND NRPEDIDO = ? AND "
+      "NRITEMPED = ?";
+  for (const data::RowChange& change : delta.changes) {
+    if (change.state != data::RowState::Inserted) {
+      s.Exec("DELETE FROM ITINERARIO" + where, key_of(change.old_values));
+    }
+    if (change.state == data::RowState::Deleted) continue;
+    // A modified row carries empty cells for values it did not change.
+    std::vector<Variant> row = change.new_values;
+    for (std::size_t i = 0; i < row.size() && i < change.old_values.size(); ++i) {
+      if (row[i].IsEmpty()) row[i] = change.old_values[i];
+    }
+    std::vector<Value> params = key_of(row);
+    params.push_back(product_col < 0 ? Value::Null() : Value(S(row[product_col])));
+    params.push_back(text_col < 0 ? Value::Null() : Value(S(row[text_col])));
+    s.Exec("DELETE FROM ITINERARIO" + where,
+           std::vector<Value>(params.begin(), params.begin() + 5));
+    s.Exec("INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+           "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
+           params);
+  }
+  return Variant(true);
+}
+
+Variant SetPedidoCarro(Session& s, Args& a) {
+  const std::string order = a.Text(0), branch = a.Text(1), code = a.Text(2), grid = a.Text(3);
+  const auto state = GridState(s, branch, grid);
+  if (!state) throw Error("A grade " + grid + " não existe.");
+  WritableGrid(s, branch, grid, "");
+  const Vehicle vehicle = RequireVehicle(s, code);
+  const int taken = s.Exec(
+      "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? AND "
+      "CDVIATURA = ?",
+      {Value(branch), Value(grid), Value(order), Value(code)});
+  if (taken > 0) {
+    DropRoutes(s, branch, grid);
+    return Variant(true);
+  }
+  if (s.Query("SELECT 1 FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ?",
+              {Value(branch), Value(grid), Value(order)})
+          .empty()) {
+    throw Error("O pedido " + order + " não pertence à grade " + grid + ".");
+  }
+  MoveItemsTo(s, branch, grid, vehicle, " AND NRPEDIDO = ?", {Value(order)});
+  return Variant(true);
+}
+
+Variant SetPedidos(Session& s, Args& a) {
+  const std::string branch = a.Text(0), code = a.Text(1), grid = a.Text(2);
+  if (code.empty()) throw Error("Nenhum veículo selecionado.");
+  const auto state = GridState(s, branch, grid);
+  if (!state) throw Error("A grade " + grid + " não existe.");
+  WritableGrid(s, branch, grid, "");
+  MoveItemsTo(s, branch, grid, RequireVehicle(s, code), "", {});
+  return Variant(true);
+}
+
+Variant SetRotaCalculada(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
+  const std::vector<Value> key = {Value(branch), Value(grid), Value(vehicle)};
+  if (!GridState(s, branch, grid)) throw Error("A grade " + grid + " não existe.");
+  s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
+  s.Exec("INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO) "
+         "VALUES (?, ?, ?, ?, ?)",
+         {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4))});
+  s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
+         key);
+  auto items = s.Query("SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE "
+                       "CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
+                       key);
+  if (items.empty()) items.push_back({Value(""), Value(""), Value::Null()});
+  for (const Row& r : items) {
+    s.Exec("INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+           "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
+           {Value(branch), Value(grid), Value(vehicle), r[0], r[1], r[2], Value(a.Text(5))});
+  }
+  return Variant(true);
+}
+
+Variant ExpedirGrade(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1);
+  const auto state = GridState(s, branch, grid);
+  if (!state) throw Error("A grade " + grid + " não existe.");
+  if (*state == kDiscarded) {
+    throw Error("A grade " + grid + " foi descartada e não pode ser expedida.");
+  }
+  if (*state == kOpen) {
+    s.Exec("UPDATE GRADEDISTR SET IDSITGRADE = 'E', CDOPEREXPED = ?, DTHREXPEDICAO = ? "
+           "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+           {Value(a.Text(2)), Value(NowIso()), Value(branch),
+            Value(grid)});
+  }
+  return Variant(true);
+}
+
+}  // namespace dg::server::detail

@@ -1,0 +1,129 @@
+#include "appserver/schema.h"
+
+#include "data/item_fields.h"
+
+namespace dg::server {
+namespace {
+
+std::vector<ColumnDef> Columns(std::initializer_list<const char*> texts,
+                               std::initializer_list<const char*> reals) {
+  std::vector<ColumnDef> out;
+  for (const char* t : texts) out.push_back({t, ColumnType::Text});
+  for (const char* r : reals) out.push_back({r, ColumnType::Real});
+  return out;
+}
+
+std::vector<ColumnDef> ItemColumns() {
+  std::vector<ColumnDef> out;
+  for (const data::FieldDef& f : data::ItemPacketFields()) {
+    ColumnType type = ColumnType::Text;
+    if (f.type == data::FieldType::Double || f.type == data::FieldType::Integer) {
+      type = ColumnType::Real;
+    } else if (f.type == data::FieldType::DateTime) {
+      type = ColumnType::Date;
+    }
+    out.push_back({f.name, type});
+  }
+  return out;
+}
+
+std::string CreateTable(const FixtureTable& table, const std::string& key) {
+  std::string sql = "CREATE TABLE " + table.name + " (";
+  for (const ColumnDef& c : table.columns) {
+    sql += c.name + (c.type == ColumnType::Real ? " REAL, " : " TEXT, ");
+  }
+  if (key.empty()) {
+    sql.resize(sql.size() - 2);
+  } else {
+    sql += "PRIMARY KEY (" + key + ")";
+  }
+  return sql + ")";
+}
+
+// Each migration moves the schema one version up. Never edit a released
+// step: add a new one.
+std::vector<std::string> MigrationV1() {
+  const auto& t = FixtureTables();
+  std::vector<std::string> sql = {
+      CreateTable(t[0], "CDFILIAL"),
+      CreateTable(t[1], "CDFILIAL"),
+      CreateTable(t[2], "IDTPIJURTRAN, NRINSJURTRAN"),
+      CreateTable(t[3], "CDTIPTRANS"),
+      CreateTable(t[4], "CDVIATURA"),
+      CreateTable(t[5], "CDCLIENTE"),
+      CreateTable(t[6], ""),
+      "CREATE INDEX ITEMPEDIDO_FILIAL ON ITEMPEDIDO (CDFILIAL)",
+      "CREATE INDEX VEICULO_TRANSP ON VEICULO (NRINSJURTRAN, IDTPIJURTRAN)",
+      // Distribution grids: IDSITGRADE 'A' open, 'E' dispatched, 'C' discarded.
+      "CREATE TABLE GRADEDISTR (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "NRSEQGRADE INTEGER NOT NULL, IDSITGRADE TEXT NOT NULL, CDOPERLANC TEXT, "
+      "DTHRABERTURA TEXT, CDOPEREXPED TEXT, DTHREXPEDICAO TEXT, DTHRDESCARTE TEXT, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR))",
+      // The items a grid distributes, as they were when it was distributed.
+      "CREATE TABLE ITEMGRADE (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "NRPEDIDO TEXT NOT NULL, NRITEMPED TEXT NOT NULL, CDPRODUTO TEXT, CDCLIENTE TEXT, "
+      "NMFANTCLIE TEXT, QTDEAEXP REAL, VRPESOBRUTPR REAL, VRVOLMED REAL, IDPRIOPED TEXT, "
+      "DTENTREGA TEXT, DTHRENTGRADE TEXT, CDROTATRANS TEXT, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED))",
+      // Quantity of one item on one vehicle, with the stop's delivery order.
+      "CREATE TABLE ALOCGRADE (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "CDVIATURA TEXT NOT NULL, NRPEDIDO TEXT NOT NULL, NRITEMPED TEXT NOT NULL, "
+      "CDPRODUTO TEXT, CDCLIENTE TEXT, QTTRANSP REAL NOT NULL, VRPESOUNIT REAL NOT NULL, "
+      "VRVOLUNIT REAL NOT NULL, IDRETGRADEDISTR TEXT, CDROTATRANS TEXT, DTENTREGA TEXT, "
+      "DTHRENTGRADE TEXT, CDOPERLANCGRAD TEXT, NRORDENTREGRADE TEXT, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED))",
+      "CREATE INDEX ALOCGRADE_CARGA ON ALOCGRADE (CDVIATURA, DTENTREGA)",
+      "CREATE TABLE ITINERARIO (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "CDVIATURA TEXT NOT NULL, NRPEDIDO TEXT NOT NULL, NRITEMPED TEXT NOT NULL, "
+      "CDPRODUTO TEXT, DSITINERAGRADE TEXT, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED))",
+      "CREATE TABLE TOTALROTA (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "CDVIATURA TEXT NOT NULL, DISTANCIA TEXT, TEMPO TEXT, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR, CDVIATURA))",
+  };
+  return sql;
+}
+
+const std::vector<std::vector<std::string>>& Migrations() {
+  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1()};
+  return kMigrations;
+}
+
+}  // namespace
+
+const std::vector<FixtureTable>& FixtureTables() {
+  static const std::vector<FixtureTable> kTables = {
+      {"PARAMETROS", Columns({"CDFILIAL", "API", "IDEXITRANSPDIST", "NRINSJURTRAN",
+                              "CDTIPTRANS"}, {})},
+      {"FILIAL", Columns({"CDFILIAL", "NMFILIAL", "ENDERECO", "NRCEPFILI"},
+                         {"LATITUDE", "LONGITUDE"})},
+      {"TRANSPORT", Columns({"IDTPIJURTRAN", "NRINSJURTRAN", "NMFANTTRAN", "CDTIPTRANS",
+                             "ENDERECO"}, {"LATITUDE", "LONGITUDE"})},
+      {"TIPOTRANSP", Columns({"CDTIPTRANS", "NMTIPTRANS"}, {})},
+      {"VEICULO", Columns({"CDVIATURA", "DSTIPOVEIC", "IDTPIJURTRAN", "NRINSJURTRAN"},
+                          {"QTCAPACIVIAT", "VRVOLUMEVIAT"})},
+      {"CLIENTE", Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE",
+                           "ENDERECO", "CEP"}, {"LATITUDE", "LONGITUDE"})},
+      {"ITEMPEDIDO", ItemColumns()},
+  };
+  return kTables;
+}
+
+int CurrentSchemaVersion() { return static_cast<int>(Migrations().size()); }
+
+void MigrateSchema(Session& s) {
+  s.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+  auto rows = s.Query("SELECT MAX(version) FROM schema_version");
+  const int have = rows[0][0].IsNull() ? 0 : rows[0][0].ToInt32();
+  const int want = CurrentSchemaVersion();
+  if (have > want) {
+    throw StorageError("the database has schema version " + std::to_string(have) +
+                       ", newer than this server's " + std::to_string(want));
+  }
+  for (int v = have; v < want; ++v) {
+    for (const std::string& sql : Migrations()[v]) s.Exec(sql);
+    s.Exec("INSERT INTO schema_version (version) VALUES (?)", {Value(v + 1)});
+  }
+}
+
+}  // namespace dg::server

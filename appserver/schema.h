@@ -1,0 +1,34 @@
+// The server database's tables and their versioned migrations.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "appserver/storage.h"
+
+namespace dg::server {
+
+// Dates are stored as "YYYY-MM-DDTHH:MM:SS" texts.
+enum class ColumnType { Text, Real, Date };
+
+struct ColumnDef {
+  std::string name;
+  ColumnType type;
+};
+
+// A table the demonstration fixture fills, with its columns in table order.
+struct FixtureTable {
+  std::string name;
+  std::vector<ColumnDef> columns;
+};
+
+// The fixture tables in load order: PARAMETROS, FILIAL, TRANSPORT, TIPOTRANSP,
+// VEICULO, CLIENTE, ITEMPEDIDO (every stored item field).
+const std::vector<FixtureTable>& FixtureTables();
+
+// Brings the schema to CurrentSchemaVersion(), one migration at a time.
+// REQUIRES: a write transaction. Throws StorageError for a database written
+// by a newer build.
+void MigrateSchema(Session& session);
+
+}  // namespace dg::server

@@ -1,0 +1,63 @@
+// Storage of the application server: a relational database reached through
+// plain SQL with positional parameters, one transaction per server method.
+//
+// The methods of the server object speak only this interface, in ordinary SQL
+// (no engine-specific functions), so that a server database can be added
+// beside the SQLite one without touching them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/variant.h"
+
+namespace dg::server {
+
+// A failure of the database itself (cannot open, SQL error, busy too long).
+class StorageError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A statement parameter or result cell: Null, Int, Double or String.
+using Value = data::Variant;
+using Row = std::vector<Value>;
+
+// One open transaction. Valid only inside the callback that received it;
+// not copyable, not shared between threads.
+class Session {
+ public:
+  virtual ~Session() = default;
+  // Runs a statement; returns the number of rows it changed.
+  virtual int Exec(const std::string& sql, const std::vector<Value>& params = {}) = 0;
+  // Runs a query; returns every row. Integers come back as Int, reals as
+  // Double, texts as String, SQL NULL as Null.
+  virtual std::vector<Row> Query(const std::string& sql,
+                                 const std::vector<Value>& params = {}) = 0;
+};
+
+enum class TxKind { Read, Write };
+
+// A database shared by every caller. Thread-safe: Transact may be called from
+// several threads at once; writers are serialised by the database.
+class Storage {
+ public:
+  virtual ~Storage() = default;
+  // Runs `work` in one transaction: committed when it returns, rolled back
+  // when it throws (the exception then propagates unchanged).
+  virtual void Transact(TxKind kind, const std::function<void(Session&)>& work) = 0;
+};
+
+// Opens (creating when missing) a SQLite database file and brings its schema
+// to the current version. The file uses write-ahead logging and a busy
+// timeout, so other processes (the host's look-ups) may read it meanwhile.
+// ":memory:" is refused: every connection must see the same database.
+std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path);
+
+// Schema version this build creates and expects.
+int CurrentSchemaVersion();
+
+}  // namespace dg::server

@@ -1,0 +1,215 @@
+#include <sqlite3.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "appserver/schema.h"
+#include "appserver/storage.h"
+
+namespace dg::server {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10'000;
+
+// One SQLite connection with its prepared statements. Used by one
+// transaction at a time.
+class Connection {
+ public:
+  explicit Connection(const std::string& path) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+      std::string text = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      throw StorageError("cannot open database " + path + ": " + text);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    Run("PRAGMA journal_mode=WAL");
+    Run("PRAGMA synchronous=NORMAL");
+    Run("PRAGMA foreign_keys=ON");
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() {
+    for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    sqlite3_close(db_);
+  }
+
+  // A statement without parameters whose rows, if any, are dropped.
+  void Run(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string text = err ? err : sqlite3_errmsg(db_);
+      sqlite3_free(err);
+      throw StorageError(text + " [" + sql + "]");
+    }
+  }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params,
+                         int* changes) {
+    sqlite3_stmt* stmt = Prepare(sql);
+    Bind(stmt, sql, params);
+    std::vector<Row> rows;
+    const int columns = sqlite3_column_count(stmt);
+    for (;;) {
+      const int rc = sqlite3_step(stmt);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) {
+        std::string text = sqlite3_errmsg(db_);
+        sqlite3_reset(stmt);
+        throw StorageError(text + " [" + sql + "]");
+      }
+      Row row;
+      row.reserve(columns);
+      for (int c = 0; c < columns; ++c) row.push_back(Column(stmt, c));
+      rows.push_back(std::move(row));
+    }
+    sqlite3_reset(stmt);
+    if (changes) *changes = sqlite3_changes(db_);
+    return rows;
+  }
+
+ private:
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) return it->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      throw StorageError(std::string(sqlite3_errmsg(db_)) + " [" + sql + "]");
+    }
+    cache_.emplace(sql, stmt);
+    return stmt;
+  }
+
+  void Bind(sqlite3_stmt* stmt, const std::string& sql, const std::vector<Value>& params) {
+    sqlite3_clear_bindings(stmt);
+    if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt)) {
+      throw StorageError("wrong parameter count for [" + sql + "]");
+    }
+    for (int i = 0; i < static_cast<int>(params.size()); ++i) {
+      const Value& v = params[i];
+      int rc = SQLITE_OK;
+      switch (v.Kind()) {
+        case data::VariantKind::Empty:
+        case data::VariantKind::Null:
+          rc = sqlite3_bind_null(stmt, i + 1);
+          break;
+        case data::VariantKind::Bool:
+        case data::VariantKind::Int:
+          rc = sqlite3_bind_int64(stmt, i + 1, v.ToInt64());
+          break;
+        case data::VariantKind::Double:
+          rc = sqlite3_bind_double(stmt, i + 1, v.ToDouble());
+          break;
+        case data::VariantKind::String:
+        case data::VariantKind::DateTime: {
+          const std::string text = v.Kind() == data::VariantKind::String
+                                       ? v.ToString()
+                                       : v.ToDateTime().ToIso();
+          rc = sqlite3_bind_text(stmt, i + 1, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_TRANSIENT);
+          break;
+        }
+        default:
+          throw StorageError("a " + std::string(data::KindName(v.Kind())) +
+                             " cannot be stored in a column");
+      }
+      if (rc != SQLITE_OK) throw StorageError(sqlite3_errmsg(db_));
+    }
+  }
+
+  static Value Column(sqlite3_stmt* stmt, int c) {
+    switch (sqlite3_column_type(stmt, c)) {
+      case SQLITE_INTEGER:
+        return Value(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
+      case SQLITE_FLOAT:
+        return Value(sqlite3_column_double(stmt, c));
+      case SQLITE_NULL:
+        return Value::Null();
+      default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        return Value(std::string(text, sqlite3_column_bytes(stmt, c)));
+      }
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> cache_;
+};
+
+class SqliteSession : public Session {
+ public:
+  explicit SqliteSession(Connection& conn) : conn_(conn) {}
+  int Exec(const std::string& sql, const std::vector<Value>& params) override {
+    int changes = 0;
+    conn_.Query(sql, params, &changes);
+    return changes;
+  }
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
+    return conn_.Query(sql, params, nullptr);
+  }
+
+ private:
+  Connection& conn_;
+};
+
+class SqliteStorage : public Storage {
+ public:
+  explicit SqliteStorage(std::string path) : path_(std::move(path)) {}
+
+  void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
+    std::unique_ptr<Connection> conn = Acquire();
+    conn->Run(kind == TxKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    try {
+      SqliteSession session(*conn);
+      work(session);
+      conn->Run("COMMIT");
+    } catch (...) {
+      try {
+        conn->Run("ROLLBACK");
+      } catch (const StorageError&) {
+        // The connection is in an unknown state: drop it.
+        throw;
+      }
+      Release(std::move(conn));
+      throw;
+    }
+    Release(std::move(conn));
+  }
+
+ private:
+  std::unique_ptr<Connection> Acquire() {
+    {
+      std::lock_guard lock(mu_);
+      if (!idle_.empty()) {
+        auto conn = std::move(idle_.back());
+        idle_.pop_back();
+        return conn;
+      }
+    }
+    return std::make_unique<Connection>(path_);
+  }
+
+  void Release(std::unique_ptr<Connection> conn) {
+    std::lock_guard lock(mu_);
+    idle_.push_back(std::move(conn));
+  }
+
+  const std::string path_;
+  std::mutex mu_;
+  std::vector<std::unique_ptr<Connection>> idle_;  // GUARDED_BY(mu_)
+};
+
+}  // namespace
+
+std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path) {
+  if (path.empty() || path == ":memory:" || path.rfind("file::memory:", 0) == 0) {
+    throw StorageError("the server database must be a file: " + path);
+  }
+  auto storage = std::make_shared<SqliteStorage>(path);
+  storage->Transact(TxKind::Write, [](Session& s) { MigrateSchema(s); });
+  return storage;
+}
+
+}  // namespace dg::server

@@ -1,0 +1,211 @@
+#include "appserver/transport.h"
+
+#include <httplib.h>
+
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/fixture.h"
+#include "data/packet.h"
+
+namespace dg::server {
+
+using data::CallReply;
+using data::ServerCallError;
+using data::TransportError;
+using data::Variant;
+using nlohmann::json;
+
+CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_name,
+                       const std::string& method, const std::vector<Variant>& args) {
+  if (server_name != kServerName) throw ServerCallError("unknown server " + server_name);
+  CallReply reply;
+  reply.args = args;
+  try {
+    reply.result = server.Call(method, reply.args);
+  } catch (const std::exception& e) {
+    throw ServerCallError(e.what());
+  }
+  return reply;
+}
+
+CallReply InProcessTransport::Call(const std::string& server_name, const std::string& method,
+                                   const std::vector<Variant>& args) {
+  return DispatchCall(*server_, server_name, method, args);
+}
+
+// ---- server ----------------------------------------------------------------
+
+namespace {
+
+void Reply(httplib::Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_content(body.dump(), "application/json");
+}
+
+// Answers POST /call.
+void HandleCall(rdmGradeDistribuicao& server, const httplib::Request& req,
+                httplib::Response& res) {
+  json body = json::parse(req.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object()) {
+    return Reply(res, 400, {{"error", "the request body is not a JSON object"}});
+  }
+  auto server_name = body.find("server");
+  auto method = body.find("method");
+  auto args = body.find("args");
+  if (server_name == body.end() || !server_name->is_string() || method == body.end() ||
+      !method->is_string() || args == body.end() || !args->is_array()) {
+    return Reply(res, 400, {{"error", "the request needs \"server\" and \"method\" texts and "
+                                      "an \"args\" array"}});
+  }
+  std::vector<Variant> values;
+  try {
+    for (const json& a : *args) values.push_back(data::VariantFromJson(a));
+  } catch (const std::exception& e) {
+    return Reply(res, 400, {{"error", std::string("malformed argument: ") + e.what()}});
+  }
+  try {
+    CallReply reply = DispatchCall(server, server_name->get<std::string>(),
+                                   method->get<std::string>(), values);
+    json out_args = json::array();
+    for (const Variant& v : reply.args) out_args.push_back(data::VariantToJson(v));
+    Reply(res, 200, {{"result", data::VariantToJson(reply.result)}, {"args", out_args}});
+  } catch (const std::exception& e) {
+    Reply(res, 200, {{"error", e.what()}});
+  }
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+  std::shared_ptr<rdmGradeDistribuicao> server;
+  HttpServerOptions options;
+  httplib::Server http;
+  std::thread thread;
+};
+
+HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerOptions options)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->server = std::move(server);
+  impl_->options = std::move(options);
+  httplib::Server& http = impl_->http;
+  const int threads = impl_->options.threads;
+  http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  http.set_tcp_nodelay(true);
+  http.set_keep_alive_max_count(1000);
+  http.set_keep_alive_timeout(impl_->options.keep_alive_seconds);
+  http.set_read_timeout(10, 0);
+  http.set_write_timeout(10, 0);
+  http.set_payload_max_length(impl_->options.max_body_bytes);
+
+  Impl* impl = impl_.get();
+  http.Post("/call", [impl](const httplib::Request& req, httplib::Response& res) {
+    HandleCall(*impl->server, req, res);
+  });
+  http.Post("/fixture", [impl](const httplib::Request& req, httplib::Response& res) {
+    if (!impl->options.allow_fixture) {
+      return Reply(res, 403, {{"error", "this server does not accept fixtures"}});
+    }
+    json fixture = json::parse(req.body, nullptr, false);
+    if (fixture.is_discarded()) return Reply(res, 400, {{"error", "the fixture is not JSON"}});
+    try {
+      LoadFixture(impl->server->storage(), fixture);
+    } catch (const std::exception& e) {
+      return Reply(res, 400, {{"error", e.what()}});
+    }
+    Reply(res, 200, {{"ok", true}});
+  });
+  http.Get("/health", [](const httplib::Request&, httplib::Response& res) {
+    Reply(res, 200, {{"ok", true}});
+  });
+  http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                std::exception_ptr ep) {
+    std::string text = "internal failure";
+    try {
+      if (ep) std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      text = e.what();
+    } catch (...) {
+    }
+    Reply(res, 500, {{"error", text}});
+  });
+}
+
+HttpServer::~HttpServer() { Stop(); }
+
+int HttpServer::Start() {
+  httplib::Server& http = impl_->http;
+  const auto& o = impl_->options;
+  port_ = o.port == 0 ? http.bind_to_any_port(o.host) : (http.bind_to_port(o.host, o.port) ? o.port : -1);
+  if (port_ <= 0) {
+    throw Error("cannot listen on " + o.host + ":" + std::to_string(o.port));
+  }
+  impl_->thread = std::thread([&http] { http.listen_after_bind(); });
+  return port_;
+}
+
+void HttpServer::Stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->http.stop();
+  impl_->thread.join();
+}
+
+// ---- client ----------------------------------------------------------------
+
+struct HttpTransport::Impl {
+  Impl(const std::string& host, int port) : client(host, port), where(host + ":" + std::to_string(port)) {}
+  std::mutex mu;
+  httplib::Client client;  // GUARDED_BY(mu)
+  std::string where;
+};
+
+HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOptions options)
+    : impl_(std::make_unique<Impl>(host, port)) {
+  httplib::Client& c = impl_->client;
+  c.set_keep_alive(true);
+  c.set_tcp_nodelay(true);
+  c.set_connection_timeout(options.connect_timeout);
+  c.set_read_timeout(options.read_timeout);
+  c.set_write_timeout(options.read_timeout);
+}
+
+HttpTransport::~HttpTransport() = default;
+
+json HttpTransport::Post(const std::string& path, const std::string& body) {
+  std::lock_guard lock(impl_->mu);
+  auto res = impl_->client.Post(path, body, "application/json");
+  if (!res) {
+    throw TransportError("the application server at " + impl_->where +
+                         " cannot be reached: " + httplib::to_string(res.error()));
+  }
+  json answer = json::parse(res->body, nullptr, false);
+  if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
+    throw ServerCallError(answer["error"].get<std::string>());
+  }
+  if (res->status != 200 || !answer.is_object()) {
+    throw ServerCallError("the application server answered HTTP " +
+                          std::to_string(res->status));
+  }
+  return answer;
+}
+
+CallReply HttpTransport::Call(const std::string& server_name, const std::string& method,
+                              const std::vector<Variant>& args) {
+  json request = {{"server", server_name}, {"method", method}, {"args", json::array()}};
+  for (const Variant& v : args) request["args"].push_back(data::VariantToJson(v));
+  const json answer = Post("/call", request.dump());
+  try {
+    CallReply reply;
+    reply.result = data::VariantFromJson(answer.at("result"));
+    for (const json& a : answer.at("args")) reply.args.push_back(data::VariantFromJson(a));
+    if (reply.args.size() != args.size()) throw Error("argument count changed");
+    return reply;
+  } catch (const std::exception& e) {
+    throw TransportError("malformed answer of the application server: " + std::string(e.what()));
+  }
+}
+
+void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.dump()); }
+
+}  // namespace dg::server
