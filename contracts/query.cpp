@@ -52,6 +52,8 @@ data::Variant CellFor(const data::FieldDef& def, const data::Variant& cell) {
   return cell;
 }
 
+constexpr std::size_t kInferredTextSize = 255;
+
 // The column's definition: the dataset's own when it defines the field,
 // otherwise inferred from the values.
 data::FieldDef DefFor(data::ClientDataset& dataset, const QueryRows& rows, std::size_t column) {
@@ -60,7 +62,7 @@ data::FieldDef DefFor(data::ClientDataset& dataset, const QueryRows& rows, std::
   data::FieldDef def;
   def.name = name;
   bool any_double = false, any_text = false, any_int = false;
-  std::size_t longest = 1;
+  std::size_t longest = 0;
   for (const auto& row : rows.rows) {
     const data::Variant& v = row[column];
     switch (v.Kind()) {
@@ -77,8 +79,9 @@ data::FieldDef DefFor(data::ClientDataset& dataset, const QueryRows& rows, std::
   } else if (!any_text && any_int) {
     def.type = data::FieldType::Integer;
   } else {
+    // Room for longer texts of later openings: the field stays defined.
     def.type = data::FieldType::String;
-    def.size = static_cast<int>(longest);
+    def.size = static_cast<int>(std::max<std::size_t>(longest, kInferredTextSize));
   }
   return def;
 }
