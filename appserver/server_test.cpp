@@ -1,0 +1,415 @@
+// Contract and semantics of the server object, run in process and over HTTP.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "appserver/test_support.h"
+#include "data/item_fields.h"
+
+namespace dg::server {
+namespace {
+
+using data::CallReply;
+using data::DataPacket;
+using data::DateTime;
+using data::Variant;
+using data::VariantArray;
+using namespace testing;
+
+Variant Day(const char* iso) { return Variant(DateTime::FromIso(iso)); }
+
+class ServerTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    LoadFixture(*db_.storage(), SmallFixture());
+    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
+    if (GetParam()) {
+      http_ = std::make_unique<HttpServer>(object_, HttpServerOptions{});
+      transport_ = std::make_unique<HttpTransport>("127.0.0.1", http_->Start());
+    } else {
+      transport_ = std::make_unique<InProcessTransport>(object_);
+    }
+  }
+  void TearDown() override {
+    transport_.reset();
+    http_.reset();
+  }
+
+  CallReply Call(const std::string& method, std::vector<Variant> args) {
+    return transport_->Call(kServerName, method, args);
+  }
+  Variant Result(const std::string& method, std::vector<Variant> args) {
+    return Call(method, std::move(args)).result;
+  }
+  // The failure text of a call, or "ok".
+  std::string Failure(const std::string& method, std::vector<Variant> args) {
+    try {
+      Call(method, std::move(args));
+      return "ok";
+    } catch (const data::ServerCallError& e) {
+      return e.what();
+    }
+  }
+
+  Variant Items() { return Result("GetItensExpedicao", {"0001"}); }
+  // Distributes the fixture's selected items into `grid` (a new one when
+  // empty); returns the grid number the server left.
+  std::string Distribute(const std::string& grid = "", Variant items = {}) {
+    if (items.IsEmpty()) items = Items();
+    auto reply = Call("DistribuiQuantidades", {items, "IDCHECK = 'S'", kKey, grid, "ANA", "0001"});
+    return Str(reply.args[3]);
+  }
+  Variant Vehicles(const std::string& grid, const char* order, const char* item,
+                   const char* day = "2025-06-10") {
+    return Result("GetVeiculo", {kKey, Day(day), "0001", order, item, grid});
+  }
+  // cdsVeiculo of the item with QtTranspItGr of `vehicle` set to `quantity`.
+  Variant WithQuantity(const std::string& grid, const char* order, const char* item,
+                       const std::string& vehicle, Variant quantity) {
+    DataPacket p = Vehicles(grid, order, item).AsPacket();
+    for (auto& row : p.rows) {
+      if (Str(row[p.FieldIndex("CDVIATURA")]) == vehicle) row[p.FieldIndex("QtTranspItGr")] = quantity;
+    }
+    return Variant(p);
+  }
+  std::string Marks(const std::string& grid, const char* order) {
+    Variant v = Result("GetCarroPedido", {order, "0001", "11222333000181", grid});
+    return Column(v, "CDVIATURA") + "=" + Column(v, "IDMARCADO");
+  }
+
+  TempDatabase db_;
+  std::shared_ptr<rdmGradeDistribuicao> object_;
+  std::unique_ptr<HttpServer> http_;
+  std::unique_ptr<data::CallTransport> transport_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Transports, ServerTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Http" : "InProcess"; });
+
+TEST_P(ServerTest, RefusesBadCalls) {
+  struct Case {
+    std::string server, method;
+    std::vector<Variant> args;
+    std::string want;
+  } cases[] = {
+      {kServerName, "GetVeiculo", {kKey, Day("2025-06-10"), "0001", "P1", "1"},
+       "GetVeiculo: expected 6 arguments, got 5"},
+      {kServerName, "GetParametros", {}, "GetParametros: expected 1 argument, got 0"},
+      {kServerName, "GetVeiculo", {kKey, "10/06/2025", "0001", "P1", "1", ""},
+       "GetVeiculo: argument 2 must be a date, got String"},
+      {kServerName, "SetGrade", {"x", 1.0, 1.0, "0001", "", "ANA"},
+       "SetGrade: argument 1 must be a data packet, got String"},
+      {kServerName, "SetGrade", {Variant(DataPacket{}), "1", 1.0, "0001", "", "ANA"},
+       "SetGrade: argument 2 must be a number, got String"},
+      {kServerName, "DelGrade", {"0001", 5}, "DelGrade: argument 2 must be a text, got Integer"},
+      {kServerName, "Nada", {}, "unknown method Nada"},
+      {"Exp03200.Outro", "GetParametros", {"0001"}, "unknown server Exp03200.Outro"},
+      {kServerName, "DistribuiQuantidades", {Items(), "IDCHECK ~ 'S'", kKey, "", "ANA", "0001"},
+       "DistribuiQuantidades: cannot apply the filter \"IDCHECK ~ 'S'\": = or <> was expected "
+       "after IDCHECK"},
+      {kServerName, "DistribuiQuantidades", {Items(), "IDCHECK = 'S'", "J999", "", "ANA", "0001"},
+       "Transportadora J999 não cadastrada."},
+  };
+  for (const Case& c : cases) {
+    try {
+      transport_->Call(c.server, c.method, c.args);
+      ADD_FAILURE() << c.method << " did not fail";
+    } catch (const data::ServerCallError& e) {
+      EXPECT_EQ(c.want, e.what());
+    }
+  }
+  // Still serving.
+  EXPECT_EQ("S", Column(Result("GetParametros", {"0001"}), "IDEXITRANSPDIST"));
+}
+
+TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
+  const std::string grid = Distribute();
+  const std::string vehicle =
+      "DSTIPOVEIC:string:50 QtTranspItGr:double QTCAPACIVIAT:double CDVIATURA:string:4 "
+      "VRVOLUMEVIAT:double VrPesTranspItGr:double VRPESOUTIL:double IDTPIJURTRAN:string:1 "
+      "NRINSJURTRAN:string:20 CDFILIAL:string:4 NRPEDIDO:string:10 DTHRENTGRADE:datetime "
+      "CDPRODUTO:string:10 NRITEMPED:string:10 VrVolTranspItGr:double VRVOLUMEUTIL:double "
+      "IDRETGRADEDISTR:string:1 NRGRADEDISTR:string:10 CDOPERLANCGRAD:string:12 "
+      "CDROTATRANS:string:6";
+  const std::string erro = "CODIGO:string:21 NOME:string:50";
+  const std::string rota =
+      "NRGRADEDISTR:string:10 CDFILIAL:string:4 NRORDENTREGRADE:string:5 CODIGO:string:20 "
+      "CDCLIENTE:string:21 NOME:string:50 CDVIATURA:string:10 IDTPIJURCLIE:string:1 "
+      "ENDERECO:string:86 CEP:string:15 IDRETGRADEDISTR:string:1";
+  struct Case {
+    std::string method;
+    std::vector<Variant> args;
+    std::string shape;
+  } cases[] = {
+      {"GetParametros", {"0001"},
+       "API:string:300 IDEXITRANSPDIST:string:1 NRINSJURTRAN:string:20 CDTIPTRANS:string:4"},
+      {"GetVeiculo", {kKey, Day("2025-06-10"), "0001", "P1", "1", grid}, vehicle},
+      {"GetErro", {grid, "", "0001"}, erro},
+      {"GetGradeRota", {grid, "V1", "0001"}, rota},
+      {"GetVdOrdem", {"0001", grid, "V1", "001"},
+       "CDFILIAL:string:4 NRGRADEDISTR:string:10 CDVIATURA:string:10 NRORDENTREGRADE:string:5 "
+       "CODIGO:string:20"},
+      {"GetItemGrade", {"0001", grid, "V1", "C1"},
+       "NRPEDIDO:string:10 NRITEMPED:string:10 CDPRODUTO:string:10"},
+      {"GetTotal", {"0001", grid, "V1"}, "DISTANCIA:string:10 TEMPO:string:10"},
+      {"GetItinerario", {"0001", grid, "V1"},
+       "NRGRADEDISTR:string:10 CDFILIAL:string:4 NRPEDIDO:string:10 CDVIATURA:string:4 "
+       "DSITINERAGRADE:memo NRITEMPED:string:10 CDPRODUTO:string:10"},
+      {"GetEndeFilialProc", {"0001"}, "NRCEPFILI:string:15 ENDERECO:string:84"},
+      {"GetRetTransp", {"11222333000181"}, "ENDERECO:string:86"},
+      {"GetGradeporPedido", {"0001", grid},
+       "NRPEDIDO:string:10 NMFANTCLIE:string:50 PESO:double VRVOLMED:double VRVOLTOTAL:double "
+       "VRPESOTOTAL:double"},
+      {"GetCarroPedido", {"P1", "0001", "11222333000181", grid},
+       "IDMARCADO:string:1 CDVIATURA:string:4 DSTIPOVEIC:string:50 QTCAPACIVIAT:double "
+       "VRVOLUMEVIAT:double VRPESOUTIL:double VRVOLUMEUTIL:double QTPEDIDOS:double"},
+      {"GetPontosRota", {"0001", grid, "V1"},
+       "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
+       "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.shape, Shape(Result(c.method, c.args))) << c.method;
+  }
+  const Variant pair =
+      Result("DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, grid, "ANA", "0001"});
+  const VariantArray& array = pair.AsArray();
+  ASSERT_EQ(0, array.Low());
+  ASSERT_EQ(1, array.High());
+  EXPECT_EQ(vehicle, Shape(array[0]));
+  EXPECT_EQ(erro, Shape(array[1]));
+  EXPECT_EQ(data::ItemPacketFields(), Items().AsPacket().fields);
+  EXPECT_EQ(5u, Items().AsPacket().rows.size());
+  // Methods whose result the screen does not read answer true.
+  EXPECT_EQ(Variant(true), Result("DelGrade", {"0001", ""}));
+  EXPECT_EQ(Variant(true), Result("SetPedidos", {"0001", "V9", grid}));
+}
+
+TEST_P(ServerTest, WritesByReferenceArguments) {
+  auto reply = Call("DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, "", "ANA", ""});
+  EXPECT_EQ("000001", Str(reply.args[3]));
+  EXPECT_EQ("0001", Str(reply.args[5]));
+  EXPECT_EQ(kKey, Str(reply.args[2]));
+
+  reply = Call("SetGrade", {WithQuantity("", "P2", "1", "V2", 3.0), 10.0, 0.1, "0001", "", "ANA"});
+  EXPECT_EQ("000002", Str(reply.args[4]));
+  EXPECT_EQ(Variant("000003"), Result("PrxNrGrade", {"0001"}));
+  EXPECT_EQ(Variant("000001"), Result("PrxNrGrade", {"0002"}));
+}
+
+TEST_P(ServerTest, EdgesOfTheFirstLaunch) {
+  for (const char* branch : {"", "9999"}) {
+    const Variant p = Result("GetParametros", {branch});
+    EXPECT_EQ(0u, p.AsPacket().rows.size()) << branch;
+    EXPECT_EQ(4u, p.AsPacket().fields.size());
+  }
+  EXPECT_EQ("ok", Failure("DelGrade", {"0001", ""}));
+  EXPECT_EQ("ok", Failure("DelGrade", {"0001", "777777"}));
+  EXPECT_EQ("", Column(Result("GetErro", {"", "", "0001"}), "CODIGO"));
+  EXPECT_EQ("V1,V2", Column(Vehicles("", "P1", "1"), "CDVIATURA"));
+}
+
+TEST_P(ServerTest, DistributionKeepsOrdersWholeAndReportsPointsWithoutAddress) {
+  const Variant pair =
+      Result("DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, "", "ANA", "0001"});
+  // 90 kg and 0.8 m3 fit the larger vehicle V1 alone.
+  EXPECT_EQ("V1,V2", Column(pair.AsArray()[0], "CDVIATURA"));
+  EXPECT_EQ("2,null", Column(pair.AsArray()[0], "QtTranspItGr"));
+  EXPECT_EQ("10,50", Column(pair.AsArray()[0], "VRPESOUTIL"));
+  EXPECT_EQ("F,null", Column(pair.AsArray()[0], "IDRETGRADEDISTR"));
+  EXPECT_EQ("C2", Column(pair.AsArray()[1], "CODIGO"));
+  EXPECT_EQ("Mercado Dois", Column(pair.AsArray()[1], "NOME"));
+
+  const Variant orders = Result("GetGradeporPedido", {"0001", "000001"});
+  EXPECT_EQ("P1,P2,P3", Column(orders, "NRPEDIDO"));  // P4 is not selected
+  EXPECT_EQ("40,30,20", Column(orders, "VRPESOTOTAL"));
+  EXPECT_EQ("0.3,0.3,0.2", Column(orders, "VRVOLTOTAL"));
+  for (const char* order : {"P1", "P2", "P3"}) EXPECT_EQ("V1,V2=S,N", Marks("000001", order));
+}
+
+TEST_P(ServerTest, QuantityBeyondTheFleetStoresNothing) {
+  const std::string grid = Distribute();
+  DataPacket items = Items().AsPacket();
+  items.rows[0][items.FieldIndex("QTDEAEXP")] = Variant(100.0);  // 1000 kg
+  EXPECT_EQ("@QT_EXCEDE", Failure("DistribuiQuantidades",
+                                  {Variant(items), "IDCHECK = 'S'", kKey, grid, "ANA", "0001"}));
+  EXPECT_EQ("P1,P2,P3", Column(Result("GetGradeporPedido", {"0001", grid}), "NRPEDIDO"));
+  EXPECT_EQ("V1,V2=S,N", Marks(grid, "P1"));
+  EXPECT_EQ("2,null", Column(Vehicles(grid, "P1", "1"), "QtTranspItGr"));
+}
+
+TEST_P(ServerTest, FreeCapacityCountsEveryLiveGridOfTheDay) {
+  const std::string first = Distribute();
+  const std::string second = Str(Result("PrxNrGrade", {"0001"}));
+  EXPECT_EQ("10,50", Column(Vehicles(second, "P1", "1"), "VRPESOUTIL"));
+  EXPECT_EQ("0.2,2", Column(Vehicles(second, "P1", "1"), "VRVOLUMEUTIL"));
+  EXPECT_EQ("100,50", Column(Vehicles(second, "P1", "1", "2025-06-11"), "VRPESOUTIL"));
+
+  // The second grid cannot fit what the first one left no room for.
+  EXPECT_EQ("@QT_EXCEDE", Failure("DistribuiQuantidades",
+                                  {Items(), "IDCHECK = 'S'", kKey, second, "ANA", "0001"}));
+  Result("ExpedirGrade", {"0001", first, "ANA"});
+  EXPECT_EQ("10,50", Column(Vehicles(second, "P1", "1"), "VRPESOUTIL"));
+  EXPECT_EQ("A grade " + first + " já foi expedida e não pode ser descartada.",
+            Failure("DelGrade", {"0001", first}));
+  EXPECT_EQ("A grade " + first + " já foi expedida e não pode ser alterada.",
+            Failure("SetPedidos", {"0001", "V2", first}));
+}
+
+TEST_P(ServerTest, DiscardFreesTheVehicles) {
+  const std::string grid = Distribute();
+  Result("DelGrade", {"0001", grid});
+  EXPECT_EQ("100,50", Column(Vehicles(grid, "P1", "1"), "VRPESOUTIL"));
+  EXPECT_EQ("", Column(Result("GetGradeporPedido", {"0001", grid}), "NRPEDIDO"));
+  EXPECT_EQ("ok", Failure("DelGrade", {"0001", grid}));
+  EXPECT_EQ("A grade " + grid + " foi descartada e não pode ser expedida.",
+            Failure("ExpedirGrade", {"0001", grid, "ANA"}));
+  EXPECT_EQ("A grade 424242 não existe.", Failure("ExpedirGrade", {"0001", "424242", "ANA"}));
+}
+
+TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
+  const std::string grid = Str(Result("PrxNrGrade", {"0001"}));
+  struct Step {
+    const char* vehicle;
+    Variant quantity;
+    double unit_weight, unit_volume;
+    std::string want_failure, want_quantities, want_free_weight;
+  } steps[] = {
+      {"V2", 3.0, 10, 0.1, "ok", "null,3", "100,20"},
+      {"V2", 6.0, 10, 0.1, "@CAPA_PESO_MENOR", "null,3", "100,20"},
+      {"V1", 2.0, 1, 0.6, "@CAPA_VOLUME_MENOR", "null,3", "100,20"},
+      {"V2", 500.0, 0.1, 0.001, "ok", "null,500", "100,0"},  // 50 kg exactly
+      {"V2", 0.0, 10, 0.1, "ok", "null,null", "100,50"},
+      {"V1", 10.0, 10, 0.1, "ok", "10,null", "0,50"},
+      {"V1", Variant(), 10, 0.1, "ok", "null,null", "100,50"},
+  };
+  for (const Step& s : steps) {
+    EXPECT_EQ(s.want_failure,
+              Failure("SetGrade", {WithQuantity(grid, "P2", "1", s.vehicle, s.quantity),
+                                   s.unit_weight, s.unit_volume, "0001", grid, "ANA"}))
+        << s.vehicle << " " << s.quantity.DebugString();
+    const Variant after = Vehicles(grid, "P2", "1");
+    EXPECT_EQ(s.want_quantities, Column(after, "QtTranspItGr"));
+    EXPECT_EQ(s.want_free_weight, Column(after, "VRPESOUTIL"));
+  }
+}
+
+TEST_P(ServerTest, ReturnFlagBelongsToTheVehicle) {
+  const std::string grid = Distribute();
+  DataPacket p = Vehicles(grid, "P1", "1").AsPacket();
+  p.rows[0][p.FieldIndex("IDRETGRADEDISTR")] = Variant("T");
+  Result("SetGrade", {Variant(p), 10.0, 0.1, "0001", grid, "ANA"});
+  EXPECT_EQ("T,null", Column(Vehicles(grid, "P3", "1"), "IDRETGRADEDISTR"));
+  const Variant points = Result("GetPontosRota", {"0001", grid, "V1"});
+  EXPECT_EQ("F,C,C,C,R", Column(points, "TIPO"));
+  EXPECT_EQ("Rod. B, km 2", Str(points.AsPacket().rows.back()[4]));
+}
+
+TEST_P(ServerTest, SetPedidoCarroToggles) {
+  const std::string grid = Distribute();
+  Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
+  EXPECT_EQ("V1,V2=N,S", Marks(grid, "P3"));
+  EXPECT_EQ("2,1", Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}),
+                          "QTPEDIDOS"));
+  EXPECT_EQ("null,4", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+  Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
+  EXPECT_EQ("V1,V2=N,N", Marks(grid, "P3"));
+  Result("SetPedidoCarro", {"P3", "0001", "V1", grid});
+  EXPECT_EQ("V1,V2=S,N", Marks(grid, "P3"));
+  // Free weight in percent: V1 carries 90 of 100 kg, V2 nothing.
+  EXPECT_EQ("10,100", Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}),
+                             "VRPESOUTIL"));
+
+  // 90 kg cannot all go on V2 (50 kg): nothing moves.
+  EXPECT_EQ("@CAPA_PESO_MENOR", Failure("SetPedidos", {"0001", "V2", grid}));
+  EXPECT_EQ("V1,V2=S,N", Marks(grid, "P1"));
+  EXPECT_EQ("Nenhum veículo selecionado.", Failure("SetPedidos", {"0001", "", grid}));
+  EXPECT_EQ("O pedido P9 não pertence à grade " + grid + ".",
+            Failure("SetPedidoCarro", {"P9", "0001", "V1", grid}));
+}
+
+TEST_P(ServerTest, RouteOrdersItemsAndItinerary) {
+  const std::string grid = Distribute();
+  EXPECT_EQ("C1,C2,C3", Column(Result("GetGradeRota", {grid, "V1", "0001"}), "CODIGO"));
+  auto order = [&](const char* stop, const char* ord, const char* item, const char* status) {
+    return Failure("SetGradeRota", {stop, ord, "V1", "0001", grid, item, "", status});
+  };
+  EXPECT_EQ("ok", order("  2", "P1", "1", "I"));
+  EXPECT_EQ("ok", order("  2", "P1", "2", "I"));
+  EXPECT_EQ("ok", order("  1", "P3", "1", "I"));
+  EXPECT_EQ("Ordem já cadastrada.", order("001", "P2", "1", "I"));
+  EXPECT_EQ("SetGradeRota: the row status must be \"I\" or \"E\", got \"X\"",
+            order("  3", "P2", "1", "X"));
+  const Variant route = Result("GetGradeRota", {grid, "V1", "0001"});
+  EXPECT_EQ("C3,C1,C2", Column(route, "CODIGO"));
+  EXPECT_EQ("  1,  2,null", Column(route, "NRORDENTREGRADE"));
+  EXPECT_EQ("Mercado Três,Mercado Um,Mercado Dois", Column(route, "NOME"));
+  EXPECT_EQ("Rua C3, 30,Rua C1, 10,null", Column(route, "ENDERECO"));
+  EXPECT_EQ(grid + "," + grid + "," + grid, Column(route, "NRGRADEDISTR"));
+  EXPECT_EQ("V1,V1,V1", Column(route, "CDVIATURA"));
+  EXPECT_EQ("C3", Column(Result("GetVdOrdem", {"0001", grid, "V1", "001"}), "CODIGO"));
+  EXPECT_EQ("", Column(Result("GetVdOrdem", {"0001", grid, "V1", "  3"}), "CODIGO"));
+  EXPECT_EQ("1,2", Column(Result("GetItemGrade", {"0001", grid, "V1", "C1"}), "NRITEMPED"));
+  EXPECT_EQ("C2", Column(Result("GetErro", {grid, "V1", "0001"}), "CODIGO"));
+  EXPECT_EQ("", Column(Result("GetErro", {grid, "V2", "0001"}), "CODIGO"));
+  EXPECT_EQ("F,C,C,C,R", Column(Result("GetPontosRota", {"0001", grid, "V1"}), "TIPO"));
+  EXPECT_EQ("0001,C3,C1,C2,0001",
+            Column(Result("GetPontosRota", {"0001", grid, "V1"}), "CODIGO"));
+
+  Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
+  EXPECT_EQ("12,5 km", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
+  const Variant itinerary = Result("GetItinerario", {"0001", grid, "V1"});
+  EXPECT_EQ("P1,P1,P2,P3", Column(itinerary, "NRPEDIDO"));
+
+  DataPacket delta;
+  delta.kind = DataPacket::Kind::Delta;
+  delta.fields = itinerary.AsPacket().fields;
+  delta.changes.push_back({data::RowState::Deleted, itinerary.AsPacket().rows[0], {}});
+  Result("SetItinerario", {Variant(delta)});
+  EXPECT_EQ("P1,P2,P3", Column(Result("GetItinerario", {"0001", grid, "V1"}), "NRPEDIDO"));
+  EXPECT_EQ("SetItinerario: a change log was expected, got a table",
+            Failure("SetItinerario", {itinerary}));
+
+  // Changing the allocations makes the stored routes obsolete.
+  Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
+  EXPECT_EQ("", Column(Result("GetItinerario", {"0001", grid, "V1"}), "NRPEDIDO"));
+  EXPECT_EQ("", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
+}
+
+TEST_P(ServerTest, ManyClientsAtOnceGetDistinctNumbersAndLoseNoRow) {
+  constexpr int kThreads = 6, kRounds = 5;
+  std::vector<std::vector<std::string>> numbers(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Each client has its own connection, as each screen does.
+      std::unique_ptr<data::CallTransport> own;
+      if (http_) {
+        own = std::make_unique<HttpTransport>("127.0.0.1", http_->port());
+      } else {
+        own = std::make_unique<InProcessTransport>(object_);
+      }
+      for (int r = 0; r < kRounds; ++r) {
+        std::vector<Variant> args = {"0001"};
+        const std::string grid = Str(own->Call(kServerName, "PrxNrGrade", args).result);
+        numbers[t].push_back(grid);
+        std::vector<Variant> vehicles = {"F12345678909", Day("2025-06-10"), "0001", "P3", "1",
+                                         grid};
+        DataPacket p = own->Call(kServerName, "GetVeiculo", vehicles).result.AsPacket();
+        p.rows[0][p.FieldIndex("QtTranspItGr")] = Variant(1.0);
+        std::vector<Variant> set = {Variant(p), 5.0, 0.05, "0001", grid, "ANA"};
+        own->Call(kServerName, "SetGrade", set);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<std::string> distinct;
+  for (const auto& list : numbers) distinct.insert(list.begin(), list.end());
+  EXPECT_EQ(static_cast<std::size_t>(kThreads * kRounds), distinct.size());
+  // Every stored row counts against V9: 30 rows of 5 kg.
+  const Variant v9 = Result("GetVeiculo", {"F12345678909", Day("2025-06-10"), "0001", "P3", "1", ""});
+  EXPECT_EQ("350", Column(v9, "VRPESOUTIL"));
+}
+
+}  // namespace
+}  // namespace dg::server

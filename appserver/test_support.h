@@ -1,0 +1,135 @@
+// Shared by the server's tests: a temporary database seeded with a small
+// fixture, and a call helper over either transport.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/fixture.h"
+#include "appserver/grade_server.h"
+#include "appserver/storage.h"
+#include "appserver/transport.h"
+#include "data/packet.h"
+
+namespace dg::server::testing {
+
+// Branch 0001 with an address; transporter J 11222333000181 with vehicles
+// V1 (100 kg, 1 m3) and V2 (50 kg, 2 m3); transporter F 12345678909 with V9;
+// clients C1 and C3 with addresses, C2 without one; orders P1 (C1: 2 items),
+// P2 (C2), P3 (C3) on 2025-06-10, P4 (C1) on 2025-06-11.
+inline nlohmann::json SmallFixture() {
+  return nlohmann::json::parse(R"({
+    "PARAMETROS": [{"CDFILIAL": "0001", "API": "k", "IDEXITRANSPDIST": "S"}],
+    "FILIAL": [{"CDFILIAL": "0001", "ENDERECO": "Rua A, 1", "NRCEPFILI": "13015-081",
+                "LATITUDE": -22.9, "LONGITUDE": -47.06}],
+    "TRANSPORT": [
+      {"IDTPIJURTRAN": "J", "NRINSJURTRAN": "11222333000181", "NMFANTTRAN": "Rodo",
+       "CDTIPTRANS": "0001", "ENDERECO": "Rod. B, km 2", "LATITUDE": -22.8, "LONGITUDE": -47.1},
+      {"IDTPIJURTRAN": "F", "NRINSJURTRAN": "12345678909", "NMFANTTRAN": "Zé"}],
+    "TIPOTRANSP": [{"CDTIPTRANS": "0001", "NMTIPTRANS": "Rodoviário"}],
+    "VEICULO": [
+      {"CDVIATURA": "V2", "DSTIPOVEIC": "Toco", "QTCAPACIVIAT": 50, "VRVOLUMEVIAT": 2,
+       "IDTPIJURTRAN": "J", "NRINSJURTRAN": "11222333000181"},
+      {"CDVIATURA": "V1", "DSTIPOVEIC": "Truck", "QTCAPACIVIAT": 100, "VRVOLUMEVIAT": 1,
+       "IDTPIJURTRAN": "J", "NRINSJURTRAN": "11222333000181"},
+      {"CDVIATURA": "V9", "DSTIPOVEIC": "Fiorino", "QTCAPACIVIAT": 500, "VRVOLUMEVIAT": 3,
+       "IDTPIJURTRAN": "F", "NRINSJURTRAN": "12345678909"}],
+    "CLIENTE": [
+      {"CDCLIENTE": "C1", "NMFANTCLIE": "Mercado Um", "ENDERECO": "Rua C1, 10", "CEP": "1",
+       "LATITUDE": -22.91, "LONGITUDE": -47.07},
+      {"CDCLIENTE": "C2", "NMFANTCLIE": "Mercado Dois"},
+      {"CDCLIENTE": "C3", "NMFANTCLIE": "Mercado Três", "ENDERECO": "Rua C3, 30"}],
+    "ITEMPEDIDO": [
+      {"NRPEDIDO": "P1", "NRITEMPED": "1", "CDFILIAL": "0001", "CDCLIENTE": "C1",
+       "CDPRODUTO": "A", "QTDEAEXP": 2, "VRPESOBRUTPR": 10, "VRVOLMED": 0.1,
+       "IDCHECK": "S", "IDPRIOPED": "1", "DTENTPED": "2025-06-10", "NMFANTCLIE": "Mercado Um"},
+      {"NRPEDIDO": "P1", "NRITEMPED": "2", "CDFILIAL": "0001", "CDCLIENTE": "C1",
+       "CDPRODUTO": "B", "QTDEAEXP": 1, "VRPESOBRUTPR": 20, "VRVOLMED": 0.1,
+       "IDCHECK": "S", "IDPRIOPED": "1", "DTENTPED": "2025-06-10", "NMFANTCLIE": "Mercado Um"},
+      {"NRPEDIDO": "P2", "NRITEMPED": "1", "CDFILIAL": "0001", "CDCLIENTE": "C2",
+       "CDPRODUTO": "A", "QTDEAEXP": 3, "VRPESOBRUTPR": 10, "VRVOLMED": 0.1,
+       "IDCHECK": "S", "IDPRIOPED": "2", "DTENTPED": "2025-06-10", "NMFANTCLIE": "Mercado Dois"},
+      {"NRPEDIDO": "P3", "NRITEMPED": "1", "CDFILIAL": "0001", "CDCLIENTE": "C3",
+       "CDPRODUTO": "C", "QTDEAEXP": 4, "VRPESOBRUTPR": 5, "VRVOLMED": 0.05,
+       "IDCHECK": "S", "IDPRIOPED": "2", "DTENTPED": "2025-06-10", "NMFANTCLIE": "Mercado Três"},
+      {"NRPEDIDO": "P4", "NRITEMPED": "1", "CDFILIAL": "0001", "CDCLIENTE": "C1",
+       "CDPRODUTO": "A", "QTDEAEXP": 1, "VRPESOBRUTPR": 10, "VRVOLMED": 0.1,
+       "IDCHECK": "X", "IDPRIOPED": "2", "DTENTPED": "2025-06-11", "NMFANTCLIE": "Mercado Um"}]
+  })");
+}
+
+inline const char* kKey = "J11222333000181";
+
+// A fresh database file, deleted with the object.
+class TempDatabase {
+ public:
+  TempDatabase() {
+    static int counter = 0;
+    path_ = (std::filesystem::temp_directory_path() /
+             ("exp-appserver-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+              ".db"))
+                .string();
+    Remove();
+    storage_ = OpenSqliteStorage(path_);
+  }
+  ~TempDatabase() {
+    storage_.reset();
+    Remove();
+  }
+  const std::string& path() const { return path_; }
+  std::shared_ptr<Storage> storage() const { return storage_; }
+
+ private:
+  void Remove() {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
+  }
+  std::string path_;
+  std::shared_ptr<Storage> storage_;
+};
+
+// Text of a variant argument or cell; null and empty read as "".
+inline std::string Str(const data::Variant& v) { return v.IsEmptyOrNull() ? "" : v.ToString(); }
+
+// One column of a packet as "a,b,c".
+inline std::string Column(const data::Variant& packet, const std::string& field) {
+  const data::DataPacket& p = packet.AsPacket();
+  const int i = p.FieldIndex(field);
+  if (i < 0) return "<no field " + field + ">";
+  std::string out;
+  for (const auto& row : p.rows) {
+    if (!out.empty()) out += ",";
+    const data::Variant& v = row[i];
+    if (v.IsNull()) {
+      out += "null";
+    } else if (v.IsNumeric()) {
+      std::ostringstream number;
+      number << v.ToDouble();
+      out += number.str();
+    } else {
+      out += Str(v);
+    }
+  }
+  return out;
+}
+
+// Field list as "NAME:type:size ..." as the screen's datasets declare it.
+inline std::string Shape(const data::Variant& packet) {
+  std::string out;
+  for (const data::FieldDef& f : packet.AsPacket().fields) {
+    if (!out.empty()) out += " ";
+    out += f.name + ":" + data::FieldTypeName(f.type);
+    if (f.size) out += ":" + std::to_string(f.size);
+  }
+  return out;
+}
+
+}  // namespace dg::server::testing
