@@ -84,8 +84,10 @@ class TADOIBQuery {
 
   // Runs the text of the connection's dialect (falling back to SQL when that
   // dialect's text is empty) and loads the rows into DataSet(). Fields
-  // defined on the dataset beforehand keep their labels and sizes. Error
-  // without a connection. No effect when already open.
+  // defined on the dataset beforehand keep their labels, types and sizes
+  // (a longer text is an Error); other columns are added at the first
+  // opening (texts sized 255 at least). Error without a connection. No
+  // effect when already open.
   void Open();
   void Close();
   bool Active() const;
