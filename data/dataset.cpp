@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <unordered_map>
 
 #include "data/format.h"
@@ -83,6 +84,84 @@ int CompareCells(const Variant& a, const Variant& b) {
   const std::string x = a.ToString(), y = b.ToString();
   return x < y ? -1 : (x == y ? 0 : 1);
 }
+
+// The cells of one field. A double field keeps plain doubles (no value is a
+// reserved NaN pattern), which keeps walks over numbers compact; other
+// fields keep variants.
+class Column {
+ public:
+  explicit Column(bool numeric = false) : numeric_(numeric) {}
+
+  bool Numeric() const { return numeric_; }
+  void Reserve(std::size_t n) { numeric_ ? nums_.reserve(n) : cells_.reserve(n); }
+  void AssignNull(std::size_t n) { numeric_ ? nums_.assign(n, NullNumber()) : cells_.assign(n, Variant::Null()); }
+  // REQUIRES: `v` is null or, for a numeric column, a double.
+  void Push(Variant&& v) {
+    if (numeric_)
+      nums_.push_back(v.IfDouble() ? *v.IfDouble() : NullNumber());
+    else
+      cells_.push_back(std::move(v));
+  }
+  void Set(int row, Variant&& v) {
+    if (numeric_)
+      nums_[row] = v.IfDouble() ? *v.IfDouble() : NullNumber();
+    else
+      cells_[row] = std::move(v);
+  }
+  Variant Get(int row) const {
+    if (!numeric_) return cells_[row];
+    return IsNullNumber(nums_[row]) ? Variant::Null() : Variant(nums_[row]);
+  }
+  // The cell, materialised in `scratch` for a numeric column.
+  const Variant& Ref(int row, Variant& scratch) const {
+    if (!numeric_) return cells_[row];
+    scratch = IsNullNumber(nums_[row]) ? Variant::Null() : Variant(nums_[row]);
+    return scratch;
+  }
+  // The number of a numeric column; false when the cell has no value.
+  bool Number(int row, double* out) const {
+    *out = nums_[row];
+    return !IsNullNumber(*out);
+  }
+  int Compare(int a, int b) const {
+    if (!numeric_) return CompareCells(cells_[a], cells_[b]);
+    const double x = nums_[a], y = nums_[b];
+    const bool xn = IsNullNumber(x), yn = IsNullNumber(y);
+    if (xn || yn) return xn == yn ? 0 : (xn ? -1 : 1);
+    return x < y ? -1 : (x == y ? 0 : 1);
+  }
+  // Row i becomes the row that was at perm[i].
+  void Permute(const std::vector<int>& perm) {
+    if (numeric_) {
+      std::vector<double> moved;
+      moved.reserve(nums_.size());
+      for (int r : perm) moved.push_back(nums_[r]);
+      nums_ = std::move(moved);
+    } else {
+      std::vector<Variant> moved;
+      moved.reserve(cells_.size());
+      for (int r : perm) moved.push_back(std::move(cells_[r]));
+      cells_ = std::move(moved);
+    }
+  }
+
+ private:
+  static constexpr std::uint64_t kNullBits = 0x7FF8'DEAD'0000'0001ULL;
+  static double NullNumber() {
+    double d;
+    std::memcpy(&d, &kNullBits, sizeof d);
+    return d;
+  }
+  static bool IsNullNumber(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits == kNullBits;
+  }
+
+  bool numeric_;
+  std::vector<Variant> cells_;
+  std::vector<double> nums_;
+};
 
 // ---- Filter expressions: FIELD op literal, joined by AND / OR, with
 // parentheses; op is one of = <> < <= > >=; literals are 'quoted' (a quote
@@ -273,7 +352,8 @@ struct ClientDataset::Impl {
   explicit Impl(ClientDataset* owner) : ds(owner) {}
 
   ClientDataset* ds;
-  std::vector<std::vector<Variant>> cols;
+  std::vector<Column> cols;
+  mutable std::vector<Variant> scratch;  // numeric cells handed out by reference
   std::vector<RowStatus> status;
   std::vector<std::uint64_t> change_seq;
   std::unordered_map<int, std::vector<Variant>> original;  // values at load or merge
@@ -302,14 +382,19 @@ struct ClientDataset::Impl {
 
   int read_row = -1;         // row Fields read instead of the current one
   bool calculating = false;  // inside on_calc_fields
+  // The current record's calculated fields are computed when first read;
+  // calc_row is the row they were last computed for (-1: none).
+  int calc_row = -1;
 
   // ---- Helpers.
   std::string Named(const std::string& text) const {
     return ds->name_.empty() ? text : "dataset " + ds->name_ + ": " + text;
   }
   void CheckActive() const {
-    if (ds->state_ == DatasetState::Inactive)
-      throw DatasetError(Named("cannot perform this operation on a closed dataset"));
+    if (ds->state_ == DatasetState::Inactive) FailClosed();
+  }
+  [[noreturn, gnu::noinline, gnu::cold]] void FailClosed() const {
+    throw DatasetError(Named("cannot perform this operation on a closed dataset"));
   }
   int RowCount() const { return static_cast<int>(status.size()); }
   int CurrentRow() const { return cur >= 0 && cur < static_cast<int>(view.size()) ? view[cur] : -1; }
@@ -337,7 +422,9 @@ struct ClientDataset::Impl {
   }
 
   void ResetContents() {
-    cols.assign(ds->fields_.size(), {});
+    cols.clear();
+    for (const auto& f : ds->fields_) cols.emplace_back(f->DataType() == FieldType::Double);
+    scratch.assign(ds->fields_.size(), Variant());
     status.clear();
     change_seq.clear();
     original.clear();
@@ -400,7 +487,8 @@ struct ClientDataset::Impl {
       case FilterNode::Kind::Or: return Eval(*n.left, row) || Eval(*n.right, row);
       case FilterNode::Kind::Term: break;
     }
-    const Variant& cell = cols[n.field_index][row];
+    Variant tmp;
+    const Variant& cell = cols[n.field_index].Ref(row, tmp);
     if (cell.IsEmptyOrNull()) {
       // No value reads as the empty text; it equals no number or date.
       if (n.value.IfString()) return CompareResult(n.op, n.value.IfString()->empty() ? 0 : -1);
@@ -421,14 +509,14 @@ struct ClientDataset::Impl {
 
   bool KeyLess(int a, int b) const {
     for (int f : index_fields) {
-      const int c = CompareCells(cols[f][a], cols[f][b]);
+      const int c = cols[f].Compare(a, b);
       if (c != 0) return c < 0;
     }
     return false;
   }
   bool KeyOrRankLess(int a, int b) const {
     for (int f : index_fields) {
-      const int c = CompareCells(cols[f][a], cols[f][b]);
+      const int c = cols[f].Compare(a, b);
       if (c != 0) return c < 0;
     }
     return rank[a] < rank[b];
@@ -474,7 +562,7 @@ struct ClientDataset::Impl {
     bool any = false;
     for (const auto& f : ds->fields_)
       if (f->Calculated()) {
-        cols[f->Index()][row] = Variant::Null();
+        cols[f->Index()].Set(row, Variant::Null());
         any = true;
       }
     if (!any) return;
@@ -508,16 +596,43 @@ struct ClientDataset::Impl {
 
   // The cell Fields read: the row being read or calculated, the edit
   // buffer, or the current record.
-  const Variant& Cell(int f) const {
-    if (read_row >= 0) return cols[f][read_row];
+  const Variant& Cell(int f) {
+    if (read_row >= 0) return cols[f].Ref(read_row, scratch[f]);
     if (ds->state_ == DatasetState::Edit || ds->state_ == DatasetState::Insert) return buffer[f];
     const int row = CurrentRow();
-    return row >= 0 ? cols[f][row] : NullCell();
+    if (row < 0) return NullCell();
+    if (row != calc_row && ds->on_calc_fields && ds->fields_[f]->Calculated()) CalcCurrent(row);
+    return cols[f].Ref(row, scratch[f]);
+  }
+  // Fast path of Field::AsFloat: the number in a double cell of the current
+  // record; false when the general path must answer.
+  // REQUIRES: f is not a calculated field.
+  bool NumberAt(int f, double* out) const {
+    if (ds->state_ != DatasetState::Browse || read_row >= 0 || !cols[f].Numeric()) return false;
+    const int row = CurrentRow();
+    return row >= 0 && cols[f].Number(row, out);
+  }
+  [[gnu::noinline]] void CalcCurrent(int row) {
+    calc_row = row;
+    CalcRow(row);
+  }
+
+  // Right after a load (no change log yet): stores the rows in index order,
+  // so that walking the index reads the columns front to back.
+  void ClusterByIndex() {
+    const int n = RowCount();
+    std::vector<int> perm(order);
+    std::stable_sort(perm.begin(), perm.end(), [this](int a, int b) { return KeyLess(a, b); });
+    if (perm == order) return;
+    for (auto& col : cols) col.Permute(perm);
+    // Stored position i now holds the row that was at perm[i].
+    for (int i = 0; i < n; ++i) order[perm[i]] = i;
+    RebuildRank();
   }
 
   void GoTo(int pos) {
     cur = pos;
-    CalcRow(CurrentRow());
+    calc_row = -1;
     NotifyData();
     FireScroll();
   }
@@ -597,7 +712,7 @@ struct ClientDataset::Impl {
   std::vector<Variant> RowValues(int row) const {
     std::vector<Variant> out;
     for (const auto& f : ds->fields_)
-      if (!f->Calculated()) out.push_back(cols[f->Index()][row]);
+      if (!f->Calculated()) out.push_back(cols[f->Index()].Get(row));
     return out;
   }
   std::vector<FieldDef> StoredDefs() const {
@@ -608,7 +723,7 @@ struct ClientDataset::Impl {
   }
   int NewRow(std::vector<Variant>& values) {
     const int row = RowCount();
-    for (std::size_t f = 0; f < cols.size(); ++f) cols[f].push_back(std::move(values[f]));
+    for (std::size_t f = 0; f < cols.size(); ++f) cols[f].Push(std::move(values[f]));
     status.push_back(RowStatus::Inserted);
     change_seq.push_back(next_seq++);
     rank.push_back(-1);
@@ -649,8 +764,10 @@ void ClientDataset::Impl::Load(Packet&& packet) {
 
   const std::size_t total_fields = ds->fields_.size() + added.size();
   const std::size_t nrows = packet.rows.size();
-  std::vector<std::vector<Variant>> new_cols(total_fields);
-  for (auto& c : new_cols) c.reserve(nrows);
+  std::vector<Column> new_cols;
+  for (const auto& f : ds->fields_) new_cols.emplace_back(f->DataType() == FieldType::Double);
+  for (const auto& f : added) new_cols.emplace_back(f->DataType() == FieldType::Double);
+  for (auto& c : new_cols) c.Reserve(nrows);
   std::vector<bool> filled(total_fields, false);
   for (Field* f : target) filled[f->Index()] = true;
   for (std::size_t r = 0; r < nrows; ++r) {
@@ -660,27 +777,30 @@ void ClientDataset::Impl::Load(Packet&& packet) {
                                " cells for " + std::to_string(nfields) + " fields"));
     for (std::size_t i = 0; i < nfields; ++i) {
       Variant cell = kMove ? std::move(row[i]) : Variant(row[i]);
-      new_cols[target[i]->Index()].push_back(LoadCell(*target[i], std::move(cell), r + 1));
+      new_cols[target[i]->Index()].Push(LoadCell(*target[i], std::move(cell), r + 1));
     }
   }
   for (std::size_t f = 0; f < total_fields; ++f)
-    if (!filled[f]) new_cols[f].assign(nrows, Variant::Null());
+    if (!filled[f]) new_cols[f].AssignNull(nrows);
 
   for (auto& a : added) ds->fields_.push_back(std::move(a));
   if (!added.empty()) index_bound = filter_bound = false;
   ResetContents();
   cols = std::move(new_cols);
+  scratch.assign(cols.size(), Variant());
   status.assign(nrows, RowStatus::Unchanged);
   change_seq.assign(nrows, 0);
   order.resize(nrows);
   for (std::size_t r = 0; r < nrows; ++r) order[r] = static_cast<int>(r);
   RebuildRank();
   ds->state_ = DatasetState::Browse;
+  BindIndex();
+  if (!index_fields.empty()) ClusterByIndex();
   RebuildView();
   cur = view.empty() ? -1 : 0;
   bof = true;
   eof = view.empty();
-  CalcRow(CurrentRow());
+  calc_row = -1;
   NotifyState();
   NotifyLayout();
   FireScroll();
@@ -705,15 +825,24 @@ std::string Field::AsString() const {
   return v.ToString();
 }
 
-double Field::AsFloat() const {
-  const Variant& v = owner_->CellRef(index_);
-  if (const double* d = v.IfDouble()) return *d;
+namespace {
+
+// Field::AsFloat for everything but a number in a double cell.
+[[gnu::noinline]] double FloatOf(const Field& field) {
+  const Variant v = field.Value();
   if (v.IsEmptyOrNull()) return 0;
   try {
     return v.ToDouble();
   } catch (const VariantConversionError& e) {
-    throw DatasetError("field " + def_.name + ": " + e.what());
+    throw DatasetError("field " + field.FieldName() + ": " + e.what());
   }
+}
+
+}  // namespace
+
+double Field::AsFloat() const {
+  if (double d; !calculated_ && owner_->impl_->NumberAt(index_, &d)) return d;
+  return FloatOf(*this);
 }
 
 DateTime Field::AsDateTime() const {
@@ -1028,8 +1157,9 @@ void ClientDataset::Edit() {
   }
   impl_->edit_row = impl_->CurrentRow();
   impl_->buffer.resize(fields_.size());
-  for (std::size_t f = 0; f < fields_.size(); ++f) impl_->buffer[f] = impl_->cols[f][impl_->edit_row];
+  for (std::size_t f = 0; f < fields_.size(); ++f) impl_->buffer[f] = impl_->cols[f].Get(impl_->edit_row);
   impl_->SetState(DatasetState::Edit);
+  impl_->CalcBuffer();
   if (after_edit) after_edit(*this);
 }
 
@@ -1066,15 +1196,15 @@ void ClientDataset::Post() {
     row = m.edit_row;
     bool changed = false;
     for (const auto& f : fields_)
-      if (!f->Calculated() && !(m.cols[f->Index()][row] == m.buffer[f->Index()])) changed = true;
+      if (!f->Calculated() && !(m.cols[f->Index()].Get(row) == m.buffer[f->Index()])) changed = true;
     if (changed && m.status[row] == RowStatus::Unchanged) {
       std::vector<Variant> before(fields_.size());
-      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f][row];
+      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f].Get(row);
       m.original[row] = std::move(before);
       m.status[row] = RowStatus::Modified;
       m.change_seq[row] = m.next_seq++;
     }
-    for (std::size_t f = 0; f < fields_.size(); ++f) m.cols[f][row] = std::move(m.buffer[f]);
+    for (std::size_t f = 0; f < fields_.size(); ++f) m.cols[f].Set(row, std::move(m.buffer[f]));
   } else {
     row = m.NewRow(m.buffer);
     if (m.insert_before >= 0) {
@@ -1093,7 +1223,7 @@ void ClientDataset::Post() {
   m.cur = pos >= 0 ? pos : std::min(std::max(old_cur, 0), count - 1);
   m.bof = m.eof = count == 0;
   state_ = DatasetState::Browse;
-  m.CalcRow(m.CurrentRow());
+  m.calc_row = -1;
   m.NotifyState();
   m.NotifyData();
   if (after_post) after_post(*this);
@@ -1124,7 +1254,7 @@ void ClientDataset::Delete() {
   } else {
     if (m.status[row] == RowStatus::Unchanged) {
       std::vector<Variant> before(fields_.size());
-      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f][row];
+      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f].Get(row);
       m.original[row] = std::move(before);
       m.change_seq[row] = m.next_seq++;
     }
@@ -1135,7 +1265,7 @@ void ClientDataset::Delete() {
   if (m.cur >= count) m.cur = count - 1;
   m.bof = m.cur <= 0;
   m.eof = count == 0;
-  m.CalcRow(m.CurrentRow());
+  m.calc_row = -1;
   m.NotifyData();
   if (after_delete) after_delete(*this);
   m.FireScroll();
@@ -1152,7 +1282,7 @@ void ClientDataset::CancelUpdates() {
       case RowStatus::Modified:
       case RowStatus::Deleted: {
         auto& before = m.original.at(r);
-        for (std::size_t f = 0; f < fields_.size(); ++f) m.cols[f][r] = std::move(before[f]);
+        for (std::size_t f = 0; f < fields_.size(); ++f) m.cols[f].Set(r, std::move(before[f]));
         m.status[r] = RowStatus::Unchanged;
         break;
       }
@@ -1169,7 +1299,7 @@ void ClientDataset::CancelUpdates() {
   m.cur = it != m.view.end() ? static_cast<int>(it - m.view.begin()) : (count ? std::clamp(m.cur, 0, count - 1) : -1);
   m.bof = m.cur <= 0;
   m.eof = count == 0;
-  m.CalcRow(m.CurrentRow());
+  m.calc_row = -1;
   m.NotifyLayout();
 }
 
@@ -1308,7 +1438,8 @@ bool ClientDataset::Locate(const std::string& fields, const std::vector<Variant>
     const int row = m.view[pos];
     bool match = true;
     for (std::size_t i = 0; i < idx.size() && match; ++i) {
-      const Variant& cell = m.cols[idx[i]][row];
+      Variant tmp;
+      const Variant& cell = m.cols[idx[i]].Ref(row, tmp);
       const Variant& want = wanted[i];
       if (want.IsEmptyOrNull() || cell.IsEmptyOrNull()) {
         match = want.IsEmptyOrNull() && cell.IsEmptyOrNull();
@@ -1396,7 +1527,7 @@ void ClientDataset::SetCell(int field_index, const Variant& value) {
       throw DatasetError(m.Named("field " + field.FieldName() + " cannot be changed while calculating"));
     Variant v = m.Coerce(field, value);
     if (m.read_row >= 0)
-      m.cols[field_index][m.read_row] = std::move(v);
+      m.cols[field_index].Set(m.read_row, std::move(v));
     else
       m.buffer[field_index] = std::move(v);
     return;
@@ -1419,7 +1550,7 @@ Variant ClientDataset::GetOldCell(int field_index) const {
   if (row < 0) return Variant::Null();
   if (m.status[row] == RowStatus::Inserted) return Variant::Null();
   if (const auto it = m.original.find(row); it != m.original.end()) return it->second[field_index];
-  return m.cols[field_index][row];
+  return m.cols[field_index].Get(row);
 }
 
 }  // namespace dg::data
