@@ -101,6 +101,13 @@ TEST_F(FocusTest, ExitHandlerPuttingFocusBackEndsTheMoveThere) {
   EXPECT_EQ(edtA2, form.ActiveControl());
 }
 
+TEST_F(FocusTest, HandlerAskingForTheTargetDoesNotCutTheMoveShort) {
+  edtA1->SetFocus();
+  edtA1->on_exit = [this](Control&) { edtInner->SetFocus(); };
+  EXPECT_EQ("-panA@edtInner +panB@edtInner +panInner@edtInner +edtInner@edtInner",
+            Move(*edtInner));
+}
+
 TEST_F(FocusTest, FailingContainerExitStopsBeforeAnyEnter) {
   edtA1->SetFocus();
   panA->on_exit = [](Control&) { throw Error("panel says no"); };

@@ -85,7 +85,9 @@ void Form::FocusControl(Control& control) {
   if (&control.OwnerForm() != this) throw Error(control.Name() + " is not on form " + Name());
   if (moving_ > 0) {
     // A handler of a move in progress redirects the focus: it goes there at
-    // once and the move ends after that handler.
+    // once and the move ends after that handler. Asking for the control
+    // the focus is already going to changes nothing.
+    if (active_ == &control) return;
     active_ = &control;
     redirected_ = true;
     return;

@@ -140,7 +140,7 @@ bool DataGrid::CanEditSelected() const {
   GridColumn* c = SelectedColumn();
   if (c == nullptr || c->read_only) return false;
   data::Field* f = c->Field();
-  return f != nullptr && !f->Calculated();
+  return f != nullptr && !f->Calculated() && !f->DataSet().IsEmpty();
 }
 
 bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }
@@ -149,13 +149,7 @@ bool DataGrid::EditCell(const std::string& text) {
   if (!CanEditSelected()) return false;
   data::Field* f = SelectedField();
   data::ClientDataset& ds = f->DataSet();
-  if (ds.State() == data::DatasetState::Browse) {
-    if (ds.IsEmpty()) {
-      ds.Append();
-    } else {
-      ds.Edit();
-    }
-  }
+  if (ds.State() == data::DatasetState::Browse) ds.Edit();
   editor_mode_ = true;
   f->SetText(text);
   Changed();

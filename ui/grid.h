@@ -112,7 +112,8 @@ class DataGrid : public Control {
   GridOptions options;
   bool read_only = false;
   // Whether a cell of the selected column may be edited now: grid not
-  // read-only, editing option on, column not read-only, field present.
+  // read-only, editing option on, column not read-only, field present and
+  // stored, a current record (the user never adds rows through a grid).
   bool CanEditSelected() const;
   // The in-place editor is active: a cell was edited and the dataset is
   // still in edit or insert state.
@@ -143,7 +144,8 @@ class DataGrid : public Control {
   void PaintCell(Canvas& canvas, const Rect& rect, int row, int column, DrawState state);
   // The grid's own drawing of a cell of the current record: fill with the
   // grid colour (highlight when selected), then the text 2 pixels in from
-  // the left (or right, right-aligned) and top edges, clipped.
+  // the left and top edges, clipped (right-aligned and centred texts are
+  // placed at an average character width of 7 pixels).
   void DefaultDrawColumnCell(const Rect& rect, int column, DrawState state);
   Canvas& CurrentCanvas() const;
 

@@ -117,6 +117,11 @@ TEST_F(GridTest, EditingRefusedWhereTheGridOrColumnForbidsIt) {
   }
   grid->SetEnabled(false);
   EXPECT_EQ(Outcome::Disabled, UserEditCell(*grid, "9"));
+  grid->SetEnabled(true);
+  ds.Cancel();
+  while (!ds.IsEmpty()) ds.Delete();
+  EXPECT_EQ(Outcome::ReadOnly, UserEditCell(*grid, "9"));  // no row to edit, none added
+  EXPECT_EQ(0, ds.RecordCount());
 }
 
 TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
