@@ -1,0 +1,238 @@
+// TfrmGradeDistribuicao: the dispatch distribution grid screen.
+//
+// One class, one source file per tab or panel:
+//   frm_grade_distribuicao.cpp  construction, lifecycle, commands, page switch
+//   item_tab.cpp                item and vehicle datasets, totals, allocation
+//   transp_panel.cpp            transporter panel: entry, look-ups, commit
+//   save_dispatch.cpp           save, inconsistencies, dispatch hand-off
+//   order_tab.cpp               orders and vehicles per order
+//   route_tab.cpp               route tab "Rota por Grade": its components,
+//                               datasets and handlers (CreateRouteTab)
+//
+// Every component is owned by the screen (controls by the form, datasets,
+// data sources, queries and the connection as members). Every dataset and
+// data source is registered with the form under its name at construction, so
+// views and the scripted player find them; CreateRouteTab defines the
+// fields, controls and events of the route tab's own datasets.
+//
+// Failures are exceptions (dg::Error, dg::Abort for the silent abort); a
+// handler never swallows them, and every lock, detached handler and wait
+// animation is restored on every exit path.
+//
+// Not copyable; the user-interface thread only.
+#pragma once
+
+#include <string>
+
+#include "contracts/btn_pesquisa.h"
+#include "contracts/frm_padrao_grid.h"
+#include "contracts/net_connection.h"
+#include "contracts/number_edit.h"
+#include "contracts/query.h"
+#include "data/dataset.h"
+#include "ui/canvas.h"
+#include "ui/control.h"
+#include "ui/grid.h"
+
+namespace dg::screen {
+
+class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
+ public:
+  // Builds every component of every tab (calls CreateRouteTab) and wires
+  // the events. Connects nothing: Create() runs FormCreate.
+  TfrmGradeDistribuicao();
+  ~TfrmGradeDistribuicao() override;
+
+  // ---- Connection to "Exp03200.rdmGradeDistribuicao".
+  contracts::TNetConnection netGradeDistribuicao{"netGradeDistribuicao"};
+
+  // ---- Datasets and their data sources.
+  data::ClientDataset cdsGoogleMap{"cdsGoogleMap"};  // branch parameters
+  data::ClientDataset cdsExp{"cdsExp"};              // items to dispatch
+  data::ClientDataset cdsVeiculo{"cdsVeiculo"};      // vehicles of the current item
+  data::ClientDataset cdsErro{"cdsErro"};            // delivery points without address
+  data::ClientDataset cdsGPedido{"cdsGPedido"};      // orders of the grid
+  data::ClientDataset cdscCarrosPedido{"cdscCarrosPedido"};  // vehicles of the current order
+  // Route tab (fields and events defined by CreateRouteTab).
+  data::ClientDataset cdsGradeRota{"cdsGradeRota"};
+  data::ClientDataset cdsVdOrdem{"cdsVdOrdem"};
+  data::ClientDataset cdsPedidoGrade{"cdsPedidoGrade"};
+  data::ClientDataset cdsLocal{"cdsLocal"};
+  data::ClientDataset cdsEndeFilialProc{"cdsEndeFilialProc"};
+  data::ClientDataset cdsRetTranSp{"cdsRetTranSp"};
+  data::ClientDataset cdsPacteRotas{"cdsPacteRotas"};
+  data::ClientDataset cdsTotal{"cdsTotal"};
+  data::ClientDataset cdsItinerario{"cdsItinerario"};
+
+  data::DataSource dtsExp;
+  data::DataSource dtsVeiculo;
+  data::DataSource dtsErro;
+  data::DataSource dtsGPedido;
+  data::DataSource dtscarroped;
+  data::DataSource dtsPesqTran;
+  data::DataSource dtsTipoTransp;
+  // Route tab.
+  data::DataSource dtsGradeRota;
+  data::DataSource dtsTotal;
+  data::DataSource dtsItinerario;
+
+  // ---- Look-ups on the host's database connection.
+  contracts::TADOIBQuery qryPesqTran{"qryPesqTran"};
+  contracts::TADOIBQuery qryTipoTransp{"qryTipoTransp"};
+
+  // ---- Command bar and menu (besides the base screen's).
+  ui::SpeedButton* sbtExpedir = nullptr;
+  ui::SpeedButton* sbtInconcistencia = nullptr;
+  ui::SpeedButton* sbtGeraMapa = nullptr;
+  ui::MenuItem* mnuExpedir = nullptr;
+
+  // ---- Transporter panel.
+  ui::Panel* panTransp = nullptr;
+  ui::Label* lblTransp = nullptr;
+  ui::MaskEdit* medCdTransp = nullptr;
+  contracts::TBtnPesquisa* btnTransp = nullptr;
+  ui::Edit* edtNmTransp = nullptr;
+  ui::Label* lblTpTransp = nullptr;
+  ui::MaskEdit* medTpTransp = nullptr;
+  contracts::TBtnPesquisa* btnTpTransp = nullptr;
+  ui::Edit* edtTpTransp = nullptr;
+  ui::Label* lblTipoFrete = nullptr;
+  ui::ComboBox* cbbTipoFrete = nullptr;
+
+  // ---- Tabs of pgcPadrao, in order: tbsPedido, tshPadrao (base), tshRota.
+  ui::TabSheet* tbsPedido = nullptr;
+  ui::TabSheet* tshRota = nullptr;
+
+  // ---- Status line (panNavigator).
+  ui::Label* lblEntrega = nullptr;
+  ui::DBText* DBText1 = nullptr;
+  ui::Label* lblTransportadora = nullptr;
+  ui::DBText* dbTransportadora = nullptr;
+
+  // ---- Item tab "Grade por Item".
+  ui::Panel* panPesoVol = nullptr;
+  ui::Label* lblPesoTotal = nullptr;
+  contracts::TNumberEdit* nedPesoTotal = nullptr;
+  ui::Label* lblVolTotal = nullptr;
+  contracts::TNumberEdit* nedVolTotal = nullptr;
+  ui::DataGrid* dbgPedExp = nullptr;
+  ui::Splitter* Splitter1 = nullptr;
+  ui::Image* imgCheck = nullptr;
+  ui::Image* imgUncheck = nullptr;
+
+  // ---- Order tab "Grade por Pedido".
+  ui::Panel* Panel4 = nullptr;
+  ui::DataGrid* DBGrid1 = nullptr;
+  ui::Panel* panAlocar = nullptr;
+  ui::Label* Label4 = nullptr;
+  ui::Edit* Edit1 = nullptr;
+  ui::SpeedButton* SpeedButton1 = nullptr;
+  ui::Splitter* Splitter5 = nullptr;
+  ui::DataGrid* DBGrid2 = nullptr;
+
+  // ---- Route tab "Rota por Grade" (created by CreateRouteTab).
+  ui::Panel* panRota = nullptr;           // left panel, width 569
+  ui::DataGrid* dbgGradeRota = nullptr;
+  ui::Splitter* splRota = nullptr;
+  ui::Panel* panItinerario = nullptr;     // right of the splitter
+  ui::DBMemo* dbmItinerario = nullptr;
+  ui::Panel* panTotais = nullptr;         // bottom strip, height 35
+  ui::Label* lblDistancia = nullptr;
+  ui::DBEdit* dbeDistancia = nullptr;
+  ui::Label* lblTempo = nullptr;
+  ui::DBEdit* dbeTempo = nullptr;
+
+  // ==== Handlers. Names are the events they serve.
+
+  // ---- Lifecycle and commands (frm_grade_distribuicao.cpp).
+  void FormCreate(ui::Form& sender) override;
+  void FormActivate(ui::Form& sender);
+  void FormClose(ui::Form& sender, ui::CloseAction& action) override;
+  void netGradeDistribuicaoBeforeConnect(contracts::TNetConnection& sender);
+  // Filter of cdsExp: "IDCHECK = 'S'" with true, "IDCHECK = 'X'" with false;
+  // the item handling does not run.
+  void ExibeExp(bool flag);
+  void sbtProcurarClick(ui::Control& sender) override;
+  void sbtCancelarClick(ui::Control& sender) override;
+  void sbtAlterarClick(ui::Control& sender) override;
+  // Item tab: confirms a pending distribution and reloads the item's
+  // vehicles; route tab: VerificarRota.
+  void sbtVerificarClick(ui::Control& sender) override;
+  void pgcPadraoChange(ui::Control& sender);
+
+  // ---- Item and vehicle datasets, totals, allocation (item_tab.cpp).
+  void cdsExpCalcFields(data::ClientDataset& dataset);
+  void cdsExpAfterScroll(data::ClientDataset& dataset);
+  void CalculaPeso();
+  void dtsExpStateChange(data::DataSource& sender);
+  void dbgPadraoColEnter(ui::Control& sender);
+  void dbgPadraoKeyPress(ui::Control& sender, char& key) override;
+  void sbtConfirmarClick(ui::Control& sender) override;
+  void cdsVeiculoAfterEdit(data::ClientDataset& dataset);
+  void cdsVeiculoBeforePost(data::ClientDataset& dataset);
+  void Vd_QtdeTransp();
+
+  // ---- Transporter panel (transp_panel.cpp).
+  void Vd_Transp(bool required);
+  void Vd_TpTrans(bool required);
+  void medCdTranspChange(ui::Control& sender);
+  void medTpTranspChange(ui::Control& sender);
+  void medCdTranspEnter(ui::Control& sender);
+  void medCdTranspExit(ui::Control& sender);
+  void medTpTranspExit(ui::Control& sender);
+  void btnTranspBeforePesq(ui::Control& sender);
+  void btnTranspAfterPesq(ui::Control& sender);
+  void btnTpTranspBeforePesq(ui::Control& sender);
+  void btnTpTranspAfterPesq(ui::Control& sender);
+  void panTranspEnter(ui::Control& sender);
+  void panTranspExit(ui::Control& sender);
+  // The transporter key: the person-type code followed by the inscription,
+  // from medCdTransp while panTransp is visible, else from the current item.
+  std::string ChaveTransportadora();
+
+  // ---- Save, inconsistencies, dispatch (save_dispatch.cpp).
+  void Salvar();
+  void sbtInconcistenciaClick(ui::Control& sender);
+  void dtsErroStateChange(data::DataSource& sender);
+  void sbtExpedirClick(ui::Control& sender);
+
+  // ---- Order tab (order_tab.cpp).
+  void cdsGPedidoAfterScroll(data::ClientDataset& dataset);
+  void DBGrid2DrawColumnCell(ui::DataGrid& sender, const ui::Rect& rect, int data_col,
+                             ui::GridColumn& column, ui::DrawState state);
+  void DBGrid2CellClick(ui::Control& sender, ui::GridColumn& column);
+  void SpeedButton1Click(ui::Control& sender);
+
+  // ---- Route tab (route_tab.cpp).
+  // Creates tshRota's controls (parent tshRota, already created), the fields
+  // of the route datasets and wires their events. Called once by the
+  // constructor, after the other tabs exist.
+  void CreateRouteTab();
+  // The route tab's part of the verify command: reloads cdsGradeRota for
+  // stGrade and stVeiculo.
+  void VerificarRota();
+  void cdsVeiculoAfterScroll(data::ClientDataset& dataset);
+  void cdsGradeRotaBeforePost(data::ClientDataset& dataset);
+  void Vd_Ordem(bool required);
+  void cdsGradeRotaAfterPost(data::ClientDataset& dataset);
+  void cdsGradeRotaAfterScroll(data::ClientDataset& dataset);
+  void dbgGradeRotaCellClick(ui::Control& sender, ui::GridColumn& column);
+  void dtsGradeRotaStateChange(data::DataSource& sender);
+  void dbgGradeRotaDrawColumnCell(ui::DataGrid& sender, const ui::Rect& rect, int data_col,
+                                  ui::GridColumn& column, ui::DrawState state);
+  void sbtGeraMapaClick(ui::Control& sender);
+  void cdsItinerarioAfterDelete(data::ClientDataset& dataset);
+
+ private:
+  // Whether the focus is on medCdTransp, medTpTransp or cbbTipoFrete.
+  bool FocoNoPainelTransp() const;
+  // Applies the branch parameters (creation and activation).
+  void AplicaParametros();
+  // GetCarroPedido for the current order into cdscCarrosPedido.
+  void CarregaCarrosPedido();
+  // GetVeiculo for the current item into cdsVeiculo, behind the wait
+  // animation of kind 6.
+  void CarregaVeiculos();
+};
+
+}  // namespace dg::screen
