@@ -1,30 +1,18 @@
 #include "contracts/messages.h"
 
-#include <cctype>
-
 #include "data/errors.h"
+#include "ui/text.h"
 
 namespace dg::contracts {
 
 namespace {
-
-bool SameKey(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Puts the text of the line whose key matches into *text; false when none.
 bool Find(const std::vector<std::string>& lines, const std::string& key, std::string* text) {
   for (const std::string& line : lines) {
     const std::size_t bar = line.find('|');
     if (bar == std::string::npos) continue;
-    if (SameKey(std::string_view(line).substr(0, bar), key)) {
+    if (ui::EqualsIgnoreCase(std::string_view(line).substr(0, bar), key)) {
       *text = line.substr(bar + 1);
       return true;
     }

@@ -1,6 +1,7 @@
 #include "contracts/procurar.h"
 
 #include "data/errors.h"
+#include "ui/grid.h"
 
 namespace dg::contracts {
 
@@ -14,20 +15,13 @@ ui::ListDialog ListOfDataSet(data::ClientDataset& dataset, const std::string& ti
     list.fields.push_back(f->FieldName());
     list.columns.push_back(f->DisplayName());
   }
-  if (!dataset.Active() || dataset.IsEmpty()) return list;
-  const int current = dataset.RecNo();
-  data::ControlsGuard controls(dataset);
-  data::HandlerGuard scroll(dataset.after_scroll);
-  struct Restore {
-    data::ClientDataset& ds;
-    int rec;
-    ~Restore() { ds.SetRecNo(rec); }
-  } restore{dataset, current};
+  if (!dataset.Active()) return list;
   for (int rec = 1; rec <= dataset.RecordCount(); ++rec) {
-    dataset.SetRecNo(rec);
-    std::vector<std::string> row;
-    for (data::Field* f : shown) row.push_back(f->DisplayText());
-    list.rows.push_back(std::move(row));
+    ui::VisitRecord(dataset, rec, [&] {
+      std::vector<std::string> row;
+      for (data::Field* f : shown) row.push_back(f->DisplayText());
+      list.rows.push_back(std::move(row));
+    });
   }
   return list;
 }

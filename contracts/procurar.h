@@ -12,7 +12,8 @@ namespace dg::contracts {
 
 // The dataset's records, in their order, as a list: one column per visible
 // field (titled by its display name), cells its display texts. The current
-// record is kept and no after-scroll fires.
+// record is kept and no after-scroll fires. A dataset being edited lists
+// only its current record.
 ui::ListDialog ListOfDataSet(data::ClientDataset& dataset, const std::string& title);
 
 // Shows the list through App().Dlg() and moves the dataset to the picked

@@ -6,6 +6,7 @@
 
 #include "data/errors.h"
 #include "data/packet.h"
+#include "ui/text.h"
 
 namespace dg::contracts {
 
@@ -21,23 +22,11 @@ std::map<const data::ClientDataset*, TADOIBQuery*>& Registry() {
   return queries;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::toupper(x) == std::toupper(y);
-         });
-}
-
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-std::string Join(const std::vector<std::string>& lines) {
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += '\n';
-    text += lines[i];
-  }
-  return text;
-}
+std::string Join(const std::vector<std::string>& lines) { return ui::JoinTexts(lines, "\n"); }
+
+bool SameName(const std::string& a, const std::string& b) { return ui::EqualsIgnoreCase(a, b); }
 
 // A cell converted to the type of its column.
 data::Variant CellFor(const data::FieldDef& def, const data::Variant& cell) {

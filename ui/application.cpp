@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include "data/errors.h"
+#include "ui/text.h"
 
 namespace dg::ui {
 
@@ -119,13 +120,6 @@ std::optional<int> ScriptedDialogs::PickFromList(const ListDialog& list) {
   return picked;
 }
 
-std::string ScriptedDialogs::Joined() const {
-  std::string out;
-  for (const std::string& line : log_) {
-    if (!out.empty()) out += " | ";
-    out += line;
-  }
-  return out;
-}
+std::string ScriptedDialogs::Joined() const { return JoinTexts(log_, " | "); }
 
 }  // namespace dg::ui

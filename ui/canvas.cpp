@@ -3,6 +3,7 @@
 #include <map>
 
 #include "data/errors.h"
+#include "ui/text.h"
 
 namespace dg::ui {
 
@@ -116,13 +117,6 @@ void RecordingCanvas::BrushCopy(const Rect& dest, const Picture& picture, const 
                  " transparent " + Str(transparent));
 }
 
-std::string RecordingCanvas::Joined() const {
-  std::string out;
-  for (const std::string& op : ops_) {
-    if (!out.empty()) out += " | ";
-    out += op;
-  }
-  return out;
-}
+std::string RecordingCanvas::Joined() const { return JoinTexts(ops_, " | "); }
 
 }  // namespace dg::ui

@@ -4,6 +4,7 @@
 
 #include "data/format.h"
 #include "ui/form.h"
+#include "ui/text.h"
 
 namespace dg::ui {
 
@@ -237,12 +238,7 @@ std::vector<std::string> Memo::Lines() const {
 }
 
 void Memo::SetLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += '\n';
-    text += lines[i];
-  }
-  SetText(text);
+  SetText(JoinTexts(lines, "\n"));
 }
 
 void Memo::SetText(const std::string& text) {

@@ -1,20 +1,11 @@
 #include "ui/grid.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "ui/form.h"
+#include "ui/text.h"
 
 namespace dg::ui {
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::toupper(x) == std::toupper(y);
-         });
-}
 
 bool Editing(const data::ClientDataset* ds) {
   return ds != nullptr && (ds->State() == data::DatasetState::Edit ||
@@ -103,7 +94,7 @@ GridColumn& DataGrid::Column(int index) const {
 int DataGrid::ColumnIndexOf(const std::string& field_name) const {
   const auto& columns = Columns();
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (SameName(columns[i]->FieldName(), field_name)) return static_cast<int>(i);
+    if (EqualsIgnoreCase(columns[i]->FieldName(), field_name)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -186,25 +177,29 @@ void DataGrid::MoveToRow(int row) {
   Changed();
 }
 
-bool DataGrid::VisitRow(int row, const std::function<void()>& fn) {
-  data::ClientDataset* ds = DataSet();
-  if (ds == nullptr || !ds->Active() || row < 1 || row > ds->RecordCount()) return false;
-  const int current = ds->RecNo();
-  if (row == current) {
+bool VisitRecord(data::ClientDataset& dataset, int rec, const std::function<void()>& fn) {
+  if (!dataset.Active() || rec < 1 || rec > dataset.RecordCount()) return false;
+  const int current = dataset.RecNo();
+  if (rec == current) {
     fn();
     return true;
   }
-  if (Editing(ds)) return false;
-  data::ControlsGuard controls(*ds);
-  data::HandlerGuard scroll(ds->after_scroll);
+  if (Editing(&dataset)) return false;
+  data::ControlsGuard controls(dataset);
+  data::HandlerGuard scroll(dataset.after_scroll);
   struct Restore {
     data::ClientDataset& ds;
     int rec;
     ~Restore() { ds.SetRecNo(rec); }
-  } restore{*ds, current};
-  ds->SetRecNo(row);
+  } restore{dataset, current};
+  dataset.SetRecNo(rec);
   fn();
   return true;
+}
+
+bool DataGrid::VisitRow(int row, const std::function<void()>& fn) {
+  data::ClientDataset* ds = DataSet();
+  return ds != nullptr && VisitRecord(*ds, row, fn);
 }
 
 std::string DataGrid::CellText(int column) const {

@@ -26,6 +26,13 @@ namespace dg::ui {
 
 class DataGrid;
 
+// Runs fn with the dataset positioned on the 1-based record `rec` without
+// after-scroll events and with its controls disabled, then restores the
+// current record. A dataset being edited can only visit its current record
+// (for another one fn is not run and the result is false); false too for
+// an inactive dataset or a record out of range.
+bool VisitRecord(data::ClientDataset& dataset, int rec, const std::function<void()>& fn);
+
 enum class ButtonStyle { Auto, Ellipsis, None };
 
 // One column of a grid, bound to a field by name. Not copyable.
