@@ -438,6 +438,27 @@ struct ClientDataset::Impl {
     next_seq = 1;
   }
 
+  // Keeps the values of `row` at load or merge before its first change.
+  void LogFirstChange(int row) {
+    std::vector<Variant> before(cols.size());
+    for (std::size_t f = 0; f < cols.size(); ++f) before[f] = cols[f].Get(row);
+    original[row] = std::move(before);
+    change_seq[row] = next_seq++;
+  }
+  void DropDeadRows() {
+    order.erase(std::remove_if(order.begin(), order.end(), [this](int r) { return status[r] == RowStatus::Dead; }),
+                order.end());
+    RebuildRank();
+  }
+  // After the view was rebuilt: back on `row` when it is still visible, else
+  // on the nearest position.
+  void StayOn(int row) {
+    const auto it = std::find(view.begin(), view.end(), row);
+    const int count = static_cast<int>(view.size());
+    cur = it != view.end() ? static_cast<int>(it - view.begin()) : (count ? std::clamp(cur, 0, count - 1) : -1);
+    calc_row = -1;
+  }
+
   void RebuildRank() {
     rank.assign(status.size(), -1);
     for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<int>(i);
@@ -785,6 +806,8 @@ void ClientDataset::Impl::Load(Packet&& packet) {
 
   for (auto& a : added) ds->fields_.push_back(std::move(a));
   if (!added.empty()) index_bound = filter_bound = false;
+  BindIndex();  // unknown index or filter fields fail before the contents change
+  if (filtered) BindFilter();
   ResetContents();
   cols = std::move(new_cols);
   scratch.assign(cols.size(), Variant());
@@ -794,7 +817,6 @@ void ClientDataset::Impl::Load(Packet&& packet) {
   for (std::size_t r = 0; r < nrows; ++r) order[r] = static_cast<int>(r);
   RebuildRank();
   ds->state_ = DatasetState::Browse;
-  BindIndex();
   if (!index_fields.empty()) ClusterByIndex();
   RebuildView();
   cur = view.empty() ? -1 : 0;
@@ -1198,11 +1220,8 @@ void ClientDataset::Post() {
     for (const auto& f : fields_)
       if (!f->Calculated() && !(m.cols[f->Index()].Get(row) == m.buffer[f->Index()])) changed = true;
     if (changed && m.status[row] == RowStatus::Unchanged) {
-      std::vector<Variant> before(fields_.size());
-      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f].Get(row);
-      m.original[row] = std::move(before);
+      m.LogFirstChange(row);
       m.status[row] = RowStatus::Modified;
-      m.change_seq[row] = m.next_seq++;
     }
     for (std::size_t f = 0; f < fields_.size(); ++f) m.cols[f].Set(row, std::move(m.buffer[f]));
   } else {
@@ -1253,10 +1272,7 @@ void ClientDataset::Delete() {
     m.RebuildRank();
   } else {
     if (m.status[row] == RowStatus::Unchanged) {
-      std::vector<Variant> before(fields_.size());
-      for (std::size_t f = 0; f < fields_.size(); ++f) before[f] = m.cols[f].Get(row);
-      m.original[row] = std::move(before);
-      m.change_seq[row] = m.next_seq++;
+      m.LogFirstChange(row);
     }
     m.status[row] = RowStatus::Deleted;
   }
@@ -1290,13 +1306,10 @@ void ClientDataset::CancelUpdates() {
     }
   }
   m.original.clear();
-  m.order.erase(std::remove_if(m.order.begin(), m.order.end(), [&m](int r) { return m.status[r] == RowStatus::Dead; }),
-                m.order.end());
-  m.RebuildRank();
+  m.DropDeadRows();
   m.RebuildView();
-  const auto it = std::find(m.view.begin(), m.view.end(), current);
+  m.StayOn(current);
   const int count = static_cast<int>(m.view.size());
-  m.cur = it != m.view.end() ? static_cast<int>(it - m.view.begin()) : (count ? std::clamp(m.cur, 0, count - 1) : -1);
   m.bof = m.cur <= 0;
   m.eof = count == 0;
   m.calc_row = -1;
@@ -1318,9 +1331,7 @@ void ClientDataset::MergeChangeLog() {
   }
   m.original.clear();
   if (dropped) {
-    m.order.erase(std::remove_if(m.order.begin(), m.order.end(), [&m](int r) { return m.status[r] == RowStatus::Dead; }),
-                  m.order.end());
-    m.RebuildRank();
+    m.DropDeadRows();
   }
 }
 
@@ -1353,8 +1364,7 @@ void ClientDataset::SetIndexFieldNames(const std::string& fields) {
   impl_->CheckBrowseMode();
   const int current = m.CurrentRow();
   m.RebuildView();
-  const auto it = std::find(m.view.begin(), m.view.end(), current);
-  m.cur = it != m.view.end() ? static_cast<int>(it - m.view.begin()) : (m.view.empty() ? -1 : 0);
+  m.StayOn(current);
   m.NotifyLayout();
 }
 

@@ -381,6 +381,20 @@ TEST(DatasetTest, TextLongerThanTheFieldIsAnError) {
   EXPECT_THROW(loaded.LoadPacket(ThreeItems()), DatasetError);
 }
 
+TEST(DatasetTest, UnknownIndexOrFilterFieldFailsTheLoad) {
+  for (bool by_index : {true, false}) {
+    ClientDataset ds;  // no fields yet: the names are checked at the load
+    if (by_index) {
+      ds.SetIndexFieldNames("NRPEDIDO;NOPE");
+    } else {
+      ds.SetFilter("NOPE = 'S'");
+      ds.SetFiltered(true);
+    }
+    EXPECT_THROW(ds.LoadPacket(ThreeItems()), DatasetError) << by_index;
+    EXPECT_FALSE(ds.Active());
+  }
+}
+
 TEST(DatasetTest, LoadChecksThePacketAgainstTheFields) {
   struct Case {
     const char* name;
