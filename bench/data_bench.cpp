@@ -73,12 +73,12 @@ const std::string& ItemBytes() {
 // The item dataset as the screen defines it: every field, calculated ones
 // included, with the calculate event of the item grid.
 void DefineItems(ClientDataset& ds) {
-  for (const auto& spec : ItemFields()) {
-    Field& f = spec.calculated ? ds.AddCalculatedField(spec.name, spec.type, spec.size)
-                               : ds.AddField(spec.name, spec.type, spec.size);
-    f.display_label = spec.label;
-    f.display_format = spec.display_format;
-    f.visible = spec.visible;
+  for (const auto& item : ItemFields()) {
+    Field& f = item.calculated ? ds.AddCalculatedField(item.name, item.type, item.size)
+                               : ds.AddField(item.name, item.type, item.size);
+    f.display_label = item.label;
+    f.display_format = item.display_format;
+    f.visible = item.visible;
   }
   ds.on_calc_fields = [](ClientDataset& d) {
     const double qty = d.FieldByName("QTDEAEXP").AsFloat();
