@@ -557,6 +557,8 @@ struct ClientDataset::Impl {
       if (status[r] != RowStatus::Deleted && Passes(r)) view.push_back(r);
     if (!index_fields.empty())
       std::stable_sort(view.begin(), view.end(), [this](int a, int b) { return KeyLess(a, b); });
+    cur = std::min(cur, static_cast<int>(view.size()) - 1);
+    calc_row = -1;
   }
 
   // Puts `row` back at its place in the view after its values changed;

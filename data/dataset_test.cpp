@@ -250,6 +250,8 @@ TEST(DatasetTest, FilterSwitchingAndExpressions) {
   EXPECT_EQ(Walk(ds), "P1/2");
   ds.SetFilter("IDCHECK = 'Z'");
   EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_EQ(ds.RecNo(), 0);
+  EXPECT_TRUE(ds.FieldByName("NRPEDIDO").IsNull());
   ds.SetFiltered(false);
   EXPECT_EQ(ds.RecordCount(), 3);
   EXPECT_EQ(ds.Data().rows.size(), 3u);  // the whole contents whatever the filter
