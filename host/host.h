@@ -1,0 +1,101 @@
+// The host program: what the host application does around the screen
+// module. It answers the host services, opens the look-ups' database
+// connection, starts (or reaches) the application server, builds the launch
+// array from the items ready for dispatch, loads the screen module and
+// calls IniProc, prints the five values the screen handed back, and marks a
+// confirmed grid as dispatched on the server.
+//
+// RunHost plays a scripted session when the options name one, and otherwise
+// shows the screen through the window system and dialogs it is given.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "contracts/halvorn.h"
+#include "data/packet.h"
+#include "data/rpc.h"
+#include "host/modules.h"
+#include "host/player.h"
+#include "host/trace.h"
+#include "ui/application.h"
+
+namespace dg::host {
+
+// Bad command-line arguments (exit status 2).
+class UsageError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Intentionally copyable.
+struct Options {
+  std::string db;        // empty: out/demo.db (a session: a fresh temporary file)
+  std::string server;    // "http://HOST:PORT"; empty: the in-process server
+  std::string branch = "0001";
+  std::string operator_code = "OPER";
+  bool branch_given = false, operator_given = false;
+  std::string script, trace, screenshots;
+  bool help = false;
+};
+
+Options ParseOptions(int argc, const char* const* argv);
+const char* UsageText();
+
+// Host and port of "http://HOST:PORT" (the scheme may be left out).
+// UsageError for anything else.
+std::pair<std::string, int> ParseServerUrl(const std::string& url);
+
+// The host services of this program. LoadBPL opens lib<MODULE>.so from the
+// loader's folder and calls its IniProc; `on_module` sees each load first
+// (the trace). Not copyable.
+class HostServices : public contracts::HostServices {
+ public:
+  explicit HostServices(ModuleLoader& loader) : loader_(loader) {}
+  HostServices(const HostServices&) = delete;
+  HostServices& operator=(const HostServices&) = delete;
+
+  std::string branch, operator_code, url = "127.0.0.1", picture;
+  int port = 0;
+  std::function<void(const std::string& module, const data::VariantArray& args)> on_module;
+
+  std::string FiliProc() override { return branch; }
+  std::string Operador() override { return operator_code; }
+  std::string WebURL() override { return url; }
+  int WebPort() override { return port; }
+  std::string DBPict(int kind) override { return picture; }
+  void LoadBPL(const std::string& module, const data::VariantArray& args) override;
+
+ private:
+  ModuleLoader& loader_;
+};
+
+// The item packet of a launch built from rows keyed by item field names
+// (fields not given are empty). SessionError for an unknown field or a
+// value of the wrong kind.
+data::DataPacket ItemsFromRows(const nlohmann::json& rows);
+
+// Elements 0..5: the items, then references to the five variables.
+// REQUIRES: `values` outlives every use of the array.
+data::VariantArray LaunchArray(const data::DataPacket& items, HandBack& values);
+
+// "PboOpcao: true" and one line per text variable.
+void PrintHandBack(std::ostream& out, const HandBack& values);
+
+// The program. `interactive` supplies the window system and dialogs for a
+// run without a session (null: there is no display). Returns the exit
+// status; messages go to `err`, the hand-back values to `out`.
+struct Display {
+  ui::WindowSystem* windows = nullptr;
+  ui::Dialogs* dialogs = nullptr;
+  // A picture of a form (for --screenshots); null when not built.
+  Player::Screenshot screenshot;
+};
+int RunHost(const Options& options, const Display& display, std::ostream& out, std::ostream& err);
+
+}  // namespace dg::host

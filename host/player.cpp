@@ -1,0 +1,270 @@
+#include "host/player.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "host/expect.h"
+#include "ui/grid.h"
+#include "ui/user_actions.h"
+
+namespace dg::host {
+
+namespace {
+
+using nlohmann::json;
+
+// Pops the form off the player's stack on every exit path.
+class Shown {
+ public:
+  Shown(std::vector<ui::Form*>& stack, ui::Form& form) : stack_(stack) { stack_.push_back(&form); }
+  ~Shown() { stack_.pop_back(); }
+  Shown(const Shown&) = delete;
+  Shown& operator=(const Shown&) = delete;
+
+ private:
+  std::vector<ui::Form*>& stack_;
+};
+
+// Letters and digits only, so that "45.781.233/0001-07" finds "45781233000107".
+std::string Bare(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c >= 0x80) out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string Text(const json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
+
+int FieldColumn(const ui::ListDialog& list, const std::string& field) {
+  for (std::size_t i = 0; i < list.fields.size(); ++i) {
+    const std::string& f = list.fields[i];
+    if (f.size() == field.size() &&
+        std::equal(f.begin(), f.end(), field.begin(),
+                   [](char a, char b) { return std::toupper(a) == std::toupper(b); })) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+bool RowMatches(const ui::ListDialog& list, const std::vector<std::string>& row, const json& where) {
+  for (const auto& [field, value] : where.items()) {
+    const int column = FieldColumn(list, field);
+    if (column < 0 || column >= static_cast<int>(row.size())) return false;
+    const std::string want = Text(value);
+    if (row[column] != want && Bare(row[column]) != Bare(want)) return false;
+  }
+  return true;
+}
+
+// The inconsistency dialog lists delivery points by code and name.
+std::optional<json> InconsistencyRows(const ui::Form& form) {
+  for (data::ClientDataset* ds : form.DataSets()) {
+    data::Field* code = ds->FindField("CODIGO");
+    data::Field* name = ds->FindField("NOME");
+    if (code == nullptr || name == nullptr || !ds->Active()) continue;
+    json rows = json::array();
+    for (int r = 1; r <= ds->RecordCount(); ++r) {
+      ds->ReadAt(r, [&] { rows.push_back({{"CODIGO", code->AsString()}, {"NOME", name->AsString()}}); });
+    }
+    return rows;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Player::Player(const Session& session, Trace& trace, GlobalLookup globals)
+    : session_(session), trace_(trace), globals_(std::move(globals)) {}
+
+void Player::SetScreenshots(std::string dir, Screenshot shot) {
+  shot_dir_ = std::move(dir);
+  shot_ = std::move(shot);
+}
+
+void Player::ShowModal(ui::Form& form) {
+  const bool screen = shown_.empty();
+  if (screen && !checked_) {
+    checked_ = true;
+    invalid_ = CheckNames(session_, form, globals_);
+    if (!invalid_) trace_.Release();
+  }
+  Shown shown(shown_, form);
+  if (invalid_) {
+    CloseAtEnd(form);
+    return;
+  }
+  if (!screen) {
+    if (auto rows = InconsistencyRows(form)) {
+      trace_.Write({{"dialog", "inconsistencies"}, {"rows", *rows}});
+    }
+  }
+  // The window becomes the active one as it shows.
+  try {
+    form.Activate();
+  } catch (...) {
+    ui::App().HandleException(std::current_exception());
+  }
+  if (shot_pending_) TakeShot(form);
+  while (form.IsOpen()) {
+    if (next_ < session_.steps.size()) {
+      Run(session_.steps[next_++], form);
+    } else {
+      CloseAtEnd(form);
+    }
+  }
+}
+
+void Player::Run(const Step& step, ui::Form& form) {
+  char stem[16];
+  std::snprintf(stem, sizeof stem, "%03d-", step.number);
+  shot_pending_ = stem + std::string(VerbName(step.verb));
+  trace_.BeginStep(step.number, step.body);
+  ui::Outcome outcome = ui::Outcome::Done;
+  try {
+    outcome = Do(step, form);
+  } catch (...) {
+    ui::App().HandleException(std::current_exception());
+  }
+  trace_.EndStep(outcome);
+  if (shot_pending_) {
+    if (form.IsOpen()) {
+      TakeShot(form);
+    } else if (shown_.size() > 1) {
+      TakeShot(*shown_[shown_.size() - 2]);
+    }
+    shot_pending_.reset();
+  }
+}
+
+void Player::TakeShot(const ui::Form& form) {
+  if (shot_ && shot_pending_) shot_(form, shot_dir_ + "/" + *shot_pending_);
+  shot_pending_.reset();
+}
+
+ui::Control& Player::Target(const Step& step, ui::Form& form) const {
+  const std::string name = step.Target();
+  ui::Control* control = form.Find(name);
+  if (control == nullptr) {
+    throw dg::Error("step " + std::to_string(step.number) + ": '" + name +
+                    "' is not on the window " + form.Name());
+  }
+  return *control;
+}
+
+ui::Outcome Player::Do(const Step& step, ui::Form& form) {
+  const json& body = step.body;
+  const auto grid = [&]() -> ui::DataGrid& { return dynamic_cast<ui::DataGrid&>(Target(step, form)); };
+  switch (step.verb) {
+    case Verb::Focus:
+      return ui::UserFocus(Target(step, form));
+    case Verb::Activate:
+      form.Activate();
+      return ui::Outcome::Done;
+    case Verb::Type:
+      return ui::UserType(Target(step, form), body.at("text").get<std::string>());
+    case Verb::Select:
+      return ui::UserSelect(dynamic_cast<ui::ComboBox&>(Target(step, form)),
+                            body.at("index").get<int>());
+    case Verb::Click:
+      return ui::UserClick(Target(step, form));
+    case Verb::Tab: {
+      auto& sheet = dynamic_cast<ui::TabSheet&>(Target(step, form));
+      return ui::UserSelectTab(sheet.Pages(), sheet);
+    }
+    case Verb::Grid: {
+      std::optional<int> row;
+      std::optional<std::string> column;
+      if (body.contains("row")) row = body.at("row").get<int>();
+      if (body.contains("column")) column = body.at("column").get<std::string>();
+      return ui::UserClickCell(grid(), row, column);
+    }
+    case Verb::Edit:
+      return ui::UserEditCell(grid(), body.at("text").get<std::string>());
+    case Verb::Key:
+      return ui::UserKey(Target(step, form), *KeyCode(body.at("char").get<std::string>()));
+    case Verb::Post:
+      return ui::UserPost(grid());
+    case Verb::Pick: {
+      pick_where_ = body.at("where");
+      struct Clear {
+        std::optional<json>& where;
+        ~Clear() { where.reset(); }
+      } clear{pick_where_};
+      return ui::UserClick(Target(step, form));
+    }
+    case Verb::Close:
+      return ui::UserClose(form);
+    case Verb::Answers:
+      for (const json& a : step.Value()) {
+        answers_.push_back(a == "yes" ? ui::Answer::Yes : ui::Answer::No);
+      }
+      return ui::Outcome::Done;
+    case Verb::Expect:
+      Expect(step, form);
+      return ui::Outcome::Done;
+  }
+  return ui::Outcome::Done;
+}
+
+void Player::Expect(const Step& step, ui::Form& form) {
+  for (const auto& [key, want] : step.Value().items()) {
+    std::optional<json> got = ReadState(key, want, form, globals_);
+    // A dialog on top: the screen's state is still there to read.
+    if (!got && &form != shown_.front()) got = ReadState(key, want, *shown_.front(), globals_);
+    const bool ok = got && Matches(want, *got);
+    if (!ok) expectation_failed_ = true;
+    trace_.Write(ExpectEvent(key, ok, want, got ? *got : json(nullptr)));
+  }
+}
+
+void Player::CloseAtEnd(ui::Form& form) {
+  // The user closes the window and answers the close question Yes.
+  answers_.clear();
+  answers_.push_back(ui::Answer::Yes);
+  try {
+    ui::UserClose(form);
+  } catch (...) {
+    ui::App().HandleException(std::current_exception());
+  }
+  answers_.clear();
+  if (form.IsOpen()) throw dg::Error("the window " + form.Name() + " refused to close");
+}
+
+ui::Answer Player::Question(const std::string& text) {
+  const bool defaulted = answers_.empty();
+  const ui::Answer answer = defaulted ? ui::Answer::No : answers_.front();
+  if (!defaulted) answers_.pop_front();
+  json event = {{"dialog", "question"}, {"text", text},
+                {"answer", answer == ui::Answer::Yes ? "yes" : "no"}};
+  if (defaulted) event["default"] = true;
+  trace_.Write(event);
+  return answer;
+}
+
+void Player::Error(const std::string& text) { trace_.Write({{"dialog", "error"}, {"text", text}}); }
+
+void Player::Info(const std::string& text) { trace_.Write({{"dialog", "info"}, {"text", text}}); }
+
+std::optional<int> Player::PickFromList(const ui::ListDialog& list) {
+  std::optional<int> picked;
+  if (pick_where_) {
+    for (std::size_t r = 0; r < list.rows.size() && !picked; ++r) {
+      if (RowMatches(list, list.rows[r], *pick_where_)) picked = static_cast<int>(r);
+    }
+  }
+  json row = nullptr;
+  if (picked) {
+    row = json::object();
+    const auto& cells = list.rows[*picked];
+    for (std::size_t i = 0; i < list.fields.size() && i < cells.size(); ++i) {
+      row[list.fields[i]] = cells[i];
+    }
+  }
+  trace_.Write({{"dialog", "list"}, {"title", list.title}, {"rows", list.rows.size()},
+                {"picked", row}});
+  return picked;
+}
+
+}  // namespace dg::host
