@@ -226,6 +226,19 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
  private:
   // Whether the focus is on medCdTransp, medTpTransp or cbbTipoFrete.
   bool FocoNoPainelTransp() const;
+  // IDEXITRANSPDIST is "S": the transporter is entered on the panel.
+  bool ModoPainel() const;
+  // A field of the first parameter record ("" when there is none).
+  std::string Parametro(const char* field) const;
+  // A field of the current item as text ("" when there is no item).
+  std::string ItemText(const char* field) const;
+  // Discards the pending edit and the change log of an open dataset.
+  static void CancelaAlteracoes(data::ClientDataset& dataset);
+  // Return flag: text shown for a stored value, and entry of a text.
+  std::string TextoRetorno(const std::string& stored) const;
+  void EntraRetorno(const std::string& text);
+  // Puts cdsVeiculo in edit state (if it is not) and stores the flag.
+  void GravaRetorno(const char* flag);
   // Applies the branch parameters (creation and activation).
   void AplicaParametros();
   // GetCarroPedido for the current order into cdscCarrosPedido.

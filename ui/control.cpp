@@ -222,6 +222,14 @@ int TabSheet::PageIndex() const {
   return static_cast<int>(std::find(pages.begin(), pages.end(), this) - pages.begin());
 }
 
+void TabSheet::SetPageIndex(int index) {
+  auto& pages = page_control_->pages_;
+  pages.erase(std::remove(pages.begin(), pages.end(), this), pages.end());
+  index = std::clamp(index, 0, static_cast<int>(pages.size()));
+  pages.insert(pages.begin() + index, this);
+  Changed();
+}
+
 // ---- Memo
 
 std::vector<std::string> Memo::Lines() const {

@@ -284,6 +284,8 @@ class TabSheet : public Control {
   bool TakesFocus() const override { return false; }
   PageControl& Pages() const { return *page_control_; }
   int PageIndex() const;
+  // Moves the sheet to the position `index` (clamped) among the pages.
+  void SetPageIndex(int index);
   bool tab_visible = true;
 
  private:

@@ -1,0 +1,208 @@
+// Tab "Grade por Item": the items, the vehicles of the current item, the
+// totals and the manual allocation of the item's quantity to vehicles.
+#include "contracts/consiste.h"
+#include "contracts/halvorn.h"
+#include "contracts/showavi.h"
+#include "entry/globals.h"
+#include "screen/frm_grade_distribuicao.h"
+
+namespace dg::screen {
+
+using contracts::ByRef;
+using contracts::Consiste::CheckResultServ;
+using contracts::Consiste::EmptyString;
+using contracts::Consiste::RoundDec;
+using data::DatasetState;
+
+namespace {
+
+bool Editing(const data::ClientDataset& ds) {
+  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
+}
+
+}  // namespace
+
+void TfrmGradeDistribuicao::cdsExpCalcFields(data::ClientDataset& ds) {
+  const double qtde = ds.FieldByName("QTDEAEXP").AsFloat();
+  ds.FieldByName("VRPESOITEM").SetAsFloat(qtde * ds.FieldByName("VRPESOBRUTPR").AsFloat());
+  ds.FieldByName("VRVOLUMEITEM").SetAsFloat(qtde * ds.FieldByName("VRVOLMED").AsFloat());
+}
+
+void TfrmGradeDistribuicao::cdsExpAfterScroll(data::ClientDataset&) { CarregaVeiculos(); }
+
+void TfrmGradeDistribuicao::CarregaVeiculos() {
+  contracts::Showavi::Guard avi(this, 6);
+  std::string chave = ChaveTransportadora();
+  data::Variant entrega;
+  if (cdsExp.Active() && !cdsExp.IsEmpty()) entrega = cdsExp.FieldByName("DTENTPED").Value();
+  cdsVeiculo.SetData(CheckResultServ(
+      netGradeDistribuicao.Call("GetVeiculo", {ByRef(chave), entrega, ItemText("CDFILIAL"),
+                                               ItemText("NRPEDIDO"), ItemText("NRITEMPED"),
+                                               ByRef(stNrGrade)}),
+      true, 0));
+}
+
+void TfrmGradeDistribuicao::CalculaPeso() {
+  if (!boCalculaPeso) return;
+  boCalculaPeso = false;
+  stNrGrade = netGradeDistribuicao.Call("PrxNrGrade", {ItemText("CDFILIAL")}).ToString();
+  if (!cdsExp.Active()) return;
+  data::ControlsGuard controls(cdsExp);
+  data::HandlerGuard no_scroll(cdsExp.after_scroll);
+  // Accumulated in extended precision, without intermediate rounding.
+  long double peso = 0;
+  long double volume = 0;
+  for (cdsExp.First(); !cdsExp.Eof(); cdsExp.Next()) {
+    const long double qtde = cdsExp.FieldByName("QTDEAEXP").AsFloat();
+    peso += qtde * static_cast<long double>(cdsExp.FieldByName("VRPESOBRUTPR").AsFloat());
+    volume += qtde * static_cast<long double>(cdsExp.FieldByName("VRVOLMED").AsFloat());
+  }
+  nedPesoTotal->SetNumber(static_cast<double>(peso));
+  nedVolTotal->SetNumber(static_cast<double>(volume));
+  cdsExp.First();
+}
+
+bool TfrmGradeDistribuicao::FocoNoPainelTransp() const {
+  const ui::Control* focused = ActiveControl();
+  return focused != nullptr &&
+         (focused == medCdTransp || focused == medTpTransp || focused == cbbTipoFrete);
+}
+
+void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
+  const DatasetState s = cdsExp.State();
+  const bool browse = s == DatasetState::Browse;
+  const bool editing = s == DatasetState::Edit || s == DatasetState::Insert;
+  const bool vazio = cdsExp.IsEmpty();
+  const bool painel = FocoNoPainelTransp();
+  for (ui::MenuItem* m : ConfirmCancelCommands()) SetCommandEnabled(*m, editing);
+  for (ui::MenuItem* m : RecordCommands()) SetCommandEnabled(*m, false);
+  for (ui::MenuItem* m : BrowseCommands()) SetCommandEnabled(*m, browse && !vazio);
+  tshRota->SetEnabled(!sbtInconcistencia->Enabled() && browse && !painel);
+  sbtExpedir->SetEnabled(browse && !vazio && !painel);
+  mnuExpedir->SetEnabledLinked(sbtExpedir->Enabled());
+  StateControl()->SetEnabled(browse);
+  dbgPedExp->SetEnabled(browse);
+  sbtGeraMapa->SetEnabled(false);
+  dbgPadrao->Column(contracts::Consiste::IndiceCol(*dbgPadrao, "IDRETGRADEDISTR")).button_style =
+      vazio ? ui::ButtonStyle::None : ui::ButtonStyle::Auto;
+  dbgPadraoColEnter(*dbgPadrao);
+}
+
+void TfrmGradeDistribuicao::dbgPadraoColEnter(ui::Control&) {
+  const data::Field* selected = dbgPadrao->SelectedField();
+  const bool ativo = cdsVeiculo.Active() && !cdsVeiculo.IsEmpty();
+  if (selected != nullptr && selected->FieldName() == "IDRETGRADEDISTR") {
+    dbgPadrao->options.editing = ativo && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
+  } else {
+    dbgPadrao->options.editing =
+        ativo && !cdsVeiculo.FieldByName("DSTIPOVEIC").AsString().empty();
+  }
+}
+
+void TfrmGradeDistribuicao::dbgPadraoKeyPress(ui::Control& sender, char& key) {
+  TfrmPadraoGrid::dbgPadraoKeyPress(sender, key);
+  const data::Field* selected = dbgPadrao->SelectedField();
+  if (!cdsVeiculo.Active() || cdsVeiculo.IsEmpty() || selected == nullptr ||
+      selected->FieldName() != "IDRETGRADEDISTR" ||
+      EmptyString(cdsVeiculo.FieldByName("QtTranspItGr").AsString())) {
+    return;
+  }
+  if (key == 't' || key == 'T') {
+    GravaRetorno("T");
+  } else if (key == 'f' || key == 'F') {
+    GravaRetorno("F");
+  } else {
+    throw Abort();
+  }
+}
+
+std::string TfrmGradeDistribuicao::TextoRetorno(const std::string& stored) const {
+  if (stored == "F") return msgPadrao.Msg("Filial");
+  if (stored == "T") return msgPadrao.Msg("Transp.");
+  return "";
+}
+
+void TfrmGradeDistribuicao::EntraRetorno(const std::string& text) {
+  if (text == msgPadrao.Msg("Filial") || text == "f" || text == "F") {
+    GravaRetorno("F");
+  } else if (text == msgPadrao.Msg("Transp.") || text == "t" || text == "T") {
+    GravaRetorno("T");
+  }
+}
+
+void TfrmGradeDistribuicao::GravaRetorno(const char* flag) {
+  if (!Editing(cdsVeiculo)) cdsVeiculo.Edit();
+  cdsVeiculo.FieldByName("IDRETGRADEDISTR").SetValue(flag);
+}
+
+void TfrmGradeDistribuicao::sbtConfirmarClick(ui::Control&) {
+  ui::TabSheet* page = pgcPadrao->ActivePage();
+  if (page == tshPadrao || page == tbsPedido) {
+    if (!cdsItinerario.Active() || cdsItinerario.IsEmpty()) {
+      Salvar();
+    } else if (msgMensagensPadroes.ShowMsg("Exclui_Iti", contracts::DialogType::Confirmation,
+                                           contracts::Buttons::YesNo(),
+                                           0) == ui::ModalResult::Yes) {
+      Salvar();
+    } else {
+      CancelaAlteracoes(cdsVeiculo);
+      CancelaAlteracoes(cdsExp);
+    }
+  } else if (page == tshRota) {
+    Salvar();
+  }
+  CarregaCarrosPedido();
+}
+
+// ---- Manual allocation.
+
+void TfrmGradeDistribuicao::cdsVeiculoAfterEdit(data::ClientDataset& ds) {
+  if (cdsExp.State() == DatasetState::Browse && !cdsExp.IsEmpty()) cdsExp.Edit();
+  ds.FieldByName("IDRETGRADEDISTR").SetValue("F");
+}
+
+void TfrmGradeDistribuicao::Vd_QtdeTransp() {
+  if (!Editing(cdsVeiculo)) return;
+  try {
+    const double p = cdsExp.FieldByName("VRPESOBRUTPR").AsFloat();
+    const double v = cdsExp.FieldByName("VRVOLMED").AsFloat();
+    const data::Field& qt = cdsVeiculo.FieldByName("QtTranspItGr");
+    const double q = qt.AsFloat();
+    double ow = 0;
+    double ov = 0;
+    if (cdsVeiculo.State() == DatasetState::Edit) {
+      const data::Variant q0 = qt.OldValue();
+      if (!q0.IsEmptyOrNull()) {
+        ow = RoundDec(p * q0.ToDouble(), 3);
+        ov = RoundDec(v * q0.ToDouble(), 3);
+      }
+    }
+    const double livre_peso = cdsVeiculo.FieldByName("VRPESOUTIL").AsFloat();
+    const double livre_volume = cdsVeiculo.FieldByName("VRVOLUMEUTIL").AsFloat();
+    if (RoundDec(q * p, 3) > RoundDec(livre_peso + ow, 3)) {
+      contracts::Consiste::MensErro(msgPadrao.Msg("CAPA_PESO_MENOR"), true);
+    }
+    if (RoundDec(q * v, 3) > RoundDec(livre_volume + ov, 3)) {
+      contracts::Consiste::MensErro(msgPadrao.Msg("CAPA_VOLUME_MENOR"), true);
+    }
+  } catch (...) {
+    if (dbgPadrao->CanFocus()) dbgPadrao->SetFocus();
+    cdsExp.FieldByName("QTDEAEXP").FocusControl();
+    throw;
+  }
+}
+
+void TfrmGradeDistribuicao::cdsVeiculoBeforePost(data::ClientDataset& ds) {
+  Vd_QtdeTransp();
+  for (const char* field : {"CDFILIAL", "NRPEDIDO", "NRITEMPED", "CDPRODUTO"}) {
+    ds.FieldByName(field).SetValue(cdsExp.FieldByName(field).Value());
+  }
+  const std::string rota = cdsExp.FieldByName("CDROTATRANSPED").AsString();
+  ds.FieldByName("CDROTATRANS")
+      .SetValue(EmptyString(rota) ? cdsExp.FieldByName("CDROTAFILIAL").Value() : data::Variant(rota));
+  ds.FieldByName("DTHRENTGRADE").SetValue(cdsExp.FieldByName("DTENTPED").Value());
+  ds.FieldByName("NRGRADEDISTR").SetValue(stNrGrade);
+  ds.FieldByName("CDOPERLANCGRAD").SetValue(contracts::Halvorn::Operador());
+}
+
+}  // namespace dg::screen

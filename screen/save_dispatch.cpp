@@ -1,0 +1,113 @@
+// Saving the distribution of the current item, the inconsistency list and
+// the hand-off of the dispatch data to the host.
+#include <optional>
+
+#include "contracts/consiste.h"
+#include "contracts/halvorn.h"
+#include "contracts/showavi.h"
+#include "dialogs/frm_erro.h"
+#include "entry/globals.h"
+#include "screen/frm_grade_distribuicao.h"
+#include "screen/grade_texts.h"
+#include "screen/quantidade.h"
+
+namespace dg::screen {
+
+using contracts::ByRef;
+using contracts::Consiste::CheckResultServ;
+using data::DatasetState;
+
+namespace {
+
+bool Editing(const data::ClientDataset& ds) {
+  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
+}
+
+// Back to the vehicle the user was on (letter case ignored); stays put when
+// it is already current or gone.
+void VoltaVeiculo(data::ClientDataset& veiculos, const std::string& codigo) {
+  if (!veiculos.Active() || veiculos.IsEmpty()) return;
+  if (veiculos.FieldByName("CDVIATURA").AsString() == codigo) return;
+  veiculos.Locate("CDVIATURA", {data::Variant(codigo)}, true);
+}
+
+}  // namespace
+
+void TfrmGradeDistribuicao::Salvar() {
+  ui::TabSheet* page = pgcPadrao->ActivePage();
+  if (page == tshRota) {
+    if (cdsGradeRota.Active() && Editing(cdsGradeRota)) cdsGradeRota.Post();
+    return;
+  }
+  if (page != tshPadrao && page != tbsPedido) return;
+
+  std::optional<ui::UpdateLock> lock(std::in_place, *this);
+  const bool veiculos = cdsVeiculo.Active();
+  const std::string veiculo =
+      veiculos && !cdsVeiculo.IsEmpty() ? cdsVeiculo.FieldByName("CDVIATURA").AsString() : "";
+  if (veiculos && cdsVeiculo.State() == DatasetState::Edit) cdsVeiculo.Post();
+
+  // Read without moving the cursor: no vehicle handling runs for the sum.
+  std::int64_t soma = 0;
+  const int linhas = veiculos ? cdsVeiculo.RecordCount() : 0;
+  for (int linha = 1; linha <= linhas; ++linha) {
+    cdsVeiculo.ReadAt(linha, [&] {
+      const double qt = cdsVeiculo.FieldByName("QtTranspItGr").AsFloat();
+      if (qt > 0) soma += QuantidadeEscalada(qt);
+    });
+  }
+  const double qtde = cdsExp.Active() && !cdsExp.IsEmpty()
+                          ? cdsExp.FieldByName("QTDEAEXP").AsFloat()
+                          : 0.0;
+  if (QuantidadeEscalada(qtde) != soma) {
+    VoltaVeiculo(cdsVeiculo, veiculo);
+    lock.reset();
+    contracts::Consiste::MensErro(msgPadrao.Msg("QTDE_PED_<>_EXP"), true);
+  }
+
+  data::Variant pacote =
+      veiculos ? data::Variant(cdsVeiculo.Data()) : data::Variant(data::DataPacket{});
+  {
+    contracts::Showavi::Guard avi(this, 1);
+    CheckResultServ(
+        netGradeDistribuicao.Call(
+            "SetGrade", {pacote, cdsExp.FieldByName("VRPESOBRUTPR").AsFloat(),
+                         cdsExp.FieldByName("VRVOLMED").AsFloat(), ItemText("CDFILIAL"),
+                         ByRef(stNrGrade), contracts::Halvorn::Operador()}),
+        true, 0);
+  }
+  contracts::Consiste::RefreshGrid(*this);
+  {
+    contracts::Showavi::Guard avi(this, 6);
+    cdsErro.SetData(CheckResultServ(
+        netGradeDistribuicao.Call("GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)}),
+        true, 0));
+  }
+  if (Editing(cdsExp)) cdsExp.Post();
+  cdsExpAfterScroll(cdsExp);
+  dtsExpStateChange(dtsExp);
+  VoltaVeiculo(cdsVeiculo, veiculo);
+}
+
+void TfrmGradeDistribuicao::dtsErroStateChange(data::DataSource&) {
+  sbtInconcistencia->SetEnabled(cdsErro.Active() && !cdsErro.IsEmpty());
+}
+
+void TfrmGradeDistribuicao::sbtInconcistenciaClick(ui::Control&) { CriaInconcistencia(&cdsErro); }
+
+void TfrmGradeDistribuicao::sbtExpedirClick(ui::Control&) {
+  if (msgPadrao.ShowMsg("GRAVAR_DADOS", contracts::DialogType::Confirmation,
+                        contracts::Buttons::YesNo(), 0) != ui::ModalResult::Yes) {
+    return;
+  }
+  boExpedir = true;
+  if (PNrGradeDistr != nullptr) *PNrGradeDistr = stNrGrade;
+  if (PboOpcao != nullptr) *PboOpcao = true;
+  const bool painel = panTransp->Visible();
+  if (PstNrInsc != nullptr) *PstNrInsc = painel ? medCdTransp->Text() : "";
+  if (PstTpTrans != nullptr) *PstTpTrans = painel ? medTpTransp->Text() : "";
+  if (PstIdFrete != nullptr) *PstIdFrete = painel ? FreteCodigo(cbbTipoFrete->ItemIndex()) : "9";
+  Close();
+}
+
+}  // namespace dg::screen
