@@ -142,6 +142,8 @@ int HttpServer::Start() {
     throw Error("cannot listen on " + o.host + ":" + std::to_string(o.port));
   }
   impl_->thread = std::thread([&http] { http.listen_after_bind(); });
+  // stop() is only heard once the accept loop runs.
+  while (!http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return port_;
 }
 

@@ -1,0 +1,213 @@
+// The HTTP transport's handling of malformed requests, the fixture endpoint,
+// and fixture loading and schema versions on the database.
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/test_support.h"
+
+namespace dg::server {
+namespace {
+
+using nlohmann::json;
+using namespace testing;
+
+class HttpTest : public ::testing::Test {
+ protected:
+  void Start(HttpServerOptions options = {}) {
+    LoadFixture(*db_.storage(), SmallFixture());
+    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
+    server_ = std::make_unique<HttpServer>(object_, options);
+    port_ = server_->Start();
+  }
+  httplib::Result Post(const std::string& path, const std::string& body) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_tcp_nodelay(true);
+    return client.Post(path, body, "application/json");
+  }
+
+  TempDatabase db_;
+  std::shared_ptr<rdmGradeDistribuicao> object_;
+  std::unique_ptr<HttpServer> server_;
+  int port_ = 0;
+};
+
+TEST_F(HttpTest, MalformedRequestsGetAClearErrorAndTheServerKeepsServing) {
+  HttpServerOptions options;
+  options.max_body_bytes = 4096;
+  Start(options);
+  struct Case {
+    std::string body;
+    int status;
+    std::string error;
+  } cases[] = {
+      {"not json", 400, "the request body is not a JSON object"},
+      {"[1, 2]", 400, "the request body is not a JSON object"},
+      {R"({"server": "Exp03200.rdmGradeDistribuicao", "method": "GetParametros"})", 400,
+       "the request needs \"server\" and \"method\" texts and an \"args\" array"},
+      {R"({"server": 1, "method": "GetParametros", "args": []})", 400,
+       "the request needs \"server\" and \"method\" texts and an \"args\" array"},
+      {R"({"server": "Exp03200.rdmGradeDistribuicao", "method": "GetParametros",
+           "args": [{"packet": {"format": "other"}}]})",
+       400, ""},
+      {R"({"server": "Exp03200.rdmGradeDistribuicao", "method": "GetParametros",
+           "args": ["0001", "0002"]})",
+       200, "GetParametros: expected 1 argument, got 2"},
+      {std::string(8000, ' '), 413, ""},
+  };
+  for (const Case& c : cases) {
+    auto res = Post("/call", c.body);
+    ASSERT_TRUE(res) << c.body;
+    EXPECT_EQ(c.status, res->status) << c.body;
+    if (c.status == 413) continue;
+    const json answer = json::parse(res->body);
+    ASSERT_TRUE(answer.contains("error")) << res->body;
+    const std::string error = answer["error"];
+    if (c.error.empty()) {
+      EXPECT_EQ(0u, error.find("malformed argument: ")) << error;
+    } else {
+      EXPECT_EQ(c.error, error);
+    }
+  }
+  HttpTransport client("127.0.0.1", port_);
+  auto reply = client.Call(kServerName, "GetParametros", {"0001"});
+  EXPECT_EQ("S", Column(reply.result, "IDEXITRANSPDIST"));
+}
+
+TEST_F(HttpTest, FixtureEndpointOnlyWhenAllowed) {
+  Start();
+  auto res = Post("/fixture", "{}");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(403, res->status);
+  HttpTransport client("127.0.0.1", port_);
+  EXPECT_THROW(client.PostFixture(json::object()), data::ServerCallError);
+  EXPECT_EQ(1u, client.Call(kServerName, "GetParametros", {"0001"}).result.AsPacket().rows.size());
+}
+
+TEST_F(HttpTest, FixtureEndpointReseeds) {
+  HttpServerOptions options;
+  options.allow_fixture = true;
+  Start(options);
+  HttpTransport client("127.0.0.1", port_);
+  json fixture = SmallFixture();
+  fixture["PARAMETROS"][0]["IDEXITRANSPDIST"] = "N";
+  client.PostFixture(fixture);
+  EXPECT_EQ("N", Column(client.Call(kServerName, "GetParametros", {"0001"}).result,
+                        "IDEXITRANSPDIST"));
+  try {
+    client.PostFixture({{"NOTATABLE", json::array()}});
+    ADD_FAILURE() << "accepted an unknown table";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ(std::string("fixture: unknown table NOTATABLE"), e.what());
+  }
+}
+
+TEST_F(HttpTest, UnreachableServerIsATransportError) {
+  Start();
+  const int port = port_;
+  server_->Stop();
+  HttpClientOptions options;
+  options.connect_timeout = std::chrono::milliseconds(500);
+  HttpTransport client("127.0.0.1", port, options);
+  EXPECT_THROW(client.Call(kServerName, "GetParametros", {"0001"}), data::TransportError);
+}
+
+TEST_F(HttpTest, StopsWithAnIdleKeepAliveClientConnected) {
+  Start();
+  HttpTransport client("127.0.0.1", port_);
+  client.Call(kServerName, "GetParametros", {"0001"});
+  server_->Stop();  // must return although the client keeps its connection
+  SUCCEED();
+}
+
+TEST(Fixture, RefusesBadRowsAndChangesNothing) {
+  TempDatabase db;
+  LoadFixture(*db.storage(), SmallFixture());
+  struct Case {
+    json fixture;
+    std::string error;
+  } cases[] = {
+      {{{"VEICULO", json::array({{{"CDVIATURA", "X"}, {"COR", "azul"}}})}},
+       "fixture VEICULO row 1: unknown field COR"},
+      {{{"VEICULO", json::array({{{"CDVIATURA", "X"}, {"QTCAPACIVIAT", "muito"}}})}},
+       "fixture VEICULO row 1 field QTCAPACIVIAT: expected a number"},
+      {{{"ITEMPEDIDO", json::array({{{"DTENTPED", "10/06/2025"}}})}},
+       "fixture ITEMPEDIDO row 1 field DTENTPED: expected a date as YYYY-MM-DD[THH:MM:SS]"},
+      {{{"CLIENTE", json::array({{{"CDCLIENTE", 7}}})}},
+       "fixture CLIENTE row 1 field CDCLIENTE: expected a text"},
+      {{{"CLIENTE", json::object()}}, "fixture CLIENTE: expected an array"},
+      {json::array(), "fixture: expected a JSON object of tables"},
+  };
+  for (const Case& c : cases) {
+    try {
+      LoadFixture(*db.storage(), c.fixture);
+      ADD_FAILURE() << c.fixture.dump();
+    } catch (const FixtureError& e) {
+      EXPECT_EQ(c.error, e.what());
+    }
+  }
+  EXPECT_FALSE(IsUnseeded(*db.storage()));
+  rdmGradeDistribuicao object(db.storage());
+  std::vector<data::Variant> args = {"0001"};
+  EXPECT_EQ(5u, object.Call("GetItensExpedicao", args).AsPacket().rows.size());
+}
+
+TEST(Fixture, DemoFixtureLoadsAndDistributesOntoTheFirstTransporter) {
+  const char* root = std::getenv("EXP_SOURCE_DIR");
+  const std::string dir = root ? root : ".";
+  TempDatabase db;
+  EXPECT_TRUE(IsUnseeded(*db.storage()));
+  LoadFixtureFile(*db.storage(), dir + "/fixtures/demo.json");
+  rdmGradeDistribuicao object(db.storage());
+  std::vector<data::Variant> args = {"0001"};
+  const data::Variant items = object.Call("GetItensExpedicao", args);
+  ASSERT_GE(items.AsPacket().rows.size(), 100u);
+
+  std::vector<data::Variant> transporters;
+  db.storage()->Transact(TxKind::Read, [&](Session& s) {
+    for (const Row& r : s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN FROM TRANSPORT WHERE "
+                                "NMFANTTRAN = 'Rodovale'")) {
+      transporters.push_back(data::Variant(Str(r[0]) + Str(r[1])));
+    }
+  });
+  ASSERT_EQ(1u, transporters.size());
+  std::vector<data::Variant> distribute = {items, "IDCHECK = 'S'", transporters[0], "", "ANA",
+                                           "0001"};
+  const data::Variant pair = object.Call("DistribuiQuantidades", distribute);
+  EXPECT_FALSE(Column(pair.AsArray()[0], "CDVIATURA").empty());
+  EXPECT_EQ(3u, pair.AsArray()[1].AsPacket().rows.size());  // clients without address
+}
+
+TEST(Storage, RefusesADatabaseOfANewerSchema) {
+  TempDatabase db;
+  db.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO schema_version (version) VALUES (?)", {Value(CurrentSchemaVersion() + 1)});
+  });
+  try {
+    OpenSqliteStorage(db.path());
+    ADD_FAILURE() << "opened a newer schema";
+  } catch (const StorageError& e) {
+    EXPECT_NE(std::string::npos, std::string(e.what()).find("newer than this server's"));
+  }
+  EXPECT_THROW(OpenSqliteStorage(":memory:"), StorageError);
+}
+
+TEST(Storage, FailedTransactionRollsBack) {
+  TempDatabase db;
+  EXPECT_THROW(db.storage()->Transact(TxKind::Write,
+                                      [](Session& s) {
+                                        s.Exec("INSERT INTO TIPOTRANSP (CDTIPTRANS) VALUES ('9')");
+                                        throw Error("stop");
+                                      }),
+               Error);
+  int rows = -1;
+  db.storage()->Transact(TxKind::Read, [&](Session& s) {
+    rows = static_cast<int>(s.Query("SELECT * FROM TIPOTRANSP").size());
+  });
+  EXPECT_EQ(0, rows);
+}
+
+}  // namespace
+}  // namespace dg::server
