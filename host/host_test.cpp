@@ -1,0 +1,126 @@
+#include "host/host.h"
+
+#include <gtest/gtest.h>
+
+#include "data/item_fields.h"
+#include "host/session.h"
+
+namespace dg::host {
+namespace {
+
+using nlohmann::json;
+
+std::string OptionsFailure(std::vector<const char*> args) {
+  args.insert(args.begin(), "exp-host");
+  try {
+    ParseOptions(static_cast<int>(args.size()), args.data());
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(HostOptions, ReadsEveryOption) {
+  const char* args[] = {"exp-host", "--db", "a.db", "--server", "http://127.0.0.1:8211",
+                        "--branch", "0002", "--operator", "ANA", "--script", "s.json",
+                        "--trace", "t.jsonl", "--screenshots", "shots"};
+  const Options o = ParseOptions(15, args);
+  EXPECT_EQ("a.db", o.db);
+  EXPECT_EQ("http://127.0.0.1:8211", o.server);
+  EXPECT_EQ("0002", o.branch);
+  EXPECT_TRUE(o.branch_given);
+  EXPECT_EQ("ANA", o.operator_code);
+  EXPECT_EQ("s.json", o.script);
+  EXPECT_EQ("t.jsonl", o.trace);
+  EXPECT_EQ("shots", o.screenshots);
+}
+
+TEST(HostOptions, RefusesWhatCannotRun) {
+  const struct {
+    std::vector<const char*> args;
+    const char* error;
+  } rows[] = {
+      {{"--frobnicate"}, "unknown argument --frobnicate"},
+      {{"--db"}, "--db needs a value"},
+      {{"--script", "s.json"}, "--script needs --trace"},
+      {{"--trace", "t.jsonl"}, "--trace and --screenshots go with --script"},
+      {{"--server", "127.0.0.1"}, "--server needs http://HOST:PORT, not 127.0.0.1"},
+      {{"--server", "http://127.0.0.1:http"}, "bad port in --server http://127.0.0.1:http"},
+      {{"--server", "http://127.0.0.1:70000"}, "bad port in --server http://127.0.0.1:70000"},
+      {{"--server", "http://h:1/x"}, "--server needs http://HOST:PORT, not http://h:1/x"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.error, OptionsFailure(row.args)) << row.error;
+}
+
+TEST(HostOptions, ServerAddress) {
+  EXPECT_EQ(std::make_pair(std::string("127.0.0.1"), 8211), ParseServerUrl("http://127.0.0.1:8211/"));
+  EXPECT_EQ(std::make_pair(std::string("localhost"), 80), ParseServerUrl("localhost:80"));
+}
+
+TEST(LaunchItems, RowsKeyedByFieldNamesFillTheItemPacket) {
+  const data::DataPacket p = ItemsFromRows(json::array(
+      {{{"NRPEDIDO", "000123"}, {"QTDEAEXP", 10}, {"DTENTPED", "2024-05-01"}}, json::object()}));
+  EXPECT_EQ(data::ItemPacketFields(), p.fields);
+  ASSERT_EQ(2u, p.rows.size());
+  EXPECT_EQ(data::Variant("000123"), p.rows[0][p.FieldIndex("NRPEDIDO")]);
+  EXPECT_EQ(data::Variant(10.0), p.rows[0][p.FieldIndex("QTDEAEXP")]);
+  EXPECT_EQ(data::Variant(data::DateTime::FromParts(2024, 5, 1)), p.rows[0][p.FieldIndex("DTENTPED")]);
+  // Fields not given are empty.
+  EXPECT_TRUE(p.rows[0][p.FieldIndex("CDCLIENTE")].IsNull());
+  EXPECT_TRUE(p.rows[1][p.FieldIndex("NRPEDIDO")].IsNull());
+}
+
+TEST(LaunchItems, RefusesUnknownFieldsAndWrongKinds) {
+  const struct {
+    json row;
+    const char* error;
+  } rows[] = {
+      {{{"NADA", "1"}}, "launch.items row 1: unknown item field 'NADA'"},
+      {{{"QTDEAEXP", "10"}}, "launch.items row 1: bad value for QTDEAEXP: \"10\""},
+      {{{"NRPEDIDO", 123}}, "launch.items row 1: bad value for NRPEDIDO: 123"},
+      {{{"DTENTPED", "01/05/2024"}}, "launch.items row 1: DTENTPED must be a date \"YYYY-MM-DD\""},
+  };
+  for (const auto& row : rows) {
+    try {
+      ItemsFromRows(json::array({row.row}));
+      ADD_FAILURE() << "accepted " << row.row.dump();
+    } catch (const SessionError& e) {
+      EXPECT_EQ(row.error, std::string(e.what()));
+    }
+  }
+  EXPECT_THROW(ItemsFromRows(json::array({{{"NRPEDIDO", std::string(300, '9')}}})), SessionError);
+}
+
+TEST(LaunchItems, ElementsOneToFiveReachTheCallersVariables) {
+  HandBack values;
+  const data::VariantArray launch = LaunchArray(ItemsFromRows(json::array()), values);
+  ASSERT_EQ(0, launch.Low());
+  ASSERT_EQ(5, launch.High());
+  *launch[1].ToBoolRef() = true;
+  *launch[2].ToStringRef() = "000007";
+  *launch[5].ToStringRef() = "9";
+  EXPECT_TRUE(values.PboOpcao);
+  EXPECT_EQ("000007", values.PNrGradeDistr);
+  EXPECT_EQ("9", values.PstIdFrete);
+  std::ostringstream out;
+  PrintHandBack(out, values);
+  EXPECT_EQ("PboOpcao: true\nPNrGradeDistr: 000007\nPstNrInsc: \nPstTpTrans: \nPstIdFrete: 9\n", out.str());
+}
+
+TEST(HostModules, AMissingModuleIsNamed) {
+  ModuleLoader loader("/nonexistent");
+  HostServices services(loader);
+  std::string seen;
+  services.on_module = [&](const std::string& module, const data::VariantArray&) { seen = module; };
+  try {
+    services.LoadBPL("EXP09999", data::VariantArray(0, 4));
+    FAIL() << "loaded";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string::npos,
+              std::string(e.what()).find("module EXP09999 could not be loaded from /nonexistent/libEXP09999.so"));
+  }
+  EXPECT_EQ("EXP09999", seen);
+}
+
+}  // namespace
+}  // namespace dg::host
