@@ -332,21 +332,26 @@ ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid
   return info;
 }
 
-void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
-                    const std::string& order, const std::string& item, const ItemInfo& info) {
-  if (!s.Query("SELECT 1 FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
-               "NRPEDIDO = ? AND NRITEMPED = ?",
-               {Value(branch), Value(grid), Value(order), Value(item)})
-           .empty()) {
-    return;
-  }
+void InsertGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info,
+                    const std::string& priority) {
   s.Exec("INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
          "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
-         "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?, ?, ?)",
+         "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
          {Value(branch), Value(grid), Value(order), Value(item), Value(info.product),
           Value(info.client), Value(info.client_name), Value(info.quantity),
-          Value(info.unit_weight), Value(info.unit_volume), Value(info.day),
-          Value(info.delivery), Value(info.route)});
+          Value(info.unit_weight), Value(info.unit_volume), Value(priority), Value(info.day),
+          info.delivery.empty() ? Value::Null() : Value(info.delivery), Value(info.route)});
+}
+
+void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info) {
+  if (s.Query("SELECT 1 FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+              "NRPEDIDO = ? AND NRITEMPED = ?",
+              {Value(branch), Value(grid), Value(order), Value(item)})
+          .empty()) {
+    InsertGridItem(s, branch, grid, order, item, info, "");
+  }
 }
 
 // ---- shared packets --------------------------------------------------------

@@ -135,6 +135,9 @@ struct ItemInfo {
 };
 ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid,
                   const std::string& order, const std::string& item);
+void InsertGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info,
+                    const std::string& priority);
 // Adds the item to the grid's item list unless it is there.
 void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& order, const std::string& item, const ItemInfo& info);

@@ -251,13 +251,9 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   ClearGrid(s, branch, grid);
 
   for (const Incoming& in : items) {
-    s.Exec("INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
-           "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
-           "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-           {Value(branch), Value(grid), Value(in.order), Value(in.item), Value(in.product),
-            Value(in.client), Value(in.client_name), Value(in.quantity), Value(in.unit_weight),
-            Value(in.unit_volume), Value(in.priority), Value(in.day),
-            in.delivery.empty() ? Value::Null() : Value(in.delivery), Value(in.route)});
+    const ItemInfo info{true, in.product, in.client, in.client_name, in.quantity,
+                        in.unit_weight, in.unit_volume, in.day, in.delivery, in.route};
+    InsertGridItem(s, branch, grid, in.order, in.item, info, in.priority);
   }
 
   // Free room differs by delivery day, so each day is packed on its own.

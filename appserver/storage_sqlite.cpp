@@ -25,9 +25,13 @@ class Connection {
       throw StorageError("cannot open database " + path + ": " + text);
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    Run("PRAGMA journal_mode=WAL");
-    Run("PRAGMA synchronous=NORMAL");
-    Run("PRAGMA foreign_keys=ON");
+    try {
+      Run("PRAGMA journal_mode=WAL");
+      Run("PRAGMA synchronous=NORMAL");
+    } catch (...) {
+      sqlite3_close(db_);
+      throw;
+    }
   }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
