@@ -2,7 +2,7 @@
 // plain SQL with positional parameters, one transaction per server method.
 //
 // The methods of the server object speak only this interface, in ordinary SQL
-// (no engine-specific functions), so that a server database can be added
+// (no functions peculiar to one engine), so that a server database can be added
 // beside the SQLite one without touching them.
 #pragma once
 
