@@ -1,0 +1,193 @@
+// The table model over a grid, checked by Qt's model tester while the
+// dataset changes underneath, and the cell editors of the grid view.
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QStyleOptionViewItem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "qtview/dataset_model.h"
+#include "qtview/grid_view.h"
+#include "ui/form.h"
+#include "ui/grid.h"
+
+namespace dg::qtview {
+namespace {
+
+// Three order items: NRPEDIDO (read-only column), QTDE (display format with
+// thousands, right-aligned), RET (pick list; its get-text hook shows "F" as
+// "Filial" and its set-text hook keeps only F and T).
+class DatasetModelTest : public ::testing::Test {
+ protected:
+  DatasetModelTest() {
+    ds.AddField("NRPEDIDO", data::FieldType::String, 10).display_label = "Pedido";
+    data::Field& qt = ds.AddField("QTDE", data::FieldType::Double);
+    qt.display_label = "Qtde.";
+    qt.display_format = "#,##0.000";
+    data::Field& ret = ds.AddField("RET", data::FieldType::String, 1);
+    ret.on_get_text = [](data::Field& f, bool) {
+      return f.AsString() == "F" ? std::string("Filial") : f.AsString();
+    };
+    ret.on_set_text = [](data::Field& f, const std::string& text) {
+      if (text == "F" || text == "Filial") f.SetAsString("F");
+      if (text == "T") f.SetAsString("T");
+    };
+    ds.CreateDataSet();
+    for (auto [pedido, qtde] : {std::pair{"100", 1234.5}, {"200", 0.25}, {"300", 7.0}}) {
+      ds.Append();
+      ds.FieldByName("NRPEDIDO").SetAsString(pedido);
+      ds.FieldByName("QTDE").SetAsFloat(qtde);
+      ds.Post();
+    }
+    ds.First();
+    source.SetDataSet(&ds);
+    grid = &form.Add<ui::DataGrid>("dbgItens");
+    grid->SetDataSource(&source);
+    grid->AddColumn("NRPEDIDO").read_only = true;
+    ui::GridColumn& q = grid->AddColumn("QTDE");
+    q.alignment = ui::Alignment::Right;
+    q.title_alignment = ui::Alignment::Right;
+    grid->AddColumn("RET").pick_list = {"Filial", "Transp."};
+  }
+
+  std::string Cell(const DatasetModel& model, int row, int column, int role = Qt::DisplayRole) {
+    return model.data(model.index(row, column), role).toString().toStdString();
+  }
+
+  data::ClientDataset ds{"cdsItens"};
+  data::DataSource source;
+  ui::Form form{"frmItens"};
+  ui::DataGrid* grid;
+};
+
+TEST_F(DatasetModelTest, ShowsDisplayTextsTitlesAndAlignments) {
+  DatasetModel model(*grid);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  ASSERT_EQ(3, model.rowCount());
+  ASSERT_EQ(3, model.columnCount());
+  struct Case {
+    int row, column, role;
+    std::string want;
+  } cases[] = {
+      {0, 0, Qt::DisplayRole, "100"},
+      {0, 1, Qt::DisplayRole, "1.234,500"},  // Brazilian separators
+      {1, 1, Qt::DisplayRole, "0,250"},
+      {1, 1, Qt::EditRole, "0,250"},         // no edit format: the display format
+      {2, 0, Qt::DisplayRole, "300"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.want, Cell(model, c.row, c.column, c.role)) << c.row << "," << c.column;
+  }
+  EXPECT_EQ("Pedido", model.headerData(0, Qt::Horizontal).toString().toStdString());
+  EXPECT_EQ("Qtde.", model.headerData(1, Qt::Horizontal).toString().toStdString());
+  EXPECT_TRUE(model.headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+              Qt::AlignRight);
+  EXPECT_TRUE(model.headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+              Qt::AlignLeft);
+  EXPECT_TRUE(model.data(model.index(0, 1), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+              Qt::AlignRight);
+  EXPECT_FALSE(model.data(model.index(5, 0)).isValid());  // outside: empty
+  EXPECT_FALSE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+  EXPECT_TRUE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+  grid->options.editing = false;
+  EXPECT_FALSE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+}
+
+TEST_F(DatasetModelTest, FollowsRowsAddedRemovedFilteredAndReloaded) {
+  DatasetModel model(*grid);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+  QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+
+  ds.Append();
+  ds.FieldByName("NRPEDIDO").SetAsString("400");
+  ds.Post();
+  EXPECT_EQ(4, model.rowCount());
+  EXPECT_EQ("400", Cell(model, 3, 0));
+
+  ds.First();
+  ds.Delete();
+  EXPECT_EQ(3, model.rowCount());
+  EXPECT_EQ("200", Cell(model, 0, 0));
+
+  ds.SetFilter("NRPEDIDO = '300'");
+  ds.SetFiltered(true);
+  EXPECT_EQ(1, model.rowCount());
+  EXPECT_EQ("300", Cell(model, 0, 0));
+
+  ds.SetFiltered(false);
+  ds.Close();
+  EXPECT_EQ(0, model.rowCount());
+  EXPECT_EQ(0, model.columnCount() > 0 ? model.rowCount() : 0);
+  EXPECT_GE(resets.count(), 3);
+
+  ds.CreateDataSet();
+  ds.Append();
+  ds.FieldByName("QTDE").SetAsFloat(2);
+  ds.Post();
+  const int before = static_cast<int>(changes.count());
+  ds.Edit();
+  ds.FieldByName("QTDE").SetAsFloat(3);
+  EXPECT_EQ("3,000", Cell(model, 0, 1));  // a pending edit shows as typed
+  EXPECT_GT(changes.count(), before);
+}
+
+TEST_F(DatasetModelTest, WritingACellIsTheUsersCellEdit) {
+  DatasetModel model(*grid);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  int refreshed = 0;
+  model.after_user_edit = [&] { ++refreshed; };
+
+  // Another row: the grid moves there first, as a click does.
+  EXPECT_TRUE(model.setData(model.index(1, 1), QStringLiteral("1.000,5")));
+  EXPECT_EQ(2, ds.RecNo());
+  EXPECT_EQ(1, grid->SelectedIndex());
+  EXPECT_EQ(grid, form.ActiveControl());
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+  EXPECT_DOUBLE_EQ(1000.5, ds.FieldByName("QTDE").AsFloat());
+  EXPECT_EQ("1.000,500", Cell(model, 1, 1));
+
+  // Through the field's set-text: an unknown code is ignored.
+  EXPECT_TRUE(model.setData(model.index(1, 2), QStringLiteral("Filial")));
+  EXPECT_EQ("F", ds.FieldByName("RET").AsString());
+  EXPECT_EQ("Filial", Cell(model, 1, 2));
+  EXPECT_TRUE(model.setData(model.index(1, 2), QStringLiteral("x")));
+  EXPECT_EQ("F", ds.FieldByName("RET").AsString());
+
+  // A read-only column refuses and changes nothing.
+  EXPECT_FALSE(model.setData(model.index(1, 0), QStringLiteral("999")));
+  EXPECT_EQ("200", ds.FieldByName("NRPEDIDO").AsString());
+  EXPECT_FALSE(model.setData(model.index(1, 1), QStringLiteral("1"), Qt::DisplayRole));
+  EXPECT_EQ(4, refreshed);
+}
+
+TEST_F(DatasetModelTest, GridEditorsFollowTheColumn) {
+  GridView view(*grid, nullptr);
+  QAbstractItemDelegate* delegate = view.itemDelegate();
+  QStyleOptionViewItem option;
+  std::unique_ptr<QWidget> pick(delegate->createEditor(&view, option, view.model()->index(0, 2)));
+  auto* combo = qobject_cast<QComboBox*>(pick.get());
+  ASSERT_NE(nullptr, combo);
+  ASSERT_EQ(2, combo->count());
+  EXPECT_EQ("Transp.", combo->itemText(1).toStdString());
+  EXPECT_TRUE(combo->isEditable());
+
+  std::unique_ptr<QWidget> plain(delegate->createEditor(&view, option, view.model()->index(0, 1)));
+  auto* line = qobject_cast<QLineEdit*>(plain.get());
+  ASSERT_NE(nullptr, line);
+  delegate->setEditorData(line, view.model()->index(0, 1));
+  EXPECT_EQ("1.234,500", line->text().toStdString());
+  line->setText(QStringLiteral("10"));
+  delegate->setModelData(line, view.model(), view.model()->index(0, 1));
+  EXPECT_DOUBLE_EQ(10, ds.FieldByName("QTDE").AsFloat());
+  // The view shows the headless grid's current cell.
+  view.SyncFromGrid();
+  EXPECT_EQ(0, view.currentIndex().row());
+  EXPECT_EQ(1, view.currentIndex().column());
+}
+
+}  // namespace
+}  // namespace dg::qtview

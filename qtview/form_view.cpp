@@ -1,0 +1,697 @@
+#include "qtview/form_view.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+
+#include "qtview/grid_view.h"
+#include "qtview/qt_canvas.h"
+#include "qtview/view_support.h"
+#include "ui/canvas.h"
+#include "ui/grid.h"
+#include "ui/user_actions.h"
+
+namespace dg::qtview {
+
+namespace {
+
+constexpr int kDefaultFormWidth = 1000;
+constexpr int kDefaultFormHeight = 650;
+
+template <typename T>
+T* As(ui::Control& c) {
+  return dynamic_cast<T*>(&c);
+}
+
+bool IsMenuKind(const ui::Control& c) {
+  return dynamic_cast<const ui::Menu*>(&c) != nullptr ||
+         dynamic_cast<const ui::MenuItem*>(&c) != nullptr;
+}
+
+// A size the screen left at zero, by kind.
+QSize DefaultSize(const ui::Control& c, const QWidget* w) {
+  const QSize hint = w != nullptr ? w->sizeHint() : QSize(64, 21);
+  if (dynamic_cast<const ui::Label*>(&c) || dynamic_cast<const ui::DBText*>(&c)) {
+    return QSize(hint.width(), std::max(hint.height(), 13));
+  }
+  if (dynamic_cast<const ui::DataGrid*>(&c)) return QSize(320, 120);
+  if (dynamic_cast<const ui::Memo*>(&c) || dynamic_cast<const ui::DBMemo*>(&c)) {
+    return QSize(185, 89);
+  }
+  if (dynamic_cast<const ui::ComboBox*>(&c)) return QSize(145, 21);
+  if (dynamic_cast<const ui::SpeedButton*>(&c)) return QSize(std::max(hint.width(), 25), 25);
+  if (dynamic_cast<const ui::Button*>(&c)) return QSize(std::max(hint.width(), 75), 25);
+  if (dynamic_cast<const ui::Edit*>(&c) || dynamic_cast<const ui::DBEdit*>(&c) ||
+      dynamic_cast<const ui::NumberBox*>(&c)) {
+    return QSize(121, 21);
+  }
+  if (dynamic_cast<const ui::DBNavigator*>(&c)) return QSize(hint.width(), 25);
+  if (dynamic_cast<const ui::Splitter*>(&c)) return QSize(4, 4);
+  if (auto* image = dynamic_cast<const ui::Image*>(&c)) {
+    return QSize(image->picture.Width(), image->picture.Height());
+  }
+  return QSize(185, 41);
+}
+
+// Keeps a form's views informed of dataset changes shown by data-aware
+// controls (grids have their own model links).
+class SourceLink : public data::DataLink {
+ public:
+  SourceLink(data::DataSource& source, FormView& view) : source_(source), view_(view) {
+    source_.AddLink(this);
+  }
+  ~SourceLink() override { source_.RemoveLink(this); }
+  SourceLink(const SourceLink&) = delete;
+  SourceLink& operator=(const SourceLink&) = delete;
+  void StateChanged() override { view_.ScheduleRefresh(); }
+  void DataChanged() override { view_.ScheduleRefresh(); }
+  void LayoutChanged() override { view_.ScheduleRefresh(); }
+
+ private:
+  data::DataSource& source_;
+  FormView& view_;
+};
+
+}  // namespace
+
+FormView::FormView(ui::Form& form, bool interactive, QWidget* parent)
+    : QDialog(parent), form_(form), interactive_(interactive) {
+  setObjectName(QtText(form.Name()));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  widgets_[&form_] = this;
+  controls_[this] = &form_;
+  for (ui::Control* child : form_.Children()) {
+    if (auto* menu = dynamic_cast<ui::Menu*>(child); menu != nullptr && !menu->popup) {
+      BuildMenu(*menu);
+    }
+  }
+  Build(form_, this);
+  busy_ = new QProgressBar(this);
+  busy_->setRange(0, 0);
+  busy_->setTextVisible(false);
+  busy_->setFixedSize(120, 12);
+  busy_->hide();
+
+  int w = form_.client_width > 0 ? form_.client_width : form_.width;
+  int h = form_.client_height > 0 ? form_.client_height : form_.height;
+  if (w <= 0) w = kDefaultFormWidth;
+  if (h <= 0) h = kDefaultFormHeight;
+  if (menu_bar_ != nullptr) h += menu_bar_->sizeHint().height();
+  resize(w, h);
+
+  if (interactive_) {
+    chained_ = form_.on_control_changed;
+    form_.on_control_changed = [this](ui::Control& c) {
+      if (chained_) chained_(c);
+      ScheduleRefresh();
+    };
+    std::vector<data::DataSource*> sources;
+    for (ui::Control* c : form_.AllControls()) {
+      data::DataSource* s = nullptr;
+      if (auto* d = dynamic_cast<ui::DataControl*>(c)) s = d->data_source;
+      if (auto* n = dynamic_cast<ui::DBNavigator*>(c)) s = n->data_source;
+      if (s != nullptr && std::find(sources.begin(), sources.end(), s) == sources.end()) {
+        sources.push_back(s);
+        links_.push_back(std::make_unique<SourceLink>(*s, *this));
+      }
+    }
+  }
+  Refresh();
+}
+
+FormView::~FormView() {
+  links_.clear();
+  if (interactive_) form_.on_control_changed = chained_;
+}
+
+QWidget* FormView::WidgetOf(const ui::Control& control) const {
+  auto it = widgets_.find(&control);
+  return it != widgets_.end() ? it->second : nullptr;
+}
+
+ui::Control* FormView::ControlOf(QObject* object) const {
+  for (QObject* o = object; o != nullptr; o = o->parent()) {
+    auto it = controls_.find(o);
+    if (it != controls_.end()) return it->second;
+    if (o == this) break;
+  }
+  return nullptr;
+}
+
+void FormView::Gesture(const std::function<void()>& fn) {
+  RunUserAction(fn);
+  Refresh();
+  if (after_gesture) after_gesture();
+}
+
+// ---- Building
+
+void FormView::BuildMenu(ui::Control& menu_control) {
+  menu_bar_ = new QMenuBar(this);
+  std::function<void(ui::Control&, QMenu*)> add = [&](ui::Control& item, QMenu* into) {
+    for (ui::Control* child : item.Children()) {
+      auto* mi = dynamic_cast<ui::MenuItem*>(child);
+      if (mi == nullptr) continue;
+      QString caption = QtText(mi->Caption());
+      if (caption.isEmpty()) caption = QtText(mi->Name()).remove(QStringLiteral("mnu"));
+      QAction* action = nullptr;
+      if (!mi->Children().empty()) {
+        QMenu* sub = into != nullptr ? into->addMenu(caption) : menu_bar_->addMenu(caption);
+        action = sub->menuAction();
+        add(*mi, sub);
+      } else {
+        action = into != nullptr ? into->addAction(caption) : menu_bar_->addAction(caption);
+        if (!mi->shortcut.empty()) action->setShortcut(QKeySequence(QtText(mi->shortcut)));
+        if (interactive_) {
+          connect(action, &QAction::triggered, this,
+                  [this, mi] { Gesture([mi] { ui::UserClick(*mi); }); });
+        }
+      }
+      actions_.emplace_back(mi, action);
+    }
+  };
+  add(menu_control, nullptr);
+}
+
+void FormView::Build(ui::Control& parent, QWidget* parent_widget) {
+  for (ui::Control* child : parent.Children()) {
+    if (IsMenuKind(*child)) continue;
+    QWidget* w = CreateWidget(*child, parent_widget);
+    if (w == nullptr) continue;
+    widgets_[child] = w;
+    controls_[w] = child;
+    if (interactive_) Watch(w, *child);
+    Build(*child, w);
+  }
+}
+
+QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
+  QWidget* w = nullptr;
+  if (auto* grid = As<ui::DataGrid>(c)) {
+    auto* view = new GridView(*grid, [this] {
+      Refresh();
+      if (after_gesture) after_gesture();
+    }, parent);
+    grids_.push_back(view);
+    w = view;
+  } else if (auto* pages = As<ui::PageControl>(c)) {
+    auto* tabs = new QTabWidget(parent);
+    if (interactive_) {
+      connect(tabs, &QTabWidget::currentChanged, this, [this, pages](int index) {
+        if (syncing_ || index < 0 || index >= static_cast<int>(pages->Pages().size())) return;
+        ui::TabSheet* sheet = pages->Pages()[static_cast<std::size_t>(index)];
+        if (sheet == pages->ActivePage()) return;
+        RunUserAction([&] { ui::UserSelectTab(*pages, *sheet); });
+        // The tab bar is still switching: show the headless page afterwards.
+        ScheduleRefresh();
+        if (after_gesture) after_gesture();
+      });
+    }
+    w = tabs;
+  } else if (auto* sheet = As<ui::TabSheet>(c)) {
+    auto* page = new QWidget();
+    auto* tabs = qobject_cast<QTabWidget*>(parent);
+    if (tabs != nullptr) {
+      const bool was = syncing_;
+      syncing_ = true;
+      tabs->addTab(page, QtText(sheet->Caption()));
+      syncing_ = was;
+    }
+    page->installEventFilter(this);  // lays its controls out when resized
+    w = page;
+  } else if (As<ui::DBMemo>(c) || As<ui::Memo>(c)) {
+    auto* memo = new QPlainTextEdit(parent);
+    memo->setTabChangesFocus(true);
+    if (interactive_) {
+      connect(memo, &QPlainTextEdit::textChanged, this, [this, memo, &c] {
+        if (syncing_) return;
+        const std::string text = StdText(memo->toPlainText());
+        Gesture([&] { ui::UserType(c, text); });
+      });
+    }
+    w = memo;
+  } else if (As<ui::DBEdit>(c) || As<ui::NumberBox>(c)) {
+    // Field and number entry is taken when the clerk leaves the box or
+    // presses Enter: a half-typed number is not a value yet.
+    auto* line = new QLineEdit(parent);
+    if (As<ui::NumberBox>(c)) line->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (interactive_) {
+      connect(line, &QLineEdit::editingFinished, this, [this, line, &c] {
+        if (syncing_ || !line->isModified()) return;
+        line->setModified(false);
+        const std::string text = StdText(line->text());
+        Gesture([&] { ui::UserType(c, text); });
+      });
+    }
+    w = line;
+  } else if (As<ui::Edit>(c)) {
+    auto* line = new QLineEdit(parent);
+    if (interactive_) {
+      connect(line, &QLineEdit::textEdited, this, [this, &c](const QString& text) {
+        const std::string typed = StdText(text);
+        Gesture([&] { ui::UserType(c, typed); });
+      });
+    }
+    w = line;
+  } else if (auto* combo = As<ui::ComboBox>(c)) {
+    auto* box = new QComboBox(parent);
+    box->setEditable(combo->style == ui::ComboStyle::DropDown);
+    if (interactive_) {
+      connect(box, qOverload<int>(&QComboBox::activated), this, [this, combo](int index) {
+        Gesture([&] { ui::UserSelect(*combo, index); });
+      });
+      if (box->isEditable()) {
+        connect(box->lineEdit(), &QLineEdit::textEdited, this, [this, combo](const QString& t) {
+          const std::string typed = StdText(t);
+          Gesture([&] { ui::UserType(*combo, typed); });
+        });
+      }
+    }
+    w = box;
+  } else if (As<ui::SpeedButton>(c)) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    if (interactive_) {
+      connect(button, &QToolButton::clicked, this, [this, &c] {
+        Gesture([&] { ui::UserClick(c); });
+      });
+    }
+    w = button;
+  } else if (As<ui::Button>(c)) {
+    auto* button = new QPushButton(parent);
+    button->setAutoDefault(false);
+    if (interactive_) {
+      connect(button, &QPushButton::clicked, this, [this, &c] {
+        Gesture([&] { ui::UserClick(c); });
+      });
+    }
+    w = button;
+  } else if (As<ui::Label>(c) || As<ui::DBText>(c)) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    w = label;
+  } else if (auto* image = As<ui::Image>(c)) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(QPixmap::fromImage(PictureImage(image->picture)));
+    label->setScaledContents(image->stretch);
+    w = label;
+  } else if (auto* nav = As<ui::DBNavigator>(c)) {
+    auto* bar = new QWidget(parent);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    using Move = void (data::ClientDataset::*)();
+    const std::pair<const char*, Move> moves[] = {{"|◀", &data::ClientDataset::First},
+                                                  {"◀", &data::ClientDataset::Prior},
+                                                  {"▶", &data::ClientDataset::Next},
+                                                  {"▶|", &data::ClientDataset::Last}};
+    for (const auto& [glyph, move] : moves) {
+      auto* b = new QToolButton(bar);
+      b->setText(QString::fromUtf8(glyph));
+      b->setFocusPolicy(Qt::NoFocus);
+      b->setFixedSize(25, 23);
+      row->addWidget(b);
+      if (interactive_) {
+        connect(b, &QToolButton::clicked, this, [this, nav, m = move] {
+          Gesture([&] {
+            data::ClientDataset* ds = nav->data_source ? nav->data_source->DataSet() : nullptr;
+            if (ds != nullptr && ds->Active()) (ds->*m)();
+          });
+        });
+      }
+    }
+    w = bar;
+  } else if (As<ui::Splitter>(c)) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::NoFrame);
+    w = line;
+  } else {
+    auto* frame = new QFrame(parent);
+    const auto* panel = As<ui::Panel>(c);
+    frame->setFrameShape(panel != nullptr && panel->border ? QFrame::StyledPanel
+                                                           : QFrame::NoFrame);
+    w = frame;
+  }
+  w->setObjectName(QtText(c.Name()));
+  if (!c.TakesFocus()) w->setFocusPolicy(Qt::NoFocus);
+  return w;
+}
+
+void FormView::Watch(QWidget* widget, ui::Control& control) {
+  widget->installEventFilter(this);
+  if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) {
+    area->viewport()->installEventFilter(this);
+    if (qobject_cast<QTableView*>(widget) == nullptr) controls_[area->viewport()] = &control;
+  }
+  if (auto* box = qobject_cast<QComboBox*>(widget); box != nullptr && box->lineEdit()) {
+    box->lineEdit()->installEventFilter(this);
+  }
+}
+
+// ---- Events
+
+bool FormView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    if (auto* w = qobject_cast<QWidget*>(watched)) {
+      if (ui::Control* c = ControlOf(w); c != nullptr && widgets_[c] == w) {
+        LayoutChildren(*c, ClientRect(*c));
+      }
+    }
+    return false;
+  }
+  if (!interactive_ || syncing_) return false;
+  ui::Control* c = ControlOf(watched);
+  if (c == nullptr || c == &form_) return false;
+
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      // A click on an input control moves the headless focus first; when a
+      // handler refuses the move, the click goes no further.
+      if (dynamic_cast<ui::DataGrid*>(c) || dynamic_cast<ui::Button*>(c) ||
+          dynamic_cast<ui::SpeedButton*>(c) || !c->TakesFocus() || c->Focused()) {
+        return false;
+      }
+      Gesture([c] { ui::UserFocus(*c); });
+      return !c->Focused();
+    }
+    case QEvent::FocusIn: {
+      auto* focus = static_cast<QFocusEvent*>(event);
+      if (focus->reason() == Qt::ShortcutFocusReason && c->TakesFocus() && !c->Focused()) {
+        Gesture([c] { ui::UserFocus(*c); });
+      }
+      return false;
+    }
+    case QEvent::KeyPress: {
+      if (dynamic_cast<ui::DataGrid*>(c) != nullptr) return false;  // the grid view's own
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (auto* line = qobject_cast<QLineEdit*>(watched)) emit line->editingFinished();
+        Gesture([c] { ui::UserKey(*c, '\r'); });
+        return true;
+      }
+      if (key->key() == Qt::Key_Escape) {
+        Gesture([c] { ui::UserKey(*c, '\x1b'); });
+        return true;
+      }
+      // Keys a handler wants to see go through the control's key events;
+      // other typing is the edit's own (its text changes are forwarded).
+      const bool handled = c->on_key_press || c->on_key_down || form_.key_preview;
+      const std::string text = StdText(key->text());
+      if (handled && text.size() == 1 && static_cast<unsigned char>(text[0]) >= 32 &&
+          qobject_cast<QLineEdit*>(watched) != nullptr) {
+        Gesture([c, ch = text[0]] { ui::UserKey(*c, ch); });
+        return true;
+      }
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+bool FormView::focusNextPrevChild(bool next) {
+  if (!interactive_) return QDialog::focusNextPrevChild(next);
+  Gesture([this, next] { form_.SelectNext(next); });
+  return true;
+}
+
+void FormView::closeEvent(QCloseEvent* event) {
+  if (!interactive_ || !form_.IsOpen()) {
+    event->accept();
+    return;
+  }
+  Gesture([this] { ui::UserClose(form_); });
+  if (form_.IsOpen()) {
+    event->ignore();
+  } else {
+    event->accept();
+  }
+}
+
+void FormView::reject() {
+  // Escape belongs to the controls; the window closes through closeEvent.
+  if (!interactive_ || !form_.IsOpen()) QDialog::reject();
+}
+
+void FormView::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (menu_bar_ != nullptr) menu_bar_->setGeometry(0, 0, width(), menu_bar_->sizeHint().height());
+  LayoutAll();
+}
+
+void FormView::ShowBusyIndicator(bool on) {
+  busy_->move(width() - busy_->width() - 8, height() - busy_->height() - 8);
+  busy_->raise();
+  busy_->setVisible(on);
+  if (on) busy_->repaint();
+}
+
+// ---- Layout
+
+QRect FormView::ClientRect(const ui::Control& control) const {
+  QWidget* w = WidgetOf(control);
+  if (w == nullptr) return {};
+  if (&control == &form_) {
+    const int top = menu_bar_ != nullptr ? menu_bar_->sizeHint().height() : 0;
+    return QRect(0, top, width(), height() - top);
+  }
+  if (auto* frame = qobject_cast<QFrame*>(w)) return frame->contentsRect();
+  return w->rect();
+}
+
+void FormView::LayoutAll() { LayoutChildren(form_, ClientRect(form_)); }
+
+void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
+  if (dynamic_cast<const ui::PageControl*>(&parent) != nullptr) {
+    // The tab widget places the pages; each page lays itself out when resized.
+    for (ui::Control* sheet : parent.Children()) LayoutChildren(*sheet, ClientRect(*sheet));
+    return;
+  }
+  std::vector<ui::Control*> kids;
+  for (ui::Control* c : parent.Children()) {
+    if (WidgetOf(*c) != nullptr && c->Visible()) kids.push_back(c);
+  }
+  // Aligned controls take their side in the order top, bottom, left, right,
+  // client; among one side, the one nearest the edge first.
+  auto rank = [](const ui::Control* c) {
+    switch (c->align) {
+      case ui::Align::Top: return 0;
+      case ui::Align::Bottom: return 1;
+      case ui::Align::Left: return 2;
+      case ui::Align::Right: return 3;
+      case ui::Align::Client: return 4;
+      case ui::Align::None: break;
+    }
+    return 5;
+  };
+  std::stable_sort(kids.begin(), kids.end(), [&](const ui::Control* a, const ui::Control* b) {
+    if (rank(a) != rank(b)) return rank(a) < rank(b);
+    switch (a->align) {
+      case ui::Align::Top: return a->top < b->top;
+      case ui::Align::Bottom: return a->top > b->top;
+      case ui::Align::Left: return a->left < b->left;
+      case ui::Align::Right: return a->left > b->left;
+      default: return false;
+    }
+  });
+  const int stacked = static_cast<int>(std::count_if(kids.begin(), kids.end(), [](auto* c) {
+    return c->align == ui::Align::None && c->left == 0 && c->top == 0;
+  }));
+  QRect r = client;
+  int flow_x = client.left() + 2;
+  for (ui::Control* c : kids) {
+    QWidget* w = WidgetOf(*c);
+    const QSize def = DefaultSize(*c, w);
+    int width = c->width > 0 ? c->width : def.width();
+    int height = c->height > 0 ? c->height : def.height();
+    if (height == def.height() && c->height <= 0 && !c->Children().empty() &&
+        (c->align == ui::Align::Top || c->align == ui::Align::Bottom)) {
+      // A bar sized by what it holds.
+      int needed = 0;
+      for (ui::Control* k : c->Children()) {
+        if (k->align != ui::Align::None || IsMenuKind(*k)) continue;
+        needed = std::max(needed, k->top + (k->height > 0 ? k->height
+                                                          : DefaultSize(*k, WidgetOf(*k)).height()));
+      }
+      height = std::max(25, needed + 6);
+    }
+    QRect g;
+    switch (c->align) {
+      case ui::Align::Top:
+        g = QRect(r.left(), r.top(), r.width(), height);
+        r.setTop(r.top() + height);
+        break;
+      case ui::Align::Bottom:
+        g = QRect(r.left(), r.bottom() - height + 1, r.width(), height);
+        r.setBottom(r.bottom() - height);
+        break;
+      case ui::Align::Left:
+        if (c->width <= 0) width = 150;
+        g = QRect(r.left(), r.top(), width, r.height());
+        r.setLeft(r.left() + width);
+        break;
+      case ui::Align::Right:
+        if (c->width <= 0) width = 150;
+        g = QRect(r.right() - width + 1, r.top(), width, r.height());
+        r.setRight(r.right() - width);
+        break;
+      case ui::Align::Client:
+        g = r;
+        break;
+      case ui::Align::None:
+        if (stacked > 1 && c->left == 0 && c->top == 0) {
+          // Controls the screen placed nowhere line up side by side.
+          g = QRect(flow_x, client.top() + 2, width, height);
+          flow_x += width + 2;
+        } else {
+          g = QRect(client.left() + c->left, client.top() + c->top, width, height);
+        }
+        break;
+    }
+    w->setGeometry(g);
+    LayoutChildren(*c, ClientRect(*c));
+  }
+}
+
+// ---- Refresh
+
+void FormView::ScheduleRefresh() {
+  if (refresh_pending_) return;
+  refresh_pending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    refresh_pending_ = false;
+    Refresh();
+  });
+}
+
+void FormView::Refresh() {
+  const bool was = syncing_;
+  syncing_ = true;
+  setUpdatesEnabled(!form_.UpdatesLocked());
+  setWindowTitle(QtText(form_.Caption()));
+  for (const auto& [control, widget] : widgets_) {
+    if (control != &form_) Sync(*const_cast<ui::Control*>(control), widget);
+  }
+  for (const auto& [item, action] : actions_) {
+    action->setEnabled(item->Enabled());
+    action->setVisible(item->Visible());
+  }
+  LayoutAll();
+  if (interactive_) SyncFocus();
+  syncing_ = was;
+  if (updatesEnabled()) update();
+}
+
+void FormView::SyncFocus() {
+  ui::Control* active = form_.ActiveControl();
+  if (active == nullptr) return;
+  QWidget* w = WidgetOf(*active);
+  if (w == nullptr || QApplication::focusWidget() == w || w->isAncestorOf(QApplication::focusWidget())) return;
+  if (w->isVisible() && w->isEnabled()) w->setFocus(Qt::OtherFocusReason);
+}
+
+void FormView::Sync(ui::Control& c, QWidget* w) {
+  if (auto* sheet = As<ui::TabSheet>(c)) {
+    auto* tabs = qobject_cast<QTabWidget*>(WidgetOf(sheet->Pages()));
+    const int index = tabs != nullptr ? tabs->indexOf(w) : -1;
+    if (index >= 0) {
+      tabs->setTabText(index, QtText(sheet->Caption()));
+      tabs->setTabVisible(index, sheet->Visible() && sheet->tab_visible);
+      tabs->setTabEnabled(index, sheet->Enabled());
+    }
+    return;
+  }
+  if (w->isVisibleTo(w->parentWidget()) != c.Visible()) w->setVisible(c.Visible());
+  if (w->isEnabled() != c.Enabled()) w->setEnabled(c.Enabled());
+  w->setToolTip(QtText(c.hint));
+
+  const QFont font = QtFont(c.font, QApplication::font());
+  if (w->font() != font) w->setFont(font);
+  QPalette p = w->palette();
+  if (c.font.color != ui::ColorName::Default) {
+    const QColor ink = QtColor(ui::ResolveColor(c.font.color));
+    p.setColor(QPalette::WindowText, ink);
+    p.setColor(QPalette::Text, ink);
+  }
+  if (c.color != ui::ColorName::Default && As<ui::DataGrid>(c) == nullptr) {
+    const QColor back = QtColor(ui::ResolveColor(c.color));
+    p.setColor(QPalette::Window, back);
+    p.setColor(QPalette::Base, back);
+    w->setAutoFillBackground(true);
+  }
+  w->setPalette(p);
+
+  auto set_line = [](QLineEdit* line, const std::string& text) {
+    const QString want = QtText(text);
+    if (line->text() == want) return;
+    const int pos = line->cursorPosition();
+    line->setText(want);
+    if (line->hasFocus()) line->setCursorPosition(std::min(pos, static_cast<int>(want.size())));
+  };
+
+  if (As<ui::DataGrid>(c) != nullptr) {
+    static_cast<GridView*>(w)->SyncFromGrid();
+  } else if (auto* pages = As<ui::PageControl>(c)) {
+    auto* tabs = static_cast<QTabWidget*>(w);
+    const int index = pages->ActivePageIndex();
+    if (index >= 0 && tabs->currentIndex() != index) tabs->setCurrentIndex(index);
+  } else if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) {
+    const QString want = QtText(c.Text());
+    if (memo->toPlainText() != want) memo->setPlainText(want);
+    const auto* m = As<ui::Memo>(c);
+    const auto* d = As<ui::DBEdit>(c);
+    memo->setReadOnly((m != nullptr && m->read_only) || (d != nullptr && d->read_only));
+  } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
+    if (auto* db = As<ui::DBEdit>(c)) {
+      set_line(line, line->hasFocus() ? db->Text() : db->DisplayText());
+      line->setReadOnly(db->read_only || db->BoundField() == nullptr);
+    } else if (auto* number = As<ui::NumberBox>(c)) {
+      if (!line->isModified()) set_line(line, number->Text());
+      line->setReadOnly(number->read_only);
+    } else if (auto* edit = As<ui::Edit>(c)) {
+      set_line(line, edit->DisplayText());
+      line->setReadOnly(edit->read_only);
+      line->setMaxLength(edit->max_length > 0 ? edit->max_length : 32767);
+    }
+  } else if (auto* combo = As<ui::ComboBox>(c)) {
+    auto* box = static_cast<QComboBox*>(w);
+    QStringList items;
+    for (const std::string& item : combo->items) items << QtText(item);
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
+    if (items != shown) {
+      box->clear();
+      box->addItems(items);
+    }
+    if (box->currentIndex() != combo->ItemIndex()) box->setCurrentIndex(combo->ItemIndex());
+    if (box->isEditable() && box->currentText() != QtText(combo->Text())) {
+      box->setEditText(QtText(combo->Text()));
+    }
+  } else if (auto* tool = qobject_cast<QToolButton*>(w); tool != nullptr && As<ui::SpeedButton>(c)) {
+    tool->setText(QtText(c.Caption().empty() ? c.hint : c.Caption()));
+  } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+    button->setText(QtText(c.Caption()));
+  } else if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !As<ui::Image>(c)) {
+    const QString want = QtText(c.Text());
+    if (label->text() != want) label->setText(want);
+  }
+}
+
+}  // namespace dg::qtview

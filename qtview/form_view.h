@@ -1,0 +1,91 @@
+// FormView: the Qt widgets of one headless form. Builds a widget for every
+// control at the form's positions and sizes (aligned controls take their
+// side of the parent, as the toolkit's forms are designed), and Refresh()
+// shows the headless state: captions, texts, enabled and visible flags,
+// colours, fonts, the active page, grids, the focused control, the update
+// lock.
+//
+// Interactive views forward the user's gestures (clicks, typing, tab
+// changes, focus moves by mouse and Tab, keys, closing) through
+// ui/user_actions.h and refresh after each; the headless focus is the
+// master, so a handler that refuses a move keeps the Qt focus where the
+// screen put it. Render-only views forward nothing and fire no event.
+//
+// The form, its controls and data sources must outlive the view. The view
+// chains itself into the form's on_control_changed and restores the
+// previous handler when it goes. Not copyable; the GUI thread only.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "data/dataset.h"
+#include "ui/form.h"
+
+class QMenuBar;
+class QProgressBar;
+
+namespace dg::qtview {
+
+class GridView;
+
+class FormView : public QDialog {
+  Q_OBJECT
+
+ public:
+  FormView(ui::Form& form, bool interactive, QWidget* parent = nullptr);
+  ~FormView() override;
+
+  ui::Form& Form() const { return form_; }
+  // Brings every widget up to date with the headless state, now.
+  void Refresh();
+  // Refresh at the next turn of the event loop (coalesced).
+  void ScheduleRefresh();
+  // The widget showing a control, or null (menus, popup menus).
+  QWidget* WidgetOf(const ui::Control& control) const;
+  // Shows or hides the small busy indicator of the wait animation.
+  void ShowBusyIndicator(bool on);
+  // Runs after every forwarded gesture, after the refresh (the modal loop
+  // ends when the form has closed).
+  std::function<void()> after_gesture;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Build(ui::Control& parent, QWidget* parent_widget);
+  QWidget* CreateWidget(ui::Control& control, QWidget* parent_widget);
+  void BuildMenu(ui::Control& menu_control);
+  void Watch(QWidget* widget, ui::Control& control);
+  void Sync(ui::Control& control, QWidget* widget);
+  void LayoutChildren(const ui::Control& parent, QRect client);
+  QRect ClientRect(const ui::Control& control) const;
+  void LayoutAll();
+  void SyncFocus();
+  // Runs a gesture, then refreshes and tells after_gesture.
+  void Gesture(const std::function<void()>& fn);
+  ui::Control* ControlOf(QObject* object) const;
+
+  ui::Form& form_;
+  bool interactive_;
+  std::map<const ui::Control*, QWidget*> widgets_;
+  std::map<const QObject*, ui::Control*> controls_;
+  std::vector<std::pair<ui::Control*, QAction*>> actions_;
+  std::vector<GridView*> grids_;
+  QMenuBar* menu_bar_ = nullptr;
+  QProgressBar* busy_ = nullptr;
+  std::vector<std::unique_ptr<data::DataLink>> links_;
+  std::function<void(ui::Control&)> chained_;
+  bool syncing_ = false;
+  bool refresh_pending_ = false;
+};
+
+}  // namespace dg::qtview

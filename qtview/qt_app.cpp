@@ -1,0 +1,286 @@
+// The application object, the window system, the dialogs and the offscreen
+// render of the public interface (qtview.h).
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTranslator>
+#include <QVBoxLayout>
+
+#include "contracts/showavi.h"
+#include "qtview/form_view.h"
+#include "qtview/qtview.h"
+#include "qtview/view_support.h"
+
+namespace dg::qtview {
+
+namespace {
+
+// The pixel height of the screens' default font.
+constexpr int kFontPixels = 11;
+
+bool SetUpApplication() {
+  QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+  QFont font = QApplication::font();
+  font.setPixelSize(kFontPixels);
+  QApplication::setFont(font);
+  auto* translator = new QTranslator(qApp);
+  const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  const bool found = translator->load(QStringLiteral("qtbase_pt_BR"), dir) ||
+                     translator->load(QStringLiteral("qtbase_pt_BR"),
+                                      QStringLiteral("/usr/share/qt6/translations"));
+  if (found) {
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete translator;
+  }
+  return found;
+}
+
+QString ButtonText(const QAbstractButton* button) {
+  return button != nullptr ? button->text().remove(QLatin1Char('&')) : QString();
+}
+
+}  // namespace
+
+bool EnsureApplication(int& argc, char** argv) {
+  if (QCoreApplication::instance() == nullptr) {
+    new QApplication(argc, argv);  // lives as long as the process
+  }
+  static const bool translated = SetUpApplication();
+  return translated;
+}
+
+bool EnsureApplication() {
+  static int argc = 1;
+  static char name[] = "exp-host";
+  static char* argv[] = {name, nullptr};
+  return EnsureApplication(argc, argv);
+}
+
+bool RenderFormToPng(const ui::Form& form, const std::string& path) {
+  EnsureApplication();
+  // Rendering reads the form and fires nothing; the view needs the
+  // non-const form only because interactive views act on it.
+  FormView view(const_cast<ui::Form&>(form), /*interactive=*/false);
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  QCoreApplication::processEvents();
+  view.Refresh();
+  const QPixmap picture = view.grab();
+  view.hide();
+  return !picture.isNull() && picture.save(QtText(path), "PNG");
+}
+
+// ---- QtWindowSystem
+
+struct QtWindowSystem::Impl {
+  std::vector<FormView*> views;
+  std::function<void(int)> chained_observer;
+  bool busy = false;
+  bool left_application = false;
+  QMetaObject::Connection state_connection;
+
+  FormView* Top() const { return views.empty() ? nullptr : views.back(); }
+};
+
+QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
+  EnsureApplication();
+  Impl* impl = impl_.get();
+  impl->chained_observer = contracts::Showavi::Observer();
+  contracts::Showavi::Observer() = [impl](int kind) {
+    if (impl->chained_observer) impl->chained_observer(kind);
+    if (FormView* top = impl->Top()) top->ShowBusyIndicator(kind != 0);
+  };
+  // The screen is activated again when the clerk comes back from another
+  // program; its own dialogs do not count.
+  impl->state_connection = QObject::connect(
+      qApp, &QGuiApplication::applicationStateChanged, [impl](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) {
+          impl->left_application = true;
+          return;
+        }
+        FormView* top = impl->Top();
+        if (!impl->left_application || top == nullptr) return;
+        impl->left_application = false;
+        RunUserAction([top] { top->Form().Activate(); });
+        top->Refresh();
+      });
+}
+
+QtWindowSystem::~QtWindowSystem() {
+  QObject::disconnect(impl_->state_connection);
+  contracts::Showavi::Observer() = impl_->chained_observer;
+  if (impl_->busy) QApplication::restoreOverrideCursor();
+}
+
+void QtWindowSystem::ShowModal(ui::Form& form) {
+  FormView view(form, /*interactive=*/true, impl_->Top());
+  view.setModal(true);
+  if (form.position != ui::Position::Designed) {
+    const QWidget* over = impl_->Top();
+    const QRect area = form.position == ui::Position::MainFormCenter && over != nullptr
+                           ? over->frameGeometry()
+                           : QGuiApplication::primaryScreen()->availableGeometry();
+    view.move(area.center() - view.rect().center());
+  } else {
+    view.move(form.left, form.top);
+  }
+  if (form.border_style == ui::BorderStyle::Dialog || form.border_style == ui::BorderStyle::Single) {
+    view.setFixedSize(view.size());
+  }
+  impl_->views.push_back(&view);
+  struct Pop {
+    std::vector<FormView*>& views;
+    ~Pop() { views.pop_back(); }
+  } pop{impl_->views};
+  view.after_gesture = [&view, &form] {
+    if (!form.IsOpen() && view.isVisible()) view.done(0);
+  };
+  view.show();
+  view.raise();
+  view.activateWindow();  // no window manager (Xvfb) activates it otherwise
+  RunUserAction([&form] { form.Activate(); });
+  view.Refresh();
+  if (form.IsOpen()) view.exec();
+}
+
+void QtWindowSystem::Repaint(ui::Form& form) {
+  for (FormView* view : impl_->views) {
+    if (&view->Form() != &form) continue;
+    view->Refresh();
+    if (view->updatesEnabled()) view->repaint();
+  }
+}
+
+void QtWindowSystem::BusyChanged(bool busy) {
+  if (busy == impl_->busy) return;
+  impl_->busy = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+// ---- QtDialogs
+
+struct QtDialogs::Impl {
+  std::optional<ui::Answer> automatic;
+  int list_row = 0;
+  std::vector<std::string> shown;
+
+  // Shows the box modally; in test mode the named button is pressed once
+  // the box is up.
+  int Run(QMessageBox& box, QMessageBox::StandardButton automatic_button) {
+    if (automatic) {
+      QTimer::singleShot(0, &box, [&box, automatic_button] {
+        if (QAbstractButton* b = box.button(automatic_button)) b->click();
+      });
+    }
+    return box.exec();
+  }
+
+  std::string Buttons(const QMessageBox& box) const {
+    QStringList texts;
+    for (QAbstractButton* b : box.buttons()) texts << ButtonText(b);
+    return StdText(texts.join(QLatin1Char('|')));
+  }
+
+  void Note(const char* kind, const std::string& text, QMessageBox::Icon icon,
+            const QString& title) {
+    QMessageBox box(icon, title, QtText(text), QMessageBox::Ok, QApplication::activeWindow());
+    Run(box, QMessageBox::Ok);
+    shown.push_back(std::string(kind) + ": " + text + " [" + Buttons(box) + "]");
+  }
+};
+
+QtDialogs::QtDialogs() : impl_(std::make_unique<Impl>()) { EnsureApplication(); }
+
+QtDialogs::~QtDialogs() = default;
+
+void QtDialogs::AnswerAutomatically(std::optional<ui::Answer> answer, int list_row) {
+  impl_->automatic = answer;
+  impl_->list_row = list_row;
+}
+
+const std::vector<std::string>& QtDialogs::Shown() const { return impl_->shown; }
+
+ui::Answer QtDialogs::Question(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmação"), QtText(text),
+                  QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+  box.setDefaultButton(QMessageBox::Yes);
+  const auto press = impl_->automatic == ui::Answer::Yes ? QMessageBox::Yes : QMessageBox::No;
+  const ui::Answer answer =
+      impl_->Run(box, press) == QMessageBox::Yes ? ui::Answer::Yes : ui::Answer::No;
+  impl_->shown.push_back("question: " + text + " [" + impl_->Buttons(box) + "] -> " +
+                         (answer == ui::Answer::Yes ? "yes" : "no"));
+  return answer;
+}
+
+void QtDialogs::Error(const std::string& text) {
+  impl_->Note("error", text, QMessageBox::Critical, QStringLiteral("Erro"));
+}
+
+void QtDialogs::Info(const std::string& text) {
+  impl_->Note("info", text, QMessageBox::Information, QStringLiteral("Informação"));
+}
+
+std::optional<int> QtDialogs::PickFromList(const ui::ListDialog& list) {
+  QDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(QtText(list.title));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* table = new QTableWidget(static_cast<int>(list.rows.size()),
+                                 static_cast<int>(list.columns.size()), &dialog);
+  QStringList titles;
+  for (const std::string& c : list.columns) titles << QtText(c);
+  table->setHorizontalHeaderLabels(titles);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  table->verticalHeader()->hide();
+  for (std::size_t r = 0; r < list.rows.size(); ++r) {
+    for (std::size_t c = 0; c < list.rows[r].size() && c < list.columns.size(); ++c) {
+      table->setItem(static_cast<int>(r), static_cast<int>(c),
+                     new QTableWidgetItem(QtText(list.rows[r][c])));
+    }
+  }
+  if (!list.rows.empty()) table->selectRow(0);
+  table->resizeColumnsToContents();
+  layout->addWidget(table);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  layout->addWidget(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
+  dialog.resize(520, 320);
+  if (impl_->automatic) {
+    const bool pick = *impl_->automatic == ui::Answer::Yes &&
+                      impl_->list_row >= 0 && impl_->list_row < table->rowCount();
+    const int row = impl_->list_row;
+    QTimer::singleShot(0, &dialog, [&dialog, table, pick, row] {
+      if (!pick) {
+        dialog.reject();
+        return;
+      }
+      table->selectRow(row);
+      dialog.accept();
+    });
+  }
+  std::optional<int> picked;
+  if (dialog.exec() == QDialog::Accepted && table->currentRow() >= 0) picked = table->currentRow();
+  impl_->shown.push_back("list: " + list.title + " (" + std::to_string(list.rows.size()) +
+                         " rows) -> " + (picked ? std::to_string(*picked) : "none"));
+  return picked;
+}
+
+}  // namespace dg::qtview

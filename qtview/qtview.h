@@ -1,0 +1,91 @@
+// The Qt6 desktop view of the headless toolkit: the window system that shows
+// a ui::Form as Qt widgets, the dialogs as Qt message boxes, and an
+// offscreen render of a form for screenshots.
+//
+// This header needs no Qt headers: the host can use it without compiling
+// against Qt. Everything here runs on the Qt GUI thread, which must be the
+// thread of the headless toolkit, and needs the application object
+// (EnsureApplication) first.
+//
+// The view renders state and forwards the user's gestures through
+// ui/user_actions.h; it carries no rule of the screens. Failures of the
+// handlers that a gesture sets off go to ui::App().HandleException.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/application.h"
+#include "ui/form.h"
+
+namespace dg::qtview {
+
+// Creates the process's QApplication when there is none (argc and argv must
+// outlive it, as Qt requires), sets the Brazilian locale, the small font the
+// screens are laid out for, and loads Qt's own Portuguese translation so
+// standard buttons read "Sim" and "Não". Idempotent. Returns whether the
+// translation was found.
+bool EnsureApplication(int& argc, char** argv);
+// Same, for callers with no command line of their own.
+bool EnsureApplication();
+
+// Renders the form as it stands (no events fired, nothing shown on screen)
+// into a PNG file; works with QT_QPA_PLATFORM=offscreen. False when the
+// file cannot be written. REQUIRES: EnsureApplication.
+bool RenderFormToPng(const ui::Form& form, const std::string& path);
+
+// Shows forms as Qt windows with a modal loop per form, maps the busy
+// cursor to the application's override cursor and the wait animation to a
+// small busy indicator. Install with ui::App().SetWindowSystem. Not
+// copyable.
+class QtWindowSystem : public ui::WindowSystem {
+ public:
+  QtWindowSystem();
+  ~QtWindowSystem() override;
+  QtWindowSystem(const QtWindowSystem&) = delete;
+  QtWindowSystem& operator=(const QtWindowSystem&) = delete;
+
+  // Runs until the form is closed (Form::IsOpen false). Activates the form
+  // once when it is first shown, and again whenever the application comes
+  // back from another program's window.
+  void ShowModal(ui::Form& form) override;
+  void Repaint(ui::Form& form) override;
+  void BusyChanged(bool busy) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The dialogs as Qt message boxes over the active window, with the screen's
+// texts; questions have the buttons Yes and No (translated). Not copyable.
+//
+// Test mode: with AnswerAutomatically set, every dialog is really shown and
+// then answered by pressing the button the answer names (errors and
+// information by pressing OK; lists pick the given row, or none for No).
+// Shown() records each dialog as "question: <text> [<button>|<button>] ->
+// <answer>", "error: <text> [<button>]", "info: <text> [<button>]",
+// "list: <title> (<n> rows) -> <row>|none".
+class QtDialogs : public ui::Dialogs {
+ public:
+  QtDialogs();
+  ~QtDialogs() override;
+  QtDialogs(const QtDialogs&) = delete;
+  QtDialogs& operator=(const QtDialogs&) = delete;
+
+  ui::Answer Question(const std::string& text) override;
+  void Error(const std::string& text) override;
+  void Info(const std::string& text) override;
+  std::optional<int> PickFromList(const ui::ListDialog& list) override;
+
+  void AnswerAutomatically(std::optional<ui::Answer> answer, int list_row = 0);
+  const std::vector<std::string>& Shown() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace dg::qtview

@@ -1,0 +1,182 @@
+// The dialogs as message boxes, and forms shown by the Qt window system with
+// the clerk's gestures going to the headless controls.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "data/errors.h"
+#include "qtview/form_view.h"
+#include "qtview/qtview.h"
+#include "ui/application.h"
+#include "ui/user_actions.h"
+
+namespace dg::qtview {
+namespace {
+
+TEST(QtDialogsTest, QuestionsErrorsAndListsInPortuguese) {
+  QtDialogs dialogs;
+  struct Case {
+    ui::Answer answer;
+    const char* logged;
+  } cases[] = {{ui::Answer::Yes, "yes"}, {ui::Answer::No, "no"}};
+  for (const Case& c : cases) {
+    dialogs.AnswerAutomatically(c.answer);
+    EXPECT_EQ(c.answer, dialogs.Question("Deseja continuar ?"));
+    const std::string& shown = dialogs.Shown().back();
+    EXPECT_EQ(0u, shown.find("question: Deseja continuar ? ["));
+    EXPECT_NE(std::string::npos, shown.find("Sim")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("Não")) << shown;
+    EXPECT_EQ(std::string("-> ") + c.logged, shown.substr(shown.size() - 3 - strlen(c.logged)));
+  }
+
+  // A failure reaching an event's entry point is shown through them.
+  ui::ScopedDialogs scoped(&dialogs);
+  ui::App().HandleException(std::make_exception_ptr(Error("Transportadora não cadastrada.")));
+  ui::App().HandleException(std::make_exception_ptr(Abort()));  // silent
+  ASSERT_EQ(3u, dialogs.Shown().size());
+  EXPECT_EQ("error: Transportadora não cadastrada. [OK]", dialogs.Shown().back());
+
+  ui::ListDialog list{"Transportadora", {"NRINSJURTRAN", "NMFANTTRAN"}, {"Inscrição", "Nome"},
+                      {{"1", "Rápido"}, {"2", "Lento"}}};
+  dialogs.AnswerAutomatically(ui::Answer::Yes, 1);
+  EXPECT_EQ(std::optional<int>(1), dialogs.PickFromList(list));
+  dialogs.AnswerAutomatically(ui::Answer::No);
+  EXPECT_EQ(std::nullopt, dialogs.PickFromList(list));
+  EXPECT_EQ("list: Transportadora (2 rows) -> none", dialogs.Shown().back());
+}
+
+// A transporter strip: medCdTransp refuses to be left empty (its exit
+// handler puts the focus back and aborts, as a validation does), then
+// medTpTransp, a page control with two pages, and a close button.
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
+    form.client_width = 420;
+    form.client_height = 200;
+    code = &form.Add<ui::MaskEdit>("medCdTransp");
+    code->left = 10;
+    code->top = 10;
+    code->tab_order = 0;
+    code->on_exit = [this](ui::Control& c) {
+      log += "exit " + c.Name() + ";";
+      if (code->Text().empty()) {
+        code->SetFocus();
+        throw Abort();
+      }
+    };
+    type = &form.Add<ui::MaskEdit>("medTpTransp");
+    type->left = 150;
+    type->top = 10;
+    type->tab_order = 1;
+    type->on_enter = [this](ui::Control& c) { log += "enter " + c.Name() + ";"; };
+    pages = &form.Add<ui::PageControl>("pgcPadrao");
+    pages->left = 10;
+    pages->top = 40;
+    pages->width = 300;
+    pages->height = 100;
+    first = &form.Add<ui::TabSheet>("tbsPedido", pages);
+    first->SetCaption("Grade por Pedido");
+    second = &form.Add<ui::TabSheet>("tshPadrao", pages);
+    second->SetCaption("Grade por Item");
+    pages->SetActivePage(first);
+    pages->tab_order = 2;
+    pages->on_change = [this](ui::Control&) { log += "page;"; };
+    close = &form.Add<ui::Button>("btnFechar");
+    close->SetCaption("&Fechar");
+    close->left = 10;
+    close->top = 160;
+    close->tab_order = 3;
+    close->on_click = [this](ui::Control&) { form.Close(); };
+    form.on_activate = [this](ui::Form&) { ++activations; };
+  }
+
+  // Runs `steps` once the form is up, then closes it if it is still open.
+  void Show(const std::function<void(FormView&)>& steps) {
+    QTimer::singleShot(0, [&] {
+      auto* view = qobject_cast<FormView*>(QApplication::activeModalWidget());
+      ASSERT_NE(nullptr, view);
+      ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+      steps(*view);
+      if (form.IsOpen()) static_cast<QPushButton*>(view->WidgetOf(*close))->click();
+    });
+    form.ShowModal();
+  }
+
+  QtWindowSystem windows;
+  QtDialogs dialogs;
+  ui::ScopedDialogs scoped{&dialogs, &windows};
+  ui::Form form{"frmTransp"};
+  ui::MaskEdit* code;
+  ui::MaskEdit* type;
+  ui::PageControl* pages;
+  ui::TabSheet* first;
+  ui::TabSheet* second;
+  ui::Button* close;
+  std::string log;
+  int activations = 0;
+};
+
+TEST_F(WindowTest, ClicksTypingAndTabsGoToTheHeadlessControls) {
+  Show([this](FormView& view) {
+    auto* code_line = static_cast<QLineEdit*>(view.WidgetOf(*code));
+    auto* type_line = static_cast<QLineEdit*>(view.WidgetOf(*type));
+    QTest::mouseClick(code_line, Qt::LeftButton);
+    EXPECT_EQ(code, form.ActiveControl());
+
+    // The refused move: the exit handler keeps the focus, in Qt as well.
+    QTest::mouseClick(type_line, Qt::LeftButton);
+    EXPECT_EQ(code, form.ActiveControl());
+    EXPECT_TRUE(code_line->hasFocus());
+    QTest::keyClick(code_line, Qt::Key_Tab);
+    EXPECT_EQ(code, form.ActiveControl());
+    EXPECT_EQ("exit medCdTransp;exit medCdTransp;", log);
+
+    QTest::keyClicks(code_line, "123");
+    EXPECT_EQ("123", code->Text());
+    QTest::keyClick(code_line, Qt::Key_Tab);
+    EXPECT_EQ(type, form.ActiveControl());
+    EXPECT_TRUE(type_line->hasFocus());
+
+    // Text set from code shows at once.
+    code->SetText("456");
+    view.Refresh();
+    EXPECT_EQ("456", code_line->text().toStdString());
+
+    // A tab click is the user's tab selection.
+    auto* tabs = static_cast<QTabWidget*>(view.WidgetOf(*pages));
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(second, pages->ActivePage());
+    EXPECT_EQ(pages, form.ActiveControl());
+  });
+  EXPECT_FALSE(form.IsOpen());
+  EXPECT_EQ(1, activations);
+  EXPECT_EQ("exit medCdTransp;exit medCdTransp;exit medCdTransp;enter medTpTransp;page;", log);
+}
+
+TEST_F(WindowTest, DisabledPagesAndRefusedClosesStay) {
+  second->SetEnabled(false);
+  bool refuse = true;
+  form.on_close = [&](ui::Form&, ui::CloseAction& action) {
+    if (refuse) action = ui::CloseAction::None;
+  };
+  Show([&](FormView& view) {
+    auto* tabs = static_cast<QTabWidget*>(view.WidgetOf(*pages));
+    EXPECT_FALSE(tabs->isTabEnabled(1));
+    view.close();  // the window's close box: the close handler refuses
+    EXPECT_TRUE(form.IsOpen());
+    EXPECT_TRUE(view.isVisible());
+    refuse = false;
+  });
+  EXPECT_FALSE(form.IsOpen());
+  EXPECT_EQ(first, pages->ActivePage());
+}
+
+}  // namespace
+}  // namespace dg::qtview
