@@ -1,0 +1,189 @@
+// exp-host as a program: the example sessions end with the documented exit
+// status and trace, in process and against exp-appserver over HTTP.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string Source(const std::string& path) {
+  const char* root = std::getenv("EXP_SOURCE_DIR");
+  return std::string(root ? root : EXP_SOURCE_ROOT) + "/" + path;
+}
+
+struct HostRunResult {
+  int status = -1;
+  std::string out, err;
+  std::vector<json> trace;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs exp-host with the arguments; its output and trace are read back.
+HostRunResult Host(std::vector<std::string> args) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-run-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string out = (dir / "out").string(), err = (dir / "err").string(),
+                    trace = (dir / "trace.jsonl").string();
+  args.insert(args.begin(), EXP_HOST_BIN);
+  args.push_back("--trace");
+  args.push_back(trace);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  HostRunResult run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = Slurp(out);
+  run.err = Slurp(err);
+  std::istringstream lines(Slurp(trace));
+  for (std::string line; std::getline(lines, line);) run.trace.push_back(json::parse(line));
+  fs::remove_all(dir);
+  return run;
+}
+
+HostRunResult Session(const std::string& name, std::vector<std::string> more = {}) {
+  std::vector<std::string> args = {"--script", Source("examples/sessions/" + name + ".json")};
+  args.insert(args.end(), more.begin(), more.end());
+  return Host(args);
+}
+
+int Count(const HostRunResult& run, const std::string& key) {
+  int n = 0;
+  for (const json& line : run.trace) n += line.contains(key) ? 1 : 0;
+  return n;
+}
+
+TEST(HostRun, FailedExpectationGivesStatusOneAndTheScriptGoesOn) {
+  const HostRunResult run = Session("failed-expect");
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(4, Count(run, "expect"));
+  EXPECT_EQ(3, Count(run, "step"));
+  EXPECT_NE(run.trace.end(), std::find(run.trace.begin(), run.trace.end(),
+                                       json({{"expect", "global.stFilial"}, {"ok", false},
+                                             {"want", "9999"}, {"got", "0001"}})));
+  ASSERT_FALSE(run.trace.empty());
+  EXPECT_TRUE(run.trace.back().contains("result"));
+  EXPECT_NE(std::string::npos, run.out.find("PboOpcao: false\n"));
+}
+
+TEST(HostRun, UnknownControlGivesStatusTwoBeforeAnythingRuns) {
+  const HostRunResult run = Session("unknown-control");
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("step 2: unknown control 'xyz'"));
+  EXPECT_EQ(std::vector<json>{json({{"failure", "step 2: unknown control 'xyz'"}})}, run.trace);
+}
+
+TEST(HostRun, DisabledButtonIsIgnored) {
+  const HostRunResult run = Session("disabled-click");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_NE(run.trace.end(),
+            std::find(run.trace.begin(), run.trace.end(),
+                      json({{"step", 1}, {"do", {{"click", "sbtExpedir"}}}, {"ignored", "disabled"}})));
+}
+
+TEST(HostRun, UnansweredQuestionIsAnsweredNoByDefault) {
+  const HostRunResult run = Session("unanswered-question");
+  EXPECT_EQ(0, run.status) << run.err;
+  std::vector<json> questions;
+  for (const json& line : run.trace) {
+    if (line.value("dialog", "") == "question") questions.push_back(line);
+  }
+  ASSERT_EQ(2u, questions.size());
+  EXPECT_EQ("no", questions[0]["answer"]);
+  EXPECT_EQ(true, questions[0]["default"]);
+  // The player's own close at the end answers Yes.
+  EXPECT_EQ("yes", questions[1]["answer"]);
+  EXPECT_FALSE(questions[1].contains("default"));
+}
+
+TEST(HostRun, UnreadableSessionsAndFixturesGiveStatusTwo) {
+  HostRunResult run = Host({"--script", Source("examples/sessions/none.json")});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("cannot read the session file"));
+  run = Host({"--bogus"});
+  EXPECT_EQ(2, run.status);
+}
+
+// exp-appserver on a free loopback port, stopped at the end of the test.
+class AppServer {
+ public:
+  explicit AppServer(const std::string& db) {
+    int pipe_fd[2];
+    if (pipe(pipe_fd) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pipe_fd[1], 1);
+      close(pipe_fd[0]);
+      execl(EXP_APPSERVER_BIN, EXP_APPSERVER_BIN, "--db", db.c_str(), "--listen", "127.0.0.1:0",
+            "--allow-fixture", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(pipe_fd[1]);
+    std::string line;
+    char c;
+    while (read(pipe_fd[0], &c, 1) == 1 && c != '\n') line += c;
+    close(pipe_fd[0]);
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) port_ = std::stoi(line.substr(prefix.size()));
+  }
+  ~AppServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+TEST(HostRun, PlaysAgainstARunningServerOverHttp) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-http-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  {
+    AppServer server((dir / "server.db").string());
+    ASSERT_GT(server.Port(), 0);
+    const HostRunResult run = Session("failed-expect",
+                            {"--server", "http://127.0.0.1:" + std::to_string(server.Port()),
+                             "--db", (dir / "host.db").string()});
+    EXPECT_EQ(1, run.status) << run.err;
+    // The screen's calls went to the server and came back.
+    ASSERT_FALSE(run.trace.empty());
+    EXPECT_EQ("GetParametros", run.trace.front().value("call", ""));
+    EXPECT_TRUE(run.trace.back().contains("result"));
+    EXPECT_EQ(4, Count(run, "expect"));
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
