@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing, builds, and runs the main job.
+#
+# With a display ($DISPLAY set, not under CI) the screen opens on the
+# demonstration database (out/demo.db) with the in-process application
+# server. Without one, the shipped demonstration session is played headless:
+# its trace goes to out/demo-trace.jsonl, its pictures (when the Qt view is
+# built) to out/screenshots/, and the values the screen hands back are
+# printed. Arguments are passed on to exp-host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-if [ -x build/bin/exp-host ]; then
-  exec build/bin/exp-host "$@"
+mkdir -p out
+if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
+  exec build/bin/exp-host --db out/demo.db "$@"
 fi
-echo "run: the host program is not built yet; the data layer and its benchmarks are."
-[ -x build/bin/exp-bench-data ] && build/bin/exp-bench-data --benchmark_min_time=0.05
+echo "run: no display; playing examples/demo-session.json headless"
+shots=()
+if [ -f build/lib/libexp_qtview.so ]; then
+  rm -rf out/screenshots
+  shots=(--screenshots out/screenshots)
+fi
+status=0
+build/bin/exp-host --script examples/demo-session.json --trace out/demo-trace.jsonl \
+  "${shots[@]}" "$@" || status=$?
+echo "run: trace in out/demo-trace.jsonl${shots:+, pictures in out/screenshots/}"
+exit "$status"
