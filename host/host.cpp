@@ -86,9 +86,11 @@ std::pair<std::string, int> ParseServerUrl(const std::string& url) {
 
 // ---- host services, launch -------------------------------------------------
 
-void HostServices::LoadBPL(const std::string& module, const data::VariantArray& args) {
-  if (on_module) on_module(module, args);
-  loader_.IniProc(module)(args);
+HostServices::HostServices(ModuleLoader& modules) {
+  loader = [this, &modules](const std::string& module, const data::VariantArray& args) {
+    if (on_module) on_module(module, args);
+    modules.IniProc(module)(args);
+  };
 }
 
 data::DataPacket ItemsFromRows(const json& rows) {

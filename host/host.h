@@ -51,28 +51,16 @@ const char* UsageText();
 // UsageError for anything else.
 std::pair<std::string, int> ParseServerUrl(const std::string& url);
 
-// The host services of this program. LoadBPL opens lib<MODULE>.so from the
-// loader's folder and calls its IniProc; `on_module` sees each load first
-// (the trace). Not copyable.
-class HostServices : public contracts::HostServices {
+// The host services of this program: SimpleHostServices whose module
+// loader opens lib<MODULE>.so from the loader's folder and calls its
+// IniProc; `on_module` sees each load first (the trace). Not copyable.
+class HostServices : public contracts::SimpleHostServices {
  public:
-  explicit HostServices(ModuleLoader& loader) : loader_(loader) {}
+  explicit HostServices(ModuleLoader& loader);
   HostServices(const HostServices&) = delete;
   HostServices& operator=(const HostServices&) = delete;
 
-  std::string branch, operator_code, url = "127.0.0.1", picture;
-  int port = 0;
   std::function<void(const std::string& module, const data::VariantArray& args)> on_module;
-
-  std::string FiliProc() override { return branch; }
-  std::string Operador() override { return operator_code; }
-  std::string WebURL() override { return url; }
-  int WebPort() override { return port; }
-  std::string DBPict(int kind) override { return picture; }
-  void LoadBPL(const std::string& module, const data::VariantArray& args) override;
-
- private:
-  ModuleLoader& loader_;
 };
 
 // The item packet of a launch built from rows keyed by item field names
