@@ -15,16 +15,16 @@ namespace {
 
 using nlohmann::json;
 
-struct VerbSpec {
+struct VerbRule {
   Verb verb;
   const char* name;
   enum class Value { Name, True, Answers, Object } value;
   std::vector<const char*> required;  // further keys with their JSON kind below
 };
 
-const std::vector<VerbSpec>& Verbs() {
-  using V = VerbSpec::Value;
-  static const std::vector<VerbSpec> kVerbs = {
+const std::vector<VerbRule>& Verbs() {
+  using V = VerbRule::Value;
+  static const std::vector<VerbRule> kVerbs = {
       {Verb::Focus, "focus", V::Name, {}},
       {Verb::Activate, "activate", V::True, {}},
       {Verb::Type, "type", V::Name, {"text"}},
@@ -66,31 +66,31 @@ void CheckModifier(int n, const std::string& key, const json& value) {
 
 Step ParseStep(int n, const json& body) {
   if (!body.is_object()) Fail(n, "a step is an object with one verb");
-  const VerbSpec* spec = nullptr;
+  const VerbRule* rule = nullptr;
   for (const auto& [key, value] : body.items()) {
     if (Modifiers().count(key)) {
       CheckModifier(n, key, value);
       continue;
     }
-    const VerbSpec* found = nullptr;
-    for (const VerbSpec& v : Verbs()) {
+    const VerbRule* found = nullptr;
+    for (const VerbRule& v : Verbs()) {
       if (key == v.name) found = &v;
     }
     if (found == nullptr) Fail(n, "unknown verb '" + key + "'");
-    if (spec != nullptr) Fail(n, "more than one verb ('" + std::string(spec->name) + "', '" + key + "')");
-    spec = found;
+    if (rule != nullptr) Fail(n, "more than one verb ('" + std::string(rule->name) + "', '" + key + "')");
+    rule = found;
   }
-  if (spec == nullptr) Fail(n, "no verb");
-  const json& value = body.at(spec->name);
-  using V = VerbSpec::Value;
-  switch (spec->value) {
+  if (rule == nullptr) Fail(n, "no verb");
+  const json& value = body.at(rule->name);
+  using V = VerbRule::Value;
+  switch (rule->value) {
     case V::Name:
       if (!value.is_string() || value.get<std::string>().empty()) {
-        Fail(n, std::string("'") + spec->name + "' needs a name");
+        Fail(n, std::string("'") + rule->name + "' needs a name");
       }
       break;
     case V::True:
-      if (value != json(true)) Fail(n, std::string("'") + spec->name + "' takes true");
+      if (value != json(true)) Fail(n, std::string("'") + rule->name + "' takes true");
       break;
     case V::Answers:
       if (!value.is_array()) Fail(n, "'answers' takes an array of \"yes\" and \"no\"");
@@ -102,12 +102,12 @@ Step ParseStep(int n, const json& body) {
       if (!value.is_object() || value.empty()) Fail(n, "'expect' takes an object of keys and values");
       break;
   }
-  for (const char* key : spec->required) {
-    if (!body.contains(key)) Fail(n, std::string("'") + spec->name + "' needs \"" + key + "\"");
+  for (const char* key : rule->required) {
+    if (!body.contains(key)) Fail(n, std::string("'") + rule->name + "' needs \"" + key + "\"");
   }
   Step step;
   step.number = n;
-  step.verb = spec->verb;
+  step.verb = rule->verb;
   step.body = body;
   return step;
 }
@@ -174,7 +174,7 @@ std::optional<std::string> CheckExpectKey(const std::string& key, const ui::Form
 }  // namespace
 
 const char* VerbName(Verb verb) {
-  for (const VerbSpec& v : Verbs()) {
+  for (const VerbRule& v : Verbs()) {
     if (v.verb == verb) return v.name;
   }
   return "?";
