@@ -1,0 +1,217 @@
+// Transporter panel: validations, panel commit; order tab commands.
+#include <gtest/gtest.h>
+
+#include "contracts/showavi.h"
+#include "screen/testing/screen_harness.h"
+#include "ui/user_actions.h"
+
+namespace dg::screen::testing {
+namespace {
+
+using data::Variant;
+using ui::Answer;
+
+const ItemRow kSel = {{"NRPEDIDO", "000123"}, {"NRITEMPED", "1"}, {"CDFILIAL", "0001"},
+                      {"QTDEAEXP", 4.0},      {"IDCHECK", "S"},   {"IDTPIJURTRAN", "J"},
+                      {"NRINSJURTRAN", "99888777000166"}};
+const ItemRow kOutro = {{"NRPEDIDO", "000200"}, {"NRITEMPED", "1"}, {"CDFILIAL", "0001"},
+                        {"QTDEAEXP", 1.0},      {"IDCHECK", "X"}};
+
+class PanelTest : public ScreenHarness {
+ protected:
+  PanelTest() {
+    Parametros("S");
+    server.Answer("DistribuiQuantidades",
+                  Variant(data::VariantArray(
+                      {Variant(Table({"CDVIATURA", "DSTIPOVEIC"}, {{"V1", "Truck"}})),
+                       Variant(Table({"CODIGO", "NOME"}, {{"C9", "Sem endereço"}}))})));
+    server.Answer("GetGradeporPedido", Variant(Table({"NRPEDIDO"}, {{"000123"}})));
+    server.Answer("GetCarroPedido",
+                  Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
+                                {{"N", "V1", "Truck"}, {"S", "V2", "Van"}})));
+  }
+  // Leaves the panel the way a clerk does: from the transport type to the order grid.
+  void SaiDoPainel() { Do([&] { ui::UserFocus(*Screen().DBGrid1); }); }
+};
+
+TEST_F(PanelTest, ValidationsShowMessagesAndKeepTheFocus) {
+  struct Row {
+    const char* insc;
+    const char* tipo;
+    const char* dialogo;
+    const char* foco;
+    const char* mascara;
+  };
+  for (const Row& row : {
+           Row{"", "", "error: Transportadora deve ser informada.", "medCdTransp", ""},
+           Row{"11222333000199", "", "error: Transportadora não cadastrada.", "medCdTransp",
+               "99.999.999/9999-99;0; "},
+           Row{"11222333000181", "", "error: Tipo de transporte deve ser informado.",
+               "medTpTransp", "99.999.999/9999-99;0; "},
+           Row{"11222333000181", "7", "error: Tipo de trasnporte não cadastrado.", "medTpTransp",
+               "99.999.999/9999-99;0; "},
+           Row{"12345678909", "2", "", "DBGrid1", "999.999.999-99;0; "},
+       }) {
+    SCOPED_TRACE(row.insc);
+    dialogs.ClearLog();
+    failures.clear();
+    Launch({kSel, kOutro}, [&](ui::Form& form) {
+      auto& s = Screen();
+      ui::UserType(*s.medCdTransp, row.insc);
+      if (*row.insc) EXPECT_EQ(s.cbbTipoFrete->ItemIndex(), 5);
+      Do([&] { ui::UserFocus(*s.medTpTransp); });
+      if (form.ActiveControl() == s.medTpTransp) {
+        ui::UserType(*s.medTpTransp, row.tipo);
+        SaiDoPainel();
+      }
+      EXPECT_EQ(dialogs.Log().empty() ? "" : dialogs.Log().back(), row.dialogo);
+      EXPECT_EQ(form.ActiveControl()->Name(), row.foco);
+      EXPECT_EQ(s.medCdTransp->EditMask(), row.mascara);
+      if (!*row.dialogo) {
+        EXPECT_EQ(s.edtNmTransp->Text(), "João Fretes");
+        EXPECT_EQ(s.medTpTransp->Text(), "0002");
+        EXPECT_EQ(s.edtTpTransp->Text(), "Fluvial");
+        // Entering the inscription again removes the mask.
+        ui::UserFocus(*s.medCdTransp);
+        EXPECT_EQ(s.medCdTransp->EditMask(), "");
+        EXPECT_EQ(s.medTpTransp->Text(), "0002");
+      }
+      Answers({Answer::Yes});
+    });
+  }
+}
+
+TEST_F(PanelTest, CommitSendsWholePacketWithFilterAndShowsOrders) {
+  Launch({kSel, kOutro}, [&](ui::Form& form) {
+    auto& s = Screen();
+    EXPECT_EQ(s.cdsExp.Filter(), "IDCHECK = 'X'");
+    EXPECT_FALSE(s.tshRota->Enabled());
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    server.Clear();
+    SaiDoPainel();
+    EXPECT_EQ(failures, std::vector<std::string>{});
+    EXPECT_EQ(server.Calls(),
+              (std::vector<std::string>{
+                  "PrxNrGrade(0001)",
+                  "DistribuiQuantidades(packet(2), IDCHECK = 'S', &'J11222333000181', &'17', ANA, "
+                  "&'0001')",
+                  "GetGradeporPedido(&'0001', &'17')",
+                  "GetCarroPedido(000123, &'0001', 11222333000181, &'17')"}));
+    EXPECT_EQ(s.cdsVeiculo.RecordCount(), 1);
+    EXPECT_TRUE(s.sbtInconcistencia->Enabled());
+    EXPECT_EQ(s.Edit1->Text(), "Truck");
+    EXPECT_EQ(s.pgcPadrao->ActivePage(), s.tbsPedido);
+    // Pending inconsistencies keep the route tab off.
+    EXPECT_FALSE(s.tshRota->Enabled());
+    EXPECT_FALSE(contracts::Showavi::Showing());
+
+    // Entering the panel again discards the grid under its number.
+    server.Clear();
+    ui::UserFocus(*s.medCdTransp);
+    EXPECT_EQ(server.Calls(), std::vector<std::string>{"DelGrade(0001, &'17')"});
+    EXPECT_FALSE(s.cdsVeiculo.Active());
+    EXPECT_FALSE(s.tshRota->Enabled());
+    EXPECT_TRUE(boCalculaPeso);
+    Answers({Answer::Yes});
+  });
+}
+
+TEST_F(PanelTest, ServerMessageKeyShownOtherFailuresPassed) {
+  struct Row {
+    const char* falha;
+    const char* dialogo;
+    const char* relatado;
+  };
+  for (const Row& row :
+       {Row{"@QT_EXCEDE",
+            "error: A quantidade dos produtos excede a capacidade dos veículos disponíveis. Não "
+            "foi possível distribuir os produtos nos veículos.",
+            nullptr},
+        Row{"QT_EXCEDE", nullptr, "QT_EXCEDE"}}) {
+    SCOPED_TRACE(row.falha);
+    dialogs.ClearLog();
+    failures.clear();
+    Launch({kSel}, [&](ui::Form&) {
+      auto& s = Screen();
+      ui::UserType(*s.medCdTransp, "11222333000181");
+      ui::UserFocus(*s.medTpTransp);
+      ui::UserType(*s.medTpTransp, "1");
+      s.Edit1->SetText("antes");
+      server.Clear();
+      server.FailOnce("DistribuiQuantidades", row.falha);
+      SaiDoPainel();
+      if (row.dialogo) EXPECT_EQ(dialogs.Log().back(), row.dialogo);
+      EXPECT_EQ(failures.size(), row.relatado ? 1u : 0u);
+      EXPECT_EQ(server.Methods(), "PrxNrGrade DistribuiQuantidades");
+      EXPECT_EQ(s.Edit1->Text(), "antes");
+      EXPECT_FALSE(contracts::Showavi::Showing());
+      Answers({Answer::Yes});
+    });
+  }
+}
+
+TEST_F(PanelTest, OrderTabClickAllocatesAndReturnsToTheClickedVehicle) {
+  Launch({kSel}, [&](ui::Form&) {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    SaiDoPainel();
+    // The server lists the vehicles in another order after the click.
+    server.AnswerOnce("GetCarroPedido",
+                      Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
+                                    {{"N", "V2", "Van"}, {"S", "V1", "Truck"}})));
+    server.Clear();
+    ui::UserClickCell(*s.DBGrid2, 1, "IDMARCADO");
+    EXPECT_EQ(server.Calls(),
+              (std::vector<std::string>{"SetPedidoCarro(000123, &'0001', V1, &'17')",
+                                        "GetCarroPedido(000123, &'0001', 11222333000181, &'17')"}));
+    EXPECT_EQ(s.cdscCarrosPedido.FieldByName("CDVIATURA").AsString(), "V1");
+    EXPECT_EQ(s.cdscCarrosPedido.FieldByName("IDMARCADO").AsString(), "S");
+    EXPECT_EQ(s.Edit1->Text(), "Truck");
+    EXPECT_FALSE(s.UpdatesLocked());
+
+    // Drawing: ticked box, empty box, left-aligned on the cell.
+    ui::RecordingCanvas canvas;
+    s.DBGrid2->PaintCell(canvas, ui::Rect{0, 0, 24, 18}, 2, 0, ui::DrawState{});
+    EXPECT_NE(canvas.Joined().find("copy check 1,0,17,18 <- 0,0,16,18"), std::string::npos)
+        << canvas.Joined();
+
+    // Allocate all: No sends nothing; Yes sends the current vehicle.
+    server.Clear();
+    Answers({Answer::No});
+    s.SpeedButton1Click(*s.SpeedButton1);
+    EXPECT_EQ(server.Methods(), "");
+    Answers({Answer::Yes});
+    s.SpeedButton1Click(*s.SpeedButton1);
+    EXPECT_EQ(server.Calls(),
+              (std::vector<std::string>{"SetPedidos(&'0001', V1, &'17')",
+                                        "GetCarroPedido(000123, &'0001', 11222333000181, &'17')"}));
+    EXPECT_EQ(dialogs.Log().back(), "info: Todos os Pedidos foram alocados no veiculo com sucesso!");
+    Answers({Answer::Yes});
+  });
+}
+
+TEST_F(PanelTest, PageSwitchToItemTabSendsThePanelTransporter) {
+  Launch({kSel}, [&](ui::Form&) {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    SaiDoPainel();
+    server.Clear();
+    ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao);
+    ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido);
+    ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao);
+    EXPECT_EQ(server.CallsOf("GetVeiculo"),
+              (std::vector<std::string>(
+                  2, "GetVeiculo(&'J11222333000181', '', 0001, 000123, 1, &'17')")));
+    EXPECT_FALSE(s.sbtGeraMapa->Enabled());
+    Answers({Answer::Yes});
+  });
+}
+
+}  // namespace
+}  // namespace dg::screen::testing
