@@ -32,6 +32,13 @@ class PanelTest : public ScreenHarness {
   }
   // Leaves the panel the way a clerk does: from the transport type to the order grid.
   void SaiDoPainel() { Do([&] { ui::UserFocus(*Screen().DBGrid1); }); }
+  // Names a registered transporter and type, then leaves the panel.
+  void Commita() {
+    ui::UserType(*Screen().medCdTransp, "11222333000181");
+    ui::UserFocus(*Screen().medTpTransp);
+    ui::UserType(*Screen().medTpTransp, "1");
+    SaiDoPainel();
+  }
 };
 
 TEST_F(PanelTest, ValidationsShowMessagesAndKeepTheFocus) {
@@ -155,10 +162,7 @@ TEST_F(PanelTest, ServerMessageKeyShownOtherFailuresPassed) {
 TEST_F(PanelTest, OrderTabClickAllocatesAndReturnsToTheClickedVehicle) {
   Launch({kSel}, [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    ui::UserFocus(*s.medTpTransp);
-    ui::UserType(*s.medTpTransp, "1");
-    SaiDoPainel();
+    Commita();
     // The server lists the vehicles in another order after the click.
     server.AnswerOnce("GetCarroPedido",
                       Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
@@ -197,10 +201,7 @@ TEST_F(PanelTest, OrderTabClickAllocatesAndReturnsToTheClickedVehicle) {
 TEST_F(PanelTest, PageSwitchToItemTabSendsThePanelTransporter) {
   Launch({kSel}, [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    ui::UserFocus(*s.medTpTransp);
-    ui::UserType(*s.medTpTransp, "1");
-    SaiDoPainel();
+    Commita();
     server.Clear();
     ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao);
     ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido);
