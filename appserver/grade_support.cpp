@@ -237,10 +237,14 @@ Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
   return {D(rows[0][0]), D(rows[0][1])};
 }
 
-void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day) {
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day,
+                   CapacityScope scope) {
   const Load load = LoadOf(s, vehicle.code, day);
-  if (!FitsWithin(load.weight, vehicle.weight)) throw Error("@CAPA_PESO_MENOR");
-  if (!FitsWithin(load.volume, vehicle.volume)) throw Error("@CAPA_VOLUME_MENOR");
+  const bool item = scope == CapacityScope::Item;
+  if (!FitsWithin(load.weight, vehicle.weight))
+    throw Error(item ? kItemWeightExceeded : kOrderWeightExceeded);
+  if (!FitsWithin(load.volume, vehicle.volume))
+    throw Error(item ? kItemVolumeExceeded : kOrderVolumeExceeded);
 }
 
 // ---- grids -----------------------------------------------------------------

@@ -115,9 +115,25 @@ void DropRoutes(Session& s, const std::string& branch, const std::string& grid);
 // Return flag of the vehicle in the grid, "" when it carries nothing.
 std::string VehicleFlag(Session& s, const std::string& branch, const std::string& grid,
                         const std::string& vehicle);
-// Throws "@CAPA_PESO_MENOR" / "@CAPA_VOLUME_MENOR" when what the grids load
-// on the vehicle for the day exceeds its capacity.
-void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day);
+// Capacity refusals, as the clerk reads them.
+inline constexpr const char* kItemWeightExceeded =
+    "Peso suportado pelo veículo é menor que o peso do produto.";
+inline constexpr const char* kItemVolumeExceeded =
+    "Volume suportado pelo veículo é menor que o volume do produto.";
+inline constexpr const char* kOrderWeightExceeded =
+    "Peso do pedido excede a capacidade máxima do veículo.";
+inline constexpr const char* kOrderVolumeExceeded =
+    "Volume do pedido excede a capacidade máxima do veículo.";
+
+// What a capacity refusal speaks of: one item's quantities (the clerk's
+// vehicle rows) or whole orders (the order tab).
+enum class CapacityScope { Item, Order };
+
+// Throws when what the grids load on the vehicle for the day exceeds its
+// capacity, weight first, with the text the clerk reads as it stands (only
+// the distribution answers with a message key).
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day,
+                   CapacityScope scope);
 
 // What the grid knows of one of its items (or the item table, when the grid
 // has not seen it).

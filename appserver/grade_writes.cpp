@@ -222,7 +222,7 @@ void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
     InsertAllocation(s, n);
     days.insert(n.day);
   }
-  for (const std::string& day : days) CheckCapacity(s, vehicle, day);
+  for (const std::string& day : days) CheckCapacity(s, vehicle, day, CapacityScope::Order);
   DropRoutes(s, branch, grid);
 }
 
@@ -396,7 +396,7 @@ Variant SetGrade(Session& s, Args& a) {
       grown.push_back({vehicle, n.day});
     }
   }
-  for (const auto& [vehicle, day] : grown) CheckCapacity(s, vehicle, day);
+  for (const auto& [vehicle, day] : grown) CheckCapacity(s, vehicle, day, CapacityScope::Item);
   DropRoutes(s, branch, grid);
   return Variant(true);
 }

@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 
+#include "appserver/grade_support.h"
 #include "appserver/test_support.h"
 #include "data/item_fields.h"
 
@@ -16,6 +17,9 @@ using data::DateTime;
 using data::Variant;
 using data::VariantArray;
 using namespace testing;
+using detail::kItemVolumeExceeded;
+using detail::kItemWeightExceeded;
+using detail::kOrderWeightExceeded;
 
 Variant Day(const char* iso) { return Variant(DateTime::FromIso(iso)); }
 
@@ -276,8 +280,8 @@ TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
     std::string want_failure, want_quantities, want_free_weight;
   } steps[] = {
       {"V2", 3.0, 10, 0.1, "ok", "null,3", "100,20"},
-      {"V2", 6.0, 10, 0.1, "@CAPA_PESO_MENOR", "null,3", "100,20"},
-      {"V1", 2.0, 1, 0.6, "@CAPA_VOLUME_MENOR", "null,3", "100,20"},
+      {"V2", 6.0, 10, 0.1, kItemWeightExceeded, "null,3", "100,20"},
+      {"V1", 2.0, 1, 0.6, kItemVolumeExceeded, "null,3", "100,20"},
       {"V2", 500.0, 0.1, 0.001, "ok", "null,500", "100,0"},  // 50 kg exactly
       {"V2", 0.0, 10, 0.1, "ok", "null,null", "100,50"},
       {"V1", 10.0, 10, 0.1, "ok", "10,null", "0,50"},
@@ -321,7 +325,7 @@ TEST_P(ServerTest, SetPedidoCarroToggles) {
                              "VRPESOUTIL"));
 
   // 90 kg cannot all go on V2 (50 kg): nothing moves.
-  EXPECT_EQ("@CAPA_PESO_MENOR", Failure("SetPedidos", {"0001", "V2", grid}));
+  EXPECT_EQ(kOrderWeightExceeded, Failure("SetPedidos", {"0001", "V2", grid}));
   EXPECT_EQ("V1,V2=S,N", Marks(grid, "P1"));
   EXPECT_EQ("Nenhum veículo selecionado.", Failure("SetPedidos", {"0001", "", grid}));
   EXPECT_EQ("O pedido P9 não pertence à grade " + grid + ".",
