@@ -8,14 +8,6 @@
 
 namespace dg::qtview {
 
-namespace {
-
-bool Editing(const data::ClientDataset& ds) {
-  return ds.State() == data::DatasetState::Edit || ds.State() == data::DatasetState::Insert;
-}
-
-}  // namespace
-
 DatasetModel::DatasetModel(ui::DataGrid& grid, QObject* parent)
     : QAbstractTableModel(parent), grid_(grid) {
   Relink();
@@ -87,7 +79,6 @@ bool DatasetModel::ReadRow(int row, const std::function<void()>& read) const {
     if (row + 1 == ds->RecNo()) {
       read();  // the current record, with a pending edit as typed
     } else {
-      if (Editing(*ds)) return false;
       ds->ReadAt(row + 1, read);
     }
   } catch (const std::exception&) {

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -188,7 +189,11 @@ void FormView::BuildMenu(ui::Control& menu_control) {
 }
 
 void FormView::Build(ui::Control& parent, QWidget* parent_widget) {
-  for (ui::Control* child : parent.Children()) {
+  std::vector<ui::Control*> children = parent.Children();
+  if (auto* pages = dynamic_cast<ui::PageControl*>(&parent)) {
+    children.assign(pages->Pages().begin(), pages->Pages().end());  // in tab order
+  }
+  for (ui::Control* child : children) {
     if (IsMenuKind(*child)) continue;
     QWidget* w = CreateWidget(*child, parent_widget);
     if (w == nullptr) continue;
@@ -346,6 +351,7 @@ QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
     const auto* panel = As<ui::Panel>(c);
     frame->setFrameShape(panel != nullptr && panel->border ? QFrame::StyledPanel
                                                            : QFrame::NoFrame);
+    frame->setAutoFillBackground(true);  // a panel hides what lies beneath it
     w = frame;
   }
   w->setObjectName(QtText(c.Name()));
@@ -610,7 +616,12 @@ void FormView::SyncFocus() {
 void FormView::Sync(ui::Control& c, QWidget* w) {
   if (auto* sheet = As<ui::TabSheet>(c)) {
     auto* tabs = qobject_cast<QTabWidget*>(WidgetOf(sheet->Pages()));
-    const int index = tabs != nullptr ? tabs->indexOf(w) : -1;
+    int index = tabs != nullptr ? tabs->indexOf(w) : -1;
+    if (index >= 0 && index != sheet->PageIndex() && sheet->PageIndex() >= 0 &&
+        sheet->PageIndex() < tabs->count()) {
+      tabs->tabBar()->moveTab(index, sheet->PageIndex());  // the sheets were reordered
+      index = sheet->PageIndex();
+    }
     if (index >= 0) {
       tabs->setTabText(index, QtText(sheet->Caption()));
       tabs->setTabVisible(index, sheet->Visible() && sheet->tab_visible);
@@ -685,7 +696,14 @@ void FormView::Sync(ui::Control& c, QWidget* w) {
       box->setEditText(QtText(combo->Text()));
     }
   } else if (auto* tool = qobject_cast<QToolButton*>(w); tool != nullptr && As<ui::SpeedButton>(c)) {
-    tool->setText(QtText(c.Caption().empty() ? c.hint : c.Caption()));
+    // A button without caption shows its hint, or an ellipsis where the
+    // hint does not fit (the small search buttons).
+    QString text = QtText(c.Caption().empty() ? c.hint : c.Caption());
+    if (c.Caption().empty() && c.width > 0 &&
+        tool->fontMetrics().horizontalAdvance(text) + 8 > c.width) {
+      text = QStringLiteral("…");
+    }
+    tool->setText(text);
   } else if (auto* button = qobject_cast<QPushButton*>(w)) {
     button->setText(QtText(c.Caption()));
   } else if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !As<ui::Image>(c)) {
