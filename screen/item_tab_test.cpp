@@ -150,7 +150,11 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
       Do([&] { s.Salvar(); });
       EXPECT_EQ(server.CallsOf("SetGrade").size(), row.salva ? 1u : 0u);
       if (row.salva) {
-        EXPECT_EQ(server.Methods(), "SetGrade GetErro GetVeiculo");
+        // Each vehicle move (the reload, then the return to the user's row)
+        // loads that vehicle's route.
+        const std::string rota = " GetGradeRota GetTotal GetItinerario GetErro";
+        EXPECT_EQ(server.Methods(),
+                  "SetGrade GetErro GetVeiculo" + (s.cdsVeiculo.IsEmpty() ? "" : rota + rota));
         // Back on the vehicle the user was on.
         if (!s.cdsVeiculo.IsEmpty()) EXPECT_EQ(s.cdsVeiculo.RecNo(), s.cdsVeiculo.RecordCount());
       } else {
@@ -170,6 +174,7 @@ TEST_F(ItemTabTest, SaveFailureReleasesLockAndAnimation) {
     auto& s = Screen();
     s.pgcPadrao->SetActivePage(s.tshPadrao);
     server.FailOnce("SetGrade", "gravação recusada");
+    server.Clear();
     Do([&] { s.Salvar(); });
     EXPECT_EQ(failures, std::vector<std::string>{"gravação recusada"});
     EXPECT_FALSE(s.UpdatesLocked());

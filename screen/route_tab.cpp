@@ -1,23 +1,409 @@
-// temporary: replaced by the route tab
-//
-// Empty definitions of the route tab's members so the module builds until
-// the route tab lands.
+// Tab "Rota por Grade": the delivery route of the current vehicle, the
+// delivery order per place, the route by map handed to the module EXP03400,
+// and the route's totals and itinerary as the server keeps them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "contracts/consiste.h"
+#include "contracts/halvorn.h"
+#include "contracts/showavi.h"
+#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/route_texts.h"
+#include "screen/subs_caracter.h"
+#include "ui/application.h"
 
 namespace dg::screen {
 
-void TfrmGradeDistribuicao::CreateRouteTab() {}
-void TfrmGradeDistribuicao::VerificarRota() {}
-void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(data::ClientDataset&) {}
-void TfrmGradeDistribuicao::cdsGradeRotaBeforePost(data::ClientDataset&) {}
-void TfrmGradeDistribuicao::Vd_Ordem(bool) {}
-void TfrmGradeDistribuicao::cdsGradeRotaAfterPost(data::ClientDataset&) {}
-void TfrmGradeDistribuicao::cdsGradeRotaAfterScroll(data::ClientDataset&) {}
-void TfrmGradeDistribuicao::dbgGradeRotaCellClick(ui::Control&, ui::GridColumn&) {}
-void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {}
-void TfrmGradeDistribuicao::dbgGradeRotaDrawColumnCell(ui::DataGrid&, const ui::Rect&, int,
-                                                       ui::GridColumn&, ui::DrawState) {}
-void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {}
-void TfrmGradeDistribuicao::cdsItinerarioAfterDelete(data::ClientDataset&) {}
+using contracts::ByRef;
+using contracts::CallArg;
+using contracts::Consiste::AllTrim;
+using contracts::Consiste::CheckResultServ;
+using contracts::Consiste::EmptyString;
+using contracts::Consiste::MensErro;
+using data::ClientDataset;
+using data::DatasetState;
+using data::FieldType;
+
+namespace {
+
+constexpr const char* kOrdem = "NRORDENTREGRADE";
+
+bool Editando(const ClientDataset& ds) {
+  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
+}
+
+bool TemLinha(const ClientDataset& ds) { return ds.Active() && !ds.IsEmpty(); }
+
+// A field of the current record as text; "" when there is no record.
+std::string Atual(const ClientDataset& ds, const char* field) {
+  return TemLinha(ds) || Editando(ds) ? ds.FieldByName(field).AsString() : std::string();
+}
+
+// Calls the method and replaces the dataset's contents with its packet.
+void Carrega(TfrmGradeDistribuicao& f, ClientDataset& target, const char* method,
+             const std::vector<CallArg>& args) {
+  target.SetData(CheckResultServ(f.netGradeDistribuicao.Call(method, args), true, 0));
+}
+
+void CarregaRota(TfrmGradeDistribuicao& f, ClientDataset& target) {
+  Carrega(f, target, "GetGradeRota", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
+}
+
+// Totals, then itinerary, of the route of the current row of cdsGradeRota.
+void CarregaTotais(TfrmGradeDistribuicao& f) {
+  const std::string filial = Atual(f.cdsGradeRota, "CDFILIAL");
+  const std::string grade = Atual(f.cdsGradeRota, "NRGRADEDISTR");
+  const std::string viatura = Atual(f.cdsGradeRota, "CDVIATURA");
+  Carrega(f, f.cdsTotal, "GetTotal", {filial, grade, viatura});
+  Carrega(f, f.cdsItinerario, "GetItinerario", {filial, grade, viatura});
+}
+
+// Selects the order column of the current route row and focuses the grid.
+void FocaOrdem(TfrmGradeDistribuicao& f) {
+  f.dbgGradeRota->SetSelectedField(kOrdem);
+  if (f.dbgGradeRota->CanFocus()) f.dbgGradeRota->SetFocus();
+}
+
+void SetBounds(ui::Control& c, int left, int top, int width, int height) {
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+}
+
+data::Field& Campo(ClientDataset& ds, const char* name, FieldType type, int size,
+                   const char* label = "", bool visible = true) {
+  data::Field& f = ds.AddField(name, type, size);
+  f.display_label = label;
+  f.visible = visible;
+  return f;
+}
+
+}  // namespace
+
+void TfrmGradeDistribuicao::CreateRouteTab() {
+  // ---- Datasets.
+  Campo(cdsGradeRota, "NRGRADEDISTR", FieldType::String, 10, "", false);
+  Campo(cdsGradeRota, "CDFILIAL", FieldType::String, 4, "", false);
+  Campo(cdsGradeRota, kOrdem, FieldType::String, 5, "Ordem").edit_mask = "!999;1; ";
+  Campo(cdsGradeRota, "CODIGO", FieldType::String, 20, "Local de Entrega");
+  Campo(cdsGradeRota, "CDCLIENTE", FieldType::String, 21, "", false);
+  Campo(cdsGradeRota, "NOME", FieldType::String, 50, "", false);
+  Campo(cdsGradeRota, "CDVIATURA", FieldType::String, 10, "", false);
+  Campo(cdsGradeRota, "IDTPIJURCLIE", FieldType::String, 1, "", false);
+  Campo(cdsGradeRota, "ENDERECO", FieldType::String, 86, "Endereço");
+  Campo(cdsGradeRota, "CEP", FieldType::String, 15, "Cep");
+  Campo(cdsGradeRota, "IDRETGRADEDISTR", FieldType::String, 1, "", false);
+  cdsGradeRota.before_post = [this](ClientDataset& ds) { cdsGradeRotaBeforePost(ds); };
+  cdsGradeRota.after_post = [this](ClientDataset& ds) { cdsGradeRotaAfterPost(ds); };
+  cdsGradeRota.after_scroll = [this](ClientDataset& ds) { cdsGradeRotaAfterScroll(ds); };
+  dtsGradeRota.on_state_change = [this](data::DataSource& s) { dtsGradeRotaStateChange(s); };
+
+  for (const char* name : {"NRPEDIDO", "NRITEMPED", "CDPRODUTO"}) {
+    cdsPedidoGrade.AddField(name, FieldType::String, 10);
+  }
+  cdsLocal.AddField("CEP", FieldType::String, 15);
+  cdsLocal.AddField("ENDERECO", FieldType::String, 86);
+  cdsEndeFilialProc.AddField("NRCEPFILI", FieldType::String, 15);
+  cdsEndeFilialProc.AddField("ENDERECO", FieldType::String, 84);
+  cdsRetTranSp.AddField("ENDERECO", FieldType::String, 86);
+  for (const char* name : {"STROTA1", "STROTA2", "STROTA3", "STROTA4", "STROTA5"}) {
+    cdsPacteRotas.AddField(name, FieldType::Memo);
+  }
+  cdsTotal.AddField("DISTANCIA", FieldType::String, 10);
+  cdsTotal.AddField("TEMPO", FieldType::String, 10);
+  cdsItinerario.AddField("NRGRADEDISTR", FieldType::String, 10);
+  cdsItinerario.AddField("CDFILIAL", FieldType::String, 4);
+  cdsItinerario.AddField("NRPEDIDO", FieldType::String, 10);
+  cdsItinerario.AddField("CDVIATURA", FieldType::String, 4);
+  cdsItinerario.AddField("DSITINERAGRADE", FieldType::Memo);
+  cdsItinerario.AddField("NRITEMPED", FieldType::String, 10);
+  cdsItinerario.AddField("CDPRODUTO", FieldType::String, 10);
+  cdsItinerario.after_delete = [this](ClientDataset& ds) { cdsItinerarioAfterDelete(ds); };
+
+  // ---- Controls: route grid on the left, itinerary on the right, totals
+  // in a strip at the bottom.
+  panTotais = &Add<ui::Panel>("panTotais", tshRota);
+  panTotais->align = ui::Align::Bottom;
+  panTotais->height = 35;
+  auto total = [this](const char* label_name, const char* caption, int left,
+                      const char* edit_name, const char* field, int width) {
+    ui::Label& l = Add<ui::Label>(label_name, panTotais);
+    l.SetCaption(caption);
+    l.font.bold = true;
+    SetBounds(l, left, 11, 0, 13);
+    ui::DBEdit& e = Add<ui::DBEdit>(edit_name, panTotais);
+    SetBounds(e, left + 100, 7, width, 21);
+    e.data_source = &dtsTotal;
+    e.data_field = field;
+    e.read_only = true;
+    return std::pair{&l, &e};
+  };
+  std::tie(lblDistancia, dbeDistancia) =
+      total("lblDistancia", "Distância Total", 8, "dbeDistancia", "DISTANCIA", 53);
+  std::tie(lblTempo, dbeTempo) = total("lblTempo", "Tempo Total", 180, "dbeTempo", "TEMPO", 54);
+
+  panRota = &Add<ui::Panel>("panRota", tshRota);
+  panRota->align = ui::Align::Left;
+  panRota->width = 569;
+  dbgGradeRota = &Add<ui::DataGrid>("dbgGradeRota", panRota);
+  dbgGradeRota->align = ui::Align::Client;
+  dbgGradeRota->color = ui::ColorName::InfoTip;
+  dbgGradeRota->options = ui::GridOptions{.editing = true, .titles = true, .indicator = false,
+                                          .col_lines = true, .row_lines = true, .tabs = true,
+                                          .row_select = false, .always_show_selection = true,
+                                          .confirm_delete = true, .cancel_on_exit = true,
+                                          .column_resize = true};
+  dbgGradeRota->SetDataSource(&dtsGradeRota);
+  struct Coluna {
+    const char* field;
+    int width;
+    bool read_only;
+  };
+  for (const Coluna& c : {Coluna{kOrdem, 36, false}, Coluna{"CODIGO", 180, true},
+                          Coluna{"ENDERECO", 223, true}, Coluna{"CEP", 64, true}}) {
+    ui::GridColumn& col = dbgGradeRota->AddColumn(c.field);
+    col.width = c.width;
+    col.read_only = c.read_only;
+  }
+  dbgGradeRota->on_cell_click = [this](ui::Control& s, ui::GridColumn& c) {
+    dbgGradeRotaCellClick(s, c);
+  };
+  dbgGradeRota->on_col_enter = [this](ui::Control&) { cdsGradeRotaAfterScroll(cdsGradeRota); };
+  dbgGradeRota->on_draw_column_cell = [this](ui::DataGrid& g, const ui::Rect& r, int col,
+                                             ui::GridColumn& c, ui::DrawState st) {
+    dbgGradeRotaDrawColumnCell(g, r, col, c, st);
+  };
+
+  splRota = &Add<ui::Splitter>("splRota", tshRota);
+  splRota->align = ui::Align::Left;
+  splRota->width = 4;
+  panItinerario = &Add<ui::Panel>("panItinerario", tshRota);
+  panItinerario->align = ui::Align::Client;
+  dbmItinerario = &Add<ui::DBMemo>("dbmItinerario", panItinerario);
+  dbmItinerario->align = ui::Align::Client;
+  dbmItinerario->data_source = &dtsItinerario;
+  dbmItinerario->data_field = "DSITINERAGRADE";
+  dbmItinerario->read_only = true;
+}
+
+// ---- Route refresh and vehicle context.
+
+void TfrmGradeDistribuicao::VerificarRota() {
+  contracts::Showavi::Guard avi(this, 6);
+  CarregaRota(*this, cdsGradeRota);
+}
+
+void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
+  if (!Editando(cdsExp)) {
+    stVeiculo = Atual(cdsVeiculo, "CDVIATURA");
+    stGrade = stNrGrade;
+    CarregaRota(*this, cdsGradeRota);
+    CarregaTotais(*this);
+    {
+      contracts::Showavi::Guard avi(this, 6);
+      Carrega(*this, cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
+    }
+    sbtInconcistencia->SetEnabled(TemLinha(cdsErro));
+  }
+  const data::Field* selected = dbgPadrao->SelectedField();
+  if (selected == nullptr || selected->FieldName() != "IDRETGRADEDISTR") {
+    dbgPadrao->options.editing = true;
+  } else {
+    dbgPadrao->options.editing =
+        TemLinha(cdsVeiculo) && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
+  }
+}
+
+// ---- Delivery order.
+
+void TfrmGradeDistribuicao::cdsGradeRotaBeforePost(ClientDataset& dataset) {
+  const data::Variant anterior = dataset.FieldByName(kOrdem).OldValue();
+  statusData = anterior.IsEmptyOrNull() || EmptyString(anterior.ToString()) ? "I" : "E";
+  if (TemLinha(cdsItinerario)) {
+    if (msgMensagensPadroes.ShowMsg("Exclui_Iti_Carro", contracts::DialogType::Confirmation,
+                                    contracts::Buttons::YesNo(), 0) != ui::ModalResult::Yes) {
+      dataset.Cancel();
+      dataset.CancelUpdates();
+      throw Abort();
+    }
+    while (TemLinha(cdsItinerario)) cdsItinerario.Delete();
+  }
+  Vd_Ordem(true);
+  if (EmptyString(dataset.FieldByName("CDFILIAL").AsString())) {
+    dataset.FieldByName("CDFILIAL").SetAsString(stFilial);
+  }
+}
+
+void TfrmGradeDistribuicao::Vd_Ordem(bool required) {
+  if (!Editando(cdsGradeRota)) return;
+  data::Field& ordem = cdsGradeRota.FieldByName(kOrdem);
+  const data::Variant old = ordem.OldValue();
+  const std::string anterior =
+      old.IsEmptyOrNull() || EmptyString(old.ToString()) ? std::string() : old.ToString();
+  try {
+    const bool vazia = EmptyString(ordem.AsString());
+    ordem.SetAsString(contracts::Consiste::Ajusta(ordem.AsString(), 3));
+    if (vazia) {
+      if (required) MensErro(msgPadrao.Msg("NR_DEVE"), true);
+      return;
+    }
+    Carrega(*this, cdsVdOrdem, "GetVdOrdem",
+            {Atual(cdsGradeRota, "CDFILIAL"), Atual(cdsGradeRota, "NRGRADEDISTR"),
+             Atual(cdsGradeRota, "CDVIATURA"), ordem.AsString()});
+    if (TemLinha(cdsVdOrdem) && ordem.AsString() != anterior) {
+      MensErro(msgPadrao.Msg("Ord_ja_Cad"), true);
+    }
+  } catch (...) {
+    FocaOrdem(*this);
+    throw;
+  }
+}
+
+void TfrmGradeDistribuicao::cdsGradeRotaAfterPost(ClientDataset& dataset) {
+  ui::UpdateLock lock(*this);
+  const std::string viatura = Atual(dataset, "CDVIATURA");
+  if (dataset.ChangeCount() > 0) {
+    try {
+      Carrega(*this, cdsPedidoGrade, "GetItemGrade",
+              {ByRef(stFilial), ByRef(stGrade), ByRef(stVeiculo), Atual(dataset, "CODIGO")});
+      for (cdsPedidoGrade.First(); TemLinha(cdsPedidoGrade) && !cdsPedidoGrade.Eof();
+           cdsPedidoGrade.Next()) {
+        CheckResultServ(
+            netGradeDistribuicao.Call(
+                "SetGradeRota",
+                {Atual(dataset, kOrdem), Atual(cdsPedidoGrade, "NRPEDIDO"),
+                 Atual(cdsVeiculo, "CDVIATURA"), Atual(dataset, "CDFILIAL"), ByRef(stNrGrade),
+                 Atual(cdsPedidoGrade, "NRITEMPED"), Atual(cdsPedidoGrade, "CDPRODUTO"),
+                 ByRef(statusData)}),
+            true, 0);
+      }
+    } catch (...) {
+      dataset.CancelUpdates();
+      throw;
+    }
+  }
+  sbtVerificarClick(*sbtVerificar);
+  dataset.Locate("CDVIATURA", {data::Variant(viatura)}, true);
+}
+
+// ---- Grid behaviour and commands.
+
+void TfrmGradeDistribuicao::cdsGradeRotaAfterScroll(ClientDataset&) {
+  const data::Field* selected = dbgGradeRota->SelectedField();
+  dbgGradeRota->read_only = selected == nullptr || selected->FieldName() != kOrdem;
+}
+
+void TfrmGradeDistribuicao::dbgGradeRotaCellClick(ui::Control&, ui::GridColumn&) {
+  cdsGradeRotaAfterScroll(cdsGradeRota);
+}
+
+void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {
+  const DatasetState s = cdsGradeRota.State();
+  const bool browse = s == DatasetState::Browse;
+  const bool vazio = !TemLinha(cdsGradeRota);
+  const bool codigo = !EmptyString(Atual(cdsGradeRota, "CODIGO"));
+  if (pgcPadrao->ActivePage() == tshRota) {
+    for (ui::MenuItem* m : ConfirmCancelCommands()) SetCommandEnabled(*m, Editando(cdsGradeRota) && codigo);
+    for (ui::MenuItem* m : RecordCommands()) SetCommandEnabled(*m, false);
+    tshPadrao->SetEnabled(browse || s == DatasetState::Inactive);
+    for (ui::MenuItem* m : BrowseCommands()) SetCommandEnabled(*m, browse && !vazio);
+    sbtExpedir->SetEnabled(browse && !FocoNoPainelTransp());
+    mnuExpedir->SetEnabledLinked(sbtExpedir->Enabled());
+    sbtGeraMapa->SetEnabled(browse && !vazio);
+  } else {
+    sbtGeraMapa->SetEnabled(false);
+  }
+  dbgGradeRota->options.editing = codigo;
+}
+
+void TfrmGradeDistribuicao::dbgGradeRotaDrawColumnCell(ui::DataGrid& sender, const ui::Rect& rect,
+                                                       int data_col, ui::GridColumn& column,
+                                                       ui::DrawState state) {
+  if (!TemLinha(cdsGradeRota) || column.Field() == nullptr) return;
+  if (data_col != contracts::Consiste::IndiceCol(sender, "CODIGO")) return;
+  const std::string codigo = cdsGradeRota.FieldByName("CODIGO").AsString();
+  std::string texto = AllTrim(column.Field()->DisplayText());
+  if (!EmptyString(codigo)) texto = cdsGradeRota.FieldByName("NOME").AsString();
+  if (cdsGradeRota.State() == DatasetState::Browse && state.selected && !state.focused &&
+      !state.fixed && sender.EditorMode()) {
+    texto = codigo;
+  }
+  ui::Canvas& canvas = sender.CurrentCanvas();
+  canvas.FillRect(rect);
+  canvas.TextRect(rect, rect.left + 2, rect.top + 2, texto);
+}
+
+// ---- Route by map.
+
+void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
+  bool sem_ordem = false;
+  {
+    ui::UpdateLock lock(*this);
+    for (cdsGradeRota.First(); TemLinha(cdsGradeRota) && !cdsGradeRota.Eof(); cdsGradeRota.Next()) {
+      if (EmptyString(Atual(cdsGradeRota, kOrdem))) {
+        sem_ordem = true;
+        break;
+      }
+    }
+  }
+  if (sem_ordem) {
+    FocaOrdem(*this);
+    MensErro(msgPadrao.Msg("TODAS_ORDEM_INF"), true);
+  }
+
+  {
+    contracts::Showavi::Guard avi(this, 6);
+    Carrega(*this, cdsGoogleMap, "GetParametros", {ByRef(stFilial)});
+    Carrega(*this, cdsEndeFilialProc, "GetEndeFilialProc", {ByRef(stFilial)});
+  }
+  CarregaRota(*this, cdsLocal);
+
+  std::vector<std::string> paradas;
+  for (cdsLocal.First(); TemLinha(cdsLocal) && !cdsLocal.Eof(); cdsLocal.Next()) {
+    paradas.push_back(cdsLocal.FieldByName("ENDERECO").AsString());
+  }
+  const std::string filial = Atual(cdsEndeFilialProc, "ENDERECO");
+  std::optional<std::string> retorno;
+  const std::string flag = Atual(cdsVeiculo, "IDRETGRADEDISTR");
+  if (flag == "T") {
+    Carrega(*this, cdsRetTranSp, "GetRetTransp", {ItemText("NRINSJURTRAN")});
+    retorno = Atual(cdsRetTranSp, "ENDERECO");
+  } else if (flag == "F") {
+    retorno = filial;
+  }
+  RouteTexts r = BuildRouteTexts(filial, paradas, retorno);
+  for (std::string& texto : r) texto = SubsCaracter(texto);
+
+  if (!cdsPacteRotas.Active()) cdsPacteRotas.CreateDataSet();
+  cdsPacteRotas.Insert();
+  // Stops 41 to 60 are kept in STROTA4 and stops 61 to 80 in STROTA3.
+  const char* const kCampos[] = {"STROTA1", "STROTA2", "STROTA4", "STROTA3", "STROTA5"};
+  for (std::size_t i = 0; i < r.size(); ++i) cdsPacteRotas.FieldByName(kCampos[i]).SetAsString(r[i]);
+  cdsPacteRotas.Post();
+
+  // The module reads the API text in place: `api` outlives the call.
+  const std::string api = cdsGoogleMap.Active() ? Parametro("API") : std::string();
+  const std::int64_t endereco =
+      api.empty() ? 0 : static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(api.c_str()));
+  const data::VariantArray entrega(
+      {data::Variant(endereco), data::Variant("G"), data::Variant(Atual(cdsGradeRota, "CODIGO")),
+       data::Variant(cdsGradeRota.Data()), data::Variant(cdsPacteRotas.Data())});
+  contracts::Halvorn::LoadBPL("EXP03400", entrega);
+
+  CarregaTotais(*this);
+  if (dbgGradeRota->CanFocus()) dbgGradeRota->SetFocus();
+}
+
+void TfrmGradeDistribuicao::cdsItinerarioAfterDelete(ClientDataset& dataset) {
+  if (dataset.ChangeCount() == 0) return;
+  CheckResultServ(netGradeDistribuicao.Call("SetItinerario", {data::Variant(dataset.Delta())}),
+                  true, 0);
+  dataset.MergeChangeLog();
+}
 
 }  // namespace dg::screen

@@ -104,6 +104,9 @@ TEST_F(PanelTest, CommitSendsWholePacketWithFilterAndShowsOrders) {
                   "PrxNrGrade(0001)",
                   "DistribuiQuantidades(packet(2), IDCHECK = 'S', &'J11222333000181', &'17', ANA, "
                   "&'0001')",
+                  // Loading the vehicles loads the first vehicle's route.
+                  "GetGradeRota(&'17', &'V1', &'0001')", "GetTotal('', '', '')",
+                  "GetItinerario('', '', '')", "GetErro(&'17', &'V1', &'0001')",
                   "GetGradeporPedido(&'0001', &'17')",
                   "GetCarroPedido(000123, &'0001', 11222333000181, &'17')"}));
     EXPECT_EQ(s.cdsVeiculo.RecordCount(), 1);
