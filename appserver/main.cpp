@@ -1,17 +1,33 @@
 // exp-appserver: serves the distribution grid's server object over HTTP.
 //
 //   exp-appserver --db FILE [--listen HOST:PORT] [--fixture FILE] [--allow-fixture]
+//                 [--secret-file FILE]
 //
 // --fixture seeds a database that holds no data yet; --allow-fixture lets
 // clients reseed it with POST /fixture. Prints "listening on HOST:PORT" once
 // it serves; stops cleanly on SIGINT and SIGTERM.
+//
+// The shared secret every call must carry comes from --secret-file (a file
+// only its owner may read; its first line) or the environment variable
+// EXP_SERVER_SECRET. Listening outside loopback without one is refused.
+//
+// Test hook: EXP_FAULT_PAUSE="METHOD:PHASE:MS[,...]" pauses every call of
+// METHOD for MS milliseconds, PHASE "after-write" (its writes done, not yet
+// committed) or "after-commit" (committed, not yet answered), so that a test
+// can stop the process at that moment.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
@@ -23,14 +39,88 @@ namespace {
 int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE [--listen 127.0.0.1:PORT] [--fixture FILE] "
-               "[--allow-fixture]\n";
+               "[--allow-fixture] [--secret-file FILE]\n";
   return 2;
 }
+
+// Reads the secret's first line; throws dg::Error when the file is missing,
+// empty, or readable by anyone but its owner.
+std::string ReadSecretFile(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) throw dg::Error("cannot read the secret file " + path);
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    throw dg::Error("the secret file " + path +
+                    " may be read by others than its owner (chmod 600 it)");
+  }
+  std::ifstream in(path);
+  std::string secret;
+  if (!in || !std::getline(in, secret)) throw dg::Error("cannot read the secret file " + path);
+  if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+  if (secret.empty()) throw dg::Error("the secret file " + path + " is empty");
+  return secret;
+}
+
+struct FaultPause {
+  std::string method;
+  bool after_commit = false;
+  std::chrono::milliseconds pause{0};
+};
+
+std::vector<FaultPause> ParseFaultPauses(const std::string& text) {
+  std::vector<FaultPause> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string item = text.substr(start, end - start);
+    const auto c1 = item.find(':'), c2 = item.rfind(':');
+    if (c1 == std::string::npos || c1 == c2) throw dg::Error("EXP_FAULT_PAUSE: bad item " + item);
+    const std::string phase = item.substr(c1 + 1, c2 - c1 - 1);
+    if (phase != "after-write" && phase != "after-commit") {
+      throw dg::Error("EXP_FAULT_PAUSE: unknown phase " + phase);
+    }
+    FaultPause p{item.substr(0, c1), phase == "after-commit",
+                 std::chrono::milliseconds(std::atol(item.c_str() + c2 + 1))};
+    out.push_back(p);
+    start = end + 1;
+  }
+  return out;
+}
+
+thread_local std::string current_method;
+
+// Storage that pauses the transactions of chosen methods (EXP_FAULT_PAUSE).
+class PausingStorage : public dg::server::Storage {
+ public:
+  PausingStorage(std::shared_ptr<dg::server::Storage> inner, std::vector<FaultPause> pauses)
+      : inner_(std::move(inner)), pauses_(std::move(pauses)) {}
+  void Transact(dg::server::TxKind kind,
+                const std::function<void(dg::server::Session&)>& work) override {
+    inner_->Transact(kind, [&](dg::server::Session& s) {
+      work(s);
+      Pause(false);
+    });
+    Pause(true);
+  }
+
+ private:
+  void Pause(bool after_commit) const {
+    for (const FaultPause& p : pauses_) {
+      if (p.method == current_method && p.after_commit == after_commit) {
+        std::cout << "pausing " << p.method << (after_commit ? " after-commit" : " after-write")
+                  << std::endl;
+        std::this_thread::sleep_for(p.pause);
+      }
+    }
+  }
+  std::shared_ptr<dg::server::Storage> inner_;
+  std::vector<FaultPause> pauses_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string db, fixture, listen = "127.0.0.1:8211";
+  std::string db, fixture, listen = "127.0.0.1:8211", secret_file;
   bool allow_fixture = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -45,6 +135,8 @@ int main(int argc, char** argv) {
       if (!value(listen)) return Usage("--listen needs HOST:PORT");
     } else if (arg == "--fixture") {
       if (!value(fixture)) return Usage("--fixture needs a file");
+    } else if (arg == "--secret-file") {
+      if (!value(secret_file)) return Usage("--secret-file needs a file");
     } else if (arg == "--allow-fixture") {
       allow_fixture = true;
     } else {
@@ -72,9 +164,18 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   try {
-    auto storage = dg::server::OpenSqliteStorage(db);
+    if (!secret_file.empty()) {
+      options.secret = ReadSecretFile(secret_file);
+    } else if (const char* env = std::getenv("EXP_SERVER_SECRET")) {
+      options.secret = env;
+    }
+    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenSqliteStorage(db);
     if (!fixture.empty() && dg::server::IsUnseeded(*storage)) {
       dg::server::LoadFixtureFile(*storage, fixture);
+    }
+    if (const char* pauses = std::getenv("EXP_FAULT_PAUSE"); pauses && *pauses) {
+      storage = std::make_shared<PausingStorage>(storage, ParseFaultPauses(pauses));
+      options.on_call = [](const std::string& method) { current_method = method; };
     }
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);
     dg::server::HttpServer server(object, options);

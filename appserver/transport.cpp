@@ -2,6 +2,10 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -35,6 +39,48 @@ CallReply InProcessTransport::Call(const std::string& server_name, const std::st
   return DispatchCall(*server_, server_name, method, args);
 }
 
+CallRequest DecodeCallRequest(std::string_view body) {
+  json request = json::parse(body, nullptr, false);
+  if (request.is_discarded() || !request.is_object()) {
+    throw RequestError("the request body is not a JSON object");
+  }
+  auto server_name = request.find("server");
+  auto method = request.find("method");
+  auto args = request.find("args");
+  if (server_name == request.end() || !server_name->is_string() || method == request.end() ||
+      !method->is_string() || args == request.end() || !args->is_array()) {
+    throw RequestError("the request needs \"server\" and \"method\" texts and an \"args\" array");
+  }
+  CallRequest out;
+  out.server_name = server_name->get<std::string>();
+  out.method = method->get<std::string>();
+  try {
+    for (const json& a : *args) out.args.push_back(data::VariantFromJson(a));
+  } catch (const std::exception& e) {
+    throw RequestError(std::string("malformed argument: ") + e.what());
+  }
+  return out;
+}
+
+bool SecretMatches(std::string_view expected, std::string_view presented) {
+  // Every byte of the longer text is looked at, whatever matched before.
+  const std::size_t n = std::max(expected.size(), presented.size());
+  unsigned char diff = expected.size() == presented.size() ? 0 : 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char e = i < expected.size() ? expected[i] : 0;
+    const unsigned char p = i < presented.size() ? presented[i] : 0;
+    diff |= static_cast<unsigned char>(e ^ p);
+  }
+  return diff == 0 && !expected.empty();
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1" || host == "[::1]") return true;
+  in_addr address{};
+  if (inet_pton(AF_INET, host.c_str(), &address) != 1) return false;
+  return (ntohl(address.s_addr) >> 24) == 127;
+}
+
 // ---- server ----------------------------------------------------------------
 
 namespace {
@@ -45,29 +91,17 @@ void Reply(httplib::Response& res, int status, const json& body) {
 }
 
 // Answers POST /call.
-void HandleCall(rdmGradeDistribuicao& server, const httplib::Request& req,
-                httplib::Response& res) {
-  json body = json::parse(req.body, nullptr, false);
-  if (body.is_discarded() || !body.is_object()) {
-    return Reply(res, 400, {{"error", "the request body is not a JSON object"}});
-  }
-  auto server_name = body.find("server");
-  auto method = body.find("method");
-  auto args = body.find("args");
-  if (server_name == body.end() || !server_name->is_string() || method == body.end() ||
-      !method->is_string() || args == body.end() || !args->is_array()) {
-    return Reply(res, 400, {{"error", "the request needs \"server\" and \"method\" texts and "
-                                      "an \"args\" array"}});
-  }
-  std::vector<Variant> values;
+void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
+                const httplib::Request& req, httplib::Response& res) {
+  CallRequest request;
   try {
-    for (const json& a : *args) values.push_back(data::VariantFromJson(a));
-  } catch (const std::exception& e) {
-    return Reply(res, 400, {{"error", std::string("malformed argument: ") + e.what()}});
+    request = DecodeCallRequest(req.body);
+  } catch (const RequestError& e) {
+    return Reply(res, 400, {{"error", e.what()}});
   }
+  if (options.on_call) options.on_call(request.method);
   try {
-    CallReply reply = DispatchCall(server, server_name->get<std::string>(),
-                                   method->get<std::string>(), values);
+    CallReply reply = DispatchCall(server, request.server_name, request.method, request.args);
     json out_args = json::array();
     for (const Variant& v : reply.args) out_args.push_back(data::VariantToJson(v));
     Reply(res, 200, {{"result", data::VariantToJson(reply.result)}, {"args", out_args}});
@@ -100,8 +134,21 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
   http.set_payload_max_length(impl_->options.max_body_bytes);
 
   Impl* impl = impl_.get();
+  // Refused before the body is read, so a caller without the secret cannot
+  // make the server hold a large body either.
+  http.set_pre_routing_handler([impl](const httplib::Request& req, httplib::Response& res) {
+    const std::string& secret = impl->options.secret;
+    if (secret.empty() || (req.method == "GET" && req.path == "/health")) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    if (SecretMatches(secret, req.get_header_value(kSecretHeader))) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    Reply(res, 401, {{"error", "this server needs its shared secret"}});
+    return httplib::Server::HandlerResponse::Handled;
+  });
   http.Post("/call", [impl](const httplib::Request& req, httplib::Response& res) {
-    HandleCall(*impl->server, req, res);
+    HandleCall(impl->options, *impl->server, req, res);
   });
   http.Post("/fixture", [impl](const httplib::Request& req, httplib::Response& res) {
     if (!impl->options.allow_fixture) {
@@ -137,6 +184,9 @@ HttpServer::~HttpServer() { Stop(); }
 int HttpServer::Start() {
   httplib::Server& http = impl_->http;
   const auto& o = impl_->options;
+  if (o.secret.empty() && !IsLoopbackHost(o.host)) {
+    throw Error("listening on " + o.host + " outside loopback needs a shared secret");
+  }
   port_ = o.port == 0 ? http.bind_to_any_port(o.host) : (http.bind_to_port(o.host, o.port) ? o.port : -1);
   if (port_ <= 0) {
     throw Error("cannot listen on " + o.host + ":" + std::to_string(o.port));
@@ -160,6 +210,7 @@ struct HttpTransport::Impl {
   std::mutex mu;
   httplib::Client client;  // GUARDED_BY(mu)
   std::string where;
+  httplib::Headers headers;
 };
 
 HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOptions options)
@@ -170,13 +221,16 @@ HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOption
   c.set_connection_timeout(options.connect_timeout);
   c.set_read_timeout(options.read_timeout);
   c.set_write_timeout(options.read_timeout);
+  std::string secret = options.secret;
+  if (const char* env = std::getenv("EXP_SERVER_SECRET"); secret.empty() && env) secret = env;
+  if (!secret.empty()) impl_->headers.emplace(kSecretHeader, secret);
 }
 
 HttpTransport::~HttpTransport() = default;
 
 json HttpTransport::Post(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
-  auto res = impl_->client.Post(path, body, "application/json");
+  auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
   if (!res) {
     throw TransportError("the application server at " + impl_->where +
                          " cannot be reached: " + httplib::to_string(res.error()));

@@ -8,12 +8,19 @@
 // that is not such a request gets 400 {"error": "..."}; a body over the size
 // limit gets 413. With fixtures allowed, POST /fixture with a fixture object
 // reseeds the database (200 {"ok": true}). GET /health answers 200.
+//
+// Who may call: a server with a shared secret answers 401 {"error": ...} to
+// every request but GET /health that does not carry the secret in the header
+// X-Exp-Secret, before reading its body. A server listening on any address
+// outside loopback must have a secret.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -27,6 +34,33 @@ namespace dg::server {
 // data::ServerCallError with the failure's text unchanged.
 data::CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_name,
                              const std::string& method, const std::vector<data::Variant>& args);
+
+// A POST /call body that is not a call (answered 400 with what()).
+class RequestError : public Error {
+ public:
+  using Error::Error;
+};
+
+// One decoded POST /call body. Intentionally copyable.
+struct CallRequest {
+  std::string server_name;
+  std::string method;
+  std::vector<data::Variant> args;
+};
+
+// Decodes a POST /call body; throws RequestError.
+CallRequest DecodeCallRequest(std::string_view body);
+
+// The header that carries the shared secret.
+inline constexpr const char* kSecretHeader = "X-Exp-Secret";
+
+// Compares a presented secret with the expected one in time that depends
+// only on their lengths, never on where they differ.
+bool SecretMatches(std::string_view expected, std::string_view presented);
+
+// Whether a listening address stays on this machine: "localhost", "::1" or
+// an IPv4 address in 127.0.0.0/8.
+bool IsLoopbackHost(const std::string& host);
 
 // Calls the server object directly. Thread-safe. Copyable (shares the server).
 class InProcessTransport : public data::CallTransport {
@@ -47,6 +81,12 @@ struct HttpServerOptions {
   std::size_t max_body_bytes = 32u << 20;
   int keep_alive_seconds = 2;  // an idle connection is closed after this
   int threads = 32;            // connections served at once
+  // When not empty, every request but GET /health must carry it
+  // (kSecretHeader). Required when `host` is not loopback.
+  std::string secret;
+  // Test hook: runs on the serving thread just before each call reaches the
+  // server object, with the method's name.
+  std::function<void(const std::string& method)> on_call;
 };
 
 // Serves a server object over HTTP on a background thread. Not copyable.
@@ -58,7 +98,7 @@ class HttpServer {
   ~HttpServer();  // stops
 
   // Binds and starts serving; returns the port. Throws Error when the
-  // address cannot be bound.
+  // address cannot be bound, or is not loopback and no secret is set.
   int Start();
   // Stops accepting and waits for the serving thread (at most about the
   // keep-alive time for idle clients). Idempotent.
@@ -71,13 +111,21 @@ class HttpServer {
   int port_ = 0;
 };
 
+// A lost server is reported within the timeouts: a refused or unanswered
+// connection after connect_timeout, a server that stops answering a call
+// after read_timeout. Intentionally copyable.
 struct HttpClientOptions {
   std::chrono::milliseconds connect_timeout{3000};
   std::chrono::milliseconds read_timeout{120000};
+  // Sent with every request; empty: the environment variable
+  // EXP_SERVER_SECRET, when set.
+  std::string secret;
 };
 
 // Client side of the HTTP transport, for the server connection. Keeps one
-// connection alive; thread-safe (calls are serialised). Not copyable.
+// connection alive; thread-safe (calls are serialised). A call is never
+// repeated: a server lost during a call is a TransportError, and whether the
+// call took effect is for the caller to find out. Not copyable.
 class HttpTransport : public data::CallTransport {
  public:
   HttpTransport(const std::string& host, int port, HttpClientOptions options = {});

@@ -1,0 +1,198 @@
+// A server process killed in the middle of a write, then restarted on the
+// same database: the database holds the whole change or none of it, the
+// client gets a TransportError (never a hang), and the same call succeeds
+// after the restart.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <functional>
+#include <thread>
+
+#include "appserver/server_process.h"
+#include "appserver/test_support.h"
+
+namespace dg::server {
+namespace {
+
+using data::DataPacket;
+using data::Variant;
+using namespace testing;
+
+// The grid tables as text, without the clock columns.
+std::string Snapshot(const std::string& db) {
+  std::string out;
+  auto storage = OpenSqliteStorage(db);
+  storage->Transact(TxKind::Read, [&](Session& s) {
+    for (const char* sql :
+         {"SELECT CDFILIAL, NRGRADEDISTR, IDSITGRADE, CDOPERLANC FROM GRADEDISTR "
+          "ORDER BY 1, 2",
+          "SELECT NRGRADEDISTR, NRPEDIDO, NRITEMPED, QTDEAEXP FROM ITEMGRADE ORDER BY 1, 2, 3",
+          "SELECT NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, QTTRANSP, CDOPERLANCGRAD, "
+          "NRORDENTREGRADE FROM ALOCGRADE ORDER BY 1, 2, 3, 4"}) {
+      for (const Row& r : s.Query(sql)) {
+        for (const Value& v : r) out += Str(v) + "|";
+        out += "\n";
+      }
+      out += "--\n";
+    }
+  });
+  return out;
+}
+
+// A database seeded with the small fixture, with one grid reserved
+// ("000001") and, when `distribute`, the selected items distributed into it.
+struct Prepared {
+  TempDatabase db;
+  std::shared_ptr<rdmGradeDistribuicao> object;
+  explicit Prepared(bool distribute) {
+    LoadFixture(*db.storage(), SmallFixture());
+    object = std::make_shared<rdmGradeDistribuicao>(db.storage());
+    std::vector<Variant> next = {"0001"};
+    object->Call("PrxNrGrade", next);
+    if (!distribute) return;
+    std::vector<Variant> items = {"0001"};
+    std::vector<Variant> args = {object->Call("GetItensExpedicao", items), "IDCHECK = 'S'", kKey,
+                                 "000001", "ANA", "0001"};
+    object->Call("DistribuiQuantidades", args);
+  }
+  std::vector<Variant> Call(const std::string& method, std::vector<Variant> args) {
+    object->Call(method, args);
+    return args;
+  }
+  Variant Result(const std::string& method, std::vector<Variant> args) {
+    return object->Call(method, args);
+  }
+};
+
+struct FaultCase {
+  std::string method;
+  bool distribute;  // the grid must hold allocations first
+  // The arguments of the call under test, built on the prepared database.
+  std::function<std::vector<Variant>(Prepared&)> args;
+};
+
+std::vector<FaultCase> Cases() {
+  return {
+      {"DistribuiQuantidades", false,
+       [](Prepared& p) -> std::vector<Variant> {
+         return {p.Result("GetItensExpedicao", {"0001"}), "IDCHECK = 'S'", kKey, "000001", "BIA",
+                 "0001"};
+       }},
+      {"SetGrade", true,
+       [](Prepared& p) -> std::vector<Variant> {
+         // P3's item: four units of 5 kg moved to V2 as a manual correction.
+         DataPacket vehicles =
+             p.Result("GetVeiculo", {kKey, Variant(data::DateTime::FromIso("2025-06-10")),
+                                     "0001", "P3", "1", "000001"})
+                 .AsPacket();
+         const int code = vehicles.FieldIndex("CDVIATURA");
+         const int qty = vehicles.FieldIndex("QtTranspItGr");
+         for (auto& row : vehicles.rows) {
+           row[qty] = Str(row[code]) == "V2" ? Variant(4.0) : Variant(0.0);
+         }
+         return {Variant(vehicles), 5.0, 0.05, "0001", "000001", "BIA"};
+       }},
+      {"SetGradeRota", true,
+       [](Prepared& p) -> std::vector<Variant> {
+         std::vector<Variant> row;
+         p.db.storage()->Transact(TxKind::Read, [&](Session& s) {
+           auto r = s.Query("SELECT CDVIATURA, NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE "
+                            "ORDER BY CDVIATURA, NRPEDIDO, NRITEMPED LIMIT 1")[0];
+           row = {"1", r[1], r[0], "0001", "000001", r[2], r[3], "I"};
+         });
+         return row;
+       }},
+  };
+}
+
+class FaultTest : public ::testing::TestWithParam<bool> {};
+
+// after-write: killed with the writes done but not committed, nothing is
+// kept. after-commit: killed before the answer, everything is kept. Either
+// way the caller sees a TransportError and may repeat the call.
+TEST_P(FaultTest, KilledDuringAWriteKeepsAllOrNothingAndTheCallSucceedsAfterRestart) {
+  const bool after_commit = GetParam();
+  for (const FaultCase& c : Cases()) {
+    SCOPED_TRACE(c.method);
+    Prepared prepared(c.distribute);
+    const std::vector<Variant> args = c.args(prepared);
+    const std::string before = Snapshot(prepared.db.path());
+
+    auto server = std::make_unique<ServerProcess>(
+        prepared.db.path(), 0,
+        std::map<std::string, std::optional<std::string>>{
+            {"EXP_FAULT_PAUSE",
+             c.method + (after_commit ? ":after-commit" : ":after-write") + ":600000"}});
+    const int port = server->port();
+    HttpTransport client("127.0.0.1", port);
+    std::string failure;
+    std::thread caller([&] {
+      try {
+        client.Call(kServerName, c.method, args);
+        failure = "succeeded";
+      } catch (const data::TransportError& e) {
+        failure = "transport";
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    });
+    const bool paused = server->child().WaitForLine("pausing ").has_value();
+    server->child().Kill();
+    caller.join();
+    ASSERT_TRUE(paused) << server->child().Output();
+    EXPECT_EQ("transport", failure);
+
+    const std::string crashed = Snapshot(prepared.db.path());
+    server = std::make_unique<ServerProcess>(prepared.db.path(), port);
+    ASSERT_NO_THROW(client.Call(kServerName, c.method, args));
+    const std::string done = Snapshot(prepared.db.path());
+    EXPECT_NE(before, done) << "the call changes nothing";
+    EXPECT_EQ(after_commit ? done : before, crashed);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, FaultTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "AfterCommit" : "AfterWrite"; });
+
+TEST(Fault, AServerThatStopsAnsweringIsATransportErrorAfterTheReadTimeout) {
+  Prepared prepared(false);
+  ServerProcess server(prepared.db.path(), 0);
+  HttpClientOptions options;
+  options.read_timeout = std::chrono::milliseconds(300);
+  HttpTransport client("127.0.0.1", server.port(), options);
+  EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"}));
+  server.child().Signal(SIGSTOP);
+  EXPECT_THROW(client.Call(kServerName, "GetParametros", {"0001"}), data::TransportError);
+  server.child().Signal(SIGCONT);
+  EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"}));
+}
+
+TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
+  TempDatabase db;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{}, 2, "--db is required"},
+      {{"--db", db.path(), "--listen", "127.0.0.1"}, 2, "--listen needs HOST:PORT"},
+      {{"--db", db.path(), "--listen", "127.0.0.1:x"}, 2, "bad port in 127.0.0.1:x"},
+      {{"--db", db.path(), "--bogus"}, 2, "unknown argument --bogus"},
+      {{"--db", db.path(), "--listen", "0.0.0.0:0"}, 1,
+       "listening on 0.0.0.0 outside loopback needs a shared secret"},
+      {{"--db", db.path(), "--listen", "127.0.0.1:0", "--fixture", "/nonexistent.json"}, 1,
+       "/nonexistent.json"},
+      {{"--db", "/nonexistent-dir/x.db", "--listen", "127.0.0.1:0"}, 1, "exp-appserver: "},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {AppServerBinary()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ChildProcess child(argv, {{"EXP_SERVER_SECRET", std::nullopt}});
+    EXPECT_EQ(c.status, child.WaitForExit()) << child.Output();
+    EXPECT_NE(std::string::npos, child.Output().find(c.message)) << child.Output();
+  }
+}
+
+}  // namespace
+}  // namespace dg::server
