@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 
 namespace dg::server {
 namespace {
@@ -58,13 +59,14 @@ class Loader {
     return out;
   }
 
-  bool PlaceWhole(const Group& group) {
+  // The vehicle the group went onto whole, or none.
+  std::optional<std::size_t> PlaceWhole(const Group& group) {
     for (std::size_t v : Candidates()) {
       if (!Fits(v, group.weight, group.volume)) continue;
       for (std::size_t i : group.items) Place(i, v, items_[i].quantity);
-      return true;
+      return v;
     }
-    return false;
+    return std::nullopt;
   }
 
   // Largest quantity, a multiple of `step`, of the item that fits vehicle v.
@@ -122,7 +124,8 @@ double Round3(double x) {
   return r == 0 ? 0 : r;  // no negative zero
 }
 
-PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles) {
+PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
+                     const PackOptions& options) {
   double fleet_weight = 0, fleet_volume = 0;
   for (const PackVehicle& v : vehicles) {
     fleet_weight += std::max(0.0, v.free_weight);
@@ -157,10 +160,34 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   });
 
   Loader loader(items, vehicles);
+  std::vector<std::size_t> assignment;
   for (const Group& g : groups) {
-    if (!loader.PlaceWhole(g)) loader.PlaceSplit(g);
+    if (const auto v = loader.PlaceWhole(g)) {
+      assignment.push_back(*v);
+    } else {
+      loader.PlaceSplit(g);
+    }
   }
-  return loader.Result();
+  PackResult constructed = loader.Result();
+  if (!options.reduce || !constructed.complete || assignment.size() != groups.size()) {
+    return constructed;
+  }
+
+  std::vector<PackPiece> pieces;
+  for (const Group& g : groups) pieces.push_back({g.weight, g.volume});
+  assignment = ReduceVehicles(pieces, vehicles, std::move(assignment), options.effort);
+  PackResult out;
+  out.complete = true;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    for (std::size_t i : groups[g].items) {
+      if (Round3(items[i].quantity) > 0) out.allocations.push_back({i, assignment[g], Round3(items[i].quantity)});
+    }
+  }
+  std::sort(out.allocations.begin(), out.allocations.end(),
+            [](const PackAllocation& a, const PackAllocation& b) {
+              return a.item != b.item ? a.item < b.item : a.vehicle < b.vehicle;
+            });
+  return out;
 }
 
 }  // namespace dg::server

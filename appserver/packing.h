@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,53 @@ struct PackResult {
   bool complete = false;                    // every quantity was placed
 };
 
+// How hard PackItems works for fewer vehicles. Intentionally copyable.
+struct PackOptions {
+  // Run the vehicle reduction (ReduceVehicles) after the construction.
+  bool reduce = true;
+  // Candidate moves the reduction may evaluate. A count rather than a clock,
+  // so that the same input always gives the same packing; the default stays
+  // well under a second for a dispatch day.
+  std::uint64_t effort = 20'000'000;
+};
+
 // First-fit decreasing on both dimensions: orders by priority, date and then
 // decreasing size; each order goes whole onto the first used vehicle with
 // room, else onto the largest unused vehicle with room; an order that fits
 // no single vehicle is split item by item (whole units where the quantity is
 // whole), filling used vehicles before opening new ones.
-PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles);
+//
+// When everything was placed and no order had to be split, the priorities no
+// longer decide anything, and the orders are then moved between vehicles
+// (whole, see ReduceVehicles) to empty as many vehicles as the effort allows.
+// A split or incomplete packing is left as constructed. Deterministic.
+PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
+                     const PackOptions& options = {});
+
+// A load that travels whole (an order): total weight and volume.
+struct PackPiece {
+  double weight = 0;
+  double volume = 0;
+};
+
+// Fewest vehicles the pieces can need: the larger of the vehicles needed for
+// the weight and for the volume (largest vehicles first), and of the number of
+// pieces no two of which fit together on any vehicle. 0 without pieces.
+std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
+                              const std::vector<PackVehicle>& vehicles);
+
+// Moves whole pieces between vehicles to use fewer of them: repeatedly
+// closes the least loaded vehicle and searches for room for its pieces on the
+// others (swaps of one piece against up to two, guided by weights that grow
+// on the pieces left out), until the lower bound is reached or `effort`
+// candidate moves were evaluated. REQUIRES: assignment[i] is the vehicle of
+// pieces[i] and every vehicle's pieces fit its room. Answers an assignment
+// with no more vehicles in use than the given one, every room respected.
+// Deterministic.
+std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
+                                        const std::vector<PackVehicle>& vehicles,
+                                        std::vector<std::size_t> assignment,
+                                        std::uint64_t effort);
 
 // x rounded half away from zero to 3 decimals.
 double Round3(double x);
