@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +38,6 @@ class ChildProcess {
                const std::map<std::string, std::optional<std::string>>& env = {}) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     std::vector<std::string> env_text;
     for (char** e = environ; *e; ++e) {
       const std::string entry = *e;
@@ -55,8 +51,18 @@ class ChildProcess {
     args.push_back(nullptr);
     for (const std::string& e : env_text) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // The child dies with the test, even when the test is killed.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+      ::dup2(fds[1], 1);
+      ::dup2(fds[1], 2);
+      ::execve(args[0], args.data(), envp.data());
+      ::_exit(127);
+    }
+    const int rc = pid_ > 0 ? 0 : -1;
     ::close(fds[1]);
     out_ = fds[0];
     if (rc != 0) {
