@@ -49,7 +49,7 @@ struct PackOptions {
   // Candidate moves the reduction may evaluate. A count rather than a clock,
   // so that the same input always gives the same packing; the default stays
   // well under a second for a dispatch day.
-  std::uint64_t effort = 20'000'000;
+  std::uint64_t effort = 5'000'000;
 };
 
 // First-fit decreasing on both dimensions: orders by priority, date and then

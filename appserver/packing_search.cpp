@@ -40,7 +40,7 @@ class Reducer {
         effort_(effort),
         load_(vehicles.size()),
         inside_(vehicles.size()),
-        closed_(vehicles.size(), false),
+        closed_(vehicles.size(), true),
         tabu_(pieces.size(), 0) {
     double max_weight = 0, max_volume = 0;
     for (const PackVehicle& v : vehicles) {
@@ -51,7 +51,10 @@ class Reducer {
       size_.push_back((max_weight > 0 ? p.weight / max_weight : 0) +
                       (max_volume > 0 ? p.volume / max_volume : 0));
     }
-    for (std::size_t i = 0; i < pieces.size(); ++i) Put(i, where_[i]);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      Put(i, where_[i]);
+      closed_[where_[i]] = false;  // only the vehicles in use take pieces
+    }
   }
 
   std::vector<std::size_t> Run() {
@@ -110,7 +113,7 @@ class Reducer {
     std::size_t best = kOut;
     for (std::size_t v = 0; v < inside_.size(); ++v) {
       if (inside_[v].empty() || closed_[v]) continue;
-      if (best == kOut || Share(v) < Share(best)) best = v;
+      if (best == kOut || inside_[v].size() < inside_[best].size() || (inside_[v].size() == inside_[best].size() && Share(v) < Share(best))) best = v;
     }
     return best;
   }
@@ -217,6 +220,56 @@ class Reducer {
     }
   }
 
+  // Squared fill of vehicle v in both dimensions, with `weight` and `volume`
+  // added to its load: the sum over the vehicles grows as the room left
+  // gathers in fewer vehicles.
+  double Concentration(std::size_t v, double weight, double volume) const {
+    const PackVehicle& room = vehicles_[v];
+    const double w = room.free_weight > 0 ? (load_[v].weight + weight) / room.free_weight : 0;
+    const double u = room.free_volume > 0 ? (load_[v].volume + volume) / room.free_volume : 0;
+    return w * w + u * u;
+  }
+
+  // The move of one piece to another vehicle, or the exchange of two pieces
+  // of two vehicles, that gathers the room left most; false when none does.
+  bool Consolidate() {
+    double best_gain = 1e-9;
+    std::size_t best_x = kOut, best_y = kOut, best_to = kOut;
+    for (std::size_t a = 0; a < inside_.size(); ++a) {
+      if (closed_[a]) continue;
+      for (std::size_t b = 0; b < inside_.size(); ++b) {
+        if (b == a || closed_[b] || inside_[b].empty()) continue;
+        const double base = Concentration(a, 0, 0) + Concentration(b, 0, 0);
+        for (std::size_t x : inside_[a]) {
+          if (tabu_[x] > round_) continue;
+          const PackPiece& px = pieces_[x];
+          // x moves from a to b, and y (if any) from b to a.
+          auto consider = [&](std::size_t y) {
+            const double dw = px.weight - (y == kOut ? 0 : pieces_[y].weight);
+            const double dv = px.volume - (y == kOut ? 0 : pieces_[y].volume);
+            const double gain =
+                Concentration(a, -dw, -dv) + Concentration(b, dw, dv) - base;
+            if (gain <= best_gain || !FitsAfter(b, -dw, -dv) || !FitsAfter(a, dw, dv)) return;
+            best_gain = gain, best_x = x, best_y = y, best_to = b;
+          };
+          consider(kOut);
+          for (std::size_t y : inside_[b]) {
+            if (tabu_[y] <= round_) consider(y);
+          }
+        }
+      }
+    }
+    if (best_x == kOut) return false;
+    const std::size_t from = where_[best_x];
+    Take(best_x);
+    if (best_y != kOut) {
+      Take(best_y);
+      Put(best_y, from);
+    }
+    Put(best_x, best_to);
+    return true;
+  }
+
   // Finds room elsewhere for every piece of vehicle `victim`, which stays
   // closed when that succeeds. On failure the assignment is left partial.
   bool Empty(std::size_t victim) {
@@ -246,7 +299,7 @@ class Reducer {
   std::uint64_t round_ = 0;
   std::vector<Load> load_;
   std::vector<std::vector<std::size_t>> inside_;
-  std::vector<bool> closed_;
+  std::vector<bool> closed_;  // not in use, or emptied
   std::vector<double> size_;
   std::vector<double> weight_;
   std::vector<std::uint64_t> tabu_;

@@ -116,6 +116,117 @@ TEST(PackItems, NeverExceedsRoomAndPlacesEverything) {
   for (std::size_t i = 0; i < items.size(); ++i) EXPECT_DOUBLE_EQ(items[i].quantity, placed[i]);
 }
 
+// Vehicles holding at least one allocation.
+std::size_t VehiclesUsed(const PackResult& r) {
+  std::set<std::size_t> used;
+  for (const PackAllocation& a : r.allocations) used.insert(a.vehicle);
+  return used.size();
+}
+
+std::vector<PackItem> Units(const std::vector<std::pair<double, double>>& sizes) {
+  std::vector<PackItem> items;
+  for (const auto& [w, v] : sizes) items.push_back(Item(w, v, 1, std::to_string(items.size()).c_str()));
+  return items;
+}
+
+TEST(PackItems, ReductionReachesTheFewestVehicles) {
+  struct Reduction {
+    const char* name;
+    std::vector<std::pair<double, double>> units;
+    std::vector<PackVehicle> vehicles;
+    std::size_t constructed, reduced;
+  };
+  const std::vector<Reduction> cases = {
+      {"weight alone: 5+3+2 and 4+3+3",
+       {{5, 0}, {4, 0}, {3, 0}, {3, 0}, {3, 0}, {2, 0}},
+       std::vector<PackVehicle>(6, {10, 0}), 3, 2},
+      {"volume decides, weight beside it",
+       {{1, 5}, {1, 4}, {1, 3}, {1, 3}, {1, 3}, {1, 2}},
+       std::vector<PackVehicle>(6, {10, 10}), 3, 2},
+      {"a mixed fleet",
+       {{50, 0}, {40, 0}, {30, 0}, {30, 0}, {30, 0}, {20, 0}},
+       {{100, 0}, {100, 0}, {60, 0}, {60, 0}}, 3, 2},
+  };
+  for (const Reduction& c : cases) {
+    const auto items = Units(c.units);
+    PackOptions construct_only;
+    construct_only.reduce = false;
+    EXPECT_EQ(c.constructed, VehiclesUsed(PackItems(items, c.vehicles, construct_only))) << c.name;
+    const PackResult r = PackItems(items, c.vehicles);
+    ASSERT_TRUE(r.complete) << c.name;
+    EXPECT_EQ(c.reduced, VehiclesUsed(r)) << c.name;
+    std::vector<double> weight(c.vehicles.size()), volume(c.vehicles.size());
+    std::vector<int> placed(items.size());
+    for (const PackAllocation& a : r.allocations) {
+      weight[a.vehicle] += items[a.item].unit_weight * a.quantity;
+      volume[a.vehicle] += items[a.item].unit_volume * a.quantity;
+      ++placed[a.item];
+    }
+    for (std::size_t v = 0; v < c.vehicles.size(); ++v) {
+      EXPECT_TRUE(FitsWithin(weight[v], c.vehicles[v].free_weight)) << c.name << " " << v;
+      EXPECT_TRUE(FitsWithin(volume[v], c.vehicles[v].free_volume)) << c.name << " " << v;
+    }
+    EXPECT_EQ(std::vector<int>(items.size(), 1), placed) << c.name;
+    EXPECT_EQ(Print(r), Print(PackItems(items, c.vehicles))) << c.name << ": deterministic";
+  }
+}
+
+TEST(PackItems, ReductionMovesOrdersWhole) {
+  // Orders of two items: the reduction may move an order, never split it.
+  std::vector<PackItem> items;
+  const double weights[] = {5, 4, 3, 3, 3, 2};
+  for (int o = 0; o < 6; ++o) {
+    items.push_back(Item(weights[o] / 2, 0, 1, std::to_string(o).c_str()));
+    items.push_back(Item(weights[o] / 4, 0, 2, std::to_string(o).c_str()));
+  }
+  const PackResult r = PackItems(items, std::vector<PackVehicle>(6, {10, 1}));
+  ASSERT_TRUE(r.complete);
+  EXPECT_EQ(2u, VehiclesUsed(r));
+  std::map<std::string, std::set<std::size_t>> vehicles_of_order;
+  for (const PackAllocation& a : r.allocations) vehicles_of_order[items[a.item].order].insert(a.vehicle);
+  for (const auto& [order, used] : vehicles_of_order) EXPECT_EQ(1u, used.size()) << order;
+}
+
+TEST(PackItems, NoReductionWhenAnOrderIsSplitOrCapacityIsShort) {
+  // The split order and the priorities decide the packing: it stays as
+  // constructed.
+  const std::vector<Case> cases = {
+      {"split order",
+       {Item(10, 0, 7, "A"), Item(5, 0, 1, "B"), Item(3, 0, 1, "C")},
+       {{30, 1}, {45, 1}, {45, 1}},
+       "0>1:4 0>2:3 1>1:1 2>2:1 "},
+      {"priority first when short",
+       {Item(10, 0, 3, "A", "2"), Item(10, 0, 4, "B", "1")},
+       {{50, 1}},
+       "0>0:1 1>0:4 incomplete"},
+  };
+  for (const Case& c : cases) {
+    PackOptions construct_only;
+    construct_only.reduce = false;
+    EXPECT_EQ(c.want, Print(PackItems(c.items, c.vehicles))) << c.name;
+    EXPECT_EQ(c.want, Print(PackItems(c.items, c.vehicles, construct_only))) << c.name;
+  }
+}
+
+TEST(VehicleLowerBound, Table) {
+  struct Bound {
+    const char* name;
+    std::vector<PackPiece> pieces;
+    std::vector<PackVehicle> vehicles;
+    std::size_t want;
+  };
+  const std::vector<Bound> cases = {
+      {"nothing to carry", {}, {{10, 10}}, 0},
+      {"weight decides", {{4, 1}, {4, 1}, {4, 1}, {4, 1}, {4, 1}}, {{10, 10}, {10, 10}, {10, 10}}, 2},
+      {"volume decides", {{1, 4}, {1, 4}, {1, 4}, {1, 4}, {1, 4}}, {{10, 10}, {10, 10}, {10, 10}}, 2},
+      {"an exact fit needs no extra vehicle", {{5, 0}, {5, 0}}, {{10, 0}, {10, 0}}, 1},
+      {"pieces that fit nowhere together", {{6, 1}, {1, 6}, {6, 1}}, {{10, 6}, {10, 6}, {10, 6}}, 3},
+      {"largest vehicles count first", {{90, 0}, {90, 0}}, {{20, 0}, {100, 0}, {100, 0}}, 2},
+      {"weightless pieces still need a vehicle", {{0, 0}}, {{10, 10}}, 1},
+  };
+  for (const Bound& c : cases) EXPECT_EQ(c.want, VehicleLowerBound(c.pieces, c.vehicles)) << c.name;
+}
+
 TEST(Round3, RoundsHalfAwayFromZero) {
   EXPECT_EQ(2.001, Round3(2.0006));
   EXPECT_EQ(2.0, Round3(2.0004));

@@ -1,0 +1,257 @@
+// Dispatch days of 100, 1,000 and 10,000 order items on a transporter's mixed
+// fleet: the packing alone and the whole server method DistribuiQuantidades
+// on a temporary SQLite database.
+//
+//   exp-bench-dispatch [--runs N]
+//
+// A day is generated from a fixed seed: orders of 1 to 8 items, each item
+// with a quantity, a unit weight and a unit volume, a priority and one of
+// three delivery dates; the fleet mixes four vehicle sizes and has about one
+// and a half times the room the day needs. Reported per size: vehicles used
+// against the lower bound (per delivery date, the larger of total weight over
+// the largest capacity and total volume over the largest volume), orders
+// split across vehicles and how many of them a whole-order packing could have
+// avoided (the order fits the largest vehicle), and the medians of the
+// packing time and of the server time.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/fixture.h"
+#include "appserver/grade_server.h"
+#include "appserver/packing.h"
+#include "appserver/storage.h"
+#include "bench/bench_util.h"
+
+namespace dg::bench {
+namespace {
+
+using server::PackItem;
+using server::PackVehicle;
+
+struct Random {
+  std::uint64_t state = 20250610;
+  std::uint32_t Next() {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 33);
+  }
+  double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
+  int Between(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1)); }
+};
+
+struct Day {
+  std::vector<PackItem> items;  // date holds the delivery date
+  std::vector<std::string> client;
+  std::vector<PackVehicle> fleet;
+};
+
+const char* kDates[] = {"2025-06-10", "2025-06-11", "2025-06-12"};
+
+Day Generate(int count) {
+  Random rng;
+  Day day;
+  int order = 0;
+  while (static_cast<int>(day.items.size()) < count) {
+    ++order;
+    const int lines = std::min(rng.Between(1, 8), count - static_cast<int>(day.items.size()));
+    const std::string priority = std::to_string(rng.Between(1, 3));
+    const char* date = kDates[rng.Next() % 3];
+    const std::string client = "C" + std::to_string(rng.Between(1, std::max(1, count / 20)));
+    for (int l = 0; l < lines; ++l) {
+      // Whole units mostly; a few items sold by weight (fractional quantities).
+      const double quantity = rng.Next() % 10 ? rng.Between(1, 40) : std::round(rng.Uniform(0.5, 30) * 1000) / 1000;
+      day.items.push_back({std::round(rng.Uniform(0.2, 35) * 1000) / 1000,
+                           std::round(rng.Uniform(0.001, 0.08) * 1000) / 1000, quantity,
+                           "P" + std::to_string(order), priority, date});
+      day.client.push_back(client);
+    }
+  }
+  // A fleet with about 1.5 times the weight of the busiest date.
+  std::map<std::string, double> weight_of;
+  for (const PackItem& it : day.items) weight_of[it.date] += it.unit_weight * it.quantity;
+  double busiest = 0;
+  for (const auto& [date, w] : weight_of) busiest = std::max(busiest, w);
+  const PackVehicle sizes[] = {{1500, 8}, {4000, 20}, {8000, 35}, {14000, 60}};
+  double room = 0;
+  for (int i = 0; room < 1.5 * busiest || day.fleet.size() < 4; ++i) {
+    day.fleet.push_back(sizes[i % 4]);
+    room += sizes[i % 4].free_weight;
+  }
+  return day;
+}
+
+struct Quality {
+  int vehicles = 0, bound = 0, split = 0, avoidable = 0;
+};
+
+// Packs each delivery date on the whole fleet, as the server does.
+Quality PackDay(const Day& day, double* seconds) {
+  Quality q;
+  std::map<std::string, std::vector<std::size_t>> by_date;
+  for (std::size_t i = 0; i < day.items.size(); ++i) by_date[day.items[i].date].push_back(i);
+  double max_weight = 0, max_volume = 0;
+  for (const PackVehicle& v : day.fleet) {
+    max_weight = std::max(max_weight, v.free_weight);
+    max_volume = std::max(max_volume, v.free_volume);
+  }
+  const double start = ThreadSeconds();
+  for (const auto& [date, indexes] : by_date) {
+    std::vector<PackItem> items;
+    for (std::size_t i : indexes) items.push_back(day.items[i]);
+    const server::PackResult r = server::PackItems(items, day.fleet);
+    if (!r.complete) {
+      std::fprintf(stderr, "the generated day does not fit its fleet\n");
+      std::exit(1);
+    }
+    std::set<std::size_t> used;
+    std::map<std::string, std::set<std::size_t>> vehicles_of;
+    std::map<std::string, std::pair<double, double>> load_of;
+    double weight = 0, volume = 0;
+    for (const auto& a : r.allocations) {
+      used.insert(a.vehicle);
+      vehicles_of[items[a.item].order].insert(a.vehicle);
+    }
+    for (const PackItem& it : items) {
+      weight += it.unit_weight * it.quantity;
+      volume += it.unit_volume * it.quantity;
+      load_of[it.order].first += it.unit_weight * it.quantity;
+      load_of[it.order].second += it.unit_volume * it.quantity;
+    }
+    q.vehicles += static_cast<int>(used.size());
+    q.bound += static_cast<int>(std::max(std::ceil(weight / max_weight - 1e-9), std::ceil(volume / max_volume - 1e-9)));
+    for (const auto& [order, vehicles] : vehicles_of) {
+      if (vehicles.size() < 2) continue;
+      ++q.split;
+      const auto& [w, v] = load_of[order];
+      q.avoidable += server::FitsWithin(w, max_weight) && server::FitsWithin(v, max_volume);
+    }
+  }
+  if (seconds) *seconds = ThreadSeconds() - start;
+  return q;
+}
+
+// The day as a fixture: branch, transporter with the fleet, clients, items.
+nlohmann::json Fixture(const Day& day) {
+  using nlohmann::json;
+  json f;
+  f["PARAMETROS"] = json::array({{{"CDFILIAL", "0001"}, {"IDEXITRANSPDIST", "S"}}});
+  f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"ENDERECO", "Rua A, 1"}}});
+  f["TRANSPORT"] = json::array({{{"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"},
+                                 {"NMFANTTRAN", "Rodo"}}});
+  f["VEICULO"] = json::array();
+  for (std::size_t v = 0; v < day.fleet.size(); ++v) {
+    f["VEICULO"].push_back({{"CDVIATURA", Format("V%03zu", v)},
+                            {"QTCAPACIVIAT", day.fleet[v].free_weight},
+                            {"VRVOLUMEVIAT", day.fleet[v].free_volume},
+                            {"IDTPIJURTRAN", "J"},
+                            {"NRINSJURTRAN", "11222333000181"}});
+  }
+  std::set<std::string> clients(day.client.begin(), day.client.end());
+  f["CLIENTE"] = json::array();
+  for (const std::string& c : clients) {
+    f["CLIENTE"].push_back({{"CDCLIENTE", c}, {"NMFANTCLIE", "Cliente " + c}, {"ENDERECO", "Rua " + c}});
+  }
+  f["ITEMPEDIDO"] = json::array();
+  std::map<std::string, int> line;
+  for (std::size_t i = 0; i < day.items.size(); ++i) {
+    const PackItem& it = day.items[i];
+    f["ITEMPEDIDO"].push_back({{"NRPEDIDO", it.order},
+                               {"NRITEMPED", std::to_string(++line[it.order])},
+                               {"CDFILIAL", "0001"},
+                               {"CDCLIENTE", day.client[i]},
+                               {"CDPRODUTO", "A"},
+                               {"QTDEAEXP", it.quantity},
+                               {"VRPESOBRUTPR", it.unit_weight},
+                               {"VRVOLMED", it.unit_volume},
+                               {"IDCHECK", "S"},
+                               {"IDPRIOPED", it.priority},
+                               {"DTENTPED", it.date}});
+  }
+  return f;
+}
+
+// Median server time of DistribuiQuantidades over `runs` calls into one grid.
+double ServerSeconds(const Day& day, int runs) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("exp-bench-dispatch-" + std::to_string(::getpid()) + ".db"))
+                               .string();
+  auto remove = [&] {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  };
+  remove();
+  double median = 0;
+  {
+    auto storage = server::OpenSqliteStorage(path);
+    server::LoadFixture(*storage, Fixture(day));
+    server::rdmGradeDistribuicao object(storage);
+    std::vector<data::Variant> ask = {data::Variant("0001")};
+    const data::Variant items = object.Call("GetItensExpedicao", ask);
+    std::string grid;
+    std::vector<double> samples;
+    for (int r = 0; r < runs; ++r) {
+      std::vector<data::Variant> args = {items, data::Variant("IDCHECK = 'S'"),
+                                         data::Variant("J11222333000181"), data::Variant(grid),
+                                         data::Variant("ANA"), data::Variant("0001")};
+      const double start = WallSeconds();
+      object.Call("DistribuiQuantidades", args);
+      samples.push_back(WallSeconds() - start);
+      grid = args[3].ToString();
+    }
+    median = Median(samples);
+  }
+  remove();
+  return median;
+}
+
+int Main(int argc, char** argv) {
+  int runs = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
+    else return Usage("exp-bench-dispatch [--runs N]");
+  }
+  std::printf("| items | orders | vehicles | lower bound | orders split | avoidable splits | "
+              "packing (median) | DistribuiQuantidades (median) |\n|---|---|---|---|---|---|---|---|\n");
+  for (int count : {100, 1000, 10000}) {
+    const Day day = Generate(count);
+    std::vector<double> pack_times;
+    Quality q;
+    for (int r = 0; r < runs; ++r) {
+      double seconds = 0;
+      q = PackDay(day, &seconds);
+      pack_times.push_back(seconds);
+    }
+    const double server_time = ServerSeconds(day, runs);
+    std::set<std::string> orders;
+    for (const PackItem& it : day.items) orders.insert(it.order);
+    std::printf("| %d | %zu | %d | %d | %d | %d | %s | %s |\n", count, orders.size(), q.vehicles,
+                q.bound, q.split, q.avoidable, Ms(Median(pack_times)).c_str(), Ms(server_time).c_str());
+    const std::string size = Format("%d items", count);
+    Row("Dispatch day, " + size + ": vehicles used (reference: lower bound)", std::to_string(q.vehicles),
+        std::to_string(q.bound), q.bound ? static_cast<double>(q.vehicles) / q.bound : 0);
+    Row("Dispatch day, " + size + ": avoidable order splits (goal 0)", std::to_string(q.avoidable), "0",
+        q.avoidable);
+    if (count == 10000) {
+      Row("Dispatch day, " + size + ": DistribuiQuantidades (goal 0.5 s)", Ms(server_time), "500 ms",
+          server_time / 0.5);
+    } else {
+      Row("Dispatch day, " + size + ": DistribuiQuantidades", Ms(server_time), "", 0);
+    }
+    Row("Dispatch day, " + size + ": packing alone, CPU (reference: the server method)",
+        Ms(Median(pack_times)), Ms(server_time), server_time > 0 ? Median(pack_times) / server_time : 0);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace dg::bench
+
+int main(int argc, char** argv) { return dg::bench::Main(argc, argv); }
