@@ -333,10 +333,11 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   const Entry& entry = it->second;
   CheckArgs(method, entry.kinds, args);
   // The method works on a copy, so a failed call leaves the caller's
-  // arguments as they were.
-  std::vector<Variant> work = args;
+  // arguments as they were; a transaction run again starts from them too.
+  std::vector<Variant> work;
   Variant result;
   storage_->Transact(entry.tx, [&](Session& s) {
+    work = args;
     Args a(method, work);
     result = entry.body(s, a);
   });

@@ -1,7 +1,7 @@
 // exp-appserver: serves the distribution grid's server object over HTTP.
 //
-//   exp-appserver --db FILE [--listen HOST:PORT] [--fixture FILE] [--allow-fixture]
-//                 [--secret-file FILE]
+//   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
+//                 [--allow-fixture] [--secret-file FILE]
 //
 // --fixture seeds a database that holds no data yet; --allow-fixture lets
 // clients reseed it with POST /fixture. Prints "listening on HOST:PORT" once
@@ -38,8 +38,8 @@ namespace {
 
 int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
-            << "usage: exp-appserver --db FILE [--listen 127.0.0.1:PORT] [--fixture FILE] "
-               "[--allow-fixture] [--secret-file FILE]\n";
+            << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
+               "[--fixture FILE] [--allow-fixture] [--secret-file FILE]\n";
   return 2;
 }
 
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
       return true;
     };
     if (arg == "--db") {
-      if (!value(db)) return Usage("--db needs a file");
+      if (!value(db)) return Usage("--db needs a file or a postgresql:// address");
     } else if (arg == "--listen") {
       if (!value(listen)) return Usage("--listen needs HOST:PORT");
     } else if (arg == "--fixture") {
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     } else if (const char* env = std::getenv("EXP_SERVER_SECRET")) {
       options.secret = env;
     }
-    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenSqliteStorage(db);
+    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(db);
     if (!fixture.empty() && dg::server::IsUnseeded(*storage)) {
       dg::server::LoadFixtureFile(*storage, fixture);
     }

@@ -1,5 +1,7 @@
 #include "appserver/schema.h"
 
+#include <cctype>
+
 #include "data/item_fields.h"
 
 namespace dg::server {
@@ -89,6 +91,59 @@ const std::vector<std::vector<std::string>>& Migrations() {
   return kMigrations;
 }
 
+// What PostgreSQL adds to a step: the insertion order SQLite keeps as rowid,
+// and NVL / NVLSTR (the first argument unless it is NULL) for the host's
+// look-ups, which run the same texts on every database.
+std::vector<std::string> PostgresAdditions(int version) {
+  if (version != 1) return {};
+  return {
+      "ALTER TABLE ITEMPEDIDO ADD COLUMN rowid BIGINT GENERATED ALWAYS AS IDENTITY",
+      "CREATE OR REPLACE FUNCTION NVL(anyelement, anyelement) RETURNS anyelement "
+      "LANGUAGE sql IMMUTABLE AS 'SELECT COALESCE($1, $2)'",
+      "CREATE OR REPLACE FUNCTION NVLSTR(text, text) RETURNS text "
+      "LANGUAGE sql IMMUTABLE AS 'SELECT COALESCE($1, $2)'",
+  };
+}
+
+// A step's statement in PostgreSQL's types: REAL is 4 bytes there, INTEGER
+// 4 bytes, and texts sort by the database's locale unless told otherwise.
+std::string ForPostgres(const std::string& sql) {
+  auto in_word = [&](std::size_t k) {
+    return k < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[k])) || sql[k] == '_');
+  };
+  std::string out;
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    if (!in_word(i)) {
+      out += sql[i++];
+      continue;
+    }
+    std::size_t j = i;
+    while (in_word(j)) ++j;
+    const std::string word = sql.substr(i, j - i);
+    if (word == "REAL") {
+      out += "DOUBLE PRECISION";
+    } else if (word == "INTEGER") {
+      out += "BIGINT";
+    } else if (word == "TEXT") {
+      out += "TEXT COLLATE \"C\"";
+    } else {
+      out += word;
+    }
+    i = j;
+  }
+  return out;
+}
+
+std::vector<std::string> Step(int version, SchemaDialect dialect) {
+  std::vector<std::string> sql = Migrations()[version - 1];
+  if (dialect == SchemaDialect::Postgres) {
+    for (std::string& statement : sql) statement = ForPostgres(statement);
+    for (std::string& extra : PostgresAdditions(version)) sql.push_back(std::move(extra));
+  }
+  return sql;
+}
+
 }  // namespace
 
 const std::vector<FixtureTable>& FixtureTables() {
@@ -111,8 +166,9 @@ const std::vector<FixtureTable>& FixtureTables() {
 
 int CurrentSchemaVersion() { return static_cast<int>(Migrations().size()); }
 
-void MigrateSchema(Session& s) {
-  s.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+void MigrateSchema(Session& s, SchemaDialect dialect) {
+  const std::string versions = "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
+  s.Exec(dialect == SchemaDialect::Postgres ? ForPostgres(versions) : versions);
   auto rows = s.Query("SELECT MAX(version) FROM schema_version");
   const int have = rows[0][0].IsNull() ? 0 : rows[0][0].ToInt32();
   const int want = CurrentSchemaVersion();
@@ -121,7 +177,7 @@ void MigrateSchema(Session& s) {
                        ", newer than this server's " + std::to_string(want));
   }
   for (int v = have; v < want; ++v) {
-    for (const std::string& sql : Migrations()[v]) s.Exec(sql);
+    for (const std::string& sql : Step(v + 1, dialect)) s.Exec(sql);
     s.Exec("INSERT INTO schema_version (version) VALUES (?)", {Value(v + 1)});
   }
 }

@@ -26,9 +26,15 @@ struct FixtureTable {
 // VEICULO, CLIENTE, ITEMPEDIDO (every stored item field).
 const std::vector<FixtureTable>& FixtureTables();
 
+// The database engine a schema is written for. Each migration step is the
+// same on both; PostgreSQL gets 64-bit reals and integers, texts that compare
+// byte by byte as SQLite's do, an insertion-order `rowid` on ITEMPEDIDO and
+// the look-ups' functions NVL and NVLSTR.
+enum class SchemaDialect { Sqlite, Postgres };
+
 // Brings the schema to CurrentSchemaVersion(), one migration at a time.
 // REQUIRES: a write transaction. Throws StorageError for a database written
 // by a newer build.
-void MigrateSchema(Session& session);
+void MigrateSchema(Session& session, SchemaDialect dialect = SchemaDialect::Sqlite);
 
 }  // namespace dg::server

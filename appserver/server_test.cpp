@@ -3,6 +3,7 @@
 
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "appserver/grade_support.h"
 #include "appserver/test_support.h"
@@ -23,12 +24,14 @@ using detail::kOrderWeightExceeded;
 
 Variant Day(const char* iso) { return Variant(DateTime::FromIso(iso)); }
 
-class ServerTest : public ::testing::TestWithParam<bool> {
+// Each case runs in process and over HTTP, on SQLite and on PostgreSQL.
+class ServerTest : public ::testing::TestWithParam<std::tuple<bool, Backend>> {
  protected:
   void SetUp() override {
+    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
     LoadFixture(*db_.storage(), SmallFixture());
     object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
-    if (GetParam()) {
+    if (std::get<0>(GetParam())) {
       http_ = std::make_unique<HttpServer>(object_, HttpServerOptions{});
       transport_ = std::make_unique<HttpTransport>("127.0.0.1", http_->Start());
     } else {
@@ -82,14 +85,20 @@ class ServerTest : public ::testing::TestWithParam<bool> {
     return Column(v, "CDVIATURA") + "=" + Column(v, "IDMARCADO");
   }
 
-  TempDatabase db_;
+  TempDatabase db_{std::get<1>(GetParam())};
   std::shared_ptr<rdmGradeDistribuicao> object_;
   std::unique_ptr<HttpServer> http_;
   std::unique_ptr<data::CallTransport> transport_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, ServerTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Http" : "InProcess"; });
+INSTANTIATE_TEST_SUITE_P(
+    Transports, ServerTest,
+    ::testing::Combine(::testing::Values(false, true),
+                       ::testing::Values(Backend::Sqlite, Backend::Postgres)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param) ? "Http" : "InProcess") +
+             BackendName(std::get<1>(info.param));
+    });
 
 TEST_P(ServerTest, RefusesBadCalls) {
   struct Case {

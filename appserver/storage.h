@@ -43,6 +43,11 @@ enum class TxKind { Read, Write };
 
 // A database shared by every caller. Thread-safe: Transact may be called from
 // several threads at once; writers are serialised by the database.
+//
+// A backend may run `work` more than once for one Transact (PostgreSQL runs a
+// write again after the database refused it for a conflict): each run starts
+// from a rolled-back transaction, so `work` must start from the caller's
+// inputs every time and keep no effect of an earlier run.
 class Storage {
  public:
   virtual ~Storage() = default;
@@ -56,6 +61,16 @@ class Storage {
 // timeout, so other processes (the host's look-ups) may read it meanwhile.
 // ":memory:" is refused: every connection must see the same database.
 std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path);
+
+// Opens a PostgreSQL database ("postgresql://user@host:port/db", any libpq
+// connection string) and brings its schema to the current version; several
+// server instances may share it, and start together. Writes run
+// serialisable and are run again when the database refuses them for a
+// conflict with another transaction. Connections are pooled (at most 16).
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo);
+
+// PostgreSQL for "postgresql://..." or "postgres://...", else a SQLite file.
+std::shared_ptr<Storage> OpenStorage(const std::string& db);
 
 // Schema version this build creates and expects.
 int CurrentSchemaVersion();

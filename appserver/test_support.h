@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/storage.h"
+#include "appserver/storage_postgres.h"
 #include "appserver/transport.h"
 #include "data/packet.h"
 
@@ -69,30 +71,63 @@ inline nlohmann::json SmallFixture() {
 
 inline const char* kKey = "J11222333000181";
 
-// A fresh database file, deleted with the object.
+enum class Backend { Sqlite, Postgres };
+
+inline const char* BackendName(Backend backend) {
+  return backend == Backend::Sqlite ? "Sqlite" : "Postgres";
+}
+
+// A fresh database, removed with the object: a SQLite file, or a schema of
+// its own on the PostgreSQL cluster that EXP_TEST_PG names
+// (scripts/pg-test-cluster.sh starts one). Without EXP_TEST_PG a PostgreSQL
+// database is not made: storage() is null and skip_reason() says why.
 class TempDatabase {
  public:
-  TempDatabase() {
+  explicit TempDatabase(Backend backend = Backend::Sqlite) {
     static int counter = 0;
-    path_ = (std::filesystem::temp_directory_path() /
-             ("exp-appserver-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-              ".db"))
-                .string();
-    Remove();
-    storage_ = OpenSqliteStorage(path_);
+    const std::string name =
+        "exp_appserver_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    if (backend == Backend::Postgres) {
+      const char* url = std::getenv("EXP_TEST_PG");
+      if (!url || !*url) {
+        skip_reason_ = "EXP_TEST_PG is not set: run under scripts/pg-test-cluster.sh";
+        return;
+      }
+      server_ = url;
+      schema_ = name;
+      RunPostgresStatement(server_, "CREATE SCHEMA " + schema_);
+      path_ = server_ + (server_.find('?') == std::string::npos ? "?" : "&") +
+              "options=-csearch_path%3D" + schema_;
+    } else {
+      path_ = (std::filesystem::temp_directory_path() / (name + ".db")).string();
+      Remove();
+    }
+    storage_ = OpenStorage(path_);
   }
   ~TempDatabase() {
     storage_.reset();
     Remove();
   }
+  TempDatabase(const TempDatabase&) = delete;
+  TempDatabase& operator=(const TempDatabase&) = delete;
+  // The file, or the connection string (for exp-appserver --db).
   const std::string& path() const { return path_; }
   std::shared_ptr<Storage> storage() const { return storage_; }
+  const std::string& skip_reason() const { return skip_reason_; }
 
  private:
   void Remove() {
+    if (!schema_.empty()) {
+      try {
+        RunPostgresStatement(server_, "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+      } catch (const StorageError&) {
+        // The cluster is gone with the test run.
+      }
+      return;
+    }
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
   }
-  std::string path_;
+  std::string path_, server_, schema_, skip_reason_;
   std::shared_ptr<Storage> storage_;
 };
 

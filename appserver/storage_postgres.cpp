@@ -1,0 +1,411 @@
+#include "appserver/storage_postgres.h"
+
+#include <libpq-fe.h>
+
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "appserver/schema.h"
+#include "appserver/storage.h"
+
+namespace dg::server {
+namespace {
+
+constexpr int kPoolSize = 16;
+constexpr int kMaxConflictAttempts = 40;
+constexpr int kMaxDuplicateAttempts = 6;
+// Every instance migrating the same database takes this lock first.
+constexpr long long kMigrationLock = 0x45585033323030LL;
+
+// A statement that failed in the database; `sqlstate` is its error code.
+class PgStatementError : public StorageError {
+ public:
+  PgStatementError(const std::string& text, std::string sqlstate)
+      : StorageError(text), sqlstate_(std::move(sqlstate)) {}
+  const std::string& sqlstate() const { return sqlstate_; }
+
+ private:
+  std::string sqlstate_;
+};
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// Doubles travel as their shortest exact decimal form.
+std::string DoubleText(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+  char buffer[64];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
+  return std::string(buffer, end);
+}
+
+// The text form of a parameter; nullopt for SQL NULL.
+std::optional<std::string> ParamText(const Value& v) {
+  switch (v.Kind()) {
+    case data::VariantKind::Empty:
+    case data::VariantKind::Null:
+      return std::nullopt;
+    case data::VariantKind::Bool:
+    case data::VariantKind::Int:
+      return std::to_string(v.ToInt64());
+    case data::VariantKind::Double:
+      return DoubleText(v.ToDouble());
+    case data::VariantKind::String: {
+      std::string text = v.ToString();
+      // The protocol's texts end at a NUL: storing one would cut the text.
+      if (text.find('\0') != std::string::npos) {
+        throw StorageError("a text holding a NUL character cannot be stored");
+      }
+      return text;
+    }
+    case data::VariantKind::DateTime:
+      return v.ToDateTime().ToIso();
+    default:
+      throw StorageError("a " + std::string(data::KindName(v.Kind())) +
+                         " cannot be stored in a column");
+  }
+}
+
+// Type identifiers of the built-in types (pg_type.oid).
+enum : Oid { kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kFloat4 = 700,
+             kFloat8 = 701, kNumeric = 1700 };
+
+Value Cell(const PGresult* res, int row, int col) {
+  if (PQgetisnull(res, row, col)) return Value::Null();
+  const char* text = PQgetvalue(res, row, col);
+  const int length = PQgetlength(res, row, col);
+  switch (PQftype(res, col)) {
+    case kBool:
+      return Value(static_cast<std::int64_t>(text[0] == 't' ? 1 : 0));
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid: {
+      std::int64_t n = 0;
+      std::from_chars(text, text + length, n);
+      return Value(n);
+    }
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+      return Value(std::strtod(text, nullptr));
+    default:
+      return Value(std::string(text, static_cast<std::size_t>(length)));
+  }
+}
+
+bool Preparable(const std::string& sql) {
+  const auto start = sql.find_first_not_of(" \t\r\n(");
+  if (start == std::string::npos) return false;
+  std::string word;
+  for (std::size_t i = start; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]));
+       ++i) {
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
+  }
+  return word == "SELECT" || word == "INSERT" || word == "UPDATE" || word == "DELETE";
+}
+
+// One libpq connection with its prepared statements. Used by one transaction
+// at a time.
+class Connection {
+ public:
+  explicit Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      const std::string text = conn_ ? PQerrorMessage(conn_) : "out of memory";
+      PQfinish(conn_);
+      throw StorageError("cannot connect to the database: " + text);
+    }
+    // Notices ("relation already exists, skipping") are not failures.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    if (PQsetClientEncoding(conn_, "UTF8") != 0) {
+      PQfinish(conn_);
+      throw StorageError("the database does not speak UTF-8");
+    }
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() { PQfinish(conn_); }
+
+  bool Healthy() const { return PQstatus(conn_) == CONNECTION_OK; }
+
+  // The SQLSTATE of the first statement that failed since Begin, or "".
+  const std::string& first_failure() const { return first_failure_; }
+  void Begin(const char* sql) {
+    first_failure_.clear();
+    Run(sql);
+  }
+
+  // A statement without parameters whose rows, if any, are dropped.
+  void Run(const std::string& sql) { Check(Result(PQexec(conn_, sql.c_str()), PQclear), sql); }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
+    const Statement& st = Prepared(sql);
+    if (static_cast<int>(params.size()) != st.count) {
+      throw StorageError("wrong parameter count for [" + sql + "]");
+    }
+    std::vector<std::optional<std::string>> texts;
+    texts.reserve(params.size());
+    for (const Value& v : params) texts.push_back(ParamText(v));
+    std::vector<const char*> values;
+    for (const auto& t : texts) values.push_back(t ? t->c_str() : nullptr);
+    const int n = static_cast<int>(values.size());
+    Result res(st.name.empty()
+                   ? PQexecParams(conn_, st.numbered.c_str(), n, nullptr, values.data(), nullptr,
+                                  nullptr, 0)
+                   : PQexecPrepared(conn_, st.name.c_str(), n, values.data(), nullptr, nullptr, 0),
+               PQclear);
+    Check(res, sql);
+    std::vector<Row> rows;
+    const int count = PQntuples(res.get()), columns = PQnfields(res.get());
+    rows.reserve(static_cast<std::size_t>(count));
+    for (int r = 0; r < count; ++r) {
+      Row row;
+      row.reserve(static_cast<std::size_t>(columns));
+      for (int c = 0; c < columns; ++c) row.push_back(Cell(res.get(), r, c));
+      rows.push_back(std::move(row));
+    }
+    if (changes) {
+      const char* tuples = PQcmdTuples(res.get());
+      *changes = *tuples ? std::atoi(tuples) : 0;
+    }
+    return rows;
+  }
+
+ private:
+  struct Statement {
+    std::string numbered;
+    int count = 0;
+    std::string name;  // empty: not prepared (statements other than DML)
+  };
+
+  const Statement& Prepared(const std::string& sql) {
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) return it->second;
+    Statement st;
+    st.numbered = NumberPlaceholders(sql, &st.count);
+    if (Preparable(sql)) {
+      const std::string name = "s" + std::to_string(cache_.size() + 1);
+      Check(Result(PQprepare(conn_, name.c_str(), st.numbered.c_str(), 0, nullptr), PQclear),
+            sql);
+      st.name = name;
+    }
+    return cache_.emplace(sql, std::move(st)).first->second;
+  }
+
+  void Check(const Result& res, const std::string& sql) {
+    const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
+    const char* state = res ? PQresultErrorField(res.get(), PG_DIAG_SQLSTATE) : nullptr;
+    std::string text = res ? PQresultErrorMessage(res.get()) : PQerrorMessage(conn_);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (first_failure_.empty()) first_failure_ = state ? state : "?";
+    throw PgStatementError(text + " [" + sql + "]", state ? state : "");
+  }
+
+  PGconn* conn_;
+  std::map<std::string, Statement> cache_;
+  std::string first_failure_;
+};
+
+class PgSession : public Session {
+ public:
+  explicit PgSession(Connection& conn) : conn_(conn) {}
+  int Exec(const std::string& sql, const std::vector<Value>& params) override {
+    int changes = 0;
+    conn_.Query(sql, params, &changes);
+    return changes;
+  }
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
+    return conn_.Query(sql, params, nullptr);
+  }
+
+ private:
+  Connection& conn_;
+};
+
+// How a transaction begins.
+enum class Mode { Read, Write, Migrate };
+
+const char* BeginText(Mode mode) {
+  switch (mode) {
+    case Mode::Read: return "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+    case Mode::Write: return "BEGIN ISOLATION LEVEL SERIALIZABLE";
+    case Mode::Migrate: return "BEGIN ISOLATION LEVEL READ COMMITTED";
+  }
+  return "BEGIN";
+}
+
+class PostgresStorage : public Storage {
+ public:
+  explicit PostgresStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {}
+
+  void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
+    Run(kind == TxKind::Write ? Mode::Write : Mode::Read, work);
+  }
+
+  // Writes run serialisable: the database refuses a transaction whose reads
+  // another one changed meanwhile (two clerks filling one vehicle, two
+  // instances numbering one branch's grids), and it is run again afresh.
+  void Run(Mode mode, const std::function<void(Session&)>& work) {
+    int conflicts = 0, duplicates = 0;
+    for (;;) {
+      std::unique_ptr<Connection> conn = Acquire();
+      std::string failure;
+      try {
+        conn->Begin(BeginText(mode));
+        PgSession session(*conn);
+        work(session);
+        conn->Run("COMMIT");
+        Release(std::move(conn));
+        return;
+      } catch (...) {
+        failure = conn->first_failure();
+        try {
+          conn->Run("ROLLBACK");
+        } catch (const StorageError&) {
+          // In an unknown state: dropped below.
+        }
+        Release(std::move(conn));
+        const RetryClass retry = ClassifyFailure(failure);
+        const bool again = (retry == RetryClass::Conflict && ++conflicts < kMaxConflictAttempts) ||
+                           (retry == RetryClass::Duplicate && ++duplicates < kMaxDuplicateAttempts);
+        if (!again) throw;
+      }
+      Backoff(conflicts + duplicates);
+    }
+  }
+
+ private:
+  std::unique_ptr<Connection> Acquire() {
+    {
+      std::unique_lock lock(mu_);
+      released_.wait(lock, [&] { return !idle_.empty() || open_ < kPoolSize; });
+      if (!idle_.empty()) {
+        auto conn = std::move(idle_.back());
+        idle_.pop_back();
+        return conn;
+      }
+      ++open_;
+    }
+    try {
+      return std::make_unique<Connection>(conninfo_);
+    } catch (...) {
+      std::lock_guard lock(mu_);
+      --open_;
+      released_.notify_one();
+      throw;
+    }
+  }
+
+  // A broken connection is closed instead of pooled.
+  void Release(std::unique_ptr<Connection> conn) {
+    const bool keep = conn->Healthy();
+    if (!keep) conn.reset();
+    std::lock_guard lock(mu_);
+    if (keep) {
+      idle_.push_back(std::move(conn));
+    } else {
+      --open_;
+    }
+    released_.notify_one();
+  }
+
+  // Waits a random while, longer after each refusal, so that transactions
+  // that collided do not collide again in step.
+  static void Backoff(int attempt) {
+    thread_local std::minstd_rand random(std::random_device{}());
+    const int ceiling = std::min(100, 2 << std::min(attempt, 6));
+    std::uniform_int_distribution<int> pick(1, ceiling);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pick(random)));
+  }
+
+  const std::string conninfo_;
+  std::mutex mu_;
+  std::condition_variable released_;
+  std::vector<std::unique_ptr<Connection>> idle_;  // GUARDED_BY(mu_)
+  int open_ = 0;                                   // GUARDED_BY(mu_)
+};
+
+}  // namespace
+
+std::string NumberPlaceholders(const std::string& sql, int* count) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  int n = 0;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '?') {
+      out += "$" + std::to_string(++n);
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      // A literal or quoted name; a doubled quote stays inside it.
+      std::size_t j = i + 1;
+      for (;; ++j) {
+        if (j >= sql.size()) throw StorageError("unclosed quote in [" + sql + "]");
+        if (sql[j] == c) {
+          if (j + 1 < sql.size() && sql[j + 1] == c) {
+            ++j;
+            continue;
+          }
+          break;
+        }
+      }
+      out.append(sql, i, j - i + 1);
+      i = j;
+      continue;
+    }
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const std::size_t end = sql.find('\n', i);
+      const std::size_t stop = end == std::string::npos ? sql.size() : end;
+      out.append(sql, i, stop - i);
+      i = stop - 1;
+      continue;
+    }
+    out += c;
+  }
+  if (count) *count = n;
+  return out;
+}
+
+RetryClass ClassifyFailure(const std::string& sqlstate) {
+  if (sqlstate == "40001" || sqlstate == "40P01") return RetryClass::Conflict;
+  if (sqlstate == "23505") return RetryClass::Duplicate;
+  return RetryClass::None;
+}
+
+bool IsPostgresUrl(const std::string& db) {
+  return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+}
+
+void RunPostgresStatement(const std::string& conninfo, const std::string& sql) {
+  Connection(conninfo).Run(sql);
+}
+
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo) {
+  auto storage = std::make_shared<PostgresStorage>(conninfo);
+  // Instances starting together migrate one after the other; each step
+  // sees what the one before committed.
+  storage->Run(Mode::Migrate, [](Session& s) {
+    s.Query("SELECT pg_advisory_xact_lock(" + std::to_string(kMigrationLock) + ")");
+    MigrateSchema(s, SchemaDialect::Postgres);
+  });
+  return storage;
+}
+
+std::shared_ptr<Storage> OpenStorage(const std::string& db) {
+  return IsPostgresUrl(db) ? OpenPostgresStorage(db) : OpenSqliteStorage(db);
+}
+
+}  // namespace dg::server

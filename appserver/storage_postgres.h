@@ -1,0 +1,28 @@
+// The PostgreSQL storage's pieces that its tests reach directly. The storage
+// itself is opened through OpenPostgresStorage / OpenStorage (storage.h).
+#pragma once
+
+#include <string>
+
+namespace dg::server {
+
+// The statement with its positional "?" parameters numbered "$1".."$n" in
+// order, leaving string literals, quoted names and comments untouched.
+// `count` receives n. Throws StorageError for an unclosed literal.
+std::string NumberPlaceholders(const std::string& sql, int* count);
+
+// The SQLSTATE classes a write transaction is run again for: serialization
+// failure (40001), deadlock (40P01) and unique violation (23505, a number
+// another instance took first; retried fewer times).
+enum class RetryClass { None, Conflict, Duplicate };
+RetryClass ClassifyFailure(const std::string& sqlstate);
+
+// A connection string names a PostgreSQL database when it starts with
+// "postgresql://" or "postgres://".
+bool IsPostgresUrl(const std::string& db);
+
+// Runs one statement outside a transaction on a connection of its own
+// (creating or dropping a schema or a database). Throws StorageError.
+void RunPostgresStatement(const std::string& conninfo, const std::string& sql);
+
+}  // namespace dg::server
