@@ -10,6 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libsqlite3-dev libcpp-httplib-dev
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core
   xvfb xauth
+  libpq-dev postgresql
 )
 
 missing=()

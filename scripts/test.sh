@@ -5,4 +5,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 cd build
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+# The suite runs beside a throwaway PostgreSQL cluster (the storage tests on
+# both backends and the two-instance test need it).
+bash ../scripts/pg-test-cluster.sh ctest --output-on-failure -j "$(nproc)" --timeout 300
