@@ -1,0 +1,109 @@
+#include "mapmodule/map_module.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "contracts/consiste.h"
+#include "contracts/halvorn.h"
+#include "contracts/net_connection.h"
+#include "mapmodule/osrm_client.h"
+#include "mapmodule/route_calc.h"
+
+namespace dg::map {
+namespace {
+
+std::string Cell(const data::DataPacket& packet, std::size_t row, const char* field) {
+  const int i = packet.FieldIndex(field);
+  if (i < 0 || row >= packet.rows.size()) return "";
+  const data::Variant& v = packet.rows[row][static_cast<std::size_t>(i)];
+  return v.IsEmptyOrNull() ? std::string() : v.ToString();
+}
+
+const data::DataPacket& PacketAt(const data::VariantArray& args, int index, const char* what) {
+  const data::Variant& v = args[index];
+  if (v.Kind() != data::VariantKind::Packet) {
+    throw Error(std::string("EXP03400: o elemento ") + std::to_string(index) + " (" + what +
+                ") não é um pacote de dados");
+  }
+  return v.AsPacket();
+}
+
+}  // namespace
+
+HandOver ReadHandOver(const data::VariantArray& args) {
+  if (args.Count() < 5) {
+    throw Error("EXP03400: esperados 5 valores de entrada, recebidos " +
+                std::to_string(args.Count()));
+  }
+  const int low = args.Low();
+  HandOver h;
+  const data::Variant& api = args[low];
+  if (api.IfInt() != nullptr && *api.IfInt() != 0) {
+    h.api = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(*api.IfInt()));
+  } else if (const std::string* text = api.IfString()) {
+    h.api = *text;
+  }
+  h.kind = args[low + 1].IsEmptyOrNull() ? "" : args[low + 1].ToString();
+  h.code = args[low + 2].IsEmptyOrNull() ? "" : args[low + 2].ToString();
+  const data::DataPacket& route = PacketAt(args, low + 3, "rota");
+  h.branch = Cell(route, 0, "CDFILIAL");
+  h.grid = Cell(route, 0, "NRGRADEDISTR");
+  h.vehicle = Cell(route, 0, "CDVIATURA");
+  const data::DataPacket& texts = PacketAt(args, low + 4, "textos da rota");
+  const char* const kFields[] = {"STROTA1", "STROTA2", "STROTA4", "STROTA3", "STROTA5"};
+  for (std::size_t i = 0; i < h.texts.size(); ++i) h.texts[i] = Cell(texts, 0, kFields[i]);
+  return h;
+}
+
+int StopsInTexts(const std::array<std::string, 5>& texts) {
+  int count = 0;
+  for (const std::string& t : texts) {
+    for (std::size_t at = t.find(" to: "); at != std::string::npos; at = t.find(" to: ", at + 1)) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+void RunMapModule(const data::VariantArray& args) {
+  const HandOver h = ReadHandOver(args);
+  if (h.grid.empty() || h.vehicle.empty()) {
+    throw Error("EXP03400: a rota entregue não tem grade nem veículo");
+  }
+  contracts::TNetConnection net("netMapa");
+  net.server_name = "Exp03200.rdmGradeDistribuicao";
+  net.before_connect = [](contracts::TNetConnection& c) {
+    c.host = contracts::Halvorn::WebURL();
+    c.port = contracts::Halvorn::WebPort();
+  };
+  net.Connect();
+  struct Disconnect {
+    contracts::TNetConnection& net;
+    ~Disconnect() { net.Disconnect(); }
+  } disconnect{net};
+
+  using contracts::Consiste::CheckResultServ;
+  const data::Variant answer =
+      CheckResultServ(net.Call("GetPontosRota", {h.branch, h.grid, h.vehicle}), true, 0);
+  const std::vector<RoutePoint> points = PointsFromPacket(answer.AsPacket());
+  const Settings settings = ReadSettings(h.api, [](const char* name) { return std::getenv(name); });
+  const Router router =
+      settings.service.empty() ? Router() : OsrmRouter(settings.service, settings.timeout_ms);
+  RouteResult result = CalculateRoute(points, settings, router);
+
+  // The screen built the texts from the same route; a difference means the
+  // route changed on the server in between.
+  int on_server = 0;
+  for (const RoutePoint& p : points) on_server += p.kind == PointKind::Branch ? 0 : 1;
+  const int in_texts = StopsInTexts(h.texts);
+  if (in_texts > 0 && in_texts != on_server) {
+    result.itinerary += "\nAtenção: a rota mudou depois de montada (" + std::to_string(in_texts) +
+                        " pontos nos textos da rota, " + std::to_string(on_server) +
+                        " no servidor).";
+  }
+  CheckResultServ(net.Call("SetRotaCalculada", {h.branch, h.grid, h.vehicle, result.distance_text,
+                                                result.time_text, result.itinerary}),
+                  true, 0);
+}
+
+}  // namespace dg::map

@@ -1,0 +1,49 @@
+// The map module's run: what it takes from the screen's hand-over array, and
+// the round trip to the application server that leaves the route's totals
+// and itinerary there.
+//
+// Hand-over array, elements 0..4: an integer holding the address of the
+// NUL-terminated API text (0: none; the caller keeps it alive for the call),
+// the kind "G", CODIGO of the route's current row, the packet of the route
+// rows (CDFILIAL, NRGRADEDISTR, CDVIATURA) and the packet of the route-text
+// records, the newest first (STROTA1..STROTA5; stops 41 to 60 in STROTA4,
+// 61 to 80 in STROTA3).
+//
+// The user-interface thread only.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "data/packet.h"
+#include "data/variant.h"
+
+namespace dg::map {
+
+// Intentionally copyable.
+struct HandOver {
+  std::string api;
+  std::string kind;
+  std::string code;
+  std::string branch, grid, vehicle;  // of the first route row
+  // The newest record's texts in route order (stops 1-20, 21-40, 41-60,
+  // 61-80, 81 on); all empty when the packet holds no record.
+  std::array<std::string, 5> texts;
+};
+
+// Error (in Portuguese) for an array of another shape: fewer than five
+// elements, or elements 3 and 4 not packets.
+HandOver ReadHandOver(const data::VariantArray& args);
+
+// How many stops (return point included) the route texts name: one per
+// " to: " piece.
+int StopsInTexts(const std::array<std::string, 5>& texts);
+
+// Asks the server for the route's points (GetPontosRota), works out the
+// route and stores it (SetRotaCalculada), through a connection of its own to
+// "Exp03200.rdmGradeDistribuicao" at the host's server address. Settings
+// come from the API text and the environment (route_calc.h). Failures
+// propagate.
+void RunMapModule(const data::VariantArray& args);
+
+}  // namespace dg::map
