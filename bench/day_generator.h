@@ -1,0 +1,122 @@
+// Generated dispatch days, shared by the benchmarks: orders of 1 to 8 items,
+// each item with a quantity, a unit weight and a unit volume, a priority and
+// one of three delivery dates, on a transporter's fleet of four vehicle sizes
+// with about one and a half times the room the busiest date needs. The same
+// count always gives the same day (fixed seed).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/packing.h"
+#include "bench/bench_util.h"
+
+namespace dg::bench {
+
+using server::PackItem;
+using server::PackVehicle;
+
+struct Random {
+  std::uint64_t state = 20250610;
+  std::uint32_t Next() {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 33);
+  }
+  double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
+  int Between(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1)); }
+};
+
+// One day: the items (PackItem::date holds the delivery date), the client of
+// each item and the fleet.
+struct Day {
+  std::vector<PackItem> items;  // date holds the delivery date
+  std::vector<std::string> client;
+  std::vector<PackVehicle> fleet;
+};
+
+inline constexpr const char* kDates[] = {"2025-06-10", "2025-06-11", "2025-06-12"};
+
+inline Day Generate(int count) {
+  Random rng;
+  Day day;
+  int order = 0;
+  while (static_cast<int>(day.items.size()) < count) {
+    ++order;
+    const int lines = std::min(rng.Between(1, 8), count - static_cast<int>(day.items.size()));
+    const std::string priority = std::to_string(rng.Between(1, 3));
+    const char* date = kDates[rng.Next() % 3];
+    const std::string client = "C" + std::to_string(rng.Between(1, std::max(1, count / 20)));
+    for (int l = 0; l < lines; ++l) {
+      // Whole units mostly; a few items sold by weight (fractional quantities).
+      const double quantity = rng.Next() % 10 ? rng.Between(1, 40) : std::round(rng.Uniform(0.5, 30) * 1000) / 1000;
+      day.items.push_back({std::round(rng.Uniform(0.2, 35) * 1000) / 1000,
+                           std::round(rng.Uniform(0.001, 0.08) * 1000) / 1000, quantity,
+                           "P" + std::to_string(order), priority, date});
+      day.client.push_back(client);
+    }
+  }
+  // A fleet with about 1.5 times the weight of the busiest date.
+  std::map<std::string, double> weight_of;
+  for (const PackItem& it : day.items) weight_of[it.date] += it.unit_weight * it.quantity;
+  double busiest = 0;
+  for (const auto& [date, w] : weight_of) busiest = std::max(busiest, w);
+  const PackVehicle sizes[] = {{1500, 8}, {4000, 20}, {8000, 35}, {14000, 60}};
+  double room = 0;
+  for (int i = 0; room < 1.5 * busiest || day.fleet.size() < 4; ++i) {
+    day.fleet.push_back(sizes[i % 4]);
+    room += sizes[i % 4].free_weight;
+  }
+  return day;
+}
+
+// The day as a fixture: branch, transporter with the fleet, clients, items.
+inline nlohmann::json Fixture(const Day& day) {
+  using nlohmann::json;
+  json f;
+  f["PARAMETROS"] = json::array({{{"CDFILIAL", "0001"}, {"IDEXITRANSPDIST", "S"}}});
+  f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"ENDERECO", "Rua A, 1"}}});
+  f["TRANSPORT"] = json::array({{{"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"},
+                                 {"NMFANTTRAN", "Rodo"}, {"CDTIPTRANS", "0001"}}});
+  f["TIPOTRANSP"] = json::array({{{"CDTIPTRANS", "0001"}, {"NMTIPTRANS", "Rodoviário"}}});
+  f["VEICULO"] = json::array();
+  for (std::size_t v = 0; v < day.fleet.size(); ++v) {
+    f["VEICULO"].push_back({{"CDVIATURA", Format("V%03zu", v)},
+                            {"DSTIPOVEIC", Format("Tipo %zu", v % 4)},
+                            {"QTCAPACIVIAT", day.fleet[v].free_weight},
+                            {"VRVOLUMEVIAT", day.fleet[v].free_volume},
+                            {"IDTPIJURTRAN", "J"},
+                            {"NRINSJURTRAN", "11222333000181"}});
+  }
+  std::set<std::string> clients(day.client.begin(), day.client.end());
+  f["CLIENTE"] = json::array();
+  for (const std::string& c : clients) {
+    f["CLIENTE"].push_back({{"CDCLIENTE", c}, {"NMFANTCLIE", "Cliente " + c}, {"ENDERECO", "Rua " + c}});
+  }
+  f["ITEMPEDIDO"] = json::array();
+  std::map<std::string, int> line;
+  for (std::size_t i = 0; i < day.items.size(); ++i) {
+    const PackItem& it = day.items[i];
+    f["ITEMPEDIDO"].push_back({{"NRPEDIDO", it.order},
+                               {"NRITEMPED", std::to_string(++line[it.order])},
+                               {"CDFILIAL", "0001"},
+                               {"CDCLIENTE", day.client[i]},
+                               {"NMFANTCLIE", "Cliente " + day.client[i]},
+                               {"CDPRODUTO", "A"},
+                               {"QTDEAEXP", it.quantity},
+                               {"VRPESOBRUTPR", it.unit_weight},
+                               {"VRVOLMED", it.unit_volume},
+                               {"IDCHECK", "S"},
+                               {"IDPRIOPED", it.priority},
+                               {"DTENTPED", it.date}});
+  }
+  return f;
+}
+
+}  // namespace dg::bench

@@ -1,0 +1,339 @@
+// Interaction latency: the headless screen driven against the real server,
+// in process and over HTTP on loopback, through the actions a clerk repeats
+// all day, on generated dispatch days of 100 and 1,000 items.
+//
+//   exp-bench-screen [--samples N]
+//
+// Each action is timed on the wall clock around the user's action as the
+// screen receives it (its events and server calls included); p50 and p99 of
+// N samples per action (default 200; the panel commit takes a fifth of
+// them). The floor is the round trip of a call the server refuses at once
+// (an unknown method), over the same transport in the same run.
+//
+// Actions:
+//   item      move to the next item (its vehicles are loaded)
+//   vehicle   move to the next vehicle of the item (route, totals,
+//             itinerary and inconsistencies of the vehicle are loaded)
+//   post      post a vehicle's quantity (capacity check, local)
+//   save      save the item's distribution
+//   panel     leave the transporter panel: the whole distribution
+//   stop      number a stop on the route tab
+//   check     click an order's check box on the order tab
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "appserver/fixture.h"
+#include "appserver/grade_server.h"
+#include "appserver/storage.h"
+#include "appserver/transport.h"
+#include "bench/bench_util.h"
+#include "bench/day_generator.h"
+#include "contracts/halvorn.h"
+#include "contracts/net_connection.h"
+#include "contracts/query.h"
+#include "contracts/sqlite_connection.h"
+#include "data/item_fields.h"
+#include "entry/entry.h"
+#include "entry/globals.h"
+#include "screen/frm_grade_distribuicao.h"
+#include "ui/application.h"
+#include "ui/user_actions.h"
+
+namespace dg::bench {
+namespace {
+
+using data::Variant;
+using screen::TfrmGradeDistribuicao;
+
+constexpr const char* kServer = "Exp03200.rdmGradeDistribuicao";
+
+// Runs the session on the screen's modal show, then lets it close (every
+// question answered Yes).
+class SessionWindows : public ui::WindowSystem {
+ public:
+  std::function<void(ui::Form&)> session;
+  ui::ScriptedDialogs* dialogs = nullptr;
+
+  void ShowModal(ui::Form& form) override {
+    form.Activate();
+    if (session) session(form);
+    for (int i = 0; i < 4 && form.IsOpen(); ++i) {
+      dialogs->QueueAnswer(ui::Answer::Yes);
+      form.Close();
+    }
+  }
+};
+
+// The launch packet: the fixture's item rows under the item packet fields.
+data::DataPacket LaunchPacket(const nlohmann::json& fixture) {
+  data::DataPacket packet;
+  packet.fields = data::ItemPacketFields();
+  for (const nlohmann::json& item : fixture["ITEMPEDIDO"]) {
+    std::vector<Variant> cells;
+    for (const data::FieldDef& f : packet.fields) {
+      auto it = item.find(f.name);
+      if (it == item.end()) {
+        cells.push_back(Variant::Null());
+      } else if (f.type == data::FieldType::Double) {
+        cells.push_back(Variant(it->get<double>()));
+      } else if (f.type == data::FieldType::DateTime) {
+        cells.push_back(Variant(data::DateTime::FromIso(it->get<std::string>())));
+      } else {
+        cells.push_back(Variant(it->get<std::string>()));
+      }
+    }
+    packet.rows.push_back(std::move(cells));
+  }
+  return packet;
+}
+
+struct Samples {
+  std::map<std::string, std::vector<double>> by_action;
+  int failures = 0;
+};
+
+// Resets the module's state as a fresh host process has it.
+void ResetModule() {
+  delete screen::frmGradeDistribuicao;
+  screen::frmGradeDistribuicao = nullptr;
+  screen::stNrGrade.clear();
+  screen::stFilial.clear();
+  screen::stGrade.clear();
+  screen::stVeiculo.clear();
+  screen::statusData.clear();
+  screen::boIdCriado = screen::boCalculaPeso = screen::boExpedir = false;
+}
+
+// One launch of the screen on the day's items; runs every action `samples`
+// times (the panel commit a fifth of them) and returns the times.
+Samples Drive(const nlohmann::json& fixture, int samples) {
+  Samples out;
+  ui::ScriptedDialogs dialogs;
+  SessionWindows windows;
+  windows.dialogs = &dialogs;
+  ui::ScopedDialogs scoped(&dialogs, &windows);
+  ui::App().on_error_report = [&](const std::string& text) {
+    if (++out.failures <= 3) std::fprintf(stderr, "screen failure: %s\n", text.c_str());
+  };
+  auto run = [&](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (...) {
+      ui::App().HandleException(std::current_exception());
+    }
+  };
+  auto timed = [&](const char* name, const std::function<void()>& action) {
+    const double start = WallSeconds();
+    run(action);
+    out.by_action[name].push_back(WallSeconds() - start);
+  };
+
+  windows.session = [&](ui::Form&) {
+    TfrmGradeDistribuicao& s = *screen::frmGradeDistribuicao;
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    run([&] { ui::UserFocus(*s.DBGrid1); });
+
+    // Leaving the panel: entering it discards the grid, leaving it
+    // distributes every item again.
+    for (int i = 0; i < std::max(3, samples / 5); ++i) {
+      run([&] { ui::UserFocus(*s.medCdTransp); });
+      timed("panel", [&] { ui::UserFocus(*s.DBGrid1); });
+    }
+
+    // Order tab: the check box of the second vehicle of the current order.
+    run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido); });
+    for (int i = 0; i < samples; ++i) {
+      if (i % 2 == 0 && s.cdsGPedido.RecordCount() > 1) {
+        run([&] { s.cdsGPedido.RecNo() < s.cdsGPedido.RecordCount() ? s.cdsGPedido.Next() : s.cdsGPedido.First(); });
+      }
+      const int row = std::min(2, s.cdscCarrosPedido.RecordCount());
+      timed("check", [&] { ui::UserClickCell(*s.DBGrid2, row, "IDMARCADO"); });
+    }
+
+    // Item tab: items, vehicles, a quantity posted again and saved.
+    run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao); });
+    for (int i = 0; i < samples; ++i) {
+      timed("item", [&] {
+        if (s.cdsExp.RecNo() < s.cdsExp.RecordCount()) {
+          s.cdsExp.Next();
+        } else {
+          s.cdsExp.First();
+        }
+      });
+      timed("vehicle", [&] {
+        if (s.cdsVeiculo.RecNo() < s.cdsVeiculo.RecordCount()) {
+          s.cdsVeiculo.Next();
+        } else {
+          s.cdsVeiculo.First();
+        }
+      });
+      timed("post", [&] {
+        data::Field& qt = s.cdsVeiculo.FieldByName("QtTranspItGr");
+        const double q = qt.AsFloat();
+        s.cdsVeiculo.Edit();
+        qt.SetAsFloat(q);
+        s.cdsVeiculo.Post();
+      });
+      timed("save", [&] { ui::UserClick(*s.sbtConfirmar); });
+    }
+
+    // Route tab, on a vehicle that carries the current item: each stop
+    // numbered by its place in the route, over and over.
+    run([&] {
+      for (int row = 1; row <= s.cdsVeiculo.RecordCount(); ++row) {
+        s.cdsVeiculo.SetRecNo(row);
+        if (s.cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() > 0) break;
+      }
+      ui::UserSelectTab(*s.pgcPadrao, *s.tshRota);
+    });
+    for (int i = 0; i < samples; ++i) {
+      const int stops = s.cdsGradeRota.RecordCount();
+      if (stops == 0) break;
+      const int stop = 1 + i % stops;
+      run([&] { s.cdsGradeRota.SetRecNo(stop); });
+      timed("stop", [&] {
+        s.cdsGradeRota.Edit();
+        s.cdsGradeRota.FieldByName("NRORDENTREGRADE").SetAsString(std::to_string(stop));
+        s.cdsGradeRota.Post();
+      });
+    }
+  };
+
+  bool opcao = false;
+  std::string nr_grade, nr_insc, tp_trans, id_frete;
+  data::VariantArray launch({Variant(LaunchPacket(fixture)), Variant::RefTo(&opcao),
+                             Variant::RefTo(&nr_grade), Variant::RefTo(&nr_insc),
+                             Variant::RefTo(&tp_trans), Variant::RefTo(&id_frete)});
+  IniProc(launch);
+  ResetModule();
+  ui::App().on_error_report = nullptr;
+  return out;
+}
+
+// Round trips of a call the server refuses at once.
+std::vector<double> Floor(data::CallTransport& transport, int samples) {
+  std::vector<double> times;
+  for (int i = 0; i < samples; ++i) {
+    const double start = WallSeconds();
+    try {
+      transport.Call(kServer, "Nada", {});
+    } catch (const data::ServerCallError&) {
+    }
+    times.push_back(WallSeconds() - start);
+  }
+  return times;
+}
+
+struct Action {
+  const char* name;
+  const char* label;
+  bool single_record;  // goal: 5 ms at p99 over HTTP
+};
+
+const Action kActions[] = {
+    {"item", "move to another item", true},
+    {"vehicle", "move to another vehicle", true},
+    {"post", "post a vehicle quantity", true},
+    {"save", "save the item", true},
+    {"stop", "number a stop", true},
+    {"check", "click an order's check box", true},
+    {"panel", "leave the transporter panel (whole distribution)", false},
+};
+
+int Main(int argc, char** argv) {
+  int samples = 200;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--samples") samples = std::max(10, std::atoi(argv[i + 1]));
+    else return Usage("exp-bench-screen [--samples N]");
+  }
+  contracts::SimpleHostServices host;
+  host.branch = "0001";
+  host.operator_code = "ANA";
+  contracts::Halvorn::SetHost(&host);
+
+  std::printf("| items | transport | action | p50 | p99 | samples |\n|---|---|---|---|---|---|\n");
+  int failures = 0;
+  for (int count : {100, 1000}) {
+    const nlohmann::json fixture = Fixture(Generate(count));
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              Format("exp-bench-screen-%d-%d.db", static_cast<int>(::getpid()), count))
+                                 .string();
+    auto remove = [&] {
+      for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    };
+    remove();
+    {
+      auto storage = server::OpenSqliteStorage(path);
+      server::LoadFixture(*storage, fixture);
+      auto rdm = std::make_shared<server::rdmGradeDistribuicao>(storage);
+      // The host's look-ups (transporters, transport types) read the same file.
+      contracts::SqliteConnection lookups(path);
+      contracts::SetDefaultDatabase(&lookups);
+      server::HttpServer http(rdm, {});
+      const int port = http.Start();
+
+      for (const bool over_http : {false, true}) {
+        const char* transport = over_http ? "HTTP" : "in process";
+        contracts::TNetConnection::SetTransportFactory(
+            [&](const std::string&, int) -> std::shared_ptr<data::CallTransport> {
+              if (over_http) return std::make_shared<server::HttpTransport>("127.0.0.1", port);
+              return std::make_shared<server::InProcessTransport>(rdm);
+            });
+        const Samples s = Drive(fixture, samples);
+        failures += s.failures;
+        std::shared_ptr<data::CallTransport> bare;
+        if (over_http) bare = std::make_shared<server::HttpTransport>("127.0.0.1", port);
+        else bare = std::make_shared<server::InProcessTransport>(rdm);
+        const std::vector<double> floor = Floor(*bare, samples);
+        std::printf("| %d | %s | empty call (floor) | %s | %s | %zu |\n", count, transport,
+                    Ms(Median(floor)).c_str(), Ms(Quantile(floor, 0.99)).c_str(), floor.size());
+        if (over_http) {
+          Row(Format("Latency over HTTP, %d items: empty call, p50 (the floor)", count),
+              Ms(Median(floor)), "", 0);
+        }
+        for (const Action& a : kActions) {
+          auto it = s.by_action.find(a.name);
+          if (it == s.by_action.end()) {
+            std::printf("| %d | %s | %s | - | - | 0 |\n", count, transport, a.label);
+            continue;
+          }
+          const double p50 = Median(it->second), p99 = Quantile(it->second, 0.99);
+          std::printf("| %d | %s | %s | %s | %s | %zu |\n", count, transport, a.label,
+                      Ms(p50).c_str(), Ms(p99).c_str(), it->second.size());
+          if (!over_http) continue;
+          const double goal = a.single_record ? 0.005 : 0.1;
+          if (a.single_record || count == 1000) {
+            Row(Format("Latency over HTTP, %d items: %s, p99 (goal %s)", count, a.label,
+                       Ms(goal).c_str()),
+                Ms(p99), Ms(goal), p99 / goal);
+          } else {
+            Row(Format("Latency over HTTP, %d items: %s, p99", count, a.label), Ms(p99), "", 0);
+          }
+        }
+      }
+      contracts::TNetConnection::SetTransportFactory(nullptr);
+      contracts::SetDefaultDatabase(nullptr);
+      http.Stop();
+    }
+    remove();
+  }
+  contracts::Halvorn::SetHost(nullptr);
+  std::printf("\nScreen failures during the run: %d\n", failures);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace dg::bench
+
+int main(int argc, char** argv) { return dg::bench::Main(argc, argv); }
