@@ -1,0 +1,332 @@
+// The PostgreSQL storage: statement translation without a database; values,
+// transactions, conflict retries, migrations and the look-ups' functions
+// against the cluster that EXP_TEST_PG names (skipped without one).
+#include "appserver/storage_postgres.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <thread>
+
+#include "appserver/schema.h"
+#include "appserver/test_support.h"
+#include "contracts/lookup_sql.h"
+#include "contracts/postgres_connection.h"
+
+namespace dg::server {
+namespace {
+
+using data::Variant;
+using namespace testing;
+
+TEST(NumberPlaceholders, NumbersOnlyTheBareQuestionMarks) {
+  struct Case {
+    std::string sql, want;
+    int count;
+  } cases[] = {
+      {"SELECT 1", "SELECT 1", 0},
+      {"SELECT a FROM t WHERE b = ? AND c IN (?, ?)", "SELECT a FROM t WHERE b = $1 AND c IN ($2, $3)", 3},
+      {"WHERE a = '?' AND b = ?", "WHERE a = '?' AND b = $1", 1},
+      {"WHERE a = 'it''s ?' AND b = ?", "WHERE a = 'it''s ?' AND b = $1", 1},
+      {"SELECT \"odd?name\" FROM t WHERE x = ?", "SELECT \"odd?name\" FROM t WHERE x = $1", 1},
+      {"-- which one?\nSELECT ?", "-- which one?\nSELECT $1", 1},
+      {"SELECT ? -- trailing?", "SELECT $1 -- trailing?", 1},
+      {"SELECT 5 - ?", "SELECT 5 - $1", 1},
+  };
+  for (const Case& c : cases) {
+    int count = -1;
+    EXPECT_EQ(c.want, NumberPlaceholders(c.sql, &count)) << c.sql;
+    EXPECT_EQ(c.count, count) << c.sql;
+  }
+  EXPECT_THROW(NumberPlaceholders("SELECT 'open ?", nullptr), StorageError);
+}
+
+TEST(PostgresStorageChoice, ClassifiesFailuresAndAddresses) {
+  const std::pair<const char*, RetryClass> failures[] = {
+      {"40001", RetryClass::Conflict}, {"40P01", RetryClass::Conflict},
+      {"23505", RetryClass::Duplicate}, {"23503", RetryClass::None},
+      {"42P01", RetryClass::None},      {"", RetryClass::None}};
+  for (const auto& [state, want] : failures) EXPECT_EQ(want, ClassifyFailure(state)) << state;
+  const std::pair<const char*, bool> addresses[] = {
+      {"postgresql://u@127.0.0.1:5432/db", true}, {"postgres://127.0.0.1/db", true},
+      {"/tmp/exp.db", false}, {"exp.db", false}, {"postgresqlx://h/db", false},
+      {"file:postgresql://x", false}};
+  for (const auto& [db, want] : addresses) EXPECT_EQ(want, IsPostgresUrl(db)) << db;
+}
+
+class PostgresStorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
+    db_.storage()->Transact(TxKind::Write, [](Session& s) {
+      s.Exec("CREATE TABLE probe (k TEXT PRIMARY KEY, n BIGINT, d DOUBLE PRECISION, t TEXT)");
+    });
+  }
+  std::vector<Row> Rows(const std::string& sql, const std::vector<Value>& params = {}) {
+    std::vector<Row> rows;
+    db_.storage()->Transact(TxKind::Read, [&](Session& s) { rows = s.Query(sql, params); });
+    return rows;
+  }
+  // Every row of probe as "k:n:d:t ..." by key.
+  std::string Probe() {
+    std::string out;
+    for (const Row& r : Rows("SELECT k, n, d, t FROM probe ORDER BY k")) {
+      for (const Value& v : r) out += (v.IsNull() ? "null" : v.ToString()) + ":";
+      out.back() = ' ';
+    }
+    return out;
+  }
+
+  TempDatabase db_{Backend::Postgres};
+};
+
+TEST_F(PostgresStorageTest, ValuesComeBackAsTheyWent) {
+  const double exact = 0.1 + 0.2;
+  std::vector<Row> rows;
+  db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+    EXPECT_EQ(1, s.Exec("INSERT INTO probe VALUES (?, ?, ?, ?)",
+                        {Value("a"), Value(std::int64_t{9007199254740993}), Value(exact),
+                         Value("Três ç ? '")}));
+    EXPECT_EQ(1, s.Exec("INSERT INTO probe VALUES (?, ?, ?, ?)",
+                        {Value("b"), Value::Null(), Value(1e-300), Value("")}));
+    EXPECT_EQ(1, s.Exec("INSERT INTO probe (k, t) VALUES (?, ?)",
+                        {Value("c"), Value(data::DateTime::FromIso("2025-06-10T08:30:00"))}));
+    EXPECT_EQ(2, s.Exec("UPDATE probe SET n = 1 WHERE k <> ?", {Value("a")}));
+    rows = s.Query("SELECT n, d, t, n * 2, COUNT(*) OVER () FROM probe ORDER BY k");
+  });
+  ASSERT_EQ(3u, rows.size());
+  EXPECT_EQ(data::VariantKind::Int, rows[0][0].Kind());
+  EXPECT_EQ(9007199254740993, rows[0][0].ToInt64());
+  EXPECT_EQ(data::VariantKind::Double, rows[0][1].Kind());
+  EXPECT_EQ(exact, rows[0][1].ToDouble());
+  EXPECT_EQ(1e-300, rows[1][1].ToDouble());
+  EXPECT_EQ("Três ç ? '", rows[0][2].ToString());
+  EXPECT_EQ("", rows[1][2].ToString());
+  EXPECT_EQ("2025-06-10T08:30:00", rows[2][2].ToString());
+  EXPECT_TRUE(rows[2][1].IsNull());
+  EXPECT_EQ(data::VariantKind::Int, rows[2][4].Kind());
+  // A text the protocol would cut short is refused, not stored shortened.
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES (?)", {Value(std::string("x\0y", 3))});
+  }), StorageError);
+  EXPECT_THROW(Rows("SELECT k FROM probe WHERE k = ?", {}), StorageError);
+  EXPECT_EQ("a:9007199254740993:0.30000000000000004:Três ç ? ' b:1:1e-300: "
+            "c:1:null:2025-06-10T08:30:00 ",
+            Probe());
+}
+
+TEST_F(PostgresStorageTest, TransactionsCommitOrRollBackWhole) {
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES ('gone')");
+    throw Error("refused by the method");
+  }), Error);
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES ('gone too')");
+    s.Exec("INSERT INTO nowhere VALUES (1)");
+  }), StorageError);
+  // A read transaction cannot write.
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Read, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES ('read')");
+  }), StorageError);
+  db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES ('kept')");
+  });
+  EXPECT_EQ("kept:null:null:null ", Probe());
+}
+
+// The work runs again from the start when the database refuses it for a
+// conflict, even when the work turned the failure into another exception.
+TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
+  const std::string conflict =
+      "DO $$ BEGIN RAISE EXCEPTION 'conflict' USING ERRCODE = '40001'; END $$";
+  struct Case {
+    const char* name;
+    int fail_runs;       // runs that end in the conflict
+    bool translate;      // the work rethrows the failure as a plain Error
+    std::string probe;   // rows after the call
+    int runs;
+    bool throws;
+  } cases[] = {
+      {"once", 1, false, "k1:2:null:null ", 2, false},
+      {"translated", 2, true, "k2:3:null:null ", 3, false},
+      {"for ever", 1000, false, "", 40, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    db_.storage()->Transact(TxKind::Write, [](Session& s) { s.Exec("DELETE FROM probe"); });
+    int runs = 0;
+    bool threw = false;
+    try {
+      db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+        ++runs;
+        s.Exec("INSERT INTO probe (k, n) VALUES (?, ?)",
+               {Value(std::string("k") + std::to_string(c.fail_runs)), Value(runs)});
+        if (runs > c.fail_runs) return;
+        try {
+          s.Exec(conflict);
+        } catch (const StorageError& e) {
+          if (c.translate) throw Error(std::string("wrapped: ") + e.what());
+          throw;
+        }
+      });
+    } catch (const StorageError&) {
+      threw = true;
+    }
+    EXPECT_EQ(c.throws, threw);
+    EXPECT_EQ(c.runs, runs);
+    EXPECT_EQ(c.probe, Probe());
+  }
+  // A method's own refusal is final.
+  int runs = 0;
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [&](Session&) {
+    ++runs;
+    throw Error("Ordem já cadastrada.");
+  }), Error);
+  EXPECT_EQ(1, runs);
+}
+
+// Writers that read the highest number and write the next, on two
+// instances of the storage: every one succeeds in the end, none takes a
+// number twice.
+TEST_F(PostgresStorageTest, WritersNumberingAtOnceNeverTakeANumberTwice) {
+  constexpr int kThreads = 6, kEach = 8;
+  auto other = OpenStorage(db_.path());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      Storage& storage = t % 2 ? *other : *db_.storage();
+      for (int i = 0; i < kEach; ++i) {
+        try {
+          storage.Transact(TxKind::Write, [&](Session& s) {
+            auto top = s.Query("SELECT MAX(n) FROM probe");
+            const std::int64_t next = top[0][0].IsNull() ? 1 : top[0][0].ToInt64() + 1;
+            s.Exec("INSERT INTO probe (k, n) VALUES (?, ?)",
+                   {Value("n" + std::to_string(next)), Value(next)});
+          });
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, failures.load());
+  auto rows = Rows("SELECT COUNT(*), COUNT(DISTINCT n), MAX(n) FROM probe");
+  EXPECT_EQ(kThreads * kEach, rows[0][0].ToInt64());
+  EXPECT_EQ(kThreads * kEach, rows[0][1].ToInt64());
+  EXPECT_EQ(kThreads * kEach, rows[0][2].ToInt64());
+}
+
+// Two instances check the room left and fill it at the same moment (both
+// have read before either writes): one of them must see the other's row
+// when it runs again, so the room is never overfilled.
+TEST_F(PostgresStorageTest, TwoWritersCheckingTheSameRoomFillItOnce) {
+  auto other = OpenStorage(db_.path());
+  std::latch both_read(2);
+  std::atomic<int> runs{0};
+  auto fill = [&](Storage& storage, const char* key) {
+    bool first = true;
+    storage.Transact(TxKind::Write, [&](Session& s) {
+      ++runs;
+      const bool room = s.Query("SELECT COUNT(*) FROM probe")[0][0].ToInt64() == 0;
+      if (first) {
+        first = false;
+        both_read.arrive_and_wait();
+      }
+      if (room) s.Exec("INSERT INTO probe (k) VALUES (?)", {Value(key)});
+    });
+  };
+  std::thread a([&] { fill(*db_.storage(), "a"); });
+  std::thread b([&] { fill(*other, "b"); });
+  a.join();
+  b.join();
+  EXPECT_EQ(1, Rows("SELECT COUNT(*) FROM probe")[0][0].ToInt64());
+  EXPECT_LE(3, runs.load());  // one of them at least ran again
+}
+
+TEST_F(PostgresStorageTest, InstancesStartingTogetherMigrateOnce) {
+  TempDatabase fresh(Backend::Postgres);
+  // `fresh` is migrated; two more instances open it at once, and a schema
+  // of a newer build is refused.
+  std::vector<std::thread> threads;
+  std::atomic<int> opened{0};
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&] {
+      if (OpenStorage(fresh.path())) ++opened;
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(3, opened.load());
+  fresh.storage()->Transact(TxKind::Write, [](Session& s) {
+    EXPECT_EQ(CurrentSchemaVersion(), s.Query("SELECT COUNT(*) FROM schema_version")[0][0].ToInt32());
+    s.Exec("INSERT INTO schema_version (version) VALUES (?)", {Value(CurrentSchemaVersion() + 1)});
+  });
+  EXPECT_THROW(OpenStorage(fresh.path()), StorageError);
+}
+
+TEST_F(PostgresStorageTest, ItemsKeepTheirTableOrderAndTextsSortByteWise) {
+  nlohmann::json fixture = SmallFixture();
+  // Inserted out of key order; "a" after "B" byte-wise, before it by many
+  // locales.
+  fixture["VEICULO"].push_back({{"CDVIATURA", "a1"}, {"QTCAPACIVIAT", 1}, {"VRVOLUMEVIAT", 1},
+                                {"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"}});
+  fixture["VEICULO"].push_back({{"CDVIATURA", "B1"}, {"QTCAPACIVIAT", 1}, {"VRVOLUMEVIAT", 1},
+                                {"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"}});
+  std::swap(fixture["ITEMPEDIDO"][0], fixture["ITEMPEDIDO"][3]);
+  LoadFixture(*db_.storage(), fixture);
+  rdmGradeDistribuicao object(db_.storage());
+  std::vector<Variant> args = {"0001"};
+  EXPECT_EQ("P3,P1,P2,P1,P4", Column(object.Call("GetItensExpedicao", args), "NRPEDIDO"));
+  args = {kKey, Variant(data::DateTime::FromIso("2025-06-10")), "0001", "P1", "1", ""};
+  EXPECT_EQ("B1,V1,V2,a1", Column(object.Call("GetVeiculo", args), "CDVIATURA"));
+}
+
+// The host's look-ups run their texts unchanged on the server's schema.
+TEST_F(PostgresStorageTest, TheLookUpTextsRunOnTheServersSchema) {
+  LoadFixture(*db_.storage(), SmallFixture());
+  contracts::PostgresConnection connection(db_.path());
+  contracts::TADOIBQuery tran("qryPesqTran"), tipo("qryTipoTransp");
+  contracts::lookup::SetPesqTranTexts(tran);
+  contracts::lookup::SetTipoTranspTexts(tipo);
+  tran.connection = tipo.connection = &connection;
+  auto column = [](contracts::TADOIBQuery& q, const char* field) {
+    std::string out;
+    data::ClientDataset& ds = q.DataSet();
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+      out += (out.empty() ? "" : ",") + ds.FieldByName(field).AsString();
+    }
+    q.Close();
+    return out;
+  };
+  struct Case {
+    const char* type;
+    const char* inscription;
+    std::string want;
+  } cases[] = {
+      {nullptr, nullptr, "11222333000181,12345678909"},
+      {"J", nullptr, "11222333000181"},
+      {nullptr, "12345678909", "12345678909"},
+      {"J", "12345678909", ""},
+      {"J' OR '1'='1", nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    if (c.type) tran.ParamByName("P_IDTPIJURTRAN").SetAsString(c.type);
+    else tran.ParamByName("P_IDTPIJURTRAN").Clear();
+    if (c.inscription) tran.ParamByName("P_NRINSJURTRAN").SetAsString(c.inscription);
+    else tran.ParamByName("P_NRINSJURTRAN").Clear();
+    tran.Open();
+    std::string got = column(tran, "NRINSJURTRAN");
+    EXPECT_EQ(c.want, got);
+  }
+  tipo.ParamByName("P_CDTIPTRANS").Clear();
+  tipo.Open();
+  EXPECT_EQ("Rodoviário", column(tipo, "NMTIPTRANS"));
+  tipo.ParamByName("P_CDTIPTRANS").SetAsString("9999");
+  tipo.Open();
+  EXPECT_EQ("", column(tipo, "NMTIPTRANS"));
+}
+
+}  // namespace
+}  // namespace dg::server
