@@ -3,15 +3,33 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
+#include "data/packet.h"
 #include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
 #include "ui/application.h"
 
 using dg::data::Variant;
 namespace screen = dg::screen;
+
+namespace {
+
+// The launch's item packet must carry the item keys and measures the screen
+// works by; a packet of anything else fails before the screen is touched.
+void CheckItemFields(const Variant& packet) {
+  if (packet.Kind() != dg::data::VariantKind::Packet) return;  // refused when loaded
+  const dg::data::DataPacket& p = packet.AsPacket();
+  for (const char* name : {"NRPEDIDO", "NRITEMPED", "QTDEAEXP", "VRPESOBRUTPR", "VRVOLMED", "IDCHECK"}) {
+    if (p.FieldIndex(name) < 0) {
+      throw dg::Error(std::string("EXP03200: the item packet has no field ") + name);
+    }
+  }
+}
+
+}  // namespace
 
 extern "C" void IniProc(const dg::data::VariantArray& launch) {
   Variant packet = launch.At(0);
@@ -25,6 +43,7 @@ extern "C" void IniProc(const dg::data::VariantArray& launch) {
 
 extern "C" void CriaGradeDistribuicao(Variant& packet, Variant& opcao, Variant& nr_grade,
                                       Variant& nr_insc, Variant& tp_trans, Variant& id_frete) {
+  CheckItemFields(packet);
   std::optional<dg::ui::BusyCursor> busy(std::in_place);
   if (!screen::boIdCriado) {
     auto created = std::make_unique<screen::TfrmGradeDistribuicao>();
