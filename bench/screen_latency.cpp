@@ -2,13 +2,14 @@
 // in process and over HTTP on loopback, through the actions a clerk repeats
 // all day, on generated dispatch days of 100 and 1,000 items.
 //
-//   exp-bench-screen [--samples N]
+//   exp-bench-screen [--samples N] [--calls]
 //
 // Each action is timed on the wall clock around the user's action as the
 // screen receives it (its events and server calls included); p50 and p99 of
 // N samples per action (default 200; the panel commit takes a fifth of
 // them). The floor is the round trip of a call the server refuses at once
-// (an unknown method), over the same transport in the same run.
+// (an unknown method), over the same transport in the same run. --calls
+// also prints the time of each server method the screen called.
 //
 // Actions:
 //   item      move to the next item (its vehicles are loaded)
@@ -18,7 +19,11 @@
 //   save      save the item's distribution
 //   panel     leave the transporter panel: the whole distribution
 //   stop      number a stop on the route tab
-//   check     click an order's check box on the order tab
+//   check     click an order's check box on the order tab (last: it moves
+//             orders between vehicles)
+// "refused" counts the actions the screen did not take (a disabled control,
+// not timed) and the refusals it showed the clerk (a vehicle without room
+// for the order, timed). Any other failure fails the run.
 #include <unistd.h>
 
 #include <cstdio>
@@ -96,8 +101,28 @@ data::DataPacket LaunchPacket(const nlohmann::json& fixture) {
   return packet;
 }
 
+// Passes calls on and keeps the wall time of each, by method (--calls).
+class TimingTransport : public data::CallTransport {
+ public:
+  TimingTransport(std::shared_ptr<data::CallTransport> inner,
+                  std::map<std::string, std::vector<double>>* times)
+      : inner_(std::move(inner)), times_(times) {}
+  data::CallReply Call(const std::string& server_name, const std::string& method,
+                       const std::vector<data::Variant>& args) override {
+    const double start = WallSeconds();
+    data::CallReply reply = inner_->Call(server_name, method, args);
+    (*times_)[method].push_back(WallSeconds() - start);
+    return reply;
+  }
+
+ private:
+  std::shared_ptr<data::CallTransport> inner_;
+  std::map<std::string, std::vector<double>>* times_;
+};
+
 struct Samples {
   std::map<std::string, std::vector<double>> by_action;
+  std::map<std::string, int> refused;
   int failures = 0;
 };
 
@@ -121,8 +146,16 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
   SessionWindows windows;
   windows.dialogs = &dialogs;
   ui::ScopedDialogs scoped(&dialogs, &windows);
+  // A refusal shown to the clerk during a timed action (a vehicle without
+  // room for the order) is counted against the action; any other failure
+  // is a failure of the run.
+  const char* current = nullptr;
   ui::App().on_error_report = [&](const std::string& text) {
-    if (++out.failures <= 3) std::fprintf(stderr, "screen failure: %s\n", text.c_str());
+    if (current != nullptr) {
+      ++out.refused[current];
+    } else if (++out.failures <= 3) {
+      std::fprintf(stderr, "screen failure: %s\n", text.c_str());
+    }
   };
   auto run = [&](const std::function<void()>& action) {
     try {
@@ -131,10 +164,29 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
       ui::App().HandleException(std::current_exception());
     }
   };
-  auto timed = [&](const char* name, const std::function<void()>& action) {
+  // An action on a disabled control is not timed, only counted as refused.
+  auto timed = [&](const char* name, const std::function<ui::Outcome()>& action) {
+    ui::Outcome outcome = ui::Outcome::Done;
+    const std::size_t shown = dialogs.Log().size();
+    current = name;
     const double start = WallSeconds();
-    run(action);
-    out.by_action[name].push_back(WallSeconds() - start);
+    run([&] { outcome = action(); });
+    const double seconds = WallSeconds() - start;
+    current = nullptr;
+    for (std::size_t i = shown; i < dialogs.Log().size(); ++i) {
+      if (dialogs.Log()[i].rfind("error: ", 0) == 0) ++out.refused[name];
+    }
+    if (outcome == ui::Outcome::Done) {
+      out.by_action[name].push_back(seconds);
+    } else {
+      ++out.refused[name];
+    }
+  };
+  auto done = [](const std::function<void()>& action) {
+    return [action] {
+      action();
+      return ui::Outcome::Done;
+    };
   };
 
   windows.session = [&](ui::Form&) {
@@ -148,44 +200,34 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
     // distributes every item again.
     for (int i = 0; i < std::max(3, samples / 5); ++i) {
       run([&] { ui::UserFocus(*s.medCdTransp); });
-      timed("panel", [&] { ui::UserFocus(*s.DBGrid1); });
-    }
-
-    // Order tab: the check box of the second vehicle of the current order.
-    run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido); });
-    for (int i = 0; i < samples; ++i) {
-      if (i % 2 == 0 && s.cdsGPedido.RecordCount() > 1) {
-        run([&] { s.cdsGPedido.RecNo() < s.cdsGPedido.RecordCount() ? s.cdsGPedido.Next() : s.cdsGPedido.First(); });
-      }
-      const int row = std::min(2, s.cdscCarrosPedido.RecordCount());
-      timed("check", [&] { ui::UserClickCell(*s.DBGrid2, row, "IDMARCADO"); });
+      timed("panel", [&] { return ui::UserFocus(*s.DBGrid1); });
     }
 
     // Item tab: items, vehicles, a quantity posted again and saved.
     run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao); });
     for (int i = 0; i < samples; ++i) {
-      timed("item", [&] {
+      timed("item", done([&] {
         if (s.cdsExp.RecNo() < s.cdsExp.RecordCount()) {
           s.cdsExp.Next();
         } else {
           s.cdsExp.First();
         }
-      });
-      timed("vehicle", [&] {
+      }));
+      timed("vehicle", done([&] {
         if (s.cdsVeiculo.RecNo() < s.cdsVeiculo.RecordCount()) {
           s.cdsVeiculo.Next();
         } else {
           s.cdsVeiculo.First();
         }
-      });
-      timed("post", [&] {
+      }));
+      timed("post", done([&] {
         data::Field& qt = s.cdsVeiculo.FieldByName("QtTranspItGr");
         const double q = qt.AsFloat();
         s.cdsVeiculo.Edit();
         qt.SetAsFloat(q);
         s.cdsVeiculo.Post();
-      });
-      timed("save", [&] { ui::UserClick(*s.sbtConfirmar); });
+      }));
+      timed("save", [&] { return ui::UserClick(*s.sbtConfirmar); });
     }
 
     // Route tab, on a vehicle that carries the current item: each stop
@@ -202,11 +244,22 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
       if (stops == 0) break;
       const int stop = 1 + i % stops;
       run([&] { s.cdsGradeRota.SetRecNo(stop); });
-      timed("stop", [&] {
+      timed("stop", done([&] {
         s.cdsGradeRota.Edit();
         s.cdsGradeRota.FieldByName("NRORDENTREGRADE").SetAsString(std::to_string(stop));
         s.cdsGradeRota.Post();
-      });
+      }));
+    }
+
+    // Order tab, last: the check box of the second vehicle of the current
+    // order moves the order, so the items' distributions change.
+    run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido); });
+    for (int i = 0; i < samples; ++i) {
+      if (i % 2 == 0 && s.cdsGPedido.RecordCount() > 1) {
+        run([&] { s.cdsGPedido.RecNo() < s.cdsGPedido.RecordCount() ? s.cdsGPedido.Next() : s.cdsGPedido.First(); });
+      }
+      const int row = std::min(2, s.cdscCarrosPedido.RecordCount());
+      timed("check", [&] { return ui::UserClickCell(*s.DBGrid2, row, "IDMARCADO"); });
     }
   };
 
@@ -253,16 +306,20 @@ const Action kActions[] = {
 
 int Main(int argc, char** argv) {
   int samples = 200;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--samples") samples = std::max(10, std::atoi(argv[i + 1]));
-    else return Usage("exp-bench-screen [--samples N]");
+  bool calls = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--samples" && i + 1 < argc) samples = std::max(10, std::atoi(argv[++i]));
+    else if (arg == "--calls") calls = true;
+    else return Usage("exp-bench-screen [--samples N] [--calls]");
   }
   contracts::SimpleHostServices host;
   host.branch = "0001";
   host.operator_code = "ANA";
   contracts::Halvorn::SetHost(&host);
 
-  std::printf("| items | transport | action | p50 | p99 | samples |\n|---|---|---|---|---|---|\n");
+  std::printf("| items | transport | action | p50 | p99 | samples | refused |\n"
+              "|---|---|---|---|---|---|---|\n");
   int failures = 0;
   for (int count : {100, 1000}) {
     const nlohmann::json fixture = Fixture(Generate(count));
@@ -285,18 +342,25 @@ int Main(int argc, char** argv) {
 
       for (const bool over_http : {false, true}) {
         const char* transport = over_http ? "HTTP" : "in process";
-        contracts::TNetConnection::SetTransportFactory(
-            [&](const std::string&, int) -> std::shared_ptr<data::CallTransport> {
-              if (over_http) return std::make_shared<server::HttpTransport>("127.0.0.1", port);
-              return std::make_shared<server::InProcessTransport>(rdm);
-            });
+        auto make_transport = [&]() -> std::shared_ptr<data::CallTransport> {
+          if (over_http) return std::make_shared<server::HttpTransport>("127.0.0.1", port);
+          return std::make_shared<server::InProcessTransport>(rdm);
+        };
+        std::map<std::string, std::vector<double>> call_times;
+        contracts::TNetConnection::SetTransportFactory([&](const std::string&, int) {
+          std::shared_ptr<data::CallTransport> t = make_transport();
+          if (calls) t = std::make_shared<TimingTransport>(std::move(t), &call_times);
+          return t;
+        });
         const Samples s = Drive(fixture, samples);
+        for (const auto& [method, times] : call_times) {
+          std::fprintf(stderr, "%d items, %s: %s x%zu, p50 %s, p99 %s\n", count,
+                       over_http ? "HTTP" : "in process", method.c_str(), times.size(),
+                       Ms(Median(times)).c_str(), Ms(Quantile(times, 0.99)).c_str());
+        }
         failures += s.failures;
-        std::shared_ptr<data::CallTransport> bare;
-        if (over_http) bare = std::make_shared<server::HttpTransport>("127.0.0.1", port);
-        else bare = std::make_shared<server::InProcessTransport>(rdm);
-        const std::vector<double> floor = Floor(*bare, samples);
-        std::printf("| %d | %s | empty call (floor) | %s | %s | %zu |\n", count, transport,
+        const std::vector<double> floor = Floor(*make_transport(), samples);
+        std::printf("| %d | %s | empty call (floor) | %s | %s | %zu | 0 |\n", count, transport,
                     Ms(Median(floor)).c_str(), Ms(Quantile(floor, 0.99)).c_str(), floor.size());
         if (over_http) {
           Row(Format("Latency over HTTP, %d items: empty call, p50 (the floor)", count),
@@ -304,13 +368,14 @@ int Main(int argc, char** argv) {
         }
         for (const Action& a : kActions) {
           auto it = s.by_action.find(a.name);
+          const int refused = s.refused.count(a.name) ? s.refused.at(a.name) : 0;
           if (it == s.by_action.end()) {
-            std::printf("| %d | %s | %s | - | - | 0 |\n", count, transport, a.label);
+            std::printf("| %d | %s | %s | - | - | 0 | %d |\n", count, transport, a.label, refused);
             continue;
           }
           const double p50 = Median(it->second), p99 = Quantile(it->second, 0.99);
-          std::printf("| %d | %s | %s | %s | %s | %zu |\n", count, transport, a.label,
-                      Ms(p50).c_str(), Ms(p99).c_str(), it->second.size());
+          std::printf("| %d | %s | %s | %s | %s | %zu | %d |\n", count, transport, a.label,
+                      Ms(p50).c_str(), Ms(p99).c_str(), it->second.size(), refused);
           if (!over_http) continue;
           const double goal = a.single_record ? 0.005 : 0.1;
           if (a.single_record || count == 1000) {
