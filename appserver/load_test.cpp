@@ -34,6 +34,13 @@ using data::DataPacket;
 using data::Variant;
 using namespace testing;
 
+// EXP_LOAD_BACKEND=postgres runs the load test on the PostgreSQL cluster of
+// EXP_TEST_PG (skipped without one) instead of a SQLite file.
+Backend LoadBackend() {
+  const char* v = std::getenv("EXP_LOAD_BACKEND");
+  return v && std::string(v) == "postgres" ? Backend::Postgres : Backend::Sqlite;
+}
+
 int EnvInt(const char* name, int fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::atoi(v) : fallback;
@@ -227,6 +234,7 @@ class Clerk {
 class LoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
     LoadFixtureFile(*db_.storage(), DemoFixture());
     db_.storage()->Transact(TxKind::Read, [&](Session& s) {
       for (const Row& r : s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN FROM TRANSPORT")) {
@@ -243,7 +251,7 @@ class LoadTest : public ::testing::Test {
     return rows;
   }
 
-  TempDatabase db_;
+  TempDatabase db_{LoadBackend()};
   std::vector<std::string> transporters_;
   std::unique_ptr<ServerProcess> server_;
 };

@@ -66,7 +66,8 @@ std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path);
 // connection string) and brings its schema to the current version; several
 // server instances may share it, and start together. Writes run
 // serialisable and are run again when the database refuses them for a
-// conflict with another transaction. Connections are pooled (at most 16).
+// conflict with another transaction (alone, after a few refusals).
+// Connections are pooled (at most 16).
 std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo);
 
 // PostgreSQL for "postgresql://..." or "postgres://...", else a SQLite file.

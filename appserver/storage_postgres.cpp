@@ -23,10 +23,15 @@ namespace dg::server {
 namespace {
 
 constexpr int kPoolSize = 16;
-constexpr int kMaxConflictAttempts = 40;
-constexpr int kMaxDuplicateAttempts = 6;
+// Runs of a write side by side with others before it runs alone, and runs
+// in all before its refusal is final.
+constexpr int kSideBySideRuns = 3;
+constexpr int kMaxRuns = 8;
 // Every instance migrating the same database takes this lock first.
 constexpr long long kMigrationLock = 0x45585033323030LL;
+// Writers hold this lock shared; a writer refused kSideBySideRuns times
+// takes it alone.
+constexpr long long kWriterLock = 0x45585033323031LL;
 
 // A statement that failed in the database; `sqlstate` is its error code.
 class PgStatementError : public StorageError {
@@ -137,17 +142,22 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
   ~Connection() { PQfinish(conn_); }
 
-  bool Healthy() const { return PQstatus(conn_) == CONNECTION_OK; }
-
-  // The SQLSTATE of the first statement that failed since Begin, or "".
-  const std::string& first_failure() const { return first_failure_; }
-  void Begin(const char* sql) {
-    first_failure_.clear();
-    Run(sql);
+  bool Healthy() const { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+  // Ends the session; Healthy() is false afterwards.
+  void Close() {
+    PQfinish(conn_);
+    conn_ = nullptr;
   }
 
+  // The SQLSTATE of the first statement that failed since ClearFailure, or "".
+  const std::string& first_failure() const { return first_failure_; }
+  void ClearFailure() { first_failure_.clear(); }
+
   // A statement without parameters whose rows, if any, are dropped.
-  void Run(const std::string& sql) { Check(Result(PQexec(conn_, sql.c_str()), PQclear), sql); }
+  void Run(const std::string& sql) {
+    if (!conn_) throw StorageError("the database connection is closed");
+    Check(Result(PQexec(conn_, sql.c_str()), PQclear), sql);
+  }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
     const Statement& st = Prepared(sql);
@@ -257,32 +267,46 @@ class PostgresStorage : public Storage {
   // Writes run serialisable: the database refuses a transaction whose reads
   // another one changed meanwhile (two clerks filling one vehicle, two
   // instances numbering one branch's grids), and it is run again afresh.
+  // Side by side, a long write could lose to short ones again and again; so
+  // every writer holds the writer lock shared, and one refused
+  // kSideBySideRuns times runs next with the lock alone, when no other write
+  // is under way on any instance, and cannot be refused for a conflict.
   void Run(Mode mode, const std::function<void(Session&)>& work) {
-    int conflicts = 0, duplicates = 0;
-    for (;;) {
+    for (int run = 1;; ++run) {
+      const bool alone = run > kSideBySideRuns;
+      const std::string lock = std::to_string(kWriterLock) + ")";
+      const std::string take = alone ? "SELECT pg_advisory_lock(" + lock
+                                     : "SELECT pg_advisory_lock_shared(" + lock;
+      const std::string give = alone ? "SELECT pg_advisory_unlock(" + lock
+                                     : "SELECT pg_advisory_unlock_shared(" + lock;
+      const bool locks = mode == Mode::Write;
       std::unique_ptr<Connection> conn = Acquire();
-      std::string failure;
+      conn->ClearFailure();
+      bool locked = false;
       try {
-        conn->Begin(BeginText(mode));
+        if (locks) conn->Run(take);
+        locked = locks;
+        conn->Run(BeginText(mode));
         PgSession session(*conn);
         work(session);
         conn->Run("COMMIT");
+        if (locked) conn->Run(give);
         Release(std::move(conn));
         return;
       } catch (...) {
-        failure = conn->first_failure();
+        const std::string failure = conn->first_failure();
         try {
           conn->Run("ROLLBACK");
+          if (locked) conn->Run(give);
         } catch (const StorageError&) {
-          // In an unknown state: dropped below.
+          // The session is in an unknown state: closed below, which frees
+          // its locks too.
+          conn->Close();
         }
         Release(std::move(conn));
-        const RetryClass retry = ClassifyFailure(failure);
-        const bool again = (retry == RetryClass::Conflict && ++conflicts < kMaxConflictAttempts) ||
-                           (retry == RetryClass::Duplicate && ++duplicates < kMaxDuplicateAttempts);
-        if (!again) throw;
+        if (ClassifyFailure(failure) == RetryClass::None || run >= kMaxRuns) throw;
       }
-      Backoff(conflicts + duplicates);
+      Backoff(run);
     }
   }
 

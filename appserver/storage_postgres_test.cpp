@@ -150,7 +150,7 @@ TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
   } cases[] = {
       {"once", 1, false, "k1:2:null:null ", 2, false},
       {"translated", 2, true, "k2:3:null:null ", 3, false},
-      {"for ever", 1000, false, "", 40, true},
+      {"for ever", 1000, false, "", 8, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
