@@ -1,0 +1,136 @@
+// The screen against an exp-appserver process that dies in the middle of the
+// save: the clerk sees the failure, the quantities typed stay on the screen,
+// and the same save goes through once the server is back.
+#ifdef EXP_WITH_APPSERVER
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "appserver/server_process.h"
+#include "appserver/test_support.h"
+#include "contracts/query.h"
+#include "contracts/sqlite_connection.h"
+#include "screen/testing/screen_harness.h"
+#include "ui/user_actions.h"
+
+namespace dg::screen::testing {
+namespace {
+
+using data::Variant;
+using server::testing::ServerProcess;
+
+class ServerFaultTest : public ScreenHarness {
+ protected:
+  ServerFaultTest() {
+    server::LoadFixture(*database.storage(), server::testing::SmallFixture());
+    contracts::TNetConnection::SetTransportFactory([this](const std::string&, int) {
+      return std::make_shared<server::HttpTransport>("127.0.0.1", port);
+    });
+    lookups = std::make_unique<contracts::SqliteConnection>(database.path());
+    contracts::SetDefaultDatabase(lookups.get());
+  }
+  ~ServerFaultTest() override { contracts::SetDefaultDatabase(nullptr); }
+
+  std::vector<ItemRow> Items() {
+    std::vector<ItemRow> rows;
+    const auto fixture = server::testing::SmallFixture();
+    for (const auto& item : fixture["ITEMPEDIDO"]) {
+      ItemRow row;
+      for (const auto& [key, value] : item.items()) {
+        row[key] = value.is_number() ? Variant(value.get<double>())
+                                     : Variant(value.get<std::string>());
+      }
+      if (row.count("DTENTPED")) {
+        row["DTENTPED"] = data::DateTime::FromIso(row["DTENTPED"].ToString());
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  // Quantities of the current item per vehicle, as "V1=2 V2=0" (none is 0).
+  std::string Typed() {
+    std::string out;
+    auto& v = Screen().cdsVeiculo;
+    for (v.First(); !v.Eof(); v.Next()) {
+      out += v.FieldByName("CDVIATURA").AsString() + "=" +
+             std::to_string(v.FieldByName("QtTranspItGr").AsFloat()) + " ";
+    }
+    return out;
+  }
+
+  // Allocations the database holds for the grid, as "V1:P1/1=2 ...".
+  std::string Stored(const std::string& grid) {
+    std::string out;
+    database.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+      for (const auto& r : s.Query("SELECT CDVIATURA, NRPEDIDO, NRITEMPED, QTTRANSP FROM "
+                                   "ALOCGRADE WHERE NRGRADEDISTR = ? ORDER BY 1, 2, 3",
+                                   {server::Value(grid)})) {
+        out += server::testing::Str(r[0]) + ":" + server::testing::Str(r[1]) + "/" +
+               server::testing::Str(r[2]) + "=" + r[3].ToString() + " ";
+      }
+    });
+    return out;
+  }
+
+  server::testing::TempDatabase database;
+  std::unique_ptr<contracts::SqliteConnection> lookups;
+  int port = 0;
+};
+
+TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndSucceedsLater) {
+  auto process = std::make_unique<ServerProcess>(
+      database.path(), 0,
+      std::map<std::string, std::optional<std::string>>{
+          {"EXP_FAULT_PAUSE", "SetGrade:after-write:600000"}});
+  port = process->port();
+  Launch(Items(), [&](ui::Form&) {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    const std::string grid = stNrGrade;
+    ASSERT_FALSE(grid.empty());
+
+    Do([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao); });
+    ASSERT_GT(s.cdsVeiculo.RecordCount(), 1);
+    // The whole quantity of the item on the last vehicle.
+    const double quantity = s.cdsExp.FieldByName("QTDEAEXP").AsFloat();
+    const int last = s.cdsVeiculo.RecordCount();
+    for (s.cdsVeiculo.First(); !s.cdsVeiculo.Eof(); s.cdsVeiculo.Next()) {
+      s.cdsVeiculo.Edit();
+      s.cdsVeiculo.FieldByName("QtTranspItGr").SetAsFloat(s.cdsVeiculo.RecNo() == last ? quantity : 0);
+      Do([&] { s.cdsVeiculo.Post(); });
+    }
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    const std::string typed = Typed();
+    const std::string before = Stored(grid);
+
+    // The server dies while it saves.
+    std::thread killer([&] {
+      if (process->child().WaitForLine("pausing ")) process->child().Kill();
+    });
+    Do([&] { ui::UserClick(*s.sbtConfirmar); });
+    killer.join();
+    ASSERT_EQ(1u, failures.size());
+    EXPECT_NE(std::string::npos, failures[0].find("127.0.0.1")) << failures[0];
+    EXPECT_EQ(typed, Typed());
+    EXPECT_EQ(before, Stored(grid));
+
+    // Back on the same port, the same click saves.
+    failures.clear();
+    process = std::make_unique<ServerProcess>(database.path(), port);
+    Do([&] { ui::UserClick(*s.sbtConfirmar); });
+    EXPECT_EQ(failures, std::vector<std::string>{});
+    EXPECT_EQ(typed, Typed());
+    EXPECT_NE(before, Stored(grid));
+  });
+}
+
+}  // namespace
+}  // namespace dg::screen::testing
+
+#endif  // EXP_WITH_APPSERVER
