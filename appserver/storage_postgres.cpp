@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "appserver/connection_session.h"
 #include "appserver/schema.h"
 #include "appserver/storage.h"
 
@@ -32,17 +33,6 @@ constexpr long long kMigrationLock = 0x45585033323030LL;
 // Writers hold this lock shared; a writer refused kSideBySideRuns times
 // takes it alone.
 constexpr long long kWriterLock = 0x45585033323031LL;
-
-// A statement that failed in the database; `sqlstate` is its error code.
-class PgStatementError : public StorageError {
- public:
-  PgStatementError(const std::string& text, std::string sqlstate)
-      : StorageError(text), sqlstate_(std::move(sqlstate)) {}
-  const std::string& sqlstate() const { return sqlstate_; }
-
- private:
-  std::string sqlstate_;
-};
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -220,28 +210,12 @@ class Connection {
     std::string text = res ? PQresultErrorMessage(res.get()) : PQerrorMessage(conn_);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     if (first_failure_.empty()) first_failure_ = state ? state : "?";
-    throw PgStatementError(text + " [" + sql + "]", state ? state : "");
+    throw StorageError(text + " [" + sql + "]");
   }
 
   PGconn* conn_;
   std::map<std::string, Statement> cache_;
   std::string first_failure_;
-};
-
-class PgSession : public Session {
- public:
-  explicit PgSession(Connection& conn) : conn_(conn) {}
-  int Exec(const std::string& sql, const std::vector<Value>& params) override {
-    int changes = 0;
-    conn_.Query(sql, params, &changes);
-    return changes;
-  }
-  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
-    return conn_.Query(sql, params, nullptr);
-  }
-
- private:
-  Connection& conn_;
 };
 
 // How a transaction begins.
@@ -287,7 +261,7 @@ class PostgresStorage : public Storage {
         if (locks) conn->Run(take);
         locked = locks;
         conn->Run(BeginText(mode));
-        PgSession session(*conn);
+        ConnectionSession<Connection> session(*conn);
         work(session);
         conn->Run("COMMIT");
         if (locked) conn->Run(give);

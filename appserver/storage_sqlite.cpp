@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "appserver/connection_session.h"
 #include "appserver/schema.h"
 #include "appserver/storage.h"
 
@@ -142,22 +143,6 @@ class Connection {
   std::map<std::string, sqlite3_stmt*> cache_;
 };
 
-class SqliteSession : public Session {
- public:
-  explicit SqliteSession(Connection& conn) : conn_(conn) {}
-  int Exec(const std::string& sql, const std::vector<Value>& params) override {
-    int changes = 0;
-    conn_.Query(sql, params, &changes);
-    return changes;
-  }
-  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
-    return conn_.Query(sql, params, nullptr);
-  }
-
- private:
-  Connection& conn_;
-};
-
 class SqliteStorage : public Storage {
  public:
   explicit SqliteStorage(std::string path) : path_(std::move(path)) {}
@@ -166,7 +151,7 @@ class SqliteStorage : public Storage {
     std::unique_ptr<Connection> conn = Acquire();
     conn->Run(kind == TxKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     try {
-      SqliteSession session(*conn);
+      ConnectionSession<Connection> session(*conn);
       work(session);
       conn->Run("COMMIT");
     } catch (...) {
