@@ -291,7 +291,7 @@ DataPacket DecodePacket(std::string_view text) {
   json j;
   try {
     j = json::parse(text.begin(), text.end());
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // also a number beyond a double's range
     Fail(std::string("malformed JSON: ") + e.what());
   }
   return PacketFromJson(j);

@@ -66,6 +66,7 @@ TEST(PacketTest, MalformedPacketsAreClearErrors) {
   } cases[] = {
       {"truncated", good.substr(0, good.size() / 2), "malformed JSON"},
       {"empty", "", "malformed JSON"},
+      {"number beyond a double", replace("2.5", "8E888"), "malformed JSON"},
       {"not an object", "[1,2]", "not an object"},
       {"no format tag", replace("\"dg-packet\"", "\"other\""), "format tag"},
       {"future version", replace("\"version\":1", "\"version\":2"), "unsupported version"},
