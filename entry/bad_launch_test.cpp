@@ -72,7 +72,9 @@ TEST_F(BadLaunchTest, WrongKindsOrAPacketWithoutItemFieldsFailClearly) {
       ADD_FAILURE() << "launched";
     } catch (const Error& e) {
       EXPECT_FALSE(std::string(e.what()).empty());
-      if (*c.failure) EXPECT_EQ(std::string(c.failure), e.what());
+      if (*c.failure) {
+        EXPECT_EQ(std::string(c.failure), e.what());
+      }
     }
     EXPECT_FALSE(ui::App().Busy());
     EXPECT_FALSE(flag);
