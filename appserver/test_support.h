@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,6 +77,7 @@ enum class Backend { Sqlite, Postgres };
 inline const char* BackendName(Backend backend) {
   return backend == Backend::Sqlite ? "Sqlite" : "Postgres";
 }
+inline void PrintTo(Backend backend, std::ostream* out) { *out << BackendName(backend); }
 
 // A fresh database, removed with the object: a SQLite file, or a schema of
 // its own on the PostgreSQL cluster that EXP_TEST_PG names
