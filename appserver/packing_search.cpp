@@ -3,13 +3,15 @@
 // One attempt closes the least loaded vehicle and leaves its pieces out. The
 // pieces left out go straight into a vehicle with room where they can;
 // otherwise one of them is swapped against one or two pieces of a vehicle
-// when that lowers the total weight of what is left out. Each piece carries a
-// weight that starts at its size and grows while the piece stays out, so the
-// pieces that are hard to place end up inside and the easy ones come out to
-// find other room. A piece just put in may not come out for a few rounds, so
-// the search does not undo its last move. When the attempt finds room for
-// everything, the next vehicle is closed; when the effort runs out, the last
-// complete assignment is the answer.
+// when that lowers the total weight of what is left out; when no swap does,
+// one piece moves (or two are exchanged) between two vehicles so that the
+// room left gathers in fewer of them. Each piece carries a weight that starts
+// at its size and grows while the piece stays out, so the pieces that are
+// hard to place end up inside and the easy ones come out to find other room.
+// A piece just put in may not come out for a few rounds, so the search does
+// not undo its last move. When the attempt finds room for everything, the
+// next vehicle is closed; when the effort runs out, the last complete
+// assignment is the answer.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -245,6 +247,7 @@ class Reducer {
           const PackPiece& px = pieces_[x];
           // x moves from a to b, and y (if any) from b to a.
           auto consider = [&](std::size_t y) {
+            ++spent_;
             const double dw = px.weight - (y == kOut ? 0 : pieces_[y].weight);
             const double dv = px.volume - (y == kOut ? 0 : pieces_[y].volume);
             const double gain =
@@ -282,6 +285,7 @@ class Reducer {
       InsertDirect();
       if (out_.empty()) return true;
       if (!SwapOnce()) {
+        Consolidate();
         for (std::size_t p : out_) weight_[p] += size_[p] * kGrowth;
       }
     }

@@ -208,6 +208,56 @@ TEST(PackItems, NoReductionWhenAnOrderIsSplitOrCapacityIsShort) {
   }
 }
 
+// Vehicles of room 100 x 100, each cut into `cuts` pieces that fill it
+// exactly in both dimensions (weight and volume cut independently), the
+// pieces shuffled: only a perfect regrouping reaches `bins` vehicles.
+std::vector<PackPiece> ExactFill(int bins, int cuts, unsigned seed) {
+  std::vector<PackPiece> pieces;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int b = 0; b < bins; ++b) {
+    double weight_left = 100, volume_left = 100;
+    for (int c = 1; c < cuts; ++c) {
+      const double w = 1 + next() % static_cast<int>(weight_left - (cuts - c));
+      const double v = 1 + next() % static_cast<int>(volume_left - (cuts - c));
+      pieces.push_back({w, v});
+      weight_left -= w, volume_left -= v;
+    }
+    pieces.push_back({weight_left, volume_left});
+  }
+  for (std::size_t i = pieces.size(); i > 1; --i) std::swap(pieces[i - 1], pieces[next() % i]);
+  return pieces;
+}
+
+TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
+  struct Fill {
+    int bins, cuts;
+    unsigned seed;
+  };
+  // The last two need moves that gather the room left in fewer vehicles.
+  for (const Fill& c : {Fill{4, 2, 1}, Fill{6, 3, 2}, Fill{10, 3, 3}, Fill{8, 4, 4}, Fill{20, 3, 5}}) {
+    const std::vector<PackPiece> pieces = ExactFill(c.bins, c.cuts, c.seed);
+    const std::vector<PackVehicle> vehicles(pieces.size(), {100, 100});
+    std::vector<std::size_t> start(pieces.size());
+    for (std::size_t i = 0; i < start.size(); ++i) start[i] = i;
+    const std::string name = std::to_string(c.bins) + " vehicles cut in " + std::to_string(c.cuts);
+    const auto reduced = ReduceVehicles(pieces, vehicles, start, 40'000'000);
+    ASSERT_EQ(pieces.size(), reduced.size()) << name;
+    std::map<std::size_t, PackPiece> load;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      load[reduced[i]].weight += pieces[i].weight;
+      load[reduced[i]].volume += pieces[i].volume;
+    }
+    for (const auto& [v, l] : load) {
+      EXPECT_TRUE(FitsWithin(l.weight, 100) && FitsWithin(l.volume, 100)) << name << " " << v;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(c.bins), load.size()) << name;
+    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, 40'000'000)) << name << ": deterministic";
+  }
+}
+
 TEST(VehicleLowerBound, Table) {
   struct Bound {
     const char* name;
