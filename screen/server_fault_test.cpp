@@ -11,6 +11,7 @@
 #include "appserver/test_support.h"
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
+#include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
 
@@ -31,23 +32,6 @@ class ServerFaultTest : public ScreenHarness {
     contracts::SetDefaultDatabase(lookups.get());
   }
   ~ServerFaultTest() override { contracts::SetDefaultDatabase(nullptr); }
-
-  std::vector<ItemRow> Items() {
-    std::vector<ItemRow> rows;
-    const auto fixture = server::testing::SmallFixture();
-    for (const auto& item : fixture["ITEMPEDIDO"]) {
-      ItemRow row;
-      for (const auto& [key, value] : item.items()) {
-        row[key] = value.is_number() ? Variant(value.get<double>())
-                                     : Variant(value.get<std::string>());
-      }
-      if (row.count("DTENTPED")) {
-        row["DTENTPED"] = data::DateTime::FromIso(row["DTENTPED"].ToString());
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
 
   // Quantities of the current item per vehicle, as "V1=2 V2=0" (none is 0).
   std::string Typed() {
@@ -85,7 +69,7 @@ TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndS
       std::map<std::string, std::optional<std::string>>{
           {"EXP_FAULT_PAUSE", "SetGrade:after-write:600000"}});
   port = process->port();
-  Launch(Items(), [&](ui::Form&) {
+  Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form&) {
     auto& s = Screen();
     ui::UserType(*s.medCdTransp, "11222333000181");
     ui::UserFocus(*s.medTpTransp);
