@@ -58,9 +58,16 @@ bool RowMatches(const ui::ListDialog& list, const std::vector<std::string>& row,
   return true;
 }
 
-// The inconsistency dialog lists delivery points by code and name.
+// The inconsistency dialog lists delivery points by code and name, in a
+// dataset of its own or one its grid shows through a data source.
 std::optional<json> InconsistencyRows(const ui::Form& form) {
-  for (data::ClientDataset* ds : form.DataSets()) {
+  std::vector<data::ClientDataset*> shown = form.DataSets();
+  for (ui::Control* c : form.AllControls()) {
+    if (auto* grid = dynamic_cast<ui::DataGrid*>(c); grid != nullptr && grid->DataSet() != nullptr) {
+      shown.push_back(grid->DataSet());
+    }
+  }
+  for (data::ClientDataset* ds : shown) {
     data::Field* code = ds->FindField("CODIGO");
     data::Field* name = ds->FindField("NOME");
     if (code == nullptr || name == nullptr || !ds->Active()) continue;

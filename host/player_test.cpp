@@ -150,15 +150,20 @@ TEST_F(PlayerTest, ActivateStepActivatesAgain) {
   EXPECT_EQ(2, activations);
 }
 
-TEST_F(PlayerTest, DialogsAboveTheScreenTakeTheNextSteps) {
-  ui::Form dialog("frmErro");
-  data::ClientDataset errors("cdsErro");
+// The delivery points without address, as the inconsistency dialog gets them.
+void LoadErrors(data::ClientDataset& errors) {
   errors.AddField("CODIGO", data::FieldType::String, 10);
   errors.AddField("NOME", data::FieldType::String, 40);
   data::DataPacket packet;
   packet.fields = {{"CODIGO", data::FieldType::String, 10}, {"NOME", data::FieldType::String, 40}};
   packet.rows = {{data::Variant("C1"), data::Variant("Sem Endereço")}};
   errors.LoadPacket(packet);
+}
+
+TEST_F(PlayerTest, DialogsAboveTheScreenTakeTheNextSteps) {
+  ui::Form dialog("frmErro");
+  data::ClientDataset errors("cdsErro");
+  LoadErrors(errors);
   dialog.RegisterDataSet(errors);
   form.Get<ui::SpeedButton>("sbtSalvar").on_click = [&](ui::Control&) { dialog.ShowModal(); };
   const auto lines = Play({{{"click", "sbtSalvar"}},
@@ -171,6 +176,24 @@ TEST_F(PlayerTest, DialogsAboveTheScreenTakeTheNextSteps) {
   // The screen's state is read through the dialog.
   EXPECT_TRUE(lines.at(3)["ok"].get<bool>());
   EXPECT_EQ("depois", form.Get<ui::Edit>("edtNome").Text());
+}
+
+// The real dialog owns no dataset: its grid shows the screen's list through
+// a data source of the dialog.
+TEST_F(PlayerTest, InconsistencyRowsComeFromTheDialogsGrid) {
+  data::ClientDataset errors("cdsErro");
+  LoadErrors(errors);
+  ui::Form dialog("frmErro");
+  data::DataSource destino;
+  destino.name = "dtsDestino";
+  dialog.RegisterDataSource(destino);
+  dialog.Add<ui::DataGrid>("dbgMensagem").SetDataSource(&destino);
+  destino.SetDataSet(&errors);
+  form.Get<ui::SpeedButton>("sbtSalvar").on_click = [&](ui::Control&) { dialog.ShowModal(); };
+  const auto lines = Play({{{"click", "sbtSalvar"}}, {{"close", true}}});
+  EXPECT_EQ(json({{"dialog", "inconsistencies"},
+                  {"rows", {{{"CODIGO", "C1"}, {"NOME", "Sem Endereço"}}}}}),
+            lines.at(1));
 }
 
 TEST_F(PlayerTest, PickChoosesTheMatchingRowOfTheList) {
