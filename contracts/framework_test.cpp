@@ -139,6 +139,22 @@ class Screen : public TfrmPadraoGrid {
   data::ClientDataset ds{"cdsScreen"};
 };
 
+// A clerk reads every menu entry: none may be left without a caption.
+TEST(BaseScreenTest, EveryMenuItemHasACaption) {
+  auto screen = std::make_unique<Screen>();
+  screen->Create();
+  int items = 0;
+  for (ui::Control* c : screen->AllControls()) {
+    if (auto* item = dynamic_cast<ui::MenuItem*>(c)) {
+      ++items;
+      EXPECT_FALSE(item->Caption().empty()) << item->Name();
+    }
+  }
+  EXPECT_GT(items, 3);
+  EXPECT_EQ("Operação", screen->mnuOperacao->Caption());
+  EXPECT_EQ("Manutenção", screen->mnuManutencao->Caption());
+}
+
 TEST(BaseScreenTest, CommandsMirrorTheirMenuItemsAndRunTheOverride) {
   ui::ScriptedDialogs dialogs;
   ui::ScopedDialogs scope(&dialogs);

@@ -24,8 +24,11 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name)
 
   mnuMenu = &Add<ui::Menu>("mnuMenu");
   mnuOperacao = &Add<ui::MenuItem>("mnuOperacao", mnuMenu);
+  mnuOperacao->SetCaption("Operação");
   mnuListagem = &Add<ui::MenuItem>("mnuListagem", mnuOperacao);
+  mnuListagem->SetCaption("Listagem");
   mnuManutencao = &Add<ui::MenuItem>("mnuManutencao", mnuOperacao);
+  mnuManutencao->SetCaption("Manutenção");
   pmnNavegar = &Add<ui::Menu>("pmnNavegar");
   pmnNavegar->popup = true;
 
