@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core
   xvfb xauth
   libpq-dev postgresql
+  clang libclang-rt-14-dev
 )
 
 missing=()

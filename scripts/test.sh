@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds, runs every test.
+# The test command: installs what is missing, builds, runs every test; then
+# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/sanitize.sh) and a few seconds of each fuzz target
+# (scripts/fuzz.sh). EXP_QUICK_TEST=1 runs only the normal suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-cd build
-# The suite runs beside a throwaway PostgreSQL cluster (the storage tests on
-# both backends and the two-instance test need it).
-bash ../scripts/pg-test-cluster.sh ctest --output-on-failure -j "$(nproc)" --timeout 300
+# The normal suite runs beside a throwaway PostgreSQL cluster (the storage
+# tests on both backends and the two-instance test need it).
+(cd build && bash ../scripts/pg-test-cluster.sh ctest --output-on-failure -j "$(nproc)" --timeout 300)
+if [ -n "${EXP_QUICK_TEST:-}" ]; then exit 0; fi
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh
