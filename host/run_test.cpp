@@ -186,4 +186,41 @@ TEST(HostRun, PlaysAgainstARunningServerOverHttp) {
   fs::remove_all(dir);
 }
 
+
+// The whole job as the run command plays it: every expectation holds, the
+// map module is loaded, and the dispatch hands back the five values; over
+// HTTP the map module reaches the same server as the screen.
+TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-demo-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  {
+    AppServer server((dir / "server.db").string());
+    ASSERT_GT(server.Port(), 0);
+    const std::vector<std::vector<std::string>> backends = {
+        {},
+        {"--server", "http://127.0.0.1:" + std::to_string(server.Port()), "--db",
+         (dir / "host.db").string()}};
+    for (const auto& backend : backends) {
+      std::vector<std::string> args = {"--script", Source("examples/demo-session.json")};
+      args.insert(args.end(), backend.begin(), backend.end());
+      const HostRunResult run = Host(args);
+      SCOPED_TRACE(backend.empty() ? "in process" : "over HTTP");
+      EXPECT_EQ(0, run.status) << run.err;
+      EXPECT_EQ(1, Count(run, "module"));
+      for (const json& line : run.trace) {
+        if (line.contains("expect") && !line.contains("step")) {
+          EXPECT_TRUE(line.value("ok", false)) << line.dump();
+        }
+      }
+      ASSERT_FALSE(run.trace.empty());
+      EXPECT_EQ(json({{"PboOpcao", true}, {"PNrGradeDistr", "000001"},
+                      {"PstNrInsc", "45781233000107"}, {"PstTpTrans", "0001"},
+                      {"PstIdFrete", "1"}}),
+                run.trace.back().value("result", json()));
+      EXPECT_NE(std::string::npos, run.out.find("PboOpcao: true")) << run.out;
+    }
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
