@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <unordered_map>
 
@@ -907,10 +909,23 @@ Variant Field::OldValue() const { return owner_->GetOldCell(index_); }
 
 namespace {
 
+// A float without a format shows fifteen significant digits, so that a
+// computed 12 × 0.012 reads "0,144", not the binary remainder
+// "0,14400000000000002".
+double ToShownDigits(double value) {
+  if (!std::isfinite(value)) return value;
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  double shown = value;
+  std::from_chars(buf, res.ptr, shown);
+  return shown;
+}
+
 std::string FormatCell(const Field& field, const Variant& v, const std::string& pattern) {
   if (v.IsEmptyOrNull()) return "";
   if (const DateTime* d = v.IfDateTime()) return d->ToBrazilian();
   if (const std::int64_t* i = v.IfInt(); i && pattern.empty()) return std::to_string(*i);
+  if (v.IsNumeric() && pattern.empty()) return FormatNumber(pattern, ToShownDigits(v.ToDouble()));
   if (v.IsNumeric()) return FormatNumber(pattern, v.ToDouble());
   return v.ToString();
 }

@@ -456,6 +456,32 @@ TEST(DatasetTest, TextEntryAndDisplay) {
   EXPECT_EQ(qty.Text(), "edited");
 }
 
+// A float without a display format shows fifteen significant digits: the
+// binary remainder of a computed value never reaches the clerk, and the
+// stored value keeps every digit.
+TEST(DatasetTest, UnformattedFloatsShowFifteenDigits) {
+  ClientDataset ds;
+  ds.AddField("VRVOLUMEITEM", FieldType::Double);
+  ds.CreateDataSet();
+  Field& volume = ds.FieldByName("VRVOLUMEITEM");
+  const struct {
+    double value;
+    const char* shown;
+  } cases[] = {
+      {12 * 0.012, "0,144"},          {0.1 + 0.2, "0,3"},
+      {-0.1, "-0,1"},                 {1234.5, "1234,5"},
+      {123456789.123456, "123456789,123456"}, {1e20, "100000000000000000000"},
+      {0.000125, "0,000125"},         {2.0 / 3, "0,666666666666667"},
+  };
+  ds.Append();
+  for (const auto& c : cases) {
+    volume.SetAsFloat(c.value);
+    EXPECT_EQ(c.shown, volume.DisplayText()) << c.value;
+    EXPECT_EQ(c.shown, volume.Text()) << c.value;
+    EXPECT_EQ(c.value, volume.AsFloat());
+  }
+}
+
 TEST(DatasetTest, ControlsDisabledNestAndEndWithOneLayoutChange) {
   ClientDataset ds;
   ds.LoadPacket(ThreeItems());
