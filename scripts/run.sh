@@ -16,6 +16,11 @@ echo "run: building exp-host and its modules in build/ (Release)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)" --target exp-host EXP03200 EXP03400
 mkdir -p out
+# Qt wants a private runtime folder; a fresh machine's root shell has none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR="$(mktemp -d)"
+  export XDG_RUNTIME_DIR
+fi
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
   exec build/bin/exp-host --db out/demo.db "$@"
 fi
