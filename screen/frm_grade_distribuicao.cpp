@@ -359,7 +359,8 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   panAlocar = &Add<ui::Panel>("panAlocar", Panel4);
   panAlocar->align = ui::Align::Client;
   Label4 = &Add<ui::Label>("Label4", panAlocar);
-  Label4->SetCaption("Alocar todos os Pedidos no Veiculo");
+  const char* const kAlocarTodos = "Alocar todos os Pedidos no Veiculo";
+  Label4->SetCaption(kAlocarTodos);
   Label4->font.bold = true;
   SetBounds(*Label4, 8, 8, 220, 13);
   Edit1 = &Add<ui::Edit>("Edit1", panAlocar);
@@ -369,6 +370,9 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   Edit1->SetEnabled(false);
   SpeedButton1 = &Add<ui::SpeedButton>("SpeedButton1", panAlocar);
   SetBounds(*SpeedButton1, 213, 25, 23, 22);
+  // The button has no caption: its hint says what it does, so the view
+  // draws it rather than leaving an empty flat square.
+  SpeedButton1->hint = kAlocarTodos;
   SpeedButton1->on_click = [this](ui::Control& s) { SpeedButton1Click(s); };
   Splitter5 = &Add<ui::Splitter>("Splitter5", tbsPedido);
   Splitter5->align = ui::Align::Left;
