@@ -56,10 +56,6 @@ struct Prepared {
                                  "000001", "ANA", "0001"};
     object->Call("DistribuiQuantidades", args);
   }
-  std::vector<Variant> Call(const std::string& method, std::vector<Variant> args) {
-    object->Call(method, args);
-    return args;
-  }
   Variant Result(const std::string& method, std::vector<Variant> args) {
     return object->Call(method, args);
   }

@@ -19,6 +19,7 @@
 #include <latch>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
