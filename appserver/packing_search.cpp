@@ -232,13 +232,27 @@ class Reducer {
     return w * w + u * u;
   }
 
-  // The move of one piece to another vehicle, or the exchange of two pieces
-  // of two vehicles, that gathers the room left most; false when none does.
+  // The move of one piece out of one of the emptiest vehicles to another
+  // vehicle, or its exchange against a piece of that vehicle, that gathers
+  // the room left most; false when none does.
   bool Consolidate() {
     double best_gain = 1e-9;
     std::size_t best_x = kOut, best_y = kOut, best_to = kOut;
+    // Pieces leave the kSources emptiest vehicles (lowest concentration).
+    std::vector<std::size_t> sources;
+    std::vector<double> fill(inside_.size());
     for (std::size_t a = 0; a < inside_.size(); ++a) {
       if (closed_[a]) continue;
+      sources.push_back(a);
+      fill[a] = Concentration(a, 0, 0);
+    }
+    const std::size_t keep = std::min(kSources, sources.size());
+    std::partial_sort(sources.begin(), sources.begin() + keep, sources.end(),
+                      [&](std::size_t x, std::size_t y) {
+                        return fill[x] != fill[y] ? fill[x] < fill[y] : x < y;
+                      });
+    sources.resize(keep);
+    for (std::size_t a : sources) {
       for (std::size_t b = 0; b < inside_.size(); ++b) {
         if (b == a || closed_[b] || inside_[b].empty()) continue;
         const double base = Concentration(a, 0, 0) + Concentration(b, 0, 0);
@@ -293,6 +307,7 @@ class Reducer {
   }
 
   static constexpr std::uint64_t kTenure = 5;
+  static constexpr std::size_t kSources = 8;
   static constexpr double kGrowth = 0.2;
 
   const std::vector<PackPiece>& pieces_;

@@ -237,13 +237,15 @@ TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
     unsigned seed;
   };
   // The last two need moves that gather the room left in fewer vehicles.
-  for (const Fill& c : {Fill{4, 2, 1}, Fill{6, 3, 2}, Fill{10, 3, 3}, Fill{8, 4, 4}, Fill{20, 3, 5}}) {
+  const Fill cases[] = {{4, 2, 1}, {6, 3, 2}, {10, 3, 3}, {8, 4, 4}, {20, 3, 5}};
+  for (const Fill& c : cases) {
     const std::vector<PackPiece> pieces = ExactFill(c.bins, c.cuts, c.seed);
     const std::vector<PackVehicle> vehicles(pieces.size(), {100, 100});
     std::vector<std::size_t> start(pieces.size());
     for (std::size_t i = 0; i < start.size(); ++i) start[i] = i;
     const std::string name = std::to_string(c.bins) + " vehicles cut in " + std::to_string(c.cuts);
-    const auto reduced = ReduceVehicles(pieces, vehicles, start, 40'000'000);
+    const std::uint64_t effort = PackOptions{}.effort;
+    const auto reduced = ReduceVehicles(pieces, vehicles, start, effort);
     ASSERT_EQ(pieces.size(), reduced.size()) << name;
     std::map<std::size_t, PackPiece> load;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -254,7 +256,8 @@ TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
       EXPECT_TRUE(FitsWithin(l.weight, 100) && FitsWithin(l.volume, 100)) << name << " " << v;
     }
     EXPECT_EQ(static_cast<std::size_t>(c.bins), load.size()) << name;
-    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, 40'000'000)) << name << ": deterministic";
+    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, effort))
+        << name << ": deterministic";
   }
 }
 

@@ -256,7 +256,13 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
     run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tbsPedido); });
     for (int i = 0; i < samples; ++i) {
       if (i % 2 == 0 && s.cdsGPedido.RecordCount() > 1) {
-        run([&] { s.cdsGPedido.RecNo() < s.cdsGPedido.RecordCount() ? s.cdsGPedido.Next() : s.cdsGPedido.First(); });
+        run([&] {
+          if (s.cdsGPedido.RecNo() < s.cdsGPedido.RecordCount()) {
+            s.cdsGPedido.Next();
+          } else {
+            s.cdsGPedido.First();
+          }
+        });
       }
       const int row = std::min(2, s.cdscCarrosPedido.RecordCount());
       timed("check", [&] { return ui::UserClickCell(*s.DBGrid2, row, "IDMARCADO"); });
@@ -323,9 +329,9 @@ int Main(int argc, char** argv) {
   int failures = 0;
   for (int count : {100, 1000}) {
     const nlohmann::json fixture = Fixture(Generate(count));
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              Format("exp-bench-screen-%d-%d.db", static_cast<int>(::getpid()), count))
-                                 .string();
+    const std::string name =
+        Format("exp-bench-screen-%d-%d.db", static_cast<int>(::getpid()), count);
+    const std::string path = (std::filesystem::temp_directory_path() / name).string();
     auto remove = [&] {
       for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
     };
