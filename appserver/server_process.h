@@ -97,15 +97,17 @@ class ChildProcess {
       if (n <= 0) {
         if (!buffer_.empty()) seen_ += buffer_;
         buffer_.clear();
+        ended_ = true;
         return std::nullopt;
       }
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
-  // Everything the process wrote until it exits; its exit status (or 128 +
-  // signal).
+  // Reads everything the process writes until it exits; its exit status (or
+  // 128 + signal). A process that goes quiet without exiting is killed.
   int WaitForExit() {
     WaitForLine("\x01 never printed");
+    if (!ended_ && pid_ > 0) ::kill(pid_, SIGKILL);
     return Reap();
   }
   // Every line read so far.
@@ -135,6 +137,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   int out_ = -1;
   int status_ = -1;
+  bool ended_ = false;  // the output reached its end
   std::string buffer_, seen_;
 };
 
