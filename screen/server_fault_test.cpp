@@ -1,6 +1,7 @@
-// The screen against an exp-appserver process that dies in the middle of the
-// save: the clerk sees the failure, the quantities typed stay on the screen,
-// and the same save goes through once the server is back.
+// The screen against an exp-appserver process that dies in the middle of a
+// write (the save, the panel commit): the clerk sees the failure, what was
+// typed stays on the screen, and the same action goes through once the
+// server is back.
 #ifdef EXP_WITH_APPSERVER
 
 #include <gtest/gtest.h>
@@ -58,6 +59,15 @@ class ServerFaultTest : public ScreenHarness {
     return out;
   }
 
+  // Allocations of every grid.
+  std::size_t AllocationCount() {
+    std::size_t n = 0;
+    database.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+      n = s.Query("SELECT * FROM ALOCGRADE").size();
+    });
+    return n;
+  }
+
   server::testing::TempDatabase database;
   std::unique_ptr<contracts::SqliteConnection> lookups;
   int port = 0;
@@ -111,6 +121,39 @@ TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndS
     EXPECT_EQ(failures, std::vector<std::string>{});
     EXPECT_EQ(typed, Typed());
     EXPECT_NE(before, Stored(grid));
+  });
+}
+
+TEST_F(ServerFaultTest, PanelCommitDuringAServerCrashReportsKeepsTheTransporterAndSucceedsLater) {
+  auto process = std::make_unique<ServerProcess>(
+      database.path(), 0,
+      std::map<std::string, std::optional<std::string>>{
+          {"EXP_FAULT_PAUSE", "DistribuiQuantidades:after-write:600000"}});
+  port = process->port();
+  Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form&) {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    ui::UserFocus(*s.medTpTransp);
+    ui::UserType(*s.medTpTransp, "1");
+    std::thread killer([&] {
+      if (process->child().WaitForLine("pausing ")) process->child().Kill();
+    });
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    killer.join();
+    ASSERT_EQ(1u, failures.size());
+    EXPECT_NE(std::string::npos, failures[0].find("127.0.0.1")) << failures[0];
+    EXPECT_EQ("11222333000181", s.medCdTransp->Text());
+    EXPECT_EQ(0u, AllocationCount());
+
+    failures.clear();
+    process = std::make_unique<ServerProcess>(database.path(), port);
+    Do([&] { ui::UserFocus(*s.medTpTransp); });
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    EXPECT_EQ(failures, std::vector<std::string>{});
+    EXPECT_EQ("11222333000181", s.medCdTransp->Text());
+    EXPECT_FALSE(stNrGrade.empty());
+    EXPECT_NE("", Stored(stNrGrade));
+    EXPECT_GT(AllocationCount(), 0u);
   });
 }
 
