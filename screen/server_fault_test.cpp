@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "appserver/server_process.h"
@@ -68,22 +69,39 @@ class ServerFaultTest : public ScreenHarness {
     return n;
   }
 
+  // The server, pausing `method` in the middle of its write.
+  std::unique_ptr<ServerProcess> StartPausing(const std::string& method) {
+    auto process = std::make_unique<ServerProcess>(
+        database.path(), 0,
+        std::map<std::string, std::optional<std::string>>{
+            {"EXP_FAULT_PAUSE", method + ":after-write:600000"}});
+    port = process->port();
+    return process;
+  }
+  // Runs the clerk's action while the server is killed as soon as it pauses.
+  void KilledDuring(ServerProcess& process, const std::function<void()>& action) {
+    std::thread killer([&] {
+      if (process.child().WaitForLine("pausing ")) process.child().Kill();
+    });
+    Do(action);
+    killer.join();
+  }
+  void TypeTransporter() {
+    ui::UserType(*Screen().medCdTransp, "11222333000181");
+    ui::UserFocus(*Screen().medTpTransp);
+    ui::UserType(*Screen().medTpTransp, "1");
+  }
+
   server::testing::TempDatabase database;
   std::unique_ptr<contracts::SqliteConnection> lookups;
   int port = 0;
 };
 
 TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndSucceedsLater) {
-  auto process = std::make_unique<ServerProcess>(
-      database.path(), 0,
-      std::map<std::string, std::optional<std::string>>{
-          {"EXP_FAULT_PAUSE", "SetGrade:after-write:600000"}});
-  port = process->port();
+  auto process = StartPausing("SetGrade");
   Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    ui::UserFocus(*s.medTpTransp);
-    ui::UserType(*s.medTpTransp, "1");
+    TypeTransporter();
     Do([&] { ui::UserFocus(*s.DBGrid1); });
     ASSERT_EQ(failures, std::vector<std::string>{});
     const std::string grid = stNrGrade;
@@ -104,11 +122,7 @@ TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndS
     const std::string before = Stored(grid);
 
     // The server dies while it saves.
-    std::thread killer([&] {
-      if (process->child().WaitForLine("pausing ")) process->child().Kill();
-    });
-    Do([&] { ui::UserClick(*s.sbtConfirmar); });
-    killer.join();
+    KilledDuring(*process, [&] { ui::UserClick(*s.sbtConfirmar); });
     ASSERT_EQ(1u, failures.size());
     EXPECT_NE(std::string::npos, failures[0].find("127.0.0.1")) << failures[0];
     EXPECT_EQ(typed, Typed());
@@ -125,21 +139,11 @@ TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndS
 }
 
 TEST_F(ServerFaultTest, PanelCommitDuringAServerCrashReportsKeepsTheTransporterAndSucceedsLater) {
-  auto process = std::make_unique<ServerProcess>(
-      database.path(), 0,
-      std::map<std::string, std::optional<std::string>>{
-          {"EXP_FAULT_PAUSE", "DistribuiQuantidades:after-write:600000"}});
-  port = process->port();
+  auto process = StartPausing("DistribuiQuantidades");
   Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    ui::UserFocus(*s.medTpTransp);
-    ui::UserType(*s.medTpTransp, "1");
-    std::thread killer([&] {
-      if (process->child().WaitForLine("pausing ")) process->child().Kill();
-    });
-    Do([&] { ui::UserFocus(*s.DBGrid1); });
-    killer.join();
+    TypeTransporter();
+    KilledDuring(*process, [&] { ui::UserFocus(*s.DBGrid1); });
     ASSERT_EQ(1u, failures.size());
     EXPECT_NE(std::string::npos, failures[0].find("127.0.0.1")) << failures[0];
     EXPECT_EQ("11222333000181", s.medCdTransp->Text());
