@@ -8,6 +8,7 @@
 #include "appserver/test_support.h"
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
+#include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
 
@@ -29,22 +30,6 @@ class EndToEndTest : public ScreenHarness {
   }
   ~EndToEndTest() override { contracts::SetDefaultDatabase(nullptr); }
 
-  // The item rows of the fixture's order table, as the host launches them.
-  std::vector<ItemRow> Items() {
-    std::vector<ItemRow> rows;
-    const auto fixture = server::testing::SmallFixture();  // outlives the loop
-    for (const auto& item : fixture["ITEMPEDIDO"]) {
-      ItemRow row;
-      for (const auto& [key, value] : item.items()) {
-        row[key] = value.is_number() ? Variant(value.get<double>())
-                                     : Variant(value.get<std::string>());
-      }
-      if (row.count("DTENTPED")) row["DTENTPED"] = data::DateTime::FromIso(row["DTENTPED"].ToString());
-      rows.push_back(row);
-    }
-    return rows;
-  }
-
   server::testing::TempDatabase database;
   std::shared_ptr<server::rdmGradeDistribuicao> rdm;
   std::unique_ptr<contracts::SqliteConnection> lookups;
@@ -52,7 +37,7 @@ class EndToEndTest : public ScreenHarness {
 
 TEST_F(EndToEndTest, LaunchCommitCorrectSaveAllocateDispatch) {
   std::string grade;
-  Launch(Items(), [&](ui::Form& form) {
+  Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form& form) {
     auto& s = Screen();
     ui::UserType(*s.medCdTransp, "11222333000181");
     ui::UserFocus(*s.medTpTransp);

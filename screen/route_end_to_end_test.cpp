@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "appserver/test_support.h"
+#include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
 
@@ -37,17 +38,11 @@ class RouteEndToEndTest : public ScreenHarness {
       entry(args);
     };
   }
+  // The fixture's items selected for dispatch, each with the transporter.
   std::vector<ItemRow> Items() {
     std::vector<ItemRow> rows;
-    const auto fixture = server::testing::SmallFixture();  // outlives the loop
-    for (const auto& item : fixture["ITEMPEDIDO"]) {
-      if (item["IDCHECK"] != "S") continue;
-      ItemRow row;
-      for (const auto& [key, value] : item.items()) {
-        row[key] = value.is_number() ? Variant(value.get<double>())
-                                     : Variant(value.get<std::string>());
-      }
-      row["DTENTPED"] = data::DateTime::FromIso(row["DTENTPED"].ToString());
+    for (ItemRow& row : FixtureItemRows(server::testing::SmallFixture())) {
+      if (row["IDCHECK"].ToString() != "S") continue;
       row["IDTPIJURTRAN"] = "J";
       row["NRINSJURTRAN"] = "11222333000181";
       rows.push_back(row);
