@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "appserver/grade_support.h"
 #include "appserver/packing.h"
@@ -284,39 +285,83 @@ Variant GetItensExpedicao(Session& s, Args& a) {
 
 // ---- dispatch --------------------------------------------------------------
 
+// Where a write method's journal row finds its branch, grid and operator:
+// an argument index, or one of the markers below; -1 when it has none.
+struct JournalFrom {
+  static constexpr int kResult = -2;     // the grid is the method's result
+  static constexpr int kChangeLog = -3;  // branch and grid of the change log in argument 0
+  int branch = -1, grid = -1, op = -1;
+};
+
 struct Entry {
   Method body;
   TxKind tx;
   std::vector<ArgKind> kinds;
+  JournalFrom journal = {};
 };
+
+std::string ArgText(const std::vector<Variant>& args, int i) {
+  return i >= 0 && !args[i].IsEmptyOrNull() ? args[i].ToString() : "";
+}
+
+// Branch and grid of the first row of a change log (its old values, but for
+// an inserted row).
+std::pair<std::string, std::string> ChangeLogGrid(const data::DataPacket& delta) {
+  if (delta.changes.empty()) return {};
+  const data::RowChange& c = delta.changes.front();
+  const auto& row = c.state == data::RowState::Inserted ? c.new_values : c.old_values;
+  auto cell = [&](const char* name) {
+    const int i = delta.FieldIndex(name);
+    return i >= 0 && static_cast<std::size_t>(i) < row.size() ? ArgText(row, i) : std::string();
+  };
+  return {cell("CDFILIAL"), cell("NRGRADEDISTR")};
+}
+
+void WriteJournal(Session& s, const std::string& method, const JournalFrom& from,
+                  const std::vector<Variant>& args, const Variant& result,
+                  const CallContext& context) {
+  std::string branch = ArgText(args, from.branch), grid = ArgText(args, from.grid);
+  if (from.grid == JournalFrom::kResult && !result.IsEmptyOrNull()) grid = result.ToString();
+  if (from.branch == JournalFrom::kChangeLog) {
+    std::tie(branch, grid) = ChangeLogGrid(args[0].AsPacket());
+  }
+  std::string op = ArgText(args, from.op);
+  if (op.empty()) op = context.operator_code;
+  s.Exec("INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
+         "VALUES (?, ?, ?, ?, ?)",
+         {Value(NowIso()), Value(op), Value(method), Value(branch), Value(grid)});
+}
 
 const std::map<std::string, Entry>& Methods() {
   using K = ArgKind;
   constexpr K T = K::Text;
+  constexpr int R = JournalFrom::kResult;
   static const std::map<std::string, Entry> kMethods = {
       {"GetParametros", {GetParametros, TxKind::Read, {T}}},
       {"GetGradeporPedido", {GetGradeporPedido, TxKind::Read, {T, T}}},
       {"GetCarroPedido", {GetCarroPedido, TxKind::Read, {T, T, T, T}}},
-      {"PrxNrGrade", {PrxNrGrade, TxKind::Write, {T}}},
+      {"PrxNrGrade", {PrxNrGrade, TxKind::Write, {T}, {0, R}}},
       {"GetVeiculo", {GetVeiculo, TxKind::Read, {T, K::Date, T, T, T, T}}},
-      {"DistribuiQuantidades", {DistribuiQuantidades, TxKind::Write, {K::Packet, T, T, T, T, T}}},
-      {"DelGrade", {DelGrade, TxKind::Write, {T, T}}},
-      {"SetGrade", {SetGrade, TxKind::Write, {K::Packet, K::Number, K::Number, T, T, T}}},
+      {"DistribuiQuantidades",
+       {DistribuiQuantidades, TxKind::Write, {K::Packet, T, T, T, T, T}, {5, 3, 4}}},
+      {"DelGrade", {DelGrade, TxKind::Write, {T, T}, {0, 1}}},
+      {"SetGrade",
+       {SetGrade, TxKind::Write, {K::Packet, K::Number, K::Number, T, T, T}, {3, 4, 5}}},
       {"GetErro", {GetErro, TxKind::Read, {T, T, T}}},
       {"GetGradeRota", {GetGradeRota, TxKind::Read, {T, T, T}}},
       {"GetTotal", {GetTotal, TxKind::Read, {T, T, T}}},
       {"GetItinerario", {GetItinerario, TxKind::Read, {T, T, T}}},
       {"GetVdOrdem", {GetVdOrdem, TxKind::Read, {T, T, T, T}}},
       {"GetItemGrade", {GetItemGrade, TxKind::Read, {T, T, T, T}}},
-      {"SetGradeRota", {SetGradeRota, TxKind::Write, {T, T, T, T, T, T, T, T}}},
-      {"SetItinerario", {SetItinerario, TxKind::Write, {K::Packet}}},
+      {"SetGradeRota", {SetGradeRota, TxKind::Write, {T, T, T, T, T, T, T, T}, {3, 4}}},
+      {"SetItinerario", {SetItinerario, TxKind::Write, {K::Packet}, {JournalFrom::kChangeLog}}},
       {"GetEndeFilialProc", {GetEndeFilialProc, TxKind::Read, {T}}},
       {"GetRetTransp", {GetRetTransp, TxKind::Read, {T}}},
-      {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}}},
-      {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}}},
+      {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}, {1, 3}}},
+      {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
       {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T}}},
-      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}}},
-      {"ExpedirGrade", {ExpedirGrade, TxKind::Write, {T, T, T}}},
+      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}, {0, 1}}},
+      {"ExpedirGrade", {ExpedirGrade, TxKind::Write, {T, T, T}, {0, 1, 2}}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
   };
   return kMethods;
@@ -327,7 +372,8 @@ const std::map<std::string, Entry>& Methods() {
 rdmGradeDistribuicao::rdmGradeDistribuicao(std::shared_ptr<Storage> storage)
     : storage_(std::move(storage)) {}
 
-Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Variant>& args) {
+Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Variant>& args,
+                                   const CallContext& context) {
   auto it = Methods().find(method);
   if (it == Methods().end()) throw Error("unknown method " + method);
   const Entry& entry = it->second;
@@ -340,6 +386,7 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
     work = args;
     Args a(method, work);
     result = entry.body(s, a);
+    if (entry.tx == TxKind::Write) WriteJournal(s, method, entry.journal, work, result, context);
   });
   args = std::move(work);
   return result;

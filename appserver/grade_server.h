@@ -10,6 +10,11 @@
 // Failures are dg::Error whose text reaches the caller unchanged; a text that
 // starts with "@" names a message key of the screen ("@QT_EXCEDE").
 //
+// Every successful write method also leaves one row in the journal GRADELOG
+// (when, operator, method, branch, grid) in its own transaction. The
+// operator is the method's own operator argument when it has one and it is
+// not empty, otherwise the caller's from the CallContext, otherwise "".
+//
 // Thread-safe: the object holds no state besides its storage, so several
 // transports may call it at once. Not copyable.
 #pragma once
@@ -25,6 +30,12 @@ namespace dg::server {
 
 inline constexpr const char* kServerName = "Exp03200.rdmGradeDistribuicao";
 
+// Who makes a call, as the transport knows it, beside the call's arguments.
+// Intentionally copyable.
+struct CallContext {
+  std::string operator_code;  // "" when unknown
+};
+
 class rdmGradeDistribuicao {
  public:
   explicit rdmGradeDistribuicao(std::shared_ptr<Storage> storage);
@@ -34,7 +45,8 @@ class rdmGradeDistribuicao {
   // Runs `method`. Throws dg::Error for an unknown method ("unknown method
   // X"), a wrong argument count ("GetVeiculo: expected 6 arguments, got 5"),
   // a wrong argument kind, or a failure of the method itself.
-  data::Variant Call(const std::string& method, std::vector<data::Variant>& args);
+  data::Variant Call(const std::string& method, std::vector<data::Variant>& args,
+                     const CallContext& context = {});
 
   // Names of every method, sorted.
   std::vector<std::string> MethodNames() const;

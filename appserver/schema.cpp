@@ -86,8 +86,18 @@ std::vector<std::string> MigrationV1() {
   return sql;
 }
 
+// The journal of writes: one row per successful write call, naming who made it.
+std::vector<std::string> MigrationV2() {
+  return {
+      "CREATE TABLE GRADELOG (DTHRLOG TEXT NOT NULL, CDOPERADOR TEXT NOT NULL, "
+      "NMMETODO TEXT NOT NULL, CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL)",
+      "CREATE INDEX GRADELOG_GRADE ON GRADELOG (CDFILIAL, NRGRADEDISTR)",
+  };
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
-  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1()};
+  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(),
+                                                                    MigrationV2()};
   return kMigrations;
 }
 

@@ -91,14 +91,7 @@ class ServerTest : public ::testing::TestWithParam<std::tuple<bool, Backend>> {
   std::unique_ptr<data::CallTransport> transport_;
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Transports, ServerTest,
-    ::testing::Combine(::testing::Values(false, true),
-                       ::testing::Values(Backend::Sqlite, Backend::Postgres)),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param) ? "Http" : "InProcess") +
-             BackendName(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Transports, ServerTest, TransportParams(), TransportParamName);
 
 TEST_P(ServerTest, RefusesBadCalls) {
   struct Case {

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -78,6 +79,18 @@ inline const char* BackendName(Backend backend) {
   return backend == Backend::Sqlite ? "Sqlite" : "Postgres";
 }
 inline void PrintTo(Backend backend, std::ostream* out) { *out << BackendName(backend); }
+
+// The parameters of a suite run in process and over HTTP (true), on each
+// database, and their case names ("InProcessSqlite", "HttpPostgres", ...).
+using TransportParam = std::tuple<bool, Backend>;
+inline auto TransportParams() {
+  return ::testing::Combine(::testing::Values(false, true),
+                            ::testing::Values(Backend::Sqlite, Backend::Postgres));
+}
+inline std::string TransportParamName(const ::testing::TestParamInfo<TransportParam>& info) {
+  return std::string(std::get<0>(info.param) ? "Http" : "InProcess") +
+         BackendName(std::get<1>(info.param));
+}
 
 // A fresh database, removed with the object: a SQLite file, or a schema of
 // its own on the PostgreSQL cluster that EXP_TEST_PG names

@@ -22,12 +22,13 @@ using data::Variant;
 using nlohmann::json;
 
 CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_name,
-                       const std::string& method, const std::vector<Variant>& args) {
+                       const std::string& method, const std::vector<Variant>& args,
+                       const CallContext& context) {
   if (server_name != kServerName) throw ServerCallError("unknown server " + server_name);
   CallReply reply;
   reply.args = args;
   try {
-    reply.result = server.Call(method, reply.args);
+    reply.result = server.Call(method, reply.args, context);
   } catch (const std::exception& e) {
     throw ServerCallError(e.what());
   }
@@ -36,7 +37,7 @@ CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_n
 
 CallReply InProcessTransport::Call(const std::string& server_name, const std::string& method,
                                    const std::vector<Variant>& args) {
-  return DispatchCall(*server_, server_name, method, args);
+  return DispatchCall(*server_, server_name, method, args, context_);
 }
 
 CallRequest DecodeCallRequest(std::string_view body) {
@@ -60,6 +61,17 @@ CallRequest DecodeCallRequest(std::string_view body) {
     throw RequestError(std::string("malformed argument: ") + e.what());
   }
   return out;
+}
+
+namespace {
+std::string OperatorCodeRule() {
+  return " must be at most " + std::to_string(kMaxOperatorLength) + " printable characters";
+}
+}  // namespace
+
+bool IsValidOperatorCode(std::string_view code) {
+  return code.size() <= kMaxOperatorLength &&
+         std::all_of(code.begin(), code.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
 bool SecretMatches(std::string_view expected, std::string_view presented) {
@@ -93,6 +105,11 @@ void Reply(httplib::Response& res, int status, const json& body) {
 // Answers POST /call.
 void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
                 const httplib::Request& req, httplib::Response& res) {
+  CallContext context{req.get_header_value(kOperatorHeader)};
+  if (!IsValidOperatorCode(context.operator_code)) {
+    return Reply(res, 400,
+                 {{"error", std::string("the header ") + kOperatorHeader + OperatorCodeRule()}});
+  }
   CallRequest request;
   try {
     request = DecodeCallRequest(req.body);
@@ -101,7 +118,8 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
   }
   if (options.on_call) options.on_call(request.method);
   try {
-    CallReply reply = DispatchCall(server, request.server_name, request.method, request.args);
+    CallReply reply =
+        DispatchCall(server, request.server_name, request.method, request.args, context);
     json out_args = json::array();
     for (const Variant& v : reply.args) out_args.push_back(data::VariantToJson(v));
     Reply(res, 200, {{"result", data::VariantToJson(reply.result)}, {"args", out_args}});
@@ -224,6 +242,12 @@ HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOption
   std::string secret = options.secret;
   if (const char* env = std::getenv("EXP_SERVER_SECRET"); secret.empty() && env) secret = env;
   if (!secret.empty()) impl_->headers.emplace(kSecretHeader, secret);
+  if (!IsValidOperatorCode(options.operator_code)) {
+    throw Error("the operator code" + OperatorCodeRule());
+  }
+  if (!options.operator_code.empty()) {
+    impl_->headers.emplace(kOperatorHeader, options.operator_code);
+  }
 }
 
 HttpTransport::~HttpTransport() = default;

@@ -13,6 +13,11 @@
 // every request but GET /health that does not carry the secret in the header
 // X-Exp-Secret, before reading its body. A server listening on any address
 // outside loopback must have a secret.
+//
+// Who calls: the header X-Exp-Operator names the caller's operator for the
+// server's journal of writes. A POST /call whose operator is longer than
+// kMaxOperatorLength or holds anything but printable ASCII is refused with
+// 400 {"error": ...}; a call without the header has no operator.
 #pragma once
 
 #include <chrono>
@@ -30,10 +35,11 @@
 namespace dg::server {
 
 // Runs one call on the server object the way every transport does: checks
-// the server name, runs the method, and turns any failure into
-// data::ServerCallError with the failure's text unchanged.
+// the server name, runs the method on behalf of `context`, and turns any
+// failure into data::ServerCallError with the failure's text unchanged.
 data::CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_name,
-                             const std::string& method, const std::vector<data::Variant>& args);
+                             const std::string& method, const std::vector<data::Variant>& args,
+                             const CallContext& context = {});
 
 // A POST /call body that is not a call (answered 400 with what()).
 class RequestError : public Error {
@@ -54,6 +60,14 @@ CallRequest DecodeCallRequest(std::string_view body);
 // The header that carries the shared secret.
 inline constexpr const char* kSecretHeader = "X-Exp-Secret";
 
+// The header that carries the caller's operator code.
+inline constexpr const char* kOperatorHeader = "X-Exp-Operator";
+inline constexpr std::size_t kMaxOperatorLength = 40;
+
+// Whether an operator code may travel: at most kMaxOperatorLength bytes of
+// printable ASCII (space to tilde).
+bool IsValidOperatorCode(std::string_view code);
+
 // Compares a presented secret with the expected one in time that depends
 // only on their lengths, never on where they differ.
 bool SecretMatches(std::string_view expected, std::string_view presented);
@@ -62,16 +76,19 @@ bool SecretMatches(std::string_view expected, std::string_view presented);
 // an IPv4 address in 127.0.0.0/8.
 bool IsLoopbackHost(const std::string& host);
 
-// Calls the server object directly. Thread-safe. Copyable (shares the server).
+// Calls the server object directly, on behalf of `operator_code` ("" for
+// none). Thread-safe. Copyable (shares the server).
 class InProcessTransport : public data::CallTransport {
  public:
-  explicit InProcessTransport(std::shared_ptr<rdmGradeDistribuicao> server)
-      : server_(std::move(server)) {}
+  explicit InProcessTransport(std::shared_ptr<rdmGradeDistribuicao> server,
+                              std::string operator_code = "")
+      : server_(std::move(server)), context_{std::move(operator_code)} {}
   data::CallReply Call(const std::string& server_name, const std::string& method,
                        const std::vector<data::Variant>& args) override;
 
  private:
   std::shared_ptr<rdmGradeDistribuicao> server_;
+  CallContext context_;
 };
 
 struct HttpServerOptions {
@@ -120,6 +137,9 @@ struct HttpClientOptions {
   // Sent with every request; empty: the environment variable
   // EXP_SERVER_SECRET, when set.
   std::string secret;
+  // Sent with every call (kOperatorHeader) when not empty; must pass
+  // IsValidOperatorCode.
+  std::string operator_code;
 };
 
 // Client side of the HTTP transport, for the server connection. Keeps one
@@ -128,6 +148,7 @@ struct HttpClientOptions {
 // call took effect is for the caller to find out. Not copyable.
 class HttpTransport : public data::CallTransport {
  public:
+  // Throws Error for an operator code that fails IsValidOperatorCode.
   HttpTransport(const std::string& host, int port, HttpClientOptions options = {});
   HttpTransport(const HttpTransport&) = delete;
   HttpTransport& operator=(const HttpTransport&) = delete;

@@ -210,18 +210,20 @@ class Backend {
     }
     if (o.server.empty()) {
       transport_ = std::make_shared<server::InProcessTransport>(
-          std::make_shared<server::rdmGradeDistribuicao>(storage));
+          std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code);
       contracts::TNetConnection::SetTransportFactory(
           [t = transport_](const std::string&, int) { return t; });
     } else {
       const auto [host, port] = ParseServerUrl(o.server);
       services.url = host;
       services.port = port;
-      auto http = std::make_shared<server::HttpTransport>(host, port);
+      server::HttpClientOptions client;
+      client.operator_code = services.operator_code;
+      auto http = std::make_shared<server::HttpTransport>(host, port, client);
       if (fixture) http->PostFixture(*fixture);
       transport_ = http;
-      contracts::TNetConnection::SetTransportFactory([](const std::string& h, int p) {
-        return std::make_shared<server::HttpTransport>(h, p);
+      contracts::TNetConnection::SetTransportFactory([client](const std::string& h, int p) {
+        return std::make_shared<server::HttpTransport>(h, p, client);
       });
     }
     storage.reset();
