@@ -31,30 +31,7 @@ JournalRows Journal(Storage& storage, const std::string& method) {
 }
 
 // Each case runs in process and over HTTP, on SQLite and on PostgreSQL.
-class JournalTest : public ::testing::TestWithParam<TransportParam> {
- protected:
-  void SetUp() override {
-    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
-    LoadFixture(*db_.storage(), SmallFixture());
-    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
-    if (std::get<0>(GetParam())) {
-      http_ = std::make_unique<HttpServer>(object_, HttpServerOptions{});
-      http_->Start();
-    }
-  }
-
-  // A transport that calls on behalf of `op`.
-  std::unique_ptr<data::CallTransport> Transport(const std::string& op) {
-    if (!http_) return std::make_unique<InProcessTransport>(object_, op);
-    HttpClientOptions options;
-    options.operator_code = op;
-    return std::make_unique<HttpTransport>("127.0.0.1", http_->port(), options);
-  }
-
-  TempDatabase db_{std::get<1>(GetParam())};
-  std::shared_ptr<rdmGradeDistribuicao> object_;
-  std::unique_ptr<HttpServer> http_;
-};
+class JournalTest : public SeededServerTest {};
 
 INSTANTIATE_TEST_SUITE_P(Transports, JournalTest, TransportParams(), TransportParamName);
 

@@ -25,18 +25,11 @@ using detail::kOrderWeightExceeded;
 Variant Day(const char* iso) { return Variant(DateTime::FromIso(iso)); }
 
 // Each case runs in process and over HTTP, on SQLite and on PostgreSQL.
-class ServerTest : public ::testing::TestWithParam<std::tuple<bool, Backend>> {
+class ServerTest : public SeededServerTest {
  protected:
   void SetUp() override {
-    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
-    LoadFixture(*db_.storage(), SmallFixture());
-    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
-    if (std::get<0>(GetParam())) {
-      http_ = std::make_unique<HttpServer>(object_, HttpServerOptions{});
-      transport_ = std::make_unique<HttpTransport>("127.0.0.1", http_->Start());
-    } else {
-      transport_ = std::make_unique<InProcessTransport>(object_);
-    }
+    SeededServerTest::SetUp();
+    if (object_) transport_ = Transport();
   }
   void TearDown() override {
     transport_.reset();
@@ -85,9 +78,6 @@ class ServerTest : public ::testing::TestWithParam<std::tuple<bool, Backend>> {
     return Column(v, "CDVIATURA") + "=" + Column(v, "IDMARCADO");
   }
 
-  TempDatabase db_{std::get<1>(GetParam())};
-  std::shared_ptr<rdmGradeDistribuicao> object_;
-  std::unique_ptr<HttpServer> http_;
   std::unique_ptr<data::CallTransport> transport_;
 };
 
@@ -389,12 +379,7 @@ TEST_P(ServerTest, ManyClientsAtOnceGetDistinctNumbersAndLoseNoRow) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       // Each client has its own connection, as each screen does.
-      std::unique_ptr<data::CallTransport> own;
-      if (http_) {
-        own = std::make_unique<HttpTransport>("127.0.0.1", http_->port());
-      } else {
-        own = std::make_unique<InProcessTransport>(object_);
-      }
+      const std::unique_ptr<data::CallTransport> own = Transport();
       for (int r = 0; r < kRounds; ++r) {
         std::vector<Variant> args = {"0001"};
         const std::string grid = Str(own->Call(kServerName, "PrxNrGrade", args).result);
