@@ -158,7 +158,7 @@ TEST(Fault, AServerThatStopsAnsweringIsATransportErrorAfterTheReadTimeout) {
   options.read_timeout = std::chrono::milliseconds(300);
   HttpTransport client("127.0.0.1", server.port(), options);
   EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"}));
-  server.child().Signal(SIGSTOP);
+  server.child().Freeze();
   EXPECT_THROW(client.Call(kServerName, "GetParametros", {"0001"}), data::TransportError);
   server.child().Signal(SIGCONT);
   EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"}));

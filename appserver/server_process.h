@@ -117,6 +117,15 @@ class ChildProcess {
   void Signal(int signal_number) {
     if (pid_ > 0) ::kill(pid_, signal_number);
   }
+  // Stops the child and returns once it has stopped (a stop signal alone is
+  // delivered asynchronously, so a request sent right after it may still be
+  // answered).
+  void Freeze() {
+    if (pid_ <= 0 || ended_) return;
+    ::kill(pid_, SIGSTOP);
+    int status = 0;
+    ::waitpid(pid_, &status, WUNTRACED);
+  }
   // SIGKILL and reap; idempotent.
   void Kill() {
     if (pid_ <= 0) return;
