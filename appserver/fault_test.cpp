@@ -52,8 +52,8 @@ struct Prepared {
     object->Call("PrxNrGrade", next);
     if (!distribute) return;
     std::vector<Variant> items = {"0001"};
-    std::vector<Variant> args = {object->Call("GetItensExpedicao", items), "IDCHECK = 'S'", kKey,
-                                 "000001", "ANA", "0001"};
+    std::vector<Variant> args = {
+        object->Call("GetItensExpedicao", items), "IDCHECK = 'S'", kKey, "000001", "ANA", "0001"};
     object->Call("DistribuiQuantidades", args);
   }
   Variant Result(const std::string& method, std::vector<Variant> args) {
@@ -72,15 +72,19 @@ std::vector<FaultCase> Cases() {
   return {
       {"DistribuiQuantidades", false,
        [](Prepared& p) -> std::vector<Variant> {
-         return {p.Result("GetItensExpedicao", {"0001"}), "IDCHECK = 'S'", kKey, "000001", "BIA",
+         return {p.Result("GetItensExpedicao", {"0001"}),
+                 "IDCHECK = 'S'",
+                 kKey,
+                 "000001",
+                 "BIA",
                  "0001"};
        }},
       {"SetGrade", true,
        [](Prepared& p) -> std::vector<Variant> {
          // P3's item: four units of 5 kg moved to V2 as a manual correction.
          DataPacket vehicles =
-             p.Result("GetVeiculo", {kKey, Variant(data::DateTime::FromIso("2025-06-10")),
-                                     "0001", "P3", "1", "000001"})
+             p.Result("GetVeiculo", {kKey, Variant(data::DateTime::FromIso("2025-06-10")), "0001",
+                                     "P3", "1", "000001"})
                  .AsPacket();
          const int code = vehicles.FieldIndex("CDVIATURA");
          const int qty = vehicles.FieldIndex("QtTranspItGr");
@@ -93,8 +97,9 @@ std::vector<FaultCase> Cases() {
        [](Prepared& p) -> std::vector<Variant> {
          std::vector<Variant> row;
          p.db.storage()->Transact(TxKind::Read, [&](Session& s) {
-           auto r = s.Query("SELECT CDVIATURA, NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE "
-                            "ORDER BY CDVIATURA, NRPEDIDO, NRITEMPED LIMIT 1")[0];
+           auto r = s.Query(
+               "SELECT CDVIATURA, NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE "
+               "ORDER BY CDVIATURA, NRPEDIDO, NRITEMPED LIMIT 1")[0];
            row = {"1", r[1], r[0], "0001", "000001", r[2], r[3], "I"};
          });
          return row;
@@ -148,8 +153,9 @@ TEST_P(FaultTest, KilledDuringAWriteKeepsAllOrNothingAndTheCallSucceedsAfterRest
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Phases, FaultTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "AfterCommit" : "AfterWrite"; });
+INSTANTIATE_TEST_SUITE_P(Phases, FaultTest, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "AfterCommit" : "AfterWrite";
+});
 
 TEST(Fault, AServerThatStopsAnsweringIsATransportErrorAfterTheReadTimeout) {
   Prepared prepared(false);
@@ -175,9 +181,11 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
       {{"--db", db.path(), "--listen", "127.0.0.1"}, 2, "--listen needs HOST:PORT"},
       {{"--db", db.path(), "--listen", "127.0.0.1:x"}, 2, "bad port in 127.0.0.1:x"},
       {{"--db", db.path(), "--bogus"}, 2, "unknown argument --bogus"},
-      {{"--db", db.path(), "--listen", "0.0.0.0:0"}, 1,
+      {{"--db", db.path(), "--listen", "0.0.0.0:0"},
+       1,
        "listening on 0.0.0.0 outside loopback needs a shared secret"},
-      {{"--db", db.path(), "--listen", "127.0.0.1:0", "--fixture", "/nonexistent.json"}, 1,
+      {{"--db", db.path(), "--listen", "127.0.0.1:0", "--fixture", "/nonexistent.json"},
+       1,
        "/nonexistent.json"},
       {{"--db", "/nonexistent-dir/x.db", "--listen", "127.0.0.1:0"}, 1, "exp-appserver: "},
   };

@@ -30,8 +30,8 @@ Variant GetParametros(Session& s, Args& a) {
 }
 
 Variant GetVeiculo(Session& s, Args& a) {
-  return VehiclePacket(s, ParseKey(a.Text(0)), a.Date(1), a.Day(1), a.Text(2), a.Text(3),
-                       a.Text(4), a.Text(5));
+  return VehiclePacket(s, ParseKey(a.Text(0)), a.Date(1), a.Day(1), a.Text(2), a.Text(3), a.Text(4),
+                       a.Text(5));
 }
 
 Variant GetErro(Session& s, Args& a) { return ErrorPacket(s, a.Text(0), a.Text(1), a.Text(2)); }
@@ -54,17 +54,17 @@ struct Stop {
 std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
                              const std::string& vehicle) {
   std::vector<Stop> stops;
-  for (const Row& r : s.Query(
-           "SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
-           "MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), "
-           "MAX(c.CEP), MAX(c.LATITUDE), MAX(c.LONGITUDE) "
-           "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
-           "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND "
-           "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
-           "i.NRITEMPED = a.NRITEMPED "
-           "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
-           "GROUP BY a.CDCLIENTE",
-           {Value(branch), Value(grid), Value(vehicle)})) {
+  for (const Row& r :
+       s.Query("SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
+               "MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), "
+               "MAX(c.CEP), MAX(c.LATITUDE), MAX(c.LONGITUDE) "
+               "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
+               "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND "
+               "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
+               "i.NRITEMPED = a.NRITEMPED "
+               "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
+               "GROUP BY a.CDCLIENTE",
+               {Value(branch), Value(grid), Value(vehicle)})) {
     stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
                      S(r[7]), S(r[2]), r[8], r[9]});
   }
@@ -79,9 +79,17 @@ std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::s
 Variant GetGradeRota(Session& s, Args& a) {
   const std::string grid = a.Text(0), vehicle = a.Text(1), branch = a.Text(2);
   PacketBuilder p;
-  p.Str("NRGRADEDISTR", 10).Str("CDFILIAL", 4).Str("NRORDENTREGRADE", 5).Str("CODIGO", 20)
-      .Str("CDCLIENTE", 21).Str("NOME", 50).Str("CDVIATURA", 10).Str("IDTPIJURCLIE", 1)
-      .Str("ENDERECO", 86).Str("CEP", 15).Str("IDRETGRADEDISTR", 1);
+  p.Str("NRGRADEDISTR", 10)
+      .Str("CDFILIAL", 4)
+      .Str("NRORDENTREGRADE", 5)
+      .Str("CODIGO", 20)
+      .Str("CDCLIENTE", 21)
+      .Str("NOME", 50)
+      .Str("CDVIATURA", 10)
+      .Str("IDTPIJURCLIE", 1)
+      .Str("ENDERECO", 86)
+      .Str("CEP", 15)
+      .Str("IDRETGRADEDISTR", 1);
   for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
     p.Add({Variant(grid), Variant(branch), Variant(st.order), Variant(st.client),
            Variant(st.client), Variant(st.name), Variant(vehicle), Variant(st.person_type),
@@ -94,13 +102,16 @@ Variant GetVdOrdem(Session& s, Args& a) {
   const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
   const std::string wanted = OrderKey(a.Text(3));
   PacketBuilder p;
-  p.Str("CDFILIAL", 4).Str("NRGRADEDISTR", 10).Str("CDVIATURA", 10).Str("NRORDENTREGRADE", 5)
+  p.Str("CDFILIAL", 4)
+      .Str("NRGRADEDISTR", 10)
+      .Str("CDVIATURA", 10)
+      .Str("NRORDENTREGRADE", 5)
       .Str("CODIGO", 20);
   if (wanted.empty()) return p.Build();
   for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
     if (OrderKey(st.order) != wanted) continue;
-    p.Add({Variant(branch), Variant(grid), Variant(vehicle), Variant(st.order),
-           Variant(st.client)});
+    p.Add(
+        {Variant(branch), Variant(grid), Variant(vehicle), Variant(st.order), Variant(st.client)});
   }
   return p.Build();
 }
@@ -108,10 +119,10 @@ Variant GetVdOrdem(Session& s, Args& a) {
 Variant GetItemGrade(Session& s, Args& a) {
   PacketBuilder p;
   p.Str("NRPEDIDO", 10).Str("NRITEMPED", 10).Str("CDPRODUTO", 10);
-  for (const Row& r : s.Query(
-           "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-           "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ? ORDER BY NRPEDIDO, NRITEMPED",
-           {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2)), Value(a.Text(3))})) {
+  for (const Row& r :
+       s.Query("SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+               "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ? ORDER BY NRPEDIDO, NRITEMPED",
+               {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2)), Value(a.Text(3))})) {
     p.Add({r[0], r[1], r[2]});
   }
   return p.Build();
@@ -130,13 +141,18 @@ Variant GetTotal(Session& s, Args& a) {
 
 Variant GetItinerario(Session& s, Args& a) {
   PacketBuilder p;
-  p.Str("NRGRADEDISTR", 10).Str("CDFILIAL", 4).Str("NRPEDIDO", 10).Str("CDVIATURA", 4)
-      .Memo("DSITINERAGRADE").Str("NRITEMPED", 10).Str("CDPRODUTO", 10);
-  for (const Row& r : s.Query(
-           "SELECT NRGRADEDISTR, CDFILIAL, NRPEDIDO, CDVIATURA, DSITINERAGRADE, NRITEMPED, "
-           "CDPRODUTO FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
-           "CDVIATURA = ? ORDER BY NRPEDIDO, NRITEMPED",
-           {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2))})) {
+  p.Str("NRGRADEDISTR", 10)
+      .Str("CDFILIAL", 4)
+      .Str("NRPEDIDO", 10)
+      .Str("CDVIATURA", 4)
+      .Memo("DSITINERAGRADE")
+      .Str("NRITEMPED", 10)
+      .Str("CDPRODUTO", 10);
+  for (const Row& r :
+       s.Query("SELECT NRGRADEDISTR, CDFILIAL, NRPEDIDO, CDVIATURA, DSITINERAGRADE, NRITEMPED, "
+               "CDPRODUTO FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+               "CDVIATURA = ? ORDER BY NRPEDIDO, NRITEMPED",
+               {Value(a.Text(0)), Value(a.Text(1)), Value(a.Text(2))})) {
     p.Add({r[0], r[1], r[2], r[3], r[4], r[5], r[6]});
   }
   return p.Build();
@@ -145,8 +161,8 @@ Variant GetItinerario(Session& s, Args& a) {
 Variant GetEndeFilialProc(Session& s, Args& a) {
   PacketBuilder p;
   p.Str("NRCEPFILI", 15).Str("ENDERECO", 84);
-  for (const Row& r : s.Query("SELECT NRCEPFILI, ENDERECO FROM FILIAL WHERE CDFILIAL = ?",
-                              {Value(a.Text(0))})) {
+  for (const Row& r :
+       s.Query("SELECT NRCEPFILI, ENDERECO FROM FILIAL WHERE CDFILIAL = ?", {Value(a.Text(0))})) {
     p.Add({r[0], r[1]});
   }
   return p.Build();
@@ -165,13 +181,17 @@ Variant GetRetTransp(Session& s, Args& a) {
 
 Variant GetGradeporPedido(Session& s, Args& a) {
   PacketBuilder p;
-  p.Str("NRPEDIDO", 10).Str("NMFANTCLIE", 50).Dbl("PESO").Dbl("VRVOLMED").Dbl("VRVOLTOTAL")
+  p.Str("NRPEDIDO", 10)
+      .Str("NMFANTCLIE", 50)
+      .Dbl("PESO")
+      .Dbl("VRVOLMED")
+      .Dbl("VRVOLTOTAL")
       .Dbl("VRPESOTOTAL");
-  for (const Row& r : s.Query(
-           "SELECT NRPEDIDO, MAX(NMFANTCLIE), SUM(QTDEAEXP * VRPESOBRUTPR), "
-           "SUM(QTDEAEXP * VRVOLMED) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-           "GROUP BY NRPEDIDO ORDER BY NRPEDIDO",
-           {Value(a.Text(0)), Value(a.Text(1))})) {
+  for (const Row& r :
+       s.Query("SELECT NRPEDIDO, MAX(NMFANTCLIE), SUM(QTDEAEXP * VRPESOBRUTPR), "
+               "SUM(QTDEAEXP * VRVOLMED) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+               "GROUP BY NRPEDIDO ORDER BY NRPEDIDO",
+               {Value(a.Text(0)), Value(a.Text(1))})) {
     const Variant weight(Round3(D(r[2]))), volume(Round3(D(r[3])));
     p.Add({r[0], r[1], weight, volume, volume, weight});
   }
@@ -183,8 +203,14 @@ double Percent(double part, double whole) { return whole > 0 ? Round3(part / who
 Variant GetCarroPedido(Session& s, Args& a) {
   const std::string order = a.Text(0), branch = a.Text(1), grid = a.Text(3);
   PacketBuilder p;
-  p.Str("IDMARCADO", 1, true).Str("CDVIATURA", 4).Str("DSTIPOVEIC", 50).Dbl("QTCAPACIVIAT")
-      .Dbl("VRVOLUMEVIAT").Dbl("VRPESOUTIL").Dbl("VRVOLUMEUTIL").Dbl("QTPEDIDOS");
+  p.Str("IDMARCADO", 1, true)
+      .Str("CDVIATURA", 4)
+      .Str("DSTIPOVEIC", 50)
+      .Dbl("QTCAPACIVIAT")
+      .Dbl("VRVOLUMEVIAT")
+      .Dbl("VRPESOUTIL")
+      .Dbl("VRVOLUMEUTIL")
+      .Dbl("QTPEDIDOS");
   const std::string inscription = Digits(a.Text(2));
   if (inscription.empty()) return p.Build();
   // Free capacity on the order's delivery day (the grid's first day for an
@@ -215,8 +241,14 @@ Variant GetCarroPedido(Session& s, Args& a) {
 Variant GetPontosRota(Session& s, Args& a) {
   const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
   PacketBuilder p;
-  p.Str("TIPO", 1).Str("NRORDENTREGRADE", 5).Str("CODIGO", 21).Str("NOME", 50)
-      .Str("ENDERECO", 86).Str("CEP", 15).Dbl("LATITUDE").Dbl("LONGITUDE");
+  p.Str("TIPO", 1)
+      .Str("NRORDENTREGRADE", 5)
+      .Str("CODIGO", 21)
+      .Str("NOME", 50)
+      .Str("ENDERECO", 86)
+      .Str("CEP", 15)
+      .Dbl("LATITUDE")
+      .Dbl("LONGITUDE");
   auto home = s.Query(
       "SELECT NMFILIAL, ENDERECO, NRCEPFILI, LATITUDE, LONGITUDE FROM FILIAL WHERE CDFILIAL = ?",
       {Value(branch)});
@@ -239,10 +271,9 @@ Variant GetPontosRota(Session& s, Args& a) {
     p.Add(branch_point);
   } else if (flag == "T") {
     if (auto owner = FindVehicle(s, vehicle)) {
-      for (const Row& t : s.Query(
-               "SELECT NMFANTTRAN, ENDERECO, LATITUDE, LONGITUDE FROM TRANSPORT "
-               "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
-               {Value(owner->type), Value(owner->inscription)})) {
+      for (const Row& t : s.Query("SELECT NMFANTTRAN, ENDERECO, LATITUDE, LONGITUDE FROM TRANSPORT "
+                                  "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
+                                  {Value(owner->type), Value(owner->inscription)})) {
         p.Add({Variant("R"), Variant(), Variant(owner->type + owner->inscription), t[0], t[1],
                Variant(), t[2], t[3]});
       }
@@ -327,9 +358,10 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
   }
   std::string op = ArgText(args, from.op);
   if (op.empty()) op = context.operator_code;
-  s.Exec("INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
-         "VALUES (?, ?, ?, ?, ?)",
-         {Value(NowIso()), Value(op), Value(method), Value(branch), Value(grid)});
+  s.Exec(
+      "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
+      "VALUES (?, ?, ?, ?, ?)",
+      {Value(NowIso()), Value(op), Value(method), Value(branch), Value(grid)});
 }
 
 const std::map<std::string, Entry>& Methods() {

@@ -16,10 +16,14 @@ namespace {
 
 const char* ArgKindName(ArgKind kind) {
   switch (kind) {
-    case ArgKind::Text: return "a text";
-    case ArgKind::Date: return "a date";
-    case ArgKind::Number: return "a number";
-    case ArgKind::Packet: return "a data packet";
+    case ArgKind::Text:
+      return "a text";
+    case ArgKind::Date:
+      return "a date";
+    case ArgKind::Number:
+      return "a number";
+    case ArgKind::Packet:
+      return "a data packet";
   }
   return "?";
 }
@@ -27,15 +31,18 @@ const char* ArgKindName(ArgKind kind) {
 bool KindFits(ArgKind kind, const Variant& v) {
   if (kind != ArgKind::Packet && v.IsEmptyOrNull()) return true;
   switch (kind) {
-    case ArgKind::Text: return v.Kind() == VariantKind::String;
+    case ArgKind::Text:
+      return v.Kind() == VariantKind::String;
     case ArgKind::Date: {
       if (v.Kind() == VariantKind::DateTime) return true;
       data::DateTime d;
       return v.Kind() == VariantKind::String &&
              (v.ToString().empty() || data::DateTime::TryFromIso(v.ToString(), &d));
     }
-    case ArgKind::Number: return v.IsNumeric();
-    case ArgKind::Packet: return v.Kind() == VariantKind::Packet;
+    case ArgKind::Number:
+      return v.IsNumeric();
+    case ArgKind::Packet:
+      return v.Kind() == VariantKind::Packet;
   }
   return false;
 }
@@ -207,9 +214,9 @@ std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t) {
 
 std::vector<Vehicle> VehiclesByInscription(Session& s, const std::string& inscription) {
   std::vector<Vehicle> out;
-  for (const Row& r : s.Query(std::string(kVehicleColumns) +
-                                  "WHERE NRINSJURTRAN = ? ORDER BY CDVIATURA",
-                              {Value(inscription)})) {
+  for (const Row& r :
+       s.Query(std::string(kVehicleColumns) + "WHERE NRINSJURTRAN = ? ORDER BY CDVIATURA",
+               {Value(inscription)})) {
     out.push_back(VehicleFromRow(r));
   }
   return out;
@@ -259,18 +266,18 @@ std::optional<std::string> GridState(Session& s, const std::string& branch,
 
 namespace {
 
-void InsertGrid(Session& s, const std::string& branch, const std::string& grid,
-                std::int64_t seq, const std::string& operator_code) {
-  s.Exec("INSERT INTO GRADEDISTR (CDFILIAL, NRGRADEDISTR, NRSEQGRADE, IDSITGRADE, CDOPERLANC, "
-         "DTHRABERTURA) VALUES (?, ?, ?, 'A', ?, ?)",
-         {Value(branch), Value(grid), Value(seq), Value(operator_code), Value(NowIso())});
+void InsertGrid(Session& s, const std::string& branch, const std::string& grid, std::int64_t seq,
+                const std::string& operator_code) {
+  s.Exec(
+      "INSERT INTO GRADEDISTR (CDFILIAL, NRGRADEDISTR, NRSEQGRADE, IDSITGRADE, CDOPERLANC, "
+      "DTHRABERTURA) VALUES (?, ?, ?, 'A', ?, ?)",
+      {Value(branch), Value(grid), Value(seq), Value(operator_code), Value(NowIso())});
 }
 
 }  // namespace
 
 std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code) {
-  auto rows = s.Query("SELECT MAX(NRSEQGRADE) FROM GRADEDISTR WHERE CDFILIAL = ?",
-                      {Value(branch)});
+  auto rows = s.Query("SELECT MAX(NRSEQGRADE) FROM GRADEDISTR WHERE CDFILIAL = ?", {Value(branch)});
   const std::int64_t seq = (rows[0][0].IsNull() ? 0 : rows[0][0].ToInt64()) + 1;
   char text[24];
   std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(seq));
@@ -339,13 +346,14 @@ ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid
 void InsertGridItem(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& order, const std::string& item, const ItemInfo& info,
                     const std::string& priority) {
-  s.Exec("INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
-         "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
-         "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-         {Value(branch), Value(grid), Value(order), Value(item), Value(info.product),
-          Value(info.client), Value(info.client_name), Value(info.quantity),
-          Value(info.unit_weight), Value(info.unit_volume), Value(priority), Value(info.day),
-          info.delivery.empty() ? Value::Null() : Value(info.delivery), Value(info.route)});
+  s.Exec(
+      "INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
+      "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
+      "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {Value(branch), Value(grid), Value(order), Value(item), Value(info.product),
+       Value(info.client), Value(info.client_name), Value(info.quantity), Value(info.unit_weight),
+       Value(info.unit_volume), Value(priority), Value(info.day),
+       info.delivery.empty() ? Value::Null() : Value(info.delivery), Value(info.route)});
 }
 
 void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
@@ -361,15 +369,28 @@ void EnsureGridItem(Session& s, const std::string& branch, const std::string& gr
 // ---- shared packets --------------------------------------------------------
 
 Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
-                      const std::string& day, const std::string& branch,
-                      const std::string& order, const std::string& item,
-                      const std::string& grid) {
+                      const std::string& day, const std::string& branch, const std::string& order,
+                      const std::string& item, const std::string& grid) {
   PacketBuilder p;
-  p.Str("DSTIPOVEIC", 50).Dbl("QtTranspItGr").Dbl("QTCAPACIVIAT").Str("CDVIATURA", 4)
-      .Dbl("VRVOLUMEVIAT").Dbl("VrPesTranspItGr").Dbl("VRPESOUTIL").Str("IDTPIJURTRAN", 1)
-      .Str("NRINSJURTRAN", 20).Str("CDFILIAL", 4).Str("NRPEDIDO", 10).Date("DTHRENTGRADE")
-      .Str("CDPRODUTO", 10).Str("NRITEMPED", 10).Dbl("VrVolTranspItGr").Dbl("VRVOLUMEUTIL")
-      .Str("IDRETGRADEDISTR", 1).Str("NRGRADEDISTR", 10).Str("CDOPERLANCGRAD", 12)
+  p.Str("DSTIPOVEIC", 50)
+      .Dbl("QtTranspItGr")
+      .Dbl("QTCAPACIVIAT")
+      .Str("CDVIATURA", 4)
+      .Dbl("VRVOLUMEVIAT")
+      .Dbl("VrPesTranspItGr")
+      .Dbl("VRPESOUTIL")
+      .Str("IDTPIJURTRAN", 1)
+      .Str("NRINSJURTRAN", 20)
+      .Str("CDFILIAL", 4)
+      .Str("NRPEDIDO", 10)
+      .Date("DTHRENTGRADE")
+      .Str("CDPRODUTO", 10)
+      .Str("NRITEMPED", 10)
+      .Dbl("VrVolTranspItGr")
+      .Dbl("VRVOLUMEUTIL")
+      .Str("IDRETGRADEDISTR", 1)
+      .Str("NRGRADEDISTR", 10)
+      .Str("CDOPERLANCGRAD", 12)
       .Str("CDROTATRANS", 6);
   const ItemInfo info = FindItem(s, branch, grid, order, item);
   for (const Vehicle& v : VehiclesOf(s, t)) {
@@ -392,11 +413,25 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
     } else if (!grid.empty()) {
       flag = VehicleFlag(s, branch, grid, v.code);
     }
-    p.Add({Variant(v.description), quantity, Variant(v.weight), Variant(v.code),
-           Variant(v.volume), weight, Variant(Round3(v.weight - load.weight)), Variant(v.type),
-           Variant(v.inscription), Variant(branch), Variant(order), delivery,
-           Variant(info.product), Variant(item), volume,
-           Variant(Round3(v.volume - load.volume)), Variant(flag), Variant(grid), operator_code,
+    p.Add({Variant(v.description),
+           quantity,
+           Variant(v.weight),
+           Variant(v.code),
+           Variant(v.volume),
+           weight,
+           Variant(Round3(v.weight - load.weight)),
+           Variant(v.type),
+           Variant(v.inscription),
+           Variant(branch),
+           Variant(order),
+           delivery,
+           Variant(info.product),
+           Variant(item),
+           volume,
+           Variant(Round3(v.volume - load.volume)),
+           Variant(flag),
+           Variant(grid),
+           operator_code,
            Variant(route)});
   }
   return p.Build();

@@ -59,8 +59,8 @@ class PacketBuilder {
 };
 
 // Cell helpers for query results.
-std::string S(const Value& v);  // null -> ""
-double D(const Value& v);       // null -> 0
+std::string S(const Value& v);             // null -> ""
+double D(const Value& v);                  // null -> 0
 data::Variant DateCell(const Value& iso);  // stored ISO text -> DateTime or Null
 
 // "  1", "001" and "1" name the same delivery order; "" is no order.
@@ -132,8 +132,7 @@ enum class CapacityScope { Item, Order };
 // Throws when what the grids load on the vehicle for the day exceeds its
 // capacity, weight first, with the text the clerk reads as it stands (only
 // the distribution answers with a message key).
-void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day,
-                   CapacityScope scope);
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day, CapacityScope scope);
 
 // What the grid knows of one of its items (or the item table, when the grid
 // has not seen it).

@@ -163,15 +163,16 @@ struct NewAllocation {
 };
 
 void InsertAllocation(Session& s, const NewAllocation& n) {
-  s.Exec("INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
-         "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
-         "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
-         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-         {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
-          Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
-          Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
-          n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
-          n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
+  s.Exec(
+      "INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+      "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
+      "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
+       Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
+       Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
+       n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
+       n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
 }
 
 Vehicle RequireVehicle(Session& s, const std::string& code) {
@@ -183,9 +184,10 @@ Vehicle RequireVehicle(Session& s, const std::string& code) {
 // The delivery order already given to the client's stop on the vehicle.
 std::string StopOrder(Session& s, const std::string& branch, const std::string& grid,
                       const std::string& vehicle, const std::string& client) {
-  auto rows = s.Query("SELECT MIN(NRORDENTREGRADE) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-                      "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ?",
-                      {Value(branch), Value(grid), Value(vehicle), Value(client)});
+  auto rows = s.Query(
+      "SELECT MIN(NRORDENTREGRADE) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ?",
+      {Value(branch), Value(grid), Value(vehicle), Value(client)});
   return S(rows[0][0]);
 }
 
@@ -200,25 +202,29 @@ void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
   auto items = s.Query(
       "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, "
       "DTENTREGA, DTHRENTGRADE, CDROTATRANS FROM ITEMGRADE "
-      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" + where,
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" +
+          where,
       params);
-  auto operator_rows = s.Query(
-      "SELECT CDOPERLANC FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-      {Value(branch), Value(grid)});
+  auto operator_rows =
+      s.Query("SELECT CDOPERLANC FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+              {Value(branch), Value(grid)});
   const std::string operator_code = operator_rows.empty() ? "" : S(operator_rows[0][0]);
   std::string flag = VehicleFlag(s, branch, grid, vehicle.code);
   if (flag.empty()) flag = "F";
   std::set<std::string> days;
   for (const Row& r : items) {
-    s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
-           "AND NRITEMPED = ?",
-           {Value(branch), Value(grid), r[0], r[1]});
+    s.Exec(
+        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
+        "AND NRITEMPED = ?",
+        {Value(branch), Value(grid), r[0], r[1]});
   }
   for (const Row& r : items) {
     if (D(r[4]) <= 0) continue;
-    NewAllocation n{branch, grid, vehicle.code, S(r[0]), S(r[1]), S(r[2]), S(r[3]),
-                    D(r[4]), D(r[5]), D(r[6]), flag, S(r[9]), S(r[7]), S(r[8]), operator_code,
-                    StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
+    NewAllocation n{
+        branch,  grid,    vehicle.code,  S(r[0]),
+        S(r[1]), S(r[2]), S(r[3]),       D(r[4]),
+        D(r[5]), D(r[6]), flag,          S(r[9]),
+        S(r[7]), S(r[8]), operator_code, StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
     InsertAllocation(s, n);
     days.insert(n.day);
   }
@@ -251,8 +257,8 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   ClearGrid(s, branch, grid);
 
   for (const Incoming& in : items) {
-    const ItemInfo info{true, in.product, in.client, in.client_name, in.quantity,
-                        in.unit_weight, in.unit_volume, in.day, in.delivery, in.route};
+    const ItemInfo info{true,           in.product,     in.client, in.client_name, in.quantity,
+                        in.unit_weight, in.unit_volume, in.day,    in.delivery,    in.route};
     InsertGridItem(s, branch, grid, in.order, in.item, info, in.priority);
   }
 
@@ -275,20 +281,19 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
     if (!result.complete) throw Error("@QT_EXCEDE");
     for (const PackAllocation& p : result.allocations) {
       const Incoming& in = items[indexes[p.item]];
-      InsertAllocation(s, {branch, grid, vehicles[p.vehicle].code, in.order, in.item,
-                           in.product, in.client, p.quantity, in.unit_weight, in.unit_volume,
-                           "F", in.route, in.day, in.delivery, operator_code, ""});
+      InsertAllocation(s, {branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
+                           in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
+                           in.day, in.delivery, operator_code, ""});
     }
   }
 
   Variant first_vehicles =
-      items.empty()
-          ? VehiclePacket(s, transporter, Variant::Null(), "", branch, "", "", grid)
-          : VehiclePacket(s, transporter,
-                          items[0].delivery.empty()
-                              ? Variant::Null()
-                              : Variant(data::DateTime::FromIso(items[0].delivery)),
-                          items[0].day, branch, items[0].order, items[0].item, grid);
+      items.empty() ? VehiclePacket(s, transporter, Variant::Null(), "", branch, "", "", grid)
+                    : VehiclePacket(s, transporter,
+                                    items[0].delivery.empty()
+                                        ? Variant::Null()
+                                        : Variant(data::DateTime::FromIso(items[0].delivery)),
+                                    items[0].day, branch, items[0].order, items[0].item, grid);
   return Variant(data::VariantArray({first_vehicles, ErrorPacket(s, grid, "", branch)}, 0));
 }
 
@@ -355,13 +360,15 @@ Variant SetGrade(Session& s, Args& a) {
     const Vehicle vehicle = RequireVehicle(s, code);
     const std::vector<Value> key = {Value(branch), Value(grid), Value(code), Value(order),
                                     Value(item)};
-    auto old = s.Query("SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
-                       "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
-                       "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
-                       key);
-    s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
-           "AND NRPEDIDO = ? AND NRITEMPED = ?",
-           key);
+    auto old = s.Query(
+        "SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
+        "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+        "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+        key);
+    s.Exec(
+        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+        "AND NRPEDIDO = ? AND NRITEMPED = ?",
+        key);
     const double quantity = quantity_of(row);
     if (quantity <= 0) continue;
 
@@ -386,9 +393,10 @@ Variant SetGrade(Session& s, Args& a) {
     n.stop_order = old.empty() ? StopOrder(s, branch, grid, code, info.client) : S(old[0][2]);
     InsertAllocation(s, n);
     // The return flag belongs to the vehicle: every row of it follows.
-    s.Exec("UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-           "AND CDVIATURA = ?",
-           {Value(n.flag), Value(branch), Value(grid), Value(code)});
+    s.Exec(
+        "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+        "AND CDVIATURA = ?",
+        {Value(n.flag), Value(branch), Value(grid), Value(code)});
     const double old_weight = old.empty() ? 0 : D(old[0][0]);
     const double old_volume = old.empty() ? 0 : D(old[0][1]);
     if (Round3(quantity * unit_weight) > Round3(old_weight) ||
@@ -410,25 +418,26 @@ Variant DelGrade(Session& s, Args& a) {
     throw Error("A grade " + grid + " já foi expedida e não pode ser descartada.");
   }
   ClearGrid(s, branch, grid);
-  s.Exec("UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
-         "NRGRADEDISTR = ?",
-         {Value(NowIso()), Value(branch), Value(grid)});
+  s.Exec(
+      "UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ?",
+      {Value(NowIso()), Value(branch), Value(grid)});
   return Variant(true);
 }
 
 Variant SetGradeRota(Session& s, Args& a) {
   const std::string stop_order = a.Text(0), order = a.Text(1), vehicle = a.Text(2),
-                    branch = a.Text(3), grid = a.Text(4), item = a.Text(5),
-                    status = a.Text(7);
+                    branch = a.Text(3), grid = a.Text(4), item = a.Text(5), status = a.Text(7);
   if (status != "I" && status != "E") {
     throw Error("SetGradeRota: the row status must be \"I\" or \"E\", got \"" + status + "\"");
   }
   const auto state = GridState(s, branch, grid);
   if (!state) throw Error("A grade " + grid + " não existe.");
   WritableGrid(s, branch, grid, "");
-  auto rows = s.Query("SELECT CDCLIENTE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-                      "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
-                      {Value(branch), Value(grid), Value(vehicle), Value(order), Value(item)});
+  auto rows = s.Query(
+      "SELECT CDCLIENTE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+      "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+      {Value(branch), Value(grid), Value(vehicle), Value(order), Value(item)});
   if (rows.empty()) {
     throw Error("O item " + order + " / " + item + " não está no veículo " + vehicle +
                 " da grade " + grid + ".");
@@ -436,17 +445,18 @@ Variant SetGradeRota(Session& s, Args& a) {
   const std::string client = S(rows[0][0]);
   const std::string wanted = OrderKey(stop_order);
   if (!wanted.empty()) {
-    for (const Row& r : s.Query(
-             "SELECT DISTINCT NRORDENTREGRADE FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-             "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE <> ?",
-             {Value(branch), Value(grid), Value(vehicle), Value(client)})) {
+    for (const Row& r :
+         s.Query("SELECT DISTINCT NRORDENTREGRADE FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+                 "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE <> ?",
+                 {Value(branch), Value(grid), Value(vehicle), Value(client)})) {
       if (OrderKey(S(r[0])) == wanted) throw Error("Ordem já cadastrada.");
     }
   }
-  s.Exec("UPDATE ALOCGRADE SET NRORDENTREGRADE = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-         "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
-         {wanted.empty() ? Value::Null() : Value(stop_order), Value(branch), Value(grid),
-          Value(vehicle), Value(order), Value(item)});
+  s.Exec(
+      "UPDATE ALOCGRADE SET NRORDENTREGRADE = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+      "AND CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+      {wanted.empty() ? Value::Null() : Value(stop_order), Value(branch), Value(grid),
+       Value(vehicle), Value(order), Value(item)});
   return Variant(true);
 }
 
@@ -486,9 +496,10 @@ Variant SetItinerario(Session& s, Args& a) {
     params.push_back(text_col < 0 ? Value::Null() : Value(S(row[text_col])));
     s.Exec("DELETE FROM ITINERARIO" + where,
            std::vector<Value>(params.begin(), params.begin() + 5));
-    s.Exec("INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
-           "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
-           params);
+    s.Exec(
+        "INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+        "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
+        params);
   }
   return Variant(true);
 }
@@ -531,19 +542,21 @@ Variant SetRotaCalculada(Session& s, Args& a) {
   const std::vector<Value> key = {Value(branch), Value(grid), Value(vehicle)};
   if (!GridState(s, branch, grid)) throw Error("A grade " + grid + " não existe.");
   s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
-  s.Exec("INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO) "
-         "VALUES (?, ?, ?, ?, ?)",
-         {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4))});
-  s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
-         key);
-  auto items = s.Query("SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE "
-                       "CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
-                       key);
+  s.Exec(
+      "INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO) "
+      "VALUES (?, ?, ?, ?, ?)",
+      {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4))});
+  s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
+  auto items = s.Query(
+      "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE "
+      "CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
+      key);
   if (items.empty()) items.push_back({Value(""), Value(""), Value::Null()});
   for (const Row& r : items) {
-    s.Exec("INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
-           "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
-           {Value(branch), Value(grid), Value(vehicle), r[0], r[1], r[2], Value(a.Text(5))});
+    s.Exec(
+        "INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+        "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
+        {Value(branch), Value(grid), Value(vehicle), r[0], r[1], r[2], Value(a.Text(5))});
   }
   return Variant(true);
 }
@@ -556,10 +569,10 @@ Variant ExpedirGrade(Session& s, Args& a) {
     throw Error("A grade " + grid + " foi descartada e não pode ser expedida.");
   }
   if (*state == kOpen) {
-    s.Exec("UPDATE GRADEDISTR SET IDSITGRADE = 'E', CDOPEREXPED = ?, DTHREXPEDICAO = ? "
-           "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-           {Value(a.Text(2)), Value(NowIso()), Value(branch),
-            Value(grid)});
+    s.Exec(
+        "UPDATE GRADEDISTR SET IDSITGRADE = 'E', CDOPEREXPED = ?, DTHREXPEDICAO = ? "
+        "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+        {Value(a.Text(2)), Value(NowIso()), Value(branch), Value(grid)});
   }
   return Variant(true);
 }

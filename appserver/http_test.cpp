@@ -94,8 +94,8 @@ TEST_F(HttpTest, FixtureEndpointReseeds) {
   json fixture = SmallFixture();
   fixture["PARAMETROS"][0]["IDEXITRANSPDIST"] = "N";
   client.PostFixture(fixture);
-  EXPECT_EQ("N", Column(client.Call(kServerName, "GetParametros", {"0001"}).result,
-                        "IDEXITRANSPDIST"));
+  EXPECT_EQ("N",
+            Column(client.Call(kServerName, "GetParametros", {"0001"}).result, "IDEXITRANSPDIST"));
   try {
     client.PostFixture({{"NOTATABLE", json::array()}});
     ADD_FAILURE() << "accepted an unknown table";
@@ -173,8 +173,8 @@ TEST(Fixture, DemoFixtureLoadsAndDistributesOntoTheFirstTransporter) {
     }
   });
   ASSERT_EQ(1u, transporters.size());
-  std::vector<data::Variant> distribute = {items, "IDCHECK = 'S'", transporters[0], "", "ANA",
-                                           "0001"};
+  std::vector<data::Variant> distribute = {items, "IDCHECK = 'S'", transporters[0],
+                                           "",    "ANA",           "0001"};
   const data::Variant pair = object.Call("DistribuiQuantidades", distribute);
   EXPECT_FALSE(Column(pair.AsArray()[0], "CDVIATURA").empty());
   EXPECT_EQ(3u, pair.AsArray()[1].AsPacket().rows.size());  // clients without address

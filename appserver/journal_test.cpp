@@ -55,16 +55,15 @@ TEST_P(JournalTest, EveryWriteRecordsItsOperator) {
   };
   const std::string g = "|0001|" + grid;
   const std::vector<Case> cases = {
-      {"SetGradeRota", [&] { return std::vector<Variant>{"  1", "P1", "V1", "0001", grid, "1",
-                                                         "", "I"}; },
+      {"SetGradeRota",
+       [&] { return std::vector<Variant>{"  1", "P1", "V1", "0001", grid, "1", "", "I"}; },
        "CAIO|SetGradeRota" + g},
       {"SetRotaCalculada",
        [&] { return std::vector<Variant>{"0001", grid, "V1", "12,5 km", "00:35", "Siga"}; },
        "CAIO|SetRotaCalculada" + g},
       {"SetItinerario",
        [&] {
-         const DataPacket itinerary =
-             call("GetItinerario", {"0001", grid, "V1"}).result.AsPacket();
+         const DataPacket itinerary = call("GetItinerario", {"0001", grid, "V1"}).result.AsPacket();
          DataPacket delta;
          delta.kind = DataPacket::Kind::Delta;
          delta.fields = itinerary.fields;
@@ -72,23 +71,35 @@ TEST_P(JournalTest, EveryWriteRecordsItsOperator) {
          return std::vector<Variant>{Variant(delta)};
        },
        "CAIO|SetItinerario" + g},
-      {"SetPedidoCarro", [&] { return std::vector<Variant>{"P3", "0001", "V2", grid}; },
+      {"SetPedidoCarro",
+       [&] {
+         return std::vector<Variant>{"P3", "0001", "V2", grid};
+       },
        "CAIO|SetPedidoCarro" + g},
-      {"SetPedidos", [&] { return std::vector<Variant>{"0001", "V1", grid}; },
+      {"SetPedidos",
+       [&] {
+         return std::vector<Variant>{"0001", "V1", grid};
+       },
        "CAIO|SetPedidos" + g},
       {"SetGrade",
        [&] {
-         const Variant vehicles = call("GetVeiculo", {kKey, Variant(data::DateTime::FromIso(
-                                                                "2025-06-10")),
-                                                      "0001", "P1", "1", grid})
-                                      .result;
+         const Variant vehicles =
+             call("GetVeiculo",
+                  {kKey, Variant(data::DateTime::FromIso("2025-06-10")), "0001", "P1", "1", grid})
+                 .result;
          return std::vector<Variant>{vehicles, 10.0, 0.1, "0001", grid, "BETO"};
        },
        "BETO|SetGrade" + g},
-      {"DelGrade", [&] { return std::vector<Variant>{"0001", spare}; },
+      {"DelGrade",
+       [&] {
+         return std::vector<Variant>{"0001", spare};
+       },
        "CAIO|DelGrade|0001|" + spare},
       // An empty operator argument leaves the caller's.
-      {"ExpedirGrade", [&] { return std::vector<Variant>{"0001", grid, ""}; },
+      {"ExpedirGrade",
+       [&] {
+         return std::vector<Variant>{"0001", grid, ""};
+       },
        "CAIO|ExpedirGrade" + g},
   };
   for (const Case& c : cases) call(c.method, c.args());
@@ -124,7 +135,9 @@ TEST(OperatorHeader, OnlyShortPrintableCodesTravel) {
   const std::vector<Case> cases = {
       {longest, 200},
       {longest + "O", 400},
-      {"A\x01" "B", 400},
+      {"A\x01"
+       "B",
+       400},
       {"A\x7f", 400},
       {"José", 400},
   };

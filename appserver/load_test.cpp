@@ -53,9 +53,12 @@ std::string DemoFixture() {
 }
 
 bool IsBusinessRefusal(const std::string& text) {
-  static const std::set<std::string> kRefusals = {
-      "@QT_EXCEDE", detail::kItemWeightExceeded, detail::kItemVolumeExceeded,
-      detail::kOrderWeightExceeded, detail::kOrderVolumeExceeded, "Ordem já cadastrada."};
+  static const std::set<std::string> kRefusals = {"@QT_EXCEDE",
+                                                  detail::kItemWeightExceeded,
+                                                  detail::kItemVolumeExceeded,
+                                                  detail::kOrderWeightExceeded,
+                                                  detail::kOrderVolumeExceeded,
+                                                  "Ordem já cadastrada."};
   return kRefusals.count(text) > 0;
 }
 
@@ -68,10 +71,10 @@ struct Dispatched {
 
 struct Totals {
   std::mutex mu;
-  std::vector<double> latencies_ms;         // GUARDED_BY(mu)
-  std::vector<std::string> grid_numbers;    // GUARDED_BY(mu)
-  std::vector<std::string> failures;        // GUARDED_BY(mu)
-  std::vector<Dispatched> dispatched;       // GUARDED_BY(mu)
+  std::vector<double> latencies_ms;       // GUARDED_BY(mu)
+  std::vector<std::string> grid_numbers;  // GUARDED_BY(mu)
+  std::vector<std::string> failures;      // GUARDED_BY(mu)
+  std::vector<Dispatched> dispatched;     // GUARDED_BY(mu)
   std::atomic<int> refusals{0}, sessions{0};
 };
 
@@ -163,9 +166,9 @@ class Clerk {
       return Str(r[Col(items_, "NRPEDIDO")]) == order;
     });
     const std::string item_no = Str(item[Col(items_, "NRITEMPED")]);
-    DataPacket vehicles = Call("GetVeiculo", {key_, item[Col(items_, "DTENTPED")], "0001", order,
-                                              item_no, grid})
-                              .result.AsPacket();
+    DataPacket vehicles =
+        Call("GetVeiculo", {key_, item[Col(items_, "DTENTPED")], "0001", order, item_no, grid})
+            .result.AsPacket();
     if (vehicles.rows.size() < 2) return true;
     const int qty = Col(vehicles, "QtTranspItGr");
     double total = 0;
@@ -201,10 +204,12 @@ class Clerk {
 
   // Numbers the stops of one loaded vehicle 1, 2, 3...
   bool RouteOrders(const std::string& grid, Dispatched& record) {
-    DataPacket vehicles = Call("GetCarroPedido", {"", "0001", key_.substr(1), grid}).result.AsPacket();
+    DataPacket vehicles =
+        Call("GetCarroPedido", {"", "0001", key_.substr(1), grid}).result.AsPacket();
     std::vector<std::string> loaded;
     for (const auto& r : vehicles.rows) {
-      if (r[Col(vehicles, "QTPEDIDOS")].ToDouble() > 0) loaded.push_back(Str(r[Col(vehicles, "CDVIATURA")]));
+      if (r[Col(vehicles, "QTPEDIDOS")].ToDouble() > 0)
+        loaded.push_back(Str(r[Col(vehicles, "CDVIATURA")]));
     }
     if (loaded.empty()) return true;
     const std::string vehicle = loaded[Pick(static_cast<int>(loaded.size()))];
@@ -215,8 +220,8 @@ class Clerk {
       ++number;
       const Variant items = Call("GetItemGrade", {"0001", grid, vehicle, client}).result;
       for (const auto& it : items.AsPacket().rows) {
-        Call("SetGradeRota", {std::to_string(number), it[0], vehicle, "0001", grid, it[1], it[2],
-                              "I"});
+        Call("SetGradeRota",
+             {std::to_string(number), it[0], vehicle, "0001", grid, it[1], it[2], "I"});
       }
     }
     record.routed_vehicle = vehicle;
@@ -292,12 +297,12 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   EXPECT_EQ(totals.grid_numbers.size(), Query("SELECT * FROM GRADEDISTR").size());
 
   // Open and dispatched grids together, per vehicle and delivery day.
-  for (const Row& r : Query(
-           "SELECT a.CDVIATURA, a.DTENTREGA, SUM(a.QTTRANSP * a.VRPESOUNIT), "
-           "SUM(a.QTTRANSP * a.VRVOLUNIT), MAX(v.QTCAPACIVIAT), MAX(v.VRVOLUMEVIAT) "
-           "FROM ALOCGRADE a JOIN GRADEDISTR g ON g.CDFILIAL = a.CDFILIAL AND "
-           "g.NRGRADEDISTR = a.NRGRADEDISTR AND g.IDSITGRADE IN ('A', 'E') "
-           "JOIN VEICULO v ON v.CDVIATURA = a.CDVIATURA GROUP BY a.CDVIATURA, a.DTENTREGA")) {
+  for (const Row& r :
+       Query("SELECT a.CDVIATURA, a.DTENTREGA, SUM(a.QTTRANSP * a.VRPESOUNIT), "
+             "SUM(a.QTTRANSP * a.VRVOLUNIT), MAX(v.QTCAPACIVIAT), MAX(v.VRVOLUMEVIAT) "
+             "FROM ALOCGRADE a JOIN GRADEDISTR g ON g.CDFILIAL = a.CDFILIAL AND "
+             "g.NRGRADEDISTR = a.NRGRADEDISTR AND g.IDSITGRADE IN ('A', 'E') "
+             "JOIN VEICULO v ON v.CDVIATURA = a.CDVIATURA GROUP BY a.CDVIATURA, a.DTENTREGA")) {
     EXPECT_LE(std::round(r[2].ToDouble() * 1000), std::round(r[4].ToDouble() * 1000))
         << "weight on " << Str(r[0]) << " " << Str(r[1]);
     EXPECT_LE(std::round(r[3].ToDouble() * 1000), std::round(r[5].ToDouble() * 1000))
@@ -309,23 +314,24 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   for (const Dispatched& d : totals.dispatched) {
     SCOPED_TRACE("grid " + d.grid);
     const std::string grid = "'" + d.grid + "'";
-    EXPECT_EQ(0u, Query("SELECT i.NRPEDIDO FROM ITEMGRADE i WHERE i.NRGRADEDISTR = " + grid +
-                        " AND i.QTDEAEXP > 0 AND ABS(i.QTDEAEXP - (SELECT COALESCE(SUM(a.QTTRANSP), 0) "
-                        "FROM ALOCGRADE a WHERE a.CDFILIAL = i.CDFILIAL AND a.NRGRADEDISTR = "
-                        "i.NRGRADEDISTR AND a.NRPEDIDO = i.NRPEDIDO AND a.NRITEMPED = i.NRITEMPED)) "
-                        "> 0.0005")
-                      .size());
-    EXPECT_EQ("E", Str(Query("SELECT IDSITGRADE FROM GRADEDISTR WHERE NRGRADEDISTR = " + grid)[0][0]));
+    EXPECT_EQ(0u,
+              Query("SELECT i.NRPEDIDO FROM ITEMGRADE i WHERE i.NRGRADEDISTR = " + grid +
+                    " AND i.QTDEAEXP > 0 AND ABS(i.QTDEAEXP - (SELECT COALESCE(SUM(a.QTTRANSP), 0) "
+                    "FROM ALOCGRADE a WHERE a.CDFILIAL = i.CDFILIAL AND a.NRGRADEDISTR = "
+                    "i.NRGRADEDISTR AND a.NRPEDIDO = i.NRPEDIDO AND a.NRITEMPED = i.NRITEMPED)) "
+                    "> 0.0005")
+                  .size());
+    EXPECT_EQ("E",
+              Str(Query("SELECT IDSITGRADE FROM GRADEDISTR WHERE NRGRADEDISTR = " + grid)[0][0]));
     if (!d.moved_order.empty()) {
-      EXPECT_EQ(0u, Query("SELECT 1 FROM ALOCGRADE WHERE NRGRADEDISTR = " + grid +
-                          " AND NRPEDIDO = '" + d.moved_order + "' AND CDVIATURA <> '" +
-                          d.moved_to + "'")
-                        .size());
+      EXPECT_EQ(0u,
+                Query("SELECT 1 FROM ALOCGRADE WHERE NRGRADEDISTR = " + grid + " AND NRPEDIDO = '" +
+                      d.moved_order + "' AND CDVIATURA <> '" + d.moved_to + "'")
+                    .size());
     }
     if (!d.routed_vehicle.empty()) {
       EXPECT_EQ(0u, Query("SELECT 1 FROM ALOCGRADE WHERE NRGRADEDISTR = " + grid +
-                          " AND CDVIATURA = '" + d.routed_vehicle +
-                          "' AND NRORDENTREGRADE IS NULL")
+                          " AND CDVIATURA = '" + d.routed_vehicle + "' AND NRORDENTREGRADE IS NULL")
                         .size());
     }
   }
@@ -334,8 +340,8 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   std::sort(lat.begin(), lat.end());
   const double p99 = lat.empty() ? 0 : lat[std::min(lat.size() - 1, lat.size() * 99 / 100)];
   std::cout << "load: " << clients << " clerks, " << totals.sessions.load() << " sessions, "
-            << lat.size() << " calls in " << elapsed.count() << " s = "
-            << static_cast<int>(lat.size() / elapsed.count()) << " calls/s, p99 " << p99
+            << lat.size() << " calls in " << elapsed.count()
+            << " s = " << static_cast<int>(lat.size() / elapsed.count()) << " calls/s, p99 " << p99
             << " ms, business refusals " << totals.refusals.load() << ", dispatched "
             << totals.dispatched.size() << std::endl;
 }
@@ -358,9 +364,11 @@ TEST(Contention, TwoClerksAllocatingTheSameVehicleGetOneYesAndOneNo) {
     std::vector<Variant> items_args = {"0001"};
     DataPacket items = object.Call("GetItensExpedicao", items_args).AsPacket();
     for (auto& row : items.rows) {
-      row[items.FieldIndex("IDCHECK")] = Variant(Str(row[items.FieldIndex("NRPEDIDO")]) == order ? "S" : "N");
+      row[items.FieldIndex("IDCHECK")] =
+          Variant(Str(row[items.FieldIndex("NRPEDIDO")]) == order ? "S" : "N");
     }
-    std::vector<Variant> args = {Variant(items), "IDCHECK = 'S'", kKey, grids.back(), "ANA", "0001"};
+    std::vector<Variant> args = {Variant(items), "IDCHECK = 'S'", kKey,
+                                 grids.back(),   "ANA",           "0001"};
     object.Call("DistribuiQuantidades", args);
   }
   ServerProcess server(db.path(), 0);

@@ -46,7 +46,7 @@ int Usage(const std::string& why) {
 // Reads the secret's first line; throws dg::Error when the file is missing,
 // empty, or readable by anyone but its owner.
 std::string ReadSecretFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw dg::Error("cannot read the secret file " + path);
   if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     throw dg::Error("the secret file " + path +

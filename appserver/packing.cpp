@@ -146,8 +146,10 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
                       fleet_volume > 0 ? g.volume / fleet_volume : g.volume);
     // Within an order that must be split, the largest items go first.
     std::stable_sort(g.items.begin(), g.items.end(), [&](std::size_t a, std::size_t b) {
-      return std::max(items[a].unit_weight * items[a].quantity, items[a].unit_volume * items[a].quantity) >
-             std::max(items[b].unit_weight * items[b].quantity, items[b].unit_volume * items[b].quantity);
+      return std::max(items[a].unit_weight * items[a].quantity,
+                      items[a].unit_volume * items[a].quantity) >
+             std::max(items[b].unit_weight * items[b].quantity,
+                      items[b].unit_volume * items[b].quantity);
     });
   }
   std::stable_sort(groups.begin(), groups.end(), [&](const Group& a, const Group& b) {
@@ -180,7 +182,8 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   out.complete = true;
   for (std::size_t g = 0; g < groups.size(); ++g) {
     for (std::size_t i : groups[g].items) {
-      if (Round3(items[i].quantity) > 0) out.allocations.push_back({i, assignment[g], Round3(items[i].quantity)});
+      if (Round3(items[i].quantity) > 0)
+        out.allocations.push_back({i, assignment[g], Round3(items[i].quantity)});
     }
   }
   std::sort(out.allocations.begin(), out.allocations.end(),

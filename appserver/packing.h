@@ -89,8 +89,7 @@ std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
 // Deterministic.
 std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
                                         const std::vector<PackVehicle>& vehicles,
-                                        std::vector<std::size_t> assignment,
-                                        std::uint64_t effort);
+                                        std::vector<std::size_t> assignment, std::uint64_t effort);
 
 // x rounded half away from zero to 3 decimals.
 double Round3(double x);

@@ -115,7 +115,9 @@ class Reducer {
     std::size_t best = kOut;
     for (std::size_t v = 0; v < inside_.size(); ++v) {
       if (inside_[v].empty() || closed_[v]) continue;
-      if (best == kOut || inside_[v].size() < inside_[best].size() || (inside_[v].size() == inside_[best].size() && Share(v) < Share(best))) best = v;
+      if (best == kOut || inside_[v].size() < inside_[best].size() ||
+          (inside_[v].size() == inside_[best].size() && Share(v) < Share(best)))
+        best = v;
     }
     return best;
   }
@@ -204,7 +206,8 @@ class Reducer {
     auto consider = [&](std::size_t x, std::size_t y) {
       const double gain = m.gain - (x == kOut ? 0 : weight_[x]) - (y == kOut ? 0 : weight_[y]);
       const int put_out = (x != kOut) + (y != kOut);
-      if (gain < best.gain - 1e-12 || (gain <= best.gain + 1e-12 && put_out <= best.put_out)) return;
+      if (gain < best.gain - 1e-12 || (gain <= best.gain + 1e-12 && put_out <= best.put_out))
+        return;
       const double w = (x == kOut ? 0 : pieces_[x].weight) + (y == kOut ? 0 : pieces_[y].weight);
       const double vol = (x == kOut ? 0 : pieces_[x].volume) + (y == kOut ? 0 : pieces_[y].volume);
       if (!FitsAfter(v, w - m.weight, vol - m.volume)) return;
@@ -264,8 +267,7 @@ class Reducer {
             ++spent_;
             const double dw = px.weight - (y == kOut ? 0 : pieces_[y].weight);
             const double dv = px.volume - (y == kOut ? 0 : pieces_[y].volume);
-            const double gain =
-                Concentration(a, -dw, -dv) + Concentration(b, dw, dv) - base;
+            const double gain = Concentration(a, -dw, -dv) + Concentration(b, dw, dv) - base;
             if (gain <= best_gain || !FitsAfter(b, -dw, -dv) || !FitsAfter(a, dw, dv)) return;
             best_gain = gain, best_x = x, best_y = y, best_to = b;
           };
@@ -363,8 +365,9 @@ std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
     return std::max(max_weight > 0 ? p.weight / max_weight : 0,
                     max_volume > 0 ? p.volume / max_volume : 0);
   };
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return share(pieces[a]) > share(pieces[b]); });
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return share(pieces[a]) > share(pieces[b]);
+  });
   std::vector<std::size_t> apart;
   for (std::size_t i : order) {
     // Two pieces of at most half the largest room each always fit together.
@@ -380,8 +383,7 @@ std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
 
 std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
                                         const std::vector<PackVehicle>& vehicles,
-                                        std::vector<std::size_t> assignment,
-                                        std::uint64_t effort) {
+                                        std::vector<std::size_t> assignment, std::uint64_t effort) {
   if (pieces.empty()) return assignment;
   return Reducer(pieces, vehicles, std::move(assignment), effort).Run();
 }

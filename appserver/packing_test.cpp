@@ -65,10 +65,7 @@ TEST(PackItems, Table) {
        {Item(1, 0, 1, "A")},
        {{-1, 1}},
        "incomplete"},
-      {"no vehicles",
-       {Item(1, 0, 1, "A")},
-       {},
-       "incomplete"},
+      {"no vehicles", {Item(1, 0, 1, "A")}, {}, "incomplete"},
       {"weightless items go with their order",
        {Item(0, 0, 3, "A"), Item(5, 0, 1, "A")},
        {{5, 1}},
@@ -90,7 +87,8 @@ TEST(PackItems, KeepsOrdersWholeWhereTheyFit) {
   const PackResult r = PackItems(items, vehicles);
   ASSERT_TRUE(r.complete);
   std::map<std::string, std::set<std::size_t>> vehicles_of_order;
-  for (const PackAllocation& a : r.allocations) vehicles_of_order[items[a.item].order].insert(a.vehicle);
+  for (const PackAllocation& a : r.allocations)
+    vehicles_of_order[items[a.item].order].insert(a.vehicle);
   for (const auto& [order, used] : vehicles_of_order) EXPECT_EQ(1u, used.size()) << order;
 }
 
@@ -125,7 +123,8 @@ std::size_t VehiclesUsed(const PackResult& r) {
 
 std::vector<PackItem> Units(const std::vector<std::pair<double, double>>& sizes) {
   std::vector<PackItem> items;
-  for (const auto& [w, v] : sizes) items.push_back(Item(w, v, 1, std::to_string(items.size()).c_str()));
+  for (const auto& [w, v] : sizes)
+    items.push_back(Item(w, v, 1, std::to_string(items.size()).c_str()));
   return items;
 }
 
@@ -139,13 +138,19 @@ TEST(PackItems, ReductionReachesTheFewestVehicles) {
   const std::vector<Reduction> cases = {
       {"weight alone: 5+3+2 and 4+3+3",
        {{5, 0}, {4, 0}, {3, 0}, {3, 0}, {3, 0}, {2, 0}},
-       std::vector<PackVehicle>(6, {10, 0}), 3, 2},
+       std::vector<PackVehicle>(6, {10, 0}),
+       3,
+       2},
       {"volume decides, weight beside it",
        {{1, 5}, {1, 4}, {1, 3}, {1, 3}, {1, 3}, {1, 2}},
-       std::vector<PackVehicle>(6, {10, 10}), 3, 2},
+       std::vector<PackVehicle>(6, {10, 10}),
+       3,
+       2},
       {"a mixed fleet",
        {{50, 0}, {40, 0}, {30, 0}, {30, 0}, {30, 0}, {20, 0}},
-       {{100, 0}, {100, 0}, {60, 0}, {60, 0}}, 3, 2},
+       {{100, 0}, {100, 0}, {60, 0}, {60, 0}},
+       3,
+       2},
   };
   for (const Reduction& c : cases) {
     const auto items = Units(c.units);
@@ -183,7 +188,8 @@ TEST(PackItems, ReductionMovesOrdersWhole) {
   ASSERT_TRUE(r.complete);
   EXPECT_EQ(2u, VehiclesUsed(r));
   std::map<std::string, std::set<std::size_t>> vehicles_of_order;
-  for (const PackAllocation& a : r.allocations) vehicles_of_order[items[a.item].order].insert(a.vehicle);
+  for (const PackAllocation& a : r.allocations)
+    vehicles_of_order[items[a.item].order].insert(a.vehicle);
   for (const auto& [order, used] : vehicles_of_order) EXPECT_EQ(1u, used.size()) << order;
 }
 
@@ -270,10 +276,19 @@ TEST(VehicleLowerBound, Table) {
   };
   const std::vector<Bound> cases = {
       {"nothing to carry", {}, {{10, 10}}, 0},
-      {"weight decides", {{4, 1}, {4, 1}, {4, 1}, {4, 1}, {4, 1}}, {{10, 10}, {10, 10}, {10, 10}}, 2},
-      {"volume decides", {{1, 4}, {1, 4}, {1, 4}, {1, 4}, {1, 4}}, {{10, 10}, {10, 10}, {10, 10}}, 2},
+      {"weight decides",
+       {{4, 1}, {4, 1}, {4, 1}, {4, 1}, {4, 1}},
+       {{10, 10}, {10, 10}, {10, 10}},
+       2},
+      {"volume decides",
+       {{1, 4}, {1, 4}, {1, 4}, {1, 4}, {1, 4}},
+       {{10, 10}, {10, 10}, {10, 10}},
+       2},
       {"an exact fit needs no extra vehicle", {{5, 0}, {5, 0}}, {{10, 0}, {10, 0}}, 1},
-      {"pieces that fit nowhere together", {{6, 1}, {1, 6}, {6, 1}}, {{10, 6}, {10, 6}, {10, 6}}, 3},
+      {"pieces that fit nowhere together",
+       {{6, 1}, {1, 6}, {6, 1}},
+       {{10, 6}, {10, 6}, {10, 6}},
+       3},
       {"largest vehicles count first", {{90, 0}, {90, 0}}, {{20, 0}, {100, 0}, {100, 0}}, 2},
       {"weightless pieces still need a vehicle", {{0, 0}}, {{10, 10}}, 1},
   };

@@ -42,8 +42,8 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
   constexpr int kClerks = 6, kRounds = 6;
   const Variant day(data::DateTime::FromIso("2025-06-10"));
   std::mutex mu;
-  std::vector<Outcome> outcomes;       // GUARDED_BY(mu)
-  std::vector<std::string> failures;   // GUARDED_BY(mu)
+  std::vector<Outcome> outcomes;      // GUARDED_BY(mu)
+  std::vector<std::string> failures;  // GUARDED_BY(mu)
   std::vector<std::thread> clerks;
   for (int c = 0; c < kClerks; ++c) {
     clerks.emplace_back([&, c] {
@@ -72,8 +72,8 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
             o.kind = "save";
             o.grid = Str(call("PrxNrGrade", {"0001"}).result);
             o.accepted = attempt(detail::kItemWeightExceeded, [&] {
-              DataPacket p = call("GetVeiculo", {kKey, day, "0001", "P1", "1", o.grid})
-                                 .result.AsPacket();
+              DataPacket p =
+                  call("GetVeiculo", {kKey, day, "0001", "P1", "1", o.grid}).result.AsPacket();
               for (auto& row : p.rows) {
                 if (Str(row[p.FieldIndex("CDVIATURA")]) == "V1") {
                   row[p.FieldIndex("QtTranspItGr")] = Variant(1.0);
@@ -90,7 +90,7 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
             }
             o.accepted = attempt("@QT_EXCEDE", [&] {
               auto reply = call("DistribuiQuantidades", {Variant(only_p3), "IDCHECK = 'S'",
-                                                          "F12345678909", "", "ANA", "0001"});
+                                                         "F12345678909", "", "ANA", "0001"});
               o.grid = Str(reply.args[3]);
             });
           }
@@ -134,11 +134,11 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
   EXPECT_EQ(15, accepted[1]);
   EXPECT_EQ(kClerks * kRounds / 2 - 15, refused[1]);
 
-  for (const Row& r : query(
-           "SELECT a.CDVIATURA, SUM(a.QTTRANSP * a.VRPESOUNIT), SUM(a.QTTRANSP * a.VRVOLUNIT), "
-           "MAX(v.QTCAPACIVIAT), MAX(v.VRVOLUMEVIAT) FROM ALOCGRADE a "
-           "JOIN VEICULO v ON v.CDVIATURA = a.CDVIATURA WHERE a.DTENTREGA = '2025-06-10' "
-           "GROUP BY a.CDVIATURA")) {
+  for (const Row& r :
+       query("SELECT a.CDVIATURA, SUM(a.QTTRANSP * a.VRPESOUNIT), SUM(a.QTTRANSP * a.VRVOLUNIT), "
+             "MAX(v.QTCAPACIVIAT), MAX(v.VRVOLUMEVIAT) FROM ALOCGRADE a "
+             "JOIN VEICULO v ON v.CDVIATURA = a.CDVIATURA WHERE a.DTENTREGA = '2025-06-10' "
+             "GROUP BY a.CDVIATURA")) {
     EXPECT_LE(std::round(r[1].ToDouble() * 1000), std::round(r[3].ToDouble() * 1000))
         << "weight on " << Str(r[0]);
     EXPECT_LE(std::round(r[2].ToDouble() * 1000), std::round(r[4].ToDouble() * 1000))
@@ -150,9 +150,9 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
   for (const Outcome& o : outcomes) {
     if (o.grid.empty()) continue;
     SCOPED_TRACE(o.kind + " " + o.grid);
-    const auto rows = query(
-        "SELECT COUNT(*), COALESCE(SUM(QTTRANSP), 0) FROM ALOCGRADE WHERE NRGRADEDISTR = ?",
-        {Value(o.grid)});
+    const auto rows =
+        query("SELECT COUNT(*), COALESCE(SUM(QTTRANSP), 0) FROM ALOCGRADE WHERE NRGRADEDISTR = ?",
+              {Value(o.grid)});
     const double want = !o.accepted ? 0 : o.kind == "save" ? 1 : 4;
     EXPECT_EQ(want, rows[0][1].ToDouble());
     if (!o.accepted) EXPECT_EQ(0, rows[0][0].ToInt64());

@@ -96,8 +96,7 @@ std::vector<std::string> MigrationV2() {
 }
 
 const std::vector<std::vector<std::string>>& Migrations() {
-  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(),
-                                                                    MigrationV2()};
+  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2()};
   return kMigrations;
 }
 
@@ -158,17 +157,19 @@ std::vector<std::string> Step(int version, SchemaDialect dialect) {
 
 const std::vector<FixtureTable>& FixtureTables() {
   static const std::vector<FixtureTable> kTables = {
-      {"PARAMETROS", Columns({"CDFILIAL", "API", "IDEXITRANSPDIST", "NRINSJURTRAN",
-                              "CDTIPTRANS"}, {})},
-      {"FILIAL", Columns({"CDFILIAL", "NMFILIAL", "ENDERECO", "NRCEPFILI"},
-                         {"LATITUDE", "LONGITUDE"})},
-      {"TRANSPORT", Columns({"IDTPIJURTRAN", "NRINSJURTRAN", "NMFANTTRAN", "CDTIPTRANS",
-                             "ENDERECO"}, {"LATITUDE", "LONGITUDE"})},
+      {"PARAMETROS",
+       Columns({"CDFILIAL", "API", "IDEXITRANSPDIST", "NRINSJURTRAN", "CDTIPTRANS"}, {})},
+      {"FILIAL",
+       Columns({"CDFILIAL", "NMFILIAL", "ENDERECO", "NRCEPFILI"}, {"LATITUDE", "LONGITUDE"})},
+      {"TRANSPORT",
+       Columns({"IDTPIJURTRAN", "NRINSJURTRAN", "NMFANTTRAN", "CDTIPTRANS", "ENDERECO"},
+               {"LATITUDE", "LONGITUDE"})},
       {"TIPOTRANSP", Columns({"CDTIPTRANS", "NMTIPTRANS"}, {})},
       {"VEICULO", Columns({"CDVIATURA", "DSTIPOVEIC", "IDTPIJURTRAN", "NRINSJURTRAN"},
                           {"QTCAPACIVIAT", "VRVOLUMEVIAT"})},
-      {"CLIENTE", Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE",
-                           "ENDERECO", "CEP"}, {"LATITUDE", "LONGITUDE"})},
+      {"CLIENTE",
+       Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE", "ENDERECO", "CEP"},
+               {"LATITUDE", "LONGITUDE"})},
       {"ITEMPEDIDO", ItemColumns()},
   };
   return kTables;
@@ -177,7 +178,8 @@ const std::vector<FixtureTable>& FixtureTables() {
 int CurrentSchemaVersion() { return static_cast<int>(Migrations().size()); }
 
 void MigrateSchema(Session& s, SchemaDialect dialect) {
-  const std::string versions = "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
+  const std::string versions =
+      "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
   s.Exec(dialect == SchemaDialect::Postgres ? ForPostgres(versions) : versions);
   auto rows = s.Query("SELECT MAX(version) FROM schema_version");
   const int have = rows[0][0].IsNull() ? 0 : rows[0][0].ToInt32();

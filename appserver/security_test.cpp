@@ -37,9 +37,10 @@ TEST(Secret, ComparisonAndLoopbackAddresses) {
     const char* host;
     bool loopback;
   } hosts[] = {
-      {"127.0.0.1", true},  {"127.1.2.3", true},  {"localhost", true},  {"::1", true},
-      {"0.0.0.0", false},   {"10.0.0.1", false},  {"128.0.0.1", false}, {"", false},
-      {"127.0.0.1.example.com", false},           {"::", false},
+      {"127.0.0.1", true},  {"127.1.2.3", true}, {"localhost", true},
+      {"::1", true},        {"0.0.0.0", false},  {"10.0.0.1", false},
+      {"128.0.0.1", false}, {"", false},         {"127.0.0.1.example.com", false},
+      {"::", false},
   };
   for (const auto& c : hosts) EXPECT_EQ(c.loopback, IsLoopbackHost(c.host)) << c.host;
 }
@@ -64,8 +65,9 @@ TEST(Secret, ListeningOutsideLoopbackNeedsASecret) {
 // Grids in the database: a refused call must not have reserved one.
 int GridCount(Storage& storage) {
   int n = 0;
-  storage.Transact(TxKind::Read,
-                   [&](Session& s) { n = static_cast<int>(s.Query("SELECT * FROM GRADEDISTR").size()); });
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    n = static_cast<int>(s.Query("SELECT * FROM GRADEDISTR").size());
+  });
   return n;
 }
 
@@ -124,8 +126,8 @@ TEST(Secret, ServerProgramReadsItsSecretFromAPrivateFileOrTheEnvironment) {
     out << "from-the-file\n";
   }
   ::chmod(file.c_str(), 0644);
-  ChildProcess refused({AppServerBinary(), "--db", db.path(), "--listen", "127.0.0.1:0",
-                        "--secret-file", file});
+  ChildProcess refused(
+      {AppServerBinary(), "--db", db.path(), "--listen", "127.0.0.1:0", "--secret-file", file});
   EXPECT_EQ(1, refused.WaitForExit());
   EXPECT_NE(std::string::npos, refused.Output().find("may be read by others than its owner"))
       << refused.Output();
@@ -146,7 +148,8 @@ TEST(Secret, ServerProgramReadsItsSecretFromAPrivateFileOrTheEnvironment) {
     ::setenv("EXP_SERVER_SECRET", c.secret.c_str(), 1);
     HttpTransport from_env("127.0.0.1", server.port());
     ::unsetenv("EXP_SERVER_SECRET");
-    EXPECT_EQ(1u, from_env.Call(kServerName, "GetParametros", {"0001"}).result.AsPacket().rows.size());
+    EXPECT_EQ(1u,
+              from_env.Call(kServerName, "GetParametros", {"0001"}).result.AsPacket().rows.size());
   }
   std::filesystem::remove(file);
 }
@@ -169,7 +172,8 @@ const std::vector<std::string>& HostileTexts() {
 std::string TableCounts(Storage& storage) {
   std::string out;
   storage.Transact(TxKind::Read, [&](Session& s) {
-    for (const Row& t : s.Query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+    for (const Row& t :
+         s.Query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
       const std::string name = Str(t[0]);
       out += name + "=" + std::to_string(s.Query("SELECT * FROM \"" + name + "\"").size()) + " ";
     }
@@ -201,7 +205,9 @@ TEST(Hostile, TextsWithQuotesSemicolonsAndCommentsReachEveryMethodAsPlainValues)
     std::string counts = TableCounts(*db.storage());
     // Grid tables and the journal change with every write; the fixture's
     // tables must not.
-    return std::regex_replace(counts, std::regex(R"((ALOCGRADE|GRADEDISTR|GRADELOG|ITEMGRADE|ITINERARIO|TOTALROTA)=\d+ )"), "");
+    return std::regex_replace(
+        counts,
+        std::regex(R"((ALOCGRADE|GRADEDISTR|GRADELOG|ITEMGRADE|ITINERARIO|TOTALROTA)=\d+ )"), "");
   };
   const std::string before = fixture_tables();
 

@@ -25,8 +25,7 @@ namespace dg::server::testing {
 
 // exp-appserver of the same build: it lands beside the test binaries.
 inline std::string AppServerBinary() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "exp-appserver")
-      .string();
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "exp-appserver").string();
 }
 
 // A child process whose standard output and error come through one pipe.

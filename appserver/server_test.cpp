@@ -69,7 +69,8 @@ class ServerTest : public SeededServerTest {
                        const std::string& vehicle, Variant quantity) {
     DataPacket p = Vehicles(grid, order, item).AsPacket();
     for (auto& row : p.rows) {
-      if (Str(row[p.FieldIndex("CDVIATURA")]) == vehicle) row[p.FieldIndex("QtTranspItGr")] = quantity;
+      if (Str(row[p.FieldIndex("CDVIATURA")]) == vehicle)
+        row[p.FieldIndex("QtTranspItGr")] = quantity;
     }
     return Variant(p);
   }
@@ -89,22 +90,34 @@ TEST_P(ServerTest, RefusesBadCalls) {
     std::vector<Variant> args;
     std::string want;
   } cases[] = {
-      {kServerName, "GetVeiculo", {kKey, Day("2025-06-10"), "0001", "P1", "1"},
+      {kServerName,
+       "GetVeiculo",
+       {kKey, Day("2025-06-10"), "0001", "P1", "1"},
        "GetVeiculo: expected 6 arguments, got 5"},
       {kServerName, "GetParametros", {}, "GetParametros: expected 1 argument, got 0"},
-      {kServerName, "GetVeiculo", {kKey, "10/06/2025", "0001", "P1", "1", ""},
+      {kServerName,
+       "GetVeiculo",
+       {kKey, "10/06/2025", "0001", "P1", "1", ""},
        "GetVeiculo: argument 2 must be a date, got String"},
-      {kServerName, "SetGrade", {"x", 1.0, 1.0, "0001", "", "ANA"},
+      {kServerName,
+       "SetGrade",
+       {"x", 1.0, 1.0, "0001", "", "ANA"},
        "SetGrade: argument 1 must be a data packet, got String"},
-      {kServerName, "SetGrade", {Variant(DataPacket{}), "1", 1.0, "0001", "", "ANA"},
+      {kServerName,
+       "SetGrade",
+       {Variant(DataPacket{}), "1", 1.0, "0001", "", "ANA"},
        "SetGrade: argument 2 must be a number, got String"},
       {kServerName, "DelGrade", {"0001", 5}, "DelGrade: argument 2 must be a text, got Integer"},
       {kServerName, "Nada", {}, "unknown method Nada"},
       {"Exp03200.Outro", "GetParametros", {"0001"}, "unknown server Exp03200.Outro"},
-      {kServerName, "DistribuiQuantidades", {Items(), "IDCHECK ~ 'S'", kKey, "", "ANA", "0001"},
+      {kServerName,
+       "DistribuiQuantidades",
+       {Items(), "IDCHECK ~ 'S'", kKey, "", "ANA", "0001"},
        "DistribuiQuantidades: cannot apply the filter \"IDCHECK ~ 'S'\": = or <> was expected "
        "after IDCHECK"},
-      {kServerName, "DistribuiQuantidades", {Items(), "IDCHECK = 'S'", "J999", "", "ANA", "0001"},
+      {kServerName,
+       "DistribuiQuantidades",
+       {Items(), "IDCHECK = 'S'", "J999", "", "ANA", "0001"},
        "Transportadora J999 não cadastrada."},
   };
   for (const Case& c : cases) {
@@ -138,29 +151,36 @@ TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
     std::vector<Variant> args;
     std::string shape;
   } cases[] = {
-      {"GetParametros", {"0001"},
+      {"GetParametros",
+       {"0001"},
        "API:string:300 IDEXITRANSPDIST:string:1 NRINSJURTRAN:string:20 CDTIPTRANS:string:4"},
       {"GetVeiculo", {kKey, Day("2025-06-10"), "0001", "P1", "1", grid}, vehicle},
       {"GetErro", {grid, "", "0001"}, erro},
       {"GetGradeRota", {grid, "V1", "0001"}, rota},
-      {"GetVdOrdem", {"0001", grid, "V1", "001"},
+      {"GetVdOrdem",
+       {"0001", grid, "V1", "001"},
        "CDFILIAL:string:4 NRGRADEDISTR:string:10 CDVIATURA:string:10 NRORDENTREGRADE:string:5 "
        "CODIGO:string:20"},
-      {"GetItemGrade", {"0001", grid, "V1", "C1"},
+      {"GetItemGrade",
+       {"0001", grid, "V1", "C1"},
        "NRPEDIDO:string:10 NRITEMPED:string:10 CDPRODUTO:string:10"},
       {"GetTotal", {"0001", grid, "V1"}, "DISTANCIA:string:10 TEMPO:string:10"},
-      {"GetItinerario", {"0001", grid, "V1"},
+      {"GetItinerario",
+       {"0001", grid, "V1"},
        "NRGRADEDISTR:string:10 CDFILIAL:string:4 NRPEDIDO:string:10 CDVIATURA:string:4 "
        "DSITINERAGRADE:memo NRITEMPED:string:10 CDPRODUTO:string:10"},
       {"GetEndeFilialProc", {"0001"}, "NRCEPFILI:string:15 ENDERECO:string:84"},
       {"GetRetTransp", {"11222333000181"}, "ENDERECO:string:86"},
-      {"GetGradeporPedido", {"0001", grid},
+      {"GetGradeporPedido",
+       {"0001", grid},
        "NRPEDIDO:string:10 NMFANTCLIE:string:50 PESO:double VRVOLMED:double VRVOLTOTAL:double "
        "VRPESOTOTAL:double"},
-      {"GetCarroPedido", {"P1", "0001", "11222333000181", grid},
+      {"GetCarroPedido",
+       {"P1", "0001", "11222333000181", grid},
        "IDMARCADO:string:1 CDVIATURA:string:4 DSTIPOVEIC:string:50 QTCAPACIVIAT:double "
        "VRVOLUMEVIAT:double VRPESOUTIL:double VRVOLUMEUTIL:double QTPEDIDOS:double"},
-      {"GetPontosRota", {"0001", grid, "V1"},
+      {"GetPontosRota",
+       {"0001", grid, "V1"},
        "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
        "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double"},
   };
@@ -305,16 +325,16 @@ TEST_P(ServerTest, SetPedidoCarroToggles) {
   const std::string grid = Distribute();
   Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
   EXPECT_EQ("V1,V2=N,S", Marks(grid, "P3"));
-  EXPECT_EQ("2,1", Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}),
-                          "QTPEDIDOS"));
+  EXPECT_EQ("2,1",
+            Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}), "QTPEDIDOS"));
   EXPECT_EQ("null,4", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
   Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
   EXPECT_EQ("V1,V2=N,N", Marks(grid, "P3"));
   Result("SetPedidoCarro", {"P3", "0001", "V1", grid});
   EXPECT_EQ("V1,V2=S,N", Marks(grid, "P3"));
   // Free weight in percent: V1 carries 90 of 100 kg, V2 nothing.
-  EXPECT_EQ("10,100", Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}),
-                             "VRPESOUTIL"));
+  EXPECT_EQ("10,100",
+            Column(Result("GetCarroPedido", {"P3", "0001", "11222333000181", grid}), "VRPESOUTIL"));
 
   // 90 kg cannot all go on V2 (50 kg): nothing moves.
   EXPECT_EQ(kOrderWeightExceeded, Failure("SetPedidos", {"0001", "V2", grid}));
@@ -349,8 +369,7 @@ TEST_P(ServerTest, RouteOrdersItemsAndItinerary) {
   EXPECT_EQ("C2", Column(Result("GetErro", {grid, "V1", "0001"}), "CODIGO"));
   EXPECT_EQ("", Column(Result("GetErro", {grid, "V2", "0001"}), "CODIGO"));
   EXPECT_EQ("F,C,C,C,R", Column(Result("GetPontosRota", {"0001", grid, "V1"}), "TIPO"));
-  EXPECT_EQ("0001,C3,C1,C2,0001",
-            Column(Result("GetPontosRota", {"0001", grid, "V1"}), "CODIGO"));
+  EXPECT_EQ("0001,C3,C1,C2,0001", Column(Result("GetPontosRota", {"0001", grid, "V1"}), "CODIGO"));
 
   Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
   EXPECT_EQ("12,5 km", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
@@ -384,8 +403,8 @@ TEST_P(ServerTest, ManyClientsAtOnceGetDistinctNumbersAndLoseNoRow) {
         std::vector<Variant> args = {"0001"};
         const std::string grid = Str(own->Call(kServerName, "PrxNrGrade", args).result);
         numbers[t].push_back(grid);
-        std::vector<Variant> vehicles = {"F12345678909", Day("2025-06-10"), "0001", "P3", "1",
-                                         grid};
+        std::vector<Variant> vehicles = {
+            "F12345678909", Day("2025-06-10"), "0001", "P3", "1", grid};
         DataPacket p = own->Call(kServerName, "GetVeiculo", vehicles).result.AsPacket();
         p.rows[0][p.FieldIndex("QtTranspItGr")] = Variant(1.0);
         std::vector<Variant> set = {Variant(p), 5.0, 0.05, "0001", grid, "ANA"};
@@ -398,7 +417,8 @@ TEST_P(ServerTest, ManyClientsAtOnceGetDistinctNumbersAndLoseNoRow) {
   for (const auto& list : numbers) distinct.insert(list.begin(), list.end());
   EXPECT_EQ(static_cast<std::size_t>(kThreads * kRounds), distinct.size());
   // Every stored row counts against V9: 30 rows of 5 kg.
-  const Variant v9 = Result("GetVeiculo", {"F12345678909", Day("2025-06-10"), "0001", "P3", "1", ""});
+  const Variant v9 =
+      Result("GetVeiculo", {"F12345678909", Day("2025-06-10"), "0001", "P3", "1", ""});
   EXPECT_EQ("350", Column(v9, "VRPESOUTIL"));
 }
 

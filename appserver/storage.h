@@ -35,8 +35,7 @@ class Session {
   virtual int Exec(const std::string& sql, const std::vector<Value>& params = {}) = 0;
   // Runs a query; returns every row. Integers come back as Int, reals as
   // Double, texts as String, SQL NULL as Null.
-  virtual std::vector<Row> Query(const std::string& sql,
-                                 const std::vector<Value>& params = {}) = 0;
+  virtual std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params = {}) = 0;
 };
 
 enum class TxKind { Read, Write };

@@ -73,8 +73,16 @@ std::optional<std::string> ParamText(const Value& v) {
 }
 
 // Type identifiers of the built-in types (pg_type.oid).
-enum : Oid { kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kFloat4 = 700,
-             kFloat8 = 701, kNumeric = 1700 };
+enum : Oid {
+  kBool = 16,
+  kInt8 = 20,
+  kInt2 = 21,
+  kInt4 = 23,
+  kOid = 26,
+  kFloat4 = 700,
+  kFloat8 = 701,
+  kNumeric = 1700
+};
 
 Value Cell(const PGresult* res, int row, int col) {
   if (PQgetisnull(res, row, col)) return Value::Null();
@@ -122,7 +130,8 @@ class Connection {
       throw StorageError("cannot connect to the database: " + text);
     }
     // Notices ("relation already exists, skipping") are not failures.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     if (PQsetClientEncoding(conn_, "UTF8") != 0) {
       PQfinish(conn_);
       throw StorageError("the database does not speak UTF-8");
@@ -196,8 +205,7 @@ class Connection {
     st.numbered = NumberPlaceholders(sql, &st.count);
     if (Preparable(sql)) {
       const std::string name = "s" + std::to_string(cache_.size() + 1);
-      Check(Result(PQprepare(conn_, name.c_str(), st.numbered.c_str(), 0, nullptr), PQclear),
-            sql);
+      Check(Result(PQprepare(conn_, name.c_str(), st.numbered.c_str(), 0, nullptr), PQclear), sql);
       st.name = name;
     }
     return cache_.emplace(sql, std::move(st)).first->second;
@@ -223,9 +231,12 @@ enum class Mode { Read, Write, Migrate };
 
 const char* BeginText(Mode mode) {
   switch (mode) {
-    case Mode::Read: return "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
-    case Mode::Write: return "BEGIN ISOLATION LEVEL SERIALIZABLE";
-    case Mode::Migrate: return "BEGIN ISOLATION LEVEL READ COMMITTED";
+    case Mode::Read:
+      return "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+    case Mode::Write:
+      return "BEGIN ISOLATION LEVEL SERIALIZABLE";
+    case Mode::Migrate:
+      return "BEGIN ISOLATION LEVEL READ COMMITTED";
   }
   return "BEGIN";
 }
@@ -249,10 +260,10 @@ class PostgresStorage : public Storage {
     for (int run = 1;; ++run) {
       const bool alone = run > kSideBySideRuns;
       const std::string lock = std::to_string(kWriterLock) + ")";
-      const std::string take = alone ? "SELECT pg_advisory_lock(" + lock
-                                     : "SELECT pg_advisory_lock_shared(" + lock;
-      const std::string give = alone ? "SELECT pg_advisory_unlock(" + lock
-                                     : "SELECT pg_advisory_unlock_shared(" + lock;
+      const std::string take =
+          alone ? "SELECT pg_advisory_lock(" + lock : "SELECT pg_advisory_lock_shared(" + lock;
+      const std::string give =
+          alone ? "SELECT pg_advisory_unlock(" + lock : "SELECT pg_advisory_unlock_shared(" + lock;
       const bool locks = mode == Mode::Write;
       std::unique_ptr<Connection> conn = Acquire();
       conn->ClearFailure();

@@ -26,7 +26,8 @@ TEST(NumberPlaceholders, NumbersOnlyTheBareQuestionMarks) {
     int count;
   } cases[] = {
       {"SELECT 1", "SELECT 1", 0},
-      {"SELECT a FROM t WHERE b = ? AND c IN (?, ?)", "SELECT a FROM t WHERE b = $1 AND c IN ($2, $3)", 3},
+      {"SELECT a FROM t WHERE b = ? AND c IN (?, ?)",
+       "SELECT a FROM t WHERE b = $1 AND c IN ($2, $3)", 3},
       {"WHERE a = '?' AND b = ?", "WHERE a = '?' AND b = $1", 1},
       {"WHERE a = 'it''s ?' AND b = ?", "WHERE a = 'it''s ?' AND b = $1", 1},
       {"SELECT \"odd?name\" FROM t WHERE x = ?", "SELECT \"odd?name\" FROM t WHERE x = $1", 1},
@@ -44,14 +45,16 @@ TEST(NumberPlaceholders, NumbersOnlyTheBareQuestionMarks) {
 
 TEST(PostgresStorageChoice, ClassifiesFailuresAndAddresses) {
   const std::pair<const char*, RetryClass> failures[] = {
-      {"40001", RetryClass::Conflict}, {"40P01", RetryClass::Conflict},
+      {"40001", RetryClass::Conflict},  {"40P01", RetryClass::Conflict},
       {"23505", RetryClass::Duplicate}, {"23503", RetryClass::None},
       {"42P01", RetryClass::None},      {"", RetryClass::None}};
   for (const auto& [state, want] : failures) EXPECT_EQ(want, ClassifyFailure(state)) << state;
-  const std::pair<const char*, bool> addresses[] = {
-      {"postgresql://u@127.0.0.1:5432/db", true}, {"postgres://127.0.0.1/db", true},
-      {"/tmp/exp.db", false}, {"exp.db", false}, {"postgresqlx://h/db", false},
-      {"file:postgresql://x", false}};
+  const std::pair<const char*, bool> addresses[] = {{"postgresql://u@127.0.0.1:5432/db", true},
+                                                    {"postgres://127.0.0.1/db", true},
+                                                    {"/tmp/exp.db", false},
+                                                    {"exp.db", false},
+                                                    {"postgresqlx://h/db", false},
+                                                    {"file:postgresql://x", false}};
   for (const auto& [db, want] : addresses) EXPECT_EQ(want, IsPostgresUrl(db)) << db;
 }
 
@@ -107,31 +110,39 @@ TEST_F(PostgresStorageTest, ValuesComeBackAsTheyWent) {
   EXPECT_TRUE(rows[2][1].IsNull());
   EXPECT_EQ(data::VariantKind::Int, rows[2][4].Kind());
   // A text the protocol would cut short is refused, not stored shortened.
-  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
-    s.Exec("INSERT INTO probe (k) VALUES (?)", {Value(std::string("x\0y", 3))});
-  }), StorageError);
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write,
+                                       [](Session& s) {
+                                         s.Exec("INSERT INTO probe (k) VALUES (?)",
+                                                {Value(std::string("x\0y", 3))});
+                                       }),
+               StorageError);
   EXPECT_THROW(Rows("SELECT k FROM probe WHERE k = ?", {}), StorageError);
-  EXPECT_EQ("a:9007199254740993:0.30000000000000004:Três ç ? ' b:1:1e-300: "
-            "c:1:null:2025-06-10T08:30:00 ",
-            Probe());
+  EXPECT_EQ(
+      "a:9007199254740993:0.30000000000000004:Três ç ? ' b:1:1e-300: "
+      "c:1:null:2025-06-10T08:30:00 ",
+      Probe());
 }
 
 TEST_F(PostgresStorageTest, TransactionsCommitOrRollBackWhole) {
-  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
-    s.Exec("INSERT INTO probe (k) VALUES ('gone')");
-    throw Error("refused by the method");
-  }), Error);
-  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
-    s.Exec("INSERT INTO probe (k) VALUES ('gone too')");
-    s.Exec("INSERT INTO nowhere VALUES (1)");
-  }), StorageError);
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write,
+                                       [](Session& s) {
+                                         s.Exec("INSERT INTO probe (k) VALUES ('gone')");
+                                         throw Error("refused by the method");
+                                       }),
+               Error);
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write,
+                                       [](Session& s) {
+                                         s.Exec("INSERT INTO probe (k) VALUES ('gone too')");
+                                         s.Exec("INSERT INTO nowhere VALUES (1)");
+                                       }),
+               StorageError);
   // A read transaction cannot write.
-  EXPECT_THROW(db_.storage()->Transact(TxKind::Read, [](Session& s) {
-    s.Exec("INSERT INTO probe (k) VALUES ('read')");
-  }), StorageError);
-  db_.storage()->Transact(TxKind::Write, [](Session& s) {
-    s.Exec("INSERT INTO probe (k) VALUES ('kept')");
-  });
+  EXPECT_THROW(
+      db_.storage()->Transact(TxKind::Read,
+                              [](Session& s) { s.Exec("INSERT INTO probe (k) VALUES ('read')"); }),
+      StorageError);
+  db_.storage()->Transact(TxKind::Write,
+                          [](Session& s) { s.Exec("INSERT INTO probe (k) VALUES ('kept')"); });
   EXPECT_EQ("kept:null:null:null ", Probe());
 }
 
@@ -142,9 +153,9 @@ TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
       "DO $$ BEGIN RAISE EXCEPTION 'conflict' USING ERRCODE = '40001'; END $$";
   struct Case {
     const char* name;
-    int fail_runs;       // runs that end in the conflict
-    bool translate;      // the work rethrows the failure as a plain Error
-    std::string probe;   // rows after the call
+    int fail_runs;      // runs that end in the conflict
+    bool translate;     // the work rethrows the failure as a plain Error
+    std::string probe;  // rows after the call
     int runs;
     bool throws;
   } cases[] = {
@@ -179,10 +190,12 @@ TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
   }
   // A method's own refusal is final.
   int runs = 0;
-  EXPECT_THROW(db_.storage()->Transact(TxKind::Write, [&](Session&) {
-    ++runs;
-    throw Error("Ordem já cadastrada.");
-  }), Error);
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write,
+                                       [&](Session&) {
+                                         ++runs;
+                                         throw Error("Ordem já cadastrada.");
+                                       }),
+               Error);
   EXPECT_EQ(1, runs);
 }
 
@@ -260,7 +273,8 @@ TEST_F(PostgresStorageTest, InstancesStartingTogetherMigrateOnce) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(3, opened.load());
   fresh.storage()->Transact(TxKind::Write, [](Session& s) {
-    EXPECT_EQ(CurrentSchemaVersion(), s.Query("SELECT COUNT(*) FROM schema_version")[0][0].ToInt32());
+    EXPECT_EQ(CurrentSchemaVersion(),
+              s.Query("SELECT COUNT(*) FROM schema_version")[0][0].ToInt32());
     s.Exec("INSERT INTO schema_version (version) VALUES (?)", {Value(CurrentSchemaVersion() + 1)});
   });
   EXPECT_THROW(OpenStorage(fresh.path()), StorageError);
@@ -270,10 +284,16 @@ TEST_F(PostgresStorageTest, ItemsKeepTheirTableOrderAndTextsSortByteWise) {
   nlohmann::json fixture = SmallFixture();
   // Inserted out of key order; "a" after "B" byte-wise, before it by many
   // locales.
-  fixture["VEICULO"].push_back({{"CDVIATURA", "a1"}, {"QTCAPACIVIAT", 1}, {"VRVOLUMEVIAT", 1},
-                                {"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"}});
-  fixture["VEICULO"].push_back({{"CDVIATURA", "B1"}, {"QTCAPACIVIAT", 1}, {"VRVOLUMEVIAT", 1},
-                                {"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"}});
+  fixture["VEICULO"].push_back({{"CDVIATURA", "a1"},
+                                {"QTCAPACIVIAT", 1},
+                                {"VRVOLUMEVIAT", 1},
+                                {"IDTPIJURTRAN", "J"},
+                                {"NRINSJURTRAN", "11222333000181"}});
+  fixture["VEICULO"].push_back({{"CDVIATURA", "B1"},
+                                {"QTCAPACIVIAT", 1},
+                                {"VRVOLUMEVIAT", 1},
+                                {"IDTPIJURTRAN", "J"},
+                                {"NRINSJURTRAN", "11222333000181"}});
   std::swap(fixture["ITEMPEDIDO"][0], fixture["ITEMPEDIDO"][3]);
   LoadFixture(*db_.storage(), fixture);
   rdmGradeDistribuicao object(db_.storage());
@@ -312,10 +332,14 @@ TEST_F(PostgresStorageTest, TheLookUpTextsRunOnTheServersSchema) {
       {"J' OR '1'='1", nullptr, ""},
   };
   for (const Case& c : cases) {
-    if (c.type) tran.ParamByName("P_IDTPIJURTRAN").SetAsString(c.type);
-    else tran.ParamByName("P_IDTPIJURTRAN").Clear();
-    if (c.inscription) tran.ParamByName("P_NRINSJURTRAN").SetAsString(c.inscription);
-    else tran.ParamByName("P_NRINSJURTRAN").Clear();
+    if (c.type)
+      tran.ParamByName("P_IDTPIJURTRAN").SetAsString(c.type);
+    else
+      tran.ParamByName("P_IDTPIJURTRAN").Clear();
+    if (c.inscription)
+      tran.ParamByName("P_NRINSJURTRAN").SetAsString(c.inscription);
+    else
+      tran.ParamByName("P_NRINSJURTRAN").Clear();
     tran.Open();
     std::string got = column(tran, "NRINSJURTRAN");
     EXPECT_EQ(c.want, got);

@@ -51,8 +51,7 @@ class Connection {
     }
   }
 
-  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params,
-                         int* changes) {
+  std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
     sqlite3_stmt* stmt = Prepare(sql);
     Bind(stmt, sql, params);
     std::vector<Row> rows;
@@ -109,9 +108,8 @@ class Connection {
           break;
         case data::VariantKind::String:
         case data::VariantKind::DateTime: {
-          const std::string text = v.Kind() == data::VariantKind::String
-                                       ? v.ToString()
-                                       : v.ToDateTime().ToIso();
+          const std::string text =
+              v.Kind() == data::VariantKind::String ? v.ToString() : v.ToDateTime().ToIso();
           rc = sqlite3_bind_text(stmt, i + 1, text.data(), static_cast<int>(text.size()),
                                  SQLITE_TRANSIENT);
           break;

@@ -184,17 +184,17 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
   http.Get("/health", [](const httplib::Request&, httplib::Response& res) {
     Reply(res, 200, {{"ok", true}});
   });
-  http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
-                                std::exception_ptr ep) {
-    std::string text = "internal failure";
-    try {
-      if (ep) std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      text = e.what();
-    } catch (...) {
-    }
-    Reply(res, 500, {{"error", text}});
-  });
+  http.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+        std::string text = "internal failure";
+        try {
+          if (ep) std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+          text = e.what();
+        } catch (...) {
+        }
+        Reply(res, 500, {{"error", text}});
+      });
 }
 
 HttpServer::~HttpServer() { Stop(); }
@@ -205,7 +205,8 @@ int HttpServer::Start() {
   if (o.secret.empty() && !IsLoopbackHost(o.host)) {
     throw Error("listening on " + o.host + " outside loopback needs a shared secret");
   }
-  port_ = o.port == 0 ? http.bind_to_any_port(o.host) : (http.bind_to_port(o.host, o.port) ? o.port : -1);
+  port_ = o.port == 0 ? http.bind_to_any_port(o.host)
+                      : (http.bind_to_port(o.host, o.port) ? o.port : -1);
   if (port_ <= 0) {
     throw Error("cannot listen on " + o.host + ":" + std::to_string(o.port));
   }
@@ -224,7 +225,8 @@ void HttpServer::Stop() {
 // ---- client ----------------------------------------------------------------
 
 struct HttpTransport::Impl {
-  Impl(const std::string& host, int port) : client(host, port), where(host + ":" + std::to_string(port)) {}
+  Impl(const std::string& host, int port)
+      : client(host, port), where(host + ":" + std::to_string(port)) {}
   std::mutex mu;
   httplib::Client client;  // GUARDED_BY(mu)
   std::string where;
@@ -264,8 +266,7 @@ json HttpTransport::Post(const std::string& path, const std::string& body) {
     throw ServerCallError(answer["error"].get<std::string>());
   }
   if (res->status != 200 || !answer.is_object()) {
-    throw ServerCallError("the application server answered HTTP " +
-                          std::to_string(res->status));
+    throw ServerCallError("the application server answered HTTP " + std::to_string(res->status));
   }
   return answer;
 }

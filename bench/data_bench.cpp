@@ -53,10 +53,15 @@ DataPacket MakeItemPacket() {
           else
             row.emplace_back(Text(rng, f.size));
           break;
-        case FieldType::Double: row.emplace_back((rng.Next() % 100000) / 1000.0); break;
-        case FieldType::Integer: row.emplace_back(static_cast<std::int64_t>(rng.Next() % 1000)); break;
+        case FieldType::Double:
+          row.emplace_back((rng.Next() % 100000) / 1000.0);
+          break;
+        case FieldType::Integer:
+          row.emplace_back(static_cast<std::int64_t>(rng.Next() % 1000));
+          break;
         case FieldType::DateTime:
-          row.emplace_back(DateTime::FromParts(2024, 1 + static_cast<int>(rng.Next() % 12), 1 + static_cast<int>(rng.Next() % 28)));
+          row.emplace_back(DateTime::FromParts(2024, 1 + static_cast<int>(rng.Next() % 12),
+                                               1 + static_cast<int>(rng.Next() % 28)));
           break;
       }
     }

@@ -30,7 +30,9 @@ struct Random {
     return static_cast<std::uint32_t>(state >> 33);
   }
   double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
-  int Between(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1)); }
+  int Between(int lo, int hi) {
+    return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1));
+  }
 };
 
 // One day: the items (PackItem::date holds the delivery date), the client of
@@ -55,7 +57,8 @@ inline Day Generate(int count) {
     const std::string client = "C" + std::to_string(rng.Between(1, std::max(1, count / 20)));
     for (int l = 0; l < lines; ++l) {
       // Whole units mostly; a few items sold by weight (fractional quantities).
-      const double quantity = rng.Next() % 10 ? rng.Between(1, 40) : std::round(rng.Uniform(0.5, 30) * 1000) / 1000;
+      const double quantity =
+          rng.Next() % 10 ? rng.Between(1, 40) : std::round(rng.Uniform(0.5, 30) * 1000) / 1000;
       day.items.push_back({std::round(rng.Uniform(0.2, 35) * 1000) / 1000,
                            std::round(rng.Uniform(0.001, 0.08) * 1000) / 1000, quantity,
                            "P" + std::to_string(order), priority, date});
@@ -82,8 +85,10 @@ inline nlohmann::json Fixture(const Day& day) {
   json f;
   f["PARAMETROS"] = json::array({{{"CDFILIAL", "0001"}, {"IDEXITRANSPDIST", "S"}}});
   f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"ENDERECO", "Rua A, 1"}}});
-  f["TRANSPORT"] = json::array({{{"IDTPIJURTRAN", "J"}, {"NRINSJURTRAN", "11222333000181"},
-                                 {"NMFANTTRAN", "Rodo"}, {"CDTIPTRANS", "0001"}}});
+  f["TRANSPORT"] = json::array({{{"IDTPIJURTRAN", "J"},
+                                 {"NRINSJURTRAN", "11222333000181"},
+                                 {"NMFANTTRAN", "Rodo"},
+                                 {"CDTIPTRANS", "0001"}}});
   f["TIPOTRANSP"] = json::array({{{"CDTIPTRANS", "0001"}, {"NMTIPTRANS", "Rodoviário"}}});
   f["VEICULO"] = json::array();
   for (std::size_t v = 0; v < day.fleet.size(); ++v) {
@@ -97,7 +102,8 @@ inline nlohmann::json Fixture(const Day& day) {
   std::set<std::string> clients(day.client.begin(), day.client.end());
   f["CLIENTE"] = json::array();
   for (const std::string& c : clients) {
-    f["CLIENTE"].push_back({{"CDCLIENTE", c}, {"NMFANTCLIE", "Cliente " + c}, {"ENDERECO", "Rua " + c}});
+    f["CLIENTE"].push_back(
+        {{"CDCLIENTE", c}, {"NMFANTCLIE", "Cliente " + c}, {"ENDERECO", "Rua " + c}});
   }
   f["ITEMPEDIDO"] = json::array();
   std::map<std::string, int> line;

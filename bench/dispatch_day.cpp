@@ -74,7 +74,8 @@ Quality PackDay(const Day& day, double* seconds) {
       load_of[it.order].second += it.unit_volume * it.quantity;
     }
     q.vehicles += static_cast<int>(used.size());
-    q.bound += static_cast<int>(std::max(std::ceil(weight / max_weight - 1e-9), std::ceil(volume / max_volume - 1e-9)));
+    q.bound += static_cast<int>(
+        std::max(std::ceil(weight / max_weight - 1e-9), std::ceil(volume / max_volume - 1e-9)));
     for (const auto& [order, vehicles] : vehicles_of) {
       if (vehicles.size() < 2) continue;
       ++q.split;
@@ -105,9 +106,12 @@ double ServerSeconds(const Day& day, int runs) {
     std::string grid;
     std::vector<double> samples;
     for (int r = 0; r < runs; ++r) {
-      std::vector<data::Variant> args = {items, data::Variant("IDCHECK = 'S'"),
-                                         data::Variant("J11222333000181"), data::Variant(grid),
-                                         data::Variant("ANA"), data::Variant("0001")};
+      std::vector<data::Variant> args = {items,
+                                         data::Variant("IDCHECK = 'S'"),
+                                         data::Variant("J11222333000181"),
+                                         data::Variant(grid),
+                                         data::Variant("ANA"),
+                                         data::Variant("0001")};
       const double start = WallSeconds();
       object.Call("DistribuiQuantidades", args);
       samples.push_back(WallSeconds() - start);
@@ -122,11 +126,14 @@ double ServerSeconds(const Day& day, int runs) {
 int Main(int argc, char** argv) {
   int runs = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
-    else return Usage("exp-bench-dispatch [--runs N]");
+    if (std::string(argv[i]) == "--runs")
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    else
+      return Usage("exp-bench-dispatch [--runs N]");
   }
-  std::printf("| items | orders | vehicles | lower bound | orders split | avoidable splits | "
-              "packing (median) | DistribuiQuantidades (median) |\n|---|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| items | orders | vehicles | lower bound | orders split | avoidable splits | "
+      "packing (median) | DistribuiQuantidades (median) |\n|---|---|---|---|---|---|---|---|\n");
   for (int count : {100, 1000, 10000}) {
     const Day day = Generate(count);
     std::vector<double> pack_times;
@@ -140,20 +147,23 @@ int Main(int argc, char** argv) {
     std::set<std::string> orders;
     for (const PackItem& it : day.items) orders.insert(it.order);
     std::printf("| %d | %zu | %d | %d | %d | %d | %s | %s |\n", count, orders.size(), q.vehicles,
-                q.bound, q.split, q.avoidable, Ms(Median(pack_times)).c_str(), Ms(server_time).c_str());
+                q.bound, q.split, q.avoidable, Ms(Median(pack_times)).c_str(),
+                Ms(server_time).c_str());
     const std::string size = Format("%d items", count);
-    Row("Dispatch day, " + size + ": vehicles used (reference: lower bound)", std::to_string(q.vehicles),
-        std::to_string(q.bound), q.bound ? static_cast<double>(q.vehicles) / q.bound : 0);
-    Row("Dispatch day, " + size + ": avoidable order splits (goal 0)", std::to_string(q.avoidable), "0",
-        q.avoidable);
+    Row("Dispatch day, " + size + ": vehicles used (reference: lower bound)",
+        std::to_string(q.vehicles), std::to_string(q.bound),
+        q.bound ? static_cast<double>(q.vehicles) / q.bound : 0);
+    Row("Dispatch day, " + size + ": avoidable order splits (goal 0)", std::to_string(q.avoidable),
+        "0", q.avoidable);
     if (count == 10000) {
-      Row("Dispatch day, " + size + ": DistribuiQuantidades (goal 0.5 s)", Ms(server_time), "500 ms",
-          server_time / 0.5);
+      Row("Dispatch day, " + size + ": DistribuiQuantidades (goal 0.5 s)", Ms(server_time),
+          "500 ms", server_time / 0.5);
     } else {
       Row("Dispatch day, " + size + ": DistribuiQuantidades", Ms(server_time), "", 0);
     }
     Row("Dispatch day, " + size + ": packing alone, CPU (reference: the server method)",
-        Ms(Median(pack_times)), Ms(server_time), server_time > 0 ? Median(pack_times) / server_time : 0);
+        Ms(Median(pack_times)), Ms(server_time),
+        server_time > 0 ? Median(pack_times) / server_time : 0);
   }
   return 0;
 }

@@ -57,7 +57,8 @@ std::map<std::string, int> ReadOptima(const fs::path& file) {
     std::string name, value;
     std::getline(row, name, ',');
     std::getline(row, value, ',');
-    if (!value.empty() && std::isdigit(static_cast<unsigned char>(value[0]))) out[name] = std::stoi(value);
+    if (!value.empty() && std::isdigit(static_cast<unsigned char>(value[0])))
+      out[name] = std::stoi(value);
   }
   return out;
 }
@@ -108,8 +109,8 @@ std::vector<Instance> ReadBinPacking(const fs::path& dir) {
         in >> w;
         inst.items.push_back(Unit(w, 0, inst.items.size()));
       }
-      const std::string size = inst.name.substr(inst.name.find('_') + 2,
-                                                inst.name.rfind('_') - inst.name.find('_') - 2);
+      const std::string size =
+          inst.name.substr(inst.name.find('_') + 2, inst.name.rfind('_') - inst.name.find('_') - 2);
       inst.family = std::string(sub[11] == 'U' ? "1D uniform " : "1D triplets ") + size;
       auto it = optima.find(inst.name);
       if (it != optima.end()) inst.optimum = it->second;
@@ -184,15 +185,20 @@ int Main(int argc, char** argv) {
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
-    if (flag == "--benchdata") data = argv[i + 1];
-    else if (flag == "--effort") improved.effort = std::stoull(argv[i + 1]);
-    else if (flag == "--only") only = argv[i + 1];
-    else return Usage("exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX]");
+    if (flag == "--benchdata")
+      data = argv[i + 1];
+    else if (flag == "--effort")
+      improved.effort = std::stoull(argv[i + 1]);
+    else if (flag == "--only")
+      only = argv[i + 1];
+    else
+      return Usage("exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX]");
   }
   std::vector<Instance> all = ReadVectorPacking(data / "vbp2d_caprara_toth");
   for (Instance& inst : ReadBinPacking(data / "bpp1d_falkenauer")) all.push_back(std::move(inst));
   if (all.empty()) {
-    std::fprintf(stderr, "no instances under %s (set EXP_BENCHDATA or --benchdata)\n", data.c_str());
+    std::fprintf(stderr, "no instances under %s (set EXP_BENCHDATA or --benchdata)\n",
+                 data.c_str());
     return 2;
   }
   std::sort(all.begin(), all.end(), [](const Instance& a, const Instance& b) {
@@ -219,10 +225,12 @@ int Main(int argc, char** argv) {
     }
   }
 
-  std::printf("\n| family | first-fit decreasing: optimal, mean gap, worst, mean, max time | "
-              "with reduction: optimal, mean gap, worst, mean, max time |\n|---|---|---|\n");
+  std::printf(
+      "\n| family | first-fit decreasing: optimal, mean gap, worst, mean, max time | "
+      "with reduction: optimal, mean gap, worst, mean, max time |\n|---|---|---|\n");
   for (const auto& [family, t] : by_family) {
-    std::printf("| %s | %s | %s |\n", family.c_str(), t.first.Cells().c_str(), t.second.Cells().c_str());
+    std::printf("| %s | %s | %s |\n", family.c_str(), t.first.Cells().c_str(),
+                t.second.Cells().c_str());
   }
   std::printf("| 2D all | %s | %s |\n", vbp_base.Cells().c_str(), vbp_best.Cells().c_str());
   std::printf("| 1D all | %s | %s |\n", bpp_base.Cells().c_str(), bpp_best.Cells().c_str());

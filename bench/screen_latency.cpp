@@ -207,26 +207,26 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
     run([&] { ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao); });
     for (int i = 0; i < samples; ++i) {
       timed("item", done([&] {
-        if (s.cdsExp.RecNo() < s.cdsExp.RecordCount()) {
-          s.cdsExp.Next();
-        } else {
-          s.cdsExp.First();
-        }
-      }));
+              if (s.cdsExp.RecNo() < s.cdsExp.RecordCount()) {
+                s.cdsExp.Next();
+              } else {
+                s.cdsExp.First();
+              }
+            }));
       timed("vehicle", done([&] {
-        if (s.cdsVeiculo.RecNo() < s.cdsVeiculo.RecordCount()) {
-          s.cdsVeiculo.Next();
-        } else {
-          s.cdsVeiculo.First();
-        }
-      }));
+              if (s.cdsVeiculo.RecNo() < s.cdsVeiculo.RecordCount()) {
+                s.cdsVeiculo.Next();
+              } else {
+                s.cdsVeiculo.First();
+              }
+            }));
       timed("post", done([&] {
-        data::Field& qt = s.cdsVeiculo.FieldByName("QtTranspItGr");
-        const double q = qt.AsFloat();
-        s.cdsVeiculo.Edit();
-        qt.SetAsFloat(q);
-        s.cdsVeiculo.Post();
-      }));
+              data::Field& qt = s.cdsVeiculo.FieldByName("QtTranspItGr");
+              const double q = qt.AsFloat();
+              s.cdsVeiculo.Edit();
+              qt.SetAsFloat(q);
+              s.cdsVeiculo.Post();
+            }));
       timed("save", [&] { return ui::UserClick(*s.sbtConfirmar); });
     }
 
@@ -245,10 +245,10 @@ Samples Drive(const nlohmann::json& fixture, int samples) {
       const int stop = 1 + i % stops;
       run([&] { s.cdsGradeRota.SetRecNo(stop); });
       timed("stop", done([&] {
-        s.cdsGradeRota.Edit();
-        s.cdsGradeRota.FieldByName("NRORDENTREGRADE").SetAsString(std::to_string(stop));
-        s.cdsGradeRota.Post();
-      }));
+              s.cdsGradeRota.Edit();
+              s.cdsGradeRota.FieldByName("NRORDENTREGRADE").SetAsString(std::to_string(stop));
+              s.cdsGradeRota.Post();
+            }));
     }
 
     // Order tab, last: the check box of the second vehicle of the current
@@ -315,17 +315,21 @@ int Main(int argc, char** argv) {
   bool calls = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--samples" && i + 1 < argc) samples = std::max(10, std::atoi(argv[++i]));
-    else if (arg == "--calls") calls = true;
-    else return Usage("exp-bench-screen [--samples N] [--calls]");
+    if (arg == "--samples" && i + 1 < argc)
+      samples = std::max(10, std::atoi(argv[++i]));
+    else if (arg == "--calls")
+      calls = true;
+    else
+      return Usage("exp-bench-screen [--samples N] [--calls]");
   }
   contracts::SimpleHostServices host;
   host.branch = "0001";
   host.operator_code = "ANA";
   contracts::Halvorn::SetHost(&host);
 
-  std::printf("| items | transport | action | p50 | p99 | samples | refused |\n"
-              "|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| items | transport | action | p50 | p99 | samples | refused |\n"
+      "|---|---|---|---|---|---|---|\n");
   int failures = 0;
   for (int count : {100, 1000}) {
     const nlohmann::json fixture = Fixture(Generate(count));

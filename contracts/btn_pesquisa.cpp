@@ -13,7 +13,8 @@ void TBtnPesquisa::Click() {
   if (dataset == nullptr) throw Error("search button " + Name() + " has no dataset to list");
   if (!dataset->Active()) {
     TADOIBQuery* query = TADOIBQuery::OfDataSet(dataset);
-    if (query == nullptr) throw Error("search button " + Name() + ": " + dataset->Name() + " is closed");
+    if (query == nullptr)
+      throw Error("search button " + Name() + ": " + dataset->Name() + " is closed");
     query->Open();
   }
   if (dataset->IsEmpty()) {

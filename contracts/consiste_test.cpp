@@ -16,14 +16,9 @@ TEST(ConsisteTest, RoundDecIsDecimalCorrectHalfAwayFromZero) {
     int decimals;
     double want;
   } cases[] = {
-      {2.0005, 3, 2.001},   // the double is 2.000499999...
-      {-2.0005, 3, -2.001},
-      {2.0004, 3, 2.0},
-      {1.0015, 3, 1.002},
-      {0.1 + 0.2, 3, 0.3},
-      {1234.5675, 3, 1234.568},
-      {2.5, 0, 3.0},
-      {0.0, 3, 0.0},
+      {2.0005, 3, 2.001},  // the double is 2.000499999...
+      {-2.0005, 3, -2.001},     {2.0004, 3, 2.0}, {1.0015, 3, 1.002}, {0.1 + 0.2, 3, 0.3},
+      {1234.5675, 3, 1234.568}, {2.5, 0, 3.0},    {0.0, 3, 0.0},
   };
   for (const Case& c : cases) {
     EXPECT_DOUBLE_EQ(c.want, Consiste::RoundDec(c.value, c.decimals))
@@ -37,9 +32,9 @@ TEST(ConsisteTest, AjustaPadsDigitCodesToTheWidth) {
     int width;
     const char* want;
   } cases[] = {
-      {"1", 4, "0001"}, {"1", 3, "001"},      {"12", 4, "0012"},   {" 7 ", 4, "0007"},
-      {"1234", 4, "1234"}, {"12345", 4, "12345"},  // longer: left as it is
-      {"", 4, ""},      {"   ", 4, ""},       {"A1", 4, "A1"},     // not digits: trimmed only
+      {"1", 4, "0001"},   {"1", 3, "001"},     {"12", 4, "0012"},
+      {" 7 ", 4, "0007"}, {"1234", 4, "1234"}, {"12345", 4, "12345"},  // longer: left as it is
+      {"", 4, ""},        {"   ", 4, ""},      {"A1", 4, "A1"},        // not digits: trimmed only
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.want, Consiste::Ajusta(c.text, c.width)) << "'" << c.text << "' " << c.width;
@@ -169,7 +164,8 @@ TEST(MessagesTest, ShowMsgAsksYesOrNoThroughTheDialogs) {
   dialogs.QueueAnswer(ui::Answer::Yes);
   EXPECT_EQ(ui::ModalResult::Yes,
             msg.ShowMsg("Exclui_Iti", DialogType::Confirmation, Buttons::YesNo(), 0));
-  EXPECT_EQ(ui::ModalResult::No, msg.ShowMsg("Excl", DialogType::Confirmation, Buttons::YesNo(), 0));
+  EXPECT_EQ(ui::ModalResult::No,
+            msg.ShowMsg("Excl", DialogType::Confirmation, Buttons::YesNo(), 0));
   EXPECT_EQ(
       "question: Esta operação excluirá os itinerários. Deseja continuar? -> yes | "
       "question: Confirma exclusão? -> no",

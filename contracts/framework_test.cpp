@@ -161,11 +161,12 @@ TEST(BaseScreenTest, CommandsMirrorTheirMenuItemsAndRunTheOverride) {
   auto screen = std::make_unique<Screen>();
   screen->Create();
   EXPECT_EQ(screen->tshPadrao, screen->pgcPadrao->ActivePage());
-  for (const char* name : {"lblCodTela", "panMenu", "sbtProcurar", "sbtVerificar", "sbtAjuda",
-                           "sbtImprimir", "sbtFechar", "pgcPadrao", "tshPadrao", "panDbgPadrao",
-                           "scbFolhaDados", "dbgPadrao", "panNavigator", "dbtNome", "dbnPadrao",
-                           "mnuMenu", "mnuOperacao", "mnuListagem", "mnuManutencao",
-                           "pmnNavegar", "sbtConfirmar", "mnuCancelar", "sbtAlterar"}) {
+  for (const char* name :
+       {"lblCodTela",    "panMenu",     "sbtProcurar",  "sbtVerificar",  "sbtAjuda",
+        "sbtImprimir",   "sbtFechar",   "pgcPadrao",    "tshPadrao",     "panDbgPadrao",
+        "scbFolhaDados", "dbgPadrao",   "panNavigator", "dbtNome",       "dbnPadrao",
+        "mnuMenu",       "mnuOperacao", "mnuListagem",  "mnuManutencao", "pmnNavegar",
+        "sbtConfirmar",  "mnuCancelar", "sbtAlterar"}) {
     EXPECT_NE(nullptr, screen->Find(name)) << name;
   }
   EXPECT_EQ(screen->dtsPadrao.name, "dtsPadrao");
@@ -175,7 +176,8 @@ TEST(BaseScreenTest, CommandsMirrorTheirMenuItemsAndRunTheOverride) {
 
   // Confirm and cancel start disabled; enabling goes through the menu item.
   EXPECT_EQ(ui::Outcome::Disabled, ui::UserClick(*screen->sbtConfirmar));
-  for (ui::MenuItem* m : screen->ConfirmCancelCommands()) TfrmPadraoGrid::SetCommandEnabled(*m, true);
+  for (ui::MenuItem* m : screen->ConfirmCancelCommands())
+    TfrmPadraoGrid::SetCommandEnabled(*m, true);
   EXPECT_TRUE(screen->sbtConfirmar->Enabled());
   EXPECT_TRUE(screen->sbtCancelar->Enabled());
 

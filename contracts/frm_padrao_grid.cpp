@@ -47,20 +47,20 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name)
   };
   command("sbtConfirmar", "mnuConfirmar", "Confirmar", &TfrmPadraoGrid::sbtConfirmarClick,
           &sbtConfirmar, &mnuConfirmar);
-  command("sbtCancelar", "mnuCancelar", "Cancelar", &TfrmPadraoGrid::sbtCancelarClick,
-          &sbtCancelar, &mnuCancelar);
+  command("sbtCancelar", "mnuCancelar", "Cancelar", &TfrmPadraoGrid::sbtCancelarClick, &sbtCancelar,
+          &mnuCancelar);
   command("sbtIncluir", "mnuIncluir", "Incluir", &TfrmPadraoGrid::sbtIncluirClick, &sbtIncluir,
           &mnuIncluir);
   command("sbtExcluir", "mnuExcluir", "Excluir", &TfrmPadraoGrid::sbtExcluirClick, &sbtExcluir,
           &mnuExcluir);
   command("sbtAlterar", "mnuAlterar", "Alterar", &TfrmPadraoGrid::sbtAlterarClick, &sbtAlterar,
           &mnuAlterar);
-  command("sbtProcurar", "mnuProcurar", "Procurar", &TfrmPadraoGrid::sbtProcurarClick,
-          &sbtProcurar, &mnuProcurar);
+  command("sbtProcurar", "mnuProcurar", "Procurar", &TfrmPadraoGrid::sbtProcurarClick, &sbtProcurar,
+          &mnuProcurar);
   command("sbtVerificar", "mnuVerificar", "Verificar", &TfrmPadraoGrid::sbtVerificarClick,
           &sbtVerificar, &mnuVerificar);
-  command("sbtImprimir", "mnuImprimir", "Imprimir", &TfrmPadraoGrid::sbtImprimirClick,
-          &sbtImprimir, &mnuImprimir);
+  command("sbtImprimir", "mnuImprimir", "Imprimir", &TfrmPadraoGrid::sbtImprimirClick, &sbtImprimir,
+          &mnuImprimir);
   command("sbtFechar", "mnuFechar", "Fechar", &TfrmPadraoGrid::sbtFecharClick, &sbtFechar,
           &mnuFechar);
   sbtAjuda = &Add<ui::SpeedButton>("sbtAjuda", panMenu);
@@ -81,7 +81,9 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name)
   dbgPadrao = &Add<ui::DataGrid>("dbgPadrao", scbFolhaDados);
   dbgPadrao->align = ui::Align::Client;
   dbgPadrao->SetDataSource(&dtsPadrao);
-  dbgPadrao->on_key_press = [this](ui::Control& sender, char& key) { dbgPadraoKeyPress(sender, key); };
+  dbgPadrao->on_key_press = [this](ui::Control& sender, char& key) {
+    dbgPadraoKeyPress(sender, key);
+  };
   dbgPadrao->on_key_down = [this](ui::Control& sender, int& key) { FormKeyDown(sender, key); };
 
   panNavigator = &Add<ui::Panel>("panNavigator");
@@ -120,16 +122,16 @@ void TfrmPadraoGrid::dbgPadraoKeyPress(ui::Control& sender, char& key) {}
 
 void TfrmPadraoGrid::sbtConfirmarClick(ui::Control& sender) {
   data::ClientDataset* ds = BaseDataSet();
-  if (ds != nullptr && (ds->State() == data::DatasetState::Edit ||
-                        ds->State() == data::DatasetState::Insert)) {
+  if (ds != nullptr &&
+      (ds->State() == data::DatasetState::Edit || ds->State() == data::DatasetState::Insert)) {
     ds->Post();
   }
 }
 
 void TfrmPadraoGrid::sbtCancelarClick(ui::Control& sender) {
   data::ClientDataset* ds = BaseDataSet();
-  if (ds != nullptr && (ds->State() == data::DatasetState::Edit ||
-                        ds->State() == data::DatasetState::Insert)) {
+  if (ds != nullptr &&
+      (ds->State() == data::DatasetState::Edit || ds->State() == data::DatasetState::Insert)) {
     ds->Cancel();
   }
 }

@@ -13,9 +13,9 @@ namespace dg::contracts {
 class HostServices {
  public:
   virtual ~HostServices() = default;
-  virtual std::string FiliProc() = 0;   // branch code
-  virtual std::string Operador() = 0;   // operator code
-  virtual std::string WebURL() = 0;     // application server host
+  virtual std::string FiliProc() = 0;  // branch code
+  virtual std::string Operador() = 0;  // operator code
+  virtual std::string WebURL() = 0;    // application server host
   virtual int WebPort() = 0;
   // The edit mask of a code picture (kind 0: the product-tree code).
   virtual std::string DBPict(int kind) = 0;

@@ -55,8 +55,7 @@ void TNetConnection::Disconnect() { transport_.reset(); }
 
 data::Variant TNetConnection::Call(const std::string& method, const std::vector<CallArg>& args) {
   if (!Connected()) {
-    throw Error("cannot call " + method + ": the connection to " + server_name +
-                " is not open");
+    throw Error("cannot call " + method + ": the connection to " + server_name + " is not open");
   }
   CallRecord record;
   record.server_name = server_name;

@@ -25,9 +25,11 @@ std::string Upper(std::string text) {
 std::optional<std::string> ParamText(const data::Variant& v) {
   switch (v.Kind()) {
     case data::VariantKind::Empty:
-    case data::VariantKind::Null: return std::nullopt;
+    case data::VariantKind::Null:
+      return std::nullopt;
     case data::VariantKind::Bool:
-    case data::VariantKind::Int: return std::to_string(v.ToInt64());
+    case data::VariantKind::Int:
+      return std::to_string(v.ToInt64());
     case data::VariantKind::Double: {
       const double d = v.ToDouble();
       if (std::isnan(d)) return "NaN";
@@ -35,7 +37,8 @@ std::optional<std::string> ParamText(const data::Variant& v) {
       char buffer[64];
       return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, d).ptr);
     }
-    case data::VariantKind::DateTime: return v.ToDateTime().ToIso();
+    case data::VariantKind::DateTime:
+      return v.ToDateTime().ToIso();
     default: {
       std::string text = v.ToString();
       // The protocol's texts end at a NUL: a cut text would match wrongly.
@@ -48,15 +51,23 @@ std::optional<std::string> ParamText(const data::Variant& v) {
 }
 
 // Type identifiers of the built-in types (pg_type.oid).
-enum : Oid { kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701,
-             kNumeric = 1700 };
+enum : Oid {
+  kBool = 16,
+  kInt8 = 20,
+  kInt2 = 21,
+  kInt4 = 23,
+  kFloat4 = 700,
+  kFloat8 = 701,
+  kNumeric = 1700
+};
 
 data::Variant Cell(const PGresult* res, int row, int col) {
   if (PQgetisnull(res, row, col)) return data::Variant::Null();
   const char* text = PQgetvalue(res, row, col);
   const int length = PQgetlength(res, row, col);
   switch (PQftype(res, col)) {
-    case kBool: return data::Variant(static_cast<std::int64_t>(text[0] == 't'));
+    case kBool:
+      return data::Variant(static_cast<std::int64_t>(text[0] == 't'));
     case kInt2:
     case kInt4:
     case kInt8: {
@@ -66,8 +77,10 @@ data::Variant Cell(const PGresult* res, int row, int col) {
     }
     case kFloat4:
     case kFloat8:
-    case kNumeric: return data::Variant(std::strtod(text, nullptr));
-    default: return data::Variant(std::string(text, static_cast<std::size_t>(length)));
+    case kNumeric:
+      return data::Variant(std::strtod(text, nullptr));
+    default:
+      return data::Variant(std::string(text, static_cast<std::size_t>(length)));
   }
 }
 
@@ -123,7 +136,8 @@ PostgresConnection::PostgresConnection(const std::string& conninfo, SqlDialect d
     conn_ = nullptr;
     throw Error("cannot connect to the database: " + text);
   }
-  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
   PQsetClientEncoding(conn_, "UTF8");
 }
 

@@ -48,14 +48,15 @@ class PostgresConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* url = std::getenv("EXP_TEST_PG");
-    if (!url || !*url) GTEST_SKIP() << "EXP_TEST_PG is not set: run under scripts/pg-test-cluster.sh";
+    if (!url || !*url)
+      GTEST_SKIP() << "EXP_TEST_PG is not set: run under scripts/pg-test-cluster.sh";
     admin_ = std::make_unique<PostgresConnection>(url);
     schema_ = "exp_lookup_" + std::to_string(::getpid());
     admin_->Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_);
     const std::string base = url;
-    db_ = std::make_unique<PostgresConnection>(
-        base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" +
-        schema_);
+    db_ = std::make_unique<PostgresConnection>(base +
+                                               (base.find('?') == std::string::npos ? "?" : "&") +
+                                               "options=-csearch_path%3D" + schema_);
     db_->Execute(
         "CREATE TABLE TRANSPORT (IDTPIJURTRAN TEXT, NRINSJURTRAN TEXT, NMFANTTRAN TEXT);"
         "INSERT INTO TRANSPORT VALUES ('J', '12345678000190', 'Rápido Sul'),"
@@ -111,9 +112,10 @@ TEST_F(PostgresConnectionTest, CellsComeBackByKindUnderUpperCaseNames) {
     shape += rows.columns[c] + ":" + data::KindName(rows.rows[0][c].Kind()) + "=" +
              (rows.rows[0][c].IsNull() ? "null" : rows.rows[0][c].ToString()) + " ";
   }
-  EXPECT_EQ("A:Integer=7 B:Double=2.5 C:String=Três D:Null=null E:Integer=1 F:Double=1.25 "
-            "G:Integer=42 ",
-            shape);
+  EXPECT_EQ(
+      "A:Integer=7 B:Double=2.5 C:String=Três D:Null=null E:Integer=1 F:Double=1.25 "
+      "G:Integer=42 ",
+      shape);
 }
 
 TEST_F(PostgresConnectionTest, FailuresCarryTheDatabasesText) {

@@ -36,9 +36,7 @@ std::optional<int> PickRecord(data::ClientDataset& dataset, const std::string& t
 
 namespace Procurar {
 
-bool Procura(data::ClientDataset& dataset) {
-  return PickRecord(dataset, "Procurar").has_value();
-}
+bool Procura(data::ClientDataset& dataset) { return PickRecord(dataset, "Procurar").has_value(); }
 
 }  // namespace Procurar
 }  // namespace dg::contracts

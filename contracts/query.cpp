@@ -33,10 +33,14 @@ data::Variant CellFor(const data::FieldDef& def, const data::Variant& cell) {
   if (cell.IsEmptyOrNull()) return data::Variant::Null();
   switch (def.type) {
     case data::FieldType::String:
-    case data::FieldType::Memo: return data::Variant(cell.ToString());
-    case data::FieldType::Double: return data::Variant(cell.ToDouble());
-    case data::FieldType::Integer: return data::Variant(cell.ToInt64());
-    case data::FieldType::DateTime: return data::Variant(cell.ToDateTime());
+    case data::FieldType::Memo:
+      return data::Variant(cell.ToString());
+    case data::FieldType::Double:
+      return data::Variant(cell.ToDouble());
+    case data::FieldType::Integer:
+      return data::Variant(cell.ToInt64());
+    case data::FieldType::DateTime:
+      return data::Variant(cell.ToDateTime());
   }
   return cell;
 }
@@ -55,11 +59,17 @@ data::FieldDef DefFor(data::ClientDataset& dataset, const QueryRows& rows, std::
   for (const auto& row : rows.rows) {
     const data::Variant& v = row[column];
     switch (v.Kind()) {
-      case data::VariantKind::Int: any_int = true; break;
-      case data::VariantKind::Double: any_double = true; break;
+      case data::VariantKind::Int:
+        any_int = true;
+        break;
+      case data::VariantKind::Double:
+        any_double = true;
+        break;
       case data::VariantKind::Empty:
-      case data::VariantKind::Null: break;
-      default: any_text = true;
+      case data::VariantKind::Null:
+        break;
+      default:
+        any_text = true;
     }
     if (!v.IsEmptyOrNull()) longest = std::max(longest, data::Utf8Length(v.ToString()));
   }
@@ -151,10 +161,17 @@ const std::vector<QueryParam>& TADOIBQuery::Params() {
 std::string TADOIBQuery::SqlFor(SqlDialect dialect) const {
   const std::vector<std::string>* lines = &SQL;
   switch (dialect) {
-    case SqlDialect::Oracle: lines = &SQL_ORACLE; break;
-    case SqlDialect::MsSql: lines = &SQL_MSSQL; break;
-    case SqlDialect::Ib: lines = &SQL_IB; break;
-    case SqlDialect::Standard: break;
+    case SqlDialect::Oracle:
+      lines = &SQL_ORACLE;
+      break;
+    case SqlDialect::MsSql:
+      lines = &SQL_MSSQL;
+      break;
+    case SqlDialect::Ib:
+      lines = &SQL_IB;
+      break;
+    case SqlDialect::Standard:
+      break;
   }
   return Join(lines->empty() ? SQL : *lines);
 }

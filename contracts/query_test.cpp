@@ -89,10 +89,14 @@ TEST_F(LookupTest, TransporterLookUpWithAndWithoutParameterValues) {
       SCOPED_TRACE(std::string(c.type ? c.type : "null") + "/" +
                    (c.inscription ? c.inscription : "null"));
       tran.Close();
-      if (c.type) tran.ParamByName("P_IDTPIJURTRAN").SetAsString(c.type);
-      else tran.ParamByName("P_IDTPIJURTRAN").Clear();
-      if (c.inscription) tran.ParamByName("p_nrinsjurtran").SetValue(c.inscription);
-      else tran.ParamByName("P_NRINSJURTRAN").Clear();
+      if (c.type)
+        tran.ParamByName("P_IDTPIJURTRAN").SetAsString(c.type);
+      else
+        tran.ParamByName("P_IDTPIJURTRAN").Clear();
+      if (c.inscription)
+        tran.ParamByName("p_nrinsjurtran").SetValue(c.inscription);
+      else
+        tran.ParamByName("P_NRINSJURTRAN").Clear();
       tran.Open();
       EXPECT_EQ(c.names, Column(tran, "NMFANTTRAN"));
       EXPECT_EQ(c.names.empty(), tran.IsEmpty());

@@ -16,9 +16,9 @@ void ActiveShowAvi(ui::Form* form, int kind);
 void DeactiveShowAvi();
 
 bool Showing();
-int Kind();        // kind shown, 0 when none
-int Depth();       // activations not yet deactivated
-int ShowCount();   // activations since start (for tests)
+int Kind();       // kind shown, 0 when none
+int Depth();      // activations not yet deactivated
+int ShowCount();  // activations since start (for tests)
 // Called when the animation appears (kind) or disappears (0).
 std::function<void(int kind)>& Observer();
 

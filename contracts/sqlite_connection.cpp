@@ -31,10 +31,16 @@ class Statement {
     int rc = SQLITE_OK;
     switch (value.Kind()) {
       case data::VariantKind::Empty:
-      case data::VariantKind::Null: rc = sqlite3_bind_null(stmt_, index); break;
+      case data::VariantKind::Null:
+        rc = sqlite3_bind_null(stmt_, index);
+        break;
       case data::VariantKind::Bool:
-      case data::VariantKind::Int: rc = sqlite3_bind_int64(stmt_, index, value.ToInt64()); break;
-      case data::VariantKind::Double: rc = sqlite3_bind_double(stmt_, index, value.ToDouble()); break;
+      case data::VariantKind::Int:
+        rc = sqlite3_bind_int64(stmt_, index, value.ToInt64());
+        break;
+      case data::VariantKind::Double:
+        rc = sqlite3_bind_double(stmt_, index, value.ToDouble());
+        break;
       default: {
         const std::string text = value.Kind() == data::VariantKind::DateTime
                                      ? value.ToDateTime().ToIso()
@@ -63,19 +69,24 @@ class Statement {
 
 data::Variant Cell(sqlite3_stmt* stmt, int column) {
   switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_NULL: return data::Variant::Null();
-    case SQLITE_INTEGER: return data::Variant(static_cast<std::int64_t>(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT: return data::Variant(sqlite3_column_double(stmt, column));
+    case SQLITE_NULL:
+      return data::Variant::Null();
+    case SQLITE_INTEGER:
+      return data::Variant(static_cast<std::int64_t>(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+      return data::Variant(sqlite3_column_double(stmt, column));
     default: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return data::Variant(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
+      return data::Variant(
+          std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
     }
   }
 }
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(const std::string& path, SqlDialect dialect) : dialect_(dialect) {
+SqliteConnection::SqliteConnection(const std::string& path, SqlDialect dialect)
+    : dialect_(dialect) {
   if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
     const std::string text = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
@@ -83,8 +94,8 @@ SqliteConnection::SqliteConnection(const std::string& path, SqlDialect dialect) 
     throw Error("cannot open database " + path + ": " + text);
   }
   for (const char* name : {"NVL", "NVLSTR"}) {
-    sqlite3_create_function(db_, name, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Nvl,
-                            nullptr, nullptr);
+    sqlite3_create_function(db_, name, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Nvl, nullptr,
+                            nullptr);
   }
 }
 

@@ -44,9 +44,9 @@ std::vector<std::string> SplitNames(const std::string& text) {
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
          });
 }
 
@@ -71,7 +71,8 @@ int CompareCells(const Variant& a, const Variant& b) {
   const bool an = a.IsEmptyOrNull(), bn = b.IsEmptyOrNull();
   if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
   if (const std::string* sa = a.IfString()) {
-    if (const std::string* sb = b.IfString()) return sa->compare(*sb) < 0 ? -1 : (*sa == *sb ? 0 : 1);
+    if (const std::string* sb = b.IfString())
+      return sa->compare(*sb) < 0 ? -1 : (*sa == *sb ? 0 : 1);
   }
   if (const DateTime* da = a.IfDateTime()) {
     if (const DateTime* db = b.IfDateTime()) return *da < *db ? -1 : (*da == *db ? 0 : 1);
@@ -96,7 +97,9 @@ class Column {
 
   bool Numeric() const { return numeric_; }
   void Reserve(std::size_t n) { numeric_ ? nums_.reserve(n) : cells_.reserve(n); }
-  void AssignNull(std::size_t n) { numeric_ ? nums_.assign(n, NullNumber()) : cells_.assign(n, Variant::Null()); }
+  void AssignNull(std::size_t n) {
+    numeric_ ? nums_.assign(n, NullNumber()) : cells_.assign(n, Variant::Null());
+  }
   // REQUIRES: `v` is null or, for a numeric column, a double.
   void Push(Variant&& v) {
     if (numeric_)
@@ -195,7 +198,8 @@ class FilterParser {
 
  private:
   [[noreturn]] void Fail(const std::string& why) const {
-    throw DatasetError("invalid filter \"" + text_ + "\": " + why + " at position " + std::to_string(pos_ + 1));
+    throw DatasetError("invalid filter \"" + text_ + "\": " + why + " at position " +
+                       std::to_string(pos_ + 1));
   }
   void SkipBlanks() {
     while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
@@ -203,7 +207,8 @@ class FilterParser {
   bool Keyword(const char* word) {
     SkipBlanks();
     const std::size_t n = std::char_traits<char>::length(word);
-    if (pos_ + n > text_.size() || !EqualsIgnoringAsciiCase(std::string_view(text_).substr(pos_, n), word))
+    if (pos_ + n > text_.size() ||
+        !EqualsIgnoringAsciiCase(std::string_view(text_).substr(pos_, n), word))
       return false;
     if (pos_ + n < text_.size()) {
       const unsigned char next = static_cast<unsigned char>(text_[pos_ + n]);
@@ -307,7 +312,8 @@ class FilterParser {
     }
     const std::size_t start = pos_;
     if (pos_ < text_.size() && (text_[pos_] == '-' || text_[pos_] == '+')) ++pos_;
-    while (pos_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.'))
+    while (pos_ < text_.size() &&
+           (std::isdigit(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.'))
       ++pos_;
     if (pos_ == start || !std::isdigit(static_cast<unsigned char>(text_[pos_ - 1]))) {
       pos_ = start;
@@ -322,12 +328,18 @@ class FilterParser {
 
 bool CompareResult(CompareOp op, int c) {
   switch (op) {
-    case CompareOp::Eq: return c == 0;
-    case CompareOp::Ne: return c != 0;
-    case CompareOp::Lt: return c < 0;
-    case CompareOp::Le: return c <= 0;
-    case CompareOp::Gt: return c > 0;
-    case CompareOp::Ge: return c >= 0;
+    case CompareOp::Eq:
+      return c == 0;
+    case CompareOp::Ne:
+      return c != 0;
+    case CompareOp::Lt:
+      return c < 0;
+    case CompareOp::Le:
+      return c <= 0;
+    case CompareOp::Gt:
+      return c > 0;
+    case CompareOp::Ge:
+      return c >= 0;
   }
   return false;
 }
@@ -336,10 +348,14 @@ bool CompareResult(CompareOp op, int c) {
 
 const char* DatasetStateName(DatasetState state) {
   switch (state) {
-    case DatasetState::Inactive: return "inactive";
-    case DatasetState::Browse: return "browse";
-    case DatasetState::Edit: return "edit";
-    case DatasetState::Insert: return "insert";
+    case DatasetState::Inactive:
+      return "inactive";
+    case DatasetState::Browse:
+      return "browse";
+    case DatasetState::Edit:
+      return "edit";
+    case DatasetState::Insert:
+      return "insert";
   }
   return "?";
 }
@@ -399,7 +415,9 @@ struct ClientDataset::Impl {
     throw DatasetError(Named("cannot perform this operation on a closed dataset"));
   }
   int RowCount() const { return static_cast<int>(status.size()); }
-  int CurrentRow() const { return cur >= 0 && cur < static_cast<int>(view.size()) ? view[cur] : -1; }
+  int CurrentRow() const {
+    return cur >= 0 && cur < static_cast<int>(view.size()) ? view[cur] : -1;
+  }
 
   void NotifyState() {
     const auto copy = sources;
@@ -448,7 +466,8 @@ struct ClientDataset::Impl {
     change_seq[row] = next_seq++;
   }
   void DropDeadRows() {
-    order.erase(std::remove_if(order.begin(), order.end(), [this](int r) { return status[r] == RowStatus::Dead; }),
+    order.erase(std::remove_if(order.begin(), order.end(),
+                               [this](int r) { return status[r] == RowStatus::Dead; }),
                 order.end());
     RebuildRank();
   }
@@ -457,7 +476,8 @@ struct ClientDataset::Impl {
   void StayOn(int row) {
     const auto it = std::find(view.begin(), view.end(), row);
     const int count = static_cast<int>(view.size());
-    cur = it != view.end() ? static_cast<int>(it - view.begin()) : (count ? std::clamp(cur, 0, count - 1) : -1);
+    cur = it != view.end() ? static_cast<int>(it - view.begin())
+                           : (count ? std::clamp(cur, 0, count - 1) : -1);
     calc_row = -1;
   }
 
@@ -490,10 +510,16 @@ struct ClientDataset::Impl {
     try {
       switch (f->DataType()) {
         case FieldType::String:
-        case FieldType::Memo: n.value = Variant(n.literal); break;
+        case FieldType::Memo:
+          n.value = Variant(n.literal);
+          break;
         case FieldType::Double:
-        case FieldType::Integer: n.value = Variant(Variant(n.literal).ToDouble()); break;
-        case FieldType::DateTime: n.value = Variant(Variant(n.literal).ToDateTime()); break;
+        case FieldType::Integer:
+          n.value = Variant(Variant(n.literal).ToDouble());
+          break;
+        case FieldType::DateTime:
+          n.value = Variant(Variant(n.literal).ToDateTime());
+          break;
       }
     } catch (const VariantConversionError&) {
       throw DatasetError(Named("filter value '" + n.literal + "' does not fit field " + n.field));
@@ -506,9 +532,12 @@ struct ClientDataset::Impl {
   }
   bool Eval(const FilterNode& n, int row) const {
     switch (n.kind) {
-      case FilterNode::Kind::And: return Eval(*n.left, row) && Eval(*n.right, row);
-      case FilterNode::Kind::Or: return Eval(*n.left, row) || Eval(*n.right, row);
-      case FilterNode::Kind::Term: break;
+      case FilterNode::Kind::And:
+        return Eval(*n.left, row) && Eval(*n.right, row);
+      case FilterNode::Kind::Or:
+        return Eval(*n.left, row) || Eval(*n.right, row);
+      case FilterNode::Kind::Term:
+        break;
     }
     Variant tmp;
     const Variant& cell = cols[n.field_index].Ref(row, tmp);
@@ -521,12 +550,14 @@ struct ClientDataset::Impl {
       const std::string& lit = *n.value.IfString();
       return CompareResult(n.op, s->compare(lit) < 0 ? -1 : (*s == lit ? 0 : 1));
     }
-    return CompareResult(n.op, CompareCells(cell.IsNumeric() ? Variant(cell.ToDouble()) : cell, n.value));
+    return CompareResult(n.op,
+                         CompareCells(cell.IsNumeric() ? Variant(cell.ToDouble()) : cell, n.value));
   }
   bool Passes(int row) const { return !filtered || !filter || Eval(*filter, row); }
   bool UsesCalculated(const FilterNode* n) const {
     if (!n) return false;
-    if (n->kind != FilterNode::Kind::Term) return UsesCalculated(n->left.get()) || UsesCalculated(n->right.get());
+    if (n->kind != FilterNode::Kind::Term)
+      return UsesCalculated(n->left.get()) || UsesCalculated(n->right.get());
     return ds->fields_[n->field_index]->Calculated();
   }
 
@@ -568,7 +599,8 @@ struct ClientDataset::Impl {
   int Reposition(int row) {
     const auto it = std::find(view.begin(), view.end(), row);
     const bool was_visible = it != view.end();
-    if (was_visible && index_fields.empty() && (!filtered || !filter)) return static_cast<int>(it - view.begin());
+    if (was_visible && index_fields.empty() && (!filtered || !filter))
+      return static_cast<int>(it - view.begin());
     if (was_visible) view.erase(it);
     if (!Passes(row)) return -1;
     std::vector<int>::iterator pos;
@@ -576,7 +608,8 @@ struct ClientDataset::Impl {
       pos = std::lower_bound(view.begin(), view.end(), row,
                              [this](int a, int b) { return KeyOrRankLess(a, b); });
     else
-      pos = std::lower_bound(view.begin(), view.end(), row, [this](int a, int b) { return rank[a] < rank[b]; });
+      pos = std::lower_bound(view.begin(), view.end(), row,
+                             [this](int a, int b) { return rank[a] < rank[b]; });
     const auto inserted = view.insert(pos, row);
     return static_cast<int>(inserted - view.begin());
   }
@@ -675,13 +708,17 @@ struct ClientDataset::Impl {
       switch (field.DataType()) {
         case FieldType::String:
         case FieldType::Memo: {
-          std::string text = value.IfDateTime() ? value.IfDateTime()->ToBrazilian() : value.ToString();
+          std::string text =
+              value.IfDateTime() ? value.IfDateTime()->ToBrazilian() : value.ToString();
           if (field.DataType() == FieldType::String) CheckLength(field, text);
           return Variant(std::move(text));
         }
-        case FieldType::Double: return Variant(value.ToDouble());
-        case FieldType::Integer: return Variant(value.ToInt64());
-        case FieldType::DateTime: return Variant(value.ToDateTime());
+        case FieldType::Double:
+          return Variant(value.ToDouble());
+        case FieldType::Integer:
+          return Variant(value.ToInt64());
+        case FieldType::DateTime:
+          return Variant(value.ToDateTime());
       }
     } catch (const VariantConversionError& e) {
       throw DatasetError("field " + field.FieldName() + ": " + e.what());
@@ -713,7 +750,8 @@ struct ClientDataset::Impl {
         break;
       case FieldType::Integer:
         if (cell.IfInt()) return std::move(cell);
-        if (const double* d = cell.IfDouble(); d && *d == static_cast<double>(static_cast<std::int64_t>(*d)))
+        if (const double* d = cell.IfDouble();
+            d && *d == static_cast<double>(static_cast<std::int64_t>(*d)))
           return Variant(static_cast<std::int64_t>(*d));
         break;
       case FieldType::DateTime:
@@ -721,8 +759,8 @@ struct ClientDataset::Impl {
         break;
     }
     throw DatasetError(Named("row " + std::to_string(row_number) + ": a " + KindName(cell.Kind()) +
-                             " value does not fit the " + FieldTypeName(field.DataType()) + " field " +
-                             field.FieldName()));
+                             " value does not fit the " + FieldTypeName(field.DataType()) +
+                             " field " + field.FieldName()));
   }
 
   template <typename Packet>
@@ -775,11 +813,13 @@ void ClientDataset::Impl::Load(Packet&& packet) {
     if (!f) {
       FieldDef d = def;
       if (d.type == FieldType::String && d.size <= 0) d.size = kDefaultStringSize;
-      added.push_back(std::make_unique<Field>(ds, d, static_cast<int>(ds->fields_.size() + added.size()), false));
+      added.push_back(std::make_unique<Field>(
+          ds, d, static_cast<int>(ds->fields_.size() + added.size()), false));
       f = added.back().get();
     } else if (f->Calculated()) {
       throw DatasetError(Named("field " + def.name + " is calculated and cannot be loaded"));
-    } else if (f->DataType() != def.type && !(IsNumericType(f->DataType()) && IsNumericType(def.type)) &&
+    } else if (f->DataType() != def.type &&
+               !(IsNumericType(f->DataType()) && IsNumericType(def.type)) &&
                !(f->DataType() == FieldType::Memo && def.type == FieldType::String)) {
       throw DatasetError(Named("field " + def.name + " is " + FieldTypeName(f->DataType()) +
                                " but the packet holds " + FieldTypeName(def.type)));
@@ -798,8 +838,9 @@ void ClientDataset::Impl::Load(Packet&& packet) {
   for (std::size_t r = 0; r < nrows; ++r) {
     auto& row = packet.rows[r];
     if (row.size() != nfields)
-      throw DatasetError(Named("row " + std::to_string(r + 1) + " has " + std::to_string(row.size()) +
-                               " cells for " + std::to_string(nfields) + " fields"));
+      throw DatasetError(Named("row " + std::to_string(r + 1) + " has " +
+                               std::to_string(row.size()) + " cells for " +
+                               std::to_string(nfields) + " fields"));
     for (std::size_t i = 0; i < nfields; ++i) {
       Variant cell = kMove ? std::move(row[i]) : Variant(row[i]);
       new_cols[target[i]->Index()].Push(LoadCell(*target[i], std::move(cell), r + 1));
@@ -896,7 +937,8 @@ void Field::SetAsString(const std::string& text) {
   }
   if (IsNumericType(def_.type) && !text.empty()) {
     const auto number = ParseNumber(text);
-    if (!number) throw DatasetError("field " + def_.name + ": \"" + text + "\" is not a valid number");
+    if (!number)
+      throw DatasetError("field " + def_.name + ": \"" + text + "\" is not a valid number");
     SetValue(Variant(*number));
     return;
   }
@@ -939,7 +981,8 @@ std::string Field::DisplayText() const {
 
 std::string Field::Text() const {
   if (on_get_text) return on_get_text(const_cast<Field&>(*this), false);
-  return FormatCell(*this, owner_->CellRef(index_), edit_format.empty() ? display_format : edit_format);
+  return FormatCell(*this, owner_->CellRef(index_),
+                    edit_format.empty() ? display_format : edit_format);
 }
 
 void Field::SetText(const std::string& text) {
@@ -975,13 +1018,17 @@ void DataSource::SetDataSet(ClientDataset* dataset) {
   if (dataset) dataset->AttachSource(this);
 }
 
-DatasetState DataSource::State() const { return dataset_ ? dataset_->State() : DatasetState::Inactive; }
+DatasetState DataSource::State() const {
+  return dataset_ ? dataset_->State() : DatasetState::Inactive;
+}
 
 void DataSource::AddLink(DataLink* link) {
   if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
 }
 
-void DataSource::RemoveLink(DataLink* link) { links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end()); }
+void DataSource::RemoveLink(DataLink* link) {
+  links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end());
+}
 
 void DataSource::NotifyState() {
   if (on_state_change) on_state_change(*this);
@@ -1007,7 +1054,8 @@ void DataSource::NotifyFocusField(Field& field) {
 // ---------------------------------------------------------------------------
 // ClientDataset
 
-ClientDataset::ClientDataset(std::string name) : name_(std::move(name)), impl_(std::make_unique<Impl>(this)) {}
+ClientDataset::ClientDataset(std::string name)
+    : name_(std::move(name)), impl_(std::make_unique<Impl>(this)) {}
 
 ClientDataset::~ClientDataset() {
   const auto sources = impl_->sources;
@@ -1015,8 +1063,10 @@ ClientDataset::~ClientDataset() {
 }
 
 Field& ClientDataset::AddField(const std::string& name, FieldType type, int size, bool required) {
-  if (state_ != DatasetState::Inactive) throw DatasetError(impl_->Named("cannot add field " + name + " to an open dataset"));
-  if (name.empty() || FindField(name)) throw DatasetError(impl_->Named("duplicate or empty field name \"" + name + "\""));
+  if (state_ != DatasetState::Inactive)
+    throw DatasetError(impl_->Named("cannot add field " + name + " to an open dataset"));
+  if (name.empty() || FindField(name))
+    throw DatasetError(impl_->Named("duplicate or empty field name \"" + name + "\""));
   if (type == FieldType::String && size <= 0) size = kDefaultStringSize;
   FieldDef def{name, type, type == FieldType::String ? size : 0, required, false};
   fields_.push_back(std::make_unique<Field>(this, def, static_cast<int>(fields_.size()), false));
@@ -1069,7 +1119,8 @@ void ClientDataset::LoadPacket(const DataPacket& packet) { impl_->Load(packet); 
 void ClientDataset::LoadPacket(DataPacket&& packet) { impl_->Load(std::move(packet)); }
 void ClientDataset::SetData(const Variant& packet) {
   if (packet.Kind() != VariantKind::Packet)
-    throw DatasetError(impl_->Named(std::string("a ") + KindName(packet.Kind()) + " value is not a data packet"));
+    throw DatasetError(
+        impl_->Named(std::string("a ") + KindName(packet.Kind()) + " value is not a data packet"));
   impl_->Load(packet.AsPacket());
 }
 
@@ -1092,9 +1143,11 @@ DataPacket ClientDataset::Delta() const {
   std::vector<int> changed;
   for (int r = 0; r < impl_->RowCount(); ++r) {
     const RowStatus s = impl_->status[r];
-    if (s == RowStatus::Inserted || s == RowStatus::Modified || s == RowStatus::Deleted) changed.push_back(r);
+    if (s == RowStatus::Inserted || s == RowStatus::Modified || s == RowStatus::Deleted)
+      changed.push_back(r);
   }
-  std::sort(changed.begin(), changed.end(), [this](int a, int b) { return impl_->change_seq[a] < impl_->change_seq[b]; });
+  std::sort(changed.begin(), changed.end(),
+            [this](int a, int b) { return impl_->change_seq[a] < impl_->change_seq[b]; });
   for (int r : changed) {
     RowChange c;
     switch (impl_->status[r]) {
@@ -1181,7 +1234,9 @@ void ClientDataset::SetRecNo(int rec_no) {
 }
 
 int ClientDataset::RecordCount() const { return static_cast<int>(impl_->view.size()); }
-bool ClientDataset::IsEmpty() const { return impl_->view.empty() && state_ != DatasetState::Insert; }
+bool ClientDataset::IsEmpty() const {
+  return impl_->view.empty() && state_ != DatasetState::Insert;
+}
 bool ClientDataset::Eof() const { return impl_->eof; }
 bool ClientDataset::Bof() const { return impl_->bof; }
 
@@ -1196,7 +1251,8 @@ void ClientDataset::Edit() {
   }
   impl_->edit_row = impl_->CurrentRow();
   impl_->buffer.resize(fields_.size());
-  for (std::size_t f = 0; f < fields_.size(); ++f) impl_->buffer[f] = impl_->cols[f].Get(impl_->edit_row);
+  for (std::size_t f = 0; f < fields_.size(); ++f)
+    impl_->buffer[f] = impl_->cols[f].Get(impl_->edit_row);
   impl_->SetState(DatasetState::Edit);
   impl_->CalcBuffer();
   if (after_edit) after_edit(*this);
@@ -1224,10 +1280,12 @@ void ClientDataset::Post() {
   impl_->CheckActive();
   if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
   if (before_post) before_post(*this);
-  if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;  // cancelled by the handler
+  if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
+    return;  // cancelled by the handler
   Impl& m = *impl_;
   for (const auto& f : fields_)
-    if (!f->Calculated() && (f->required || f->Def().required) && m.buffer[f->Index()].IsEmptyOrNull())
+    if (!f->Calculated() && (f->required || f->Def().required) &&
+        m.buffer[f->Index()].IsEmptyOrNull())
       throw DatasetError("field " + f->FieldName() + " must have a value");
 
   int row;
@@ -1235,7 +1293,8 @@ void ClientDataset::Post() {
     row = m.edit_row;
     bool changed = false;
     for (const auto& f : fields_)
-      if (!f->Calculated() && !(m.cols[f->Index()].Get(row) == m.buffer[f->Index()])) changed = true;
+      if (!f->Calculated() && !(m.cols[f->Index()].Get(row) == m.buffer[f->Index()]))
+        changed = true;
     if (changed && m.status[row] == RowStatus::Unchanged) {
       m.LogFirstChange(row);
       m.status[row] = RowStatus::Modified;
@@ -1311,7 +1370,9 @@ void ClientDataset::CancelUpdates() {
   const int current = m.CurrentRow();
   for (int r = 0; r < m.RowCount(); ++r) {
     switch (m.status[r]) {
-      case RowStatus::Inserted: m.status[r] = RowStatus::Dead; break;
+      case RowStatus::Inserted:
+        m.status[r] = RowStatus::Dead;
+        break;
       case RowStatus::Modified:
       case RowStatus::Deleted: {
         auto& before = m.original.at(r);
@@ -1319,7 +1380,8 @@ void ClientDataset::CancelUpdates() {
         m.status[r] = RowStatus::Unchanged;
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
   m.original.clear();
@@ -1433,7 +1495,8 @@ bool ClientDataset::Filtered() const { return impl_->filtered; }
 
 // ---- Locate.
 
-bool ClientDataset::Locate(const std::string& fields, const std::vector<Variant>& values, bool case_insensitive) {
+bool ClientDataset::Locate(const std::string& fields, const std::vector<Variant>& values,
+                           bool case_insensitive) {
   impl_->CheckBrowseMode();
   Impl& m = *impl_;
   const auto names = SplitNames(fields);
@@ -1450,10 +1513,16 @@ bool ClientDataset::Locate(const std::string& fields, const std::vector<Variant>
       try {
         switch (f.DataType()) {
           case FieldType::String:
-          case FieldType::Memo: v = case_insensitive ? Variant(FoldCase(v.ToString())) : Variant(v.ToString()); break;
+          case FieldType::Memo:
+            v = case_insensitive ? Variant(FoldCase(v.ToString())) : Variant(v.ToString());
+            break;
           case FieldType::Double:
-          case FieldType::Integer: v = Variant(v.ToDouble()); break;
-          case FieldType::DateTime: v = Variant(v.ToDateTime()); break;
+          case FieldType::Integer:
+            v = Variant(v.ToDouble());
+            break;
+          case FieldType::DateTime:
+            v = Variant(v.ToDateTime());
+            break;
         }
       } catch (const VariantConversionError&) {
         return false;  // a value of another kind matches no record
@@ -1541,7 +1610,8 @@ const Variant& ClientDataset::CellRef(int field_index) const {
 
 Variant ClientDataset::GetCell(int field_index) const {
   if (field_index < 0 || field_index >= FieldCount())
-    throw DatasetError(impl_->Named("field index " + std::to_string(field_index) + " out of range"));
+    throw DatasetError(
+        impl_->Named("field index " + std::to_string(field_index) + " out of range"));
   return CellRef(field_index);
 }
 
@@ -1551,7 +1621,8 @@ void ClientDataset::SetCell(int field_index, const Variant& value) {
   const Field& field = FieldAt(field_index);
   if (m.calculating) {
     if (!field.Calculated())
-      throw DatasetError(m.Named("field " + field.FieldName() + " cannot be changed while calculating"));
+      throw DatasetError(
+          m.Named("field " + field.FieldName() + " cannot be changed while calculating"));
     Variant v = m.Coerce(field, value);
     if (m.read_row >= 0)
       m.cols[field_index].Set(m.read_row, std::move(v));

@@ -52,12 +52,12 @@ class Field {
   ClientDataset& DataSet() const { return *owner_; }
 
   // Presentation.
-  std::string display_label;   // empty: titled by the field name
+  std::string display_label;  // empty: titled by the field name
   bool visible = true;
   std::string display_format;  // host numeric pattern, e.g. "#,###0.000"
   std::string edit_format;
-  std::string edit_mask;       // e.g. "lll 9999;0; "
-  int display_width = 0;       // 0: derived from the size
+  std::string edit_mask;  // e.g. "lll 9999;0; "
+  int display_width = 0;  // 0: derived from the size
   bool required = false;
   // Title shown by grids: display_label, or the field name.
   std::string DisplayName() const;
@@ -68,8 +68,8 @@ class Field {
   Variant Value() const;
   void SetValue(const Variant& value);
   bool IsNull() const;
-  std::string AsString() const;      // "" for no value; numbers as plain text
-  double AsFloat() const;            // 0 for no value
+  std::string AsString() const;  // "" for no value; numbers as plain text
+  double AsFloat() const;        // 0 for no value
   DateTime AsDateTime() const;
   void SetAsString(const std::string& text);  // converted to the field's type
   void SetAsFloat(double value);
@@ -201,24 +201,24 @@ class ClientDataset {
   void Next();
   void Prior();
   void MoveBy(int distance);
-  int RecNo() const;           // 1-based; 0 when empty
-  void SetRecNo(int rec_no);   // 1-based
-  int RecordCount() const;     // visible records
+  int RecNo() const;          // 1-based; 0 when empty
+  void SetRecNo(int rec_no);  // 1-based
+  int RecordCount() const;    // visible records
   bool IsEmpty() const;
   bool Eof() const;
   bool Bof() const;
 
   // ---- Editing. Edit/Insert/Append post a pending edit first.
   void Edit();
-  void Insert();   // new record before the current one
-  void Append();   // new record at the end
-  void Post();     // before-post, then store and log, then after-post
+  void Insert();  // new record before the current one
+  void Append();  // new record at the end
+  void Post();    // before-post, then store and log, then after-post
   void Cancel();
   // Logs the deletion, then after-delete, then after-scroll when a record
   // remains. Deleting a record inserted locally removes it from the log too.
   void Delete();
-  void CancelUpdates();        // discards the whole change log
-  void MergeChangeLog();       // accepts it: old values become current values
+  void CancelUpdates();   // discards the whole change log
+  void MergeChangeLog();  // accepts it: old values become current values
   int ChangeCount() const;
 
   // ---- Index: "F1;F2;F3", ascending and case-sensitive; kept while records

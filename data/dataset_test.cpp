@@ -18,7 +18,9 @@ DataPacket Items(std::vector<std::vector<Variant>> rows) {
 }
 
 DataPacket ThreeItems() {
-  return Items({{"P2", "1", "S", 2.0, 1.5}, {"P1", "2", "X", 1.0, Variant::Null()}, {"P1", "1", "S", 4.0, 0.5}});
+  return Items({{"P2", "1", "S", 2.0, 1.5},
+                {"P1", "2", "X", 1.0, Variant::Null()},
+                {"P1", "1", "S", 4.0, 0.5}});
 }
 
 // The visible records as "order/item" in navigation order.
@@ -43,10 +45,18 @@ std::string ChangeLog(const ClientDataset& ds) {
   std::string out;
   for (const auto& c : ds.Delta().changes) {
     if (!out.empty()) out += " ";
-    const char* s = c.state == RowState::Inserted ? "ins" : c.state == RowState::Modified ? "mod" : "del";
+    const char* s = c.state == RowState::Inserted   ? "ins"
+                    : c.state == RowState::Modified ? "mod"
+                                                    : "del";
     out += s;
-    out += "(" + (c.old_values.empty() ? std::string("-") : c.old_values[0].ToString() + "," + c.old_values[3].DebugString());
-    out += "->" + (c.new_values.empty() ? std::string("-") : c.new_values[0].ToString() + "," + c.new_values[3].DebugString()) + ")";
+    out += "(" + (c.old_values.empty()
+                      ? std::string("-")
+                      : c.old_values[0].ToString() + "," + c.old_values[3].DebugString());
+    out +=
+        "->" +
+        (c.new_values.empty() ? std::string("-")
+                              : c.new_values[0].ToString() + "," + c.new_values[3].DebugString()) +
+        ")";
   }
   return out;
 }
@@ -56,8 +66,12 @@ TEST(DatasetTest, LoadFiresAfterScrollOnlyWhenNotEmptyAndNotifiesState) {
     ClientDataset ds("cdsExp");
     DataSource src(&ds);
     std::string trace;
-    src.on_state_change = [&](DataSource& s) { trace += std::string("state:") + DatasetStateName(s.State()) + " "; };
-    ds.after_scroll = [&](ClientDataset& d) { trace += "scroll:" + d.FieldByName("NRPEDIDO").AsString() + " "; };
+    src.on_state_change = [&](DataSource& s) {
+      trace += std::string("state:") + DatasetStateName(s.State()) + " ";
+    };
+    ds.after_scroll = [&](ClientDataset& d) {
+      trace += "scroll:" + d.FieldByName("NRPEDIDO").AsString() + " ";
+    };
     ds.LoadPacket(empty ? Items({}) : ThreeItems());
     EXPECT_EQ(trace, empty ? "state:browse " : "state:browse scroll:P2 ") << empty;
     EXPECT_EQ(ds.RecNo(), empty ? 0 : 1);
@@ -175,7 +189,9 @@ TEST(DatasetTest, EventOrderOfEditPostAndDelete) {
   ds.LoadPacket(ThreeItems());
   DataSource src(&ds);
   std::string trace;
-  src.on_state_change = [&](DataSource& s) { trace += std::string(DatasetStateName(s.State())) + " "; };
+  src.on_state_change = [&](DataSource& s) {
+    trace += std::string(DatasetStateName(s.State())) + " ";
+  };
   ds.after_edit = [&](ClientDataset&) { trace += "after_edit "; };
   ds.before_post = [&](ClientDataset&) { trace += "before_post "; };
   ds.after_post = [&](ClientDataset&) { trace += "after_post "; };
@@ -290,9 +306,15 @@ TEST(DatasetTest, MalformedFilterIsAClearErrorAndKeepsThePreviousOne) {
   ds.SetFilter("IDCHECK = 'S'");
   ds.SetFiltered(true);
   const char* bad[] = {
-      "IDCHECK = 'S",          "IDCHECK 'S'",   "= 'S'",
-      "IDCHECK = 'S' AND",     "(IDCHECK = 'S'", "IDCHECK = 'S')",
-      "IDCHECK = 'S' XOR A = 'B'", "NOPE = 'S'", "QTDEAEXP = 'abc'",
+      "IDCHECK = 'S",
+      "IDCHECK 'S'",
+      "= 'S'",
+      "IDCHECK = 'S' AND",
+      "(IDCHECK = 'S'",
+      "IDCHECK = 'S')",
+      "IDCHECK = 'S' XOR A = 'B'",
+      "NOPE = 'S'",
+      "QTDEAEXP = 'abc'",
       "IDCHECK = S",
   };
   for (const char* expression : bad) {
@@ -317,8 +339,8 @@ TEST(DatasetTest, CalculatedFieldsWithEmptyInputs) {
   ds.on_calc_fields = [&](ClientDataset& d) {
     ++calls;
     EXPECT_TRUE(d.FieldByName("VRPESOITEM").IsNull());  // starts null for each record
-    d.FieldByName("VRPESOITEM").SetAsFloat(d.FieldByName("QTDEAEXP").AsFloat() *
-                                           d.FieldByName("VRPESOBRUTPR").AsFloat());
+    d.FieldByName("VRPESOITEM")
+        .SetAsFloat(d.FieldByName("QTDEAEXP").AsFloat() * d.FieldByName("VRPESOBRUTPR").AsFloat());
   };
   ds.LoadPacket(ThreeItems());  // binds by name; packet fields not defined are added
   EXPECT_EQ(ds.FieldCount(), 6);
@@ -332,7 +354,8 @@ TEST(DatasetTest, CalculatedFieldsWithEmptyInputs) {
   ds.Post();
   EXPECT_EQ(weight.AsFloat(), 2.0);
   std::vector<double> seen;
-  for (int r = 1; r <= ds.RecordCount(); ++r) ds.ReadAt(r, [&] { seen.push_back(weight.AsFloat()); });
+  for (int r = 1; r <= ds.RecordCount(); ++r)
+    ds.ReadAt(r, [&] { seen.push_back(weight.AsFloat()); });
   EXPECT_EQ(seen, (std::vector<double>{3.0, 2.0, 2.0}));
   EXPECT_EQ(ds.RecNo(), 2);
   EXPECT_GT(calls, 0);
@@ -342,13 +365,14 @@ TEST(DatasetTest, CalculatedFieldsWithEmptyInputs) {
 
 TEST(DatasetTest, LocateIgnoringCase) {
   ClientDataset ds;
-  ds.LoadPacket(Items({{"abc", "1", "S", 1.0, 0.0}, {"ÁGUA", "2", "S", 2.0, 0.0}, {"ABC", "3", "S", 3.0, 0.0}}));
+  ds.LoadPacket(Items(
+      {{"abc", "1", "S", 1.0, 0.0}, {"ÁGUA", "2", "S", 2.0, 0.0}, {"ABC", "3", "S", 3.0, 0.0}}));
   struct Case {
     std::vector<Variant> values;
     bool ignore_case;
     int rec_no;  // 0: not found
   } cases[] = {
-      {{"ABC", "1"}, false, 0}, {{"ABC", "3"}, false, 3}, {{"ABC", "1"}, true, 1},
+      {{"ABC", "1"}, false, 0}, {{"ABC", "3"}, false, 3},  {{"ABC", "1"}, true, 1},
       {{"água", "2"}, true, 2}, {{"água", "2"}, false, 0}, {{"abc", Variant::Null()}, true, 0},
   };
   for (const auto& c : cases) {
@@ -405,12 +429,15 @@ TEST(DatasetTest, LoadChecksThePacketAgainstTheFields) {
   } cases[] = {
       {"long text", [](ClientDataset& d, DataPacket& p) { p.rows[0][0] = Variant("12345678901"); },
        "field NRPEDIDO: text of 11 characters is longer than its size 10"},
-      {"wrong arity", [](ClientDataset& d, DataPacket& p) { p.rows[1].pop_back(); }, "row 2 has 4 cells for 5 fields"},
+      {"wrong arity", [](ClientDataset& d, DataPacket& p) { p.rows[1].pop_back(); },
+       "row 2 has 4 cells for 5 fields"},
       {"wrong kind", [](ClientDataset& d, DataPacket& p) { p.rows[2][3] = Variant("x"); },
        "row 3: a String value does not fit the double field QTDEAEXP"},
-      {"defined type", [](ClientDataset& d, DataPacket& p) { d.AddField("IDCHECK", FieldType::DateTime); },
+      {"defined type",
+       [](ClientDataset& d, DataPacket& p) { d.AddField("IDCHECK", FieldType::DateTime); },
        "field IDCHECK is datetime but the packet holds string"},
-      {"delta", [](ClientDataset& d, DataPacket& p) { p.kind = DataPacket::Kind::Delta; }, "change log"},
+      {"delta", [](ClientDataset& d, DataPacket& p) { p.kind = DataPacket::Kind::Delta; },
+       "change log"},
   };
   for (const auto& c : cases) {
     ClientDataset ds("cdsExp");
@@ -420,7 +447,8 @@ TEST(DatasetTest, LoadChecksThePacketAgainstTheFields) {
       ds.LoadPacket(p);
       ADD_FAILURE() << c.name;
     } catch (const DatasetError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
     EXPECT_FALSE(ds.Active()) << c.name;
   }
@@ -468,10 +496,14 @@ TEST(DatasetTest, UnformattedFloatsShowFifteenDigits) {
     double value;
     const char* shown;
   } cases[] = {
-      {12 * 0.012, "0,144"},          {0.1 + 0.2, "0,3"},
-      {-0.1, "-0,1"},                 {1234.5, "1234,5"},
-      {123456789.123456, "123456789,123456"}, {1e20, "100000000000000000000"},
-      {0.000125, "0,000125"},         {2.0 / 3, "0,666666666666667"},
+      {12 * 0.012, "0,144"},
+      {0.1 + 0.2, "0,3"},
+      {-0.1, "-0,1"},
+      {1234.5, "1234,5"},
+      {123456789.123456, "123456789,123456"},
+      {1e20, "100000000000000000000"},
+      {0.000125, "0,000125"},
+      {2.0 / 3, "0,666666666666667"},
   };
   ds.Append();
   for (const auto& c : cases) {

@@ -65,13 +65,15 @@ double RoundDecimal(double value, int decimals) {
   if (!std::isfinite(value)) return value;
   Decimal d = ToDecimal(value);
   RoundDigits(d, decimals);
-  std::string text = (value < 0 ? "-" : "") + d.integer + (d.fraction.empty() ? "" : "." + d.fraction);
+  std::string text =
+      (value < 0 ? "-" : "") + d.integer + (d.fraction.empty() ? "" : "." + d.fraction);
   double out = 0;
   std::from_chars(text.data(), text.data() + text.size(), out);
   return out;
 }
 
-std::string FormatNumber(const std::string& pattern_text, double value, const NumberSeparators& seps) {
+std::string FormatNumber(const std::string& pattern_text, double value,
+                         const NumberSeparators& seps) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   // Only the first section of a "positive;negative;zero" pattern is used.
@@ -96,16 +98,20 @@ std::string FormatNumber(const std::string& pattern_text, double value, const Nu
   int min_int = 0, min_frac = 0, max_frac = 0;
   for (char c : int_part) min_int += c == '0';
   for (char c : frac_part) {
-    if (c == '0') min_frac = ++max_frac;
-    else if (c == '#') ++max_frac;
+    if (c == '0')
+      min_frac = ++max_frac;
+    else if (c == '#')
+      ++max_frac;
   }
   const bool grouping = int_part.find(',') != std::string::npos;
 
   Decimal d = ToDecimal(value);
   RoundDigits(d, max_frac);
   const bool negative = value < 0 && !IsZero(d);
-  while (static_cast<int>(d.fraction.size()) > min_frac && d.fraction.back() == '0') d.fraction.pop_back();
-  if (static_cast<int>(d.fraction.size()) < min_frac) d.fraction.append(min_frac - d.fraction.size(), '0');
+  while (static_cast<int>(d.fraction.size()) > min_frac && d.fraction.back() == '0')
+    d.fraction.pop_back();
+  if (static_cast<int>(d.fraction.size()) < min_frac)
+    d.fraction.append(min_frac - d.fraction.size(), '0');
 
   std::string digits = d.integer;
   const auto nz = digits.find_first_not_of('0');

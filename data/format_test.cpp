@@ -35,7 +35,8 @@ TEST(FormatTest, PatternsOfTheScreen) {
       {"", 1234.5, "1234,5"},
       {"", -0.1, "-0,1"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.pattern, c.value), c.text) << c.pattern << " " << c.value;
+  for (const auto& c : cases)
+    EXPECT_EQ(FormatNumber(c.pattern, c.value), c.text) << c.pattern << " " << c.value;
 }
 
 TEST(FormatTest, SeparatorsAreConfigurable) {
@@ -58,10 +59,14 @@ TEST(FormatTest, ParseNumberAsTyped) {
     const char* text;
     std::optional<double> value;
   } cases[] = {
-      {"1.234,5", 1234.5}, {"10", 10.0},          {" -0,25 ", -0.25},     {",5", 0.5},
-      {"1.234.567", 1234567.0}, {"+3", 3.0},      {"", std::nullopt},     {"  ", std::nullopt},
-      {"abc", std::nullopt}, {"1,2,3", std::nullopt}, {"12.34", std::nullopt}, {"1.2345", std::nullopt},
-      {".123", std::nullopt}, {"1e5", std::nullopt}, {"-", std::nullopt},  {"1 000", std::nullopt},
+      {"1.234,5", 1234.5},      {"10", 10.0},
+      {" -0,25 ", -0.25},       {",5", 0.5},
+      {"1.234.567", 1234567.0}, {"+3", 3.0},
+      {"", std::nullopt},       {"  ", std::nullopt},
+      {"abc", std::nullopt},    {"1,2,3", std::nullopt},
+      {"12.34", std::nullopt},  {"1.2345", std::nullopt},
+      {".123", std::nullopt},   {"1e5", std::nullopt},
+      {"-", std::nullopt},      {"1 000", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text), c.value) << '"' << c.text << '"';
 }

@@ -28,13 +28,18 @@ bool IsLetter(char32_t c) {
 bool Fits(char slot, char32_t c) {
   switch (slot) {
     case '0':
-    case '9': return IsDigit(c);
+    case '9':
+      return IsDigit(c);
     case 'L':
-    case 'l': return IsLetter(c);
+    case 'l':
+      return IsLetter(c);
     case 'A':
-    case 'a': return IsLetter(c) || IsDigit(c);
-    case '#': return IsDigit(c) || c == '+' || c == '-';
-    default: return c >= ' ';  // 'C', 'c'
+    case 'a':
+      return IsLetter(c) || IsDigit(c);
+    case '#':
+      return IsDigit(c) || c == '+' || c == '-';
+    default:
+      return c >= ' ';  // 'C', 'c'
   }
 }
 
@@ -55,8 +60,12 @@ EditMask::EditMask(std::string_view mask) : mask_(mask) {
     const char c = mask[i];
     Position p;
     switch (c) {
-      case '!': leading_blanks_ = true; continue;
-      case '>': case_change = 1; continue;
+      case '!':
+        leading_blanks_ = true;
+        continue;
+      case '>':
+        case_change = 1;
+        continue;
       case '<':
         if (i + 1 < mask.size() && mask[i + 1] == '>') {
           case_change = 0;
@@ -66,15 +75,26 @@ EditMask::EditMask(std::string_view mask) : mask_(mask) {
         }
         continue;
       case '\\':
-        if (i + 1 >= mask.size()) throw Error("invalid edit mask \"" + mask_ + "\": it ends with \\");
+        if (i + 1 >= mask.size())
+          throw Error("invalid edit mask \"" + mask_ + "\": it ends with \\");
         ++i;
         p.literal = true;
         break;
-      case '0': case '9': case 'L': case 'l': case 'A': case 'a': case 'C': case 'c': case '#':
+      case '0':
+      case '9':
+      case 'L':
+      case 'l':
+      case 'A':
+      case 'a':
+      case 'C':
+      case 'c':
+      case '#':
         p.slot = c;
         p.case_change = case_change;
         break;
-      default: p.literal = true; break;
+      default:
+        p.literal = true;
+        break;
     }
     if (p.literal) {
       std::size_t n = 1;
@@ -93,7 +113,8 @@ EditMask::EditMask(std::string_view mask) : mask_(mask) {
     keep_literals_ = flag != "0";
     if (end < mask.size()) {
       const std::string_view blank = mask.substr(end + 1);
-      if (blank.size() > 1) throw Error("invalid edit mask \"" + mask_ + "\": blank must be one character");
+      if (blank.size() > 1)
+        throw Error("invalid edit mask \"" + mask_ + "\": blank must be one character");
       if (blank.size() == 1) blank_ = blank[0];
     }
   }

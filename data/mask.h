@@ -42,8 +42,8 @@ class EditMask {
   // One position of the pattern: a literal or an editable slot.
   struct Position {
     bool literal = false;
-    std::string text;  // the literal character (UTF-8)
-    char slot = 0;     // the pattern character of a slot
+    std::string text;     // the literal character (UTF-8)
+    char slot = 0;        // the pattern character of a slot
     int case_change = 0;  // >0 upper, <0 lower
   };
 

@@ -13,13 +13,18 @@ constexpr int kFormatVersion = 1;
 constexpr const char* kFormatName = "dg-packet";
 constexpr int kMaxVariantDepth = 32;
 
-[[noreturn]] void Fail(const std::string& text) { throw PacketError("invalid data packet: " + text); }
+[[noreturn]] void Fail(const std::string& text) {
+  throw PacketError("invalid data packet: " + text);
+}
 
 const char* StateName(RowState s) {
   switch (s) {
-    case RowState::Inserted: return "inserted";
-    case RowState::Modified: return "modified";
-    case RowState::Deleted: return "deleted";
+    case RowState::Inserted:
+      return "inserted";
+    case RowState::Modified:
+      return "modified";
+    case RowState::Deleted:
+      return "deleted";
   }
   return "?";
 }
@@ -35,10 +40,14 @@ json CellToJson(const FieldDef& f, const Variant& v) {
   if (v.IsEmptyOrNull()) return nullptr;
   switch (f.type) {
     case FieldType::String:
-    case FieldType::Memo: return v.ToString();
-    case FieldType::Double: return v.ToDouble();
-    case FieldType::Integer: return v.ToInt64();
-    case FieldType::DateTime: return v.ToDateTime().ToIso();
+    case FieldType::Memo:
+      return v.ToString();
+    case FieldType::Double:
+      return v.ToDouble();
+    case FieldType::Integer:
+      return v.ToInt64();
+    case FieldType::DateTime:
+      return v.ToDateTime().ToIso();
   }
   return nullptr;
 }
@@ -63,7 +72,8 @@ Variant CellFromJson(const FieldDef& f, const json& j, const std::string& where)
       if (!j.is_string()) Fail(where + ": field " + f.name + " expects a date-time text");
       DateTime d;
       if (!DateTime::TryFromIso(j.get<std::string>(), &d))
-        Fail(where + ": field " + f.name + " has an invalid date-time \"" + j.get<std::string>() + "\"");
+        Fail(where + ": field " + f.name + " has an invalid date-time \"" + j.get<std::string>() +
+             "\"");
       return Variant(d);
     }
   }
@@ -83,27 +93,34 @@ std::vector<Variant> RowFromJson(const std::vector<FieldDef>& fields, const json
                                  const std::string& where) {
   if (!j.is_array()) Fail(where + " is not an array");
   if (j.size() != fields.size())
-    Fail(where + " has " + std::to_string(j.size()) + " cells for " + std::to_string(fields.size()) +
-         " fields");
+    Fail(where + " has " + std::to_string(j.size()) + " cells for " +
+         std::to_string(fields.size()) + " fields");
   std::vector<Variant> row;
   row.reserve(fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) row.push_back(CellFromJson(fields[i], j[i], where));
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    row.push_back(CellFromJson(fields[i], j[i], where));
   return row;
 }
 
 Variant VariantFromJsonAt(const json& j, int depth) {
   if (depth > kMaxVariantDepth) throw PacketError("invalid value: nested too deeply");
   switch (j.type()) {
-    case json::value_t::null: return Variant::Null();
-    case json::value_t::boolean: return Variant(j.get<bool>());
-    case json::value_t::number_integer: return Variant(j.get<std::int64_t>());
+    case json::value_t::null:
+      return Variant::Null();
+    case json::value_t::boolean:
+      return Variant(j.get<bool>());
+    case json::value_t::number_integer:
+      return Variant(j.get<std::int64_t>());
     case json::value_t::number_unsigned: {
       const auto u = j.get<std::uint64_t>();
-      if (u > static_cast<std::uint64_t>(INT64_MAX)) throw PacketError("invalid value: integer too large");
+      if (u > static_cast<std::uint64_t>(INT64_MAX))
+        throw PacketError("invalid value: integer too large");
       return Variant(static_cast<std::int64_t>(u));
     }
-    case json::value_t::number_float: return Variant(j.get<double>());
-    case json::value_t::string: return Variant(j.get<std::string>());
+    case json::value_t::number_float:
+      return Variant(j.get<double>());
+    case json::value_t::string:
+      return Variant(j.get<std::string>());
     case json::value_t::object: {
       if (j.size() == 1 && j.contains("empty")) return Variant();
       if (j.size() == 1 && j.contains("date") && j["date"].is_string()) {
@@ -130,7 +147,8 @@ Variant VariantFromJsonAt(const json& j, int depth) {
       }
       throw PacketError("invalid value: unknown object " + j.dump().substr(0, 80));
     }
-    default: throw PacketError("invalid value");
+    default:
+      throw PacketError("invalid value");
   }
 }
 
@@ -138,11 +156,16 @@ Variant VariantFromJsonAt(const json& j, int depth) {
 
 const char* FieldTypeName(FieldType type) {
   switch (type) {
-    case FieldType::String: return "string";
-    case FieldType::Double: return "double";
-    case FieldType::Integer: return "integer";
-    case FieldType::DateTime: return "datetime";
-    case FieldType::Memo: return "memo";
+    case FieldType::String:
+      return "string";
+    case FieldType::Double:
+      return "double";
+    case FieldType::Integer:
+      return "integer";
+    case FieldType::DateTime:
+      return "datetime";
+    case FieldType::Memo:
+      return "memo";
   }
   return "?";
 }
@@ -174,8 +197,8 @@ void CheckCell(const FieldDef& f, const Variant& cell) {
   if (f.type == FieldType::String && f.size > 0 && cell.Kind() == VariantKind::String) {
     const std::size_t len = Utf8Length(cell.ToString());
     if (len > static_cast<std::size_t>(f.size))
-      throw PacketError("text of " + std::to_string(len) + " characters is longer than field " + f.name +
-                        " (size " + std::to_string(f.size) + ")");
+      throw PacketError("text of " + std::to_string(len) + " characters is longer than field " +
+                        f.name + " (size " + std::to_string(f.size) + ")");
   }
 }
 
@@ -211,7 +234,8 @@ json PacketToJson(const DataPacket& p) {
 
 DataPacket PacketFromJson(const json& j) {
   if (!j.is_object()) Fail("not an object");
-  if (!j.contains("format") || j["format"] != kFormatName) Fail("not a packet (format tag missing)");
+  if (!j.contains("format") || j["format"] != kFormatName)
+    Fail("not a packet (format tag missing)");
   if (!j.contains("version") || !j["version"].is_number_integer()) Fail("version missing");
   if (j["version"].get<std::int64_t>() != kFormatVersion)
     Fail("unsupported version " + j["version"].dump());
@@ -227,10 +251,11 @@ DataPacket PacketFromJson(const json& j) {
 
   if (!j.contains("fields") || !j["fields"].is_array()) Fail("field list missing");
   const json& jfields = j["fields"];
-  if (jfields.size() > kMaxPacketFields) Fail("too many fields (" + std::to_string(jfields.size()) + ")");
+  if (jfields.size() > kMaxPacketFields)
+    Fail("too many fields (" + std::to_string(jfields.size()) + ")");
   for (const auto& jf : jfields) {
-    if (!jf.is_object() || !jf.contains("name") || !jf["name"].is_string() || !jf.contains("type") ||
-        !jf["type"].is_string())
+    if (!jf.is_object() || !jf.contains("name") || !jf["name"].is_string() ||
+        !jf.contains("type") || !jf["type"].is_string())
       Fail("field definition without name or type");
     FieldDef f;
     f.name = jf["name"].get<std::string>();
@@ -240,7 +265,8 @@ DataPacket PacketFromJson(const json& j) {
     if (jf.contains("size")) {
       if (!jf["size"].is_number_integer()) Fail("field " + f.name + ": size is not an integer");
       const auto size = jf["size"].get<std::int64_t>();
-      if (size < 0 || size > kMaxStringFieldSize) Fail("field " + f.name + ": absurd size " + std::to_string(size));
+      if (size < 0 || size > kMaxStringFieldSize)
+        Fail("field " + f.name + ": absurd size " + std::to_string(size));
       f.size = static_cast<int>(size);
     }
     if (jf.contains("required")) {
@@ -268,7 +294,8 @@ DataPacket PacketFromJson(const json& j) {
     for (std::size_t i = 0; i < jchanges.size(); ++i) {
       const json& jc = jchanges[i];
       const std::string where = "change " + std::to_string(i + 1);
-      if (!jc.is_object() || !jc.contains("state") || !jc["state"].is_string()) Fail(where + " without state");
+      if (!jc.is_object() || !jc.contains("state") || !jc["state"].is_string())
+        Fail(where + " without state");
       RowChange c;
       c.state = StateFromName(jc["state"].get<std::string>());
       if (c.state != RowState::Inserted) {
@@ -299,18 +326,25 @@ DataPacket DecodePacket(std::string_view text) {
 
 json VariantToJson(const Variant& v) {
   switch (v.Kind()) {
-    case VariantKind::Empty: return {{"empty", true}};
-    case VariantKind::Null: return nullptr;
-    case VariantKind::Bool: return v.ToBool();
-    case VariantKind::Int: return v.ToInt64();
+    case VariantKind::Empty:
+      return {{"empty", true}};
+    case VariantKind::Null:
+      return nullptr;
+    case VariantKind::Bool:
+      return v.ToBool();
+    case VariantKind::Int:
+      return v.ToInt64();
     case VariantKind::Double: {
       const double d = v.ToDouble();
       if (!std::isfinite(d)) throw PacketError("a number that is not finite cannot be sent");
       return d;
     }
-    case VariantKind::String: return v.ToString();
-    case VariantKind::DateTime: return {{"date", v.ToDateTime().ToIso()}};
-    case VariantKind::Packet: return {{"packet", PacketToJson(v.AsPacket())}};
+    case VariantKind::String:
+      return v.ToString();
+    case VariantKind::DateTime:
+      return {{"date", v.ToDateTime().ToIso()}};
+    case VariantKind::Packet:
+      return {{"packet", PacketToJson(v.AsPacket())}};
     case VariantKind::Array: {
       json items = json::array();
       for (const auto& item : v.AsArray().Items()) items.push_back(VariantToJson(item));

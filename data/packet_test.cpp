@@ -15,8 +15,9 @@ DataPacket Sample() {
               {"DTENTPED", FieldType::DateTime, 0},
               {"NRITEM", FieldType::Integer, 0},
               {"DSITEMPED", FieldType::Memo, 0}};
-  p.rows = {{"P1", 2.5, "01", DateTime::FromParts(2024, 5, 1, 8, 30), std::int64_t{3}, "ação"},
-            {"P2", Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null()}};
+  p.rows = {
+      {"P1", 2.5, "01", DateTime::FromParts(2024, 5, 1, 8, 30), std::int64_t{3}, "ação"},
+      {"P2", Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null()}};
   return p;
 }
 
@@ -52,7 +53,8 @@ TEST(PacketTest, RoundTripOfATableAndItsChangeLog) {
 
 TEST(PacketTest, MalformedPacketsAreClearErrors) {
   const std::string good = EncodePacket(Sample());
-  const std::string delta = EncodePacket(DataPacket{DataPacket::Kind::Delta, Sample().fields, {}, {}});
+  const std::string delta =
+      EncodePacket(DataPacket{DataPacket::Kind::Delta, Sample().fields, {}, {}});
   auto replace = [&](const std::string& from, const std::string& to, const std::string& base = {}) {
     std::string s = base.empty() ? good : base;
     const auto at = s.find(from);
@@ -70,7 +72,8 @@ TEST(PacketTest, MalformedPacketsAreClearErrors) {
       {"not an object", "[1,2]", "not an object"},
       {"no format tag", replace("\"dg-packet\"", "\"other\""), "format tag"},
       {"future version", replace("\"version\":1", "\"version\":2"), "unsupported version"},
-      {"unknown type", replace("\"type\":\"double\"", "\"type\":\"money\""), "unknown field type \"money\""},
+      {"unknown type", replace("\"type\":\"double\"", "\"type\":\"money\""),
+       "unknown field type \"money\""},
       {"absurd size", replace("\"size\":10", "\"size\":999999999"), "absurd size"},
       {"negative size", replace("\"size\":10", "\"size\":-1"), "absurd size"},
       {"text in a number", replace("2.5", "\"2.5\""), "expects a number"},
@@ -79,12 +82,15 @@ TEST(PacketTest, MalformedPacketsAreClearErrors) {
       {"fraction in an integer", replace(",3,", ",3.5,"), "expects an integer"},
       {"short row", replace(",\"ação\"]", "]"), "row 1 has 5 cells for 6 fields"},
       {"long row", replace(",\"ação\"]", ",\"ação\",1]"), "row 1 has 7 cells for 6 fields"},
-      {"text too long", replace("\"P1\"", "\"P1234567890\""), "longer than field NRPEDIDO (size 10)"},
+      {"text too long", replace("\"P1\"", "\"P1234567890\""),
+       "longer than field NRPEDIDO (size 10)"},
       {"rows not a list", replace("\"rows\":", "\"rows\":7,\"x\":"), "row list missing"},
-      {"duplicate field", replace("\"name\":\"QTDEAEXP\"", "\"name\":\"NRPEDIDO\""), "duplicate field"},
+      {"duplicate field", replace("\"name\":\"QTDEAEXP\"", "\"name\":\"NRPEDIDO\""),
+       "duplicate field"},
       {"unknown row state", replace("\"changes\":[]", "\"changes\":[{\"state\":\"moved\"}]", delta),
        "unknown row state"},
-      {"change without old values", replace("\"changes\":[]", "\"changes\":[{\"state\":\"deleted\"}]", delta),
+      {"change without old values",
+       replace("\"changes\":[]", "\"changes\":[{\"state\":\"deleted\"}]", delta),
        "without old values"},
   };
   for (const auto& c : cases) {
@@ -92,7 +98,8 @@ TEST(PacketTest, MalformedPacketsAreClearErrors) {
       DecodePacket(c.text);
       ADD_FAILURE() << c.name;
     } catch (const PacketError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
   }
 }

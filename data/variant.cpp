@@ -101,7 +101,8 @@ bool ParseNumber(const std::string& text, double* out) {
 DateTime DateTime::FromParts(int y, int mo, int d, int h, int mi, int s, int ms) {
   if (!ValidParts(y, mo, d, h, mi, s, ms)) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "invalid date %04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+    std::snprintf(buf, sizeof buf, "invalid date %04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi,
+                  s);
     throw Error(buf);
   }
   DateTime out;
@@ -169,7 +170,9 @@ int DateTime::Day() const {
   CivilFromDays(FloorDiv(ms_, kMsPerDay), &y, &m, &d);
   return d;
 }
-int DateTime::Hour() const { return static_cast<int>((ms_ - FloorDiv(ms_, kMsPerDay) * kMsPerDay) / 3'600'000); }
+int DateTime::Hour() const {
+  return static_cast<int>((ms_ - FloorDiv(ms_, kMsPerDay) * kMsPerDay) / 3'600'000);
+}
 int DateTime::Minute() const {
   return static_cast<int>((ms_ - FloorDiv(ms_, kMsPerDay) * kMsPerDay) / 60'000 % 60);
 }
@@ -210,17 +213,28 @@ std::string DateTime::ToBrazilian() const {
 
 const char* KindName(VariantKind kind) {
   switch (kind) {
-    case VariantKind::Empty: return "Empty";
-    case VariantKind::Null: return "Null";
-    case VariantKind::Bool: return "Boolean";
-    case VariantKind::Int: return "Integer";
-    case VariantKind::Double: return "Double";
-    case VariantKind::String: return "String";
-    case VariantKind::DateTime: return "Date";
-    case VariantKind::Packet: return "Packet";
-    case VariantKind::Array: return "Array";
-    case VariantKind::BoolRef: return "Boolean reference";
-    case VariantKind::StringRef: return "String reference";
+    case VariantKind::Empty:
+      return "Empty";
+    case VariantKind::Null:
+      return "Null";
+    case VariantKind::Bool:
+      return "Boolean";
+    case VariantKind::Int:
+      return "Integer";
+    case VariantKind::Double:
+      return "Double";
+    case VariantKind::String:
+      return "String";
+    case VariantKind::DateTime:
+      return "Date";
+    case VariantKind::Packet:
+      return "Packet";
+    case VariantKind::Array:
+      return "Array";
+    case VariantKind::BoolRef:
+      return "Boolean reference";
+    case VariantKind::StringRef:
+      return "String reference";
   }
   return "Unknown";
 }
@@ -233,9 +247,12 @@ Variant::Variant(VariantArray array) : v_(std::make_shared<const VariantArray>(s
 
 std::int64_t Variant::ToInt64() const {
   switch (Kind()) {
-    case VariantKind::Empty: return 0;
-    case VariantKind::Bool: return std::get<bool>(v_) ? -1 : 0;
-    case VariantKind::Int: return std::get<std::int64_t>(v_);
+    case VariantKind::Empty:
+      return 0;
+    case VariantKind::Bool:
+      return std::get<bool>(v_) ? -1 : 0;
+    case VariantKind::Int:
+      return std::get<std::int64_t>(v_);
     case VariantKind::Double: {
       const double d = std::get<double>(v_);
       if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18) ConversionError(Kind(), "Int64");
@@ -243,11 +260,13 @@ std::int64_t Variant::ToInt64() const {
     }
     case VariantKind::String: {
       double d;
-      if (!ParseNumber(std::get<std::string>(v_), &d) || d != std::floor(d) || std::fabs(d) >= 9.2e18)
+      if (!ParseNumber(std::get<std::string>(v_), &d) || d != std::floor(d) ||
+          std::fabs(d) >= 9.2e18)
         ConversionError(Kind(), "Int64");
       return static_cast<std::int64_t>(d);
     }
-    default: ConversionError(Kind(), "Int64");
+    default:
+      ConversionError(Kind(), "Int64");
   }
 }
 
@@ -266,10 +285,14 @@ std::int32_t Variant::ToInt32() const {
 
 double Variant::ToDouble() const {
   switch (Kind()) {
-    case VariantKind::Empty: return 0;
-    case VariantKind::Bool: return std::get<bool>(v_) ? -1 : 0;
-    case VariantKind::Int: return static_cast<double>(std::get<std::int64_t>(v_));
-    case VariantKind::Double: return std::get<double>(v_);
+    case VariantKind::Empty:
+      return 0;
+    case VariantKind::Bool:
+      return std::get<bool>(v_) ? -1 : 0;
+    case VariantKind::Int:
+      return static_cast<double>(std::get<std::int64_t>(v_));
+    case VariantKind::Double:
+      return std::get<double>(v_);
     case VariantKind::String: {
       double d;
       if (!ParseNumber(std::get<std::string>(v_), &d)) ConversionError(Kind(), "Double");
@@ -278,26 +301,36 @@ double Variant::ToDouble() const {
     case VariantKind::DateTime:
       // Days since 1899-12-30, the host platform's date serial.
       return static_cast<double>(std::get<DateTime>(v_).Millis()) / kMsPerDay + 25569.0;
-    default: ConversionError(Kind(), "Double");
+    default:
+      ConversionError(Kind(), "Double");
   }
 }
 
 std::string Variant::ToString() const {
   switch (Kind()) {
-    case VariantKind::Empty: return "";
-    case VariantKind::Bool: return std::get<bool>(v_) ? "True" : "False";
-    case VariantKind::Int: return std::to_string(std::get<std::int64_t>(v_));
-    case VariantKind::Double: return FormatDouble(std::get<double>(v_));
-    case VariantKind::String: return std::get<std::string>(v_);
-    case VariantKind::DateTime: return std::get<DateTime>(v_).ToIso();
-    default: ConversionError(Kind(), "String");
+    case VariantKind::Empty:
+      return "";
+    case VariantKind::Bool:
+      return std::get<bool>(v_) ? "True" : "False";
+    case VariantKind::Int:
+      return std::to_string(std::get<std::int64_t>(v_));
+    case VariantKind::Double:
+      return FormatDouble(std::get<double>(v_));
+    case VariantKind::String:
+      return std::get<std::string>(v_);
+    case VariantKind::DateTime:
+      return std::get<DateTime>(v_).ToIso();
+    default:
+      ConversionError(Kind(), "String");
   }
 }
 
 DateTime Variant::ToDateTime() const {
   switch (Kind()) {
-    case VariantKind::Empty: return DateTime::FromMillis(DaysFromCivil(1899, 12, 30) * kMsPerDay);
-    case VariantKind::DateTime: return std::get<DateTime>(v_);
+    case VariantKind::Empty:
+      return DateTime::FromMillis(DaysFromCivil(1899, 12, 30) * kMsPerDay);
+    case VariantKind::DateTime:
+      return std::get<DateTime>(v_);
     case VariantKind::Int:
     case VariantKind::Double: {
       const double days = ToDouble() - 25569.0;
@@ -314,16 +347,21 @@ DateTime Variant::ToDateTime() const {
         ConversionError(Kind(), "Date");
       }
     }
-    default: ConversionError(Kind(), "Date");
+    default:
+      ConversionError(Kind(), "Date");
   }
 }
 
 bool Variant::ToBool() const {
   switch (Kind()) {
-    case VariantKind::Empty: return false;
-    case VariantKind::Bool: return std::get<bool>(v_);
-    case VariantKind::Int: return std::get<std::int64_t>(v_) != 0;
-    case VariantKind::Double: return std::get<double>(v_) != 0;
+    case VariantKind::Empty:
+      return false;
+    case VariantKind::Bool:
+      return std::get<bool>(v_);
+    case VariantKind::Int:
+      return std::get<std::int64_t>(v_) != 0;
+    case VariantKind::Double:
+      return std::get<double>(v_) != 0;
     case VariantKind::String: {
       std::string s = std::get<std::string>(v_);
       for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -333,7 +371,8 @@ bool Variant::ToBool() const {
       if (ParseNumber(s, &d)) return d != 0;
       ConversionError(Kind(), "Boolean");
     }
-    default: ConversionError(Kind(), "Boolean");
+    default:
+      ConversionError(Kind(), "Boolean");
   }
 }
 
@@ -377,20 +416,28 @@ const VariantArray& Variant::AsArray() const {
 bool operator==(const Variant& a, const Variant& b) {
   if (a.Kind() != b.Kind()) return false;
   switch (a.Kind()) {
-    case VariantKind::Packet: return a.AsPacket() == b.AsPacket();
-    case VariantKind::Array: return a.AsArray() == b.AsArray();
+    case VariantKind::Packet:
+      return a.AsPacket() == b.AsPacket();
+    case VariantKind::Array:
+      return a.AsArray() == b.AsArray();
     case VariantKind::Empty:
-    case VariantKind::Null: return true;
-    default: return a.v_ == b.v_;
+    case VariantKind::Null:
+      return true;
+    default:
+      return a.v_ == b.v_;
   }
 }
 
 std::string Variant::DebugString() const {
   switch (Kind()) {
-    case VariantKind::Empty: return "empty";
-    case VariantKind::Null: return "null";
-    case VariantKind::String: return "\"" + std::get<std::string>(v_) + "\"";
-    case VariantKind::Packet: return "packet(rows=" + std::to_string(AsPacket().RowCount()) + ")";
+    case VariantKind::Empty:
+      return "empty";
+    case VariantKind::Null:
+      return "null";
+    case VariantKind::String:
+      return "\"" + std::get<std::string>(v_) + "\"";
+    case VariantKind::Packet:
+      return "packet(rows=" + std::to_string(AsPacket().RowCount()) + ")";
     case VariantKind::Array: {
       std::string out = "[";
       for (const auto& item : AsArray().Items()) {
@@ -399,7 +446,8 @@ std::string Variant::DebugString() const {
       }
       return out + "]";
     }
-    default: return ToString();
+    default:
+      return ToString();
   }
 }
 
@@ -408,7 +456,8 @@ VariantArray::VariantArray(int low, int high) : low_(low) {
   items_.resize(static_cast<std::size_t>(high - low + 1));
 }
 
-VariantArray::VariantArray(std::vector<Variant> items, int low) : low_(low), items_(std::move(items)) {}
+VariantArray::VariantArray(std::vector<Variant> items, int low)
+    : low_(low), items_(std::move(items)) {}
 
 const Variant& VariantArray::At(int index) const {
   if (index < Low() || index > High())

@@ -48,7 +48,11 @@ class DateTime {
   static DateTime FromBrazilian(const std::string& text);
 
   // Milliseconds since 1970-01-01T00:00:00 (negative before it).
-  static DateTime FromMillis(std::int64_t ms) { DateTime d; d.ms_ = ms; return d; }
+  static DateTime FromMillis(std::int64_t ms) {
+    DateTime d;
+    d.ms_ = ms;
+    return d;
+  }
   std::int64_t Millis() const { return ms_; }
 
   int Year() const;
@@ -71,7 +75,19 @@ class DateTime {
 
 // BoolRef and StringRef carry a reference to a variable the caller owns (the
 // host's result variables of a launch); they never travel over the wire.
-enum class VariantKind { Empty, Null, Bool, Int, Double, String, DateTime, Packet, Array, BoolRef, StringRef };
+enum class VariantKind {
+  Empty,
+  Null,
+  Bool,
+  Int,
+  Double,
+  String,
+  DateTime,
+  Packet,
+  Array,
+  BoolRef,
+  StringRef
+};
 
 // Name of a kind as errors print it: "Empty", "Null", "Boolean", "Integer",
 // "Double", "String", "Date", "Packet", "Array".

@@ -40,9 +40,10 @@ TfrmErro::TfrmErro() : ui::Form("frmErro") {
   memInforma->color = ui::ColorName::ButtonFace;
   memInforma->tab_stop = false;
   memInforma->font.height = 13;
-  memInforma->SetLines({"Não é possivel gerar rota pois os seguintes clientes/filiais não "
-                        "possuem endereço de entrega.",
-                        " "});
+  memInforma->SetLines(
+      {"Não é possivel gerar rota pois os seguintes clientes/filiais não "
+       "possuem endereço de entrega.",
+       " "});
 
   panBotoes = &Add<ui::Panel>("panBotoes");
   panBotoes->align = ui::Align::Bottom;
@@ -58,10 +59,16 @@ TfrmErro::TfrmErro() : ui::Form("frmErro") {
   dbgMensagem = &Add<ui::DataGrid>("dbgMensagem");
   dbgMensagem->align = ui::Align::Client;
   dbgMensagem->color = ui::ColorName::ButtonFace;
-  dbgMensagem->options = ui::GridOptions{.editing = false, .titles = true, .indicator = false,
-                                         .col_lines = false, .row_lines = false, .tabs = true,
-                                         .row_select = true, .always_show_selection = false,
-                                         .confirm_delete = true, .cancel_on_exit = true,
+  dbgMensagem->options = ui::GridOptions{.editing = false,
+                                         .titles = true,
+                                         .indicator = false,
+                                         .col_lines = false,
+                                         .row_lines = false,
+                                         .tabs = true,
+                                         .row_select = true,
+                                         .always_show_selection = false,
+                                         .confirm_delete = true,
+                                         .cancel_on_exit = true,
                                          .column_resize = true};
   dbgMensagem->SetDataSource(&dtsDestino);
   dbgMensagem->tab_order = 0;

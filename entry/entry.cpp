@@ -22,7 +22,8 @@ namespace {
 void CheckItemFields(const Variant& packet) {
   if (packet.Kind() != dg::data::VariantKind::Packet) return;  // refused when loaded
   const dg::data::DataPacket& p = packet.AsPacket();
-  for (const char* name : {"NRPEDIDO", "NRITEMPED", "QTDEAEXP", "VRPESOBRUTPR", "VRVOLMED", "IDCHECK"}) {
+  for (const char* name :
+       {"NRPEDIDO", "NRITEMPED", "QTDEAEXP", "VRPESOBRUTPR", "VRVOLMED", "IDCHECK"}) {
     if (p.FieldIndex(name) < 0) {
       throw dg::Error(std::string("EXP03200: the item packet has no field ") + name);
     }
@@ -60,9 +61,8 @@ extern "C" void CriaGradeDistribuicao(Variant& packet, Variant& opcao, Variant& 
   screen::TfrmGradeDistribuicao& form = *screen::frmGradeDistribuicao;
   form.cdsExp.SetData(packet);
   form.window_state = dg::ui::WindowState::Normal;
-  const std::string filial = form.cdsExp.IsEmpty()
-                                 ? std::string()
-                                 : form.cdsExp.FieldByName("CDFILIAL").AsString();
+  const std::string filial =
+      form.cdsExp.IsEmpty() ? std::string() : form.cdsExp.FieldByName("CDFILIAL").AsString();
   screen::stFilial =
       dg::contracts::Consiste::EmptyString(filial) ? dg::contracts::Halvorn::FiliProc() : filial;
   busy.reset();
@@ -94,9 +94,9 @@ extern "C" bool EXP03200_Global(const char* name, Variant* out) {
     const char* name;
     const bool* value;
   };
-  for (const Flag& f : {Flag{"boIdCriado", &screen::boIdCriado},
-                        Flag{"boCalculaPeso", &screen::boCalculaPeso},
-                        Flag{"boExpedir", &screen::boExpedir}}) {
+  for (const Flag& f :
+       {Flag{"boIdCriado", &screen::boIdCriado}, Flag{"boCalculaPeso", &screen::boCalculaPeso},
+        Flag{"boExpedir", &screen::boExpedir}}) {
     if (std::strcmp(name, f.name) == 0) {
       *out = Variant(*f.value);
       return true;

@@ -19,8 +19,7 @@ EXP03200_EXPORT void IniProc(const dg::data::VariantArray& launch);
 // 0..5. Creates the screen once per launch, loads the items, settles the
 // branch and shows the screen modally.
 EXP03200_EXPORT void CriaGradeDistribuicao(dg::data::Variant& packet, dg::data::Variant& opcao,
-                                           dg::data::Variant& nr_grade,
-                                           dg::data::Variant& nr_insc,
+                                           dg::data::Variant& nr_grade, dg::data::Variant& nr_insc,
                                            dg::data::Variant& tp_trans,
                                            dg::data::Variant& id_frete);
 

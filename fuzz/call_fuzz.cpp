@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   dg::server::rdmGradeDistribuicao& server = Server();
   dg::server::CallRequest request;
   try {
-    request = dg::server::DecodeCallRequest(
-        std::string_view(reinterpret_cast<const char*>(data), size));
+    request =
+        dg::server::DecodeCallRequest(std::string_view(reinterpret_cast<const char*>(data), size));
   } catch (const dg::server::RequestError&) {
     return 0;
   }

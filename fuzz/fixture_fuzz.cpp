@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
   if (json.is_discarded()) return 0;
   dg::server::Storage& db = Db();
-  dg::server::LoadFixture(db, nlohmann::json::parse(
-                                  R"({"VEICULO": [{"CDVIATURA": "V0", "QTCAPACIVIAT": 1}]})"));
+  dg::server::LoadFixture(
+      db, nlohmann::json::parse(R"({"VEICULO": [{"CDVIATURA": "V0", "QTCAPACIVIAT": 1}]})"));
   try {
     dg::server::LoadFixture(db, json);
   } catch (const dg::server::FixtureError&) {

@@ -14,10 +14,14 @@ using nlohmann::json;
 
 const char* StateName(data::DatasetState state) {
   switch (state) {
-    case data::DatasetState::Inactive: return "inactive";
-    case data::DatasetState::Browse: return "browse";
-    case data::DatasetState::Edit: return "edit";
-    case data::DatasetState::Insert: return "insert";
+    case data::DatasetState::Inactive:
+      return "inactive";
+    case data::DatasetState::Browse:
+      return "browse";
+    case data::DatasetState::Edit:
+      return "edit";
+    case data::DatasetState::Insert:
+      return "insert";
   }
   return "?";
 }
@@ -39,10 +43,10 @@ std::optional<json> DatasetState(const std::vector<std::string>& parts, const js
       json rows = json::array();
       if (!ds.Active()) return rows;
       for (int r = 1; r <= ds.RecordCount(); ++r) {
-        const json* asked = want.is_array() && r <= static_cast<int>(want.size()) &&
-                                    want[r - 1].is_object()
-                                ? &want[r - 1]
-                                : nullptr;
+        const json* asked =
+            want.is_array() && r <= static_cast<int>(want.size()) && want[r - 1].is_object()
+                ? &want[r - 1]
+                : nullptr;
         json row = json::object();
         ds.ReadAt(r, [&] {
           for (const auto& field : ds.Fields()) {

@@ -47,15 +47,26 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (i + 1 >= argc) throw UsageError(arg + " needs a value");
       out = argv[++i];
     };
-    if (arg == "--db") value(o.db);
-    else if (arg == "--server") value(o.server);
-    else if (arg == "--branch") { value(o.branch); o.branch_given = true; }
-    else if (arg == "--operator") { value(o.operator_code); o.operator_given = true; }
-    else if (arg == "--script") value(o.script);
-    else if (arg == "--trace") value(o.trace);
-    else if (arg == "--screenshots") value(o.screenshots);
-    else if (arg == "--help" || arg == "-h") o.help = true;
-    else throw UsageError("unknown argument " + arg);
+    if (arg == "--db")
+      value(o.db);
+    else if (arg == "--server")
+      value(o.server);
+    else if (arg == "--branch") {
+      value(o.branch);
+      o.branch_given = true;
+    } else if (arg == "--operator") {
+      value(o.operator_code);
+      o.operator_given = true;
+    } else if (arg == "--script")
+      value(o.script);
+    else if (arg == "--trace")
+      value(o.trace);
+    else if (arg == "--screenshots")
+      value(o.screenshots);
+    else if (arg == "--help" || arg == "-h")
+      o.help = true;
+    else
+      throw UsageError("unknown argument " + arg);
   }
   if (!o.script.empty() && o.trace.empty()) throw UsageError("--script needs --trace");
   if (o.script.empty() && (!o.trace.empty() || !o.screenshots.empty())) {
@@ -139,9 +150,9 @@ data::DataPacket ItemsFromRows(const json& rows) {
 
 data::VariantArray LaunchArray(const data::DataPacket& items, HandBack& v) {
   return data::VariantArray(
-      {data::Variant(items), data::Variant::RefTo(&v.PboOpcao), data::Variant::RefTo(&v.PNrGradeDistr),
-       data::Variant::RefTo(&v.PstNrInsc), data::Variant::RefTo(&v.PstTpTrans),
-       data::Variant::RefTo(&v.PstIdFrete)},
+      {data::Variant(items), data::Variant::RefTo(&v.PboOpcao),
+       data::Variant::RefTo(&v.PNrGradeDistr), data::Variant::RefTo(&v.PstNrInsc),
+       data::Variant::RefTo(&v.PstTpTrans), data::Variant::RefTo(&v.PstIdFrete)},
       0);
 }
 
@@ -326,7 +337,8 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     }
     backend = std::make_unique<Backend>(o, db, fixture, services);
     module = LoadScreenModule(loader);
-    items = session.launch_items.is_array() ? rows : backend->Call("GetItensExpedicao", {""}).AsPacket();
+    items = session.launch_items.is_array() ? rows
+                                            : backend->Call("GetItensExpedicao", {""}).AsPacket();
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -373,7 +385,8 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
            "To watch the demonstration without one, play the shipped session:\n"
            "  bash scripts/run.sh\n"
            "or\n"
-           "  build/bin/exp-host --script examples/demo-session.json --trace out/demo-trace.jsonl\n";
+           "  build/bin/exp-host --script examples/demo-session.json --trace "
+           "out/demo-trace.jsonl\n";
     return 2;
   }
   ModuleLoader loader(DefaultModuleDir());

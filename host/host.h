@@ -35,8 +35,8 @@ class UsageError : public Error {
 
 // Intentionally copyable.
 struct Options {
-  std::string db;        // empty: out/demo.db (a session: a fresh temporary file)
-  std::string server;    // "http://HOST:PORT"; empty: the in-process server
+  std::string db;      // empty: out/demo.db (a session: a fresh temporary file)
+  std::string server;  // "http://HOST:PORT"; empty: the in-process server
   std::string branch = "0001";
   std::string operator_code = "OPER";
   bool branch_given = false, operator_given = false;

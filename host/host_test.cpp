@@ -21,9 +21,10 @@ std::string OptionsFailure(std::vector<const char*> args) {
 }
 
 TEST(HostOptions, ReadsEveryOption) {
-  const char* args[] = {"exp-host", "--db", "a.db", "--server", "http://127.0.0.1:8211",
-                        "--branch", "0002", "--operator", "ANA", "--script", "s.json",
-                        "--trace", "t.jsonl", "--screenshots", "shots"};
+  const char* args[] = {
+      "exp-host", "--db",    "a.db",       "--server",      "http://127.0.0.1:8211",
+      "--branch", "0002",    "--operator", "ANA",           "--script",
+      "s.json",   "--trace", "t.jsonl",    "--screenshots", "shots"};
   const Options o = ParseOptions(15, args);
   EXPECT_EQ("a.db", o.db);
   EXPECT_EQ("http://127.0.0.1:8211", o.server);
@@ -53,7 +54,8 @@ TEST(HostOptions, RefusesWhatCannotRun) {
 }
 
 TEST(HostOptions, ServerAddress) {
-  EXPECT_EQ(std::make_pair(std::string("127.0.0.1"), 8211), ParseServerUrl("http://127.0.0.1:8211/"));
+  EXPECT_EQ(std::make_pair(std::string("127.0.0.1"), 8211),
+            ParseServerUrl("http://127.0.0.1:8211/"));
   EXPECT_EQ(std::make_pair(std::string("localhost"), 80), ParseServerUrl("localhost:80"));
 }
 
@@ -64,7 +66,8 @@ TEST(LaunchItems, RowsKeyedByFieldNamesFillTheItemPacket) {
   ASSERT_EQ(2u, p.rows.size());
   EXPECT_EQ(data::Variant("000123"), p.rows[0][p.FieldIndex("NRPEDIDO")]);
   EXPECT_EQ(data::Variant(10.0), p.rows[0][p.FieldIndex("QTDEAEXP")]);
-  EXPECT_EQ(data::Variant(data::DateTime::FromParts(2024, 5, 1)), p.rows[0][p.FieldIndex("DTENTPED")]);
+  EXPECT_EQ(data::Variant(data::DateTime::FromParts(2024, 5, 1)),
+            p.rows[0][p.FieldIndex("DTENTPED")]);
   // Fields not given are empty.
   EXPECT_TRUE(p.rows[0][p.FieldIndex("CDCLIENTE")].IsNull());
   EXPECT_TRUE(p.rows[1][p.FieldIndex("NRPEDIDO")].IsNull());
@@ -104,7 +107,8 @@ TEST(LaunchItems, ElementsOneToFiveReachTheCallersVariables) {
   EXPECT_EQ("9", values.PstIdFrete);
   std::ostringstream out;
   PrintHandBack(out, values);
-  EXPECT_EQ("PboOpcao: true\nPNrGradeDistr: 000007\nPstNrInsc: \nPstTpTrans: \nPstIdFrete: 9\n", out.str());
+  EXPECT_EQ("PboOpcao: true\nPNrGradeDistr: 000007\nPstNrInsc: \nPstTpTrans: \nPstIdFrete: 9\n",
+            out.str());
 }
 
 TEST(HostModules, AMissingModuleIsNamed) {
@@ -117,7 +121,8 @@ TEST(HostModules, AMissingModuleIsNamed) {
     FAIL() << "loaded";
   } catch (const Error& e) {
     EXPECT_NE(std::string::npos,
-              std::string(e.what()).find("module EXP09999 could not be loaded from /nonexistent/libEXP09999.so"));
+              std::string(e.what()).find(
+                  "module EXP09999 could not be loaded from /nonexistent/libEXP09999.so"));
   }
   EXPECT_EQ("EXP09999", seen);
 }

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   }
   dg::host::Display display;
 #ifdef EXP_HOST_WITH_QT
-  const bool has_display = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+  const bool has_display =
+      std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
   const bool scripted = !options.script.empty();
   if (scripted && !options.screenshots.empty()) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   std::unique_ptr<dg::qtview::QtWindowSystem> windows;

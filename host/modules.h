@@ -49,8 +49,8 @@ std::string DefaultModuleDir();
 // The screen module's entries for the host and the player.
 struct ScreenModule {
   IniProcEntry ini_proc = nullptr;
-  ui::Form* (*screen)() = nullptr;                          // the open screen, or null
-  bool (*global)(const char*, data::Variant*) = nullptr;    // a module global by name
+  ui::Form* (*screen)() = nullptr;                        // the open screen, or null
+  bool (*global)(const char*, data::Variant*) = nullptr;  // a module global by name
 };
 
 // Error when the module or its IniProc is missing; the two player entries

@@ -34,7 +34,9 @@ std::string Bare(const std::string& text) {
   return out;
 }
 
-std::string Text(const json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
+std::string Text(const json& value) {
+  return value.is_string() ? value.get<std::string>() : value.dump();
+}
 
 int FieldColumn(const ui::ListDialog& list, const std::string& field) {
   for (std::size_t i = 0; i < list.fields.size(); ++i) {
@@ -48,7 +50,8 @@ int FieldColumn(const ui::ListDialog& list, const std::string& field) {
   return -1;
 }
 
-bool RowMatches(const ui::ListDialog& list, const std::vector<std::string>& row, const json& where) {
+bool RowMatches(const ui::ListDialog& list, const std::vector<std::string>& row,
+                const json& where) {
   for (const auto& [field, value] : where.items()) {
     const int column = FieldColumn(list, field);
     if (column < 0 || column >= static_cast<int>(row.size())) return false;
@@ -63,7 +66,8 @@ bool RowMatches(const ui::ListDialog& list, const std::vector<std::string>& row,
 std::optional<json> InconsistencyRows(const ui::Form& form) {
   std::vector<data::ClientDataset*> shown = form.DataSets();
   for (ui::Control* c : form.AllControls()) {
-    if (auto* grid = dynamic_cast<ui::DataGrid*>(c); grid != nullptr && grid->DataSet() != nullptr) {
+    if (auto* grid = dynamic_cast<ui::DataGrid*>(c);
+        grid != nullptr && grid->DataSet() != nullptr) {
       shown.push_back(grid->DataSet());
     }
   }
@@ -73,7 +77,9 @@ std::optional<json> InconsistencyRows(const ui::Form& form) {
     if (code == nullptr || name == nullptr || !ds->Active()) continue;
     json rows = json::array();
     for (int r = 1; r <= ds->RecordCount(); ++r) {
-      ds->ReadAt(r, [&] { rows.push_back({{"CODIGO", code->AsString()}, {"NOME", name->AsString()}}); });
+      ds->ReadAt(r, [&] {
+        rows.push_back({{"CODIGO", code->AsString()}, {"NOME", name->AsString()}});
+      });
     }
     return rows;
   }
@@ -162,7 +168,9 @@ ui::Control& Player::Target(const Step& step, ui::Form& form) const {
 
 ui::Outcome Player::Do(const Step& step, ui::Form& form) {
   const json& body = step.body;
-  const auto grid = [&]() -> ui::DataGrid& { return dynamic_cast<ui::DataGrid&>(Target(step, form)); };
+  const auto grid = [&]() -> ui::DataGrid& {
+    return dynamic_cast<ui::DataGrid&>(Target(step, form));
+  };
   switch (step.verb) {
     case Verb::Focus:
       return ui::UserFocus(Target(step, form));
@@ -243,8 +251,8 @@ ui::Answer Player::Question(const std::string& text) {
   const bool defaulted = answers_.empty();
   const ui::Answer answer = defaulted ? ui::Answer::No : answers_.front();
   if (!defaulted) answers_.pop_front();
-  json event = {{"dialog", "question"}, {"text", text},
-                {"answer", answer == ui::Answer::Yes ? "yes" : "no"}};
+  json event = {
+      {"dialog", "question"}, {"text", text}, {"answer", answer == ui::Answer::Yes ? "yes" : "no"}};
   if (defaulted) event["default"] = true;
   trace_.Write(event);
   return answer;
@@ -269,8 +277,8 @@ std::optional<int> Player::PickFromList(const ui::ListDialog& list) {
       row[list.fields[i]] = cells[i];
     }
   }
-  trace_.Write({{"dialog", "list"}, {"title", list.title}, {"rows", list.rows.size()},
-                {"picked", row}});
+  trace_.Write(
+      {{"dialog", "list"}, {"title", list.title}, {"rows", list.rows.size()}, {"picked", row}});
   return picked;
 }
 

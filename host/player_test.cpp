@@ -35,7 +35,8 @@ class PlayerTest : public ::testing::Test {
     items.AddField("QTDE", data::FieldType::Double);
     data::DataPacket packet;
     packet.fields = {{"NOME", data::FieldType::String, 20}, {"QTDE", data::FieldType::Double}};
-    packet.rows = {{data::Variant("Ana"), data::Variant(1.5)}, {data::Variant("Bia"), data::Variant::Null()}};
+    packet.rows = {{data::Variant("Ana"), data::Variant(1.5)},
+                   {data::Variant("Bia"), data::Variant::Null()}};
     items.LoadPacket(packet);
     form.RegisterDataSet(items);
   }
@@ -45,13 +46,16 @@ class PlayerTest : public ::testing::Test {
     session = ParseSession({{"fixture", "f.json"}, {"steps", steps}}, "");
     std::ostringstream out;
     Trace trace(&out);
-    player = std::make_unique<Player>(session, trace, [](const std::string& name, data::Variant* v) {
-      if (name != "stNrGrade") return false;
-      *v = data::Variant("000042");
-      return true;
-    });
+    player =
+        std::make_unique<Player>(session, trace, [](const std::string& name, data::Variant* v) {
+          if (name != "stNrGrade") return false;
+          *v = data::Variant("000042");
+          return true;
+        });
     ui::ScopedDialogs scoped(player.get(), player.get());
-    ui::App().on_error_report = [&trace](const std::string& text) { trace.Write(FailureEvent(text)); };
+    ui::App().on_error_report = [&trace](const std::string& text) {
+      trace.Write(FailureEvent(text));
+    };
     trace.Hold();
     form.ShowModal();
     ui::App().on_error_report = nullptr;
@@ -91,15 +95,17 @@ TEST_F(PlayerTest, RefusedActionsAreTracedAsIgnored) {
   const auto lines = Play({{{"click", "btnOk"}}, {{"click", "sbtSalvar"}}});
   EXPECT_EQ(json({{"step", 1}, {"do", {{"click", "btnOk"}}}, {"ignored", "disabled"}}), lines[0]);
   // An unanswered question is answered No by default, and says so.
-  EXPECT_EQ(json({{"dialog", "question"}, {"text", "Salvar?"}, {"answer", "no"}, {"default", true}}),
-            lines[2]);
+  EXPECT_EQ(
+      json({{"dialog", "question"}, {"text", "Salvar?"}, {"answer", "no"}, {"default", true}}),
+      lines[2]);
 }
 
 TEST_F(PlayerTest, CloseRefusedKeepsPlayingOnTheSameWindow) {
   const auto lines = Play({{{"close", true}}, {{"expect", {{"edtNome.enabled", true}}}}});
   EXPECT_EQ(json({{"dialog", "question"}, {"text", "Sair?"}, {"answer", "no"}, {"default", true}}),
             lines[1]);
-  EXPECT_EQ(json({{"expect", "edtNome.enabled"}, {"ok", true}, {"want", true}, {"got", true}}), lines[3]);
+  EXPECT_EQ(json({{"expect", "edtNome.enabled"}, {"ok", true}, {"want", true}, {"got", true}}),
+            lines[3]);
 }
 
 TEST_F(PlayerTest, ExpectationsReportEachKeyAndGoOn) {
@@ -199,15 +205,20 @@ TEST_F(PlayerTest, InconsistencyRowsComeFromTheDialogsGrid) {
 TEST_F(PlayerTest, PickChoosesTheMatchingRowOfTheList) {
   std::optional<int> picked;
   form.Get<ui::SpeedButton>("sbtSalvar").on_click = [&](ui::Control&) {
-    ui::ListDialog list{"Transportadoras", {"NRINSJURTRAN", "NMFANTTRAN"}, {"Inscrição", "Nome"},
+    ui::ListDialog list{"Transportadoras",
+                        {"NRINSJURTRAN", "NMFANTTRAN"},
+                        {"Inscrição", "Nome"},
                         {{"45.781.233/0001-07", "Rodovale"}, {"12.984.567/0001-29", "Expresso"}}};
     picked = ui::App().Dlg().PickFromList(list);
   };
   const auto lines = Play({{{"pick", "sbtSalvar"}, {"where", {{"NRINSJURTRAN", "12984567000129"}}}},
                            {{"click", "sbtSalvar"}}});
-  EXPECT_EQ(json({{"dialog", "list"}, {"title", "Transportadoras"}, {"rows", 2},
-                  {"picked", {{"NRINSJURTRAN", "12.984.567/0001-29"}, {"NMFANTTRAN", "Expresso"}}}}),
-            lines[1]);
+  EXPECT_EQ(
+      json({{"dialog", "list"},
+            {"title", "Transportadoras"},
+            {"rows", 2},
+            {"picked", {{"NRINSJURTRAN", "12.984.567/0001-29"}, {"NMFANTTRAN", "Expresso"}}}}),
+      lines[1]);
   // A list opened by a plain click picks nothing.
   EXPECT_EQ(nullptr, lines[3]["picked"]);
   EXPECT_FALSE(picked.has_value());

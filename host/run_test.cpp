@@ -86,9 +86,11 @@ TEST(HostRun, FailedExpectationGivesStatusOneAndTheScriptGoesOn) {
   EXPECT_EQ(1, run.status) << run.err;
   EXPECT_EQ(4, Count(run, "expect"));
   EXPECT_EQ(3, Count(run, "step"));
-  EXPECT_NE(run.trace.end(), std::find(run.trace.begin(), run.trace.end(),
-                                       json({{"expect", "global.stFilial"}, {"ok", false},
-                                             {"want", "9999"}, {"got", "0001"}})));
+  EXPECT_NE(
+      run.trace.end(),
+      std::find(
+          run.trace.begin(), run.trace.end(),
+          json({{"expect", "global.stFilial"}, {"ok", false}, {"want", "9999"}, {"got", "0001"}})));
   ASSERT_FALSE(run.trace.empty());
   EXPECT_TRUE(run.trace.back().contains("result"));
   EXPECT_NE(std::string::npos, run.out.find("PboOpcao: false\n"));
@@ -104,9 +106,10 @@ TEST(HostRun, UnknownControlGivesStatusTwoBeforeAnythingRuns) {
 TEST(HostRun, DisabledButtonIsIgnored) {
   const HostRunResult run = Session("disabled-click");
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_NE(run.trace.end(),
-            std::find(run.trace.begin(), run.trace.end(),
-                      json({{"step", 1}, {"do", {{"click", "sbtExpedir"}}}, {"ignored", "disabled"}})));
+  EXPECT_NE(
+      run.trace.end(),
+      std::find(run.trace.begin(), run.trace.end(),
+                json({{"step", 1}, {"do", {{"click", "sbtExpedir"}}}, {"ignored", "disabled"}})));
 }
 
 TEST(HostRun, UnansweredQuestionIsAnsweredNoByDefault) {
@@ -173,9 +176,9 @@ TEST(HostRun, PlaysAgainstARunningServerOverHttp) {
   {
     AppServer server((dir / "server.db").string());
     ASSERT_GT(server.Port(), 0);
-    const HostRunResult run = Session("failed-expect",
-                            {"--server", "http://127.0.0.1:" + std::to_string(server.Port()),
-                             "--db", (dir / "host.db").string()});
+    const HostRunResult run =
+        Session("failed-expect", {"--server", "http://127.0.0.1:" + std::to_string(server.Port()),
+                                  "--db", (dir / "host.db").string()});
     EXPECT_EQ(1, run.status) << run.err;
     // The screen's calls went to the server and came back.
     ASSERT_FALSE(run.trace.empty());
@@ -185,7 +188,6 @@ TEST(HostRun, PlaysAgainstARunningServerOverHttp) {
   }
   fs::remove_all(dir);
 }
-
 
 // The whole job as the run command plays it: every expectation holds, the
 // map module is loaded, and the dispatch hands back the five values; over
@@ -213,8 +215,10 @@ TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
         }
       }
       ASSERT_FALSE(run.trace.empty());
-      EXPECT_EQ(json({{"PboOpcao", true}, {"PNrGradeDistr", "000001"},
-                      {"PstNrInsc", "45781233000107"}, {"PstTpTrans", "0001"},
+      EXPECT_EQ(json({{"PboOpcao", true},
+                      {"PNrGradeDistr", "000001"},
+                      {"PstNrInsc", "45781233000107"},
+                      {"PstTpTrans", "0001"},
                       {"PstIdFrete", "1"}}),
                 run.trace.back().value("result", json()));
       EXPECT_NE(std::string::npos, run.out.find("PboOpcao: true")) << run.out;

@@ -25,28 +25,21 @@ struct VerbRule {
 const std::vector<VerbRule>& Verbs() {
   using V = VerbRule::Value;
   static const std::vector<VerbRule> kVerbs = {
-      {Verb::Focus, "focus", V::Name, {}},
-      {Verb::Activate, "activate", V::True, {}},
-      {Verb::Type, "type", V::Name, {"text"}},
-      {Verb::Select, "select", V::Name, {"index"}},
-      {Verb::Click, "click", V::Name, {}},
-      {Verb::Tab, "tab", V::Name, {}},
-      {Verb::Grid, "grid", V::Name, {}},
-      {Verb::Edit, "edit", V::Name, {"text"}},
-      {Verb::Key, "key", V::Name, {"char"}},
-      {Verb::Post, "post", V::Name, {}},
-      {Verb::Pick, "pick", V::Name, {"where"}},
-      {Verb::Close, "close", V::True, {}},
-      {Verb::Answers, "answers", V::Answers, {}},
-      {Verb::Expect, "expect", V::Object, {}},
+      {Verb::Focus, "focus", V::Name, {}},        {Verb::Activate, "activate", V::True, {}},
+      {Verb::Type, "type", V::Name, {"text"}},    {Verb::Select, "select", V::Name, {"index"}},
+      {Verb::Click, "click", V::Name, {}},        {Verb::Tab, "tab", V::Name, {}},
+      {Verb::Grid, "grid", V::Name, {}},          {Verb::Edit, "edit", V::Name, {"text"}},
+      {Verb::Key, "key", V::Name, {"char"}},      {Verb::Post, "post", V::Name, {}},
+      {Verb::Pick, "pick", V::Name, {"where"}},   {Verb::Close, "close", V::True, {}},
+      {Verb::Answers, "answers", V::Answers, {}}, {Verb::Expect, "expect", V::Object, {}},
   };
   return kVerbs;
 }
 
 // Keys a step may carry besides its verb.
 const std::set<std::string>& Modifiers() {
-  static const std::set<std::string> kModifiers = {"text", "index", "row", "column", "char",
-                                                   "where"};
+  static const std::set<std::string> kModifiers = {"text",   "index", "row",
+                                                   "column", "char",  "where"};
   return kModifiers;
 }
 
@@ -77,7 +70,8 @@ Step ParseStep(int n, const json& body) {
       if (key == v.name) found = &v;
     }
     if (found == nullptr) Fail(n, "unknown verb '" + key + "'");
-    if (rule != nullptr) Fail(n, "more than one verb ('" + std::string(rule->name) + "', '" + key + "')");
+    if (rule != nullptr)
+      Fail(n, "more than one verb ('" + std::string(rule->name) + "', '" + key + "')");
     rule = found;
   }
   if (rule == nullptr) Fail(n, "no verb");
@@ -99,7 +93,8 @@ Step ParseStep(int n, const json& body) {
       }
       break;
     case V::Object:
-      if (!value.is_object() || value.empty()) Fail(n, "'expect' takes an object of keys and values");
+      if (!value.is_object() || value.empty())
+        Fail(n, "'expect' takes an object of keys and values");
       break;
   }
   for (const char* key : rule->required) {
@@ -122,9 +117,8 @@ std::optional<std::string> OptText(const json& object, const char* key, const ch
 
 bool IsProperty(const std::string& p) {
   static const std::set<std::string> kProperties = {
-      "text",     "displayText", "caption",    "hint",        "enabled", "visible",
-      "focused",  "itemIndex",   "editMask",   "readOnly",    "activePage", "value",
-      "selectedField"};
+      "text",      "displayText", "caption",  "hint",       "enabled", "visible",      "focused",
+      "itemIndex", "editMask",    "readOnly", "activePage", "value",   "selectedField"};
   return kProperties.count(p) > 0;
 }
 
@@ -214,8 +208,9 @@ Session ParseSession(const json& json, const std::string& base_dir) {
     throw SessionError("the session needs \"fixture\", the fixture file");
   }
   const std::filesystem::path fixture = json.at("fixture").get<std::string>();
-  session.fixture_path =
-      fixture.is_absolute() ? fixture.string() : (std::filesystem::path(base_dir) / fixture).string();
+  session.fixture_path = fixture.is_absolute()
+                             ? fixture.string()
+                             : (std::filesystem::path(base_dir) / fixture).string();
   if (json.contains("host")) {
     const auto& host = json.at("host");
     if (!host.is_object()) throw SessionError("\"host\" must be an object");
@@ -228,8 +223,8 @@ Session ParseSession(const json& json, const std::string& base_dir) {
     if (!launch.is_object()) throw SessionError("\"launch\" must be an object");
     if (launch.contains("items")) {
       const auto& items = launch.at("items");
-      const bool rows = items.is_array() &&
-                        std::all_of(items.begin(), items.end(), [](auto& r) { return r.is_object(); });
+      const bool rows = items.is_array() && std::all_of(items.begin(), items.end(),
+                                                        [](auto& r) { return r.is_object(); });
       if (items != "all" && !rows) {
         throw SessionError("launch.items must be \"all\" or an array of item rows");
       }

@@ -28,7 +28,20 @@ class SessionError : public Error {
 };
 
 enum class Verb {
-  Focus, Activate, Type, Select, Click, Tab, Grid, Edit, Key, Post, Pick, Close, Answers, Expect
+  Focus,
+  Activate,
+  Type,
+  Select,
+  Click,
+  Tab,
+  Grid,
+  Edit,
+  Key,
+  Post,
+  Pick,
+  Close,
+  Answers,
+  Expect
 };
 
 // The verb's name in a session file ("focus", "type", ...).

@@ -9,9 +9,7 @@ namespace {
 
 using nlohmann::json;
 
-json WithSteps(json steps) {
-  return {{"fixture", "demo.json"}, {"steps", std::move(steps)}};
-}
+json WithSteps(json steps) { return {{"fixture", "demo.json"}, {"steps", std::move(steps)}}; }
 
 std::string ParseFailure(const json& session) {
   try {
@@ -57,7 +55,8 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
       {json::array(), "a session is a JSON object"},
       {{{"steps", json::array()}}, "the session needs \"fixture\", the fixture file"},
       {{{"fixture", "f.json"}}, "the session needs \"steps\", an array"},
-      {{{"fixture", "f.json"}, {"steps", json::array()}, {"extra", 1}}, "unknown session key 'extra'"},
+      {{{"fixture", "f.json"}, {"steps", json::array()}, {"extra", 1}},
+       "unknown session key 'extra'"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"items", "some"}}}},
        "launch.items must be \"all\" or an array of item rows"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"relaunch", -1}}}},
@@ -74,13 +73,15 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
       {WithSteps({{{"select", "cbbTipoFrete"}, {"index", "1"}}}),
        "step 1: bad value for \"index\": \"1\""},
       {WithSteps({{{"grid", "dbgPadrao"}, {"row", 0}}}), "step 1: bad value for \"row\": 0"},
-      {WithSteps({{{"key", "dbgPadrao"}, {"char", "TT"}}}), "step 1: bad value for \"char\": \"TT\""},
+      {WithSteps({{{"key", "dbgPadrao"}, {"char", "TT"}}}),
+       "step 1: bad value for \"char\": \"TT\""},
       {WithSteps({{{"pick", "btnTransp"}}}), "step 1: 'pick' needs \"where\""},
       {WithSteps({{{"click", ""}}}), "step 1: 'click' needs a name"},
       {WithSteps({{{"close", false}}}), "step 1: 'close' takes true"},
       {WithSteps({{{"answers", {"yes", "talvez"}}}}),
        "step 1: unknown answer \"talvez\" (\"yes\" or \"no\")"},
-      {WithSteps({{{"expect", json::object()}}}), "step 1: 'expect' takes an object of keys and values"},
+      {WithSteps({{{"expect", json::object()}}}),
+       "step 1: 'expect' takes an object of keys and values"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.error, ParseFailure(row.session)) << row.session.dump();
@@ -124,17 +125,16 @@ class NamesTest : public ::testing::Test {
 };
 
 TEST_F(NamesTest, AcceptsKnownNames) {
-  EXPECT_EQ(std::nullopt,
-            Check({{{"type", "medCdTransp"}, {"text", "1"}},
-                   {{"select", "cbbTipoFrete"}, {"index", 0}},
-                   {{"tab", "tshRota"}},
-                   {{"grid", "dbgPadrao"}, {"row", 1}, {"column", "QTDEAEXP"}},
-                   {{"expect",
-                     {{"medCdTransp.text", ""},
-                      {"cdsExp.count", 0},
-                      {"cdsExp.QTDEAEXP.text", ""},
-                      {"dbgPadrao.QTDEAEXP.pickList", json::array()},
-                      {"global.stNrGrade", "000001"}}}}}));
+  EXPECT_EQ(std::nullopt, Check({{{"type", "medCdTransp"}, {"text", "1"}},
+                                 {{"select", "cbbTipoFrete"}, {"index", 0}},
+                                 {{"tab", "tshRota"}},
+                                 {{"grid", "dbgPadrao"}, {"row", 1}, {"column", "QTDEAEXP"}},
+                                 {{"expect",
+                                   {{"medCdTransp.text", ""},
+                                    {"cdsExp.count", 0},
+                                    {"cdsExp.QTDEAEXP.text", ""},
+                                    {"dbgPadrao.QTDEAEXP.pickList", json::array()},
+                                    {"global.stNrGrade", "000001"}}}}}));
 }
 
 TEST_F(NamesTest, NamesTheFirstUnknownNameAndItsStep) {
@@ -146,15 +146,20 @@ TEST_F(NamesTest, NamesTheFirstUnknownNameAndItsStep) {
       {{{"tab", "medCdTransp"}}, "step 2: unknown page 'medCdTransp'"},
       {{{"select", "medCdTransp"}, {"index", 0}}, "step 2: 'medCdTransp' is not a combo box"},
       {{{"edit", "btnOk"}, {"text", "1"}}, "step 2: 'btnOk' is not a grid"},
-      {{{"grid", "dbgPadrao"}, {"column", "NADA"}}, "step 2: unknown column 'NADA' of grid 'dbgPadrao'"},
+      {{{"grid", "dbgPadrao"}, {"column", "NADA"}},
+       "step 2: unknown column 'NADA' of grid 'dbgPadrao'"},
       {{{"expect", {{"cdsNada.count", 1}}}}, "step 2: unknown control or dataset 'cdsNada'"},
       {{{"expect", {{"global.stNada", 1}}}}, "step 2: unknown global 'stNada'"},
       {{{"expect", {{"medCdTransp.colour", 1}}}},
        "step 2: unknown property 'colour' of control 'medCdTransp'"},
-      {{{"expect", {{"btnOk.itemIndex", 1}}}}, "step 2: control 'btnOk' has no property 'itemIndex'"},
-      {{{"expect", {{"cdsExp.QTDEAEXP.value", 1}}}}, "step 2: unknown dataset key 'cdsExp.QTDEAEXP.value'"},
-      {{{"expect", {{"medCdTransp.text.x", 1}}}}, "step 2: 'medCdTransp' is not a grid (in 'medCdTransp.text.x')"},
-      {{{"expect", {{"cdsExp", 1}}}}, "step 2: expectation key 'cdsExp' needs a name and a property"},
+      {{{"expect", {{"btnOk.itemIndex", 1}}}},
+       "step 2: control 'btnOk' has no property 'itemIndex'"},
+      {{{"expect", {{"cdsExp.QTDEAEXP.value", 1}}}},
+       "step 2: unknown dataset key 'cdsExp.QTDEAEXP.value'"},
+      {{{"expect", {{"medCdTransp.text.x", 1}}}},
+       "step 2: 'medCdTransp' is not a grid (in 'medCdTransp.text.x')"},
+      {{{"expect", {{"cdsExp", 1}}}},
+       "step 2: expectation key 'cdsExp' needs a name and a property"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.error, Check({{{"focus", "medCdTransp"}}, row.step}).value_or("accepted"))

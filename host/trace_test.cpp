@@ -13,16 +13,17 @@ using nlohmann::json;
 
 TEST(TraceLines, ValuesAsTheTraceShowsThem) {
   data::DataPacket packet;
-  packet.fields = {{"NRPEDIDO", data::FieldType::String, 10}, {"QTDEAEXP", data::FieldType::Double}};
+  packet.fields = {{"NRPEDIDO", data::FieldType::String, 10},
+                   {"QTDEAEXP", data::FieldType::Double}};
   packet.rows = {{data::Variant("1"), data::Variant(2.0)}};
   EXPECT_EQ(R"({"packet":{"fields":["NRPEDIDO","QTDEAEXP"],"rows":1}})",
             TraceValue(data::Variant(packet)).dump());
   EXPECT_EQ(R"("2024-05-01T10:30:00")",
             TraceValue(data::Variant(data::DateTime::FromParts(2024, 5, 1, 10, 30))).dump());
   EXPECT_EQ(R"([1,"a",null,true,2.5])",
-            TraceValue(data::Variant(data::VariantArray(
-                           {data::Variant(1), data::Variant("a"), data::Variant::Null(),
-                            data::Variant(true), data::Variant(2.5)})))
+            TraceValue(data::Variant(data::VariantArray({data::Variant(1), data::Variant("a"),
+                                                         data::Variant::Null(), data::Variant(true),
+                                                         data::Variant(2.5)})))
                 .dump());
   EXPECT_EQ("null", TraceValue(data::Variant()).dump());
 }
@@ -32,7 +33,8 @@ TEST(TraceLines, CallsWithReferencesAndFailures) {
   call.method = "GetVeiculo";
   call.args = {data::Variant("0001"), data::Variant("")};
   call.refs = {{2, data::Variant("000007")}};
-  EXPECT_EQ(R"({"args":["0001",""],"call":"GetVeiculo","refs":{"2":"000007"}})", CallEvent(call).dump());
+  EXPECT_EQ(R"({"args":["0001",""],"call":"GetVeiculo","refs":{"2":"000007"}})",
+            CallEvent(call).dump());
 
   call.method = "DistribuiQuantidades";
   call.failure = "@QT_EXCEDE";
@@ -41,13 +43,14 @@ TEST(TraceLines, CallsWithReferencesAndFailures) {
 }
 
 TEST(TraceLines, LookupsModulesResultsExpectations) {
-  EXPECT_EQ(R"({"params":{"NRINSJURTRAN":"45781233000107"},"rows":1,"sql":"qryPesqTran"})",
-            QueryEvent({"qryPesqTran", {{"NRINSJURTRAN", data::Variant("45781233000107")}}, 1}).dump());
+  EXPECT_EQ(
+      R"({"params":{"NRINSJURTRAN":"45781233000107"},"rows":1,"sql":"qryPesqTran"})",
+      QueryEvent({"qryPesqTran", {{"NRINSJURTRAN", data::Variant("45781233000107")}}, 1}).dump());
 
   const std::string api = "http://127.0.0.1:5000";
-  const data::VariantArray handover({data::Variant(static_cast<std::int64_t>(
-                                         reinterpret_cast<std::uintptr_t>(api.c_str()))),
-                                     data::Variant("G"), data::Variant("0101")});
+  const data::VariantArray handover(
+      {data::Variant(static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(api.c_str()))),
+       data::Variant("G"), data::Variant("0101")});
   EXPECT_EQ(R"({"args":[{"pointer":"http://127.0.0.1:5000"},"G","0101"],"module":"EXP03400"})",
             ModuleEvent("EXP03400", handover).dump());
   const data::VariantArray no_api({data::Variant(0), data::Variant("G")});
@@ -57,8 +60,9 @@ TEST(TraceLines, LookupsModulesResultsExpectations) {
   values.PboOpcao = true;
   values.PNrGradeDistr = "000003";
   values.PstIdFrete = "9";
-  EXPECT_EQ(R"({"result":{"PNrGradeDistr":"000003","PboOpcao":true,"PstIdFrete":"9","PstNrInsc":"","PstTpTrans":""}})",
-            ResultEvent(values).dump());
+  EXPECT_EQ(
+      R"({"result":{"PNrGradeDistr":"000003","PboOpcao":true,"PstIdFrete":"9","PstNrInsc":"","PstTpTrans":""}})",
+      ResultEvent(values).dump());
   EXPECT_EQ(R"({"expect":"cdsVeiculo.count","got":2,"ok":false,"want":3})",
             ExpectEvent("cdsVeiculo.count", false, 3, 2).dump());
 }

@@ -2,7 +2,6 @@
 #include "data/variant.h"
 #include "mapmodule/map_module.h"
 
-extern "C" __attribute__((visibility("default"))) void IniProc(
-    const dg::data::VariantArray& args) {
+extern "C" __attribute__((visibility("default"))) void IniProc(const dg::data::VariantArray& args) {
   dg::map::RunMapModule(args);
 }

@@ -104,8 +104,7 @@ std::vector<RoutePoint> PointsFromPacket(const data::DataPacket& packet) {
   return points;
 }
 
-Settings ReadSettings(std::string_view api,
-                      const std::function<const char*(const char*)>& env) {
+Settings ReadSettings(std::string_view api, const std::function<const char*(const char*)>& env) {
   Settings s;
   if (env) {
     if (const char* v = env("EXP_MAP_ROAD_FACTOR")) {
@@ -146,9 +145,9 @@ double GreatCircleKm(double lat1, double lon1, double lat2, double lon2) {
   const double rad = kPi / 180;
   const double dlat = (lat2 - lat1) * rad;
   const double dlon = (lon2 - lon1) * rad;
-  const double a = std::sin(dlat / 2) * std::sin(dlat / 2) +
-                   std::cos(lat1 * rad) * std::cos(lat2 * rad) * std::sin(dlon / 2) *
-                       std::sin(dlon / 2);
+  const double a =
+      std::sin(dlat / 2) * std::sin(dlat / 2) +
+      std::cos(lat1 * rad) * std::cos(lat2 * rad) * std::sin(dlon / 2) * std::sin(dlon / 2);
   return 2 * kEarthRadiusKm * std::asin(std::min(1.0, std::sqrt(a)));
 }
 

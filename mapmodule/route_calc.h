@@ -49,8 +49,7 @@ struct Settings {
 // set the values (decimal point or comma). Values that are not positive
 // numbers, and unknown items, are ignored. `env` reads a variable (null when
 // unset).
-Settings ReadSettings(std::string_view api,
-                      const std::function<const char*(const char*)>& env);
+Settings ReadSettings(std::string_view api, const std::function<const char*(const char*)>& env);
 
 // Great-circle distance in kilometres between two points in degrees.
 double GreatCircleKm(double lat1, double lon1, double lat2, double lon2);

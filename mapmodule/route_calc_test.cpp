@@ -18,10 +18,10 @@ TEST(GreatCircleTest, KnownDistances) {
     double lat1, lon1, lat2, lon2, km;
   } rows[] = {
       {0, 0, 0, 0, 0},
-      {0, 0, 1, 0, 111.195},         // one degree of a meridian
-      {0, 0, 0, 1, 111.195},         // one degree of the equator
-      {60, 0, 60, 1, 55.597},        // half as long at 60 degrees
-      {0, 0, 0, 180, 20015.115},     // half the circumference
+      {0, 0, 1, 0, 111.195},                             // one degree of a meridian
+      {0, 0, 0, 1, 111.195},                             // one degree of the equator
+      {60, 0, 60, 1, 55.597},                            // half as long at 60 degrees
+      {0, 0, 0, 180, 20015.115},                         // half the circumference
       {-23.5505, -46.6333, -22.9068, -43.1729, 360.75},  // two city centres
   };
   for (const Row& r : rows) {
@@ -32,11 +32,14 @@ TEST(GreatCircleTest, KnownDistances) {
 }
 
 TEST(FormatTest, DistanceAndTime) {
-  const std::map<double, std::string> distances = {
-      {0, "0,0 km"}, {123.44, "123,4 km"}, {0.96, "1,0 km"}, {9999.94, "9999,9 km"}, {-3, "0,0 km"}};
+  const std::map<double, std::string> distances = {{0, "0,0 km"},
+                                                   {123.44, "123,4 km"},
+                                                   {0.96, "1,0 km"},
+                                                   {9999.94, "9999,9 km"},
+                                                   {-3, "0,0 km"}};
   for (const auto& [km, text] : distances) EXPECT_EQ(FormatDistance(km), text) << km;
-  const std::map<double, std::string> times = {{0, "0h00min"},   {155, "2h35min"},
-                                               {59.4, "0h59min"}, {59.6, "1h00min"},
+  const std::map<double, std::string> times = {{0, "0h00min"},      {155, "2h35min"},
+                                               {59.4, "0h59min"},   {59.6, "1h00min"},
                                                {6000, "100h00min"}, {-1, "0h00min"}};
   for (const auto& [minutes, text] : times) EXPECT_EQ(FormatTime(minutes), text) << minutes;
 }
@@ -53,11 +56,10 @@ TEST(SettingsTest, DefaultsEnvironmentAndApiText) {
       {"", nullptr, nullptr, 1.3, 40, "", 3000},
       {"", "1,5", "50", 1.5, 50, "", 3000},
       {"road_factor=1.2;speed_kmh=30.5", "1.5", "50", 1.2, 30.5, "", 3000},
-      {"http://127.0.0.1:5000/ timeout_ms=800", nullptr, nullptr, 1.3, 40,
-       "http://127.0.0.1:5000", 800},
+      {"http://127.0.0.1:5000/ timeout_ms=800", nullptr, nullptr, 1.3, 40, "http://127.0.0.1:5000",
+       800},
       // Not positive numbers, unknown keys and a map key text are ignored.
-      {"AIzaSyXYZ road_factor=0 speed_kmh=-4 speed_kmh=abc cor=azul", "x", "0", 1.3, 40, "",
-       3000},
+      {"AIzaSyXYZ road_factor=0 speed_kmh=-4 speed_kmh=abc cor=azul", "x", "0", 1.3, 40, "", 3000},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.api);
@@ -71,8 +73,8 @@ TEST(SettingsTest, DefaultsEnvironmentAndApiText) {
   }
 }
 
-RoutePoint Point(PointKind kind, const char* name, const char* address,
-                 std::optional<double> lat, std::optional<double> lon) {
+RoutePoint Point(PointKind kind, const char* name, const char* address, std::optional<double> lat,
+                 std::optional<double> lon) {
   RoutePoint p;
   p.kind = kind;
   p.name = name;
@@ -143,9 +145,10 @@ TEST(CalculateRouteTest, RouterLegsAreUsedAndItsFailuresFallBackToTheEstimate) {
     Router router;
     const char* reason;
   } rows[] = {
-      {[](const Coordinates&) -> std::vector<Leg> { throw Error("sem resposta"); },
-       "sem resposta"},
-      {[](const Coordinates&) { return std::vector<Leg>{{1, 1}}; },
+      {[](const Coordinates&) -> std::vector<Leg> { throw Error("sem resposta"); }, "sem resposta"},
+      {[](const Coordinates&) {
+         return std::vector<Leg>{{1, 1}};
+       },
        "resposta com 1 trechos em vez de 3"},
   };
   for (const Row& row : rows) {
@@ -160,8 +163,8 @@ TEST(CalculateRouteTest, RouterLegsAreUsedAndItsFailuresFallBackToTheEstimate) {
 TEST(PointsFromPacketTest, ReadsKindsAndCoordinatesAndRefusesOtherShapes) {
   data::DataPacket p;
   for (const char* f : {"TIPO", "NOME", "ENDERECO", "LATITUDE", "LONGITUDE"}) {
-    p.fields.push_back({f, std::string(f).rfind("L", 0) == 0 ? data::FieldType::Double
-                                                              : data::FieldType::String});
+    p.fields.push_back(
+        {f, std::string(f).rfind("L", 0) == 0 ? data::FieldType::Double : data::FieldType::String});
   }
   p.rows = {{"F", "Filial", "Rua A", -22.9, -47.0},
             {"C", "Um", "Rua B", data::Variant::Null(), -47.1},
@@ -191,9 +194,9 @@ class FakeEngine {
                                                            httplib::Response& res) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        paths_.push_back(req.path + "?" + (req.has_param("overview") ? "overview=" +
-                                                                          req.get_param_value("overview")
-                                                                    : ""));
+        paths_.push_back(
+            req.path + "?" +
+            (req.has_param("overview") ? "overview=" + req.get_param_value("overview") : ""));
       }
       reply(req, res);
     });
@@ -259,8 +262,7 @@ TEST(OsrmRouterTest, FailuresAreErrorsAndTheRouteFallsBack) {
     s.service = engine.Url();
     const RouteResult r = CalculateRoute(Route(), s, OsrmRouter(s.service, 2000));
     EXPECT_EQ(r.distance_text, "578,2 km") << row.reason;
-    EXPECT_NE(r.itinerary.find(std::string("indisponível (") + row.reason + ")"),
-              std::string::npos)
+    EXPECT_NE(r.itinerary.find(std::string("indisponível (") + row.reason + ")"), std::string::npos)
         << r.itinerary;
   }
 }

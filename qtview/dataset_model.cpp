@@ -64,9 +64,7 @@ void DatasetModel::LayoutChanged() {
   endResetModel();
 }
 
-int DatasetModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : rows_;
-}
+int DatasetModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int DatasetModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(titles_.size());

@@ -75,7 +75,7 @@ TEST_F(DatasetModelTest, ShowsDisplayTextsTitlesAndAlignments) {
       {0, 0, Qt::DisplayRole, "100"},
       {0, 1, Qt::DisplayRole, "1.234,500"},  // Brazilian separators
       {1, 1, Qt::DisplayRole, "0,250"},
-      {1, 1, Qt::EditRole, "0,250"},         // no edit format: the display format
+      {1, 1, Qt::EditRole, "0,250"},  // no edit format: the display format
       {2, 0, Qt::DisplayRole, "300"},
   };
   for (const Case& c : cases) {

@@ -207,10 +207,13 @@ void FormView::Build(ui::Control& parent, QWidget* parent_widget) {
 QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
   QWidget* w = nullptr;
   if (auto* grid = As<ui::DataGrid>(c)) {
-    auto* view = new GridView(*grid, [this] {
-      Refresh();
-      if (after_gesture) after_gesture();
-    }, parent);
+    auto* view = new GridView(
+        *grid,
+        [this] {
+          Refresh();
+          if (after_gesture) after_gesture();
+        },
+        parent);
     grids_.push_back(view);
     w = view;
   } else if (auto* pages = As<ui::PageControl>(c)) {
@@ -276,9 +279,8 @@ QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setEditable(combo->style == ui::ComboStyle::DropDown);
     if (interactive_) {
-      connect(box, qOverload<int>(&QComboBox::activated), this, [this, combo](int index) {
-        Gesture([&] { ui::UserSelect(*combo, index); });
-      });
+      connect(box, qOverload<int>(&QComboBox::activated), this,
+              [this, combo](int index) { Gesture([&] { ui::UserSelect(*combo, index); }); });
       if (box->isEditable()) {
         connect(box->lineEdit(), &QLineEdit::textEdited, this, [this, combo](const QString& t) {
           const std::string typed = StdText(t);
@@ -293,18 +295,16 @@ QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
     button->setFocusPolicy(Qt::NoFocus);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     if (interactive_) {
-      connect(button, &QToolButton::clicked, this, [this, &c] {
-        Gesture([&] { ui::UserClick(c); });
-      });
+      connect(button, &QToolButton::clicked, this,
+              [this, &c] { Gesture([&] { ui::UserClick(c); }); });
     }
     w = button;
   } else if (As<ui::Button>(c)) {
     auto* button = new QPushButton(parent);
     button->setAutoDefault(false);
     if (interactive_) {
-      connect(button, &QPushButton::clicked, this, [this, &c] {
-        Gesture([&] { ui::UserClick(c); });
-      });
+      connect(button, &QPushButton::clicked, this,
+              [this, &c] { Gesture([&] { ui::UserClick(c); }); });
     }
     w = button;
   } else if (As<ui::Label>(c) || As<ui::DBText>(c)) {
@@ -349,8 +349,7 @@ QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
   } else {
     auto* frame = new QFrame(parent);
     const auto* panel = As<ui::Panel>(c);
-    frame->setFrameShape(panel != nullptr && panel->border ? QFrame::StyledPanel
-                                                           : QFrame::NoFrame);
+    frame->setFrameShape(panel != nullptr && panel->border ? QFrame::StyledPanel : QFrame::NoFrame);
     frame->setAutoFillBackground(true);  // a panel hides what lies beneath it
     w = frame;
   }
@@ -498,23 +497,34 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
   // client; among one side, the one nearest the edge first.
   auto rank = [](const ui::Control* c) {
     switch (c->align) {
-      case ui::Align::Top: return 0;
-      case ui::Align::Bottom: return 1;
-      case ui::Align::Left: return 2;
-      case ui::Align::Right: return 3;
-      case ui::Align::Client: return 4;
-      case ui::Align::None: break;
+      case ui::Align::Top:
+        return 0;
+      case ui::Align::Bottom:
+        return 1;
+      case ui::Align::Left:
+        return 2;
+      case ui::Align::Right:
+        return 3;
+      case ui::Align::Client:
+        return 4;
+      case ui::Align::None:
+        break;
     }
     return 5;
   };
   std::stable_sort(kids.begin(), kids.end(), [&](const ui::Control* a, const ui::Control* b) {
     if (rank(a) != rank(b)) return rank(a) < rank(b);
     switch (a->align) {
-      case ui::Align::Top: return a->top < b->top;
-      case ui::Align::Bottom: return a->top > b->top;
-      case ui::Align::Left: return a->left < b->left;
-      case ui::Align::Right: return a->left > b->left;
-      default: return false;
+      case ui::Align::Top:
+        return a->top < b->top;
+      case ui::Align::Bottom:
+        return a->top > b->top;
+      case ui::Align::Left:
+        return a->left < b->left;
+      case ui::Align::Right:
+        return a->left > b->left;
+      default:
+        return false;
     }
   });
   const int stacked = static_cast<int>(std::count_if(kids.begin(), kids.end(), [](auto* c) {
@@ -533,8 +543,8 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
       int needed = 0;
       for (ui::Control* k : c->Children()) {
         if (k->align != ui::Align::None || IsMenuKind(*k)) continue;
-        needed = std::max(needed, k->top + (k->height > 0 ? k->height
-                                                          : DefaultSize(*k, WidgetOf(*k)).height()));
+        needed = std::max(
+            needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k, WidgetOf(*k)).height()));
       }
       height = std::max(25, needed + 6);
     }
@@ -609,7 +619,9 @@ void FormView::SyncFocus() {
   ui::Control* active = form_.ActiveControl();
   if (active == nullptr) return;
   QWidget* w = WidgetOf(*active);
-  if (w == nullptr || QApplication::focusWidget() == w || w->isAncestorOf(QApplication::focusWidget())) return;
+  if (w == nullptr || QApplication::focusWidget() == w ||
+      w->isAncestorOf(QApplication::focusWidget()))
+    return;
   if (w->isVisible() && w->isEnabled()) w->setFocus(Qt::OtherFocusReason);
 }
 
@@ -695,7 +707,8 @@ void FormView::Sync(ui::Control& c, QWidget* w) {
     if (box->isEditable() && box->currentText() != QtText(combo->Text())) {
       box->setEditText(QtText(combo->Text()));
     }
-  } else if (auto* tool = qobject_cast<QToolButton*>(w); tool != nullptr && As<ui::SpeedButton>(c)) {
+  } else if (auto* tool = qobject_cast<QToolButton*>(w);
+             tool != nullptr && As<ui::SpeedButton>(c)) {
     // A button without caption shows its hint, or an ellipsis where the
     // hint does not fit (the small search buttons).
     QString text = QtText(c.Caption().empty() ? c.hint : c.Caption());

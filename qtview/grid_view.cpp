@@ -19,8 +19,8 @@ namespace {
 constexpr int kRowHeight = 18;
 
 bool Editing(const data::ClientDataset* ds) {
-  return ds != nullptr && (ds->State() == data::DatasetState::Edit ||
-                           ds->State() == data::DatasetState::Insert);
+  return ds != nullptr &&
+         (ds->State() == data::DatasetState::Edit || ds->State() == data::DatasetState::Insert);
 }
 
 }  // namespace
@@ -131,13 +131,27 @@ void GridView::keyPressEvent(QKeyEvent* event) {
   const int column = grid_.SelectedIndex();
   const int page = std::max(1, viewport()->height() / kRowHeight - 1);
   switch (event->key()) {
-    case Qt::Key_Up: MoveTo(row - 1, column); return;
-    case Qt::Key_Down: MoveTo(row + 1, column); return;
-    case Qt::Key_PageUp: MoveTo(row - page, column); return;
-    case Qt::Key_PageDown: MoveTo(row + page, column); return;
-    case Qt::Key_Left: MoveTo(row, column - 1); return;
-    case Qt::Key_Right: MoveTo(row, column + 1); return;
-    case Qt::Key_Home: MoveTo(event->modifiers() & Qt::ControlModifier ? 1 : row, 0); return;
+    case Qt::Key_Up:
+      MoveTo(row - 1, column);
+      return;
+    case Qt::Key_Down:
+      MoveTo(row + 1, column);
+      return;
+    case Qt::Key_PageUp:
+      MoveTo(row - page, column);
+      return;
+    case Qt::Key_PageDown:
+      MoveTo(row + page, column);
+      return;
+    case Qt::Key_Left:
+      MoveTo(row, column - 1);
+      return;
+    case Qt::Key_Right:
+      MoveTo(row, column + 1);
+      return;
+    case Qt::Key_Home:
+      MoveTo(event->modifiers() & Qt::ControlModifier ? 1 : row, 0);
+      return;
     case Qt::Key_End:
       MoveTo(event->modifiers() & Qt::ControlModifier ? grid_.RowCount() : row,
              grid_.ColumnCount() - 1);
@@ -153,10 +167,17 @@ void GridView::keyPressEvent(QKeyEvent* event) {
       return;
     }
     case Qt::Key_Return:
-    case Qt::Key_Enter: Act([&] { ui::UserKey(grid_, '\r'); }); return;
-    case Qt::Key_Escape: Act([&] { ui::UserKey(grid_, '\x1b'); }); return;
-    case Qt::Key_Backspace: Act([&] { ui::UserKey(grid_, '\b'); }); return;
-    default: break;
+    case Qt::Key_Enter:
+      Act([&] { ui::UserKey(grid_, '\r'); });
+      return;
+    case Qt::Key_Escape:
+      Act([&] { ui::UserKey(grid_, '\x1b'); });
+      return;
+    case Qt::Key_Backspace:
+      Act([&] { ui::UserKey(grid_, '\b'); });
+      return;
+    default:
+      break;
   }
   const QString typed = event->text();
   if (typed.isEmpty() || !typed.at(0).isPrint()) {

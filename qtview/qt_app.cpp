@@ -103,18 +103,18 @@ QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
   };
   // The screen is activated again when the clerk comes back from another
   // program; its own dialogs do not count.
-  impl->state_connection = QObject::connect(
-      qApp, &QGuiApplication::applicationStateChanged, [impl](Qt::ApplicationState state) {
-        if (state != Qt::ApplicationActive) {
-          impl->left_application = true;
-          return;
-        }
-        FormView* top = impl->Top();
-        if (!impl->left_application || top == nullptr) return;
-        impl->left_application = false;
-        RunUserAction([top] { top->Form().Activate(); });
-        top->Refresh();
-      });
+  impl->state_connection = QObject::connect(qApp, &QGuiApplication::applicationStateChanged,
+                                            [impl](Qt::ApplicationState state) {
+                                              if (state != Qt::ApplicationActive) {
+                                                impl->left_application = true;
+                                                return;
+                                              }
+                                              FormView* top = impl->Top();
+                                              if (!impl->left_application || top == nullptr) return;
+                                              impl->left_application = false;
+                                              RunUserAction([top] { top->Form().Activate(); });
+                                              top->Refresh();
+                                            });
 }
 
 QtWindowSystem::~QtWindowSystem() {
@@ -135,7 +135,8 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
   } else {
     view.move(form.left, form.top);
   }
-  if (form.border_style == ui::BorderStyle::Dialog || form.border_style == ui::BorderStyle::Single) {
+  if (form.border_style == ui::BorderStyle::Dialog ||
+      form.border_style == ui::BorderStyle::Single) {
     view.setFixedSize(view.size());
   }
   impl_->views.push_back(&view);
@@ -264,8 +265,8 @@ std::optional<int> QtDialogs::PickFromList(const ui::ListDialog& list) {
   QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
   dialog.resize(520, 320);
   if (impl_->automatic) {
-    const bool pick = *impl_->automatic == ui::Answer::Yes &&
-                      impl_->list_row >= 0 && impl_->list_row < table->rowCount();
+    const bool pick = *impl_->automatic == ui::Answer::Yes && impl_->list_row >= 0 &&
+                      impl_->list_row < table->rowCount();
     const int row = impl_->list_row;
     QTimer::singleShot(0, &dialog, [&dialog, table, pick, row] {
       if (!pick) {

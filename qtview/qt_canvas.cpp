@@ -44,8 +44,8 @@ void QtCanvas::TextRect(const ui::Rect& clip, int x, int y, const std::string& t
   painter_.restore();
 }
 
-void QtCanvas::BrushCopy(const ui::Rect& dest, const ui::Picture& picture,
-                         const ui::Rect& source, ui::Color transparent) {
+void QtCanvas::BrushCopy(const ui::Rect& dest, const ui::Picture& picture, const ui::Rect& source,
+                         ui::Color transparent) {
   if (picture.IsEmpty()) return;
   const QImage image = PictureImage(picture, transparent, BrushColor());
   // Only the part of the source that lies on the picture is copied, one to

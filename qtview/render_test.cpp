@@ -105,8 +105,9 @@ class RenderTest : public ::testing::Test {
       ui::Canvas& canvas = g.CurrentCanvas();
       canvas.FillRect(rect);
       if (picture.IsEmpty()) return;
-      canvas.BrushCopy(ui::Rect{rect.left + 1, rect.top, rect.left + 1 + picture.Width(), rect.bottom},
-                       picture, ui::Rect{0, 0, picture.Width(), rect.Height()}, ui::kOlive);
+      canvas.BrushCopy(
+          ui::Rect{rect.left + 1, rect.top, rect.left + 1 + picture.Width(), rect.bottom}, picture,
+          ui::Rect{0, 0, picture.Width(), rect.Height()}, ui::kOlive);
     };
   }
 

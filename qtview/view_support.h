@@ -20,9 +20,12 @@ inline QColor QtColor(ui::Color c) { return QColor(c.r, c.g, c.b); }
 
 inline Qt::Alignment QtAlignment(ui::Alignment a) {
   switch (a) {
-    case ui::Alignment::Right: return Qt::AlignRight;
-    case ui::Alignment::Center: return Qt::AlignHCenter;
-    case ui::Alignment::Left: break;
+    case ui::Alignment::Right:
+      return Qt::AlignRight;
+    case ui::Alignment::Center:
+      return Qt::AlignHCenter;
+    case ui::Alignment::Left:
+      break;
   }
   return Qt::AlignLeft;
 }

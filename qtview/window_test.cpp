@@ -43,7 +43,9 @@ TEST(QtDialogsTest, QuestionsErrorsAndListsInPortuguese) {
   ASSERT_EQ(3u, dialogs.Shown().size());
   EXPECT_EQ("error: Transportadora não cadastrada. [OK]", dialogs.Shown().back());
 
-  ui::ListDialog list{"Transportadora", {"NRINSJURTRAN", "NMFANTTRAN"}, {"Inscrição", "Nome"},
+  ui::ListDialog list{"Transportadora",
+                      {"NRINSJURTRAN", "NMFANTTRAN"},
+                      {"Inscrição", "Nome"},
                       {{"1", "Rápido"}, {"2", "Lento"}}};
   dialogs.AnswerAutomatically(ui::Answer::Yes, 1);
   EXPECT_EQ(std::optional<int>(1), dialogs.PickFromList(list));

@@ -66,16 +66,15 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
     const char* name;
     data::ClientDataset* dataset;
   };
-  for (const Source& s : {Source{&dtsExp, "dtsExp", &cdsExp},
-                          Source{&dtsVeiculo, "dtsVeiculo", &cdsVeiculo},
-                          Source{&dtsErro, "dtsErro", &cdsErro},
-                          Source{&dtsGPedido, "dtsGPedido", &cdsGPedido},
-                          Source{&dtscarroped, "dtscarroped", &cdscCarrosPedido},
-                          Source{&dtsPesqTran, "dtsPesqTran", &qryPesqTran.DataSet()},
-                          Source{&dtsTipoTransp, "dtsTipoTransp", &qryTipoTransp.DataSet()},
-                          Source{&dtsGradeRota, "dtsGradeRota", &cdsGradeRota},
-                          Source{&dtsTotal, "dtsTotal", &cdsTotal},
-                          Source{&dtsItinerario, "dtsItinerario", &cdsItinerario}}) {
+  for (const Source& s :
+       {Source{&dtsExp, "dtsExp", &cdsExp}, Source{&dtsVeiculo, "dtsVeiculo", &cdsVeiculo},
+        Source{&dtsErro, "dtsErro", &cdsErro}, Source{&dtsGPedido, "dtsGPedido", &cdsGPedido},
+        Source{&dtscarroped, "dtscarroped", &cdscCarrosPedido},
+        Source{&dtsPesqTran, "dtsPesqTran", &qryPesqTran.DataSet()},
+        Source{&dtsTipoTransp, "dtsTipoTransp", &qryTipoTransp.DataSet()},
+        Source{&dtsGradeRota, "dtsGradeRota", &cdsGradeRota},
+        Source{&dtsTotal, "dtsTotal", &cdsTotal},
+        Source{&dtsItinerario, "dtsItinerario", &cdsItinerario}}) {
     s.source->name = s.name;
     s.source->SetDataSet(s.dataset);
     RegisterDataSource(*s.source);
@@ -135,9 +134,7 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   AddLabelled(cdsVeiculo, "CDOPERLANCGRAD", FieldType::String, 12, "", "", false);
   AddLabelled(cdsVeiculo, "CDROTATRANS", FieldType::String, 6, "", "", false);
   retorno.on_get_text = [this](data::Field& f, bool) { return TextoRetorno(f.AsString()); };
-  retorno.on_set_text = [this](data::Field& f, const std::string& text) {
-    EntraRetorno(text);
-  };
+  retorno.on_set_text = [this](data::Field& f, const std::string& text) { EntraRetorno(text); };
   cdsVeiculo.after_edit = [this](data::ClientDataset& ds) { cdsVeiculoAfterEdit(ds); };
   cdsVeiculo.before_post = [this](data::ClientDataset& ds) { cdsVeiculoBeforePost(ds); };
   cdsVeiculo.after_scroll = [this](data::ClientDataset& ds) { cdsVeiculoAfterScroll(ds); };
@@ -179,7 +176,8 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   }
 
   // ---- Command bar and menu.
-  auto speed = [this](const char* name, const char* hint, void (TfrmGradeDistribuicao::*h)(ui::Control&)) {
+  auto speed = [this](const char* name, const char* hint,
+                      void (TfrmGradeDistribuicao::*h)(ui::Control&)) {
     ui::SpeedButton& b = Add<ui::SpeedButton>(name, panMenu);
     b.hint = hint;
     b.SetEnabled(false);
@@ -187,8 +185,8 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
     return &b;
   };
   sbtExpedir = speed("sbtExpedir", kExpedir, &TfrmGradeDistribuicao::sbtExpedirClick);
-  sbtInconcistencia =
-      speed("sbtInconcistencia", "Inconcistências para Rota", &TfrmGradeDistribuicao::sbtInconcistenciaClick);
+  sbtInconcistencia = speed("sbtInconcistencia", "Inconcistências para Rota",
+                            &TfrmGradeDistribuicao::sbtInconcistenciaClick);
   sbtGeraMapa = speed("sbtGeraMapa", "Rota por Mapa", &TfrmGradeDistribuicao::sbtGeraMapaClick);
   SetCommandEnabled(*mnuImprimir, false);
   mnuListagem->SetEnabled(false);
@@ -295,10 +293,16 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   dbgPedExp->width = 482;
   dbgPedExp->color = ui::ColorName::InfoTip;
   dbgPedExp->read_only = true;
-  dbgPedExp->options = ui::GridOptions{.editing = false, .titles = true, .indicator = true,
-                                       .col_lines = true, .row_lines = true, .tabs = true,
-                                       .row_select = false, .always_show_selection = true,
-                                       .confirm_delete = true, .cancel_on_exit = true,
+  dbgPedExp->options = ui::GridOptions{.editing = false,
+                                       .titles = true,
+                                       .indicator = true,
+                                       .col_lines = true,
+                                       .row_lines = true,
+                                       .tabs = true,
+                                       .row_select = false,
+                                       .always_show_selection = true,
+                                       .confirm_delete = true,
+                                       .cancel_on_exit = true,
                                        .column_resize = true};
   dbgPedExp->SetDataSource(&dtsExp);
   AddColumn(*dbgPedExp, "NRPEDIDO", 144).title = "Pedido / Nr.Item";
@@ -508,8 +512,8 @@ void TfrmGradeDistribuicao::FormClose(ui::Form& sender, ui::CloseAction& action)
     }
     {
       contracts::Showavi::Guard avi(this, 1);
-      CheckResultServ(netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}),
-                      true, 0);
+      CheckResultServ(
+          netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}), true, 0);
     }
     if (PboOpcao != nullptr) *PboOpcao = false;
     stNrGrade.clear();
@@ -598,7 +602,8 @@ void TfrmGradeDistribuicao::pgcPadraoChange(ui::Control& sender) {
   ui::TabSheet* page = pgcPadrao->ActivePage();
   if (page == tshRota) {
     sbtVerificarClick(*sbtVerificar);
-    sbtGeraMapa->SetEnabled(dtsGradeRota.State() == DatasetState::Browse && !cdsGradeRota.IsEmpty());
+    sbtGeraMapa->SetEnabled(dtsGradeRota.State() == DatasetState::Browse &&
+                            !cdsGradeRota.IsEmpty());
     dtsGradeRotaStateChange(dtsGradeRota);
   } else if (page == tshPadrao) {
     CarregaVeiculos();

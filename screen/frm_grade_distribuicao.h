@@ -47,11 +47,11 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   contracts::TNetConnection netGradeDistribuicao{"netGradeDistribuicao"};
 
   // ---- Datasets and their data sources.
-  data::ClientDataset cdsGoogleMap{"cdsGoogleMap"};  // branch parameters
-  data::ClientDataset cdsExp{"cdsExp"};              // items to dispatch
-  data::ClientDataset cdsVeiculo{"cdsVeiculo"};      // vehicles of the current item
-  data::ClientDataset cdsErro{"cdsErro"};            // delivery points without address
-  data::ClientDataset cdsGPedido{"cdsGPedido"};      // orders of the grid
+  data::ClientDataset cdsGoogleMap{"cdsGoogleMap"};          // branch parameters
+  data::ClientDataset cdsExp{"cdsExp"};                      // items to dispatch
+  data::ClientDataset cdsVeiculo{"cdsVeiculo"};              // vehicles of the current item
+  data::ClientDataset cdsErro{"cdsErro"};                    // delivery points without address
+  data::ClientDataset cdsGPedido{"cdsGPedido"};              // orders of the grid
   data::ClientDataset cdscCarrosPedido{"cdscCarrosPedido"};  // vehicles of the current order
   // Route tab (fields and events defined by CreateRouteTab).
   data::ClientDataset cdsGradeRota{"cdsGradeRota"};
@@ -131,12 +131,12 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   ui::DataGrid* DBGrid2 = nullptr;
 
   // ---- Route tab "Rota por Grade" (created by CreateRouteTab).
-  ui::Panel* panRota = nullptr;           // left panel, width 569
+  ui::Panel* panRota = nullptr;  // left panel, width 569
   ui::DataGrid* dbgGradeRota = nullptr;
   ui::Splitter* splRota = nullptr;
-  ui::Panel* panItinerario = nullptr;     // right of the splitter
+  ui::Panel* panItinerario = nullptr;  // right of the splitter
   ui::DBMemo* dbmItinerario = nullptr;
-  ui::Panel* panTotais = nullptr;         // bottom strip, height 35
+  ui::Panel* panTotais = nullptr;  // bottom strip, height 35
   ui::Label* lblDistancia = nullptr;
   ui::DBEdit* dbeDistancia = nullptr;
   ui::Label* lblTempo = nullptr;

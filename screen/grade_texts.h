@@ -25,7 +25,8 @@ inline constexpr int kFreteSemOcorrencia = 5;
 
 // The freight code handed to the host for a selected index (-1: none).
 inline std::string FreteCodigo(int index) {
-  if (index >= 0 && index < kFreteSemOcorrencia) return std::string(1, static_cast<char>('0' + index));
+  if (index >= 0 && index < kFreteSemOcorrencia)
+    return std::string(1, static_cast<char>('0' + index));
   return "9";
 }
 

@@ -36,9 +36,9 @@ void TfrmGradeDistribuicao::CarregaVeiculos() {
   data::Variant entrega;
   if (cdsExp.Active() && !cdsExp.IsEmpty()) entrega = cdsExp.FieldByName("DTENTPED").Value();
   cdsVeiculo.SetData(CheckResultServ(
-      netGradeDistribuicao.Call("GetVeiculo", {ByRef(chave), entrega, ItemText("CDFILIAL"),
-                                               ItemText("NRPEDIDO"), ItemText("NRITEMPED"),
-                                               ByRef(stNrGrade)}),
+      netGradeDistribuicao.Call("GetVeiculo",
+                                {ByRef(chave), entrega, ItemText("CDFILIAL"), ItemText("NRPEDIDO"),
+                                 ItemText("NRITEMPED"), ByRef(stNrGrade)}),
       true, 0));
 }
 
@@ -94,8 +94,7 @@ void TfrmGradeDistribuicao::dbgPadraoColEnter(ui::Control&) {
   if (selected != nullptr && selected->FieldName() == "IDRETGRADEDISTR") {
     dbgPadrao->options.editing = ativo && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
   } else {
-    dbgPadrao->options.editing =
-        ativo && !cdsVeiculo.FieldByName("DSTIPOVEIC").AsString().empty();
+    dbgPadrao->options.editing = ativo && !cdsVeiculo.FieldByName("DSTIPOVEIC").AsString().empty();
   }
 }
 
@@ -199,7 +198,8 @@ void TfrmGradeDistribuicao::cdsVeiculoBeforePost(data::ClientDataset& ds) {
   }
   const std::string rota = cdsExp.FieldByName("CDROTATRANSPED").AsString();
   ds.FieldByName("CDROTATRANS")
-      .SetValue(EmptyString(rota) ? cdsExp.FieldByName("CDROTAFILIAL").Value() : data::Variant(rota));
+      .SetValue(EmptyString(rota) ? cdsExp.FieldByName("CDROTAFILIAL").Value()
+                                  : data::Variant(rota));
   ds.FieldByName("DTHRENTGRADE").SetValue(cdsExp.FieldByName("DTENTPED").Value());
   ds.FieldByName("NRGRADEDISTR").SetValue(stNrGrade);
   ds.FieldByName("CDOPERLANCGRAD").SetValue(contracts::Halvorn::Operador());

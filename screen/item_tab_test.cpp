@@ -10,8 +10,8 @@ namespace {
 
 using data::Variant;
 
-const std::vector<std::string> kVeiculoFields = {"CDVIATURA", "DSTIPOVEIC", "QtTranspItGr",
-                                                 "VRPESOUTIL", "VRVOLUMEUTIL", "NRPEDIDO",
+const std::vector<std::string> kVeiculoFields = {"CDVIATURA",      "DSTIPOVEIC",   "QtTranspItGr",
+                                                 "VRPESOUTIL",     "VRVOLUMEUTIL", "NRPEDIDO",
                                                  "IDRETGRADEDISTR"};
 
 ItemRow Item(double qtde, double peso, double volume) {
@@ -89,9 +89,14 @@ TEST_F(ItemTabTest, ReturnFlagTextsAndKeys) {
     EXPECT_EQ(flag.DisplayText(), "");
     s.cdsVeiculo.First();
     s.cdsVeiculo.Edit();
-    for (auto [texto, esperado] : std::vector<std::pair<const char*, const char*>>{
-             {"T", "T"}, {"filial", "T"}, {"Filial", "F"}, {"t", "T"}, {"x", "T"}, {"f", "F"},
-             {"Transp.", "T"}}) {
+    for (auto [texto, esperado] :
+         std::vector<std::pair<const char*, const char*>>{{"T", "T"},
+                                                          {"filial", "T"},
+                                                          {"Filial", "F"},
+                                                          {"t", "T"},
+                                                          {"x", "T"},
+                                                          {"f", "F"},
+                                                          {"Transp.", "T"}}) {
       flag.SetText(texto);
       EXPECT_EQ(flag.AsString(), esperado) << texto;
     }
@@ -122,18 +127,14 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
     std::vector<double> partes;
     bool salva;
   };
-  for (const Row& row : {Row{0.3, {0.1, 0.2}, true},
-                         Row{10, {3.333, 3.333, 3.333}, false},
-                         Row{10, {3.334, 3.333, 3.333}, true},
-                         Row{5, {5, 0, -2}, true},
-                         Row{5, {4.999}, false},
-                         Row{0, {}, true},
-                         Row{1, {}, false}}) {
+  for (const Row& row : {Row{0.3, {0.1, 0.2}, true}, Row{10, {3.333, 3.333, 3.333}, false},
+                         Row{10, {3.334, 3.333, 3.333}, true}, Row{5, {5, 0, -2}, true},
+                         Row{5, {4.999}, false}, Row{0, {}, true}, Row{1, {}, false}}) {
     SCOPED_TRACE(row.qtde);
     std::vector<std::vector<Variant>> veiculos;
     for (std::size_t i = 0; i < row.partes.size(); ++i) {
-      veiculos.push_back({"V" + std::to_string(i + 1), "Truck", row.partes[i], 100.0, 100.0,
-                          "000123", "F"});
+      veiculos.push_back(
+          {"V" + std::to_string(i + 1), "Truck", row.partes[i], 100.0, 100.0, "000123", "F"});
     }
     if (veiculos.empty()) {
       server.Answer("GetVeiculo", Variant(Table({"CDVIATURA"})));

@@ -1,8 +1,8 @@
 // Launch, the two modes, activation, closing and dispatch hand-off.
 #include <gtest/gtest.h>
 
-#include "entry/entry.h"
 #include "contracts/showavi.h"
+#include "entry/entry.h"
 #include "entry/globals.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
@@ -13,13 +13,18 @@ namespace {
 using data::Variant;
 using ui::Answer;
 
-const ItemRow kItem1 = {{"NRPEDIDO", "000123"},      {"NRITEMPED", "1"},
-                        {"CDFILIAL", "0002"},        {"DTENTPED", data::DateTime::FromParts(2024, 5, 1)},
-                        {"QTDEAEXP", 10.0},          {"VRPESOBRUTPR", 1.5},
-                        {"VRVOLMED", 0.25},          {"IDCHECK", "S"},
-                        {"IDPRIOPED", "1"},          {"IDTPIJURTRAN", "J"},
+const ItemRow kItem1 = {{"NRPEDIDO", "000123"},
+                        {"NRITEMPED", "1"},
+                        {"CDFILIAL", "0002"},
+                        {"DTENTPED", data::DateTime::FromParts(2024, 5, 1)},
+                        {"QTDEAEXP", 10.0},
+                        {"VRPESOBRUTPR", 1.5},
+                        {"VRVOLMED", 0.25},
+                        {"IDCHECK", "S"},
+                        {"IDPRIOPED", "1"},
+                        {"IDTPIJURTRAN", "J"},
                         {"NRINSJURTRAN", "12345678000190"}};
-const ItemRow kItem2 = {{"NRPEDIDO", "000124"}, {"NRITEMPED", "2"}, {"CDFILIAL", "0002"},
+const ItemRow kItem2 = {{"NRPEDIDO", "000124"}, {"NRITEMPED", "2"},    {"CDFILIAL", "0002"},
                         {"QTDEAEXP", 2.0},      {"VRPESOBRUTPR", 3.0}, {"IDCHECK", "X"},
                         {"IDPRIOPED", "1"}};
 
@@ -122,9 +127,9 @@ TEST_F(LifecycleTest, DispatchWritesCallerVariablesInBothModesAndClosesWithoutDi
     int frete;
     const char* esperado;
   };
-  for (const Row& row : {Row{"", 2, "true '17' '' '' '9'"},
-                         Row{"S", -1, "true '17' '11222333000181' '0001' '9'"},
-                         Row{"S", 3, "true '17' '11222333000181' '0001' '3'"}}) {
+  for (const Row& row :
+       {Row{"", 2, "true '17' '' '' '9'"}, Row{"S", -1, "true '17' '11222333000181' '0001' '9'"},
+        Row{"S", 3, "true '17' '11222333000181' '0001' '3'"}}) {
     SCOPED_TRACE(row.modo);
     vars = CallerVars{};
     Parametros(row.modo, "11222333000181", "1");
@@ -175,8 +180,9 @@ TEST_F(LifecycleTest, ModeNLoadsOrdersAndCommitsOnlyWhenOrdersExist) {
     Parametros("N", row.insc, "0001");
     server.Answer("GetGradeporPedido",
                   Variant(row.pedidos ? Table({"NRPEDIDO"}, {{"000123"}}) : Table({"NRPEDIDO"})));
-    server.Answer("DistribuiQuantidades",
-                  Variant(data::VariantArray({Variant(Table({"CDVIATURA"})), Variant(Table({"CODIGO"}))})));
+    server.Answer(
+        "DistribuiQuantidades",
+        Variant(data::VariantArray({Variant(Table({"CDVIATURA"})), Variant(Table({"CODIGO"}))})));
     Launch({kItem1}, [&](ui::Form&) {
       server.Clear();
       Screen().FormActivate(Screen());

@@ -21,11 +21,11 @@ std::string TextoAtual(const data::ClientDataset& ds, const char* field) {
 }  // namespace
 
 void TfrmGradeDistribuicao::CarregaCarrosPedido() {
-  cdscCarrosPedido.SetData(CheckResultServ(
-      netGradeDistribuicao.Call("GetCarroPedido",
-                                {TextoAtual(cdsGPedido, "NRPEDIDO"), ByRef(stFilial),
-                                 medCdTransp->Text(), ByRef(stNrGrade)}),
-      true, 0));
+  cdscCarrosPedido.SetData(
+      CheckResultServ(netGradeDistribuicao.Call(
+                          "GetCarroPedido", {TextoAtual(cdsGPedido, "NRPEDIDO"), ByRef(stFilial),
+                                             medCdTransp->Text(), ByRef(stNrGrade)}),
+                      true, 0));
 }
 
 void TfrmGradeDistribuicao::cdsGPedidoAfterScroll(data::ClientDataset&) { CarregaCarrosPedido(); }
@@ -59,10 +59,10 @@ void TfrmGradeDistribuicao::DBGrid2CellClick(ui::Control&, ui::GridColumn&) {
       const std::string atual = marca.AsString();
       marca.SetValue(atual == "N" || atual.empty() ? "S" : "N");
       cdscCarrosPedido.Post();
-      CheckResultServ(netGradeDistribuicao.Call(
-                          "SetPedidoCarro", {TextoAtual(cdsGPedido, "NRPEDIDO"), ByRef(stFilial),
-                                             veiculo, ByRef(stNrGrade)}),
-                      true, 0);
+      CheckResultServ(
+          netGradeDistribuicao.Call("SetPedidoCarro", {TextoAtual(cdsGPedido, "NRPEDIDO"),
+                                                       ByRef(stFilial), veiculo, ByRef(stNrGrade)}),
+          true, 0);
       ui::UpdateLock lock(*this);
       {
         contracts::Showavi::Guard avi(this, 6);
@@ -79,11 +79,10 @@ void TfrmGradeDistribuicao::SpeedButton1Click(ui::Control&) {
                         contracts::Buttons::YesNo(), 0) != ui::ModalResult::Yes) {
     return;
   }
-  CheckResultServ(
-      netGradeDistribuicao.Call("SetPedidos", {ByRef(stFilial),
-                                               TextoAtual(cdscCarrosPedido, "CDVIATURA"),
-                                               ByRef(stNrGrade)}),
-      true, 0);
+  CheckResultServ(netGradeDistribuicao.Call(
+                      "SetPedidos", {ByRef(stFilial), TextoAtual(cdscCarrosPedido, "CDVIATURA"),
+                                     ByRef(stNrGrade)}),
+                  true, 0);
   ui::App().Dlg().Info(msgPadrao.Msg("SUCESS_pedido"));
   CarregaCarrosPedido();
 }

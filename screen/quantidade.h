@@ -15,8 +15,6 @@ namespace dg::screen {
 inline constexpr int kCasasQuantidade = 9;
 
 // The quantity as a count of 10^-9 units. REQUIRES: |value| < 9e9.
-inline std::int64_t QuantidadeEscalada(double value) {
-  return std::llround(value * 1e9);
-}
+inline std::int64_t QuantidadeEscalada(double value) { return std::llround(value * 1e9); }
 
 }  // namespace dg::screen

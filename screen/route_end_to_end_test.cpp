@@ -24,8 +24,9 @@ class RouteEndToEndTest : public ScreenHarness {
     fixture["PARAMETROS"][0]["IDEXITRANSPDIST"] = "";
     server::LoadFixture(*database.storage(), fixture);
     rdm = std::make_shared<server::rdmGradeDistribuicao>(database.storage());
-    contracts::TNetConnection::SetTransportFactory(
-        [this](const std::string&, int) { return std::make_shared<server::InProcessTransport>(rdm); });
+    contracts::TNetConnection::SetTransportFactory([this](const std::string&, int) {
+      return std::make_shared<server::InProcessTransport>(rdm);
+    });
     // The module lies in the library folder beside the test's "bin".
     const auto lib = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() /
                      "lib" / "libEXP03400.so";
@@ -60,10 +61,9 @@ TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary)
     // The server spreads the items over the transporter's vehicles in the
     // grid the screen holds; the item's vehicles and V1's route come back.
     Do([&] {
-      s.netGradeDistribuicao.Call(
-          "DistribuiQuantidades",
-          {Variant(s.cdsExp.Data()), "", "J11222333000181", contracts::ByRef(stNrGrade), "ANA",
-           contracts::ByRef(stFilial)});
+      s.netGradeDistribuicao.Call("DistribuiQuantidades",
+                                  {Variant(s.cdsExp.Data()), "", "J11222333000181",
+                                   contracts::ByRef(stNrGrade), "ANA", contracts::ByRef(stFilial)});
       s.cdsExpAfterScroll(s.cdsExp);
     });
     ASSERT_EQ(failures, std::vector<std::string>{});

@@ -130,8 +130,8 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   panTotais = &Add<ui::Panel>("panTotais", tshRota);
   panTotais->align = ui::Align::Bottom;
   panTotais->height = 35;
-  auto total = [this](const char* label_name, const char* caption, int left,
-                      const char* edit_name, const char* field, int width) {
+  auto total = [this](const char* label_name, const char* caption, int left, const char* edit_name,
+                      const char* field, int width) {
     ui::Label& l = Add<ui::Label>(label_name, panTotais);
     l.SetCaption(caption);
     l.font.bold = true;
@@ -153,10 +153,16 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   dbgGradeRota = &Add<ui::DataGrid>("dbgGradeRota", panRota);
   dbgGradeRota->align = ui::Align::Client;
   dbgGradeRota->color = ui::ColorName::InfoTip;
-  dbgGradeRota->options = ui::GridOptions{.editing = true, .titles = true, .indicator = false,
-                                          .col_lines = true, .row_lines = true, .tabs = true,
-                                          .row_select = false, .always_show_selection = true,
-                                          .confirm_delete = true, .cancel_on_exit = true,
+  dbgGradeRota->options = ui::GridOptions{.editing = true,
+                                          .titles = true,
+                                          .indicator = false,
+                                          .col_lines = true,
+                                          .row_lines = true,
+                                          .tabs = true,
+                                          .row_select = false,
+                                          .always_show_selection = true,
+                                          .confirm_delete = true,
+                                          .cancel_on_exit = true,
                                           .column_resize = true};
   dbgGradeRota->SetDataSource(&dtsGradeRota);
   struct Coluna {
@@ -274,12 +280,11 @@ void TfrmGradeDistribuicao::cdsGradeRotaAfterPost(ClientDataset& dataset) {
       for (cdsPedidoGrade.First(); TemLinha(cdsPedidoGrade) && !cdsPedidoGrade.Eof();
            cdsPedidoGrade.Next()) {
         CheckResultServ(
-            netGradeDistribuicao.Call(
-                "SetGradeRota",
-                {Atual(dataset, kOrdem), Atual(cdsPedidoGrade, "NRPEDIDO"),
-                 Atual(cdsVeiculo, "CDVIATURA"), Atual(dataset, "CDFILIAL"), ByRef(stNrGrade),
-                 Atual(cdsPedidoGrade, "NRITEMPED"), Atual(cdsPedidoGrade, "CDPRODUTO"),
-                 ByRef(statusData)}),
+            netGradeDistribuicao.Call("SetGradeRota",
+                                      {Atual(dataset, kOrdem), Atual(cdsPedidoGrade, "NRPEDIDO"),
+                                       Atual(cdsVeiculo, "CDVIATURA"), Atual(dataset, "CDFILIAL"),
+                                       ByRef(stNrGrade), Atual(cdsPedidoGrade, "NRITEMPED"),
+                                       Atual(cdsPedidoGrade, "CDPRODUTO"), ByRef(statusData)}),
             true, 0);
       }
     } catch (...) {
@@ -308,7 +313,8 @@ void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {
   const bool vazio = !TemLinha(cdsGradeRota);
   const bool codigo = !EmptyString(Atual(cdsGradeRota, "CODIGO"));
   if (pgcPadrao->ActivePage() == tshRota) {
-    for (ui::MenuItem* m : ConfirmCancelCommands()) SetCommandEnabled(*m, Editando(cdsGradeRota) && codigo);
+    for (ui::MenuItem* m : ConfirmCancelCommands())
+      SetCommandEnabled(*m, Editando(cdsGradeRota) && codigo);
     for (ui::MenuItem* m : RecordCommands()) SetCommandEnabled(*m, false);
     tshPadrao->SetEnabled(browse || s == DatasetState::Inactive);
     for (ui::MenuItem* m : BrowseCommands()) SetCommandEnabled(*m, browse && !vazio);
@@ -383,7 +389,8 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
   cdsPacteRotas.Insert();
   // Stops 41 to 60 are kept in STROTA4 and stops 61 to 80 in STROTA3.
   const char* const kCampos[] = {"STROTA1", "STROTA2", "STROTA4", "STROTA3", "STROTA5"};
-  for (std::size_t i = 0; i < r.size(); ++i) cdsPacteRotas.FieldByName(kCampos[i]).SetAsString(r[i]);
+  for (std::size_t i = 0; i < r.size(); ++i)
+    cdsPacteRotas.FieldByName(kCampos[i]).SetAsString(r[i]);
   cdsPacteRotas.Post();
 
   // The module reads the API text in place: `api` outlives the call.

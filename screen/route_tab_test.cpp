@@ -13,8 +13,12 @@ namespace {
 using data::Variant;
 using ui::Answer;
 
-const ItemRow kItem = {{"NRPEDIDO", "000123"}, {"NRITEMPED", "1"},  {"CDFILIAL", "0001"},
-                       {"QTDEAEXP", 10.0},     {"IDCHECK", "S"},    {"IDTPIJURTRAN", "J"},
+const ItemRow kItem = {{"NRPEDIDO", "000123"},
+                       {"NRITEMPED", "1"},
+                       {"CDFILIAL", "0001"},
+                       {"QTDEAEXP", 10.0},
+                       {"IDCHECK", "S"},
+                       {"IDTPIJURTRAN", "J"},
                        {"NRINSJURTRAN", "11222333000181"}};
 
 // The modules the screen loaded, each with its array as received.
@@ -42,9 +46,9 @@ class RouteTabTest : public ScreenHarness {
     };
   }
   void Veiculo(const char* retorno) {
-    server.Answer("GetVeiculo", Variant(Table({"CDVIATURA", "DSTIPOVEIC", "QtTranspItGr",
-                                               "IDRETGRADEDISTR"},
-                                              {{"V1", "Truck", 10.0, retorno}})));
+    server.Answer("GetVeiculo",
+                  Variant(Table({"CDVIATURA", "DSTIPOVEIC", "QtTranspItGr", "IDRETGRADEDISTR"},
+                                {{"V1", "Truck", 10.0, retorno}})));
   }
   // A route of `n` stops "RUA SÃO k", ordered k when `ordens`.
   static Variant Rota(int n, bool ordens = true, const std::string& primeira = "") {
@@ -54,8 +58,9 @@ class RouteTabTest : public ScreenHarness {
                                 : ordens                    ? std::to_string(k)
                                                             : std::string();
       rows.push_back({"17", "0001", ordem.empty() ? Variant::Null() : Variant(ordem),
-                      "C" + std::to_string(k), "C" + std::to_string(k), "Cliente " + std::to_string(k),
-                      "V1", "RUA SÃO " + std::to_string(k), "13000"});
+                      "C" + std::to_string(k), "C" + std::to_string(k),
+                      "Cliente " + std::to_string(k), "V1", "RUA SÃO " + std::to_string(k),
+                      "13000"});
     }
     return Variant(Table({"NRGRADEDISTR", "CDFILIAL", "NRORDENTREGRADE", "CODIGO", "CDCLIENTE",
                           "NOME", "CDVIATURA", "ENDERECO", "CEP"},
@@ -79,12 +84,14 @@ class RouteTabTest : public ScreenHarness {
     for (const char* f : {"STROTA1", "STROTA2", "STROTA3", "STROTA4", "STROTA5"}) {
       const std::string t = ds.FieldByName(f).AsString();
       std::size_t count = 0;
-      for (auto at = t.find(" to: "); at != std::string::npos; at = t.find(" to: ", at + 1)) ++count;
+      for (auto at = t.find(" to: "); at != std::string::npos; at = t.find(" to: ", at + 1))
+        ++count;
       const auto cut = t.find(" to: ");
       const auto last = t.rfind(" to: ");
       out += std::string(out.empty() ? "" : " | ") +
-             (t.empty() ? "" : std::to_string(count) + ":" + t.substr(0, cut) + ".." +
-                                   (last == std::string::npos ? "" : t.substr(last + 5)));
+             (t.empty() ? ""
+                        : std::to_string(count) + ":" + t.substr(0, cut) + ".." +
+                              (last == std::string::npos ? "" : t.substr(last + 5)));
     }
     return out;
   }
@@ -99,12 +106,15 @@ TEST_F(RouteTabTest, RouteTextsSplitByTwentyWithReturnLegAndSwappedThirdAndFourt
   };
   for (const Row& row : {
            Row{20, "", "20:from: av filial  1..rua sao 20 |  |  |  | "},
-           Row{21, "F", "21:from: av filial  1..av filial  1 | 1:to: rua sao 20..rua sao 21 |  |  | "},
-           Row{45, "T", "21:from: av filial  1..garagem | 20:to: rua sao 20..rua sao 40 |  | "
-                        "5:to: rua sao 40..rua sao 45 | "},
-           Row{100, "X", "20:from: av filial  1..rua sao 20 | 20:to: rua sao 20..rua sao 40 | "
-                         "20:to: rua sao 60..rua sao 80 | 20:to: rua sao 40..rua sao 60 | "
-                         "20:to: rua sao 80..rua sao 100"},
+           Row{21, "F",
+               "21:from: av filial  1..av filial  1 | 1:to: rua sao 20..rua sao 21 |  |  | "},
+           Row{45, "T",
+               "21:from: av filial  1..garagem | 20:to: rua sao 20..rua sao 40 |  | "
+               "5:to: rua sao 40..rua sao 45 | "},
+           Row{100, "X",
+               "20:from: av filial  1..rua sao 20 | 20:to: rua sao 20..rua sao 40 | "
+               "20:to: rua sao 60..rua sao 80 | 20:to: rua sao 40..rua sao 60 | "
+               "20:to: rua sao 80..rua sao 100"},
        }) {
     SCOPED_TRACE(row.n);
     Veiculo(row.retorno);
@@ -118,10 +128,9 @@ TEST_F(RouteTabTest, RouteTextsSplitByTwentyWithReturnLegAndSwappedThirdAndFourt
                 std::string(row.retorno) == "T"
                     ? std::vector<std::string>{"GetRetTransp(11222333000181)"}
                     : std::vector<std::string>{});
-      EXPECT_EQ(server.Methods(),
-                std::string("GetParametros GetEndeFilialProc GetGradeRota ") +
-                    (std::string(row.retorno) == "T" ? "GetRetTransp " : "") +
-                    "GetTotal GetItinerario");
+      EXPECT_EQ(server.Methods(), std::string("GetParametros GetEndeFilialProc GetGradeRota ") +
+                                      (std::string(row.retorno) == "T" ? "GetRetTransp " : "") +
+                                      "GetTotal GetItinerario");
       EXPECT_EQ(server.CallsOf("GetTotal").back(), "GetTotal(0001, 17, V1)");
       EXPECT_FALSE(contracts::Showavi::Showing());
     });
@@ -172,7 +181,8 @@ TEST_F(RouteTabTest, EmptyApiHandsOverZeroAndAStopWithoutOrderStopsTheCommand) {
   NaRota([&](TfrmGradeDistribuicao& s) {
     s.cdsGradeRota.Last();
     Do([&] { ui::UserClick(*s.sbtGeraMapa); });
-    EXPECT_EQ(dialogs.Log(), std::vector<std::string>{"error: Ordem de entrega deve ser informada."});
+    EXPECT_EQ(dialogs.Log(),
+              std::vector<std::string>{"error: Ordem de entrega deve ser informada."});
     EXPECT_EQ(server.Methods(), "");
     EXPECT_EQ(s.cdsGradeRota.RecNo(), 1);
     EXPECT_EQ(s.dbgGradeRota->SelectedField()->FieldName(), "NRORDENTREGRADE");
@@ -198,10 +208,16 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
            // Re-posting the row's own order passes although the server finds
            // it; nothing changed, so nothing is written, the route reloads.
            Row{"002", "2", kUsada, "", {}},
-           Row{"002", "4", kLivre, "",
+           Row{"002",
+               "4",
+               kLivre,
+               "",
                {"SetGradeRota(004, P1, V1, 0001, &'17', 1, A, &'E')",
                 "SetGradeRota(004, P1, V1, 0001, &'17', 2, B, &'E')"}},
-           Row{"", "7", kLivre, "",
+           Row{"",
+               "7",
+               kLivre,
+               "",
                {"SetGradeRota(007, P1, V1, 0001, &'17', 1, A, &'I')",
                 "SetGradeRota(007, P1, V1, 0001, &'17', 2, B, &'I')"}},
        }) {
@@ -244,19 +260,18 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
 }
 
 TEST_F(RouteTabTest, ChangingAnOrderAsksBeforeDeletingTheItineraryRowByRow) {
-  const Variant itinerario = Variant(
-      Table({"NRGRADEDISTR", "CDFILIAL", "NRPEDIDO", "CDVIATURA", "DSITINERAGRADE", "NRITEMPED",
-             "CDPRODUTO"},
-            {{"17", "0001", "P1", "V1", "Rota", "1", "A"},
-             {"17", "0001", "P1", "V1", "Rota", "2", "B"},
-             {"17", "0001", "P2", "V1", "Rota", "1", "A"}}));
+  const Variant itinerario = Variant(Table({"NRGRADEDISTR", "CDFILIAL", "NRPEDIDO", "CDVIATURA",
+                                            "DSITINERAGRADE", "NRITEMPED", "CDPRODUTO"},
+                                           {{"17", "0001", "P1", "V1", "Rota", "1", "A"},
+                                            {"17", "0001", "P1", "V1", "Rota", "2", "B"},
+                                            {"17", "0001", "P2", "V1", "Rota", "1", "A"}}));
   for (Answer resposta : {Answer::No, Answer::Yes}) {
     const bool sim = resposta == Answer::Yes;
     SCOPED_TRACE(sim ? "yes" : "no");
     server.Answer("GetGradeRota", Rota(2, true, "005"));
     server.Answer("GetItinerario", itinerario);
-    server.Answer("GetItemGrade", Variant(Table({"NRPEDIDO", "NRITEMPED", "CDPRODUTO"},
-                                                {{"P1", "1", "A"}})));
+    server.Answer("GetItemGrade",
+                  Variant(Table({"NRPEDIDO", "NRITEMPED", "CDPRODUTO"}, {{"P1", "1", "A"}})));
     NaRota([&](TfrmGradeDistribuicao& s) {
       // The route tab was opened: the vehicle load brought the itinerary.
       s.cdsItinerario.SetData(itinerario);

@@ -56,9 +56,8 @@ void TfrmGradeDistribuicao::Salvar() {
       if (qt > 0) soma += QuantidadeEscalada(qt);
     });
   }
-  const double qtde = cdsExp.Active() && !cdsExp.IsEmpty()
-                          ? cdsExp.FieldByName("QTDEAEXP").AsFloat()
-                          : 0.0;
+  const double qtde =
+      cdsExp.Active() && !cdsExp.IsEmpty() ? cdsExp.FieldByName("QTDEAEXP").AsFloat() : 0.0;
   if (QuantidadeEscalada(qtde) != soma) {
     VoltaVeiculo(cdsVeiculo, veiculo);
     lock.reset();
@@ -69,12 +68,11 @@ void TfrmGradeDistribuicao::Salvar() {
       veiculos ? data::Variant(cdsVeiculo.Data()) : data::Variant(data::DataPacket{});
   {
     contracts::Showavi::Guard avi(this, 1);
-    CheckResultServ(
-        netGradeDistribuicao.Call(
-            "SetGrade", {pacote, cdsExp.FieldByName("VRPESOBRUTPR").AsFloat(),
-                         cdsExp.FieldByName("VRVOLMED").AsFloat(), ItemText("CDFILIAL"),
-                         ByRef(stNrGrade), contracts::Halvorn::Operador()}),
-        true, 0);
+    CheckResultServ(netGradeDistribuicao.Call(
+                        "SetGrade", {pacote, cdsExp.FieldByName("VRPESOBRUTPR").AsFloat(),
+                                     cdsExp.FieldByName("VRVOLMED").AsFloat(), ItemText("CDFILIAL"),
+                                     ByRef(stNrGrade), contracts::Halvorn::Operador()}),
+                    true, 0);
   }
   contracts::Consiste::RefreshGrid(*this);
   {

@@ -71,10 +71,10 @@ class ServerFaultTest : public ScreenHarness {
 
   // The server, pausing `method` in the middle of its write.
   std::unique_ptr<ServerProcess> StartPausing(const std::string& method) {
-    auto process = std::make_unique<ServerProcess>(
-        database.path(), 0,
-        std::map<std::string, std::optional<std::string>>{
-            {"EXP_FAULT_PAUSE", method + ":after-write:600000"}});
+    auto process =
+        std::make_unique<ServerProcess>(database.path(), 0,
+                                        std::map<std::string, std::optional<std::string>>{
+                                            {"EXP_FAULT_PAUSE", method + ":after-write:600000"}});
     port = process->port();
     return process;
   }
@@ -114,7 +114,8 @@ TEST_F(ServerFaultTest, SaveDuringAServerCrashReportsKeepsTheTypedQuantitiesAndS
     const int last = s.cdsVeiculo.RecordCount();
     for (s.cdsVeiculo.First(); !s.cdsVeiculo.Eof(); s.cdsVeiculo.Next()) {
       s.cdsVeiculo.Edit();
-      s.cdsVeiculo.FieldByName("QtTranspItGr").SetAsFloat(s.cdsVeiculo.RecNo() == last ? quantity : 0);
+      s.cdsVeiculo.FieldByName("QtTranspItGr")
+          .SetAsFloat(s.cdsVeiculo.RecNo() == last ? quantity : 0);
       Do([&] { s.cdsVeiculo.Post(); });
     }
     ASSERT_EQ(failures, std::vector<std::string>{});

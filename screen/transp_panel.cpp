@@ -117,8 +117,8 @@ void TfrmGradeDistribuicao::btnTpTranspAfterPesq(ui::Control&) {
 void TfrmGradeDistribuicao::panTranspEnter(ui::Control&) {
   {
     data::HandlerGuard no_scroll(cdsExp.after_scroll);
-    CheckResultServ(
-        netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}), true, 0);
+    CheckResultServ(netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}),
+                    true, 0);
     ExibeExp(false);
     cdsVeiculo.Close();
     pgcPadrao->SetActivePage(tbsPedido);
@@ -135,12 +135,12 @@ void TfrmGradeDistribuicao::panTranspExit(ui::Control&) {
   try {
     std::string chave = ChaveTransportadora();
     contracts::Showavi::Guard avi(this, 1);
-    const data::Variant resultado = CheckResultServ(
-        netGradeDistribuicao.Call("DistribuiQuantidades",
-                                  {data::Variant(cdsExp.Data()), cdsExp.Filter(), ByRef(chave),
-                                   ByRef(stNrGrade), contracts::Halvorn::Operador(),
-                                   ByRef(stFilial)}),
-        true, 0);
+    const data::Variant resultado =
+        CheckResultServ(netGradeDistribuicao.Call(
+                            "DistribuiQuantidades",
+                            {data::Variant(cdsExp.Data()), cdsExp.Filter(), ByRef(chave),
+                             ByRef(stNrGrade), contracts::Halvorn::Operador(), ByRef(stFilial)}),
+                        true, 0);
     const data::VariantArray& pacotes = resultado.AsArray();
     cdsVeiculo.SetData(pacotes.At(pacotes.Low()));
     cdsErro.SetData(pacotes.At(pacotes.Low() + 1));

@@ -11,11 +11,18 @@ namespace {
 using data::Variant;
 using ui::Answer;
 
-const ItemRow kSel = {{"NRPEDIDO", "000123"}, {"NRITEMPED", "1"}, {"CDFILIAL", "0001"},
-                      {"QTDEAEXP", 4.0},      {"IDCHECK", "S"},   {"IDTPIJURTRAN", "J"},
+const ItemRow kSel = {{"NRPEDIDO", "000123"},
+                      {"NRITEMPED", "1"},
+                      {"CDFILIAL", "0001"},
+                      {"QTDEAEXP", 4.0},
+                      {"IDCHECK", "S"},
+                      {"IDTPIJURTRAN", "J"},
                       {"NRINSJURTRAN", "99888777000166"}};
-const ItemRow kOutro = {{"NRPEDIDO", "000200"}, {"NRITEMPED", "1"}, {"CDFILIAL", "0001"},
-                        {"QTDEAEXP", 1.0},      {"IDCHECK", "X"}};
+const ItemRow kOutro = {{"NRPEDIDO", "000200"},
+                        {"NRITEMPED", "1"},
+                        {"CDFILIAL", "0001"},
+                        {"QTDEAEXP", 1.0},
+                        {"IDCHECK", "X"}};
 
 class PanelTest : public ScreenHarness {
  protected:
@@ -26,12 +33,13 @@ class PanelTest : public ScreenHarness {
                       {Variant(Table({"CDVIATURA", "DSTIPOVEIC"}, {{"V1", "Truck"}})),
                        Variant(Table({"CODIGO", "NOME"}, {{"C9", "Sem endereço"}}))})));
     server.Answer("GetGradeporPedido", Variant(Table({"NRPEDIDO"}, {{"000123"}})));
-    server.Answer("GetCarroPedido",
-                  Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
-                                {{"N", "V1", "Truck"}, {"S", "V2", "Van"}})));
+    server.Answer("GetCarroPedido", Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
+                                                  {{"N", "V1", "Truck"}, {"S", "V2", "Van"}})));
   }
   // Leaves the panel the way a clerk does: from the transport type to the order grid.
-  void SaiDoPainel() { Do([&] { ui::UserFocus(*Screen().DBGrid1); }); }
+  void SaiDoPainel() {
+    Do([&] { ui::UserFocus(*Screen().DBGrid1); });
+  }
   // Names a registered transporter and type, then leaves the panel.
   void Commita() {
     ui::UserType(*Screen().medCdTransp, "11222333000181");
@@ -53,8 +61,8 @@ TEST_F(PanelTest, ValidationsShowMessagesAndKeepTheFocus) {
            Row{"", "", "error: Transportadora deve ser informada.", "medCdTransp", ""},
            Row{"11222333000199", "", "error: Transportadora não cadastrada.", "medCdTransp",
                "99.999.999/9999-99;0; "},
-           Row{"11222333000181", "", "error: Tipo de transporte deve ser informado.",
-               "medTpTransp", "99.999.999/9999-99;0; "},
+           Row{"11222333000181", "", "error: Tipo de transporte deve ser informado.", "medTpTransp",
+               "99.999.999/9999-99;0; "},
            Row{"11222333000181", "7", "error: Tipo de trasnporte não cadastrado.", "medTpTransp",
                "99.999.999/9999-99;0; "},
            Row{"12345678909", "2", "", "DBGrid1", "999.999.999-99;0; "},
@@ -167,9 +175,8 @@ TEST_F(PanelTest, OrderTabClickAllocatesAndReturnsToTheClickedVehicle) {
     auto& s = Screen();
     Commita();
     // The server lists the vehicles in another order after the click.
-    server.AnswerOnce("GetCarroPedido",
-                      Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
-                                    {{"N", "V2", "Van"}, {"S", "V1", "Truck"}})));
+    server.AnswerOnce("GetCarroPedido", Variant(Table({"IDMARCADO", "CDVIATURA", "DSTIPOVEIC"},
+                                                      {{"N", "V2", "Van"}, {"S", "V1", "Truck"}})));
     server.Clear();
     ui::UserClickCell(*s.DBGrid2, 1, "IDMARCADO");
     EXPECT_EQ(server.Calls(),
@@ -196,7 +203,8 @@ TEST_F(PanelTest, OrderTabClickAllocatesAndReturnsToTheClickedVehicle) {
     EXPECT_EQ(server.Calls(),
               (std::vector<std::string>{"SetPedidos(&'0001', V1, &'17')",
                                         "GetCarroPedido(000123, &'0001', 11222333000181, &'17')"}));
-    EXPECT_EQ(dialogs.Log().back(), "info: Todos os Pedidos foram alocados no veiculo com sucesso!");
+    EXPECT_EQ(dialogs.Log().back(),
+              "info: Todos os Pedidos foram alocados no veiculo com sucesso!");
     Answers({Answer::Yes});
   });
 }

@@ -10,9 +10,7 @@ namespace {
 // Without a window system nothing can be shown modally.
 class NoWindowSystem : public WindowSystem {
  public:
-  void ShowModal(Form& form) override {
-    throw Error("no window system to show " + form.Name());
-  }
+  void ShowModal(Form& form) override { throw Error("no window system to show " + form.Name()); }
 };
 
 NoWindowSystem& DefaultWindows() {
@@ -75,7 +73,9 @@ Application& App() {
 }
 
 ScopedDialogs::ScopedDialogs(Dialogs* dialogs, WindowSystem* windows)
-    : saved_dialogs_(&App().Dlg()), saved_windows_(&App().Windows()), set_windows_(windows != nullptr) {
+    : saved_dialogs_(&App().Dlg()),
+      saved_windows_(&App().Windows()),
+      set_windows_(windows != nullptr) {
   App().SetDialogs(dialogs);
   if (set_windows_) App().SetWindowSystem(windows);
 }

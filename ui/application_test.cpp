@@ -55,7 +55,7 @@ TEST_F(AppTest, QuestionsTakeQueuedAnswersThenDefaultToNo) {
   ListDialog list{"Pick", {"CODE"}, {"Code"}, {{"A"}, {"B"}}};
   EXPECT_EQ(1, App().Dlg().PickFromList(list));
   EXPECT_EQ(std::nullopt, App().Dlg().PickFromList(list));  // nothing queued
-  dialogs.QueuePick(7);                                       // out of range: none
+  dialogs.QueuePick(7);                                     // out of range: none
   EXPECT_EQ(std::nullopt, App().Dlg().PickFromList(list));
   EXPECT_EQ(
       "question: Continue? -> yes | question: Again? -> no | info: Done. | "

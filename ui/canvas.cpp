@@ -8,7 +8,9 @@
 namespace dg::ui {
 
 Picture::Picture(std::string name, int width, int height, Color fill)
-    : name_(std::move(name)), width_(width), height_(height),
+    : name_(std::move(name)),
+      width_(width),
+      height_(height),
       pixels_(static_cast<std::size_t>(width * height), fill) {}
 
 Color Picture::Pixel(int x, int y) const {

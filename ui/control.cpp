@@ -10,15 +10,22 @@ namespace dg::ui {
 
 Color ResolveColor(ColorName name) {
   switch (name) {
-    case ColorName::InfoTip: return {255, 255, 225};
-    case ColorName::ButtonFace: return {240, 240, 240};
-    case ColorName::Menu: return {240, 240, 240};
-    case ColorName::Highlight: return {0, 120, 215};
-    case ColorName::Black: return {0, 0, 0};
-    case ColorName::Blue: return {0, 0, 255};
+    case ColorName::InfoTip:
+      return {255, 255, 225};
+    case ColorName::ButtonFace:
+      return {240, 240, 240};
+    case ColorName::Menu:
+      return {240, 240, 240};
+    case ColorName::Highlight:
+      return {0, 120, 215};
+    case ColorName::Black:
+      return {0, 0, 0};
+    case ColorName::Blue:
+      return {0, 0, 255};
     case ColorName::Default:
     case ColorName::Window:
-    case ColorName::White: break;
+    case ColorName::White:
+      break;
   }
   return {255, 255, 255};
 }
@@ -168,9 +175,8 @@ void ComboBox::SetText(const std::string& text) {
 void Button::Click() {
   Control::Click();
   if (modal_result == Result::None) return;
-  static constexpr ModalResult kResults[] = {ModalResult::None, ModalResult::Ok,
-                                             ModalResult::Cancel, ModalResult::Yes,
-                                             ModalResult::No};
+  static constexpr ModalResult kResults[] = {
+      ModalResult::None, ModalResult::Ok, ModalResult::Cancel, ModalResult::Yes, ModalResult::No};
   OwnerForm().SetModalResult(kResults[static_cast<int>(modal_result)]);
 }
 
@@ -206,7 +212,8 @@ static PageControl* AsPageControl(Control* parent, const std::string& name) {
 }
 
 TabSheet::TabSheet(Form& form, std::string name, Control* parent)
-    : Control(form, name, AsPageControl(parent, name)), page_control_(static_cast<PageControl*>(parent)) {
+    : Control(form, name, AsPageControl(parent, name)),
+      page_control_(static_cast<PageControl*>(parent)) {
   page_control_->pages_.push_back(this);
   if (page_control_->active_ == nullptr) page_control_->active_ = this;
 }
@@ -238,16 +245,15 @@ std::vector<std::string> Memo::Lines() const {
   std::size_t start = 0;
   while (true) {
     std::size_t end = text_.find('\n', start);
-    lines.push_back(text_.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    lines.push_back(
+        text_.substr(start, end == std::string::npos ? std::string::npos : end - start));
     if (end == std::string::npos) break;
     start = end + 1;
   }
   return lines;
 }
 
-void Memo::SetLines(const std::vector<std::string>& lines) {
-  SetText(JoinTexts(lines, "\n"));
-}
+void Memo::SetLines(const std::vector<std::string>& lines) { SetText(JoinTexts(lines, "\n")); }
 
 void Memo::SetText(const std::string& text) {
   if (text_ == text) return;

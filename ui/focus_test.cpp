@@ -104,8 +104,7 @@ TEST_F(FocusTest, ExitHandlerPuttingFocusBackEndsTheMoveThere) {
 TEST_F(FocusTest, HandlerAskingForTheTargetDoesNotCutTheMoveShort) {
   edtA1->SetFocus();
   edtA1->on_exit = [this](Control&) { edtInner->SetFocus(); };
-  EXPECT_EQ("-panA@edtInner +panB@edtInner +panInner@edtInner +edtInner@edtInner",
-            Move(*edtInner));
+  EXPECT_EQ("-panA@edtInner +panB@edtInner +panInner@edtInner +edtInner@edtInner", Move(*edtInner));
 }
 
 TEST_F(FocusTest, FailingContainerExitStopsBeforeAnyEnter) {
@@ -124,10 +123,10 @@ TEST_F(FocusTest, ControlsThatCannotTakeTheFocus) {
     Control* control;
     Outcome outcome;
   } cases[] = {
-      {edtA2, Outcome::Disabled},   // disabled itself
-      {edtB1, Outcome::Hidden},     // on a hidden panel
-      {edtS2, Outcome::Hidden},     // on a sheet that is not the active page
-      {flat, Outcome::Disabled},    // a flat button takes no focus
+      {edtA2, Outcome::Disabled},  // disabled itself
+      {edtB1, Outcome::Hidden},    // on a hidden panel
+      {edtS2, Outcome::Hidden},    // on a sheet that is not the active page
+      {flat, Outcome::Disabled},   // a flat button takes no focus
       {edtA1, Outcome::Done},
   };
   for (const Case& c : cases) {

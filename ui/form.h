@@ -50,8 +50,8 @@ class Form : public Control {
   T& Add(const std::string& name, Control* parent = nullptr, Args&&... args) {
     static_assert(std::is_base_of_v<Control, T>);
     CheckNewName(name);
-    auto control = std::make_unique<T>(*this, name, parent ? parent : this,
-                                       std::forward<Args>(args)...);
+    auto control =
+        std::make_unique<T>(*this, name, parent ? parent : this, std::forward<Args>(args)...);
     T& ref = *control;
     Adopt(std::move(control));
     return ref;

@@ -8,8 +8,8 @@ namespace dg::ui {
 namespace {
 
 bool Editing(const data::ClientDataset* ds) {
-  return ds != nullptr && (ds->State() == data::DatasetState::Edit ||
-                           ds->State() == data::DatasetState::Insert);
+  return ds != nullptr &&
+         (ds->State() == data::DatasetState::Edit || ds->State() == data::DatasetState::Insert);
 }
 
 }  // namespace

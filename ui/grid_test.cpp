@@ -177,8 +177,9 @@ TEST_F(GridTest, DrawEventsSeeTheRowBeingDrawnWithoutMovingTheCursor) {
     canvas.FillRect(rect);
     canvas.TextRect(rect, rect.left + 2, rect.top + 2,
                     column.Field()->AsString() + (g.EditorMode() ? "*" : ""));
-    if (state.selected) canvas.BrushCopy({rect.left + 1, rect.top, rect.left + 17, rect.bottom},
-                                         LoadPicture("check"), {0, 0, 16, rect.Height()}, kOlive);
+    if (state.selected)
+      canvas.BrushCopy({rect.left + 1, rect.top, rect.left + 17, rect.bottom}, LoadPicture("check"),
+                       {0, 0, 16, rect.Height()}, kOlive);
   };
   RecordingCanvas canvas;
   grid->PaintCell(canvas, {0, 18, 60, 36}, 3, 0, DrawState{true, false, false});
@@ -216,7 +217,7 @@ TEST(PictureTest, BuiltInCheckBoxesOnOlive) {
       uncheck_black += uncheck.Pixel(x, y) == Color{0, 0, 0};
     }
   }
-  EXPECT_GT(check_black, 0);   // the tick
+  EXPECT_GT(check_black, 0);    // the tick
   EXPECT_EQ(0, uncheck_black);  // an empty box
   EXPECT_THROW(LoadPicture("nothing"), Error);
 }

@@ -6,9 +6,12 @@ namespace dg::ui {
 
 const char* ButtonStyleName(ButtonStyle style) {
   switch (style) {
-    case ButtonStyle::Auto: return "auto";
-    case ButtonStyle::Ellipsis: return "ellipsis";
-    case ButtonStyle::None: return "none";
+    case ButtonStyle::Auto:
+      return "auto";
+    case ButtonStyle::Ellipsis:
+      return "ellipsis";
+    case ButtonStyle::None:
+      return "none";
   }
   return "auto";
 }

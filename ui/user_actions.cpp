@@ -6,10 +6,14 @@ namespace dg::ui {
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
-    case Outcome::Done: return "done";
-    case Outcome::Disabled: return "disabled";
-    case Outcome::Hidden: return "hidden";
-    case Outcome::ReadOnly: return "read-only";
+    case Outcome::Done:
+      return "done";
+    case Outcome::Disabled:
+      return "disabled";
+    case Outcome::Hidden:
+      return "hidden";
+    case Outcome::ReadOnly:
+      return "read-only";
   }
   return "done";
 }
@@ -35,8 +39,10 @@ bool IsReadOnly(const Control& control) {
   if (auto* e = dynamic_cast<const Edit*>(&control)) return e->read_only;
   if (auto* m = dynamic_cast<const Memo*>(&control)) return m->read_only;
   if (auto* n = dynamic_cast<const NumberBox*>(&control)) return n->read_only;
-  if (auto* d = dynamic_cast<const DBEdit*>(&control)) return d->read_only || d->BoundField() == nullptr;
-  if (auto* c = dynamic_cast<const ComboBox*>(&control)) return c->style == ComboStyle::DropDownList;
+  if (auto* d = dynamic_cast<const DBEdit*>(&control))
+    return d->read_only || d->BoundField() == nullptr;
+  if (auto* c = dynamic_cast<const ComboBox*>(&control))
+    return c->style == ComboStyle::DropDownList;
   return true;
 }
 

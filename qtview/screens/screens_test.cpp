@@ -7,12 +7,12 @@
 // With EXP_UPDATE_DOCS set, the last picture of each tab (the tab with the
 // work of its steps done) is written to docs/ as the reference picture of
 // the README.
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QHeaderView>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
@@ -102,7 +102,8 @@ Shot Look(const ui::Form& form, const ui::PageControl& pages) {
         problem(c->Name() + " caption not drawn");
       }
     }
-    if (auto* grid = qobject_cast<QTableView*>(w); grid != nullptr && grid->horizontalHeader()->isVisible()) {
+    if (auto* grid = qobject_cast<QTableView*>(w);
+        grid != nullptr && grid->horizontalHeader()->isVisible()) {
       if (Ink(shot.image, AreaIn(*grid->horizontalHeader(), view)) < 50) {
         problem(c->Name() + " titles not drawn");
       }
@@ -131,9 +132,9 @@ TEST(ScreenshotCheck, EachTabAfterTheKeyStepsShowsItsCaptions) {
   std::ostringstream out, err;
   ASSERT_EQ(0, host::RunHost(options, display, out, err)) << err.str();
 
-  const std::map<std::string, std::string> pictures = {
-      {"tbsPedido", "screen-pedido.png"}, {"tshPadrao", "screen-item.png"},
-      {"tshRota", "screen-rota.png"}};
+  const std::map<std::string, std::string> pictures = {{"tbsPedido", "screen-pedido.png"},
+                                                       {"tshPadrao", "screen-item.png"},
+                                                       {"tshRota", "screen-rota.png"}};
   for (const auto& [sheet, file] : pictures) {
     ASSERT_TRUE(last.count(sheet)) << "no picture of " << sheet;
   }
