@@ -412,11 +412,11 @@ Variant SetGrade(Session& s, Args& a) {
 Variant DelGrade(Session& s, Args& a) {
   const std::string branch = a.Text(0), grid = a.Text(1);
   if (grid.empty()) return Variant(true);
+  // An unknown, discarded or dispatched grid is left as it is: a dispatched
+  // grid belongs to its dispatch note and is never discarded, and the screen
+  // of the next launch still holds its number until it takes a new one.
   const auto state = GridState(s, branch, grid);
-  if (!state || *state == kDiscarded) return Variant(true);
-  if (*state == kDispatched) {
-    throw Error("A grade " + grid + " já foi expedida e não pode ser descartada.");
-  }
+  if (!state || *state != kOpen) return Variant(true);
   ClearGrid(s, branch, grid);
   s.Exec(
       "UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
