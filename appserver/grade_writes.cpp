@@ -7,6 +7,7 @@
 
 #include "appserver/grade_support.h"
 #include "appserver/packing.h"
+#include "data/quantity.h"
 
 namespace dg::server::detail {
 
@@ -123,7 +124,7 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
     Incoming in;
     in.order = text(row, order);
     in.item = text(row, item);
-    in.quantity = Round3(number(row, quantity));
+    in.quantity = data::RoundQuantity(number(row, quantity));
     if (in.quantity <= 0) continue;
     if (!seen.insert({in.order, in.item}).second) {
       throw Error(method + ": item " + in.order + " / " + in.item + " appears twice");
@@ -329,7 +330,7 @@ Variant SetGrade(Session& s, Args& a) {
   };
   auto quantity_of = [&](const std::vector<Variant>& row) {
     const Variant& q = row[quantity_col];
-    return q.IsEmptyOrNull() ? 0.0 : Round3(q.ToDouble());
+    return q.IsEmptyOrNull() ? 0.0 : data::RoundQuantity(q.ToDouble());
   };
 
   std::string order, item;

@@ -7,6 +7,8 @@
 #include <numeric>
 #include <optional>
 
+#include "data/quantity.h"
+
 namespace dg::server {
 namespace {
 
@@ -72,9 +74,15 @@ class Loader {
   // Largest quantity, a multiple of `step`, of the item that fits vehicle v.
   double MaxFit(std::size_t item, std::size_t v, double wanted, double step) const {
     const PackItem& it = items_[item];
+    // Whole units fill as far as the rounded comparison allows; a fraction
+    // fills no more than the exact room (floating noise aside), so a split
+    // never rides on the rounding.
+    const double margin = step >= 1 ? 5e-4 : 1e-6;
     double limit = wanted;
-    if (it.unit_weight > 0) limit = std::min(limit, (room_[v].free_weight + 5e-4) / it.unit_weight);
-    if (it.unit_volume > 0) limit = std::min(limit, (room_[v].free_volume + 5e-4) / it.unit_volume);
+    if (it.unit_weight > 0)
+      limit = std::min(limit, (room_[v].free_weight + margin) / it.unit_weight);
+    if (it.unit_volume > 0)
+      limit = std::min(limit, (room_[v].free_volume + margin) / it.unit_volume);
     double q = std::floor(limit / step + 1e-9) * step;
     q = std::min(q, wanted);
     while (q > 0 && !Fits(v, q * it.unit_weight, q * it.unit_volume)) q -= step;
@@ -85,9 +93,9 @@ class Loader {
     for (std::size_t i : group.items) {
       const double quantity = items_[i].quantity;
       const bool whole = std::abs(quantity - std::round(quantity)) < 1e-9;
-      for (double step : {whole ? 1.0 : 0.001, 0.001}) {
+      for (double step : {whole ? 1.0 : data::kQuantityStep, data::kQuantityStep}) {
         for (std::size_t v : Candidates()) {
-          const double left = Round3(quantity - placed_[i]);
+          const double left = data::RoundQuantity(quantity - placed_[i]);
           if (left <= 0) break;
           Place(i, v, MaxFit(i, v, left, step));
         }
@@ -99,10 +107,10 @@ class Loader {
     PackResult out;
     out.complete = true;
     for (std::size_t i = 0; i < items_.size(); ++i) {
-      if (Round3(items_[i].quantity - placed_[i]) > 0) out.complete = false;
+      if (data::RoundQuantity(items_[i].quantity - placed_[i]) > 0) out.complete = false;
     }
     for (const auto& [key, quantity] : result_) {
-      out.allocations.push_back({key.first, key.second, Round3(quantity)});
+      out.allocations.push_back({key.first, key.second, data::RoundQuantity(quantity)});
     }
     return out;
   }
@@ -182,8 +190,8 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   out.complete = true;
   for (std::size_t g = 0; g < groups.size(); ++g) {
     for (std::size_t i : groups[g].items) {
-      if (Round3(items[i].quantity) > 0)
-        out.allocations.push_back({i, assignment[g], Round3(items[i].quantity)});
+      const double quantity = data::RoundQuantity(items[i].quantity);
+      if (quantity > 0) out.allocations.push_back({i, assignment[g], quantity});
     }
   }
   std::sort(out.allocations.begin(), out.allocations.end(),

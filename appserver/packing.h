@@ -2,7 +2,8 @@
 //
 // A pure function of its inputs, independent of storage and transport, so
 // that it can be measured alone. Weights and volumes compare after rounding
-// to 3 decimals, so floating noise never refuses an exact fit.
+// to 3 decimals, so floating noise never refuses an exact fit; quantities
+// are placed to the system's quantity precision (data/quantity.h).
 #pragma once
 
 #include <cstddef>
@@ -57,7 +58,8 @@ struct PackOptions {
 // decreasing size; each order goes whole onto the first used vehicle with
 // room, else onto the largest unused vehicle with room; an order that fits
 // no single vehicle is split item by item (whole units where the quantity is
-// whole), filling used vehicles before opening new ones.
+// whole, then steps of the quantity precision), filling used vehicles before
+// opening new ones.
 //
 // When everything was placed and no order had to be split, the priorities no
 // longer decide anything, and the orders are then moved between vehicles

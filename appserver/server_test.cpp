@@ -312,6 +312,33 @@ TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
   }
 }
 
+// Quantities keep five decimals in storage and in the distribution: what the
+// screen accepts is stored as typed, and a split saves again unchanged.
+TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
+  DataPacket items = Items().AsPacket();
+  const int order = items.FieldIndex("NRPEDIDO"), item = items.FieldIndex("NRITEMPED");
+  std::erase_if(items.rows, [&](const auto& row) { return Str(row[order]) != "P1"; });
+  for (auto& row : items.rows) {
+    if (Str(row[item]) == "1") row[items.FieldIndex("QTDEAEXP")] = Variant(10.4443);
+  }
+  // 104,443 kg: ten units fill V1, the four-decimal remainder goes to V2.
+  const std::string grid = Distribute("", Variant(items));
+  EXPECT_EQ("10,0.4443", Column(Vehicles(grid, "P1", "1"), "QtTranspItGr"));
+
+  const Variant split = WithQuantity(grid, "P3", "1", "V1", 1.11115);
+  DataPacket both = split.AsPacket();
+  both.rows[1][both.FieldIndex("QtTranspItGr")] = Variant(2.88885);
+  EXPECT_EQ("ok", Failure("SetGrade", {Variant(both), 0.0, 0.0, "0001", grid, "ANA"}));
+  const Variant stored = Vehicles(grid, "P3", "1");
+  EXPECT_EQ("1.11115,2.88885", Column(stored, "QtTranspItGr"));
+  EXPECT_EQ("ok", Failure("SetGrade", {stored, 0.0, 0.0, "0001", grid, "ANA"}));
+  EXPECT_EQ("1.11115,2.88885", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+  // Finer than five decimals is stored rounded half away from zero.
+  EXPECT_EQ("ok", Failure("SetGrade", {WithQuantity(grid, "P3", "1", "V1", 1.111115), 0.0, 0.0,
+                                       "0001", grid, "ANA"}));
+  EXPECT_EQ("1.11112,2.88885", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+}
+
 TEST_P(ServerTest, ReturnFlagBelongsToTheVehicle) {
   const std::string grid = Distribute();
   DataPacket p = Vehicles(grid, "P1", "1").AsPacket();

@@ -127,9 +127,15 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
     std::vector<double> partes;
     bool salva;
   };
-  for (const Row& row : {Row{0.3, {0.1, 0.2}, true}, Row{10, {3.333, 3.333, 3.333}, false},
-                         Row{10, {3.334, 3.333, 3.333}, true}, Row{5, {5, 0, -2}, true},
-                         Row{5, {4.999}, false}, Row{0, {}, true}, Row{1, {}, false}}) {
+  for (const Row& row :
+       {Row{0.3, {0.1, 0.2}, true}, Row{10, {3.333, 3.333, 3.333}, false},
+        Row{10, {3.334, 3.333, 3.333}, true}, Row{5, {5, 0, -2}, true}, Row{5, {4.999}, false},
+        Row{0, {}, true}, Row{1, {}, false},
+        // Five decimals, the precision the server stores: a
+        // split it keeps exactly passes, a finer one is
+        // judged as the server would store it.
+        Row{10, {4.4443, 4.4443, 1.1114}, true}, Row{10, {3.33333, 3.33333, 3.33334}, true},
+        Row{10, {3.333333, 3.333333, 3.333334}, false}, Row{1.234567, {0, 1.23457}, true}}) {
     SCOPED_TRACE(row.qtde);
     std::vector<std::vector<Variant>> veiculos;
     for (std::size_t i = 0; i < row.partes.size(); ++i) {
@@ -157,7 +163,9 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
         EXPECT_EQ(server.Methods(),
                   "SetGrade GetErro GetVeiculo" + (s.cdsVeiculo.IsEmpty() ? "" : rota + rota));
         // Back on the vehicle the user was on.
-        if (!s.cdsVeiculo.IsEmpty()) EXPECT_EQ(s.cdsVeiculo.RecNo(), s.cdsVeiculo.RecordCount());
+        if (!s.cdsVeiculo.IsEmpty()) {
+          EXPECT_EQ(s.cdsVeiculo.RecNo(), s.cdsVeiculo.RecordCount());
+        }
       } else {
         EXPECT_EQ(dialogs.Log().back(),
                   "error: A quantidade distribuida está diferente da quantidade a ser expedida.");

@@ -5,11 +5,11 @@
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
 #include "contracts/showavi.h"
+#include "data/quantity.h"
 #include "dialogs/frm_erro.h"
 #include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/grade_texts.h"
-#include "screen/quantidade.h"
 
 namespace dg::screen {
 
@@ -48,17 +48,20 @@ void TfrmGradeDistribuicao::Salvar() {
   if (veiculos && cdsVeiculo.State() == DatasetState::Edit) cdsVeiculo.Post();
 
   // Read without moving the cursor: no vehicle handling runs for the sum.
+  // Quantities compare in whole units of the precision the server stores,
+  // so a split of 0,3 into 0,1 and 0,2 matches exactly, while a real
+  // remainder (three times 3,33333 against 10) still differs.
   std::int64_t soma = 0;
   const int linhas = veiculos ? cdsVeiculo.RecordCount() : 0;
   for (int linha = 1; linha <= linhas; ++linha) {
     cdsVeiculo.ReadAt(linha, [&] {
       const double qt = cdsVeiculo.FieldByName("QtTranspItGr").AsFloat();
-      if (qt > 0) soma += QuantidadeEscalada(qt);
+      if (qt > 0) soma += data::QuantityUnits(qt);
     });
   }
   const double qtde =
       cdsExp.Active() && !cdsExp.IsEmpty() ? cdsExp.FieldByName("QTDEAEXP").AsFloat() : 0.0;
-  if (QuantidadeEscalada(qtde) != soma) {
+  if (data::QuantityUnits(qtde) != soma) {
     VoltaVeiculo(cdsVeiculo, veiculo);
     lock.reset();
     contracts::Consiste::MensErro(msgPadrao.Msg("QTDE_PED_<>_EXP"), true);
