@@ -1,19 +1,20 @@
 // TfrmGradeDistribuicao: the dispatch distribution grid screen.
 //
 // One class, one source file per tab or panel:
-//   frm_grade_distribuicao.cpp  construction, lifecycle, commands, page switch
-//   item_tab.cpp                item and vehicle datasets, totals, allocation
+//   frm_grade_distribuicao.cpp  construction, command bar, status line,
+//                               lifecycle, commands, page switch
 //   transp_panel.cpp            transporter panel: entry, look-ups, commit
-//   save_dispatch.cpp           save, inconsistencies, dispatch hand-off
+//   item_tab.cpp                item and vehicle datasets, totals, allocation
 //   order_tab.cpp               orders and vehicles per order
-//   route_tab.cpp               route tab "Rota por Grade": its components,
-//                               datasets and handlers (CreateRouteTab)
+//   route_tab.cpp               route tab "Rota por Grade"
+//   save_dispatch.cpp           save, inconsistencies, dispatch hand-off
+// Each tab or panel file opens with its Create… function: the fields and
+// events of its datasets, then its controls.
 //
 // Every component is owned by the screen (controls by the form, datasets,
 // data sources, queries and the connection as members). Every dataset and
 // data source is registered with the form under its name at construction, so
-// views and the scripted player find them; CreateRouteTab defines the
-// fields, controls and events of the route tab's own datasets.
+// views and the scripted player find them.
 //
 // Failures are exceptions (dg::Error, dg::Abort for the silent abort); a
 // handler never swallows them, and every lock, detached handler and wait
@@ -38,8 +39,8 @@ namespace dg::screen {
 
 class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
  public:
-  // Builds every component of every tab (calls CreateRouteTab) and wires
-  // the events. Connects nothing: Create() runs FormCreate.
+  // Builds every component of every tab (the Create… functions below) and
+  // wires the events. Connects nothing: Create() runs FormCreate.
   TfrmGradeDistribuicao();
   ~TfrmGradeDistribuicao() override;
 
@@ -53,7 +54,7 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   data::ClientDataset cdsErro{"cdsErro"};                    // delivery points without address
   data::ClientDataset cdsGPedido{"cdsGPedido"};              // orders of the grid
   data::ClientDataset cdscCarrosPedido{"cdscCarrosPedido"};  // vehicles of the current order
-  // Route tab (fields and events defined by CreateRouteTab).
+  // Route tab.
   data::ClientDataset cdsGradeRota{"cdsGradeRota"};
   data::ClientDataset cdsVdOrdem{"cdsVdOrdem"};
   data::ClientDataset cdsPedidoGrade{"cdsPedidoGrade"};
@@ -130,7 +131,7 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   ui::Splitter* Splitter5 = nullptr;
   ui::DataGrid* DBGrid2 = nullptr;
 
-  // ---- Route tab "Rota por Grade" (created by CreateRouteTab).
+  // ---- Route tab "Rota por Grade".
   ui::Panel* panRota = nullptr;  // left panel, width 569
   ui::DataGrid* dbgGradeRota = nullptr;
   ui::Splitter* splRota = nullptr;
@@ -143,6 +144,16 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   ui::DBEdit* dbeTempo = nullptr;
 
   // ==== Handlers. Names are the events they serve.
+
+  // ---- Construction. Each is called once by the constructor, in the order
+  // listed: a tab's controls go on the pages the constructor created, and
+  // its grids show the fields its datasets defined just before.
+  void CreateCommandBar();   // buttons and menu item besides the base screen's
+  void CreateTranspPanel();  // look-up fields, then the panel's controls
+  void CreateItemTab();      // cdsExp and cdsVeiculo, then tshPadrao's controls
+  void CreateStatusLine();   // panNavigator's texts
+  void CreateOrderTab();     // cdsGPedido and cdscCarrosPedido, then tbsPedido's
+  void CreateRouteTab();     // the route datasets, then tshRota's controls
 
   // ---- Lifecycle and commands (frm_grade_distribuicao.cpp).
   void FormCreate(ui::Form& sender) override;
@@ -204,10 +215,6 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   void SpeedButton1Click(ui::Control& sender);
 
   // ---- Route tab (route_tab.cpp).
-  // Creates tshRota's controls (parent tshRota, already created), the fields
-  // of the route datasets and wires their events. Called once by the
-  // constructor, after the other tabs exist.
-  void CreateRouteTab();
   // The route tab's part of the verify command: reloads cdsGradeRota for
   // stGrade and stVeiculo.
   void VerificarRota();

@@ -3,8 +3,10 @@
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
 #include "contracts/showavi.h"
+#include "data/item_fields.h"
 #include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/layout.h"
 
 namespace dg::screen {
 
@@ -13,6 +15,7 @@ using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
 using contracts::Consiste::RoundDec;
 using data::DatasetState;
+using data::FieldType;
 
 namespace {
 
@@ -21,6 +24,120 @@ bool Editing(const data::ClientDataset& ds) {
 }
 
 }  // namespace
+
+void TfrmGradeDistribuicao::CreateItemTab() {
+  // Items: the shared item field list, calculated weight and volume.
+  for (const data::ItemFieldSpec& spec : data::ItemFields()) {
+    data::Field& f = spec.calculated ? cdsExp.AddCalculatedField(spec.name, spec.type, spec.size)
+                                     : cdsExp.AddField(spec.name, spec.type, spec.size);
+    f.display_label = spec.label;
+    f.display_format = spec.display_format;
+    f.edit_format = spec.edit_format;
+    f.edit_mask = spec.edit_mask;
+    f.visible = spec.visible;
+  }
+  cdsExp.SetIndexFieldNames("IDPRIOPED;DTENTPED;NRPEDIDO;NRITEMPED");
+  cdsExp.on_calc_fields = [this](data::ClientDataset& ds) { cdsExpCalcFields(ds); };
+  cdsExp.after_scroll = [this](data::ClientDataset& ds) { cdsExpAfterScroll(ds); };
+  cdsExp.FieldByName("NRPEDIDO").on_get_text = [this](data::Field&, bool) {
+    return cdsExp.FieldByName("NRPEDIDO").AsString() + " / " +
+           cdsExp.FieldByName("NRITEMPED").AsString();
+  };
+  dtsExp.on_state_change = [this](data::DataSource& s) { dtsExpStateChange(s); };
+
+  // Vehicles of the current item.
+  AddLabelled(cdsVeiculo, "DSTIPOVEIC", FieldType::String, 50, "Caminhão");
+  AddLabelled(cdsVeiculo, "QtTranspItGr", FieldType::Double, 0, "Qtde. Transp", "0.00000");
+  AddLabelled(cdsVeiculo, "QTCAPACIVIAT", FieldType::Double, 0, "Peso Total", "#,###0.000");
+  AddLabelled(cdsVeiculo, "CDVIATURA", FieldType::String, 4, "Caminhão", "", false);
+  AddLabelled(cdsVeiculo, "VRVOLUMEVIAT", FieldType::Double, 0, "Vol. Total", "#,###0.000");
+  AddLabelled(cdsVeiculo, "VrPesTranspItGr", FieldType::Double, 0, "", "", false);
+  AddLabelled(cdsVeiculo, "VRPESOUTIL", FieldType::Double, 0, "Peso Livre", "#,###0.000");
+  AddLabelled(cdsVeiculo, "IDTPIJURTRAN", FieldType::String, 1, "", "", false);
+  AddLabelled(cdsVeiculo, "NRINSJURTRAN", FieldType::String, 20, "", "", false);
+  AddLabelled(cdsVeiculo, "CDFILIAL", FieldType::String, 4, "", "", false);
+  AddLabelled(cdsVeiculo, "NRPEDIDO", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsVeiculo, "DTHRENTGRADE", FieldType::DateTime, 0, "", "", false);
+  AddLabelled(cdsVeiculo, "CDPRODUTO", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsVeiculo, "NRITEMPED", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsVeiculo, "VrVolTranspItGr", FieldType::Double, 0, "", "", false);
+  AddLabelled(cdsVeiculo, "VRVOLUMEUTIL", FieldType::Double, 0, "Vol. Livre", "#,###0.000");
+  data::Field& retorno =
+      AddLabelled(cdsVeiculo, "IDRETGRADEDISTR", FieldType::String, 1, "Retorno");
+  AddLabelled(cdsVeiculo, "NRGRADEDISTR", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsVeiculo, "CDOPERLANCGRAD", FieldType::String, 12, "", "", false);
+  AddLabelled(cdsVeiculo, "CDROTATRANS", FieldType::String, 6, "", "", false);
+  retorno.on_get_text = [this](data::Field& f, bool) { return TextoRetorno(f.AsString()); };
+  retorno.on_set_text = [this](data::Field& f, const std::string& text) { EntraRetorno(text); };
+  cdsVeiculo.after_edit = [this](data::ClientDataset& ds) { cdsVeiculoAfterEdit(ds); };
+  cdsVeiculo.before_post = [this](data::ClientDataset& ds) { cdsVeiculoBeforePost(ds); };
+  cdsVeiculo.after_scroll = [this](data::ClientDataset& ds) { cdsVeiculoAfterScroll(ds); };
+
+  // ---- Controls: totals strip, item grid, splitter, vehicle grid.
+  panPesoVol = &Add<ui::Panel>("panPesoVol", tshPadrao);
+  panPesoVol->align = ui::Align::Top;
+  SetBounds(*panPesoVol, 0, 0, 1161, 30);
+  lblPesoTotal = &Add<ui::Label>("lblPesoTotal", panPesoVol);
+  lblPesoTotal->SetCaption("Peso Total");
+  SetBounds(*lblPesoTotal, 8, 8, 60, 13);
+  nedPesoTotal = &Add<contracts::TNumberEdit>("nedPesoTotal", panPesoVol);
+  SetBounds(*nedPesoTotal, 72, 4, 100, 21);
+  lblVolTotal = &Add<ui::Label>("lblVolTotal", panPesoVol);
+  lblVolTotal->SetCaption("Volume Total");
+  SetBounds(*lblVolTotal, 188, 8, 70, 13);
+  nedVolTotal = &Add<contracts::TNumberEdit>("nedVolTotal", panPesoVol);
+  SetBounds(*nedVolTotal, 262, 4, 100, 21);
+  for (contracts::TNumberEdit* n : {nedPesoTotal, nedVolTotal}) {
+    n->decimals = 3;
+    n->thousands = false;
+    n->SetEnabled(false);
+  }
+  dbgPedExp = &Add<ui::DataGrid>("dbgPedExp", tshPadrao);
+  dbgPedExp->align = ui::Align::Left;
+  dbgPedExp->width = 482;
+  dbgPedExp->color = ui::ColorName::InfoTip;
+  dbgPedExp->read_only = true;
+  dbgPedExp->options = ui::GridOptions{.editing = false,
+                                       .titles = true,
+                                       .indicator = true,
+                                       .col_lines = true,
+                                       .row_lines = true,
+                                       .tabs = true,
+                                       .row_select = false,
+                                       .always_show_selection = true,
+                                       .confirm_delete = true,
+                                       .cancel_on_exit = true,
+                                       .column_resize = true};
+  dbgPedExp->SetDataSource(&dtsExp);
+  AddColumn(*dbgPedExp, "NRPEDIDO", 144).title = "Pedido / Nr.Item";
+  AddColumn(*dbgPedExp, "CDARVPROD", 99);
+  AddColumn(*dbgPedExp, "QTDEAEXP", 81, false, true);
+  AddColumn(*dbgPedExp, "VRPESOITEM", 68, false, true);
+  AddColumn(*dbgPedExp, "VRVOLUMEITEM", 63, false, true);
+  Splitter1 = &Add<ui::Splitter>("Splitter1", tshPadrao);
+  Splitter1->align = ui::Align::Left;
+  Splitter1->width = 4;
+  // The base grid area follows the splitter and shows the vehicles.
+  panDbgPadrao->align = ui::Align::Client;
+  dbgPadrao->SetDataSource(&dtsVeiculo);
+  AddColumn(*dbgPadrao, "DSTIPOVEIC", 95, true);
+  AddColumn(*dbgPadrao, "QtTranspItGr", 72, false, true);
+  AddColumn(*dbgPadrao, "QTCAPACIVIAT", 64, true, true);
+  AddColumn(*dbgPadrao, "VRVOLUMEVIAT", 62, true, true);
+  AddColumn(*dbgPadrao, "VRPESOUTIL", 70, true, true);
+  AddColumn(*dbgPadrao, "VRVOLUMEUTIL", 60, true, true);
+  AddColumn(*dbgPadrao, "IDRETGRADEDISTR", 44);
+  dbgPadrao->on_col_enter = [this](ui::Control& s) { dbgPadraoColEnter(s); };
+  imgCheck = &Add<ui::Image>("imgCheck", tshPadrao);
+  imgCheck->picture = ui::LoadPicture("check");
+  imgUncheck = &Add<ui::Image>("imgUncheck", tshPadrao);
+  imgUncheck->picture = ui::LoadPicture("uncheck");
+  for (ui::Image* img : {imgCheck, imgUncheck}) {
+    img->SetVisible(false);
+    img->transparent = true;
+    img->width = img->height = 16;
+  }
+}
 
 void TfrmGradeDistribuicao::cdsExpCalcFields(data::ClientDataset& ds) {
   const double qtde = ds.FieldByName("QTDEAEXP").AsFloat();

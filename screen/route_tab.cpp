@@ -12,6 +12,7 @@
 #include "contracts/showavi.h"
 #include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/layout.h"
 #include "screen/route_texts.h"
 #include "screen/subs_caracter.h"
 #include "ui/application.h"
@@ -68,36 +69,21 @@ void FocaOrdem(TfrmGradeDistribuicao& f) {
   if (f.dbgGradeRota->CanFocus()) f.dbgGradeRota->SetFocus();
 }
 
-void SetBounds(ui::Control& c, int left, int top, int width, int height) {
-  c.left = left;
-  c.top = top;
-  c.width = width;
-  c.height = height;
-}
-
-data::Field& Campo(ClientDataset& ds, const char* name, FieldType type, int size,
-                   const char* label = "", bool visible = true) {
-  data::Field& f = ds.AddField(name, type, size);
-  f.display_label = label;
-  f.visible = visible;
-  return f;
-}
-
 }  // namespace
 
 void TfrmGradeDistribuicao::CreateRouteTab() {
   // ---- Datasets.
-  Campo(cdsGradeRota, "NRGRADEDISTR", FieldType::String, 10, "", false);
-  Campo(cdsGradeRota, "CDFILIAL", FieldType::String, 4, "", false);
-  Campo(cdsGradeRota, kOrdem, FieldType::String, 5, "Ordem").edit_mask = "!999;1; ";
-  Campo(cdsGradeRota, "CODIGO", FieldType::String, 20, "Local de Entrega");
-  Campo(cdsGradeRota, "CDCLIENTE", FieldType::String, 21, "", false);
-  Campo(cdsGradeRota, "NOME", FieldType::String, 50, "", false);
-  Campo(cdsGradeRota, "CDVIATURA", FieldType::String, 10, "", false);
-  Campo(cdsGradeRota, "IDTPIJURCLIE", FieldType::String, 1, "", false);
-  Campo(cdsGradeRota, "ENDERECO", FieldType::String, 86, "Endereço");
-  Campo(cdsGradeRota, "CEP", FieldType::String, 15, "Cep");
-  Campo(cdsGradeRota, "IDRETGRADEDISTR", FieldType::String, 1, "", false);
+  AddLabelled(cdsGradeRota, "NRGRADEDISTR", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsGradeRota, "CDFILIAL", FieldType::String, 4, "", "", false);
+  AddLabelled(cdsGradeRota, kOrdem, FieldType::String, 5, "Ordem").edit_mask = "!999;1; ";
+  AddLabelled(cdsGradeRota, "CODIGO", FieldType::String, 20, "Local de Entrega");
+  AddLabelled(cdsGradeRota, "CDCLIENTE", FieldType::String, 21, "", "", false);
+  AddLabelled(cdsGradeRota, "NOME", FieldType::String, 50, "", "", false);
+  AddLabelled(cdsGradeRota, "CDVIATURA", FieldType::String, 10, "", "", false);
+  AddLabelled(cdsGradeRota, "IDTPIJURCLIE", FieldType::String, 1, "", "", false);
+  AddLabelled(cdsGradeRota, "ENDERECO", FieldType::String, 86, "Endereço");
+  AddLabelled(cdsGradeRota, "CEP", FieldType::String, 15, "Cep");
+  AddLabelled(cdsGradeRota, "IDRETGRADEDISTR", FieldType::String, 1, "", "", false);
   cdsGradeRota.before_post = [this](ClientDataset& ds) { cdsGradeRotaBeforePost(ds); };
   cdsGradeRota.after_post = [this](ClientDataset& ds) { cdsGradeRotaAfterPost(ds); };
   cdsGradeRota.after_scroll = [this](ClientDataset& ds) { cdsGradeRotaAfterScroll(ds); };

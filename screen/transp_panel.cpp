@@ -2,10 +2,12 @@
 // type and the freight mode, and the distribution set off by leaving it.
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
+#include "contracts/lookup_sql.h"
 #include "contracts/showavi.h"
 #include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/grade_texts.h"
+#include "screen/layout.h"
 
 namespace dg::screen {
 
@@ -13,6 +15,86 @@ using contracts::ByRef;
 using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
 using contracts::Consiste::MensErro;
+using data::FieldType;
+
+void TfrmGradeDistribuicao::CreateTranspPanel() {
+  // ---- Look-ups: result fields in list order, labels as the list shows.
+  contracts::lookup::SetPesqTranTexts(qryPesqTran);
+  contracts::lookup::SetTipoTranspTexts(qryTipoTransp);
+  {
+    data::ClientDataset& q = qryPesqTran.DataSet();
+    q.AddField("NRINSJURTRAN", FieldType::String, 20, true).display_label = "Inscrição";
+    q.AddField("NMFANTTRAN", FieldType::String, 40).display_label = "Nome";
+    q.AddField("CDTIPTRANS", FieldType::String, 4).display_label = "Tipo de Transporte";
+    q.AddField("IDTPIJURTRAN", FieldType::String, 1, true).visible = false;
+    data::ClientDataset& t = qryTipoTransp.DataSet();
+    t.AddField("CDTIPTRANS", FieldType::String, 4, true).display_label = "Código";
+    t.AddField("NMTIPTRANS", FieldType::String, 40).display_label = "Nome";
+  }
+
+  // ---- Controls, under the command bar.
+  panTransp = &Add<ui::Panel>("panTransp");
+  panTransp->align = ui::Align::Top;
+  SetBounds(*panTransp, 0, 41, 1169, 32);
+  panTransp->on_enter = [this](ui::Control& s) { panTranspEnter(s); };
+  panTransp->on_exit = [this](ui::Control& s) { panTranspExit(s); };
+  auto bold_label = [this](const char* name, const char* caption, int left) {
+    ui::Label& l = Add<ui::Label>(name, panTransp);
+    l.SetCaption(caption);
+    l.font.bold = true;
+    SetBounds(l, left, 9, 0, 13);
+    return &l;
+  };
+  lblTransp = bold_label("lblTransp", "Transportadora", 8);
+  medCdTransp = &Add<ui::MaskEdit>("medCdTransp", panTransp);
+  SetBounds(*medCdTransp, 104, 5, 130, 21);
+  medCdTransp->color = ui::ColorName::InfoTip;
+  medCdTransp->tab_order = 0;
+  medCdTransp->on_change = [this](ui::Control& s) { medCdTranspChange(s); };
+  medCdTransp->on_enter = [this](ui::Control& s) { medCdTranspEnter(s); };
+  medCdTransp->on_exit = [this](ui::Control& s) { medCdTranspExit(s); };
+  btnTransp = &Add<contracts::TBtnPesquisa>("btnTransp", panTransp);
+  SetBounds(*btnTransp, 236, 5, 23, 22);
+  btnTransp->hint = "Pesquisar";
+  btnTransp->Associate = medCdTransp;
+  btnTransp->Title = "Transportadora";
+  btnTransp->DataSource = &dtsPesqTran;
+  btnTransp->EmptyError = "Não há transportadora cadastrada.";
+  btnTransp->OnBeforePesq = [this](ui::Control& s) { btnTranspBeforePesq(s); };
+  btnTransp->OnAfterPesq = [this](ui::Control& s) { btnTranspAfterPesq(s); };
+  edtNmTransp = &Add<ui::Edit>("edtNmTransp", panTransp);
+  SetBounds(*edtNmTransp, 262, 5, 200, 21);
+  edtNmTransp->color = ui::ColorName::ButtonFace;
+  edtNmTransp->SetEnabled(false);
+  edtNmTransp->tab_stop = false;
+  lblTpTransp = bold_label("lblTpTransp", "Tipo Transporte", 472);
+  medTpTransp = &Add<ui::MaskEdit>("medTpTransp", panTransp);
+  SetBounds(*medTpTransp, 572, 5, 45, 21);
+  medTpTransp->color = ui::ColorName::InfoTip;
+  medTpTransp->tab_order = 1;
+  medTpTransp->on_change = [this](ui::Control& s) { medTpTranspChange(s); };
+  medTpTransp->on_exit = [this](ui::Control& s) { medTpTranspExit(s); };
+  btnTpTransp = &Add<contracts::TBtnPesquisa>("btnTpTransp", panTransp);
+  SetBounds(*btnTpTransp, 619, 5, 23, 22);
+  btnTpTransp->hint = "Pesquisar";
+  btnTpTransp->Associate = medTpTransp;
+  btnTpTransp->Title = "Tipo de Transporte";
+  btnTpTransp->DataSource = &dtsTipoTransp;
+  btnTpTransp->EmptyError = "Não há tipo de transporte cadastrado.";
+  btnTpTransp->OnBeforePesq = [this](ui::Control& s) { btnTpTranspBeforePesq(s); };
+  btnTpTransp->OnAfterPesq = [this](ui::Control& s) { btnTpTranspAfterPesq(s); };
+  edtTpTransp = &Add<ui::Edit>("edtTpTransp", panTransp);
+  SetBounds(*edtTpTransp, 645, 5, 150, 21);
+  edtTpTransp->color = ui::ColorName::ButtonFace;
+  edtTpTransp->SetEnabled(false);
+  edtTpTransp->tab_stop = false;
+  lblTipoFrete = bold_label("lblTipoFrete", "Frete", 805);
+  cbbTipoFrete = &Add<ui::ComboBox>("cbbTipoFrete", panTransp);
+  SetBounds(*cbbTipoFrete, 842, 5, 300, 21);
+  cbbTipoFrete->style = ui::ComboStyle::DropDownList;
+  cbbTipoFrete->items = FreteItems();
+  cbbTipoFrete->tab_order = 2;
+}
 
 std::string TfrmGradeDistribuicao::ChaveTransportadora() {
   if (panTransp->Visible()) {
