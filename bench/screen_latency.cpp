@@ -48,8 +48,8 @@
 #include "contracts/sqlite_connection.h"
 #include "data/item_fields.h"
 #include "entry/entry.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "ui/application.h"
 #include "ui/user_actions.h"
 

@@ -120,6 +120,24 @@ TEST(ShowaviTest, GuardHidesTheAnimationOnEveryPath) {
   EXPECT_EQ((std::vector<int>{1, 6, 0}), seen);
 }
 
+// The window system is told, so a view can draw the animation without
+// reaching into this layer.
+TEST(ShowaviTest, WindowSystemSeesTheAnimationComeAndGo) {
+  struct Windows : ui::WindowSystem {
+    std::vector<int> seen;
+    void ShowModal(ui::Form&) override {}
+    void WaitAnimationChanged(int kind) override { seen.push_back(kind); }
+  } windows;
+  ui::ScriptedDialogs dialogs;
+  {
+    ui::ScopedDialogs scoped(&dialogs, &windows);
+    Showavi::Guard wait(nullptr, 1);
+    Showavi::Guard load(nullptr, 6);
+  }
+  Showavi::Guard after(nullptr, 1);  // window system restored: not seen
+  EXPECT_EQ((std::vector<int>{1, 6, 0}), windows.seen);
+}
+
 // A screen derived from the base grid screen, as the module's screen is.
 class Screen : public TfrmPadraoGrid {
  public:

@@ -1,5 +1,7 @@
 #include "contracts/showavi.h"
 
+#include "ui/application.h"
+
 namespace dg::contracts::Showavi {
 
 namespace {
@@ -16,6 +18,11 @@ State& S() {
   return state;
 }
 
+void Announce(int kind) {
+  ui::App().Windows().WaitAnimationChanged(kind);
+  if (S().observer) S().observer(kind);
+}
+
 }  // namespace
 
 void ActiveShowAvi(ui::Form* form, int kind) {
@@ -23,7 +30,7 @@ void ActiveShowAvi(ui::Form* form, int kind) {
   ++s.depth;
   ++s.shows;
   s.kind = kind;
-  if (s.observer) s.observer(kind);
+  Announce(kind);
 }
 
 void DeactiveShowAvi() {
@@ -31,7 +38,7 @@ void DeactiveShowAvi() {
   if (s.depth == 0) return;
   if (--s.depth > 0) return;
   s.kind = 0;
-  if (s.observer) s.observer(0);
+  Announce(0);
 }
 
 bool Showing() { return S().depth > 0; }

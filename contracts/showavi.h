@@ -3,7 +3,9 @@
 //
 // Process-wide state; nesting: the animation shows while at least one
 // activation is not yet deactivated (the latest kind is shown). Deactivating
-// with nothing shown does nothing. The user-interface thread only.
+// with nothing shown does nothing. Every appearance and disappearance goes to
+// the application's window system (WindowSystem::WaitAnimationChanged), which
+// draws it, and to Observer(). The user-interface thread only.
 #pragma once
 
 #include <functional>

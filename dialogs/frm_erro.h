@@ -8,11 +8,10 @@
 #pragma once
 
 #include "data/dataset.h"
+#include "dialogs/export.h"
 #include "ui/canvas.h"
 #include "ui/form.h"
 #include "ui/grid.h"
-
-#define EXP03200_EXPORT __attribute__((visibility("default")))
 
 namespace dg::screen {
 

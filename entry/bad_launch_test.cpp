@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "entry/entry.h"
-#include "entry/globals.h"
+#include "screen/globals.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/application.h"
 

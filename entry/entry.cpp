@@ -8,8 +8,8 @@
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
 #include "data/packet.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "ui/application.h"
 
 using dg::data::Variant;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "data/variant.h"
-#include "dialogs/frm_erro.h"
+#include "dialogs/export.h"
 #include "ui/form.h"
 
 extern "C" {

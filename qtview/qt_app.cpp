@@ -16,7 +16,6 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
-#include "contracts/showavi.h"
 #include "qtview/form_view.h"
 #include "qtview/qtview.h"
 #include "qtview/view_support.h"
@@ -85,7 +84,6 @@ bool RenderFormToPng(const ui::Form& form, const std::string& path) {
 
 struct QtWindowSystem::Impl {
   std::vector<FormView*> views;
-  std::function<void(int)> chained_observer;
   bool busy = false;
   bool left_application = false;
   QMetaObject::Connection state_connection;
@@ -96,11 +94,6 @@ struct QtWindowSystem::Impl {
 QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
   EnsureApplication();
   Impl* impl = impl_.get();
-  impl->chained_observer = contracts::Showavi::Observer();
-  contracts::Showavi::Observer() = [impl](int kind) {
-    if (impl->chained_observer) impl->chained_observer(kind);
-    if (FormView* top = impl->Top()) top->ShowBusyIndicator(kind != 0);
-  };
   // The screen is activated again when the clerk comes back from another
   // program; its own dialogs do not count.
   impl->state_connection = QObject::connect(qApp, &QGuiApplication::applicationStateChanged,
@@ -119,7 +112,6 @@ QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
 
 QtWindowSystem::~QtWindowSystem() {
   QObject::disconnect(impl_->state_connection);
-  contracts::Showavi::Observer() = impl_->chained_observer;
   if (impl_->busy) QApplication::restoreOverrideCursor();
 }
 
@@ -161,6 +153,10 @@ void QtWindowSystem::Repaint(ui::Form& form) {
     view->Refresh();
     if (view->updatesEnabled()) view->repaint();
   }
+}
+
+void QtWindowSystem::WaitAnimationChanged(int kind) {
+  if (FormView* top = impl_->Top()) top->ShowBusyIndicator(kind != 0);
 }
 
 void QtWindowSystem::BusyChanged(bool busy) {

@@ -53,6 +53,7 @@ class QtWindowSystem : public ui::WindowSystem {
   void ShowModal(ui::Form& form) override;
   void Repaint(ui::Form& form) override;
   void BusyChanged(bool busy) override;
+  void WaitAnimationChanged(int kind) override;
 
  private:
   struct Impl;

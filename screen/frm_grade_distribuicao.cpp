@@ -4,7 +4,7 @@
 #include "contracts/halvorn.h"
 #include "contracts/procurar.h"
 #include "contracts/showavi.h"
-#include "entry/globals.h"
+#include "screen/globals.h"
 #include "screen/grade_texts.h"
 #include "screen/layout.h"
 

@@ -4,8 +4,8 @@
 #include "contracts/halvorn.h"
 #include "contracts/showavi.h"
 #include "data/item_fields.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "screen/layout.h"
 
 namespace dg::screen {

@@ -3,8 +3,8 @@
 // vehicle.
 #include "contracts/consiste.h"
 #include "contracts/showavi.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "screen/layout.h"
 #include "ui/application.h"
 

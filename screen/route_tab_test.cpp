@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/showavi.h"
-#include "entry/globals.h"
+#include "screen/globals.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
 

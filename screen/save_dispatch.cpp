@@ -7,8 +7,8 @@
 #include "contracts/showavi.h"
 #include "data/quantity.h"
 #include "dialogs/frm_erro.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "screen/grade_texts.h"
 
 namespace dg::screen {

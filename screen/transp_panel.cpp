@@ -4,8 +4,8 @@
 #include "contracts/halvorn.h"
 #include "contracts/lookup_sql.h"
 #include "contracts/showavi.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "screen/grade_texts.h"
 #include "screen/layout.h"
 

@@ -28,6 +28,9 @@ class WindowSystem {
   virtual void Repaint(Form& form) {}
   // The busy cursor was switched on or off.
   virtual void BusyChanged(bool busy) {}
+  // The wait animation over the main window appeared (its kind, above 0) or
+  // went away (0).
+  virtual void WaitAnimationChanged(int kind) {}
 };
 
 enum class Answer { Yes, No };

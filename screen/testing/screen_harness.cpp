@@ -3,7 +3,7 @@
 #include "contracts/query.h"
 #include "data/item_fields.h"
 #include "entry/entry.h"
-#include "entry/globals.h"
+#include "screen/globals.h"
 
 namespace dg::screen::testing {
 

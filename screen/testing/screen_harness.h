@@ -18,8 +18,8 @@
 #include "contracts/halvorn.h"
 #include "contracts/sqlite_connection.h"
 #include "data/variant.h"
-#include "entry/globals.h"
 #include "screen/frm_grade_distribuicao.h"
+#include "screen/globals.h"
 #include "screen/testing/recording_server.h"
 #include "ui/application.h"
 

@@ -1,4 +1,4 @@
-#include "entry/globals.h"
+#include "screen/globals.h"
 
 namespace dg::screen {
 
