@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "appserver/packing.h"
+#include "data/quantity.h"
 
 namespace dg::server::detail {
 
@@ -244,14 +245,20 @@ Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
   return {D(rows[0][0]), D(rows[0][1])};
 }
 
-void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day,
-                   CapacityScope scope) {
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day) {
   const Load load = LoadOf(s, vehicle.code, day);
-  const bool item = scope == CapacityScope::Item;
-  if (!FitsWithin(load.weight, vehicle.weight))
-    throw Error(item ? kItemWeightExceeded : kOrderWeightExceeded);
-  if (!FitsWithin(load.volume, vehicle.volume))
-    throw Error(item ? kItemVolumeExceeded : kOrderVolumeExceeded);
+  if (!FitsWithin(load.weight, vehicle.weight)) throw Error(kOrderWeightExceeded);
+  if (!FitsWithin(load.volume, vehicle.volume)) throw Error(kOrderVolumeExceeded);
+}
+
+void CheckRowFits(const Vehicle& vehicle, const Load& load, const Load& need, const Load& held) {
+  if (need.weight <= held.weight && need.volume <= held.volume) return;
+  if (!data::LoadFits(need.weight, vehicle.weight - load.weight, held.weight)) {
+    throw Error(kItemWeightExceeded);
+  }
+  if (!data::LoadFits(need.volume, vehicle.volume - load.volume, held.volume)) {
+    throw Error(kItemVolumeExceeded);
+  }
 }
 
 // ---- grids -----------------------------------------------------------------
@@ -419,7 +426,7 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
            Variant(v.code),
            Variant(v.volume),
            weight,
-           Variant(Round3(v.weight - load.weight)),
+           Variant(v.weight - load.weight),
            Variant(v.type),
            Variant(v.inscription),
            Variant(branch),
@@ -428,7 +435,7 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
            Variant(info.product),
            Variant(item),
            volume,
-           Variant(Round3(v.volume - load.volume)),
+           Variant(v.volume - load.volume),
            Variant(flag),
            Variant(grid),
            operator_code,

@@ -125,14 +125,18 @@ inline constexpr const char* kOrderWeightExceeded =
 inline constexpr const char* kOrderVolumeExceeded =
     "Volume do pedido excede a capacidade máxima do veículo.";
 
-// What a capacity refusal speaks of: one item's quantities (the clerk's
-// vehicle rows) or whole orders (the order tab).
-enum class CapacityScope { Item, Order };
-
 // Throws when what the grids load on the vehicle for the day exceeds its
-// capacity, weight first, with the text the clerk reads as it stands (only
-// the distribution answers with a message key).
-void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day, CapacityScope scope);
+// capacity after whole orders moved onto it, weight first, with the text the
+// clerk reads as it stands (only the distribution answers with a message key).
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day);
+
+// One vehicle row of a save (SetGrade): the weight and volume `need` of the
+// item's new quantity on `vehicle`, whose load of the day is `load` with the
+// row's old weight and volume `held` still on it, must fit by the rule the
+// screen checked the row with (data::LoadFits), weight first; the refusal is
+// the screen's own text. A row that loads no more than it did passes, so a
+// vehicle that other grids filled meanwhile still takes back what it had.
+void CheckRowFits(const Vehicle& vehicle, const Load& load, const Load& need, const Load& held);
 
 // What the grid knows of one of its items (or the item table, when the grid
 // has not seen it).

@@ -229,7 +229,7 @@ void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
     InsertAllocation(s, n);
     days.insert(n.day);
   }
-  for (const std::string& day : days) CheckCapacity(s, vehicle, day, CapacityScope::Order);
+  for (const std::string& day : days) CheckCapacity(s, vehicle, day);
   DropRoutes(s, branch, grid);
 }
 
@@ -354,7 +354,6 @@ Variant SetGrade(Session& s, Args& a) {
   info.unit_volume = unit_volume;
   EnsureGridItem(s, branch, grid, order, item, info);
 
-  std::vector<std::pair<Vehicle, std::string>> grown;  // vehicle, day
   for (const auto& row : rows) {
     const std::string code = text(row, vehicle_col);
     if (code.empty()) continue;
@@ -366,11 +365,21 @@ Variant SetGrade(Session& s, Args& a) {
         "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
         "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
         key);
+    const std::string delivery = date_col >= 0 && !row[date_col].IsEmptyOrNull()
+                                     ? row[date_col].ToDateTime().ToIso()
+                                     : info.delivery;
+    const std::string day = delivery.substr(0, std::min<std::size_t>(10, delivery.size()));
+    const double quantity = quantity_of(row);
+    if (quantity > 0) {
+      // The screen's check of the row, on the room the vehicle has now.
+      const Load held = old.empty() ? Load{} : Load{D(old[0][0]), D(old[0][1])};
+      CheckRowFits(vehicle, LoadOf(s, code, day), {quantity * unit_weight, quantity * unit_volume},
+                   held);
+    }
     s.Exec(
         "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
         "AND NRPEDIDO = ? AND NRITEMPED = ?",
         key);
-    const double quantity = quantity_of(row);
     if (quantity <= 0) continue;
 
     NewAllocation n;
@@ -386,10 +395,8 @@ Variant SetGrade(Session& s, Args& a) {
     n.unit_volume = unit_volume;
     n.flag = text(row, flag_col) == "T" ? "T" : "F";
     n.route = text(row, route_col).empty() ? info.route : text(row, route_col);
-    n.delivery = date_col >= 0 && !row[date_col].IsEmptyOrNull()
-                     ? row[date_col].ToDateTime().ToIso()
-                     : info.delivery;
-    n.day = n.delivery.substr(0, std::min<std::size_t>(10, n.delivery.size()));
+    n.delivery = delivery;
+    n.day = day;
     n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
     n.stop_order = old.empty() ? StopOrder(s, branch, grid, code, info.client) : S(old[0][2]);
     InsertAllocation(s, n);
@@ -398,14 +405,7 @@ Variant SetGrade(Session& s, Args& a) {
         "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
         "AND CDVIATURA = ?",
         {Value(n.flag), Value(branch), Value(grid), Value(code)});
-    const double old_weight = old.empty() ? 0 : D(old[0][0]);
-    const double old_volume = old.empty() ? 0 : D(old[0][1]);
-    if (Round3(quantity * unit_weight) > Round3(old_weight) ||
-        Round3(quantity * unit_volume) > Round3(old_volume)) {
-      grown.push_back({vehicle, n.day});
-    }
   }
-  for (const auto& [vehicle, day] : grown) CheckCapacity(s, vehicle, day, CapacityScope::Item);
   DropRoutes(s, branch, grid);
   return Variant(true);
 }

@@ -8,6 +8,7 @@
 #include "appserver/grade_support.h"
 #include "appserver/test_support.h"
 #include "data/item_fields.h"
+#include "data/quantity.h"
 
 namespace dg::server {
 namespace {
@@ -337,6 +338,29 @@ TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
   EXPECT_EQ("ok", Failure("SetGrade", {WithQuantity(grid, "P3", "1", "V1", 1.111115), 0.0, 0.0,
                                        "0001", grid, "ANA"}));
   EXPECT_EQ("1.11112,2.88885", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+}
+
+// A save is checked by the rule the screen checked its rows with, on the free
+// weight the vehicle list answers: what one accepts, the other accepts, also
+// at the fourth decimal where rounding the whole load would judge otherwise.
+TEST_P(ServerTest, SaveChecksEachRowByTheScreensRule) {
+  const std::string grid = Str(Result("PrxNrGrade", {"0001"}));
+  auto save = [&](const char* order, double quantity, double unit_weight) {
+    return Failure("SetGrade", {WithQuantity(grid, order, "1", "V1", quantity), unit_weight, 0.0,
+                                "0001", grid, "ANA"});
+  };
+  ASSERT_EQ("ok", save("P2", 1, 0.0004));
+  EXPECT_EQ("99.9996,50", Column(Vehicles(grid, "P3", "1"), "VRPESOUTIL"));
+  // 100,0004 kg where 99,9996 kg are free: both round to 100,000.
+  ASSERT_TRUE(data::LoadFits(100.0004, 99.9996, 0));
+  EXPECT_EQ("ok", save("P3", 100.0004, 1));
+  EXPECT_EQ("ok", save("P3", 0, 1));
+
+  ASSERT_EQ("ok", save("P2", 1, 0.0006));
+  // 99,9996 kg rounds to 100,000 against 99,999 free.
+  ASSERT_FALSE(data::LoadFits(99.9996, 99.9994, 0));
+  EXPECT_EQ(kItemWeightExceeded, save("P3", 99.9996, 1));
+  EXPECT_EQ("null,null", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
 }
 
 TEST_P(ServerTest, ReturnFlagBelongsToTheVehicle) {

@@ -15,4 +15,9 @@ std::int64_t QuantityUnits(double quantity) {
   return std::llround(RoundQuantity(quantity) / kQuantityStep);
 }
 
+bool LoadFits(double need, double free, double held) {
+  return RoundDecimal(need, kMeasureDecimals) <=
+         RoundDecimal(free + RoundDecimal(held, kMeasureDecimals), kMeasureDecimals);
+}
+
 }  // namespace dg::data

@@ -4,6 +4,7 @@
 #include "contracts/halvorn.h"
 #include "contracts/showavi.h"
 #include "data/item_fields.h"
+#include "data/quantity.h"
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/globals.h"
 #include "screen/layout.h"
@@ -13,7 +14,6 @@ namespace dg::screen {
 using contracts::ByRef;
 using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
-using contracts::Consiste::RoundDec;
 using data::DatasetState;
 using data::FieldType;
 
@@ -284,21 +284,19 @@ void TfrmGradeDistribuicao::Vd_QtdeTransp() {
     const double v = cdsExp.FieldByName("VRVOLMED").AsFloat();
     const data::Field& qt = cdsVeiculo.FieldByName("QtTranspItGr");
     const double q = qt.AsFloat();
-    double ow = 0;
-    double ov = 0;
+    // What the row carried when it was loaded; the free room still counts it.
+    double q0 = 0;
     if (cdsVeiculo.State() == DatasetState::Edit) {
-      const data::Variant q0 = qt.OldValue();
-      if (!q0.IsEmptyOrNull()) {
-        ow = RoundDec(p * q0.ToDouble(), 3);
-        ov = RoundDec(v * q0.ToDouble(), 3);
-      }
+      const data::Variant antes = qt.OldValue();
+      if (!antes.IsEmptyOrNull()) q0 = antes.ToDouble();
     }
+    // The server checks a save by the same rule, so what passes here is stored.
     const double livre_peso = cdsVeiculo.FieldByName("VRPESOUTIL").AsFloat();
     const double livre_volume = cdsVeiculo.FieldByName("VRVOLUMEUTIL").AsFloat();
-    if (RoundDec(q * p, 3) > RoundDec(livre_peso + ow, 3)) {
+    if (!data::LoadFits(q * p, livre_peso, p * q0)) {
       contracts::Consiste::MensErro(msgPadrao.Msg("CAPA_PESO_MENOR"), true);
     }
-    if (RoundDec(q * v, 3) > RoundDec(livre_volume + ov, 3)) {
+    if (!data::LoadFits(q * v, livre_volume, v * q0)) {
       contracts::Consiste::MensErro(msgPadrao.Msg("CAPA_VOLUME_MENOR"), true);
     }
   } catch (...) {
