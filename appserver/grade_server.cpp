@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "appserver/grade_support.h"
+#include "appserver/manifest_methods.h"
 #include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
@@ -329,6 +330,9 @@ struct Entry {
   TxKind tx;
   std::vector<ArgKind> kinds;
   JournalFrom journal = {};
+  // How many trailing arguments an older caller may leave out; they read as
+  // empty.
+  std::size_t optional = 0;
 };
 
 std::string ArgText(const std::vector<Variant>& args, int i) {
@@ -393,8 +397,9 @@ const std::map<std::string, Entry>& Methods() {
       {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
       {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T}}},
       {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}, {0, 1}}},
-      {"ExpedirGrade", {ExpedirGrade, TxKind::Write, {T, T, T}, {0, 1, 2}}},
+      {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
+      {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T}}},
   };
   return kMethods;
 }
@@ -409,17 +414,22 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   auto it = Methods().find(method);
   if (it == Methods().end()) throw Error("unknown method " + method);
   const Entry& entry = it->second;
-  CheckArgs(method, entry.kinds, args);
+  std::vector<Variant> given = args;
+  if (given.size() < entry.kinds.size() && given.size() + entry.optional >= entry.kinds.size()) {
+    given.resize(entry.kinds.size(), Variant::Null());
+  }
+  CheckArgs(method, entry.kinds, given);
   // The method works on a copy, so a failed call leaves the caller's
   // arguments as they were; a transaction run again starts from them too.
   std::vector<Variant> work;
   Variant result;
   storage_->Transact(entry.tx, [&](Session& s) {
-    work = args;
+    work = given;
     Args a(method, work);
     result = entry.body(s, a);
     if (entry.tx == TxKind::Write) WriteJournal(s, method, entry.journal, work, result, context);
   });
+  work.resize(args.size());
   args = std::move(work);
   return result;
 }

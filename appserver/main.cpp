@@ -2,6 +2,10 @@
 //
 //   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
 //                 [--allow-fixture] [--secret-file FILE]
+//   exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...
+//   exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] [--out FILE.csv]
+//
+// import and export are described in data_commands.h.
 //
 // --fixture seeds a database that holds no data yet; --allow-fixture lets
 // clients reseed it with POST /fixture. Prints "listening on HOST:PORT" once
@@ -29,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "appserver/data_commands.h"
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/storage.h"
@@ -39,7 +44,10 @@ namespace {
 int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
-               "[--fixture FILE] [--allow-fixture] [--secret-file FILE]\n";
+               "[--fixture FILE] [--allow-fixture] [--secret-file FILE]\n"
+               "       exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n"
+               "       exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
+               "[--out FILE.csv]\n";
   return 2;
 }
 
@@ -120,6 +128,12 @@ class PausingStorage : public dg::server::Storage {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "import") == 0 || std::strcmp(argv[1], "export") == 0)) {
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    return std::strcmp(argv[1], "import") == 0
+               ? dg::server::ImportCommand(words, std::cout, std::cerr)
+               : dg::server::ExportCommand(words, std::cout, std::cerr);
+  }
   std::string db, fixture, listen = "127.0.0.1:8211", secret_file;
   bool allow_fixture = false;
   for (int i = 1; i < argc; ++i) {

@@ -29,9 +29,26 @@ std::vector<ColumnDef> ItemColumns() {
   return out;
 }
 
+// Columns a later migration added to a fixture table; the first migration
+// creates the tables without them.
+struct AddedColumn {
+  const char* table;
+  const char* column;
+  int version;
+};
+constexpr AddedColumn kAddedColumns[] = {{"CLIENTE", "NRINSJURCLIE", 3}};
+
+bool AddedLater(const std::string& table, const std::string& column) {
+  for (const AddedColumn& a : kAddedColumns) {
+    if (table == a.table && column == a.column) return true;
+  }
+  return false;
+}
+
 std::string CreateTable(const FixtureTable& table, const std::string& key) {
   std::string sql = "CREATE TABLE " + table.name + " (";
   for (const ColumnDef& c : table.columns) {
+    if (AddedLater(table.name, c.name)) continue;
     sql += c.name + (c.type == ColumnType::Real ? " REAL, " : " TEXT, ");
   }
   if (key.empty()) {
@@ -95,8 +112,25 @@ std::vector<std::string> MigrationV2() {
   };
 }
 
+// A distributor's own data: the client's inscription (CNPJ or CPF), the key
+// of an item that imports look up, and what the dispatch settled for the
+// grid (transport type and freight mode), which the loading manifest prints.
+std::vector<std::string> MigrationV3() {
+  std::vector<std::string> sql;
+  for (const AddedColumn& a : kAddedColumns) {
+    if (a.version == 3) {
+      sql.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " TEXT");
+    }
+  }
+  sql.push_back("CREATE INDEX ITEMPEDIDO_CHAVE ON ITEMPEDIDO (CDFILIAL, NRPEDIDO, NRITEMPED)");
+  sql.push_back("ALTER TABLE GRADEDISTR ADD COLUMN CDTIPTRANS TEXT");
+  sql.push_back("ALTER TABLE GRADEDISTR ADD COLUMN IDTPFRETE TEXT");
+  return sql;
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
-  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2()};
+  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2(),
+                                                                    MigrationV3()};
   return kMigrations;
 }
 
@@ -167,9 +201,9 @@ const std::vector<FixtureTable>& FixtureTables() {
       {"TIPOTRANSP", Columns({"CDTIPTRANS", "NMTIPTRANS"}, {})},
       {"VEICULO", Columns({"CDVIATURA", "DSTIPOVEIC", "IDTPIJURTRAN", "NRINSJURTRAN"},
                           {"QTCAPACIVIAT", "VRVOLUMEVIAT"})},
-      {"CLIENTE",
-       Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE", "ENDERECO", "CEP"},
-               {"LATITUDE", "LONGITUDE"})},
+      {"CLIENTE", Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE", "ENDERECO",
+                           "CEP", "NRINSJURCLIE"},
+                          {"LATITUDE", "LONGITUDE"})},
       {"ITEMPEDIDO", ItemColumns()},
   };
   return kTables;

@@ -1,0 +1,721 @@
+#include "appserver/import.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "appserver/csv_text.h"
+#include "appserver/import_tables.h"
+#include "data/format.h"
+#include "data/inscription.h"
+
+namespace dg::server {
+namespace {
+
+using import::Column;
+using import::Kind;
+using import::Table;
+using import::TableId;
+
+// Thrown out of a dry run's transaction so that it rolls back.
+struct DryRunRollback {};
+
+// A file read and its header matched, before the database is touched.
+struct ParsedFile {
+  std::size_t index = 0;  // in the report
+  const Table* table = nullptr;
+  csv::Table csv;
+  import::HeaderMatch header;
+  csv::DecimalMark mark = csv::DecimalMark::Comma;
+  std::vector<ImportIssue> issues;  // of the file and its header
+};
+
+std::size_t CodePoints(const std::string& s) {
+  return static_cast<std::size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+bool SameValue(const Value& a, const Value& b) {
+  if (a.IsEmptyOrNull() || b.IsEmptyOrNull()) return a.IsEmptyOrNull() == b.IsEmptyOrNull();
+  if (a.IsNumeric() && b.IsNumeric()) return a.ToDouble() == b.ToDouble();
+  if (a.IsNumeric() != b.IsNumeric()) return false;
+  return a.ToString() == b.ToString();
+}
+
+std::string NumberText(double v) { return data::FormatNumber("", v); }
+
+// What the rows of a file refer to, as the database holds it when the file's
+// turn comes (files of the same import taken earlier included).
+struct References {
+  std::set<std::string> branches;
+  std::map<std::string, std::string> transport_types;  // code -> name
+  struct Transporter {
+    std::string name, transport_type;
+  };
+  std::map<std::string, Transporter> transporters;         // person type + digits
+  std::map<std::string, std::pair<Value, Value>> clients;  // code -> trade name, company name
+
+  void Load(Session& s, TableId table) {
+    const bool items = table == TableId::Items;
+    if (items) {
+      for (const Row& r : s.Query("SELECT CDFILIAL FROM FILIAL")) branches.insert(r[0].ToString());
+      for (const Row& r : s.Query("SELECT CDCLIENTE, NMFANTCLIE, NMRAZSOCCLIE FROM CLIENTE")) {
+        clients[r[0].ToString()] = {r[1], r[2]};
+      }
+    }
+    if (table != TableId::TransportTypes && table != TableId::Clients) {
+      for (const Row& r : s.Query("SELECT CDTIPTRANS, NMTIPTRANS FROM TIPOTRANSP")) {
+        transport_types[r[0].ToString()] = r[1].IsEmptyOrNull() ? "" : r[1].ToString();
+      }
+    }
+    if (table == TableId::Branches || table == TableId::Vehicles || items) {
+      for (const Row& r :
+           s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN, NMFANTTRAN, CDTIPTRANS FROM TRANSPORT")) {
+        transporters[r[0].ToString() + r[1].ToString()] = {
+            r[2].IsEmptyOrNull() ? "" : r[2].ToString(),
+            r[3].IsEmptyOrNull() ? "" : r[3].ToString()};
+      }
+    }
+  }
+};
+
+// The values a good row stores, per stored table: its cells (key included)
+// and what only a new row gets.
+struct RowOut {
+  int line = 0;
+  std::map<std::string, std::vector<std::pair<std::string, Value>>> values, on_insert;
+};
+
+class FileImport {
+ public:
+  FileImport(Session& s, const ParsedFile& file, const std::string& name,
+             const ImportOptions& options, ImportFileReport& report)
+      : s_(s), file_(file), table_(*file.table), name_(name), options_(options), report_(report) {
+    header_cell_.assign(table_.columns.size(), 0);
+    for (std::size_t i = 0; i < file.header.columns.size(); ++i) {
+      const int k = file.header.columns[i];
+      if (k >= 0 && header_cell_[k] == 0) header_cell_[k] = static_cast<int>(i) + 1;
+    }
+  }
+
+  void Run() {
+    header_ok_ = report_.issues.empty();
+    refs_.Load(s_, table_.id);
+    const int total = static_cast<int>(file_.csv.records.size());
+    std::vector<RowOut> rows;
+    rows.reserve(file_.csv.records.size());
+    int done = 0;
+    for (const csv::Record& record : file_.csv.records) {
+      if (auto row = CheckRow(record)) rows.push_back(std::move(*row));
+      if (options_.progress) options_.progress(name_, "checking", ++done, total);
+    }
+    if (!report_.issues.empty()) return;
+    Store(rows);
+    report_.stored = true;
+  }
+
+ private:
+  void Issue(int line, int cell, const std::string& column, std::string reason) {
+    report_.issues.push_back({line, cell, column, std::move(reason)});
+  }
+
+  // ---- one row -------------------------------------------------------------
+
+  std::optional<RowOut> CheckRow(const csv::Record& record) {
+    const std::size_t before = report_.issues.size();
+    line_ = record.line;
+    cells_.assign(table_.columns.size(), std::nullopt);
+    raw_.assign(table_.columns.size(), "");
+    for (std::size_t i = 0; i < record.cells.size(); ++i) {
+      const int k = i < file_.header.columns.size() ? file_.header.columns[i] : -1;
+      if (k >= 0) {
+        raw_[k] = csv::Trim(record.cells[i]);
+        continue;
+      }
+      // Cells under an unknown column were reported with the header.
+      if (i < file_.header.columns.size() &&
+          !import::NormalName(file_.csv.header.cells[i]).empty()) {
+        continue;
+      }
+      if (csv::Trim(record.cells[i]).empty()) continue;
+      Issue(line_, static_cast<int>(i) + 1, "",
+            i < file_.header.columns.size() ? "a cell under a column without a name"
+                                            : "more cells than the header has columns");
+    }
+    // Inscriptions last: they read the person type beside them. The row's
+    // problems are then reported cell by cell.
+    for (const bool inscriptions : {false, true}) {
+      for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+        const bool inscription = table_.columns[k].kind == Kind::Inscription;
+        if (header_cell_[k] != 0 && inscription == inscriptions) ReadCell(k);
+      }
+    }
+    std::stable_sort(
+        report_.issues.begin() + static_cast<std::ptrdiff_t>(before), report_.issues.end(),
+        [](const ImportIssue& a, const ImportIssue& b) { return a.column < b.column; });
+    if (report_.issues.size() != before) return std::nullopt;
+    CheckReferences();
+    const std::string key = KeyText();
+    if (auto [it, fresh] = keys_.emplace(key, line_); !fresh) {
+      Issue(line_, 0, "", "repeats the key of line " + std::to_string(it->second));
+    }
+    if (report_.issues.size() != before || !header_ok_) return std::nullopt;
+    return Output();
+  }
+
+  int Index(const std::string& db, const std::string& target = "") const {
+    for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+      if (table_.columns[k].db == db && table_.columns[k].target == target) {
+        return static_cast<int>(k);
+      }
+    }
+    return -1;
+  }
+
+  // The value read for a stored column: nullopt when the file has no such
+  // column, Null when its cell is empty.
+  std::optional<Value> Get(const std::string& db, const std::string& target = "") const {
+    const int k = Index(db, target);
+    return k < 0 ? std::nullopt : cells_[k];
+  }
+  std::string Text(const std::string& db, const std::string& target = "") const {
+    const auto v = Get(db, target);
+    return v && !v->IsEmptyOrNull() ? v->ToString() : "";
+  }
+
+  void Bad(std::size_t k, std::string reason) {
+    Issue(line_, header_cell_[k], table_.columns[k].name, std::move(reason));
+  }
+
+  void ReadCell(std::size_t k) {
+    const Column& c = table_.columns[k];
+    const std::string& raw = raw_[k];
+    cells_[k] = Value::Null();
+    if (raw.empty()) {
+      if (c.key) {
+        Bad(k, "missing key");
+      } else if (c.required) {
+        Bad(k, c.missing.empty() ? "missing value" : c.missing);
+      }
+      return;
+    }
+    switch (c.kind) {
+      case Kind::Code:
+      case Kind::Text: {
+        std::string text = raw;
+        const bool digits = text.find_first_not_of("0123456789") == std::string::npos;
+        if (c.pad && digits && static_cast<int>(text.size()) < c.size) {
+          text.insert(0, static_cast<std::size_t>(c.size) - text.size(), '0');
+        }
+        if (c.size > 0 && static_cast<int>(CodePoints(text)) > c.size) {
+          return Bad(k, Quoted(raw) + " is longer than " + std::to_string(c.size) + " characters");
+        }
+        cells_[k] = Value(text);
+        return;
+      }
+      case Kind::Number:
+        return ReadNumber(k);
+      case Kind::Date: {
+        const auto iso = csv::ParseDate(raw);
+        if (!iso) return Bad(k, Quoted(raw) + " is not a date (dd/mm/aaaa or aaaa-mm-dd)");
+        cells_[k] = Value(*iso);
+        return;
+      }
+      case Kind::Inscription:
+        return ReadInscription(k);
+      case Kind::PersonType: {
+        if (raw != "J" && raw != "F" && raw != "j" && raw != "f") {
+          return Bad(k, Quoted(raw) + " is not a person type (J or F)");
+        }
+        cells_[k] = Value(std::string(1, static_cast<char>(raw[0] & ~0x20)));
+        return;
+      }
+      case Kind::Flag: {
+        const std::string word = import::NormalName(raw);
+        if (word == "s" || word == "sim") {
+          cells_[k] = Value("S");
+        } else if (word == "n" || word == "nao") {
+          cells_[k] = Value("N");
+        } else {
+          Bad(k, Quoted(raw) + " must be S or N");
+        }
+        return;
+      }
+      case Kind::Cep: {
+        std::string digits;
+        for (char ch : raw) {
+          if (ch >= '0' && ch <= '9') {
+            digits += ch;
+          } else if (ch != '-' && ch != '.' && ch != ' ') {
+            digits = "x";
+            break;
+          }
+        }
+        // A spreadsheet that took the CEP for a number dropped its leading zero.
+        if (digits.size() == 7) digits.insert(0, "0");
+        if (digits.size() != 8) return Bad(k, Quoted(raw) + " is not a CEP (8 digits)");
+        cells_[k] = Value(digits.substr(0, 5) + "-" + digits.substr(5));
+        return;
+      }
+    }
+  }
+
+  void ReadNumber(std::size_t k) {
+    const Column& c = table_.columns[k];
+    const std::string& raw = raw_[k];
+    const auto v = csv::ParseDecimal(raw, file_.mark);
+    if (!v) {
+      const bool scientific = raw.find_first_of("eE") != std::string::npos &&
+                              raw.find_first_of("0123456789") != std::string::npos &&
+                              raw.find_first_not_of("0123456789.,eE+- ") == std::string::npos;
+      return Bad(k, Quoted(raw) + (scientific ? " is in scientific notation: the spreadsheet "
+                                                "shortened it; format the column as a number "
+                                                "or as text"
+                                              : " is not a number"));
+    }
+    if (c.min_exclusive && *v <= c.min) {
+      return Bad(k, Quoted(raw) + " must be above " + NumberText(c.min));
+    }
+    if (*v < c.min || *v > c.max) {
+      return Bad(k, Quoted(raw) + (c.max == std::numeric_limits<double>::infinity()
+                                       ? " must not be negative"
+                                       : " must be between " + NumberText(c.min) + " and " +
+                                             NumberText(c.max)));
+    }
+    cells_[k] = Value(*v);
+  }
+
+  // The person type a file states beside an inscription, if it has one.
+  std::string StatedPersonType(const Column& inscription) const {
+    if (table_.id == TableId::Transporters) return Text("IDTPIJURTRAN");
+    if (table_.id == TableId::Clients) return Text("IDTPIJURCLIE");
+    return "";
+  }
+
+  void ReadInscription(std::size_t k) {
+    const std::string& raw = raw_[k];
+    const std::string stated = StatedPersonType(table_.columns[k]);
+    const auto digits = data::InscriptionDigits(raw);
+    if (!digits || digits->size() > 14) {
+      return Bad(k, Quoted(raw) + " is not a CNPJ (14 digits) or a CPF (11 digits)");
+    }
+    if (stated == "F" && digits->size() > 11) {
+      return Bad(k, Quoted(raw) + " has more digits than a CPF (tipo_pessoa F)");
+    }
+    // A spreadsheet that took the inscription for a number dropped its
+    // leading zeros: put them back for the lengths that can be meant.
+    const auto padded = [&](std::size_t n) {
+      return std::string(n - digits->size(), '0') + *digits;
+    };
+    std::vector<std::string> tries;
+    if (stated == "J") {
+      tries = {padded(14)};
+    } else if (stated == "F" || digits->size() <= 11) {
+      tries = {padded(11)};
+      if (stated.empty() && digits->size() < 11) tries.push_back(padded(14));
+    } else {
+      tries = {padded(14)};
+    }
+    for (const std::string& t : tries) {
+      if (data::ValidInscription(t)) {
+        cells_[k] = Value(t);
+        return;
+      }
+    }
+    const std::string& shown = tries.front();
+    Bad(k, std::string(shown.size() == 14 ? "CNPJ " : "CPF ") + data::FormatInscription(shown) +
+               " has wrong check digits");
+  }
+
+  // ---- references ----------------------------------------------------------
+
+  // The transporter an inscription names, when it is known; else an issue.
+  const References::Transporter* Transporter(const std::string& db, const std::string& target) {
+    const std::string digits = Text(db, target);
+    if (digits.empty()) return nullptr;
+    auto it = refs_.transporters.find(data::PersonTypeOf(digits) + digits);
+    if (it == refs_.transporters.end()) {
+      Bad(Index(db, target), "unknown transporter " + data::FormatInscription(digits));
+      return nullptr;
+    }
+    return &it->second;
+  }
+
+  void KnownTransportType(const std::string& db, const std::string& target) {
+    const std::string code = Text(db, target);
+    if (!code.empty() && !refs_.transport_types.count(code)) {
+      Bad(Index(db, target), "unknown transport type " + code);
+    }
+  }
+
+  void CheckReferences() {
+    switch (table_.id) {
+      case TableId::Transporters:
+        KnownTransportType("CDTIPTRANS", "");
+        break;
+      case TableId::Branches:
+        Transporter("NRINSJURTRAN", "PARAMETROS");
+        KnownTransportType("CDTIPTRANS", "PARAMETROS");
+        break;
+      case TableId::Vehicles:
+        Transporter("NRINSJURTRAN", "");
+        break;
+      case TableId::Items:
+        if (!refs_.branches.count(Text("CDFILIAL"))) {
+          Bad(Index("CDFILIAL"), "unknown branch " + Text("CDFILIAL"));
+        }
+        if (!refs_.clients.count(Text("CDCLIENTE"))) {
+          Bad(Index("CDCLIENTE"), "unknown client " + Text("CDCLIENTE"));
+        }
+        Transporter("NRINSJURTRAN", "");
+        KnownTransportType("CDTIPTRANS", "");
+        break;
+      case TableId::TransportTypes:
+      case TableId::Clients:
+        break;
+    }
+  }
+
+  std::string KeyText() const {
+    std::string key;
+    for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+      if (table_.columns[k].key) key += Text(table_.columns[k].db) + '\x1f';
+    }
+    return key;
+  }
+
+  // ---- what a good row stores ----------------------------------------------
+
+  RowOut Output() {
+    RowOut out;
+    out.line = line_;
+    auto& main = out.values[table_.db];
+    for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+      if (!cells_[k]) continue;
+      const Column& c = table_.columns[k];
+      out.values[c.target.empty() ? table_.db : c.target].push_back({c.db, *cells_[k]});
+    }
+    const auto set = [&](std::vector<std::pair<std::string, Value>>& cells, const std::string& db,
+                         Value v) {
+      for (auto& [name, value] : cells) {
+        if (name != db) continue;
+        if (value.IsEmptyOrNull()) value = std::move(v);  // else the file's own value stands
+        return;
+      }
+      cells.push_back({db, std::move(v)});
+    };
+    const auto person = [&](const std::string& digits) {
+      return digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits));
+    };
+    switch (table_.id) {
+      case TableId::Transporters:
+        // The person type is part of the key: the inscription's own.
+        std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURTRAN"; });
+        main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
+        break;
+      case TableId::Vehicles:
+        main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
+        break;
+      case TableId::Clients:
+        // An inscription decides the person type; without one the file's
+        // own column, if any, stands.
+        if (Get("NRINSJURCLIE")) {
+          const Value stated = Get("IDTPIJURCLIE").value_or(Value::Null());
+          std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURCLIE"; });
+          main.push_back({"IDTPIJURCLIE",
+                          Text("NRINSJURCLIE").empty() ? stated : person(Text("NRINSJURCLIE"))});
+        }
+        break;
+      case TableId::Branches: {
+        auto& params = out.values["PARAMETROS"];
+        params.insert(params.begin(), {"CDFILIAL", Value(Text("CDFILIAL"))});
+        out.on_insert["PARAMETROS"].push_back({"IDEXITRANSPDIST", Value("S")});
+        break;
+      }
+      case TableId::Items:
+        ItemOutput(main, out.on_insert[table_.db], set);
+        break;
+      case TableId::TransportTypes:
+        break;
+    }
+    return out;
+  }
+
+  template <typename Set>
+  void ItemOutput(std::vector<std::pair<std::string, Value>>& main,
+                  std::vector<std::pair<std::string, Value>>& on_insert, const Set& set) {
+    const auto& client = refs_.clients.at(Text("CDCLIENTE"));
+    set(main, "NMFANTCLIE", client.first);
+    set(main, "NMRAZSOCCLIE", client.second);
+    set(main, "CDARVPROD", Value(Text("CDPRODUTO")));
+    const double quantity = Get("QTDEAEXP")->ToDouble();
+    set(main, "QTITEMPED", Value(quantity));
+    set(main, "PESOBRUTO",
+        Value(data::RoundDecimal(quantity * Get("VRPESOBRUTPR")->ToDouble(), 5)));
+    // The transporter's names and default transport type travel with the
+    // item; every row of a file writes the same columns.
+    if (Get("NRINSJURTRAN")) {
+      const std::string digits = Text("NRINSJURTRAN");
+      const References::Transporter* t =
+          digits.empty() ? nullptr : &refs_.transporters.at(data::PersonTypeOf(digits) + digits);
+      set(main, "IDTPIJURTRAN", digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits)));
+      set(main, "NMFANTTRAN", t != nullptr ? Value(t->name) : Value::Null());
+      set(main, "CDTIPTRANS",
+          t != nullptr && !t->transport_type.empty() ? Value(t->transport_type) : Value::Null());
+    }
+    const auto type = std::find_if(main.begin(), main.end(),
+                                   [](const auto& c) { return c.first == "CDTIPTRANS"; });
+    if (type != main.end()) {
+      const auto found = type->second.IsEmptyOrNull()
+                             ? refs_.transport_types.end()
+                             : refs_.transport_types.find(type->second.ToString());
+      Value name = found != refs_.transport_types.end() ? Value(found->second) : Value::Null();
+      set(main, "NMTIPTRANS", std::move(name));
+    }
+    on_insert.push_back({"IDCHECK", Value("S")});
+    on_insert.push_back({"QTEXPITEMPED", Value(0.0)});
+  }
+
+  // ---- storing -------------------------------------------------------------
+
+  std::vector<std::string> KeyOf(const std::string& db_table) const {
+    return db_table == table_.db ? table_.db_key : std::vector<std::string>{"CDFILIAL"};
+  }
+
+  // Stores every row; counts a row inserted when its main row is new,
+  // updated when any of its stored rows changed.
+  void Store(const std::vector<RowOut>& rows) {
+    if (rows.empty()) return;
+    std::vector<std::string> tables;
+    for (const auto& [name, cells] : rows.front().values) tables.push_back(name);
+    std::vector<char> inserted(rows.size(), 0), changed(rows.size(), 0);
+    int done = 0;
+    const int total = static_cast<int>(rows.size() * tables.size());
+    for (const std::string& db_table : tables) {
+      const std::vector<std::string> key = KeyOf(db_table);
+      const auto existing = Existing(db_table, key, rows);
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        const auto& cells = rows[r].values.at(db_table);
+        std::string key_text;
+        std::vector<Value> key_values;
+        for (const std::string& k : key) {
+          const auto it =
+              std::find_if(cells.begin(), cells.end(), [&](const auto& c) { return c.first == k; });
+          key_values.push_back(it->second);
+          key_text += it->second.ToString() + '\x1f';
+        }
+        const auto found = existing.find(key_text);
+        if (found == existing.end()) {
+          Insert(db_table, cells, rows[r].on_insert);
+          changed[r] = 1;
+          if (db_table == table_.db) inserted[r] = 1;
+        } else if (Update(db_table, key, key_values, cells, found->second)) {
+          changed[r] = 1;
+        }
+        if (options_.progress) options_.progress(name_, "storing", ++done, total);
+      }
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (inserted[r]) {
+        ++report_.inserted;
+      } else if (changed[r]) {
+        ++report_.updated;
+      } else {
+        ++report_.unchanged;
+      }
+    }
+  }
+
+  // The stored rows the file may touch, by key, with the columns it writes.
+  std::map<std::string, std::map<std::string, Value>> Existing(const std::string& db_table,
+                                                               const std::vector<std::string>& key,
+                                                               const std::vector<RowOut>& rows) {
+    const auto& sample = rows.front().values.at(db_table);
+    std::string sql = "SELECT ";
+    for (const auto& [name, value] : sample) sql += name + ", ";
+    sql.resize(sql.size() - 2);
+    sql += " FROM " + db_table;
+    std::vector<std::vector<Value>> params = {{}};
+    if (db_table == "ITEMPEDIDO") {
+      // Only the branches the file names: the item table keeps every day.
+      sql += " WHERE CDFILIAL = ?";
+      std::set<std::string> branches;
+      for (const RowOut& r : rows) branches.insert(r.values.at(db_table).front().second.ToString());
+      params.clear();
+      for (const std::string& b : branches) params.push_back({Value(b)});
+    }
+    std::map<std::string, std::map<std::string, Value>> out;
+    for (const auto& p : params) {
+      for (const Row& row : s_.Query(sql, p)) {
+        std::map<std::string, Value> cells;
+        for (std::size_t i = 0; i < sample.size(); ++i) cells[sample[i].first] = row[i];
+        std::string key_text;
+        for (const std::string& k : key) {
+          key_text += (cells[k].IsEmptyOrNull() ? "" : cells[k].ToString()) + '\x1f';
+        }
+        out.emplace(std::move(key_text), std::move(cells));
+      }
+    }
+    return out;
+  }
+
+  void Insert(const std::string& db_table, const std::vector<std::pair<std::string, Value>>& cells,
+              const std::map<std::string, std::vector<std::pair<std::string, Value>>>& on_insert) {
+    std::vector<std::pair<std::string, Value>> all = cells;
+    if (auto it = on_insert.find(db_table); it != on_insert.end()) {
+      for (const auto& extra : it->second) {
+        if (std::none_of(all.begin(), all.end(),
+                         [&](const auto& c) { return c.first == extra.first; })) {
+          all.push_back(extra);
+        }
+      }
+    }
+    std::string names, marks;
+    std::vector<Value> params;
+    for (const auto& [name, value] : all) {
+      names += (names.empty() ? "" : ", ") + name;
+      marks += marks.empty() ? "?" : ", ?";
+      params.push_back(value);
+    }
+    s_.Exec("INSERT INTO " + db_table + " (" + names + ") VALUES (" + marks + ")", params);
+  }
+
+  // Writes the cells that differ from the stored row; false when none does.
+  bool Update(const std::string& db_table, const std::vector<std::string>& key,
+              const std::vector<Value>& key_values,
+              const std::vector<std::pair<std::string, Value>>& cells,
+              const std::map<std::string, Value>& stored) {
+    bool differs = false;
+    for (const auto& [name, value] : cells) {
+      differs = differs || !SameValue(value, stored.at(name));
+    }
+    if (!differs) return false;
+    std::string sets, where;
+    std::vector<Value> params;
+    for (const auto& [name, value] : cells) {
+      if (std::find(key.begin(), key.end(), name) != key.end()) continue;
+      sets += (sets.empty() ? "" : ", ") + name + " = ?";
+      params.push_back(value);
+    }
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      where += (i == 0 ? "" : " AND ") + key[i] + " = ?";
+      params.push_back(key_values[i]);
+    }
+    s_.Exec("UPDATE " + db_table + " SET " + sets + " WHERE " + where, params);
+    return true;
+  }
+
+  Session& s_;
+  const ParsedFile& file_;
+  const Table& table_;
+  const std::string& name_;
+  const ImportOptions& options_;
+  ImportFileReport& report_;
+  References refs_;
+  bool header_ok_ = true;
+  std::map<std::string, int> keys_;  // key -> first line
+  // The row being checked, by column of the table.
+  int line_ = 0;
+  std::vector<std::optional<Value>> cells_;
+  std::vector<std::string> raw_;
+  std::vector<int> header_cell_;  // by column: its 1-based cell in the header, 0: none
+};
+
+ParsedFile Parse(std::size_t index, const CsvFile& file) {
+  ParsedFile parsed;
+  parsed.index = index;
+  try {
+    parsed.csv = csv::ParseTable(csv::DecodeText(file.bytes));
+  } catch (const csv::CsvError& e) {
+    parsed.issues.push_back({e.line(), 0, "", e.what()});
+    return parsed;
+  }
+  parsed.header = import::MatchHeader(parsed.csv.header.cells);
+  parsed.table = parsed.header.table;
+  for (const auto& [cell, text] : parsed.header.problems) {
+    parsed.issues.push_back({parsed.csv.header.line, cell + 1,
+                             cell >= 0 ? csv::Trim(parsed.csv.header.cells[cell]) : "", text});
+  }
+  if (parsed.table == nullptr) return parsed;
+  std::vector<std::string_view> numbers;
+  for (std::size_t i = 0; i < parsed.header.columns.size(); ++i) {
+    const int k = parsed.header.columns[i];
+    if (k < 0 || parsed.table->columns[k].kind != Kind::Number) continue;
+    for (const csv::Record& r : parsed.csv.records) {
+      if (i < r.cells.size()) numbers.push_back(r.cells[i]);
+    }
+  }
+  parsed.mark = csv::GuessDecimalMark(numbers, parsed.csv.separator);
+  return parsed;
+}
+
+int TableOrder(const Table* table) {
+  const auto& tables = import::Tables();
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    if (&tables[i] == table) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool ImportReport::Ok() const {
+  return std::all_of(files.begin(), files.end(),
+                     [](const ImportFileReport& f) { return f.issues.empty(); });
+}
+
+ImportReport ImportCsv(Storage& storage, const std::vector<CsvFile>& files,
+                       const ImportOptions& options) {
+  std::vector<ParsedFile> parsed;
+  for (std::size_t i = 0; i < files.size(); ++i) parsed.push_back(Parse(i, files[i]));
+  std::vector<const ParsedFile*> order;
+  for (const ParsedFile& p : parsed) {
+    if (p.table != nullptr) order.push_back(&p);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const ParsedFile* a, const ParsedFile* b) {
+    return TableOrder(a->table) < TableOrder(b->table);
+  });
+
+  ImportReport report;
+  report.dry_run = options.dry_run;
+  const auto reset = [&] {
+    report.files.clear();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      ImportFileReport f;
+      f.file = files[i].name;
+      f.table = parsed[i].table != nullptr ? parsed[i].table->name : "";
+      f.rows = static_cast<int>(parsed[i].csv.records.size());
+      f.issues = parsed[i].issues;
+      report.files.push_back(std::move(f));
+    }
+  };
+  reset();
+  try {
+    storage.Transact(TxKind::Write, [&](Session& s) {
+      reset();  // a run again starts afresh
+      for (const ParsedFile* p : order) {
+        // A file whose header is bad still has its rows checked, so that
+        // one run shows every problem; its issues keep it from being stored.
+        FileImport(s, *p, report.files[p->index].file, options, report.files[p->index]).Run();
+      }
+      if (options.dry_run) throw DryRunRollback{};
+    });
+  } catch (const DryRunRollback&) {
+    for (ImportFileReport& f : report.files) f.stored = false;
+  }
+  return report;
+}
+
+std::string FormatIssue(const std::string& file, const ImportIssue& issue) {
+  std::string out = file;
+  if (issue.line > 0) out += ":" + std::to_string(issue.line);
+  if (issue.line > 0 && issue.column > 0) out += ":" + std::to_string(issue.column);
+  out += ": ";
+  if (!issue.column_name.empty()) out += issue.column_name + ": ";
+  return out + issue.reason;
+}
+
+}  // namespace dg::server

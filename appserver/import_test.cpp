@@ -1,0 +1,305 @@
+// Importing CSV files: the sample day, re-imports, and every kind of bad row
+// refused with its place while the database stays as it was.
+#include "appserver/import.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "appserver/schema.h"
+#include "appserver/test_support.h"
+
+namespace dg::server {
+namespace {
+
+using testing::Backend;
+using testing::TempDatabase;
+
+std::string SourceDir() {
+  const char* dir = std::getenv("EXP_SOURCE_DIR");
+  return dir != nullptr ? dir : ".";
+}
+
+std::vector<CsvFile> SampleFiles() {
+  std::vector<CsvFile> files;
+  for (const auto& entry : std::filesystem::directory_iterator(SourceDir() + "/examples/import")) {
+    if (entry.path().extension() != ".csv") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files.push_back(
+        {entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(in), {})});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const CsvFile& a, const CsvFile& b) { return a.name < b.name; });
+  return files;
+}
+
+// Every row of every fixture table, sorted: the database as a clerk sees it.
+std::string Dump(Storage& storage) {
+  std::vector<std::string> lines;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    lines.clear();
+    for (const FixtureTable& t : FixtureTables()) {
+      std::string sql = "SELECT ";
+      for (const ColumnDef& c : t.columns) sql += c.name + ",";
+      sql.back() = ' ';
+      for (const Row& r : s.Query(sql + "FROM " + t.name)) {
+        std::string line = t.name;
+        for (const Value& v : r) {
+          line += '|';
+          line += v.IsEmptyOrNull() ? std::string("~") : v.ToString();
+        }
+        lines.push_back(line);
+      }
+    }
+  });
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const std::string& l : lines) out += l + "\n";
+  return out;
+}
+
+std::string Issues(const ImportReport& report) {
+  std::string out;
+  for (const ImportFileReport& f : report.files) {
+    for (const ImportIssue& i : f.issues) out += FormatIssue(f.file, i) + "\n";
+  }
+  return out;
+}
+
+std::string Counts(const ImportReport& report) {
+  std::string out;
+  for (const ImportFileReport& f : report.files) {
+    out += f.table + ":" + std::to_string(f.inserted) + "/" + std::to_string(f.updated) + "/" +
+           std::to_string(f.unchanged) + (f.stored ? "" : "-") + " ";
+  }
+  return out;
+}
+
+std::string Query1(Storage& storage, const std::string& sql) {
+  std::string out;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    out.clear();
+    for (const Row& r : s.Query(sql)) {
+      for (std::size_t i = 0; i < r.size(); ++i) {
+        if (i > 0) out += '|';
+        out += r[i].IsEmptyOrNull() ? std::string("~") : r[i].ToString();
+      }
+      out += '\n';
+    }
+  });
+  return out;
+}
+
+// Each case on SQLite and on PostgreSQL, on a database holding the sample day.
+class ImportTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
+  }
+  Storage& storage() { return *db_.storage(); }
+  ImportReport Import(const std::vector<CsvFile>& files, bool dry_run = false) {
+    ImportOptions options;
+    options.dry_run = dry_run;
+    return ImportCsv(storage(), files, options);
+  }
+  void ImportSample() {
+    const ImportReport report = Import(SampleFiles());
+    ASSERT_TRUE(report.Ok()) << Issues(report);
+  }
+
+  TempDatabase db_{GetParam()};
+};
+
+TEST_P(ImportTest, SampleDayThenTheSameFilesAgainChangeNothing) {
+  const ImportReport first = Import(SampleFiles());
+  EXPECT_EQ(Issues(first), "");
+  EXPECT_EQ(Counts(first),
+            "clientes:14/0/0 filiais:1/0/0 itens:40/0/0 tipos_transporte:3/0/0 "
+            "transportadoras:2/0/0 veiculos:4/0/0 ");
+  const std::string stored = Dump(storage());
+  const ImportReport again = Import(SampleFiles());
+  EXPECT_EQ(Counts(again),
+            "clientes:0/0/14 filiais:0/0/1 itens:0/0/40 tipos_transporte:0/0/3 "
+            "transportadoras:0/0/2 veiculos:0/0/4 ");
+  EXPECT_EQ(Dump(storage()), stored);
+
+  // What the files' formats leave to the reader: Windows-1252 accents,
+  // decimal commas and points, formatted inscriptions, codes and CEPs.
+  EXPECT_EQ(Query1(storage(), "SELECT NMFILIAL, NRCEPFILI, LATITUDE FROM FILIAL"),
+            "Filial Ribeirão Preto|14096-350|-21.1964\n");
+  EXPECT_EQ(Query1(storage(), "SELECT CDFILIAL, NRINSJURTRAN, CDTIPTRANS FROM PARAMETROS"),
+            "0001|27415836000103|0001\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT IDTPIJURTRAN, NRINSJURTRAN FROM TRANSPORT "
+                   "ORDER BY NRINSJURTRAN"),
+            "J|27415836000103\nF|31852760435\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT CDVIATURA, QTCAPACIVIAT, VRVOLUMEVIAT, IDTPIJURTRAN "
+                   "FROM VEICULO WHERE CDVIATURA IN ('1001', '2001') ORDER BY 1"),
+            "1001|3000|16.5|J\n2001|650|3.2|F\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT IDTPIJURCLIE, NRINSJURCLIE FROM CLIENTE "
+                   "WHERE CDCLIENTE = '003009'"),
+            "F|21533890706\n");
+  // An item takes its client's names, the ready flag, its product as the
+  // shown code, and its gross weight.
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT NMFANTCLIE, IDCHECK, CDARVPROD, QTITEMPED, PESOBRUTO, "
+                   "DTENTPED FROM ITEMPEDIDO WHERE NRPEDIDO = '410151' AND "
+                   "NRITEMPED = '001'"),
+            "Supermercado Vale Verde|S|000207|10|126|2025-07-15T00:00:00\n");
+}
+
+TEST_P(ImportTest, UpdatesOnlyTheColumnsAFileHas) {
+  ImportSample();
+  const ImportReport report = Import({{"c.csv",
+                                       "Cliente;Nome Fantasia\n"
+                                       "003001;Vale Verde Express\n"
+                                       "003002;Empório São Sebastião\n"}});
+  EXPECT_EQ(Counts(report), "clientes:0/1/1 ");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT NMFANTCLIE, CEP, NRINSJURCLIE FROM CLIENTE "
+                   "WHERE CDCLIENTE = '003001'"),
+            "Vale Verde Express|14020-260|30110000000105\n");
+}
+
+// Each bad file holds a good row first: the whole file must be refused.
+TEST_P(ImportTest, EveryBadRowIsReportedAndNothingOfItsFileIsStored) {
+  ImportSample();
+  const std::string before = Dump(storage());
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* issues;
+  } cases[] = {
+      {"missing key", "cliente;nome_fantasia\n003001;Novo Nome\n;Sem Código\n",
+       "f.csv:3:1: cliente: missing key\n"},
+      {"number",
+       "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
+       "1001;VUC;3100;16;27415836000103\n1002;Toco;6.000,5,1;30;27415836000103\n",
+       "f.csv:3:3: capacidade_kg: \"6.000,5,1\" is not a number\n"},
+      {"date",
+       "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
+       "volume_unitario_m3;entrega\n"
+       "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
+       "0001;410151;002;003001;000205;40;10,4;0,025;31/02/2025\n",
+       "f.csv:3:9: entrega: \"31/02/2025\" is not a date (dd/mm/aaaa or aaaa-mm-dd)\n"},
+      {"CNPJ", "cnpj_cpf;nome\n27.415.836/0001-03;Trans RP\n11.222.333/0001-82;Rodo\n",
+       "f.csv:3:1: cnpj_cpf: CNPJ 11.222.333/0001-82 has wrong check digits\n"},
+      {"CPF",
+       "cliente;cnpj_cpf;nome_fantasia\n003001;30.110.000/0001-05;Vale\n"
+       "003099;529.982.247-26;Zé\n",
+       "f.csv:3:2: cnpj_cpf: CPF 529.982.247-26 has wrong check digits\n"},
+      {"no transporter",
+       "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
+       "1001;VUC;3100;16;27415836000103\n1009;Van;900;5;\n",
+       "f.csv:3:5: transportadora: the vehicle has no transporter\n"},
+      {"unknown transporter",
+       "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
+       "1001;VUC;3100;16;27415836000103\n"
+       "1009;Van;900;5;11.222.333/0001-81\n",
+       "f.csv:3:5: transportadora: unknown transporter 11.222.333/0001-81\n"},
+      {"unknown client",
+       "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
+       "volume_unitario_m3;entrega\n"
+       "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
+       "0001;410999;001;009999;000205;4;10,4;0,025;15/07/2025\n",
+       "f.csv:3:4: cliente: unknown client 009999\n"},
+      {"repeated key", "tipo_transporte;nome\n1;Rodoviário\n0001;Outro\n",
+       "f.csv:3: repeats the key of line 2\n"},
+      {"range and person type",
+       "cnpj_cpf;tipo_pessoa;nome;latitude\n27415836000103;J;Trans;-21,1\n"
+       "31852760435;J;José;95\n",
+       "f.csv:3:1: cnpj_cpf: CNPJ 00.031.852/7604-35 has wrong check digits\n"
+       "f.csv:3:4: latitude: \"95\" must be between -90 and 90\n"},
+      {"cells past the header", "tipo_transporte;nome\n1;Rodoviário;x\n",
+       "f.csv:2:3: more cells than the header has columns\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ImportReport report = Import({{"f.csv", c.text}});
+    EXPECT_EQ(Issues(report), c.issues);
+    EXPECT_FALSE(report.files[0].stored);
+    EXPECT_EQ(Dump(storage()), before);
+  }
+}
+
+TEST_P(ImportTest, HeaderProblems) {
+  const ImportReport report = Import({
+      {"a.csv", "codigo;nome\n1;x\n"},
+      {"b.csv", "cliente;nome_fantasia;telefone;cliente\n1;x;;1\n"},
+      {"c.csv", "veiculo;descricao\nV1;Van\n"},
+      {"d.csv", ""},
+  });
+  const std::string issues = Issues(report);
+  EXPECT_NE(issues.find("a.csv:1: the header names no known table; each table is named by its "
+                        "key columns (tipos_transporte: tipo_transporte; transportadoras: "
+                        "cnpj_cpf;"),
+            std::string::npos)
+      << issues;
+  EXPECT_NE(issues.find("b.csv:1:3: telefone: unknown column \"telefone\" for clientes (known: "
+                        "cliente, cnpj_cpf, tipo_pessoa, nome_fantasia,"),
+            std::string::npos)
+      << issues;
+  EXPECT_NE(issues.find("b.csv:1:4: cliente: the column cliente is given twice (also cell 1)\n"),
+            std::string::npos)
+      << issues;
+  EXPECT_NE(issues.find("c.csv:1: the required column capacidade_kg is missing\n"),
+            std::string::npos)
+      << issues;
+  EXPECT_NE(issues.find("d.csv: the file is empty"), std::string::npos) << issues;
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE"), "0\n");
+}
+
+TEST_P(ImportTest, AGoodFileIsStoredBesideARefusedOne) {
+  const std::vector<CsvFile> sample = SampleFiles();
+  std::vector<CsvFile> files;
+  for (const CsvFile& f : sample) {
+    if (f.name == "itens.csv") continue;
+    files.push_back(f);
+  }
+  files.push_back({"itens.csv",
+                   "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
+                   "volume_unitario_m3;entrega\n"
+                   "0001;1;001;003001;A;1;1;1;15/07/2025\n0002;2;001;003001;A;1;1;1;15/07/2025\n"});
+  const ImportReport report = Import(files);
+  EXPECT_EQ(Issues(report), "itens.csv:3:1: filial: unknown branch 0002\n");
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE"), "14\n");
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM ITEMPEDIDO"), "0\n");
+}
+
+TEST_P(ImportTest, DryRunChecksAcrossFilesAndStoresNothing) {
+  // Vehicles come before their transporters in the list: tables are taken
+  // in the order of what they refer to.
+  std::vector<CsvFile> files = SampleFiles();
+  std::reverse(files.begin(), files.end());
+  const ImportReport report = Import(files, /*dry_run=*/true);
+  EXPECT_EQ(Issues(report), "");
+  EXPECT_EQ(Counts(report),
+            "veiculos:4/0/0- transportadoras:2/0/0- tipos_transporte:3/0/0- itens:40/0/0- "
+            "filiais:1/0/0- clientes:14/0/0- ");
+  EXPECT_EQ(Dump(storage()), "");
+}
+
+TEST_P(ImportTest, ZerosASpreadsheetDropped) {
+  const ImportReport report = Import({
+      {"t.csv", "cnpj_cpf;tipo_pessoa;nome\n191;J;Banco\n"},
+      {"f.csv", "filial;nome;cep\n1;Filial Um;1310100\n"},
+  });
+  EXPECT_EQ(Issues(report), "");
+  EXPECT_EQ(Query1(storage(), "SELECT IDTPIJURTRAN, NRINSJURTRAN FROM TRANSPORT"),
+            "J|00000000000191\n");
+  EXPECT_EQ(Query1(storage(), "SELECT CDFILIAL, NRCEPFILI FROM FILIAL"), "0001|01310-100\n");
+  // A new branch gets its parameters, the transporter typed on the screen.
+  EXPECT_EQ(Query1(storage(), "SELECT CDFILIAL, IDEXITRANSPDIST FROM PARAMETROS"), "0001|S\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ImportTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return testing::BackendName(info.param); });
+
+}  // namespace
+}  // namespace dg::server

@@ -1,0 +1,159 @@
+#include "appserver/manifest_methods.h"
+
+#include <map>
+
+#include "appserver/grid_lines.h"
+#include "data/format.h"
+
+namespace dg::server::detail {
+
+using data::Variant;
+using data::VariantArray;
+
+namespace {
+
+// The grid's own row.
+Variant GridPacket(Session& s, const std::string& branch, const std::string& grid) {
+  PacketBuilder p;
+  p.Str("CDFILIAL", 4)
+      .Str("NMFILIAL", 50)
+      .Str("ENDERECO", 84)
+      .Str("NRCEPFILI", 15)
+      .Str("NRGRADEDISTR", 10)
+      .Str("IDSITGRADE", 1)
+      .Date("DTHRABERTURA")
+      .Str("CDOPERLANC", 12)
+      .Date("DTHREXPEDICAO")
+      .Str("CDOPEREXPED", 12)
+      .Str("CDTIPTRANS", 4)
+      .Str("NMTIPTRANS", 40)
+      .Str("IDTPFRETE", 1)
+      .Date("DTENTREGA");
+  for (const Row& r :
+       s.Query("SELECT g.CDFILIAL, f.NMFILIAL, f.ENDERECO, f.NRCEPFILI, g.NRGRADEDISTR, "
+               "g.IDSITGRADE, g.DTHRABERTURA, g.CDOPERLANC, g.DTHREXPEDICAO, g.CDOPEREXPED, "
+               "g.CDTIPTRANS, t.NMTIPTRANS, g.IDTPFRETE, "
+               "(SELECT MIN(a.DTENTREGA) FROM ALOCGRADE a WHERE a.CDFILIAL = g.CDFILIAL AND "
+               "a.NRGRADEDISTR = g.NRGRADEDISTR) "
+               "FROM GRADEDISTR g LEFT JOIN FILIAL f ON f.CDFILIAL = g.CDFILIAL "
+               "LEFT JOIN TIPOTRANSP t ON t.CDTIPTRANS = g.CDTIPTRANS "
+               "WHERE g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
+               {Value(branch), Value(grid)})) {
+    p.Add({r[0], r[1], r[2], r[3], r[4], r[5], DateCell(r[6]), r[7], DateCell(r[8]), r[9], r[10],
+           r[11], r[12], DateCell(r[13])});
+  }
+  return p.Build();
+}
+
+}  // namespace
+
+Variant GetRomaneio(Session& s, Args& a) {
+  const std::string branch = a.Text(0), grid = a.Text(1);
+  const auto state = GridState(s, branch, grid);
+  if (!state) throw Error("A grade " + grid + " não existe.");
+  if (*state == kDiscarded) throw Error("A grade " + grid + " foi descartada.");
+
+  const std::vector<GridLine> lines = GridLines(s, branch, grid);
+  struct Carried {
+    double weight = 0, volume = 0;
+  };
+  std::map<std::string, Carried> carried;
+  for (const GridLine& l : lines) {
+    carried[l.vehicle].weight += l.weight;
+    carried[l.vehicle].volume += l.volume;
+  }
+
+  PacketBuilder vehicles;
+  vehicles.Str("CDVIATURA", 4)
+      .Str("DSTIPOVEIC", 50)
+      .Dbl("QTCAPACIVIAT")
+      .Dbl("VRVOLUMEVIAT")
+      .Str("IDTPIJURTRAN", 1)
+      .Str("NRINSJURTRAN", 20)
+      .Str("NMFANTTRAN", 40)
+      .Dbl("VRPESOTOTAL")
+      .Dbl("VRVOLTOTAL")
+      .Str("DISTANCIA", 10)
+      .Str("TEMPO", 10)
+      .Memo("DSITINERAGRADE");
+  for (const auto& [code, load] : carried) {
+    const std::vector<Value> key = {Value(branch), Value(grid), Value(code)};
+    const auto v = s.Query(
+        "SELECT v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, v.NRINSJURTRAN, "
+        "t.NMFANTTRAN FROM VEICULO v LEFT JOIN TRANSPORT t ON t.IDTPIJURTRAN = v.IDTPIJURTRAN "
+        "AND t.NRINSJURTRAN = v.NRINSJURTRAN WHERE v.CDVIATURA = ?",
+        {Value(code)});
+    const auto total = s.Query(
+        "SELECT DISTANCIA, TEMPO FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+        "CDVIATURA = ?",
+        key);
+    const auto route = s.Query(
+        "SELECT MAX(DSITINERAGRADE) FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+        "CDVIATURA = ?",
+        key);
+    const Row none(6, Value::Null());
+    const Row& vr = v.empty() ? none : v[0];
+    vehicles.Add({Variant(code), vr[0], vr[1], vr[2], vr[3], vr[4], vr[5],
+                  Variant(data::RoundDecimal(load.weight, 3)),
+                  Variant(data::RoundDecimal(load.volume, 5)),
+                  total.empty() ? Variant() : total[0][0], total.empty() ? Variant() : total[0][1],
+                  route.empty() ? Variant() : route[0][0]});
+  }
+
+  PacketBuilder rows;
+  rows.Str("CDVIATURA", 4)
+      .Str("NRORDENTREGRADE", 5)
+      .Str("CDCLIENTE", 21)
+      .Str("NMFANTCLIE", 50)
+      .Str("NMRAZSOCCLIE", 50)
+      .Str("IDTPIJURCLIE", 1)
+      .Str("NRINSJURCLIE", 20)
+      .Str("ENDERECO", 86)
+      .Str("CEP", 15)
+      .Str("NRPEDIDO", 10)
+      .Str("NRITEMPED", 10)
+      .Str("CDPRODUTO", 10)
+      .Str("NMPRODUTO", 50)
+      .Str("SGUNIDADE", 10)
+      .Dbl("QTTRANSP")
+      .Dbl("VRPESO")
+      .Dbl("VRVOLUME");
+  std::map<std::string, Row> clients;
+  for (const GridLine& l : lines) {
+    auto it = clients.find(l.client);
+    if (it == clients.end()) {
+      auto found = s.Query(
+          "SELECT NMFANTCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, NRINSJURCLIE, ENDERECO, CEP "
+          "FROM CLIENTE WHERE CDCLIENTE = ?",
+          {Value(l.client)});
+      it = clients.emplace(l.client, found.empty() ? Row(6, Value::Null()) : found[0]).first;
+    }
+    const Row& c = it->second;
+    auto item = s.Query(
+        "SELECT NMPRODUTO, SGUNIDADE, NMFANTCLIE FROM ITEMPEDIDO WHERE CDFILIAL = ? AND "
+        "NRPEDIDO = ? AND NRITEMPED = ?",
+        {Value(branch), Value(l.order), Value(l.item)});
+    const Row none(3, Value::Null());
+    const Row& ir = item.empty() ? none : item[0];
+    rows.Add({Variant(l.vehicle), Variant(l.stop), Variant(l.client),
+              S(c[0]).empty() ? ir[2] : c[0], c[1], c[2], c[3], c[4], c[5], Variant(l.order),
+              Variant(l.item), Variant(l.product), ir[0], ir[1], Variant(l.quantity),
+              Variant(l.weight), Variant(l.volume)});
+  }
+  return Variant(VariantArray({GridPacket(s, branch, grid), vehicles.Build(), rows.Build()}, 0));
+}
+
+Variant ExpedirGradeComFrete(Session& s, Args& a) {
+  Variant result = ExpedirGrade(s, a);
+  const std::string type = a.Text(3), freight = a.Text(4);
+  if (!type.empty() || !freight.empty()) {
+    s.Exec(
+        "UPDATE GRADEDISTR SET CDTIPTRANS = ?, IDTPFRETE = ? WHERE CDFILIAL = ? AND "
+        "NRGRADEDISTR = ?",
+        {type.empty() ? Value::Null() : Value(type),
+         freight.empty() ? Value::Null() : Value(freight), Value(a.Text(0)), Value(a.Text(1))});
+  }
+  return result;
+}
+
+}  // namespace dg::server::detail
