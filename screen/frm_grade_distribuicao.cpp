@@ -7,6 +7,7 @@
 #include "screen/globals.h"
 #include "screen/grade_texts.h"
 #include "screen/layout.h"
+#include "screen/records.h"
 
 namespace dg::screen {
 
@@ -146,21 +147,30 @@ void TfrmGradeDistribuicao::netGradeDistribuicaoBeforeConnect(contracts::TNetCon
   sender.port = contracts::Halvorn::WebPort();
 }
 
+// ---- Server calls.
+
+data::Variant TfrmGradeDistribuicao::Chama(const char* method,
+                                           const std::vector<contracts::CallArg>& args) {
+  return CheckResultServ(netGradeDistribuicao.Call(method, args), true, 0);
+}
+
+void TfrmGradeDistribuicao::Carrega(data::ClientDataset& target, const char* method,
+                                    const std::vector<contracts::CallArg>& args) {
+  target.SetData(Chama(method, args));
+}
+
 // ---- Lifecycle.
 
 bool TfrmGradeDistribuicao::ModoPainel() const {
-  return cdsGoogleMap.Active() && !cdsGoogleMap.IsEmpty() &&
-         cdsGoogleMap.FieldByName("IDEXITRANSPDIST").AsString() == "S";
+  return HasRecord(cdsGoogleMap) && cdsGoogleMap.FieldByName("IDEXITRANSPDIST").AsString() == "S";
 }
 
 std::string TfrmGradeDistribuicao::Parametro(const char* field) const {
-  if (!cdsGoogleMap.Active() || cdsGoogleMap.IsEmpty()) return "";
-  return cdsGoogleMap.FieldByName(field).AsString();
+  return CurrentText(cdsGoogleMap, field);
 }
 
 void TfrmGradeDistribuicao::AplicaParametros() {
-  cdsGoogleMap.SetData(
-      CheckResultServ(netGradeDistribuicao.Call("GetParametros", {ByRef(stFilial)}), true, 0));
+  Carrega(cdsGoogleMap, "GetParametros", {ByRef(stFilial)});
   cdsGoogleMap.First();
   const bool painel = ModoPainel();
   panTransp->SetVisible(painel);
@@ -199,16 +209,12 @@ void TfrmGradeDistribuicao::FormActivate(ui::Form& sender) {
   retorno.pick_list.push_back(msgPadrao.Msg("Filial"));
   retorno.pick_list.push_back(msgPadrao.Msg("Transp."));
   if (Parametro("IDEXITRANSPDIST") == "N") {
-    cdsGPedido.SetData(CheckResultServ(
-        netGradeDistribuicao.Call("GetGradeporPedido", {ByRef(stFilial), ByRef(stNrGrade)}), true,
-        0));
+    Carrega(cdsGPedido, "GetGradeporPedido", {ByRef(stFilial), ByRef(stNrGrade)});
     if (!cdsGPedido.IsEmpty() && !EmptyString(cdsGPedido.FieldByName("NRPEDIDO").AsString())) {
       if (!EmptyString(Parametro("NRINSJURTRAN"))) {
-        cdscCarrosPedido.SetData(CheckResultServ(
-            netGradeDistribuicao.Call(
-                "GetCarroPedido", {cdsGPedido.FieldByName("NRPEDIDO").AsString(), ByRef(stFilial),
-                                   Parametro("NRINSJURTRAN"), ByRef(stNrGrade)}),
-            true, 0));
+        Carrega(cdscCarrosPedido, "GetCarroPedido",
+                {cdsGPedido.FieldByName("NRPEDIDO").AsString(), ByRef(stFilial),
+                 Parametro("NRINSJURTRAN"), ByRef(stNrGrade)});
       }
       panTranspExit(*panTransp);
     }
@@ -224,8 +230,7 @@ void TfrmGradeDistribuicao::FormClose(ui::Form& sender, ui::CloseAction& action)
     }
     {
       contracts::Showavi::Guard avi(this, 1);
-      CheckResultServ(
-          netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}), true, 0);
+      Chama("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)});
     }
     if (PboOpcao != nullptr) *PboOpcao = false;
     stNrGrade.clear();
@@ -244,8 +249,7 @@ void TfrmGradeDistribuicao::ExibeExp(bool flag) {
 }
 
 std::string TfrmGradeDistribuicao::ItemText(const char* field) const {
-  if (!cdsExp.Active() || cdsExp.IsEmpty()) return "";
-  return cdsExp.FieldByName(field).AsString();
+  return CurrentText(cdsExp, field);
 }
 
 // ---- Commands.
@@ -287,7 +291,7 @@ void TfrmGradeDistribuicao::sbtAlterarClick(ui::Control& sender) {
 
 void TfrmGradeDistribuicao::CancelaAlteracoes(data::ClientDataset& dataset) {
   if (!dataset.Active()) return;
-  if (dataset.State() == DatasetState::Edit || dataset.State() == DatasetState::Insert) {
+  if (Editing(dataset)) {
     dataset.Cancel();
   }
   dataset.CancelUpdates();

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "contracts/btn_pesquisa.h"
 #include "contracts/frm_padrao_grid.h"
@@ -76,6 +77,14 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   data::DataSource dtsGradeRota;
   data::DataSource dtsTotal;
   data::DataSource dtsItinerario;
+
+  // ---- Server calls through netGradeDistribuicao.
+  // Calls a method of the server object and checks its result (no result
+  // throws); by-reference arguments come back written by the server.
+  data::Variant Chama(const char* method, const std::vector<contracts::CallArg>& args);
+  // Chama, then the packet returned replaces the dataset's contents.
+  void Carrega(data::ClientDataset& target, const char* method,
+               const std::vector<contracts::CallArg>& args);
 
   // ---- Look-ups on the host's database connection.
   contracts::TADOIBQuery qryPesqTran{"qryPesqTran"};

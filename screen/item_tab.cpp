@@ -8,22 +8,16 @@
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/globals.h"
 #include "screen/layout.h"
+#include "screen/records.h"
 
 namespace dg::screen {
 
 using contracts::ByRef;
-using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
 using data::DatasetState;
 using data::FieldType;
 
-namespace {
-
-bool Editing(const data::ClientDataset& ds) {
-  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void TfrmGradeDistribuicao::CreateItemTab() {
   // Items: the shared item field list, calculated weight and volume.
@@ -151,12 +145,10 @@ void TfrmGradeDistribuicao::CarregaVeiculos() {
   contracts::Showavi::Guard avi(this, 6);
   std::string chave = ChaveTransportadora();
   data::Variant entrega;
-  if (cdsExp.Active() && !cdsExp.IsEmpty()) entrega = cdsExp.FieldByName("DTENTPED").Value();
-  cdsVeiculo.SetData(CheckResultServ(
-      netGradeDistribuicao.Call("GetVeiculo",
-                                {ByRef(chave), entrega, ItemText("CDFILIAL"), ItemText("NRPEDIDO"),
-                                 ItemText("NRITEMPED"), ByRef(stNrGrade)}),
-      true, 0));
+  if (HasRecord(cdsExp)) entrega = cdsExp.FieldByName("DTENTPED").Value();
+  Carrega(cdsVeiculo, "GetVeiculo",
+          {ByRef(chave), entrega, ItemText("CDFILIAL"), ItemText("NRPEDIDO"), ItemText("NRITEMPED"),
+           ByRef(stNrGrade)});
 }
 
 void TfrmGradeDistribuicao::CalculaPeso() {
@@ -188,7 +180,7 @@ bool TfrmGradeDistribuicao::FocoNoPainelTransp() const {
 void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
   const DatasetState s = cdsExp.State();
   const bool browse = s == DatasetState::Browse;
-  const bool editing = s == DatasetState::Edit || s == DatasetState::Insert;
+  const bool editing = Editing(cdsExp);
   const bool vazio = cdsExp.IsEmpty();
   const bool painel = FocoNoPainelTransp();
   for (ui::MenuItem* m : ConfirmCancelCommands()) SetCommandEnabled(*m, editing);
@@ -207,7 +199,7 @@ void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
 
 void TfrmGradeDistribuicao::dbgPadraoColEnter(ui::Control&) {
   const data::Field* selected = dbgPadrao->SelectedField();
-  const bool ativo = cdsVeiculo.Active() && !cdsVeiculo.IsEmpty();
+  const bool ativo = HasRecord(cdsVeiculo);
   if (selected != nullptr && selected->FieldName() == "IDRETGRADEDISTR") {
     dbgPadrao->options.editing = ativo && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
   } else {
@@ -218,8 +210,7 @@ void TfrmGradeDistribuicao::dbgPadraoColEnter(ui::Control&) {
 void TfrmGradeDistribuicao::dbgPadraoKeyPress(ui::Control& sender, char& key) {
   TfrmPadraoGrid::dbgPadraoKeyPress(sender, key);
   const data::Field* selected = dbgPadrao->SelectedField();
-  if (!cdsVeiculo.Active() || cdsVeiculo.IsEmpty() || selected == nullptr ||
-      selected->FieldName() != "IDRETGRADEDISTR" ||
+  if (!HasRecord(cdsVeiculo) || selected == nullptr || selected->FieldName() != "IDRETGRADEDISTR" ||
       EmptyString(cdsVeiculo.FieldByName("QtTranspItGr").AsString())) {
     return;
   }
@@ -254,7 +245,7 @@ void TfrmGradeDistribuicao::GravaRetorno(const char* flag) {
 void TfrmGradeDistribuicao::sbtConfirmarClick(ui::Control&) {
   ui::TabSheet* page = pgcPadrao->ActivePage();
   if (page == tshPadrao || page == tbsPedido) {
-    if (!cdsItinerario.Active() || cdsItinerario.IsEmpty()) {
+    if (!HasRecord(cdsItinerario)) {
       Salvar();
     } else if (msgMensagensPadroes.ShowMsg("Exclui_Iti", contracts::DialogType::Confirmation,
                                            contracts::Buttons::YesNo(),

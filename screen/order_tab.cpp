@@ -6,21 +6,15 @@
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/globals.h"
 #include "screen/layout.h"
+#include "screen/records.h"
 #include "ui/application.h"
 
 namespace dg::screen {
 
 using contracts::ByRef;
-using contracts::Consiste::CheckResultServ;
 using data::FieldType;
 
-namespace {
-
-std::string TextoAtual(const data::ClientDataset& ds, const char* field) {
-  return ds.Active() && !ds.IsEmpty() ? ds.FieldByName(field).AsString() : std::string();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void TfrmGradeDistribuicao::CreateOrderTab() {
   AddLabelled(cdsGPedido, "NRPEDIDO", FieldType::String, 10, "Pedido").display_width = 12;
@@ -104,18 +98,16 @@ void TfrmGradeDistribuicao::CreateOrderTab() {
 }
 
 void TfrmGradeDistribuicao::CarregaCarrosPedido() {
-  cdscCarrosPedido.SetData(
-      CheckResultServ(netGradeDistribuicao.Call(
-                          "GetCarroPedido", {TextoAtual(cdsGPedido, "NRPEDIDO"), ByRef(stFilial),
-                                             medCdTransp->Text(), ByRef(stNrGrade)}),
-                      true, 0));
+  Carrega(cdscCarrosPedido, "GetCarroPedido",
+          {CurrentText(cdsGPedido, "NRPEDIDO"), ByRef(stFilial), medCdTransp->Text(),
+           ByRef(stNrGrade)});
 }
 
 void TfrmGradeDistribuicao::cdsGPedidoAfterScroll(data::ClientDataset&) { CarregaCarrosPedido(); }
 
 void TfrmGradeDistribuicao::DBGrid2DrawColumnCell(ui::DataGrid& sender, const ui::Rect& rect, int,
                                                   ui::GridColumn& column, ui::DrawState) {
-  if (!cdscCarrosPedido.Active() || cdscCarrosPedido.IsEmpty()) return;
+  if (!HasRecord(cdscCarrosPedido)) return;
   if (column.FieldName() != "IDMARCADO" || column.Field() == nullptr) return;
   const std::string marca = column.Field()->AsString();
   ui::Picture picture;
@@ -133,7 +125,7 @@ void TfrmGradeDistribuicao::DBGrid2DrawColumnCell(ui::DataGrid& sender, const ui
 }
 
 void TfrmGradeDistribuicao::DBGrid2CellClick(ui::Control&, ui::GridColumn&) {
-  if (cdscCarrosPedido.Active() && !cdscCarrosPedido.IsEmpty()) {
+  if (HasRecord(cdscCarrosPedido)) {
     const std::string veiculo = cdscCarrosPedido.FieldByName("CDVIATURA").AsString();
     const data::Field* selected = DBGrid2->SelectedField();
     if (selected != nullptr && selected->FieldName() == "IDMARCADO") {
@@ -142,10 +134,8 @@ void TfrmGradeDistribuicao::DBGrid2CellClick(ui::Control&, ui::GridColumn&) {
       const std::string atual = marca.AsString();
       marca.SetValue(atual == "N" || atual.empty() ? "S" : "N");
       cdscCarrosPedido.Post();
-      CheckResultServ(
-          netGradeDistribuicao.Call("SetPedidoCarro", {TextoAtual(cdsGPedido, "NRPEDIDO"),
-                                                       ByRef(stFilial), veiculo, ByRef(stNrGrade)}),
-          true, 0);
+      Chama("SetPedidoCarro",
+            {CurrentText(cdsGPedido, "NRPEDIDO"), ByRef(stFilial), veiculo, ByRef(stNrGrade)});
       ui::UpdateLock lock(*this);
       {
         contracts::Showavi::Guard avi(this, 6);
@@ -154,7 +144,7 @@ void TfrmGradeDistribuicao::DBGrid2CellClick(ui::Control&, ui::GridColumn&) {
       cdscCarrosPedido.Locate("CDVIATURA", {data::Variant(veiculo)}, true);
     }
   }
-  Edit1->SetText(TextoAtual(cdscCarrosPedido, "DSTIPOVEIC"));
+  Edit1->SetText(CurrentText(cdscCarrosPedido, "DSTIPOVEIC"));
 }
 
 void TfrmGradeDistribuicao::SpeedButton1Click(ui::Control&) {
@@ -162,10 +152,8 @@ void TfrmGradeDistribuicao::SpeedButton1Click(ui::Control&) {
                         contracts::Buttons::YesNo(), 0) != ui::ModalResult::Yes) {
     return;
   }
-  CheckResultServ(netGradeDistribuicao.Call(
-                      "SetPedidos", {ByRef(stFilial), TextoAtual(cdscCarrosPedido, "CDVIATURA"),
-                                     ByRef(stNrGrade)}),
-                  true, 0);
+  Chama("SetPedidos",
+        {ByRef(stFilial), CurrentText(cdscCarrosPedido, "CDVIATURA"), ByRef(stNrGrade)});
   ui::App().Dlg().Info(msgPadrao.Msg("SUCESS_pedido"));
   CarregaCarrosPedido();
 }

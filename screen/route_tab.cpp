@@ -13,6 +13,7 @@
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/globals.h"
 #include "screen/layout.h"
+#include "screen/records.h"
 #include "screen/route_texts.h"
 #include "screen/subs_caracter.h"
 #include "ui/application.h"
@@ -20,9 +21,7 @@
 namespace dg::screen {
 
 using contracts::ByRef;
-using contracts::CallArg;
 using contracts::Consiste::AllTrim;
-using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
 using contracts::Consiste::MensErro;
 using data::ClientDataset;
@@ -33,34 +32,17 @@ namespace {
 
 constexpr const char* kOrdem = "NRORDENTREGRADE";
 
-bool Editando(const ClientDataset& ds) {
-  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
-}
-
-bool TemLinha(const ClientDataset& ds) { return ds.Active() && !ds.IsEmpty(); }
-
-// A field of the current record as text; "" when there is no record.
-std::string Atual(const ClientDataset& ds, const char* field) {
-  return TemLinha(ds) || Editando(ds) ? ds.FieldByName(field).AsString() : std::string();
-}
-
-// Calls the method and replaces the dataset's contents with its packet.
-void Carrega(TfrmGradeDistribuicao& f, ClientDataset& target, const char* method,
-             const std::vector<CallArg>& args) {
-  target.SetData(CheckResultServ(f.netGradeDistribuicao.Call(method, args), true, 0));
-}
-
 void CarregaRota(TfrmGradeDistribuicao& f, ClientDataset& target) {
-  Carrega(f, target, "GetGradeRota", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
+  f.Carrega(target, "GetGradeRota", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
 }
 
 // Totals, then itinerary, of the route of the current row of cdsGradeRota.
 void CarregaTotais(TfrmGradeDistribuicao& f) {
-  const std::string filial = Atual(f.cdsGradeRota, "CDFILIAL");
-  const std::string grade = Atual(f.cdsGradeRota, "NRGRADEDISTR");
-  const std::string viatura = Atual(f.cdsGradeRota, "CDVIATURA");
-  Carrega(f, f.cdsTotal, "GetTotal", {filial, grade, viatura});
-  Carrega(f, f.cdsItinerario, "GetItinerario", {filial, grade, viatura});
+  const std::string filial = CurrentText(f.cdsGradeRota, "CDFILIAL");
+  const std::string grade = CurrentText(f.cdsGradeRota, "NRGRADEDISTR");
+  const std::string viatura = CurrentText(f.cdsGradeRota, "CDVIATURA");
+  f.Carrega(f.cdsTotal, "GetTotal", {filial, grade, viatura});
+  f.Carrega(f.cdsItinerario, "GetItinerario", {filial, grade, viatura});
 }
 
 // Selects the order column of the current route row and focuses the grid.
@@ -191,23 +173,23 @@ void TfrmGradeDistribuicao::VerificarRota() {
 }
 
 void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
-  if (!Editando(cdsExp)) {
-    stVeiculo = Atual(cdsVeiculo, "CDVIATURA");
+  if (!Editing(cdsExp)) {
+    stVeiculo = CurrentText(cdsVeiculo, "CDVIATURA");
     stGrade = stNrGrade;
     CarregaRota(*this, cdsGradeRota);
     CarregaTotais(*this);
     {
       contracts::Showavi::Guard avi(this, 6);
-      Carrega(*this, cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
+      Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
     }
-    sbtInconcistencia->SetEnabled(TemLinha(cdsErro));
+    sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
   }
   const data::Field* selected = dbgPadrao->SelectedField();
   if (selected == nullptr || selected->FieldName() != "IDRETGRADEDISTR") {
     dbgPadrao->options.editing = true;
   } else {
     dbgPadrao->options.editing =
-        TemLinha(cdsVeiculo) && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
+        HasRecord(cdsVeiculo) && cdsVeiculo.FieldByName("QtTranspItGr").AsFloat() != 0;
   }
 }
 
@@ -216,14 +198,14 @@ void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
 void TfrmGradeDistribuicao::cdsGradeRotaBeforePost(ClientDataset& dataset) {
   const data::Variant anterior = dataset.FieldByName(kOrdem).OldValue();
   statusData = anterior.IsEmptyOrNull() || EmptyString(anterior.ToString()) ? "I" : "E";
-  if (TemLinha(cdsItinerario)) {
+  if (HasRecord(cdsItinerario)) {
     if (msgMensagensPadroes.ShowMsg("Exclui_Iti_Carro", contracts::DialogType::Confirmation,
                                     contracts::Buttons::YesNo(), 0) != ui::ModalResult::Yes) {
       dataset.Cancel();
       dataset.CancelUpdates();
       throw Abort();
     }
-    while (TemLinha(cdsItinerario)) cdsItinerario.Delete();
+    while (HasRecord(cdsItinerario)) cdsItinerario.Delete();
   }
   Vd_Ordem(true);
   if (EmptyString(dataset.FieldByName("CDFILIAL").AsString())) {
@@ -232,7 +214,7 @@ void TfrmGradeDistribuicao::cdsGradeRotaBeforePost(ClientDataset& dataset) {
 }
 
 void TfrmGradeDistribuicao::Vd_Ordem(bool required) {
-  if (!Editando(cdsGradeRota)) return;
+  if (!Editing(cdsGradeRota)) return;
   data::Field& ordem = cdsGradeRota.FieldByName(kOrdem);
   const data::Variant old = ordem.OldValue();
   const std::string anterior =
@@ -244,10 +226,10 @@ void TfrmGradeDistribuicao::Vd_Ordem(bool required) {
       if (required) MensErro(msgPadrao.Msg("NR_DEVE"), true);
       return;
     }
-    Carrega(*this, cdsVdOrdem, "GetVdOrdem",
-            {Atual(cdsGradeRota, "CDFILIAL"), Atual(cdsGradeRota, "NRGRADEDISTR"),
-             Atual(cdsGradeRota, "CDVIATURA"), ordem.AsString()});
-    if (TemLinha(cdsVdOrdem) && ordem.AsString() != anterior) {
+    Carrega(cdsVdOrdem, "GetVdOrdem",
+            {CurrentText(cdsGradeRota, "CDFILIAL"), CurrentText(cdsGradeRota, "NRGRADEDISTR"),
+             CurrentText(cdsGradeRota, "CDVIATURA"), ordem.AsString()});
+    if (HasRecord(cdsVdOrdem) && ordem.AsString() != anterior) {
       MensErro(msgPadrao.Msg("Ord_ja_Cad"), true);
     }
   } catch (...) {
@@ -258,20 +240,18 @@ void TfrmGradeDistribuicao::Vd_Ordem(bool required) {
 
 void TfrmGradeDistribuicao::cdsGradeRotaAfterPost(ClientDataset& dataset) {
   ui::UpdateLock lock(*this);
-  const std::string viatura = Atual(dataset, "CDVIATURA");
+  const std::string viatura = CurrentText(dataset, "CDVIATURA");
   if (dataset.ChangeCount() > 0) {
     try {
-      Carrega(*this, cdsPedidoGrade, "GetItemGrade",
-              {ByRef(stFilial), ByRef(stGrade), ByRef(stVeiculo), Atual(dataset, "CODIGO")});
-      for (cdsPedidoGrade.First(); TemLinha(cdsPedidoGrade) && !cdsPedidoGrade.Eof();
+      Carrega(cdsPedidoGrade, "GetItemGrade",
+              {ByRef(stFilial), ByRef(stGrade), ByRef(stVeiculo), CurrentText(dataset, "CODIGO")});
+      for (cdsPedidoGrade.First(); HasRecord(cdsPedidoGrade) && !cdsPedidoGrade.Eof();
            cdsPedidoGrade.Next()) {
-        CheckResultServ(
-            netGradeDistribuicao.Call("SetGradeRota",
-                                      {Atual(dataset, kOrdem), Atual(cdsPedidoGrade, "NRPEDIDO"),
-                                       Atual(cdsVeiculo, "CDVIATURA"), Atual(dataset, "CDFILIAL"),
-                                       ByRef(stNrGrade), Atual(cdsPedidoGrade, "NRITEMPED"),
-                                       Atual(cdsPedidoGrade, "CDPRODUTO"), ByRef(statusData)}),
-            true, 0);
+        Chama("SetGradeRota",
+              {CurrentText(dataset, kOrdem), CurrentText(cdsPedidoGrade, "NRPEDIDO"),
+               CurrentText(cdsVeiculo, "CDVIATURA"), CurrentText(dataset, "CDFILIAL"),
+               ByRef(stNrGrade), CurrentText(cdsPedidoGrade, "NRITEMPED"),
+               CurrentText(cdsPedidoGrade, "CDPRODUTO"), ByRef(statusData)});
       }
     } catch (...) {
       dataset.CancelUpdates();
@@ -296,11 +276,11 @@ void TfrmGradeDistribuicao::dbgGradeRotaCellClick(ui::Control&, ui::GridColumn&)
 void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {
   const DatasetState s = cdsGradeRota.State();
   const bool browse = s == DatasetState::Browse;
-  const bool vazio = !TemLinha(cdsGradeRota);
-  const bool codigo = !EmptyString(Atual(cdsGradeRota, "CODIGO"));
+  const bool vazio = !HasRecord(cdsGradeRota);
+  const bool codigo = !EmptyString(CurrentText(cdsGradeRota, "CODIGO"));
   if (pgcPadrao->ActivePage() == tshRota) {
     for (ui::MenuItem* m : ConfirmCancelCommands())
-      SetCommandEnabled(*m, Editando(cdsGradeRota) && codigo);
+      SetCommandEnabled(*m, Editing(cdsGradeRota) && codigo);
     for (ui::MenuItem* m : RecordCommands()) SetCommandEnabled(*m, false);
     tshPadrao->SetEnabled(browse || s == DatasetState::Inactive);
     for (ui::MenuItem* m : BrowseCommands()) SetCommandEnabled(*m, browse && !vazio);
@@ -316,7 +296,7 @@ void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {
 void TfrmGradeDistribuicao::dbgGradeRotaDrawColumnCell(ui::DataGrid& sender, const ui::Rect& rect,
                                                        int data_col, ui::GridColumn& column,
                                                        ui::DrawState state) {
-  if (!TemLinha(cdsGradeRota) || column.Field() == nullptr) return;
+  if (!HasRecord(cdsGradeRota) || column.Field() == nullptr) return;
   if (data_col != contracts::Consiste::IndiceCol(sender, "CODIGO")) return;
   const std::string codigo = cdsGradeRota.FieldByName("CODIGO").AsString();
   std::string texto = AllTrim(column.Field()->DisplayText());
@@ -336,8 +316,9 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
   bool sem_ordem = false;
   {
     ui::UpdateLock lock(*this);
-    for (cdsGradeRota.First(); TemLinha(cdsGradeRota) && !cdsGradeRota.Eof(); cdsGradeRota.Next()) {
-      if (EmptyString(Atual(cdsGradeRota, kOrdem))) {
+    for (cdsGradeRota.First(); HasRecord(cdsGradeRota) && !cdsGradeRota.Eof();
+         cdsGradeRota.Next()) {
+      if (EmptyString(CurrentText(cdsGradeRota, kOrdem))) {
         sem_ordem = true;
         break;
       }
@@ -350,21 +331,21 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
 
   {
     contracts::Showavi::Guard avi(this, 6);
-    Carrega(*this, cdsGoogleMap, "GetParametros", {ByRef(stFilial)});
-    Carrega(*this, cdsEndeFilialProc, "GetEndeFilialProc", {ByRef(stFilial)});
+    Carrega(cdsGoogleMap, "GetParametros", {ByRef(stFilial)});
+    Carrega(cdsEndeFilialProc, "GetEndeFilialProc", {ByRef(stFilial)});
   }
   CarregaRota(*this, cdsLocal);
 
   std::vector<std::string> paradas;
-  for (cdsLocal.First(); TemLinha(cdsLocal) && !cdsLocal.Eof(); cdsLocal.Next()) {
+  for (cdsLocal.First(); HasRecord(cdsLocal) && !cdsLocal.Eof(); cdsLocal.Next()) {
     paradas.push_back(cdsLocal.FieldByName("ENDERECO").AsString());
   }
-  const std::string filial = Atual(cdsEndeFilialProc, "ENDERECO");
+  const std::string filial = CurrentText(cdsEndeFilialProc, "ENDERECO");
   std::optional<std::string> retorno;
-  const std::string flag = Atual(cdsVeiculo, "IDRETGRADEDISTR");
+  const std::string flag = CurrentText(cdsVeiculo, "IDRETGRADEDISTR");
   if (flag == "T") {
-    Carrega(*this, cdsRetTranSp, "GetRetTransp", {ItemText("NRINSJURTRAN")});
-    retorno = Atual(cdsRetTranSp, "ENDERECO");
+    Carrega(cdsRetTranSp, "GetRetTransp", {ItemText("NRINSJURTRAN")});
+    retorno = CurrentText(cdsRetTranSp, "ENDERECO");
   } else if (flag == "F") {
     retorno = filial;
   }
@@ -383,9 +364,10 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
   const std::string api = cdsGoogleMap.Active() ? Parametro("API") : std::string();
   const std::int64_t endereco =
       api.empty() ? 0 : static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(api.c_str()));
-  const data::VariantArray entrega(
-      {data::Variant(endereco), data::Variant("G"), data::Variant(Atual(cdsGradeRota, "CODIGO")),
-       data::Variant(cdsGradeRota.Data()), data::Variant(cdsPacteRotas.Data())});
+  const data::VariantArray entrega({data::Variant(endereco), data::Variant("G"),
+                                    data::Variant(CurrentText(cdsGradeRota, "CODIGO")),
+                                    data::Variant(cdsGradeRota.Data()),
+                                    data::Variant(cdsPacteRotas.Data())});
   contracts::Halvorn::LoadBPL("EXP03400", entrega);
 
   CarregaTotais(*this);
@@ -394,8 +376,7 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
 
 void TfrmGradeDistribuicao::cdsItinerarioAfterDelete(ClientDataset& dataset) {
   if (dataset.ChangeCount() == 0) return;
-  CheckResultServ(netGradeDistribuicao.Call("SetItinerario", {data::Variant(dataset.Delta())}),
-                  true, 0);
+  Chama("SetItinerario", {data::Variant(dataset.Delta())});
   dataset.MergeChangeLog();
 }
 

@@ -10,23 +10,19 @@
 #include "screen/frm_grade_distribuicao.h"
 #include "screen/globals.h"
 #include "screen/grade_texts.h"
+#include "screen/records.h"
 
 namespace dg::screen {
 
 using contracts::ByRef;
-using contracts::Consiste::CheckResultServ;
 using data::DatasetState;
 
 namespace {
 
-bool Editing(const data::ClientDataset& ds) {
-  return ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert;
-}
-
 // Back to the vehicle the user was on (letter case ignored); stays put when
 // it is already current or gone.
 void VoltaVeiculo(data::ClientDataset& veiculos, const std::string& codigo) {
-  if (!veiculos.Active() || veiculos.IsEmpty()) return;
+  if (!HasRecord(veiculos)) return;
   if (veiculos.FieldByName("CDVIATURA").AsString() == codigo) return;
   veiculos.Locate("CDVIATURA", {data::Variant(codigo)}, true);
 }
@@ -43,8 +39,7 @@ void TfrmGradeDistribuicao::Salvar() {
 
   std::optional<ui::UpdateLock> lock(std::in_place, *this);
   const bool veiculos = cdsVeiculo.Active();
-  const std::string veiculo =
-      veiculos && !cdsVeiculo.IsEmpty() ? cdsVeiculo.FieldByName("CDVIATURA").AsString() : "";
+  const std::string veiculo = CurrentText(cdsVeiculo, "CDVIATURA");
   if (veiculos && cdsVeiculo.State() == DatasetState::Edit) cdsVeiculo.Post();
 
   // Read without moving the cursor: no vehicle handling runs for the sum.
@@ -59,8 +54,7 @@ void TfrmGradeDistribuicao::Salvar() {
       if (qt > 0) soma += data::QuantityUnits(qt);
     });
   }
-  const double qtde =
-      cdsExp.Active() && !cdsExp.IsEmpty() ? cdsExp.FieldByName("QTDEAEXP").AsFloat() : 0.0;
+  const double qtde = HasRecord(cdsExp) ? cdsExp.FieldByName("QTDEAEXP").AsFloat() : 0.0;
   if (data::QuantityUnits(qtde) != soma) {
     VoltaVeiculo(cdsVeiculo, veiculo);
     lock.reset();
@@ -71,18 +65,14 @@ void TfrmGradeDistribuicao::Salvar() {
       veiculos ? data::Variant(cdsVeiculo.Data()) : data::Variant(data::DataPacket{});
   {
     contracts::Showavi::Guard avi(this, 1);
-    CheckResultServ(netGradeDistribuicao.Call(
-                        "SetGrade", {pacote, cdsExp.FieldByName("VRPESOBRUTPR").AsFloat(),
-                                     cdsExp.FieldByName("VRVOLMED").AsFloat(), ItemText("CDFILIAL"),
-                                     ByRef(stNrGrade), contracts::Halvorn::Operador()}),
-                    true, 0);
+    Chama("SetGrade", {pacote, cdsExp.FieldByName("VRPESOBRUTPR").AsFloat(),
+                       cdsExp.FieldByName("VRVOLMED").AsFloat(), ItemText("CDFILIAL"),
+                       ByRef(stNrGrade), contracts::Halvorn::Operador()});
   }
   contracts::Consiste::RefreshGrid(*this);
   {
     contracts::Showavi::Guard avi(this, 6);
-    cdsErro.SetData(CheckResultServ(
-        netGradeDistribuicao.Call("GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)}),
-        true, 0));
+    Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
   }
   if (Editing(cdsExp)) cdsExp.Post();
   cdsExpAfterScroll(cdsExp);
@@ -91,7 +81,7 @@ void TfrmGradeDistribuicao::Salvar() {
 }
 
 void TfrmGradeDistribuicao::dtsErroStateChange(data::DataSource&) {
-  sbtInconcistencia->SetEnabled(cdsErro.Active() && !cdsErro.IsEmpty());
+  sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
 }
 
 void TfrmGradeDistribuicao::sbtInconcistenciaClick(ui::Control&) { CriaInconcistencia(&cdsErro); }

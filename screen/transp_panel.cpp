@@ -8,11 +8,11 @@
 #include "screen/globals.h"
 #include "screen/grade_texts.h"
 #include "screen/layout.h"
+#include "screen/records.h"
 
 namespace dg::screen {
 
 using contracts::ByRef;
-using contracts::Consiste::CheckResultServ;
 using contracts::Consiste::EmptyString;
 using contracts::Consiste::MensErro;
 using data::FieldType;
@@ -199,8 +199,7 @@ void TfrmGradeDistribuicao::btnTpTranspAfterPesq(ui::Control&) {
 void TfrmGradeDistribuicao::panTranspEnter(ui::Control&) {
   {
     data::HandlerGuard no_scroll(cdsExp.after_scroll);
-    CheckResultServ(netGradeDistribuicao.Call("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)}),
-                    true, 0);
+    Chama("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)});
     ExibeExp(false);
     cdsVeiculo.Close();
     pgcPadrao->SetActivePage(tbsPedido);
@@ -218,11 +217,9 @@ void TfrmGradeDistribuicao::panTranspExit(ui::Control&) {
     std::string chave = ChaveTransportadora();
     contracts::Showavi::Guard avi(this, 1);
     const data::Variant resultado =
-        CheckResultServ(netGradeDistribuicao.Call(
-                            "DistribuiQuantidades",
-                            {data::Variant(cdsExp.Data()), cdsExp.Filter(), ByRef(chave),
-                             ByRef(stNrGrade), contracts::Halvorn::Operador(), ByRef(stFilial)}),
-                        true, 0);
+        Chama("DistribuiQuantidades",
+              {data::Variant(cdsExp.Data()), cdsExp.Filter(), ByRef(chave), ByRef(stNrGrade),
+               contracts::Halvorn::Operador(), ByRef(stFilial)});
     const data::VariantArray& pacotes = resultado.AsArray();
     cdsVeiculo.SetData(pacotes.At(pacotes.Low()));
     cdsErro.SetData(pacotes.At(pacotes.Low() + 1));
@@ -232,12 +229,8 @@ void TfrmGradeDistribuicao::panTranspExit(ui::Control&) {
     if (!text.empty() && text.front() == '@') MensErro(msgPadrao.Msg(text.substr(1)), true);
     throw;
   }
-  cdsGPedido.SetData(CheckResultServ(
-      netGradeDistribuicao.Call("GetGradeporPedido", {ByRef(stFilial), ByRef(stNrGrade)}), true,
-      0));
-  Edit1->SetText(cdscCarrosPedido.Active() && !cdscCarrosPedido.IsEmpty()
-                     ? cdscCarrosPedido.FieldByName("DSTIPOVEIC").AsString()
-                     : std::string());
+  Carrega(cdsGPedido, "GetGradeporPedido", {ByRef(stFilial), ByRef(stNrGrade)});
+  Edit1->SetText(CurrentText(cdscCarrosPedido, "DSTIPOVEIC"));
   pgcPadrao->SetActivePage(tbsPedido);
   pgcPadraoChange(*pgcPadrao);
 }
