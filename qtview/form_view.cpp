@@ -4,26 +4,17 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QTimer>
-#include <QToolButton>
 #include <algorithm>
 
+#include "qtview/control_binders.h"
 #include "qtview/grid_view.h"
-#include "qtview/qt_canvas.h"
 #include "qtview/view_support.h"
-#include "ui/canvas.h"
-#include "ui/grid.h"
 #include "ui/user_actions.h"
 
 namespace dg::qtview {
@@ -33,39 +24,10 @@ namespace {
 constexpr int kDefaultFormWidth = 1000;
 constexpr int kDefaultFormHeight = 650;
 
-template <typename T>
-T* As(ui::Control& c) {
-  return dynamic_cast<T*>(&c);
-}
-
+// Menus are the menu bar's, not widgets of their own.
 bool IsMenuKind(const ui::Control& c) {
   return dynamic_cast<const ui::Menu*>(&c) != nullptr ||
          dynamic_cast<const ui::MenuItem*>(&c) != nullptr;
-}
-
-// A size the screen left at zero, by kind.
-QSize DefaultSize(const ui::Control& c, const QWidget* w) {
-  const QSize hint = w != nullptr ? w->sizeHint() : QSize(64, 21);
-  if (dynamic_cast<const ui::Label*>(&c) || dynamic_cast<const ui::DBText*>(&c)) {
-    return QSize(hint.width(), std::max(hint.height(), 13));
-  }
-  if (dynamic_cast<const ui::DataGrid*>(&c)) return QSize(320, 120);
-  if (dynamic_cast<const ui::Memo*>(&c) || dynamic_cast<const ui::DBMemo*>(&c)) {
-    return QSize(185, 89);
-  }
-  if (dynamic_cast<const ui::ComboBox*>(&c)) return QSize(145, 21);
-  if (dynamic_cast<const ui::SpeedButton*>(&c)) return QSize(std::max(hint.width(), 25), 25);
-  if (dynamic_cast<const ui::Button*>(&c)) return QSize(std::max(hint.width(), 75), 25);
-  if (dynamic_cast<const ui::Edit*>(&c) || dynamic_cast<const ui::DBEdit*>(&c) ||
-      dynamic_cast<const ui::NumberBox*>(&c)) {
-    return QSize(121, 21);
-  }
-  if (dynamic_cast<const ui::DBNavigator*>(&c)) return QSize(hint.width(), 25);
-  if (dynamic_cast<const ui::Splitter*>(&c)) return QSize(4, 4);
-  if (auto* image = dynamic_cast<const ui::Image*>(&c)) {
-    return QSize(image->picture.Width(), image->picture.Height());
-  }
-  return QSize(185, 41);
 }
 
 // Keeps a form's views informed of dataset changes shown by data-aware
@@ -205,157 +167,22 @@ void FormView::Build(ui::Control& parent, QWidget* parent_widget) {
 }
 
 QWidget* FormView::CreateWidget(ui::Control& c, QWidget* parent) {
-  QWidget* w = nullptr;
-  if (auto* grid = As<ui::DataGrid>(c)) {
-    auto* view = new GridView(
-        *grid,
-        [this] {
-          Refresh();
-          if (after_gesture) after_gesture();
-        },
-        parent);
-    grids_.push_back(view);
-    w = view;
-  } else if (auto* pages = As<ui::PageControl>(c)) {
-    auto* tabs = new QTabWidget(parent);
-    if (interactive_) {
-      connect(tabs, &QTabWidget::currentChanged, this, [this, pages](int index) {
-        if (syncing_ || index < 0 || index >= static_cast<int>(pages->Pages().size())) return;
-        ui::TabSheet* sheet = pages->Pages()[static_cast<std::size_t>(index)];
-        if (sheet == pages->ActivePage()) return;
-        RunUserAction([&] { ui::UserSelectTab(*pages, *sheet); });
-        // The tab bar is still switching: show the headless page afterwards.
-        ScheduleRefresh();
-        if (after_gesture) after_gesture();
-      });
-    }
-    w = tabs;
-  } else if (auto* sheet = As<ui::TabSheet>(c)) {
-    auto* page = new QWidget();
-    auto* tabs = qobject_cast<QTabWidget*>(parent);
-    if (tabs != nullptr) {
-      const bool was = syncing_;
-      syncing_ = true;
-      tabs->addTab(page, QtText(sheet->Caption()));
-      syncing_ = was;
-    }
-    page->installEventFilter(this);  // lays its controls out when resized
-    w = page;
-  } else if (As<ui::DBMemo>(c) || As<ui::Memo>(c)) {
-    auto* memo = new QPlainTextEdit(parent);
-    memo->setTabChangesFocus(true);
-    if (interactive_) {
-      connect(memo, &QPlainTextEdit::textChanged, this, [this, memo, &c] {
-        if (syncing_) return;
-        const std::string text = StdText(memo->toPlainText());
-        Gesture([&] { ui::UserType(c, text); });
-      });
-    }
-    w = memo;
-  } else if (As<ui::DBEdit>(c) || As<ui::NumberBox>(c)) {
-    // Field and number entry is taken when the clerk leaves the box or
-    // presses Enter: a half-typed number is not a value yet.
-    auto* line = new QLineEdit(parent);
-    if (As<ui::NumberBox>(c)) line->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (interactive_) {
-      connect(line, &QLineEdit::editingFinished, this, [this, line, &c] {
-        if (syncing_ || !line->isModified()) return;
-        line->setModified(false);
-        const std::string text = StdText(line->text());
-        Gesture([&] { ui::UserType(c, text); });
-      });
-    }
-    w = line;
-  } else if (As<ui::Edit>(c)) {
-    auto* line = new QLineEdit(parent);
-    if (interactive_) {
-      connect(line, &QLineEdit::textEdited, this, [this, &c](const QString& text) {
-        const std::string typed = StdText(text);
-        Gesture([&] { ui::UserType(c, typed); });
-      });
-    }
-    w = line;
-  } else if (auto* combo = As<ui::ComboBox>(c)) {
-    auto* box = new QComboBox(parent);
-    box->setEditable(combo->style == ui::ComboStyle::DropDown);
-    if (interactive_) {
-      connect(box, qOverload<int>(&QComboBox::activated), this,
-              [this, combo](int index) { Gesture([&] { ui::UserSelect(*combo, index); }); });
-      if (box->isEditable()) {
-        connect(box->lineEdit(), &QLineEdit::textEdited, this, [this, combo](const QString& t) {
-          const std::string typed = StdText(t);
-          Gesture([&] { ui::UserType(*combo, typed); });
-        });
-      }
-    }
-    w = box;
-  } else if (As<ui::SpeedButton>(c)) {
-    auto* button = new QToolButton(parent);
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    if (interactive_) {
-      connect(button, &QToolButton::clicked, this,
-              [this, &c] { Gesture([&] { ui::UserClick(c); }); });
-    }
-    w = button;
-  } else if (As<ui::Button>(c)) {
-    auto* button = new QPushButton(parent);
-    button->setAutoDefault(false);
-    if (interactive_) {
-      connect(button, &QPushButton::clicked, this,
-              [this, &c] { Gesture([&] { ui::UserClick(c); }); });
-    }
-    w = button;
-  } else if (As<ui::Label>(c) || As<ui::DBText>(c)) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    w = label;
-  } else if (auto* image = As<ui::Image>(c)) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(QPixmap::fromImage(PictureImage(image->picture)));
-    label->setScaledContents(image->stretch);
-    w = label;
-  } else if (auto* nav = As<ui::DBNavigator>(c)) {
-    auto* bar = new QWidget(parent);
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    using Move = void (data::ClientDataset::*)();
-    const std::pair<const char*, Move> moves[] = {{"|◀", &data::ClientDataset::First},
-                                                  {"◀", &data::ClientDataset::Prior},
-                                                  {"▶", &data::ClientDataset::Next},
-                                                  {"▶|", &data::ClientDataset::Last}};
-    for (const auto& [glyph, move] : moves) {
-      auto* b = new QToolButton(bar);
-      b->setText(QString::fromUtf8(glyph));
-      b->setFocusPolicy(Qt::NoFocus);
-      b->setFixedSize(25, 23);
-      row->addWidget(b);
-      if (interactive_) {
-        connect(b, &QToolButton::clicked, this, [this, nav, m = move] {
-          Gesture([&] {
-            data::ClientDataset* ds = nav->data_source ? nav->data_source->DataSet() : nullptr;
-            if (ds != nullptr && ds->Active()) (ds->*m)();
-          });
-        });
-      }
-    }
-    w = bar;
-  } else if (As<ui::Splitter>(c)) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::NoFrame);
-    w = line;
-  } else {
-    auto* frame = new QFrame(parent);
-    const auto* panel = As<ui::Panel>(c);
-    frame->setFrameShape(panel != nullptr && panel->border ? QFrame::StyledPanel : QFrame::NoFrame);
-    frame->setAutoFillBackground(true);  // a panel hides what lies beneath it
-    w = frame;
-  }
+  const ControlBinder& binder = BinderFor(c);
+  QWidget* w = binder.Create(*this, c, parent);
+  binders_[&c] = &binder;
   w->setObjectName(QtText(c.Name()));
   if (!c.TakesFocus()) w->setFocusPolicy(Qt::NoFocus);
   return w;
+}
+
+const ControlBinder& FormView::BinderOf(const ui::Control& control) const {
+  auto it = binders_.find(&control);
+  return it != binders_.end() ? *it->second : BinderFor(control);
+}
+
+QSize FormView::DefaultSize(const ui::Control& control) const {
+  const QWidget* w = WidgetOf(control);
+  return BinderOf(control).DefaultSize(control, w != nullptr ? w->sizeHint() : QSize(64, 21));
 }
 
 void FormView::Watch(QWidget* widget, ui::Control& control) {
@@ -389,8 +216,7 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick: {
       // A click on an input control moves the headless focus first; when a
       // handler refuses the move, the click goes no further.
-      if (dynamic_cast<ui::DataGrid*>(c) || dynamic_cast<ui::Button*>(c) ||
-          dynamic_cast<ui::SpeedButton*>(c) || !c->TakesFocus() || c->Focused()) {
+      if (!BinderOf(*c).ClickMovesFocus() || !c->TakesFocus() || c->Focused()) {
         return false;
       }
       Gesture([c] { ui::UserFocus(*c); });
@@ -404,7 +230,7 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
       return false;
     }
     case QEvent::KeyPress: {
-      if (dynamic_cast<ui::DataGrid*>(c) != nullptr) return false;  // the grid view's own
+      if (BinderOf(*c).OwnKeys()) return false;
       auto* key = static_cast<QKeyEvent*>(event);
       if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
         if (auto* line = qobject_cast<QLineEdit*>(watched)) emit line->editingFinished();
@@ -534,7 +360,7 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
   int flow_x = client.left() + 2;
   for (ui::Control* c : kids) {
     QWidget* w = WidgetOf(*c);
-    const QSize def = DefaultSize(*c, w);
+    const QSize def = DefaultSize(*c);
     int width = c->width > 0 ? c->width : def.width();
     int height = c->height > 0 ? c->height : def.height();
     if (height == def.height() && c->height <= 0 && !c->Children().empty() &&
@@ -543,8 +369,7 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
       int needed = 0;
       for (ui::Control* k : c->Children()) {
         if (k->align != ui::Align::None || IsMenuKind(*k)) continue;
-        needed = std::max(
-            needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k, WidgetOf(*k)).height()));
+        needed = std::max(needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k).height()));
       }
       height = std::max(25, needed + 6);
     }
@@ -626,103 +451,29 @@ void FormView::SyncFocus() {
 }
 
 void FormView::Sync(ui::Control& c, QWidget* w) {
-  if (auto* sheet = As<ui::TabSheet>(c)) {
-    auto* tabs = qobject_cast<QTabWidget*>(WidgetOf(sheet->Pages()));
-    int index = tabs != nullptr ? tabs->indexOf(w) : -1;
-    if (index >= 0 && index != sheet->PageIndex() && sheet->PageIndex() >= 0 &&
-        sheet->PageIndex() < tabs->count()) {
-      tabs->tabBar()->moveTab(index, sheet->PageIndex());  // the sheets were reordered
-      index = sheet->PageIndex();
-    }
-    if (index >= 0) {
-      tabs->setTabText(index, QtText(sheet->Caption()));
-      tabs->setTabVisible(index, sheet->Visible() && sheet->tab_visible);
-      tabs->setTabEnabled(index, sheet->Enabled());
-    }
-    return;
-  }
-  if (w->isVisibleTo(w->parentWidget()) != c.Visible()) w->setVisible(c.Visible());
-  if (w->isEnabled() != c.Enabled()) w->setEnabled(c.Enabled());
-  w->setToolTip(QtText(c.hint));
+  const ControlBinder& binder = BinderOf(c);
+  if (!binder.IsTabPage()) {
+    if (w->isVisibleTo(w->parentWidget()) != c.Visible()) w->setVisible(c.Visible());
+    if (w->isEnabled() != c.Enabled()) w->setEnabled(c.Enabled());
+    w->setToolTip(QtText(c.hint));
 
-  const QFont font = QtFont(c.font, QApplication::font());
-  if (w->font() != font) w->setFont(font);
-  QPalette p = w->palette();
-  if (c.font.color != ui::ColorName::Default) {
-    const QColor ink = QtColor(ui::ResolveColor(c.font.color));
-    p.setColor(QPalette::WindowText, ink);
-    p.setColor(QPalette::Text, ink);
+    const QFont font = QtFont(c.font, QApplication::font());
+    if (w->font() != font) w->setFont(font);
+    QPalette p = w->palette();
+    if (c.font.color != ui::ColorName::Default) {
+      const QColor ink = QtColor(ui::ResolveColor(c.font.color));
+      p.setColor(QPalette::WindowText, ink);
+      p.setColor(QPalette::Text, ink);
+    }
+    if (c.color != ui::ColorName::Default && !binder.OwnBackground()) {
+      const QColor back = QtColor(ui::ResolveColor(c.color));
+      p.setColor(QPalette::Window, back);
+      p.setColor(QPalette::Base, back);
+      w->setAutoFillBackground(true);
+    }
+    w->setPalette(p);
   }
-  if (c.color != ui::ColorName::Default && As<ui::DataGrid>(c) == nullptr) {
-    const QColor back = QtColor(ui::ResolveColor(c.color));
-    p.setColor(QPalette::Window, back);
-    p.setColor(QPalette::Base, back);
-    w->setAutoFillBackground(true);
-  }
-  w->setPalette(p);
-
-  auto set_line = [](QLineEdit* line, const std::string& text) {
-    const QString want = QtText(text);
-    if (line->text() == want) return;
-    const int pos = line->cursorPosition();
-    line->setText(want);
-    if (line->hasFocus()) line->setCursorPosition(std::min(pos, static_cast<int>(want.size())));
-  };
-
-  if (As<ui::DataGrid>(c) != nullptr) {
-    static_cast<GridView*>(w)->SyncFromGrid();
-  } else if (auto* pages = As<ui::PageControl>(c)) {
-    auto* tabs = static_cast<QTabWidget*>(w);
-    const int index = pages->ActivePageIndex();
-    if (index >= 0 && tabs->currentIndex() != index) tabs->setCurrentIndex(index);
-  } else if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) {
-    const QString want = QtText(c.Text());
-    if (memo->toPlainText() != want) memo->setPlainText(want);
-    const auto* m = As<ui::Memo>(c);
-    const auto* d = As<ui::DBEdit>(c);
-    memo->setReadOnly((m != nullptr && m->read_only) || (d != nullptr && d->read_only));
-  } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
-    if (auto* db = As<ui::DBEdit>(c)) {
-      set_line(line, line->hasFocus() ? db->Text() : db->DisplayText());
-      line->setReadOnly(db->read_only || db->BoundField() == nullptr);
-    } else if (auto* number = As<ui::NumberBox>(c)) {
-      if (!line->isModified()) set_line(line, number->Text());
-      line->setReadOnly(number->read_only);
-    } else if (auto* edit = As<ui::Edit>(c)) {
-      set_line(line, edit->DisplayText());
-      line->setReadOnly(edit->read_only);
-      line->setMaxLength(edit->max_length > 0 ? edit->max_length : 32767);
-    }
-  } else if (auto* combo = As<ui::ComboBox>(c)) {
-    auto* box = static_cast<QComboBox*>(w);
-    QStringList items;
-    for (const std::string& item : combo->items) items << QtText(item);
-    QStringList shown;
-    for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
-    if (items != shown) {
-      box->clear();
-      box->addItems(items);
-    }
-    if (box->currentIndex() != combo->ItemIndex()) box->setCurrentIndex(combo->ItemIndex());
-    if (box->isEditable() && box->currentText() != QtText(combo->Text())) {
-      box->setEditText(QtText(combo->Text()));
-    }
-  } else if (auto* tool = qobject_cast<QToolButton*>(w);
-             tool != nullptr && As<ui::SpeedButton>(c)) {
-    // A button without caption shows its hint, or an ellipsis where the
-    // hint does not fit (the small search buttons).
-    QString text = QtText(c.Caption().empty() ? c.hint : c.Caption());
-    if (c.Caption().empty() && c.width > 0 &&
-        tool->fontMetrics().horizontalAdvance(text) + 8 > c.width) {
-      text = QStringLiteral("…");
-    }
-    tool->setText(text);
-  } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-    button->setText(QtText(c.Caption()));
-  } else if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !As<ui::Image>(c)) {
-    const QString want = QtText(c.Text());
-    if (label->text() != want) label->setText(want);
-  }
+  binder.Sync(*this, c, w);
 }
 
 }  // namespace dg::qtview

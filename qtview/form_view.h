@@ -31,7 +31,7 @@ class QProgressBar;
 
 namespace dg::qtview {
 
-class GridView;
+class ControlBinder;
 
 class FormView : public QDialog {
   Q_OBJECT
@@ -53,6 +53,16 @@ class FormView : public QDialog {
   // ends when the form has closed).
   std::function<void()> after_gesture;
 
+  // ---- For the control binders (qtview/control_binders.h).
+  bool Interactive() const { return interactive_; }
+  // Refresh is writing the headless state into the widgets: the signals the
+  // widgets send meanwhile are not the user's.
+  bool Syncing() const { return syncing_; }
+  void SetSyncing(bool on) { syncing_ = on; }
+  // Runs a user gesture (ui/user_actions.h), then refreshes and tells
+  // after_gesture.
+  void Gesture(const std::function<void()>& fn);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool focusNextPrevChild(bool next) override;
@@ -66,12 +76,13 @@ class FormView : public QDialog {
   void BuildMenu(ui::Control& menu_control);
   void Watch(QWidget* widget, ui::Control& control);
   void Sync(ui::Control& control, QWidget* widget);
+  const ControlBinder& BinderOf(const ui::Control& control) const;
+  // The size of a control the screen left at zero.
+  QSize DefaultSize(const ui::Control& control) const;
   void LayoutChildren(const ui::Control& parent, QRect client);
   QRect ClientRect(const ui::Control& control) const;
   void LayoutAll();
   void SyncFocus();
-  // Runs a gesture, then refreshes and tells after_gesture.
-  void Gesture(const std::function<void()>& fn);
   ui::Control* ControlOf(QObject* object) const;
 
   ui::Form& form_;
@@ -79,7 +90,7 @@ class FormView : public QDialog {
   std::map<const ui::Control*, QWidget*> widgets_;
   std::map<const QObject*, ui::Control*> controls_;
   std::vector<std::pair<ui::Control*, QAction*>> actions_;
-  std::vector<GridView*> grids_;
+  std::map<const ui::Control*, const ControlBinder*> binders_;
   QMenuBar* menu_bar_ = nullptr;
   QProgressBar* busy_ = nullptr;
   std::vector<std::unique_ptr<data::DataLink>> links_;
