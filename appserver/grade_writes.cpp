@@ -1,12 +1,12 @@
 // The methods that change a grid.
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 #include <tuple>
 
 #include "appserver/grade_support.h"
 #include "appserver/packing.h"
+#include "data/filter.h"
 #include "data/quantity.h"
 
 namespace dg::server::detail {
@@ -18,73 +18,24 @@ namespace {
 
 // ---- item filter -----------------------------------------------------------
 
-// A condition FIELD = 'text' or FIELD <> 'text'.
-struct Condition {
-  int field = -1;
-  bool equal = true;
-  std::string text;
+// The screen's filter text over the item packet, read as the screen's
+// dataset reads it; an empty filter lets every row through.
+data::FilterExpression ItemFilter(const std::string& method, const std::string& text,
+                                  const DataPacket& packet) {
+  try {
+    data::FilterExpression filter = data::FilterExpression::Parse(text);
+    filter.Bind(packet.fields);
+    return filter;
+  } catch (const data::FilterError& e) {
+    throw Error(method + ": cannot apply the filter \"" + text + "\": " + e.Reason());
+  }
+}
+
+struct PacketRow : data::FilterRow {
+  explicit PacketRow(const std::vector<Variant>& c) : cells(c) {}
+  const Variant& Cell(int index, Variant&) const override { return cells[index]; }
+  const std::vector<Variant>& cells;
 };
-
-// Parses the screen's filter texts: conditions joined by AND (any case).
-// An empty filter lets every row through.
-std::vector<Condition> ParseFilter(const std::string& method, const std::string& filter,
-                                   const DataPacket& packet) {
-  std::vector<Condition> out;
-  std::size_t i = 0;
-  auto skip = [&] {
-    while (i < filter.size() && std::isspace(static_cast<unsigned char>(filter[i]))) ++i;
-  };
-  auto fail = [&](const std::string& why) -> void {
-    throw Error(method + ": cannot apply the filter \"" + filter + "\": " + why);
-  };
-  skip();
-  while (i < filter.size()) {
-    std::size_t start = i;
-    while (i < filter.size() &&
-           (std::isalnum(static_cast<unsigned char>(filter[i])) || filter[i] == '_')) {
-      ++i;
-    }
-    const std::string name = filter.substr(start, i - start);
-    if (name.empty()) fail("a field name was expected");
-    Condition c;
-    c.field = packet.FieldIndex(name);
-    if (c.field < 0) fail("unknown field " + name);
-    skip();
-    if (filter.compare(i, 2, "<>") == 0) {
-      c.equal = false;
-      i += 2;
-    } else if (filter.compare(i, 1, "=") == 0) {
-      i += 1;
-    } else {
-      fail("= or <> was expected after " + name);
-    }
-    skip();
-    if (i >= filter.size() || filter[i] != '\'') fail("a quoted text was expected");
-    const std::size_t close = filter.find('\'', i + 1);
-    if (close == std::string::npos) fail("unclosed quote");
-    c.text = filter.substr(i + 1, close - i - 1);
-    i = close + 1;
-    out.push_back(c);
-    skip();
-    if (i < filter.size()) {
-      std::string word = filter.substr(i, 3);
-      for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      if (word != "AND") fail("only AND joins conditions");
-      i += 3;
-      skip();
-    }
-  }
-  return out;
-}
-
-bool Passes(const std::vector<Condition>& filter, const std::vector<Variant>& row) {
-  for (const Condition& c : filter) {
-    const Variant& v = row[c.field];
-    const std::string text = v.IsEmptyOrNull() ? std::string() : v.ToString();
-    if ((text == c.text) != c.equal) return false;
-  }
-  return true;
-}
 
 // ---- distribution ----------------------------------------------------------
 
@@ -99,7 +50,7 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
   if (packet.kind != DataPacket::Kind::Table) {
     throw Error(method + ": the item packet must be a table");
   }
-  const auto filter = ParseFilter(method, filter_text, packet);
+  const data::FilterExpression filter = ItemFilter(method, filter_text, packet);
   auto col = [&](const char* name) {
     const int i = packet.FieldIndex(name);
     if (i < 0) throw Error(method + ": the item packet has no field " + name);
@@ -120,7 +71,7 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
   std::vector<Incoming> out;
   std::set<std::pair<std::string, std::string>> seen;
   for (const auto& row : packet.rows) {
-    if (!Passes(filter, row)) continue;
+    if (!filter.Matches(PacketRow(row))) continue;
     Incoming in;
     in.order = text(row, order);
     in.item = text(row, item);

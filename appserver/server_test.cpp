@@ -114,8 +114,8 @@ TEST_P(ServerTest, RefusesBadCalls) {
       {kServerName,
        "DistribuiQuantidades",
        {Items(), "IDCHECK ~ 'S'", kKey, "", "ANA", "0001"},
-       "DistribuiQuantidades: cannot apply the filter \"IDCHECK ~ 'S'\": = or <> was expected "
-       "after IDCHECK"},
+       "DistribuiQuantidades: cannot apply the filter \"IDCHECK ~ 'S'\": comparison operator "
+       "expected at position 9"},
       {kServerName,
        "DistribuiQuantidades",
        {Items(), "IDCHECK = 'S'", "J999", "", "ANA", "0001"},
