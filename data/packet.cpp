@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "data/json_text.h"
+
 namespace dg::data {
 namespace {
 
@@ -102,6 +104,19 @@ std::vector<Variant> RowFromJson(const std::vector<FieldDef>& fields, const json
   return row;
 }
 
+// The keys of an object as {"a", "b"}, cut short: the values are never
+// printed, whatever they hold.
+std::string KeyList(const json& object) {
+  std::string out = "{";
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    if (out.size() > 60) return out + ", ...}";
+    if (out.size() > 1) out += ", ";
+    const std::string& key = it.key();
+    out += "\"" + (key.size() > 20 ? key.substr(0, 20) + "..." : key) + "\"";
+  }
+  return out + "}";
+}
+
 Variant VariantFromJsonAt(const json& j, int depth) {
   if (depth > kMaxVariantDepth) throw PacketError("invalid value: nested too deeply");
   switch (j.type()) {
@@ -145,7 +160,7 @@ Variant VariantFromJsonAt(const json& j, int depth) {
         for (const auto& e : j["array"]) items.push_back(VariantFromJsonAt(e, depth + 1));
         return Variant(VariantArray(std::move(items), low));
       }
-      throw PacketError("invalid value: unknown object " + j.dump().substr(0, 80));
+      throw PacketError("invalid value: unknown object " + KeyList(j));
     }
     default:
       throw PacketError("invalid value");
@@ -317,8 +332,8 @@ std::string EncodePacket(const DataPacket& packet) { return PacketToJson(packet)
 DataPacket DecodePacket(std::string_view text) {
   json j;
   try {
-    j = json::parse(text.begin(), text.end());
-  } catch (const json::exception& e) {  // also a number beyond a double's range
+    j = ParseJson(text);
+  } catch (const JsonTextError& e) {
     Fail(std::string("malformed JSON: ") + e.what());
   }
   return PacketFromJson(j);

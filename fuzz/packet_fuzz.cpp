@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "data/json_text.h"
 #include "data/packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,13 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (!(dg::data::DecodePacket(dg::data::EncodePacket(packet)) == packet)) std::abort();
-  // The same text as a wire variant (server arguments and results).
-  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-  if (!json.is_discarded()) {
-    try {
-      dg::data::VariantToJson(dg::data::VariantFromJson(json));
-    } catch (const dg::Error&) {
-    }
+  // The same text as a wire variant (server arguments and results), read as
+  // the server reads a request.
+  try {
+    dg::data::VariantToJson(dg::data::VariantFromJson(dg::data::ParseJson(text)));
+  } catch (const dg::Error&) {
   }
   return 0;
 }
