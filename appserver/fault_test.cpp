@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -170,32 +173,80 @@ TEST(Fault, AServerThatStopsAnsweringIsATransportErrorAfterTheReadTimeout) {
   EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"}));
 }
 
+// A refused launch says why, and leaves no database behind: every argument
+// is checked before the database is created.
 TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
   TempDatabase db;
+  const std::string fresh = db.path() + ".never";
+  const std::string secret = db.path() + ".secret";
+  auto write_secret = [&](const std::string& text) {
+    std::ofstream(secret) << text;
+    ::chmod(secret.c_str(), 0600);
+  };
+  using Env = std::map<std::string, std::optional<std::string>>;
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string message;
+    std::optional<std::string> secret_text = std::nullopt;  // written to the secret file
+    Env env = {};
   } cases[] = {
       {{}, 2, "--db is required"},
-      {{"--db", db.path(), "--listen", "127.0.0.1"}, 2, "--listen needs HOST:PORT"},
-      {{"--db", db.path(), "--listen", "127.0.0.1:x"}, 2, "bad port in 127.0.0.1:x"},
-      {{"--db", db.path(), "--bogus"}, 2, "unknown argument --bogus"},
-      {{"--db", db.path(), "--listen", "0.0.0.0:0"},
+      {{"--db", fresh, "--listen", "127.0.0.1"}, 2, "--listen needs HOST:PORT"},
+      {{"--db", fresh, "--listen", "127.0.0.1:x"}, 2, "bad port in 127.0.0.1:x"},
+      {{"--db", fresh, "--listen", "127.0.0.1:99999"},
+       2,
+       "bad port in 127.0.0.1:99999: a port is 1 to 65535 (0: any free port)"},
+      {{"--db", fresh, "--listen", "127.0.0.1:65536"}, 2, "bad port in 127.0.0.1:65536"},
+      {{"--db", fresh, "--listen", "127.0.0.1:-1"}, 2, "bad port in 127.0.0.1:-1"},
+      {{"--db", fresh, "--listen", "127.0.0.1:80x"}, 2, "bad port in 127.0.0.1:80x"},
+      {{"--db", fresh, "--listen", "127.0.0.1:4294967297"}, 2, "bad port"},
+      {{"--db", fresh, "--max-connections-per-address", "0"},
+       2,
+       "--max-connections-per-address needs a number from 1 up"},
+      {{"--db", fresh, "--bogus"}, 2, "unknown argument --bogus"},
+      {{"--db", fresh, "--listen", "0.0.0.0:0"},
        1,
        "listening on 0.0.0.0 outside loopback needs a shared secret"},
-      {{"--db", db.path(), "--listen", "127.0.0.1:0", "--fixture", "/nonexistent.json"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--fixture", "/nonexistent.json"},
        1,
        "/nonexistent.json"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--secret-file", secret},
+       1,
+       "the secret file " + secret + " holds no secret (it is empty or blank)",
+       " \t  \n"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--secret-file", secret},
+       1,
+       "holds no secret",
+       ""},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--secret-file", secret},
+       1,
+       "the secret begins or ends with a blank, which no client can send",
+       "s3cret \n"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0"},
+       1,
+       "EXP_SERVER_SECRET holds no secret",
+       std::nullopt,
+       {{"EXP_SERVER_SECRET", "   "}}},
+      {{"--db", fresh, "--listen", "127.0.0.1:0"},
+       1,
+       "EXP_FAULT_PAUSE: unknown phase",
+       std::nullopt,
+       {{"EXP_FAULT_PAUSE", "SetGrade:later:10"}}},
       {{"--db", "/nonexistent-dir/x.db", "--listen", "127.0.0.1:0"}, 1, "exp-appserver: "},
   };
   for (const Case& c : cases) {
+    if (c.secret_text) write_secret(*c.secret_text);
     std::vector<std::string> argv = {AppServerBinary()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    ChildProcess child(argv, {{"EXP_SERVER_SECRET", std::nullopt}});
+    Env env = {{"EXP_SERVER_SECRET", std::nullopt}, {"EXP_FAULT_PAUSE", std::nullopt}};
+    for (const auto& [name, value] : c.env) env[name] = value;
+    ChildProcess child(argv, env);
     EXPECT_EQ(c.status, child.WaitForExit()) << child.Output();
     EXPECT_NE(std::string::npos, child.Output().find(c.message)) << child.Output();
+    EXPECT_FALSE(std::filesystem::exists(fresh)) << c.message;
   }
+  std::filesystem::remove(secret);
 }
 
 }  // namespace

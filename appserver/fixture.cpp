@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "appserver/schema.h"
+#include "data/json_text.h"
 
 namespace dg::server {
 namespace {
@@ -88,14 +89,20 @@ void LoadFixture(Storage& storage, const nlohmann::json& fixture) {
   });
 }
 
-void LoadFixtureFile(Storage& storage, const std::string& path) {
+nlohmann::json ReadFixtureFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw FixtureError("cannot read fixture " + path);
   std::stringstream text;
   text << in.rdbuf();
-  nlohmann::json fixture = nlohmann::json::parse(text.str(), nullptr, false);
-  if (fixture.is_discarded()) throw FixtureError("fixture " + path + " is not valid JSON");
-  LoadFixture(storage, fixture);
+  try {
+    return data::ParseJson(text.str());
+  } catch (const data::JsonTextError& e) {
+    throw FixtureError("fixture " + path + " is not valid JSON: " + e.what());
+  }
+}
+
+void LoadFixtureFile(Storage& storage, const std::string& path) {
+  LoadFixture(storage, ReadFixtureFile(path));
 }
 
 bool IsUnseeded(Storage& storage) {

@@ -26,6 +26,8 @@ class FixtureError : public Error {
 // numeric ones, "YYYY-MM-DD[THH:MM:SS]" for dates).
 void LoadFixture(Storage& storage, const nlohmann::json& fixture);
 
+// Reads a fixture file; FixtureError when it cannot be read or is not JSON.
+nlohmann::json ReadFixtureFile(const std::string& path);
 // Reads a fixture file and loads it; FixtureError when it cannot be read.
 void LoadFixtureFile(Storage& storage, const std::string& path);
 

@@ -1,11 +1,14 @@
 // exp-appserver: serves the distribution grid's server object over HTTP.
 //
 //   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
-//                 [--allow-fixture] [--secret-file FILE]
+//                 [--allow-fixture] [--secret-file FILE] [--max-connections-per-address N]
 //   exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...
 //   exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] [--out FILE.csv]
 //
 // import and export are described in data_commands.h.
+//
+// Every argument, the secret and the fixture are checked before the
+// database is opened or created.
 //
 // --fixture seeds a database that holds no data yet; --allow-fixture lets
 // clients reseed it with POST /fixture. Prints "listening on HOST:PORT" once
@@ -29,9 +32,12 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "appserver/data_commands.h"
 #include "appserver/fixture.h"
@@ -44,15 +50,16 @@ namespace {
 int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
-               "[--fixture FILE] [--allow-fixture] [--secret-file FILE]\n"
+               "[--fixture FILE] [--allow-fixture] [--secret-file FILE] "
+               "[--max-connections-per-address N]\n"
                "       exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n"
                "       exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
                "[--out FILE.csv]\n";
   return 2;
 }
 
-// Reads the secret's first line; throws dg::Error when the file is missing,
-// empty, or readable by anyone but its owner.
+// Reads the secret's first line; throws dg::Error when the file is missing
+// or readable by anyone but its owner.
 std::string ReadSecretFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw dg::Error("cannot read the secret file " + path);
@@ -62,9 +69,25 @@ std::string ReadSecretFile(const std::string& path) {
   }
   std::ifstream in(path);
   std::string secret;
-  if (!in || !std::getline(in, secret)) throw dg::Error("cannot read the secret file " + path);
+  if (!in) throw dg::Error("cannot read the secret file " + path);
+  std::getline(in, secret);
   if (!secret.empty() && secret.back() == '\r') secret.pop_back();
-  if (secret.empty()) throw dg::Error("the secret file " + path + " is empty");
+  return secret;
+}
+
+// A secret a client can send: not blank, no blank at either end (a header
+// value loses those on the way), no control characters.
+std::string CheckedSecret(const std::string& secret, const std::string& where) {
+  if (secret.find_first_not_of(" \t") == std::string::npos) {
+    throw dg::Error(where + " holds no secret (it is empty or blank)");
+  }
+  if (secret.front() == ' ' || secret.front() == '\t' || secret.back() == ' ' ||
+      secret.back() == '\t') {
+    throw dg::Error(where + ": the secret begins or ends with a blank, which no client can send");
+  }
+  for (unsigned char c : secret) {
+    if (c < 0x20 || c == 0x7f) throw dg::Error(where + ": the secret holds a control character");
+  }
   return secret;
 }
 
@@ -125,6 +148,20 @@ class PausingStorage : public dg::server::Storage {
   std::vector<FaultPause> pauses_;
 };
 
+// "HOST:PORT" with a port of 1 to 65535, or 0 for any free port.
+bool ParseListen(const std::string& listen, dg::server::HttpServerOptions* options) {
+  const auto colon = listen.rfind(':');
+  if (colon == std::string::npos) return false;
+  const std::string port = listen.substr(colon + 1);
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535) {
+    return false;
+  }
+  options->host = listen.substr(0, colon);
+  options->port = std::stoi(port);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,7 +171,7 @@ int main(int argc, char** argv) {
                ? dg::server::ImportCommand(words, std::cout, std::cerr)
                : dg::server::ExportCommand(words, std::cout, std::cerr);
   }
-  std::string db, fixture, listen = "127.0.0.1:8211", secret_file;
+  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address;
   bool allow_fixture = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -148,9 +185,11 @@ int main(int argc, char** argv) {
     } else if (arg == "--listen") {
       if (!value(listen)) return Usage("--listen needs HOST:PORT");
     } else if (arg == "--fixture") {
-      if (!value(fixture)) return Usage("--fixture needs a file");
+      if (!value(fixture_file)) return Usage("--fixture needs a file");
     } else if (arg == "--secret-file") {
       if (!value(secret_file)) return Usage("--secret-file needs a file");
+    } else if (arg == "--max-connections-per-address") {
+      if (!value(per_address)) return Usage("--max-connections-per-address needs a number");
     } else if (arg == "--allow-fixture") {
       allow_fixture = true;
     } else {
@@ -158,15 +197,19 @@ int main(int argc, char** argv) {
     }
   }
   if (db.empty()) return Usage("--db is required");
-  const auto colon = listen.rfind(':');
-  if (colon == std::string::npos) return Usage("--listen needs HOST:PORT");
   dg::server::HttpServerOptions options;
-  options.host = listen.substr(0, colon);
   options.allow_fixture = allow_fixture;
-  try {
-    options.port = std::stoi(listen.substr(colon + 1));
-  } catch (const std::exception&) {
-    return Usage("bad port in " + listen);
+  if (listen.find(':') == std::string::npos) return Usage("--listen needs HOST:PORT");
+  if (!ParseListen(listen, &options)) {
+    return Usage("bad port in " + listen + ": a port is 1 to 65535 (0: any free port)");
+  }
+  if (!per_address.empty()) {
+    if (per_address.size() > 6 ||
+        per_address.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(per_address) < 1) {
+      return Usage("--max-connections-per-address needs a number from 1 up");
+    }
+    options.limits.max_per_address = std::stoi(per_address);
   }
 
   // Signals are taken by sigwait below; every thread started later inherits
@@ -178,17 +221,27 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   try {
+    // Everything the arguments name is checked before the database is
+    // opened, so a refused start leaves no database behind.
     if (!secret_file.empty()) {
-      options.secret = ReadSecretFile(secret_file);
-    } else if (const char* env = std::getenv("EXP_SERVER_SECRET")) {
-      options.secret = env;
+      options.secret = CheckedSecret(ReadSecretFile(secret_file), "the secret file " + secret_file);
+    } else if (const char* env = std::getenv("EXP_SERVER_SECRET"); env && *env) {
+      options.secret = CheckedSecret(env, "EXP_SERVER_SECRET");
     }
+    if (options.secret.empty() && !dg::server::IsLoopbackHost(options.host)) {
+      throw dg::Error("listening on " + options.host + " outside loopback needs a shared secret");
+    }
+    std::optional<nlohmann::json> fixture;
+    if (!fixture_file.empty()) fixture = dg::server::ReadFixtureFile(fixture_file);
+    std::vector<FaultPause> pauses;
+    if (const char* text = std::getenv("EXP_FAULT_PAUSE"); text && *text) {
+      pauses = ParseFaultPauses(text);
+    }
+
     std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(db);
-    if (!fixture.empty() && dg::server::IsUnseeded(*storage)) {
-      dg::server::LoadFixtureFile(*storage, fixture);
-    }
-    if (const char* pauses = std::getenv("EXP_FAULT_PAUSE"); pauses && *pauses) {
-      storage = std::make_shared<PausingStorage>(storage, ParseFaultPauses(pauses));
+    if (fixture && dg::server::IsUnseeded(*storage)) dg::server::LoadFixture(*storage, *fixture);
+    if (!pauses.empty()) {
+      storage = std::make_shared<PausingStorage>(storage, std::move(pauses));
       options.on_call = [](const std::string& method) { current_method = method; };
     }
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);

@@ -5,12 +5,14 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "appserver/fixture.h"
+#include "appserver/http_connections.h"
+#include "data/json_text.h"
 #include "data/packet.h"
 
 namespace dg::server {
@@ -41,10 +43,13 @@ CallReply InProcessTransport::Call(const std::string& server_name, const std::st
 }
 
 CallRequest DecodeCallRequest(std::string_view body) {
-  json request = json::parse(body, nullptr, false);
-  if (request.is_discarded() || !request.is_object()) {
-    throw RequestError("the request body is not a JSON object");
+  json request;
+  try {
+    request = data::ParseJson(body);
+  } catch (const data::JsonTextError& e) {
+    throw RequestError(std::string("the request body is refused: ") + e.what());
   }
+  if (!request.is_object()) throw RequestError("the request body is not a JSON object");
   auto server_name = request.find("server");
   auto method = request.find("method");
   auto args = request.find("args");
@@ -99,7 +104,8 @@ namespace {
 
 void Reply(httplib::Response& res, int status, const json& body) {
   res.status = status;
-  res.set_content(body.dump(), "application/json");
+  // A text cut short inside a character still goes out, mended.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 // Answers POST /call.
@@ -128,42 +134,60 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
   }
 }
 
+// "application/json", with or without parameters such as a charset.
+bool IsJson(const std::string& content_type) {
+  std::string type = content_type.substr(0, content_type.find(';'));
+  while (!type.empty() && type.back() == ' ') type.pop_back();
+  for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type == "application/json";
+}
+
 }  // namespace
 
 struct HttpServer::Impl {
+  explicit Impl(const ConnectionLimits& limits) : http(limits) {}
   std::shared_ptr<rdmGradeDistribuicao> server;
   HttpServerOptions options;
-  httplib::Server http;
-  std::thread thread;
+  GuardedHttpServer http;
 };
 
 HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerOptions options)
-    : impl_(std::make_unique<Impl>()) {
+    : impl_(std::make_unique<Impl>(options.limits)) {
   impl_->server = std::move(server);
   impl_->options = std::move(options);
-  httplib::Server& http = impl_->http;
-  const int threads = impl_->options.threads;
-  http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  http.set_tcp_nodelay(true);
-  http.set_keep_alive_max_count(1000);
-  http.set_keep_alive_timeout(impl_->options.keep_alive_seconds);
-  http.set_read_timeout(10, 0);
-  http.set_write_timeout(10, 0);
+  GuardedHttpServer& http = impl_->http;
   http.set_payload_max_length(impl_->options.max_body_bytes);
 
   Impl* impl = impl_.get();
   // Refused before the body is read, so a caller without the secret cannot
-  // make the server hold a large body either.
+  // make the server hold a large body either; the unread body ends the
+  // connection.
   http.set_pre_routing_handler([impl](const httplib::Request& req, httplib::Response& res) {
     const std::string& secret = impl->options.secret;
-    if (secret.empty() || (req.method == "GET" && req.path == "/health")) {
+    if (req.method == "GET" && req.path == "/health") {
       return httplib::Server::HandlerResponse::Unhandled;
     }
-    if (SecretMatches(secret, req.get_header_value(kSecretHeader))) {
-      return httplib::Server::HandlerResponse::Unhandled;
+    if (!secret.empty() && !SecretMatches(secret, req.get_header_value(kSecretHeader))) {
+      Reply(res, 401, {{"error", "this server needs its shared secret"}});
+      GuardedHttpServer::CloseAfterAnswer(res);
+      return httplib::Server::HandlerResponse::Handled;
     }
-    Reply(res, 401, {{"error", "this server needs its shared secret"}});
-    return httplib::Server::HandlerResponse::Handled;
+    const std::size_t limit = impl->options.max_body_bytes;
+    if (req.get_header_value<std::uint64_t>("Content-Length") > limit) {
+      Reply(res, 413,
+            {{"error", "the request body is larger than " + std::to_string(limit) + " bytes"}});
+      GuardedHttpServer::CloseAfterAnswer(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method == "POST" && !IsJson(req.get_header_value("Content-Type"))) {
+      std::string type = req.get_header_value("Content-Type").substr(0, 80);
+      Reply(res, 415,
+            {{"error", "the request body must be application/json, not " +
+                           (type.empty() ? std::string("untyped") : type)}});
+      GuardedHttpServer::CloseAfterAnswer(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
   });
   http.Post("/call", [impl](const httplib::Request& req, httplib::Response& res) {
     HandleCall(impl->options, *impl->server, req, res);
@@ -172,8 +196,12 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
     if (!impl->options.allow_fixture) {
       return Reply(res, 403, {{"error", "this server does not accept fixtures"}});
     }
-    json fixture = json::parse(req.body, nullptr, false);
-    if (fixture.is_discarded()) return Reply(res, 400, {{"error", "the fixture is not JSON"}});
+    json fixture;
+    try {
+      fixture = data::ParseJson(req.body);
+    } catch (const data::JsonTextError& e) {
+      return Reply(res, 400, {{"error", std::string("the fixture is not JSON: ") + e.what()}});
+    }
     try {
       LoadFixture(impl->server->storage(), fixture);
     } catch (const std::exception& e) {
@@ -200,27 +228,16 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
 HttpServer::~HttpServer() { Stop(); }
 
 int HttpServer::Start() {
-  httplib::Server& http = impl_->http;
   const auto& o = impl_->options;
   if (o.secret.empty() && !IsLoopbackHost(o.host)) {
     throw Error("listening on " + o.host + " outside loopback needs a shared secret");
   }
-  port_ = o.port == 0 ? http.bind_to_any_port(o.host)
-                      : (http.bind_to_port(o.host, o.port) ? o.port : -1);
-  if (port_ <= 0) {
-    throw Error("cannot listen on " + o.host + ":" + std::to_string(o.port));
-  }
-  impl_->thread = std::thread([&http] { http.listen_after_bind(); });
-  // stop() is only heard once the accept loop runs.
-  while (!http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  port_ = impl_->http.BindAddress(o.host, o.port);
+  impl_->http.StartServing();
   return port_;
 }
 
-void HttpServer::Stop() {
-  if (!impl_->thread.joinable()) return;
-  impl_->http.stop();
-  impl_->thread.join();
-}
+void HttpServer::Stop() { impl_->http.StopServing(); }
 
 // ---- client ----------------------------------------------------------------
 

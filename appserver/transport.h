@@ -5,9 +5,9 @@
 //    "args": [<wire variant>, ...]}
 // answers 200 {"result": <wire variant>, "args": [<wire variant>, ...]} or,
 // when the call fails, 200 {"error": "text"} (the text unchanged). A body
-// that is not such a request gets 400 {"error": "..."}; a body over the size
-// limit gets 413. With fixtures allowed, POST /fixture with a fixture object
-// reseeds the database (200 {"ok": true}). GET /health answers 200.
+// that is not such a request gets 400 {"error": "..."}, a body over the size
+// limit 413, a body of another type than application/json 415. With fixtures allowed, POST /fixture
+// with a fixture object reseeds the database (200 {"ok": true}). GET /health answers 200.
 //
 // Who may call: a server with a shared secret answers 401 {"error": ...} to
 // every request but GET /health that does not carry the secret in the header
@@ -29,6 +29,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "appserver/connection_limits.h"
 #include "appserver/grade_server.h"
 #include "data/rpc.h"
 
@@ -93,11 +94,12 @@ class InProcessTransport : public data::CallTransport {
 
 struct HttpServerOptions {
   std::string host = "127.0.0.1";
-  int port = 0;  // 0: any free port
+  int port = 0;  // 0: any free port; 1 to 65535 otherwise
   bool allow_fixture = false;
   std::size_t max_body_bytes = 32u << 20;
-  int keep_alive_seconds = 2;  // an idle connection is closed after this
-  int threads = 32;            // connections served at once
+  // Idle connections, deadlines of one request and one answer, connections
+  // at once in all and per client address (see http_connections.h).
+  ConnectionLimits limits;
   // When not empty, every request but GET /health must carry it
   // (kSecretHeader). Required when `host` is not loopback.
   std::string secret;
@@ -114,11 +116,12 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
   ~HttpServer();  // stops
 
-  // Binds and starts serving; returns the port. Throws Error when the
-  // address cannot be bound, or is not loopback and no secret is set.
+  // Binds and starts serving; returns the port. Throws Error when the port
+  // is outside 0 to 65535, the address cannot be bound, or it is not
+  // loopback and no secret is set.
   int Start();
-  // Stops accepting and waits for the serving thread (at most about the
-  // keep-alive time for idle clients). Idempotent.
+  // Stops accepting, closes idle connections at once and waits until every
+  // call under way has been answered. Idempotent.
   void Stop();
   int port() const { return port_; }
 

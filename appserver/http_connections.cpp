@@ -1,0 +1,390 @@
+#include "appserver/http_connections.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "data/errors.h"
+
+namespace dg::server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Set by a handler on the serving thread, read by the connection's loop.
+thread_local bool close_after_answer = false;
+
+void Endpoint(const sockaddr_storage& addr, std::string* ip, int* port) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (addr.ss_family == AF_INET) {
+    const auto& a = reinterpret_cast<const sockaddr_in&>(addr);
+    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+    *port = ntohs(a.sin_port);
+  } else if (addr.ss_family == AF_INET6) {
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(addr);
+    inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
+    *port = ntohs(a.sin6_port);
+  }
+  *ip = text;
+}
+
+// Milliseconds until `deadline` for poll(), at least 0.
+int MillisUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+}
+
+enum class Wait { kReady, kTimedOut, kStopping };
+
+// Waits until `fd` is ready for `events` (or has hung up), the deadline
+// passes, or `stop_fd` turns readable.
+Wait WaitFor(int fd, short events, int stop_fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd fds[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
+    const int n = ::poll(fds, stop_fd >= 0 ? 2 : 1, MillisUntil(deadline));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Wait::kTimedOut;
+    if (stop_fd >= 0 && (fds[1].revents & POLLIN)) return Wait::kStopping;
+    if (fds[0].revents != 0) return Wait::kReady;
+    if (Clock::now() >= deadline) return Wait::kTimedOut;
+  }
+}
+
+// Writes all of `text` before the deadline; false when it could not.
+bool WriteAll(int fd, const char* data, std::size_t size, Clock::time_point deadline) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (WaitFor(fd, POLLOUT, -1, deadline) != Wait::kReady) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A complete answer for a connection that is about to be closed.
+std::string CannedAnswer(int status, const char* reason, const std::string& error) {
+  const std::string body = "{\"error\":\"" + error + "\"}";
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+         "\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Reads (and drops) what a client sends for a moment, up to the end of its
+// request's header, so that it is still there to read an answer that
+// refuses it.
+void DrainRequestHead(int fd, int stop_fd) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(500);
+  std::string seen;
+  char chunk[1024];
+  while (seen.size() < 16384 && seen.find("\r\n\r\n") == std::string::npos) {
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      seen.append(chunk, static_cast<std::size_t>(n));
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ||
+               (errno != EINTR && WaitFor(fd, POLLIN, stop_fd, deadline) != Wait::kReady)) {
+      return;
+    }
+  }
+}
+
+// Requests are read and answers written through this stream. Every read
+// waits at most until the running request's deadline, every write until the
+// running answer's.
+class ConnectionStream : public httplib::Stream {
+ public:
+  ConnectionStream(int fd, int stop_fd, std::string ip, int port, const ConnectionLimits& limits)
+      : fd_(fd), stop_fd_(stop_fd), ip_(std::move(ip)), port_(port), limits_(limits) {}
+
+  // Waits for the next request's first byte; false when the connection was
+  // idle too long, or the server stops.
+  bool WaitForRequest() {
+    if (begin_ < end_) return true;
+    return WaitFor(fd_, POLLIN, stop_fd_, Clock::now() + limits_.idle) == Wait::kReady;
+  }
+  void StartRequest() {
+    read_deadline_ = Clock::now() + limits_.request;
+    answering_ = false;
+  }
+  bool timed_out() const { return timed_out_; }
+
+  // Tells a client whose request came too late why it is cut off.
+  void SendRequestTimeout() {
+    const std::string answer = CannedAnswer(
+        408, "Request Timeout",
+        "the request did not arrive within " + std::to_string(limits_.request.count()) + " ms");
+    WriteAll(fd_, answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
+  }
+
+  bool is_readable() const override {
+    return begin_ < end_ || WaitFor(fd_, POLLIN, stop_fd_, read_deadline_) == Wait::kReady;
+  }
+  bool is_writable() const override {
+    return !timed_out_ && WaitFor(fd_, POLLOUT, -1, AnswerDeadline()) == Wait::kReady;
+  }
+
+  ssize_t read(char* ptr, std::size_t size) override {
+    if (begin_ == end_ && !Fill()) return end_of_stream_ ? 0 : -1;
+    const std::size_t n = std::min(size, end_ - begin_);
+    std::memcpy(ptr, buffer_ + begin_, n);
+    begin_ += n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, std::size_t size) override {
+    // What the library would answer to a request cut off by its deadline
+    // is replaced by the 408.
+    if (timed_out_) return -1;
+    return WriteAll(fd_, ptr, size, AnswerDeadline()) ? static_cast<ssize_t>(size) : -1;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = ip_;
+    port = port_;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    ip.clear();
+    port = 0;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+      Endpoint(addr, &ip, &port);
+  }
+  socket_t socket() const override { return fd_; }
+
+ private:
+  // The answer's deadline starts with its first byte.
+  Clock::time_point AnswerDeadline() const {
+    if (!answering_) {
+      answering_ = true;
+      answer_deadline_ = Clock::now() + limits_.answer;
+    }
+    return answer_deadline_;
+  }
+
+  bool Fill() {
+    begin_ = end_ = 0;
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n > 0) {
+        end_ = static_cast<std::size_t>(n);
+        return true;
+      }
+      if (n == 0) {
+        end_of_stream_ = true;
+        return false;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      switch (WaitFor(fd_, POLLIN, stop_fd_, read_deadline_)) {
+        case Wait::kReady:
+          break;
+        case Wait::kTimedOut:
+          timed_out_ = true;
+          return false;
+        case Wait::kStopping:
+          return false;
+      }
+    }
+  }
+
+  const int fd_, stop_fd_;
+  const std::string ip_;
+  const int port_;
+  const ConnectionLimits& limits_;
+  char buffer_[4096];
+  std::size_t begin_ = 0, end_ = 0;
+  bool end_of_stream_ = false;
+  bool timed_out_ = false;
+  Clock::time_point read_deadline_ = Clock::now();
+  mutable bool answering_ = false;
+  mutable Clock::time_point answer_deadline_;
+};
+
+}  // namespace
+
+GuardedHttpServer::GuardedHttpServer(ConnectionLimits limits) : limits_(limits) {
+  if (::pipe2(stop_pipe_, O_CLOEXEC) != 0) throw Error("cannot create a pipe");
+  const auto idle_seconds = std::chrono::ceil<std::chrono::seconds>(limits_.idle).count();
+  set_keep_alive_timeout(std::max<std::chrono::seconds::rep>(1, idle_seconds));
+  set_keep_alive_max_count(static_cast<std::size_t>(std::max(1, limits_.max_requests)));
+}
+
+GuardedHttpServer::~GuardedHttpServer() {
+  StopServing();
+  for (int fd : stop_pipe_) ::close(fd);
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+}
+
+int GuardedHttpServer::BindAddress(const std::string& host, int port) {
+  if (port < 0 || port > 65535) {
+    throw Error("the port " + std::to_string(port) + " is outside 1 to 65535");
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0) {
+    throw Error("cannot listen on " + host + ":" + service + ": unknown host");
+  }
+  std::string why = "no address";
+  for (addrinfo* a = found; a && listen_fd_ < 0; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 128) == 0) {
+      listen_fd_ = fd;
+    } else {
+      why = std::strerror(errno);
+      ::close(fd);
+    }
+  }
+  ::freeaddrinfo(found);
+  if (listen_fd_ < 0) throw Error("cannot listen on " + host + ":" + service + ": " + why);
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::string ip;
+  int bound = 0;
+  Endpoint(addr, &ip, &bound);
+  return bound;
+}
+
+void GuardedHttpServer::StartServing() {
+  accept_thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+void GuardedHttpServer::StopServing() {
+  if (!stopping_.exchange(true)) {
+    const char byte = 0;
+    while (::write(stop_pipe_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+  }
+  if (accept_thread_.joinable()) accept_thread_.join();
+  std::unique_lock lock(mu_);
+  all_closed_.wait(lock, [this] { return open_ == 0; });
+}
+
+void GuardedHttpServer::CloseAfterAnswer(httplib::Response& res) {
+  res.set_header("Connection", "close");
+  close_after_answer = true;
+}
+
+int GuardedHttpServer::open_connections() const {
+  std::lock_guard lock(mu_);
+  return open_;
+}
+
+void GuardedHttpServer::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents & POLLIN) break;
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors: let the connections under way finish first.
+      if (errno == EMFILE || errno == ENFILE)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    std::string ip;
+    int port = 0;
+    Endpoint(addr, &ip, &port);
+    bool over_address_cap = false;
+    if (!Admit(ip, &over_address_cap)) {
+      const std::string answer =
+          CannedAnswer(503, "Service Unavailable", "the server has too many connections");
+      ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      ::close(fd);
+      continue;
+    }
+    try {
+      std::thread([this, fd, ip, port, over_address_cap] {
+        Serve(fd, ip, port, over_address_cap);
+      }).detach();
+    } catch (const std::system_error&) {
+      ::close(fd);
+      Release(over_address_cap ? "" : ip);
+    }
+  }
+  ::close(listen_fd_);
+  listen_fd_ = -1;
+}
+
+bool GuardedHttpServer::Admit(const std::string& address, bool* over_address_cap) {
+  std::lock_guard lock(mu_);
+  if (open_ >= limits_.max_connections) return false;
+  ++open_;
+  int& mine = per_address_[address];
+  *over_address_cap = mine >= limits_.max_per_address;
+  if (*over_address_cap) {
+    if (mine == 0) per_address_.erase(address);
+  } else {
+    ++mine;
+  }
+  return true;
+}
+
+void GuardedHttpServer::Release(const std::string& address) {
+  std::lock_guard lock(mu_);
+  if (!address.empty()) {
+    auto it = per_address_.find(address);
+    if (it != per_address_.end() && --it->second <= 0) per_address_.erase(it);
+  }
+  if (--open_ == 0) all_closed_.notify_all();
+}
+
+void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool refuse) {
+  ConnectionStream stream(fd, stop_pipe_[0], address, port, limits_);
+  if (refuse) {
+    DrainRequestHead(fd, stop_pipe_[0]);
+    const std::string answer = CannedAnswer(503, "Service Unavailable",
+                                            "too many connections from " + address + " (at most " +
+                                                std::to_string(limits_.max_per_address) + ")");
+    WriteAll(fd, answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
+  } else {
+    for (int served = 0; served < limits_.max_requests && !stopping_; ++served) {
+      if (!stream.WaitForRequest()) break;
+      stream.StartRequest();
+      close_after_answer = false;
+      bool closed_by_client = false;
+      const bool last = served + 1 == limits_.max_requests;
+      const bool ok = process_request(stream, last, closed_by_client, nullptr);
+      if (stream.timed_out()) {
+        stream.SendRequestTimeout();
+        break;
+      }
+      if (!ok || closed_by_client || close_after_answer) break;
+    }
+  }
+  ::shutdown(fd, SHUT_RDWR);
+  ::close(fd);
+  Release(refuse ? "" : address);
+}
+
+}  // namespace dg::server

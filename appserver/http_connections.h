@@ -1,0 +1,82 @@
+// The server's connections: accepted and served here, in front of the HTTP
+// library's request reading, routing and answer writing.
+//
+// The library alone serves a fixed number of connections at once and times
+// out each read on its own, so a few clients that send a byte every few
+// seconds, or many that connect and send nothing, hold every serving thread.
+// Here each connection has a thread of its own and lives under limits that
+// no client can stretch:
+//
+//  - a connection waits at most `idle` for its first request and between
+//    requests, then is closed;
+//  - one request, header and body together, must arrive within `request`
+//    of its first byte; a late one is answered 408 and the connection
+//    closed;
+//  - one answer must be written within `answer`, or the connection is
+//    closed;
+//  - at most `max_per_address` connections from one client address are open
+//    at once (503 beyond that), and at most `max_connections` in all (the
+//    ones beyond are closed at once).
+//
+// The stream a request is read from is this file's own; a TLS session over
+// the same socket would be another stream with the same deadlines, and the
+// library reads requests and writes answers through either.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "appserver/connection_limits.h"
+
+namespace dg::server {
+
+// An httplib::Server (register handlers on it as usual) that accepts and
+// serves its connections itself. Not copyable.
+class GuardedHttpServer : public httplib::Server {
+ public:
+  explicit GuardedHttpServer(ConnectionLimits limits);
+  ~GuardedHttpServer() override;  // stops
+
+  // Binds HOST:PORT (port 0: any free port) and answers the port. Throws
+  // dg::Error when the address cannot be bound.
+  int BindAddress(const std::string& host, int port);
+  // Accepts and serves on background threads until Stop().
+  void StartServing();
+  // Stops accepting, closes idle connections and those still sending a
+  // request, and waits until every call under way has been answered.
+  // Idempotent.
+  void StopServing();
+
+  // For a handler that answers without reading the body: the connection is
+  // closed once the answer is written (says so in the answer, too).
+  static void CloseAfterAnswer(httplib::Response& res);
+
+  // Connections open now.
+  int open_connections() const;
+
+ private:
+  void AcceptLoop();
+  // Counts a new connection; false when its address or the server is full.
+  bool Admit(const std::string& address, bool* over_address_cap);
+  void Serve(int fd, const std::string& address, int port, bool refuse);
+  void Release(const std::string& address);
+
+  const ConnectionLimits limits_;
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};  // readable once stopping
+  std::atomic<bool> stopping_{false};
+  std::thread accept_thread_;
+
+  mutable std::mutex mu_;
+  std::condition_variable all_closed_;
+  int open_ = 0;                            // GUARDED_BY(mu_)
+  std::map<std::string, int> per_address_;  // GUARDED_BY(mu_)
+};
+
+}  // namespace dg::server
