@@ -101,89 +101,6 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
   return out;
 }
 
-void ClearGrid(Session& s, const std::string& branch, const std::string& grid) {
-  const std::vector<Value> key = {Value(branch), Value(grid)};
-  s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
-  s.Exec("DELETE FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
-  DropRoutes(s, branch, grid);
-}
-
-struct NewAllocation {
-  std::string branch, grid, vehicle, order, item, product, client;
-  double quantity = 0, unit_weight = 0, unit_volume = 0;
-  std::string flag, route, day, delivery, operator_code, stop_order;
-};
-
-void InsertAllocation(Session& s, const NewAllocation& n) {
-  s.Exec(
-      "INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
-      "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
-      "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
-       Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
-       Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
-       n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
-       n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
-}
-
-Vehicle RequireVehicle(Session& s, const std::string& code) {
-  auto v = FindVehicle(s, code);
-  if (!v) throw Error("Veículo " + code + " não cadastrado.");
-  return *v;
-}
-
-// The delivery order already given to the client's stop on the vehicle.
-std::string StopOrder(Session& s, const std::string& branch, const std::string& grid,
-                      const std::string& vehicle, const std::string& client) {
-  auto rows = s.Query(
-      "SELECT MIN(NRORDENTREGRADE) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-      "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ?",
-      {Value(branch), Value(grid), Value(vehicle), Value(client)});
-  return S(rows[0][0]);
-}
-
-// Puts the whole of the grid items selected by `where` (SQL on ITEMGRADE
-// with the branch and grid as first parameters) on one vehicle, replacing
-// their allocations, and checks the vehicle's capacity.
-void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
-                 const Vehicle& vehicle, const std::string& where,
-                 const std::vector<Value>& extra) {
-  std::vector<Value> params = {Value(branch), Value(grid)};
-  params.insert(params.end(), extra.begin(), extra.end());
-  auto items = s.Query(
-      "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, "
-      "DTENTREGA, DTHRENTGRADE, CDROTATRANS FROM ITEMGRADE "
-      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" +
-          where,
-      params);
-  auto operator_rows =
-      s.Query("SELECT CDOPERLANC FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-              {Value(branch), Value(grid)});
-  const std::string operator_code = operator_rows.empty() ? "" : S(operator_rows[0][0]);
-  std::string flag = VehicleFlag(s, branch, grid, vehicle.code);
-  if (flag.empty()) flag = "F";
-  std::set<std::string> days;
-  for (const Row& r : items) {
-    s.Exec(
-        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
-        "AND NRITEMPED = ?",
-        {Value(branch), Value(grid), r[0], r[1]});
-  }
-  for (const Row& r : items) {
-    if (D(r[4]) <= 0) continue;
-    NewAllocation n{
-        branch,  grid,    vehicle.code,  S(r[0]),
-        S(r[1]), S(r[2]), S(r[3]),       D(r[4]),
-        D(r[5]), D(r[6]), flag,          S(r[9]),
-        S(r[7]), S(r[8]), operator_code, StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
-    InsertAllocation(s, n);
-    days.insert(n.day);
-  }
-  for (const std::string& day : days) CheckCapacity(s, vehicle, day);
-  DropRoutes(s, branch, grid);
-}
-
 }  // namespace
 
 // ---- methods ---------------------------------------------------------------
@@ -309,13 +226,8 @@ Variant SetGrade(Session& s, Args& a) {
     const std::string code = text(row, vehicle_col);
     if (code.empty()) continue;
     const Vehicle vehicle = RequireVehicle(s, code);
-    const std::vector<Value> key = {Value(branch), Value(grid), Value(code), Value(order),
-                                    Value(item)};
-    auto old = s.Query(
-        "SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
-        "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
-        "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
-        key);
+    const AllocationKey key{branch, grid, code, order, item};
+    const std::optional<Allocation> old = FindAllocation(s, key);
     const std::string delivery = date_col >= 0 && !row[date_col].IsEmptyOrNull()
                                      ? row[date_col].ToDateTime().ToIso()
                                      : info.delivery;
@@ -323,14 +235,11 @@ Variant SetGrade(Session& s, Args& a) {
     const double quantity = quantity_of(row);
     if (quantity > 0) {
       // The screen's check of the row, on the room the vehicle has now.
-      const Load held = old.empty() ? Load{} : Load{D(old[0][0]), D(old[0][1])};
+      const Load held = old ? old->held : Load{};
       CheckRowFits(vehicle, LoadOf(s, code, day), {quantity * unit_weight, quantity * unit_volume},
                    held);
     }
-    s.Exec(
-        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
-        "AND NRPEDIDO = ? AND NRITEMPED = ?",
-        key);
+    DeleteAllocation(s, key);
     if (quantity <= 0) continue;
 
     NewAllocation n;
@@ -349,13 +258,10 @@ Variant SetGrade(Session& s, Args& a) {
     n.delivery = delivery;
     n.day = day;
     n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
-    n.stop_order = old.empty() ? StopOrder(s, branch, grid, code, info.client) : S(old[0][2]);
+    n.stop_order = old ? old->stop_order : StopOrder(s, branch, grid, code, info.client);
     InsertAllocation(s, n);
     // The return flag belongs to the vehicle: every row of it follows.
-    s.Exec(
-        "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-        "AND CDVIATURA = ?",
-        {Value(n.flag), Value(branch), Value(grid), Value(code)});
+    SetVehicleFlag(s, branch, grid, code, n.flag);
   }
   DropRoutes(s, branch, grid);
   return Variant(true);

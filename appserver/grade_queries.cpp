@@ -1,9 +1,7 @@
-#include "appserver/grade_support.h"
+#include "appserver/grade_queries.h"
 
 #include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cstdio>
+#include <set>
 
 #include "appserver/packing.h"
 #include "data/quantity.h"
@@ -12,62 +10,6 @@ namespace dg::server::detail {
 
 using data::Variant;
 using data::VariantKind;
-
-namespace {
-
-const char* ArgKindName(ArgKind kind) {
-  switch (kind) {
-    case ArgKind::Text:
-      return "a text";
-    case ArgKind::Date:
-      return "a date";
-    case ArgKind::Number:
-      return "a number";
-    case ArgKind::Packet:
-      return "a data packet";
-  }
-  return "?";
-}
-
-bool KindFits(ArgKind kind, const Variant& v) {
-  if (kind != ArgKind::Packet && v.IsEmptyOrNull()) return true;
-  switch (kind) {
-    case ArgKind::Text:
-      return v.Kind() == VariantKind::String;
-    case ArgKind::Date: {
-      if (v.Kind() == VariantKind::DateTime) return true;
-      data::DateTime d;
-      return v.Kind() == VariantKind::String &&
-             (v.ToString().empty() || data::DateTime::TryFromIso(v.ToString(), &d));
-    }
-    case ArgKind::Number:
-      return v.IsNumeric();
-    case ArgKind::Packet:
-      return v.Kind() == VariantKind::Packet;
-  }
-  return false;
-}
-
-// Cuts a UTF-8 text to `size` code points.
-std::string CutTo(const std::string& text, int size) {
-  if (size <= 0) return text;
-  int points = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && points++ == size) {
-      return text.substr(0, i);
-    }
-  }
-  return text;
-}
-
-}  // namespace
-
-std::string NowIso() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count();
-  return data::DateTime::FromMillis(ms).ToIso();
-}
 
 namespace {
 
@@ -80,126 +22,6 @@ const char* const kVehicleColumns =
     "FROM VEICULO ";
 
 }  // namespace
-
-// ---- arguments -------------------------------------------------------------
-
-void CheckArgs(const std::string& method, const std::vector<ArgKind>& kinds,
-               const std::vector<Variant>& values) {
-  if (values.size() != kinds.size()) {
-    throw Error(method + ": expected " + std::to_string(kinds.size()) + " argument" +
-                (kinds.size() == 1 ? "" : "s") + ", got " + std::to_string(values.size()));
-  }
-  for (std::size_t i = 0; i < kinds.size(); ++i) {
-    if (!KindFits(kinds[i], values[i])) {
-      throw Error(method + ": argument " + std::to_string(i + 1) + " must be " +
-                  ArgKindName(kinds[i]) + ", got " + data::KindName(values[i].Kind()));
-    }
-  }
-}
-
-std::string Args::Text(int i) const {
-  const Variant& v = values_[i];
-  return v.IsEmptyOrNull() ? std::string() : v.ToString();
-}
-
-Variant Args::Date(int i) const {
-  const Variant& v = values_[i];
-  if (v.Kind() == VariantKind::DateTime) return v;
-  if (v.Kind() == VariantKind::String && !v.ToString().empty()) {
-    return Variant(data::DateTime::FromIso(v.ToString()));
-  }
-  return Variant::Null();
-}
-
-std::string Args::Day(int i) const {
-  const Variant d = Date(i);
-  return d.IsNull() ? std::string() : d.ToDateTime().ToIso().substr(0, 10);
-}
-
-double Args::Number(int i) const {
-  const Variant& v = values_[i];
-  return v.IsEmptyOrNull() ? 0.0 : v.ToDouble();
-}
-
-const data::DataPacket& Args::Packet(int i) const { return values_[i].AsPacket(); }
-
-// ---- packets ---------------------------------------------------------------
-
-PacketBuilder& PacketBuilder::Str(const char* name, int size, bool fixed) {
-  packet_.fields.push_back({name, data::FieldType::String, size, false, fixed});
-  return *this;
-}
-PacketBuilder& PacketBuilder::Dbl(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::Double, 0, false, false});
-  return *this;
-}
-PacketBuilder& PacketBuilder::Date(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::DateTime, 0, false, false});
-  return *this;
-}
-PacketBuilder& PacketBuilder::Memo(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::Memo, 0, false, false});
-  return *this;
-}
-
-void PacketBuilder::Add(std::vector<Variant> cells) {
-  cells.resize(packet_.fields.size());
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    Variant& c = cells[i];
-    const data::FieldDef& f = packet_.fields[i];
-    if (c.IsEmpty()) {
-      c = Variant::Null();
-    } else if (c.Kind() == VariantKind::String) {
-      std::string text = c.ToString();
-      c = text.empty() ? Variant::Null()
-                       : Variant(f.type == data::FieldType::String ? CutTo(text, f.size) : text);
-    } else if (c.Kind() == VariantKind::Int && f.type == data::FieldType::Double) {
-      c = Variant(c.ToDouble());
-    }
-  }
-  packet_.rows.push_back(std::move(cells));
-}
-
-Variant PacketBuilder::Build() const { return Variant(packet_); }
-
-// ---- cells and texts -------------------------------------------------------
-
-std::string S(const Value& v) { return v.IsEmptyOrNull() ? std::string() : v.ToString(); }
-double D(const Value& v) { return v.IsEmptyOrNull() ? 0.0 : v.ToDouble(); }
-
-Variant DateCell(const Value& iso) {
-  data::DateTime d;
-  if (iso.Kind() == VariantKind::String && data::DateTime::TryFromIso(iso.ToString(), &d)) {
-    return Variant(d);
-  }
-  return Variant::Null();
-}
-
-std::string OrderKey(const std::string& order) {
-  std::string t;
-  for (char c : order) {
-    if (c != ' ') t += c;
-  }
-  const bool digits = !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c));
-  });
-  if (!digits) return t;
-  const auto first = t.find_first_not_of('0');
-  return first == std::string::npos ? "0" : t.substr(first);
-}
-
-std::string Digits(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (std::isdigit(static_cast<unsigned char>(c))) out += c;
-  }
-  return out;
-}
-
-Transporter ParseKey(const std::string& key) {
-  if (key.empty()) return {};
-  return {key.substr(0, 1), Digits(key.substr(1))};
-}
 
 // ---- vehicles and capacity -------------------------------------------------
 
@@ -475,6 +297,106 @@ Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehi
     p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? S(r[2]) : S(r[1]))});
   }
   return p.Build();
+}
+
+// ---- allocations -----------------------------------------------------------
+
+void ClearGrid(Session& s, const std::string& branch, const std::string& grid) {
+  const std::vector<Value> key = {Value(branch), Value(grid)};
+  s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+  s.Exec("DELETE FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
+  DropRoutes(s, branch, grid);
+}
+
+void InsertAllocation(Session& s, const NewAllocation& n) {
+  s.Exec(
+      "INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+      "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
+      "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
+       Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
+       Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
+       n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
+       n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
+}
+
+Vehicle RequireVehicle(Session& s, const std::string& code) {
+  auto v = FindVehicle(s, code);
+  if (!v) throw Error("Veículo " + code + " não cadastrado.");
+  return *v;
+}
+
+std::string StopOrder(Session& s, const std::string& branch, const std::string& grid,
+                      const std::string& vehicle, const std::string& client) {
+  auto rows = s.Query(
+      "SELECT MIN(NRORDENTREGRADE) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ? AND CDVIATURA = ? AND CDCLIENTE = ?",
+      {Value(branch), Value(grid), Value(vehicle), Value(client)});
+  return S(rows[0][0]);
+}
+
+void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
+                 const Vehicle& vehicle, const std::string& where,
+                 const std::vector<Value>& extra) {
+  std::vector<Value> params = {Value(branch), Value(grid)};
+  params.insert(params.end(), extra.begin(), extra.end());
+  auto items = s.Query(
+      "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, "
+      "DTENTREGA, DTHRENTGRADE, CDROTATRANS FROM ITEMGRADE "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" +
+          where,
+      params);
+  auto operator_rows =
+      s.Query("SELECT CDOPERLANC FROM GRADEDISTR WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+              {Value(branch), Value(grid)});
+  const std::string operator_code = operator_rows.empty() ? "" : S(operator_rows[0][0]);
+  std::string flag = VehicleFlag(s, branch, grid, vehicle.code);
+  if (flag.empty()) flag = "F";
+  std::set<std::string> days;
+  for (const Row& r : items) {
+    s.Exec(
+        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
+        "AND NRITEMPED = ?",
+        {Value(branch), Value(grid), r[0], r[1]});
+  }
+  for (const Row& r : items) {
+    if (D(r[4]) <= 0) continue;
+    NewAllocation n{
+        branch,  grid,    vehicle.code,  S(r[0]),
+        S(r[1]), S(r[2]), S(r[3]),       D(r[4]),
+        D(r[5]), D(r[6]), flag,          S(r[9]),
+        S(r[7]), S(r[8]), operator_code, StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
+    InsertAllocation(s, n);
+    days.insert(n.day);
+  }
+  for (const std::string& day : days) CheckCapacity(s, vehicle, day);
+  DropRoutes(s, branch, grid);
+}
+
+std::optional<Allocation> FindAllocation(Session& s, const AllocationKey& k) {
+  auto rows = s.Query(
+      "SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
+      "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+      "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+      {Value(k.branch), Value(k.grid), Value(k.vehicle), Value(k.order), Value(k.item)});
+  if (rows.empty()) return std::nullopt;
+  return Allocation{Load{D(rows[0][0]), D(rows[0][1])}, S(rows[0][2])};
+}
+
+void DeleteAllocation(Session& s, const AllocationKey& k) {
+  s.Exec(
+      "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+      "AND NRPEDIDO = ? AND NRITEMPED = ?",
+      {Value(k.branch), Value(k.grid), Value(k.vehicle), Value(k.order), Value(k.item)});
+}
+
+void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& vehicle, const std::string& flag) {
+  s.Exec(
+      "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
+      "AND CDVIATURA = ?",
+      {Value(flag), Value(branch), Value(grid), Value(vehicle)});
 }
 
 }  // namespace dg::server::detail

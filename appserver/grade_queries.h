@@ -1,0 +1,146 @@
+// Internal to the server object: the queries on vehicles, grids, items and
+// allocations its methods share, each a named step over a session.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "appserver/call_args.h"
+#include "appserver/storage.h"
+
+namespace dg::server::detail {
+
+struct Vehicle {
+  std::string code;
+  std::string description;
+  double weight = 0;  // capacity
+  double volume = 0;
+  std::string type;
+  std::string inscription;
+};
+std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t);
+std::vector<Vehicle> VehiclesByInscription(Session& s, const std::string& inscription);
+std::optional<Vehicle> FindVehicle(Session& s, const std::string& code);
+bool TransporterExists(Session& s, const Transporter& t);
+
+// What open and dispatched grids load on a vehicle for a delivery day.
+struct Load {
+  double weight = 0;
+  double volume = 0;
+};
+Load LoadOf(Session& s, const std::string& vehicle, const std::string& day);
+
+// Grid states as stored.
+inline constexpr const char* kOpen = "A";
+inline constexpr const char* kDispatched = "E";
+inline constexpr const char* kDiscarded = "C";
+
+std::optional<std::string> GridState(Session& s, const std::string& branch,
+                                     const std::string& grid);
+// Reserves the next number of the branch as an open grid.
+std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code);
+// The grid to write into: a new one when `grid` is empty, created under its
+// number when unknown; refuses a dispatched or discarded grid.
+std::string WritableGrid(Session& s, const std::string& branch, const std::string& grid,
+                         const std::string& operator_code);
+// Drops itineraries and route totals of the grid (allocations changed).
+void DropRoutes(Session& s, const std::string& branch, const std::string& grid);
+// Return flag of the vehicle in the grid, "" when it carries nothing.
+std::string VehicleFlag(Session& s, const std::string& branch, const std::string& grid,
+                        const std::string& vehicle);
+// Capacity refusals, as the clerk reads them.
+inline constexpr const char* kItemWeightExceeded =
+    "Peso suportado pelo veículo é menor que o peso do produto.";
+inline constexpr const char* kItemVolumeExceeded =
+    "Volume suportado pelo veículo é menor que o volume do produto.";
+inline constexpr const char* kOrderWeightExceeded =
+    "Peso do pedido excede a capacidade máxima do veículo.";
+inline constexpr const char* kOrderVolumeExceeded =
+    "Volume do pedido excede a capacidade máxima do veículo.";
+
+// Throws when what the grids load on the vehicle for the day exceeds its
+// capacity after whole orders moved onto it, weight first, with the text the
+// clerk reads as it stands (only the distribution answers with a message key).
+void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day);
+
+// One vehicle row of a save (SetGrade): the weight and volume `need` of the
+// item's new quantity on `vehicle`, whose load of the day is `load` with the
+// row's old weight and volume `held` still on it, must fit by the rule the
+// screen checked the row with (data::LoadFits), weight first; the refusal is
+// the screen's own text. A row that loads no more than it did passes, so a
+// vehicle that other grids filled meanwhile still takes back what it had.
+void CheckRowFits(const Vehicle& vehicle, const Load& load, const Load& need, const Load& held);
+
+// What the grid knows of one of its items (or the item table, when the grid
+// has not seen it).
+struct ItemInfo {
+  bool found = false;
+  std::string product;
+  std::string client;
+  std::string client_name;
+  double quantity = 0;
+  double unit_weight = 0;
+  double unit_volume = 0;
+  std::string day;
+  std::string delivery;  // ISO date-time
+  std::string route;
+};
+ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid,
+                  const std::string& order, const std::string& item);
+void InsertGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info,
+                    const std::string& priority);
+// Adds the item to the grid's item list unless it is there.
+void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, const ItemInfo& info);
+
+// The vehicle packet (cdsVeiculo) for one item of the grid.
+data::Variant VehiclePacket(Session& s, const Transporter& t, const data::Variant& delivery,
+                            const std::string& day, const std::string& branch,
+                            const std::string& order, const std::string& item,
+                            const std::string& grid);
+// Delivery points without address (cdsErro) of the grid, or of one vehicle.
+data::Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehicle,
+                          const std::string& branch);
+
+// ---- allocations: one row per grid, vehicle and order item.
+
+// Empties the grid: its allocations, items and routes.
+void ClearGrid(Session& s, const std::string& branch, const std::string& grid);
+
+struct NewAllocation {
+  std::string branch, grid, vehicle, order, item, product, client;
+  double quantity = 0, unit_weight = 0, unit_volume = 0;
+  std::string flag, route, day, delivery, operator_code, stop_order;
+};
+void InsertAllocation(Session& s, const NewAllocation& n);
+
+// The vehicle, or Error "Veículo … não cadastrado.".
+Vehicle RequireVehicle(Session& s, const std::string& code);
+
+// The delivery order already given to the client's stop on the vehicle.
+std::string StopOrder(Session& s, const std::string& branch, const std::string& grid,
+                      const std::string& vehicle, const std::string& client);
+
+// Puts the whole of the grid items selected by `where` (SQL on ITEMGRADE
+// with the branch and grid as first parameters) on one vehicle, replacing
+// their allocations, and checks the vehicle's capacity.
+void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
+                 const Vehicle& vehicle, const std::string& where, const std::vector<Value>& extra);
+
+struct AllocationKey {
+  std::string branch, grid, vehicle, order, item;
+};
+// What an order item's allocation on a vehicle holds.
+struct Allocation {
+  Load held;               // its weight and volume
+  std::string stop_order;  // NRORDENTREGRADE, "" for none
+};
+std::optional<Allocation> FindAllocation(Session& s, const AllocationKey& key);
+void DeleteAllocation(Session& s, const AllocationKey& key);
+// The return flag of every allocation of the vehicle in the grid.
+void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& vehicle, const std::string& flag);
+
+}  // namespace dg::server::detail
