@@ -19,6 +19,15 @@ std::vector<std::string> Characters(std::string_view text) {
   return out;
 }
 
+// The code point of one UTF-8 character (a malformed one reads as U+FFFD).
+char32_t CodePoint(const std::string& ch) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(ch[i]); };
+  if (ch.size() == 1) return b(0);
+  char32_t c = b(0) & (0xFF >> (ch.size() + 1));
+  for (std::size_t i = 1; i < ch.size(); ++i) c = (c << 6) | (b(i) & 0x3F);
+  return ch.size() <= 4 ? c : 0xFFFD;
+}
+
 bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
 // Letters: ASCII letters and the accented letters of Latin-1 and beyond.
 bool IsLetter(char32_t c) {
@@ -122,43 +131,59 @@ EditMask::EditMask(std::string_view mask) : mask_(mask) {
 
 std::string EditMask::Format(std::string_view value) const {
   std::vector<std::string> chars = Characters(value);
-  std::vector<std::string> out(positions_.size());
-  if (keep_literals_) {
-    // The value carries the literals: one character per position; with
-    // leading blanks a short value fills the last positions.
-    if (leading_blanks_ && chars.size() < positions_.size())
-      chars.insert(chars.begin(), positions_.size() - chars.size(), std::string(1, blank_));
-    for (std::size_t i = 0; i < positions_.size(); ++i) {
-      const Position& p = positions_[i];
-      if (p.literal)
-        out[i] = p.text;
-      else
-        out[i] = i < chars.size() && chars[i] != " " && chars[i] != std::string(1, blank_)
-                     ? ChangeCase(chars[i], p.case_change)
-                     : std::string(1, blank_);
-    }
-  } else {
-    std::size_t slots = 0;
-    for (const Position& p : positions_) slots += !p.literal;
-    const std::size_t filled = std::min(chars.size(), slots);
-    // Leading blanks: an incomplete value fills the last slots.
-    std::size_t skip = leading_blanks_ ? slots - filled : 0;
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < positions_.size(); ++i) {
-      const Position& p = positions_[i];
-      if (p.literal) {
-        out[i] = p.text;
-      } else if (skip > 0) {
-        --skip;
-        out[i] = std::string(1, blank_);
-      } else {
-        out[i] = next < filled ? ChangeCase(chars[next++], p.case_change) : std::string(1, blank_);
-      }
+  if (!keep_literals_) return FormatSlots(chars);
+  // The value carries the literals: one character per position; with
+  // leading blanks a short value fills the last positions.
+  if (leading_blanks_ && chars.size() < positions_.size())
+    chars.insert(chars.begin(), positions_.size() - chars.size(), std::string(1, blank_));
+  std::string text;
+  for (std::size_t i = 0; i < positions_.size(); ++i) {
+    const Position& p = positions_[i];
+    if (p.literal)
+      text += p.text;
+    else
+      text += i < chars.size() && chars[i] != " " && chars[i] != std::string(1, blank_)
+                  ? ChangeCase(chars[i], p.case_change)
+                  : std::string(1, blank_);
+  }
+  return text;
+}
+
+std::string EditMask::FormatSlots(const std::vector<std::string>& chars) const {
+  std::size_t slots = 0;
+  for (const Position& p : positions_) slots += !p.literal;
+  const std::size_t filled = std::min(chars.size(), slots);
+  // Leading blanks: an incomplete value fills the last slots.
+  std::size_t skip = leading_blanks_ ? slots - filled : 0;
+  std::size_t next = 0;
+  std::string text;
+  for (const Position& p : positions_) {
+    if (p.literal) {
+      text += p.text;
+    } else if (skip > 0) {
+      --skip;
+      text += blank_;
+    } else {
+      text += next < filled ? ChangeCase(chars[next++], p.case_change) : std::string(1, blank_);
     }
   }
-  std::string text;
-  for (const auto& s : out) text += s;
   return text;
+}
+
+std::string EditMask::Type(std::string_view typed) const {
+  std::vector<std::string> taken;
+  std::size_t at = 0;
+  for (const std::string& ch : Characters(typed)) {
+    while (at < positions_.size() && positions_[at].literal && positions_[at].text != ch) ++at;
+    if (at >= positions_.size()) break;
+    if (positions_[at].literal) {
+      ++at;  // taken as the literal it equals
+    } else if (Fits(positions_[at].slot, CodePoint(ch))) {
+      taken.push_back(ch);
+      ++at;
+    }
+  }
+  return FormatSlots(taken);
 }
 
 std::string EditMask::Yield(std::string_view displayed) const {

@@ -37,6 +37,14 @@ class EditMask {
   std::string Yield(std::string_view displayed) const;
   // Whether a typed character fits the position it would go into.
   bool Accepts(std::size_t position, char32_t c) const;
+  // The displayed text after the user types `typed` into the empty edit, one
+  // character after the other, as a masked edit takes them: a character
+  // equal to the literal of the next position is taken as that literal (a
+  // literal it does not equal is filled in and passed over); an editable
+  // position takes a character it accepts and refuses any other; characters
+  // beyond the last position are refused. With leading blanks ("!") a short
+  // entry then moves to the last positions, as Format places it.
+  std::string Type(std::string_view typed) const;
 
  private:
   // One position of the pattern: a literal or an editable slot.
@@ -46,6 +54,10 @@ class EditMask {
     char slot = 0;        // the pattern character of a slot
     int case_change = 0;  // >0 upper, <0 lower
   };
+
+  // The displayed text for the characters of the editable positions, in
+  // order (at most one per position).
+  std::string FormatSlots(const std::vector<std::string>& chars) const;
 
   std::string mask_;
   std::vector<Position> positions_;

@@ -34,6 +34,36 @@ TEST(MaskTest, FormatAndYield) {
   }
 }
 
+// Typing goes through the mask as a clerk's keys do: punctuation that falls
+// on the mask's literal is taken as it, what a position refuses is dropped.
+TEST(MaskTest, TypingTakesLiteralsAndRefusesWhatAPositionDoesNot) {
+  struct Case {
+    const char* mask;
+    const char* typed;
+    const char* shown;
+  } cases[] = {
+      {"99.999.999/9999-99;0; ", "11.222.333/0001-81", "11.222.333/0001-81"},
+      {"99.999.999/9999-99;0; ", " 11.222.333/0001-81", "11.222.333/0001-81"},
+      {"99.999.999/9999-99;0; ", "11222333000181", "11.222.333/0001-81"},
+      {"99.999.999/9999-99;0; ", "11222333000181999", "11.222.333/0001-81"},
+      {"999.999.999-99;0; ", "123.456.789-09", "123.456.789-09"},
+      {"999.999.999-99;0; ", "123 456 789 09", "123.456.789-09"},
+      {"!999;1; ", "1", "  1"},
+      {"!999;1; ", "12", " 12"},
+      {"!999;1; ", "1234", "123"},
+      {"!999;1; ", "AB", "   "},
+      {"!999;1; ", "1A2", " 12"},
+      {"lll 9999;0; ", "abc 1234", "abc 1234"},
+      {"lll 9999;0; ", "ABC1234", "ABC 1234"},
+      {"lll 9999;0; ", "1ABC", "ABC     "},
+      {">lll;0;_", "aÇ1b", "AÇB"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EditMask(c.mask).Type(c.typed), c.shown) << c.mask << " " << c.typed;
+  }
+  EXPECT_EQ(EditMask("99.999.999/9999-99;0; ").Yield("11.222.333/0001-81"), "11222333000181");
+}
+
 TEST(MaskTest, SectionsAndAcceptedCharacters) {
   const EditMask plate("lll 9999;0; ");
   EXPECT_FALSE(plate.KeepLiterals());

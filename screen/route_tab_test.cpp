@@ -204,6 +204,21 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
   };
   for (const Row& row : {
            Row{"", " ", kLivre, "error: Ordem deve ser informada.", {}},
+           // The cell takes typing through the field's mask "!999;1; ":
+           // letters are refused, a fourth digit is not taken.
+           Row{"", "AB", kLivre, "error: Ordem deve ser informada.", {}},
+           Row{"",
+               "1234",
+               kLivre,
+               "",
+               {"SetGradeRota(123, P1, V1, 0001, &'17', 1, A, &'I')",
+                "SetGradeRota(123, P1, V1, 0001, &'17', 2, B, &'I')"}},
+           Row{"",
+               "1A2",
+               kLivre,
+               "",
+               {"SetGradeRota(012, P1, V1, 0001, &'17', 1, A, &'I')",
+                "SetGradeRota(012, P1, V1, 0001, &'17', 2, B, &'I')"}},
            Row{"", "2", kUsada, "error: Ordem já cadastrada.", {}},
            // Re-posting the row's own order passes although the server finds
            // it; nothing changed, so nothing is written, the route reloads.

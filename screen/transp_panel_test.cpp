@@ -96,6 +96,49 @@ TEST_F(PanelTest, ValidationsShowMessagesAndKeepTheFocus) {
   }
 }
 
+// The clerk types the inscription as the documents print it: punctuation on
+// the mask's literals is taken as them and a leading blank is refused, so
+// the transporter is found; entering and leaving again changes nothing.
+TEST_F(PanelTest, PunctuatedInscriptionsAreTakenAsTheMaskTakesThem) {
+  struct Row {
+    const char* typed;
+    const char* shown;
+    const char* key;
+    const char* name;
+  };
+  for (const Row& row : {
+           Row{"11.222.333/0001-81", "11.222.333/0001-81", "J11222333000181", "Rápido Sul"},
+           Row{" 11.222.333/0001-81", "11.222.333/0001-81", "J11222333000181", "Rápido Sul"},
+           Row{"123.456.789-09", "123.456.789-09", "F12345678909", "João Fretes"},
+           Row{" 123.456.789-09 ", "123.456.789-09", "F12345678909", "João Fretes"},
+       }) {
+    SCOPED_TRACE(row.typed);
+    dialogs.ClearLog();
+    failures.clear();
+    Launch({kSel, kOutro}, [&](ui::Form&) {
+      auto& s = Screen();
+      const auto taken = [&] {
+        EXPECT_EQ(dialogs.Log(), std::vector<std::string>{});
+        EXPECT_EQ(s.medCdTransp->DisplayText(), row.shown);
+        EXPECT_EQ(s.ChaveTransportadora(), row.key);
+        EXPECT_EQ(s.edtNmTransp->Text(), row.name);
+      };
+      ui::UserType(*s.medCdTransp, row.typed);
+      Do([&] { ui::UserFocus(*s.medTpTransp); });
+      taken();
+      ui::UserType(*s.medTpTransp, "1");
+      // Back in the field the clerk sees the bare digits; leaving again
+      // keeps the person type and finds the same transporter.
+      Do([&] { ui::UserFocus(*s.medCdTransp); });
+      EXPECT_EQ(s.medCdTransp->DisplayText(), std::string(row.key).substr(1));
+      Do([&] { ui::UserFocus(*s.medTpTransp); });
+      taken();
+      EXPECT_EQ(failures, std::vector<std::string>{});
+      Answers({Answer::Yes});
+    });
+  }
+}
+
 TEST_F(PanelTest, CommitSendsWholePacketWithFilterAndShowsOrders) {
   Launch({kSel, kOutro}, [&](ui::Form& form) {
     auto& s = Screen();

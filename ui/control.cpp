@@ -129,9 +129,14 @@ void MaskEdit::SetEditMask(const std::string& mask) {
   std::unique_ptr<data::EditMask> next;
   if (!mask.empty()) next = std::make_unique<data::EditMask>(mask);
   const std::string value = Text();
+  const bool typed = mask_ == nullptr;
   mask_text_ = mask;
   mask_ = std::move(next);
-  Edit::SetText(mask_ ? mask_->Format(value) : value);
+  if (!mask_) {
+    Edit::SetText(value);
+  } else {
+    Edit::SetText(typed ? mask_->Type(value) : mask_->Format(value));
+  }
   Changed();
 }
 
@@ -139,6 +144,10 @@ std::string MaskEdit::Text() const { return mask_ ? mask_->Yield(text_) : text_;
 
 void MaskEdit::SetText(const std::string& text) {
   Edit::SetText(mask_ ? mask_->Format(text) : text);
+}
+
+void MaskEdit::TypeText(const std::string& typed) {
+  Edit::SetText(mask_ ? mask_->Type(typed) : typed);
 }
 
 // ---- ComboBox

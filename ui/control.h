@@ -177,12 +177,19 @@ class MaskEdit : public Edit {
   const std::string& EditMask() const { return mask_text_; }
   // Sets (or, with "", removes) the mask: the current value (the text the
   // old mask yields) is displayed again under the new mask, and on_change
-  // fires when the displayed text differs. Throws Error on a malformed mask.
+  // fires when the displayed text differs. A text typed without a mask is
+  // taken by the new mask as if typed under it (data::EditMask::Type), so
+  // punctuation the clerk typed falls on the mask's literals. Throws Error
+  // on a malformed mask.
   void SetEditMask(const std::string& mask);
   std::string Text() const override;
   std::string DisplayText() const override { return text_; }
   // Takes a value: shown through the mask when there is one.
   void SetText(const std::string& text) override;
+  // The user's typing: replaces the text by `typed`, each character taken
+  // as the mask takes a key (refused where its position does not accept
+  // it); without a mask the text stands as typed.
+  void TypeText(const std::string& typed);
 
  private:
   std::string mask_text_;

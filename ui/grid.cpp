@@ -1,5 +1,6 @@
 #include "ui/grid.h"
 
+#include "data/mask.h"
 #include "ui/form.h"
 #include "ui/text.h"
 
@@ -134,6 +135,13 @@ bool DataGrid::CanEditSelected() const {
   return f != nullptr && !f->Calculated() && !f->DataSet().IsEmpty();
 }
 
+bool DataGrid::MaskTakesAny(const std::string& text) const {
+  const data::Field* f = SelectedField();
+  if (f == nullptr || f->edit_mask.empty()) return true;
+  const data::EditMask mask(f->edit_mask);
+  return mask.Type(text) != mask.Type("");
+}
+
 bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }
 
 bool DataGrid::EditCell(const std::string& text) {
@@ -142,7 +150,13 @@ bool DataGrid::EditCell(const std::string& text) {
   data::ClientDataset& ds = f->DataSet();
   if (ds.State() == data::DatasetState::Browse) ds.Edit();
   editor_mode_ = true;
-  f->SetText(text);
+  if (f->edit_mask.empty()) {
+    f->SetText(text);
+  } else {
+    // The in-place editor is a masked edit: the field gets what it yields.
+    const data::EditMask mask(f->edit_mask);
+    f->SetText(mask.Yield(mask.Type(text)));
+  }
   Changed();
   return true;
 }

@@ -126,9 +126,14 @@ class DataGrid : public Control {
   // still in edit or insert state.
   bool EditorMode() const;
   void SetEditorMode(bool on) { editor_mode_ = on; }
-  // Edits the selected cell of the current row as the user does. Returns
-  // false (and changes nothing) when CanEditSelected() is false.
+  // Edits the selected cell of the current row as the user does: a field
+  // with an edit mask takes the text as a masked edit takes typing
+  // (data::EditMask::Type), refusing what its positions do not accept.
+  // Returns false (and changes nothing) when CanEditSelected() is false.
   bool EditCell(const std::string& text);
+  // Whether the selected field's edit mask takes any character of the text
+  // (true for a field without a mask): a key it refuses leaves the cell be.
+  bool MaskTakesAny(const std::string& text) const;
   // Posts a pending edit of the dataset (edit or insert state).
   void PostEdit();
 

@@ -73,7 +73,11 @@ Outcome UserType(Control& control, const std::string& text) {
   if (reach != Outcome::Done) return reach;
   if (IsReadOnly(control)) return Outcome::ReadOnly;
   FocusFirst(control);
-  control.SetText(text);
+  if (auto* masked = dynamic_cast<MaskEdit*>(&control)) {
+    masked->TypeText(text);
+  } else {
+    control.SetText(text);
+  }
   return Outcome::Done;
 }
 
@@ -147,7 +151,8 @@ Outcome UserKey(Control& control, char key) {
   if (auto* grid = dynamic_cast<DataGrid*>(&control)) {
     if (key == '\r') {
       grid->PostEdit();
-    } else if (static_cast<unsigned char>(key) >= 32 && grid->CanEditSelected()) {
+    } else if (static_cast<unsigned char>(key) >= 32 && grid->CanEditSelected() &&
+               grid->MaskTakesAny(std::string(1, key))) {
       grid->EditCell(std::string(1, key));
     }
   } else if (auto* edit = dynamic_cast<Edit*>(&control)) {
@@ -157,7 +162,11 @@ Outcome UserKey(Control& control, char key) {
       if (!text.empty()) text.pop_back();
       edit->SetText(text);
     } else if (static_cast<unsigned char>(key) >= 32) {
-      edit->SetText(edit->Text() + key);
+      if (auto* masked = dynamic_cast<MaskEdit*>(edit)) {
+        masked->TypeText(masked->Text() + key);
+      } else {
+        edit->SetText(edit->Text() + key);
+      }
     }
   } else if (dynamic_cast<Button*>(&control) != nullptr && key == '\r') {
     control.Click();

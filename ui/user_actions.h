@@ -48,15 +48,16 @@ Outcome UserSelectTab(PageControl& pages, TabSheet& sheet);
 // Error for a row or field the grid does not show.
 Outcome UserClickCell(DataGrid& grid, std::optional<int> row,
                       const std::optional<std::string>& field);
-// Types a text into the selected cell. ReadOnly when the grid, its editing
-// option or the column forbids it.
+// Types a text into the selected cell, through the field's edit mask.
+// ReadOnly when the grid, its editing option or the column forbids it.
 Outcome UserEditCell(DataGrid& grid, const std::string& text);
 // Presses a character key in the control: the form's key-down (when it
 // previews keys), the control's key-down, then its key-press (a dg::Abort
 // from a handler swallows the key: the outcome is still Done). A key that
 // survives: Enter (13) posts a grid's pending edit or clicks a focused
 // button; a printable character is typed into an edit (appended) or, when
-// the selected grid cell may be edited, into the cell (replacing it);
+// the selected grid cell may be edited and its mask takes the key, into the
+// cell (replacing it);
 // backspace (8) removes an edit's last character.
 Outcome UserKey(Control& control, char key);
 // Leaves the row / presses Enter in a grid: posts a pending edit.
