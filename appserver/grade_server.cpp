@@ -9,6 +9,7 @@
 #include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
+#include "data/plain_address.h"
 
 namespace dg::server {
 
@@ -239,8 +240,32 @@ Variant GetCarroPedido(Session& s, Args& a) {
   return p.Build();
 }
 
+// The return point a route text names by its address, in the texts' plain
+// form: the branch when its address reads so, else the first transporter
+// (by inscription) whose address does, else a point of that text alone,
+// without coordinates.
+void AddNamedReturn(Session& s, PacketBuilder& p, std::vector<Variant> branch_point,
+                    const std::string& named) {
+  if (branch_point.size() > 4 && data::PlainAddressText(S(branch_point[4])) == named) {
+    branch_point[0] = Variant("R");
+    p.Add(branch_point);
+    return;
+  }
+  for (const Row& t : s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN, NMFANTTRAN, ENDERECO, LATITUDE, "
+                              "LONGITUDE FROM TRANSPORT ORDER BY NRINSJURTRAN, IDTPIJURTRAN")) {
+    if (data::PlainAddressText(S(t[3])) == named) {
+      p.Add(
+          {Variant("R"), Variant(), Variant(S(t[0]) + S(t[1])), t[2], t[3], Variant(), t[4], t[5]});
+      return;
+    }
+  }
+  p.Add({Variant("R"), Variant(), Variant(), Variant("Ponto de retorno"), Variant(named), Variant(),
+         Variant(), Variant()});
+}
+
 Variant GetPontosRota(Session& s, Args& a) {
-  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
+  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2),
+                    named_return = a.Text(3);
   PacketBuilder p;
   p.Str("TIPO", 1)
       .Str("NRORDENTREGRADE", 5)
@@ -267,7 +292,9 @@ Variant GetPontosRota(Session& s, Args& a) {
     p.Add({Variant("C"), Variant(st.order), Variant(st.client), Variant(st.name),
            Variant(st.address), Variant(st.zip), st.latitude, st.longitude});
   }
-  if (flag == "F") {
+  if (!named_return.empty()) {
+    AddNamedReturn(s, p, branch_point, named_return);
+  } else if (flag == "F") {
     branch_point[0] = Variant("R");
     p.Add(branch_point);
   } else if (flag == "T") {
@@ -395,7 +422,7 @@ const std::map<std::string, Entry>& Methods() {
       {"GetRetTransp", {GetRetTransp, TxKind::Read, {T}}},
       {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}, {1, 3}}},
       {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
-      {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T}}},
+      {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T, T}}},
       {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}, {0, 1}}},
       {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},

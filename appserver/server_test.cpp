@@ -181,7 +181,7 @@ TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
        "IDMARCADO:string:1 CDVIATURA:string:4 DSTIPOVEIC:string:50 QTCAPACIVIAT:double "
        "VRVOLUMEVIAT:double VRPESOUTIL:double VRVOLUMEUTIL:double QTPEDIDOS:double"},
       {"GetPontosRota",
-       {"0001", grid, "V1"},
+       {"0001", grid, "V1", ""},
        "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
        "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double"},
   };
@@ -369,9 +369,21 @@ TEST_P(ServerTest, ReturnFlagBelongsToTheVehicle) {
   p.rows[0][p.FieldIndex("IDRETGRADEDISTR")] = Variant("T");
   Result("SetGrade", {Variant(p), 10.0, 0.1, "0001", grid, "ANA"});
   EXPECT_EQ("T,null", Column(Vehicles(grid, "P3", "1"), "IDRETGRADEDISTR"));
-  const Variant points = Result("GetPontosRota", {"0001", grid, "V1"});
+  const Variant points = Result("GetPontosRota", {"0001", grid, "V1", ""});
   EXPECT_EQ("F,C,C,C,R", Column(points, "TIPO"));
   EXPECT_EQ("Rod. B, km 2", Str(points.AsPacket().rows.back()[4]));
+
+  // The route texts name the return point by its plain address; that point
+  // wins over the flag, so the route goes back where the screen says.
+  auto named = [&](const char* address) {
+    const DataPacket p = Result("GetPontosRota", {"0001", grid, "V1", address}).AsPacket();
+    const auto& r = p.rows.back();
+    return Str(r[0]) + " " + Str(r[2]) + " " + Str(r[3]) + " " + Str(r[4]) + " " +
+           (r[6].IsNull() ? "unplaced" : "placed");
+  };
+  EXPECT_EQ("R 0001 Filial 0001 Rua A, 1 placed", named("rua a  1"));
+  EXPECT_EQ("R J11222333000181 Rodo Rod. B, km 2 placed", named("rod b  km 2"));
+  EXPECT_EQ("R  Ponto de retorno rua sem cadastro unplaced", named("rua sem cadastro"));
 }
 
 TEST_P(ServerTest, SetPedidoCarroToggles) {
@@ -421,8 +433,9 @@ TEST_P(ServerTest, RouteOrdersItemsAndItinerary) {
   EXPECT_EQ("1,2", Column(Result("GetItemGrade", {"0001", grid, "V1", "C1"}), "NRITEMPED"));
   EXPECT_EQ("C2", Column(Result("GetErro", {grid, "V1", "0001"}), "CODIGO"));
   EXPECT_EQ("", Column(Result("GetErro", {grid, "V2", "0001"}), "CODIGO"));
-  EXPECT_EQ("F,C,C,C,R", Column(Result("GetPontosRota", {"0001", grid, "V1"}), "TIPO"));
-  EXPECT_EQ("0001,C3,C1,C2,0001", Column(Result("GetPontosRota", {"0001", grid, "V1"}), "CODIGO"));
+  EXPECT_EQ("F,C,C,C,R", Column(Result("GetPontosRota", {"0001", grid, "V1", ""}), "TIPO"));
+  EXPECT_EQ("0001,C3,C1,C2,0001",
+            Column(Result("GetPontosRota", {"0001", grid, "V1", ""}), "CODIGO"));
 
   Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
   EXPECT_EQ("12,5 km", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));

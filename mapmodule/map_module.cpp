@@ -49,6 +49,7 @@ HandOver ReadHandOver(const data::VariantArray& args) {
   h.branch = Cell(route, 0, "CDFILIAL");
   h.grid = Cell(route, 0, "NRGRADEDISTR");
   h.vehicle = Cell(route, 0, "CDVIATURA");
+  h.stops = static_cast<int>(route.rows.size());
   const data::DataPacket& texts = PacketAt(args, low + 4, "textos da rota");
   const char* const kFields[] = {"STROTA1", "STROTA2", "STROTA4", "STROTA3", "STROTA5"};
   for (std::size_t i = 0; i < h.texts.size(); ++i) h.texts[i] = Cell(texts, 0, kFields[i]);
@@ -63,6 +64,12 @@ int StopsInTexts(const std::array<std::string, 5>& texts) {
     }
   }
   return count;
+}
+
+std::string ReturnAddress(const HandOver& h) {
+  if (StopsInTexts(h.texts) != h.stops + 1) return "";
+  const std::string& first = h.texts[0];
+  return first.substr(first.rfind(" to: ") + 5);
 }
 
 void RunMapModule(const data::VariantArray& args) {
@@ -83,8 +90,8 @@ void RunMapModule(const data::VariantArray& args) {
   } disconnect{net};
 
   using contracts::Consiste::CheckResultServ;
-  const data::Variant answer =
-      CheckResultServ(net.Call("GetPontosRota", {h.branch, h.grid, h.vehicle}), true, 0);
+  const data::Variant answer = CheckResultServ(
+      net.Call("GetPontosRota", {h.branch, h.grid, h.vehicle, ReturnAddress(h)}), true, 0);
   const std::vector<RoutePoint> points = PointsFromPacket(answer.AsPacket());
   const Settings settings = ReadSettings(h.api, [](const char* name) { return std::getenv(name); });
   const Router router =

@@ -26,6 +26,7 @@ struct HandOver {
   std::string kind;
   std::string code;
   std::string branch, grid, vehicle;  // of the first route row
+  int stops = 0;                      // route rows the screen built the texts from
   // The newest record's texts in route order (stops 1-20, 21-40, 41-60,
   // 61-80, 81 on); all empty when the packet holds no record.
   std::array<std::string, 5> texts;
@@ -39,7 +40,13 @@ HandOver ReadHandOver(const data::VariantArray& args);
 // " to: " piece.
 int StopsInTexts(const std::array<std::string, 5>& texts);
 
-// Asks the server for the route's points (GetPontosRota), works out the
+// The return point's address as the route texts name it (the last piece of
+// the first text, after its stops), or "" when the texts name no return leg
+// (as many pieces as the route has stops) or do not match the route.
+std::string ReturnAddress(const HandOver& h);
+
+// Asks the server for the route's points (GetPontosRota, back to the return
+// point the route texts name: ReturnAddress), works out the
 // route and stores it (SetRotaCalculada), through a connection of its own to
 // "Exp03200.rdmGradeDistribuicao" at the host's server address. Settings
 // come from the API text and the environment (route_calc.h). Failures

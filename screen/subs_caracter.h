@@ -1,16 +1,14 @@
-// Brings a route text made of Brazilian street addresses into the plain form
-// the map service reads: accented capitals to their base letters, some
-// punctuation removed or turned into blanks, the ordinal sign after "N"
-// dropped, and the letters A-Z in lower case.
+// SubsCaracter: the screen's normalisation of its route texts before they
+// go to the map module (data/plain_address.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "data/plain_address.h"
+
 namespace dg::screen {
 
-// Pure function on UTF-8 text. Bytes that are not valid UTF-8 pass through
-// unchanged. Blanks are never merged or trimmed.
-std::string SubsCaracter(std::string_view text);
+inline std::string SubsCaracter(std::string_view text) { return data::PlainAddressText(text); }
 
 }  // namespace dg::screen

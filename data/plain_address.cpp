@@ -1,8 +1,8 @@
-#include "screen/subs_caracter.h"
+#include "data/plain_address.h"
 
 #include <vector>
 
-namespace dg::screen {
+namespace dg::data {
 namespace {
 
 // A decoded text: one entry per code point; bytes of invalid sequences are
@@ -126,7 +126,7 @@ const std::vector<Step>& Steps() {
 
 }  // namespace
 
-std::string SubsCaracter(std::string_view text) {
+std::string PlainAddressText(std::string_view text) {
   Text t = Decode(text);
   for (const Step& step : Steps()) {
     UpperAscii(t);
@@ -136,4 +136,4 @@ std::string SubsCaracter(std::string_view text) {
   return Encode(t);
 }
 
-}  // namespace dg::screen
+}  // namespace dg::data
