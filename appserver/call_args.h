@@ -27,6 +27,8 @@ class Args {
   data::Variant Date(int i) const;
   // Empty and null read as 0.
   double Number(int i) const;
+  // The argument is empty or null.
+  bool IsEmpty(int i) const { return values_[i].IsEmptyOrNull(); }
   const data::DataPacket& Packet(int i) const;
   // Writes a by-reference text argument.
   void SetText(int i, const std::string& text) { values_[i] = data::Variant(text); }

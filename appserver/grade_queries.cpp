@@ -399,4 +399,24 @@ void SetVehicleFlag(Session& s, const std::string& branch, const std::string& gr
       {Value(flag), Value(branch), Value(grid), Value(vehicle)});
 }
 
+std::vector<double> ItemQuantities(Session& s, const std::string& branch, const std::string& grid,
+                                   const std::string& order, const std::string& item) {
+  std::vector<double> out;
+  for (const Row& r :
+       s.Query("SELECT QTTRANSP FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+               "NRPEDIDO = ? AND NRITEMPED = ?",
+               {Value(branch), Value(grid), Value(order), Value(item)})) {
+    out.push_back(D(r[0]));
+  }
+  return out;
+}
+
+void DiscardGrid(Session& s, const std::string& branch, const std::string& grid) {
+  ClearGrid(s, branch, grid);
+  s.Exec(
+      "UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ?",
+      {Value(NowIso()), Value(branch), Value(grid)});
+}
+
 }  // namespace dg::server::detail

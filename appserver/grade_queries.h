@@ -142,5 +142,11 @@ void DeleteAllocation(Session& s, const AllocationKey& key);
 // The return flag of every allocation of the vehicle in the grid.
 void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& vehicle, const std::string& flag);
+// The quantity each vehicle of the grid carries of an order item.
+std::vector<double> ItemQuantities(Session& s, const std::string& branch, const std::string& grid,
+                                   const std::string& order, const std::string& item);
+// Discards an open grid: its items, allocations, itineraries and totals go,
+// the number stays used (DelGrade, and the release of idle grids).
+void DiscardGrid(Session& s, const std::string& branch, const std::string& grid);
 
 }  // namespace dg::server::detail

@@ -4,6 +4,7 @@
 #include <map>
 #include <tuple>
 
+#include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
 #include "appserver/manifest_methods.h"
 #include "appserver/packing.h"
@@ -439,13 +440,16 @@ rdmGradeDistribuicao::rdmGradeDistribuicao(std::shared_ptr<Storage> storage)
 Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Variant>& args,
                                    const CallContext& context) {
   auto it = Methods().find(method);
-  if (it == Methods().end()) throw Error("unknown method " + method);
+  if (it == Methods().end()) {
+    throw Error("unknown method " + (method.size() > 80 ? method.substr(0, 80) + "..." : method));
+  }
   const Entry& entry = it->second;
   std::vector<Variant> given = args;
   if (given.size() < entry.kinds.size() && given.size() + entry.optional >= entry.kinds.size()) {
     given.resize(entry.kinds.size(), Variant::Null());
   }
   CheckArgs(method, entry.kinds, given);
+  CheckArgumentValues(method, given);
   // The method works on a copy, so a failed call leaves the caller's
   // arguments as they were; a transaction run again starts from them too.
   std::vector<Variant> work;

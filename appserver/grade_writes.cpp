@@ -1,9 +1,11 @@
 // The methods that change a grid.
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 #include <tuple>
 
+#include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
 #include "appserver/packing.h"
 #include "data/filter.h"
@@ -75,13 +77,12 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
     Incoming in;
     in.order = text(row, order);
     in.item = text(row, item);
-    in.quantity = data::RoundQuantity(number(row, quantity));
+    const std::string what = method + ": item " + in.order + " / " + in.item;
+    in.quantity = data::RoundQuantity(CheckedAmount(number(row, quantity), what + " QTDEAEXP"));
     if (in.quantity <= 0) continue;
-    if (!seen.insert({in.order, in.item}).second) {
-      throw Error(method + ": item " + in.order + " / " + in.item + " appears twice");
-    }
-    in.unit_weight = std::max(0.0, number(row, weight));
-    in.unit_volume = std::max(0.0, number(row, volume));
+    if (!seen.insert({in.order, in.item}).second) throw Error(what + " appears twice");
+    in.unit_weight = CheckedAmount(number(row, weight), what + " VRPESOBRUTPR");
+    in.unit_volume = CheckedAmount(number(row, volume), what + " VRVOLMED");
     in.product = text(row, product);
     in.client = text(row, client);
     in.client_name = text(row, name);
@@ -99,6 +100,31 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
            std::tie(b.priority, b.delivery, b.order, b.item);
   });
   return out;
+}
+
+// A unit weight or volume argument must be the item's own; an empty one
+// stands for it.
+void CheckSameMeasure(const Args& a, int index, double stored, const std::string& what) {
+  if (a.IsEmpty(index)) return;
+  const double given = a.Number(index);
+  if (std::abs(given - stored) > 1e-9 * std::max(1.0, std::abs(stored))) {
+    throw Error(what + " is " + Variant(given).ToString() + ", the item's is " +
+                Variant(stored).ToString());
+  }
+}
+
+// What the grid's vehicles carry of one item may not exceed its quantity to
+// dispatch.
+void CheckItemTotal(Session& s, const std::string& branch, const std::string& grid,
+                    const std::string& order, const std::string& item, double to_dispatch) {
+  std::int64_t carried = 0;
+  for (double q : ItemQuantities(s, branch, grid, order, item)) carried += data::QuantityUnits(q);
+  if (carried > data::QuantityUnits(to_dispatch)) {
+    throw Error("SetGrade: the vehicles would carry " +
+                Variant(static_cast<double>(carried) * data::kQuantityStep).ToString() +
+                " of item " + order + " / " + item + ", more than its " +
+                Variant(to_dispatch).ToString() + " to dispatch");
+  }
 }
 
 }  // namespace
@@ -168,8 +194,6 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
 
 Variant SetGrade(Session& s, Args& a) {
   const DataPacket& packet = a.Packet(0);
-  const double unit_weight = std::max(0.0, a.Number(1));
-  const double unit_volume = std::max(0.0, a.Number(2));
   const std::string branch = a.Text(3), operator_code = a.Text(5);
 
   // The rows as the screen left them: a table, or the new values of a log.
@@ -198,17 +222,24 @@ Variant SetGrade(Session& s, Args& a) {
   };
   auto quantity_of = [&](const std::vector<Variant>& row) {
     const Variant& q = row[quantity_col];
-    return q.IsEmptyOrNull() ? 0.0 : data::RoundQuantity(q.ToDouble());
+    if (q.IsEmptyOrNull()) return 0.0;
+    return data::RoundQuantity(
+        CheckedAmount(q.ToDouble(), "SetGrade: the quantity of vehicle " + text(row, vehicle_col)));
   };
 
+  // Every row speaks of one order item.
   std::string order, item;
   bool any_quantity = false;
   for (const auto& row : rows) {
-    if (order.empty() && !text(row, order_col).empty()) {
-      order = text(row, order_col);
-      item = text(row, item_col);
+    const std::string row_order = text(row, order_col), row_item = text(row, item_col);
+    if (order.empty()) {
+      order = row_order;
+      item = row_item;
+    } else if (!row_order.empty() && (row_order != order || row_item != item)) {
+      throw Error("SetGrade: the vehicle rows name two order items, " + order + " / " + item +
+                  " and " + row_order + " / " + row_item);
     }
-    any_quantity = any_quantity || quantity_of(row) > 0;
+    any_quantity = quantity_of(row) > 0 || any_quantity;
   }
   if (order.empty()) {
     if (any_quantity) throw Error("SetGrade: the vehicle rows do not name the order item");
@@ -217,9 +248,32 @@ Variant SetGrade(Session& s, Args& a) {
   const std::string grid = WritableGrid(s, branch, a.Text(4), operator_code);
   a.SetText(4, grid);
 
-  ItemInfo info = FindItem(s, branch, grid, order, item);
-  info.unit_weight = unit_weight;
-  info.unit_volume = unit_volume;
+  // What the rows may say is the item as the grid holds it (as the
+  // distribution stored it), or as the branch's items hold it for a grid
+  // that has not seen it yet.
+  const ItemInfo info = FindItem(s, branch, grid, order, item);
+  if (!info.found) {
+    throw Error("SetGrade: the order item " + order + " / " + item + " is neither in grid " + grid +
+                " nor among the items of branch " + branch);
+  }
+  const std::string what = "SetGrade: item " + order + " / " + item;
+  CheckSameMeasure(a, 1, info.unit_weight, what + ": the unit weight");
+  CheckSameMeasure(a, 2, info.unit_volume, what + ": the unit volume");
+  for (const auto& row : rows) {
+    const std::string code = text(row, vehicle_col);
+    const std::string product = text(row, product_col);
+    if (!product.empty() && product != info.product) {
+      throw Error(what + ": vehicle " + code + " names product " + product + ", the item's is " +
+                  info.product);
+    }
+    if (date_col >= 0 && !row[date_col].IsEmptyOrNull()) {
+      const std::string day = row[date_col].ToDateTime().ToIso().substr(0, 10);
+      if (day != info.day) {
+        throw Error(what + ": vehicle " + code + " names the delivery day " + day +
+                    ", the item's is " + (info.day.empty() ? "none" : info.day));
+      }
+    }
+  }
   EnsureGridItem(s, branch, grid, order, item, info);
 
   for (const auto& row : rows) {
@@ -228,16 +282,12 @@ Variant SetGrade(Session& s, Args& a) {
     const Vehicle vehicle = RequireVehicle(s, code);
     const AllocationKey key{branch, grid, code, order, item};
     const std::optional<Allocation> old = FindAllocation(s, key);
-    const std::string delivery = date_col >= 0 && !row[date_col].IsEmptyOrNull()
-                                     ? row[date_col].ToDateTime().ToIso()
-                                     : info.delivery;
-    const std::string day = delivery.substr(0, std::min<std::size_t>(10, delivery.size()));
     const double quantity = quantity_of(row);
     if (quantity > 0) {
       // The screen's check of the row, on the room the vehicle has now.
       const Load held = old ? old->held : Load{};
-      CheckRowFits(vehicle, LoadOf(s, code, day), {quantity * unit_weight, quantity * unit_volume},
-                   held);
+      CheckRowFits(vehicle, LoadOf(s, code, info.day),
+                   {quantity * info.unit_weight, quantity * info.unit_volume}, held);
     }
     DeleteAllocation(s, key);
     if (quantity <= 0) continue;
@@ -248,21 +298,22 @@ Variant SetGrade(Session& s, Args& a) {
     n.vehicle = code;
     n.order = order;
     n.item = item;
-    n.product = text(row, product_col).empty() ? info.product : text(row, product_col);
+    n.product = info.product;
     n.client = info.client;
     n.quantity = quantity;
-    n.unit_weight = unit_weight;
-    n.unit_volume = unit_volume;
+    n.unit_weight = info.unit_weight;
+    n.unit_volume = info.unit_volume;
     n.flag = text(row, flag_col) == "T" ? "T" : "F";
     n.route = text(row, route_col).empty() ? info.route : text(row, route_col);
-    n.delivery = delivery;
-    n.day = day;
+    n.delivery = info.delivery;
+    n.day = info.day;
     n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
     n.stop_order = old ? old->stop_order : StopOrder(s, branch, grid, code, info.client);
     InsertAllocation(s, n);
     // The return flag belongs to the vehicle: every row of it follows.
     SetVehicleFlag(s, branch, grid, code, n.flag);
   }
+  CheckItemTotal(s, branch, grid, order, item, info.quantity);
   DropRoutes(s, branch, grid);
   return Variant(true);
 }
@@ -275,11 +326,7 @@ Variant DelGrade(Session& s, Args& a) {
   // of the next launch still holds its number until it takes a new one.
   const auto state = GridState(s, branch, grid);
   if (!state || *state != kOpen) return Variant(true);
-  ClearGrid(s, branch, grid);
-  s.Exec(
-      "UPDATE GRADEDISTR SET IDSITGRADE = 'C', DTHRDESCARTE = ? WHERE CDFILIAL = ? AND "
-      "NRGRADEDISTR = ?",
-      {Value(NowIso()), Value(branch), Value(grid)});
+  DiscardGrid(s, branch, grid);
   return Variant(true);
 }
 

@@ -79,7 +79,7 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
                   row[p.FieldIndex("QtTranspItGr")] = Variant(1.0);
                 }
               }
-              call("SetGrade", {Variant(p), 10.0, 0.05, "0001", o.grid, "ANA"});
+              call("SetGrade", {Variant(p), 10.0, 0.1, "0001", o.grid, "ANA"});
             });
           } else {
             o.kind = "distribute";

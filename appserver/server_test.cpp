@@ -1,6 +1,7 @@
 // Contract and semantics of the server object, run in process and over HTTP.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -78,6 +79,26 @@ class ServerTest : public SeededServerTest {
   std::string Marks(const std::string& grid, const char* order) {
     Variant v = Result("GetCarroPedido", {order, "0001", "11222333000181", grid});
     return Column(v, "CDVIATURA") + "=" + Column(v, "IDMARCADO");
+  }
+
+  // Reseeds the database with the small fixture, some of its order items
+  // given another quantity to dispatch and unit weight and volume.
+  struct ItemChange {
+    const char *order, *item;
+    double quantity, unit_weight, unit_volume;
+  };
+  void ReseedItems(const std::vector<ItemChange>& changes) {
+    nlohmann::json fixture = SmallFixture();
+    for (auto& row : fixture["ITEMPEDIDO"]) {
+      for (const ItemChange& c : changes) {
+        if (row["NRPEDIDO"] == c.order && row["NRITEMPED"] == c.item) {
+          row["QTDEAEXP"] = c.quantity;
+          row["VRPESOBRUTPR"] = c.unit_weight;
+          row["VRVOLMED"] = c.unit_volume;
+        }
+      }
+    }
+    LoadFixture(*db_.storage(), fixture);
   }
 
   std::unique_ptr<data::CallTransport> transport_;
@@ -287,27 +308,31 @@ TEST_P(ServerTest, DiscardFreesTheVehicles) {
 }
 
 TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
+  // Items whose own weights reach each limit: P2/1 of 10 kg, P1/2 bulky,
+  // P3/1 light and many.
+  ReseedItems({{"P2", "1", 10, 10, 0.1}, {"P1", "2", 2, 1, 0.6}, {"P3", "1", 500, 0.1, 0.001}});
   const std::string grid = Str(Result("PrxNrGrade", {"0001"}));
   struct Step {
-    const char* vehicle;
+    const char *order, *item, *vehicle;
     Variant quantity;
-    double unit_weight, unit_volume;
     std::string want_failure, want_quantities, want_free_weight;
   } steps[] = {
-      {"V2", 3.0, 10, 0.1, "ok", "null,3", "100,20"},
-      {"V2", 6.0, 10, 0.1, kItemWeightExceeded, "null,3", "100,20"},
-      {"V1", 2.0, 1, 0.6, kItemVolumeExceeded, "null,3", "100,20"},
-      {"V2", 500.0, 0.1, 0.001, "ok", "null,500", "100,0"},  // 50 kg exactly
-      {"V2", 0.0, 10, 0.1, "ok", "null,null", "100,50"},
-      {"V1", 10.0, 10, 0.1, "ok", "10,null", "0,50"},
-      {"V1", Variant(), 10, 0.1, "ok", "null,null", "100,50"},
+      {"P2", "1", "V2", 3.0, "ok", "null,3", "100,20"},
+      {"P2", "1", "V2", 6.0, kItemWeightExceeded, "null,3", "100,20"},
+      {"P1", "2", "V1", 2.0, kItemVolumeExceeded, "null,null", "100,20"},
+      {"P2", "1", "V2", 0.0, "ok", "null,null", "100,50"},
+      {"P3", "1", "V2", 500.0, "ok", "null,500", "100,0"},  // 50 kg exactly
+      {"P3", "1", "V2", Variant(), "ok", "null,null", "100,50"},
+      {"P2", "1", "V1", 10.0, "ok", "10,null", "0,50"},
+      {"P2", "1", "V1", Variant(), "ok", "null,null", "100,50"},
   };
   for (const Step& s : steps) {
+    // The unit weight and volume left empty stand for the item's own.
     EXPECT_EQ(s.want_failure,
-              Failure("SetGrade", {WithQuantity(grid, "P2", "1", s.vehicle, s.quantity),
-                                   s.unit_weight, s.unit_volume, "0001", grid, "ANA"}))
-        << s.vehicle << " " << s.quantity.DebugString();
-    const Variant after = Vehicles(grid, "P2", "1");
+              Failure("SetGrade", {WithQuantity(grid, s.order, s.item, s.vehicle, s.quantity),
+                                   Variant(), Variant(), "0001", grid, "ANA"}))
+        << s.order << " " << s.vehicle << " " << s.quantity.DebugString();
+    const Variant after = Vehicles(grid, s.order, s.item);
     EXPECT_EQ(s.want_quantities, Column(after, "QtTranspItGr"));
     EXPECT_EQ(s.want_free_weight, Column(after, "VRPESOUTIL"));
   }
@@ -318,9 +343,18 @@ TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
 TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
   DataPacket items = Items().AsPacket();
   const int order = items.FieldIndex("NRPEDIDO"), item = items.FieldIndex("NRITEMPED");
-  std::erase_if(items.rows, [&](const auto& row) { return Str(row[order]) != "P1"; });
+  std::erase_if(items.rows, [&](const auto& row) {
+    return Str(row[order]) != "P1" && Str(row[order]) != "P3";
+  });
   for (auto& row : items.rows) {
-    if (Str(row[item]) == "1") row[items.FieldIndex("QTDEAEXP")] = Variant(10.4443);
+    if (Str(row[order]) == "P1" && Str(row[item]) == "1") {
+      row[items.FieldIndex("QTDEAEXP")] = Variant(10.4443);
+    }
+    // P3 weighs nothing here, so that it may go anywhere.
+    if (Str(row[order]) == "P3") {
+      row[items.FieldIndex("VRPESOBRUTPR")] = Variant(0.0);
+      row[items.FieldIndex("VRVOLMED")] = Variant(0.0);
+    }
   }
   // 104,443 kg: ten units fill V1, the four-decimal remainder goes to V2.
   const std::string grid = Distribute("", Variant(items));
@@ -344,6 +378,7 @@ TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
 // weight the vehicle list answers: what one accepts, the other accepts, also
 // at the fourth decimal where rounding the whole load would judge otherwise.
 TEST_P(ServerTest, SaveChecksEachRowByTheScreensRule) {
+  ReseedItems({{"P2", "1", 1, 0.0004, 0}, {"P1", "1", 1, 0.0006, 0}, {"P3", "1", 100.0004, 1, 0}});
   const std::string grid = Str(Result("PrxNrGrade", {"0001"}));
   auto save = [&](const char* order, double quantity, double unit_weight) {
     return Failure("SetGrade", {WithQuantity(grid, order, "1", "V1", quantity), unit_weight, 0.0,
@@ -356,11 +391,106 @@ TEST_P(ServerTest, SaveChecksEachRowByTheScreensRule) {
   EXPECT_EQ("ok", save("P3", 100.0004, 1));
   EXPECT_EQ("ok", save("P3", 0, 1));
 
-  ASSERT_EQ("ok", save("P2", 1, 0.0006));
+  ASSERT_EQ("ok", save("P2", 0, 0.0004));
+  ASSERT_EQ("ok", save("P1", 1, 0.0006));
   // 99,9996 kg rounds to 100,000 against 99,999 free.
   ASSERT_FALSE(data::LoadFits(99.9996, 99.9994, 0));
   EXPECT_EQ(kItemWeightExceeded, save("P3", 99.9996, 1));
   EXPECT_EQ("null,null", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+}
+
+// A save may only say of its item what the grid stored: the rows are checked
+// against the item as the distribution left it, and a refused save changes
+// nothing.
+TEST_P(ServerTest, SaveIsCheckedAgainstTheStoredItem) {
+  const std::string grid = Distribute();  // P3/1: 4 units of 5 kg, on V1
+  auto rows = [&](std::function<void(DataPacket&)> change) {
+    DataPacket p = Vehicles(grid, "P3", "1").AsPacket();
+    change(p);
+    return Variant(p);
+  };
+  auto cell = [](DataPacket& p, int row, const char* field, Variant value) {
+    p.rows[row][p.FieldIndex(field)] = std::move(value);
+  };
+  const std::string item = "SetGrade: item P3 / 1: ";
+  struct Case {
+    std::string name;
+    Variant packet, unit_weight, unit_volume;
+    std::string want;
+  } cases[] = {
+      {"no weight for many units",
+       rows([&](DataPacket& p) { cell(p, 1, "QtTranspItGr", Variant(100000.0)); }), 0.0, 0.05,
+       item + "the unit weight is 0, the item's is 5"},
+      {"another volume", rows([](DataPacket&) {}), 5.0, 0.5,
+       item + "the unit volume is 0.5, the item's is 0.05"},
+      {"more than the item holds",
+       rows([&](DataPacket& p) { cell(p, 1, "QtTranspItGr", Variant(5.0)); }), 5.0, 0.05,
+       "SetGrade: the vehicles would carry 9 of item P3 / 1, more than its 4 to dispatch"},
+      {"another delivery day", rows([&](DataPacket& p) {
+         cell(p, 0, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
+       }),
+       5.0, 0.05, item + "vehicle V1 names the delivery day 1999-01-01, the item's is 2025-06-10"},
+      {"another product", rows([&](DataPacket& p) { cell(p, 0, "CDPRODUTO", Variant("ZZ")); }), 5.0,
+       0.05, item + "vehicle V1 names product ZZ, the item's is C"},
+      {"a quantity beyond any dispatch",
+       rows([&](DataPacket& p) { cell(p, 1, "QtTranspItGr", Variant(1e306)); }), 5.0, 0.05,
+       "SetGrade: the quantity of vehicle V2 must be a number from 0 to 1000000000000, got "
+       "1e+306"},
+      {"a negative quantity",
+       rows([&](DataPacket& p) { cell(p, 1, "QtTranspItGr", Variant(-1.0)); }), 5.0, 0.05,
+       "SetGrade: the quantity of vehicle V2 must be a number from 0 to 1000000000000, got -1"},
+      {"a negative unit weight", rows([](DataPacket&) {}), -5.0, 0.05,
+       "SetGrade: argument 2 (VRPESOBRUTPR) must be a number from 0 to 1000000000000, got -5"},
+      {"two items", rows([&](DataPacket& p) {
+         cell(p, 1, "NRPEDIDO", Variant("P2"));
+         cell(p, 1, "QtTranspItGr", Variant(1.0));
+       }),
+       5.0, 0.05, "SetGrade: the vehicle rows name two order items, P3 / 1 and P2 / 1"},
+      {"an unknown item", rows([&](DataPacket& p) {
+         for (std::size_t r = 0; r < p.rows.size(); ++r) cell(p, r, "NRITEMPED", Variant("9"));
+       }),
+       5.0, 0.05,
+       "SetGrade: the order item P3 / 9 is neither in grid " + grid +
+           " nor among the items of branch 0001"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.want,
+              Failure("SetGrade", {c.packet, c.unit_weight, c.unit_volume, "0001", grid, "ANA"}))
+        << c.name;
+    EXPECT_EQ("4,null", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr")) << c.name;
+  }
+  // Empty unit weight and volume stand for the item's own; the item may be
+  // split as it holds.
+  const Variant split = rows([&](DataPacket& p) {
+    cell(p, 0, "QtTranspItGr", Variant(1.5));
+    cell(p, 1, "QtTranspItGr", Variant(2.5));
+  });
+  EXPECT_EQ("ok", Failure("SetGrade", {split, Variant(), Variant(), "0001", grid, "ANA"}));
+  const Variant stored = Vehicles(grid, "P3", "1");
+  EXPECT_EQ("1.5,2.5", Column(stored, "QtTranspItGr"));
+  EXPECT_EQ("7.5,12.5", Column(stored, "VrPesTranspItGr"));
+}
+
+// The distribution refuses amounts no dispatch has, naming the item.
+TEST_P(ServerTest, DistributionRefusesNegativeAndHugeAmounts) {
+  struct Case {
+    const char* field;
+    double value;
+    std::string want;
+  } cases[] = {
+      {"QTDEAEXP", -1, "QTDEAEXP must be a number from 0 to 1000000000000, got -1"},
+      {"QTDEAEXP", 1e306, "QTDEAEXP must be a number from 0 to 1000000000000, got 1e+306"},
+      {"VRPESOBRUTPR", -10, "VRPESOBRUTPR must be a number from 0 to 1000000000000, got -10"},
+      {"VRVOLMED", 1e13, "VRVOLMED must be a number from 0 to 1000000000000, got 10000000000000"},
+  };
+  for (const Case& c : cases) {
+    DataPacket items = Items().AsPacket();
+    items.rows[0][items.FieldIndex(c.field)] = Variant(c.value);
+    EXPECT_EQ("DistribuiQuantidades: item P1 / 1 " + c.want,
+              Failure("DistribuiQuantidades",
+                      {Variant(items), "IDCHECK = 'S'", kKey, "", "ANA", "0001"}));
+  }
+  EXPECT_EQ("", Column(Result("GetGradeporPedido", {"0001", "000001"}), "NRPEDIDO"));
 }
 
 TEST_P(ServerTest, ReturnFlagBelongsToTheVehicle) {

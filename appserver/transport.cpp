@@ -26,7 +26,11 @@ using nlohmann::json;
 CallReply DispatchCall(rdmGradeDistribuicao& server, const std::string& server_name,
                        const std::string& method, const std::vector<Variant>& args,
                        const CallContext& context) {
-  if (server_name != kServerName) throw ServerCallError("unknown server " + server_name);
+  if (server_name != kServerName) {
+    throw ServerCallError("unknown server " + (server_name.size() > 80
+                                                   ? server_name.substr(0, 80) + "..."
+                                                   : server_name));
+  }
   CallReply reply;
   reply.args = args;
   try {
