@@ -6,6 +6,7 @@
 
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
+#include "appserver/grid_activity.h"
 #include "appserver/manifest_methods.h"
 #include "appserver/packing.h"
 #include "appserver/schema.h"
@@ -394,6 +395,7 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
       "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
       "VALUES (?, ?, ?, ?, ?)",
       {Value(NowIso()), Value(op), Value(method), Value(branch), Value(grid)});
+  TouchGrid(s, branch, grid, op);
 }
 
 const std::map<std::string, Entry>& Methods() {

@@ -2,10 +2,17 @@
 //
 //   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
 //                 [--allow-fixture] [--secret-file FILE] [--max-connections-per-address N]
+//                 [--release-idle-grids MINUTES]
 //   exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...
 //   exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] [--out FILE.csv]
 //
-// import and export are described in data_commands.h.
+//   exp-appserver grids --db FILE|postgresql://...
+//   exp-appserver release-grid --db FILE|postgresql://... --grid N [--branch CODE]
+//                 [--operator CODE]
+//
+// import and export are described in data_commands.h, grids and release-grid
+// in grid_activity.h. --release-idle-grids (default 240, 0: never) releases
+// open grids nobody has written to for that many minutes.
 //
 // Every argument, the secret and the fixture are checked before the
 // database is opened or created.
@@ -32,6 +39,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,6 +50,7 @@
 #include "appserver/data_commands.h"
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
+#include "appserver/grid_activity.h"
 #include "appserver/storage.h"
 #include "appserver/transport.h"
 
@@ -51,10 +60,13 @@ int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
                "[--fixture FILE] [--allow-fixture] [--secret-file FILE] "
-               "[--max-connections-per-address N]\n"
+               "[--max-connections-per-address N] [--release-idle-grids MINUTES]\n"
                "       exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n"
                "       exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
-               "[--out FILE.csv]\n";
+               "[--out FILE.csv]\n"
+               "       exp-appserver grids --db FILE|postgresql://...\n"
+               "       exp-appserver release-grid --db FILE|postgresql://... --grid N "
+               "[--branch CODE] [--operator CODE]\n";
   return 2;
 }
 
@@ -148,6 +160,16 @@ class PausingStorage : public dg::server::Storage {
   std::vector<FaultPause> pauses_;
 };
 
+// A whole number of at most six digits, `least` or more.
+bool ParseCount(const std::string& text, int least, int* out) {
+  if (text.empty() || text.size() > 6 ||
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) < least) {
+    return false;
+  }
+  *out = std::stoi(text);
+  return true;
+}
+
 // "HOST:PORT" with a port of 1 to 65535, or 0 for any free port.
 bool ParseListen(const std::string& listen, dg::server::HttpServerOptions* options) {
   const auto colon = listen.rfind(':');
@@ -165,13 +187,20 @@ bool ParseListen(const std::string& listen, dg::server::HttpServerOptions* optio
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && (std::strcmp(argv[1], "import") == 0 || std::strcmp(argv[1], "export") == 0)) {
-    const std::vector<std::string> words(argv + 2, argv + argc);
-    return std::strcmp(argv[1], "import") == 0
-               ? dg::server::ImportCommand(words, std::cout, std::cerr)
-               : dg::server::ExportCommand(words, std::cout, std::cerr);
+  if (argc > 1) {
+    using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+    const std::map<std::string, Command> commands = {
+        {"import", dg::server::ImportCommand},
+        {"export", dg::server::ExportCommand},
+        {"grids", dg::server::GridsCommand},
+        {"release-grid", dg::server::ReleaseGridCommand},
+    };
+    if (auto it = commands.find(argv[1]); it != commands.end()) {
+      return it->second(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+    }
   }
-  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address;
+  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address,
+                                idle_minutes = "240";
   bool allow_fixture = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -190,6 +219,8 @@ int main(int argc, char** argv) {
       if (!value(secret_file)) return Usage("--secret-file needs a file");
     } else if (arg == "--max-connections-per-address") {
       if (!value(per_address)) return Usage("--max-connections-per-address needs a number");
+    } else if (arg == "--release-idle-grids") {
+      if (!value(idle_minutes)) return Usage("--release-idle-grids needs a number of minutes");
     } else if (arg == "--allow-fixture") {
       allow_fixture = true;
     } else {
@@ -203,13 +234,12 @@ int main(int argc, char** argv) {
   if (!ParseListen(listen, &options)) {
     return Usage("bad port in " + listen + ": a port is 1 to 65535 (0: any free port)");
   }
-  if (!per_address.empty()) {
-    if (per_address.size() > 6 ||
-        per_address.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(per_address) < 1) {
-      return Usage("--max-connections-per-address needs a number from 1 up");
-    }
-    options.limits.max_per_address = std::stoi(per_address);
+  if (!per_address.empty() && !ParseCount(per_address, 1, &options.limits.max_per_address)) {
+    return Usage("--max-connections-per-address needs a number from 1 up");
+  }
+  int idle = 0;
+  if (!ParseCount(idle_minutes, 0, &idle)) {
+    return Usage("--release-idle-grids needs a number of minutes (0: never)");
   }
 
   // Signals are taken by sigwait below; every thread started later inherits
@@ -243,6 +273,11 @@ int main(int argc, char** argv) {
     if (!pauses.empty()) {
       storage = std::make_shared<PausingStorage>(storage, std::move(pauses));
       options.on_call = [](const std::string& method) { current_method = method; };
+    }
+    std::optional<dg::server::IdleGridReleaser> releaser;
+    if (idle > 0) {
+      releaser.emplace(storage, std::chrono::minutes(idle),
+                       [](const std::string& line) { std::cout << line << std::endl; });
     }
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);
     dg::server::HttpServer server(object, options);

@@ -128,9 +128,18 @@ std::vector<std::string> MigrationV3() {
   return sql;
 }
 
+// When an open grid was last written to, so that one nobody works on any
+// more can be released; a grid opened before counts from its opening.
+std::vector<std::string> MigrationV4() {
+  return {
+      "ALTER TABLE GRADEDISTR ADD COLUMN DTHRATIVIDADE TEXT",
+      "UPDATE GRADEDISTR SET DTHRATIVIDADE = DTHRABERTURA",
+  };
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2(),
-                                                                    MigrationV3()};
+                                                                    MigrationV3(), MigrationV4()};
   return kMigrations;
 }
 

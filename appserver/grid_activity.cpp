@@ -1,0 +1,209 @@
+#include "appserver/grid_activity.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <map>
+
+#include "appserver/data_commands.h"
+#include "appserver/grade_support.h"
+#include "appserver/transport.h"
+
+namespace dg::server {
+namespace {
+
+using detail::D;
+using detail::S;
+
+std::string IsoAt(std::chrono::system_clock::time_point t) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  return data::DateTime::FromMillis(ms).ToIso();
+}
+
+// Open grids selected by `where` (SQL on GRADEDISTR g, with `params`).
+std::vector<OpenGrid> OpenGrids(Session& s, const std::string& where,
+                                const std::vector<Value>& params) {
+  std::vector<OpenGrid> out;
+  for (const Row& r :
+       s.Query("SELECT g.CDFILIAL, g.NRGRADEDISTR, g.CDOPERLANC, g.DTHRABERTURA, "
+               "COALESCE(g.DTHRATIVIDADE, g.DTHRABERTURA), COUNT(a.CDVIATURA), "
+               "SUM(a.QTTRANSP * a.VRPESOUNIT) FROM GRADEDISTR g LEFT JOIN ALOCGRADE a "
+               "ON a.CDFILIAL = g.CDFILIAL AND a.NRGRADEDISTR = g.NRGRADEDISTR "
+               "WHERE g.IDSITGRADE = 'A'" +
+                   where +
+                   " GROUP BY g.CDFILIAL, g.NRGRADEDISTR, g.CDOPERLANC, g.DTHRABERTURA, "
+                   "g.DTHRATIVIDADE ORDER BY g.CDFILIAL, g.NRGRADEDISTR",
+               params)) {
+    out.push_back(
+        {S(r[0]), S(r[1]), S(r[2]), S(r[3]), S(r[4]), static_cast<int>(D(r[5])), D(r[6])});
+  }
+  return out;
+}
+
+void Release(Session& s, const OpenGrid& g, const std::string& method,
+             const std::string& operator_code) {
+  detail::DiscardGrid(s, g.branch, g.grid);
+  s.Exec(
+      "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
+      "VALUES (?, ?, ?, ?, ?)",
+      {Value(detail::NowIso()), Value(operator_code), Value(method), Value(g.branch),
+       Value(g.grid)});
+}
+
+// The words of a command as --name value pairs; false (with a message) for
+// anything else or a name not in `known`.
+bool ReadOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
+                 std::map<std::string, std::string>* values, std::ostream& err) {
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    if (std::find(known.begin(), known.end(), args[i]) == known.end()) {
+      err << "exp-appserver: unknown argument " << args[i] << "\n";
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      err << "exp-appserver: " << args[i] << " needs a value\n";
+      return false;
+    }
+    (*values)[args[i]] = args[i + 1];
+  }
+  const std::string db = (*values)["--db"];
+  if (db.empty()) {
+    err << "exp-appserver: --db is required\n";
+    return false;
+  }
+  // These commands work on an existing database; they never create one.
+  const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+  if (!postgres && !std::filesystem::exists(db)) {
+    err << "exp-appserver: there is no database " << db << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace detail {
+void TouchGrid(Session& s, const std::string& branch, const std::string& grid,
+               const std::string& operator_code) {
+  if (grid.empty()) return;
+  s.Exec(
+      "UPDATE GRADEDISTR SET DTHRATIVIDADE = ?, CDOPERLANC = CASE WHEN COALESCE(CDOPERLANC, '') "
+      "= '' THEN ? ELSE CDOPERLANC END WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+      {Value(NowIso()), Value(operator_code), Value(branch), Value(grid)});
+}
+}  // namespace detail
+
+std::vector<OpenGrid> ListOpenGrids(Storage& storage) {
+  std::vector<OpenGrid> out;
+  storage.Transact(TxKind::Read, [&](Session& s) { out = OpenGrids(s, "", {}); });
+  return out;
+}
+
+void ReleaseGrid(Storage& storage, const std::string& branch, const std::string& grid,
+                 const std::string& operator_code) {
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    std::vector<OpenGrid> found = branch.empty()
+                                      ? OpenGrids(s, " AND g.NRGRADEDISTR = ?", {Value(grid)})
+                                      : OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
+                                                  {Value(branch), Value(grid)});
+    if (found.empty()) {
+      throw Error("no open grid " + grid + (branch.empty() ? "" : " in branch " + branch));
+    }
+    if (found.size() > 1) {
+      throw Error("several branches have an open grid " + grid + ": name one with --branch");
+    }
+    Release(s, found[0], "LiberaGrade", operator_code);
+  });
+}
+
+std::vector<OpenGrid> ReleaseIdleGrids(Storage& storage, std::chrono::minutes idle,
+                                       std::chrono::system_clock::time_point now) {
+  std::vector<OpenGrid> released;
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    released = OpenGrids(s, " AND COALESCE(g.DTHRATIVIDADE, g.DTHRABERTURA, '') < ?",
+                         {Value(IsoAt(now - idle))});
+    for (const OpenGrid& g : released) Release(s, g, "LiberaGradeOciosa", "");
+  });
+  return released;
+}
+
+IdleGridReleaser::IdleGridReleaser(std::shared_ptr<Storage> storage, std::chrono::minutes idle,
+                                   std::function<void(const std::string&)> report) {
+  thread_ = std::thread([this, storage = std::move(storage), idle, report = std::move(report)] {
+    std::unique_lock lock(mu_);
+    while (!wake_.wait_for(lock, std::chrono::minutes(1), [this] { return stopping_; })) {
+      lock.unlock();
+      try {
+        for (const OpenGrid& g : ReleaseIdleGrids(*storage, idle)) {
+          report("released idle grid " + g.branch + "/" + g.grid +
+                 (g.owner.empty() ? "" : " of " + g.owner) + ", last activity " + g.last_activity);
+        }
+      } catch (const std::exception& e) {
+        report(std::string("releasing idle grids failed: ") + e.what());
+      }
+      lock.lock();
+    }
+  });
+}
+
+IdleGridReleaser::~IdleGridReleaser() {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::map<std::string, std::string> options;
+  if (!ReadOptions(args, {"--db"}, &options, err)) return 2;
+  try {
+    const std::vector<OpenGrid> grids = ListOpenGrids(*OpenStorage(options["--db"]));
+    if (grids.empty()) {
+      out << "no open grids\n";
+      return 0;
+    }
+    out << std::left << std::setw(8) << "branch" << std::setw(12) << "grid" << std::setw(14)
+        << "owner" << std::setw(25) << "opened" << std::setw(25) << "last activity"
+        << "allocations  weight (kg)\n";
+    for (const OpenGrid& g : grids) {
+      char weight[32];
+      std::snprintf(weight, sizeof weight, "%.3f", g.weight);
+      out << std::setw(8) << g.branch << std::setw(12) << g.grid << std::setw(14)
+          << (g.owner.empty() ? "-" : g.owner) << std::setw(25) << g.opened << std::setw(25)
+          << g.last_activity << std::setw(13) << g.allocations << weight << "\n";
+    }
+  } catch (const std::exception& e) {
+    err << "exp-appserver: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int ReleaseGridCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::map<std::string, std::string> options;
+  if (!ReadOptions(args, {"--db", "--grid", "--branch", "--operator"}, &options, err)) return 2;
+  const std::string grid = GridNumber(options["--grid"]), branch = options["--branch"],
+                    operator_code = options["--operator"];
+  if (grid.empty()) {
+    err << "exp-appserver: --grid is required\n";
+    return 2;
+  }
+  if (!IsValidOperatorCode(operator_code)) {
+    err << "exp-appserver: --operator must be at most " << kMaxOperatorLength
+        << " printable characters\n";
+    return 2;
+  }
+  try {
+    ReleaseGrid(*OpenStorage(options["--db"]), branch, grid, operator_code);
+  } catch (const std::exception& e) {
+    err << "exp-appserver: " << e.what() << "\n";
+    return 1;
+  }
+  out << "released grid " << grid << "\n";
+  return 0;
+}
+
+}  // namespace dg::server

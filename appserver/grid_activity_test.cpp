@@ -1,0 +1,176 @@
+// Open grids have an owner and a last activity; idle ones are released, by
+// the server on its own or by hand, and the room they held is free again.
+#include "appserver/grid_activity.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "appserver/server_process.h"
+#include "appserver/test_support.h"
+
+namespace dg::server {
+namespace {
+
+using data::Variant;
+using namespace testing;
+using std::chrono::minutes;
+
+std::string Grids(Storage& storage) {
+  std::string out;
+  for (const OpenGrid& g : ListOpenGrids(storage)) {
+    out += g.branch + "/" + g.grid + ":" + g.owner + ":" + std::to_string(g.allocations) + ":" +
+           Variant(g.weight).ToString() + " ";
+  }
+  return out;
+}
+
+// Moves a grid's last activity `age` into the past.
+void Age(Storage& storage, const std::string& grid, minutes age) {
+  const auto then = std::chrono::system_clock::now() - age;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(then.time_since_epoch()).count();
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    s.Exec("UPDATE GRADEDISTR SET DTHRATIVIDADE = ? WHERE NRGRADEDISTR = ?",
+           {Value(data::DateTime::FromMillis(ms).ToIso()), Value(grid)});
+  });
+}
+
+std::vector<std::string> Journal(Storage& storage) {
+  std::vector<std::string> out;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    for (const Row& r :
+         s.Query("SELECT CDOPERADOR, NMMETODO, NRGRADEDISTR FROM GRADELOG WHERE NMMETODO LIKE "
+                 "'Libera%' ORDER BY NRGRADEDISTR")) {
+      out.push_back(Str(r[0]) + "|" + Str(r[1]) + "|" + Str(r[2]));
+    }
+  });
+  return out;
+}
+
+class GridActivityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadFixture(*db_.storage(), SmallFixture());
+    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
+  }
+  // Distributes every selected item onto a new grid as `op`; answers the
+  // grid, or the failure text.
+  std::string Distribute(const std::string& op) {
+    InProcessTransport clerk(object_, op);
+    try {
+      const Variant items = clerk.Call(kServerName, "GetItensExpedicao", {"0001"}).result;
+      auto reply = clerk.Call(kServerName, "DistribuiQuantidades",
+                              {items, "IDCHECK = 'S'", kKey, "", "", "0001"});
+      return Str(reply.args[3]);
+    } catch (const data::ServerCallError& e) {
+      return e.what();
+    }
+  }
+
+  TempDatabase db_;
+  std::shared_ptr<rdmGradeDistribuicao> object_;
+};
+
+TEST_F(GridActivityTest, TheFirstWriterOwnsAGridAndEveryWriteIsActivity) {
+  InProcessTransport ana(object_, "ANA"), beto(object_, "BETO");
+  const std::string grid = Str(ana.Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  EXPECT_EQ("0001/000001:ANA:0:0 ", Grids(*db_.storage()));
+  Age(*db_.storage(), grid, minutes(300));
+  const std::string aged = ListOpenGrids(*db_.storage())[0].last_activity;
+  const Variant items = beto.Call(kServerName, "GetItensExpedicao", {"0001"}).result;
+  beto.Call(kServerName, "DistribuiQuantidades", {items, "IDCHECK = 'S'", kKey, grid, "", "0001"});
+  const OpenGrid after = ListOpenGrids(*db_.storage())[0];
+  EXPECT_EQ("ANA", after.owner);
+  EXPECT_GT(after.last_activity, aged);
+  EXPECT_EQ(4, after.allocations);
+  EXPECT_EQ(90.0, after.weight);
+
+  // A read is no activity; dispatched and discarded grids are not open.
+  Age(*db_.storage(), grid, minutes(300));
+  beto.Call(kServerName, "GetGradeporPedido", {"0001", grid});
+  EXPECT_EQ(aged.substr(0, 16), ListOpenGrids(*db_.storage())[0].last_activity.substr(0, 16));
+  beto.Call(kServerName, "ExpedirGrade", {"0001", grid, "BETO"});
+  const std::string other = Str(beto.Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  beto.Call(kServerName, "DelGrade", {"0001", other});
+  EXPECT_EQ("", Grids(*db_.storage()));
+}
+
+// A distribution whose answer was lost leaves a grid nobody knows; once it
+// has been idle long enough it is released and the same distribution fits.
+TEST_F(GridActivityTest, AnIdleGridIsReleasedAndItsRoomIsFreeAgain) {
+  const std::string lost = Distribute("ANA");
+  EXPECT_EQ("@QT_EXCEDE", Distribute("ANA"));
+  const std::string busy =
+      Str(InProcessTransport(object_).Call(kServerName, "PrxNrGrade", {"0001"}).result);
+
+  // Idle, but not for long enough.
+  Age(*db_.storage(), lost, minutes(200));
+  EXPECT_TRUE(ReleaseIdleGrids(*db_.storage(), minutes(240)).empty());
+  Age(*db_.storage(), lost, minutes(241));
+  const std::vector<OpenGrid> released = ReleaseIdleGrids(*db_.storage(), minutes(240));
+  ASSERT_EQ(1u, released.size());
+  EXPECT_EQ(lost, released[0].grid);
+  EXPECT_EQ("ANA", released[0].owner);
+  EXPECT_EQ(std::vector<std::string>{"|LiberaGradeOciosa|" + lost}, Journal(*db_.storage()));
+  EXPECT_EQ("0001/" + busy + "::0:0 ", Grids(*db_.storage()));
+
+  const std::string retried = Distribute("ANA");
+  EXPECT_EQ(6u, retried.size()) << retried;
+  // The released grid stays discarded: its clerk cannot write to it again.
+  InProcessTransport ana(object_, "ANA");
+  try {
+    ana.Call(kServerName, "SetPedidos", {"0001", "V1", lost});
+    ADD_FAILURE() << "wrote to a released grid";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ("A grade " + lost + " foi descartada e não pode ser alterada.",
+              std::string(e.what()));
+  }
+}
+
+TEST_F(GridActivityTest, AGridIsReleasedByHandOnlyWhenOpen) {
+  const std::string grid = Distribute("ANA");
+  EXPECT_THROW(ReleaseGrid(*db_.storage(), "0001", "424242", "ADM"), Error);
+  ReleaseGrid(*db_.storage(), "", grid, "ADM");
+  EXPECT_EQ(std::vector<std::string>{"ADM|LiberaGrade|" + grid}, Journal(*db_.storage()));
+  EXPECT_EQ("", Grids(*db_.storage()));
+  try {
+    ReleaseGrid(*db_.storage(), "0001", grid, "ADM");
+    ADD_FAILURE() << "released a discarded grid";
+  } catch (const Error& e) {
+    EXPECT_EQ("no open grid " + grid + " in branch 0001", std::string(e.what()));
+  }
+}
+
+// The commands of exp-appserver, on the database a server uses.
+TEST_F(GridActivityTest, ServerProgramListsAndReleasesOpenGrids) {
+  const std::string grid = Distribute("ANA");
+  auto run = [](std::vector<std::string> args) {
+    args.insert(args.begin(), AppServerBinary());
+    ChildProcess child(args);
+    const int status = child.WaitForExit();
+    return std::to_string(status) + " " + child.Output();
+  };
+  const std::string listed = run({"grids", "--db", db_.path()});
+  EXPECT_EQ(0u, listed.find("0 branch")) << listed;
+  EXPECT_NE(std::string::npos, listed.find("0001    000001      ANA")) << listed;
+  EXPECT_NE(std::string::npos, listed.find("90.000")) << listed;
+
+  EXPECT_EQ("0 released grid 000001\n",
+            run({"release-grid", "--db", db_.path(), "--grid", "1", "--operator", "ADM"}));
+  EXPECT_EQ("0 no open grids\n", run({"grids", "--db", db_.path()}));
+  EXPECT_EQ("1 exp-appserver: no open grid 000001\n",
+            run({"release-grid", "--db", db_.path(), "--grid", "1"}));
+
+  // Bad arguments are refused before any database is opened or made.
+  const std::string missing = db_.path() + ".none";
+  EXPECT_EQ("2 exp-appserver: there is no database " + missing + "\n",
+            run({"grids", "--db", missing}));
+  EXPECT_EQ("2 exp-appserver: --grid is required\n", run({"release-grid", "--db", db_.path()}));
+  EXPECT_EQ("2 exp-appserver: unknown argument --bogus\n",
+            run({"grids", "--db", db_.path(), "--bogus", "x"}));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+}  // namespace
+}  // namespace dg::server
