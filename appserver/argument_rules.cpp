@@ -43,6 +43,9 @@ const std::map<std::string, int, std::less<>>& FieldSizes() {
       {"DSITINERAGRADE", 1 << 20},
       {"CDTIPTRANS", 4},
       {"IDTPFRETE", 10},
+      // The return address as the screen's route texts end with it: an
+      // address with its number, district and town.
+      {"RETORNO", 300},
   };
   return kSizes;
 }
@@ -74,7 +77,7 @@ const std::map<std::string, std::vector<std::string>>& MethodFields() {
       {"GetRetTransp", {"NRINSJURTRAN"}},
       {"SetPedidoCarro", {"NRPEDIDO", "CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
       {"SetPedidos", {"CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
-      {"GetPontosRota", {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA"}},
+      {"GetPontosRota", {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "RETORNO"}},
       {"SetRotaCalculada",
        {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "DISTANCIA", "TEMPO", "DSITINERAGRADE"}},
       {"ExpedirGrade", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "CDTIPTRANS", "IDTPFRETE"}},
