@@ -1,5 +1,6 @@
 #include "appserver/fixture.h"
 
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -15,15 +16,30 @@ namespace {
 const char* const kGridTables[] = {"TOTALROTA", "ITINERARIO", "ALOCGRADE", "ITEMGRADE",
                                    "GRADEDISTR"};
 
+// Capacities of vehicles, quantities of items and their unit weight and
+// volume: the packing and the capacity checks take them as amounts.
+bool IsAmount(const std::string& column) {
+  static const std::set<std::string> kAmounts = {"QTCAPACIVIAT", "VRVOLUMEVIAT", "QTDEAEXP",
+                                                 "QTITEMPED",    "QTEXPITEMPED", "QTEXPDISP",
+                                                 "VRPESOBRUTPR", "VRVOLMED"};
+  return kAmounts.count(column) > 0;
+}
+
 Value CellValue(const ColumnDef& column, const nlohmann::json& cell, const std::string& where) {
   if (cell.is_null()) return Value::Null();
   switch (column.type) {
     case ColumnType::Text:
       if (!cell.is_string()) throw FixtureError(where + ": expected a text");
       return Value(cell.get<std::string>());
-    case ColumnType::Real:
+    case ColumnType::Real: {
       if (!cell.is_number()) throw FixtureError(where + ": expected a number");
-      return Value(cell.get<double>());
+      const double number = cell.get<double>();
+      if (!std::isfinite(number)) throw FixtureError(where + ": expected a finite number");
+      if (number < 0 && IsAmount(column.name)) {
+        throw FixtureError(where + ": a capacity, quantity, weight or volume cannot be negative");
+      }
+      return Value(number);
+    }
     case ColumnType::Date: {
       data::DateTime date;
       if (!cell.is_string() || !data::DateTime::TryFromIso(cell.get<std::string>(), &date)) {

@@ -22,8 +22,9 @@ class FixtureError : public Error {
 // grid (grids, their items, allocations, itineraries, totals), then inserts
 // the fixture's rows in the order given. Tables the fixture leaves out stay
 // empty. Throws FixtureError (nothing changed) for an unknown table or
-// column, or a value of the wrong kind (texts for text columns, numbers for
-// numeric ones, "YYYY-MM-DD[THH:MM:SS]" for dates).
+// column, or a value of the wrong kind (texts for text columns, finite
+// numbers for numeric ones, "YYYY-MM-DD[THH:MM:SS]" for dates), or a negative
+// vehicle capacity, item quantity or unit weight or volume.
 void LoadFixture(Storage& storage, const nlohmann::json& fixture);
 
 // Reads a fixture file; FixtureError when it cannot be read or is not JSON.

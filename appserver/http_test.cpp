@@ -139,6 +139,16 @@ TEST(Fixture, RefusesBadRowsAndChangesNothing) {
        "fixture ITEMPEDIDO row 1 field DTENTPED: expected a date as YYYY-MM-DD[THH:MM:SS]"},
       {{{"CLIENTE", json::array({{{"CDCLIENTE", 7}}})}},
        "fixture CLIENTE row 1 field CDCLIENTE: expected a text"},
+      {{{"VEICULO", json::array({{{"CDVIATURA", "X"}, {"QTCAPACIVIAT", -3000}}})}},
+       "fixture VEICULO row 1 field QTCAPACIVIAT: a capacity, quantity, weight or volume cannot "
+       "be negative"},
+      {{{"VEICULO",
+         json::array({{{"CDVIATURA", "X"}}, {{"CDVIATURA", "Y"}, {"VRVOLUMEVIAT", -0.5}}})}},
+       "fixture VEICULO row 2 field VRVOLUMEVIAT: a capacity, quantity, weight or volume cannot "
+       "be negative"},
+      {{{"ITEMPEDIDO", json::array({{{"NRPEDIDO", "1"}, {"QTDEAEXP", -12}}})}},
+       "fixture ITEMPEDIDO row 1 field QTDEAEXP: a capacity, quantity, weight or volume cannot "
+       "be negative"},
       {{{"CLIENTE", json::object()}}, "fixture CLIENTE: expected an array"},
       {json::array(), "fixture: expected a JSON object of tables"},
   };

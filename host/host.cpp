@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
@@ -13,6 +14,7 @@
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
 #include "data/item_fields.h"
+#include "data/json_text.h"
 #include "host/session.h"
 
 #ifndef EXP_HOST_DEMO_FIXTURE
@@ -168,15 +170,16 @@ void PrintHandBack(std::ostream& out, const HandBack& v) {
 
 namespace {
 
+// Bounded in nesting: the fixture is printed when it is posted to a server.
 json ReadFixture(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   if (!in) throw SessionError("cannot read the fixture " + path);
+  std::stringstream text;
+  text << in.rdbuf();
   try {
-    json fixture;
-    in >> fixture;
-    return fixture;
-  } catch (const json::exception& e) {
-    throw SessionError("the fixture " + path + " is not JSON: " + e.what());
+    return data::ParseJson(text.str());
+  } catch (const data::JsonTextError& e) {
+    throw SessionError("the fixture " + path + ": " + e.what());
   }
 }
 

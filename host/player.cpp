@@ -1,6 +1,9 @@
 #include "host/player.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "host/expect.h"
@@ -32,6 +35,15 @@ std::string Bare(const std::string& text) {
     if (std::isalnum(c) || c >= 0x80) out += static_cast<char>(c);
   }
   return out;
+}
+
+// An integer of the script as an int, held at the ends of the range: a row
+// or item that far out is one the control does not hold either way.
+int ClampedInt(const json& value) {
+  if (value.is_number_unsigned()) {
+    return static_cast<int>(std::min<std::uint64_t>(value.get<std::uint64_t>(), INT_MAX));
+  }
+  return static_cast<int>(std::clamp<std::int64_t>(value.get<std::int64_t>(), INT_MIN, INT_MAX));
 }
 
 std::string Text(const json& value) {
@@ -181,7 +193,7 @@ ui::Outcome Player::Do(const Step& step, ui::Form& form) {
       return ui::UserType(Target(step, form), body.at("text").get<std::string>());
     case Verb::Select:
       return ui::UserSelect(dynamic_cast<ui::ComboBox&>(Target(step, form)),
-                            body.at("index").get<int>());
+                            ClampedInt(body.at("index")));
     case Verb::Click:
       return ui::UserClick(Target(step, form));
     case Verb::Tab: {
@@ -191,7 +203,7 @@ ui::Outcome Player::Do(const Step& step, ui::Form& form) {
     case Verb::Grid: {
       std::optional<int> row;
       std::optional<std::string> column;
-      if (body.contains("row")) row = body.at("row").get<int>();
+      if (body.contains("row")) row = ClampedInt(body.at("row"));
       if (body.contains("column")) column = body.at("column").get<std::string>();
       return ui::UserClickCell(grid(), row, column);
     }

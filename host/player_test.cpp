@@ -39,6 +39,10 @@ class PlayerTest : public ::testing::Test {
                    {data::Variant("Bia"), data::Variant::Null()}};
     items.LoadPacket(packet);
     form.RegisterDataSet(items);
+    source.SetDataSet(&items);
+    form.RegisterDataSource(source);
+    form.Add<ui::DataGrid>("dbgTeste").SetDataSource(&source);
+    form.Add<ui::ComboBox>("cbbModo").items = {"0 - Um", "1 - Dois"};
   }
 
   // Plays the steps on the form; returns the trace lines.
@@ -67,6 +71,7 @@ class PlayerTest : public ::testing::Test {
 
   ui::Form form{"frmTeste"};
   data::ClientDataset items{"cdsTeste"};
+  data::DataSource source;
   Session session;
   std::unique_ptr<Player> player;
   int exits = 0, activations = 0;
@@ -98,6 +103,21 @@ TEST_F(PlayerTest, RefusedActionsAreTracedAsIgnored) {
   EXPECT_EQ(
       json({{"dialog", "question"}, {"text", "Salvar?"}, {"answer", "no"}, {"default", true}}),
       lines[2]);
+}
+
+// Numbers too large for the player are not cut down to rows that exist.
+TEST_F(PlayerTest, RowsAndItemsTheControlDoesNotHoldAreIgnoredWithTheReason) {
+  const json far = json::parse("4294967297");
+  const auto lines = Play({{{"grid", "dbgTeste"}, {"row", 3}},
+                           {{"grid", "dbgTeste"}, {"row", far}},
+                           {{"select", "cbbModo"}, {"index", 2}},
+                           {{"select", "cbbModo"}, {"index", far}},
+                           {{"grid", "dbgTeste"}, {"row", 2}}});
+  const char* reasons[] = {"no-such-row", "no-such-row", "no-such-item", "no-such-item"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(reasons[i], lines.at(i).value("ignored", "")) << i;
+  EXPECT_FALSE(lines.at(4).contains("ignored"));
+  EXPECT_EQ(-1, form.Get<ui::ComboBox>("cbbModo").ItemIndex());
+  EXPECT_EQ(2, items.RecNo());
 }
 
 TEST_F(PlayerTest, CloseRefusedKeepsPlayingOnTheSameWindow) {

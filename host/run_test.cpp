@@ -135,6 +135,48 @@ TEST(HostRun, UnreadableSessionsAndFixturesGiveStatusTwo) {
   EXPECT_EQ(2, run.status);
 }
 
+// A session file written for one test, in a folder of its own removed at
+// the end.
+class ScratchSession {
+ public:
+  explicit ScratchSession(const std::string& body) {
+    dir_ = fs::temp_directory_path() / ("exp-host-scratch-" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+    std::ofstream(path()) << body;
+  }
+  ~ScratchSession() { fs::remove_all(dir_); }
+  std::string path() const { return (dir_ / "session.json").string(); }
+
+ private:
+  fs::path dir_;
+};
+
+// What would overflow the stack or never end is refused before the screen
+// opens: the trace holds only the failure.
+TEST(HostRun, SessionsTooDeepOrTooLongGiveStatusTwo) {
+  const std::string fixture = "\"fixture\": \"" + Source("fixtures/demo.json") + "\"";
+  const int levels = 100000;
+  const struct {
+    std::string body, message;
+  } rows[] = {
+      {"{" + fixture + ", \"steps\": [{\"expect\": {\"global.stFilial\": " +
+           std::string(levels, '[') + "1" + std::string(levels, ']') + "}}]}",
+       "nested more than 64 levels deep"},
+      {"{" + fixture + ", \"launch\": {\"relaunch\": 4294967297}, \"steps\": []}",
+       "launch.relaunch must be a count from 0 to 1000"},
+      {"{" + fixture + ", \"launch\": {\"relaunch\": 2147483647}, \"steps\": []}",
+       "launch.relaunch must be a count from 0 to 1000"},
+  };
+  for (const auto& row : rows) {
+    const ScratchSession session(row.body);
+    const HostRunResult run = Host({"--script", session.path()});
+    EXPECT_EQ(2, run.status) << row.message;
+    EXPECT_NE(std::string::npos, run.err.find(row.message)) << run.err;
+    ASSERT_EQ(1u, run.trace.size()) << row.message;
+    EXPECT_TRUE(run.trace[0].contains("failure"));
+  }
+}
+
 // exp-appserver on a free loopback port, stopped at the end of the test.
 class AppServer {
  public:

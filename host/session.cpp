@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "data/json_text.h"
 #include "ui/grid.h"
 #include "ui/properties.h"
 
@@ -50,7 +51,9 @@ const std::set<std::string>& Modifiers() {
 void CheckModifier(int n, const std::string& key, const json& value) {
   const bool ok = (key == "text" && value.is_string()) ||
                   (key == "index" && value.is_number_integer()) ||
-                  (key == "row" && value.is_number_integer() && value.get<long long>() >= 1) ||
+                  // Compared as the number written: a row too large for the
+                  // player is one the grid does not show.
+                  (key == "row" && value.is_number_integer() && value.get<double>() >= 1) ||
                   (key == "column" && value.is_string()) ||
                   (key == "char" && value.is_string() && KeyCode(value.get<std::string>())) ||
                   (key == "where" && value.is_object() && !value.empty());
@@ -198,6 +201,11 @@ std::vector<std::string> SplitKey(const std::string& key) {
 
 Session ParseSession(const json& json, const std::string& base_dir) {
   if (!json.is_object()) throw SessionError("a session is a JSON object");
+  // Step bodies are copied, compared and printed into the trace.
+  if (data::JsonValueDepth(json) > data::kMaxJsonDepth) {
+    throw SessionError("the session nests more than " + std::to_string(data::kMaxJsonDepth) +
+                       " levels deep");
+  }
   for (const auto& [key, value] : json.items()) {
     if (key != "fixture" && key != "host" && key != "launch" && key != "steps") {
       throw SessionError("unknown session key '" + key + "'");
@@ -232,8 +240,9 @@ Session ParseSession(const json& json, const std::string& base_dir) {
     }
     if (launch.contains("relaunch")) {
       const auto& n = launch.at("relaunch");
-      if (!n.is_number_integer() || n.get<int>() < 0) {
-        throw SessionError("launch.relaunch must be a count (0 or more)");
+      if (!n.is_number_integer() || n.get<double>() < 0 || n.get<double>() > kMaxRelaunch) {
+        throw SessionError("launch.relaunch must be a count from 0 to " +
+                           std::to_string(kMaxRelaunch));
       }
       session.relaunch = n.get<int>();
     }
@@ -246,16 +255,23 @@ Session ParseSession(const json& json, const std::string& base_dir) {
   return session;
 }
 
-Session LoadSession(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw SessionError("cannot read the session file " + path);
+Session ParseSessionText(std::string_view text, const std::string& base_dir,
+                         const std::string& name) {
   nlohmann::json json;
   try {
-    in >> json;
-  } catch (const nlohmann::json::exception& e) {
-    throw SessionError(path + " is not JSON: " + e.what());
+    json = data::ParseJson(text);
+  } catch (const data::JsonTextError& e) {
+    throw SessionError(name + ": " + e.what());
   }
-  return ParseSession(json, std::filesystem::path(path).parent_path().string());
+  return ParseSession(json, base_dir);
+}
+
+Session LoadSession(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SessionError("cannot read the session file " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return ParseSessionText(text.str(), std::filesystem::path(path).parent_path().string(), path);
 }
 
 std::optional<std::string> CheckNames(const Session& session, const ui::Form& form,

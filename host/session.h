@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -59,6 +60,9 @@ struct Step {
   std::string Target() const;
 };
 
+// The most launches a session may add after the first (launch.relaunch).
+inline constexpr int kMaxRelaunch = 1000;
+
 // Intentionally copyable.
 struct Session {
   std::string fixture_path;  // resolved against the session file's folder
@@ -69,8 +73,12 @@ struct Session {
   std::vector<Step> steps;
 };
 
-// Throws SessionError naming what is wrong and where.
+// Throws SessionError naming what is wrong and where; also for a session
+// nested deeper than data::kMaxJsonDepth.
 Session ParseSession(const nlohmann::json& json, const std::string& base_dir);
+// The same from the file's text; `name` names the file in messages.
+Session ParseSessionText(std::string_view text, const std::string& base_dir,
+                         const std::string& name);
 Session LoadSession(const std::string& path);
 
 // Answers whether the loaded module has a global of that name.

@@ -59,8 +59,30 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
        "unknown session key 'extra'"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"items", "some"}}}},
        "launch.items must be \"all\" or an array of item rows"},
-      {{{"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"relaunch", -1}}}},
-       "launch.relaunch must be a count (0 or more)"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("-1")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("1001")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("2147483647")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("4294967297")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("18446744073709551615")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
+      {{{"fixture", "f.json"},
+        {"steps", json::array()},
+        {"launch", {{"relaunch", json::parse("1.5")}}}},
+       "launch.relaunch must be a count from 0 to 1000"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"host", {{"branch", 1}}}},
        "host.branch must be a text"},
       {WithSteps({{{"clik", "sbtExpedir"}}}), "step 1: unknown verb 'clik'"},
@@ -86,6 +108,27 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
   for (const auto& row : rows) {
     EXPECT_EQ(row.error, ParseFailure(row.session)) << row.session.dump();
   }
+}
+
+TEST(SessionParse, RelaunchCountUpToTheBound) {
+  const json session = {
+      {"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"relaunch", 1000}}}};
+  EXPECT_EQ(1000, ParseSession(session, "").relaunch);
+}
+
+// Step bodies are copied and printed into the trace, which recurses.
+TEST(SessionParse, RefusesSessionsNestedTooDeeply) {
+  const int levels = 100000;
+  const std::string text = R"({"fixture": "f.json", "steps": [{"expect": {"global.stFilial": )" +
+                           std::string(levels, '[') + "1" + std::string(levels, ']') + "}}]}";
+  try {
+    ParseSessionText(text, "", "deep.json");
+    ADD_FAILURE() << "accepted";
+  } catch (const SessionError& e) {
+    EXPECT_STREQ("deep.json: nested more than 64 levels deep (at byte 124)", e.what());
+  }
+  // A value nested that deep, however it was made, is refused before a step is read.
+  EXPECT_EQ("the session nests more than 64 levels deep", ParseFailure(json::parse(text)));
 }
 
 TEST(SessionParse, KeyCodes) {

@@ -194,6 +194,10 @@ TEST(ControlTest, ComboSelectionFiresChangeOnlyFromTheUser) {
   EXPECT_EQ(Outcome::Done, UserSelect(cbb, 0));
   EXPECT_EQ(Outcome::Done, UserSelect(cbb, 0));
   EXPECT_EQ(1, changes);
+  EXPECT_EQ(Outcome::NoSuchItem, UserSelect(cbb, 2));
+  EXPECT_EQ(Outcome::NoSuchItem, UserSelect(cbb, -2));
+  EXPECT_EQ(0, cbb.ItemIndex());
+  EXPECT_EQ(1, changes);
   EXPECT_EQ(Outcome::ReadOnly, UserType(cbb, "x"));  // a drop-down list takes no free text
   EXPECT_THROW(cbb.SetItemIndex(2), Error);
   EXPECT_EQ(-1, (cbb.SetItemIndex(-1), cbb.ItemIndex()));

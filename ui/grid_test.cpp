@@ -1,3 +1,4 @@
+#include <climits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -153,7 +154,13 @@ TEST_F(GridTest, SelectingAColumnFiresColumnEventsOnlyOnChange) {
   EXPECT_EQ("QT;QT;", clicked);
   EXPECT_EQ(3, grid->CurrentRow());
   EXPECT_THROW(UserClickCell(*grid, std::nullopt, std::string("NOPE")), Error);
-  EXPECT_THROW(UserClickCell(*grid, 4, std::nullopt), Error);
+  // A row the grid does not show: nothing moves, no click fires.
+  for (int row : {4, 0, -1, INT_MAX}) {
+    EXPECT_EQ(Outcome::NoSuchRow, UserClickCell(*grid, row, std::string("NOME"))) << row;
+  }
+  EXPECT_EQ(3, grid->CurrentRow());
+  EXPECT_EQ("QT", grid->SelectedColumn()->FieldName());
+  EXPECT_EQ("QT;QT;", clicked);
 }
 
 TEST_F(GridTest, ColumnsDefaultToTheVisibleFieldsWithTheirLabels) {

@@ -14,6 +14,10 @@ const char* OutcomeName(Outcome outcome) {
       return "hidden";
     case Outcome::ReadOnly:
       return "read-only";
+    case Outcome::NoSuchRow:
+      return "no-such-row";
+    case Outcome::NoSuchItem:
+      return "no-such-item";
   }
   return "done";
 }
@@ -84,6 +88,7 @@ Outcome UserType(Control& control, const std::string& text) {
 Outcome UserSelect(ComboBox& combo, int index) {
   Outcome reach = FocusFirst(combo);
   if (reach != Outcome::Done) return reach;
+  if (index < -1 || index >= static_cast<int>(combo.items.size())) return Outcome::NoSuchItem;
   const int before = combo.ItemIndex();
   combo.SetItemIndex(index);
   if (combo.ItemIndex() != before && combo.on_change) combo.on_change(combo);
@@ -122,6 +127,8 @@ Outcome UserClickCell(DataGrid& grid, std::optional<int> row,
     column = grid.ColumnIndexOf(*field);
     if (column < 0) throw Error("grid " + grid.Name() + " shows no column " + *field);
   }
+  // Where the focus move loaded the grid, the row may be there only now.
+  if (row && (*row < 1 || *row > grid.RowCount())) return Outcome::NoSuchRow;
   if (row) grid.MoveToRow(*row);
   if (column != grid.SelectedIndex()) grid.SetSelectedIndex(column);
   if (grid.on_cell_click && grid.SelectedColumn() != nullptr) {

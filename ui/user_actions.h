@@ -21,9 +21,9 @@
 
 namespace dg::ui {
 
-enum class Outcome { Done, Disabled, Hidden, ReadOnly };
+enum class Outcome { Done, Disabled, Hidden, ReadOnly, NoSuchRow, NoSuchItem };
 
-// "done", "disabled", "hidden", "read-only".
+// "done", "disabled", "hidden", "read-only", "no-such-row", "no-such-item".
 const char* OutcomeName(Outcome outcome);
 
 // Hidden when the control is not showing, Disabled when it or a parent is
@@ -34,7 +34,7 @@ Outcome UserFocus(Control& control);
 // ReadOnly for a read-only control or a drop-down list.
 Outcome UserType(Control& control, const std::string& text);
 // Selects an item (index -1: none); on_change fires when it differs.
-// REQUIRES: -1 <= index < items, else Error.
+// NoSuchItem, after the focus move, for an index the combo does not hold.
 Outcome UserSelect(ComboBox& combo, int index);
 // Presses a button, speed button, menu item (or any clickable control).
 Outcome UserClick(Control& control);
@@ -45,7 +45,8 @@ Outcome UserSelectTab(PageControl& pages, TabSheet& sheet);
 // Clicks a cell: row 1-based among the rows shown (none: stay on the
 // current row; moving posts a pending edit first), column by field name
 // (none: keep the selected column). Fires on_cell_click with the column.
-// Error for a row or field the grid does not show.
+// NoSuchRow, after the focus move, for a row the grid does not show (as a
+// click below the last row); Error for a field it does not show.
 Outcome UserClickCell(DataGrid& grid, std::optional<int> row,
                       const std::optional<std::string>& field);
 // Types a text into the selected cell, through the field's edit mask.
