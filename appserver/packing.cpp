@@ -179,13 +179,34 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
     }
   }
   PackResult constructed = loader.Result();
-  if (!options.reduce || !constructed.complete || assignment.size() != groups.size()) {
+  if (options.search == PackSearch::kNone || !constructed.complete ||
+      assignment.size() != groups.size()) {
     return constructed;
   }
 
   std::vector<PackPiece> pieces;
   for (const Group& g : groups) pieces.push_back({g.weight, g.volume});
-  assignment = ReduceVehicles(pieces, vehicles, std::move(assignment), options.effort);
+  std::vector<std::size_t> searched =
+      options.search == PackSearch::kGatherRoom
+          ? GatherRoom(pieces, vehicles, assignment, options.effort)
+          : ReduceVehicles(pieces, vehicles, assignment, {options.effort, options.seed});
+  // The searches count in exact millionths; a vehicle that the rounding to
+  // three decimals would judge over its room keeps the constructed packing.
+  std::vector<PackPiece> load(vehicles.size());
+  std::vector<bool> used(vehicles.size(), false);
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    load[searched[g]].weight += groups[g].weight;
+    load[searched[g]].volume += groups[g].volume;
+    used[searched[g]] = true;
+  }
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    if (!used[v]) continue;
+    if (!FitsWithin(load[v].weight, vehicles[v].free_weight) ||
+        !FitsWithin(load[v].volume, vehicles[v].free_volume)) {
+      return constructed;
+    }
+  }
+  assignment = std::move(searched);
   PackResult out;
   out.complete = true;
   for (std::size_t g = 0; g < groups.size(); ++g) {

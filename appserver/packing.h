@@ -38,20 +38,30 @@ struct PackAllocation {
   friend bool operator==(const PackAllocation&, const PackAllocation&) = default;
 };
 
+// The default effort of PackOptions.
+inline constexpr std::uint64_t kDefaultPackEffort = 20'000'000;
+
 struct PackResult {
   std::vector<PackAllocation> allocations;  // ordered by item, then vehicle
   bool complete = false;                    // every quantity was placed
 };
 
+// How PackItems looks for fewer vehicles once everything is placed.
+enum class PackSearch {
+  kNone,        // the construction alone
+  kGatherRoom,  // moves that gather the free room in fewer vehicles (GatherRoom)
+  kExactFill,   // the exact-fill search (ReduceVehicles)
+};
+
 // How hard PackItems works for fewer vehicles. Intentionally copyable.
 struct PackOptions {
-  // Run the vehicle reduction (ReduceVehicles) after the construction.
-  bool reduce = true;
-  // Candidate moves the reduction may evaluate. A count rather than a clock,
-  // so that the same input always gives the same packing; the default takes
-  // at most about 0.3 s on a public instance and 0.15 s for a day of 10,000
-  // items on the benchmark machine.
-  std::uint64_t effort = 20'000'000;
+  PackSearch search = PackSearch::kExactFill;
+  // Steps the search may take: candidate moves evaluated and nodes of its
+  // small exact searches. A count rather than a clock, so that the same input
+  // always gives the same packing.
+  std::uint64_t effort = kDefaultPackEffort;
+  // Breaks ties between equally good moves.
+  std::uint64_t seed = 1;
 };
 
 // First-fit decreasing on both dimensions: orders by priority, date and then
@@ -63,8 +73,9 @@ struct PackOptions {
 //
 // When everything was placed and no order had to be split, the priorities no
 // longer decide anything, and the orders are then moved between vehicles
-// (whole, see ReduceVehicles) to empty as many vehicles as the effort allows.
-// A split or incomplete packing is left as constructed. Deterministic.
+// (whole, by the search the options name) to empty as many vehicles as the
+// effort allows. A split or incomplete packing is left as constructed.
+// Deterministic: the same items, vehicles and options give the same result.
 PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
                      const PackOptions& options = {});
 
@@ -74,24 +85,51 @@ struct PackPiece {
   double volume = 0;
 };
 
-// Fewest vehicles the pieces can need: the larger of the vehicles needed for
-// the weight and for the volume (largest vehicles first), and of the number of
-// pieces no two of which fit together on any vehicle. 0 without pieces.
+// Fewest vehicles the pieces can need: the largest of the vehicles needed for
+// the weight and for the volume (largest vehicles first), of the number of
+// pieces no two of which fit together on any vehicle, and of the classic
+// bound that counts the pieces too large to share a vehicle with the
+// smaller ones (in each dimension, every vehicle taken as large as the
+// largest). 0 without pieces.
 std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
                               const std::vector<PackVehicle>& vehicles);
 
-// Moves whole pieces between vehicles to use fewer of them: repeatedly
+// What a vehicle search may spend: steps (candidate moves evaluated and
+// nodes of its small exact searches) and the seed that breaks ties.
+// Intentionally copyable.
+struct SearchBudget {
+  std::uint64_t effort = kDefaultPackEffort;
+  std::uint64_t seed = 1;
+};
+
+// The exact-fill search: moves whole pieces between vehicles to use fewer of
+// them. From a packing on m vehicles it tries m - 1: the emptiest vehicles
+// are emptied into a set of pieces left out, and swaps between one vehicle
+// and that set (a tabu phase) alternate with tight repacks of one vehicle
+// with it (a descent) until the pieces left out fit exactly the vehicles to
+// be refilled; then it tries one vehicle fewer again, until the lower bound
+// (VehicleLowerBound) is reached or the effort is spent. When the vehicles
+// are all alike, pairs of pieces that fill one exactly are first set aside on
+// a vehicle each.
+// REQUIRES: assignment[i] is the vehicle of pieces[i] and every vehicle's
+// pieces fit its room. Answers an assignment with no more vehicles in use
+// than the given one, every room respected. The same arguments give the
+// same answer.
+std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
+                                        const std::vector<PackVehicle>& vehicles,
+                                        std::vector<std::size_t> assignment,
+                                        const SearchBudget& budget);
+
+// The earlier search, kept as a reference for the benchmarks: repeatedly
 // closes the least loaded vehicle and searches for room for its pieces on the
 // others (swaps of one piece against up to two, guided by weights that grow
 // on the pieces left out; when no swap helps, the move or exchange between
 // two vehicles that gathers the room left most), until the lower bound is
-// reached or `effort` candidate moves were evaluated. REQUIRES: assignment[i] is the vehicle of
-// pieces[i] and every vehicle's pieces fit its room. Answers an assignment
-// with no more vehicles in use than the given one, every room respected.
-// Deterministic.
-std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
-                                        const std::vector<PackVehicle>& vehicles,
-                                        std::vector<std::size_t> assignment, std::uint64_t effort);
+// reached or `effort` candidate moves were evaluated. Same contract as
+// ReduceVehicles.
+std::vector<std::size_t> GatherRoom(const std::vector<PackPiece>& pieces,
+                                    const std::vector<PackVehicle>& vehicles,
+                                    std::vector<std::size_t> assignment, std::uint64_t effort);
 
 // x rounded half away from zero to 3 decimals.
 double Round3(double x);

@@ -1,4 +1,4 @@
-// Vehicle reduction: empties vehicles by moving whole pieces between them.
+// Room gathering: empties vehicles by moving whole pieces between them.
 //
 // One attempt closes the least loaded vehicle and leaves its pieces out. The
 // pieces left out go straight into a vehicle with room where they can;
@@ -340,6 +340,43 @@ std::size_t VehiclesFor(double total, std::vector<double> rooms) {
   return rooms.size() + 1;
 }
 
+// Martello and Toth's bound for vehicles of room `room` in one dimension:
+// for each threshold k, the pieces larger than room - k share a vehicle with
+// no piece of at least k, those above half the room never share with each
+// other, and the pieces between k and half the room fill what the latter
+// leave free before needing vehicles of their own.
+std::size_t LargePiecesBound(std::vector<double> sizes, double room) {
+  room = Round3(room);
+  if (room <= 0) return 0;
+  for (double& s : sizes) s = Round3(s);
+  std::sort(sizes.begin(), sizes.end());
+  std::vector<double> prefix(sizes.size() + 1, 0);  // prefix[i]: sum of the i smallest
+  for (std::size_t i = 0; i < sizes.size(); ++i) prefix[i + 1] = prefix[i] + sizes[i];
+  auto below = [&](double x) {  // pieces smaller than x
+    return static_cast<std::size_t>(std::lower_bound(sizes.begin(), sizes.end(), x) -
+                                    sizes.begin());
+  };
+  auto at_most = [&](double x) {  // pieces no larger than x
+    return static_cast<std::size_t>(std::upper_bound(sizes.begin(), sizes.end(), x) -
+                                    sizes.begin());
+  };
+  const std::size_t small_end = at_most(room / 2);  // pieces that may pair with each other
+  std::size_t best = 0;
+  for (std::size_t i = 0; i <= small_end; ++i) {
+    if (i > 0 && i < small_end && sizes[i] == sizes[i - 1]) continue;
+    const double k = i < small_end ? sizes[i] : 0;
+    const std::size_t large_start = at_most(room - k);  // pieces above room - k
+    const std::size_t mid_start = small_end, mid_end = std::max(mid_start, large_start);
+    const std::size_t from = below(k);
+    const double mid_free =
+        static_cast<double>(mid_end - mid_start) * room - (prefix[mid_end] - prefix[mid_start]);
+    const double small = prefix[small_end] - prefix[std::min(from, small_end)];
+    const double extra = std::max(0.0, std::ceil(Round3(small - mid_free) / room - 1e-9));
+    best = std::max(best, sizes.size() - mid_start + static_cast<std::size_t>(extra));
+  }
+  return best;
+}
+
 }  // namespace
 
 std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
@@ -378,12 +415,19 @@ std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
     });
     if (clashes) apart.push_back(i);
   }
-  return std::max(bound, apart.size());
+  bound = std::max(bound, apart.size());
+  std::vector<double> weights_of, volumes_of;
+  for (const PackPiece& p : pieces) {
+    weights_of.push_back(p.weight);
+    volumes_of.push_back(p.volume);
+  }
+  return std::max({bound, LargePiecesBound(std::move(weights_of), max_weight),
+                   LargePiecesBound(std::move(volumes_of), max_volume)});
 }
 
-std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
-                                        const std::vector<PackVehicle>& vehicles,
-                                        std::vector<std::size_t> assignment, std::uint64_t effort) {
+std::vector<std::size_t> GatherRoom(const std::vector<PackPiece>& pieces,
+                                    const std::vector<PackVehicle>& vehicles,
+                                    std::vector<std::size_t> assignment, std::uint64_t effort) {
   if (pieces.empty()) return assignment;
   return Reducer(pieces, vehicles, std::move(assignment), effort).Run();
 }

@@ -163,7 +163,7 @@ TEST(PackItems, ReductionReachesTheFewestVehicles) {
   for (const Reduction& c : cases) {
     const auto items = Units(c.units);
     PackOptions construct_only;
-    construct_only.reduce = false;
+    construct_only.search = PackSearch::kNone;
     EXPECT_EQ(c.constructed, VehiclesUsed(PackItems(items, c.vehicles, construct_only))) << c.name;
     const PackResult r = PackItems(items, c.vehicles);
     ASSERT_TRUE(r.complete) << c.name;
@@ -216,7 +216,7 @@ TEST(PackItems, NoReductionWhenAnOrderIsSplitOrCapacityIsShort) {
   };
   for (const Case& c : cases) {
     PackOptions construct_only;
-    construct_only.reduce = false;
+    construct_only.search = PackSearch::kNone;
     EXPECT_EQ(c.want, Print(PackItems(c.items, c.vehicles))) << c.name;
     EXPECT_EQ(c.want, Print(PackItems(c.items, c.vehicles, construct_only))) << c.name;
   }
@@ -258,8 +258,8 @@ TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
     std::vector<std::size_t> start(pieces.size());
     for (std::size_t i = 0; i < start.size(); ++i) start[i] = i;
     const std::string name = std::to_string(c.bins) + " vehicles cut in " + std::to_string(c.cuts);
-    const std::uint64_t effort = PackOptions{}.effort;
-    const auto reduced = ReduceVehicles(pieces, vehicles, start, effort);
+    const SearchBudget budget;
+    const auto reduced = ReduceVehicles(pieces, vehicles, start, budget);
     ASSERT_EQ(pieces.size(), reduced.size()) << name;
     std::map<std::size_t, PackPiece> load;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -270,8 +270,157 @@ TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
       EXPECT_TRUE(FitsWithin(l.weight, 100) && FitsWithin(l.volume, 100)) << name << " " << v;
     }
     EXPECT_EQ(static_cast<std::size_t>(c.bins), load.size()) << name;
-    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, effort))
+    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, budget))
         << name << ": deterministic";
+  }
+}
+
+// Every piece on exactly one vehicle, that vehicle within its room in both
+// dimensions; the number of vehicles in use, or 0 when the assignment is
+// invalid.
+std::size_t CheckedVehicles(const std::vector<PackPiece>& pieces,
+                            const std::vector<PackVehicle>& vehicles,
+                            const std::vector<std::size_t>& assignment) {
+  if (assignment.size() != pieces.size()) return 0;
+  std::vector<PackPiece> load(vehicles.size());
+  std::set<std::size_t> used;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (assignment[i] >= vehicles.size()) return 0;
+    load[assignment[i]].weight += pieces[i].weight;
+    load[assignment[i]].volume += pieces[i].volume;
+    used.insert(assignment[i]);
+  }
+  for (std::size_t v : used) {
+    if (!FitsWithin(load[v].weight, vehicles[v].free_weight) ||
+        !FitsWithin(load[v].volume, vehicles[v].free_volume))
+      return 0;
+  }
+  return used.size();
+}
+
+// One piece per vehicle: the worst start a search can get.
+std::vector<std::size_t> OnePerVehicle(std::size_t n) {
+  std::vector<std::size_t> start(n);
+  for (std::size_t i = 0; i < n; ++i) start[i] = i;
+  return start;
+}
+
+std::vector<PackPiece> Shuffled(std::vector<PackPiece> pieces, unsigned seed) {
+  for (std::size_t i = pieces.size(); i > 1; --i) {
+    seed = seed * 1103515245u + 12345u;
+    std::swap(pieces[i - 1], pieces[(seed >> 16) % i]);
+  }
+  return pieces;
+}
+
+TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
+  struct Fill {
+    const char* name;
+    std::vector<PackPiece> pieces;
+    PackVehicle room;
+    std::size_t optimum;
+  };
+  std::vector<PackPiece> triplets, pairs_and_triplets, two_d;
+  // Triplets that fill a vehicle of 100 exactly, none of them two at a time:
+  // every piece is over a quarter, so no vehicle takes four.
+  for (int b = 0; b < 12; ++b) {
+    const double x = 26 + b % 7, y = 30 + (b * 5) % 11;
+    for (double w : {x, y, 100 - x - y}) triplets.push_back({w, 0});
+  }
+  // Pairs that fill exactly (set aside first) beside triplets.
+  pairs_and_triplets = triplets;
+  for (double w : {55.0, 45.0, 61.0, 39.0, 70.0, 30.0}) pairs_and_triplets.push_back({w, 0});
+  // Two dimensions, heavy and bulky pieces that only fill a vehicle together.
+  for (int b = 0; b < 8; ++b) {
+    const double w = 20 + 3 * b, v = 70 - 2 * b;
+    for (const PackPiece& p : std::vector<PackPiece>{{w, v}, {60 - w, 10}, {40, 20.0 + 2 * b}})
+      two_d.push_back(p);
+  }
+  const std::vector<Fill> cases = {
+      {"triplets of 100", Shuffled(triplets, 7), {100, 0}, 12},
+      {"exact pairs beside triplets", Shuffled(pairs_and_triplets, 11), {100, 0}, 15},
+      {"weight and volume filled together", Shuffled(two_d, 13), {100, 100}, 8},
+  };
+  for (const Fill& c : cases) {
+    const std::vector<PackVehicle> vehicles(c.pieces.size(), c.room);
+    const auto start = OnePerVehicle(c.pieces.size());
+    const auto reduced = ReduceVehicles(c.pieces, vehicles, start, SearchBudget{});
+    EXPECT_EQ(c.optimum, CheckedVehicles(c.pieces, vehicles, reduced)) << c.name;
+    EXPECT_EQ(reduced, ReduceVehicles(c.pieces, vehicles, start, SearchBudget{}))
+        << c.name << ": deterministic";
+  }
+}
+
+TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
+  // Mixed fleets, pieces of every shape, short and long budgets, several
+  // seeds: each answer must be a valid packing on no more vehicles than the
+  // start, and both searches are held to it.
+  unsigned seed = 3;
+  auto next = [&seed](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 16) % static_cast<unsigned>(n));
+  };
+  for (int round = 0; round < 30; ++round) {
+    std::vector<PackVehicle> vehicles;
+    const int fleet = 3 + next(20);
+    for (int v = 0; v < fleet; ++v) {
+      vehicles.push_back({100.0 + 50 * next(3), 1.0 + 0.5 * next(3)});
+    }
+    std::vector<PackPiece> pieces;
+    std::vector<std::size_t> start;
+    for (int v = 0; v < fleet; ++v) {
+      double weight = 0, volume = 0;
+      for (int k = 0; k < 1 + next(5); ++k) {
+        const PackPiece p{0.001 * (1 + next(60'000)), 0.001 * next(700)};
+        if (!FitsWithin(weight + p.weight, vehicles[v].free_weight) ||
+            !FitsWithin(volume + p.volume, vehicles[v].free_volume))
+          break;
+        weight += p.weight, volume += p.volume;
+        pieces.push_back(p);
+        start.push_back(static_cast<std::size_t>(v));
+      }
+    }
+    const std::size_t before = CheckedVehicles(pieces, vehicles, start);
+    ASSERT_GT(before, 0u);
+    for (std::uint64_t effort : {std::uint64_t{0}, std::uint64_t{2'000}, std::uint64_t{300'000}}) {
+      const SearchBudget budget{effort, static_cast<std::uint64_t>(round)};
+      const auto fill = ReduceVehicles(pieces, vehicles, start, budget);
+      const std::size_t after = CheckedVehicles(pieces, vehicles, fill);
+      EXPECT_GT(after, 0u) << "round " << round << " effort " << effort;
+      EXPECT_LE(after, before) << "round " << round << " effort " << effort;
+      EXPECT_EQ(fill, ReduceVehicles(pieces, vehicles, start, budget)) << "round " << round;
+      const auto gather = GatherRoom(pieces, vehicles, start, effort);
+      EXPECT_GT(CheckedVehicles(pieces, vehicles, gather), 0u) << "round " << round;
+    }
+  }
+}
+
+TEST(PackItems, SearchesAgreeOnTheRulesOfTheConstruction) {
+  // Whichever search runs, orders stay whole, everything is placed and the
+  // result does not change from one run to the next.
+  std::vector<PackItem> items;
+  for (int o = 0; o < 30; ++o) {
+    const std::string order = "P" + std::to_string(o);
+    for (int l = 0; l < 1 + o % 3; ++l)
+      items.push_back(Item(3.5 + (o * 7 + l) % 11, 0.01 * (1 + (o + l) % 9), 1 + (o + l) % 4,
+                           order.c_str(), o % 2 ? "1" : "2"));
+  }
+  const std::vector<PackVehicle> fleet = {{150, 1}, {150, 1}, {300, 2}, {300, 2},
+                                          {150, 1}, {500, 3}, {500, 3}, {150, 1}};
+  for (PackSearch search : {PackSearch::kNone, PackSearch::kGatherRoom, PackSearch::kExactFill}) {
+    PackOptions options;
+    options.search = search;
+    const PackResult r = PackItems(items, fleet, options);
+    ASSERT_TRUE(r.complete);
+    std::map<std::string, std::set<std::size_t>> vehicles_of_order;
+    std::vector<double> placed(items.size());
+    for (const PackAllocation& a : r.allocations) {
+      vehicles_of_order[items[a.item].order].insert(a.vehicle);
+      placed[a.item] += a.quantity;
+    }
+    for (const auto& [order, used] : vehicles_of_order) EXPECT_EQ(1u, used.size()) << order;
+    for (std::size_t i = 0; i < items.size(); ++i) EXPECT_DOUBLE_EQ(items[i].quantity, placed[i]);
+    EXPECT_EQ(Print(r), Print(PackItems(items, fleet, options)));
   }
 }
 
@@ -299,6 +448,10 @@ TEST(VehicleLowerBound, Table) {
        3},
       {"largest vehicles count first", {{90, 0}, {90, 0}}, {{20, 0}, {100, 0}, {100, 0}}, 2},
       {"weightless pieces still need a vehicle", {{0, 0}}, {{10, 10}}, 1},
+      {"pieces too large to share with the middle ones",
+       {{70, 0}, {70, 0}, {40, 0}, {40, 0}, {40, 0}},
+       {{100, 0}, {100, 0}, {100, 0}, {100, 0}, {100, 0}},
+       4},
   };
   for (const Bound& c : cases) EXPECT_EQ(c.want, VehicleLowerBound(c.pieces, c.vehicles)) << c.name;
 }

@@ -1,6 +1,6 @@
 // Distribution quality on public packing instances with known optima.
 //
-//   exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX]
+//   exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX] [--previous 0|1]
 //
 // DIR (default $EXP_BENCHDATA, else ../shared/benchdata beside the source
 // tree) holds vbp2d_caprara_toth/ (two-constraint instances: weight and
@@ -13,10 +13,11 @@
 // independently, while the packing keeps the units of one order together.
 // The fleet has as many vehicles as there are units.
 //
-// Prints a report per class (vehicles used against the optimum, for the
-// first-fit decreasing construction alone and with the vehicle reduction,
-// and thread CPU time per instance), then "ROW" lines for the summary table
-// of bench/run.
+// Prints a report per class: vehicles used against the optimum for the
+// first-fit decreasing construction alone, for the earlier room-gathering
+// search (left out with --previous 0) and for the exact-fill search, with the
+// thread CPU time per instance; the open instances against the bounds of
+// bounds.csv; then "ROW" lines for the summary table of bench/run.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "appserver/packing.h"
@@ -44,8 +46,26 @@ struct Instance {
   std::string family;  // "2D class 3", "1D uniform", ...
   std::vector<PackItem> items;
   PackVehicle capacity;
-  int optimum = 0;  // 0: not known
+  int optimum = 0;      // 0: not known
+  int lower_bound = 0;  // best known bounds where the optimum is not known
+  int upper_bound = 0;
 };
+
+// instance -> (lower bound, upper bound) from bounds.csv.
+std::map<std::string, std::pair<int, int>> ReadBounds(const fs::path& file) {
+  std::map<std::string, std::pair<int, int>> out;
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::vector<std::string> cells;
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    if (cells.size() > 4)
+      out[cells[0]] = {std::atoi(cells[3].c_str()), std::atoi(cells[4].c_str())};
+  }
+  return out;
+}
 
 std::map<std::string, int> ReadOptima(const fs::path& file) {
   std::map<std::string, int> out;
@@ -71,6 +91,7 @@ std::vector<Instance> ReadVectorPacking(const fs::path& dir) {
   std::vector<Instance> out;
   if (!fs::exists(dir)) return out;
   const auto optima = ReadOptima(dir / "optima.csv");
+  const auto bounds = ReadBounds(dir / "bounds.csv");
   for (const auto& entry : fs::directory_iterator(dir / "instances")) {
     if (entry.path().extension() != ".vbp") continue;
     std::ifstream in(entry.path());
@@ -88,6 +109,9 @@ std::vector<Instance> ReadVectorPacking(const fs::path& dir) {
     inst.family = "2D class " + std::string(cls.size() < 2 ? " " : "") + cls;
     auto it = optima.find(inst.name);
     if (it != optima.end()) inst.optimum = it->second;
+    if (auto b = bounds.find(inst.name); b != bounds.end()) {
+      std::tie(inst.lower_bound, inst.upper_bound) = b->second;
+    }
     out.push_back(std::move(inst));
   }
   return out;
@@ -154,45 +178,63 @@ Outcome Pack(const Instance& inst, const server::PackOptions& options) {
 }
 
 struct Tally {
-  int instances = 0, with_optimum = 0, optimal = 0, over_one = 0, worst = 0;
+  int instances = 0, with_optimum = 0, optimal = 0, worst = 0;
   long used = 0, optimum = 0;
-  double gap = 0, max_seconds = 0, total_seconds = 0;
+  double gap = 0;
+  std::vector<double> seconds;
 
   void Add(const Instance& inst, const Outcome& o) {
     ++instances;
-    total_seconds += o.seconds;
-    max_seconds = std::max(max_seconds, o.seconds);
+    seconds.push_back(o.seconds);
     if (!inst.optimum) return;
     ++with_optimum;
     used += o.vehicles;
     optimum += inst.optimum;
     const int over = o.vehicles - inst.optimum;
     optimal += over == 0;
-    over_one += over > 1;
     worst = std::max(worst, over);
     gap += 100.0 * over / inst.optimum;
   }
-  std::string Cells() const {
-    return Format("%d/%d | %.2f%% | %d | %.1f ms | %.1f ms", optimal, with_optimum,
-                  with_optimum ? gap / with_optimum : 0.0, worst,
-                  instances ? 1000 * total_seconds / instances : 0.0, 1000 * max_seconds);
+  double Max() const { return seconds.empty() ? 0 : Quantile(seconds, 1); }
+  double Mean() const {
+    double sum = 0;
+    for (double x : seconds) sum += x;
+    return seconds.empty() ? 0 : sum / static_cast<double>(seconds.size());
   }
+  std::string Quality() const {
+    return Format("%d/%d | %.2f%% | %d", optimal, with_optimum,
+                  with_optimum ? gap / with_optimum : 0.0, worst);
+  }
+  std::string Times() const {
+    return Format("%.1f ms | %.1f ms | %.1f ms", 1000 * Mean(), 1000 * Median(seconds),
+                  1000 * Max());
+  }
+};
+
+// The three packings of one family or set: first-fit decreasing alone, the
+// earlier room-gathering search and the exact-fill search.
+struct Tallies {
+  Tally first_fit, previous, fill;
 };
 
 int Main(int argc, char** argv) {
   fs::path data = DefaultBenchData();
-  server::PackOptions improved;
+  server::PackOptions fill;
   std::string only;
+  bool previous = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--benchdata")
       data = argv[i + 1];
     else if (flag == "--effort")
-      improved.effort = std::stoull(argv[i + 1]);
+      fill.effort = std::stoull(argv[i + 1]);
     else if (flag == "--only")
       only = argv[i + 1];
+    else if (flag == "--previous")
+      previous = std::string(argv[i + 1]) != "0";
     else
-      return Usage("exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX]");
+      return Usage(
+          "exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX] [--previous 0|1]");
   }
   std::vector<Instance> all = ReadVectorPacking(data / "vbp2d_caprara_toth");
   for (Instance& inst : ReadBinPacking(data / "bpp1d_falkenauer")) all.push_back(std::move(inst));
@@ -204,57 +246,97 @@ int Main(int argc, char** argv) {
   std::sort(all.begin(), all.end(), [](const Instance& a, const Instance& b) {
     return a.family != b.family ? a.family < b.family : a.name < b.name;
   });
-  server::PackOptions baseline;
-  baseline.reduce = false;
+  server::PackOptions first_fit;
+  first_fit.search = server::PackSearch::kNone;
+  server::PackOptions gather;
+  gather.search = server::PackSearch::kGatherRoom;
+  gather.effort = 20'000'000;  // as the earlier search was tuned
 
-  std::map<std::string, std::pair<Tally, Tally>> by_family;
-  Tally vbp_base, vbp_best, bpp_base, bpp_best;
+  std::map<std::string, Tallies> by_family;
+  Tallies vbp, bpp, everything;
+  std::vector<std::string> open_rows;
+  int open_within = 0, open_count = 0;
   for (const Instance& inst : all) {
     if (!only.empty() && inst.name.rfind(only, 0) != 0) continue;
-    const Outcome base = Pack(inst, baseline);
-    const Outcome best = Pack(inst, improved);
-    auto& [fb, fi] = by_family[inst.family];
-    fb.Add(inst, base);
-    fi.Add(inst, best);
-    const bool vbp = inst.family[0] == '2';
-    (vbp ? vbp_base : bpp_base).Add(inst, base);
-    (vbp ? vbp_best : bpp_best).Add(inst, best);
-    if (inst.optimum && best.vehicles > inst.optimum) {
-      std::printf("above optimum: %s %d vs %d (%.0f ms)\n", inst.name.c_str(), best.vehicles,
-                  inst.optimum, 1000 * best.seconds);
+    const Outcome base = Pack(inst, first_fit);
+    const Outcome before = previous ? Pack(inst, gather) : Outcome{};
+    const Outcome now = Pack(inst, fill);
+    const bool two_dimensional = inst.family[0] == '2';
+    for (Tallies* t : {&by_family[inst.family], two_dimensional ? &vbp : &bpp, &everything}) {
+      t->first_fit.Add(inst, base);
+      if (previous) t->previous.Add(inst, before);
+      t->fill.Add(inst, now);
+    }
+    if (inst.optimum && now.vehicles > inst.optimum) {
+      std::printf("above optimum: %s %d vs %d (%.0f ms)\n", inst.name.c_str(), now.vehicles,
+                  inst.optimum, 1000 * now.seconds);
+    }
+    if (!inst.optimum && inst.upper_bound) {
+      ++open_count;
+      open_within += now.vehicles <= inst.upper_bound;
+      open_rows.push_back(Format("| %s | %d | %d | %d | %d | %.0f ms |", inst.name.c_str(),
+                                 inst.lower_bound, inst.upper_bound, base.vehicles, now.vehicles,
+                                 1000 * now.seconds));
     }
   }
 
   std::printf(
-      "\n| family | first-fit decreasing: optimal, mean gap, worst, mean, max time | "
-      "with reduction: optimal, mean gap, worst, mean, max time |\n|---|---|---|\n");
-  for (const auto& [family, t] : by_family) {
-    std::printf("| %s | %s | %s |\n", family.c_str(), t.first.Cells().c_str(),
-                t.second.Cells().c_str());
+      "\n| family | first-fit decreasing: optimal, mean gap, worst | earlier search: optimal, "
+      "mean gap, worst | mean, median, max time | exact-fill search: optimal, mean gap, worst | "
+      "mean, median, max time |\n|---|---|---|---|---|---|\n");
+  auto line = [&](const std::string& name, const Tallies& t) {
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", name.c_str(), t.first_fit.Quality().c_str(),
+                previous ? t.previous.Quality().c_str() : "-",
+                previous ? t.previous.Times().c_str() : "-", t.fill.Quality().c_str(),
+                t.fill.Times().c_str());
+  };
+  for (const auto& [family, t] : by_family) line(family, t);
+  line("2D all", vbp);
+  line("1D all", bpp);
+  line("all", everything);
+  if (!open_rows.empty()) {
+    std::printf(
+        "\n| open instance | lower bound | upper bound | first-fit decreasing | exact-fill search "
+        "| time |\n|---|---|---|---|---|---|\n");
+    for (const std::string& row : open_rows) std::printf("%s\n", row.c_str());
   }
-  std::printf("| 2D all | %s | %s |\n", vbp_base.Cells().c_str(), vbp_best.Cells().c_str());
-  std::printf("| 1D all | %s | %s |\n", bpp_base.Cells().c_str(), bpp_best.Cells().c_str());
 
   auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-  Row("2D vector packing: instances at the optimum (reference: first-fit decreasing)",
-      std::to_string(vbp_best.optimal) + "/" + std::to_string(vbp_best.with_optimum),
-      std::to_string(vbp_base.optimal), ratio(vbp_best.optimal, vbp_base.optimal));
-  Row("2D vector packing: vehicles used (reference: sum of optima)", std::to_string(vbp_best.used),
-      std::to_string(vbp_best.optimum), ratio(vbp_best.used, vbp_best.optimum));
-  Row("2D vector packing: first-fit decreasing vehicles (reference: sum of optima)",
-      std::to_string(vbp_base.used), std::to_string(vbp_base.optimum),
-      ratio(vbp_base.used, vbp_base.optimum));
-  Row("2D vector packing: most vehicles above the optimum (goal 1)", std::to_string(vbp_best.worst),
-      "1", ratio(vbp_best.worst, 1));
-  Row("2D vector packing: slowest instance, CPU (goal 1 s)", Format("%.3f s", vbp_best.max_seconds),
-      "1 s", vbp_best.max_seconds);
-  Row("1D bin packing: instances at the optimum (reference: first-fit decreasing)",
-      std::to_string(bpp_best.optimal) + "/" + std::to_string(bpp_best.with_optimum),
-      std::to_string(bpp_base.optimal), ratio(bpp_best.optimal, bpp_base.optimal));
-  Row("1D bin packing: vehicles used (reference: sum of optima)", std::to_string(bpp_best.used),
-      std::to_string(bpp_best.optimum), ratio(bpp_best.used, bpp_best.optimum));
-  Row("1D bin packing: slowest instance, CPU (goal 1 s)", Format("%.3f s", bpp_best.max_seconds),
-      "1 s", bpp_best.max_seconds);
+  auto share = [](const Tally& t) {
+    return std::to_string(t.optimal) + "/" + std::to_string(t.with_optimum);
+  };
+  for (const auto& [name, t] : {std::pair<std::string, const Tallies&>{"2D vector packing", vbp},
+                                {"1D bin packing", bpp}}) {
+    Row(name + ": instances at the optimum (reference: first-fit decreasing)", share(t.fill),
+        std::to_string(t.first_fit.optimal), ratio(t.fill.optimal, t.first_fit.optimal));
+    if (previous) {
+      Row(name + ": instances at the optimum (reference: the earlier search)", share(t.fill),
+          std::to_string(t.previous.optimal), ratio(t.fill.optimal, t.previous.optimal));
+    }
+    Row(name + ": vehicles used (reference: sum of optima)", std::to_string(t.fill.used),
+        std::to_string(t.fill.optimum), ratio(t.fill.used, t.fill.optimum));
+    Row(name + ": first-fit decreasing vehicles (reference: sum of optima)",
+        std::to_string(t.first_fit.used), std::to_string(t.first_fit.optimum),
+        ratio(t.first_fit.used, t.first_fit.optimum));
+    Row(name + ": most vehicles above the optimum (goal 0)", std::to_string(t.fill.worst), "0",
+        t.fill.worst);
+    Row(name + ": slowest instance, CPU (goal 1 s)", Format("%.3f s", t.fill.Max()), "1 s",
+        t.fill.Max());
+    if (previous) {
+      Row(name + ": median instance, CPU (reference: the earlier search)",
+          Format("%.1f ms", 1000 * Median(t.fill.seconds)),
+          Format("%.1f ms", 1000 * Median(t.previous.seconds)),
+          ratio(Median(t.fill.seconds), Median(t.previous.seconds)));
+    }
+  }
+  Row("All instances: median CPU (goal 50 ms)",
+      Format("%.1f ms", 1000 * Median(everything.fill.seconds)), "50 ms",
+      Median(everything.fill.seconds) / 0.05);
+  if (open_count) {
+    Row("2D open instances: at or below the best known upper bound",
+        Format("%d/%d", open_within, open_count), std::to_string(open_count),
+        ratio(open_within, open_count));
+  }
   return 0;
 }
 

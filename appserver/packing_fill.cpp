@@ -1,0 +1,665 @@
+// Exact-fill vehicle search: fewer vehicles through partial packings.
+//
+// From a complete packing on m vehicles the search looks for one on m - 1.
+// It empties the three emptiest vehicles into a set of pieces left out and
+// then works on the partial packing (every vehicle within its room, some
+// pieces left out) until the pieces left out fit the two largest free
+// vehicles. Two phases alternate: a tabu phase of swaps between one vehicle
+// and the left-out set (the best allowed swap even when it makes things
+// worse, so that the search leaves local optima; a vehicle may not take back
+// a size it just gave away, nor give away a size it just took), and a
+// descent that repacks one vehicle together with the left-out set as tightly
+// as a small exact subset search allows. Both minimise the share of the
+// fleet's room left out, then prefer more and smaller pieces left out, which
+// are easier to place. Whenever the left-out set could fit the vehicles to
+// be refilled, an exact search decides; when it fits, the packing is
+// complete on one vehicle fewer and the next round starts from it.
+//
+// Sizes are counted in exact millionths of a kilogram and of a cubic metre,
+// so that pieces filling a vehicle to the gram are recognised as such.
+// Effort counts candidate moves and search nodes, never time; the seed only
+// varies the order in which vehicles are visited.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "appserver/packing.h"
+#include "appserver/packing_split.h"
+
+namespace dg::server {
+namespace {
+
+using Amount = std::int64_t;
+using Index = std::uint32_t;
+constexpr Index kNone = std::numeric_limits<Index>::max();
+constexpr double kEps = 1e-9;
+
+using Size = ExactSize;
+
+// splitmix64: a small deterministic generator.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t Below(std::size_t n) { return n ? static_cast<std::size_t>(Next() % n) : 0; }
+
+ private:
+  std::uint64_t state_;
+};
+
+// The share of the fleet's room left out (lower is better), then the number
+// of pieces left out (higher is better: small pieces are easier to place).
+struct Objective {
+  double share = 0;
+  std::size_t count = 0;
+  bool Better(const Objective& o) const {
+    return share < o.share - kEps || (share <= o.share + kEps && count > o.count);
+  }
+};
+
+class FillSearch {
+ public:
+  FillSearch(const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
+             const std::vector<std::size_t>& assignment, const SearchBudget& budget)
+      : effort_(budget.effort), random_(budget.seed) {
+    const std::size_t n = pieces.size(), k = vehicles.size();
+    for (const PackPiece& p : pieces) {
+      size_.push_back({Millionths(std::max(0.0, p.weight)), Millionths(std::max(0.0, p.volume))});
+    }
+    for (const PackVehicle& v : vehicles) {
+      room_.push_back({Millionths(Round3(v.free_weight)), Millionths(Round3(v.free_volume))});
+    }
+    where_.assign(n, kNone);
+    inside_.assign(k, {});
+    load_.assign(k, {});
+    open_.assign(k, false);
+    fixed_.assign(k, false);
+    for (std::size_t i = 0; i < n; ++i)
+      Put(static_cast<Index>(i), static_cast<Index>(assignment[i]));
+    // The construction rounds to three decimals; a vehicle it filled a
+    // fraction of a gram over its room in millionths keeps that load.
+    for (std::size_t v = 0; v < k; ++v) {
+      room_[v].weight = std::max(room_[v].weight, load_[v].weight);
+      room_[v].volume = std::max(room_[v].volume, load_[v].volume);
+    }
+    Amount max_weight = 0, max_volume = 0;
+    for (const Size& r : room_) {
+      max_weight = std::max(max_weight, r.weight);
+      max_volume = std::max(max_volume, r.volume);
+    }
+    auto share = [&](const Size& s) {
+      return (max_weight > 0 ? static_cast<double>(s.weight) / static_cast<double>(max_weight)
+                             : 0) +
+             (max_volume > 0 ? static_cast<double>(s.volume) / static_cast<double>(max_volume) : 0);
+    };
+    std::map<Size, Index> kinds;
+    for (const Size& s : size_) {
+      share_.push_back(share(s));
+      kind_.push_back(kinds.emplace(s, static_cast<Index>(kinds.size())).first->second);
+    }
+    for (const Size& r : room_) room_share_.push_back(share(r));
+    for (std::size_t i = 0; i < kinds.size(); ++i) kind_key_.push_back(random_.Next() | 1);
+    best_ = where_;
+    given_used_ = Used();
+    bound_ = VehicleLowerBound(pieces, vehicles);
+    FixExactPairs(pieces, vehicles);
+    best_ = where_;
+  }
+
+  std::vector<std::size_t> Run(std::vector<std::size_t> given) {
+    std::size_t used = Used();
+    while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
+    if (used >= given_used_) return given;
+    return {best_.begin(), best_.end()};
+  }
+
+ private:
+  struct Move {
+    Index vehicle = kNone;
+    Index out[2] = {kNone, kNone};  // pieces leaving the vehicle
+    Index in[2] = {kNone, kNone};   // pieces entering it from the left-out set
+    double gain = -std::numeric_limits<double>::infinity();  // left-out share removed
+    int freed = 0;                                           // pieces leaving less pieces entering
+  };
+
+  // Two left-out pieces taken in together.
+  struct Pair {
+    Index a, b;
+    Size size;
+    double share;
+  };
+
+  // ---- state -------------------------------------------------------------
+
+  void Put(Index piece, Index v) {
+    where_[piece] = v;
+    inside_[v].push_back(piece);
+    load_[v] += size_[piece];
+  }
+
+  void Take(Index piece) {
+    const Index v = where_[piece];
+    auto& list = inside_[v];
+    list.erase(std::find(list.begin(), list.end(), piece));
+    load_[v] -= size_[piece];
+    where_[piece] = kNone;
+  }
+
+  void LeaveOut(Index piece) {
+    Take(piece);
+    out_.push_back(piece);
+    out_size_ += size_[piece];
+    out_share_ += share_[piece];
+    out_key_ += kind_key_[kind_[piece]];
+  }
+
+  void TakeIn(Index piece, Index v) {
+    out_.erase(std::find(out_.begin(), out_.end(), piece));
+    out_size_ -= size_[piece];
+    out_share_ -= share_[piece];
+    out_key_ -= kind_key_[kind_[piece]];
+    Put(piece, v);
+  }
+
+  Objective Current() const { return {out_share_, out_.size()}; }
+
+  // Vehicles in use in the best packing.
+  std::size_t Used() const {
+    std::vector<bool> used(inside_.size(), false);
+    for (Index v : best_) used[v] = true;
+    return static_cast<std::size_t>(std::count(used.begin(), used.end(), true));
+  }
+
+  double LoadShare(Index v) const {
+    double s = 0;
+    for (Index p : inside_[v]) s += share_[p];
+    return s;
+  }
+
+  // Loads the best complete packing as the current state.
+  void Load() {
+    for (auto& list : inside_) list.clear();
+    std::fill(load_.begin(), load_.end(), Size{});
+    for (Index p = 0; p < best_.size(); ++p) Put(p, best_[p]);
+    out_.clear();
+    out_size_ = {};
+    out_share_ = 0;
+    out_key_ = 0;
+  }
+
+  // ---- exact pairs -------------------------------------------------------
+
+  // When every vehicle has the same room, two pieces that fill it exactly in
+  // both dimensions travel alone together in some packing with the fewest
+  // vehicles (whatever shares a vehicle with one of them fits in the other's
+  // place), so each such pair gets an empty vehicle of its own and stays out
+  // of the search.
+  void FixExactPairs(const std::vector<PackPiece>& pieces,
+                     const std::vector<PackVehicle>& vehicles) {
+    if (room_.empty() ||
+        std::any_of(room_.begin(), room_.end(), [&](const Size& r) { return !(r == room_[0]); }))
+      return;
+    const Size room = room_[0];
+    std::map<Size, std::vector<Index>> by_size;
+    for (Index p = static_cast<Index>(size_.size()); p-- > 0;) by_size[size_[p]].push_back(p);
+    std::vector<bool> paired(size_.size(), false);
+    std::vector<PackPiece> rest;
+    std::size_t pairs = 0;
+    for (Index i = 0; i < size_.size(); ++i) {
+      if (paired[i]) continue;
+      paired[i] = true;
+      const auto it = by_size.find(room - size_[i]);
+      Index j = kNone;
+      if (it != by_size.end()) {
+        while (!it->second.empty() && paired[it->second.back()]) it->second.pop_back();
+        if (!it->second.empty()) j = it->second.back();
+      }
+      if (j == kNone || !PlacePair(i, j)) {
+        rest.push_back(pieces[i]);
+        continue;
+      }
+      paired[j] = true;
+      ++pairs;
+    }
+    if (pairs > 0) bound_ = std::max(bound_, pairs + VehicleLowerBound(rest, vehicles));
+  }
+
+  // Moves pieces i and j onto an empty vehicle that stays fixed; false when
+  // no vehicle is free.
+  bool PlacePair(Index i, Index j) {
+    const Index from_i = where_[i], from_j = where_[j];
+    Take(i);
+    Take(j);
+    Index target = kNone;
+    for (Index v : {from_i, from_j}) {
+      if (inside_[v].empty() && !fixed_[v]) target = v;
+    }
+    for (Index v = 0; v < inside_.size() && target == kNone; ++v) {
+      if (inside_[v].empty() && !fixed_[v]) target = v;
+    }
+    if (target == kNone) {
+      Put(i, from_i);
+      Put(j, from_j);
+      return false;
+    }
+    Put(i, target);
+    Put(j, target);
+    fixed_[target] = true;
+    return true;
+  }
+
+  // ---- one attempt at one vehicle fewer ------------------------------------
+
+  // Starts from the best packing, empties the emptiest vehicles and searches
+  // until the pieces left out fit the vehicles to refill (true, best_ is the
+  // new packing) or the effort is spent (false).
+  bool Attempt() {
+    for (std::size_t round = 0; spent_ < effort_; ++round) {
+      if (!Start(round)) return false;
+      if (OutFits()) return Commit();
+      while (spent_ < effort_ && iteration_ - improved_at_ < kStall) {
+        bool swapped = false, repacked = false;
+        if (TabuPhase(swapped) || Descent(repacked)) return Commit();
+        if (!swapped && !repacked) break;  // nothing left to try from here
+      }
+    }
+    return false;
+  }
+
+  // Loads the best packing and leaves out the pieces of the emptiest
+  // vehicles; on later rounds, of vehicles drawn among the emptier ones.
+  // False when there are too few vehicles to try.
+  bool Start(std::size_t round) {
+    Load();
+    std::vector<Index> open;
+    for (Index v = 0; v < inside_.size(); ++v) {
+      open_[v] = !inside_[v].empty() && !fixed_[v];
+      if (open_[v]) open.push_back(v);
+    }
+    if (open.size() < 2) return false;
+    const std::size_t refill = std::min<std::size_t>(2, open.size() - 1);
+    std::vector<double> fill(inside_.size());
+    for (Index v : open) fill[v] = LoadShare(v);
+    std::stable_sort(open.begin(), open.end(), [&](Index a, Index b) { return fill[a] < fill[b]; });
+    if (round > 0) {
+      const std::size_t pool = std::min(open.size(), kPool * (refill + 1));
+      for (std::size_t e = 0; e <= refill; ++e)
+        std::swap(open[e], open[e + random_.Below(pool - e)]);
+    }
+    for (std::size_t e = 0; e <= refill; ++e) {
+      const Index v = open[e];
+      open_[v] = false;
+      while (!inside_[v].empty()) LeaveOut(inside_[v].back());
+    }
+    open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(refill + 1));
+    std::sort(open.begin(), open.end());
+    open_list_ = std::move(open);
+
+    // The vehicles to refill: the largest of those not in use.
+    std::vector<Index> free;
+    for (Index v = 0; v < inside_.size(); ++v) {
+      if (!open_[v] && !fixed_[v]) free.push_back(v);
+    }
+    std::stable_sort(free.begin(), free.end(),
+                     [&](Index a, Index b) { return room_share_[a] > room_share_[b]; });
+    free.resize(refill);
+    refill_ = std::move(free);
+
+    ++generation_;
+    iteration_ = improved_at_ = 0;
+    failed_checks_.clear();
+    best_out_ = Current();
+    return true;
+  }
+
+  // Writes the current packing, with the left-out pieces on the vehicles to
+  // refill as the last check split them, as the best one.
+  bool Commit() {
+    for (std::size_t i = 0; i < out_.size(); ++i) where_[out_[i]] = refill_[split_[i]];
+    best_ = where_;
+    return true;
+  }
+
+  // ---- exact check of the left-out set ------------------------------------
+
+  // Whether the left-out pieces fit the vehicles to refill; on success
+  // split_[i] is the refill vehicle of out_[i].
+  bool OutFits() {
+    split_.assign(out_.size(), 0);
+    if (refill_.size() == 1) return out_size_.Within(room_[refill_[0]]);
+    const Size a = room_[refill_[0]], b = room_[refill_[1]];
+    if (!out_size_.Within(a + b)) return false;
+    if (failed_checks_.count(out_key_)) return false;
+    sizes_.clear();
+    for (Index p : out_) sizes_.push_back(size_[p]);
+    std::uint64_t nodes = 0;
+    const bool fits = SplitInTwo(sizes_, a, b, kCheckNodes, nodes, split_);
+    spent_ += nodes;
+    if (!fits) {
+      failed_checks_.insert(out_key_);
+      return false;
+    }
+    return true;
+  }
+
+  // ---- tabu phase -----------------------------------------------------------
+
+  struct TabuEntry {
+    std::uint64_t key = 0;
+    std::uint64_t generation = 0;
+    std::uint64_t until = 0;
+    std::uint32_t times = 0;
+  };
+
+  TabuEntry& Tabu(Index v, Index kind) {
+    if (tabu_.empty()) {
+      std::size_t slots = 1024;
+      while (slots < 16 * size_.size() && slots < (std::size_t{1} << 20)) slots *= 2;
+      tabu_.resize(slots);
+    }
+    const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32 | kind) + 1;
+    TabuEntry& e = tabu_[(key * 0x9e3779b97f4a7c15ULL >> 40) & (tabu_.size() - 1)];
+    if (e.key != key || e.generation != generation_) e = {key, generation_, 0, 0};
+    return e;
+  }
+
+  bool IsTabu(Index v, Index piece) { return Tabu(v, kind_[piece]).until > iteration_; }
+
+  // A size that moved in or out of vehicle v stays where it is for a while,
+  // longer the more often it moved there.
+  void MarkTabu(Index v, Index piece) {
+    TabuEntry& e = Tabu(v, kind_[piece]);
+    ++e.times;
+    e.until = iteration_ + kTenure + random_.Below(kTenure) + e.times / 2;
+  }
+
+  // The left-out pieces largest share first, and their pairs likewise.
+  void ListOut() {
+    singles_ = out_;
+    std::sort(singles_.begin(), singles_.end(), [&](Index a, Index b) {
+      return share_[a] != share_[b] ? share_[a] > share_[b] : a < b;
+    });
+    pairs_.clear();
+    const std::size_t n = std::min(singles_.size(), kMaxPairedOut);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = i + 1; j < n; ++j) {
+        const Index a = singles_[i], b = singles_[j];
+        pairs_.push_back({a, b, size_[a] + size_[b], share_[a] + share_[b]});
+      }
+    }
+    std::sort(pairs_.begin(), pairs_.end(), [](const Pair& x, const Pair& y) {
+      return x.share != y.share ? x.share > y.share : std::pair(x.a, x.b) < std::pair(y.a, y.b);
+    });
+    spent_ += singles_.size() + pairs_.size();
+  }
+
+  // Offers the best swaps of `gone` (the pieces leaving v, of total size
+  // `gone_size` and share `gone_share`) against one or two left-out pieces.
+  void Consider(Index v, const Index (&gone)[2], Size room, double gone_share, bool gone_tabu,
+                Move& best) {
+    const int leaving = (gone[0] != kNone) + (gone[1] != kNone);
+    ++spent_;
+    // Taking in the very sizes that leave changes nothing.
+    auto same = [&](Index a, Index b) {
+      if (b == kNone) return leaving == 1 && kind_[a] == kind_[gone[0]];
+      if (leaving != 2) return false;
+      const Index x = kind_[gone[0]], y = kind_[gone[1]];
+      return (kind_[a] == x && kind_[b] == y) || (kind_[a] == y && kind_[b] == x);
+    };
+    // The left-out pieces come largest share first, so that each scan stops
+    // at the first swap that fits. A tabu swap is allowed when it leaves out
+    // less than ever in this attempt.
+    auto offer = [&](Index a, Index b, double gain) {
+      const int freed = leaving - 1 - (b != kNone);
+      if (gain < best.gain - kEps || (gain <= best.gain + kEps && freed <= best.freed)) return;
+      best = {v, {gone[0], gone[1]}, {a, b}, gain, freed};
+    };
+    auto allowed = [&](bool tabu, double gain) {
+      return !tabu || Objective{out_share_ - gain, out_.size()}.Better(best_out_);
+    };
+    for (Index a : singles_) {
+      const double gain = share_[a] - gone_share;
+      if (gain < best.gain - kEps) break;
+      ++spent_;
+      if (!size_[a].Within(room) || same(a, kNone)) continue;
+      if (!allowed(gone_tabu || IsTabu(v, a), gain)) continue;
+      offer(a, kNone, gain);
+      break;
+    }
+    if (leaving == 0) return;
+    for (const Pair& p : pairs_) {
+      const double gain = p.share - gone_share;
+      if (gain < best.gain - kEps) break;
+      ++spent_;
+      if (!p.size.Within(room) || same(p.a, p.b)) continue;
+      if (!allowed(gone_tabu || IsTabu(v, p.a) || IsTabu(v, p.b), gain)) continue;
+      offer(p.a, p.b, gain);
+      break;
+    }
+  }
+
+  // The best allowed swap between one vehicle and the left-out set.
+  Move BestSwap() {
+    ListOut();
+    Move best;
+    const std::size_t start = random_.Below(open_list_.size());
+    for (std::size_t n = 0; n < open_list_.size(); ++n) {
+      const Index v = open_list_[(start + n) % open_list_.size()];
+      const Size free = room_[v] - load_[v];
+      const auto& list = inside_[v];
+      Consider(v, {kNone, kNone}, free, 0, false, best);
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        const Index x = list[i];
+        const bool x_tabu = IsTabu(v, x);
+        Consider(v, {x, kNone}, free + size_[x], share_[x], x_tabu, best);
+        for (std::size_t j = i + 1; j < list.size(); ++j) {
+          const Index y = list[j];
+          Consider(v, {x, y}, free + size_[x] + size_[y], share_[x] + share_[y],
+                   x_tabu || IsTabu(v, y), best);
+        }
+      }
+    }
+    return best;
+  }
+
+  void Apply(const Move& m) {
+    for (Index p : m.out) {
+      if (p == kNone) continue;
+      LeaveOut(p);
+      MarkTabu(m.vehicle, p);
+    }
+    for (Index p : m.in) {
+      if (p == kNone) continue;
+      TakeIn(p, m.vehicle);
+      MarkTabu(m.vehicle, p);
+    }
+  }
+
+  // Some tabu swaps; true when the left-out set came to fit. `moved` tells
+  // whether any swap was allowed.
+  bool TabuPhase(bool& moved) {
+    moved = false;
+    for (std::size_t step = 0; step < kTabuSteps && spent_ < effort_; ++step) {
+      const Move m = BestSwap();
+      if (m.vehicle == kNone) return false;
+      moved = true;
+      Apply(m);
+      ++iteration_;
+      if (Current().Better(best_out_)) {
+        best_out_ = Current();
+        improved_at_ = iteration_;
+      }
+      if (OutFits()) return true;
+    }
+    return false;
+  }
+
+  // ---- descent ----------------------------------------------------------------
+
+  // Repacks the vehicles one by one with the left-out set while that leaves
+  // less out; true when the left-out set came to fit. `moved` tells whether
+  // any vehicle changed.
+  bool Descent(bool& moved) {
+    moved = false;
+    for (bool improved = true; improved && spent_ < effort_;) {
+      improved = false;
+      const std::size_t start = random_.Below(open_list_.size());
+      for (std::size_t n = 0; n < open_list_.size() && spent_ < effort_; ++n) {
+        if (!Repack(open_list_[(start + n) % open_list_.size()])) continue;
+        improved = moved = true;
+        if (Current().Better(best_out_)) {
+          best_out_ = Current();
+          improved_at_ = iteration_;
+        }
+        if (OutFits()) return true;
+      }
+    }
+    return false;
+  }
+
+  // Fills vehicle v with the subset of its pieces and the left-out ones of
+  // the largest share (then the fewest pieces) that fits; false when its own
+  // pieces are already that subset.
+  bool Repack(Index v) {
+    cand_ = inside_[v];
+    cand_.insert(cand_.end(), out_.begin(), out_.end());
+    std::sort(cand_.begin(), cand_.end(), [&](Index a, Index b) {
+      if (share_[a] != share_[b]) return share_[a] > share_[b];
+      return kind_[a] != kind_[b] ? kind_[a] < kind_[b] : a < b;
+    });
+    rest_share_.assign(cand_.size() + 1, 0);
+    for (std::size_t i = cand_.size(); i-- > 0;)
+      rest_share_[i] = rest_share_[i + 1] + share_[cand_[i]];
+    pick_.clear();
+    chosen_.clear();
+    best_share_ = 0;
+    for (Index p : inside_[v]) best_share_ += share_[p];
+    best_count_ = inside_[v].size();
+    nodes_ = 0;
+    Pick(v, 0, Size{}, 0);
+    spent_ += nodes_;
+    if (chosen_.empty()) return false;
+    std::vector<Index> keep = chosen_;
+    std::sort(keep.begin(), keep.end());
+    Refill(v, keep);
+    return true;
+  }
+
+  // Makes `keep` (sorted) the pieces of vehicle v, from its own and the
+  // left-out ones.
+  void Refill(Index v, std::vector<Index> keep) {
+    std::sort(keep.begin(), keep.end());
+    const std::vector<Index> now = inside_[v];
+    for (Index p : now) {
+      if (!std::binary_search(keep.begin(), keep.end(), p)) LeaveOut(p);
+    }
+    for (Index p : keep) {
+      if (where_[p] == kNone) TakeIn(p, v);
+    }
+  }
+
+  // Depth-first subset search over cand_ from i on; chosen_ keeps the best
+  // subset found that beats the vehicle's own pieces.
+  void Pick(Index v, std::size_t i, Size load, double share) {
+    if (++nodes_ > kRepackNodes) return;
+    if (share > best_share_ + kEps ||
+        (share >= best_share_ - kEps && pick_.size() < best_count_ && !pick_.empty())) {
+      best_share_ = share;
+      best_count_ = pick_.size();
+      chosen_ = pick_;
+    }
+    if (i == cand_.size() || share + rest_share_[i] <= best_share_ + kEps) return;
+    const Index p = cand_[i];
+    if ((load + size_[p]).Within(room_[v])) {
+      pick_.push_back(p);
+      Pick(v, i + 1, load + size_[p], share + share_[p]);
+      pick_.pop_back();
+    }
+    // Leaving p aside, a piece of the same size next would only repeat it.
+    std::size_t next = i + 1;
+    while (next < cand_.size() && kind_[cand_[next]] == kind_[p]) ++next;
+    Pick(v, next, load, share);
+  }
+
+  static constexpr std::size_t kTabuSteps = 50;  // swaps between two descents
+  static constexpr std::size_t kTenure = 3;
+  static constexpr std::size_t kMaxPairedOut = 120;
+  // Swaps without a better left-out set before the attempt starts over from
+  // other vehicles, drawn among the kPool times as many emptiest ones.
+  static constexpr std::uint64_t kStall = 2000;
+  static constexpr std::size_t kPool = 3;
+  static constexpr std::uint64_t kCheckNodes = 20'000;
+  static constexpr std::uint64_t kRepackNodes = 5'000;
+
+  // The pieces and vehicles.
+  std::vector<Size> size_;
+  std::vector<double> share_;  // of the largest room, weight and volume added
+  std::vector<Index> kind_;    // pieces of one size share a kind
+  std::vector<std::uint64_t> kind_key_;
+  std::vector<Size> room_;
+  std::vector<double> room_share_;
+  std::vector<bool> fixed_;  // holds an exact pair
+  std::size_t bound_ = 0;
+  std::size_t given_used_ = 0;
+
+  // The effort.
+  const std::uint64_t effort_;
+  std::uint64_t spent_ = 0;
+  Random random_;
+
+  // The current packing; where_[p] is kNone for a piece left out.
+  std::vector<Index> where_;
+  std::vector<std::vector<Index>> inside_;
+  std::vector<Size> load_;
+  std::vector<bool> open_;
+  std::vector<Index> open_list_;
+  std::vector<Index> out_;
+  Size out_size_;
+  double out_share_ = 0;
+  std::uint64_t out_key_ = 0;  // identifies the left-out set by its sizes
+  std::vector<Index> refill_;
+  std::vector<Size> sizes_;  // scratch of the exact check
+  std::vector<int> split_;
+  std::vector<Index> best_;  // the best complete packing
+  Objective best_out_;
+  std::unordered_set<std::uint64_t> failed_checks_;
+
+  // Tabu memory.
+  std::vector<TabuEntry> tabu_;
+  std::uint64_t generation_ = 0;
+  std::uint64_t iteration_ = 0;
+  std::uint64_t improved_at_ = 0;  // iteration of the last better left-out set
+  std::vector<Index> singles_;
+  std::vector<Pair> pairs_;
+
+  // Repack scratch.
+  std::vector<Index> cand_, pick_, chosen_;
+  std::vector<double> rest_share_;
+  double best_share_ = 0;
+  std::size_t best_count_ = 0;
+  std::uint64_t nodes_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
+                                        const std::vector<PackVehicle>& vehicles,
+                                        std::vector<std::size_t> assignment,
+                                        const SearchBudget& budget) {
+  if (pieces.empty()) return assignment;
+  FillSearch search(pieces, vehicles, assignment, budget);
+  return search.Run(std::move(assignment));
+}
+
+}  // namespace dg::server

@@ -1,0 +1,45 @@
+// Exact sizes and the exact check of the vehicle searches.
+//
+// Weights and volumes counted in whole millionths of a kilogram and of a
+// cubic metre, so that sums are exact and a load that fills a vehicle to the
+// gram is recognised as such.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace dg::server {
+
+// A weight and a volume in millionths. Intentionally copyable.
+struct ExactSize {
+  std::int64_t weight = 0;
+  std::int64_t volume = 0;
+
+  ExactSize& operator+=(const ExactSize& o) {
+    weight += o.weight, volume += o.volume;
+    return *this;
+  }
+  ExactSize& operator-=(const ExactSize& o) {
+    weight -= o.weight, volume -= o.volume;
+    return *this;
+  }
+  friend ExactSize operator+(ExactSize a, const ExactSize& b) { return a += b; }
+  friend ExactSize operator-(ExactSize a, const ExactSize& b) { return a -= b; }
+  friend bool operator==(const ExactSize&, const ExactSize&) = default;
+  friend auto operator<=>(const ExactSize&, const ExactSize&) = default;
+  bool Within(const ExactSize& room) const {
+    return weight <= room.weight && volume <= room.volume;
+  }
+};
+
+// x in millionths, rounded to the nearest.
+std::int64_t Millionths(double x);
+
+// Whether the pieces of `sizes` fit together onto two vehicles of rooms
+// `first` and `second`. A depth-first search, largest pieces first, that
+// gives up (answering false) after `node_limit` nodes; `nodes` receives the
+// nodes visited. On success side[i] is 0 or 1, the vehicle of sizes[i].
+bool SplitInTwo(const std::vector<ExactSize>& sizes, ExactSize first, ExactSize second,
+                std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
+
+}  // namespace dg::server
