@@ -347,6 +347,7 @@ class FillSearch {
     const bool fits = SplitInTwo(sizes_, a, b, kCheckNodes, nodes, split_);
     spent_ += nodes;
     if (!fits) {
+      if (failed_checks_.size() >= kFailedChecks) failed_checks_.clear();
       failed_checks_.insert(out_key_);
       return false;
     }
@@ -365,7 +366,7 @@ class FillSearch {
   TabuEntry& Tabu(Index v, Index kind) {
     if (tabu_.empty()) {
       std::size_t slots = 1024;
-      while (slots < 16 * size_.size() && slots < (std::size_t{1} << 20)) slots *= 2;
+      while (slots < 16 * size_.size() && slots < (std::size_t{1} << 18)) slots *= 2;
       tabu_.resize(slots);
     }
     const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32 | kind) + 1;
@@ -600,6 +601,7 @@ class FillSearch {
   static constexpr std::uint64_t kStall = 2000;
   static constexpr std::size_t kPool = 3;
   static constexpr std::uint64_t kCheckNodes = 20'000;
+  static constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
   static constexpr std::uint64_t kRepackNodes = 5'000;
 
   // The pieces and vehicles.
