@@ -39,7 +39,7 @@ struct PackAllocation {
 };
 
 // The default effort of PackOptions.
-inline constexpr std::uint64_t kDefaultPackEffort = 20'000'000;
+inline constexpr std::uint64_t kDefaultPackEffort = 60'000'000;
 
 struct PackResult {
   std::vector<PackAllocation> allocations;  // ordered by item, then vehicle

@@ -525,8 +525,50 @@ class FillSearch {
         }
         if (OutFits()) return true;
       }
+      if (!improved && RepackPairs()) {
+        improved = moved = true;
+        if (Current().Better(best_out_)) {
+          best_out_ = Current();
+          improved_at_ = iteration_;
+        }
+        if (OutFits()) return true;
+      }
     }
     return false;
+  }
+
+  // Repacks the emptiest vehicle together with each other one and the
+  // left-out set until one such pair takes in more; false when none does.
+  // Two vehicles at once can gather room that one alone cannot.
+  bool RepackPairs() {
+    if (open_list_.size() < 2) return false;
+    std::vector<Index> order = open_list_;
+    std::vector<double> fill(inside_.size());
+    for (Index v : order) fill[v] = LoadShare(v) - room_share_[v];
+    std::stable_sort(order.begin(), order.end(),
+                     [&](Index a, Index b) { return fill[a] < fill[b]; });
+    for (std::size_t x = 0; x < std::min<std::size_t>(kPairs, order.size()); ++x) {
+      const std::size_t start = random_.Below(order.size());
+      for (std::size_t n = 0; n < order.size() && spent_ < effort_; ++n) {
+        const Index a = order[x], b = order[(start + n) % order.size()];
+        if (a != b && RepackTwo(a, b)) return true;
+      }
+    }
+    return false;
+  }
+
+  // Fills vehicles a and b together from their pieces and the left-out ones
+  // as tightly as the node limit allows; false when nothing better is found.
+  bool RepackTwo(Index a, Index b) {
+    cand_ = inside_[a];
+    cand_.insert(cand_.end(), inside_[b].begin(), inside_[b].end());
+    if (!Search(2, room_[a], room_[b], LoadShare(a) + LoadShare(b), 0)) return false;
+    while (!inside_[a].empty()) LeaveOut(inside_[a].back());
+    while (!inside_[b].empty()) LeaveOut(inside_[b].back());
+    for (std::size_t i = 0; i < cand_.size(); ++i) {
+      if (side_[i] < 2) TakeIn(cand_[i], side_[i] == 0 ? a : b);
+    }
+    return true;
   }
 
   // Fills vehicle v with the subset of its pieces and the left-out ones of
@@ -534,66 +576,36 @@ class FillSearch {
   // pieces are already that subset.
   bool Repack(Index v) {
     cand_ = inside_[v];
+    if (!Search(1, room_[v], {}, LoadShare(v), inside_[v].size())) return false;
+    while (!inside_[v].empty()) LeaveOut(inside_[v].back());
+    for (std::size_t i = 0; i < cand_.size(); ++i) {
+      if (side_[i] == 0) TakeIn(cand_[i], v);
+    }
+    return true;
+  }
+
+  // Adds the left-out pieces to cand_, sorts it for the subset searches and
+  // runs the one for `vehicles` vehicles; side_ answers per candidate.
+  bool Search(int vehicles, Size first, Size second, double share, std::size_t count) {
     cand_.insert(cand_.end(), out_.begin(), out_.end());
     std::sort(cand_.begin(), cand_.end(), [&](Index a, Index b) {
       if (share_[a] != share_[b]) return share_[a] > share_[b];
       return kind_[a] != kind_[b] ? kind_[a] < kind_[b] : a < b;
     });
-    rest_share_.assign(cand_.size() + 1, 0);
-    for (std::size_t i = cand_.size(); i-- > 0;)
-      rest_share_[i] = rest_share_[i + 1] + share_[cand_[i]];
-    pick_.clear();
-    chosen_.clear();
-    best_share_ = 0;
-    for (Index p : inside_[v]) best_share_ += share_[p];
-    best_count_ = inside_[v].size();
-    nodes_ = 0;
-    Pick(v, 0, Size{}, 0);
-    spent_ += nodes_;
-    if (chosen_.empty()) return false;
-    std::vector<Index> keep = chosen_;
-    std::sort(keep.begin(), keep.end());
-    Refill(v, keep);
-    return true;
-  }
-
-  // Makes `keep` (sorted) the pieces of vehicle v, from its own and the
-  // left-out ones.
-  void Refill(Index v, std::vector<Index> keep) {
-    std::sort(keep.begin(), keep.end());
-    const std::vector<Index> now = inside_[v];
-    for (Index p : now) {
-      if (!std::binary_search(keep.begin(), keep.end(), p)) LeaveOut(p);
-    }
-    for (Index p : keep) {
-      if (where_[p] == kNone) TakeIn(p, v);
-    }
-  }
-
-  // Depth-first subset search over cand_ from i on; chosen_ keeps the best
-  // subset found that beats the vehicle's own pieces.
-  void Pick(Index v, std::size_t i, Size load, double share) {
-    if (++nodes_ > kRepackNodes) return;
-    if (share > best_share_ + kEps ||
-        (share >= best_share_ - kEps && pick_.size() < best_count_ && !pick_.empty())) {
-      best_share_ = share;
-      best_count_ = pick_.size();
-      chosen_ = pick_;
-    }
-    if (i == cand_.size() || share + rest_share_[i] <= best_share_ + kEps) return;
-    const Index p = cand_[i];
-    if ((load + size_[p]).Within(room_[v])) {
-      pick_.push_back(p);
-      Pick(v, i + 1, load + size_[p], share + share_[p]);
-      pick_.pop_back();
-    }
-    // Leaving p aside, a piece of the same size next would only repeat it.
-    std::size_t next = i + 1;
-    while (next < cand_.size() && kind_[cand_[next]] == kind_[p]) ++next;
-    Pick(v, next, load, share);
+    offered_.clear();
+    for (Index p : cand_) offered_.push_back({size_[p], share_[p], kind_[p]});
+    std::uint64_t nodes = 0;
+    const bool found = vehicles == 1
+                           ? FillOne(offered_, first, share, count, kRepackNodes, nodes, side_)
+                           : FillTwo(offered_, first, second, share, kRepackNodes, nodes, side_);
+    spent_ += nodes;
+    return found;
   }
 
   static constexpr std::size_t kTabuSteps = 50;  // swaps between two descents
+  // Vehicles, the emptiest first, that the descent repacks together with
+  // each other vehicle once single repacks no longer help.
+  static constexpr std::size_t kPairs = 1;
   static constexpr std::size_t kTenure = 3;
   static constexpr std::size_t kMaxPairedOut = 120;
   // Swaps without a better left-out set before the attempt starts over from
@@ -646,11 +658,9 @@ class FillSearch {
   std::vector<Pair> pairs_;
 
   // Repack scratch.
-  std::vector<Index> cand_, pick_, chosen_;
-  std::vector<double> rest_share_;
-  double best_share_ = 0;
-  std::size_t best_count_ = 0;
-  std::uint64_t nodes_ = 0;
+  std::vector<Index> cand_;
+  std::vector<SubsetPiece> offered_;
+  std::vector<int> side_;  // per candidate: 0 or 1 for a vehicle, 2 left out
 };
 
 }  // namespace

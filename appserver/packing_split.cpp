@@ -49,4 +49,86 @@ bool SplitInTwo(const std::vector<ExactSize>& sizes, ExactSize first, ExactSize 
   return true;
 }
 
+namespace {
+
+constexpr double kEps = 1e-9;
+
+// Depth-first search shared by FillOne and FillTwo.
+class SubsetSearch {
+ public:
+  SubsetSearch(const std::vector<SubsetPiece>& pieces, std::vector<ExactSize> rooms, double share,
+               std::size_t count, std::uint64_t node_limit)
+      : pieces_(pieces),
+        rooms_(std::move(rooms)),
+        loads_(rooms_.size()),
+        best_share_(share),
+        best_count_(count),
+        limit_(node_limit),
+        side_(pieces.size(), 2),
+        rest_(pieces.size() + 1, 0) {
+    for (std::size_t i = pieces.size(); i-- > 0;) rest_[i] = rest_[i + 1] + pieces[i].share;
+  }
+
+  bool Run(std::uint64_t& nodes, std::vector<int>& side) {
+    Visit(0, 0, 0);
+    nodes = nodes_;
+    if (!found_) return false;
+    side = best_;
+    return true;
+  }
+
+ private:
+  void Visit(std::size_t i, double share, std::size_t count) {
+    if (++nodes_ > limit_) return;
+    if (share > best_share_ + kEps ||
+        (rooms_.size() == 1 && count > 0 && share >= best_share_ - kEps && count < best_count_)) {
+      best_share_ = share;
+      best_count_ = count;
+      best_ = side_;
+      found_ = true;
+    }
+    if (i == pieces_.size() || share + rest_[i] <= best_share_ + kEps) return;
+    const SubsetPiece& p = pieces_[i];
+    for (std::size_t r = 0; r < rooms_.size(); ++r) {
+      if (!(loads_[r] + p.size).Within(rooms_[r])) continue;
+      side_[i] = static_cast<int>(r);
+      loads_[r] += p.size;
+      Visit(i + 1, share + p.share, count + 1);
+      loads_[r] -= p.size;
+    }
+    side_[i] = 2;
+    // Leaving p aside, a piece of the same kind next would only repeat it
+    // on one vehicle.
+    std::size_t next = i + 1;
+    if (rooms_.size() == 1) {
+      while (next < pieces_.size() && pieces_[next].kind == p.kind) side_[next++] = 2;
+    }
+    Visit(next, share, count);
+  }
+
+  const std::vector<SubsetPiece>& pieces_;
+  const std::vector<ExactSize> rooms_;
+  std::vector<ExactSize> loads_;
+  double best_share_;
+  std::size_t best_count_;
+  const std::uint64_t limit_;
+  std::uint64_t nodes_ = 0;
+  std::vector<int> side_, best_;
+  std::vector<double> rest_;  // rest_[i]: share of the pieces from i on
+  bool found_ = false;
+};
+
+}  // namespace
+
+bool FillOne(const std::vector<SubsetPiece>& pieces, ExactSize room, double share,
+             std::size_t count, std::uint64_t node_limit, std::uint64_t& nodes,
+             std::vector<int>& side) {
+  return SubsetSearch(pieces, {room}, share, count, node_limit).Run(nodes, side);
+}
+
+bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize second,
+             double share, std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side) {
+  return SubsetSearch(pieces, {first, second}, share, 0, node_limit).Run(nodes, side);
+}
+
 }  // namespace dg::server

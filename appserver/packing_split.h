@@ -42,4 +42,26 @@ std::int64_t Millionths(double x);
 bool SplitInTwo(const std::vector<ExactSize>& sizes, ExactSize first, ExactSize second,
                 std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
 
+// A piece offered to the subset searches below: its size, its share of the
+// fleet's room and its kind (pieces of one size share a kind).
+struct SubsetPiece {
+  ExactSize size;
+  double share = 0;
+  std::uint32_t kind = 0;
+};
+
+// The pieces of `pieces` to load onto one vehicle of room `room` (side[i]
+// 0) or to leave aside (side[i] 2): the largest share, then the fewest
+// pieces, as far as `node_limit` nodes of a depth-first search reach. True
+// when it beats `share` (or equals it with fewer than `count` pieces).
+// REQUIRES: pieces sorted by decreasing share, pieces of one kind together.
+bool FillOne(const std::vector<SubsetPiece>& pieces, ExactSize room, double share,
+             std::size_t count, std::uint64_t node_limit, std::uint64_t& nodes,
+             std::vector<int>& side);
+
+// The same onto two vehicles (side[i] 0 or 1) at once: the largest share
+// loaded, true when it beats `share`.
+bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize second,
+             double share, std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
+
 }  // namespace dg::server

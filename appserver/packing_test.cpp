@@ -1,4 +1,5 @@
 #include "appserver/packing.h"
+#include "appserver/packing_split.h"
 
 #include <gtest/gtest.h>
 
@@ -422,6 +423,65 @@ TEST(PackItems, SearchesAgreeOnTheRulesOfTheConstruction) {
     for (std::size_t i = 0; i < items.size(); ++i) EXPECT_DOUBLE_EQ(items[i].quantity, placed[i]);
     EXPECT_EQ(Print(r), Print(PackItems(items, fleet, options)));
   }
+}
+
+TEST(ExactSearches, SplitAndFillAsByHand) {
+  auto sizes = [](std::vector<std::pair<int, int>> list) {
+    std::vector<ExactSize> out;
+    for (const auto& [w, v] : list) out.push_back({w, v});
+    return out;
+  };
+  struct Split {
+    const char* name;
+    std::vector<ExactSize> pieces;
+    ExactSize first, second;
+    bool fits;
+  };
+  const std::vector<Split> splits = {
+      {"two exact fills",
+       sizes({{50, 0}, {30, 0}, {20, 0}, {60, 0}, {40, 0}}),
+       {100, 0},
+       {100, 0},
+       true},
+      {"the sum fits, no split does",
+       sizes({{60, 0}, {60, 0}, {60, 0}}),
+       {100, 0},
+       {100, 0},
+       false},
+      {"volume decides", sizes({{10, 60}, {10, 60}, {10, 30}}), {100, 90}, {100, 60}, true},
+      {"volume refuses", sizes({{10, 60}, {10, 60}, {10, 30}}), {100, 80}, {100, 60}, false},
+      {"unlike vehicles", sizes({{70, 0}, {30, 0}, {25, 0}}), {55, 0}, {70, 0}, true},
+  };
+  for (const Split& c : splits) {
+    std::uint64_t nodes = 0;
+    std::vector<int> side;
+    ASSERT_EQ(c.fits, SplitInTwo(c.pieces, c.first, c.second, 10'000, nodes, side)) << c.name;
+    if (!c.fits) continue;
+    ExactSize load[2];
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) load[side[i]] += c.pieces[i];
+    EXPECT_TRUE(load[0].Within(c.first) && load[1].Within(c.second)) << c.name;
+  }
+  // From 45, 40, 35, 20 and 15: one vehicle of 100 is filled by 45 + 40 +
+  // 15; two of 60 and 50 take at most 110 (40 + 20 and 35 + 15).
+  std::vector<SubsetPiece> offered;
+  for (int w : {45, 40, 35, 20, 15})
+    offered.push_back({{w, 0}, w / 100.0, static_cast<std::uint32_t>(w)});
+  std::uint64_t nodes = 0;
+  std::vector<int> side;
+  ASSERT_TRUE(FillOne(offered, {100, 0}, 0.9, 2, 10'000, nodes, side));
+  EXPECT_EQ((std::vector<int>{0, 0, 2, 2, 0}), side);
+  EXPECT_FALSE(FillOne(offered, {100, 0}, 1.0, 2, 10'000, nodes, side))
+      << "nothing beats a full vehicle";
+  ASSERT_TRUE(FillTwo(offered, {60, 0}, {50, 0}, 1.0, 10'000, nodes, side));
+  double loaded = 0;
+  ExactSize load[2];
+  for (std::size_t i = 0; i < offered.size(); ++i) {
+    if (side[i] == 2) continue;
+    load[side[i]] += offered[i].size;
+    loaded += offered[i].share;
+  }
+  EXPECT_NEAR(1.1, loaded, 1e-9);
+  EXPECT_TRUE(load[0].Within({60, 0}) && load[1].Within({50, 0}));
 }
 
 TEST(VehicleLowerBound, Table) {
