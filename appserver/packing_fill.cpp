@@ -9,7 +9,9 @@
 // worse, so that the search leaves local optima; a vehicle may not take back
 // a size it just gave away, nor give away a size it just took), and a
 // descent that repacks one vehicle together with the left-out set as tightly
-// as a small exact subset search allows. Both minimise the share of the
+// as a small exact subset search allows (and, when that stops helping, the
+// emptiest vehicle together with each other one, which gathers free room
+// that one vehicle alone cannot). Both minimise the share of the
 // fleet's room left out, then prefer more and smaller pieces left out, which
 // are easier to place. Whenever the left-out set could fit the vehicles to
 // be refilled, an exact search decides; when it fits, the packing is
