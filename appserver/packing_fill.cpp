@@ -407,8 +407,9 @@ class FillSearch {
     spent_ += singles_.size() + pairs_.size();
   }
 
-  // Offers the best swaps of `gone` (the pieces leaving v, of total size
-  // `gone_size` and share `gone_share`) against one or two left-out pieces.
+  // Offers the best swaps of `gone` (the pieces leaving v, of share
+  // `gone_share`, which leave `room` free) against one or two left-out
+  // pieces.
   void Consider(Index v, const Index (&gone)[2], Size room, double gone_share, bool gone_tabu,
                 Move& best) {
     const int leaving = (gone[0] != kNone) + (gone[1] != kNone);
