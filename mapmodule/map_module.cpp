@@ -1,12 +1,10 @@
 #include "mapmodule/map_module.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
 #include "contracts/net_connection.h"
-#include "mapmodule/osrm_client.h"
 #include "mapmodule/route_calc.h"
 
 namespace dg::map {
@@ -93,10 +91,8 @@ void RunMapModule(const data::VariantArray& args) {
   const data::Variant answer = CheckResultServ(
       net.Call("GetPontosRota", {h.branch, h.grid, h.vehicle, ReturnAddress(h)}), true, 0);
   const std::vector<RoutePoint> points = PointsFromPacket(answer.AsPacket());
-  const Settings settings = ReadSettings(h.api, [](const char* name) { return std::getenv(name); });
-  const Router router =
-      settings.service.empty() ? Router() : OsrmRouter(settings.service, settings.timeout_ms);
-  RouteResult result = CalculateRoute(points, settings, router);
+  const data::TravelSource source(data::TravelSettingsFromApi(h.api));
+  RouteResult result = CalculateRoute(points, source);
 
   // The screen built the texts from the same route; a difference means the
   // route changed on the server in between.
@@ -108,9 +104,10 @@ void RunMapModule(const data::VariantArray& args) {
                         " pontos nos textos da rota, " + std::to_string(on_server) +
                         " no servidor).";
   }
-  CheckResultServ(net.Call("SetRotaCalculada", {h.branch, h.grid, h.vehicle, result.distance_text,
-                                                result.time_text, result.itinerary}),
-                  true, 0);
+  CheckResultServ(
+      net.Call("SetRotaCalculada", {h.branch, h.grid, h.vehicle, result.distance_text,
+                                    result.time_text, result.itinerary, result.geometry}),
+      true, 0);
 }
 
 }  // namespace dg::map
