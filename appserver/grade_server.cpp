@@ -11,7 +11,6 @@
 #include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
-#include "data/plain_address.h"
 
 namespace dg::server {
 
@@ -39,46 +38,6 @@ Variant GetVeiculo(Session& s, Args& a) {
 }
 
 Variant GetErro(Session& s, Args& a) { return ErrorPacket(s, a.Text(0), a.Text(1), a.Text(2)); }
-
-// Sort key of a delivery order: numbered stops first, by number.
-std::pair<int, std::string> OrderSortKey(const std::string& order) {
-  const std::string key = OrderKey(order);
-  if (key.empty()) return {2, ""};
-  const bool numeric = key.find_first_not_of("0123456789") == std::string::npos;
-  if (numeric) return {0, std::string(20 - std::min<std::size_t>(20, key.size()), '0') + key};
-  return {1, key};
-}
-
-// One delivery place of a vehicle's route.
-struct Stop {
-  std::string order, client, name, person_type, address, zip, flag;
-  Value latitude, longitude;
-};
-
-std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
-                             const std::string& vehicle) {
-  std::vector<Stop> stops;
-  for (const Row& r :
-       s.Query("SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
-               "MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), "
-               "MAX(c.CEP), MAX(c.LATITUDE), MAX(c.LONGITUDE) "
-               "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
-               "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND "
-               "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
-               "i.NRITEMPED = a.NRITEMPED "
-               "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
-               "GROUP BY a.CDCLIENTE",
-               {Value(branch), Value(grid), Value(vehicle)})) {
-    stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
-                     S(r[7]), S(r[2]), r[8], r[9]});
-  }
-  std::stable_sort(stops.begin(), stops.end(), [](const Stop& x, const Stop& y) {
-    const auto kx = OrderSortKey(x.order), ky = OrderSortKey(y.order);
-    if (kx != ky) return kx < ky;
-    return x.client < y.client;
-  });
-  return stops;
-}
 
 Variant GetGradeRota(Session& s, Args& a) {
   const std::string grid = a.Text(0), vehicle = a.Text(1), branch = a.Text(2);
@@ -242,76 +201,6 @@ Variant GetCarroPedido(Session& s, Args& a) {
   return p.Build();
 }
 
-// The return point a route text names by its address, in the texts' plain
-// form: the branch when its address reads so, else the first transporter
-// (by inscription) whose address does, else a point of that text alone,
-// without coordinates.
-void AddNamedReturn(Session& s, PacketBuilder& p, std::vector<Variant> branch_point,
-                    const std::string& named) {
-  if (branch_point.size() > 4 && data::PlainAddressText(S(branch_point[4])) == named) {
-    branch_point[0] = Variant("R");
-    p.Add(branch_point);
-    return;
-  }
-  for (const Row& t : s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN, NMFANTTRAN, ENDERECO, LATITUDE, "
-                              "LONGITUDE FROM TRANSPORT ORDER BY NRINSJURTRAN, IDTPIJURTRAN")) {
-    if (data::PlainAddressText(S(t[3])) == named) {
-      p.Add(
-          {Variant("R"), Variant(), Variant(S(t[0]) + S(t[1])), t[2], t[3], Variant(), t[4], t[5]});
-      return;
-    }
-  }
-  p.Add({Variant("R"), Variant(), Variant(), Variant("Ponto de retorno"), Variant(named), Variant(),
-         Variant(), Variant()});
-}
-
-Variant GetPontosRota(Session& s, Args& a) {
-  const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2),
-                    named_return = a.Text(3);
-  PacketBuilder p;
-  p.Str("TIPO", 1)
-      .Str("NRORDENTREGRADE", 5)
-      .Str("CODIGO", 21)
-      .Str("NOME", 50)
-      .Str("ENDERECO", 86)
-      .Str("CEP", 15)
-      .Dbl("LATITUDE")
-      .Dbl("LONGITUDE");
-  auto home = s.Query(
-      "SELECT NMFILIAL, ENDERECO, NRCEPFILI, LATITUDE, LONGITUDE FROM FILIAL WHERE CDFILIAL = ?",
-      {Value(branch)});
-  std::vector<Variant> branch_point = {Variant("F"), Variant(), Variant(branch),
-                                       Variant("Filial " + branch)};
-  if (!home.empty()) {
-    const Row& h = home[0];
-    if (!S(h[0]).empty()) branch_point[3] = Variant(S(h[0]));
-    branch_point.insert(branch_point.end(), {h[1], h[2], h[3], h[4]});
-  }
-  p.Add(branch_point);
-  std::string flag;
-  for (const Stop& st : RouteStops(s, branch, grid, vehicle)) {
-    if (!st.flag.empty()) flag = st.flag;
-    p.Add({Variant("C"), Variant(st.order), Variant(st.client), Variant(st.name),
-           Variant(st.address), Variant(st.zip), st.latitude, st.longitude});
-  }
-  if (!named_return.empty()) {
-    AddNamedReturn(s, p, branch_point, named_return);
-  } else if (flag == "F") {
-    branch_point[0] = Variant("R");
-    p.Add(branch_point);
-  } else if (flag == "T") {
-    if (auto owner = FindVehicle(s, vehicle)) {
-      for (const Row& t : s.Query("SELECT NMFANTTRAN, ENDERECO, LATITUDE, LONGITUDE FROM TRANSPORT "
-                                  "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
-                                  {Value(owner->type), Value(owner->inscription)})) {
-        p.Add({Variant("R"), Variant(), Variant(owner->type + owner->inscription), t[0], t[1],
-               Variant(), t[2], t[3]});
-      }
-    }
-  }
-  return p.Build();
-}
-
 Variant GetItensExpedicao(Session& s, Args& a) {
   const FixtureTable& table = FixtureTables().back();
   PacketBuilder p;
@@ -426,7 +315,9 @@ const std::map<std::string, Entry>& Methods() {
       {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}, {1, 3}}},
       {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
       {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T, T}}},
-      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T}, {0, 1}}},
+      {"GetOrdemSugerida", {GetOrdemSugerida, TxKind::Read, {T, T, T}}},
+      // The seventh argument, the road line of the legs, came later.
+      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T, T}, {0, 1}, 1}},
       {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
       {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T}}},

@@ -11,6 +11,25 @@ namespace dg::server::detail {
 // A method body.
 using Method = data::Variant (*)(Session& s, Args& args);
 
+// One delivery place of a vehicle's route: a client the vehicle serves in
+// the grid.
+struct Stop {
+  std::string order, client, name, person_type, address, zip, flag;
+  Value latitude, longitude;
+};
+// The vehicle's stops by delivery order (numbered stops first, by number),
+// then by client code; stops without order last (route_reads.cpp).
+std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
+                             const std::string& vehicle);
+
+// Route reads for the map module and the route tab (route_reads.cpp).
+data::Variant GetPontosRota(Session& s, Args& a);
+data::Variant GetOrdemSugerida(Session& s, Args& a);
+
+// Route reads for the map module and the route tab (route_reads.cpp).
+data::Variant GetPontosRota(Session& s, Args& a);
+data::Variant GetOrdemSugerida(Session& s, Args& a);
+
 // Write methods (grade_writes.cpp).
 data::Variant PrxNrGrade(Session& s, Args& a);
 data::Variant DistribuiQuantidades(Session& s, Args& a);

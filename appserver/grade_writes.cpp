@@ -448,9 +448,10 @@ Variant SetRotaCalculada(Session& s, Args& a) {
   if (!GridState(s, branch, grid)) throw Error("A grade " + grid + " não existe.");
   s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
   s.Exec(
-      "INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO) "
-      "VALUES (?, ?, ?, ?, ?)",
-      {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4))});
+      "INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO, GEOMETRIA) "
+      "VALUES (?, ?, ?, ?, ?, ?)",
+      {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4)),
+       a.Text(6).empty() ? Value::Null() : Value(a.Text(6))});
   s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
   auto items = s.Query(
       "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE "

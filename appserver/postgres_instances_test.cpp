@@ -155,7 +155,9 @@ TEST(PostgresInstances, ClerksOnTwoInstancesShareOneDatabaseSafely) {
               {Value(o.grid)});
     const double want = !o.accepted ? 0 : o.kind == "save" ? 1 : 4;
     EXPECT_EQ(want, rows[0][1].ToDouble());
-    if (!o.accepted) EXPECT_EQ(0, rows[0][0].ToInt64());
+    if (!o.accepted) {
+      EXPECT_EQ(0, rows[0][0].ToInt64());
+    }
   }
 }
 

@@ -137,9 +137,16 @@ std::vector<std::string> MigrationV4() {
   };
 }
 
+// The road line of a route's legs as the routing service drew them, kept
+// with the totals for the route's picture.
+std::vector<std::string> MigrationV5() {
+  return {"ALTER TABLE TOTALROTA ADD COLUMN GEOMETRIA TEXT"};
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2(),
-                                                                    MigrationV3(), MigrationV4()};
+                                                                    MigrationV3(), MigrationV4(),
+                                                                    MigrationV5()};
   return kMigrations;
 }
 

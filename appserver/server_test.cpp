@@ -204,7 +204,11 @@ TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
       {"GetPontosRota",
        {"0001", grid, "V1", ""},
        "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
-       "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double"},
+       "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double TRAJETO:memo"},
+      {"GetOrdemSugerida",
+       {"0001", grid, "V1"},
+       "CODIGO:string:20 NOME:string:50 ENDERECO:string:86 NRORDENTREGRADE:string:5 "
+       "NRORDSUGERIDA:string:5 DISTANCIA:string:10"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.shape, Shape(Result(c.method, c.args))) << c.method;
