@@ -1,0 +1,293 @@
+// Routing quality on public instances with known optima.
+//
+//   exp-bench-routing [--benchdata DIR] [--only PREFIX] [--tsp | --cvrp] [--stop-effort N]
+//                     [--routing-effort N]
+//
+// DIR (default $EXP_BENCHDATA, else ../shared/benchdata beside the source
+// tree) holds tsp_tsplib_small/ (the stop order: every city a stop, the
+// first city both start and return point) and cvrp_small/ (routing with
+// capacity: demand as weight, volume 0, the instance's capacity, the depot
+// as the branch; sets A, B and P with exactly k vehicles, set X with a free
+// fleet). The instance files are read in place and never copied.
+//
+// The routing starts from the savings routes (with exactly k vehicles, the
+// k most loaded of them; the search places the customers of the others).
+// Prints one table per part (each instance against its optimum, beside the
+// references measured in the same run), then "ROW" lines for the summary
+// table of bench/run. Every answer is checked: every stop exactly once,
+// capacities respected, the cost recomputed from the instance.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "appserver/routing.h"
+#include "appserver/stop_order.h"
+#include "bench/bench_util.h"
+#include "bench/tsplib.h"
+
+namespace dg::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Csv {
+  std::vector<std::vector<std::string>> rows;
+};
+
+Csv ReadCsv(const fs::path& file) {
+  Csv csv;
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    std::string cell;
+    while (std::getline(row, cell, ',')) cells.push_back(cell);
+    csv.rows.push_back(cells);
+  }
+  return csv;
+}
+
+double Gap(double value, double optimum) { return (value - optimum) / optimum * 100; }
+
+// ---- Stop order on the TSP instances.
+
+void CheckTour(const server::StopOrderResult& r, std::size_t stops, const std::string& name) {
+  std::vector<char> seen(stops + 1, 0);
+  for (std::size_t s : r.sequence) {
+    if (s < 1 || s > stops || seen[s]) {
+      std::fprintf(stderr, "%s: stop %zu missing or repeated\n", name.c_str(), s);
+      std::exit(1);
+    }
+    seen[s] = 1;
+  }
+  if (r.sequence.size() != stops) {
+    std::fprintf(stderr, "%s: %zu stops ordered of %zu\n", name.c_str(), r.sequence.size(), stops);
+    std::exit(1);
+  }
+}
+
+int RunTsp(const fs::path& dir, const std::string& only, const server::StopOrderOptions& options) {
+  const Csv optima = ReadCsv(dir / "optima.csv");
+  std::printf(
+      "| instance | n | optimum | stop order | gap | CPU | nearest neighbour + 2-opt | gap |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  int optimal = 0, count = 0;
+  double sum_gap = 0, sum_ref_gap = 0, worst_time = 0, worst_gap = 0;
+  std::vector<double> times;
+  for (const auto& row : optima.rows) {
+    const std::string name = row[0];
+    if (!only.empty() && name.rfind(only, 0) != 0) continue;
+    const double optimum = std::stod(row[3]);
+    const TsplibInstance inst = ReadTsplib((dir / "instances" / (name + ".tsp")).string());
+    const std::size_t n = inst.dimension;
+    // Nodes: the cities, then the first city again as the end.
+    server::StopOrderInput input;
+    input.stops = n - 1;
+    input.has_end = true;
+    input.cost.assign((n + 1) * (n + 1), 0);
+    for (std::size_t i = 0; i <= n; ++i) {
+      for (std::size_t j = 0; j <= n; ++j) {
+        input.cost[i * (n + 1) + j] = inst.Distance(i == n ? 0 : i, j == n ? 0 : j);
+      }
+    }
+    const double start = ThreadSeconds();
+    const server::StopOrderResult ours = server::OrderStops(input, options);
+    const double seconds = ThreadSeconds() - start;
+    const server::StopOrderResult reference = server::NearestNeighbourTwoOpt(input);
+    CheckTour(ours, n - 1, name);
+    CheckTour(reference, n - 1, name);
+    const double gap = Gap(ours.cost, optimum), ref_gap = Gap(reference.cost, optimum);
+    std::printf("| %s | %zu | %.0f | %.0f | %.2f %% | %s | %.0f | %.2f %% |\n", name.c_str(), n,
+                optimum, ours.cost, gap, Ms(seconds).c_str(), reference.cost, ref_gap);
+    ++count;
+    optimal += ours.cost <= optimum + 1e-6 ? 1 : 0;
+    sum_gap += gap;
+    sum_ref_gap += ref_gap;
+    worst_gap = std::max(worst_gap, gap);
+    worst_time = std::max(worst_time, seconds);
+    times.push_back(seconds);
+  }
+  if (count == 0) return 0;
+  std::printf("\n");
+  Row("Stop order, TSPLIB up to 101 nodes: instances at the optimum (goal 25 of 29)",
+      Format("%d of %d", optimal, count), "-", 0);
+  Row("Stop order: mean gap to the optimum (goal 0.2 %; reference: nearest neighbour + 2-opt)",
+      Format("%.3f %%", sum_gap / count), Format("%.2f %%", sum_ref_gap / count),
+      sum_ref_gap > 0 ? sum_gap / sum_ref_gap : 0);
+  Row("Stop order: worst gap", Format("%.3f %%", worst_gap), "-", 0);
+  Row("Stop order: CPU per instance, median / slowest (goal 50 ms each)",
+      Format("%s / %s", Ms(Median(times)).c_str(), Ms(worst_time).c_str()), "50 ms",
+      worst_time / 0.05);
+  return 0;
+}
+
+// ---- Routing with capacity on the CVRP instances.
+
+// The savings routes, the smallest ones (by load) left out until no more
+// than k remain: the search places their customers.
+server::RoutingSolution TrimmedStart(const server::RoutingProblem& p,
+                                     server::RoutingSolution savings, std::size_t k) {
+  auto load = [&](const std::vector<std::size_t>& r) {
+    double w = 0;
+    for (std::size_t c : r) w += p.demand[c].weight;
+    return w;
+  };
+  std::stable_sort(savings.routes.begin(), savings.routes.end(),
+                   [&](const auto& a, const auto& b) { return load(a) > load(b); });
+  if (savings.routes.size() > k) savings.routes.resize(k);
+  savings.routes.resize(p.vehicles.size());
+  return savings;
+}
+
+std::size_t Used(const server::RoutingSolution& s) {
+  return static_cast<std::size_t>(
+      std::count_if(s.routes.begin(), s.routes.end(), [](const auto& r) { return !r.empty(); }));
+}
+
+int RunCvrp(const fs::path& dir, const std::string& only, const server::RoutingOptions& options) {
+  const Csv instances = ReadCsv(dir / "instances.csv");
+  const Csv optima = ReadCsv(dir / "optima.csv");
+  std::map<std::string, double> optimum;
+  for (const auto& row : optima.rows) optimum[row[0]] = std::stod(row[1]);
+  std::printf(
+      "| instance | fleet | optimum | routing | gap | vehicles | CPU | savings | gap | vehicles "
+      "| savings + 2-opt | gap |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+  struct Family {
+    int count = 0;
+    double gap = 0, savings = 0, savings_2opt = 0, worst = 0;
+  };
+  std::map<std::string, Family> families;
+  Family all;
+  std::vector<double> times;
+  double slowest = 0;
+  std::vector<std::string> above;
+  for (const auto& row : instances.rows) {
+    const std::string name = row[0], set = row[1];
+    if (!only.empty() && name.rfind(only, 0) != 0) continue;
+    const bool exactly_k = row[8] == "exactly_k";
+    const std::size_t k = static_cast<std::size_t>(std::stoul(row[5]));
+    const TsplibInstance inst = ReadTsplib((dir / set / (name + ".vrp")).string());
+    const std::size_t n = inst.dimension - 1;
+    // The depot first, then the customers in file order.
+    std::vector<std::size_t> node = {inst.depot};
+    for (std::size_t i = 0; i < inst.dimension; ++i) {
+      if (i != inst.depot) node.push_back(i);
+    }
+    server::RoutingProblem p;
+    p.customers = n;
+    p.cost.assign((n + 1) * (n + 1), 0);
+    for (std::size_t i = 0; i <= n; ++i) {
+      for (std::size_t j = 0; j <= n; ++j)
+        p.cost[i * (n + 1) + j] = inst.Distance(node[i], node[j]);
+    }
+    p.demand.assign(n + 1, {});
+    for (std::size_t i = 1; i <= n; ++i) p.demand[i] = {inst.demand[node[i]], 0};
+    p.vehicles.assign(exactly_k ? k : n, {inst.capacity, 0});
+    if (exactly_k) p.max_used = p.min_used = k;
+
+    const server::RoutingSolution savings = server::SavingsRoutes(p);
+    const server::RoutingSolution savings_2opt = server::TwoOptRoutes(p, savings);
+    server::RoutingSolution start;
+    if (exactly_k) {
+      start = TrimmedStart(p, savings, k);
+    } else {
+      start = savings;
+      start.routes.resize(p.vehicles.size());
+    }
+    const double begin = ThreadSeconds();
+    const server::RoutingSolution ours = server::SolveRouting(p, start, options);
+    const double seconds = ThreadSeconds() - begin;
+    if (!server::IsFeasible(p, ours)) {
+      std::fprintf(stderr, "%s: the answer is not feasible\n", name.c_str());
+      return 1;
+    }
+    const double opt = optimum.at(name);
+    const double gap = Gap(ours.cost, opt);
+    std::printf(
+        "| %s | %s | %.0f | %.0f | %.2f %% | %zu | %s | %.0f | %.2f %% | %zu | %.0f | %.2f %% |\n",
+        name.c_str(), exactly_k ? ("exactly " + std::to_string(k)).c_str() : "free", opt, ours.cost,
+        gap, Used(ours), Ms(seconds).c_str(), savings.cost, Gap(savings.cost, opt), Used(savings),
+        savings_2opt.cost, Gap(savings_2opt.cost, opt));
+    for (Family* f : {&families[set], &all}) {
+      ++f->count;
+      f->gap += gap;
+      f->savings += Gap(savings.cost, opt);
+      f->savings_2opt += Gap(savings_2opt.cost, opt);
+      f->worst = std::max(f->worst, gap);
+    }
+    times.push_back(seconds);
+    slowest = std::max(slowest, seconds);
+    if (gap > 3) above.push_back(name);
+  }
+  if (all.count == 0) return 0;
+  std::printf("\n| set | instances | mean gap | worst gap | savings | savings + 2-opt |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  for (auto& [set, f] : families) {
+    std::printf("| %s | %d | %.2f %% | %.2f %% | %.2f %% | %.2f %% |\n", set.c_str(), f.count,
+                f.gap / f.count, f.worst, f.savings / f.count, f.savings_2opt / f.count);
+  }
+  std::printf("\n");
+  Row("Routing with capacity, CVRPLIB A/B/P/X: mean gap to the optimum (goal 1 %; reference: "
+      "savings + 2-opt)",
+      Format("%.2f %%", all.gap / all.count), Format("%.2f %%", all.savings_2opt / all.count),
+      all.savings_2opt > 0 ? all.gap / all.savings_2opt : 0);
+  Row("Routing with capacity: mean gap of the savings construction alone",
+      Format("%.2f %%", all.gap / all.count), Format("%.2f %%", all.savings / all.count),
+      all.savings > 0 ? all.gap / all.savings : 0);
+  Row("Routing with capacity: worst gap (goal 3 % each)", Format("%.2f %%", all.worst),
+      Format("%zu above 3 %%", above.size()), 0);
+  Row("Routing with capacity: CPU per instance, median / slowest (goal 1 s each)",
+      Format("%s / %s", Ms(Median(times)).c_str(), Ms(slowest).c_str()), "1 s", slowest);
+  return 0;
+}
+
+}  // namespace
+}  // namespace dg::bench
+
+int main(int argc, char** argv) {
+  using namespace dg::bench;
+  fs::path data = DefaultBenchData();
+  std::string only;
+  bool tsp = true, cvrp = true;
+  dg::server::StopOrderOptions stop_options;
+  dg::server::RoutingOptions routing_options;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--benchdata") && i + 1 < argc) {
+      data = argv[++i];
+    } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+      only = argv[++i];
+    } else if (!std::strcmp(argv[i], "--stop-effort") && i + 1 < argc) {
+      stop_options.effort = std::stoull(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--routing-effort") && i + 1 < argc) {
+      routing_options.effort = std::stoull(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--tsp")) {
+      cvrp = false;
+    } else if (!std::strcmp(argv[i], "--cvrp")) {
+      tsp = false;
+    } else {
+      return Usage(
+          "exp-bench-routing [--benchdata DIR] [--only PREFIX] [--tsp | --cvrp] [--stop-effort N] "
+          "[--routing-effort N]");
+    }
+  }
+  if (tsp) {
+    std::printf("## Stop order (TSPLIB)\n\n");
+    RunTsp(data / "tsp_tsplib_small", only, stop_options);
+  }
+  if (cvrp) {
+    std::printf("## Routing with capacity (CVRPLIB)\n\n");
+    RunCvrp(data / "cvrp_small", only, routing_options);
+  }
+  return 0;
+}
