@@ -41,6 +41,8 @@ const std::map<std::string, int, std::less<>>& FieldSizes() {
       {"DISTANCIA", 10},
       {"TEMPO", 10},
       {"DSITINERAGRADE", 1 << 20},
+      // The road lines of a route's legs (JSON), a few points a kilometre.
+      {"GEOMETRIA", 1 << 23},
       {"CDTIPTRANS", 4},
       {"IDTPFRETE", 10},
       // The return address as the screen's route texts end with it: an
@@ -78,8 +80,10 @@ const std::map<std::string, std::vector<std::string>>& MethodFields() {
       {"SetPedidoCarro", {"NRPEDIDO", "CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
       {"SetPedidos", {"CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
       {"GetPontosRota", {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "RETORNO"}},
+      {"GetOrdemSugerida", {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA"}},
       {"SetRotaCalculada",
-       {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "DISTANCIA", "TEMPO", "DSITINERAGRADE"}},
+       {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "DISTANCIA", "TEMPO", "DSITINERAGRADE",
+        "GEOMETRIA"}},
       {"ExpedirGrade", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "CDTIPTRANS", "IDTPFRETE"}},
       {"GetItensExpedicao", {"CDFILIAL"}},
       {"GetRomaneio", {"CDFILIAL", "NRGRADEDISTR"}},
