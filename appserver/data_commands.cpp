@@ -157,6 +157,9 @@ int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std:
     }
   }
   try {
+    const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+    if (!postgres && fs::path(db).has_parent_path())
+      fs::create_directories(fs::path(db).parent_path());
     auto storage = OpenStorage(db);
     return ImportFiles(*storage, paths, dry_run, out, err, ::isatty(2) != 0);
   } catch (const std::exception& e) {

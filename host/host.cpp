@@ -15,6 +15,8 @@
 #include "contracts/sqlite_connection.h"
 #include "data/item_fields.h"
 #include "data/json_text.h"
+#include "host/day_runs.h"
+#include "host/manifest.h"
 #include "host/session.h"
 
 #ifndef EXP_HOST_DEMO_FIXTURE
@@ -29,16 +31,23 @@ using nlohmann::json;
 // ---- options ---------------------------------------------------------------
 
 const char* UsageText() {
-  return "usage: exp-host [--db FILE] [--server http://HOST:PORT] [--branch CODE]\n"
-         "                [--operator CODE] [--script SESSION.json --trace TRACE.jsonl\n"
-         "                [--screenshots DIR]] [--help]\n"
+  return "usage: exp-host [--db FILE|postgresql://...] [--server http://HOST:PORT]\n"
+         "                [--branch CODE] [--operator CODE] [--manifest-dir DIR]\n"
+         "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
+         "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
+         "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID --out FILE.pdf\n"
+         "       exp-host --help\n"
          "\n"
          "Without --script the screen opens on the display, on the database FILE\n"
          "(default out/demo.db, created with the demonstration data on first use).\n"
          "With --script the session is played without a display on a fresh database\n"
-         "seeded from the session's fixture; the trace goes to --trace.\n"
-         "Exit status: 0 done, 1 an expectation failed, 2 the session, fixture or\n"
-         "arguments could not be used.\n";
+         "seeded from the session's fixture (on --db as it stands when the session\n"
+         "names no fixture); the trace goes to --trace. A confirmed dispatch leaves\n"
+         "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
+         "--import reads CSV files into the database; --manifest prints a grid's\n"
+         "loading manifest as PDF.\n"
+         "Exit status: 0 done, 1 an expectation failed (an import: a file was\n"
+         "refused), 2 the session, fixture, files or arguments could not be used.\n";
 }
 
 Options ParseOptions(int argc, const char* const* argv) {
@@ -65,6 +74,19 @@ Options ParseOptions(int argc, const char* const* argv) {
       value(o.trace);
     else if (arg == "--screenshots")
       value(o.screenshots);
+    else if (arg == "--import") {
+      while (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
+        o.import_files.push_back(argv[++i]);
+      }
+      if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
+    } else if (arg == "--dry-run")
+      o.dry_run = true;
+    else if (arg == "--manifest")
+      value(o.manifest_grid);
+    else if (arg == "--out")
+      value(o.manifest_out);
+    else if (arg == "--manifest-dir")
+      value(o.manifest_dir);
     else if (arg == "--help" || arg == "-h")
       o.help = true;
     else
@@ -75,6 +97,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     throw UsageError("--trace and --screenshots go with --script");
   }
   if (!o.server.empty()) ParseServerUrl(o.server);
+  const bool importing = !o.import_files.empty(), printing = !o.manifest_grid.empty();
+  if (importing && o.db.empty()) throw UsageError("--import needs --db, the database to fill");
+  if (o.dry_run && !importing) throw UsageError("--dry-run goes with --import");
+  if (printing && o.manifest_out.empty()) throw UsageError("--manifest needs --out FILE.pdf");
+  if (!o.manifest_out.empty() && !printing) throw UsageError("--out goes with --manifest");
+  if ((importing || printing) && !o.script.empty()) {
+    throw UsageError("--import and --manifest do not go with --script");
+  }
+  if (importing && printing) throw UsageError("--import and --manifest are separate runs");
   return o;
 }
 
@@ -208,18 +239,23 @@ class TempDir {
   std::string path_;
 };
 
+// How a run seeds its database.
+enum class Seed {
+  kFixture,        // afresh from the session's fixture
+  kDemoWhenEmpty,  // with the demonstration data when it holds none yet
+  kNone,           // as it stands (a session on a distributor's own data)
+};
+
 // The application server and the host's database, set up for one run, and
 // every process-wide hook the run sets, cleared again at its end.
 class Backend {
  public:
-  // `fixture`: seed afresh (a session); none: seed the database only when
-  // it holds no data yet.
-  Backend(const Options& o, const std::string& db, const std::optional<json>& fixture,
+  Backend(const Options& o, const std::string& db, Seed seed, const json& fixture,
           HostServices& services) {
-    auto storage = server::OpenSqliteStorage(db);
-    if (fixture) {
-      server::LoadFixture(*storage, *fixture);
-    } else if (server::IsUnseeded(*storage)) {
+    auto storage = server::OpenStorage(db);
+    if (seed == Seed::kFixture) {
+      server::LoadFixture(*storage, fixture);
+    } else if (seed == Seed::kDemoWhenEmpty && server::IsUnseeded(*storage)) {
       server::LoadFixtureFile(*storage, DemoFixture());
     }
     if (o.server.empty()) {
@@ -234,14 +270,14 @@ class Backend {
       server::HttpClientOptions client;
       client.operator_code = services.operator_code;
       auto http = std::make_shared<server::HttpTransport>(host, port, client);
-      if (fixture) http->PostFixture(*fixture);
+      if (seed == Seed::kFixture) http->PostFixture(fixture);
       transport_ = http;
       contracts::TNetConnection::SetTransportFactory([client](const std::string& h, int p) {
         return std::make_shared<server::HttpTransport>(h, p, client);
       });
     }
     storage.reset();
-    lookups_ = std::make_unique<contracts::SqliteConnection>(db);
+    lookups_ = OpenLookups(db);
     contracts::SetDefaultDatabase(lookups_.get());
     contracts::Halvorn::SetHost(&services);
   }
@@ -259,10 +295,11 @@ class Backend {
   data::Variant Call(const std::string& method, std::vector<data::Variant> args) {
     return transport_->Call(server::kServerName, method, args).result;
   }
+  data::CallTransport& transport() { return *transport_; }
 
  private:
   std::shared_ptr<data::CallTransport> transport_;
-  std::unique_ptr<contracts::SqliteConnection> lookups_;
+  std::unique_ptr<contracts::DatabaseConnection> lookups_;
 };
 
 // One launch: IniProc with fresh caller variables; a failure that escapes
@@ -278,21 +315,69 @@ HandBack Launch(const ScreenModule& module, const data::DataPacket& items) {
   return values;
 }
 
-// After a confirmed dispatch the grid is marked as dispatched.
-void Dispatch(Backend& backend, const ScreenModule& module, const HostServices& services,
-              const HandBack& values, std::ostream& out) {
-  if (!values.PboOpcao) return;
-  std::string branch = services.branch;
-  data::Variant global;
-  if (module.global && module.global("stFilial", &global) && !global.IsEmptyOrNull()) {
-    branch = global.ToString();
+// A text global of the screen module, or "".
+std::string ModuleText(const ScreenModule& module, const char* name) {
+  data::Variant value;
+  if (module.global && module.global(name, &value) && !value.IsEmptyOrNull()) {
+    return value.ToString();
   }
+  return "";
+}
+
+// After a confirmed dispatch the grid is marked as dispatched, with the
+// transport type and freight mode handed back, and its loading manifest is
+// left in `manifest_dir` (when one is named and the view can print).
+void Dispatch(Backend& backend, const ScreenModule& module, const HostServices& services,
+              const HandBack& values, const Display& display, const std::string& manifest_dir,
+              std::ostream& out) {
+  if (!values.PboOpcao) return;
+  std::string branch = ModuleText(module, "stFilial");
+  if (branch.empty()) branch = services.branch;
   try {
-    backend.Call("ExpedirGrade", {branch, values.PNrGradeDistr, services.operator_code});
+    backend.Call("ExpedirGrade", {branch, values.PNrGradeDistr, services.operator_code,
+                                  values.PstTpTrans, values.PstIdFrete});
     out << "grade " << values.PNrGradeDistr << " expedida\n";
   } catch (const std::exception& e) {
     ui::App().HandleException(std::current_exception());
+    return;
   }
+  if (manifest_dir.empty() || !display.write_pdf) return;
+  try {
+    fs::create_directories(manifest_dir);
+    const std::string path =
+        (fs::path(manifest_dir) / ManifestFileName(branch, values.PNrGradeDistr)).string();
+    display.write_pdf(FetchManifest(backend.transport(), branch, values.PNrGradeDistr), path);
+    out << "romaneio de carga: " << path << "\n";
+  } catch (const std::exception& e) {
+    ui::App().HandleException(std::current_exception());
+  }
+}
+
+// The view's command that prints the loading manifest of the grid on the
+// screen, open or dispatched, where the clerk chooses.
+void AddManifestCommand(Backend& backend, const ScreenModule& module, const HostServices& services,
+                        const Display& display, const std::string& manifest_dir) {
+  if (!display.add_command || !display.write_pdf || !display.ask_save_path) return;
+  display.add_command(
+      "Romaneio", "Imprimir Romaneio de Carga...", "Ctrl+Shift+R",
+      [&backend, &module, &services, display, manifest_dir] {
+        const std::string grid = ModuleText(module, "stNrGrade");
+        std::string branch = ModuleText(module, "stFilial");
+        if (branch.empty()) branch = services.branch;
+        if (grid.empty()) {
+          ui::App().Dlg().Info(
+              "Ainda não há grade de distribuição: informe a transportadora e distribua os "
+              "itens antes de imprimir o romaneio.");
+          return;
+        }
+        const ui::Report report = FetchManifest(backend.transport(), branch, grid);
+        const auto path = display.ask_save_path(
+            "Salvar Romaneio de Carga",
+            (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
+        if (!path) return;
+        display.write_pdf(report, *path);
+        ui::App().Dlg().Info("Romaneio de carga gravado em " + *path + ".");
+      });
 }
 
 int RunSession(const Options& o, const Display& display, std::ostream& out, std::ostream& err) {
@@ -316,7 +401,10 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   data::DataPacket rows;
   try {
     session = LoadSession(o.script);
-    fixture = ReadFixture(session.fixture_path);
+    if (session.fixture_path.empty() && o.db.empty()) {
+      throw SessionError("the session names no fixture: it plays on the database --db names");
+    }
+    if (!session.fixture_path.empty()) fixture = ReadFixture(session.fixture_path);
     if (session.launch_items.is_array()) rows = ItemsFromRows(session.launch_items);
     if (!o.screenshots.empty()) fs::create_directories(o.screenshots);
   } catch (const std::exception& e) {
@@ -338,7 +426,8 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
       temp.emplace();
       db = temp->Path() + "/session.db";
     }
-    backend = std::make_unique<Backend>(o, db, fixture, services);
+    backend = std::make_unique<Backend>(
+        o, db, session.fixture_path.empty() ? Seed::kNone : Seed::kFixture, fixture, services);
     module = LoadScreenModule(loader);
     items = session.launch_items.is_array() ? rows
                                             : backend->Call("GetItensExpedicao", {""}).AsPacket();
@@ -371,7 +460,7 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     const HandBack values = Launch(module, items);
     if (player.Invalid()) return fail(*player.Invalid());
     trace.Release();
-    Dispatch(*backend, module, services, values, out);
+    Dispatch(*backend, module, services, values, display, o.manifest_dir, out);
     trace.Write(ResultEvent(values));
     PrintHandBack(out, values);
   }
@@ -398,13 +487,17 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
   services.operator_code = o.operator_code;
   try {
     std::string db = o.db.empty() ? "out/demo.db" : o.db;
-    if (fs::path(db).has_parent_path()) fs::create_directories(fs::path(db).parent_path());
-    Backend backend(o, db, std::nullopt, services);
+    if (!IsPostgres(db) && fs::path(db).has_parent_path()) {
+      fs::create_directories(fs::path(db).parent_path());
+    }
+    Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services);
     const ScreenModule module = LoadScreenModule(loader);
     const data::DataPacket items = backend.Call("GetItensExpedicao", {o.branch}).AsPacket();
+    const std::string manifest_dir = o.manifest_dir.empty() ? "out" : o.manifest_dir;
+    AddManifestCommand(backend, module, services, display, manifest_dir);
     ui::ScopedDialogs scoped(display.dialogs, display.windows);
     const HandBack values = Launch(module, items);
-    Dispatch(backend, module, services, values, out);
+    Dispatch(backend, module, services, values, display, manifest_dir, out);
     PrintHandBack(out, values);
   } catch (const std::exception& e) {
     err << "exp-host: " << e.what() << "\n";
@@ -420,6 +513,8 @@ int RunHost(const Options& o, const Display& display, std::ostream& out, std::os
     out << UsageText();
     return 0;
   }
+  if (!o.import_files.empty()) return RunImport(o, out, err);
+  if (!o.manifest_grid.empty()) return RunManifest(o, display, out, err);
   return o.script.empty() ? RunInteractive(o, display, out, err) : RunSession(o, display, out, err);
 }
 

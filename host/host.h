@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +25,7 @@
 #include "host/player.h"
 #include "host/trace.h"
 #include "ui/application.h"
+#include "ui/report.h"
 
 namespace dg::host {
 
@@ -35,12 +37,22 @@ class UsageError : public Error {
 
 // Intentionally copyable.
 struct Options {
-  std::string db;      // empty: out/demo.db (a session: a fresh temporary file)
+  // A SQLite file or a "postgresql://..." address; empty: out/demo.db (a
+  // session: a fresh temporary file).
+  std::string db;
   std::string server;  // "http://HOST:PORT"; empty: the in-process server
   std::string branch = "0001";
   std::string operator_code = "OPER";
   bool branch_given = false, operator_given = false;
   std::string script, trace, screenshots;
+  // --import FILE.csv... [--dry-run]: imports into --db and ends.
+  std::vector<std::string> import_files;
+  bool dry_run = false;
+  // --manifest GRID --out FILE.pdf: prints the grid's loading manifest and ends.
+  std::string manifest_grid, manifest_out;
+  // Where a confirmed dispatch leaves its loading manifest; empty: "out"
+  // for the screen on the display, nowhere for a session.
+  std::string manifest_dir;
   bool help = false;
 };
 
@@ -83,6 +95,17 @@ struct Display {
   ui::Dialogs* dialogs = nullptr;
   // A picture of a form (for --screenshots); null when not built.
   Player::Screenshot screenshot;
+  // Writes a report as PDF (the loading manifest); null when the view that
+  // prints is not built. Throws Error when the file cannot be written.
+  std::function<void(const ui::Report& report, const std::string& path)> write_pdf;
+  // Adds a command to the screen's window (menu, caption, shortcut); null
+  // when the window shows no menu of the host's.
+  std::function<void(const std::string& menu, const std::string& caption,
+                     const std::string& shortcut, std::function<void()> run)>
+      add_command;
+  // Asks where to save a file (title, suggested path); none when cancelled.
+  std::function<std::optional<std::string>(const std::string& title, const std::string& suggested)>
+      ask_save_path;
 };
 int RunHost(const Options& options, const Display& display, std::ostream& out, std::ostream& err);
 

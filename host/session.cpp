@@ -212,13 +212,17 @@ Session ParseSession(const json& json, const std::string& base_dir) {
     }
   }
   Session session;
-  if (!json.contains("fixture") || !json.at("fixture").is_string()) {
-    throw SessionError("the session needs \"fixture\", the fixture file");
+  // Without a fixture the session plays on the host's database as it
+  // stands (a distributor's own data).
+  if (json.contains("fixture")) {
+    if (!json.at("fixture").is_string()) {
+      throw SessionError("\"fixture\" must name the fixture file");
+    }
+    const std::filesystem::path fixture = json.at("fixture").get<std::string>();
+    session.fixture_path = fixture.is_absolute()
+                               ? fixture.string()
+                               : (std::filesystem::path(base_dir) / fixture).string();
   }
-  const std::filesystem::path fixture = json.at("fixture").get<std::string>();
-  session.fixture_path = fixture.is_absolute()
-                             ? fixture.string()
-                             : (std::filesystem::path(base_dir) / fixture).string();
   if (json.contains("host")) {
     const auto& host = json.at("host");
     if (!host.is_object()) throw SessionError("\"host\" must be an object");

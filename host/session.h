@@ -65,7 +65,9 @@ inline constexpr int kMaxRelaunch = 1000;
 
 // Intentionally copyable.
 struct Session {
-  std::string fixture_path;  // resolved against the session file's folder
+  // Resolved against the session file's folder; empty: the session plays
+  // on the host's database as it stands.
+  std::string fixture_path;
   std::optional<std::string> branch, operator_code, picture;
   // "all", or an array of item rows keyed by item field names.
   nlohmann::json launch_items = "all";

@@ -53,7 +53,7 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
     const char* error;
   } rows[] = {
       {json::array(), "a session is a JSON object"},
-      {{{"steps", json::array()}}, "the session needs \"fixture\", the fixture file"},
+      {{{"fixture", 7}, {"steps", json::array()}}, "\"fixture\" must name the fixture file"},
       {{{"fixture", "f.json"}}, "the session needs \"steps\", an array"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"extra", 1}},
        "unknown session key 'extra'"},

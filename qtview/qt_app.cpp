@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
@@ -83,6 +85,11 @@ bool RenderFormToPng(const ui::Form& form, const std::string& path) {
 // ---- QtWindowSystem
 
 struct QtWindowSystem::Impl {
+  struct Command {
+    std::string menu, caption, shortcut;
+    std::function<void()> run;
+  };
+  std::vector<Command> commands;
   std::vector<FormView*> views;
   bool busy = false;
   bool left_application = false;
@@ -131,6 +138,7 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
       form.border_style == ui::BorderStyle::Single) {
     view.setFixedSize(view.size());
   }
+  if (impl_->views.empty() && !impl_->commands.empty()) AddCommands(view);
   impl_->views.push_back(&view);
   struct Pop {
     std::vector<FormView*>& views;
@@ -145,6 +153,41 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
   RunUserAction([&form] { form.Activate(); });
   view.Refresh();
   if (form.IsOpen()) view.exec();
+}
+
+void QtWindowSystem::AddCommand(const std::string& menu, const std::string& caption,
+                                const std::string& shortcut, std::function<void()> run) {
+  impl_->commands.push_back({menu, caption, shortcut, std::move(run)});
+}
+
+void QtWindowSystem::AddCommands(FormView& view) {
+  auto* bar = view.findChild<QMenuBar*>();
+  for (const Impl::Command& command : impl_->commands) {
+    QMenu* menu = nullptr;
+    if (bar != nullptr) {
+      for (QAction* a : bar->actions()) {
+        if (a->menu() != nullptr && a->text() == QtText(command.menu)) menu = a->menu();
+      }
+      if (menu == nullptr) menu = bar->addMenu(QtText(command.menu));
+    }
+    QAction* action = menu != nullptr ? menu->addAction(QtText(command.caption))
+                                      : new QAction(QtText(command.caption), &view);
+    if (menu == nullptr) view.addAction(action);
+    if (!command.shortcut.empty()) action->setShortcut(QKeySequence(QtText(command.shortcut)));
+    QObject::connect(action, &QAction::triggered, &view, [&view, run = command.run] {
+      RunUserAction(run);
+      view.Refresh();
+    });
+  }
+}
+
+std::optional<std::string> AskSavePath(const std::string& title, const std::string& suggested,
+                                       const std::string& filter) {
+  EnsureApplication();
+  const QString path = QFileDialog::getSaveFileName(QApplication::activeWindow(), QtText(title),
+                                                    QtText(suggested), QtText(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return StdText(path);
 }
 
 void QtWindowSystem::Repaint(ui::Form& form) {

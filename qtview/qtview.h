@@ -12,6 +12,7 @@
 // handlers that a gesture sets off go to ui::App().HandleException.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,8 +20,11 @@
 
 #include "ui/application.h"
 #include "ui/form.h"
+#include "ui/report.h"
 
 namespace dg::qtview {
+
+class FormView;
 
 // Creates the process's QApplication when there is none (argc and argv must
 // outlive it, as Qt requires), sets the Brazilian locale, the small font the
@@ -35,6 +39,17 @@ bool EnsureApplication();
 // into a PNG file; works with QT_QPA_PLATFORM=offscreen. False when the
 // file cannot be written. REQUIRES: EnsureApplication.
 bool RenderFormToPng(const ui::Form& form, const std::string& path);
+
+// Writes the report as a PDF of A4 pages (written beside `path` and renamed
+// when complete). Throws dg::Error when the file cannot be written.
+// REQUIRES: the GUI thread; creates the application object when there is
+// none (set QT_QPA_PLATFORM=offscreen first where there is no display).
+void WriteReportPdf(const ui::Report& report, const std::string& path);
+
+// Asks the clerk where to save a file, starting from `suggested`; none when
+// the clerk cancels. `filter` as Qt's file dialogs take it ("PDF (*.pdf)").
+std::optional<std::string> AskSavePath(const std::string& title, const std::string& suggested,
+                                       const std::string& filter);
 
 // Shows forms as Qt windows with a modal loop per form, maps the busy
 // cursor to the application's override cursor and the wait animation to a
@@ -55,7 +70,16 @@ class QtWindowSystem : public ui::WindowSystem {
   void BusyChanged(bool busy) override;
   void WaitAnimationChanged(int kind) override;
 
+  // Adds a command of the host to the menu bar of the screen's window (the
+  // first form shown from now on): the menu's title, the command's caption
+  // and shortcut ("Ctrl+Shift+R"; empty for none). It runs as a user
+  // gesture does (a failure goes to the application's error report), and the
+  // window is refreshed after it.
+  void AddCommand(const std::string& menu, const std::string& caption, const std::string& shortcut,
+                  std::function<void()> run);
+
  private:
+  void AddCommands(FormView& view);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libsqlite3-dev libcpp-httplib-dev
-  qt6-base-dev qt6-translations-l10n fonts-dejavu-core
+  qt6-base-dev qt6-translations-l10n fonts-dejavu-core poppler-utils
   xvfb xauth
   libpq-dev postgresql
   clang libclang-rt-14-dev

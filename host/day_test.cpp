@@ -1,0 +1,207 @@
+// A distributor's own day from a clean start, as the README tells it: the
+// sample CSV files imported into a new database, the screen played on them
+// (transporter, distribution, delivery order, route, dispatch), the loading
+// manifest printed after the dispatch and on demand, read back from the PDF
+// and checked against what the server holds; then the result exported. On
+// SQLite and on PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "appserver/grade_server.h"
+#include "appserver/server_process.h"
+#include "appserver/test_support.h"
+#include "data/format.h"
+
+namespace dg::host {
+namespace {
+
+namespace fs = std::filesystem;
+using server::testing::Backend;
+using server::testing::ChildProcess;
+using server::testing::TempDatabase;
+
+std::string Source(const std::string& path) {
+  const char* root = std::getenv("EXP_SOURCE_DIR");
+  return std::string(root ? root : EXP_SOURCE_ROOT) + "/" + path;
+}
+
+struct Ran {
+  int status;
+  std::string output;
+};
+
+Ran RunProgram(std::vector<std::string> argv) {
+  ChildProcess child(argv);
+  const int status = child.WaitForExit();
+  return {status, child.Output()};
+}
+
+std::vector<std::string> SampleFiles() {
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(Source("examples/import"))) {
+    if (e.path().extension() == ".csv") files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The PDF's text, pages apart; none without pdftotext.
+std::optional<std::vector<std::string>> PdfPages(const std::string& path) {
+  FILE* pipe = ::popen(("pdftotext -layout -enc UTF-8 '" + path + "' - 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  if (::pclose(pipe) != 0) return std::nullopt;
+  std::vector<std::string> pages(1);
+  for (char c : text) {
+    if (c == '\f') {
+      pages.emplace_back();
+    } else {
+      pages.back() += c;
+    }
+  }
+  return pages;
+}
+
+std::string Kg(double v) { return data::FormatNumber("#,##0.000", v); }
+
+// Checks the manifest against the server: each vehicle that carries
+// something has its pages, its stops in the order the route tab lists
+// them, each stop's total and the vehicle's total weight and volume.
+void CheckManifest(const std::string& pdf, server::Storage& storage, const std::string& grid) {
+  SCOPED_TRACE(pdf);
+  const auto pages = PdfPages(pdf);
+  if (!pages) GTEST_SKIP() << "pdftotext is not installed (poppler-utils)";
+  struct Load {
+    double weight = 0, volume = 0;
+    std::map<std::string, double> by_client;
+  };
+  std::map<std::string, Load> loads;
+  storage.Transact(server::TxKind::Read, [&](server::Session& s) {
+    loads.clear();
+    for (const server::Row& r :
+         s.Query("SELECT CDVIATURA, CDCLIENTE, QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT "
+                 "FROM ALOCGRADE WHERE CDFILIAL = '0001' AND NRGRADEDISTR = ?",
+                 {server::Value(grid)})) {
+      Load& l = loads[r[0].ToString()];
+      l.weight += r[2].ToDouble();
+      l.volume += r[3].ToDouble();
+      l.by_client[r[1].ToString()] += r[2].ToDouble();
+    }
+  });
+  ASSERT_FALSE(loads.empty());
+  server::rdmGradeDistribuicao object(std::shared_ptr<server::Storage>(&storage, [](auto*) {}));
+  for (const auto& [vehicle, load] : loads) {
+    SCOPED_TRACE("vehicle " + vehicle);
+    std::string text;
+    for (const std::string& page : *pages) {
+      if (page.find("Veículo " + vehicle + " - ") != std::string::npos) text += page;
+    }
+    ASSERT_FALSE(text.empty());
+    std::vector<data::Variant> args = {grid, vehicle, "0001"};
+    const data::DataPacket route = object.Call("GetGradeRota", args).AsPacket();
+    std::size_t at = text.find("Entregas");
+    int numbered = 0;
+    for (const auto& row : route.rows) {
+      const std::string code = row[route.FieldIndex("CODIGO")].ToString();
+      const std::string stop = row[route.FieldIndex("NRORDENTREGRADE")].IsEmptyOrNull()
+                                   ? "Sem ordem de entrega: "
+                                   : "Parada " + std::to_string(++numbered) + ": ";
+      const std::size_t found =
+          text.find(stop + code + " - " + row[route.FieldIndex("NOME")].ToString(), at);
+      ASSERT_NE(found, std::string::npos) << stop << code << " after " << at;
+      // The stop's total comes before the next stop.
+      const std::size_t total = text.find("Total da ", found);
+      ASSERT_NE(total, std::string::npos);
+      const std::string total_line = text.substr(total, text.find('\n', total) - total);
+      EXPECT_NE(total_line.find(Kg(data::RoundDecimal(load.by_client.at(code), 3))),
+                std::string::npos)
+          << total_line;
+      at = found + 1;
+    }
+    const std::size_t weights = text.find("Peso (kg)", text.find("Totais do veículo"));
+    ASSERT_NE(weights, std::string::npos);
+    const std::string weight_line = text.substr(weights, text.find('\n', weights) - weights);
+    EXPECT_NE(weight_line.find(Kg(data::RoundDecimal(load.weight, 3))), std::string::npos)
+        << weight_line;
+    const std::size_t volumes = text.find("Volume (m³)", weights);
+    const std::string volume_line = text.substr(volumes, text.find('\n', volumes) - volumes);
+    EXPECT_NE(volume_line.find(Kg(data::RoundDecimal(load.volume, 3))), std::string::npos)
+        << volume_line;
+  }
+}
+
+class DayTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!db_.storage()) GTEST_SKIP() << db_.skip_reason();
+    dir_ = fs::temp_directory_path() / ("exp-day-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  TempDatabase db_{GetParam()};
+  fs::path dir_;
+};
+
+TEST_P(DayTest, ImportDistributeDispatchPrintExport) {
+  std::vector<std::string> import = {EXP_APPSERVER_BIN, "import", "--db", db_.path()};
+  for (const std::string& f : SampleFiles()) import.push_back(f);
+  const Ran imported = RunProgram(import);
+  ASSERT_EQ(imported.status, 0) << imported.output;
+  EXPECT_NE(imported.output.find("itens, 40 rows: 40 inserted"), std::string::npos)
+      << imported.output;
+
+  const Ran day = RunProgram({EXP_HOST_BIN, "--script", Source("examples/import/day-session.json"),
+                              "--trace", (dir_ / "trace.jsonl").string(), "--db", db_.path(),
+                              "--manifest-dir", dir_.string()});
+  ASSERT_EQ(day.status, 0) << day.output;
+  EXPECT_NE(day.output.find("grade 000001 expedida\n"), std::string::npos) << day.output;
+  const std::string after_dispatch = (dir_ / "romaneio-0001-000001.pdf").string();
+  const bool printing =
+      day.output.find("romaneio de carga: " + after_dispatch) != std::string::npos;
+
+  const std::string on_demand = (dir_ / "pedido.pdf").string();
+  const Ran printed =
+      RunProgram({EXP_HOST_BIN, "--db", db_.path(), "--manifest", "1", "--out", on_demand});
+  if (!printing) {
+    EXPECT_NE(printed.output.find("needs the Qt view"), std::string::npos) << printed.output;
+  } else {
+    ASSERT_EQ(printed.status, 0) << printed.output;
+    CheckManifest(after_dispatch, *db_.storage(), "000001");
+    CheckManifest(on_demand, *db_.storage(), "000001");
+  }
+
+  const Ran exported = RunProgram({EXP_APPSERVER_BIN, "export", "--db", db_.path(), "--grid", "1"});
+  ASSERT_EQ(exported.status, 0) << exported.output;
+  EXPECT_EQ(exported.output.rfind(
+                "filial;grade;veiculo;ordem_entrega;cliente;pedido;item;produto;quantidade;", 0),
+            0u)
+      << exported.output;
+  int allocations = 0;
+  db_.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+    allocations = s.Query("SELECT COUNT(*) FROM ALOCGRADE")[0][0].ToInt32();
+  });
+  EXPECT_EQ(std::count(exported.output.begin(), exported.output.end(), '\n'), allocations + 1);
+
+  // A grid that does not exist has no manifest, and says so.
+  const Ran missing = RunProgram(
+      {EXP_HOST_BIN, "--db", db_.path(), "--manifest", "7", "--out", (dir_ / "x.pdf").string()});
+  EXPECT_EQ(missing.status, 2);
+  if (printing) {
+    EXPECT_NE(missing.output.find("A grade 000007 não existe."), std::string::npos)
+        << missing.output;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "x.pdf"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DayTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return server::testing::BackendName(info.param); });
+
+}  // namespace
+}  // namespace dg::host
