@@ -9,6 +9,7 @@
 #include "appserver/import_tables.h"
 #include "data/format.h"
 #include "data/inscription.h"
+#include "data/quantity.h"
 
 namespace dg::server {
 namespace {
@@ -285,7 +286,7 @@ class FileImport {
                                        : " must be between " + NumberText(c.min) + " and " +
                                              NumberText(c.max)));
     }
-    cells_[k] = Value(*v);
+    cells_[k] = Value(c.quantity ? data::RoundQuantity(*v) : *v);
   }
 
   // The person type a file states beside an inscription, if it has one.

@@ -30,6 +30,11 @@ Column Required(Column c, std::string missing = "") {
   return c;
 }
 
+Column Quantity(Column c) {
+  c.quantity = true;
+  return c;
+}
+
 Column In(Column c, std::string target) {
   c.target = std::move(target);
   return c;
@@ -142,8 +147,8 @@ Table Items() {
            Required(Code("produto", "CDPRODUTO", 10)),
            Of(Kind::Text, "nome_produto", "NMPRODUTO", 50),
            Of(Kind::Text, "unidade", "SGUNIDADE", 10),
-           Required(Number("quantidade", "QTDEAEXP", 0, kInf)),
-           Number("quantidade_pedida", "QTITEMPED", 0, kInf),
+           Required(Quantity(Number("quantidade", "QTDEAEXP", 0, kInf))),
+           Quantity(Number("quantidade_pedida", "QTITEMPED", 0, kInf)),
            Required(Number("peso_unitario_kg", "VRPESOBRUTPR", 0, kInf)),
            Required(Number("volume_unitario_m3", "VRVOLMED", 0, kInf)),
            Required(Of(Kind::Date, "entrega", "DTENTPED")),

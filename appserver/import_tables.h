@@ -37,6 +37,7 @@ struct Column {
   double min = -std::numeric_limits<double>::infinity();
   double max = std::numeric_limits<double>::infinity();
   bool min_exclusive = false;  // the number must be above `min`
+  bool quantity = false;       // kept at the decimals quantities keep (data/quantity.h)
   std::string target;          // the stored table, when not the file table's own
   std::string missing;         // the reason given for an empty required cell, when not the usual
 };

@@ -49,8 +49,30 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--server", "http://127.0.0.1:http"}, "bad port in --server http://127.0.0.1:http"},
       {{"--server", "http://127.0.0.1:70000"}, "bad port in --server http://127.0.0.1:70000"},
       {{"--server", "http://h:1/x"}, "--server needs http://HOST:PORT, not http://h:1/x"},
+      {{"--import", "a.csv"}, "--import needs --db, the database to fill"},
+      {{"--db", "a.db", "--import"}, "--import needs one or more CSV files"},
+      {{"--db", "a.db", "--import", "--dry-run"}, "--import needs one or more CSV files"},
+      {{"--dry-run"}, "--dry-run goes with --import"},
+      {{"--manifest", "1"}, "--manifest needs --out FILE.pdf"},
+      {{"--out", "r.pdf"}, "--out goes with --manifest"},
+      {{"--manifest", "1", "--out", "r.pdf", "--script", "s", "--trace", "t"},
+       "--import and --manifest do not go with --script"},
+      {{"--db", "a.db", "--import", "a.csv", "--manifest", "1", "--out", "r.pdf"},
+       "--import and --manifest are separate runs"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.error, OptionsFailure(row.args)) << row.error;
+}
+
+TEST(HostOptions, ImportAndManifestRuns) {
+  const char* import[] = {"exp-host", "--db",  "postgresql://u@h/d", "--import",
+                          "a.csv",    "b.csv", "--dry-run"};
+  const Options i = ParseOptions(7, import);
+  EXPECT_EQ(i.import_files, (std::vector<std::string>{"a.csv", "b.csv"}));
+  EXPECT_TRUE(i.dry_run);
+  const char* manifest[] = {"exp-host", "--manifest",     "12", "--out",
+                            "r.pdf",    "--manifest-dir", "m"};
+  const Options m = ParseOptions(7, manifest);
+  EXPECT_EQ(m.manifest_grid + " " + m.manifest_out + " " + m.manifest_dir, "12 r.pdf m");
 }
 
 TEST(HostOptions, ServerAddress) {
