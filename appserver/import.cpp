@@ -6,6 +6,7 @@
 #include <set>
 
 #include "appserver/csv_text.h"
+#include "appserver/import_store.h"
 #include "appserver/import_tables.h"
 #include "data/format.h"
 #include "data/inscription.h"
@@ -38,13 +39,6 @@ std::size_t CodePoints(const std::string& s) {
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-bool SameValue(const Value& a, const Value& b) {
-  if (a.IsEmptyOrNull() || b.IsEmptyOrNull()) return a.IsEmptyOrNull() == b.IsEmptyOrNull();
-  if (a.IsNumeric() && b.IsNumeric()) return a.ToDouble() == b.ToDouble();
-  if (a.IsNumeric() != b.IsNumeric()) return false;
-  return a.ToString() == b.ToString();
-}
 
 std::string NumberText(double v) { return data::FormatNumber("", v); }
 
@@ -83,13 +77,6 @@ struct References {
   }
 };
 
-// The values a good row stores, per stored table: its cells (key included)
-// and what only a new row gets.
-struct RowOut {
-  int line = 0;
-  std::map<std::string, std::vector<std::pair<std::string, Value>>> values, on_insert;
-};
-
 class FileImport {
  public:
   FileImport(Session& s, const ParsedFile& file, const std::string& name,
@@ -106,7 +93,7 @@ class FileImport {
     header_ok_ = report_.issues.empty();
     refs_.Load(s_, table_.id);
     const int total = static_cast<int>(file_.csv.records.size());
-    std::vector<RowOut> rows;
+    std::vector<import::RowOut> rows;
     rows.reserve(file_.csv.records.size());
     int done = 0;
     for (const csv::Record& record : file_.csv.records) {
@@ -125,7 +112,7 @@ class FileImport {
 
   // ---- one row -------------------------------------------------------------
 
-  std::optional<RowOut> CheckRow(const csv::Record& record) {
+  std::optional<import::RowOut> CheckRow(const csv::Record& record) {
     const std::size_t before = report_.issues.size();
     line_ = record.line;
     cells_.assign(table_.columns.size(), std::nullopt);
@@ -390,240 +377,123 @@ class FileImport {
 
   // ---- what a good row stores ----------------------------------------------
 
-  RowOut Output() {
-    RowOut out;
-    out.line = line_;
-    auto& main = out.values[table_.db];
-    for (std::size_t k = 0; k < table_.columns.size(); ++k) {
-      if (!cells_[k]) continue;
-      const Column& c = table_.columns[k];
-      out.values[c.target.empty() ? table_.db : c.target].push_back({c.db, *cells_[k]});
+  import::RowOut Output(){import::RowOut out;
+  out.line = line_;
+  auto& main = out.values[table_.db];
+  for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+    if (!cells_[k]) continue;
+    const Column& c = table_.columns[k];
+    out.values[c.target.empty() ? table_.db : c.target].push_back({c.db, *cells_[k]});
+  }
+  const auto set = [&](std::vector<std::pair<std::string, Value>>& cells, const std::string& db,
+                       Value v) {
+    for (auto& [name, value] : cells) {
+      if (name != db) continue;
+      if (value.IsEmptyOrNull()) value = std::move(v);  // else the file's own value stands
+      return;
     }
-    const auto set = [&](std::vector<std::pair<std::string, Value>>& cells, const std::string& db,
-                         Value v) {
-      for (auto& [name, value] : cells) {
-        if (name != db) continue;
-        if (value.IsEmptyOrNull()) value = std::move(v);  // else the file's own value stands
-        return;
+    cells.push_back({db, std::move(v)});
+  };
+  const auto person = [&](const std::string& digits) {
+    return digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits));
+  };
+  switch (table_.id) {
+    case TableId::Transporters:
+      // The person type is part of the key: the inscription's own.
+      std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURTRAN"; });
+      main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
+      break;
+    case TableId::Vehicles:
+      main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
+      break;
+    case TableId::Clients:
+      // An inscription decides the person type; without one the file's
+      // own column, if any, stands.
+      if (Get("NRINSJURCLIE")) {
+        const Value stated = Get("IDTPIJURCLIE").value_or(Value::Null());
+        std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURCLIE"; });
+        main.push_back(
+            {"IDTPIJURCLIE", Text("NRINSJURCLIE").empty() ? stated : person(Text("NRINSJURCLIE"))});
       }
-      cells.push_back({db, std::move(v)});
-    };
-    const auto person = [&](const std::string& digits) {
-      return digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits));
-    };
-    switch (table_.id) {
-      case TableId::Transporters:
-        // The person type is part of the key: the inscription's own.
-        std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURTRAN"; });
-        main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
-        break;
-      case TableId::Vehicles:
-        main.push_back({"IDTPIJURTRAN", person(Text("NRINSJURTRAN"))});
-        break;
-      case TableId::Clients:
-        // An inscription decides the person type; without one the file's
-        // own column, if any, stands.
-        if (Get("NRINSJURCLIE")) {
-          const Value stated = Get("IDTPIJURCLIE").value_or(Value::Null());
-          std::erase_if(main, [](const auto& c) { return c.first == "IDTPIJURCLIE"; });
-          main.push_back({"IDTPIJURCLIE",
-                          Text("NRINSJURCLIE").empty() ? stated : person(Text("NRINSJURCLIE"))});
-        }
-        break;
-      case TableId::Branches: {
-        auto& params = out.values["PARAMETROS"];
-        params.insert(params.begin(), {"CDFILIAL", Value(Text("CDFILIAL"))});
-        out.on_insert["PARAMETROS"].push_back({"IDEXITRANSPDIST", Value("S")});
-        break;
-      }
-      case TableId::Items:
-        ItemOutput(main, out.on_insert[table_.db], set);
-        break;
-      case TableId::TransportTypes:
-        break;
+      break;
+    case TableId::Branches: {
+      auto& params = out.values["PARAMETROS"];
+      params.insert(params.begin(), {"CDFILIAL", Value(Text("CDFILIAL"))});
+      out.on_insert["PARAMETROS"].push_back({"IDEXITRANSPDIST", Value("S")});
+      break;
     }
-    return out;
+    case TableId::Items:
+      ItemOutput(main, out.on_insert[table_.db], set);
+      break;
+    case TableId::TransportTypes:
+      break;
   }
+  return out;
+}
 
-  template <typename Set>
-  void ItemOutput(std::vector<std::pair<std::string, Value>>& main,
-                  std::vector<std::pair<std::string, Value>>& on_insert, const Set& set) {
-    const auto& client = refs_.clients.at(Text("CDCLIENTE"));
-    set(main, "NMFANTCLIE", client.first);
-    set(main, "NMRAZSOCCLIE", client.second);
-    set(main, "CDARVPROD", Value(Text("CDPRODUTO")));
-    const double quantity = Get("QTDEAEXP")->ToDouble();
-    set(main, "QTITEMPED", Value(quantity));
-    set(main, "PESOBRUTO",
-        Value(data::RoundDecimal(quantity * Get("VRPESOBRUTPR")->ToDouble(), 5)));
-    // The transporter's names and default transport type travel with the
-    // item; every row of a file writes the same columns.
-    if (Get("NRINSJURTRAN")) {
-      const std::string digits = Text("NRINSJURTRAN");
-      const References::Transporter* t =
-          digits.empty() ? nullptr : &refs_.transporters.at(data::PersonTypeOf(digits) + digits);
-      set(main, "IDTPIJURTRAN", digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits)));
-      set(main, "NMFANTTRAN", t != nullptr ? Value(t->name) : Value::Null());
-      set(main, "CDTIPTRANS",
-          t != nullptr && !t->transport_type.empty() ? Value(t->transport_type) : Value::Null());
-    }
-    const auto type = std::find_if(main.begin(), main.end(),
-                                   [](const auto& c) { return c.first == "CDTIPTRANS"; });
-    if (type != main.end()) {
-      const auto found = type->second.IsEmptyOrNull()
-                             ? refs_.transport_types.end()
-                             : refs_.transport_types.find(type->second.ToString());
-      Value name = found != refs_.transport_types.end() ? Value(found->second) : Value::Null();
-      set(main, "NMTIPTRANS", std::move(name));
-    }
-    on_insert.push_back({"IDCHECK", Value("S")});
-    on_insert.push_back({"QTEXPITEMPED", Value(0.0)});
+template <typename Set>
+void ItemOutput(std::vector<std::pair<std::string, Value>>& main,
+                std::vector<std::pair<std::string, Value>>& on_insert, const Set& set) {
+  const auto& client = refs_.clients.at(Text("CDCLIENTE"));
+  set(main, "NMFANTCLIE", client.first);
+  set(main, "NMRAZSOCCLIE", client.second);
+  set(main, "CDARVPROD", Value(Text("CDPRODUTO")));
+  const double quantity = Get("QTDEAEXP")->ToDouble();
+  set(main, "QTITEMPED", Value(quantity));
+  set(main, "PESOBRUTO", Value(data::RoundDecimal(quantity * Get("VRPESOBRUTPR")->ToDouble(), 5)));
+  // The transporter's names and default transport type travel with the
+  // item; every row of a file writes the same columns.
+  if (Get("NRINSJURTRAN")) {
+    const std::string digits = Text("NRINSJURTRAN");
+    const References::Transporter* t =
+        digits.empty() ? nullptr : &refs_.transporters.at(data::PersonTypeOf(digits) + digits);
+    set(main, "IDTPIJURTRAN", digits.empty() ? Value::Null() : Value(data::PersonTypeOf(digits)));
+    set(main, "NMFANTTRAN", t != nullptr ? Value(t->name) : Value::Null());
+    set(main, "CDTIPTRANS",
+        t != nullptr && !t->transport_type.empty() ? Value(t->transport_type) : Value::Null());
   }
-
-  // ---- storing -------------------------------------------------------------
-
-  std::vector<std::string> KeyOf(const std::string& db_table) const {
-    return db_table == table_.db ? table_.db_key : std::vector<std::string>{"CDFILIAL"};
+  const auto type =
+      std::find_if(main.begin(), main.end(), [](const auto& c) { return c.first == "CDTIPTRANS"; });
+  if (type != main.end()) {
+    const auto found = type->second.IsEmptyOrNull()
+                           ? refs_.transport_types.end()
+                           : refs_.transport_types.find(type->second.ToString());
+    Value name = found != refs_.transport_types.end() ? Value(found->second) : Value::Null();
+    set(main, "NMTIPTRANS", std::move(name));
   }
+  on_insert.push_back({"IDCHECK", Value("S")});
+  on_insert.push_back({"QTEXPITEMPED", Value(0.0)});
+}
 
-  // Stores every row; counts a row inserted when its main row is new,
-  // updated when any of its stored rows changed.
-  void Store(const std::vector<RowOut>& rows) {
-    if (rows.empty()) return;
-    std::vector<std::string> tables;
-    for (const auto& [name, cells] : rows.front().values) tables.push_back(name);
-    std::vector<char> inserted(rows.size(), 0), changed(rows.size(), 0);
-    int done = 0;
-    const int total = static_cast<int>(rows.size() * tables.size());
-    for (const std::string& db_table : tables) {
-      const std::vector<std::string> key = KeyOf(db_table);
-      const auto existing = Existing(db_table, key, rows);
-      for (std::size_t r = 0; r < rows.size(); ++r) {
-        const auto& cells = rows[r].values.at(db_table);
-        std::string key_text;
-        std::vector<Value> key_values;
-        for (const std::string& k : key) {
-          const auto it =
-              std::find_if(cells.begin(), cells.end(), [&](const auto& c) { return c.first == k; });
-          key_values.push_back(it->second);
-          key_text += it->second.ToString() + '\x1f';
-        }
-        const auto found = existing.find(key_text);
-        if (found == existing.end()) {
-          Insert(db_table, cells, rows[r].on_insert);
-          changed[r] = 1;
-          if (db_table == table_.db) inserted[r] = 1;
-        } else if (Update(db_table, key, key_values, cells, found->second)) {
-          changed[r] = 1;
-        }
-        if (options_.progress) options_.progress(name_, "storing", ++done, total);
-      }
-    }
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      if (inserted[r]) {
-        ++report_.inserted;
-      } else if (changed[r]) {
-        ++report_.updated;
-      } else {
-        ++report_.unchanged;
-      }
-    }
-  }
+// ---- storing -------------------------------------------------------------
 
-  // The stored rows the file may touch, by key, with the columns it writes.
-  std::map<std::string, std::map<std::string, Value>> Existing(const std::string& db_table,
-                                                               const std::vector<std::string>& key,
-                                                               const std::vector<RowOut>& rows) {
-    const auto& sample = rows.front().values.at(db_table);
-    std::string sql = "SELECT ";
-    for (const auto& [name, value] : sample) sql += name + ", ";
-    sql.resize(sql.size() - 2);
-    sql += " FROM " + db_table;
-    std::vector<std::vector<Value>> params = {{}};
-    if (db_table == "ITEMPEDIDO") {
-      // Only the branches the file names: the item table keeps every day.
-      sql += " WHERE CDFILIAL = ?";
-      std::set<std::string> branches;
-      for (const RowOut& r : rows) branches.insert(r.values.at(db_table).front().second.ToString());
-      params.clear();
-      for (const std::string& b : branches) params.push_back({Value(b)});
-    }
-    std::map<std::string, std::map<std::string, Value>> out;
-    for (const auto& p : params) {
-      for (const Row& row : s_.Query(sql, p)) {
-        std::map<std::string, Value> cells;
-        for (std::size_t i = 0; i < sample.size(); ++i) cells[sample[i].first] = row[i];
-        std::string key_text;
-        for (const std::string& k : key) {
-          key_text += (cells[k].IsEmptyOrNull() ? "" : cells[k].ToString()) + '\x1f';
-        }
-        out.emplace(std::move(key_text), std::move(cells));
-      }
-    }
-    return out;
-  }
+// Stores every row and counts them: inserted when the main row is new,
+// updated when any of its stored rows changed.
+void Store(const std::vector<import::RowOut>& rows) {
+  const import::StoreCounts counts =
+      import::StoreRows(s_, table_.db, table_.db_key, rows, [this](int done, int total) {
+        if (options_.progress) options_.progress(name_, "storing", done, total);
+      });
+  report_.inserted = counts.inserted;
+  report_.updated = counts.updated;
+  report_.unchanged = counts.unchanged;
+}
 
-  void Insert(const std::string& db_table, const std::vector<std::pair<std::string, Value>>& cells,
-              const std::map<std::string, std::vector<std::pair<std::string, Value>>>& on_insert) {
-    std::vector<std::pair<std::string, Value>> all = cells;
-    if (auto it = on_insert.find(db_table); it != on_insert.end()) {
-      for (const auto& extra : it->second) {
-        if (std::none_of(all.begin(), all.end(),
-                         [&](const auto& c) { return c.first == extra.first; })) {
-          all.push_back(extra);
-        }
-      }
-    }
-    std::string names, marks;
-    std::vector<Value> params;
-    for (const auto& [name, value] : all) {
-      names += (names.empty() ? "" : ", ") + name;
-      marks += marks.empty() ? "?" : ", ?";
-      params.push_back(value);
-    }
-    s_.Exec("INSERT INTO " + db_table + " (" + names + ") VALUES (" + marks + ")", params);
-  }
-
-  // Writes the cells that differ from the stored row; false when none does.
-  bool Update(const std::string& db_table, const std::vector<std::string>& key,
-              const std::vector<Value>& key_values,
-              const std::vector<std::pair<std::string, Value>>& cells,
-              const std::map<std::string, Value>& stored) {
-    bool differs = false;
-    for (const auto& [name, value] : cells) {
-      differs = differs || !SameValue(value, stored.at(name));
-    }
-    if (!differs) return false;
-    std::string sets, where;
-    std::vector<Value> params;
-    for (const auto& [name, value] : cells) {
-      if (std::find(key.begin(), key.end(), name) != key.end()) continue;
-      sets += (sets.empty() ? "" : ", ") + name + " = ?";
-      params.push_back(value);
-    }
-    for (std::size_t i = 0; i < key.size(); ++i) {
-      where += (i == 0 ? "" : " AND ") + key[i] + " = ?";
-      params.push_back(key_values[i]);
-    }
-    s_.Exec("UPDATE " + db_table + " SET " + sets + " WHERE " + where, params);
-    return true;
-  }
-
-  Session& s_;
-  const ParsedFile& file_;
-  const Table& table_;
-  const std::string& name_;
-  const ImportOptions& options_;
-  ImportFileReport& report_;
-  References refs_;
-  bool header_ok_ = true;
-  std::map<std::string, int> keys_;  // key -> first line
-  // The row being checked, by column of the table.
-  int line_ = 0;
-  std::vector<std::optional<Value>> cells_;
-  std::vector<std::string> raw_;
-  std::vector<int> header_cell_;  // by column: its 1-based cell in the header, 0: none
-};
+Session& s_;
+const ParsedFile& file_;
+const Table& table_;
+const std::string& name_;
+const ImportOptions& options_;
+ImportFileReport& report_;
+References refs_;
+bool header_ok_ = true;
+std::map<std::string, int> keys_;  // key -> first line
+// The row being checked, by column of the table.
+int line_ = 0;
+std::vector<std::optional<Value>> cells_;
+std::vector<std::string> raw_;
+std::vector<int> header_cell_;  // by column: its 1-based cell in the header, 0: none
+};                              // namespace
 
 ParsedFile Parse(std::size_t index, const CsvFile& file) {
   ParsedFile parsed;
@@ -661,7 +531,7 @@ int TableOrder(const Table* table) {
   return -1;
 }
 
-}  // namespace
+}  // namespace dg::server
 
 bool ImportReport::Ok() const {
   return std::all_of(files.begin(), files.end(),

@@ -1,0 +1,147 @@
+#include "appserver/import_store.h"
+
+#include <algorithm>
+#include <set>
+
+namespace dg::server::import {
+namespace {
+
+bool SameValue(const Value& a, const Value& b) {
+  if (a.IsEmptyOrNull() || b.IsEmptyOrNull()) return a.IsEmptyOrNull() == b.IsEmptyOrNull();
+  if (a.IsNumeric() && b.IsNumeric()) return a.ToDouble() == b.ToDouble();
+  if (a.IsNumeric() != b.IsNumeric()) return false;
+  return a.ToString() == b.ToString();
+}
+
+// The stored rows the file may touch, by key, with the columns it writes.
+std::map<std::string, std::map<std::string, Value>> Existing(Session& s,
+                                                             const std::string& db_table,
+                                                             const std::vector<std::string>& key,
+                                                             const std::vector<RowOut>& rows) {
+  const auto& sample = rows.front().values.at(db_table);
+  std::string sql = "SELECT ";
+  for (const auto& [name, value] : sample) sql += name + ", ";
+  sql.resize(sql.size() - 2);
+  sql += " FROM " + db_table;
+  std::vector<std::vector<Value>> params = {{}};
+  if (db_table == "ITEMPEDIDO") {
+    // Only the branches the file names: the item table keeps every day.
+    sql += " WHERE CDFILIAL = ?";
+    std::set<std::string> branches;
+    for (const RowOut& r : rows) branches.insert(r.values.at(db_table).front().second.ToString());
+    params.clear();
+    for (const std::string& b : branches) params.push_back({Value(b)});
+  }
+  std::map<std::string, std::map<std::string, Value>> out;
+  for (const auto& p : params) {
+    for (const Row& row : s.Query(sql, p)) {
+      std::map<std::string, Value> cells;
+      for (std::size_t i = 0; i < sample.size(); ++i) cells[sample[i].first] = row[i];
+      std::string key_text;
+      for (const std::string& k : key) {
+        key_text += (cells[k].IsEmptyOrNull() ? "" : cells[k].ToString()) + '\x1f';
+      }
+      out.emplace(std::move(key_text), std::move(cells));
+    }
+  }
+  return out;
+}
+
+void Insert(Session& s, const std::string& db_table,
+            const std::vector<std::pair<std::string, Value>>& cells,
+            const std::map<std::string, std::vector<std::pair<std::string, Value>>>& on_insert) {
+  std::vector<std::pair<std::string, Value>> all = cells;
+  if (auto it = on_insert.find(db_table); it != on_insert.end()) {
+    for (const auto& extra : it->second) {
+      if (std::none_of(all.begin(), all.end(),
+                       [&](const auto& c) { return c.first == extra.first; })) {
+        all.push_back(extra);
+      }
+    }
+  }
+  std::string names, marks;
+  std::vector<Value> params;
+  for (const auto& [name, value] : all) {
+    names += (names.empty() ? "" : ", ") + name;
+    marks += marks.empty() ? "?" : ", ?";
+    params.push_back(value);
+  }
+  s.Exec("INSERT INTO " + db_table + " (" + names + ") VALUES (" + marks + ")", params);
+}
+
+// Writes the cells that differ from the stored row; false when none does.
+bool Update(Session& s, const std::string& db_table, const std::vector<std::string>& key,
+            const std::vector<Value>& key_values,
+            const std::vector<std::pair<std::string, Value>>& cells,
+            const std::map<std::string, Value>& stored) {
+  bool differs = false;
+  for (const auto& [name, value] : cells) {
+    differs = differs || !SameValue(value, stored.at(name));
+  }
+  if (!differs) return false;
+  std::string sets, where;
+  std::vector<Value> params;
+  for (const auto& [name, value] : cells) {
+    if (std::find(key.begin(), key.end(), name) != key.end()) continue;
+    sets += (sets.empty() ? "" : ", ") + name + " = ?";
+    params.push_back(value);
+  }
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    where += (i == 0 ? "" : " AND ") + key[i] + " = ?";
+    params.push_back(key_values[i]);
+  }
+  s.Exec("UPDATE " + db_table + " SET " + sets + " WHERE " + where, params);
+  return true;
+}
+
+}  // namespace
+
+StoreCounts StoreRows(Session& s, const std::string& main, const std::vector<std::string>& main_key,
+                      const std::vector<RowOut>& rows,
+                      const std::function<void(int done, int total)>& progress) {
+  StoreCounts counts;
+  if (rows.empty()) return counts;
+  std::vector<std::string> tables;
+  for (const auto& [name, cells] : rows.front().values) tables.push_back(name);
+  std::vector<char> inserted(rows.size(), 0), changed(rows.size(), 0);
+  int done = 0;
+  const int total = static_cast<int>(rows.size() * tables.size());
+  for (const std::string& db_table : tables) {
+    const std::vector<std::string> key =
+        db_table == main ? main_key : std::vector<std::string>{"CDFILIAL"};
+    const auto existing = Existing(s, db_table, key, rows);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const auto& cells = rows[r].values.at(db_table);
+      std::string key_text;
+      std::vector<Value> key_values;
+      for (const std::string& k : key) {
+        const auto it =
+            std::find_if(cells.begin(), cells.end(), [&](const auto& c) { return c.first == k; });
+        if (it == cells.end()) throw StorageError("import: a row of " + db_table + " has no " + k);
+        key_values.push_back(it->second);
+        key_text += it->second.ToString() + '\x1f';
+      }
+      const auto found = existing.find(key_text);
+      if (found == existing.end()) {
+        Insert(s, db_table, cells, rows[r].on_insert);
+        changed[r] = 1;
+        if (db_table == main) inserted[r] = 1;
+      } else if (Update(s, db_table, key, key_values, cells, found->second)) {
+        changed[r] = 1;
+      }
+      if (progress) progress(++done, total);
+    }
+  }
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (inserted[r]) {
+      ++counts.inserted;
+    } else if (changed[r]) {
+      ++counts.updated;
+    } else {
+      ++counts.unchanged;
+    }
+  }
+  return counts;
+}
+
+}  // namespace dg::server::import
