@@ -242,6 +242,9 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
  private:
   // Whether the focus is on medCdTransp, medTpTransp or cbbTipoFrete.
   bool FocoNoPainelTransp() const;
+  // The route tab may open: the current vehicle has no inconsistencies, the
+  // items are browsed and the focus is not in the transporter panel.
+  bool RotaLiberada() const;
   // IDEXITRANSPDIST is "S": the transporter is entered on the panel.
   bool ModoPainel() const;
   // A field of the first parameter record ("" when there is none).

@@ -177,6 +177,11 @@ bool TfrmGradeDistribuicao::FocoNoPainelTransp() const {
          (focused == medCdTransp || focused == medTpTransp || focused == cbbTipoFrete);
 }
 
+bool TfrmGradeDistribuicao::RotaLiberada() const {
+  return !sbtInconcistencia->Enabled() && cdsExp.State() == DatasetState::Browse &&
+         !FocoNoPainelTransp();
+}
+
 void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
   const DatasetState s = cdsExp.State();
   const bool browse = s == DatasetState::Browse;
@@ -186,7 +191,7 @@ void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
   for (ui::MenuItem* m : ConfirmCancelCommands()) SetCommandEnabled(*m, editing);
   for (ui::MenuItem* m : RecordCommands()) SetCommandEnabled(*m, false);
   for (ui::MenuItem* m : BrowseCommands()) SetCommandEnabled(*m, browse && !vazio);
-  tshRota->SetEnabled(!sbtInconcistencia->Enabled() && browse && !painel);
+  tshRota->SetEnabled(RotaLiberada());
   sbtExpedir->SetEnabled(browse && !vazio && !painel);
   mnuExpedir->SetEnabledLinked(sbtExpedir->Enabled());
   StateControl()->SetEnabled(browse);

@@ -20,9 +20,7 @@ using data::Variant;
 class RouteEndToEndTest : public ScreenHarness {
  protected:
   RouteEndToEndTest() {
-    nlohmann::json fixture = server::testing::SmallFixture();
-    fixture["PARAMETROS"][0]["IDEXITRANSPDIST"] = "";
-    server::LoadFixture(*database.storage(), fixture);
+    server::LoadFixture(*database.storage(), server::testing::SmallFixture());
     rdm = std::make_shared<server::rdmGradeDistribuicao>(database.storage());
     contracts::TNetConnection::SetTransportFactory([this](const std::string&, int) {
       return std::make_shared<server::InProcessTransport>(rdm);
@@ -55,25 +53,42 @@ class RouteEndToEndTest : public ScreenHarness {
   std::shared_ptr<server::rdmGradeDistribuicao> rdm;
 };
 
+// As a clerk reaches the route: the distribution leaves C2 without an
+// address on V1, so the route tab stays shut; moving P1's first item and P3
+// (clients with addresses) onto V2 and saving opens it for V2.
 TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary) {
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
-    // The server spreads the items over the transporter's vehicles in the
-    // grid the screen holds; the item's vehicles and V1's route come back.
-    Do([&] {
-      s.netGradeDistribuicao.Call("DistribuiQuantidades",
-                                  {Variant(s.cdsExp.Data()), "", "J11222333000181",
-                                   contracts::ByRef(stNrGrade), "ANA", contracts::ByRef(stFilial)});
-      s.cdsExpAfterScroll(s.cdsExp);
-    });
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    Do([&] { ui::UserFocus(*s.medTpTransp); });
+    ui::UserType(*s.medTpTransp, "1");
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
     ASSERT_EQ(failures, std::vector<std::string>{});
-    s.sbtInconcistencia->SetEnabled(false);
-    s.dtsExpStateChange(s.dtsExp);
-    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
-    ASSERT_EQ(stVeiculo, "V1");
-    ASSERT_EQ(s.cdsGradeRota.RecordCount(), 3);
+    ASSERT_TRUE(s.sbtInconcistencia->Enabled());
+    ASSERT_FALSE(s.tshRota->Enabled());
 
-    for (int row = 1; row <= 3; ++row) {
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao), ui::Outcome::Done);
+    // Each item wholly onto V2 (the second vehicle row), then confirmed.
+    const auto to_v2 = [&](int item_row) {
+      Do([&] { ui::UserClickCell(*s.dbgPedExp, item_row, std::nullopt); });
+      const std::string qtde = s.cdsExp.FieldByName("QTDEAEXP").AsString();
+      for (const auto& [row, text] : {std::pair{1, std::string("0")}, {2, qtde}}) {
+        Do([&] { ui::UserClickCell(*s.dbgPadrao, row, "QtTranspItGr"); });
+        ASSERT_EQ(ui::UserEditCell(*s.dbgPadrao, text), ui::Outcome::Done);
+        Do([&] { ui::UserPost(*s.dbgPadrao); });
+      }
+      Do([&] { ui::UserClick(*s.sbtConfirmar); });
+      ASSERT_EQ(failures, std::vector<std::string>{});
+      ASSERT_EQ(s.cdsVeiculo.FieldByName("CDVIATURA").AsString(), "V2");
+    };
+    to_v2(1);  // P1 / 1, Mercado Um
+    to_v2(4);  // P3 / 1, Mercado Três
+    EXPECT_FALSE(s.sbtInconcistencia->Enabled());
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_EQ(stVeiculo, "V2");
+    ASSERT_EQ(s.cdsGradeRota.RecordCount(), 2);
+
+    for (int row = 1; row <= 2; ++row) {
       ASSERT_EQ(ui::UserClickCell(*s.dbgGradeRota, row, "NRORDENTREGRADE"), ui::Outcome::Done);
       ASSERT_EQ(ui::UserEditCell(*s.dbgGradeRota, std::to_string(row)), ui::Outcome::Done);
       Do([&] { ui::UserPost(*s.dbgGradeRota); });
@@ -91,7 +106,7 @@ TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary)
     const std::string itinerario = s.dbmItinerario->Text();
     EXPECT_NE(itinerario.find("Saída: "), std::string::npos) << itinerario;
     EXPECT_NE(itinerario.find("Mercado Um - Rua C1, 10: "), std::string::npos) << itinerario;
-    // C2 has no address and C3 no coordinates: named, not dropped.
+    // C3 has no coordinates: named, not dropped.
     EXPECT_NE(itinerario.find("Mercado Três - Rua C3, 30: não localizado"), std::string::npos)
         << itinerario;
     EXPECT_NE(itinerario.find("Total"), std::string::npos);

@@ -82,6 +82,9 @@ void TfrmGradeDistribuicao::Salvar() {
 
 void TfrmGradeDistribuicao::dtsErroStateChange(data::DataSource&) {
   sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
+  // The list belongs to the vehicle now current: the route tab follows it,
+  // also when a save ends by going back to a vehicle other than the first.
+  if (pgcPadrao->ActivePage() != tshRota) tshRota->SetEnabled(RotaLiberada());
 }
 
 void TfrmGradeDistribuicao::sbtInconcistenciaClick(ui::Control&) { CriaInconcistencia(&cdsErro); }
