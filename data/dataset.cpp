@@ -42,6 +42,12 @@ Field& ClientDataset::AddField(const std::string& name, FieldType type, int size
   return *fields_.back();
 }
 
+Field& ClientDataset::AddFixedField(const std::string& name, int size) {
+  Field& f = AddField(name, FieldType::String, size);
+  f.def_.fixed = true;
+  return f;
+}
+
 Field& ClientDataset::AddCalculatedField(const std::string& name, FieldType type, int size) {
   Field& f = AddField(name, type, size);
   f.calculated_ = true;

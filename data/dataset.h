@@ -163,6 +163,9 @@ class ClientDataset {
   // (packet fields without a definition are added). Without definitions the
   // packet's fields are used as they come.
   Field& AddField(const std::string& name, FieldType type, int size = 0, bool required = false);
+  // A fixed-length string field of `size` characters: packets carry it so
+  // marked; values are kept as given.
+  Field& AddFixedField(const std::string& name, int size);
   // A calculated field: not stored in packets, recomputed per record by
   // on_calc_fields.
   Field& AddCalculatedField(const std::string& name, FieldType type, int size = 0);

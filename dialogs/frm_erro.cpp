@@ -70,6 +70,7 @@ TfrmErro::TfrmErro() : ui::Form("frmErro") {
                                          .confirm_delete = true,
                                          .cancel_on_exit = true,
                                          .column_resize = true};
+  dbgMensagem->title_font.bold = true;
   dbgMensagem->SetDataSource(&dtsDestino);
   dbgMensagem->tab_order = 0;
 

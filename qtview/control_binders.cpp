@@ -134,6 +134,14 @@ class MemoBinder : public ControlBinder {
     const auto* m = dynamic_cast<const ui::Memo*>(&c);
     const auto* d = dynamic_cast<const ui::DBEdit*>(&c);
     memo->setReadOnly((m != nullptr && m->read_only) || (d != nullptr && d->read_only));
+    ui::ScrollBars bars = ui::ScrollBars::None;
+    if (m != nullptr) bars = m->scroll_bars;
+    if (const auto* dm = dynamic_cast<const ui::DBMemo*>(&c)) bars = dm->scroll_bars;
+    const bool vertical = bars == ui::ScrollBars::Vertical || bars == ui::ScrollBars::Both;
+    const bool horizontal = bars == ui::ScrollBars::Horizontal || bars == ui::ScrollBars::Both;
+    memo->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    memo->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    memo->setLineWrapMode(horizontal ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
   }
   QSize DefaultSize(const ui::Control&, QSize) const override { return {185, 89}; }
 };
@@ -225,7 +233,11 @@ class ComboBinder : public ControlBinder {
                          });
       }
     }
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return box;
+  }
+  int ContentWidth(const ui::Control&, const QWidget& w) const override {
+    return static_cast<const QComboBox&>(w).sizeHint().width();
   }
   void Sync(FormView&, ui::Control& c, QWidget* w) const override {
     auto& combo = static_cast<ui::ComboBox&>(c);

@@ -32,6 +32,10 @@ class ControlBinder {
   // The size of a control the screen left at zero; `hint` is its widget's
   // size hint.
   virtual QSize DefaultSize(const ui::Control& control, QSize hint) const { return {185, 41}; }
+  // The width the widget needs to show its text whole in its font (0: the
+  // layout's width will do). The view never makes the control narrower
+  // than the layout says.
+  virtual int ContentWidth(const ui::Control& control, const QWidget& widget) const { return 0; }
   // A tab page: its caption, visibility and enabled flag are its tab's, so
   // the view leaves all of its state to Sync.
   virtual bool IsTabPage() const { return false; }

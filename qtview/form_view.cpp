@@ -1,5 +1,7 @@
 #include "qtview/form_view.h"
 
+#include <functional>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -94,6 +96,9 @@ FormView::FormView(ui::Form& form, bool interactive, QWidget* parent)
     }
   }
   Refresh();
+  // Controls widened to their text may stick out of a window sized for
+  // another font: the window grows to show them whole.
+  if (const int more = WidthShortfall(); more > 0) resize(width() + more, height());
 }
 
 FormView::~FormView() {
@@ -309,6 +314,29 @@ QRect FormView::ClientRect(const ui::Control& control) const {
 
 void FormView::LayoutAll() { LayoutChildren(form_, ClientRect(form_)); }
 
+int FormView::WidthShortfall() const {
+  // Whether the control's width follows the window's.
+  const std::function<bool(const ui::Control*)> follows = [&](const ui::Control* c) {
+    if (c == nullptr || c == &form_) return true;
+    const bool stretches = c->align == ui::Align::Top || c->align == ui::Align::Bottom ||
+                           c->align == ui::Align::Client;
+    return stretches && follows(c->Parent());
+  };
+  constexpr int kMargin = 4;
+  int shortfall = 0;
+  for (ui::Control* c : form_.AllControls()) {
+    QWidget* w = WidgetOf(*c);
+    // Tab pages are placed by their page control.
+    if (c->align != ui::Align::None || w == nullptr || !c->Showing() || BinderOf(*c).IsTabPage() ||
+        w->parentWidget() == nullptr || !follows(c->Parent())) {
+      continue;
+    }
+    const int room = w->parentWidget()->contentsRect().right();
+    shortfall = std::max(shortfall, w->geometry().right() + kMargin - room);
+  }
+  return shortfall;
+}
+
 void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
   if (dynamic_cast<const ui::PageControl*>(&parent) != nullptr) {
     // The tab widget places the pages; each page lays itself out when resized.
@@ -362,6 +390,9 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
     QWidget* w = WidgetOf(*c);
     const QSize def = DefaultSize(*c);
     int width = c->width > 0 ? c->width : def.width();
+    // A control placed by coordinates is as wide as its text needs in this
+    // font, never narrower than the layout says.
+    if (c->align == ui::Align::None) width = std::max(width, BinderOf(*c).ContentWidth(*c, *w));
     int height = c->height > 0 ? c->height : def.height();
     if (height == def.height() && c->height <= 0 && !c->Children().empty() &&
         (c->align == ui::Align::Top || c->align == ui::Align::Bottom)) {

@@ -82,6 +82,9 @@ class FormView : public QDialog {
   void LayoutChildren(const ui::Control& parent, QRect client);
   QRect ClientRect(const ui::Control& control) const;
   void LayoutAll();
+  // How much wider the window must be for every control placed by
+  // coordinates to show whole (0 when it fits).
+  int WidthShortfall() const;
   void SyncFocus();
   ui::Control* ControlOf(QObject* object) const;
 

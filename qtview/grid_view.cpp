@@ -1,5 +1,7 @@
 #include "qtview/grid_view.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
@@ -53,10 +55,12 @@ GridView::~GridView() = default;
 void GridView::SyncFromGrid() {
   syncing_ = true;
   model_->Sync();
+  QFont titles = QtFont(grid_.title_font, font());
+  if (horizontalHeader()->font() != titles) horizontalHeader()->setFont(titles);
   const auto& columns = grid_.Columns();
   for (int i = 0; i < static_cast<int>(columns.size()) && i < model_->columnCount(); ++i) {
     const ui::GridColumn& column = *columns[static_cast<std::size_t>(i)];
-    setColumnWidth(i, column.width);
+    setColumnWidth(i, std::max(column.width, ContentWidth(i)));
     setColumnHidden(i, !column.visible);
   }
   const ui::GridOptions& o = grid_.options;
@@ -83,6 +87,19 @@ void GridView::SyncFromGrid() {
   }
   model_->headerDataChanged(Qt::Vertical, 0, std::max(0, model_->rowCount() - 1));
   syncing_ = false;
+}
+
+int GridView::ContentWidth(int column) const {
+  // What the cell painting needs for each text (its margins included), and
+  // the grid line.
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  int widest = horizontalHeader()->sectionSizeHint(column);
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const QModelIndex index = model_->index(row, column);
+    widest = std::max(widest, itemDelegateForIndex(index)->sizeHint(option, index).width() + 1);
+  }
+  return widest;
 }
 
 void GridView::Act(const std::function<void()>& gesture) {

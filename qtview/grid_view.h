@@ -39,6 +39,9 @@ class GridView : public QTableView {
  private:
   void Act(const std::function<void()>& gesture);
   void MoveTo(int row, int column);
+  // The width the column's title and every cell text need in this font; the
+  // view shows a column at least this wide, the layout's width otherwise.
+  int ContentWidth(int column) const;
   void OpenEditorAfterTyping();
 
   ui::DataGrid& grid_;

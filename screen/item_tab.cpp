@@ -17,12 +17,11 @@ using contracts::Consiste::EmptyString;
 using data::DatasetState;
 using data::FieldType;
 
-namespace {}  // namespace
-
 void TfrmGradeDistribuicao::CreateItemTab() {
   // Items: the shared item field list, calculated weight and volume.
   for (const data::ItemFieldSpec& spec : data::ItemFields()) {
     data::Field& f = spec.calculated ? cdsExp.AddCalculatedField(spec.name, spec.type, spec.size)
+                     : spec.fixed    ? cdsExp.AddFixedField(spec.name, spec.size)
                                      : cdsExp.AddField(spec.name, spec.type, spec.size);
     f.display_label = spec.label;
     f.display_format = spec.display_format;
@@ -93,7 +92,7 @@ void TfrmGradeDistribuicao::CreateItemTab() {
   dbgPedExp->read_only = true;
   dbgPedExp->options = ui::GridOptions{.editing = false,
                                        .titles = true,
-                                       .indicator = true,
+                                       .indicator = false,
                                        .col_lines = true,
                                        .row_lines = true,
                                        .tabs = true,

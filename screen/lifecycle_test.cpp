@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/showavi.h"
+#include "data/item_fields.h"
 #include "entry/entry.h"
 #include "screen/globals.h"
 #include "screen/testing/screen_harness.h"
@@ -159,6 +160,32 @@ TEST_F(LifecycleTest, EveryActivationAppendsThePickListEntriesAgain) {
     EXPECT_EQ(coluna.pick_list,
               (std::vector<std::string>{"Filial", "Transp.", "Filial", "Transp."}));
     EXPECT_TRUE(boCalculaPeso);
+  });
+}
+
+// The datasets define their fields as the packets carry them (fixed-length
+// codes included), and the item grid has exactly the options its layout
+// lists: no row indicator, no editing.
+TEST_F(LifecycleTest, FieldDefinitionsAndItemGridOptionsAreTheLayouts) {
+  Parametros("S");
+  Launch({kItem1}, [&](ui::Form&) {
+    auto& s = Screen();
+    std::vector<data::FieldDef> itens;
+    for (const auto& f : s.cdsExp.Fields()) {
+      if (!f->Calculated()) itens.push_back(f->Def());
+    }
+    EXPECT_EQ(itens, data::ItemPacketFields());
+    const data::Field& marcado = s.cdscCarrosPedido.FieldByName("IDMARCADO");
+    EXPECT_EQ(marcado.Def(),
+              (data::FieldDef{"IDMARCADO", data::FieldType::String, 1, false, true}));
+    EXPECT_EQ(marcado.DisplayName(), "    ");
+    const ui::GridOptions& o = s.dbgPedExp->options;
+    EXPECT_FALSE(o.indicator);
+    EXPECT_FALSE(o.editing);
+    EXPECT_FALSE(o.row_select);
+    EXPECT_TRUE(o.titles && o.column_resize && o.col_lines && o.row_lines && o.tabs &&
+                o.always_show_selection && o.confirm_delete && o.cancel_on_exit);
+    Answers({Answer::Yes});
   });
 }
 

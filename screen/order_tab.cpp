@@ -25,8 +25,7 @@ void TfrmGradeDistribuicao::CreateOrderTab() {
   AddLabelled(cdsGPedido, "VRPESOTOTAL", FieldType::Double, 0, "Peso Total", "0.000");
   cdsGPedido.after_scroll = [this](data::ClientDataset& ds) { cdsGPedidoAfterScroll(ds); };
 
-  cdscCarrosPedido.AddField("IDMARCADO", FieldType::String, 1).display_label = "    ";
-  cdscCarrosPedido.FieldByName("IDMARCADO").Def();
+  cdscCarrosPedido.AddFixedField("IDMARCADO", 1).display_label = "    ";
   AddLabelled(cdscCarrosPedido, "CDVIATURA", FieldType::String, 4, "", "", false);
   AddLabelled(cdscCarrosPedido, "DSTIPOVEIC", FieldType::String, 50, "Veiculo").display_width = 6;
   AddLabelled(cdscCarrosPedido, "QTCAPACIVIAT", FieldType::Double, 0, "Peso Total");

@@ -163,6 +163,7 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   dbmItinerario->data_source = &dtsItinerario;
   dbmItinerario->data_field = "DSITINERAGRADE";
   dbmItinerario->read_only = true;
+  dbmItinerario->scroll_bars = ui::ScrollBars::Vertical;
 }
 
 // ---- Route refresh and vehicle context.

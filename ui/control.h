@@ -300,9 +300,13 @@ class TabSheet : public Control {
 };
 
 // A multi-line text.
+// Scroll bars a memo always shows.
+enum class ScrollBars { None, Horizontal, Vertical, Both };
+
 class Memo : public Control {
  public:
   using Control::Control;
+  ScrollBars scroll_bars = ScrollBars::None;
   std::vector<std::string> Lines() const;
   void SetLines(const std::vector<std::string>& lines);
   std::string Text() const override { return text_; }  // lines joined by "\n"
@@ -377,6 +381,7 @@ class DBEdit : public DataControl {
 class DBMemo : public DBEdit {
  public:
   using DBEdit::DBEdit;
+  ScrollBars scroll_bars = ScrollBars::None;
 };
 
 // The record navigator bar of a data source; takes no focus.

@@ -36,7 +36,11 @@ int GridColumn::Index() const {
 
 std::string GridColumn::Title() const {
   if (!title.empty()) return title;
-  if (data::Field* f = Field()) return f->DisplayName();
+  // Titles belong to the layout: a dataset not loaded yet still has its
+  // field definitions.
+  if (data::ClientDataset* ds = grid_.DataSet()) {
+    if (const data::Field* f = ds->FindField(field_name_)) return f->DisplayName();
+  }
   return field_name_;
 }
 

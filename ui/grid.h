@@ -115,6 +115,9 @@ class DataGrid : public Control {
   // Selects the column of the field; false when no column shows it.
   bool SetSelectedField(const std::string& field_name);
 
+  // Font of the column titles (the cells use the control's font).
+  Font title_font;
+
   // ---- Editing.
   GridOptions options;
   bool read_only = false;

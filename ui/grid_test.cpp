@@ -174,6 +174,31 @@ TEST_F(GridTest, ColumnsDefaultToTheVisibleFieldsWithTheirLabels) {
   EXPECT_EQ(-1, plain.ColumnIndexOf("QT"));
 }
 
+// Columns and their titles belong to the layout: they show the field labels
+// before the dataset is first loaded, as they will after.
+TEST_F(GridTest, TitlesShowTheFieldLabelsBeforeTheDatasetIsLoaded) {
+  data::ClientDataset closed("cdsClosed");
+  closed.AddField("NRPEDIDO", data::FieldType::String, 10).display_label = "Pedido";
+  closed.AddField("PESO", data::FieldType::Double);
+  data::DataSource closed_source;
+  closed_source.SetDataSet(&closed);
+  DataGrid& persistent = form.Add<DataGrid>("dbgPersistent");
+  persistent.SetDataSource(&closed_source);
+  persistent.AddColumn("NRPEDIDO");
+  persistent.AddColumn("PESO");
+  persistent.AddColumn("NOPE");
+  DataGrid& automatic = form.Add<DataGrid>("dbgAutomatic");
+  automatic.SetDataSource(&closed_source);
+  ASSERT_FALSE(closed.Active());
+  for (DataGrid* g : {&persistent, &automatic}) {
+    ASSERT_GE(g->ColumnCount(), 2) << g->Name();
+    EXPECT_EQ("Pedido", g->Column(0).Title()) << g->Name();
+    EXPECT_EQ("PESO", g->Column(1).Title()) << g->Name();
+  }
+  EXPECT_EQ("NOPE", persistent.Column(2).Title());
+  EXPECT_EQ(0, persistent.RowCount());
+}
+
 TEST_F(GridTest, DrawEventsSeeTheRowBeingDrawnWithoutMovingTheCursor) {
   ds.SetRecNo(2);
   scrolls = 0;

@@ -7,9 +7,13 @@
 // With EXP_UPDATE_DOCS set, the last picture of each tab (the tab with the
 // work of its steps done) is written to docs/ as the reference picture of
 // the README.
+#include <QComboBox>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -28,6 +32,7 @@
 #include "qtview/qtview.h"
 #include "ui/control.h"
 #include "ui/form.h"
+#include "ui/grid.h"
 
 namespace dg::qtview {
 namespace {
@@ -53,6 +58,43 @@ int Ink(const QImage& image, const QRect& area) {
 
 QRect AreaIn(const QWidget& widget, const QWidget& top) {
   return QRect(widget.mapTo(&top, QPoint(0, 0)), widget.size());
+}
+
+std::string Std(const QString& text) { return text.toStdString(); }
+
+// What a grid shows wrongly: a column narrower than the layout says or than
+// a text it holds, a raw field name for a title where the field has a label,
+// a row indicator the options do not list.
+std::vector<std::string> GridProblems(ui::DataGrid& grid, const QTableView& view) {
+  std::vector<std::string> problems;
+  if (view.verticalHeader()->isVisible() != grid.options.indicator) {
+    problems.push_back(grid.Name() + " row indicator against its options");
+  }
+  const QFontMetrics metrics = view.fontMetrics();
+  // An item view's text lies within a margin on each side, and the grid line.
+  const int margins =
+      2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1) + 1;
+  QAbstractItemModel* model = view.model();
+  for (int i = 0; i < grid.ColumnCount() && i < model->columnCount(); ++i) {
+    if (view.isColumnHidden(i)) continue;
+    const ui::GridColumn& column = grid.Column(i);
+    const std::string name = grid.Name() + "." + column.FieldName();
+    if (view.columnWidth(i) < column.width) problems.push_back(name + " narrower than its layout");
+    const QString title = model->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+    data::ClientDataset* ds = grid.DataSet();
+    const data::Field* field = ds != nullptr ? ds->FindField(column.FieldName()) : nullptr;
+    if (field != nullptr && !field->display_label.empty() && Std(title) == column.FieldName()) {
+      problems.push_back(name + " titled by its field name");
+    }
+    for (int row = 0; row < model->rowCount(); ++row) {
+      const QString text = model->data(model->index(row, i), Qt::DisplayRole).toString();
+      if (metrics.horizontalAdvance(text) + margins > view.columnWidth(i)) {
+        problems.push_back(name + " cuts '" + Std(text) + "'");
+        break;
+      }
+    }
+  }
+  return problems;
 }
 
 // What was seen on one tab; `problems` empty when the picture is right.
@@ -108,8 +150,45 @@ Shot Look(const ui::Form& form, const ui::PageControl& pages) {
         problem(c->Name() + " titles not drawn");
       }
     }
+    if (auto* grid = qobject_cast<QTableView*>(w)) {
+      for (const std::string& p : GridProblems(*dynamic_cast<ui::DataGrid*>(c), *grid)) {
+        problem(p);
+      }
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      const int text = combo->fontMetrics().horizontalAdvance(combo->currentText());
+      if (combo->width() < text + 20)
+        problem(c->Name() + " cuts '" + Std(combo->currentText()) + "'");
+      if (AreaIn(*combo, view).right() >= view.width()) problem(c->Name() + " sticks out");
+    }
+  }
+  // The itinerary is read with its scroll bar.
+  if (const ui::Control* memo = form.Find("dbmItinerario")) {
+    auto* edit = qobject_cast<QPlainTextEdit*>(view.WidgetOf(*memo));
+    if (edit == nullptr || edit->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOn) {
+      problem("dbmItinerario has no vertical scroll bar");
+    }
   }
   return shot;
+}
+
+// The dialog's pictures: its grid titles are bold, its columns cut nothing.
+std::vector<std::string> LookAtDialog(const ui::Form& form) {
+  std::vector<std::string> problems;
+  FormView view(const_cast<ui::Form&>(form), /*interactive=*/false);
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  view.Refresh();
+  for (ui::Control* c : form.AllControls()) {
+    auto* grid = qobject_cast<QTableView*>(view.WidgetOf(*c));
+    if (grid == nullptr) continue;
+    if (!grid->horizontalHeader()->font().bold())
+      problems.push_back(c->Name() + " titles not bold");
+    for (const std::string& p : GridProblems(*dynamic_cast<ui::DataGrid*>(c), *grid)) {
+      problems.push_back(p);
+    }
+  }
+  return problems;
 }
 
 TEST(ScreenshotCheck, EachTabAfterTheKeyStepsShowsItsCaptions) {
@@ -124,7 +203,11 @@ TEST(ScreenshotCheck, EachTabAfterTheKeyStepsShowsItsCaptions) {
   host::Display display;
   display.screenshot = [&](const ui::Form& form, const std::string& stem) {
     const auto* pages = dynamic_cast<const ui::PageControl*>(form.Find("pgcPadrao"));
-    if (pages == nullptr || pages->ActivePage() == nullptr) return;  // a dialog's picture
+    if (pages == nullptr) {
+      for (const std::string& p : LookAtDialog(form)) problems.push_back(stem + ": " + p);
+      return;
+    }
+    if (pages->ActivePage() == nullptr) return;
     Shot shot = Look(form, *pages);
     for (const std::string& p : shot.problems) problems.push_back(stem + ": " + p);
     last.insert_or_assign(pages->ActivePage()->Name(), std::move(shot));
