@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string shown = mask.Format(rest);
     mask.Yield(shown);
     mask.Yield(rest);
+    mask.Yield(mask.Type(rest));
     for (std::size_t i = 0; i < rest.size() && i < 64; ++i) {
       mask.Accepts(i, static_cast<unsigned char>(rest[i]));
     }

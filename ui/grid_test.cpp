@@ -125,6 +125,35 @@ TEST_F(GridTest, EditingRefusedWhereTheGridOrColumnForbidsIt) {
   EXPECT_EQ(0, ds.RecordCount());
 }
 
+// A cell with an edit mask is a masked edit: letters are refused where the
+// mask wants digits, a digit beyond its positions is not taken, and a key it
+// refuses leaves the cell as it was.
+TEST_F(GridTest, MaskedCellsTakeWhatTheMaskTakes) {
+  data::ClientDataset route("cdsRoute");
+  route.AddField("ORDEM", data::FieldType::String, 5).edit_mask = "!999;1; ";
+  route.CreateDataSet();
+  route.Append();
+  route.FieldByName("ORDEM").SetAsString("  7");
+  route.Post();
+  data::DataSource route_source;
+  route_source.SetDataSet(&route);
+  DataGrid& g = form.Add<DataGrid>("dbgRoute");
+  g.SetDataSource(&route_source);
+  g.AddColumn("ORDEM");
+  const data::Field& ordem = route.FieldByName("ORDEM");
+  for (const auto& [typed, stored] :
+       {std::pair{"12", " 12"}, {"1234", "123"}, {"AB", "   "}, {"4x5", " 45"}}) {
+    ASSERT_EQ(Outcome::Done, UserEditCell(g, typed));
+    EXPECT_EQ(stored, ordem.AsString()) << typed;
+  }
+  route.Cancel();
+  EXPECT_EQ(Outcome::Done, UserKey(g, 'A'));
+  EXPECT_EQ(data::DatasetState::Browse, route.State());
+  EXPECT_EQ("  7", ordem.AsString());
+  EXPECT_EQ(Outcome::Done, UserKey(g, '5'));
+  EXPECT_EQ("  5", ordem.AsString());
+}
+
 TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
   std::string seen;
   grid->on_key_press = [&](Control&, char& key) {
