@@ -275,7 +275,10 @@ void Memo::SetText(const std::string& text) {
 
 static std::string DecimalPattern(int decimals, bool thousands) {
   std::string pattern = thousands ? "#,##0" : "0";
-  if (decimals > 0) pattern += "." + std::string(static_cast<std::size_t>(decimals), '0');
+  if (decimals > 0) {
+    pattern += '.';
+    pattern.append(static_cast<std::size_t>(decimals), '0');
+  }
   return pattern;
 }
 
