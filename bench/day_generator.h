@@ -54,14 +54,15 @@ inline Day Generate(int count) {
     const int lines = std::min(rng.Between(1, 8), count - static_cast<int>(day.items.size()));
     const std::string priority = std::to_string(rng.Between(1, 3));
     const char* date = kDates[rng.Next() % 3];
-    const std::string client = "C" + std::to_string(rng.Between(1, std::max(1, count / 20)));
+    const std::string client =
+        std::string("C").append(std::to_string(rng.Between(1, std::max(1, count / 20))));
     for (int l = 0; l < lines; ++l) {
       // Whole units mostly; a few items sold by weight (fractional quantities).
       const double quantity =
           rng.Next() % 10 ? rng.Between(1, 40) : std::round(rng.Uniform(0.5, 30) * 1000) / 1000;
       day.items.push_back({std::round(rng.Uniform(0.2, 35) * 1000) / 1000,
                            std::round(rng.Uniform(0.001, 0.08) * 1000) / 1000, quantity,
-                           "P" + std::to_string(order), priority, date});
+                           std::string("P").append(std::to_string(order)), priority, date});
       day.client.push_back(client);
     }
   }

@@ -278,7 +278,10 @@ void TfrmGradeDistribuicao::Vd_QtdeTransp() {
     const double p = cdsExp.FieldByName("VRPESOBRUTPR").AsFloat();
     const double v = cdsExp.FieldByName("VRVOLMED").AsFloat();
     const data::Field& qt = cdsVeiculo.FieldByName("QtTranspItGr");
-    const double q = qt.AsFloat();
+    // The quantity as the server will store it: checked at that precision,
+    // and never below zero (a vehicle cannot carry less than nothing).
+    const double q = data::RoundQuantity(qt.AsFloat());
+    if (q < 0) contracts::Consiste::MensErro("A quantidade não pode ser negativa.", true);
     // What the row carried when it was loaded; the free room still counts it.
     double q0 = 0;
     if (cdsVeiculo.State() == DatasetState::Edit) {
@@ -303,6 +306,8 @@ void TfrmGradeDistribuicao::Vd_QtdeTransp() {
 
 void TfrmGradeDistribuicao::cdsVeiculoBeforePost(data::ClientDataset& ds) {
   Vd_QtdeTransp();
+  data::Field& qt = ds.FieldByName("QtTranspItGr");
+  if (!qt.IsNull()) qt.SetAsFloat(data::RoundQuantity(qt.AsFloat()));
   for (const char* field : {"CDFILIAL", "NRPEDIDO", "NRITEMPED", "CDPRODUTO"}) {
     ds.FieldByName(field).SetValue(cdsExp.FieldByName(field).Value());
   }

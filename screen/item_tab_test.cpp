@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/showavi.h"
+#include "data/quantity.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/user_actions.h"
 
@@ -48,6 +49,13 @@ TEST_F(ItemTabTest, CapacityCheckRoundsToThreeDecimalsStrictlyWeightFirst) {
            Row{Variant(), 100, 0.5, 1, 0.1, 5, ""},
            Row{Variant(), 100, 0.5, 1, 0.1, 6, kVolume},
            Row{Variant(), 1, 0.5, 1, 0.1, 6, kPeso},
+           // A minus typed by mistake is refused before any capacity check.
+           Row{Variant(), 100, 100, 1, 0.1, -5, "error: A quantidade não pode ser negativa."},
+           Row{10.0, 0, 100, 1, 0, -0.000001, ""},
+           // Checked and stored at the precision the server stores: typed
+           // beyond it, 0,000025 is 0,00003, whose weight no longer fits.
+           Row{Variant(), 0.025, 100, 1000, 0, 0.000025, kPeso},
+           Row{Variant(), 100, 100, 1, 0, 1.123456789, ""},
        }) {
     SCOPED_TRACE(std::to_string(row.q) + " free " + std::to_string(row.livre_peso));
     Veiculos({{"V1", "Truck", row.q0, row.livre_peso, row.livre_volume, "000123", "T"},
@@ -72,6 +80,7 @@ TEST_F(ItemTabTest, CapacityCheckRoundsToThreeDecimalsStrictlyWeightFirst) {
         EXPECT_EQ(s.cdsVeiculo.FieldByName("NRGRADEDISTR").AsString(), "17");
         EXPECT_EQ(s.cdsVeiculo.FieldByName("CDOPERLANCGRAD").AsString(), "ANA");
         EXPECT_EQ(s.cdsVeiculo.FieldByName("CDPRODUTO").AsString(), "PRD");
+        EXPECT_EQ(s.cdsVeiculo.FieldByName("QtTranspItGr").AsFloat(), data::RoundQuantity(row.q));
       }
       Answers({ui::Answer::Yes});
     });
@@ -139,8 +148,8 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
     SCOPED_TRACE(row.qtde);
     std::vector<std::vector<Variant>> veiculos;
     for (std::size_t i = 0; i < row.partes.size(); ++i) {
-      veiculos.push_back(
-          {"V" + std::to_string(i + 1), "Truck", row.partes[i], 100.0, 100.0, "000123", "F"});
+      veiculos.push_back({std::string("V").append(std::to_string(i + 1)), "Truck", row.partes[i],
+                          100.0, 100.0, "000123", "F"});
     }
     if (veiculos.empty()) {
       server.Answer("GetVeiculo", Variant(Table({"CDVIATURA"})));
