@@ -358,7 +358,7 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   return result;
 }
 
-std::vector<std::string> rdmGradeDistribuicao::MethodNames() const {
+std::vector<std::string> rdmGradeDistribuicao::MethodNames() {
   std::vector<std::string> names;
   for (const auto& [name, entry] : Methods()) names.push_back(name);
   return names;

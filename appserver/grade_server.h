@@ -49,7 +49,7 @@ class rdmGradeDistribuicao {
                      const CallContext& context = {});
 
   // Names of every method, sorted.
-  std::vector<std::string> MethodNames() const;
+  static std::vector<std::string> MethodNames();
 
   Storage& storage() const { return *storage_; }
 

@@ -250,8 +250,14 @@ enum class Seed {
 // every process-wide hook the run sets, cleared again at its end.
 class Backend {
  public:
+  // `faults`: every call goes through the plan first.
   Backend(const Options& o, const std::string& db, Seed seed, const json& fixture,
-          HostServices& services) {
+          HostServices& services, std::shared_ptr<FaultPlan> faults = nullptr) {
+    const auto wrap = [faults](std::shared_ptr<data::CallTransport> transport)
+        -> std::shared_ptr<data::CallTransport> {
+      if (!faults) return transport;
+      return std::make_shared<FaultyTransport>(std::move(transport), faults);
+    };
     auto storage = server::OpenStorage(db);
     if (seed == Seed::kFixture) {
       server::LoadFixture(*storage, fixture);
@@ -259,21 +265,21 @@ class Backend {
       server::LoadFixtureFile(*storage, DemoFixture());
     }
     if (o.server.empty()) {
-      transport_ = std::make_shared<server::InProcessTransport>(
-          std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code);
+      transport_ = wrap(std::make_shared<server::InProcessTransport>(
+          std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code));
       contracts::TNetConnection::SetTransportFactory(
           [t = transport_](const std::string&, int) { return t; });
     } else {
       const auto [host, port] = ParseServerUrl(o.server);
-      services.url = host;
-      services.port = port;
+      services.url = host_ = host;
+      services.port = port_ = port;
       server::HttpClientOptions client;
       client.operator_code = services.operator_code;
       auto http = std::make_shared<server::HttpTransport>(host, port, client);
       if (seed == Seed::kFixture) http->PostFixture(fixture);
-      transport_ = http;
-      contracts::TNetConnection::SetTransportFactory([client](const std::string& h, int p) {
-        return std::make_shared<server::HttpTransport>(h, p, client);
+      transport_ = wrap(http);
+      contracts::TNetConnection::SetTransportFactory([client, wrap](const std::string& h, int p) {
+        return wrap(std::make_shared<server::HttpTransport>(h, p, client));
       });
     }
     storage.reset();
@@ -292,27 +298,34 @@ class Backend {
   Backend(const Backend&) = delete;
   Backend& operator=(const Backend&) = delete;
 
-  data::Variant Call(const std::string& method, std::vector<data::Variant> args) {
-    return transport_->Call(server::kServerName, method, args).result;
+  // The host's own calls go through a connection as the screen's do, so the
+  // trace and the session's faults see them alike.
+  data::Variant Call(const std::string& method, const std::vector<contracts::CallArg>& args) {
+    contracts::TNetConnection net("netHost");
+    net.server_name = server::kServerName;
+    net.host = host_;
+    net.port = port_;
+    net.Connect();
+    return net.Call(method, args);
   }
   data::CallTransport& transport() { return *transport_; }
 
  private:
   std::shared_ptr<data::CallTransport> transport_;
+  std::string host_;  // the server's address over HTTP; empty in process
+  int port_ = 0;
   std::unique_ptr<contracts::DatabaseConnection> lookups_;
 };
 
-// One launch: IniProc with fresh caller variables; a failure that escapes
-// the screen goes to the application's error report.
-HandBack Launch(const ScreenModule& module, const data::DataPacket& items) {
-  HandBack values;
+// One launch: IniProc with the caller variables `values`; a failure that
+// escapes the screen goes to the application's error report.
+void Launch(const ScreenModule& module, const data::DataPacket& items, HandBack& values) {
   const data::VariantArray array = LaunchArray(items, values);
   try {
     module.ini_proc(array);
   } catch (...) {
     ui::App().HandleException(std::current_exception());
   }
-  return values;
 }
 
 // A text global of the screen module, or "".
@@ -411,6 +424,7 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     return fail(e.what());
   }
 
+  auto faults = std::make_shared<FaultPlan>(session.faults);
   ModuleLoader loader(DefaultModuleDir());
   HostServices services(loader);
   services.branch = session.branch.value_or(o.branch);
@@ -426,8 +440,9 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
       temp.emplace();
       db = temp->Path() + "/session.db";
     }
-    backend = std::make_unique<Backend>(
-        o, db, session.fixture_path.empty() ? Seed::kNone : Seed::kFixture, fixture, services);
+    backend = std::make_unique<Backend>(o, db,
+                                        session.fixture_path.empty() ? Seed::kNone : Seed::kFixture,
+                                        fixture, services, faults->Empty() ? nullptr : faults);
     module = LoadScreenModule(loader);
     items = session.launch_items.is_array() ? rows
                                             : backend->Call("GetItensExpedicao", {""}).AsPacket();
@@ -441,23 +456,32 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   Player player(session, trace, globals);
   if (!o.screenshots.empty()) player.SetScreenshots(o.screenshots, display.screenshot);
   ui::ScopedDialogs scoped(&player, &player);
-  contracts::TNetConnection::Observer() = [&trace](const contracts::CallRecord& call) {
-    trace.Write(CallEvent(call));
+  contracts::TNetConnection::Observer() = [&trace, &faults](const contracts::CallRecord& call) {
+    trace.Write(TracedCall(call, *faults));
   };
   contracts::TADOIBQuery::Observer() = [&trace](const contracts::QueryRecord& query) {
     trace.Write(QueryEvent(query));
   };
-  services.on_module = [&trace](const std::string& name, const data::VariantArray& args) {
-    trace.Write(ModuleEvent(name, args));
+  // A faulted module run is traced, then fails before the module is called.
+  services.on_module = [&trace, &faults](const std::string& name, const data::VariantArray& args) {
+    json event = ModuleEvent(name, args);
+    const Fault* fault = faults->NextModuleRun(name);
+    if (fault != nullptr) event["failed"] = fault->text;
+    trace.Write(event);
+    if (fault != nullptr) throw Error(fault->text);
   };
-  ui::App().on_error_report = [&trace](const std::string& text) {
+  ui::App().on_error_report = [&trace, &player](const std::string& text) {
+    player.NoteFailure(text);
     trace.Write(FailureEvent(text));
   };
 
   // Nothing reaches the trace until the session's names are known to hold.
   trace.Hold();
   for (int launch = 0; launch <= session.relaunch; ++launch) {
-    const HandBack values = Launch(module, items);
+    HandBack values;
+    player.SetCallerVariables(&values);
+    Launch(module, items, values);
+    player.SetCallerVariables(nullptr);
     if (player.Invalid()) return fail(*player.Invalid());
     trace.Release();
     Dispatch(*backend, module, services, values, display, o.manifest_dir, out);
@@ -496,7 +520,8 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     const std::string manifest_dir = o.manifest_dir.empty() ? "out" : o.manifest_dir;
     AddManifestCommand(backend, module, services, display, manifest_dir);
     ui::ScopedDialogs scoped(display.dialogs, display.windows);
-    const HandBack values = Launch(module, items);
+    HandBack values;
+    Launch(module, items, values);
     Dispatch(backend, module, services, values, display, manifest_dir, out);
     PrintHandBack(out, values);
   } catch (const std::exception& e) {

@@ -237,6 +237,13 @@ ui::Outcome Player::Do(const Step& step, ui::Form& form) {
 
 void Player::Expect(const Step& step, ui::Form& form) {
   for (const auto& [key, want] : step.Value().items()) {
+    if (key.rfind("host.", 0) == 0) {
+      const std::optional<json> got = HostState(key.substr(5));
+      const bool ok = got && Matches(want, *got);
+      if (!ok) expectation_failed_ = true;
+      trace_.Write(ExpectEvent(key, ok, want, got ? *got : json(nullptr)));
+      continue;
+    }
     std::optional<json> got = ReadState(key, want, form, globals_);
     // A dialog on top: the screen's state is still there to read.
     if (!got && &form != shown_.front()) got = ReadState(key, want, *shown_.front(), globals_);
@@ -270,7 +277,24 @@ ui::Answer Player::Question(const std::string& text) {
   return answer;
 }
 
-void Player::Error(const std::string& text) { trace_.Write({{"dialog", "error"}, {"text", text}}); }
+void Player::Error(const std::string& text) {
+  last_error_ = text;
+  trace_.Write({{"dialog", "error"}, {"text", text}});
+}
+
+std::optional<json> Player::HostState(const std::string& name) const {
+  const auto text = [](const std::optional<std::string>& t) { return t ? json(*t) : json(); };
+  if (name == "waiting") return wait_kind_ != 0;
+  if (name == "failure") return text(last_failure_);
+  if (name == "error") return text(last_error_);
+  if (caller_ == nullptr) return std::nullopt;
+  if (name == "PboOpcao") return caller_->PboOpcao;
+  if (name == "PNrGradeDistr") return caller_->PNrGradeDistr;
+  if (name == "PstNrInsc") return caller_->PstNrInsc;
+  if (name == "PstTpTrans") return caller_->PstTpTrans;
+  if (name == "PstIdFrete") return caller_->PstIdFrete;
+  return std::nullopt;
+}
 
 void Player::Info(const std::string& text) { trace_.Write({{"dialog", "info"}, {"text", text}}); }
 

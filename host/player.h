@@ -39,11 +39,18 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
   void SetScreenshots(std::string dir, Screenshot shot);
 
   void ShowModal(ui::Form& form) override;
+  void WaitAnimationChanged(int kind) override { wait_kind_ = kind; }
 
   ui::Answer Question(const std::string& text) override;
   void Error(const std::string& text) override;
   void Info(const std::string& text) override;
   std::optional<int> PickFromList(const ui::ListDialog& list) override;
+
+  // The caller variables of the running launch, read by "host.P..."
+  // expectations (null between launches); they must outlive the launch.
+  void SetCallerVariables(const HandBack* values) { caller_ = values; }
+  // A failure reached the host's error report ("host.failure").
+  void NoteFailure(const std::string& text) { last_failure_ = text; }
 
   // Why the session cannot run on this screen, once the screen was shown.
   const std::optional<std::string>& Invalid() const { return invalid_; }
@@ -56,6 +63,8 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
   ui::Outcome Do(const Step& step, ui::Form& form);
   void Expect(const Step& step, ui::Form& form);
   void CloseAtEnd(ui::Form& form);
+  // "host.NAME" as an expectation reads it; none for an unknown name.
+  std::optional<nlohmann::json> HostState(const std::string& name) const;
   void TakeShot(const ui::Form& form);
   ui::Control& Target(const Step& step, ui::Form& form) const;
 
@@ -73,6 +82,10 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
   bool checked_ = false;
   std::optional<std::string> invalid_;
   bool expectation_failed_ = false;
+
+  int wait_kind_ = 0;  // the wait animation's kind, 0 while hidden
+  std::optional<std::string> last_failure_, last_error_;
+  const HandBack* caller_ = nullptr;
 };
 
 }  // namespace dg::host

@@ -57,7 +57,9 @@ class PlayerTest : public ::testing::Test {
           return true;
         });
     ui::ScopedDialogs scoped(player.get(), player.get());
-    ui::App().on_error_report = [&trace](const std::string& text) {
+    player->SetCallerVariables(&caller);
+    ui::App().on_error_report = [&trace, this](const std::string& text) {
+      player->NoteFailure(text);
       trace.Write(FailureEvent(text));
     };
     trace.Hold();
@@ -72,6 +74,7 @@ class PlayerTest : public ::testing::Test {
   ui::Form form{"frmTeste"};
   data::ClientDataset items{"cdsTeste"};
   data::DataSource source;
+  HandBack caller;
   Session session;
   std::unique_ptr<Player> player;
   int exits = 0, activations = 0;
@@ -169,6 +172,34 @@ TEST_F(PlayerTest, UnknownNameRunsNoStepAndWritesNothing) {
   EXPECT_EQ("step 2: unknown control 'xyz'", player->Invalid().value_or(""));
   EXPECT_EQ("", form.Get<ui::Edit>("edtNome").Text());
   EXPECT_FALSE(form.IsOpen());
+}
+
+TEST_F(PlayerTest, HostStatesAreReadByExpectations) {
+  auto& wait = form.Add<ui::SpeedButton>("sbtEspera");
+  wait.on_click = [](ui::Control&) { ui::App().Windows().WaitAnimationChanged(6); };
+  auto& error = form.Add<ui::SpeedButton>("sbtErro");
+  error.on_click = [this](ui::Control&) {
+    ui::App().Dlg().Error("Ordem deve ser informada.");
+    caller.PNrGradeDistr = "000007";
+  };
+  const auto lines = Play(
+      {{{"expect", {{"host.waiting", false}, {"host.failure", nullptr}, {"host.error", nullptr}}}},
+       {{"click", "sbtEspera"}},
+       {{"click", "sbtFalha"}},
+       {{"click", "sbtErro"}},
+       {{"expect",
+         {{"host.waiting", true},
+          {"host.failure", "falhou"},
+          {"host.error", "Ordem deve ser informada."},
+          {"host.PNrGradeDistr", "000007"},
+          {"host.PboOpcao", false}}}}});
+  int expectations = 0;
+  for (const json& line : lines) {
+    if (!line.contains("expect") || line.contains("step")) continue;
+    ++expectations;
+    EXPECT_TRUE(line["ok"].get<bool>()) << line.dump();
+  }
+  EXPECT_EQ(8, expectations);
 }
 
 TEST_F(PlayerTest, ActivateStepActivatesAgain) {

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -146,6 +148,10 @@ class ScratchSession {
   }
   ~ScratchSession() { fs::remove_all(dir_); }
   std::string path() const { return (dir_ / "session.json").string(); }
+  // Another file beside the session (a fixture it names).
+  void Add(const std::string& name, const std::string& body) const {
+    std::ofstream(dir_ / name) << body;
+  }
 
  private:
   fs::path dir_;
@@ -175,6 +181,18 @@ TEST(HostRun, SessionsTooDeepOrTooLongGiveStatusTwo) {
     ASSERT_EQ(1u, run.trace.size()) << row.message;
     EXPECT_TRUE(run.trace[0].contains("failure"));
   }
+}
+
+TEST(HostRun, MalformedFaultEntryGivesStatusTwoNamingIt) {
+  const ScratchSession session("{\"fixture\": \"" + Source("fixtures/demo.json") +
+                               "\", \"steps\": [], \"faults\": [{\"call\": \"SetGrade\", "
+                               "\"nth\": 0, \"fail\": \"x\"}]}");
+  const HostRunResult run = Host({"--script", session.path()});
+  EXPECT_EQ(2, run.status);
+  const std::string message =
+      "fault {\"call\":\"SetGrade\",\"fail\":\"x\",\"nth\":0}: \"nth\" counts calls from 1";
+  EXPECT_NE(std::string::npos, run.err.find(message)) << run.err;
+  EXPECT_EQ(std::vector<json>{json({{"failure", message}})}, run.trace);
 }
 
 // exp-appserver on a free loopback port, stopped at the end of the test.
@@ -265,6 +283,77 @@ TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
                 run.trace.back().value("result", json()));
       EXPECT_NE(std::string::npos, run.out.find("PboOpcao: true")) << run.out;
     }
+  }
+  fs::remove_all(dir);
+}
+
+// The sessions that play server faults, each pinning what the screen does
+// when one kind of call fails: their expectations hold in process and over
+// HTTP, where the fault is made on the host's side of the connection, so
+// the server stays up and answers the calls that follow.
+TEST(HostRun, FaultSessionsHoldInProcessAndOverHttp) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-faults-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Source("examples/sessions"))) {
+    const std::string name = entry.path().stem().string();
+    if (name.rfind("fault-", 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_GE(names.size(), 9u);
+  {
+    AppServer server((dir / "server.db").string());
+    ASSERT_GT(server.Port(), 0);
+    const std::vector<std::string> http = {"--server",
+                                           "http://127.0.0.1:" + std::to_string(server.Port()),
+                                           "--db", (dir / "host.db").string()};
+    for (const std::string& name : names) {
+      for (const bool over_http : {false, true}) {
+        SCOPED_TRACE(name + (over_http ? " over HTTP" : " in process"));
+        const HostRunResult run = Session(name, over_http ? http : std::vector<std::string>{});
+        EXPECT_EQ(0, run.status) << run.err;
+        std::string faulted;  // what the faults did, as the trace shows it
+        for (const json& line : run.trace) {
+          if (line.contains("expect") && !line.contains("step")) {
+            EXPECT_TRUE(line.value("ok", false)) << line.dump();
+          }
+          if (!line.contains("failed")) continue;
+          EXPECT_FALSE(line.contains("refs")) << line.dump();
+          faulted += line.value("call", line.value("module", "?"));
+          if (line.value("empty", false)) faulted += "(empty)";
+          if (line.value("lost", false)) faulted += "(lost)";
+          faulted += " ";
+        }
+        const std::map<std::string, std::string> expected = {
+            {"fault-close-discard", "DelGrade "},
+            {"fault-dispatch", "ExpedirGrade "},
+            {"fault-distribution", "DistribuiQuantidades DistribuiQuantidades "},
+            {"fault-map-module", "EXP03400 "},
+            {"fault-panel-delgrade", "DelGrade "},
+            {"fault-route-lookup", "GetGradeRota(empty) GetVdOrdem "},
+            {"fault-save", "SetGrade "},
+            {"fault-save-lost", "SetGrade(lost) "},
+            {"fault-vehicle-load", "GetVeiculo "},
+        };
+        if (expected.count(name)) {
+          EXPECT_EQ(expected.at(name), faulted);
+        }
+        if (name == "fault-dispatch") {
+          EXPECT_EQ(std::string::npos, run.out.find("expedida")) << run.out;
+        }
+      }
+    }
+
+    // A fixture nested too deeply is refused before anything is sent.
+    const int levels = 100000;
+    const ScratchSession deep("{\"fixture\": \"deep.json\", \"steps\": []}");
+    deep.Add("deep.json", "{\"VEICULO\": [{\"CDVIATURA\": " + std::string(levels, '[') + "1" +
+                              std::string(levels, ']') + "}]}");
+    std::vector<std::string> args = {"--script", deep.path()};
+    args.insert(args.end(), http.begin(), http.end());
+    const HostRunResult run = Host(args);
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("nested more than 64 levels deep")) << run.err;
   }
   fs::remove_all(dir);
 }

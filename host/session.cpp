@@ -136,6 +136,10 @@ std::optional<std::string> CheckExpectKey(const std::string& key, const ui::Form
   const std::vector<std::string> parts = SplitKey(key);
   if (parts.size() < 2) return "expectation key '" + key + "' needs a name and a property";
   const std::string& head = parts[0];
+  if (head == "host") {
+    if (parts.size() != 2 || !IsHostState(parts[1])) return "unknown host state '" + key + "'";
+    return std::nullopt;
+  }
   if (head == "global") {
     data::Variant ignored;
     if (parts.size() != 2 || !globals || !globals(parts[1], &ignored)) {
@@ -182,6 +186,13 @@ std::string Step::Target() const {
   return v.is_string() ? v.get<std::string>() : std::string();
 }
 
+bool IsHostState(const std::string& name) {
+  static const std::set<std::string> kStates = {"waiting",    "failure",       "error",
+                                                "PboOpcao",   "PNrGradeDistr", "PstNrInsc",
+                                                "PstTpTrans", "PstIdFrete"};
+  return kStates.count(name) > 0;
+}
+
 std::optional<char> KeyCode(const std::string& text) {
   if (text.size() == 1) return text[0];
   if (text == "Enter") return '\r';
@@ -207,7 +218,7 @@ Session ParseSession(const json& json, const std::string& base_dir) {
                        " levels deep");
   }
   for (const auto& [key, value] : json.items()) {
-    if (key != "fixture" && key != "host" && key != "launch" && key != "steps") {
+    if (key != "fixture" && key != "host" && key != "launch" && key != "steps" && key != "faults") {
       throw SessionError("unknown session key '" + key + "'");
     }
   }
@@ -256,6 +267,7 @@ Session ParseSession(const json& json, const std::string& base_dir) {
   }
   int n = 0;
   for (const auto& step : json.at("steps")) session.steps.push_back(ParseStep(++n, step));
+  if (json.contains("faults")) session.faults = ParseFaults(json.at("faults"));
   return session;
 }
 

@@ -18,6 +18,7 @@
 
 #include "data/errors.h"
 #include "data/variant.h"
+#include "host/faults.h"
 #include "ui/form.h"
 
 namespace dg::host {
@@ -73,6 +74,7 @@ struct Session {
   nlohmann::json launch_items = "all";
   int relaunch = 0;
   std::vector<Step> steps;
+  std::vector<Fault> faults;
 };
 
 // Throws SessionError naming what is wrong and where; also for a session
@@ -92,6 +94,13 @@ using GlobalLookup = std::function<bool(const std::string& name, data::Variant* 
 // checked (most datasets take their fields from the server's packets).
 std::optional<std::string> CheckNames(const Session& session, const ui::Form& form,
                                       const GlobalLookup& globals);
+
+// Whether `name` is one of the host's own states an expectation can read as
+// "host.NAME": "waiting" (the wait animation shows), "failure" (the last
+// failure that reached the host's error report, null before any), "error"
+// (the last error message shown, null before any), and the five caller
+// variables of the running launch ("PboOpcao", "PNrGradeDistr", ...).
+bool IsHostState(const std::string& name);
 
 // The key code of a step's "char": one character, or "Enter", "Escape",
 // "Backspace", "Tab". None for anything else.

@@ -110,6 +110,19 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
   }
 }
 
+TEST(SessionParse, FaultsAreReadWithTheSession) {
+  const Session s = ParseSession({{"fixture", "f.json"},
+                                  {"steps", json::array()},
+                                  {"faults", {{{"call", "SetGrade"}, {"nth", 1}, {"fail", "x"}}}}},
+                                 "");
+  ASSERT_EQ(1u, s.faults.size());
+  EXPECT_EQ("SetGrade", s.faults[0].call);
+  EXPECT_EQ(
+      "fault {\"call\":\"SetGrade\"}: says which calls fail with \"nth\" or \"every\"",
+      ParseFailure(
+          {{"fixture", "f.json"}, {"steps", json::array()}, {"faults", {{{"call", "SetGrade"}}}}}));
+}
+
 TEST(SessionParse, RelaunchCountUpToTheBound) {
   const json session = {
       {"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"relaunch", 1000}}}};
@@ -177,7 +190,9 @@ TEST_F(NamesTest, AcceptsKnownNames) {
                                     {"cdsExp.count", 0},
                                     {"cdsExp.QTDEAEXP.text", ""},
                                     {"dbgPadrao.QTDEAEXP.pickList", json::array()},
-                                    {"global.stNrGrade", "000001"}}}}}));
+                                    {"global.stNrGrade", "000001"},
+                                    {"host.waiting", false},
+                                    {"host.PNrGradeDistr", ""}}}}}));
 }
 
 TEST_F(NamesTest, NamesTheFirstUnknownNameAndItsStep) {
@@ -193,6 +208,8 @@ TEST_F(NamesTest, NamesTheFirstUnknownNameAndItsStep) {
        "step 2: unknown column 'NADA' of grid 'dbgPadrao'"},
       {{{"expect", {{"cdsNada.count", 1}}}}, "step 2: unknown control or dataset 'cdsNada'"},
       {{{"expect", {{"global.stNada", 1}}}}, "step 2: unknown global 'stNada'"},
+      {{{"expect", {{"host.espera", 1}}}}, "step 2: unknown host state 'host.espera'"},
+      {{{"expect", {{"host.failure.text", 1}}}}, "step 2: unknown host state 'host.failure.text'"},
       {{{"expect", {{"medCdTransp.colour", 1}}}},
        "step 2: unknown property 'colour' of control 'medCdTransp'"},
       {{{"expect", {{"btnOk.itemIndex", 1}}}},
