@@ -7,7 +7,9 @@
 // vehicles. Two phases alternate: a tabu phase of swaps between one vehicle
 // and the left-out set (the best allowed swap even when it makes things
 // worse, so that the search leaves local optima; a vehicle may not take back
-// a size it just gave away, nor give away a size it just took), and a
+// a size it just gave away, nor give away a size it just took, and a size
+// that just went into some vehicle stays loaded everywhere for a few swaps,
+// so that equal pieces do not merely trade places), and a
 // descent that repacks one vehicle together with the left-out set as tightly
 // as a small exact subset search allows (and, when that stops helping, the
 // emptiest vehicle together with each other one, which gathers free room
@@ -320,6 +322,7 @@ class FillSearch {
 
     ++generation_;
     iteration_ = improved_at_ = 0;
+    held_until_.assign(kind_key_.size(), 0);
     failed_checks_.clear();
     best_out_ = Current();
     return true;
@@ -378,6 +381,9 @@ class FillSearch {
   }
 
   bool IsTabu(Index v, Index piece) { return Tabu(v, kind_[piece]).until > iteration_; }
+
+  // Whether the piece's size went into some vehicle a few swaps ago.
+  bool IsHeld(Index piece) const { return held_until_[kind_[piece]] > iteration_; }
 
   // A size that moved in or out of vehicle v stays where it is for a while,
   // longer the more often it moved there.
@@ -465,12 +471,12 @@ class FillSearch {
       Consider(v, {kNone, kNone}, free, 0, false, best);
       for (std::size_t i = 0; i < list.size(); ++i) {
         const Index x = list[i];
-        const bool x_tabu = IsTabu(v, x);
+        const bool x_tabu = IsTabu(v, x) || IsHeld(x);
         Consider(v, {x, kNone}, free + size_[x], share_[x], x_tabu, best);
         for (std::size_t j = i + 1; j < list.size(); ++j) {
           const Index y = list[j];
           Consider(v, {x, y}, free + size_[x] + size_[y], share_[x] + share_[y],
-                   x_tabu || IsTabu(v, y), best);
+                   x_tabu || IsTabu(v, y) || IsHeld(y), best);
         }
       }
     }
@@ -487,6 +493,7 @@ class FillSearch {
       if (p == kNone) continue;
       TakeIn(p, m.vehicle);
       MarkTabu(m.vehicle, p);
+      held_until_[kind_[p]] = iteration_ + kHold + random_.Below(kHold);
     }
   }
 
@@ -610,6 +617,8 @@ class FillSearch {
   // each other vehicle once single repacks no longer help.
   static constexpr std::size_t kPairs = 1;
   static constexpr std::size_t kTenure = 3;
+  // Swaps for which a size that went into a vehicle may leave none.
+  static constexpr std::size_t kHold = 5;
   static constexpr std::size_t kMaxPairedOut = 120;
   // Swaps without a better left-out set before the attempt starts over from
   // other vehicles, drawn among the kPool times as many emptiest ones.
@@ -654,6 +663,7 @@ class FillSearch {
 
   // Tabu memory.
   std::vector<TabuEntry> tabu_;
+  std::vector<std::uint64_t> held_until_;  // per kind: the swap it may leave again
   std::uint64_t generation_ = 0;
   std::uint64_t iteration_ = 0;
   std::uint64_t improved_at_ = 0;  // iteration of the last better left-out set

@@ -321,7 +321,7 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
     PackVehicle room;
     std::size_t optimum;
   };
-  std::vector<PackPiece> triplets, pairs_and_triplets, two_d;
+  std::vector<PackPiece> triplets, pairs_and_triplets, two_d, repeated, two_d_triplets;
   // Triplets that fill a vehicle of 100 exactly, none of them two at a time:
   // every piece is over a quarter, so no vehicle takes four.
   for (int b = 0; b < 12; ++b) {
@@ -337,8 +337,24 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
     for (const PackPiece& p : std::vector<PackPiece>{{w, v}, {60 - w, 10}, {40, 20.0 + 2 * b}})
       two_d.push_back(p);
   }
+  // Triplets of three patterns only: most sizes occur many times over, so
+  // equal pieces in different vehicles could trade places forever.
+  const double patterns[3][3] = {{30, 30, 40}, {27, 35, 38}, {26, 36, 38}};
+  for (int b = 0; b < 15; ++b) {
+    for (double w : patterns[b % 3]) repeated.push_back({w, 0});
+  }
+  // Triplets in two dimensions, each filling a vehicle exactly in both.
+  for (int b = 0; b < 15; ++b) {
+    const double w1 = 20 + (b * 7) % 19, v1 = 21 + (b * 11) % 17;
+    const double w2 = 22 + (b * 5) % 17, v2 = 20 + (b * 3) % 19;
+    for (const PackPiece& p :
+         std::vector<PackPiece>{{w1, v1}, {w2, v2}, {100 - w1 - w2, 100 - v1 - v2}})
+      two_d_triplets.push_back(p);
+  }
   const std::vector<Fill> cases = {
       {"triplets of 100", Shuffled(triplets, 7), {100, 0}, 12},
+      {"triplets of repeated sizes", Shuffled(repeated, 5), {100, 0}, 15},
+      {"triplets filling weight and volume", Shuffled(two_d_triplets, 17), {100, 100}, 15},
       {"exact pairs beside triplets", Shuffled(pairs_and_triplets, 11), {100, 0}, 15},
       {"weight and volume filled together", Shuffled(two_d, 13), {100, 100}, 8},
   };
