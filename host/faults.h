@@ -36,8 +36,8 @@ struct Fault {
   std::string text;  // what the server raises (Fail)
 };
 
-// Reads the session's "faults" array. SessionError naming the entry ("fault
-// 2 {...}: ...") for an entry that names no method or module, an unknown
+// Reads the session's "faults" array. SessionError quoting the entry
+// ("fault {...}: ...") for an entry that names no method or module, an unknown
 // one, more than one kind of fault or none, an nth below 1, or a key it
 // does not know.
 std::vector<Fault> ParseFaults(const nlohmann::json& faults);

@@ -490,9 +490,9 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   }
   if (player.StepsLeft() > 0) {
     err << "exp-host: the screen closed for good before the last " << player.StepsLeft()
-        << " step(s)\n";
+        << " step(s)" << (player.ExpectationsLeft() ? ", expectations among them" : "") << "\n";
   }
-  return player.ExpectationFailed() ? 1 : 0;
+  return player.ExpectationFailed() || player.ExpectationsLeft() ? 1 : 0;
 }
 
 int RunInteractive(const Options& o, const Display& display, std::ostream& out, std::ostream& err) {

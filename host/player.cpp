@@ -235,6 +235,11 @@ ui::Outcome Player::Do(const Step& step, ui::Form& form) {
   return ui::Outcome::Done;
 }
 
+bool Player::ExpectationsLeft() const {
+  return std::any_of(session_.steps.begin() + static_cast<std::ptrdiff_t>(next_),
+                     session_.steps.end(), [](const Step& s) { return s.verb == Verb::Expect; });
+}
+
 void Player::Expect(const Step& step, ui::Form& form) {
   for (const auto& [key, want] : step.Value().items()) {
     if (key.rfind("host.", 0) == 0) {

@@ -57,6 +57,9 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
   bool ExpectationFailed() const { return expectation_failed_; }
   // Steps not played yet (the screen closed for good before them).
   int StepsLeft() const { return static_cast<int>(session_.steps.size() - next_); }
+  // Whether a step not played is an expectation: one that never ran did not
+  // hold, so that a screen closing too early cannot pass for a good session.
+  bool ExpectationsLeft() const;
 
  private:
   void Run(const Step& step, ui::Form& form);

@@ -195,6 +195,26 @@ TEST(HostRun, MalformedFaultEntryGivesStatusTwoNamingIt) {
   EXPECT_EQ(std::vector<json>{json({{"failure", message}})}, run.trace);
 }
 
+// An expectation the screen closed for good before never held: the session
+// fails, so that a screen that closes when it must stay open is caught.
+TEST(HostRun, ExpectationsAfterTheLastCloseFailTheSession) {
+  const std::string head = "{\"fixture\": \"" + Source("fixtures/demo.json") +
+                           "\", \"steps\": [{\"answers\": [\"yes\"]}, {\"close\": true}, ";
+  const ScratchSession expecting(head + "{\"expect\": {\"lblCodTela.text\": \"EXP03200\"}}]}");
+  HostRunResult run = Host({"--script", expecting.path()});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("before the last 1 step(s), expectations among them"))
+      << run.err;
+  ASSERT_FALSE(run.trace.empty());
+  EXPECT_TRUE(run.trace.back().contains("result"));
+
+  // Other steps left over are only reported.
+  const ScratchSession acting(head + "{\"activate\": true}]}");
+  run = Host({"--script", acting.path()});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("before the last 1 step(s)\n")) << run.err;
+}
+
 // exp-appserver on a free loopback port, stopped at the end of the test.
 class AppServer {
  public:
