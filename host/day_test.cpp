@@ -14,9 +14,12 @@
 #include "appserver/server_process.h"
 #include "appserver/test_support.h"
 #include "data/format.h"
+#include "qtview/testing/pdf_text.h"
 
 namespace dg::host {
 namespace {
+
+using qtview::testing::PdfPages;
 
 namespace fs = std::filesystem;
 using server::testing::Backend;
@@ -46,25 +49,6 @@ std::vector<std::string> SampleFiles() {
   }
   std::sort(files.begin(), files.end());
   return files;
-}
-
-// The PDF's text, pages apart; none without pdftotext.
-std::optional<std::vector<std::string>> PdfPages(const std::string& path) {
-  FILE* pipe = ::popen(("pdftotext -layout -enc UTF-8 '" + path + "' - 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  std::vector<std::string> pages(1);
-  for (char c : text) {
-    if (c == '\f') {
-      pages.emplace_back();
-    } else {
-      pages.back() += c;
-    }
-  }
-  return pages;
 }
 
 std::string Kg(double v) { return data::FormatNumber("#,##0.000", v); }

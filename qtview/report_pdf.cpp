@@ -163,18 +163,6 @@ class PdfLayout {
     std::vector<double> x, width;
   };
 
-  static int Flags(ui::Alignment a) {
-    switch (a) {
-      case ui::Alignment::Right:
-        return Qt::AlignRight;
-      case ui::Alignment::Center:
-        return Qt::AlignHCenter;
-      case ui::Alignment::Left:
-        break;
-    }
-    return Qt::AlignLeft;
-  }
-
   double RowHeight(const ui::ReportBlock& b, const TableGeometry& g, const ui::ReportRow& row,
                    FontRole font) const {
     const double pad = Pt(2);
@@ -223,7 +211,7 @@ class PdfLayout {
       const double w = total > 0 ? body_.width() * std::max(0.0, c.width) / total : 0;
       g.x.push_back(x);
       g.width.push_back(w);
-      flags.push_back(Flags(c.align));
+      flags.push_back(static_cast<int>(QtAlignment(c.align)));
       x += w;
     }
     ui::ReportRow titles{ui::RowStyle::Normal, {}};

@@ -11,30 +11,13 @@
 
 #include "data/errors.h"
 #include "qtview/qtview.h"
+#include "qtview/testing/pdf_text.h"
 #include "ui/report.h"
 
 namespace dg::qtview {
 namespace {
 
-// The text of each page, or nothing when pdftotext is not installed.
-std::optional<std::vector<std::string>> PdfPages(const std::string& path) {
-  FILE* pipe = ::popen(("pdftotext -layout -enc UTF-8 '" + path + "' - 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  std::vector<std::string> pages(1);
-  for (char c : text) {
-    if (c == '\f') {
-      pages.emplace_back();
-    } else {
-      pages.back() += c;
-    }
-  }
-  if (pages.back().find_first_not_of(" \n") == std::string::npos) pages.pop_back();
-  return pages;
-}
+using testing::PdfPages;
 
 // Section "Longa" with a table of `stops` groups of three rows; section
 // "Curta" with a field and a paragraph.
