@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 
 namespace dg::server::import {
 namespace {
@@ -13,11 +14,11 @@ bool SameValue(const Value& a, const Value& b) {
   return a.ToString() == b.ToString();
 }
 
-// The stored rows the file may touch, by key, with the columns it writes.
-std::map<std::string, std::map<std::string, Value>> Existing(Session& s,
-                                                             const std::string& db_table,
-                                                             const std::vector<std::string>& key,
-                                                             const std::vector<RowOut>& rows) {
+// The stored rows the file may touch, by key, with the columns it writes in
+// the order the rows name them.
+std::unordered_map<std::string, Row> Existing(Session& s, const std::string& db_table,
+                                              const std::vector<std::string>& key,
+                                              const std::vector<RowOut>& rows) {
   const auto& sample = rows.front().values.at(db_table);
   std::string sql = "SELECT ";
   for (const auto& [name, value] : sample) sql += name + ", ";
@@ -32,16 +33,20 @@ std::map<std::string, std::map<std::string, Value>> Existing(Session& s,
     params.clear();
     for (const std::string& b : branches) params.push_back({Value(b)});
   }
-  std::map<std::string, std::map<std::string, Value>> out;
+  std::vector<std::size_t> key_at;
+  for (const std::string& k : key) {
+    for (std::size_t i = 0; i < sample.size(); ++i) {
+      if (sample[i].first == k) key_at.push_back(i);
+    }
+  }
+  std::unordered_map<std::string, Row> out;
   for (const auto& p : params) {
-    for (const Row& row : s.Query(sql, p)) {
-      std::map<std::string, Value> cells;
-      for (std::size_t i = 0; i < sample.size(); ++i) cells[sample[i].first] = row[i];
+    for (Row& row : s.Query(sql, p)) {
       std::string key_text;
-      for (const std::string& k : key) {
-        key_text += (cells[k].IsEmptyOrNull() ? "" : cells[k].ToString()) + '\x1f';
+      for (std::size_t i : key_at) {
+        key_text += (row[i].IsEmptyOrNull() ? "" : row[i].ToString()) + '\x1f';
       }
-      out.emplace(std::move(key_text), std::move(cells));
+      out.emplace(std::move(key_text), std::move(row));
     }
   }
   return out;
@@ -69,14 +74,14 @@ void Insert(Session& s, const std::string& db_table,
   s.Exec("INSERT INTO " + db_table + " (" + names + ") VALUES (" + marks + ")", params);
 }
 
-// Writes the cells that differ from the stored row; false when none does.
+// Writes the cells that differ from the stored row, read with the columns in
+// the order `cells` names them; false when none does.
 bool Update(Session& s, const std::string& db_table, const std::vector<std::string>& key,
             const std::vector<Value>& key_values,
-            const std::vector<std::pair<std::string, Value>>& cells,
-            const std::map<std::string, Value>& stored) {
+            const std::vector<std::pair<std::string, Value>>& cells, const Row& stored) {
   bool differs = false;
-  for (const auto& [name, value] : cells) {
-    differs = differs || !SameValue(value, stored.at(name));
+  for (std::size_t i = 0; i < cells.size() && !differs; ++i) {
+    differs = !SameValue(cells[i].second, stored[i]);
   }
   if (!differs) return false;
   std::string sets, where;
@@ -110,8 +115,14 @@ StoreCounts StoreRows(Session& s, const std::string& main, const std::vector<std
     const std::vector<std::string> key =
         db_table == main ? main_key : std::vector<std::string>{"CDFILIAL"};
     const auto existing = Existing(s, db_table, key, rows);
+    const auto& sample = rows.front().values.at(db_table);
     for (std::size_t r = 0; r < rows.size(); ++r) {
       const auto& cells = rows[r].values.at(db_table);
+      // The stored rows are compared cell by cell in the first row's order.
+      if (!std::equal(cells.begin(), cells.end(), sample.begin(), sample.end(),
+                      [](const auto& a, const auto& b) { return a.first == b.first; })) {
+        throw StorageError("import: the rows of " + db_table + " do not name the same columns");
+      }
       std::string key_text;
       std::vector<Value> key_values;
       for (const std::string& k : key) {
