@@ -10,6 +10,7 @@
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
+#include "appserver/storage_postgres.h"
 #include "data/format.h"
 
 namespace dg::server {
@@ -127,6 +128,31 @@ int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dr
   return report.Ok() ? 0 : 1;
 }
 
+int ImportInto(const std::string& db, const std::vector<std::string>& paths, bool dry_run,
+               std::ostream& out, std::ostream& err, bool progress_in_place) {
+  std::error_code ec;
+  if (IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
+    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place);
+  }
+  if (!dry_run) {
+    if (fs::path(db).has_parent_path()) fs::create_directories(fs::path(db).parent_path());
+    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place);
+  }
+  // A dry run on a database not made yet checks against an empty one and
+  // leaves no file behind (a mistyped name must not become a database).
+  std::string scratch = (fs::temp_directory_path() / "exp-import-XXXXXX").string();
+  if (::mkdtemp(scratch.data()) == nullptr) throw Error("cannot create a temporary folder");
+  struct Remove {
+    std::string path;
+    ~Remove() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } remove{scratch};
+  return ImportFiles(*OpenStorage(scratch + "/dry-run.db"), paths, dry_run, out, err,
+                     progress_in_place);
+}
+
 int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   std::string db;
   bool dry_run = false;
@@ -157,11 +183,7 @@ int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std:
     }
   }
   try {
-    const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
-    if (!postgres && fs::path(db).has_parent_path())
-      fs::create_directories(fs::path(db).parent_path());
-    auto storage = OpenStorage(db);
-    return ImportFiles(*storage, paths, dry_run, out, err, ::isatty(2) != 0);
+    return ImportInto(db, paths, dry_run, out, err, ::isatty(2) != 0);
   } catch (const std::exception& e) {
     err << "exp-appserver import: " << e.what() << "\n";
     return 2;

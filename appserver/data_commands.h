@@ -32,6 +32,13 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
 int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dry_run,
                 std::ostream& out, std::ostream& err, bool progress_in_place);
 
+// ImportFiles into the database `db` names (a SQLite file, made with its
+// folder when missing, or a PostgreSQL address). A dry run on a SQLite file
+// that does not exist checks against an empty database and makes no file.
+// Throws for a database that cannot be opened.
+int ImportInto(const std::string& db, const std::vector<std::string>& paths, bool dry_run,
+               std::ostream& out, std::ostream& err, bool progress_in_place);
+
 // The one-line summary of a file ("itens.csv: itens, 40 rows: 3 inserted, 2
 // updated, 35 unchanged").
 std::string Summary(const ImportFileReport& file, bool dry_run);

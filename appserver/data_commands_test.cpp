@@ -89,6 +89,18 @@ TEST_F(DataCommandsTest, ReportsEachFileAndEveryProblem) {
                             "2 unchanged\ndry run: nothing was stored\n");
 }
 
+// A dry run on a database not made yet (a mistyped name, say) checks the
+// files against an empty one and leaves no file or folder behind.
+TEST_F(DataCommandsTest, DryRunOnANewDatabaseMakesNoFile) {
+  const std::string db = (dir_ / "new" / "day.db").string();
+  const std::string types = Write("tipos.csv", "tipo_transporte;nome\n1;Rodoviário\n");
+  EXPECT_EQ(Import({"--db", db, "--dry-run", types}), 0);
+  EXPECT_EQ(out_.str(), types +
+                            ": tipos_transporte, 1 row: 1 would be inserted, 0 would be updated, "
+                            "0 unchanged\ndry run: nothing was stored\n");
+  EXPECT_FALSE(fs::exists(dir_ / "new"));
+}
+
 TEST_F(DataCommandsTest, ALargeFileShowsItsProgress) {
   std::string text = "tipo_transporte;nome\n";
   for (int i = 1; i <= 2500; ++i) text += std::to_string(i) + ";Tipo " + std::to_string(i) + "\n";

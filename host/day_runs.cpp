@@ -34,11 +34,7 @@ int RunImport(const Options& o, std::ostream& out, std::ostream& err) {
     }
   }
   try {
-    if (!IsPostgres(o.db) && fs::path(o.db).has_parent_path()) {
-      fs::create_directories(fs::path(o.db).parent_path());
-    }
-    auto storage = server::OpenStorage(o.db);
-    return server::ImportFiles(*storage, o.import_files, o.dry_run, out, err, ::isatty(2) != 0);
+    return server::ImportInto(o.db, o.import_files, o.dry_run, out, err, ::isatty(2) != 0);
   } catch (const std::exception& e) {
     err << "exp-host: " << e.what() << "\n";
     return 2;

@@ -75,8 +75,16 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--screenshots")
       value(o.screenshots);
     else if (arg == "--import") {
-      while (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
-        o.import_files.push_back(argv[++i]);
+      // The files follow; --dry-run may stand among them.
+      for (; i + 1 < argc; ++i) {
+        const std::string next = argv[i + 1];
+        if (next == "--dry-run") {
+          o.dry_run = true;
+        } else if (next.rfind("--", 0) == 0) {
+          break;
+        } else {
+          o.import_files.push_back(next);
+        }
       }
       if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
     } else if (arg == "--dry-run")

@@ -69,6 +69,11 @@ TEST(HostOptions, ImportAndManifestRuns) {
   const Options i = ParseOptions(7, import);
   EXPECT_EQ(i.import_files, (std::vector<std::string>{"a.csv", "b.csv"}));
   EXPECT_TRUE(i.dry_run);
+  const char* dry_first[] = {"exp-host", "--import", "--dry-run", "a.csv", "--db", "x.db"};
+  const Options d = ParseOptions(6, dry_first);
+  EXPECT_EQ(d.import_files, std::vector<std::string>{"a.csv"});
+  EXPECT_TRUE(d.dry_run);
+  EXPECT_EQ(d.db, "x.db");
   const char* manifest[] = {"exp-host", "--manifest",     "12", "--out",
                             "r.pdf",    "--manifest-dir", "m"};
   const Options m = ParseOptions(7, manifest);
