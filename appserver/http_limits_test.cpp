@@ -28,14 +28,8 @@ using namespace testing;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-class HttpLimitsTest : public ::testing::Test {
+class HttpLimitsTest : public SeededHttpTest {
  protected:
-  void Start(HttpServerOptions options = {}) {
-    LoadFixture(*db_.storage(), SmallFixture());
-    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
-    server_ = std::make_unique<HttpServer>(object_, options);
-    port_ = server_->Start();
-  }
   // A normal clerk's call; answers how long it took.
   milliseconds NormalCall() {
     HttpTransport client("127.0.0.1", port_);
@@ -44,11 +38,6 @@ class HttpLimitsTest : public ::testing::Test {
     EXPECT_EQ("S", Column(reply.result, "IDEXITRANSPDIST"));
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
   }
-
-  TempDatabase db_;
-  std::shared_ptr<rdmGradeDistribuicao> object_;
-  std::unique_ptr<HttpServer> server_;
-  int port_ = 0;
 };
 
 // A raw connection to the server from a loopback address of its own

@@ -14,24 +14,13 @@ namespace {
 using nlohmann::json;
 using namespace testing;
 
-class HttpTest : public ::testing::Test {
+class HttpTest : public SeededHttpTest {
  protected:
-  void Start(HttpServerOptions options = {}) {
-    LoadFixture(*db_.storage(), SmallFixture());
-    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
-    server_ = std::make_unique<HttpServer>(object_, options);
-    port_ = server_->Start();
-  }
   httplib::Result Post(const std::string& path, const std::string& body) {
     httplib::Client client("127.0.0.1", port_);
     client.set_tcp_nodelay(true);
     return client.Post(path, body, "application/json");
   }
-
-  TempDatabase db_;
-  std::shared_ptr<rdmGradeDistribuicao> object_;
-  std::unique_ptr<HttpServer> server_;
-  int port_ = 0;
 };
 
 TEST_F(HttpTest, MalformedRequestsGetAClearErrorAndTheServerKeepsServing) {

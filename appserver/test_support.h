@@ -209,4 +209,21 @@ class SeededServerTest : public ::testing::TestWithParam<TransportParam> {
   std::unique_ptr<HttpServer> http_;
 };
 
+// An HTTP server (started by the test, with its options) of a server object
+// on a temporary SQLite database seeded with SmallFixture().
+class SeededHttpTest : public ::testing::Test {
+ protected:
+  void Start(HttpServerOptions options = {}) {
+    LoadFixture(*db_.storage(), SmallFixture());
+    object_ = std::make_shared<rdmGradeDistribuicao>(db_.storage());
+    server_ = std::make_unique<HttpServer>(object_, options);
+    port_ = server_->Start();
+  }
+
+  TempDatabase db_;
+  std::shared_ptr<rdmGradeDistribuicao> object_;
+  std::unique_ptr<HttpServer> server_;
+  int port_ = 0;
+};
+
 }  // namespace dg::server::testing
