@@ -84,22 +84,21 @@ std::string CannedAnswer(int status, const char* reason, const std::string& erro
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// Reads (and drops) what a client sends for a moment, up to the end of its
-// request's header, so that it is still there to read an answer that
-// refuses it.
-void DrainRequestHead(int fd, int stop_fd) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(500);
-  std::string seen;
-  char chunk[1024];
-  while (seen.size() < 16384 && seen.find("\r\n\r\n") == std::string::npos) {
+// Closes a connection the server ends while the client may still be
+// sending (a refusal before the body was read, a request cut off): the
+// answer is followed by the end of what the server sends, and what still
+// comes in is read and dropped for a moment, so that the client reads the
+// answer instead of a reset.
+void CloseAfterDraining(int fd, int stop_fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
+  char chunk[4096];
+  for (;;) {
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n > 0) {
-      seen.append(chunk, static_cast<std::size_t>(n));
-    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ||
-               (errno != EINTR && WaitFor(fd, POLLIN, stop_fd, deadline) != Wait::kReady)) {
-      return;
-    }
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
+    if (n < 0 && errno != EINTR && WaitFor(fd, POLLIN, stop_fd, deadline) != Wait::kReady) break;
   }
+  ::close(fd);
 }
 
 // Requests are read and answers written through this stream. Every read
@@ -360,14 +359,15 @@ void GuardedHttpServer::Release(const std::string& address) {
 }
 
 void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool refuse) {
-  ConnectionStream stream(fd, stop_pipe_[0], address, port, limits_);
+  // Whether the client may still be sending when the server ends.
+  bool unread = refuse;
   if (refuse) {
-    DrainRequestHead(fd, stop_pipe_[0]);
     const std::string answer = CannedAnswer(503, "Service Unavailable",
                                             "too many connections from " + address + " (at most " +
                                                 std::to_string(limits_.max_per_address) + ")");
     WriteAll(fd, answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
   } else {
+    ConnectionStream stream(fd, stop_pipe_[0], address, port, limits_);
     for (int served = 0; served < limits_.max_requests && !stopping_; ++served) {
       if (!stream.WaitForRequest()) break;
       stream.StartRequest();
@@ -377,13 +377,19 @@ void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool
       const bool ok = process_request(stream, last, closed_by_client, nullptr);
       if (stream.timed_out()) {
         stream.SendRequestTimeout();
+        unread = true;
         break;
       }
+      unread = close_after_answer;
       if (!ok || closed_by_client || close_after_answer) break;
     }
   }
-  ::shutdown(fd, SHUT_RDWR);
-  ::close(fd);
+  if (unread) {
+    CloseAfterDraining(fd, stop_pipe_[0]);
+  } else {
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+  }
   Release(refuse ? "" : address);
 }
 

@@ -140,6 +140,21 @@ TEST_F(HttpLimitsTest, BodiesBuiltToBreakTheReaderAreRefusedClearly) {
   NormalCall();
 }
 
+// A refusal before the body is read still reaches a client that is in the
+// middle of sending a large body, and the connection ends after it.
+TEST_F(HttpLimitsTest, RefusalsOfLargeBodiesReachTheClient) {
+  HttpServerOptions options;
+  options.max_body_bytes = 1 << 20;
+  Start(options);
+  const std::string large = CallWithArgument("\"" + std::string(8 << 20, 'a') + "\"");
+  EXPECT_EQ(std::make_pair(413, std::string("the request body is larger than 1048576 bytes")),
+            Post(port_, large));
+  EXPECT_EQ(std::make_pair(415, std::string("the request body must be application/json, not "
+                                            "text/plain")),
+            Post(port_, large, "text/plain"));
+  NormalCall();
+}
+
 // Many clients that connect and send nothing, and many that send a request
 // one byte at a time, take nothing from a clerk's call.
 TEST_F(HttpLimitsTest, IdleAndTricklingConnectionsDoNotDelayACall) {

@@ -176,18 +176,18 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
       GuardedHttpServer::CloseAfterAnswer(res);
       return httplib::Server::HandlerResponse::Handled;
     }
-    const std::size_t limit = impl->options.max_body_bytes;
-    if (req.get_header_value<std::uint64_t>("Content-Length") > limit) {
-      Reply(res, 413,
-            {{"error", "the request body is larger than " + std::to_string(limit) + " bytes"}});
-      GuardedHttpServer::CloseAfterAnswer(res);
-      return httplib::Server::HandlerResponse::Handled;
-    }
     if (req.method == "POST" && !IsJson(req.get_header_value("Content-Type"))) {
       std::string type = req.get_header_value("Content-Type").substr(0, 80);
       Reply(res, 415,
             {{"error", "the request body must be application/json, not " +
                            (type.empty() ? std::string("untyped") : type)}});
+      GuardedHttpServer::CloseAfterAnswer(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    const std::size_t limit = impl->options.max_body_bytes;
+    if (req.get_header_value<std::uint64_t>("Content-Length") > limit) {
+      Reply(res, 413,
+            {{"error", "the request body is larger than " + std::to_string(limit) + " bytes"}});
       GuardedHttpServer::CloseAfterAnswer(res);
       return httplib::Server::HandlerResponse::Handled;
     }
