@@ -109,12 +109,16 @@ void CheckText(const std::string& where, const std::string& field, const std::st
 // Every cell of a packet argument: texts of the fields the server stores
 // within their sizes, numbers finite.
 void CheckPacket(const std::string& where, const data::DataPacket& packet) {
+  std::vector<int> sizes;
+  for (const data::FieldDef& f : packet.fields) sizes.push_back(TextFieldSize(f.name));
   auto check_row = [&](const std::vector<Variant>& row, const std::string& which) {
-    for (std::size_t i = 0; i < row.size() && i < packet.fields.size(); ++i) {
+    for (std::size_t i = 0; i < row.size() && i < sizes.size(); ++i) {
       const Variant& cell = row[i];
       const std::string& field = packet.fields[i].name;
-      if (cell.Kind() == VariantKind::String) {
-        CheckText(where + ", " + which + " field " + field, field, cell.ToString());
+      if (cell.Kind() == VariantKind::String && sizes[i] > 0) {
+        const std::string text = cell.ToString();
+        if (data::Utf8Length(text) <= static_cast<std::size_t>(sizes[i])) continue;
+        CheckText(where + ", " + which + " field " + field, field, text);
       } else if (cell.Kind() == VariantKind::Double && !std::isfinite(cell.ToDouble())) {
         throw Error(where + ", " + which + " field " + field + " must be a finite number");
       }

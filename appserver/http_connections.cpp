@@ -58,7 +58,7 @@ Wait WaitFor(int fd, short events, int stop_fd, Clock::time_point deadline) {
   }
 }
 
-// Writes all of `text` before the deadline; false when it could not.
+// Writes all `size` bytes before the deadline; false when it could not.
 bool WriteAll(int fd, const char* data, std::size_t size, Clock::time_point deadline) {
   while (size > 0) {
     const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -77,6 +77,7 @@ bool WriteAll(int fd, const char* data, std::size_t size, Clock::time_point dead
 }
 
 // A complete answer for a connection that is about to be closed.
+// REQUIRES: `error` holds no quote or backslash.
 std::string CannedAnswer(int status, const char* reason, const std::string& error) {
   const std::string body = "{\"error\":\"" + error + "\"}";
   return "HTTP/1.1 " + std::to_string(status) + " " + reason +
@@ -93,7 +94,7 @@ void CloseAfterDraining(int fd, int stop_fd) {
   ::shutdown(fd, SHUT_WR);
   const auto deadline = Clock::now() + std::chrono::seconds(1);
   char chunk[4096];
-  for (;;) {
+  while (Clock::now() < deadline) {
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
     if (n < 0 && errno != EINTR && WaitFor(fd, POLLIN, stop_fd, deadline) != Wait::kReady) break;
