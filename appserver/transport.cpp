@@ -282,7 +282,13 @@ json HttpTransport::Post(const std::string& path, const std::string& body) {
     throw TransportError("the application server at " + impl_->where +
                          " cannot be reached: " + httplib::to_string(res.error()));
   }
-  json answer = json::parse(res->body, nullptr, false);
+  // The answer comes from outside as well: read with the same limits.
+  json answer;
+  try {
+    answer = data::ParseJson(res->body);
+  } catch (const data::JsonTextError&) {
+    answer = json();  // not an object: reported by its status below
+  }
   if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
     throw ServerCallError(answer["error"].get<std::string>());
   }
