@@ -119,10 +119,15 @@ void ReleaseGrid(Storage& storage, const std::string& branch, const std::string&
 
 std::vector<OpenGrid> ReleaseIdleGrids(Storage& storage, std::chrono::minutes idle,
                                        std::chrono::system_clock::time_point now) {
+  const std::string where = " AND COALESCE(g.DTHRATIVIDADE, g.DTHRABERTURA, '') < ?";
+  const std::vector<Value> params = {Value(IsoAt(now - idle))};
+  // Looked for in a read first: most passes find nothing, and need not
+  // hold the database's write lock for that.
   std::vector<OpenGrid> released;
+  storage.Transact(TxKind::Read, [&](Session& s) { released = OpenGrids(s, where, params); });
+  if (released.empty()) return released;
   storage.Transact(TxKind::Write, [&](Session& s) {
-    released = OpenGrids(s, " AND COALESCE(g.DTHRATIVIDADE, g.DTHRABERTURA, '') < ?",
-                         {Value(IsoAt(now - idle))});
+    released = OpenGrids(s, where, params);
     for (const OpenGrid& g : released) Release(s, g, "LiberaGradeOciosa", "");
   });
   return released;
