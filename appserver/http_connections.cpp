@@ -89,11 +89,14 @@ std::string CannedAnswer(int status, const char* reason, const std::string& erro
 // sending (a refusal before the body was read, a request cut off): the
 // answer is followed by the end of what the server sends, and what still
 // comes in is read and dropped for a moment, so that the client reads the
-// answer instead of a reset.
+// answer instead of a reset. The moment is long enough for a body of the
+// size limit to arrive over a busy network or loopback on a loaded machine,
+// and short beside the deadline of a request; the connection counts against
+// its address's cap meanwhile.
 void CloseAfterDraining(int fd, int stop_fd) {
   ::shutdown(fd, SHUT_WR);
-  const auto deadline = Clock::now() + std::chrono::seconds(1);
-  char chunk[4096];
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  char chunk[1 << 14];
   while (Clock::now() < deadline) {
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
