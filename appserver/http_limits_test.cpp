@@ -11,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,12 +34,20 @@ using std::chrono::milliseconds;
 
 class HttpLimitsTest : public SeededHttpTest {
  protected:
-  // A normal clerk's call; answers how long it took.
-  milliseconds NormalCall() {
-    HttpTransport client("127.0.0.1", port_);
+  // A normal clerk's call; answers how long it took until it was answered.
+  // A call that is not answered within `patience` fails the test.
+  milliseconds NormalCall(milliseconds patience = milliseconds(30000)) {
+    HttpClientOptions options;
+    options.read_timeout = patience;
+    HttpTransport client("127.0.0.1", port_, options);
     const auto start = Clock::now();
-    const auto reply = client.Call(kServerName, "GetParametros", {"0001"});
-    EXPECT_EQ("S", Column(reply.result, "IDEXITRANSPDIST"));
+    try {
+      const auto reply = client.Call(kServerName, "GetParametros", {"0001"});
+      EXPECT_EQ("S", Column(reply.result, "IDEXITRANSPDIST"));
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "the call was not answered: " << e.what();
+      return milliseconds::max();
+    }
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
   }
 };
@@ -63,6 +75,12 @@ class RawConnection {
   RawConnection& operator=(const RawConnection&) = delete;
 
   bool connected() const { return connected_; }
+  // Not closed by the server (so far as this end knows without waiting).
+  bool open() const {
+    char byte;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+  }
   bool Send(const std::string& text) {
     return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
   }
@@ -156,9 +174,13 @@ TEST_F(HttpLimitsTest, RefusalsOfLargeBodiesReachTheClient) {
 }
 
 // Many clients that connect and send nothing, and many that send a request
-// one byte at a time, take nothing from a clerk's call.
+// one byte at a time, take nothing from a clerk's call. The idle ones are
+// kept here for longer than the server usually keeps them, so that every one
+// of them is still open while the clerk calls.
 TEST_F(HttpLimitsTest, IdleAndTricklingConnectionsDoNotDelayACall) {
-  Start();
+  HttpServerOptions options;
+  options.limits.idle = milliseconds(60000);
+  Start(options);
   constexpr int kIdle = 200, kTrickling = 50, kAddresses = 25;
   auto address = [](int i) { return "127.0.0." + std::to_string(10 + i % kAddresses); };
   std::vector<std::unique_ptr<RawConnection>> idle, trickling;
@@ -176,9 +198,19 @@ TEST_F(HttpLimitsTest, IdleAndTricklingConnectionsDoNotDelayACall) {
       std::this_thread::sleep_for(milliseconds(100));
     }
   });
-  for (int i = 0; i < 3; ++i) EXPECT_LT(NormalCall(), milliseconds(1000));
+  // A server that makes calls wait behind the held connections keeps every
+  // call waiting (the clerk gives up after 10 s); on a machine busy with
+  // other work a single call may be slow for reasons of its own, so the
+  // quickest of a few is the one that must come within a second.
+  milliseconds quickest = milliseconds::max();
+  for (int i = 0; i < 5; ++i) quickest = std::min(quickest, NormalCall(milliseconds(10000)));
   done = true;
   trickle.join();
+  EXPECT_LT(quickest, milliseconds(1000));
+  int open = 0;
+  for (const auto& c : idle) open += c->open();
+  for (const auto& c : trickling) open += c->open();
+  EXPECT_EQ(kIdle + kTrickling, open) << "the calls were made while these were open";
 }
 
 TEST_F(HttpLimitsTest, IdleAndSlowRequestsAreCutAtTheirDeadlines) {
