@@ -378,4 +378,36 @@ TEST(HostRun, FaultSessionsHoldInProcessAndOverHttp) {
   fs::remove_all(dir);
 }
 
+// The route tab's suggested order: answered No nothing is written, answered
+// Yes the stop the clerk numbered keeps its number, the other takes the free
+// one; once all are numbered the command only says so. In process and over
+// HTTP alike.
+TEST(HostRun, RouteSuggestionSessionInProcessAndOverHttp) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-order-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  {
+    AppServer server((dir / "server.db").string());
+    ASSERT_GT(server.Port(), 0);
+    for (const std::vector<std::string>& backend :
+         {std::vector<std::string>{},
+          std::vector<std::string>{"--server", "http://127.0.0.1:" + std::to_string(server.Port()),
+                                   "--db", (dir / "host.db").string()}}) {
+      SCOPED_TRACE(backend.empty() ? "in process" : "over HTTP");
+      const HostRunResult run = Session("route-suggestion", backend);
+      EXPECT_EQ(0, run.status) << run.err;
+      std::vector<std::string> dialogs;
+      for (const json& line : run.trace) {
+        if (line.contains("expect") && !line.contains("step")) {
+          EXPECT_TRUE(line.value("ok", false)) << line.dump();
+        }
+        if (line.contains("dialog")) dialogs.push_back(line.value("answer", line["dialog"]));
+      }
+      // No, Yes, the note that every stop has its number, and the close.
+      EXPECT_EQ(dialogs, (std::vector<std::string>{"no", "yes", "info", "yes"}));
+      EXPECT_EQ(1, Count(run, "module"));
+    }
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -343,6 +344,33 @@ class ImageBinder : public ControlBinder {
   }
 };
 
+// A paint box: the control draws itself on a canvas over the widget's
+// painter, whenever the widget is painted.
+class PaintBoxWidget : public QWidget {
+ public:
+  PaintBoxWidget(ui::PaintBox& box, QWidget* parent) : QWidget(parent), box_(box) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QtCanvas canvas(painter, font());
+    box_.Paint(canvas, {0, 0, width(), height()});
+  }
+
+ private:
+  ui::PaintBox& box_;
+};
+
+class PaintBoxBinder : public ControlBinder {
+ public:
+  QWidget* Create(FormView&, ui::Control& c, QWidget* parent) const override {
+    return new PaintBoxWidget(static_cast<ui::PaintBox&>(c), parent);
+  }
+  void Sync(FormView&, ui::Control&, QWidget* w) const override { w->update(); }
+  QSize DefaultSize(const ui::Control&, QSize) const override { return {240, 240}; }
+};
+
 class NavigatorBinder : public ControlBinder {
  public:
   QWidget* Create(FormView& view, ui::Control& c, QWidget* parent) const override {
@@ -418,6 +446,7 @@ const ControlBinder& BinderFor(const ui::Control& c) {
   static const ButtonBinder button;
   static const LabelBinder label;
   static const ImageBinder image;
+  static const PaintBoxBinder paint_box;
   static const NavigatorBinder navigator;
   static const SplitterBinder splitter;
   static const PanelBinder panel;
@@ -434,6 +463,7 @@ const ControlBinder& BinderFor(const ui::Control& c) {
   if (Is<ui::Button>(c)) return button;
   if (Is<ui::Label>(c) || Is<ui::DBText>(c)) return label;
   if (Is<ui::Image>(c)) return image;
+  if (Is<ui::PaintBox>(c)) return paint_box;
   if (Is<ui::DBNavigator>(c)) return navigator;
   if (Is<ui::Splitter>(c)) return splitter;
   return panel;

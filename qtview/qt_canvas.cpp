@@ -1,6 +1,8 @@
 #include "qtview/qt_canvas.h"
 
 #include <QFontMetrics>
+#include <QPen>
+#include <QPolygon>
 
 #include "qtview/view_support.h"
 
@@ -54,6 +56,40 @@ void QtCanvas::BrushCopy(const ui::Rect& dest, const ui::Picture& picture, const
   const QRect to(dest.left, dest.top, std::min(from.width(), dest.Width()),
                  std::min(from.height(), dest.Height()));
   painter_.drawImage(to, image, QRect(from.topLeft(), to.size()));
+}
+
+void QtCanvas::Polyline(const std::vector<ui::Point>& points) {
+  if (points.size() < 2) return;
+  QPolygon line;
+  for (const ui::Point& p : points) line << QPoint(p.x, p.y);
+  painter_.save();
+  painter_.setPen(
+      QPen(QtColor(PenColor()), PenWidth(), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  painter_.drawPolyline(line);
+  painter_.restore();
+}
+
+void QtCanvas::Ellipse(const ui::Rect& rect) {
+  painter_.save();
+  painter_.setPen(QPen(QtColor(PenColor()), PenWidth()));
+  painter_.setBrush(QtColor(BrushColor()));
+  painter_.drawEllipse(QtRect(rect));
+  painter_.restore();
+}
+
+void QtCanvas::Text(int x, int y, const std::string& text) {
+  painter_.save();
+  painter_.setFont(QtFont(CurrentFont(), base_font_));
+  painter_.setPen(CurrentFont().color == ui::ColorName::Default
+                      ? QColor(Qt::black)
+                      : QtColor(ui::ResolveColor(CurrentFont().color)));
+  const QFontMetrics metrics(painter_.font());
+  painter_.drawText(QPoint(x, y + metrics.ascent()), QtText(text));
+  painter_.restore();
+}
+
+int QtCanvas::TextWidth(const std::string& text) const {
+  return QFontMetrics(QtFont(CurrentFont(), base_font_)).horizontalAdvance(QtText(text));
 }
 
 QImage PictureImage(const ui::Picture& picture, std::optional<ui::Color> transparent,

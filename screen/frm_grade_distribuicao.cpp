@@ -54,7 +54,7 @@ TfrmGradeDistribuicao::TfrmGradeDistribuicao() : contracts::TfrmPadraoGrid("frmG
   for (data::ClientDataset* ds :
        {&cdsGoogleMap, &cdsExp, &cdsVeiculo, &cdsErro, &cdsGPedido, &cdscCarrosPedido,
         &cdsGradeRota, &cdsVdOrdem, &cdsPedidoGrade, &cdsLocal, &cdsEndeFilialProc, &cdsRetTranSp,
-        &cdsPacteRotas, &cdsTotal, &cdsItinerario}) {
+        &cdsPacteRotas, &cdsTotal, &cdsItinerario, &cdsOrdemSugerida, &cdsMapaRota}) {
     RegisterDataSet(*ds);
   }
 
@@ -101,6 +101,8 @@ void TfrmGradeDistribuicao::CreateCommandBar() {
   sbtInconcistencia = speed("sbtInconcistencia", "Inconcistências para Rota",
                             &TfrmGradeDistribuicao::sbtInconcistenciaClick);
   sbtGeraMapa = speed("sbtGeraMapa", "Rota por Mapa", &TfrmGradeDistribuicao::sbtGeraMapaClick);
+  sbtSugerirOrdem =
+      speed("sbtSugerirOrdem", kSugerirOrdem, &TfrmGradeDistribuicao::sbtSugerirOrdemClick);
   SetCommandEnabled(*mnuImprimir, false);
   mnuListagem->SetEnabled(false);
   mnuExpedir = &Add<ui::MenuItem>("mnuExpedir", mnuManutencao);
@@ -320,11 +322,13 @@ void TfrmGradeDistribuicao::pgcPadraoChange(ui::Control& sender) {
     sbtVerificarClick(*sbtVerificar);
     sbtGeraMapa->SetEnabled(dtsGradeRota.State() == DatasetState::Browse &&
                             !cdsGradeRota.IsEmpty());
+    sbtSugerirOrdem->SetEnabled(sbtGeraMapa->Enabled());
     dtsGradeRotaStateChange(dtsGradeRota);
   } else if (page == tshPadrao) {
     CarregaVeiculos();
   } else if (page == tbsPedido) {
     sbtGeraMapa->SetEnabled(false);
+    sbtSugerirOrdem->SetEnabled(false);
     dtsExpStateChange(dtsExp);
   }
 }

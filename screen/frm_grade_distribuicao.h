@@ -65,6 +65,8 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   data::ClientDataset cdsPacteRotas{"cdsPacteRotas"};
   data::ClientDataset cdsTotal{"cdsTotal"};
   data::ClientDataset cdsItinerario{"cdsItinerario"};
+  data::ClientDataset cdsOrdemSugerida{"cdsOrdemSugerida"};  // the suggested stop order
+  data::ClientDataset cdsMapaRota{"cdsMapaRota"};            // points of the route's picture
 
   data::DataSource dtsExp;
   data::DataSource dtsVeiculo;
@@ -94,6 +96,7 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   ui::SpeedButton* sbtExpedir = nullptr;
   ui::SpeedButton* sbtInconcistencia = nullptr;
   ui::SpeedButton* sbtGeraMapa = nullptr;
+  ui::SpeedButton* sbtSugerirOrdem = nullptr;
   ui::MenuItem* mnuExpedir = nullptr;
 
   // ---- Transporter panel.
@@ -146,7 +149,9 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   ui::Splitter* splRota = nullptr;
   ui::Panel* panItinerario = nullptr;  // right of the splitter
   ui::DBMemo* dbmItinerario = nullptr;
-  ui::Panel* panTotais = nullptr;  // bottom strip, height 35
+  ui::Splitter* splMapa = nullptr;
+  ui::PaintBox* pbxRota = nullptr;  // the route's picture, right of the itinerary
+  ui::Panel* panTotais = nullptr;   // bottom strip, height 35
   ui::Label* lblDistancia = nullptr;
   ui::DBEdit* dbeDistancia = nullptr;
   ui::Label* lblTempo = nullptr;
@@ -238,6 +243,18 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
                                   ui::GridColumn& column, ui::DrawState state);
   void sbtGeraMapaClick(ui::Control& sender);
   void cdsItinerarioAfterDelete(data::ClientDataset& dataset);
+  // The points of the current vehicle's route (GetPontosRota) into
+  // cdsMapaRota, and the picture drawn again.
+  void CarregaMapa();
+  void pbxRotaPaint(ui::PaintBox& sender, ui::Canvas& canvas, const ui::Rect& size);
+
+  // ---- Suggested stop order (route_suggestion.cpp).
+  // Asks the server for the order of the current vehicle's stops that makes
+  // its route shortest (the stops already numbered keep their numbers),
+  // shows it and, on Yes, types each new number into the route grid as the
+  // clerk would: every rule of a typed order applies (itinerary question,
+  // validation, write, reload).
+  void sbtSugerirOrdemClick(ui::Control& sender);
 
  private:
   // Whether the focus is on medCdTransp, medTpTransp or cbbTipoFrete.

@@ -8,6 +8,13 @@ namespace dg::screen {
 
 inline constexpr const char* kCaption = "Grade de Distribuição";
 inline constexpr const char* kExpedir = "Gerar Nota de Expedição";
+inline constexpr const char* kSugerirOrdem = "Sugerir Ordem";
+// The suggested stop order: the question's first and last lines, and the
+// note when every stop has its number already.
+inline constexpr const char* kOrdemSugerida = "Ordem de entrega sugerida (percurso de ";
+inline constexpr const char* kGravarOrdem = "Deseja gravar esta ordem?";
+inline constexpr const char* kOrdemCompleta =
+    "Todos os locais de entrega deste veículo já têm ordem.";
 
 // Items of cbbTipoFrete, by index; index 5 is the reset value.
 inline const std::vector<std::string>& FreteItems() {

@@ -196,6 +196,7 @@ void TfrmGradeDistribuicao::dtsExpStateChange(data::DataSource&) {
   StateControl()->SetEnabled(browse);
   dbgPedExp->SetEnabled(browse);
   sbtGeraMapa->SetEnabled(false);
+  sbtSugerirOrdem->SetEnabled(false);
   dbgPadrao->Column(contracts::Consiste::IndiceCol(*dbgPadrao, "IDRETGRADEDISTR")).button_style =
       vazio ? ui::ButtonStyle::None : ui::ButtonStyle::Auto;
   dbgPadraoColEnter(*dbgPadrao);

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "appserver/test_support.h"
 #include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
+#include "ui/canvas.h"
 #include "ui/user_actions.h"
 
 namespace dg::screen::testing {
@@ -20,8 +23,7 @@ using data::Variant;
 class RouteEndToEndTest : public ScreenHarness {
  protected:
   RouteEndToEndTest() {
-    server::LoadFixture(*database.storage(), server::testing::SmallFixture());
-    rdm = std::make_shared<server::rdmGradeDistribuicao>(database.storage());
+    Load(server::testing::SmallFixture());
     contracts::TNetConnection::SetTransportFactory([this](const std::string&, int) {
       return std::make_shared<server::InProcessTransport>(rdm);
     });
@@ -37,6 +39,13 @@ class RouteEndToEndTest : public ScreenHarness {
       entry(args);
     };
   }
+  // A fresh database with `fixture`, served from then on.
+  void Load(const nlohmann::json& fixture) {
+    rdm.reset();
+    database = std::make_unique<server::testing::TempDatabase>();
+    server::LoadFixture(*database->storage(), fixture);
+    rdm = std::make_shared<server::rdmGradeDistribuicao>(database->storage());
+  }
   // The fixture's items selected for dispatch, each with the transporter.
   std::vector<ItemRow> Items() {
     std::vector<ItemRow> rows;
@@ -49,7 +58,7 @@ class RouteEndToEndTest : public ScreenHarness {
     return rows;
   }
 
-  server::testing::TempDatabase database;
+  std::unique_ptr<server::testing::TempDatabase> database;
   std::shared_ptr<server::rdmGradeDistribuicao> rdm;
 };
 
@@ -110,6 +119,87 @@ TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary)
     EXPECT_NE(itinerario.find("Mercado Três - Rua C3, 30: não localizado"), std::string::npos)
         << itinerario;
     EXPECT_NE(itinerario.find("Total"), std::string::npos);
+  });
+}
+
+// The suggested order on the real server: C3 keeps the number the clerk
+// typed, C1 and C2 take the free ones; answered No, nothing is written.
+TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {
+  nlohmann::json fixture = server::testing::SmallFixture();
+  fixture["CLIENTE"][1]["ENDERECO"] = "Rua C2, 20";
+  fixture["CLIENTE"][1]["LATITUDE"] = -22.95;
+  fixture["CLIENTE"][1]["LONGITUDE"] = -47.12;
+  fixture["CLIENTE"][2]["LATITUDE"] = -22.93;
+  fixture["CLIENTE"][2]["LONGITUDE"] = -47.09;
+  Load(fixture);
+  Launch(Items(), [&](ui::Form&) {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    Do([&] { ui::UserFocus(*s.medTpTransp); });
+    ui::UserType(*s.medTpTransp, "1");
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    // Every client has an address: the route is open for V1, which takes all.
+    ASSERT_FALSE(s.sbtInconcistencia->Enabled());
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_EQ(s.cdsGradeRota.RecordCount(), 3);
+    auto ordens = [&] {
+      std::map<std::string, std::string> by_client;
+      for (s.cdsGradeRota.First(); !s.cdsGradeRota.Eof(); s.cdsGradeRota.Next()) {
+        by_client[s.cdsGradeRota.FieldByName("CODIGO").AsString()] =
+            s.cdsGradeRota.FieldByName("NRORDENTREGRADE").AsString();
+      }
+      return by_client;
+    };
+    ASSERT_TRUE(s.cdsGradeRota.Locate("CODIGO", {Variant("C3")}, false));
+    const int row = s.cdsGradeRota.RecNo();
+    ASSERT_EQ(ui::UserClickCell(*s.dbgGradeRota, row, "NRORDENTREGRADE"), ui::Outcome::Done);
+    ASSERT_EQ(ui::UserEditCell(*s.dbgGradeRota, "2"), ui::Outcome::Done);
+    Do([&] { ui::UserPost(*s.dbgGradeRota); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    const auto typed = ordens();
+    ASSERT_EQ(typed.at("C3"), "002");
+    ASSERT_EQ(typed.at("C1"), "");
+
+    // No: the question lists the stops, nothing is written.
+    ASSERT_TRUE(s.sbtSugerirOrdem->Enabled());
+    dialogs.ClearLog();
+    Answers({ui::Answer::No});
+    Do([&] { ui::UserClick(*s.sbtSugerirOrdem); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    ASSERT_EQ(dialogs.Log().size(), 1u);
+    EXPECT_NE(dialogs.Log()[0].find("(mantida)"), std::string::npos) << dialogs.Log()[0];
+    EXPECT_NE(dialogs.Log()[0].find("Mercado Dois"), std::string::npos);
+    Do([&] { s.VerificarRota(); });
+    EXPECT_EQ(ordens(), typed);
+
+    // Yes: C3 keeps 2, C1 and C2 take 1 and 3.
+    Answers({ui::Answer::Yes, ui::Answer::Yes, ui::Answer::Yes});
+    Do([&] { ui::UserClick(*s.sbtSugerirOrdem); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    Do([&] { s.VerificarRota(); });
+    const auto suggested = ordens();
+    EXPECT_EQ(suggested.at("C3"), "002");
+    EXPECT_EQ(std::set<std::string>({suggested.at("C1"), suggested.at("C2")}),
+              std::set<std::string>({"001", "003"}));
+    EXPECT_EQ(s.cdsGradeRota.State(), data::DatasetState::Browse);
+
+    // Every stop numbered: the command says so and writes nothing.
+    dialogs.ClearLog();
+    Do([&] { ui::UserClick(*s.sbtSugerirOrdem); });
+    EXPECT_EQ(dialogs.Log().size(), 1u);
+    EXPECT_EQ(dialogs.Log()[0].rfind("info: ", 0), 0u) << dialogs.Joined();
+    EXPECT_EQ(ordens(), suggested);
+
+    // The picture: branch, the three numbered stops, legs, scale and north.
+    ui::RecordingCanvas canvas;
+    s.pbxRota->Paint(canvas, {0, 0, 300, 300});
+    const std::string drawn = canvas.Joined();
+    EXPECT_NE(drawn.find("Filial"), std::string::npos) << drawn;
+    for (const char* label : {" 1 |", " 2 |", " 3 |", " N"}) {
+      EXPECT_NE(drawn.find(label), std::string::npos) << label << " in " << drawn;
+    }
+    EXPECT_EQ(drawn.find("Sem localização"), std::string::npos);
   });
 }
 

@@ -14,6 +14,7 @@
 #include "screen/globals.h"
 #include "screen/layout.h"
 #include "screen/records.h"
+#include "screen/route_picture.h"
 #include "screen/route_texts.h"
 #include "screen/subs_caracter.h"
 #include "ui/application.h"
@@ -92,6 +93,19 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   cdsItinerario.AddField("NRITEMPED", FieldType::String, 10);
   cdsItinerario.AddField("CDPRODUTO", FieldType::String, 10);
   cdsItinerario.after_delete = [this](ClientDataset& ds) { cdsItinerarioAfterDelete(ds); };
+  for (const char* name :
+       {"CODIGO", "NOME", "ENDERECO", "NRORDENTREGRADE", "NRORDSUGERIDA", "DISTANCIA"}) {
+    cdsOrdemSugerida.AddField(name, FieldType::String, std::string(name) == "ENDERECO" ? 86 : 50);
+  }
+  cdsMapaRota.AddField("TIPO", FieldType::String, 1);
+  cdsMapaRota.AddField("NRORDENTREGRADE", FieldType::String, 5);
+  cdsMapaRota.AddField("CODIGO", FieldType::String, 21);
+  cdsMapaRota.AddField("NOME", FieldType::String, 50);
+  cdsMapaRota.AddField("ENDERECO", FieldType::String, 86);
+  cdsMapaRota.AddField("CEP", FieldType::String, 15);
+  cdsMapaRota.AddField("LATITUDE", FieldType::Double);
+  cdsMapaRota.AddField("LONGITUDE", FieldType::Double);
+  cdsMapaRota.AddField("TRAJETO", FieldType::Memo);
 
   // ---- Controls: route grid on the left, itinerary on the right, totals
   // in a strip at the bottom.
@@ -158,6 +172,16 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   splRota->width = 4;
   panItinerario = &Add<ui::Panel>("panItinerario", tshRota);
   panItinerario->align = ui::Align::Client;
+  // The route's picture on the right, the itinerary between.
+  pbxRota = &Add<ui::PaintBox>("pbxRota", panItinerario);
+  pbxRota->align = ui::Align::Right;
+  pbxRota->width = 300;
+  pbxRota->on_paint = [this](ui::PaintBox& b, ui::Canvas& c, const ui::Rect& r) {
+    pbxRotaPaint(b, c, r);
+  };
+  splMapa = &Add<ui::Splitter>("splMapa", panItinerario);
+  splMapa->align = ui::Align::Right;
+  splMapa->width = 4;
   dbmItinerario = &Add<ui::DBMemo>("dbmItinerario", panItinerario);
   dbmItinerario->align = ui::Align::Client;
   dbmItinerario->data_source = &dtsItinerario;
@@ -169,8 +193,28 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
 // ---- Route refresh and vehicle context.
 
 void TfrmGradeDistribuicao::VerificarRota() {
-  contracts::Showavi::Guard avi(this, 6);
-  CarregaRota(*this, cdsGradeRota);
+  {
+    contracts::Showavi::Guard avi(this, 6);
+    CarregaRota(*this, cdsGradeRota);
+  }
+  CarregaMapa();
+}
+
+void TfrmGradeDistribuicao::CarregaMapa() {
+  if (HasRecord(cdsGradeRota)) {
+    Carrega(cdsMapaRota, "GetPontosRota",
+            {CurrentText(cdsGradeRota, "CDFILIAL"), CurrentText(cdsGradeRota, "NRGRADEDISTR"),
+             CurrentText(cdsGradeRota, "CDVIATURA"), std::string()});
+  } else if (cdsMapaRota.Active()) {
+    cdsMapaRota.Close();
+  }
+  pbxRota->Invalidate();
+}
+
+void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox&, ui::Canvas& canvas, const ui::Rect& size) {
+  DrawRoutePicture(canvas, size,
+                   cdsMapaRota.Active() ? RoutePicturePoints(cdsMapaRota.Data())
+                                        : std::vector<RoutePicturePoint>{});
 }
 
 void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
@@ -184,6 +228,14 @@ void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
       Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
     }
     sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
+    // The picture follows the vehicle: loaded where it shows, else dropped
+    // until the route tab loads it again.
+    if (pgcPadrao->ActivePage() == tshRota) {
+      CarregaMapa();
+    } else if (cdsMapaRota.Active()) {
+      cdsMapaRota.Close();
+      pbxRota->Invalidate();
+    }
   }
   const data::Field* selected = dbgPadrao->SelectedField();
   if (selected == nullptr || selected->FieldName() != "IDRETGRADEDISTR") {
@@ -288,8 +340,10 @@ void TfrmGradeDistribuicao::dtsGradeRotaStateChange(data::DataSource&) {
     sbtExpedir->SetEnabled(browse && !FocoNoPainelTransp());
     mnuExpedir->SetEnabledLinked(sbtExpedir->Enabled());
     sbtGeraMapa->SetEnabled(browse && !vazio);
+    sbtSugerirOrdem->SetEnabled(browse && !vazio);
   } else {
     sbtGeraMapa->SetEnabled(false);
+    sbtSugerirOrdem->SetEnabled(false);
   }
   dbgGradeRota->options.editing = codigo;
 }
@@ -372,6 +426,7 @@ void TfrmGradeDistribuicao::sbtGeraMapaClick(ui::Control&) {
   contracts::Halvorn::LoadBPL("EXP03400", entrega);
 
   CarregaTotais(*this);
+  CarregaMapa();
   if (dbgGradeRota->CanFocus()) dbgGradeRota->SetFocus();
 }
 

@@ -130,7 +130,7 @@ TEST_F(RouteTabTest, RouteTextsSplitByTwentyWithReturnLegAndSwappedThirdAndFourt
                     : std::vector<std::string>{});
       EXPECT_EQ(server.Methods(), std::string("GetParametros GetEndeFilialProc GetGradeRota ") +
                                       (std::string(row.retorno) == "T" ? "GetRetTransp " : "") +
-                                      "GetTotal GetItinerario");
+                                      "GetTotal GetItinerario GetPontosRota");
       EXPECT_EQ(server.CallsOf("GetTotal").back(), "GetTotal(0001, 17, V1)");
       EXPECT_FALSE(contracts::Showavi::Showing());
     });
@@ -258,10 +258,11 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
       } else {
         EXPECT_EQ(dialogs.Log(), std::vector<std::string>{});
         if (row.gravacoes.empty()) {
-          EXPECT_EQ(server.Methods(), "GetVdOrdem GetGradeRota");
+          EXPECT_EQ(server.Methods(), "GetVdOrdem GetGradeRota GetPontosRota");
         } else {
           EXPECT_EQ(server.Methods(),
-                    "GetVdOrdem GetItemGrade SetGradeRota SetGradeRota GetGradeRota");
+                    "GetVdOrdem GetItemGrade SetGradeRota SetGradeRota GetGradeRota "
+                    "GetPontosRota");
           EXPECT_EQ(server.CallsOf("GetItemGrade").back(),
                     "GetItemGrade(&'0001', &'17', &'V1', C1)");
         }
@@ -301,7 +302,7 @@ TEST_F(RouteTabTest, ChangingAnOrderAsksBeforeDeletingTheItineraryRowByRow) {
       if (sim) {
         EXPECT_EQ(server.Methods(),
                   "SetItinerario SetItinerario SetItinerario GetVdOrdem GetItemGrade "
-                  "SetGradeRota GetGradeRota");
+                  "SetGradeRota GetGradeRota GetPontosRota");
         for (const auto& call : server.CallsOf("SetItinerario")) {
           EXPECT_EQ(call, "SetItinerario(packet(1))");
         }

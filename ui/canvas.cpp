@@ -119,6 +119,27 @@ void RecordingCanvas::BrushCopy(const Rect& dest, const Picture& picture, const 
                  " transparent " + Str(transparent));
 }
 
+void RecordingCanvas::SetPen(Color c, int width) {
+  Canvas::SetPen(c, width);
+  ops_.push_back("pen " + Str(c) + " " + std::to_string(width));
+}
+
+void RecordingCanvas::Polyline(const std::vector<Point>& points) {
+  std::string line = "line";
+  for (const Point& p : points) line += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+  ops_.push_back(line);
+}
+
+void RecordingCanvas::Ellipse(const Rect& rect) { ops_.push_back("ellipse " + Str(rect)); }
+
+void RecordingCanvas::Text(int x, int y, const std::string& text) {
+  ops_.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " " + text);
+}
+
+int RecordingCanvas::TextWidth(const std::string& text) const {
+  return 7 * static_cast<int>(text.size());
+}
+
 std::string RecordingCanvas::Joined() const { return JoinTexts(ops_, " | "); }
 
 }  // namespace dg::ui

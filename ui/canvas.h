@@ -1,5 +1,5 @@
-// Drawing surface for the per-cell drawing of grids, pictures, and the
-// Image control.
+// Drawing surface for the per-cell drawing of grids, pictures, the Image
+// control, and the pictures a PaintBox's owner draws.
 //
 // A Canvas is given to a grid for the length of one paint (DataGrid::PaintCell);
 // the Qt view implements it over its painter, tests use RecordingCanvas.
@@ -19,6 +19,12 @@ struct Rect {
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
   friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// A point in pixels. Intentionally copyable.
+struct Point {
+  int x = 0, y = 0;
+  friend bool operator==(const Point&, const Point&) = default;
 };
 
 // A small bitmap. `name` says where it came from (for traces and
@@ -67,14 +73,36 @@ class Canvas {
   virtual void BrushCopy(const Rect& dest, const Picture& picture, const Rect& source,
                          Color transparent) = 0;
 
+  // Lines and outlines: colour and width in pixels.
+  Color PenColor() const { return pen_; }
+  int PenWidth() const { return pen_width_; }
+  virtual void SetPen(Color c, int width) {
+    pen_ = c;
+    pen_width_ = width;
+  }
+  // Straight lines from point to point with the pen (nothing for fewer than
+  // two points).
+  virtual void Polyline(const std::vector<Point>& points) = 0;
+  // The ellipse inside `rect`, filled with the brush, outlined with the pen.
+  virtual void Ellipse(const Rect& rect) = 0;
+  // Text with its top-left corner at (x, y) over what is drawn already, in
+  // the font's colour (black when the font names none).
+  virtual void Text(int x, int y, const std::string& text) = 0;
+  // Width of the text in the current font, in pixels.
+  virtual int TextWidth(const std::string& text) const = 0;
+
  private:
   Color brush_{255, 255, 255};
+  Color pen_{0, 0, 0};
+  int pen_width_ = 1;
   Font font_;
 };
 
 // Records every drawing call as a compact line:
 //   "brush 255,255,225"  "fill 0,0,40,18"  "text 2,2 [0,0,40,18] abc"
 //   "copy check 1,0,17,18 <- 0,0,16,18 transparent 128,128,0"
+//   "pen 0,0,255 2"  "line 1,2 3,4 5,6"  "ellipse 0,0,8,8"  "at 2,2 abc"
+// Text is measured as 7 pixels a character.
 class RecordingCanvas : public Canvas {
  public:
   void SetBrushColor(Color c) override;
@@ -82,6 +110,11 @@ class RecordingCanvas : public Canvas {
   void TextRect(const Rect& clip, int x, int y, const std::string& text) override;
   void BrushCopy(const Rect& dest, const Picture& picture, const Rect& source,
                  Color transparent) override;
+  void SetPen(Color c, int width) override;
+  void Polyline(const std::vector<Point>& points) override;
+  void Ellipse(const Rect& rect) override;
+  void Text(int x, int y, const std::string& text) override;
+  int TextWidth(const std::string& text) const override;
   const std::vector<std::string>& Ops() const { return ops_; }
   // All lines joined by " | ".
   std::string Joined() const;
@@ -89,6 +122,22 @@ class RecordingCanvas : public Canvas {
 
  private:
   std::vector<std::string> ops_;
+};
+
+// A surface its owner draws on: the view calls Paint with a canvas the size
+// of the control whenever it shows the control; takes no focus.
+class PaintBox : public Control {
+ public:
+  using Control::Control;
+  bool TakesFocus() const override { return false; }
+  // Draws the control on `canvas`, whose origin is the control's top-left
+  // corner and whose size is `size` (right and bottom are width and height).
+  std::function<void(PaintBox&, Canvas& canvas, const Rect& size)> on_paint;
+  void Paint(Canvas& canvas, const Rect& size) {
+    if (on_paint) on_paint(*this, canvas, size);
+  }
+  // Asks the views to paint the control again (its picture changed).
+  void Invalidate() { Changed(); }
 };
 
 // A picture on a form; takes no focus. Hidden images serve as picture

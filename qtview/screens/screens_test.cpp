@@ -2,7 +2,8 @@
 // by the host program (in process, modules loaded as in production), and
 // after every step the screen is rendered offscreen. Every picture must not
 // be blank, must show the active tab's caption on the tab bar, every caption
-// label that is showing, and the grids' titles.
+// label that is showing, the grids' titles and the pictures drawn by their
+// owners (the route).
 //
 // With EXP_UPDATE_DOCS set, the last picture of each tab (the tab with the
 // work of its steps done) is written to docs/ as the reference picture of
@@ -30,6 +31,7 @@
 #include "host/host.h"
 #include "qtview/form_view.h"
 #include "qtview/qtview.h"
+#include "ui/canvas.h"
 #include "ui/control.h"
 #include "ui/form.h"
 #include "ui/grid.h"
@@ -143,6 +145,10 @@ Shot Look(const ui::Form& form, const ui::PageControl& pages) {
       } else if (Ink(shot.image, area) < 20) {
         problem(c->Name() + " caption not drawn");
       }
+    }
+    // A picture its owner draws (the route) must show more than its paper.
+    if (dynamic_cast<ui::PaintBox*>(c) != nullptr && Ink(shot.image, AreaIn(*w, view)) < 200) {
+      problem(c->Name() + " picture not drawn");
     }
     if (auto* grid = qobject_cast<QTableView*>(w);
         grid != nullptr && grid->horizontalHeader()->isVisible()) {
