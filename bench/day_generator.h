@@ -1,8 +1,9 @@
 // Generated dispatch days, shared by the benchmarks: orders of 1 to 8 items,
 // each item with a quantity, a unit weight and a unit volume, a priority and
 // one of three delivery dates, on a transporter's fleet of four vehicle sizes
-// with about one and a half times the room the busiest date needs. The same
-// count always gives the same day (fixed seed).
+// with about one and a half times the room the busiest date needs. The
+// clients lie in the neighbourhoods of a city about 30 km across, the branch
+// near its centre. The same count always gives the same day (fixed seeds).
 #pragma once
 
 #include <algorithm>
@@ -35,13 +36,38 @@ struct Random {
   }
 };
 
+// A place in degrees.
+struct Where {
+  double latitude = 0, longitude = 0;
+};
+
 // One day: the items (PackItem::date holds the delivery date), the client of
-// each item and the fleet.
+// each item, the fleet, and where the branch and the clients are.
 struct Day {
   std::vector<PackItem> items;  // date holds the delivery date
   std::vector<std::string> client;
   std::vector<PackVehicle> fleet;
+  Where branch{-22.905, -47.061};
+  std::map<std::string, Where> client_at;
 };
+
+// Clients spread over 14 neighbourhoods of a city about 30 km across (a
+// neighbourhood about 3 km across), drawn from a seed of their own so that
+// the loads stay those of the days measured before.
+inline void PlaceClients(Day& day) {
+  Random rng;
+  rng.state = 7121;
+  constexpr double kKmPerDegree = 111.195;
+  const double shrink = std::cos(day.branch.latitude * 3.14159265358979 / 180);
+  std::vector<std::pair<double, double>> centres;  // km east, km north of the branch
+  for (int k = 0; k < 14; ++k) centres.push_back({rng.Uniform(-15, 15), rng.Uniform(-15, 15)});
+  for (const std::string& c : std::set<std::string>(day.client.begin(), day.client.end())) {
+    const auto& [east, north] = centres[rng.Next() % centres.size()];
+    const double x = east + rng.Uniform(-1.5, 1.5), y = north + rng.Uniform(-1.5, 1.5);
+    day.client_at[c] = {day.branch.latitude + y / kKmPerDegree,
+                        day.branch.longitude + x / (kKmPerDegree * shrink)};
+  }
+}
 
 inline constexpr const char* kDates[] = {"2025-06-10", "2025-06-11", "2025-06-12"};
 
@@ -77,6 +103,7 @@ inline Day Generate(int count) {
     day.fleet.push_back(sizes[i % 4]);
     room += sizes[i % 4].free_weight;
   }
+  PlaceClients(day);
   return day;
 }
 
@@ -85,7 +112,10 @@ inline nlohmann::json Fixture(const Day& day) {
   using nlohmann::json;
   json f;
   f["PARAMETROS"] = json::array({{{"CDFILIAL", "0001"}, {"IDEXITRANSPDIST", "S"}}});
-  f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"ENDERECO", "Rua A, 1"}}});
+  f["FILIAL"] = json::array({{{"CDFILIAL", "0001"},
+                              {"ENDERECO", "Rua A, 1"},
+                              {"LATITUDE", day.branch.latitude},
+                              {"LONGITUDE", day.branch.longitude}}});
   f["TRANSPORT"] = json::array({{{"IDTPIJURTRAN", "J"},
                                  {"NRINSJURTRAN", "11222333000181"},
                                  {"NMFANTTRAN", "Rodo"},
@@ -103,8 +133,12 @@ inline nlohmann::json Fixture(const Day& day) {
   std::set<std::string> clients(day.client.begin(), day.client.end());
   f["CLIENTE"] = json::array();
   for (const std::string& c : clients) {
-    f["CLIENTE"].push_back(
-        {{"CDCLIENTE", c}, {"NMFANTCLIE", "Cliente " + c}, {"ENDERECO", "Rua " + c}});
+    const Where at = day.client_at.at(c);
+    f["CLIENTE"].push_back({{"CDCLIENTE", c},
+                            {"NMFANTCLIE", "Cliente " + c},
+                            {"ENDERECO", "Rua " + c},
+                            {"LATITUDE", at.latitude},
+                            {"LONGITUDE", at.longitude}});
   }
   f["ITEMPEDIDO"] = json::array();
   std::map<std::string, int> line;

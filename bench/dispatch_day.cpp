@@ -12,7 +12,11 @@
 // the largest capacity and total volume over the largest volume), orders
 // split across vehicles and how many of them a whole-order packing could have
 // avoided (the order fits the largest vehicle), and the medians of the
-// packing time and of the server time.
+// packing time and of the server time. Then the distribution by place
+// against the weight-only distribution of the same days: vehicles, and the
+// kilometres of all routes (each vehicle from the branch through its stops
+// in the best order the stop-order search finds, and back; distances
+// estimated from the coordinates as the server estimates them).
 #include <unistd.h>
 
 #include <cmath>
@@ -29,16 +33,37 @@
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/packing.h"
+#include "appserver/place_distribution.h"
 #include "appserver/storage.h"
 #include "bench/bench_util.h"
 #include "bench/day_generator.h"
+#include "data/travel.h"
 
 namespace dg::bench {
 namespace {
 
 struct Quality {
   int vehicles = 0, bound = 0, split = 0, avoidable = 0;
+  int place_vehicles = 0;              // vehicles of the distribution by place
+  double km_weight = 0, km_place = 0;  // routes of the two distributions
+  double place_seconds = 0;            // the by-place step alone, CPU
 };
+
+// The branch (place 0) and the clients, in the order of the day's map, and
+// each item's place.
+server::PlaceMap DayPlaces(const Day& day, std::vector<std::size_t>& item_place) {
+  data::GeoPath points = {{day.branch.latitude, day.branch.longitude}};
+  std::map<std::string, std::size_t> index;
+  for (const auto& [client, at] : day.client_at) {
+    index[client] = points.size();
+    points.push_back({at.latitude, at.longitude});
+  }
+  item_place.clear();
+  for (const std::string& c : day.client) item_place.push_back(index.at(c));
+  const data::TravelMatrix m =
+      data::TravelSource(data::TravelSettings{}, nullptr).EstimatedMatrix(points);
+  return {points.size(), m.km};
+}
 
 // Packs each delivery date on the whole fleet, as the server does.
 Quality PackDay(const Day& day, double* seconds) {
@@ -50,15 +75,31 @@ Quality PackDay(const Day& day, double* seconds) {
     max_weight = std::max(max_weight, v.free_weight);
     max_volume = std::max(max_volume, v.free_volume);
   }
-  const double start = ThreadSeconds();
+  std::vector<std::size_t> day_place;
+  const server::PlaceMap map = DayPlaces(day, day_place);
+  double spent = 0;
   for (const auto& [date, indexes] : by_date) {
     std::vector<PackItem> items;
-    for (std::size_t i : indexes) items.push_back(day.items[i]);
+    std::vector<std::size_t> place;
+    for (std::size_t i : indexes) {
+      items.push_back(day.items[i]);
+      place.push_back(day_place[i]);
+    }
+    const double start = ThreadSeconds();
     const server::PackResult r = server::PackItems(items, day.fleet);
+    spent += ThreadSeconds() - start;
     if (!r.complete) {
       std::fprintf(stderr, "the generated day does not fit its fleet\n");
       std::exit(1);
     }
+    const double place_start = ThreadSeconds();
+    const server::PackResult by_place = server::PlanByPlace(items, day.fleet, r, place, map);
+    q.place_seconds += ThreadSeconds() - place_start;
+    std::set<std::size_t> place_used;
+    for (const auto& a : by_place.allocations) place_used.insert(a.vehicle);
+    q.place_vehicles += static_cast<int>(place_used.size());
+    q.km_weight += server::RoutesKm(r, place, map);
+    q.km_place += server::RoutesKm(by_place, place, map);
     std::set<std::size_t> used;
     std::map<std::string, std::set<std::size_t>> vehicles_of;
     std::map<std::string, std::pair<double, double>> load_of;
@@ -83,7 +124,7 @@ Quality PackDay(const Day& day, double* seconds) {
       q.avoidable += server::FitsWithin(w, max_weight) && server::FitsWithin(v, max_volume);
     }
   }
-  if (seconds) *seconds = ThreadSeconds() - start;
+  if (seconds) *seconds = spent;
   return q;
 }
 
@@ -136,12 +177,13 @@ int Main(int argc, char** argv) {
       "packing (median) | DistribuiQuantidades (median) |\n|---|---|---|---|---|---|---|---|\n");
   for (int count : {100, 1000, 10000}) {
     const Day day = Generate(count);
-    std::vector<double> pack_times;
+    std::vector<double> pack_times, place_times;
     Quality q;
     for (int r = 0; r < runs; ++r) {
       double seconds = 0;
       q = PackDay(day, &seconds);
       pack_times.push_back(seconds);
+      place_times.push_back(q.place_seconds);
     }
     const double server_time = ServerSeconds(day, runs);
     std::set<std::string> orders;
@@ -164,6 +206,15 @@ int Main(int argc, char** argv) {
     Row("Dispatch day, " + size + ": packing alone, CPU (reference: the server method)",
         Ms(Median(pack_times)), Ms(server_time),
         server_time > 0 ? Median(pack_times) / server_time : 0);
+    Row("Dispatch day, " + size + ": vehicles by place (reference: by weight alone)",
+        std::to_string(q.place_vehicles), std::to_string(q.vehicles),
+        q.vehicles ? static_cast<double>(q.place_vehicles) / q.vehicles : 0);
+    Row("Dispatch day, " + size + ": route km by place (reference: by weight alone)",
+        Format("%.1f km", q.km_place), Format("%.1f km", q.km_weight),
+        q.km_weight > 0 ? q.km_place / q.km_weight : 0);
+    Row("Dispatch day, " + size + ": by-place step alone, CPU (reference: the server method)",
+        Ms(Median(place_times)), Ms(server_time),
+        server_time > 0 ? Median(place_times) / server_time : 0);
   }
   return 0;
 }
