@@ -19,6 +19,7 @@
 #include "appserver/connection_session.h"
 #include "appserver/schema.h"
 #include "appserver/storage.h"
+#include "data/pg_cell.h"
 
 namespace dg::server {
 namespace {
@@ -72,40 +73,9 @@ std::optional<std::string> ParamText(const Value& v) {
   }
 }
 
-// Type identifiers of the built-in types (pg_type.oid).
-enum : Oid {
-  kBool = 16,
-  kInt8 = 20,
-  kInt2 = 21,
-  kInt4 = 23,
-  kOid = 26,
-  kFloat4 = 700,
-  kFloat8 = 701,
-  kNumeric = 1700
-};
-
 Value Cell(const PGresult* res, int row, int col) {
   if (PQgetisnull(res, row, col)) return Value::Null();
-  const char* text = PQgetvalue(res, row, col);
-  const int length = PQgetlength(res, row, col);
-  switch (PQftype(res, col)) {
-    case kBool:
-      return Value(static_cast<std::int64_t>(text[0] == 't' ? 1 : 0));
-    case kInt2:
-    case kInt4:
-    case kInt8:
-    case kOid: {
-      std::int64_t n = 0;
-      std::from_chars(text, text + length, n);
-      return Value(n);
-    }
-    case kFloat4:
-    case kFloat8:
-    case kNumeric:
-      return Value(std::strtod(text, nullptr));
-    default:
-      return Value(std::string(text, static_cast<std::size_t>(length)));
-  }
+  return data::PgCell(PQgetvalue(res, row, col), PQgetlength(res, row, col), PQftype(res, col));
 }
 
 bool Preparable(const std::string& sql) {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "data/errors.h"
+#include "data/pg_cell.h"
 
 namespace dg::contracts {
 namespace {
@@ -50,38 +51,9 @@ std::optional<std::string> ParamText(const data::Variant& v) {
   }
 }
 
-// Type identifiers of the built-in types (pg_type.oid).
-enum : Oid {
-  kBool = 16,
-  kInt8 = 20,
-  kInt2 = 21,
-  kInt4 = 23,
-  kFloat4 = 700,
-  kFloat8 = 701,
-  kNumeric = 1700
-};
-
 data::Variant Cell(const PGresult* res, int row, int col) {
   if (PQgetisnull(res, row, col)) return data::Variant::Null();
-  const char* text = PQgetvalue(res, row, col);
-  const int length = PQgetlength(res, row, col);
-  switch (PQftype(res, col)) {
-    case kBool:
-      return data::Variant(static_cast<std::int64_t>(text[0] == 't'));
-    case kInt2:
-    case kInt4:
-    case kInt8: {
-      std::int64_t n = 0;
-      std::from_chars(text, text + length, n);
-      return data::Variant(n);
-    }
-    case kFloat4:
-    case kFloat8:
-    case kNumeric:
-      return data::Variant(std::strtod(text, nullptr));
-    default:
-      return data::Variant(std::string(text, static_cast<std::size_t>(length)));
-  }
+  return data::PgCell(PQgetvalue(res, row, col), PQgetlength(res, row, col), PQftype(res, col));
 }
 
 void Check(pg_conn* conn, const Result& res) {
