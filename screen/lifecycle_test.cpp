@@ -57,7 +57,9 @@ TEST_F(LifecycleTest, ModeFromParameterDrivesPanelFilterAndActivationCalls) {
       EXPECT_EQ(Screen().lblTransportadora->Visible(), !row.painel);
       EXPECT_EQ(Screen().cdsExp.Filter(), row.filtro);
       EXPECT_EQ(server.Methods(), row.methods);
-      if (row.painel) EXPECT_TRUE(Screen().medCdTransp->Focused());
+      if (row.painel) {
+        EXPECT_TRUE(Screen().medCdTransp->Focused());
+      }
     });
   }
 }

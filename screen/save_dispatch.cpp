@@ -1,6 +1,5 @@
 // Saving the distribution of the current item, the inconsistency list and
 // the hand-off of the dispatch data to the host.
-#include <optional>
 
 #include "contracts/consiste.h"
 #include "contracts/halvorn.h"
@@ -37,7 +36,7 @@ void TfrmGradeDistribuicao::Salvar() {
   }
   if (page != tshPadrao && page != tbsPedido) return;
 
-  std::optional<ui::UpdateLock> lock(std::in_place, *this);
+  ui::UpdateLock lock(*this);
   const bool veiculos = cdsVeiculo.Active();
   const std::string veiculo = CurrentText(cdsVeiculo, "CDVIATURA");
   if (veiculos && cdsVeiculo.State() == DatasetState::Edit) cdsVeiculo.Post();
@@ -57,7 +56,7 @@ void TfrmGradeDistribuicao::Salvar() {
   const double qtde = HasRecord(cdsExp) ? cdsExp.FieldByName("QTDEAEXP").AsFloat() : 0.0;
   if (data::QuantityUnits(qtde) != soma) {
     VoltaVeiculo(cdsVeiculo, veiculo);
-    lock.reset();
+    lock.Release();
     contracts::Consiste::MensErro(msgPadrao.Msg("QTDE_PED_<>_EXP"), true);
   }
 

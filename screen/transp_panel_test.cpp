@@ -73,7 +73,9 @@ TEST_F(PanelTest, ValidationsShowMessagesAndKeepTheFocus) {
     Launch({kSel, kOutro}, [&](ui::Form& form) {
       auto& s = Screen();
       ui::UserType(*s.medCdTransp, row.insc);
-      if (*row.insc) EXPECT_EQ(s.cbbTipoFrete->ItemIndex(), 5);
+      if (*row.insc) {
+        EXPECT_EQ(s.cbbTipoFrete->ItemIndex(), 5);
+      }
       Do([&] { ui::UserFocus(*s.medTpTransp); });
       if (form.ActiveControl() == s.medTpTransp) {
         ui::UserType(*s.medTpTransp, row.tipo);
@@ -203,7 +205,9 @@ TEST_F(PanelTest, ServerMessageKeyShownOtherFailuresPassed) {
       server.Clear();
       server.FailOnce("DistribuiQuantidades", row.falha);
       SaiDoPainel();
-      if (row.dialogo) EXPECT_EQ(dialogs.Log().back(), row.dialogo);
+      if (row.dialogo) {
+        EXPECT_EQ(dialogs.Log().back(), row.dialogo);
+      }
       EXPECT_EQ(failures.size(), row.relatado ? 1u : 0u);
       EXPECT_EQ(server.Methods(), "PrxNrGrade DistribuiQuantidades");
       EXPECT_EQ(s.Edit1->Text(), "antes");

@@ -132,7 +132,9 @@ TEST_F(FocusTest, ControlsThatCannotTakeTheFocus) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control->Name());
     EXPECT_EQ(c.outcome, UserFocus(*c.control));
-    if (c.outcome != Outcome::Done) EXPECT_THROW(c.control->SetFocus(), Error);
+    if (c.outcome != Outcome::Done) {
+      EXPECT_THROW(c.control->SetFocus(), Error);
+    }
   }
   EXPECT_EQ(edtA1, form.ActiveControl());
   panA->SetEnabled(false);  // a disabled container disables its contents

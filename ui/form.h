@@ -159,13 +159,21 @@ class Form : public Control {
 // Locks a form's updates for the life of the guard, released on every path.
 class UpdateLock {
  public:
-  explicit UpdateLock(Form& form) : form_(form) { form_.LockUpdates(); }
-  ~UpdateLock() { form_.UnlockUpdates(); }
+  explicit UpdateLock(Form& form) : form_(&form) { form_->LockUpdates(); }
+  ~UpdateLock() { Release(); }
   UpdateLock(const UpdateLock&) = delete;
   UpdateLock& operator=(const UpdateLock&) = delete;
 
+  // Releases the lock now rather than at the end of the scope (a message is
+  // to be shown over the form); later calls do nothing.
+  void Release() {
+    if (form_ == nullptr) return;
+    form_->UnlockUpdates();
+    form_ = nullptr;
+  }
+
  private:
-  Form& form_;
+  Form* form_;
 };
 
 }  // namespace dg::ui
