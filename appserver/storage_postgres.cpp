@@ -6,10 +6,8 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -19,6 +17,7 @@
 #include "appserver/connection_session.h"
 #include "appserver/schema.h"
 #include "appserver/storage.h"
+#include "data/mutex.h"
 #include "data/pg_cell.h"
 
 namespace dg::server {
@@ -268,8 +267,8 @@ class PostgresStorage : public Storage {
  private:
   std::unique_ptr<Connection> Acquire() {
     {
-      std::unique_lock lock(mu_);
-      released_.wait(lock, [&] { return !idle_.empty() || open_ < kPoolSize; });
+      MutexLock lock(mu_);
+      while (idle_.empty() && open_ >= kPoolSize) released_.Wait();
       if (!idle_.empty()) {
         auto conn = std::move(idle_.back());
         idle_.pop_back();
@@ -280,9 +279,9 @@ class PostgresStorage : public Storage {
     try {
       return std::make_unique<Connection>(conninfo_);
     } catch (...) {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       --open_;
-      released_.notify_one();
+      released_.Signal();
       throw;
     }
   }
@@ -291,13 +290,13 @@ class PostgresStorage : public Storage {
   void Release(std::unique_ptr<Connection> conn) {
     const bool keep = conn->Healthy();
     if (!keep) conn.reset();
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (keep) {
       idle_.push_back(std::move(conn));
     } else {
       --open_;
     }
-    released_.notify_one();
+    released_.Signal();
   }
 
   // Waits a random while, longer after each refusal, so that transactions
@@ -310,10 +309,10 @@ class PostgresStorage : public Storage {
   }
 
   const std::string conninfo_;
-  std::mutex mu_;
-  std::condition_variable released_;
-  std::vector<std::unique_ptr<Connection>> idle_;  // GUARDED_BY(mu_)
-  int open_ = 0;                                   // GUARDED_BY(mu_)
+  Mutex mu_;
+  CondVar released_{mu_};  // a connection went back to the pool or closed
+  std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
+  int open_ GUARDED_BY(mu_) = 0;
 };
 
 }  // namespace

@@ -1,13 +1,13 @@
 #include <sqlite3.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "appserver/connection_session.h"
 #include "appserver/schema.h"
 #include "appserver/storage.h"
+#include "data/mutex.h"
 
 namespace dg::server {
 namespace {
@@ -168,7 +168,7 @@ class SqliteStorage : public Storage {
  private:
   std::unique_ptr<Connection> Acquire() {
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       if (!idle_.empty()) {
         auto conn = std::move(idle_.back());
         idle_.pop_back();
@@ -179,13 +179,13 @@ class SqliteStorage : public Storage {
   }
 
   void Release(std::unique_ptr<Connection> conn) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     idle_.push_back(std::move(conn));
   }
 
   const std::string path_;
-  std::mutex mu_;
-  std::vector<std::unique_ptr<Connection>> idle_;  // GUARDED_BY(mu_)
+  Mutex mu_;
+  std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
 };
 
 }  // namespace

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds, runs every test; then
-# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (scripts/sanitize.sh) and a few seconds of each fuzz target
-# (scripts/fuzz.sh). EXP_QUICK_TEST=1 runs only the normal suite.
+# The test command: installs what is missing, checks the includes against
+# the layer table (scripts/check-layers.sh), builds with warnings as errors,
+# runs every test; then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (scripts/sanitize.sh), the server's tests under
+# ThreadSanitizer (scripts/tsan.sh) and a few seconds of each fuzz target
+# (scripts/fuzz.sh). EXP_QUICK_TEST=1 runs only the layer check and the
+# normal suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh
+bash scripts/check-layers.sh
+bash scripts/build.sh -DEXP_WERROR=ON
 # The normal suite runs beside a throwaway PostgreSQL cluster (the storage
 # tests on both backends and the two-instance test need it).
 (cd build && bash ../scripts/pg-test-cluster.sh ctest --output-on-failure -j "$(nproc)" --timeout 300)
 if [ -n "${EXP_QUICK_TEST:-}" ]; then exit 0; fi
 bash scripts/sanitize.sh
+bash scripts/tsan.sh
 bash scripts/fuzz.sh
