@@ -14,28 +14,8 @@ namespace {
 using data::Variant;
 using namespace testing;
 
-class ManifestTest : public SeededServerTest {
+class ManifestTest : public CallingServerTest {
  protected:
-  void SetUp() override {
-    SeededServerTest::SetUp();
-    if (object_) transport_ = Transport();
-  }
-  void TearDown() override {
-    transport_.reset();
-    http_.reset();
-  }
-  data::CallReply Call(const std::string& method, std::vector<Variant> args) {
-    return transport_->Call(kServerName, method, args);
-  }
-  std::string Failure(const std::string& method, std::vector<Variant> args) {
-    try {
-      Call(method, std::move(args));
-      return "ok";
-    } catch (const data::ServerCallError& e) {
-      return e.what();
-    }
-  }
-
   // Every selected item on V1, stops C3 (1) and C1 (2), C2 left without an
   // order, and a route worked out for V1.
   std::string PlannedGrid() {
@@ -50,8 +30,6 @@ class ManifestTest : public SeededServerTest {
     Call("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "0h35min", "Saída: Filial\nTotal"});
     return grid;
   }
-
-  std::unique_ptr<data::CallTransport> transport_;
 };
 
 TEST_P(ManifestTest, GridVehiclesAndLinesInDeliveryOrder) {

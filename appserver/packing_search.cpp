@@ -18,19 +18,10 @@
 #include <numeric>
 
 #include "appserver/packing.h"
+#include "appserver/seeded_random.h"
 
 namespace dg::server {
 namespace {
-
-// Deterministic pseudo-random numbers, so that one input gives one packing.
-struct Random {
-  std::uint64_t state = 0x9e3779b97f4a7c15ULL;
-  std::uint32_t Next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::size_t Below(std::size_t n) { return n ? Next() % n : 0; }
-};
 
 class Reducer {
  public:
@@ -325,7 +316,7 @@ class Reducer {
   std::vector<double> weight_;
   std::vector<std::uint64_t> tabu_;
   std::vector<std::size_t> out_;
-  Random random_;
+  SeededRandom random_{0x9e3779b97f4a7c15ULL};
 };
 
 // Vehicles needed to hold `total` when the largest rooms are used first.

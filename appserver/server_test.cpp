@@ -27,31 +27,10 @@ using detail::kOrderWeightExceeded;
 Variant Day(const char* iso) { return Variant(DateTime::FromIso(iso)); }
 
 // Each case runs in process and over HTTP, on SQLite and on PostgreSQL.
-class ServerTest : public SeededServerTest {
+class ServerTest : public CallingServerTest {
  protected:
-  void SetUp() override {
-    SeededServerTest::SetUp();
-    if (object_) transport_ = Transport();
-  }
-  void TearDown() override {
-    transport_.reset();
-    http_.reset();
-  }
-
-  CallReply Call(const std::string& method, std::vector<Variant> args) {
-    return transport_->Call(kServerName, method, args);
-  }
   Variant Result(const std::string& method, std::vector<Variant> args) {
     return Call(method, std::move(args)).result;
-  }
-  // The failure text of a call, or "ok".
-  std::string Failure(const std::string& method, std::vector<Variant> args) {
-    try {
-      Call(method, std::move(args));
-      return "ok";
-    } catch (const data::ServerCallError& e) {
-      return e.what();
-    }
   }
 
   Variant Items() { return Result("GetItensExpedicao", {"0001"}); }
@@ -100,8 +79,6 @@ class ServerTest : public SeededServerTest {
     }
     LoadFixture(*db_.storage(), fixture);
   }
-
-  std::unique_ptr<data::CallTransport> transport_;
 };
 
 INSTANTIATE_TEST_SUITE_P(Transports, ServerTest, TransportParams(), TransportParamName);

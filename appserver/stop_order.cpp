@@ -10,21 +10,13 @@
 #include <limits>
 #include <tuple>
 
+#include "appserver/seeded_random.h"
+
 namespace dg::server {
 namespace {
 
 constexpr double kEps = 1e-9;
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Deterministic pseudo-random numbers, so that one input gives one order.
-struct Random {
-  std::uint64_t state = 0x2545f4914f6cdd1dULL;
-  std::uint32_t Next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::size_t Below(std::size_t n) { return n ? Next() % n : 0; }
-};
 
 // The input's costs over stops + 2 nodes; the end is node stops + 1 and
 // costs nothing to reach (or leave) when the route has none.
@@ -458,7 +450,7 @@ class Search {
   std::vector<std::vector<std::size_t>> near_;
   std::vector<std::size_t> queue_;
   std::vector<char> queued_;
-  Random rng_;
+  SeededRandom rng_{0x2545f4914f6cdd1dULL};
 };
 
 }  // namespace

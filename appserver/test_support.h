@@ -23,6 +23,7 @@
 #include "appserver/storage_postgres.h"
 #include "appserver/transport.h"
 #include "data/packet.h"
+#include "data/rpc.h"
 
 namespace dg::server::testing {
 
@@ -207,6 +208,35 @@ class SeededServerTest : public ::testing::TestWithParam<TransportParam> {
   TempDatabase db_{std::get<1>(GetParam())};
   std::shared_ptr<rdmGradeDistribuicao> object_;
   std::unique_ptr<HttpServer> http_;
+};
+
+// A SeededServerTest that calls the server through one transport, without
+// an operator.
+class CallingServerTest : public SeededServerTest {
+ protected:
+  void SetUp() override {
+    SeededServerTest::SetUp();
+    if (object_) transport_ = Transport();
+  }
+  void TearDown() override {
+    transport_.reset();
+    http_.reset();
+  }
+
+  data::CallReply Call(const std::string& method, std::vector<data::Variant> args) {
+    return transport_->Call(kServerName, method, args);
+  }
+  // The failure text of a call, or "ok".
+  std::string Failure(const std::string& method, std::vector<data::Variant> args) {
+    try {
+      Call(method, std::move(args));
+      return "ok";
+    } catch (const data::ServerCallError& e) {
+      return e.what();
+    }
+  }
+
+  std::unique_ptr<data::CallTransport> transport_;
 };
 
 // An HTTP server (started by the test, with its options) of a server object

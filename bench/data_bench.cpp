@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "appserver/seeded_random.h"
 #include "data/dataset.h"
 #include "data/item_fields.h"
 #include "data/packet.h"
@@ -16,16 +17,9 @@ namespace {
 
 constexpr int kRows = 100'000;
 
-// Deterministic pseudo-random numbers.
-struct Lcg {
-  std::uint64_t state = 42;
-  std::uint32_t Next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-};
+using server::SeededRandom;
 
-std::string Text(Lcg& rng, int size) {
+std::string Text(SeededRandom& rng, int size) {
   const int len = 1 + static_cast<int>(rng.Next() % static_cast<std::uint32_t>(std::min(size, 40)));
   std::string s;
   for (int i = 0; i < len; ++i) s += static_cast<char>('A' + rng.Next() % 26);
@@ -35,7 +29,7 @@ std::string Text(Lcg& rng, int size) {
 DataPacket MakeItemPacket() {
   DataPacket p;
   p.fields = ItemPacketFields();
-  Lcg rng;
+  SeededRandom rng{42};
   p.rows.reserve(kRows);
   for (int r = 0; r < kRows; ++r) {
     std::vector<Variant> row;

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "appserver/packing.h"
+#include "appserver/seeded_random.h"
 #include "bench/bench_util.h"
 
 namespace dg::bench {
@@ -24,12 +25,9 @@ namespace dg::bench {
 using server::PackItem;
 using server::PackVehicle;
 
-struct Random {
-  std::uint64_t state = 20250610;
-  std::uint32_t Next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
+// The generator of the searches, with the day's own seed.
+struct Random : server::SeededRandom {
+  Random() : SeededRandom(20250610) {}
   double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
   int Between(int lo, int hi) {
     return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1));

@@ -72,6 +72,15 @@ void AppendLine(const nlohmann::json& geometry, GeoPath& line) {
   }
 }
 
+// n places, every distance and time 0.
+TravelMatrix ZeroMatrix(std::size_t n) {
+  TravelMatrix m;
+  m.size = n;
+  m.km.assign(n * n, 0);
+  m.minutes.assign(n * n, 0);
+  return m;
+}
+
 }  // namespace
 
 TravelSettings ReadTravelSettings(std::string_view api,
@@ -208,10 +217,7 @@ RouteLegs TravelSource::Route(const GeoPath& points, bool with_line) const {
 
 TravelMatrix TravelSource::ServiceMatrix(const GeoPath& points) const {
   const std::size_t n = points.size();
-  TravelMatrix m;
-  m.size = n;
-  m.km.assign(n * n, 0);
-  m.minutes.assign(n * n, 0);
+  TravelMatrix m = ZeroMatrix(n);
   m.from_service = true;
   if (n < 2) return m;
   // Blocks of sources against blocks of destinations, each request naming
@@ -273,10 +279,7 @@ TravelMatrix TravelSource::ServiceMatrix(const GeoPath& points) const {
 
 TravelMatrix TravelSource::EstimatedMatrix(const GeoPath& points) const {
   const std::size_t n = points.size();
-  TravelMatrix m;
-  m.size = n;
-  m.km.assign(n * n, 0);
-  m.minutes.assign(n * n, 0);
+  TravelMatrix m = ZeroMatrix(n);
   for (std::size_t i = 0; i < n; ++i) {
     for (std::size_t j = i + 1; j < n; ++j) {
       const Leg leg = Estimate(points[i], points[j]);
