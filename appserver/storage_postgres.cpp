@@ -268,7 +268,7 @@ class PostgresStorage : public Storage {
   std::unique_ptr<Connection> Acquire() {
     {
       MutexLock lock(mu_);
-      while (idle_.empty() && open_ >= kPoolSize) released_.Wait();
+      while (idle_.empty() && open_ >= kPoolSize) released_.Wait(mu_);
       if (!idle_.empty()) {
         auto conn = std::move(idle_.back());
         idle_.pop_back();

@@ -46,8 +46,9 @@ class CondVar {
 
   // Releases the mutex until another thread signals, and holds it again
   // on return; a wake-up may come without a signal, so wait in a loop over
-  // the condition. REQUIRES: the mutex is held.
-  void Wait() REQUIRES(mu_) {
+  // the condition. `mu` is the mutex given at construction, named again so
+  // that the lock analysis sees the caller holds it.
+  void Wait([[maybe_unused]] Mutex& mu) REQUIRES(mu) {
     std::unique_lock<std::mutex> lock(mu_.mu_, std::adopt_lock);
     cv_.wait(lock);
     lock.release();
