@@ -13,8 +13,8 @@
 namespace dg::server {
 namespace {
 
-const char* const kGridTables[] = {"TOTALROTA", "ITINERARIO", "ALOCGRADE", "ITEMGRADE",
-                                   "GRADEDISTR"};
+const char* const kGridTables[] = {"TOTALROTA",    "ITINERARIO",   "ALOCGRADE", "ITEMGRADE",
+                                   "GRADEVEICULO", "CARGAVEICULO", "GRADEDISTR"};
 
 // Capacities of vehicles, quantities of items and their unit weight and
 // volume: the packing and the capacity checks take them as amounts.

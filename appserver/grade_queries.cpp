@@ -1,6 +1,7 @@
 #include "appserver/grade_queries.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "appserver/packing.h"
@@ -35,16 +36,6 @@ std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t) {
   return out;
 }
 
-std::vector<Vehicle> VehiclesByInscription(Session& s, const std::string& inscription) {
-  std::vector<Vehicle> out;
-  for (const Row& r :
-       s.Query(std::string(kVehicleColumns) + "WHERE NRINSJURTRAN = ? ORDER BY CDVIATURA",
-               {Value(inscription)})) {
-    out.push_back(VehicleFromRow(r));
-  }
-  return out;
-}
-
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code) {
   auto rows = s.Query(std::string(kVehicleColumns) + "WHERE CDVIATURA = ?", {Value(code)});
   if (rows.empty()) return std::nullopt;
@@ -57,14 +48,16 @@ bool TransporterExists(Session& s, const Transporter& t) {
               .empty();
 }
 
-Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
-  auto rows = s.Query(
-      "SELECT SUM(a.QTTRANSP * a.VRPESOUNIT), SUM(a.QTTRANSP * a.VRVOLUNIT) "
-      "FROM ALOCGRADE a JOIN GRADEDISTR g "
-      "ON g.CDFILIAL = a.CDFILIAL AND g.NRGRADEDISTR = a.NRGRADEDISTR "
-      "WHERE g.IDSITGRADE IN ('A', 'E') AND a.CDVIATURA = ? AND a.DTENTREGA = ?",
-      {Value(vehicle), Value(day)});
-  return {D(rows[0][0]), D(rows[0][1])};
+std::map<std::string, Load> TransporterLoads(Session& s, const Transporter& t,
+                                             const std::string& day) {
+  std::map<std::string, Load> out;
+  for (const Row& r : s.Query("SELECT c.CDVIATURA, c.VRPESO, c.VRVOLUME FROM VEICULO v "
+                              "JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA "
+                              "AND c.DTENTREGA = ? WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ?",
+                              {Value(day), Value(t.type), Value(t.inscription)})) {
+    out[S(r[0])] = {D(r[1]), D(r[2])};
+  }
+  return out;
 }
 
 void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day) {
@@ -140,15 +133,6 @@ void DropRoutes(Session& s, const std::string& branch, const std::string& grid) 
   s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
 }
 
-std::string VehicleFlag(Session& s, const std::string& branch, const std::string& grid,
-                        const std::string& vehicle) {
-  auto rows = s.Query(
-      "SELECT MAX(IDRETGRADEDISTR) FROM ALOCGRADE "
-      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
-      {Value(branch), Value(grid), Value(vehicle)});
-  return S(rows[0][0]);
-}
-
 // ---- items -----------------------------------------------------------------
 
 ItemInfo FindItem(Session& s, const std::string& branch, const std::string& grid,
@@ -222,25 +206,32 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
       .Str("CDOPERLANCGRAD", 12)
       .Str("CDROTATRANS", 6);
   const ItemInfo info = FindItem(s, branch, grid, order, item);
-  for (const Vehicle& v : VehiclesOf(s, t)) {
-    auto alloc = s.Query(
-        "SELECT QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDOPERLANCGRAD, CDROTATRANS "
-        "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? AND "
-        "NRPEDIDO = ? AND NRITEMPED = ?",
-        {Value(branch), Value(grid), Value(v.code), Value(order), Value(item)});
-    const Load load = LoadOf(s, v.code, day);
+  // The fleet with, for each vehicle, its load of the day, its flag in the
+  // grid and its allocation of the item: one pass, whatever the fleet.
+  for (const Row& r :
+       s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, "
+               "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR, a.QTTRANSP, "
+               "a.VRPESOUNIT, a.VRVOLUNIT, a.IDRETGRADEDISTR, a.CDOPERLANCGRAD, a.CDROTATRANS "
+               "FROM VEICULO v "
+               "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
+               "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
+               "AND gv.CDVIATURA = v.CDVIATURA "
+               "LEFT JOIN ALOCGRADE a ON a.CDFILIAL = ? AND a.NRGRADEDISTR = ? "
+               "AND a.CDVIATURA = v.CDVIATURA AND a.NRPEDIDO = ? AND a.NRITEMPED = ? "
+               "WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
+               {Value(day), Value(branch), Value(grid), Value(branch), Value(grid), Value(order),
+                Value(item), Value(t.type), Value(t.inscription)})) {
+    const Vehicle v = VehicleFromRow(r);
+    const Load load{D(r[6]), D(r[7])};
     Variant quantity, weight, volume, operator_code;
-    std::string flag, route = info.route;
-    if (!alloc.empty()) {
-      const Row& a = alloc[0];
-      quantity = Variant(D(a[0]));
-      weight = Variant(Round3(D(a[0]) * D(a[1])));
-      volume = Variant(Round3(D(a[0]) * D(a[2])));
-      flag = S(a[3]);
-      operator_code = Variant(S(a[4]));
-      if (!S(a[5]).empty()) route = S(a[5]);
-    } else if (!grid.empty()) {
-      flag = VehicleFlag(s, branch, grid, v.code);
+    std::string flag = S(r[8]), route = info.route;
+    if (!r[9].IsNull()) {
+      quantity = Variant(D(r[9]));
+      weight = Variant(Round3(D(r[9]) * D(r[10])));
+      volume = Variant(Round3(D(r[9]) * D(r[11])));
+      flag = S(r[12]);
+      operator_code = Variant(S(r[13]));
+      if (!S(r[14]).empty()) route = S(r[14]);
     }
     p.Add({Variant(v.description),
            quantity,
@@ -301,14 +292,19 @@ Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehi
 
 // ---- allocations -----------------------------------------------------------
 
-void ClearGrid(Session& s, const std::string& branch, const std::string& grid) {
+void ClearGrid(Session& s, const std::string& branch, const std::string& grid,
+               TouchedLoads* touched) {
   const std::vector<Value> key = {Value(branch), Value(grid)};
+  TouchedLoads own(branch, grid);
+  TouchedLoads& loads = touched ? *touched : own;
+  loads.AddRows(s, "", {});
   s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
   s.Exec("DELETE FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", key);
   DropRoutes(s, branch, grid);
+  if (!touched) own.RefreshWholeGrid(s);
 }
 
-void InsertAllocation(Session& s, const NewAllocation& n) {
+void InsertAllocation(Session& s, const NewAllocation& n, TouchedLoads* touched) {
   s.Exec(
       "INSERT INTO ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
       "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
@@ -319,6 +315,12 @@ void InsertAllocation(Session& s, const NewAllocation& n) {
        Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
        n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
        n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
+  if (touched) {
+    touched->Add(n.vehicle, n.day);
+  } else {
+    RefreshDayLoad(s, n.vehicle, n.day);
+    RefreshGridVehicle(s, n.branch, n.grid, n.vehicle);
+  }
 }
 
 Vehicle RequireVehicle(Session& s, const std::string& code) {
@@ -353,22 +355,30 @@ void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
   const std::string operator_code = operator_rows.empty() ? "" : S(operator_rows[0][0]);
   std::string flag = VehicleFlag(s, branch, grid, vehicle.code);
   if (flag.empty()) flag = "F";
+  // The items' allocations (every grid allocation is of a grid item) leave
+  // their vehicles.
+  TouchedLoads touched(branch, grid);
+  touched.AddRows(s, where, extra);
+  s.Exec("DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" + where, params);
   std::set<std::string> days;
-  for (const Row& r : items) {
-    s.Exec(
-        "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
-        "AND NRITEMPED = ?",
-        {Value(branch), Value(grid), r[0], r[1]});
-  }
+  std::map<std::string, std::string> stop_of_client;
   for (const Row& r : items) {
     if (D(r[4]) <= 0) continue;
-    NewAllocation n{
-        branch,  grid,    vehicle.code,  S(r[0]),
-        S(r[1]), S(r[2]), S(r[3]),       D(r[4]),
-        D(r[5]), D(r[6]), flag,          S(r[9]),
-        S(r[7]), S(r[8]), operator_code, StopOrder(s, branch, grid, vehicle.code, S(r[3]))};
-    InsertAllocation(s, n);
+    const std::string client = S(r[3]);
+    auto stop = stop_of_client.find(client);
+    if (stop == stop_of_client.end()) {
+      stop = stop_of_client.emplace(client, StopOrder(s, branch, grid, vehicle.code, client)).first;
+    }
+    NewAllocation n{branch,  grid,    vehicle.code,  S(r[0]),     S(r[1]), S(r[2]),
+                    client,  D(r[4]), D(r[5]),       D(r[6]),     flag,    S(r[9]),
+                    S(r[7]), S(r[8]), operator_code, stop->second};
+    InsertAllocation(s, n, &touched);
     days.insert(n.day);
+  }
+  if (where.empty()) {
+    touched.RefreshWholeGrid(s);
+  } else {
+    touched.Refresh(s);
   }
   for (const std::string& day : days) CheckCapacity(s, vehicle, day);
   DropRoutes(s, branch, grid);
@@ -376,19 +386,26 @@ void MoveItemsTo(Session& s, const std::string& branch, const std::string& grid,
 
 std::optional<Allocation> FindAllocation(Session& s, const AllocationKey& k) {
   auto rows = s.Query(
-      "SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE "
+      "SELECT QTTRANSP * VRPESOUNIT, QTTRANSP * VRVOLUNIT, NRORDENTREGRADE, DTENTREGA "
       "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
       "CDVIATURA = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
       {Value(k.branch), Value(k.grid), Value(k.vehicle), Value(k.order), Value(k.item)});
   if (rows.empty()) return std::nullopt;
-  return Allocation{Load{D(rows[0][0]), D(rows[0][1])}, S(rows[0][2])};
+  return Allocation{Load{D(rows[0][0]), D(rows[0][1])}, S(rows[0][2]), S(rows[0][3])};
 }
 
-void DeleteAllocation(Session& s, const AllocationKey& k) {
+void DeleteAllocation(Session& s, const AllocationKey& k, const std::string& day,
+                      TouchedLoads* touched) {
   s.Exec(
       "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
       "AND NRPEDIDO = ? AND NRITEMPED = ?",
       {Value(k.branch), Value(k.grid), Value(k.vehicle), Value(k.order), Value(k.item)});
+  if (touched) {
+    touched->Add(k.vehicle, day);
+  } else {
+    RefreshDayLoad(s, k.vehicle, day);
+    RefreshGridVehicle(s, k.branch, k.grid, k.vehicle);
+  }
 }
 
 void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
@@ -397,6 +414,24 @@ void SetVehicleFlag(Session& s, const std::string& branch, const std::string& gr
       "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
       "AND CDVIATURA = ?",
       {Value(flag), Value(branch), Value(grid), Value(vehicle)});
+  RefreshGridVehicle(s, branch, grid, vehicle);
+}
+
+std::map<std::string, NewAllocation> ItemAllocations(Session& s, const std::string& branch,
+                                                     const std::string& grid,
+                                                     const std::string& order,
+                                                     const std::string& item) {
+  std::map<std::string, NewAllocation> out;
+  for (const Row& r :
+       s.Query("SELECT CDVIATURA, CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, "
+               "IDRETGRADEDISTR, CDROTATRANS, DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, "
+               "NRORDENTREGRADE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+               "NRPEDIDO = ? AND NRITEMPED = ?",
+               {Value(branch), Value(grid), Value(order), Value(item)})) {
+    out[S(r[0])] = {branch,  grid,    S(r[0]), order,   item,    S(r[1]), S(r[2]),  D(r[3]),
+                    D(r[4]), D(r[5]), S(r[6]), S(r[7]), S(r[8]), S(r[9]), S(r[10]), S(r[11])};
+  }
+  return out;
 }
 
 std::vector<double> ItemQuantities(Session& s, const std::string& branch, const std::string& grid,

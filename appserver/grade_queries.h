@@ -2,11 +2,13 @@
 // allocations its methods share, each a named step over a session.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "appserver/call_args.h"
+#include "appserver/grid_loads.h"
 #include "appserver/storage.h"
 
 namespace dg::server::detail {
@@ -20,16 +22,8 @@ struct Vehicle {
   std::string inscription;
 };
 std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t);
-std::vector<Vehicle> VehiclesByInscription(Session& s, const std::string& inscription);
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code);
 bool TransporterExists(Session& s, const Transporter& t);
-
-// What open and dispatched grids load on a vehicle for a delivery day.
-struct Load {
-  double weight = 0;
-  double volume = 0;
-};
-Load LoadOf(Session& s, const std::string& vehicle, const std::string& day);
 
 // Grid states as stored.
 inline constexpr const char* kOpen = "A";
@@ -46,9 +40,6 @@ std::string WritableGrid(Session& s, const std::string& branch, const std::strin
                          const std::string& operator_code);
 // Drops itineraries and route totals of the grid (allocations changed).
 void DropRoutes(Session& s, const std::string& branch, const std::string& grid);
-// Return flag of the vehicle in the grid, "" when it carries nothing.
-std::string VehicleFlag(Session& s, const std::string& branch, const std::string& grid,
-                        const std::string& vehicle);
 // Capacity refusals, as the clerk reads them.
 inline constexpr const char* kItemWeightExceeded =
     "Peso suportado pelo veículo é menor que o peso do produto.";
@@ -105,16 +96,24 @@ data::Variant ErrorPacket(Session& s, const std::string& grid, const std::string
                           const std::string& branch);
 
 // ---- allocations: one row per grid, vehicle and order item.
+//
+// Every change of the allocations goes through these helpers, which keep the
+// loads of grid_loads.h. Those given a TouchedLoads leave the loads to the
+// caller's TouchedLoads::Refresh, which must come before the next capacity
+// check and before the transaction ends; the others bring them up to date at
+// once.
 
 // Empties the grid: its allocations, items and routes.
-void ClearGrid(Session& s, const std::string& branch, const std::string& grid);
+void ClearGrid(Session& s, const std::string& branch, const std::string& grid,
+               TouchedLoads* touched = nullptr);
 
 struct NewAllocation {
   std::string branch, grid, vehicle, order, item, product, client;
   double quantity = 0, unit_weight = 0, unit_volume = 0;
   std::string flag, route, day, delivery, operator_code, stop_order;
+  bool operator==(const NewAllocation&) const = default;
 };
-void InsertAllocation(Session& s, const NewAllocation& n);
+void InsertAllocation(Session& s, const NewAllocation& n, TouchedLoads* touched = nullptr);
 
 // The vehicle, or Error "Veículo … não cadastrado.".
 Vehicle RequireVehicle(Session& s, const std::string& code);
@@ -136,12 +135,24 @@ struct AllocationKey {
 struct Allocation {
   Load held;               // its weight and volume
   std::string stop_order;  // NRORDENTREGRADE, "" for none
+  std::string day;         // DTENTREGA
 };
 std::optional<Allocation> FindAllocation(Session& s, const AllocationKey& key);
-void DeleteAllocation(Session& s, const AllocationKey& key);
+// Removes the allocation, whose delivery day is `day`.
+void DeleteAllocation(Session& s, const AllocationKey& key, const std::string& day,
+                      TouchedLoads* touched = nullptr);
 // The return flag of every allocation of the vehicle in the grid.
 void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& vehicle, const std::string& flag);
+// What open and dispatched grids load on each vehicle of the transporter for
+// the day, by vehicle code (vehicles without load absent).
+std::map<std::string, Load> TransporterLoads(Session& s, const Transporter& t,
+                                             const std::string& day);
+// The allocations of an order item in the grid as stored, by vehicle.
+std::map<std::string, NewAllocation> ItemAllocations(Session& s, const std::string& branch,
+                                                     const std::string& grid,
+                                                     const std::string& order,
+                                                     const std::string& item);
 // The quantity each vehicle of the grid carries of an order item.
 std::vector<double> ItemQuantities(Session& s, const std::string& branch, const std::string& grid,
                                    const std::string& order, const std::string& item);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "appserver/argument_rules.h"
@@ -178,25 +179,38 @@ Variant GetCarroPedido(Session& s, Args& a) {
   if (inscription.empty()) return p.Build();
   // Free capacity on the order's delivery day (the grid's first day for an
   // order the grid does not hold).
+  const std::vector<Value> grid_key = {Value(branch), Value(grid)};
   auto day_rows = s.Query(
-      "SELECT MIN(CASE WHEN NRPEDIDO = ? THEN DTENTREGA END), MIN(DTENTREGA) FROM ITEMGRADE "
-      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-      {Value(order), Value(branch), Value(grid)});
-  const std::string day = !day_rows[0][0].IsNull() ? S(day_rows[0][0]) : S(day_rows[0][1]);
-  for (const Vehicle& v : VehiclesByInscription(s, inscription)) {
-    const std::vector<Value> key = {Value(branch), Value(grid), Value(v.code)};
-    auto marked = s.Query(
-        "SELECT 1 FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
-        "AND NRPEDIDO = ?",
-        {Value(branch), Value(grid), Value(v.code), Value(order)});
-    auto count = s.Query(
-        "SELECT COUNT(DISTINCT NRPEDIDO) FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-        "NRGRADEDISTR = ? AND CDVIATURA = ?",
-        key);
-    const Load load = LoadOf(s, v.code, day);
-    p.Add({Variant(marked.empty() ? "N" : "S"), Variant(v.code), Variant(v.description),
-           Variant(v.weight), Variant(v.volume), Variant(Percent(v.weight - load.weight, v.weight)),
-           Variant(Percent(v.volume - load.volume, v.volume)), Variant(D(count[0][0]))});
+      "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+      "NRPEDIDO = ?",
+      {Value(branch), Value(grid), Value(order)});
+  if (day_rows[0][0].IsNull()) {
+    day_rows = s.Query(
+        "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", grid_key);
+  }
+  const std::string day = S(day_rows[0][0]);
+  // The vehicles that carry the order.
+  std::set<std::string> marked;
+  for (const Row& r : s.Query("SELECT DISTINCT CDVIATURA FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+                              "NRGRADEDISTR = ? AND NRPEDIDO = ?",
+                              {Value(branch), Value(grid), Value(order)})) {
+    marked.insert(S(r[0]));
+  }
+  // Every vehicle of the transporter with its load of the day and the
+  // orders it carries in the grid: one pass, whatever the fleet.
+  for (const Row& r :
+       s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, c.VRPESO, "
+               "c.VRVOLUME, gv.QTPEDIDOS FROM VEICULO v "
+               "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
+               "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
+               "AND gv.CDVIATURA = v.CDVIATURA "
+               "WHERE v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
+               {Value(day), Value(branch), Value(grid), Value(inscription)})) {
+    const std::string code = S(r[0]);
+    const double weight = D(r[2]), volume = D(r[3]);
+    p.Add({Variant(marked.count(code) ? "S" : "N"), Variant(code), Variant(S(r[1])),
+           Variant(weight), Variant(volume), Variant(Percent(weight - D(r[4]), weight)),
+           Variant(Percent(volume - D(r[5]), volume)), Variant(D(r[6]))});
   }
   return p.Build();
 }

@@ -150,6 +150,7 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   a.SetText(3, grid);
   a.SetText(5, branch);
   ClearGrid(s, branch, grid);
+  TouchedLoads touched(branch, grid);
 
   for (const Incoming& in : items) {
     const ItemInfo info{true,           in.product,     in.client, in.client_name, in.quantity,
@@ -163,9 +164,11 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   for (std::size_t i = 0; i < items.size(); ++i) by_day[items[i].day].push_back(i);
   for (const auto& [day, indexes] : by_day) {
     std::vector<PackVehicle> room;
+    const std::map<std::string, Load> loads = TransporterLoads(s, transporter, day);
     for (const Vehicle& v : vehicles) {
-      const Load load = LoadOf(s, v.code, day);
-      room.push_back({v.weight - load.weight, v.volume - load.volume});
+      auto load = loads.find(v.code);
+      const Load held = load == loads.end() ? Load{} : load->second;
+      room.push_back({v.weight - held.weight, v.volume - held.volume});
     }
     std::vector<PackItem> pack;
     for (std::size_t i : indexes) {
@@ -176,11 +179,14 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
     if (!result.complete) throw Error("@QT_EXCEDE");
     for (const PackAllocation& p : result.allocations) {
       const Incoming& in = items[indexes[p.item]];
-      InsertAllocation(s, {branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
-                           in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
-                           in.day, in.delivery, operator_code, ""});
+      InsertAllocation(s,
+                       {branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
+                        in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
+                        in.day, in.delivery, operator_code, ""},
+                       &touched);
     }
   }
+  touched.RefreshWholeGrid(s);
 
   Variant first_vehicles =
       items.empty() ? VehiclePacket(s, transporter, Variant::Null(), "", branch, "", "", grid)
@@ -276,40 +282,68 @@ Variant SetGrade(Session& s, Args& a) {
   }
   EnsureGridItem(s, branch, grid, order, item, info);
 
+  // The vehicles the rows name, found in one look-up when the rows carry
+  // their transporter (the vehicle packet does), else one by one.
+  std::map<std::string, Vehicle> fleet;
+  const int type_col = packet.FieldIndex("IDTPIJURTRAN"),
+            inscription_col = packet.FieldIndex("NRINSJURTRAN");
+  if (!rows.empty() && !text(rows[0], type_col).empty() &&
+      !text(rows[0], inscription_col).empty()) {
+    for (Vehicle& v : VehiclesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)})) {
+      fleet.emplace(v.code, std::move(v));
+    }
+  }
+  std::map<std::string, NewAllocation> stored = ItemAllocations(s, branch, grid, order, item);
+
   for (const auto& row : rows) {
     const std::string code = text(row, vehicle_col);
     if (code.empty()) continue;
-    const Vehicle vehicle = RequireVehicle(s, code);
-    const AllocationKey key{branch, grid, code, order, item};
-    const std::optional<Allocation> old = FindAllocation(s, key);
+    auto known = fleet.find(code);
+    const Vehicle vehicle = known != fleet.end() ? known->second : RequireVehicle(s, code);
+    auto old = stored.find(code);
     const double quantity = quantity_of(row);
+    // A row without quantity for a vehicle that carries none of the item
+    // changes nothing.
+    if (quantity <= 0 && old == stored.end()) continue;
+
+    NewAllocation n;
     if (quantity > 0) {
+      n.branch = branch;
+      n.grid = grid;
+      n.vehicle = code;
+      n.order = order;
+      n.item = item;
+      n.product = info.product;
+      n.client = info.client;
+      n.quantity = quantity;
+      n.unit_weight = info.unit_weight;
+      n.unit_volume = info.unit_volume;
+      n.flag = text(row, flag_col) == "T" ? "T" : "F";
+      n.route = text(row, route_col).empty() ? info.route : text(row, route_col);
+      n.delivery = info.delivery;
+      n.day = info.day;
+      n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
+      n.stop_order = old != stored.end() ? old->second.stop_order
+                                         : StopOrder(s, branch, grid, code, info.client);
+      // A row saved again as it is stored (the other vehicles of the item
+      // come back with the one that changed) is left alone.
+      if (old != stored.end() && old->second == n && VehicleFlag(s, branch, grid, code) == n.flag) {
+        continue;
+      }
       // The screen's check of the row, on the room the vehicle has now.
-      const Load held = old ? old->held : Load{};
+      const Load held = old != stored.end() ? Load{old->second.quantity * old->second.unit_weight,
+                                                   old->second.quantity * old->second.unit_volume}
+                                            : Load{};
       CheckRowFits(vehicle, LoadOf(s, code, info.day),
                    {quantity * info.unit_weight, quantity * info.unit_volume}, held);
     }
-    DeleteAllocation(s, key);
+    if (old != stored.end()) {
+      DeleteAllocation(s, {branch, grid, code, order, item}, old->second.day);
+      stored.erase(old);
+    }
     if (quantity <= 0) continue;
-
-    NewAllocation n;
-    n.branch = branch;
-    n.grid = grid;
-    n.vehicle = code;
-    n.order = order;
-    n.item = item;
-    n.product = info.product;
-    n.client = info.client;
-    n.quantity = quantity;
-    n.unit_weight = info.unit_weight;
-    n.unit_volume = info.unit_volume;
-    n.flag = text(row, flag_col) == "T" ? "T" : "F";
-    n.route = text(row, route_col).empty() ? info.route : text(row, route_col);
-    n.delivery = info.delivery;
-    n.day = info.day;
-    n.operator_code = text(row, operator_col).empty() ? operator_code : text(row, operator_col);
-    n.stop_order = old ? old->stop_order : StopOrder(s, branch, grid, code, info.client);
     InsertAllocation(s, n);
+    stored[code] = n;
     // The return flag belongs to the vehicle: every row of it follows.
     SetVehicleFlag(s, branch, grid, code, n.flag);
   }
@@ -415,11 +449,14 @@ Variant SetPedidoCarro(Session& s, Args& a) {
   if (!state) throw Error("A grade " + grid + " não existe.");
   WritableGrid(s, branch, grid, "");
   const Vehicle vehicle = RequireVehicle(s, code);
+  TouchedLoads touched(branch, grid);
+  touched.AddRows(s, " AND NRPEDIDO = ? AND CDVIATURA = ?", {Value(order), Value(code)});
   const int taken = s.Exec(
       "DELETE FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? AND "
       "CDVIATURA = ?",
       {Value(branch), Value(grid), Value(order), Value(code)});
   if (taken > 0) {
+    touched.Refresh(s);
     DropRoutes(s, branch, grid);
     return Variant(true);
   }

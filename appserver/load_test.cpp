@@ -295,6 +295,8 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   const std::set<std::string> unique(totals.grid_numbers.begin(), totals.grid_numbers.end());
   EXPECT_EQ(totals.grid_numbers.size(), unique.size()) << "a grid number was given twice";
   EXPECT_EQ(totals.grid_numbers.size(), Query("SELECT * FROM GRADEDISTR").size());
+  // The loads kept per vehicle and grid followed every concurrent write.
+  EXPECT_EQ(std::vector<std::string>{}, StaleLoadsOf(*db_.storage()));
 
   // Open and dispatched grids together, per vehicle and delivery day.
   for (const Row& r :
@@ -406,6 +408,7 @@ TEST(Contention, TwoClerksAllocatingTheSameVehicleGetOneYesAndOneNo) {
     std::multiset<std::string> got(answers, answers + 2);
     EXPECT_EQ((std::multiset<std::string>{"ok", detail::kOrderWeightExceeded}), got)
         << "round " << round;
+    EXPECT_EQ(std::vector<std::string>{}, StaleLoadsOf(*db.storage())) << "round " << round;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "appserver/grid_loads.h"
 #include "data/item_fields.h"
 
 namespace dg::server {
@@ -143,10 +144,31 @@ std::vector<std::string> MigrationV5() {
   return {"ALTER TABLE TOTALROTA ADD COLUMN GEOMETRIA TEXT"};
 }
 
+// What the grids load on each vehicle per delivery day, and each vehicle's
+// flag and orders per grid, kept beside the allocations (grid_loads.h), filled
+// from the allocations already stored; and the indexes that let a method
+// reach one item's allocations, a grid's first day, a branch's last grid
+// number and the open grids without reading the rest.
+std::vector<std::string> MigrationV6() {
+  return {
+      "CREATE TABLE CARGAVEICULO (CDVIATURA TEXT NOT NULL, DTENTREGA TEXT NOT NULL, "
+      "VRPESO REAL NOT NULL, VRVOLUME REAL NOT NULL, PRIMARY KEY (CDVIATURA, DTENTREGA))",
+      detail::kFillDayLoads,
+      "CREATE TABLE GRADEVEICULO (CDFILIAL TEXT NOT NULL, NRGRADEDISTR TEXT NOT NULL, "
+      "CDVIATURA TEXT NOT NULL, IDRETGRADEDISTR TEXT, QTPEDIDOS INTEGER NOT NULL, "
+      "PRIMARY KEY (CDFILIAL, NRGRADEDISTR, CDVIATURA))",
+      detail::kFillGridVehicles,
+      "CREATE INDEX ALOCGRADE_ITEM ON ALOCGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED)",
+      "CREATE INDEX ITEMGRADE_DIA ON ITEMGRADE (CDFILIAL, NRGRADEDISTR, DTENTREGA)",
+      "CREATE INDEX GRADEDISTR_SEQ ON GRADEDISTR (CDFILIAL, NRSEQGRADE)",
+      "CREATE INDEX GRADEDISTR_SITUACAO ON GRADEDISTR (IDSITGRADE)",
+      "CREATE INDEX TRANSPORT_INSCRICAO ON TRANSPORT (NRINSJURTRAN)",
+  };
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
-  static const std::vector<std::vector<std::string>> kMigrations = {MigrationV1(), MigrationV2(),
-                                                                    MigrationV3(), MigrationV4(),
-                                                                    MigrationV5()};
+  static const std::vector<std::vector<std::string>> kMigrations = {
+      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(), MigrationV6()};
   return kMigrations;
 }
 

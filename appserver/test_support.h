@@ -19,6 +19,7 @@
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
+#include "appserver/grid_loads.h"
 #include "appserver/storage.h"
 #include "appserver/storage_postgres.h"
 #include "appserver/transport.h"
@@ -183,6 +184,14 @@ inline std::string Shape(const data::Variant& packet) {
   return out;
 }
 
+// The maintained loads that differ from what the allocations say (none when
+// every write kept them).
+inline std::vector<std::string> StaleLoadsOf(Storage& storage) {
+  std::vector<std::string> stale;
+  storage.Transact(TxKind::Read, [&](Session& s) { stale = detail::StaleLoads(s); });
+  return stale;
+}
+
 // A server object on a temporary database seeded with SmallFixture(), reached
 // in process or over HTTP as the test parameter says, on either backend.
 class SeededServerTest : public ::testing::TestWithParam<TransportParam> {
@@ -205,6 +214,14 @@ class SeededServerTest : public ::testing::TestWithParam<TransportParam> {
     return std::make_unique<HttpTransport>("127.0.0.1", http_->port(), options);
   }
 
+  // Whatever a case did, the loads kept beside the allocations say what the
+  // allocations say.
+  void TearDown() override {
+    if (db_.storage()) {
+      EXPECT_EQ(std::vector<std::string>{}, StaleLoadsOf(*db_.storage()));
+    }
+  }
+
   TempDatabase db_{std::get<1>(GetParam())};
   std::shared_ptr<rdmGradeDistribuicao> object_;
   std::unique_ptr<HttpServer> http_;
@@ -221,6 +238,7 @@ class CallingServerTest : public SeededServerTest {
   void TearDown() override {
     transport_.reset();
     http_.reset();
+    SeededServerTest::TearDown();
   }
 
   data::CallReply Call(const std::string& method, std::vector<data::Variant> args) {
