@@ -92,7 +92,10 @@ void TouchedLoads::Add(const std::string& vehicle, const std::string& day) {
 void TouchedLoads::AddRows(Session& s, const std::string& where, const std::vector<Value>& params) {
   std::vector<Value> all = {Value(branch_), Value(grid_)};
   all.insert(all.end(), params.begin(), params.end());
-  for (const Row& r : s.Query("SELECT DISTINCT CDVIATURA, DTENTREGA FROM ALOCGRADE "
+  // Without DISTINCT: SQLite would read the rows in the order of the
+  // vehicle-and-day index, that is every allocation of the vehicle in every
+  // grid; the set drops the repeats.
+  for (const Row& r : s.Query("SELECT CDVIATURA, DTENTREGA FROM ALOCGRADE "
                               "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?" +
                                   where,
                               all)) {
