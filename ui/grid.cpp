@@ -139,11 +139,22 @@ bool DataGrid::CanEditSelected() const {
   return f != nullptr && !f->Calculated() && !f->DataSet().IsEmpty();
 }
 
-bool DataGrid::MaskTakesAny(const std::string& text) const {
+bool DataGrid::TakesKey(char key) const {
   const data::Field* f = SelectedField();
-  if (f == nullptr || f->edit_mask.empty()) return true;
-  const data::EditMask mask(f->edit_mask);
-  return mask.Type(text) != mask.Type("");
+  if (f == nullptr) return true;
+  if (!f->edit_mask.empty()) {
+    const data::EditMask mask(f->edit_mask);
+    return mask.Type(std::string(1, key)) != mask.Type("");
+  }
+  const bool digit = key >= '0' && key <= '9';
+  switch (f->DataType()) {
+    case data::FieldType::Double:
+      return digit || key == '-' || key == '+' || key == ',' || key == '.';
+    case data::FieldType::Integer:
+      return digit || key == '-' || key == '+';
+    default:
+      return true;
+  }
 }
 
 bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }

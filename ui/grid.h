@@ -134,9 +134,10 @@ class DataGrid : public Control {
   // (data::EditMask::Type), refusing what its positions do not accept.
   // Returns false (and changes nothing) when CanEditSelected() is false.
   bool EditCell(const std::string& text);
-  // Whether the selected field's edit mask takes any character of the text
-  // (true for a field without a mask): a key it refuses leaves the cell be.
-  bool MaskTakesAny(const std::string& text) const;
+  // Whether the selected cell's editor takes the typed key: its field's edit
+  // mask decides where it has one, a number field takes digits, signs and
+  // separators only. A key it refuses leaves the cell be.
+  bool TakesKey(char key) const;
   // Posts a pending edit of the dataset (edit or insert state).
   void PostEdit();
 

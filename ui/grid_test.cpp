@@ -154,6 +154,23 @@ TEST_F(GridTest, MaskedCellsTakeWhatTheMaskTakes) {
   EXPECT_EQ("  5", ordem.AsString());
 }
 
+// A number cell's editor takes digits, signs and separators: a letter key is
+// refused there and leaves the row as it was, where a text cell takes it.
+TEST_F(GridTest, NumberCellsRefuseLetterKeys) {
+  grid->SetSelectedField("QT");
+  for (char key : {'a', 'Z', ' ', '/', '%'}) {
+    EXPECT_EQ(Outcome::Done, UserKey(*grid, key)) << key;
+    EXPECT_EQ(data::DatasetState::Browse, ds.State()) << key;
+    EXPECT_DOUBLE_EQ(1.0, ds.FieldByName("QT").AsFloat()) << key;
+  }
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, '7'));
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+  EXPECT_DOUBLE_EQ(7.0, ds.FieldByName("QT").AsFloat());
+  grid->SetSelectedField("FLAG");
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, 't'));
+  EXPECT_EQ("T", ds.FieldByName("FLAG").AsString());
+}
+
 TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
   std::string seen;
   grid->on_key_press = [&](Control&, char& key) {

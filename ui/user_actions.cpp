@@ -159,7 +159,7 @@ Outcome UserKey(Control& control, char key) {
     if (key == '\r') {
       grid->PostEdit();
     } else if (static_cast<unsigned char>(key) >= 32 && grid->CanEditSelected() &&
-               grid->MaskTakesAny(std::string(1, key))) {
+               grid->TakesKey(key)) {
       grid->EditCell(std::string(1, key));
     }
   } else if (auto* edit = dynamic_cast<Edit*>(&control)) {
