@@ -146,6 +146,8 @@ class SqliteStorage : public Storage {
   explicit SqliteStorage(std::string path) : path_(std::move(path)) {}
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
+    std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
+    if (kind == TxKind::Write) writing.lock();
     std::unique_ptr<Connection> conn = Acquire();
     conn->Run(kind == TxKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     try {
@@ -184,6 +186,12 @@ class SqliteStorage : public Storage {
   }
 
   const std::string path_;
+  // This process's writers wait here, in turn, rather than in SQLite's busy
+  // wait, which polls on a timer and can pass over the writer that waited
+  // longest until its timeout runs out (a clerk's save failing with
+  // "database is locked" on a busy server). The busy wait is left to other
+  // processes on the same file, such as an import beside the server.
+  std::mutex writers_;
   Mutex mu_;
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
 };
