@@ -27,7 +27,7 @@ using server::PackVehicle;
 
 // The generator of the searches, with the day's own seed.
 struct Random : server::SeededRandom {
-  Random() : SeededRandom(20250610) {}
+  explicit Random(std::uint64_t seed = 20250610) : SeededRandom(seed) {}
   double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
   int Between(int lo, int hi) {
     return lo + static_cast<int>(Next() % static_cast<std::uint32_t>(hi - lo + 1));
@@ -53,8 +53,7 @@ struct Day {
 // neighbourhood about 3 km across), drawn from a seed of their own so that
 // the loads stay those of the days measured before.
 inline void PlaceClients(Day& day) {
-  Random rng;
-  rng.state = 7121;
+  Random rng(7121);
   constexpr double kKmPerDegree = 111.195;
   const double shrink = std::cos(day.branch.latitude * 3.14159265358979 / 180);
   std::vector<std::pair<double, double>> centres;  // km east, km north of the branch
