@@ -5,9 +5,12 @@
 #include <tuple>
 
 #include "appserver/argument_rules.h"
+#include "appserver/branch_scope.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_activity.h"
+#include "appserver/journal.h"
 #include "appserver/manifest_methods.h"
+#include "appserver/operators.h"
 #include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
@@ -278,12 +281,9 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
   if (from.branch == JournalFrom::kChangeLog) {
     std::tie(branch, grid) = ChangeLogGrid(args[0].AsPacket());
   }
-  std::string op = ArgText(args, from.op);
+  std::string op = context.branches ? "" : ArgText(args, from.op);
   if (op.empty()) op = context.operator_code;
-  s.Exec(
-      "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
-      "VALUES (?, ?, ?, ?, ?)",
-      {Value(NowIso()), Value(op), Value(method), Value(branch), Value(grid)});
+  AppendJournal(s, op, method, branch, grid);
   TouchGrid(s, branch, grid, op);
 }
 
@@ -343,6 +343,18 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   }
   CheckArgs(method, entry.kinds, given);
   CheckArgumentValues(method, given);
+  if (context.branches) {
+    // Refused before the method's transaction: nothing of the branch is
+    // read, and only the refusal is written.
+    for (const std::string& branch : BranchesNamed(method, given)) {
+      if (CoversBranch(*context.branches, branch)) continue;
+      const std::string refusal = NoAccessText(branch);
+      AppendJournal(*storage_, context.operator_code, method, branch == "*" ? "" : branch,
+                    GridNamed(method, given), refusal);
+      throw Error(refusal);
+    }
+    ReplaceOperator(method, given, context.operator_code);
+  }
   // The method works on a copy, so a failed call leaves the caller's
   // arguments as they were; a transaction run again starts from them too.
   std::vector<Variant> work;
