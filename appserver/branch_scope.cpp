@@ -37,7 +37,7 @@ std::vector<std::string> BranchesNamed(const std::string& method,
     if (fields[i] == "CDFILIAL") {
       if (!Text(args[i]).empty()) {
         out.push_back(Text(args[i]));
-      } else if (method == "GetItensExpedicao") {
+      } else if (method == "GetItensExpedicao" || method == "GetGradeLog") {
         out.push_back("*");
       }
     } else if (IsPacket(args[i])) {

@@ -13,7 +13,7 @@ namespace dg::server::detail {
 // The branches the call's arguments name: every non-empty branch argument
 // and every branch cell of a packet argument (items, rows, change logs,
 // old and new values). "*" when the call reads every branch (the items
-// ready for dispatch with no branch given). Sorted, without repeats.
+// ready for dispatch, or the journal, with no branch given). Sorted, without repeats.
 // REQUIRES: the arguments passed CheckArgs for the method.
 std::vector<std::string> BranchesNamed(const std::string& method,
                                        const std::vector<data::Variant>& args);

@@ -236,6 +236,31 @@ Variant GetItensExpedicao(Session& s, Args& a) {
   return p.Build();
 }
 
+// The journal: who did what, oldest first. An empty branch reads every
+// branch's rows (an operator who signed in needs every branch for it).
+Variant GetGradeLog(Session& s, Args& a) {
+  JournalFilter filter;
+  filter.branch = a.Text(0);
+  filter.grid = a.Text(1);
+  filter.operator_code = a.Text(2);
+  if (!a.Text(3).empty()) {
+    filter.since = JournalDate(a.Text(3));
+    if (filter.since.empty()) throw Error("GetGradeLog: argument 4 must be a date YYYY-MM-DD");
+  }
+  PacketBuilder p;
+  p.Str("DTHRLOG", 23)
+      .Str("CDOPERADOR", 40)
+      .Str("NMMETODO", 40)
+      .Str("CDFILIAL", 4)
+      .Str("NRGRADEDISTR", 10)
+      .Str("DSOCORRENCIA", 200);
+  for (const JournalRow& r : ReadJournal(s, filter)) {
+    p.Add({Variant(r.when), Variant(r.operator_code), Variant(r.method), Variant(r.branch),
+           Variant(r.grid), Variant(r.note)});
+  }
+  return p.Build();
+}
+
 // ---- dispatch --------------------------------------------------------------
 
 // Where a write method's journal row finds its branch, grid and operator:
@@ -321,6 +346,7 @@ const std::map<std::string, Entry>& Methods() {
       {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
       {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T}}},
+      {"GetGradeLog", {GetGradeLog, TxKind::Read, {T, T, T, T}}},
   };
   return kMethods;
 }

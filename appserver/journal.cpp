@@ -26,6 +26,12 @@ void AppendJournal(Storage& storage, const std::string& operator_code, const std
 }
 
 std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter) {
+  std::vector<JournalRow> out;
+  storage.Transact(TxKind::Read, [&](Session& s) { out = ReadJournal(s, filter); });
+  return out;
+}
+
+std::vector<JournalRow> ReadJournal(Session& s, const JournalFilter& filter) {
   std::string where = " WHERE 1 = 1";
   std::vector<Value> params;
   auto add = [&](const char* condition, const std::string& value) {
@@ -48,9 +54,8 @@ std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filte
     where += ")";
   }
   std::vector<JournalRow> out;
-  storage.Transact(TxKind::Read, [&](Session& s) {
-    out.clear();
-    // The newest rows, then put back oldest first; rows of one second keep
+  {
+    // The newest rows, then put back oldest first; rows of one moment keep
     // the order they were written in.
     auto rows = s.Query(
         "SELECT DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR, DSOCORRENCIA FROM GRADELOG" +
@@ -62,7 +67,7 @@ std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filte
       out.push_back({r[0].ToString(), r[1].ToString(), r[2].ToString(), r[3].ToString(),
                      r[4].ToString(), r[5].IsNull() ? "" : r[5].ToString()});
     }
-  });
+  }
   return out;
 }
 

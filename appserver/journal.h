@@ -47,6 +47,8 @@ void AppendJournal(Storage& storage, const std::string& operator_code, const std
 
 // The rows the filter lets through, oldest first.
 std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter);
+// The same inside the caller's transaction.
+std::vector<JournalRow> ReadJournal(Session& s, const JournalFilter& filter);
 
 // Deletes the rows older than `days` days; answers how many went.
 // REQUIRES: days > 0.

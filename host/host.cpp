@@ -297,8 +297,10 @@ class Backend {
       services.url = host_ = host;
       services.port = port_ = port;
       server::HttpClientOptions client;
+      // The operator given on the command line signs in, whatever a
+      // session file names.
       Options signing = o;
-      signing.operator_code = services.operator_code;
+      if (!o.operator_given) signing.operator_code = services.operator_code;
       auto http = ConnectServer(signing, ask_sign_in, &client, &services.operator_code);
       signed_in_ = !client.session_token.empty();
       if (seed == Seed::kFixture) http->PostFixture(fixture);

@@ -27,8 +27,8 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
   client->ca_file = o.ca_file;
   client->operator_code = o.operator_code;
   auto http = std::make_shared<server::HttpTransport>(host, port, *client);
+  if (!http->ServerRequiresSignIn()) return http;
   const std::optional<std::string> password = ScriptedPassword(o);
-  if (!password && !http->ServerRequiresSignIn()) return http;
 
   std::string code = o.operator_code, why;
   if (password) {

@@ -24,9 +24,8 @@ using AskSignIn = std::function<std::optional<std::pair<std::string, std::string
 // Throws UsageError when the file cannot be read.
 std::optional<std::string> ScriptedPassword(const Options& o);
 
-// Connects to o.server. When the server requires sign-in (or a password
-// was given), signs in as o.operator_code with the scripted password, else
-// asks through `ask` until the server accepts or the operator gives up.
+// Connects to o.server. When the server requires sign-in, signs in as o.operator_code with the
+// scripted password, else asks through `ask` until the server accepts or the operator gives up.
 // `client` comes back as every further connection to the server must be
 // made (the same session). The operator who signed in goes to
 // `*operator_code`. Throws UsageError when sign-in is needed and there is
