@@ -321,6 +321,27 @@ struct HttpTransport::Impl {
   httplib::Headers headers;
 };
 
+namespace {
+// Why the server at `where` gave no answer.
+TransportError Unreachable(const std::string& where, httplib::Error error) {
+  std::string why = httplib::to_string(error);
+  if (error == httplib::Error::SSLServerVerification) {
+    why = "its certificate cannot be verified (a private authority needs --ca FILE)";
+  }
+  return TransportError("the application server at " + where + " cannot be reached: " + why);
+}
+
+// The server's answer, read with the same limits as what comes from
+// outside; null when it is not JSON (reported by its status instead).
+json ReadAnswer(const std::string& body) {
+  try {
+    return data::ParseJson(body);
+  } catch (const data::JsonTextError&) {
+    return json();
+  }
+}
+}  // namespace
+
 HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOptions options)
     : impl_(std::make_unique<Impl>(host, port, options.tls)) {
   httplib::Client& c = impl_->client;
@@ -363,21 +384,8 @@ HttpTransport::~HttpTransport() = default;
 json HttpTransport::Post(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
   auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
-  if (!res) {
-    std::string why = httplib::to_string(res.error());
-    if (res.error() == httplib::Error::SSLServerVerification) {
-      why = "its certificate cannot be verified (a private authority needs --ca FILE)";
-    }
-    throw TransportError("the application server at " + impl_->where +
-                         " cannot be reached: " + why);
-  }
-  // The answer comes from outside as well: read with the same limits.
-  json answer;
-  try {
-    answer = data::ParseJson(res->body);
-  } catch (const data::JsonTextError&) {
-    answer = json();  // not an object: reported by its status below
-  }
+  if (!res) throw Unreachable(impl_->where, res.error());
+  const json answer = ReadAnswer(res->body);
   if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
     throw ServerCallError(answer["error"].get<std::string>());
   }
@@ -408,12 +416,10 @@ void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.
 bool HttpTransport::ServerRequiresSignIn() {
   std::lock_guard lock(impl_->mu);
   auto res = impl_->client.Get("/health", impl_->headers);
-  if (!res) {
-    throw TransportError("the application server at " + impl_->where +
-                         " cannot be reached: " + httplib::to_string(res.error()));
-  }
-  const json answer = json::parse(res->body, nullptr, false);
-  return answer.is_object() && answer.value("signin", false);
+  if (!res) throw Unreachable(impl_->where, res.error());
+  const json answer = ReadAnswer(res->body);
+  if (!answer.is_object() || !answer.contains("signin")) return false;
+  return answer["signin"].is_boolean() && answer["signin"].get<bool>();
 }
 
 std::vector<std::string> HttpTransport::SignIn(const std::string& operator_code,
