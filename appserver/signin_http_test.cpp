@@ -47,6 +47,7 @@ class SignedInServerTest : public ::testing::Test {
     options.tls_cert = certificates_.cert();
     options.tls_key = certificates_.key();
     options.allow_fixture = true;
+    options.max_body_bytes = 4 << 20;
     server_ = std::make_unique<HttpServer>(std::make_shared<rdmGradeDistribuicao>(db_.storage()),
                                            options);
     port_ = server_->Start();
@@ -159,6 +160,34 @@ TEST_F(SignedInServerTest, ThePasswordHashIsNeverAnswered) {
 }
 
 // ---- TLS ---------------------------------------------------------------------
+
+// A refusal before the body is read reaches a client still sending a body
+// twice the size limit through TLS as it does over plain HTTP, and the server goes on.
+TEST_F(SignedInServerTest, RefusalsOfLargeBodiesReachTheClientThroughTls) {
+  httplib::SSLClient raw("127.0.0.1", port_);
+  raw.set_ca_cert_path(certificates_.ca());
+  const std::string large = "\"" + std::string(8 << 20, 'a') + "\"";
+  auto no_session = raw.Post("/call", large, "application/json");
+  ASSERT_TRUE(no_session) << httplib::to_string(no_session.error());
+  EXPECT_EQ(401, no_session->status);
+
+  auto signin =
+      raw.Post("/signin", nlohmann::json{{"operator", "ANA"}, {"password", kPassword}}.dump(),
+               "application/json");
+  ASSERT_TRUE(signin);
+  const std::string token = nlohmann::json::parse(signin->body).at("token");
+  auto too_big = raw.Post("/call", {{kSessionHeader, token}}, large, "application/json");
+  ASSERT_TRUE(too_big) << httplib::to_string(too_big.error());
+  EXPECT_EQ(413, too_big->status);
+  EXPECT_NE(std::string::npos, too_big->body.find("larger than")) << too_big->body;
+  auto untyped = raw.Post("/call", {{kSessionHeader, token}}, large, "text/plain");
+  ASSERT_TRUE(untyped) << httplib::to_string(untyped.error());
+  EXPECT_EQ(415, untyped->status);
+
+  auto ana = Client();
+  ana->SignIn("ANA", kPassword);
+  EXPECT_EQ("answered", Failure(*ana, "GetParametros", {"0001"}));
+}
 
 TEST_F(SignedInServerTest, APlainHttpClientGetsNothingAndTheServerKeepsServing) {
   HttpClientOptions plain;
