@@ -69,7 +69,9 @@ void CheckOperatorCode(const std::string& code) {
 
 void CheckNewPassword(const std::string& password) {
   if (password.size() < 8) throw Error("a password has at least 8 characters");
-  if (password.size() > 1024) throw Error("a password has at most 1024 bytes");
+  if (password.size() > kMaxPasswordBytes) {
+    throw Error("a password has at most " + std::to_string(kMaxPasswordBytes) + " bytes");
+  }
   for (unsigned char c : password) {
     if (c < 0x20 || c == 0x7f) throw Error("a password may not hold control characters");
   }

@@ -7,6 +7,7 @@
 // not carry it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,12 @@ struct OperatorInfo {
 // so otherwise.
 void CheckOperatorCode(const std::string& code);
 
-// A password an operator may be given: 8 to 1024 bytes, no control
-// characters. Throws Error saying what is wrong.
+// The longest password an operator may have. A longer one offered at
+// sign-in is refused before it is hashed.
+inline constexpr std::size_t kMaxPasswordBytes = 1024;
+
+// A password an operator may be given: 8 to kMaxPasswordBytes bytes, no
+// control characters. Throws Error saying what is wrong.
 void CheckNewPassword(const std::string& password);
 
 // "0001,0002" (blanks around codes ignored; digits get their leading zeros

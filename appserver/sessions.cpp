@@ -13,6 +13,7 @@ namespace dg::server {
 namespace {
 
 constexpr std::size_t kTokenBytes = 32;  // 256 bits
+static_assert(kMaxPasswordBytes == 1024, "kSignInTooLong names the limit");
 
 std::string Hex(const unsigned char* bytes, std::size_t size) {
   std::string out(size * 2 + 1, '\0');
@@ -108,6 +109,7 @@ std::string SignInService::SignIn(const std::string& operator_code, const std::s
     }
   });
   if (locked) refuse(kSignInLocked, "entrada bloqueada");
+  if (password.size() > kMaxPasswordBytes) refuse(kSignInTooLong, "senha longa demais");
 
   const bool matches = PasswordMatches(hash.empty() ? StandInHash() : hash, password);
   if (!matches || hash.empty() || !active) {

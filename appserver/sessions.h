@@ -14,7 +14,11 @@
 // failure, right password or not. Every refusal waits `failure_delay` and
 // says the same whatever was wrong (kSignInRefused), so neither the answer
 // nor its timing tells whether the operator exists: an unknown operator's
-// password is checked against a hash all the same.
+// password is checked against a hash all the same. A password longer than
+// any operator may have is refused before it is hashed, so that the cost of
+// a sign-in does not grow with what a client sends; that refusal says so
+// (kSignInTooLong), which tells nothing about the operator, and is not
+// counted as a failure.
 //
 // Sign-ins, failed ones and sign-outs are journaled (journal.h).
 #pragma once
@@ -33,6 +37,7 @@
 namespace dg::server {
 
 inline constexpr const char* kSignInRefused = "Operador ou senha inválidos.";
+inline constexpr const char* kSignInTooLong = "Senha longa demais: no máximo 1024 bytes.";
 inline constexpr const char* kSignInLocked =
     "Entrada bloqueada por excesso de tentativas. Tente de novo mais tarde.";
 
@@ -47,7 +52,8 @@ struct SignInSettings {
   std::function<std::int64_t()> clock;
 };
 
-// A refused sign-in; what() is kSignInRefused or kSignInLocked.
+// A refused sign-in; what() is kSignInRefused, kSignInLocked or
+// kSignInTooLong.
 class SignInError : public Error {
  public:
   using Error::Error;

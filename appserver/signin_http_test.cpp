@@ -103,6 +103,12 @@ TEST_F(SignedInServerTest, CallsWithoutAValidSessionAreRefusedAndChangeNothing) 
   } catch (const data::ServerCallError& e) {
     EXPECT_EQ(kSignInRefused, std::string(e.what()));
   }
+  try {
+    ana->SignIn("ANA", std::string(kMaxPasswordBytes + 1, 'x'));
+    ADD_FAILURE() << "signed in with a password longer than any operator may have";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ(kSignInTooLong, std::string(e.what()));
+  }
   EXPECT_EQ(kNoSession, Failure(*ana, "PrxNrGrade", {"0001"}));
   EXPECT_EQ(0, GridCount(*db_.storage()));
 }

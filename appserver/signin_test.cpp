@@ -181,6 +181,28 @@ TEST_F(SignInTest, FailuresLockTheOperatorAndTheAddressForAWhile) {
   }
 }
 
+TEST_F(SignInTest, APasswordLongerThanAnyOperatorMayHaveIsRefusedAsSuch) {
+  const std::string longest(kMaxPasswordBytes, 'x');
+  AddOperator(*db_.storage(), "LONGA", longest, {"0001"});
+  EXPECT_EQ("signed in", Refusal("LONGA", longest));
+  EXPECT_THROW(SetOperatorPassword(*db_.storage(), "LONGA", longest + "x"), Error);
+
+  // Known operator or not, with the right password as its start or not;
+  // more of them than lock an operator or an address.
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(kSignInTooLong, Refusal("LONGA", longest + "x")) << i;
+    EXPECT_EQ(kSignInTooLong, Refusal("NINGUEM", std::string(1 << 20, 'y'))) << i;
+  }
+  EXPECT_EQ("signed in", Refusal("LONGA", longest)) << "a refusal before hashing locks nothing";
+
+  int journaled = 0;
+  for (const JournalRow& r : ReadJournal(*db_.storage(), {})) {
+    if (r.note.find("senha longa demais") != std::string::npos) ++journaled;
+    EXPECT_EQ(std::string::npos, r.note.find("xxxxxxxx"));
+  }
+  EXPECT_EQ(12, journaled);
+}
+
 TEST_F(SignInTest, DisablingOrANewPasswordEndsTheOperatorsOpenSessions) {
   const std::string ana = service_->SignIn("ANA", kPassword, "10.0.0.1");
   const std::string ana2 = service_->SignIn("ANA", kPassword, "10.0.0.2");
@@ -204,7 +226,10 @@ std::string Everything(Storage& storage) {
     for (const char* table : {"GRADEDISTR", "ITEMGRADE", "ALOCGRADE", "ITINERARIO", "TOTALROTA"}) {
       for (const Row& r : s.Query(std::string("SELECT * FROM ") + table)) {
         out += table;
-        for (const Variant& v : r) out += "|" + Str(v);
+        for (const Variant& v : r) {
+          out += '|';
+          out += Str(v);
+        }
         out += "\n";
       }
     }
