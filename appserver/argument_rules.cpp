@@ -48,6 +48,7 @@ const std::map<std::string, int, std::less<>>& FieldSizes() {
       // The return address as the screen's route texts end with it: an
       // address with its number, district and town.
       {"RETORNO", 300},
+      {"DTHRLOG", 19},
   };
   return kSizes;
 }
@@ -87,6 +88,7 @@ const std::map<std::string, std::vector<std::string>>& MethodFields() {
       {"ExpedirGrade", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "CDTIPTRANS", "IDTPFRETE"}},
       {"GetItensExpedicao", {"CDFILIAL"}},
       {"GetRomaneio", {"CDFILIAL", "NRGRADEDISTR"}},
+      {"GetGradeLog", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "DTHRLOG"}},
   };
   return kFields;
 }

@@ -13,13 +13,16 @@
 // Every successful write method also leaves one row in the journal GRADELOG
 // (when, operator, method, branch, grid) in its own transaction. The
 // operator is the method's own operator argument when it has one and it is
-// not empty, otherwise the caller's from the CallContext, otherwise "".
+// not empty, otherwise the caller's from the CallContext, otherwise "";
+// for a signed-in caller always the session's. A call refused for a branch
+// leaves a row with the refusal's text instead.
 //
 // Thread-safe: the object holds no state besides its storage, so several
 // transports may call it at once. Not copyable.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,11 @@ inline constexpr const char* kServerName = "Exp03200.rdmGradeDistribuicao";
 // Intentionally copyable.
 struct CallContext {
   std::string operator_code;  // "" when unknown
+  // Set for an operator who signed in: the branches the operator may work
+  // on ("*" every one). The operator is then the session's, whatever the
+  // caller names in the arguments, and a call that names another branch is
+  // refused before it reads or writes anything.
+  std::optional<std::vector<std::string>> branches;
 };
 
 class rdmGradeDistribuicao {

@@ -8,6 +8,7 @@
 
 #include "appserver/data_commands.h"
 #include "appserver/grade_support.h"
+#include "appserver/journal.h"
 #include "appserver/transport.h"
 
 namespace dg::server {
@@ -45,17 +46,13 @@ std::vector<OpenGrid> OpenGrids(Session& s, const std::string& where,
 void Release(Session& s, const OpenGrid& g, const std::string& method,
              const std::string& operator_code) {
   detail::DiscardGrid(s, g.branch, g.grid);
-  s.Exec(
-      "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
-      "VALUES (?, ?, ?, ?, ?)",
-      {Value(detail::NowIso()), Value(operator_code), Value(method), Value(g.branch),
-       Value(g.grid)});
+  AppendJournal(s, operator_code, method, g.branch, g.grid);
 }
 
-// The words of a command as --name value pairs; false (with a message) for
-// anything else or a name not in `known`.
-bool ReadOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
-                 std::map<std::string, std::string>* values, std::ostream& err) {
+}  // namespace
+
+bool ReadCommandOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
+                        std::map<std::string, std::string>* values, std::ostream& err) {
   for (std::size_t i = 0; i < args.size(); i += 2) {
     if (std::find(known.begin(), known.end(), args[i]) == known.end()) {
       err << "exp-appserver: unknown argument " << args[i] << "\n";
@@ -80,8 +77,6 @@ bool ReadOptions(const std::vector<std::string>& args, const std::vector<std::st
   }
   return true;
 }
-
-}  // namespace
 
 namespace detail {
 void TouchGrid(Session& s, const std::string& branch, const std::string& grid,
@@ -163,7 +158,7 @@ IdleGridReleaser::~IdleGridReleaser() {
 
 int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::map<std::string, std::string> options;
-  if (!ReadOptions(args, {"--db"}, &options, err)) return 2;
+  if (!ReadCommandOptions(args, {"--db"}, &options, err)) return 2;
   try {
     const std::vector<OpenGrid> grids = ListOpenGrids(*OpenStorage(options["--db"]));
     if (grids.empty()) {
@@ -189,7 +184,8 @@ int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::o
 
 int ReleaseGridCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::map<std::string, std::string> options;
-  if (!ReadOptions(args, {"--db", "--grid", "--branch", "--operator"}, &options, err)) return 2;
+  if (!ReadCommandOptions(args, {"--db", "--grid", "--branch", "--operator"}, &options, err))
+    return 2;
   const std::string grid = GridNumber(options["--grid"]), branch = options["--branch"],
                     operator_code = options["--operator"];
   if (grid.empty()) {

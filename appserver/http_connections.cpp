@@ -5,7 +5,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,24 +62,6 @@ Wait WaitFor(int fd, short events, int stop_fd, Clock::time_point deadline) {
   }
 }
 
-// Writes all `size` bytes before the deadline; false when it could not.
-bool WriteAll(int fd, const char* data, std::size_t size, Clock::time_point deadline) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (WaitFor(fd, POLLOUT, -1, deadline) != Wait::kReady) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 // A complete answer for a connection that is about to be closed.
 // REQUIRES: `error` holds no quote or backslash.
 std::string CannedAnswer(int status, const char* reason, const std::string& error) {
@@ -85,38 +71,42 @@ std::string CannedAnswer(int status, const char* reason, const std::string& erro
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// Closes a connection the server ends while the client may still be
-// sending (a refusal before the body was read, a request cut off): the
-// answer is followed by the end of what the server sends, and what still
-// comes in is read and dropped for a moment, so that the client reads the
-// answer instead of a reset. The moment is long enough for a body of the
-// size limit to arrive over a busy network or loopback on a loaded machine,
-// and short beside the deadline of a request; the connection counts against
-// its address's cap meanwhile.
-void CloseAfterDraining(int fd, int stop_fd) {
-  ::shutdown(fd, SHUT_WR);
-  const auto deadline = Clock::now() + std::chrono::seconds(5);
-  char chunk[1 << 14];
-  while (Clock::now() < deadline) {
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
-    if (n < 0 && errno != EINTR && WaitFor(fd, POLLIN, stop_fd, deadline) != Wait::kReady) break;
-  }
-  ::close(fd);
-}
-
-// Requests are read and answers written through this stream. Every read
-// waits at most until the running request's deadline, every write until the
-// running answer's.
+// Requests are read and answers written through this stream, over the
+// socket itself or a TLS session on it. Every read waits at most until the
+// running request's deadline, every write until the running answer's.
 class ConnectionStream : public httplib::Stream {
  public:
-  ConnectionStream(int fd, int stop_fd, std::string ip, int port, const ConnectionLimits& limits)
-      : fd_(fd), stop_fd_(stop_fd), ip_(std::move(ip)), port_(port), limits_(limits) {}
+  ConnectionStream(int fd, int stop_fd, std::string ip, int port, const ConnectionLimits& limits,
+                   SSL* ssl)
+      : fd_(fd), stop_fd_(stop_fd), ip_(std::move(ip)), port_(port), limits_(limits), ssl_(ssl) {}
+
+  // The TLS handshake, within the deadline of one request; false when it
+  // failed (a plain HTTP client, a client that does not trust us), came too
+  // late, or the server stops.
+  bool Handshake(Clock::time_point deadline) {
+    for (;;) {
+      ERR_clear_error();
+      const int rc = SSL_accept(ssl_);
+      if (rc == 1) return true;
+      short want = 0;
+      switch (SSL_get_error(ssl_, rc)) {
+        case SSL_ERROR_WANT_READ:
+          want = POLLIN;
+          break;
+        case SSL_ERROR_WANT_WRITE:
+          want = POLLOUT;
+          break;
+        default:
+          return false;
+      }
+      if (WaitFor(fd_, want, stop_fd_, deadline) != Wait::kReady) return false;
+    }
+  }
 
   // Waits for the next request's first byte; false when the connection was
   // idle too long, or the server stops.
   bool WaitForRequest() {
-    if (begin_ < end_) return true;
+    if (Buffered()) return true;
     return WaitFor(fd_, POLLIN, stop_fd_, Clock::now() + limits_.idle) == Wait::kReady;
   }
   void StartRequest() {
@@ -127,14 +117,49 @@ class ConnectionStream : public httplib::Stream {
 
   // Tells a client whose request came too late why it is cut off.
   void SendRequestTimeout() {
-    const std::string answer = CannedAnswer(
+    Send(CannedAnswer(
         408, "Request Timeout",
-        "the request did not arrive within " + std::to_string(limits_.request.count()) + " ms");
-    WriteAll(fd_, answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
+        "the request did not arrive within " + std::to_string(limits_.request.count()) + " ms"));
+  }
+
+  // Writes a whole answer within a second, whatever happened before.
+  void Send(const std::string& answer) {
+    WriteAll(answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
+  }
+
+  // Ends what the server sends: a TLS session politely, without waiting for
+  // the client's reply.
+  void Close() {
+    if (ssl_ && !broken_) {
+      ERR_clear_error();
+      SSL_shutdown(ssl_);
+    }
+  }
+
+  // Ends a connection the server closes while the client may still be
+  // sending (a refusal before the body was read, a request cut off): after
+  // the answer and the end of what the server sends, what still comes in is
+  // read and dropped for a moment, so that the client reads the answer
+  // instead of a reset. The moment is long enough for a body of the size
+  // limit to arrive over a busy network or loopback on a loaded machine, and
+  // short beside the deadline of a request; the connection counts against
+  // its address's cap meanwhile. On TLS the records are read through the
+  // session, which may have to answer the client while it reads.
+  void CloseAfterDraining() {
+    Close();
+    ::shutdown(fd_, SHUT_WR);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    char chunk[1 << 14];
+    while (Clock::now() < deadline) {
+      short want = 0;
+      const ssize_t n = Io(true, chunk, sizeof chunk, &want);
+      if (n == 0 || n == -2) break;
+      if (n == -1 && WaitFor(fd_, want, stop_fd_, deadline) != Wait::kReady) break;
+    }
   }
 
   bool is_readable() const override {
-    return begin_ < end_ || WaitFor(fd_, POLLIN, stop_fd_, read_deadline_) == Wait::kReady;
+    return Buffered() || WaitFor(fd_, POLLIN, stop_fd_, read_deadline_) == Wait::kReady;
   }
   bool is_writable() const override {
     return !timed_out_ && WaitFor(fd_, POLLOUT, -1, AnswerDeadline()) == Wait::kReady;
@@ -152,7 +177,7 @@ class ConnectionStream : public httplib::Stream {
     // What the library would answer to a request cut off by its deadline
     // is replaced by the 408.
     if (timed_out_) return -1;
-    return WriteAll(fd_, ptr, size, AnswerDeadline()) ? static_cast<ssize_t>(size) : -1;
+    return WriteAll(ptr, size, AnswerDeadline()) ? static_cast<ssize_t>(size) : -1;
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -170,6 +195,9 @@ class ConnectionStream : public httplib::Stream {
   socket_t socket() const override { return fd_; }
 
  private:
+  // Bytes already read from the socket and not handed out yet.
+  bool Buffered() const { return begin_ < end_ || (ssl_ && SSL_pending(ssl_) > 0); }
+
   // The answer's deadline starts with its first byte.
   Clock::time_point AnswerDeadline() const {
     if (!answering_) {
@@ -179,10 +207,62 @@ class ConnectionStream : public httplib::Stream {
     return answer_deadline_;
   }
 
+  // One read or write on the socket or the TLS session: the bytes moved,
+  // 0 at the end of the stream, -1 with `want` set when it must wait for
+  // the socket, -2 when the connection failed.
+  ssize_t Io(bool reading, char* data, std::size_t size, short* want) {
+    if (!ssl_) {
+      for (;;) {
+        const ssize_t n = reading ? ::recv(fd_, data, size, MSG_DONTWAIT)
+                                  : ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) return n == 0 && !reading ? -2 : n;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -2;
+        *want = reading ? POLLIN : POLLOUT;
+        return -1;
+      }
+    }
+    ERR_clear_error();
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
+    const int n = reading ? SSL_read(ssl_, data, chunk) : SSL_write(ssl_, data, chunk);
+    if (n > 0) return n;
+    switch (SSL_get_error(ssl_, n)) {
+      case SSL_ERROR_WANT_READ:
+        *want = POLLIN;
+        return -1;
+      case SSL_ERROR_WANT_WRITE:
+        *want = POLLOUT;
+        return -1;
+      case SSL_ERROR_ZERO_RETURN:
+        return reading ? 0 : -2;
+      default:
+        broken_ = true;  // no shutdown after a failed session
+        return -2;
+    }
+  }
+
+  // Writes all of `data` before the deadline; false when it could not.
+  bool WriteAll(const char* data, std::size_t size, Clock::time_point deadline) {
+    while (size > 0) {
+      short want = 0;
+      const ssize_t n = Io(false, const_cast<char*>(data), size, &want);
+      if (n > 0) {
+        data += n;
+        size -= static_cast<std::size_t>(n);
+      } else if (n == -1) {
+        if (WaitFor(fd_, want, -1, deadline) != Wait::kReady) return false;
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
   bool Fill() {
     begin_ = end_ = 0;
     for (;;) {
-      const ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      short want = 0;
+      const ssize_t n = Io(true, buffer_, sizeof buffer_, &want);
       if (n > 0) {
         end_ = static_cast<std::size_t>(n);
         return true;
@@ -191,9 +271,8 @@ class ConnectionStream : public httplib::Stream {
         end_of_stream_ = true;
         return false;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      switch (WaitFor(fd_, POLLIN, stop_fd_, read_deadline_)) {
+      if (n == -2) return false;
+      switch (WaitFor(fd_, want, stop_fd_, read_deadline_)) {
         case Wait::kReady:
           break;
         case Wait::kTimedOut:
@@ -209,7 +288,9 @@ class ConnectionStream : public httplib::Stream {
   const std::string ip_;
   const int port_;
   const ConnectionLimits& limits_;
-  char buffer_[4096];
+  SSL* const ssl_;  // null: plain
+  bool broken_ = false;
+  char buffer_[16384];
   std::size_t begin_ = 0, end_ = 0;
   bool end_of_stream_ = false;
   bool timed_out_ = false;
@@ -231,6 +312,7 @@ GuardedHttpServer::~GuardedHttpServer() {
   StopServing();
   for (int fd : stop_pipe_) ::close(fd);
   if (listen_fd_ >= 0) ::close(listen_fd_);
+  if (tls_) SSL_CTX_free(tls_);
 }
 
 int GuardedHttpServer::BindAddress(const std::string& host, int port) {
@@ -363,38 +445,87 @@ void GuardedHttpServer::Release(const std::string& address) {
 }
 
 void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool refuse) {
-  // Whether the client may still be sending when the server ends.
-  bool unread = refuse;
-  if (refuse) {
-    const std::string answer = CannedAnswer(503, "Service Unavailable",
-                                            "too many connections from " + address + " (at most " +
-                                                std::to_string(limits_.max_per_address) + ")");
-    WriteAll(fd, answer.data(), answer.size(), Clock::now() + std::chrono::seconds(1));
-  } else {
-    ConnectionStream stream(fd, stop_pipe_[0], address, port, limits_);
-    for (int served = 0; served < limits_.max_requests && !stopping_; ++served) {
-      if (!stream.WaitForRequest()) break;
-      stream.StartRequest();
-      close_after_answer = false;
-      bool closed_by_client = false;
-      const bool last = served + 1 == limits_.max_requests;
-      const bool ok = process_request(stream, last, closed_by_client, nullptr);
-      if (stream.timed_out()) {
-        stream.SendRequestTimeout();
-        unread = true;
-        break;
+  SSL* ssl = nullptr;
+  if (tls_) {
+    // A client gone mid-answer must not end the process: a TLS write goes
+    // through write(), without MSG_NOSIGNAL.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    ssl = SSL_new(tls_);
+    if (ssl) SSL_set_fd(ssl, fd);
+  }
+  {
+    ConnectionStream stream(fd, stop_pipe_[0], address, port, limits_, ssl);
+    const auto handshake_deadline =
+        Clock::now() + (refuse ? std::chrono::milliseconds(1000) : limits_.request);
+    if (tls_ && (!ssl || !stream.Handshake(handshake_deadline))) {
+      // Nothing can be said to a client that does not speak TLS with us.
+    } else {
+      // Whether the client may still be sending when the server ends.
+      bool unread = refuse;
+      if (refuse) {
+        stream.Send(CannedAnswer(503, "Service Unavailable",
+                                 "too many connections from " + address + " (at most " +
+                                     std::to_string(limits_.max_per_address) + ")"));
+      } else {
+        for (int served = 0; served < limits_.max_requests && !stopping_; ++served) {
+          if (!stream.WaitForRequest()) break;
+          stream.StartRequest();
+          close_after_answer = false;
+          bool closed_by_client = false;
+          const bool last = served + 1 == limits_.max_requests;
+          const bool ok = process_request(stream, last, closed_by_client, nullptr);
+          if (stream.timed_out()) {
+            stream.SendRequestTimeout();
+            unread = true;
+            break;
+          }
+          unread = close_after_answer;
+          if (!ok || closed_by_client || close_after_answer) break;
+        }
       }
-      unread = close_after_answer;
-      if (!ok || closed_by_client || close_after_answer) break;
+      if (unread) {
+        stream.CloseAfterDraining();
+      } else {
+        stream.Close();
+      }
     }
   }
-  if (unread) {
-    CloseAfterDraining(fd, stop_pipe_[0]);
-  } else {
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-  }
+  if (ssl) SSL_free(ssl);
+  ::shutdown(fd, SHUT_RDWR);
+  ::close(fd);
   Release(refuse ? "" : address);
+}
+
+void GuardedHttpServer::UseTls(const std::string& cert_file, const std::string& key_file) {
+  auto failure = [](const std::string& what) {
+    const unsigned long code = ERR_get_error();
+    char text[256] = "";
+    if (code != 0) ERR_error_string_n(code, text, sizeof text);
+    ERR_clear_error();
+    return Error(what + (code != 0 ? std::string(": ") + text : std::string()));
+  };
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  if (!ctx) throw failure("cannot set up TLS");
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  if (SSL_CTX_use_certificate_chain_file(ctx, cert_file.c_str()) != 1) {
+    SSL_CTX_free(ctx);
+    throw failure("cannot use the certificate " + cert_file);
+  }
+  if (SSL_CTX_use_PrivateKey_file(ctx, key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
+    SSL_CTX_free(ctx);
+    throw failure("cannot use the private key " + key_file);
+  }
+  if (SSL_CTX_check_private_key(ctx) != 1) {
+    SSL_CTX_free(ctx);
+    throw failure("the private key " + key_file + " does not belong to the certificate " +
+                  cert_file);
+  }
+  if (tls_) SSL_CTX_free(tls_);
+  tls_ = ctx;
 }
 
 }  // namespace dg::server

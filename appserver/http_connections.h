@@ -18,9 +18,11 @@
 //    at once (503 beyond that), and at most `max_connections` in all (the
 //    ones beyond are closed at once).
 //
-// The stream a request is read from is this file's own; a TLS session over
-// the same socket would be another stream with the same deadlines, and the
-// library reads requests and writes answers through either.
+// The stream a request is read from is this file's own, over the socket or
+// a TLS session on it (OpenSSL, on the same non-blocking socket): the
+// handshake must end within the deadline of one request, and the reads and
+// writes of the session keep the deadlines above. The library reads
+// requests and writes answers through either.
 #pragma once
 
 #include <httplib.h>
@@ -34,6 +36,8 @@
 
 #include "appserver/connection_limits.h"
 
+struct ssl_ctx_st;
+
 namespace dg::server {
 
 // An httplib::Server (register handlers on it as usual) that accepts and
@@ -46,6 +50,10 @@ class GuardedHttpServer : public httplib::Server {
   // Binds HOST:PORT (port 0: any free port) and answers the port. Throws
   // dg::Error when the address cannot be bound.
   int BindAddress(const std::string& host, int port);
+  // Serves TLS from now on with this certificate (chain) and private key,
+  // PEM files. Throws dg::Error saying what is wrong with them.
+  // REQUIRES: before StartServing().
+  void UseTls(const std::string& cert_file, const std::string& key_file);
   // Accepts and serves on background threads until Stop().
   void StartServing();
   // Stops accepting, closes idle connections and those still sending a
@@ -68,6 +76,7 @@ class GuardedHttpServer : public httplib::Server {
   void Release(const std::string& address);
 
   const ConnectionLimits limits_;
+  ssl_ctx_st* tls_ = nullptr;  // null: plain HTTP
   int listen_fd_ = -1;
   int stop_pipe_[2] = {-1, -1};  // readable once stopping
   std::atomic<bool> stopping_{false};

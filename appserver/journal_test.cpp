@@ -5,6 +5,7 @@
 #include <functional>
 #include <tuple>
 
+#include "appserver/journal.h"
 #include "appserver/test_support.h"
 
 namespace dg::server {
@@ -156,6 +157,47 @@ TEST(OperatorHeader, OnlyShortPrintableCodesTravel) {
   HttpClientOptions too_long;
   too_long.operator_code = longest + "O";
   EXPECT_THROW(HttpTransport("127.0.0.1", port, too_long), Error);
+}
+
+// The journal read back through the method, filtered, oldest first; old
+// rows pruned.
+TEST_P(JournalTest, TheJournalReadsBackFilteredAndOldRowsArePruned) {
+  auto ana = Transport("ANA"), bia = Transport("BIA");
+  const std::string first = Str(ana->Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  const std::string second = Str(bia->Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  ana->Call(kServerName, "DelGrade", {"0001", first});
+  auto read = [&](const std::string& grid, const std::string& op, const std::string& since) {
+    const Variant rows = ana->Call(kServerName, "GetGradeLog", {"0001", grid, op, since}).result;
+    return Column(rows, "CDOPERADOR") + " " + Column(rows, "NMMETODO");
+  };
+  EXPECT_EQ("ANA,BIA,ANA PrxNrGrade,PrxNrGrade,DelGrade", read("", "", ""));
+  EXPECT_EQ("ANA,ANA PrxNrGrade,DelGrade", read("", "ANA", ""));
+  EXPECT_EQ("BIA PrxNrGrade", read(second, "", "2000-01-01"));
+  EXPECT_EQ(" ", read("", "", "2999-01-01"));
+  EXPECT_THROW(read("", "", "01/02/2025"), data::ServerCallError);
+
+  db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+    s.Exec(
+        "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR) "
+        "VALUES ('2001-01-01T00:00:00', 'VELHO', 'DelGrade', '0001', '000009')");
+  });
+  EXPECT_EQ(
+      "VELHO,ANA,BIA,ANA",
+      Column(ana->Call(kServerName, "GetGradeLog", {"0001", "", "", ""}).result, "CDOPERADOR"));
+  EXPECT_EQ(1, PurgeJournal(*db_.storage(), 30));
+  EXPECT_EQ(
+      "ANA,BIA,ANA",
+      Column(ana->Call(kServerName, "GetGradeLog", {"0001", "", "", ""}).result, "CDOPERADOR"));
+}
+
+TEST(JournalDates, SinceTakesADayOrADayAndTime) {
+  EXPECT_EQ("2025-06-10T00:00:00", JournalDate("2025-06-10"));
+  EXPECT_EQ("2025-06-10T08:30:00", JournalDate("2025-06-10T08:30"));
+  EXPECT_EQ("2025-06-10T08:30:15", JournalDate("2025-06-10 08:30:15"));
+  for (const char* bad : {"", "10/06/2025", "2025-13-01", "2025-06-10T24:00", "2025-06-10T08",
+                          " 2025-06-10", "2025-06-10x", "+025-06-10"}) {
+    EXPECT_EQ("", JournalDate(bad)) << bad;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 // repeat, no vehicle may carry more than its capacity on a delivery day
 // across grids, and every dispatched grid must hold what its clerk saved.
 // Calls per second and the 99th percentile latency are printed.
+//
+// EXP_LOAD_SECURE=1 runs the same against a server that requires sign-in,
+// over TLS: each clerk is an operator of its own who signs in once, and
+// every call carries its session.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,8 +29,10 @@
 #include <thread>
 
 #include "appserver/grade_support.h"
+#include "appserver/operators.h"
 #include "appserver/server_process.h"
 #include "appserver/test_support.h"
+#include "appserver/tls_test_support.h"
 
 namespace dg::server {
 namespace {
@@ -87,15 +93,19 @@ int Col(const DataPacket& p, const char* name) {
 // One clerk: its own connection, its own operator code.
 class Clerk {
  public:
+  // `password`: sign in as the clerk's operator first (a server that
+  // requires it).
   Clerk(int number, int port, Totals& totals, const DataPacket& items,
-        std::vector<std::string> transporters)
-      : client_("127.0.0.1", port),
+        std::vector<std::string> transporters, const HttpClientOptions& options = {},
+        const std::string& password = "")
+      : client_("127.0.0.1", port, options),
         totals_(totals),
         items_(items),
         transporters_(std::move(transporters)),
         operator_("CLERK" + std::to_string(number)),
         random_(number) {
     for (const auto& row : items_.rows) orders_.insert(Str(row[Col(items_, "NRPEDIDO")]));
+    if (!password.empty()) client_.SignIn(operator_, password);
   }
 
   void Session() {
@@ -247,8 +257,22 @@ class LoadTest : public ::testing::Test {
         transporters_.push_back(Str(r[0]) + Str(r[1]));
       }
     });
-    server_ = std::make_unique<ServerProcess>(db_.path(), 0);
+    std::vector<std::string> extra;
+    if (EnvInt("EXP_LOAD_SECURE", 0) != 0) {
+      certificates_.emplace();
+      for (int c = 1; c <= EnvInt("EXP_LOAD_CLIENTS", 16); ++c) {
+        AddOperator(*db_.storage(), "CLERK" + std::to_string(c), kClerkPassword, {"0001"});
+      }
+      extra = {"--signin", "--tls-cert", certificates_->cert(), "--tls-key", certificates_->key()};
+      client_.tls = true;
+      client_.ca_file = certificates_->ca();
+      password_ = kClerkPassword;
+    }
+    server_ = std::make_unique<ServerProcess>(
+        db_.path(), 0, std::map<std::string, std::optional<std::string>>{}, extra);
   }
+
+  static constexpr const char* kClerkPassword = "senha do balcao";
 
   // Rows of a query on the server's database, as text.
   std::vector<Row> Query(const std::string& sql) {
@@ -259,6 +283,9 @@ class LoadTest : public ::testing::Test {
 
   TempDatabase db_{LoadBackend()};
   std::vector<std::string> transporters_;
+  std::optional<TestCertificates> certificates_;
+  HttpClientOptions client_;  // how the clerks connect
+  std::string password_;      // empty: no sign-in
   std::unique_ptr<ServerProcess> server_;
 };
 
@@ -266,7 +293,8 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   const int clients = EnvInt("EXP_LOAD_CLIENTS", 16);
   const int seconds = EnvInt("EXP_LOAD_SECONDS", 10);
   const int max_sessions = EnvInt("EXP_LOAD_MAX_SESSIONS", 2000);  // per clerk
-  HttpTransport setup("127.0.0.1", server_->port());
+  HttpTransport setup("127.0.0.1", server_->port(), client_);
+  if (!password_.empty()) setup.SignIn("CLERK1", password_);
   const DataPacket items = setup.Call(kServerName, "GetItensExpedicao", {"0001"}).result.AsPacket();
 
   Totals totals;
@@ -276,7 +304,7 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
       try {
-        Clerk clerk(c + 1, server_->port(), totals, items, transporters_);
+        Clerk clerk(c + 1, server_->port(), totals, items, transporters_, client_, password_);
         for (int n = 0; n < max_sessions && std::chrono::steady_clock::now() < deadline; ++n) {
           clerk.Session();
         }
@@ -341,11 +369,11 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
   std::vector<double> lat = totals.latencies_ms;
   std::sort(lat.begin(), lat.end());
   const double p99 = lat.empty() ? 0 : lat[std::min(lat.size() - 1, lat.size() * 99 / 100)];
-  std::cout << "load: " << clients << " clerks, " << totals.sessions.load() << " sessions, "
-            << lat.size() << " calls in " << elapsed.count()
-            << " s = " << static_cast<int>(lat.size() / elapsed.count()) << " calls/s, p99 " << p99
-            << " ms, business refusals " << totals.refusals.load() << ", dispatched "
-            << totals.dispatched.size() << std::endl;
+  std::cout << "load" << (password_.empty() ? "" : " (signed in, TLS)") << ": " << clients
+            << " clerks, " << totals.sessions.load() << " sessions, " << lat.size() << " calls in "
+            << elapsed.count() << " s = " << static_cast<int>(lat.size() / elapsed.count())
+            << " calls/s, p99 " << p99 << " ms, business refusals " << totals.refusals.load()
+            << ", dispatched " << totals.dispatched.size() << std::endl;
 }
 
 // Two clerks put an order each on the same vehicle at the same moment; the

@@ -51,6 +51,10 @@
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/grid_activity.h"
+#include "appserver/journal.h"
+#include "appserver/operator_commands.h"
+#include "appserver/operators.h"
+#include "appserver/sessions.h"
 #include "appserver/storage.h"
 #include "appserver/transport.h"
 
@@ -60,25 +64,44 @@ int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
                "[--fixture FILE] [--allow-fixture] [--secret-file FILE] "
-               "[--max-connections-per-address N] [--release-idle-grids MINUTES]\n"
+               "[--max-connections-per-address N] [--release-idle-grids MINUTES] "
+               "[--signin [--session-idle-minutes N] [--signin-lock-after N] "
+               "[--signin-address-lock-after N] [--signin-lock-minutes N]] "
+               "[--tls-cert FILE --tls-key FILE] [--journal-retention-days N]\n"
                "       exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n"
                "       exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
                "[--out FILE.csv]\n"
                "       exp-appserver grids --db FILE|postgresql://...\n"
                "       exp-appserver release-grid --db FILE|postgresql://... --grid N "
-               "[--branch CODE] [--operator CODE]\n";
+               "[--branch CODE] [--operator CODE]\n"
+               "       exp-appserver user add|passwd|disable|list ... (exp-appserver user)\n"
+               "       exp-appserver journal --db ... [--grid N] [--branch CODE] "
+               "[--operator CODE] [--since DATE]\n";
   return 2;
+}
+
+// Throws dg::Error when the file cannot be read.
+void CheckReadable(const std::string& path, const std::string& what) {
+  std::ifstream in(path);
+  if (!in) throw dg::Error("cannot read the " + what + " file " + path);
+}
+
+// Throws dg::Error when the file is missing or readable by anyone but its
+// owner.
+void CheckPrivate(const std::string& path, const std::string& what) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw dg::Error("cannot read the " + what + " file " + path);
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    throw dg::Error("the " + what + " file " + path +
+                    " may be read by others than its owner (chmod 600 it)");
+  }
+  CheckReadable(path, what);
 }
 
 // Reads the secret's first line; throws dg::Error when the file is missing
 // or readable by anyone but its owner.
 std::string ReadSecretFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) throw dg::Error("cannot read the secret file " + path);
-  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-    throw dg::Error("the secret file " + path +
-                    " may be read by others than its owner (chmod 600 it)");
-  }
+  CheckPrivate(path, "secret");
   std::ifstream in(path);
   std::string secret;
   if (!in) throw dg::Error("cannot read the secret file " + path);
@@ -190,18 +213,20 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
     const std::map<std::string, Command> commands = {
-        {"import", dg::server::ImportCommand},
-        {"export", dg::server::ExportCommand},
-        {"grids", dg::server::GridsCommand},
-        {"release-grid", dg::server::ReleaseGridCommand},
+        {"import", dg::server::ImportCommand}, {"export", dg::server::ExportCommand},
+        {"grids", dg::server::GridsCommand},   {"release-grid", dg::server::ReleaseGridCommand},
+        {"user", dg::server::UserCommand},     {"journal", dg::server::JournalCommand},
     };
     if (auto it = commands.find(argv[1]); it != commands.end()) {
       return it->second(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
     }
   }
   std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address,
-                                idle_minutes = "240";
-  bool allow_fixture = false;
+                                idle_minutes = "240", session_minutes = "30", lock_after = "5",
+                                address_lock_after = "20", lock_minutes = "15",
+                                retention_days = "0";
+  bool allow_fixture = false, signin = false;
+  dg::server::HttpServerOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -221,6 +246,22 @@ int main(int argc, char** argv) {
       if (!value(per_address)) return Usage("--max-connections-per-address needs a number");
     } else if (arg == "--release-idle-grids") {
       if (!value(idle_minutes)) return Usage("--release-idle-grids needs a number of minutes");
+    } else if (arg == "--tls-cert") {
+      if (!value(options.tls_cert)) return Usage("--tls-cert needs a PEM file");
+    } else if (arg == "--tls-key") {
+      if (!value(options.tls_key)) return Usage("--tls-key needs a PEM file");
+    } else if (arg == "--session-idle-minutes") {
+      if (!value(session_minutes)) return Usage("--session-idle-minutes needs a number");
+    } else if (arg == "--signin-lock-after") {
+      if (!value(lock_after)) return Usage("--signin-lock-after needs a number");
+    } else if (arg == "--signin-address-lock-after") {
+      if (!value(address_lock_after)) return Usage("--signin-address-lock-after needs a number");
+    } else if (arg == "--signin-lock-minutes") {
+      if (!value(lock_minutes)) return Usage("--signin-lock-minutes needs a number");
+    } else if (arg == "--journal-retention-days") {
+      if (!value(retention_days)) return Usage("--journal-retention-days needs a number");
+    } else if (arg == "--signin") {
+      signin = true;
     } else if (arg == "--allow-fixture") {
       allow_fixture = true;
     } else {
@@ -228,7 +269,6 @@ int main(int argc, char** argv) {
     }
   }
   if (db.empty()) return Usage("--db is required");
-  dg::server::HttpServerOptions options;
   options.allow_fixture = allow_fixture;
   if (listen.find(':') == std::string::npos) return Usage("--listen needs HOST:PORT");
   if (!ParseListen(listen, &options)) {
@@ -240,6 +280,26 @@ int main(int argc, char** argv) {
   int idle = 0;
   if (!ParseCount(idle_minutes, 0, &idle)) {
     return Usage("--release-idle-grids needs a number of minutes (0: never)");
+  }
+  dg::server::SignInSettings signin_settings;
+  int session_idle = 0, lock_for = 0, retention = 0;
+  if (!ParseCount(session_minutes, 1, &session_idle)) {
+    return Usage("--session-idle-minutes needs a number of minutes from 1 up");
+  }
+  if (!ParseCount(lock_after, 1, &signin_settings.lock_after) ||
+      !ParseCount(address_lock_after, 1, &signin_settings.address_lock_after)) {
+    return Usage("--signin-lock-after and --signin-address-lock-after need a number from 1 up");
+  }
+  if (!ParseCount(lock_minutes, 1, &lock_for)) {
+    return Usage("--signin-lock-minutes needs a number of minutes from 1 up");
+  }
+  if (!ParseCount(retention_days, 0, &retention)) {
+    return Usage("--journal-retention-days needs a number of days (0: keep every row)");
+  }
+  signin_settings.idle = std::chrono::minutes(session_idle);
+  signin_settings.lock_for = std::chrono::minutes(lock_for);
+  if (options.tls_cert.empty() != options.tls_key.empty()) {
+    return Usage("TLS needs both --tls-cert and --tls-key");
   }
 
   // Signals are taken by sigwait below; every thread started later inherits
@@ -258,8 +318,14 @@ int main(int argc, char** argv) {
     } else if (const char* env = std::getenv("EXP_SERVER_SECRET"); env && *env) {
       options.secret = CheckedSecret(env, "EXP_SERVER_SECRET");
     }
-    if (options.secret.empty() && !dg::server::IsLoopbackHost(options.host)) {
-      throw dg::Error("listening on " + options.host + " outside loopback needs a shared secret");
+    const bool tls = !options.tls_cert.empty();
+    if (!dg::server::IsLoopbackHost(options.host) && (!tls || !signin)) {
+      throw dg::Error("listening on " + options.host +
+                      " outside loopback needs TLS (--tls-cert, --tls-key) and sign-in (--signin)");
+    }
+    if (tls) {
+      CheckReadable(options.tls_cert, "certificate");
+      CheckPrivate(options.tls_key, "private key");
     }
     std::optional<nlohmann::json> fixture;
     if (!fixture_file.empty()) fixture = dg::server::ReadFixtureFile(fixture_file);
@@ -273,6 +339,18 @@ int main(int argc, char** argv) {
     if (!pauses.empty()) {
       storage = std::make_shared<PausingStorage>(storage, std::move(pauses));
       options.on_call = [](const std::string& method) { current_method = method; };
+    }
+    if (signin) {
+      options.signin = std::make_shared<dg::server::SignInService>(storage, signin_settings);
+      if (!dg::server::HasActiveOperator(*storage)) {
+        std::cerr << "exp-appserver: no operator may sign in yet (exp-appserver user add CODE "
+                     "--db ... --branches ...)\n";
+      }
+    }
+    std::optional<dg::server::JournalPruner> pruner;
+    if (retention > 0) {
+      pruner.emplace(storage, retention,
+                     [](const std::string& line) { std::cout << line << std::endl; });
     }
     std::optional<dg::server::IdleGridReleaser> releaser;
     if (idle > 0) {

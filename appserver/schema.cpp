@@ -144,12 +144,32 @@ std::vector<std::string> MigrationV5() {
   return {"ALTER TABLE TOTALROTA ADD COLUMN GEOMETRIA TEXT"};
 }
 
+// Operators who sign in with a password (kept only as its Argon2id hash),
+// the branches each may work on, their open sessions (a hash of the token,
+// never the token) and failed sign-ins counted per operator and per address.
+// A journal row may record a refusal, with its text.
+std::vector<std::string> MigrationV6() {
+  return {
+      "CREATE TABLE OPERADOR (CDOPERADOR TEXT NOT NULL PRIMARY KEY, DSSENHA TEXT NOT NULL, "
+      "IDATIVO TEXT NOT NULL, DTHRCRIACAO TEXT NOT NULL, DTHRSENHA TEXT NOT NULL)",
+      "CREATE TABLE OPERFILIAL (CDOPERADOR TEXT NOT NULL, CDFILIAL TEXT NOT NULL, "
+      "PRIMARY KEY (CDOPERADOR, CDFILIAL))",
+      "CREATE TABLE SESSAO (DSTOKEN TEXT NOT NULL PRIMARY KEY, CDOPERADOR TEXT NOT NULL, "
+      "DTHRINICIO TEXT NOT NULL, NRULTIMOUSO INTEGER NOT NULL)",
+      "CREATE INDEX SESSAO_OPERADOR ON SESSAO (CDOPERADOR)",
+      "CREATE TABLE FALHAENTRADA (DSCHAVE TEXT NOT NULL PRIMARY KEY, NRFALHAS INTEGER NOT NULL, "
+      "NRULTIMAFALHA INTEGER NOT NULL)",
+      "ALTER TABLE GRADELOG ADD COLUMN DSOCORRENCIA TEXT",
+      "CREATE INDEX GRADELOG_DATA ON GRADELOG (DTHRLOG)",
+  };
+}
+
 // What the grids load on each vehicle per delivery day, and each vehicle's
 // flag and orders per grid, kept beside the allocations (grid_loads.h), filled
 // from the allocations already stored; and the indexes that let a method
 // reach one item's allocations, a grid's first day, a branch's last grid
 // number and the open grids without reading the rest.
-std::vector<std::string> MigrationV6() {
+std::vector<std::string> MigrationV7() {
   return {
       "CREATE TABLE CARGAVEICULO (CDVIATURA TEXT NOT NULL, DTENTREGA TEXT NOT NULL, "
       "VRPESO REAL NOT NULL, VRVOLUME REAL NOT NULL, PRIMARY KEY (CDVIATURA, DTENTREGA))",
@@ -168,7 +188,8 @@ std::vector<std::string> MigrationV6() {
 
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {
-      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(), MigrationV6()};
+      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(), MigrationV6(),
+      MigrationV7()};
   return kMigrations;
 }
 
@@ -176,6 +197,8 @@ const std::vector<std::vector<std::string>>& Migrations() {
 // and NVL / NVLSTR (the first argument unless it is NULL) for the host's
 // look-ups, which run the same texts on every database.
 std::vector<std::string> PostgresAdditions(int version) {
+  if (version == 6)
+    return {"ALTER TABLE GRADELOG ADD COLUMN rowid BIGINT GENERATED ALWAYS AS IDENTITY"};
   if (version != 1) return {};
   return {
       "ALTER TABLE ITEMPEDIDO ADD COLUMN rowid BIGINT GENERATED ALWAYS AS IDENTITY",

@@ -46,18 +46,20 @@ TEST(Secret, ComparisonAndLoopbackAddresses) {
   for (const auto& c : hosts) EXPECT_EQ(c.loopback, IsLoopbackHost(c.host)) << c.host;
 }
 
-TEST(Secret, ListeningOutsideLoopbackNeedsASecret) {
+TEST(Secret, ListeningOutsideLoopbackNeedsTlsAndSignIn) {
   TempDatabase db;
   auto object = std::make_shared<rdmGradeDistribuicao>(db.storage());
   for (const char* host : {"0.0.0.0", "10.1.2.3"}) {
     HttpServerOptions options;
     options.host = host;
+    // A shared secret alone no longer lets the server out of loopback.
+    options.secret = "correct horse";
     HttpServer server(object, options);
     try {
       server.Start();
       ADD_FAILURE() << "listened on " << host;
     } catch (const Error& e) {
-      EXPECT_EQ("listening on " + std::string(host) + " outside loopback needs a shared secret",
+      EXPECT_EQ("listening on " + std::string(host) + " outside loopback needs TLS and sign-in",
                 e.what());
     }
   }

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
+#include "appserver/branch_scope.h"
 #include "appserver/fixture.h"
 #include "appserver/http_connections.h"
+#include "appserver/operators.h"
 #include "data/json_text.h"
 #include "data/packet.h"
 
@@ -112,11 +115,17 @@ void Reply(httplib::Response& res, int status, const json& body) {
   res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
+// The session of the request being served on this thread, found before its
+// body was read.
+thread_local std::optional<SessionInfo> request_session;
+
 // Answers POST /call.
 void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
                 const httplib::Request& req, httplib::Response& res) {
-  CallContext context{req.get_header_value(kOperatorHeader)};
-  if (!IsValidOperatorCode(context.operator_code)) {
+  CallContext context{req.get_header_value(kOperatorHeader), std::nullopt};
+  if (request_session) {
+    context = {request_session->operator_code, request_session->branches};
+  } else if (!IsValidOperatorCode(context.operator_code)) {
     return Reply(res, 400,
                  {{"error", std::string("the header ") + kOperatorHeader + OperatorCodeRule()}});
   }
@@ -135,6 +144,34 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
     Reply(res, 200, {{"result", data::VariantToJson(reply.result)}, {"args", out_args}});
   } catch (const std::exception& e) {
     Reply(res, 200, {{"error", e.what()}});
+  }
+}
+
+// Answers POST /signin.
+void HandleSignIn(SignInService* signin, const httplib::Request& req, httplib::Response& res) {
+  if (!signin) return Reply(res, 404, {{"error", "this server does not require sign-in"}});
+  json body;
+  try {
+    body = data::ParseJson(req.body);
+  } catch (const data::JsonTextError& e) {
+    return Reply(res, 400, {{"error", std::string("the request body is refused: ") + e.what()}});
+  }
+  if (!body.is_object() || !body.contains("operator") || !body["operator"].is_string() ||
+      !body.contains("password") || !body["password"].is_string()) {
+    return Reply(res, 400, {{"error", "a sign-in needs \"operator\" and \"password\" texts"}});
+  }
+  try {
+    SessionInfo info;
+    const std::string token =
+        signin->SignIn(body["operator"].get<std::string>(), body["password"].get<std::string>(),
+                       req.remote_addr, &info);
+    Reply(res, 200,
+          {{"token", token},
+           {"operator", info.operator_code},
+           {"branches", info.branches},
+           {"idle_seconds", signin->settings().idle.count()}});
+  } catch (const SignInError& e) {
+    Reply(res, 401, {{"error", e.what()}});
   }
 }
 
@@ -176,6 +213,17 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
       GuardedHttpServer::CloseAfterAnswer(res);
       return httplib::Server::HandlerResponse::Handled;
     }
+    request_session.reset();
+    if (impl->options.signin && req.method == "POST" &&
+        (req.path == "/call" || req.path == "/fixture")) {
+      const std::string token = req.get_header_value(kSessionHeader);
+      if (!token.empty()) request_session = impl->options.signin->Resolve(token);
+      if (!request_session) {
+        Reply(res, 401, {{"error", token.empty() ? kNoSession : kSessionEnded}});
+        GuardedHttpServer::CloseAfterAnswer(res);
+        return httplib::Server::HandlerResponse::Handled;
+      }
+    }
     if (req.method == "POST" && !IsJson(req.get_header_value("Content-Type"))) {
       std::string type = req.get_header_value("Content-Type").substr(0, 80);
       Reply(res, 415,
@@ -200,6 +248,10 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
     if (!impl->options.allow_fixture) {
       return Reply(res, 403, {{"error", "this server does not accept fixtures"}});
     }
+    // Reseeding replaces every branch's data.
+    if (request_session && !CoversBranch(request_session->branches, kEveryBranch)) {
+      return Reply(res, 403, {{"error", detail::NoAccessText(kEveryBranch)}});
+    }
     json fixture;
     try {
       fixture = data::ParseJson(req.body);
@@ -213,8 +265,15 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
     }
     Reply(res, 200, {{"ok", true}});
   });
-  http.Get("/health", [](const httplib::Request&, httplib::Response& res) {
+  http.Post("/signin", [impl](const httplib::Request& req, httplib::Response& res) {
+    HandleSignIn(impl->options.signin.get(), req, res);
+  });
+  http.Post("/signout", [impl](const httplib::Request& req, httplib::Response& res) {
+    if (impl->options.signin) impl->options.signin->SignOut(req.get_header_value(kSessionHeader));
     Reply(res, 200, {{"ok", true}});
+  });
+  http.Get("/health", [impl](const httplib::Request&, httplib::Response& res) {
+    Reply(res, 200, {{"ok", true}, {"signin", impl->options.signin != nullptr}});
   });
   http.set_exception_handler(
       [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
@@ -233,8 +292,13 @@ HttpServer::~HttpServer() { Stop(); }
 
 int HttpServer::Start() {
   const auto& o = impl_->options;
-  if (o.secret.empty() && !IsLoopbackHost(o.host)) {
-    throw Error("listening on " + o.host + " outside loopback needs a shared secret");
+  const bool tls = !o.tls_cert.empty() || !o.tls_key.empty();
+  if (!IsLoopbackHost(o.host) && (!tls || !o.signin)) {
+    throw Error("listening on " + o.host + " outside loopback needs TLS and sign-in");
+  }
+  if (tls) {
+    if (o.tls_cert.empty() || o.tls_key.empty()) throw Error("TLS needs a certificate and a key");
+    impl_->http.UseTls(o.tls_cert, o.tls_key);
   }
   port_ = impl_->http.BindAddress(o.host, o.port);
   impl_->http.StartServing();
@@ -246,17 +310,50 @@ void HttpServer::Stop() { impl_->http.StopServing(); }
 // ---- client ----------------------------------------------------------------
 
 struct HttpTransport::Impl {
-  Impl(const std::string& host, int port)
-      : client(host, port), where(host + ":" + std::to_string(port)) {}
-  std::mutex mu;
+  Impl(const std::string& host, int port, bool tls)
+      : client((tls ? "https://" : "http://") +
+               (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+               std::to_string(port)),
+        where(host + ":" + std::to_string(port)) {}
+  mutable std::mutex mu;
   httplib::Client client;  // GUARDED_BY(mu)
   std::string where;
   httplib::Headers headers;
 };
 
+namespace {
+// Why the server at `where` gave no answer.
+TransportError Unreachable(const std::string& where, httplib::Error error) {
+  std::string why = httplib::to_string(error);
+  if (error == httplib::Error::SSLServerVerification) {
+    why = "its certificate cannot be verified (a private authority needs --ca FILE)";
+  }
+  return TransportError("the application server at " + where + " cannot be reached: " + why);
+}
+
+// The server's answer, read with the same limits as what comes from
+// outside; null when it is not JSON (reported by its status instead).
+json ReadAnswer(const std::string& body) {
+  try {
+    return data::ParseJson(body);
+  } catch (const data::JsonTextError&) {
+    return json();
+  }
+}
+}  // namespace
+
 HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOptions options)
-    : impl_(std::make_unique<Impl>(host, port)) {
+    : impl_(std::make_unique<Impl>(host, port, options.tls)) {
   httplib::Client& c = impl_->client;
+  if (options.tls) {
+    c.enable_server_certificate_verification(true);
+    if (!options.ca_file.empty()) {
+      if (!std::filesystem::exists(options.ca_file)) {
+        throw Error("there is no certificate authority file " + options.ca_file);
+      }
+      c.set_ca_cert_path(options.ca_file);
+    }
+  }
   c.set_keep_alive(true);
   c.set_tcp_nodelay(true);
   c.set_connection_timeout(options.connect_timeout);
@@ -271,6 +368,15 @@ HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOption
   if (!options.operator_code.empty()) {
     impl_->headers.emplace(kOperatorHeader, options.operator_code);
   }
+  if (!options.session_token.empty()) {
+    impl_->headers.emplace(kSessionHeader, options.session_token);
+  }
+}
+
+std::string HttpTransport::session_token() const {
+  std::lock_guard lock(impl_->mu);
+  auto it = impl_->headers.find(kSessionHeader);
+  return it == impl_->headers.end() ? "" : it->second;
 }
 
 HttpTransport::~HttpTransport() = default;
@@ -278,17 +384,8 @@ HttpTransport::~HttpTransport() = default;
 json HttpTransport::Post(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
   auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
-  if (!res) {
-    throw TransportError("the application server at " + impl_->where +
-                         " cannot be reached: " + httplib::to_string(res.error()));
-  }
-  // The answer comes from outside as well: read with the same limits.
-  json answer;
-  try {
-    answer = data::ParseJson(res->body);
-  } catch (const data::JsonTextError&) {
-    answer = json();  // not an object: reported by its status below
-  }
+  if (!res) throw Unreachable(impl_->where, res.error());
+  const json answer = ReadAnswer(res->body);
   if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
     throw ServerCallError(answer["error"].get<std::string>());
   }
@@ -315,5 +412,42 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
 }
 
 void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.dump()); }
+
+bool HttpTransport::ServerRequiresSignIn() {
+  std::lock_guard lock(impl_->mu);
+  auto res = impl_->client.Get("/health", impl_->headers);
+  if (!res) throw Unreachable(impl_->where, res.error());
+  const json answer = ReadAnswer(res->body);
+  if (!answer.is_object() || !answer.contains("signin")) return false;
+  return answer["signin"].is_boolean() && answer["signin"].get<bool>();
+}
+
+std::vector<std::string> HttpTransport::SignIn(const std::string& operator_code,
+                                               const std::string& password) {
+  const json answer =
+      Post("/signin", json{{"operator", operator_code}, {"password", password}}.dump());
+  if (!answer.contains("token") || !answer["token"].is_string()) {
+    throw TransportError("malformed sign-in answer of the application server");
+  }
+  std::lock_guard lock(impl_->mu);
+  impl_->headers.erase(kSessionHeader);
+  impl_->headers.emplace(kSessionHeader, answer["token"].get<std::string>());
+  std::vector<std::string> branches;
+  if (answer.contains("branches") && answer["branches"].is_array()) {
+    for (const json& b : answer["branches"]) {
+      if (b.is_string()) branches.push_back(b.get<std::string>());
+    }
+  }
+  return branches;
+}
+
+void HttpTransport::SignOut() {
+  try {
+    Post("/signout", "{}");
+  } catch (const std::exception&) {
+  }
+  std::lock_guard lock(impl_->mu);
+  impl_->headers.erase(kSessionHeader);
+}
 
 }  // namespace dg::server

@@ -18,6 +18,24 @@
 // server's journal of writes. A POST /call whose operator is longer than
 // kMaxOperatorLength or holds anything but printable ASCII is refused with
 // 400 {"error": ...}; a call without the header has no operator.
+//
+// Sign-in: on a server that requires it (HttpServerOptions::signin), POST
+// /signin with {"operator": CODE, "password": TEXT} answers 200 {"token":
+// T, "operator": CODE, "branches": [...], "idle_seconds": N}, or 401
+// {"error": ...} saying the same whatever was wrong (sessions.h). Every
+// POST /call and POST /fixture must then carry the token in the header
+// X-Exp-Session (401 otherwise, before the body is read); the operator is
+// the session's, X-Exp-Operator is ignored, and the call is held to the
+// operator's branches. POST /signout ends the session. GET /health answers
+// {"ok": true, "signin": true|false}, so a client knows to ask for a
+// password. The shared secret, when set, is checked before all of this:
+// it says which machines may talk to the server at all, a session says
+// which person does.
+//
+// TLS: with a certificate and key (HttpServerOptions::tls_cert, tls_key)
+// every connection is TLS (1.2 or later) under the same deadlines and
+// caps; a plain HTTP client gets no answer. Listening outside loopback
+// requires both TLS and sign-in.
 #pragma once
 
 #include <chrono>
@@ -31,6 +49,7 @@
 
 #include "appserver/connection_limits.h"
 #include "appserver/grade_server.h"
+#include "appserver/sessions.h"
 #include "data/rpc.h"
 
 namespace dg::server {
@@ -61,6 +80,12 @@ CallRequest DecodeCallRequest(std::string_view body);
 // The header that carries the shared secret.
 inline constexpr const char* kSecretHeader = "X-Exp-Secret";
 
+// The header that carries the session token of a signed-in operator.
+inline constexpr const char* kSessionHeader = "X-Exp-Session";
+inline constexpr const char* kNoSession =
+    "Esta chamada não traz sessão: entre com operador e senha.";
+inline constexpr const char* kSessionEnded = "Sessão encerrada ou expirada. Entre de novo.";
+
 // The header that carries the caller's operator code.
 inline constexpr const char* kOperatorHeader = "X-Exp-Operator";
 inline constexpr std::size_t kMaxOperatorLength = 40;
@@ -83,7 +108,7 @@ class InProcessTransport : public data::CallTransport {
  public:
   explicit InProcessTransport(std::shared_ptr<rdmGradeDistribuicao> server,
                               std::string operator_code = "")
-      : server_(std::move(server)), context_{std::move(operator_code)} {}
+      : server_(std::move(server)), context_{std::move(operator_code), std::nullopt} {}
   data::CallReply Call(const std::string& server_name, const std::string& method,
                        const std::vector<data::Variant>& args) override;
 
@@ -101,8 +126,14 @@ struct HttpServerOptions {
   // at once in all and per client address (see http_connections.h).
   ConnectionLimits limits;
   // When not empty, every request but GET /health must carry it
-  // (kSecretHeader). Required when `host` is not loopback.
+  // (kSecretHeader).
   std::string secret;
+  // When set, calls need a session (see above). Required, with TLS, when
+  // `host` is not loopback.
+  std::shared_ptr<SignInService> signin;
+  // PEM files of the server's certificate (its chain after it) and private
+  // key; both empty: plain HTTP.
+  std::string tls_cert, tls_key;
   // Test hook: runs on the serving thread just before each call reaches the
   // server object, with the method's name.
   std::function<void(const std::string& method)> on_call;
@@ -117,8 +148,9 @@ class HttpServer {
   ~HttpServer();  // stops
 
   // Binds and starts serving; returns the port. Throws Error when the port
-  // is outside 0 to 65535, the address cannot be bound, or it is not
-  // loopback and no secret is set.
+  // is outside 0 to 65535, the address cannot be bound, the certificate or
+  // key cannot be used, or the address is not loopback and TLS or sign-in
+  // is missing.
   int Start();
   // Stops accepting, closes idle connections at once and waits until every
   // call under way has been answered. Idempotent.
@@ -143,6 +175,14 @@ struct HttpClientOptions {
   // Sent with every call (kOperatorHeader) when not empty; must pass
   // IsValidOperatorCode.
   std::string operator_code;
+  // HTTPS: the server's certificate is verified against the system's
+  // authorities, or the PEM file `ca_file` (a private authority), and must
+  // name the host connected to.
+  bool tls = false;
+  std::string ca_file;
+  // A session already open (another transport's session_token()); empty:
+  // none until SignIn.
+  std::string session_token;
 };
 
 // Client side of the HTTP transport, for the server connection. Keeps one
@@ -163,6 +203,18 @@ class HttpTransport : public data::CallTransport {
                        const std::vector<data::Variant>& args) override;
   // Reseeds the server's database (the server must allow fixtures).
   void PostFixture(const nlohmann::json& fixture);
+
+  // Whether the server requires sign-in (GET /health). Throws
+  // TransportError when it cannot be reached.
+  bool ServerRequiresSignIn();
+  // Signs in; every later call carries the session. Answers the branches
+  // the operator may work on. Throws ServerCallError with the server's text
+  // when refused.
+  std::vector<std::string> SignIn(const std::string& operator_code, const std::string& password);
+  // Ends the session, if any (failures ignored).
+  void SignOut();
+  // The session this transport's calls carry; "" when none.
+  std::string session_token() const;
 
  private:
   nlohmann::json Post(const std::string& path, const std::string& body);

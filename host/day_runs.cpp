@@ -11,6 +11,7 @@
 #include "contracts/postgres_connection.h"
 #include "contracts/sqlite_connection.h"
 #include "host/manifest.h"
+#include "host/server_connection.h"
 
 namespace dg::host {
 
@@ -57,10 +58,9 @@ int RunManifest(const Options& o, const Display& display, std::ostream& out, std
   try {
     std::shared_ptr<data::CallTransport> transport;
     if (!o.server.empty()) {
-      const auto [host, port] = ParseServerUrl(o.server);
       server::HttpClientOptions client;
-      client.operator_code = o.operator_code;
-      transport = std::make_shared<server::HttpTransport>(host, port, client);
+      std::string signed_in;
+      transport = ConnectServer(o, display.ask_sign_in, &client, &signed_in);
     } else {
       const std::string db = o.db.empty() ? "out/demo.db" : o.db;
       if (!IsPostgres(db) && !fs::is_regular_file(db)) {

@@ -17,6 +17,7 @@
 #include "data/json_text.h"
 #include "host/day_runs.h"
 #include "host/manifest.h"
+#include "host/server_connection.h"
 #include "host/session.h"
 
 #ifndef EXP_HOST_DEMO_FIXTURE
@@ -31,8 +32,9 @@ using nlohmann::json;
 // ---- options ---------------------------------------------------------------
 
 const char* UsageText() {
-  return "usage: exp-host [--db FILE|postgresql://...] [--server http://HOST:PORT]\n"
-         "                [--branch CODE] [--operator CODE] [--manifest-dir DIR]\n"
+  return "usage: exp-host [--db FILE|postgresql://...] [--server http[s]://HOST:PORT [--ca FILE]]\n"
+         "                [--branch CODE] [--operator CODE [--password-file FILE]]\n"
+         "                [--manifest-dir DIR]\n"
          "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
          "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID --out FILE.pdf\n"
@@ -46,6 +48,9 @@ const char* UsageText() {
          "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
          "--import reads CSV files into the database; --manifest prints a grid's\n"
          "loading manifest as PDF.\n"
+         "A server that requires sign-in asks for operator and password on the\n"
+         "display; a scripted run signs in as --operator with the password in\n"
+         "EXP_PASSWORD or the first line of --password-file.\n"
          "Exit status: 0 done, 1 an expectation failed (an import: a file was\n"
          "refused), 2 the session, fixture, files or arguments could not be used.\n";
 }
@@ -62,6 +67,10 @@ Options ParseOptions(int argc, const char* const* argv) {
       value(o.db);
     else if (arg == "--server")
       value(o.server);
+    else if (arg == "--ca")
+      value(o.ca_file);
+    else if (arg == "--password-file")
+      value(o.password_file);
     else if (arg == "--branch") {
       value(o.branch);
       o.branch_given = true;
@@ -105,6 +114,8 @@ Options ParseOptions(int argc, const char* const* argv) {
     throw UsageError("--trace and --screenshots go with --script");
   }
   if (!o.server.empty()) ParseServerUrl(o.server);
+  if (!o.ca_file.empty() && !IsHttpsUrl(o.server))
+    throw UsageError("--ca goes with --server https://");
   const bool importing = !o.import_files.empty(), printing = !o.manifest_grid.empty();
   if (importing && o.db.empty()) throw UsageError("--import needs --db, the database to fill");
   if (o.dry_run && !importing) throw UsageError("--dry-run goes with --import");
@@ -117,13 +128,16 @@ Options ParseOptions(int argc, const char* const* argv) {
   return o;
 }
 
+bool IsHttpsUrl(const std::string& url) { return url.rfind("https://", 0) == 0; }
+
 std::pair<std::string, int> ParseServerUrl(const std::string& url) {
   std::string rest = url;
   if (rest.rfind("http://", 0) == 0) rest = rest.substr(7);
+  if (IsHttpsUrl(rest)) rest = rest.substr(8);
   while (!rest.empty() && rest.back() == '/') rest.pop_back();
   const auto colon = rest.rfind(':');
   if (colon == std::string::npos || colon == 0 || rest.find('/') != std::string::npos) {
-    throw UsageError("--server needs http://HOST:PORT, not " + url);
+    throw UsageError("--server needs http://HOST:PORT or https://HOST:PORT, not " + url);
   }
   int port = 0;
   try {
@@ -260,7 +274,8 @@ class Backend {
  public:
   // `faults`: every call goes through the plan first.
   Backend(const Options& o, const std::string& db, Seed seed, const json& fixture,
-          HostServices& services, std::shared_ptr<FaultPlan> faults = nullptr) {
+          HostServices& services, std::shared_ptr<FaultPlan> faults = nullptr,
+          const AskSignIn& ask_sign_in = nullptr) {
     const auto wrap = [faults](std::shared_ptr<data::CallTransport> transport)
         -> std::shared_ptr<data::CallTransport> {
       if (!faults) return transport;
@@ -282,8 +297,12 @@ class Backend {
       services.url = host_ = host;
       services.port = port_ = port;
       server::HttpClientOptions client;
-      client.operator_code = services.operator_code;
-      auto http = std::make_shared<server::HttpTransport>(host, port, client);
+      // The operator given on the command line signs in, whatever a
+      // session file names.
+      Options signing = o;
+      if (!o.operator_given) signing.operator_code = services.operator_code;
+      auto http = ConnectServer(signing, ask_sign_in, &client, &services.operator_code);
+      signed_in_ = !client.session_token.empty();
       if (seed == Seed::kFixture) http->PostFixture(fixture);
       transport_ = wrap(http);
       contracts::TNetConnection::SetTransportFactory([client, wrap](const std::string& h, int p) {
@@ -317,12 +336,16 @@ class Backend {
     return net.Call(method, args);
   }
   data::CallTransport& transport() { return *transport_; }
+  // Whether an operator signed in to the server (calls are held to the
+  // operator's branches).
+  bool signed_in() const { return signed_in_; }
 
  private:
   std::shared_ptr<data::CallTransport> transport_;
   std::string host_;  // the server's address over HTTP; empty in process
   int port_ = 0;
   std::unique_ptr<contracts::DatabaseConnection> lookups_;
+  bool signed_in_ = false;
 };
 
 // One launch: IniProc with the caller variables `values`; a failure that
@@ -452,8 +475,11 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
                                         session.fixture_path.empty() ? Seed::kNone : Seed::kFixture,
                                         fixture, services, faults->Empty() ? nullptr : faults);
     module = LoadScreenModule(loader);
-    items = session.launch_items.is_array() ? rows
-                                            : backend->Call("GetItensExpedicao", {""}).AsPacket();
+    // A signed-in operator may not hold every branch: the session's own.
+    const std::string every = backend->signed_in() ? services.branch : "";
+    items = session.launch_items.is_array()
+                ? rows
+                : backend->Call("GetItensExpedicao", {every}).AsPacket();
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -522,7 +548,7 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     if (!IsPostgres(db) && fs::path(db).has_parent_path()) {
       fs::create_directories(fs::path(db).parent_path());
     }
-    Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services);
+    Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services, nullptr, display.ask_sign_in);
     const ScreenModule module = LoadScreenModule(loader);
     const data::DataPacket items = backend.Call("GetItensExpedicao", {o.branch}).AsPacket();
     const std::string manifest_dir = o.manifest_dir.empty() ? "out" : o.manifest_dir;

@@ -40,7 +40,11 @@ struct Options {
   // A SQLite file or a "postgresql://..." address; empty: out/demo.db (a
   // session: a fresh temporary file).
   std::string db;
-  std::string server;  // "http://HOST:PORT"; empty: the in-process server
+  std::string server;  // "http://HOST:PORT" or "https://..."; empty: the in-process server
+  // A private authority's certificate (PEM) to verify an https server by.
+  std::string ca_file;
+  // The password of --operator for a scripted run (else EXP_PASSWORD).
+  std::string password_file;
   std::string branch = "0001";
   std::string operator_code = "OPER";
   bool branch_given = false, operator_given = false;
@@ -62,6 +66,8 @@ const char* UsageText();
 // Host and port of "http://HOST:PORT" (the scheme may be left out).
 // UsageError for anything else.
 std::pair<std::string, int> ParseServerUrl(const std::string& url);
+// Whether the --server address is an https one.
+bool IsHttpsUrl(const std::string& url);
 
 // The host services of this program: SimpleHostServices whose module
 // loader opens lib<MODULE>.so from the loader's folder and calls its
@@ -106,6 +112,12 @@ struct Display {
   // Asks where to save a file (title, suggested path); none when cancelled.
   std::function<std::optional<std::string>(const std::string& title, const std::string& suggested)>
       ask_save_path;
+  // Asks for operator and password to sign in to a server (server,
+  // suggested operator, why it asks again); none when cancelled. Null: no
+  // dialog, the password must come from EXP_PASSWORD or --password-file.
+  std::function<std::optional<std::pair<std::string, std::string>>(
+      const std::string& server, const std::string& operator_code, const std::string& why)>
+      ask_sign_in;
 };
 int RunHost(const Options& options, const Display& display, std::ostream& out, std::ostream& err);
 

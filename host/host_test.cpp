@@ -45,10 +45,14 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--db"}, "--db needs a value"},
       {{"--script", "s.json"}, "--script needs --trace"},
       {{"--trace", "t.jsonl"}, "--trace and --screenshots go with --script"},
-      {{"--server", "127.0.0.1"}, "--server needs http://HOST:PORT, not 127.0.0.1"},
+      {{"--server", "127.0.0.1"},
+       "--server needs http://HOST:PORT or https://HOST:PORT, not 127.0.0.1"},
+      {{"--server", "http://127.0.0.1:8211", "--ca", "ca.pem"}, "--ca goes with --server https://"},
+      {{"--ca", "ca.pem"}, "--ca goes with --server https://"},
       {{"--server", "http://127.0.0.1:http"}, "bad port in --server http://127.0.0.1:http"},
       {{"--server", "http://127.0.0.1:70000"}, "bad port in --server http://127.0.0.1:70000"},
-      {{"--server", "http://h:1/x"}, "--server needs http://HOST:PORT, not http://h:1/x"},
+      {{"--server", "http://h:1/x"},
+       "--server needs http://HOST:PORT or https://HOST:PORT, not http://h:1/x"},
       {{"--import", "a.csv"}, "--import needs --db, the database to fill"},
       {{"--db", "a.db", "--import"}, "--import needs one or more CSV files"},
       {{"--db", "a.db", "--import", "--dry-run"}, "--import needs one or more CSV files"},
@@ -84,6 +88,10 @@ TEST(HostOptions, ServerAddress) {
   EXPECT_EQ(std::make_pair(std::string("127.0.0.1"), 8211),
             ParseServerUrl("http://127.0.0.1:8211/"));
   EXPECT_EQ(std::make_pair(std::string("localhost"), 80), ParseServerUrl("localhost:80"));
+  EXPECT_EQ(std::make_pair(std::string("h.example"), 8443),
+            ParseServerUrl("https://h.example:8443"));
+  EXPECT_TRUE(IsHttpsUrl("https://h.example:8443"));
+  EXPECT_FALSE(IsHttpsUrl("http://h.example:8443"));
 }
 
 TEST(LaunchItems, RowsKeyedByFieldNamesFillTheItemPacket) {

@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     display.ask_save_path = [](const std::string& title, const std::string& suggested) {
       return dg::qtview::AskSavePath(title, suggested, "PDF (*.pdf)");
     };
+    display.ask_sign_in = [](const std::string& server, const std::string& code,
+                             const std::string& why) {
+      return dg::qtview::AskSignIn(server, code, why);
+    };
   }
   if (scripted && !options.screenshots.empty()) {
     display.screenshot = [](const dg::ui::Form& form, const std::string& stem) {

@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "appserver/tls_test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -218,15 +220,20 @@ TEST(HostRun, ExpectationsAfterTheLastCloseFailTheSession) {
 // exp-appserver on a free loopback port, stopped at the end of the test.
 class AppServer {
  public:
-  explicit AppServer(const std::string& db) {
+  explicit AppServer(const std::string& db, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {EXP_APPSERVER_BIN, "--db",        db,
+                                     "--listen",        "127.0.0.1:0", "--allow-fixture"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int pipe_fd[2];
     if (pipe(pipe_fd) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(pipe_fd[1], 1);
       close(pipe_fd[0]);
-      execl(EXP_APPSERVER_BIN, EXP_APPSERVER_BIN, "--db", db.c_str(), "--listen", "127.0.0.1:0",
-            "--allow-fixture", static_cast<char*>(nullptr));
+      execv(argv[0], argv.data());
       _exit(127);
     }
     close(pipe_fd[1]);
@@ -303,6 +310,53 @@ TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
                 run.trace.back().value("result", json()));
       EXPECT_NE(std::string::npos, run.out.find("PboOpcao: true")) << run.out;
     }
+  }
+  fs::remove_all(dir);
+}
+
+// Signed in over TLS: the demonstration plays as an operator of every
+// branch; the host refuses a certificate it cannot verify, a server that
+// asks for a password it was not given, and a wrong password.
+TEST(HostRun, DemonstrationSessionSignedInOverTls) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-tls-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  {
+    dg::server::testing::TestCertificates certificates;
+    const std::string db = (dir / "server.db").string();
+    AppServer server(
+        db, {"--signin", "--tls-cert", certificates.cert(), "--tls-key", certificates.key()});
+    ASSERT_GT(server.Port(), 0);
+    const std::string password = (dir / "senha").string(), wrong = (dir / "errada").string();
+    std::ofstream(password) << "senha do despacho\n";
+    std::ofstream(wrong) << "senha de outro\n";
+    ASSERT_EQ(0, std::system((std::string(EXP_APPSERVER_BIN) + " user add ZE --db " + db +
+                              " --branches '*' --password-fd 3 3<" + password + " >/dev/null")
+                                 .c_str()));
+    const std::string url = "https://127.0.0.1:" + std::to_string(server.Port());
+    auto play = [&](std::vector<std::string> more) {
+      std::vector<std::string> args = {"--script", Source("examples/demo-session.json"),
+                                       "--db",     (dir / "host.db").string(),
+                                       "--server", url};
+      args.insert(args.end(), more.begin(), more.end());
+      return Host(args);
+    };
+    ::unsetenv("EXP_PASSWORD");
+    const HostRunResult ok =
+        play({"--ca", certificates.ca(), "--operator", "ZE", "--password-file", password});
+    EXPECT_EQ(0, ok.status) << ok.err;
+    ASSERT_FALSE(ok.trace.empty());
+    EXPECT_EQ("000001", ok.trace.back().value("result", json()).value("PNrGradeDistr", ""));
+
+    const HostRunResult unverified = play({"--operator", "ZE", "--password-file", password});
+    EXPECT_EQ(2, unverified.status);
+    EXPECT_NE(std::string::npos, unverified.err.find("certificate")) << unverified.err;
+    const HostRunResult no_password = play({"--ca", certificates.ca(), "--operator", "ZE"});
+    EXPECT_EQ(2, no_password.status);
+    EXPECT_NE(std::string::npos, no_password.err.find("requires sign-in")) << no_password.err;
+    const HostRunResult refused =
+        play({"--ca", certificates.ca(), "--operator", "ZE", "--password-file", wrong});
+    EXPECT_EQ(2, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("Operador ou senha inválidos.")) << refused.err;
   }
   fs::remove_all(dir);
 }

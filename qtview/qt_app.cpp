@@ -4,9 +4,12 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -188,6 +191,41 @@ std::optional<std::string> AskSavePath(const std::string& title, const std::stri
                                                     QtText(suggested), QtText(filter));
   if (path.isEmpty()) return std::nullopt;
   return StdText(path);
+}
+
+std::optional<std::pair<std::string, std::string>> AskSignIn(const std::string& server,
+                                                             const std::string& operator_code,
+                                                             const std::string& why) {
+  EnsureApplication();
+  QDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(QStringLiteral("Entrar"));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(QStringLiteral("Servidor: ") + QtText(server)));
+  auto* form = new QFormLayout;
+  auto* code = new QLineEdit(QtText(operator_code));
+  code->setMaxLength(40);
+  auto* password = new QLineEdit;
+  password->setEchoMode(QLineEdit::Password);
+  password->setMaxLength(1024);
+  form->addRow(QStringLiteral("Operador:"), code);
+  form->addRow(QStringLiteral("Senha:"), password);
+  layout->addLayout(form);
+  if (!why.empty()) {
+    auto* refusal = new QLabel(QtText(why));
+    refusal->setStyleSheet(QStringLiteral("color: #b00000"));
+    refusal->setWordWrap(true);
+    layout->addWidget(refusal);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  (operator_code.empty() ? code : password)->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  std::pair<std::string, std::string> given{StdText(code->text().trimmed()),
+                                            StdText(password->text())};
+  password->clear();
+  return given;
 }
 
 void QtWindowSystem::Repaint(ui::Form& form) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/application.h"
@@ -50,6 +51,13 @@ void WriteReportPdf(const ui::Report& report, const std::string& path);
 // the clerk cancels. `filter` as Qt's file dialogs take it ("PDF (*.pdf)").
 std::optional<std::string> AskSavePath(const std::string& title, const std::string& suggested,
                                        const std::string& filter);
+
+// The sign-in dialog for a server that requires it: operator code and
+// password (not shown as typed), the server's address, and `why` in red
+// when a sign-in was refused. None when the operator cancels.
+std::optional<std::pair<std::string, std::string>> AskSignIn(const std::string& server,
+                                                             const std::string& operator_code,
+                                                             const std::string& why);
 
 // Shows forms as Qt windows with a modal loop per form, maps the busy
 // cursor to the application's override cursor and the wait animation to a

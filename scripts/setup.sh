@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core poppler-utils
   xvfb xauth
   libpq-dev postgresql
+  libsodium-dev libssl-dev openssl
   clang libclang-rt-14-dev
 )
 

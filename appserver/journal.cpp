@@ -1,0 +1,130 @@
+#include "appserver/journal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+
+#include "appserver/call_args.h"
+#include "data/variant.h"
+
+namespace dg::server {
+
+void AppendJournal(Session& s, const std::string& operator_code, const std::string& method,
+                   const std::string& branch, const std::string& grid, const std::string& note) {
+  s.Exec(
+      "INSERT INTO GRADELOG (DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR, "
+      "DSOCORRENCIA) VALUES (?, ?, ?, ?, ?, ?)",
+      {Value(detail::NowIso()), Value(operator_code), Value(method), Value(branch), Value(grid),
+       note.empty() ? Value::Null() : Value(note)});
+}
+
+void AppendJournal(Storage& storage, const std::string& operator_code, const std::string& method,
+                   const std::string& branch, const std::string& grid, const std::string& note) {
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    AppendJournal(s, operator_code, method, branch, grid, note);
+  });
+}
+
+std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter) {
+  std::vector<JournalRow> out;
+  storage.Transact(TxKind::Read, [&](Session& s) { out = ReadJournal(s, filter); });
+  return out;
+}
+
+std::vector<JournalRow> ReadJournal(Session& s, const JournalFilter& filter) {
+  std::string where = " WHERE 1 = 1";
+  std::vector<Value> params;
+  auto add = [&](const char* condition, const std::string& value) {
+    if (value.empty()) return;
+    where += condition;
+    params.push_back(Value(value));
+  };
+  add(" AND NRGRADEDISTR = ?", filter.grid);
+  add(" AND CDFILIAL = ?", filter.branch);
+  add(" AND CDOPERADOR = ?", filter.operator_code);
+  add(" AND DTHRLOG >= ?", filter.since);
+  if (filter.only_branches && filter.only_branches->empty()) {
+    where += " AND 1 = 0";
+  } else if (filter.only_branches) {
+    where += " AND CDFILIAL IN (";
+    for (const std::string& b : *filter.only_branches) {
+      where += where.back() == '(' ? "?" : ", ?";
+      params.push_back(Value(b));
+    }
+    where += ")";
+  }
+  std::vector<JournalRow> out;
+  {
+    // The newest rows, then put back oldest first; rows of one moment keep
+    // the order they were written in.
+    auto rows = s.Query(
+        "SELECT DTHRLOG, CDOPERADOR, NMMETODO, CDFILIAL, NRGRADEDISTR, DSOCORRENCIA FROM GRADELOG" +
+            where + " ORDER BY DTHRLOG DESC, rowid DESC LIMIT " +
+            std::to_string(std::max(1, filter.limit)),
+        params);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+      const Row& r = *it;
+      out.push_back({r[0].ToString(), r[1].ToString(), r[2].ToString(), r[3].ToString(),
+                     r[4].ToString(), r[5].IsNull() ? "" : r[5].ToString()});
+    }
+  }
+  return out;
+}
+
+int PurgeJournal(Storage& storage, int days) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  const std::string cutoff =
+      data::DateTime::FromMillis(ms - static_cast<std::int64_t>(days) * 86'400'000).ToIso();
+  int gone = 0;
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    gone = s.Exec("DELETE FROM GRADELOG WHERE DTHRLOG < ?", {Value(cutoff)});
+  });
+  return gone;
+}
+
+JournalPruner::JournalPruner(std::shared_ptr<Storage> storage, int days,
+                             std::function<void(const std::string&)> report) {
+  thread_ = std::thread([this, storage = std::move(storage), days, report = std::move(report)] {
+    std::unique_lock lock(mu_);
+    do {
+      lock.unlock();
+      try {
+        if (const int gone = PurgeJournal(*storage, days); gone > 0) {
+          report("removed " + std::to_string(gone) + " journal rows older than " +
+                 std::to_string(days) + " days");
+        }
+      } catch (const std::exception& e) {
+        report(std::string("pruning the journal failed: ") + e.what());
+      }
+      lock.lock();
+    } while (!wake_.wait_for(lock, std::chrono::hours(1), [this] { return stopping_; }));
+  });
+}
+
+JournalPruner::~JournalPruner() {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+std::string JournalDate(const std::string& text) {
+  static const std::regex kDate(R"((\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2}))?)?)");
+  std::smatch m;
+  if (!std::regex_match(text, m, kDate)) return "";
+  auto part = [&](int i) { return m[i].matched ? std::stoi(m[i].str()) : 0; };
+  const int month = part(2), day = part(3), hour = part(4), minute = part(5), second = part(6);
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+    return "";
+  }
+  char out[64];
+  std::snprintf(out, sizeof out, "%s-%02d-%02dT%02d:%02d:%02d", m[1].str().c_str(), month, day,
+                hour, minute, second);
+  return out;
+}
+
+}  // namespace dg::server
