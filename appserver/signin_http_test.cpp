@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include "appserver/journal.h"
+#include "appserver/operator_test_support.h"
 #include "appserver/operators.h"
 #include "appserver/server_process.h"
 #include "appserver/sessions.h"
@@ -20,8 +21,6 @@ namespace {
 
 using data::Variant;
 using namespace testing;
-
-constexpr const char* kPassword = "cavalo correto";
 
 int GridCount(Storage& storage) {
   int n = 0;
@@ -36,10 +35,7 @@ int GridCount(Storage& storage) {
 class SignedInServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseCheapPasswordHashesForTests();
-    LoadFixture(*db_.storage(), SmallFixture());
-    AddOperator(*db_.storage(), "ANA", kPassword, {"0001"});
-    AddOperator(*db_.storage(), "ZE", kPassword, {"*"});
+    SeedSignInDatabase(*db_.storage());
     SignInSettings settings;
     settings.failure_delay = std::chrono::milliseconds(0);
     HttpServerOptions options;

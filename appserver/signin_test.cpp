@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "appserver/journal.h"
+#include "appserver/operator_test_support.h"
 #include "appserver/operators.h"
 #include "appserver/sessions.h"
 #include "appserver/test_support.h"
@@ -13,8 +14,6 @@ namespace {
 
 using data::Variant;
 using namespace testing;
-
-constexpr const char* kPassword = "cavalo correto";
 
 TEST(Operators, BranchListsAndCodes) {
   EXPECT_EQ((std::vector<std::string>{"0001", "0002"}), ParseBranchList(" 2, 0001 ,1"));
@@ -72,10 +71,7 @@ TEST(Operators, PasswordsAreKeptAsSaltedArgon2idHashesOnly) {
 class SignInTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseCheapPasswordHashesForTests();
-    LoadFixture(*db_.storage(), SmallFixture());
-    AddOperator(*db_.storage(), "ANA", kPassword, {"0001"});
-    AddOperator(*db_.storage(), "ZE", kPassword, {"*"});
+    SeedSignInDatabase(*db_.storage());
     settings_.idle = std::chrono::seconds(600);
     settings_.lock_after = 3;
     settings_.address_lock_after = 5;
