@@ -3,6 +3,7 @@
 // between the call and the stored rows. No SQL here.
 #pragma once
 
+#include <any>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,11 @@ enum class ArgKind { Text, Date, Number, Packet };
 // The arguments of one call, already checked against the method's kinds.
 class Args {
  public:
-  Args(const std::string& method, std::vector<data::Variant>& values)
-      : method_(method), values_(values) {}
+  // `prepared`: what the method worked out before its transaction (empty
+  // for a method that works out nothing beforehand).
+  Args(const std::string& method, std::vector<data::Variant>& values,
+       const std::any& prepared = kNothingPrepared)
+      : method_(method), values_(values), prepared_(prepared) {}
   // Empty and null read as "".
   std::string Text(int i) const;
   // "YYYY-MM-DD", or "" for no date.
@@ -33,10 +37,13 @@ class Args {
   // Writes a by-reference text argument.
   void SetText(int i, const std::string& text) { values_[i] = data::Variant(text); }
   const std::string& method() const { return method_; }
+  const std::any& prepared() const { return prepared_; }
 
  private:
+  static inline const std::any kNothingPrepared;
   const std::string& method_;
   std::vector<data::Variant>& values_;
+  const std::any& prepared_;
 };
 
 // Checks count and kinds; throws Error naming the method.

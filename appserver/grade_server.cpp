@@ -293,6 +293,7 @@ struct Entry {
   // How many trailing arguments an older caller may leave out; they read as
   // empty.
   std::size_t optional = 0;
+  Prepare prepare = nullptr;
 };
 
 std::string ArgText(const std::vector<Variant>& args, int i) {
@@ -337,7 +338,12 @@ const std::map<std::string, Entry>& Methods() {
       {"PrxNrGrade", {PrxNrGrade, TxKind::Write, {T}, {0, R}}},
       {"GetVeiculo", {GetVeiculo, TxKind::Read, {T, K::Date, T, T, T, T}}},
       {"DistribuiQuantidades",
-       {DistribuiQuantidades, TxKind::Write, {K::Packet, T, T, T, T, T}, {5, 3, 4}}},
+       {DistribuiQuantidades,
+        TxKind::Write,
+        {K::Packet, T, T, T, T, T},
+        {5, 3, 4},
+        0,
+        PrepareDistribuiQuantidades}},
       {"DelGrade", {DelGrade, TxKind::Write, {T, T}, {0, 1}}},
       {"SetGrade",
        {SetGrade, TxKind::Write, {K::Packet, K::Number, K::Number, T, T, T}, {3, 4, 5}}},
@@ -395,13 +401,16 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
     }
     ReplaceOperator(method, given, context.operator_code);
   }
+  // Before the transaction, so that no write lock waits on the network.
+  const std::any prepared =
+      entry.prepare != nullptr ? entry.prepare(*storage_, method, given) : std::any();
   // The method works on a copy, so a failed call leaves the caller's
   // arguments as they were; a transaction run again starts from them too.
   std::vector<Variant> work;
   Variant result;
   storage_->Transact(entry.tx, [&](Session& s) {
     work = given;
-    Args a(method, work);
+    Args a(method, work, prepared);
     result = entry.body(s, a);
     if (entry.tx == TxKind::Write) WriteJournal(s, method, entry.journal, work, result, context);
   });

@@ -1,5 +1,6 @@
 // The methods that change a grid.
 #include <algorithm>
+#include <any>
 #include <cmath>
 #include <map>
 #include <set>
@@ -8,6 +9,7 @@
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
 #include "appserver/packing.h"
+#include "appserver/place_distribution.h"
 #include "data/filter.h"
 #include "data/quantity.h"
 
@@ -102,6 +104,23 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
   return out;
 }
 
+// The branch DistribuiQuantidades works in: the one named, else the first
+// item's.
+std::string DistributionBranch(const Args& a) {
+  if (!a.Text(5).empty() || a.Packet(0).rows.empty()) return a.Text(5);
+  const int i = a.Packet(0).FieldIndex("CDFILIAL");
+  const auto& first = a.Packet(0).rows.front();
+  return i >= 0 && !first[i].IsEmptyOrNull() ? first[i].ToString() : "";
+}
+
+// What DistribuiQuantidades works out before its transaction.
+struct ReadyItems {
+  std::vector<Incoming> items;
+  ClientPlaces places;
+  // The place of each item's client (kNoPlace: not located).
+  std::vector<std::size_t> item_place;
+};
+
 // A unit weight or volume argument must be the item's own; an empty one
 // stands for it.
 void CheckSameMeasure(const Args& a, int index, double stored, const std::string& what) {
@@ -133,16 +152,32 @@ void CheckItemTotal(Session& s, const std::string& branch, const std::string& gr
 
 Variant PrxNrGrade(Session& s, Args& a) { return Variant(NewGrid(s, a.Text(0), "")); }
 
+std::any PrepareDistribuiQuantidades(Storage& storage, const std::string& method,
+                                     const std::vector<Variant>& args) {
+  std::vector<Variant> copy = args;
+  const Args a(method, copy);
+  ReadyItems ready;
+  ready.items = ReadItems(method, a.Packet(0), a.Text(1));
+  std::set<std::string> clients;
+  for (const Incoming& in : ready.items) {
+    if (!in.client.empty()) clients.insert(in.client);
+  }
+  ready.places = ReadClientPlaces(storage, DistributionBranch(a), clients);
+  for (const Incoming& in : ready.items) {
+    const auto at = ready.places.place_of.find(in.client);
+    ready.item_place.push_back(at == ready.places.place_of.end() ? kNoPlace : at->second);
+  }
+  return ready;
+}
+
 Variant DistribuiQuantidades(Session& s, Args& a) {
-  const std::vector<Incoming> items = ReadItems(a.method(), a.Packet(0), a.Text(1));
+  const auto* prepared = std::any_cast<ReadyItems>(&a.prepared());
+  if (prepared == nullptr) throw Error(a.method() + ": the items were not prepared");
+  const ReadyItems& ready = *prepared;
+  const std::vector<Incoming>& items = ready.items;
   const Transporter transporter = ParseKey(a.Text(2));
   const std::string operator_code = a.Text(4);
-  std::string branch = a.Text(5);
-  if (branch.empty() && !a.Packet(0).rows.empty()) {
-    const int i = a.Packet(0).FieldIndex("CDFILIAL");
-    const auto& first = a.Packet(0).rows.front();
-    if (i >= 0 && !first[i].IsEmptyOrNull()) branch = first[i].ToString();
-  }
+  const std::string branch = DistributionBranch(a);
   if (!TransporterExists(s, transporter)) {
     throw Error("Transportadora " + a.Text(2) + " não cadastrada.");
   }
@@ -171,12 +206,18 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
       room.push_back({v.weight - held.weight, v.volume - held.volume});
     }
     std::vector<PackItem> pack;
+    std::vector<std::size_t> pack_place;
     for (std::size_t i : indexes) {
       const Incoming& in = items[i];
       pack.push_back({in.unit_weight, in.unit_volume, in.quantity, in.order, in.priority, in.day});
+      pack_place.push_back(ready.item_place[i]);
     }
-    const PackResult result = PackItems(pack, room);
+    // As few vehicles as the loads allow, then the whole orders spread over
+    // them for the shortest routes. Every vehicle leaves with the return
+    // flag "F", so each route ends back at the branch, as the plan's do.
+    PackResult result = PackItems(pack, room);
     if (!result.complete) throw Error("@QT_EXCEDE");
+    result = PlanByPlace(pack, room, result, pack_place, ready.places.map);
     for (const PackAllocation& p : result.allocations) {
       const Incoming& in = items[indexes[p.item]];
       InsertAllocation(s,

@@ -157,11 +157,6 @@ std::string LineText(const data::GeoPath& line) {
   return text;
 }
 
-data::TravelSource BranchTravel(Session& s, const std::string& branch) {
-  const auto rows = s.Query("SELECT API FROM PARAMETROS WHERE CDFILIAL = ?", {Value(branch)});
-  return data::TravelSource(data::TravelSettingsFromApi(rows.empty() ? "" : S(rows[0][0])));
-}
-
 // "12,3 km".
 std::string KmText(double km) {
   char buffer[32];
@@ -172,6 +167,11 @@ std::string KmText(double km) {
 }
 
 }  // namespace
+
+data::TravelSource BranchTravel(Session& s, const std::string& branch) {
+  const auto rows = s.Query("SELECT API FROM PARAMETROS WHERE CDFILIAL = ?", {Value(branch)});
+  return data::TravelSource(data::TravelSettingsFromApi(rows.empty() ? "" : S(rows[0][0])));
+}
 
 std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
                              const std::string& vehicle) {

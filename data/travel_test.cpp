@@ -8,10 +8,9 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
-#include <thread>
 
 #include "data/errors.h"
+#include "data/testing/fake_routing_engine.h"
 
 namespace dg::data {
 namespace {
@@ -231,42 +230,8 @@ TEST(TravelSourceTest, TableWithoutAPathBetweenTwoPlacesIsEstimated) {
   EXPECT_NEAR(m.Km(1, 0), kLegKm, 0.01);
 }
 
-// A routing engine on a loopback port, answering from `reply`.
-class FakeEngine {
- public:
-  explicit FakeEngine(std::function<void(const httplib::Request&, httplib::Response&)> reply) {
-    server_.Get(R"(/.*)", [this, reply](const httplib::Request& req, httplib::Response& res) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        paths_.push_back(req.path);
-      }
-      reply(req, res);
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // stop() only ends a server that is already running.
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~FakeEngine() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  std::vector<std::string> Paths() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return paths_;
-  }
-
- private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<std::string> paths_;
-};
-
 TEST(HttpServiceTest, AsksUnderThePrefixAndReportsStatusAndSilence) {
-  FakeEngine engine([](const httplib::Request& req, httplib::Response& res) {
+  testing::FakeEngine engine([](const httplib::Request& req, httplib::Response& res) {
     if (req.path.find("/osrm/route/") == 0) {
       res.set_content(R"({"code":"Ok","routes":[{"legs":[{"distance":1000,"duration":60}]}]})",
                       "application/json");
@@ -289,7 +254,7 @@ TEST(HttpServiceTest, AsksUnderThePrefixAndReportsStatusAndSilence) {
 
   int port = 0;
   {
-    FakeEngine gone([](const httplib::Request&, httplib::Response&) {});
+    testing::FakeEngine gone([](const httplib::Request&, httplib::Response&) {});
     port = std::stoi(gone.Url().substr(gone.Url().rfind(':') + 1));
   }
   settings.service = "http://127.0.0.1:" + std::to_string(port);
