@@ -6,10 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${EXP_FUZZ_SECONDS:-5}"
-launcher=()
-if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEXP_FUZZ=ON \
-  -DEXP_WERROR=ON -DEXP_BUILD_QT=OFF -DEXP_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+bash scripts/configure-sanitized.sh
 cmake --build build-fuzz --target fuzz_all -j "$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 status=0

@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# The sanitizer suite: every test, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer into build-asan/ (no Qt view, no benchmarks).
-# Any finding fails the test that met it.
+# The sanitizer suite: every test, built with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-fuzz/ (no Qt view, no benchmarks).
+# Any finding fails the test that met it. The build is the fuzz targets'
+# build (the same instrumentation plus coverage), so scripts/fuzz.sh after
+# it compiles nothing again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-launcher=()
-if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEXP_SANITIZE=ON -DEXP_WERROR=ON \
-  -DEXP_BUILD_QT=OFF -DEXP_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
-cmake --build build-asan -j "$(nproc)"
+bash scripts/configure-sanitized.sh
+cmake --build build-fuzz -j "$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-cd build-asan
+cd build-fuzz
 ctest --output-on-failure -j "$(nproc)" --timeout 900
