@@ -6,7 +6,10 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
+
+#include <thread>
 
 #include "appserver/journal.h"
 #include "appserver/operator_test_support.h"
@@ -260,6 +263,79 @@ TEST(Tls, AStalledHandshakeIsDroppedAtTheRequestDeadline) {
   char byte;
   EXPECT_LE(::recv(fd, &byte, 1, 0), 0) << "the stalled connection is closed";
   ::close(fd);
+}
+
+// The server closes a kept connection after its idle limit; a clerk who
+// paused longer than that gets the next answer on a new connection, over
+// TLS as over plain HTTP, still signed in.
+TEST(Tls, AConnectionTheServerEndedWhileIdleIsNotReused) {
+  TempDatabase db;
+  SeedSignInDatabase(*db.storage());
+  TestCertificates certificates;
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "plain HTTP");
+    HttpServerOptions options;
+    options.signin = std::make_shared<SignInService>(db.storage());
+    if (tls) {
+      options.tls_cert = certificates.cert();
+      options.tls_key = certificates.key();
+    }
+    options.limits.idle = std::chrono::milliseconds(200);
+    HttpServer server(std::make_shared<rdmGradeDistribuicao>(db.storage()), options);
+    HttpClientOptions client_options;
+    client_options.tls = tls;
+    client_options.ca_file = tls ? certificates.ca() : "";
+    HttpTransport client("127.0.0.1", server.Start(), client_options);
+    client.SignIn("ANA", kPassword);
+    for (int pause = 0; pause < 3; ++pause) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      EXPECT_NO_THROW(client.Call(kServerName, "GetParametros", {"0001"})) << "pause " << pause;
+    }
+  }
+}
+
+// A server that ends the connection while the client is still sending (it
+// went away mid-call): the call fails, and the process that made it goes
+// on, though a TLS write to the reset connection raises SIGPIPE.
+TEST(Tls, AConnectionResetUnderTheClientsWritesFailsTheCallOnly) {
+  TestCertificates certificates;
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  ASSERT_EQ(1, SSL_CTX_use_certificate_chain_file(ctx, certificates.cert().c_str()));
+  ASSERT_EQ(1, SSL_CTX_use_PrivateKey_file(ctx, certificates.key().c_str(), SSL_FILETYPE_PEM));
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&addr), len));
+  ASSERT_EQ(0, ::listen(listener, 4));
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  constexpr int kCalls = 3;
+  // Reads the start of each request, then closes the connection.
+  std::thread server([&] {
+    for (int call = 0; call < kCalls; ++call) {
+      const int fd = ::accept(listener, nullptr, nullptr);
+      if (fd < 0) return;
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      char some[4096];
+      if (SSL_accept(ssl) == 1 && SSL_read(ssl, some, sizeof some) > 0) SSL_shutdown(ssl);
+      ::close(fd);
+      SSL_free(ssl);
+    }
+  });
+  HttpClientOptions options;
+  options.tls = true;
+  options.ca_file = certificates.ca();
+  HttpTransport client("127.0.0.1", ntohs(addr.sin_port), options);
+  const std::string large(32 << 20, 'a');
+  for (int call = 0; call < kCalls; ++call) {
+    EXPECT_THROW(client.Call(kServerName, "GetParametros", {large}), data::TransportError)
+        << "call " << call;
+  }
+  server.join();
+  ::close(listener);
+  SSL_CTX_free(ctx);
 }
 
 TEST(Tls, AKeyThatIsNotTheCertificatesIsRefusedAtStart) {

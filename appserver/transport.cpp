@@ -3,10 +3,15 @@
 #include <httplib.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
@@ -317,6 +322,7 @@ struct HttpTransport::Impl {
         where(host + ":" + std::to_string(port)) {}
   mutable std::mutex mu;
   httplib::Client client;  // GUARDED_BY(mu)
+  int socket = -1;         // GUARDED_BY(mu); the client's latest, open or not
   std::string where;
   httplib::Headers headers;
 };
@@ -329,6 +335,50 @@ TransportError Unreachable(const std::string& where, httplib::Error error) {
     why = "its certificate cannot be verified (a private authority needs --ca FILE)";
   }
   return TransportError("the application server at " + where + " cannot be reached: " + why);
+}
+
+// While it lives, a write to a connection the server has reset fails on
+// this thread instead of ending the process: a TLS session writes through
+// write(), which raises SIGPIPE. A SIGPIPE raised meanwhile is taken off
+// the thread before the mask is restored, unless one was already waiting.
+class PipeSignalBlocked {
+ public:
+  PipeSignalBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~PipeSignalBlocked() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  PipeSignalBlocked(const PipeSignalBlocked&) = delete;
+  PipeSignalBlocked& operator=(const PipeSignalBlocked&) = delete;
+
+ private:
+  sigset_t pipe_, previous_;
+  bool was_pending_ = false;
+};
+
+// A kept connection has nothing to read between answers: when it has, the
+// server ended it (a TLS close alert or the end of the stream after the
+// server's idle limit, or the server went away). Such a connection is
+// closed here so that the next request opens a new one; a TLS session
+// would otherwise take the alert's bytes for a live connection and send
+// the request into it.
+void DropEndedConnection(httplib::Client& client, int socket) {
+  if (socket < 0 || client.is_socket_open() == 0) return;
+  pollfd p{socket, POLLIN, 0};
+  if (::poll(&p, 1, 0) > 0) client.stop();
 }
 
 // The server's answer, read with the same limits as what comes from
@@ -356,6 +406,8 @@ HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOption
   }
   c.set_keep_alive(true);
   c.set_tcp_nodelay(true);
+  // Called on the requesting thread, under `mu`, for each new connection.
+  c.set_socket_options([impl = impl_.get()](int socket) { impl->socket = socket; });
   c.set_connection_timeout(options.connect_timeout);
   c.set_read_timeout(options.read_timeout);
   c.set_write_timeout(options.read_timeout);
@@ -383,6 +435,8 @@ HttpTransport::~HttpTransport() = default;
 
 json HttpTransport::Post(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
+  const PipeSignalBlocked no_pipe_signal;
+  DropEndedConnection(impl_->client, impl_->socket);
   auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
   if (!res) throw Unreachable(impl_->where, res.error());
   const json answer = ReadAnswer(res->body);
@@ -415,6 +469,8 @@ void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.
 
 bool HttpTransport::ServerRequiresSignIn() {
   std::lock_guard lock(impl_->mu);
+  const PipeSignalBlocked no_pipe_signal;
+  DropEndedConnection(impl_->client, impl_->socket);
   auto res = impl_->client.Get("/health", impl_->headers);
   if (!res) throw Unreachable(impl_->where, res.error());
   const json answer = ReadAnswer(res->body);
