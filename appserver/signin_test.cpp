@@ -293,6 +293,9 @@ TEST_F(BranchScopeTest, AnotherBranchIsRefusedBeforeAnythingIsReadOrWritten) {
       {"DistribuiQuantidades", {items0002, "", kKey, "", "ANA", ""}},
       // Items of both branches.
       {"DistribuiQuantidades", {items0001, "", kKey, "", "ANA", "0002"}},
+      // Another branch's journal, and every branch's.
+      {"GetGradeLog", {"0002", "", "", ""}},
+      {"GetGradeLog", {"", "", "", ""}, "Operador sem acesso a todas as filiais."},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.expected, Refusal(ana_, c.method, c.args)) << c.method;

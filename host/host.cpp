@@ -558,8 +558,13 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     Launch(module, items, values);
     Dispatch(backend, module, services, values, display, manifest_dir, out);
     PrintHandBack(out, values);
-  } catch (const std::exception& e) {
+  } catch (const SignInCancelled& e) {
     err << "exp-host: " << e.what() << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    // Launched from the desktop, the clerk has no terminal to read it on.
+    err << "exp-host: " << e.what() << "\n";
+    display.dialogs->Error(e.what());
     return 2;
   }
   return 0;

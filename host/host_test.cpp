@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "appserver/operator_test_support.h"
+#include "appserver/tls_test_support.h"
+#include "appserver/transport.h"
 #include "data/item_fields.h"
+#include "host/server_connection.h"
 #include "host/session.h"
 
 namespace dg::host {
@@ -160,6 +166,60 @@ TEST(HostModules, AMissingModuleIsNamed) {
                   "module EXP09999 could not be loaded from /nonexistent/libEXP09999.so"));
   }
   EXPECT_EQ("EXP09999", seen);
+}
+
+class NoWindows : public ui::WindowSystem {
+ public:
+  void ShowModal(ui::Form& form) override { ADD_FAILURE() << "the screen opened"; }
+};
+
+// Launched from the desktop, a failure before the screen opens is shown on
+// the display as well as on a terminal the clerk may not have: a branch the
+// operator may not work on, a server that cannot be verified. A cancelled
+// sign-in ends the run without a message box.
+TEST(HostInteractive, AFailureBeforeTheScreenOpensIsShownOnTheDisplay) {
+  server::testing::TempDatabase db;
+  server::SeedSignInDatabase(*db.storage());
+  server::testing::TestCertificates certificates;
+  server::SignInSettings settings;
+  settings.failure_delay = std::chrono::milliseconds(0);
+  server::HttpServerOptions options;
+  options.signin = std::make_shared<server::SignInService>(db.storage(), settings);
+  options.tls_cert = certificates.cert();
+  options.tls_key = certificates.key();
+  server::HttpServer server(std::make_shared<server::rdmGradeDistribuicao>(db.storage()), options);
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.Start());
+  server::testing::TempDatabase host_db;
+
+  NoWindows windows;
+  ui::ScriptedDialogs dialogs;
+  bool cancel = false;
+  Display display;
+  display.windows = &windows;
+  display.dialogs = &dialogs;
+  display.ask_sign_in =
+      [&](const std::string&, const std::string&,
+          const std::string&) -> std::optional<std::pair<std::string, std::string>> {
+    if (cancel) return std::nullopt;
+    return std::make_pair("ANA", server::kPassword);
+  };
+  auto run = [&](const std::string& ca, const char* branch) {
+    dialogs.ClearLog();
+    std::vector<const char*> args = {
+        "exp-host", "--server", url.c_str(), "--ca", ca.c_str(), "--db", host_db.path().c_str(),
+        "--branch", branch};
+    std::ostringstream out, err;
+    const int status =
+        RunHost(ParseOptions(static_cast<int>(args.size()), args.data()), display, out, err);
+    EXPECT_EQ(2, status) << err.str();
+    return dialogs.Joined();
+  };
+  EXPECT_EQ("error: Operador sem acesso à filial 0002.", run(certificates.ca(), "0002"));
+  const std::string unverified = run(certificates.other_ca(), "0001");
+  EXPECT_NE(std::string::npos, unverified.find("error: ")) << unverified;
+  EXPECT_NE(std::string::npos, unverified.find("certificate")) << unverified;
+  cancel = true;
+  EXPECT_EQ("", run(certificates.ca(), "0001"));
 }
 
 }  // namespace

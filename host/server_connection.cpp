@@ -40,7 +40,7 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
   } else {
     for (;;) {
       const auto given = ask(o.server, o.operator_given ? code : "", why);
-      if (!given) throw UsageError("sign-in cancelled");
+      if (!given) throw SignInCancelled();
       try {
         code = given->first;
         http->SignIn(code, given->second);

@@ -13,6 +13,12 @@
 
 namespace dg::host {
 
+// The operator gave up signing in (a UsageError: nothing ran).
+class SignInCancelled : public UsageError {
+ public:
+  SignInCancelled() : UsageError("sign-in cancelled") {}
+};
+
 // Asks the operator for code and password (the desktop's sign-in dialog):
 // the server's address, the code to suggest, and why it asks again (empty
 // the first time). None when the operator gives up.
@@ -29,7 +35,8 @@ std::optional<std::string> ScriptedPassword(const Options& o);
 // `client` comes back as every further connection to the server must be
 // made (the same session). The operator who signed in goes to
 // `*operator_code`. Throws UsageError when sign-in is needed and there is
-// no way to get a password, or the operator gave up; ServerCallError when
+// no way to get a password, SignInCancelled when the operator gave up;
+// ServerCallError when
 // the server refused the scripted password; TransportError when the
 // server cannot be reached or its certificate cannot be verified.
 std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const AskSignIn& ask,
