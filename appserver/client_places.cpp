@@ -9,11 +9,17 @@ namespace dg::server::detail {
 
 namespace {
 
-// Stored coordinates that name a place on the earth; anything else is no
-// place at all.
+// Stored coordinates that name a place on the earth; anything else (none,
+// a text that is no number, out of range) is no place at all.
 std::optional<data::GeoPoint> PointOf(const Value& latitude, const Value& longitude) {
   if (latitude.IsEmptyOrNull() || longitude.IsEmptyOrNull()) return std::nullopt;
-  const double lat = D(latitude), lon = D(longitude);
+  double lat = 0, lon = 0;
+  try {
+    lat = latitude.ToDouble();
+    lon = longitude.ToDouble();
+  } catch (const data::VariantConversionError&) {
+    return std::nullopt;
+  }
   if (!std::isfinite(lat) || !std::isfinite(lon) || std::abs(lat) > 90 || std::abs(lon) > 180) {
     return std::nullopt;
   }

@@ -210,7 +210,8 @@ TEST(DistribuiQuantidadesByPlace, AsksTheServiceBeforeTakingTheWriteLockAndFalls
 // ---- random days -----------------------------------------------------------
 
 // A day of whole orders of several items for clients around the branch (a
-// few without coordinates), on two delivery dates, over a mixed fleet.
+// few without coordinates, one with a latitude off the earth), on two
+// delivery dates, over a mixed fleet.
 nlohmann::json RandomDay(std::mt19937& rng, bool branch_located) {
   std::uniform_real_distribution<double> unit(0, 1);
   nlohmann::json f = TwoSides("", branch_located);
@@ -230,7 +231,7 @@ nlohmann::json RandomDay(std::mt19937& rng, bool branch_located) {
     nlohmann::json client = {{"CDCLIENTE", "C" + std::to_string(c)},
                              {"NMFANTCLIE", "C" + std::to_string(c)}};
     if (c % 5 != 4) {
-      client["LATITUDE"] = -22.9 + (unit(rng) - 0.5) * 0.3;
+      client["LATITUDE"] = c % 7 == 6 ? 123.0 : -22.9 + (unit(rng) - 0.5) * 0.3;
       client["LONGITUDE"] = -47.06 + (unit(rng) - 0.5) * 0.3;
     }
     f["CLIENTE"].push_back(client);
