@@ -1,0 +1,315 @@
+// Clerks on one server, over HTTP on loopback: how many clerks working at a
+// person's pace one exp-appserver holds while every action stays fast.
+//
+//   exp-bench-load [--clerks N,N,...] [--seconds S] [--instances 1|2]
+//                  [--pauseless N]
+//
+// Each clerk has a transporter of its own (a copy of the generated fleet)
+// and a grid of the generated day of 200 items distributed on it; then it
+// works through the grid's items with the actions of the latency benchmark
+// (an item's vehicles, the save, the order's vehicles, the order off its
+// vehicle and back, the stops, a stop numbered, the inconsistencies), one
+// call each.
+//
+// At their own pace (the default): each clerk waits one to three seconds
+// (uniform, fixed seed per clerk) before each action. The clerks come in
+// steps (16, 32, 64, 96 and 128 by default); each step is measured for S
+// seconds (default 30) after a warm-up of three seconds, and the p99 of
+// every action of the step is printed; the figure is the most clerks whose
+// p99 stays under 50 ms.
+//
+// --pauseless N: N clerks call one action after the other without pause
+// for S seconds; calls per second and p99.
+//
+// The database is a SQLite file unless EXP_TEST_PG names a PostgreSQL
+// cluster (scripts/pg-test-cluster.sh). --instances 2 starts two servers on
+// the same PostgreSQL database and spreads the clerks over them. The
+// servers are started with room for every clerk's connection from
+// loopback (--max-connections-per-address), as a branch's clerks come from
+// addresses of their own.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "appserver/fixture.h"
+#include "appserver/server_process.h"
+#include "appserver/storage.h"
+#include "appserver/storage_postgres.h"
+#include "appserver/transport.h"
+#include "bench/bench_util.h"
+#include "bench/clerk_actions.h"
+#include "bench/day_generator.h"
+
+namespace dg::bench {
+namespace {
+
+using data::Variant;
+
+constexpr int kDayItems = 200;
+constexpr double kGoal = 0.050;
+
+// A valid CNPJ for a clerk's transporter: eight digits of its own, the
+// branch number 0001 and the two check digits.
+std::string Cnpj(int clerk) {
+  std::string d = Format("%08d0001", 50000000 + clerk);
+  for (int round = 0; round < 2; ++round) {
+    int sum = 0;
+    int weight = static_cast<int>(d.size()) - 7;
+    for (char c : d) {
+      sum += (c - '0') * weight;
+      weight = weight == 2 ? 9 : weight - 1;
+    }
+    const int check = 11 - sum % 11;
+    d += static_cast<char>('0' + (check >= 10 ? 0 : check));
+  }
+  return d;
+}
+
+// The generated day with one transporter and fleet per clerk.
+nlohmann::json ClerksFixture(int clerks) {
+  nlohmann::json f = Fixture(Generate(kDayItems));
+  const nlohmann::json transporter = f["TRANSPORT"][0];
+  const nlohmann::json fleet = f["VEICULO"];
+  f["TRANSPORT"] = nlohmann::json::array();
+  f["VEICULO"] = nlohmann::json::array();
+  for (int c = 0; c < clerks; ++c) {
+    nlohmann::json t = transporter;
+    t["NRINSJURTRAN"] = Cnpj(c);
+    f["TRANSPORT"].push_back(t);
+    for (std::size_t v = 0; v < fleet.size(); ++v) {
+      nlohmann::json vehicle = fleet[v];
+      vehicle["CDVIATURA"] = Format("%03d%03zu", c, v);
+      vehicle["NRINSJURTRAN"] = Cnpj(c);
+      f["VEICULO"].push_back(vehicle);
+    }
+  }
+  return f;
+}
+
+// The database the servers share, removed with the object.
+class SharedDatabase {
+ public:
+  explicit SharedDatabase(bool postgres) {
+    const std::string name = Format("exp_load_%d", static_cast<int>(::getpid()));
+    if (postgres) {
+      server_ = std::getenv("EXP_TEST_PG");
+      schema_ = name;
+      server::RunPostgresStatement(server_, "CREATE SCHEMA " + schema_);
+      path_ = server_ + (server_.find('?') == std::string::npos ? "?" : "&") +
+              "options=-csearch_path%3D" + schema_;
+    } else {
+      path_ = (std::filesystem::temp_directory_path() / (name + ".db")).string();
+      Remove();
+    }
+    storage_ = server::OpenStorage(path_);
+  }
+  ~SharedDatabase() {
+    storage_.reset();
+    Remove();
+  }
+  SharedDatabase(const SharedDatabase&) = delete;
+  SharedDatabase& operator=(const SharedDatabase&) = delete;
+  const std::string& path() const { return path_; }
+  server::Storage& storage() { return *storage_; }
+
+ private:
+  void Remove() {
+    if (!schema_.empty()) {
+      server::RunPostgresStatement(server_, "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+      return;
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
+  }
+  std::string path_, server_, schema_;
+  std::shared_ptr<server::Storage> storage_;
+};
+
+// One clerk: its connection, its transporter and its grid's actions.
+struct Clerk {
+  std::unique_ptr<server::HttpTransport> http;
+  std::unique_ptr<ClerkCycle> cycle;
+};
+
+std::unique_ptr<Clerk> StartClerk(int number, int port, const Variant& items,
+                                  server::Storage& storage) {
+  auto clerk = std::make_unique<Clerk>();
+  server::HttpClientOptions options;
+  options.operator_code = Format("CLERK%d", number);
+  clerk->http = std::make_unique<server::HttpTransport>("127.0.0.1", port, options);
+  server::HttpTransport* http = clerk->http.get();
+  auto call = [http](const char* method, std::vector<Variant> args) {
+    return http->Call(server::kServerName, method, args);
+  };
+  const std::string key = "J" + Cnpj(number);
+  const data::CallReply reply =
+      call("DistribuiQuantidades", {items, "IDCHECK = 'S'", key, "", "ANA", "0001"});
+  const std::string grid = reply.args[3].ToString();
+  clerk->cycle = std::make_unique<ClerkCycle>(call, key, grid, CarriedBy(storage, grid),
+                                              static_cast<std::size_t>(number) * 13);
+  return clerk;
+}
+
+struct StepResult {
+  std::size_t calls = 0;
+  int refused = 0;
+  int failures = 0;
+  double p99 = 0, seconds = 0;
+  std::string first_failure;
+};
+
+// Runs `count` clerks for the warm-up and `seconds`; with `pace` each waits
+// one to three seconds before each action.
+StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int seconds, bool pace) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now() + std::chrono::seconds(pace ? 3 : 1);
+  const auto end = start + std::chrono::seconds(seconds);
+  std::mutex mu;
+  std::vector<double> times;
+  StepResult result;
+  std::vector<std::thread> threads;
+  for (int c = 0; c < count; ++c) {
+    threads.emplace_back([&, c] {
+      std::mt19937 random(static_cast<unsigned>(c + 1));
+      std::uniform_real_distribution<double> pause(1.0, 3.0);
+      std::vector<double> mine;
+      int refused = 0, failures = 0;
+      std::string failure;
+      while (true) {
+        if (pace) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(pause(random)));
+        }
+        const auto at = Clock::now();
+        if (at >= end) break;
+        bool was_refused = false;
+        const double t0 = WallSeconds();
+        try {
+          clerks[c]->cycle->Next(&was_refused);
+        } catch (const std::exception& e) {
+          ++failures;
+          if (failure.empty()) failure = e.what();
+        }
+        const double took = WallSeconds() - t0;
+        if (at < start) continue;
+        mine.push_back(took);
+        refused += was_refused ? 1 : 0;
+      }
+      std::lock_guard lock(mu);
+      times.insert(times.end(), mine.begin(), mine.end());
+      result.refused += refused;
+      result.failures += failures;
+      if (result.first_failure.empty()) result.first_failure = failure;
+    });
+  }
+  for (auto& t : threads) t.join();
+  result.calls = times.size();
+  result.p99 = Quantile(times, 0.99);
+  result.seconds = seconds;
+  return result;
+}
+
+std::vector<int> ParseCounts(const std::string& text) {
+  std::vector<int> counts;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const int n = std::atoi(text.substr(at, comma - at).c_str());
+    if (n > 0) counts.push_back(n);
+    at = comma + 1;
+  }
+  return counts;
+}
+
+int Main(int argc, char** argv) {
+  std::vector<int> steps = {16, 32, 64, 96, 128};
+  int seconds = 30, instances = 1, pauseless = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--clerks" && i + 1 < argc) {
+      steps = ParseCounts(argv[++i]);
+    } else if (arg == "--seconds" && i + 1 < argc) {
+      seconds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--instances" && i + 1 < argc) {
+      instances = std::atoi(argv[++i]);
+    } else if (arg == "--pauseless" && i + 1 < argc) {
+      pauseless = std::atoi(argv[++i]);
+    } else {
+      return Usage(
+          "exp-bench-load [--clerks N,N,...] [--seconds S] [--instances 1|2] [--pauseless N]");
+    }
+  }
+  const char* pg = std::getenv("EXP_TEST_PG");
+  const bool postgres = pg && *pg;
+  if (steps.empty() || (instances != 1 && instances != 2) || pauseless < 0) {
+    return Usage("exp-bench-load: clerks above 0, one or two instances");
+  }
+  if (instances == 2 && !postgres) {
+    return Usage("exp-bench-load: two instances share a PostgreSQL database (EXP_TEST_PG)");
+  }
+  const int most = pauseless > 0 ? pauseless : *std::max_element(steps.begin(), steps.end());
+  const char* backend = postgres ? "PostgreSQL" : "SQLite";
+
+  SharedDatabase db(postgres);
+  server::LoadFixture(db.storage(), ClerksFixture(most));
+  std::vector<std::unique_ptr<server::testing::ServerProcess>> servers;
+  for (int i = 0; i < instances; ++i) {
+    servers.push_back(std::make_unique<server::testing::ServerProcess>(
+        db.path(), 0, std::map<std::string, std::optional<std::string>>{},
+        std::vector<std::string>{"--max-connections-per-address", std::to_string(most + 16)}));
+  }
+  server::HttpTransport setup("127.0.0.1", servers[0]->port());
+  const Variant items = setup.Call(server::kServerName, "GetItensExpedicao", {"0001"}).result;
+  std::fprintf(stderr, "load: %s, %d server(s), %d clerks distributing their grids...\n", backend,
+               instances, most);
+  std::vector<std::unique_ptr<Clerk>> clerks;
+  for (int c = 0; c < most; ++c) {
+    clerks.push_back(StartClerk(c, servers[c % instances]->port(), items, db.storage()));
+  }
+
+  int failures = 0;
+  if (pauseless > 0) {
+    const StepResult r = RunStep(clerks, pauseless, seconds, false);
+    const double rate = static_cast<double>(r.calls) / r.seconds;
+    std::printf("| %s | %d | %d clerks without pause | %zu | %.0f | %s | %d | %d |\n", backend,
+                instances, pauseless, r.calls, rate, Ms(r.p99).c_str(), r.refused, r.failures);
+    Row(Format("Load, %d clerks without pause, %s, %d server(s): calls per second (reference: "
+               "1,060 before, on the session mix of the load test)",
+               pauseless, backend, instances),
+        Format("%.0f", rate), "1060", rate / 1060);
+    Row(Format("Load, %d clerks without pause, %s, %d server(s): p99", pauseless, backend,
+               instances),
+        Ms(r.p99), "", 0);
+    if (r.failures > 0) std::fprintf(stderr, "failure: %s\n", r.first_failure.c_str());
+    return r.failures > 0 ? 1 : 0;
+  }
+
+  int held = 0;
+  for (int count : steps) {
+    std::fprintf(stderr, "load: %d clerks at their own pace for %d s...\n", count, seconds);
+    const StepResult r = RunStep(clerks, count, seconds, true);
+    std::printf("| %s | %d | %d clerks, an action every 1-3 s | %zu | %.0f | %s | %d | %d |\n",
+                backend, instances, count, r.calls, static_cast<double>(r.calls) / r.seconds,
+                Ms(r.p99).c_str(), r.refused, r.failures);
+    failures += r.failures;
+    if (r.failures > 0) std::fprintf(stderr, "failure: %s\n", r.first_failure.c_str());
+    if (r.failures == 0 && r.p99 < kGoal) held = std::max(held, count);
+  }
+  Row(Format("Load at the clerks' pace, %s, %d server(s): most clerks with every action's p99 "
+             "under 50 ms (goal 64)",
+             backend, instances),
+      Format("%d", held), "64", held / 64.0);
+  return failures > 0 ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace dg::bench
+
+int main(int argc, char** argv) { return dg::bench::Main(argc, argv); }
