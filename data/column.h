@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "data/dataset.h"
 #include "data/filter.h"
 #include "data/variant.h"
 
@@ -45,6 +46,8 @@ class Column {
     scratch = IsNullNumber(nums_[row]) ? Variant::Null() : Variant(nums_[row]);
     return scratch;
   }
+  // The numbers of a numeric column, by row.
+  const double* Numbers() const { return nums_.data(); }
   // The number of a numeric column; false when the cell has no value.
   bool Number(int row, double* out) const {
     *out = nums_[row];
@@ -73,17 +76,12 @@ class Column {
   }
 
  private:
-  static constexpr std::uint64_t kNullBits = 0x7FF8'DEAD'0000'0001ULL;
   static double NullNumber() {
     double d;
-    std::memcpy(&d, &kNullBits, sizeof d);
+    std::memcpy(&d, &NumberColumn::kNoValueBits, sizeof d);
     return d;
   }
-  static bool IsNullNumber(double d) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return bits == kNullBits;
-  }
+  static bool IsNullNumber(double d) { return NumberColumn::IsNoValue(d); }
 
   bool numeric_;
   std::vector<Variant> cells_;

@@ -172,6 +172,21 @@ void ClientDataset::SetRecNo(int rec_no) {
 }
 
 int ClientDataset::RecordCount() const { return static_cast<int>(impl_->view.size()); }
+
+RecordWalk ClientDataset::Walk() const {
+  impl_->CheckActive();
+  return RecordWalk(impl_->view.data(), static_cast<int>(impl_->view.size()));
+}
+
+NumberColumn ClientDataset::Numbers(const Field& field) const {
+  impl_->CheckActive();
+  const int f = field.Index();
+  if (&field.DataSet() != this || field.Calculated() || !impl_->cols[f].Numeric()) {
+    throw DatasetError(impl_->Named("field " + field.FieldName() +
+                                    " is not a stored number field of the dataset"));
+  }
+  return NumberColumn(impl_->cols[f].Numbers());
+}
 bool ClientDataset::IsEmpty() const {
   return impl_->view.empty() && state_ != DatasetState::Insert;
 }

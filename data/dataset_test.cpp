@@ -329,6 +329,58 @@ TEST(DatasetTest, MalformedFilterIsAClearErrorAndKeepsThePreviousOne) {
   }
 }
 
+// The record walk reads what field access reads, in the same order, without
+// moving the current record; it refuses columns it cannot read inline.
+TEST(DatasetTest, RecordWalkReadsTheVisibleRecordsLikeFieldAccess) {
+  ClientDataset ds("cdsExp");
+  ds.SetIndexFieldNames("NRPEDIDO;NRITEMPED");
+  ds.SetFilter("IDCHECK = 'S'");
+  ds.SetFiltered(true);
+  ds.LoadPacket(Items({{"P2", "1", "S", 2.0, 1.5},
+                       {"P1", "2", "X", 1.0, 9.0},
+                       {"P1", "1", "S", 4.0, Variant::Null()},
+                       {"P0", "3", "S", 0.5, 2.0}}));
+  ds.Last();
+  auto walked = [&] {
+    const NumberColumn qty = ds.Numbers(ds.FieldByName("QTDEAEXP"));
+    const NumberColumn weight = ds.Numbers(ds.FieldByName("VRPESOBRUTPR"));
+    std::string out;
+    for (RecordWalk w = ds.Walk(); w.Next();) {
+      out +=
+          Variant(qty.At(w.Row())).ToString() + "x" + Variant(weight.At(w.Row())).ToString() + " ";
+    }
+    return out;
+  };
+  // Index order, the filtered-out record left out, a cell without value as 0.
+  EXPECT_EQ(walked(), "0.5x2 4x0 2x1.5 ");
+  EXPECT_EQ(ds.RecNo(), 3);
+  EXPECT_EQ(ds.FieldByName("NRPEDIDO").AsString(), "P2");
+
+  // A posted change and a new record are read; the filter switched off
+  // shows the hidden one.
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("QTDEAEXP").SetAsFloat(8);
+  ds.Post();
+  ds.Append();
+  ds.FieldByName("NRPEDIDO").SetValue("P3");
+  ds.FieldByName("IDCHECK").SetValue("S");
+  ds.FieldByName("QTDEAEXP").SetAsFloat(1);
+  ds.Post();
+  EXPECT_EQ(walked(), "8x2 4x0 2x1.5 1x0 ");
+  ds.SetFiltered(false);
+  EXPECT_EQ(walked(), "8x2 4x0 1x9 2x1.5 1x0 ");
+
+  EXPECT_THROW(ds.Numbers(ds.FieldByName("NRPEDIDO")), DatasetError);
+  ClientDataset other;
+  Field& calc = other.AddCalculatedField("VRPESOITEM", FieldType::Double);
+  other.LoadPacket(ThreeItems());
+  EXPECT_THROW(other.Numbers(calc), DatasetError);
+  EXPECT_THROW(ds.Numbers(other.FieldByName("QTDEAEXP")), DatasetError);
+  other.Close();
+  EXPECT_THROW(other.Walk(), DatasetError);
+}
+
 TEST(DatasetTest, CalculatedFieldsWithEmptyInputs) {
   ClientDataset ds;
   ds.AddField("NRPEDIDO", FieldType::String, 10);

@@ -157,17 +157,22 @@ void TfrmGradeDistribuicao::CalculaPeso() {
   if (!cdsExp.Active()) return;
   data::ControlsGuard controls(cdsExp);
   data::HandlerGuard no_scroll(cdsExp.after_scroll);
+  // On the first item, a pending edit posted; then the items are summed
+  // without moving through them.
+  cdsExp.First();
+  const data::NumberColumn quantity = cdsExp.Numbers(cdsExp.FieldByName("QTDEAEXP"));
+  const data::NumberColumn weight = cdsExp.Numbers(cdsExp.FieldByName("VRPESOBRUTPR"));
+  const data::NumberColumn vol = cdsExp.Numbers(cdsExp.FieldByName("VRVOLMED"));
   // Accumulated in extended precision, without intermediate rounding.
   long double peso = 0;
   long double volume = 0;
-  for (cdsExp.First(); !cdsExp.Eof(); cdsExp.Next()) {
-    const long double qtde = cdsExp.FieldByName("QTDEAEXP").AsFloat();
-    peso += qtde * static_cast<long double>(cdsExp.FieldByName("VRPESOBRUTPR").AsFloat());
-    volume += qtde * static_cast<long double>(cdsExp.FieldByName("VRVOLMED").AsFloat());
+  for (data::RecordWalk item = cdsExp.Walk(); item.Next();) {
+    const long double qtde = quantity.At(item.Row());
+    peso += qtde * static_cast<long double>(weight.At(item.Row()));
+    volume += qtde * static_cast<long double>(vol.At(item.Row()));
   }
   nedPesoTotal->SetNumber(static_cast<double>(peso));
   nedVolTotal->SetNumber(static_cast<double>(volume));
-  cdsExp.First();
 }
 
 bool TfrmGradeDistribuicao::FocoNoPainelTransp() const {
