@@ -3,7 +3,7 @@
 // 1,000, 10,000 and 100,000 stored items, on SQLite and, when EXP_TEST_PG
 // names a cluster (scripts/pg-test-cluster.sh), on PostgreSQL.
 //
-//   exp-bench-growth [--samples N] [--sizes N,N,...]
+//   exp-bench-growth [--samples N] [--sizes N,N,...] [--statements]
 //
 // Each size gets a fresh database: the generated day of 200 items is
 // distributed once, that grid is copied as dispatched grids on earlier days
@@ -13,6 +13,10 @@
 // distribution a tenth of them), and the median wall time is printed per
 // method and size. A single-record method should cost the same whatever the
 // book holds (goal: within 2× from the smallest size to the largest).
+//
+// --statements also prints, per method, the median time of each statement
+// it ran at each size, and the database's plan of the statement at the
+// largest size: where a method grows, the statement that grows and why.
 #include <unistd.h>
 
 #include <cstdint>
@@ -33,6 +37,7 @@
 #include "bench/bench_util.h"
 #include "bench/clerk_actions.h"
 #include "bench/day_generator.h"
+#include "bench/statement_times.h"
 
 namespace dg::bench {
 namespace {
@@ -128,6 +133,15 @@ std::string EarlierDay(int n) {
 // Median seconds of each method, by method, for one database.
 using Times = std::map<std::string, double>;
 
+// One statement of a method at one size: median seconds, runs per call, and
+// the database's plan.
+struct StatementFigure {
+  double median = 0, per_call = 0;
+  std::vector<std::string> plan;
+};
+// By method, then by statement text.
+using StatementFigures = std::map<std::string, std::map<std::string, StatementFigure>>;
+
 struct Method {
   const char* name;
   const char* label;
@@ -149,15 +163,25 @@ const Method kMethods[] = {
 
 // Builds the book of `size` stored items and times the methods on the
 // clerk's grid; `stored` gets the number of allocations the book holds.
-Times Measure(bool postgres, int size, int samples, int* stored) {
+// With `statements`, the methods' statements are timed and planned too.
+Times Measure(bool postgres, int size, int samples, int* stored, StatementFigures* statements) {
   ScratchDatabase db(postgres, size);
   server::Storage& storage = *db.storage();
   const Day day = Generate(kDayItems);
   server::LoadFixture(storage, Fixture(day));
-  auto object = std::make_shared<server::rdmGradeDistribuicao>(db.storage());
+  auto timing = std::make_shared<StatementTimes>(db.storage(), postgres);
+  auto object = std::make_shared<server::rdmGradeDistribuicao>(timing);
   server::InProcessTransport clerk(object, "ANA");
+  bool measuring = false;
+  std::map<std::string, int> calls;
   auto call = [&](const char* method, std::vector<Variant> args) {
-    return clerk.Call(server::kServerName, method, args);
+    if (measuring && statements) {
+      timing->SetLabel(method);
+      ++calls[method];
+    }
+    data::CallReply reply = clerk.Call(server::kServerName, method, args);
+    timing->SetLabel("");
+    return reply;
   };
   const Variant items = call("GetItensExpedicao", {"0001"}).result;
   auto distribute = [&](const std::string& grid) {
@@ -185,6 +209,7 @@ Times Measure(bool postgres, int size, int samples, int* stored) {
   // The clerk's grid, and its actions one after the other.
   const std::string grid = distribute("");
   std::map<std::string, std::vector<double>> times;
+  measuring = true;
   ClerkCycle cycle(
       [&](const char* method, std::vector<Variant> args) { return call(method, args); },
       kTransporter, grid, CarriedBy(storage, grid));
@@ -209,9 +234,54 @@ Times Measure(bool postgres, int size, int samples, int* stored) {
       times["DistribuiQuantidades"].push_back(WallSeconds() - start);
     }
   }
+  measuring = false;
   Times out;
   for (const auto& [method, t] : times) out[method] = Median(t);
+  if (statements) {
+    for (auto& [method, by_sql] : timing->Take()) {
+      for (auto& [sql, st] : by_sql) {
+        StatementFigure& f = (*statements)[method][sql];
+        f.median = Median(st.seconds);
+        f.per_call = static_cast<double>(st.seconds.size()) / std::max(1, calls[method]);
+        f.plan = timing->Plan(sql, st.params);
+      }
+    }
+  }
   return out;
+}
+
+// Per method, each statement's median at every size and its plan at the
+// smallest size, then at each size where the plan changed.
+void PrintStatements(const std::vector<int>& sizes, bool postgres,
+                     const std::vector<StatementFigures>& by_size) {
+  std::printf("\n## Statements, %s\n", postgres ? "PostgreSQL" : "SQLite");
+  for (const auto& [method, by_sql] : by_size.back()) {
+    std::printf("\n### %s\n", method.c_str());
+    for (const auto& [sql, last] : by_sql) {
+      std::string line;
+      double first = 0;
+      for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const auto m = by_size[k].find(method);
+        const StatementFigure* f = nullptr;
+        if (m != by_size[k].end() && m->second.count(sql)) f = &m->second.at(sql);
+        if (k == 0 && f) first = f->median;
+        line += Format(" %s at %d;", f ? Ms(f->median).c_str() : "-", sizes[k]);
+      }
+      std::printf("\n-%s ×%.1f per call, growth %.2f\n  %s\n", line.c_str(), last.per_call,
+                  first > 0 ? last.median / first : 0, sql.c_str());
+      const std::vector<std::string>* shown = nullptr;
+      for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const auto m = by_size[k].find(method);
+        if (m == by_size[k].end() || !m->second.count(sql)) continue;
+        const std::vector<std::string>& plan = m->second.at(sql).plan;
+        if (shown && *shown == plan) continue;
+        shown = &plan;
+        for (const std::string& step : plan) {
+          std::printf("    plan at %d: %s\n", sizes[k], step.c_str());
+        }
+      }
+    }
+  }
 }
 
 std::vector<int> ParseSizes(const std::string& text) {
@@ -228,6 +298,7 @@ std::vector<int> ParseSizes(const std::string& text) {
 
 int Main(int argc, char** argv) {
   int samples = 40;
+  bool statements = false;
   std::vector<int> sizes = {1000, 10000, 100000};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -235,8 +306,10 @@ int Main(int argc, char** argv) {
       samples = std::max(10, std::atoi(argv[++i]));
     } else if (arg == "--sizes" && i + 1 < argc) {
       sizes = ParseSizes(argv[++i]);
+    } else if (arg == "--statements") {
+      statements = true;
     } else {
-      return Usage("exp-bench-growth [--samples N] [--sizes N,N,...]");
+      return Usage("exp-bench-growth [--samples N] [--sizes N,N,...] [--statements]");
     }
   }
   if (sizes.size() < 2) return Usage("exp-bench-growth: --sizes needs two sizes or more");
@@ -247,13 +320,17 @@ int Main(int argc, char** argv) {
   // Times by backend, then by size.
   std::map<bool, std::vector<Times>> results;
   std::map<bool, std::vector<int>> stored;
+  std::map<bool, std::vector<StatementFigures>> statement_figures;
   for (bool postgres : backends) {
     for (int size : sizes) {
       std::fprintf(stderr, "growth: %s, %d stored items...\n", postgres ? "PostgreSQL" : "SQLite",
                    size);
       int count = 0;
-      results[postgres].push_back(Measure(postgres, size, samples, &count));
+      StatementFigures figures;
+      results[postgres].push_back(
+          Measure(postgres, size, samples, &count, statements ? &figures : nullptr));
       stored[postgres].push_back(count);
+      statement_figures[postgres].push_back(std::move(figures));
     }
   }
 
@@ -277,6 +354,9 @@ int Main(int argc, char** argv) {
                  stored[postgres].front()),
           Ms(last), Ms(first), ratio);
     }
+  }
+  if (statements) {
+    for (bool postgres : backends) PrintStatements(sizes, postgres, statement_figures[postgres]);
   }
   return 0;
 }
