@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -164,6 +165,8 @@ struct StepResult {
   int failures = 0;
   double p99 = 0, seconds = 0;
   std::string first_failure;
+  // Each action's p50 and p99, to name the ones that set the step's p99.
+  std::string by_action;
 };
 
 // Runs `count` clerks for the warm-up and `seconds`; with `pace` each waits
@@ -174,6 +177,7 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
   const auto end = start + std::chrono::seconds(seconds);
   std::mutex mu;
   std::vector<double> times;
+  std::map<std::string, std::vector<double>> by_action;
   StepResult result;
   std::vector<std::thread> threads;
   for (int c = 0; c < count; ++c) {
@@ -181,6 +185,7 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
       std::mt19937 random(static_cast<unsigned>(c + 1));
       std::uniform_real_distribution<double> pause(1.0, 3.0);
       std::vector<double> mine;
+      std::map<std::string, std::vector<double>> mine_by_action;
       int refused = 0, failures = 0;
       std::string failure;
       while (true) {
@@ -191,8 +196,9 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
         if (at >= end) break;
         bool was_refused = false;
         const double t0 = WallSeconds();
+        const char* action = "failed";
         try {
-          clerks[c]->cycle->Next(&was_refused);
+          action = clerks[c]->cycle->Next(&was_refused);
         } catch (const std::exception& e) {
           ++failures;
           if (failure.empty()) failure = e.what();
@@ -200,10 +206,14 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
         const double took = WallSeconds() - t0;
         if (at < start) continue;
         mine.push_back(took);
+        mine_by_action[action].push_back(took);
         refused += was_refused ? 1 : 0;
       }
       std::lock_guard lock(mu);
       times.insert(times.end(), mine.begin(), mine.end());
+      for (const auto& [action, t] : mine_by_action) {
+        by_action[action].insert(by_action[action].end(), t.begin(), t.end());
+      }
       result.refused += refused;
       result.failures += failures;
       if (result.first_failure.empty()) result.first_failure = failure;
@@ -213,6 +223,10 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
   result.calls = times.size();
   result.p99 = Quantile(times, 0.99);
   result.seconds = seconds;
+  for (const auto& [action, t] : by_action) {
+    result.by_action += Format("  %s: %zu, p50 %s, p99 %s\n", action.c_str(), t.size(),
+                               Ms(Median(t)).c_str(), Ms(Quantile(t, 0.99)).c_str());
+  }
   return result;
 }
 
@@ -280,6 +294,7 @@ int Main(int argc, char** argv) {
     const double rate = static_cast<double>(r.calls) / r.seconds;
     std::printf("| %s | %d | %d clerks without pause | %zu | %.0f | %s | %d | %d |\n", backend,
                 instances, pauseless, r.calls, rate, Ms(r.p99).c_str(), r.refused, r.failures);
+    std::fprintf(stderr, "%s", r.by_action.c_str());
     Row(Format("Load, %d clerks without pause, %s, %d server(s): calls per second (reference: "
                "1,060 before, on the session mix of the load test)",
                pauseless, backend, instances),
@@ -298,6 +313,7 @@ int Main(int argc, char** argv) {
     std::printf("| %s | %d | %d clerks, an action every 1-3 s | %zu | %.0f | %s | %d | %d |\n",
                 backend, instances, count, r.calls, static_cast<double>(r.calls) / r.seconds,
                 Ms(r.p99).c_str(), r.refused, r.failures);
+    std::fprintf(stderr, "%s", r.by_action.c_str());
     failures += r.failures;
     if (r.failures > 0) std::fprintf(stderr, "failure: %s\n", r.first_failure.c_str());
     if (r.failures == 0 && r.p99 < kGoal) held = std::max(held, count);

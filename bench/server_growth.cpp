@@ -3,9 +3,9 @@
 // 1,000, 10,000 and 100,000 stored items, on SQLite and, when EXP_TEST_PG
 // names a cluster (scripts/pg-test-cluster.sh), on PostgreSQL.
 //
-//   exp-bench-growth [--samples N] [--sizes N,N,...] [--statements]
+//   exp-bench-growth [--samples N] [--sizes N,N,...] [--day-items N] [--statements]
 //
-// Each size gets a fresh database: the generated day of 200 items is
+// Each size gets a fresh database: the generated day of 200 items (or N) is
 // distributed once, that grid is copied as dispatched grids on earlier days
 // (each copy with orders of its own) until the book holds the size, and the
 // clerk's grid is distributed again on today's day. The methods are called
@@ -47,7 +47,6 @@ using server::Session;
 using server::TxKind;
 using server::Value;
 
-constexpr int kDayItems = 200;
 constexpr const char* kTransporter = "J11222333000181";
 
 // A fresh database removed with the object: a SQLite file, or a schema of
@@ -158,16 +157,17 @@ const Method kMethods[] = {
     {"GetErro", "GetErro (a vehicle's inconsistencies)", true},
     {"PrxNrGrade", "PrxNrGrade (a new grid number)", true},
     {"DelGrade", "DelGrade (discard an empty grid)", true},
-    {"DistribuiQuantidades", "DistribuiQuantidades (the whole day of 200 items)", false},
+    {"DistribuiQuantidades", "DistribuiQuantidades (the clerk's whole day)", false},
 };
 
 // Builds the book of `size` stored items and times the methods on the
 // clerk's grid; `stored` gets the number of allocations the book holds.
 // With `statements`, the methods' statements are timed and planned too.
-Times Measure(bool postgres, int size, int samples, int* stored, StatementFigures* statements) {
+Times Measure(bool postgres, int size, int day_items, int samples, int* stored,
+              StatementFigures* statements) {
   ScratchDatabase db(postgres, size);
   server::Storage& storage = *db.storage();
-  const Day day = Generate(kDayItems);
+  const Day day = Generate(day_items);
   server::LoadFixture(storage, Fixture(day));
   auto timing = std::make_shared<StatementTimes>(db.storage(), postgres);
   auto object = std::make_shared<server::rdmGradeDistribuicao>(timing);
@@ -297,7 +297,7 @@ std::vector<int> ParseSizes(const std::string& text) {
 }
 
 int Main(int argc, char** argv) {
-  int samples = 40;
+  int samples = 40, day_items = 200;
   bool statements = false;
   std::vector<int> sizes = {1000, 10000, 100000};
   for (int i = 1; i < argc; ++i) {
@@ -306,10 +306,13 @@ int Main(int argc, char** argv) {
       samples = std::max(10, std::atoi(argv[++i]));
     } else if (arg == "--sizes" && i + 1 < argc) {
       sizes = ParseSizes(argv[++i]);
+    } else if (arg == "--day-items" && i + 1 < argc) {
+      day_items = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--statements") {
       statements = true;
     } else {
-      return Usage("exp-bench-growth [--samples N] [--sizes N,N,...] [--statements]");
+      return Usage(
+          "exp-bench-growth [--samples N] [--sizes N,N,...] [--day-items N] [--statements]");
     }
   }
   if (sizes.size() < 2) return Usage("exp-bench-growth: --sizes needs two sizes or more");
@@ -328,7 +331,7 @@ int Main(int argc, char** argv) {
       int count = 0;
       StatementFigures figures;
       results[postgres].push_back(
-          Measure(postgres, size, samples, &count, statements ? &figures : nullptr));
+          Measure(postgres, size, day_items, samples, &count, statements ? &figures : nullptr));
       stored[postgres].push_back(count);
       statement_figures[postgres].push_back(std::move(figures));
     }
