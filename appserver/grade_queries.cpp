@@ -262,12 +262,9 @@ Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehi
   PacketBuilder p;
   p.Str("CODIGO", 21).Str("NOME", 50);
   if (grid.empty()) return p.Build();
-  std::string sql =
-      "SELECT a.CDCLIENTE, MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.ENDERECO) "
-      "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
-      "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND i.NRGRADEDISTR = a.NRGRADEDISTR "
-      "AND i.NRPEDIDO = a.NRPEDIDO AND i.NRITEMPED = a.NRITEMPED "
-      "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ?";
+  std::string sql = std::string("SELECT a.CDCLIENTE, MAX(c.NMFANTCLIE), ") + kItemClientName +
+                    ", MAX(c.ENDERECO) FROM ALOCGRADE a LEFT JOIN CLIENTE c ON "
+                    "c.CDCLIENTE = a.CDCLIENTE WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ?";
   std::vector<Value> params = {Value(branch), Value(grid)};
   if (!vehicle.empty()) {
     sql += " AND a.CDVIATURA = ?";

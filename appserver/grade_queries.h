@@ -40,6 +40,18 @@ std::string WritableGrid(Session& s, const std::string& branch, const std::strin
                          const std::string& operator_code);
 // Drops itineraries and route totals of the grid (allocations changed).
 void DropRoutes(Session& s, const std::string& branch, const std::string& grid);
+
+// In a query over the grid's allocations `a` grouped by client, the client's
+// name as the grid's items of those allocations hold it. Each allocation
+// looks up its own item by the item's key, so the cost follows the rows
+// read whatever the database's statistics say of a grid written since they
+// were gathered (a join there could be planned as every allocation against
+// every item of the grid).
+inline constexpr const char* kItemClientName =
+    "MAX((SELECT i.NMFANTCLIE FROM ITEMGRADE i WHERE i.CDFILIAL = a.CDFILIAL AND "
+    "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
+    "i.NRITEMPED = a.NRITEMPED))";
+
 // Capacity refusals, as the clerk reads them.
 inline constexpr const char* kItemWeightExceeded =
     "Peso suportado pelo veículo é menor que o peso do produto.";

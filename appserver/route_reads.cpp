@@ -177,15 +177,14 @@ std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::s
                              const std::string& vehicle) {
   std::vector<Stop> stops;
   for (const Row& r :
-       s.Query("SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
-               "MAX(c.NMFANTCLIE), MAX(i.NMFANTCLIE), MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), "
-               "MAX(c.CEP), MAX(c.LATITUDE), MAX(c.LONGITUDE) "
-               "FROM ALOCGRADE a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
-               "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = a.CDFILIAL AND "
-               "i.NRGRADEDISTR = a.NRGRADEDISTR AND i.NRPEDIDO = a.NRPEDIDO AND "
-               "i.NRITEMPED = a.NRITEMPED "
-               "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
-               "GROUP BY a.CDCLIENTE",
+       s.Query(std::string("SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
+                           "MAX(c.NMFANTCLIE), ") +
+                   kItemClientName +
+                   ", MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), MAX(c.CEP), MAX(c.LATITUDE), "
+                   "MAX(c.LONGITUDE) FROM ALOCGRADE a LEFT JOIN CLIENTE c ON "
+                   "c.CDCLIENTE = a.CDCLIENTE "
+                   "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
+                   "GROUP BY a.CDCLIENTE",
                {Value(branch), Value(grid), Value(vehicle)})) {
     stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
                      S(r[7]), S(r[2]), r[8], r[9]});

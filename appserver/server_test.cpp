@@ -568,6 +568,24 @@ TEST_P(ServerTest, RouteOrdersItemsAndItinerary) {
   EXPECT_EQ("", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
 }
 
+// A client without a record of its own is named as the grid's items name it,
+// on the route tab and among the inconsistencies, whole grid or one vehicle.
+TEST_P(ServerTest, AClientWithoutRecordIsNamedByTheGridsItems) {
+  const std::string grid = Distribute();
+  db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("DELETE FROM CLIENTE WHERE CDCLIENTE = 'C2'");
+    s.Exec("UPDATE ITEMGRADE SET NMFANTCLIE = 'Empório Dois' WHERE CDCLIENTE = 'C2'");
+  });
+  const Variant route = Result("GetGradeRota", {grid, "V1", "0001"});
+  EXPECT_EQ("C1,C2,C3", Column(route, "CODIGO"));
+  EXPECT_EQ("Mercado Um,Empório Dois,Mercado Três", Column(route, "NOME"));
+  for (const char* vehicle : {"", "V1"}) {
+    const Variant errors = Result("GetErro", {grid, vehicle, "0001"});
+    EXPECT_EQ("C2", Column(errors, "CODIGO")) << vehicle;
+    EXPECT_EQ("Empório Dois", Column(errors, "NOME")) << vehicle;
+  }
+}
+
 TEST_P(ServerTest, ManyClientsAtOnceGetDistinctNumbersAndLoseNoRow) {
   constexpr int kThreads = 6, kRounds = 5;
   std::vector<std::vector<std::string>> numbers(kThreads);
