@@ -60,6 +60,19 @@ inline void Row(const std::string& figure, const std::string& ours, const std::s
   std::printf("ROW\t%s\t%s\t%s\t%.2f\n", figure.c_str(), ours.c_str(), reference.c_str(), ratio);
 }
 
+// The positive numbers of a comma-separated list ("100,1000,10000").
+inline std::vector<int> ParseCounts(const std::string& text) {
+  std::vector<int> counts;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const int n = std::atoi(text.substr(at, comma - at).c_str());
+    if (n > 0) counts.push_back(n);
+    at = comma + 1;
+  }
+  return counts;
+}
+
 inline int Usage(const char* text) {
   std::fprintf(stderr, "usage: %s\n", text);
   return 2;

@@ -32,7 +32,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,6 +48,7 @@
 #include "bench/bench_util.h"
 #include "bench/clerk_actions.h"
 #include "bench/day_generator.h"
+#include "bench/scratch_database.h"
 
 namespace dg::bench {
 namespace {
@@ -95,44 +95,6 @@ nlohmann::json ClerksFixture(int clerks) {
   }
   return f;
 }
-
-// The database the servers share, removed with the object.
-class SharedDatabase {
- public:
-  explicit SharedDatabase(bool postgres) {
-    const std::string name = Format("exp_load_%d", static_cast<int>(::getpid()));
-    if (postgres) {
-      server_ = std::getenv("EXP_TEST_PG");
-      schema_ = name;
-      server::RunPostgresStatement(server_, "CREATE SCHEMA " + schema_);
-      path_ = server_ + (server_.find('?') == std::string::npos ? "?" : "&") +
-              "options=-csearch_path%3D" + schema_;
-    } else {
-      path_ = (std::filesystem::temp_directory_path() / (name + ".db")).string();
-      Remove();
-    }
-    storage_ = server::OpenStorage(path_);
-  }
-  ~SharedDatabase() {
-    storage_.reset();
-    Remove();
-  }
-  SharedDatabase(const SharedDatabase&) = delete;
-  SharedDatabase& operator=(const SharedDatabase&) = delete;
-  const std::string& path() const { return path_; }
-  server::Storage& storage() { return *storage_; }
-
- private:
-  void Remove() {
-    if (!schema_.empty()) {
-      server::RunPostgresStatement(server_, "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-      return;
-    }
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
-  }
-  std::string path_, server_, schema_;
-  std::shared_ptr<server::Storage> storage_;
-};
 
 // One clerk: its connection, its transporter and its grid's actions.
 struct Clerk {
@@ -230,18 +192,6 @@ StepResult RunStep(std::vector<std::unique_ptr<Clerk>>& clerks, int count, int s
   return result;
 }
 
-std::vector<int> ParseCounts(const std::string& text) {
-  std::vector<int> counts;
-  std::size_t at = 0;
-  while (at <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', at), text.size());
-    const int n = std::atoi(text.substr(at, comma - at).c_str());
-    if (n > 0) counts.push_back(n);
-    at = comma + 1;
-  }
-  return counts;
-}
-
 int Main(int argc, char** argv) {
   std::vector<int> steps = {16, 32, 64, 96, 128};
   int seconds = 30, instances = 1, pauseless = 0;
@@ -271,8 +221,8 @@ int Main(int argc, char** argv) {
   const int most = pauseless > 0 ? pauseless : *std::max_element(steps.begin(), steps.end());
   const char* backend = postgres ? "PostgreSQL" : "SQLite";
 
-  SharedDatabase db(postgres);
-  server::LoadFixture(db.storage(), ClerksFixture(most));
+  ScratchDatabase db(postgres, "exp_load");
+  server::LoadFixture(*db.storage(), ClerksFixture(most));
   std::vector<std::unique_ptr<server::testing::ServerProcess>> servers;
   for (int i = 0; i < instances; ++i) {
     servers.push_back(std::make_unique<server::testing::ServerProcess>(
@@ -285,7 +235,7 @@ int Main(int argc, char** argv) {
                instances, most);
   std::vector<std::unique_ptr<Clerk>> clerks;
   for (int c = 0; c < most; ++c) {
-    clerks.push_back(StartClerk(c, servers[c % instances]->port(), items, db.storage()));
+    clerks.push_back(StartClerk(c, servers[c % instances]->port(), items, *db.storage()));
   }
 
   int failures = 0;

@@ -358,18 +358,6 @@ const Action kActions[] = {
 double PanelGoal(int count) { return count >= 10000 ? 0.5 : count >= 1000 ? 0.1 : 0; }
 double LaunchGoal(int count) { return count >= 10000 ? 1.0 : 0; }
 
-std::vector<int> ParseCounts(const std::string& text) {
-  std::vector<int> counts;
-  std::size_t at = 0;
-  while (at <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', at), text.size());
-    const int n = std::atoi(text.substr(at, comma - at).c_str());
-    if (n > 0) counts.push_back(n);
-    at = comma + 1;
-  }
-  return counts;
-}
-
 void PrintLine(int count, const char* transport, const char* label, const std::vector<double>& wall,
                const std::vector<double>& cpu, int refused) {
   std::printf("| %d | %s | %s | %s | %s | %s | %s | %zu | %d |\n", count, transport, label,

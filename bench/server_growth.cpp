@@ -17,12 +17,10 @@
 // --statements also prints, per method, the median time of each statement
 // it ran at each size, and the database's plan of the statement at the
 // largest size: where a method grows, the statement that grows and why.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,6 +35,7 @@
 #include "bench/bench_util.h"
 #include "bench/clerk_actions.h"
 #include "bench/day_generator.h"
+#include "bench/scratch_database.h"
 #include "bench/statement_times.h"
 
 namespace dg::bench {
@@ -48,44 +47,6 @@ using server::TxKind;
 using server::Value;
 
 constexpr const char* kTransporter = "J11222333000181";
-
-// A fresh database removed with the object: a SQLite file, or a schema of
-// its own on the cluster of EXP_TEST_PG.
-class ScratchDatabase {
- public:
-  ScratchDatabase(bool postgres, int size) {
-    const std::string name = Format("exp_growth_%d_%d", static_cast<int>(::getpid()), size);
-    if (postgres) {
-      server_ = std::getenv("EXP_TEST_PG");
-      schema_ = name;
-      server::RunPostgresStatement(server_, "CREATE SCHEMA " + schema_);
-      path_ = server_ + (server_.find('?') == std::string::npos ? "?" : "&") +
-              "options=-csearch_path%3D" + schema_;
-    } else {
-      path_ = (std::filesystem::temp_directory_path() / (name + ".db")).string();
-      Remove();
-    }
-    storage_ = server::OpenStorage(path_);
-  }
-  ~ScratchDatabase() {
-    storage_.reset();
-    Remove();
-  }
-  ScratchDatabase(const ScratchDatabase&) = delete;
-  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
-  const std::shared_ptr<server::Storage>& storage() const { return storage_; }
-
- private:
-  void Remove() {
-    if (!schema_.empty()) {
-      server::RunPostgresStatement(server_, "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-      return;
-    }
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
-  }
-  std::string path_, server_, schema_;
-  std::shared_ptr<server::Storage> storage_;
-};
 
 std::vector<server::Row> Query(server::Storage& storage, const std::string& sql,
                                const std::vector<Value>& params = {}) {
@@ -165,7 +126,7 @@ const Method kMethods[] = {
 // With `statements`, the methods' statements are timed and planned too.
 Times Measure(bool postgres, int size, int day_items, int samples, int* stored,
               StatementFigures* statements) {
-  ScratchDatabase db(postgres, size);
+  ScratchDatabase db(postgres, Format("exp_growth_%d", size));
   server::Storage& storage = *db.storage();
   const Day day = Generate(day_items);
   server::LoadFixture(storage, Fixture(day));
@@ -284,18 +245,6 @@ void PrintStatements(const std::vector<int>& sizes, bool postgres,
   }
 }
 
-std::vector<int> ParseSizes(const std::string& text) {
-  std::vector<int> sizes;
-  std::size_t at = 0;
-  while (at <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', at), text.size());
-    const int n = std::atoi(text.substr(at, comma - at).c_str());
-    if (n > 0) sizes.push_back(n);
-    at = comma + 1;
-  }
-  return sizes;
-}
-
 int Main(int argc, char** argv) {
   int samples = 40, day_items = 200;
   bool statements = false;
@@ -305,7 +254,7 @@ int Main(int argc, char** argv) {
     if (arg == "--samples" && i + 1 < argc) {
       samples = std::max(10, std::atoi(argv[++i]));
     } else if (arg == "--sizes" && i + 1 < argc) {
-      sizes = ParseSizes(argv[++i]);
+      sizes = ParseCounts(argv[++i]);
     } else if (arg == "--day-items" && i + 1 < argc) {
       day_items = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--statements") {
