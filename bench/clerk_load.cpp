@@ -16,7 +16,9 @@
 // steps (16, 32, 64, 96 and 128 by default); each step is measured for S
 // seconds (default 30) after a warm-up of three seconds, and the p99 of
 // every action of the step is printed; the figure is the most clerks whose
-// p99 stays under 50 ms.
+// p99 stays under 50 ms in their step and in every smaller one (a step that
+// holds after a smaller one failed says the smaller one met a passing
+// condition, such as statistics not yet gathered, not that more clerks fit).
 //
 // --pauseless N: N clerks call one action after the other without pause
 // for S seconds; calls per second and p99.
@@ -256,7 +258,9 @@ int Main(int argc, char** argv) {
     return r.failures > 0 ? 1 : 0;
   }
 
+  std::sort(steps.begin(), steps.end());
   int held = 0;
+  bool every_step_held = true;
   for (int count : steps) {
     std::fprintf(stderr, "load: %d clerks at their own pace for %d s...\n", count, seconds);
     const StepResult r = RunStep(clerks, count, seconds, true);
@@ -266,10 +270,11 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "%s", r.by_action.c_str());
     failures += r.failures;
     if (r.failures > 0) std::fprintf(stderr, "failure: %s\n", r.first_failure.c_str());
-    if (r.failures == 0 && r.p99 < kGoal) held = std::max(held, count);
+    every_step_held = every_step_held && r.failures == 0 && r.p99 < kGoal;
+    if (every_step_held) held = count;
   }
   Row(Format("Load at the clerks' pace, %s, %d server(s): most clerks with every action's p99 "
-             "under 50 ms (goal 64)",
+             "under 50 ms in their step and every smaller one (goal 64)",
              backend, instances),
       Format("%d", held), "64", held / 64.0);
   return failures > 0 ? 1 : 0;
