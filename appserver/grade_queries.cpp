@@ -262,27 +262,45 @@ Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehi
   PacketBuilder p;
   p.Str("CODIGO", 21).Str("NOME", 50);
   if (grid.empty()) return p.Build();
-  std::string sql = std::string("SELECT a.CDCLIENTE, MAX(c.NMFANTCLIE), ") + kItemClientName +
-                    ", MAX(c.ENDERECO) FROM ALOCGRADE a LEFT JOIN CLIENTE c ON "
-                    "c.CDCLIENTE = a.CDCLIENTE WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ?";
+  // The clients of the grid's allocations with their registered name and
+  // address: one pass over the allocations and a look-up per client. The
+  // name the items carry is read only when a client without address has no
+  // registered name.
+  auto where = [&](const std::string& of) {
+    return " WHERE " + of + "CDFILIAL = ? AND " + of + "NRGRADEDISTR = ?" +
+           (vehicle.empty() ? "" : " AND " + of + "CDVIATURA = ?");
+  };
   std::vector<Value> params = {Value(branch), Value(grid)};
-  if (!vehicle.empty()) {
-    sql += " AND a.CDVIATURA = ?";
-    params.push_back(Value(vehicle));
-  }
-  sql += " GROUP BY a.CDCLIENTE ORDER BY a.CDCLIENTE";
-  auto clients = s.Query(sql, params);
+  if (!vehicle.empty()) params.push_back(Value(vehicle));
+  auto clients = s.Query(
+      "SELECT a.CDCLIENTE, c.NMFANTCLIE, c.ENDERECO FROM (SELECT DISTINCT CDCLIENTE FROM "
+      "ALOCGRADE" +
+          where("") + ") a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE ORDER BY a.CDCLIENTE",
+      params);
   if (clients.empty()) return p.Build();
+  auto blank = [](const std::string& text) {
+    return text.find_first_not_of(' ') == std::string::npos;
+  };
+  std::map<std::string, std::string> item_names;
+  if (std::any_of(clients.begin(), clients.end(), [&](const Row& r) {
+        return !S(r[0]).empty() && blank(S(r[2])) && S(r[1]).empty();
+      })) {
+    for (const Row& r : s.Query(std::string("SELECT a.CDCLIENTE, ") + kItemClientName +
+                                    " FROM ALOCGRADE a" + where("a.") + " GROUP BY a.CDCLIENTE",
+                                params)) {
+      item_names[S(r[0])] = S(r[1]);
+    }
+  }
 
   auto branch_rows =
       s.Query("SELECT NMFILIAL, ENDERECO FROM FILIAL WHERE CDFILIAL = ?", {Value(branch)});
-  if (branch_rows.empty() || S(branch_rows[0][1]).find_first_not_of(' ') == std::string::npos) {
+  if (branch_rows.empty() || blank(S(branch_rows[0][1]))) {
     const std::string name = branch_rows.empty() ? "" : S(branch_rows[0][0]);
     p.Add({Variant(branch), Variant(name.empty() ? "Filial " + branch : name)});
   }
   for (const Row& r : clients) {
-    if (S(r[0]).empty() || S(r[3]).find_first_not_of(' ') != std::string::npos) continue;
-    p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? S(r[2]) : S(r[1]))});
+    if (S(r[0]).empty() || !blank(S(r[2]))) continue;
+    p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? item_names[S(r[0])] : S(r[1]))});
   }
   return p.Build();
 }

@@ -73,18 +73,26 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
     return row[i].IsEmptyOrNull() ? 0.0 : row[i].ToDouble();
   };
   std::vector<Incoming> out;
+  out.reserve(packet.rows.size());
   std::set<std::pair<std::string, std::string>> seen;
   for (const auto& row : packet.rows) {
     if (!filter.Matches(PacketRow(row))) continue;
     Incoming in;
     in.order = text(row, order);
     in.item = text(row, item);
-    const std::string what = method + ": item " + in.order + " / " + in.item;
-    in.quantity = data::RoundQuantity(CheckedAmount(number(row, quantity), what + " QTDEAEXP"));
+    // A refusal names the item; its text is written only for one.
+    auto what = [&](const char* rest) {
+      return method + ": item " + in.order + " / " + in.item + " " + rest;
+    };
+    auto amount = [&](int column, const char* field) {
+      const double value = number(row, column);
+      return value >= 0 && value <= kMaxAmount ? value : CheckedAmount(value, what(field));
+    };
+    in.quantity = data::RoundQuantity(amount(quantity, "QTDEAEXP"));
     if (in.quantity <= 0) continue;
-    if (!seen.insert({in.order, in.item}).second) throw Error(what + " appears twice");
-    in.unit_weight = CheckedAmount(number(row, weight), what + " VRPESOBRUTPR");
-    in.unit_volume = CheckedAmount(number(row, volume), what + " VRVOLMED");
+    if (!seen.insert({in.order, in.item}).second) throw Error(what("appears twice"));
+    in.unit_weight = amount(weight, "VRPESOBRUTPR");
+    in.unit_volume = amount(volume, "VRVOLMED");
     in.product = text(row, product);
     in.client = text(row, client);
     in.client_name = text(row, name);

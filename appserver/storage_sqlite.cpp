@@ -13,6 +13,10 @@ namespace dg::server {
 namespace {
 
 constexpr int kBusyTimeoutMs = 10'000;
+// Pages kept in memory per connection, in KiB (SQLite's default is 2 MiB): a
+// distribution of a large day writes several MiB of rows and index entries
+// in one transaction, which must not spill to the log before it commits.
+constexpr int kCacheKiB = 32 * 1024;
 
 // One SQLite connection with its prepared statements. Used by one
 // transaction at a time.
@@ -29,6 +33,7 @@ class Connection {
     try {
       Run("PRAGMA journal_mode=WAL");
       Run("PRAGMA synchronous=NORMAL");
+      Run("PRAGMA cache_size=-" + std::to_string(kCacheKiB));
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -86,8 +91,9 @@ class Connection {
     return stmt;
   }
 
+  // Texts are bound without a copy: `params` outlives the statement's run.
+  // Every parameter is bound on every run, so none keeps an earlier value.
   void Bind(sqlite3_stmt* stmt, const std::string& sql, const std::vector<Value>& params) {
-    sqlite3_clear_bindings(stmt);
     if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt)) {
       throw StorageError("wrong parameter count for [" + sql + "]");
     }
@@ -106,10 +112,14 @@ class Connection {
         case data::VariantKind::Double:
           rc = sqlite3_bind_double(stmt, i + 1, v.ToDouble());
           break;
-        case data::VariantKind::String:
+        case data::VariantKind::String: {
+          const std::string& text = *v.IfString();
+          rc = sqlite3_bind_text(stmt, i + 1, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_STATIC);
+          break;
+        }
         case data::VariantKind::DateTime: {
-          const std::string text =
-              v.Kind() == data::VariantKind::String ? v.ToString() : v.ToDateTime().ToIso();
+          const std::string text = v.ToDateTime().ToIso();
           rc = sqlite3_bind_text(stmt, i + 1, text.data(), static_cast<int>(text.size()),
                                  SQLITE_TRANSIENT);
           break;
