@@ -2,6 +2,7 @@
 // connection's one query call, seen as Exec and Query.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace dg::server {
 
 // REQUIRES: Connection has
 //   std::vector<Row> Query(const std::string&, const std::vector<Value>&, int* changes)
+// and may have
+//   void ForEachRow(const std::string&, const std::vector<Value>&,
+//                   const std::function<void(const Row&)>&)
 // Borrows the connection for the transaction; not copyable.
 template <class Connection>
 class ConnectionSession : public Session {
@@ -26,6 +30,14 @@ class ConnectionSession : public Session {
   }
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
     return conn_.Query(sql, params, nullptr);
+  }
+  void ForEachRow(const std::string& sql, const std::vector<Value>& params,
+                  const std::function<void(const Row&)>& row) override {
+    if constexpr (requires { conn_.ForEachRow(sql, params, row); }) {
+      conn_.ForEachRow(sql, params, row);
+    } else {
+      Session::ForEachRow(sql, params, row);
+    }
   }
 
  private:

@@ -163,10 +163,7 @@ void InsertGridItem(Session& s, const std::string& branch, const std::string& gr
       "INSERT INTO ITEMGRADE (CDFILIAL, NRGRADEDISTR, NRPEDIDO, NRITEMPED, CDPRODUTO, "
       "CDCLIENTE, NMFANTCLIE, QTDEAEXP, VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, "
       "DTHRENTGRADE, CDROTATRANS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {Value(branch), Value(grid), Value(order), Value(item), Value(info.product),
-       Value(info.client), Value(info.client_name), Value(info.quantity), Value(info.unit_weight),
-       Value(info.unit_volume), Value(priority), Value(info.day),
-       info.delivery.empty() ? Value::Null() : Value(info.delivery), Value(info.route)});
+      GridItemRow(branch, grid, order, item, info, priority));
 }
 
 void EnsureGridItem(Session& s, const std::string& branch, const std::string& grid,
@@ -325,11 +322,7 @@ void InsertAllocation(Session& s, const NewAllocation& n, TouchedLoads* touched)
       "CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, "
       "DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, NRORDENTREGRADE) "
       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {Value(n.branch), Value(n.grid), Value(n.vehicle), Value(n.order), Value(n.item),
-       Value(n.product), Value(n.client), Value(n.quantity), Value(n.unit_weight),
-       Value(n.unit_volume), Value(n.flag), Value(n.route), Value(n.day),
-       n.delivery.empty() ? Value::Null() : Value(n.delivery), Value(n.operator_code),
-       n.stop_order.empty() ? Value::Null() : Value(n.stop_order)});
+      AllocationRow(n));
   if (touched) {
     touched->Add(n.vehicle, n.day);
   } else {

@@ -127,6 +127,28 @@ struct NewAllocation {
 };
 void InsertAllocation(Session& s, const NewAllocation& n, TouchedLoads* touched = nullptr);
 
+// ---- the grid written again as a whole (grid_rewrite.cpp): rows in the
+// column order of ITEMGRADE and of ALOCGRADE. Only the rows that differ from
+// the stored ones are written.
+
+std::vector<Value> GridItemRow(const std::string& branch, const std::string& grid,
+                               const std::string& order, const std::string& item,
+                               const ItemInfo& info, const std::string& priority);
+std::vector<Value> AllocationRow(const NewAllocation& n);
+// Makes the grid's items those of `items`.
+void RewriteGridItems(Session& s, const std::string& branch, const std::string& grid,
+                      const std::vector<Row>& items);
+// Makes the grid's allocations those of `allocations`; `touched` receives
+// the vehicle and day of every allocation added, changed or removed.
+void RewriteAllocations(Session& s, const std::string& branch, const std::string& grid,
+                        const std::vector<Row>& allocations, TouchedLoads& touched);
+// TransporterLoads without the allocations of the grid: what the other open
+// and dispatched grids load on each vehicle for the day.
+std::map<std::string, Load> TransporterLoadsBesides(Session& s, const Transporter& t,
+                                                    const std::string& day,
+                                                    const std::string& branch,
+                                                    const std::string& grid);
+
 // The vehicle, or Error "Veículo … não cadastrado.".
 Vehicle RequireVehicle(Session& s, const std::string& code);
 

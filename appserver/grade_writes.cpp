@@ -192,22 +192,29 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   const std::string grid = WritableGrid(s, branch, a.Text(3), operator_code);
   a.SetText(3, grid);
   a.SetText(5, branch);
-  ClearGrid(s, branch, grid);
-  TouchedLoads touched(branch, grid);
-
+  // The grid is written again as a whole: its items, then the allocations
+  // of every day; only the rows that change are written.
+  std::vector<Row> grid_items;
+  grid_items.reserve(items.size());
   for (const Incoming& in : items) {
     const ItemInfo info{true,           in.product,     in.client, in.client_name, in.quantity,
                         in.unit_weight, in.unit_volume, in.day,    in.delivery,    in.route};
-    InsertGridItem(s, branch, grid, in.order, in.item, info, in.priority);
+    grid_items.push_back(GridItemRow(branch, grid, in.order, in.item, info, in.priority));
   }
+  RewriteGridItems(s, branch, grid, grid_items);
+  DropRoutes(s, branch, grid);
 
-  // Free room differs by delivery day, so each day is packed on its own.
+  // Free room differs by delivery day, so each day is packed on its own,
+  // on the room the other grids leave.
   const std::vector<Vehicle> vehicles = VehiclesOf(s, transporter);
   std::map<std::string, std::vector<std::size_t>> by_day;
   for (std::size_t i = 0; i < items.size(); ++i) by_day[items[i].day].push_back(i);
+  std::vector<Row> allocations;
+  allocations.reserve(items.size());
   for (const auto& [day, indexes] : by_day) {
     std::vector<PackVehicle> room;
-    const std::map<std::string, Load> loads = TransporterLoads(s, transporter, day);
+    const std::map<std::string, Load> loads =
+        TransporterLoadsBesides(s, transporter, day, branch, grid);
     for (const Vehicle& v : vehicles) {
       auto load = loads.find(v.code);
       const Load held = load == loads.end() ? Load{} : load->second;
@@ -228,14 +235,15 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
     result = PlanByPlace(pack, room, result, pack_place, ready.places.map);
     for (const PackAllocation& p : result.allocations) {
       const Incoming& in = items[indexes[p.item]];
-      InsertAllocation(s,
-                       {branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
-                        in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
-                        in.day, in.delivery, operator_code, ""},
-                       &touched);
+      allocations.push_back(
+          AllocationRow({branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
+                         in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
+                         in.day, in.delivery, operator_code, ""}));
     }
   }
-  touched.RefreshWholeGrid(s);
+  TouchedLoads touched(branch, grid);
+  RewriteAllocations(s, branch, grid, allocations, touched);
+  if (!touched.empty()) touched.RefreshWholeGrid(s);
 
   Variant first_vehicles =
       items.empty() ? VehiclePacket(s, transporter, Variant::Null(), "", branch, "", "", grid)

@@ -46,6 +46,8 @@ class TouchedLoads {
   // Adds the vehicle and day of every allocation of the grid that `where`
   // selects (SQL on ALOCGRADE after the branch and grid, with `params`).
   void AddRows(Session& s, const std::string& where, const std::vector<Value>& params);
+  // Whether nothing was touched since the last refresh.
+  bool empty() const { return days_.empty() && vehicles_.empty(); }
   // Works out every touched row again; the set is empty afterwards.
   void Refresh(Session& s);
   // The same after a write that changed the whole grid: the grid's vehicles

@@ -171,6 +171,70 @@ TEST_P(LoadsTest, ASaveOfTheSameQuantityStillTakesANewFlag) {
   EXPECT_EQ("T,T,T", Column(stops, "IDRETGRADEDISTR"));
 }
 
+// Distributing a grid again writes only what changed, and leaves what a
+// distribution into a new grid leaves: the clerk's stops, flags and moves
+// are undone, an item no longer selected goes, one selected again comes
+// back.
+TEST_P(LoadsTest, DistributingAgainLeavesWhatAFreshDistributionLeaves) {
+  // The grid's items and allocations, the grid number left out.
+  auto rows = [&](const std::string& grid) {
+    std::string out;
+    db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+      for (const char* sql :
+           {"SELECT NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, NMFANTCLIE, QTDEAEXP, "
+            "VRPESOBRUTPR, VRVOLMED, IDPRIOPED, DTENTREGA, DTHRENTGRADE, CDROTATRANS FROM "
+            "ITEMGRADE WHERE NRGRADEDISTR = ? ORDER BY NRPEDIDO, NRITEMPED",
+            "SELECT CDVIATURA, NRPEDIDO, NRITEMPED, CDPRODUTO, CDCLIENTE, QTTRANSP, VRPESOUNIT, "
+            "VRVOLUNIT, IDRETGRADEDISTR, CDROTATRANS, DTENTREGA, DTHRENTGRADE, CDOPERLANCGRAD, "
+            "NRORDENTREGRADE FROM ALOCGRADE WHERE NRGRADEDISTR = ? "
+            "ORDER BY CDVIATURA, NRPEDIDO, NRITEMPED"}) {
+        for (const Row& r : s.Query(sql, {Value(grid)})) {
+          for (const Value& v : r) out += v.DebugString() + " ";
+          out += "\n";
+        }
+      }
+    });
+    return out;
+  };
+  auto without_p3 = [&] {
+    DataPacket items = Call("GetItensExpedicao", {"0001"}).result.AsPacket();
+    for (auto& row : items.rows) {
+      if (Str(row[items.FieldIndex("NRPEDIDO")]) == "P3") {
+        row[items.FieldIndex("IDCHECK")] = Variant("N");
+      }
+    }
+    return Variant(items);
+  };
+
+  const std::string a = Distribute("");
+  const std::string fresh = rows(a);
+  EXPECT_NE(std::string::npos, fresh.find("\"P3\""));
+  EXPECT_EQ("ok", Failure("SetGradeRota", {"3", "P1", "V1", "0001", a, "1", "A", "I"}));
+  EXPECT_EQ("ok",
+            Failure("SetGrade", {Save(a, "P3", "V2", 4, "T", "V1"), 5.0, 0.05, "0001", a, "ANA"}));
+  EXPECT_NE(fresh, rows(a));
+  EXPECT_EQ(a, Distribute(a));
+  EXPECT_EQ(fresh, rows(a));
+  EXPECT_EQ("10,50", Free(a));
+  EXPECT_EQ("3,0=S,N", Orders(a, "P3"));
+  EXPECT_EQ("", Stale());
+
+  // P3 (20 kg) left out, then selected again.
+  Call("DistribuiQuantidades", {without_p3(), "IDCHECK = 'S'", kKey, a, "ANA", "0001"});
+  EXPECT_EQ(std::string::npos, rows(a).find("\"P3\""));
+  EXPECT_EQ("30,50", Free(a));
+  EXPECT_EQ("2,0=N,N", Orders(a, "P3"));
+  EXPECT_EQ("", Stale());
+  EXPECT_EQ(a, Distribute(a));
+  EXPECT_EQ(fresh, rows(a));
+
+  // A new grid on the same room holds the same rows.
+  EXPECT_EQ("ok", Failure("DelGrade", {"0001", a}));
+  const std::string b = Distribute("");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(fresh, rows(b));
+}
+
 // Imported vehicles and items change capacities and unit weights; the loads
 // keep what the allocations carry, the free room follows the new capacity.
 TEST_P(LoadsTest, AnImportLeavesTheLoadsAsTheAllocationsSumThem) {

@@ -36,6 +36,12 @@ class Session {
   // Runs a query; returns every row. Integers come back as Int, reals as
   // Double, texts as String, SQL NULL as Null.
   virtual std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params = {}) = 0;
+  // Runs a query and hands each row to `row` as it is read, without keeping
+  // them all: for reads of many rows. The row is valid during the call only.
+  virtual void ForEachRow(const std::string& sql, const std::vector<Value>& params,
+                          const std::function<void(const Row&)>& row) {
+    for (const Row& r : Query(sql, params)) row(r);
+  }
 };
 
 enum class TxKind { Read, Write };

@@ -1,5 +1,6 @@
 #include <sqlite3.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,10 +58,29 @@ class Connection {
   }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
+    std::vector<Row> rows;
+    Step(sql, params, [&](Row& row) {
+      rows.push_back(std::move(row));
+      row.resize(rows.back().size());
+    });
+    if (changes) *changes = sqlite3_changes(db_);
+    return rows;
+  }
+
+  void ForEachRow(const std::string& sql, const std::vector<Value>& params,
+                  const std::function<void(const Row&)>& each) {
+    Step(sql, params, [&](Row& row) { each(row); });
+  }
+
+ private:
+  // Runs the statement and hands each row to `each`, which may take its
+  // cells: the buffer is filled again for the next row.
+  template <class Each>
+  void Step(const std::string& sql, const std::vector<Value>& params, Each&& each) {
     sqlite3_stmt* stmt = Prepare(sql);
     Bind(stmt, sql, params);
-    std::vector<Row> rows;
     const int columns = sqlite3_column_count(stmt);
+    Row row(static_cast<std::size_t>(columns));
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
@@ -69,17 +89,17 @@ class Connection {
         sqlite3_reset(stmt);
         throw StorageError(text + " [" + sql + "]");
       }
-      Row row;
-      row.reserve(columns);
-      for (int c = 0; c < columns; ++c) row.push_back(Column(stmt, c));
-      rows.push_back(std::move(row));
+      for (int c = 0; c < columns; ++c) row[static_cast<std::size_t>(c)] = Column(stmt, c);
+      try {
+        each(row);
+      } catch (...) {
+        sqlite3_reset(stmt);
+        throw;
+      }
     }
     sqlite3_reset(stmt);
-    if (changes) *changes = sqlite3_changes(db_);
-    return rows;
   }
 
- private:
   sqlite3_stmt* Prepare(const std::string& sql) {
     auto it = cache_.find(sql);
     if (it != cache_.end()) return it->second;
