@@ -536,6 +536,34 @@ TEST(DatasetTest, TextEntryAndDisplay) {
   EXPECT_EQ(qty.Text(), "edited");
 }
 
+// The clerk reads why a typed text was refused, in the screen's language, by
+// the column's title; a pasted page is not echoed whole; the value stays.
+TEST(DatasetTest, RefusedTextsSayWhatWasWantedAndKeepTheValue) {
+  ClientDataset ds;
+  ds.AddField("QTDEAEXP", FieldType::Double);
+  ds.AddField("DTENTPED", FieldType::DateTime);
+  ds.AddField("NRITEM", FieldType::Integer);
+  ds.CreateDataSet();
+  ds.FieldByName("QTDEAEXP").display_label = "Qtde. a expedir";
+  ds.Append();
+  ds.FieldByName("QTDEAEXP").SetText("2,5");
+  auto message = [&](const char* field, const std::string& text) {
+    try {
+      ds.FieldByName(field).SetText(text);
+    } catch (const DatasetError& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(message("QTDEAEXP", "1.2,3"), "Qtde. a expedir: \"1.2,3\" não é um número válido.");
+  EXPECT_EQ(message("NRITEM", "1,5"), "NRITEM: \"1,5\" não é um número inteiro.");
+  EXPECT_EQ(message("DTENTPED", "31/02/2024"), "DTENTPED: \"31/02/2024\" não é uma data válida.");
+  const std::string pasted =
+      message("QTDEAEXP", std::string(39, 'x') + "ção" + std::string(5000, 'y'));
+  EXPECT_EQ(pasted, "Qtde. a expedir: \"" + std::string(39, 'x') + "ç…\" não é um número válido.");
+  EXPECT_EQ(ds.FieldByName("QTDEAEXP").AsFloat(), 2.5);
+}
+
 // A float without a display format shows fifteen significant digits: the
 // binary remainder of a computed value never reaches the clerk, and the
 // stored value keeps every digit.

@@ -37,6 +37,24 @@ namespace {
   }
 }
 
+// What the clerk sees when a typed text does not read as the field's type:
+// the field by its title and the text as typed, cut at 40 characters (a
+// paste can be anything).
+DatasetError UnreadableText(const Field& field, const std::string& text, const char* wanted) {
+  constexpr std::size_t kShown = 40;
+  std::string shown;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool starts_char = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    if (starts_char && ++chars > kShown) {
+      shown += "…";
+      break;
+    }
+    shown += text[i];
+  }
+  return DatasetError(field.DisplayName() + ": \"" + shown + "\" não é " + wanted + ".");
+}
+
 }  // namespace
 
 double Field::AsFloat() const {
@@ -61,7 +79,7 @@ void Field::SetAsString(const std::string& text) {
       try {
         d = DateTime::FromBrazilian(Trim(text));
       } catch (const Error&) {
-        throw DatasetError("field " + def_.name + ": \"" + text + "\" is not a valid date");
+        throw UnreadableText(*this, text, "uma data válida");
       }
     }
     SetValue(Variant(d));
@@ -69,8 +87,7 @@ void Field::SetAsString(const std::string& text) {
   }
   if (IsNumericType(def_.type) && !text.empty()) {
     const auto number = ParseNumber(text);
-    if (!number)
-      throw DatasetError("field " + def_.name + ": \"" + text + "\" is not a valid number");
+    if (!number) throw UnreadableText(*this, text, "um número válido");
     SetValue(Variant(*number));
     return;
   }
@@ -125,7 +142,7 @@ void Field::SetText(const std::string& text) {
   if (def_.type == FieldType::Integer && !text.empty()) {
     const auto number = ParseNumber(text);
     if (!number || *number != static_cast<double>(static_cast<std::int64_t>(*number)))
-      throw DatasetError("field " + def_.name + ": \"" + text + "\" is not a valid integer");
+      throw UnreadableText(*this, text, "um número inteiro");
     SetValue(Variant(static_cast<std::int64_t>(*number)));
     return;
   }
