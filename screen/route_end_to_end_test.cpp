@@ -81,9 +81,9 @@ TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary)
     const auto to_v2 = [&](int item_row) {
       Do([&] { ui::UserClickCell(*s.dbgPedExp, item_row, std::nullopt); });
       const std::string qtde = s.cdsExp.FieldByName("QTDEAEXP").AsString();
-      for (const auto& [row, text] : {std::pair{1, std::string("0")}, {2, qtde}}) {
-        Do([&] { ui::UserClickCell(*s.dbgPadrao, row, "QtTranspItGr"); });
-        ASSERT_EQ(ui::UserEditCell(*s.dbgPadrao, text), ui::Outcome::Done);
+      for (const auto& cell : {std::pair{1, std::string("0")}, {2, qtde}}) {
+        Do([&] { ui::UserClickCell(*s.dbgPadrao, cell.first, "QtTranspItGr"); });
+        ASSERT_EQ(ui::UserEditCell(*s.dbgPadrao, cell.second), ui::Outcome::Done);
         Do([&] { ui::UserPost(*s.dbgPadrao); });
       }
       Do([&] { ui::UserClick(*s.sbtConfirmar); });
