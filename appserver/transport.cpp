@@ -431,6 +431,12 @@ std::string HttpTransport::session_token() const {
   return it == impl_->headers.end() ? "" : it->second;
 }
 
+void HttpTransport::UseSession(const std::string& token) {
+  std::lock_guard lock(impl_->mu);
+  impl_->headers.erase(kSessionHeader);
+  if (!token.empty()) impl_->headers.emplace(kSessionHeader, token);
+}
+
 HttpTransport::~HttpTransport() = default;
 
 json HttpTransport::Post(const std::string& path, const std::string& body) {

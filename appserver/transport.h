@@ -215,6 +215,8 @@ class HttpTransport : public data::CallTransport {
   void SignOut();
   // The session this transport's calls carry; "" when none.
   std::string session_token() const;
+  // Carries another transport's session from now on.
+  void UseSession(const std::string& token);
 
  private:
   nlohmann::json Post(const std::string& path, const std::string& body);

@@ -304,10 +304,25 @@ class Backend {
       auto http = ConnectServer(signing, ask_sign_in, &client, &services.operator_code);
       signed_in_ = !client.session_token.empty();
       if (seed == Seed::kFixture) http->PostFixture(fixture);
-      transport_ = wrap(http);
-      contracts::TNetConnection::SetTransportFactory([client, wrap](const std::string& h, int p) {
-        return wrap(std::make_shared<server::HttpTransport>(h, p, client));
-      });
+      // On the desktop an ended session is renewed in the middle of the
+      // work; a scripted run has nobody to ask.
+      std::shared_ptr<SessionRenewal> renewal;
+      if (signed_in_ && ask_sign_in) {
+        renewal =
+            std::make_shared<SessionRenewal>(http, o.server, services.operator_code, ask_sign_in);
+      }
+      const auto renewing = [renewal](std::shared_ptr<server::HttpTransport> transport)
+          -> std::shared_ptr<data::CallTransport> {
+        if (!renewal) return transport;
+        return std::make_shared<RenewingTransport>(std::move(transport), renewal);
+      };
+      transport_ = wrap(renewing(http));
+      contracts::TNetConnection::SetTransportFactory(
+          [client, wrap, renewing, renewal](const std::string& h, int p) {
+            server::HttpClientOptions options = client;
+            if (renewal) options.session_token = renewal->token();
+            return wrap(renewing(std::make_shared<server::HttpTransport>(h, p, options)));
+          });
     }
     storage.reset();
     lookups_ = OpenLookups(db);

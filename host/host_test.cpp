@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 
 #include "appserver/operator_test_support.h"
@@ -220,6 +221,75 @@ TEST(HostInteractive, AFailureBeforeTheScreenOpensIsShownOnTheDisplay) {
   EXPECT_NE(std::string::npos, unverified.find("certificate")) << unverified;
   cancel = true;
   EXPECT_EQ("", run(certificates.ca(), "0001"));
+}
+
+// A session that ended while the screen was open: the refused call is made
+// again, once, after the operator signed in again as the screen's own
+// operator; another connection takes the new session without asking, and
+// an operator who gives up gets the refusal, with nothing written.
+TEST(HostSession, AnEndedSessionIsRenewedAsTheSameOperatorAndTheCallMadeOnce) {
+  server::testing::TempDatabase db;
+  server::SeedSignInDatabase(*db.storage());
+  std::atomic<std::int64_t> now{1'800'000'000};
+  server::SignInSettings settings;
+  settings.idle = std::chrono::seconds(600);
+  settings.failure_delay = std::chrono::milliseconds(0);
+  settings.clock = [&now] { return now.load(); };
+  server::HttpServerOptions options;
+  options.signin = std::make_shared<server::SignInService>(db.storage(), settings);
+  server::HttpServer server(std::make_shared<server::rdmGradeDistribuicao>(db.storage()), options);
+  const int port = server.Start();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port);
+  auto grids = [&] {
+    int n = 0;
+    db.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+      n = static_cast<int>(s.Query("SELECT * FROM GRADEDISTR").size());
+    });
+    return n;
+  };
+
+  std::vector<std::pair<std::string, std::string>> answers = {{"ANA", server::kPassword}};
+  std::vector<std::string> asked;
+  const AskSignIn ask =
+      [&](const std::string&, const std::string& code,
+          const std::string& why) -> std::optional<std::pair<std::string, std::string>> {
+    asked.push_back(code + ": " + why);
+    if (answers.empty()) return std::nullopt;
+    auto next = answers.front();
+    answers.erase(answers.begin());
+    return next;
+  };
+  ::unsetenv("EXP_PASSWORD");
+  const char* args[] = {"exp-host", "--server", url.c_str(), "--operator", "ANA"};
+  server::HttpClientOptions client;
+  std::string code;
+  auto http = ConnectServer(ParseOptions(5, args), ask, &client, &code);
+  auto renewal = std::make_shared<SessionRenewal>(http, url, code, ask);
+  RenewingTransport screen(http, renewal);
+  RenewingTransport other(std::make_shared<server::HttpTransport>("127.0.0.1", port, client),
+                          renewal);
+  EXPECT_EQ("000001", screen.Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString());
+
+  now += 601;
+  answers = {{"ZE", server::kPassword}, {"ANA", "senha errada"}, {"ANA", server::kPassword}};
+  asked.clear();
+  EXPECT_EQ("000002", screen.Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString());
+  EXPECT_EQ((std::vector<std::string>{"ANA: Sessão encerrada ou expirada. Entre de novo.",
+                                      "ANA: Esta tela é do operador ANA: entre como ANA.",
+                                      "ANA: Operador ou senha inválidos."}),
+            asked);
+  EXPECT_EQ(2, grids());
+  EXPECT_NO_THROW(other.Call(server::kServerName, "GetParametros", {"0001"}));
+  EXPECT_EQ(3u, asked.size()) << "the other connection took the new session";
+
+  now += 601;
+  try {
+    screen.Call(server::kServerName, "PrxNrGrade", {"0001"});
+    ADD_FAILURE() << "called without a session";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ(server::kSessionEnded, std::string(e.what()));
+  }
+  EXPECT_EQ(2, grids());
 }
 
 }  // namespace

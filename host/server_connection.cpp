@@ -55,4 +55,67 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
   return http;
 }
 
+SessionRenewal::SessionRenewal(std::shared_ptr<server::HttpTransport> signer, std::string server,
+                               std::string operator_code, AskSignIn ask)
+    : signer_(std::move(signer)),
+      server_(std::move(server)),
+      operator_code_(std::move(operator_code)),
+      ask_(std::move(ask)),
+      token_(signer_->session_token()) {}
+
+std::string SessionRenewal::token() const {
+  std::lock_guard lock(mu_);
+  return token_;
+}
+
+std::string SessionRenewal::Renew(const std::string& stale) {
+  {
+    std::lock_guard lock(mu_);
+    if (token_ != stale) return token_;
+    // A call made while the dialog is up (its own event loop runs) is
+    // refused as the server refused it.
+    if (asking_) throw data::ServerCallError(server::kSessionEnded);
+    asking_ = true;
+  }
+  struct Asked {
+    SessionRenewal* self;
+    ~Asked() {
+      std::lock_guard lock(self->mu_);
+      self->asking_ = false;
+    }
+  } asked{this};
+  std::string why = server::kSessionEnded;
+  for (;;) {
+    const auto given = ask_(server_, operator_code_, why);
+    if (!given) throw data::ServerCallError(server::kSessionEnded);
+    // The screen's work, its open grid included, is the operator's.
+    if (given->first != operator_code_) {
+      why = "Esta tela é do operador " + operator_code_ + ": entre como " + operator_code_ + ".";
+      continue;
+    }
+    try {
+      signer_->SignIn(operator_code_, given->second);
+      break;
+    } catch (const data::ServerCallError& e) {
+      why = e.what();
+    }
+  }
+  std::lock_guard lock(mu_);
+  token_ = signer_->session_token();
+  return token_;
+}
+
+data::CallReply RenewingTransport::Call(const std::string& server_name, const std::string& method,
+                                        const std::vector<data::Variant>& args) {
+  const std::string carried = inner_->session_token();
+  try {
+    return inner_->Call(server_name, method, args);
+  } catch (const data::ServerCallError& e) {
+    // Refused before the server read it: making it again is safe.
+    if (std::string(e.what()) != server::kSessionEnded) throw;
+  }
+  inner_->UseSession(renewal_->Renew(carried));
+  return inner_->Call(server_name, method, args);
+}
+
 }  // namespace dg::host

@@ -4,9 +4,11 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "appserver/transport.h"
 #include "host/host.h"
@@ -42,5 +44,51 @@ std::optional<std::string> ScriptedPassword(const Options& o);
 std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const AskSignIn& ask,
                                                      server::HttpClientOptions* client,
                                                      std::string* operator_code);
+
+// When a signed-in operator's session ends while the screen is open (it
+// idled out, or an administrator ended it), the server refuses the next
+// call before reading it. On the desktop the operator is asked to sign in
+// again, as the same operator, and the refused call is made again on the
+// new session, which every connection of the host carries from then on.
+// Thread-safe; not copyable.
+class SessionRenewal {
+ public:
+  // `signer` signs in again; `operator_code` is the operator of the screen.
+  SessionRenewal(std::shared_ptr<server::HttpTransport> signer, std::string server,
+                 std::string operator_code, AskSignIn ask);
+  SessionRenewal(const SessionRenewal&) = delete;
+  SessionRenewal& operator=(const SessionRenewal&) = delete;
+
+  // The session connections carry now.
+  std::string token() const;
+  // A new session when `stale` is the one connections carry now (asking
+  // the operator), else the one they carry. Throws ServerCallError with
+  // the server's refusal when the operator gives up or is being asked
+  // already, TransportError when the server cannot be reached.
+  std::string Renew(const std::string& stale);
+
+ private:
+  const std::shared_ptr<server::HttpTransport> signer_;
+  const std::string server_, operator_code_;
+  const AskSignIn ask_;
+  mutable std::mutex mu_;
+  std::string token_;    // GUARDED_BY(mu_)
+  bool asking_ = false;  // GUARDED_BY(mu_)
+};
+
+// A connection whose call refused for an ended session is made once more
+// on the session SessionRenewal gives.
+class RenewingTransport : public data::CallTransport {
+ public:
+  RenewingTransport(std::shared_ptr<server::HttpTransport> inner,
+                    std::shared_ptr<SessionRenewal> renewal)
+      : inner_(std::move(inner)), renewal_(std::move(renewal)) {}
+  data::CallReply Call(const std::string& server_name, const std::string& method,
+                       const std::vector<data::Variant>& args) override;
+
+ private:
+  std::shared_ptr<server::HttpTransport> inner_;
+  std::shared_ptr<SessionRenewal> renewal_;
+};
 
 }  // namespace dg::host

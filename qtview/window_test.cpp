@@ -1,6 +1,9 @@
 // The dialogs as message boxes, and forms shown by the Qt window system with
 // the clerk's gestures going to the headless controls.
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -52,6 +55,49 @@ TEST(QtDialogsTest, QuestionsErrorsAndListsInPortuguese) {
   dialogs.AnswerAutomatically(ui::Answer::No);
   EXPECT_EQ(std::nullopt, dialogs.PickFromList(list));
   EXPECT_EQ("list: Transportadora (2 rows) -> none", dialogs.Shown().back());
+}
+
+// The sign-in dialog: the refusal shown as the server said it, the
+// password hidden and focused when the operator is known, the code given
+// back without blanks around it; Enter signs in, Escape gives nothing.
+TEST(SignInDialogTest, EnterSignsInAndEscapeGivesNothing) {
+  // Types into the dialog once it is up, then presses `key` in it.
+  auto answer = [](const std::string& code, const std::string& why, const QString& typed,
+                   Qt::Key key, QString* shown) {
+    QTimer::singleShot(0, [=] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(nullptr, dialog);
+      ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+      for (QLabel* label : dialog->findChildren<QLabel*>()) *shown += label->text() + "\n";
+      const QList<QLineEdit*> lines = dialog->findChildren<QLineEdit*>();
+      ASSERT_EQ(2, lines.size());
+      EXPECT_EQ(QLineEdit::Normal, lines[0]->echoMode());
+      EXPECT_EQ(QLineEdit::Password, lines[1]->echoMode());
+      if (QApplication::focusWidget() == lines[0]) {
+        QTest::keyClicks(lines[0], typed.section('|', 0, 0));
+        QTest::keyClick(lines[0], Qt::Key_Tab);
+      }
+      EXPECT_EQ(lines[1], QApplication::focusWidget());
+      QTest::keyClicks(lines[1], typed.section('|', 1));
+      QTest::keyClick(QApplication::focusWidget(), key);
+    });
+    return AskSignIn("https://servidor:8443", code, why);
+  };
+  QString shown;
+  const auto known =
+      answer("ANA", "Operador ou senha inválidos.", "|senha certa", Qt::Key_Return, &shown);
+  ASSERT_TRUE(known);
+  EXPECT_EQ("ANA", known->first);
+  EXPECT_EQ("senha certa", known->second);
+  EXPECT_TRUE(shown.contains("https://servidor:8443")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("Operador ou senha inválidos.")) << shown.toStdString();
+
+  const auto typed = answer("", "", "  ZE |outra senha", Qt::Key_Return, &shown);
+  ASSERT_TRUE(typed);
+  EXPECT_EQ("ZE", typed->first);
+  EXPECT_EQ("outra senha", typed->second);
+
+  EXPECT_EQ(std::nullopt, answer("ANA", "", "|meia senha", Qt::Key_Escape, &shown));
 }
 
 // A transporter strip: medCdTransp refuses to be left empty (its exit
