@@ -48,18 +48,6 @@ bool TransporterExists(Session& s, const Transporter& t) {
               .empty();
 }
 
-std::map<std::string, Load> TransporterLoads(Session& s, const Transporter& t,
-                                             const std::string& day) {
-  std::map<std::string, Load> out;
-  for (const Row& r : s.Query("SELECT c.CDVIATURA, c.VRPESO, c.VRVOLUME FROM VEICULO v "
-                              "JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA "
-                              "AND c.DTENTREGA = ? WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ?",
-                              {Value(day), Value(t.type), Value(t.inscription)})) {
-    out[S(r[0])] = {D(r[1]), D(r[2])};
-  }
-  return out;
-}
-
 void CheckCapacity(Session& s, const Vehicle& vehicle, const std::string& day) {
   const Load load = LoadOf(s, vehicle.code, day);
   if (!FitsWithin(load.weight, vehicle.weight)) throw Error(kOrderWeightExceeded);

@@ -142,8 +142,9 @@ void RewriteGridItems(Session& s, const std::string& branch, const std::string& 
 // the vehicle and day of every allocation added, changed or removed.
 void RewriteAllocations(Session& s, const std::string& branch, const std::string& grid,
                         const std::vector<Row>& allocations, TouchedLoads& touched);
-// TransporterLoads without the allocations of the grid: what the other open
-// and dispatched grids load on each vehicle for the day.
+// What the open and dispatched grids other than `grid` load on each vehicle
+// of the transporter for the day, by vehicle code (vehicles without load
+// absent).
 std::map<std::string, Load> TransporterLoadsBesides(Session& s, const Transporter& t,
                                                     const std::string& day,
                                                     const std::string& branch,
@@ -178,10 +179,6 @@ void DeleteAllocation(Session& s, const AllocationKey& key, const std::string& d
 // The return flag of every allocation of the vehicle in the grid.
 void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& vehicle, const std::string& flag);
-// What open and dispatched grids load on each vehicle of the transporter for
-// the day, by vehicle code (vehicles without load absent).
-std::map<std::string, Load> TransporterLoads(Session& s, const Transporter& t,
-                                             const std::string& day);
 // The allocations of an order item in the grid as stored, by vehicle.
 std::map<std::string, NewAllocation> ItemAllocations(Session& s, const std::string& branch,
                                                      const std::string& grid,
