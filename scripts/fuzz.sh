@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${EXP_FUZZ_SECONDS:-5}"
-bash scripts/configure-sanitized.sh
+bash scripts/configure-clang.sh build-fuzz -DEXP_FUZZ=ON
 cmake --build build-fuzz --target fuzz_all -j "$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 status=0

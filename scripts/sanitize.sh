@@ -6,7 +6,7 @@
 # it compiles nothing again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/configure-sanitized.sh
+bash scripts/configure-clang.sh build-fuzz -DEXP_FUZZ=ON
 cmake --build build-fuzz -j "$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"

@@ -6,10 +6,7 @@
 # exp-appserver, which is built the same way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-launcher=()
-if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEXP_TSAN=ON \
-  -DEXP_WERROR=ON -DEXP_BUILD_QT=OFF -DEXP_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+bash scripts/configure-clang.sh build-tsan -DEXP_TSAN=ON
 cmake --build build-tsan -j "$(nproc)" --target exp_appserver_test exp-appserver
 export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp}"
 export EXP_SOURCE_DIR="$PWD"
