@@ -23,15 +23,20 @@ std::vector<std::string> Characters(std::string_view text) {
 char32_t CodePoint(const std::string& ch) {
   const auto b = [&](std::size_t i) { return static_cast<unsigned char>(ch[i]); };
   if (ch.size() == 1) return b(0);
-  char32_t c = b(0) & (0xFF >> (ch.size() + 1));
+  // A run of more than three continuation bytes is no character (and would
+  // shift the lead byte's mask out of range).
+  if (ch.size() > 4) return 0xFFFD;
+  char32_t c = b(0) & (0xFFu >> (ch.size() + 1));
   for (std::size_t i = 1; i < ch.size(); ++i) c = (c << 6) | (b(i) & 0x3F);
-  return ch.size() <= 4 ? c : 0xFFFD;
+  return c;
 }
 
 bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
-// Letters: ASCII letters and the accented letters of Latin-1 and beyond.
+// Letters: ASCII letters and the accented letters of Latin-1 and beyond; a
+// broken character (U+FFFD) is none.
 bool IsLetter(char32_t c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= 0xC0 && c != 0xD7 && c != 0xF7 && c != 0xFFFD);
 }
 
 bool Fits(char slot, char32_t c) {

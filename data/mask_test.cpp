@@ -62,6 +62,9 @@ TEST(MaskTest, TypingTakesLiteralsAndRefusesWhatAPositionDoesNot) {
     EXPECT_EQ(EditMask(c.mask).Type(c.typed), c.shown) << c.mask << " " << c.typed;
   }
   EXPECT_EQ(EditMask("99.999.999/9999-99;0; ").Yield("11.222.333/0001-81"), "11222333000181");
+  // A lead byte followed by a long run of continuation bytes is one broken
+  // character: refused by a letter position, what follows still taken.
+  EXPECT_EQ(EditMask("l9;0; ").Type("\xC3" + std::string(35, '\x80') + "a7"), "a7");
 }
 
 TEST(MaskTest, SectionsAndAcceptedCharacters) {
