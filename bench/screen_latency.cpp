@@ -156,6 +156,18 @@ void ResetModule() {
   screen::boIdCriado = screen::boCalculaPeso = screen::boExpedir = false;
 }
 
+// Launches the screen on the items as the host does, with the caller's
+// variables of a first launch, and then resets the module.
+void RunScreen(const data::DataPacket& items) {
+  bool opcao = false;
+  std::string nr_grade, nr_insc, tp_trans, id_frete;
+  data::VariantArray launch({Variant(items), Variant::RefTo(&opcao), Variant::RefTo(&nr_grade),
+                             Variant::RefTo(&nr_insc), Variant::RefTo(&tp_trans),
+                             Variant::RefTo(&id_frete)});
+  IniProc(launch);
+  ResetModule();
+}
+
 // One launch of the screen on the day's items; runs every action `samples`
 // times (the panel commit `panels` times) and returns the times.
 Samples Drive(const data::DataPacket& items, int samples, int panels) {
@@ -288,13 +300,7 @@ Samples Drive(const data::DataPacket& items, int samples, int panels) {
     }
   };
 
-  bool opcao = false;
-  std::string nr_grade, nr_insc, tp_trans, id_frete;
-  data::VariantArray launch({Variant(items), Variant::RefTo(&opcao), Variant::RefTo(&nr_grade),
-                             Variant::RefTo(&nr_insc), Variant::RefTo(&tp_trans),
-                             Variant::RefTo(&id_frete)});
-  IniProc(launch);
-  ResetModule();
+  RunScreen(items);
   ui::App().on_error_report = nullptr;
   return out;
 }
@@ -312,13 +318,7 @@ std::pair<double, double> Launch(const data::DataPacket& items) {
     wall = WallSeconds() - start;
     cpu = ProcessSeconds() - cpu_start;
   };
-  bool opcao = false;
-  std::string nr_grade, nr_insc, tp_trans, id_frete;
-  data::VariantArray launch({Variant(items), Variant::RefTo(&opcao), Variant::RefTo(&nr_grade),
-                             Variant::RefTo(&nr_insc), Variant::RefTo(&tp_trans),
-                             Variant::RefTo(&id_frete)});
-  IniProc(launch);
-  ResetModule();
+  RunScreen(items);
   return {wall, cpu};
 }
 

@@ -39,6 +39,15 @@ class RouteEndToEndTest : public ScreenHarness {
       entry(args);
     };
   }
+  // The clerk types the fixture's transporter and leaves the panel, which
+  // distributes the items.
+  void DistributeForTheTransporter() {
+    auto& s = Screen();
+    ui::UserType(*s.medCdTransp, "11222333000181");
+    Do([&] { ui::UserFocus(*s.medTpTransp); });
+    ui::UserType(*s.medTpTransp, "1");
+    Do([&] { ui::UserFocus(*s.DBGrid1); });
+  }
   // A fresh database with `fixture`, served from then on.
   void Load(const nlohmann::json& fixture) {
     rdm.reset();
@@ -68,10 +77,7 @@ class RouteEndToEndTest : public ScreenHarness {
 TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary) {
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    Do([&] { ui::UserFocus(*s.medTpTransp); });
-    ui::UserType(*s.medTpTransp, "1");
-    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    DistributeForTheTransporter();
     ASSERT_EQ(failures, std::vector<std::string>{});
     ASSERT_TRUE(s.sbtInconcistencia->Enabled());
     ASSERT_FALSE(s.tshRota->Enabled());
@@ -134,10 +140,7 @@ TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {
   Load(fixture);
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
-    ui::UserType(*s.medCdTransp, "11222333000181");
-    Do([&] { ui::UserFocus(*s.medTpTransp); });
-    ui::UserType(*s.medTpTransp, "1");
-    Do([&] { ui::UserFocus(*s.DBGrid1); });
+    DistributeForTheTransporter();
     ASSERT_EQ(failures, std::vector<std::string>{});
     // Every client has an address: the route is open for V1, which takes all.
     ASSERT_FALSE(s.sbtInconcistencia->Enabled());
