@@ -1,6 +1,8 @@
 #include "qtview/dataset_model.h"
 
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "qtview/view_support.h"
 #include "ui/application.h"
@@ -94,8 +96,14 @@ QVariant DatasetModel::data(const QModelIndex& index, int role) const {
     case Qt::EditRole: {
       data::Field* field = column.Field();
       if (field == nullptr) return {};
-      std::string text;
       const bool display = role == Qt::DisplayRole;
+      if (!display && index.row() + 1 == grid_.CurrentRow() &&
+          index.column() == grid_.SelectedIndex()) {
+        // The editor goes on from what the clerk typed, not the field's
+        // formatted text ("7", not "7,000"; a begun "," is no value yet).
+        if (std::optional<std::string> begun = grid_.EditorText()) return QtText(*begun);
+      }
+      std::string text;
       if (!ReadRow(index.row(), [&] { text = display ? field->DisplayText() : field->Text(); })) {
         return {};
       }

@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
+#include <QTest>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -187,6 +189,42 @@ TEST_F(DatasetModelTest, GridEditorsFollowTheColumn) {
   view.SyncFromGrid();
   EXPECT_EQ(0, view.currentIndex().row());
   EXPECT_EQ(1, view.currentIndex().column());
+}
+
+// A clerk types a quantity into a cell with a display format: the first key
+// opens the cell's editor holding just that key, not the field's formatted
+// value ("7", never "7,000" to type on after), and a number begun with its
+// separator (",5") opens the editor too, though "," is no value yet.
+TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
+  GridView view(*grid, nullptr);
+  view.resize(400, 200);
+  view.show();
+  grid->SetSelectedIndex(1);
+  view.SyncFromGrid();
+  for (auto [first, next, value] :
+       {std::tuple{Qt::Key_Comma, Qt::Key_5, 0.5}, {Qt::Key_7, Qt::Key_5, 75.0}}) {
+    view.setFocus();
+    QTest::keyClick(&view, first);
+    auto* line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+    ASSERT_NE(nullptr, line);
+    EXPECT_EQ(1, line->text().size()) << line->text().toStdString();
+    QTest::keyClick(line, next);
+    QTest::keyClick(line, Qt::Key_Return);
+    QCoreApplication::processEvents();  // the editor commits and closes queued
+    EXPECT_EQ(data::DatasetState::Browse, ds.State());
+    EXPECT_DOUBLE_EQ(value, ds.FieldByName("QTDE").AsFloat());
+  }
+  // A move out of the open editor takes what was typed there with it.
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_4);
+  auto* line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+  ASSERT_NE(nullptr, line);
+  QTest::keyClick(line, Qt::Key_2);
+  QTest::keyClick(line, Qt::Key_Down);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(2, ds.RecNo());
+  ds.First();
+  EXPECT_DOUBLE_EQ(42, ds.FieldByName("QTDE").AsFloat());
 }
 
 }  // namespace

@@ -144,6 +144,22 @@ void GridView::OpenEditorAfterTyping() {
 }
 
 void GridView::keyPressEvent(QKeyEvent* event) {
+  if (state() == QAbstractItemView::EditingState) {
+    // A key the open cell editor passed on. Enter and Escape: the delegate
+    // commits or reverts the editor and closes it (closeEditor below), which
+    // posts or cancels; acting here as well would post the field before the
+    // editor's text reached it. A move: the editor's text goes to the cell
+    // first, then the move posts it.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+        event->key() == Qt::Key_Escape) {
+      event->accept();
+      return;
+    }
+    if (QWidget* editor = indexWidget(currentIndex())) {
+      commitData(editor);
+      QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+  }
   const int row = grid_.CurrentRow();
   const int column = grid_.SelectedIndex();
   const int page = std::max(1, viewport()->height() / kRowHeight - 1);

@@ -54,6 +54,7 @@ DataGrid::~DataGrid() = default;
 void DataGrid::SetDataSource(data::DataSource* source) {
   source_ = source;
   editor_mode_ = false;
+  typed_.reset();
   Changed();
 }
 
@@ -159,14 +160,33 @@ bool DataGrid::TakesKey(char key) const {
 
 bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }
 
+namespace {
+
+// Signs and separators alone: what a clerk types first into a number cell
+// before its digits ("-", ",", "-,").
+bool BegunNumber(const data::Field& f, const std::string& text) {
+  const data::FieldType type = f.DataType();
+  if (!f.edit_mask.empty() || text.empty() ||
+      (type != data::FieldType::Double && type != data::FieldType::Integer)) {
+    return false;
+  }
+  return text.find_first_not_of(type == data::FieldType::Double ? "+-,." : "+-") ==
+         std::string::npos;
+}
+
+}  // namespace
+
 bool DataGrid::EditCell(const std::string& text) {
   if (!CanEditSelected()) return false;
   data::Field* f = SelectedField();
   data::ClientDataset& ds = f->DataSet();
   if (ds.State() == data::DatasetState::Browse) ds.Edit();
   editor_mode_ = true;
+  typed_.reset();
   if (f->edit_mask.empty()) {
-    f->SetText(text);
+    const bool begun = BegunNumber(*f, text);
+    if (!begun) f->SetText(text);
+    typed_ = Typed{f->FieldName(), text, begun};
   } else {
     // The in-place editor is a masked edit: the field gets what it yields.
     const data::EditMask mask(f->edit_mask);
@@ -176,8 +196,25 @@ bool DataGrid::EditCell(const std::string& text) {
   return true;
 }
 
+std::optional<std::string> DataGrid::EditorText() const {
+  const data::Field* f = SelectedField();
+  if (!typed_ || !EditorMode() || f == nullptr || f->FieldName() != typed_->field) {
+    return std::nullopt;
+  }
+  return typed_->text;
+}
+
+void DataGrid::TakeBegunNumber() {
+  const std::optional<Typed> typed = std::exchange(typed_, std::nullopt);
+  data::ClientDataset* ds = DataSet();
+  if (typed && typed->begun_number && Editing(ds)) {
+    ds->FieldByName(typed->field).SetText(typed->text);
+  }
+}
+
 void DataGrid::PostEdit() {
   data::ClientDataset* ds = DataSet();
+  TakeBegunNumber();
   if (Editing(ds)) ds->Post();
   editor_mode_ = false;
   Changed();
@@ -200,6 +237,7 @@ void DataGrid::MoveToRow(int row) {
   }
   data::ClientDataset* ds = DataSet();
   if (row == ds->RecNo() && !ds->IsEmpty()) return;
+  TakeBegunNumber();
   if (Editing(ds)) ds->Post();
   editor_mode_ = false;
   ds->SetRecNo(row);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/canvas.h"
@@ -133,12 +134,21 @@ class DataGrid : public Control {
   // with an edit mask takes the text as a masked edit takes typing
   // (data::EditMask::Type), refusing what its positions do not accept.
   // Returns false (and changes nothing) when CanEditSelected() is false.
+  // The in-place editor then holds the text as typed (EditorText). A
+  // number cell's text that is only signs and separators ("-", ",") is the
+  // start of a number, not one yet: the field keeps its value until more
+  // is typed or the edit is posted.
   bool EditCell(const std::string& text);
+  // The text typed into the in-place editor of the selected cell, which it
+  // goes on from (not the field's formatted text: "7" stays "7", not
+  // "7,000"); nullopt when nothing was typed there or the field has a mask.
+  std::optional<std::string> EditorText() const;
   // Whether the selected cell's editor takes the typed key: its field's edit
   // mask decides where it has one, a number field takes digits, signs and
   // separators only. A key it refuses leaves the cell be.
   bool TakesKey(char key) const;
-  // Posts a pending edit of the dataset (edit or insert state).
+  // Posts a pending edit of the dataset (edit or insert state). A number
+  // begun but never completed reaches the field first, which refuses it.
   void PostEdit();
 
   // ---- Rows: 1-based among the records shown.
@@ -181,6 +191,16 @@ class DataGrid : public Control {
   mutable std::vector<std::string> auto_names_;
   int selected_ = 0;
   bool editor_mode_ = false;
+  // What was typed into the in-place editor, for which field, and whether
+  // it is a number only begun (not yet given to the field).
+  struct Typed {
+    std::string field;
+    std::string text;
+    bool begun_number = false;
+  };
+  std::optional<Typed> typed_;
+  // Hands a begun number to its field (which refuses it) before a post.
+  void TakeBegunNumber();
   Canvas* canvas_ = nullptr;
 };
 

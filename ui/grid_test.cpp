@@ -1,4 +1,5 @@
 #include <climits>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -169,6 +170,38 @@ TEST_F(GridTest, NumberCellsRefuseLetterKeys) {
   grid->SetSelectedField("FLAG");
   EXPECT_EQ(Outcome::Done, UserKey(*grid, 't'));
   EXPECT_EQ("T", ds.FieldByName("FLAG").AsString());
+}
+
+// A sign or separator typed first begins a number: the editor holds it and
+// the field keeps its value until the digits come; posting or leaving the
+// row with only the beginning hands it to the field, which refuses it.
+TEST_F(GridTest, ANumberBegunWithASignOrSeparatorWaitsForItsDigits) {
+  grid->SetSelectedField("QT");
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, ','));
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+  EXPECT_EQ(std::optional<std::string>(","), grid->EditorText());
+  EXPECT_DOUBLE_EQ(1.0, ds.FieldByName("QT").AsFloat());
+  UserEditCell(*grid, ",5");
+  EXPECT_EQ(std::optional<std::string>(",5"), grid->EditorText());
+  UserPost(*grid);
+  EXPECT_DOUBLE_EQ(0.5, ds.FieldByName("QT").AsFloat());
+
+  UserKey(*grid, '-');
+  EXPECT_EQ(std::optional<std::string>("-"), grid->EditorText());
+  EXPECT_ANY_THROW(UserPost(*grid));
+  EXPECT_DOUBLE_EQ(0.5, ds.FieldByName("QT").AsFloat());
+  UserKey(*grid, '+');
+  EXPECT_ANY_THROW(UserClickCell(*grid, 2, std::nullopt));
+  EXPECT_EQ(1, ds.RecNo());
+  EXPECT_DOUBLE_EQ(0.5, ds.FieldByName("QT").AsFloat());
+
+  // The beginning belongs to its column: another column's editor shows its
+  // own field, and the post still hands the beginning to the number.
+  UserKey(*grid, '-');
+  grid->SetSelectedField("FLAG");
+  EXPECT_EQ(std::nullopt, grid->EditorText());
+  EXPECT_ANY_THROW(UserPost(*grid));
+  EXPECT_DOUBLE_EQ(0.5, ds.FieldByName("QT").AsFloat());
 }
 
 TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
