@@ -20,7 +20,8 @@
 // complete on one vehicle fewer and the next round starts from it.
 //
 // Sizes are counted in exact millionths of a kilogram and of a cubic metre,
-// so that pieces filling a vehicle to the gram are recognised as such.
+// so that pieces filling a vehicle to the gram are recognised as such. The
+// share weighs the dimension with less room to spare more (DimensionWeights).
 // Effort counts candidate moves and search nodes, never time; the seed only
 // varies the order in which vehicles are visited.
 #include <algorithm>
@@ -102,10 +103,15 @@ class FillSearch {
       max_weight = std::max(max_weight, r.weight);
       max_volume = std::max(max_volume, r.volume);
     }
+    bound_ = VehicleLowerBound(pieces, vehicles);
+    const auto [weigh_weight, weigh_volume] = DimensionWeights(size_, room_, bound_);
     auto share = [&](const Size& s) {
-      return (max_weight > 0 ? static_cast<double>(s.weight) / static_cast<double>(max_weight)
-                             : 0) +
-             (max_volume > 0 ? static_cast<double>(s.volume) / static_cast<double>(max_volume) : 0);
+      return weigh_weight * (max_weight > 0
+                                 ? static_cast<double>(s.weight) / static_cast<double>(max_weight)
+                                 : 0) +
+             weigh_volume * (max_volume > 0
+                                 ? static_cast<double>(s.volume) / static_cast<double>(max_volume)
+                                 : 0);
     };
     std::map<Size, Index> kinds;
     for (const Size& s : size_) {
@@ -116,7 +122,6 @@ class FillSearch {
     for (std::size_t i = 0; i < kinds.size(); ++i) kind_key_.push_back(random_.Next() | 1);
     best_ = where_;
     given_used_ = Used();
-    bound_ = VehicleLowerBound(pieces, vehicles);
     FixExactPairs(pieces, vehicles);
     best_ = where_;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 
 namespace dg::server {
@@ -47,6 +48,32 @@ bool SplitInTwo(const std::vector<ExactSize>& sizes, ExactSize first, ExactSize 
   side.assign(sizes.size(), 0);
   for (std::size_t i = 0; i < order.size(); ++i) side[order[i]] = chosen[i];
   return true;
+}
+
+std::pair<double, double> DimensionWeights(const std::vector<ExactSize>& sizes,
+                                           const std::vector<ExactSize>& rooms,
+                                           std::size_t vehicles) {
+  ExactSize total;
+  for (const ExactSize& s : sizes) total += s;
+  std::vector<std::int64_t> weights, volumes;
+  for (const ExactSize& r : rooms) weights.push_back(r.weight), volumes.push_back(r.volume);
+  // The fill of the `vehicles` largest rooms of one dimension, at most 1.
+  auto fill = [&](std::vector<std::int64_t>& room, std::int64_t need) {
+    const std::size_t n = std::min(std::max<std::size_t>(vehicles, 1), room.size());
+    std::partial_sort(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(n), room.end(),
+                      std::greater<>());
+    const std::int64_t sum = std::accumulate(
+        room.begin(), room.begin() + static_cast<std::ptrdiff_t>(n), std::int64_t{0});
+    return sum > 0 ? std::min(1.0, static_cast<double>(need) / static_cast<double>(sum)) : 0.0;
+  };
+  if (rooms.empty() || total.weight <= 0 || total.volume <= 0) return {1, 1};
+  const double fill_weight = fill(weights, total.weight), fill_volume = fill(volumes, total.volume);
+  if (fill_weight <= 0 || fill_volume <= 0) return {1, 1};
+  // The floor keeps a dimension filled to the unit from silencing the other,
+  // which still decides what fits.
+  constexpr double kFloor = 0.003;
+  const double w = 1 / (1 - fill_weight + kFloor), v = 1 / (1 - fill_volume + kFloor);
+  return {2 * w / (w + v), 2 * v / (w + v)};
 }
 
 namespace {

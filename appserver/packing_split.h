@@ -5,7 +5,9 @@
 // gram is recognised as such.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace dg::server {
@@ -41,6 +43,19 @@ std::int64_t Millionths(double x);
 // nodes visited. On success side[i] is 0 or 1, the vehicle of sizes[i].
 bool SplitInTwo(const std::vector<ExactSize>& sizes, ExactSize first, ExactSize second,
                 std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
+
+// How much weight and volume count, against each other, when the searches
+// compare the share of the room that pieces take: a dimension the pieces
+// fill more tightly on `vehicles` vehicles (the largest rooms in that
+// dimension) counts more, as the inverse of the room it leaves to spare
+// plus a small floor. The two factors add up to 2; both are 1 unless both
+// dimensions have pieces and rooms. Deciding which pieces leave a vehicle
+// by a plain sum of the two shares trades the scarce dimension for the
+// ample one, and the left-out pieces then never fit the room where it is
+// short.
+std::pair<double, double> DimensionWeights(const std::vector<ExactSize>& sizes,
+                                           const std::vector<ExactSize>& rooms,
+                                           std::size_t vehicles);
 
 // A piece offered to the subset searches below: its size, its share of the
 // fleet's room and its kind (pieces of one size share a kind).

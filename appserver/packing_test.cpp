@@ -351,8 +351,22 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
          std::vector<PackPiece>{{w1, v1}, {w2, v2}, {100 - w1 - w2, 100 - v1 - v2}})
       two_d_triplets.push_back(p);
   }
+  // Triplets that fill the weight exactly, with a volume to spare of about a
+  // third; and the same with the dimensions exchanged.
+  std::vector<PackPiece> tight_weight, tight_volume;
+  for (int b = 0; b < 14; ++b) {
+    const double w1 = 26 + (b * 5) % 13, w2 = 27 + (b * 3) % 11;
+    const double v[3] = {15.0 + b % 9, 22.0 + (b * 7) % 10, 30.0 - b % 6};
+    const double w[3] = {w1, w2, 100 - w1 - w2};
+    for (int i = 0; i < 3; ++i) {
+      tight_weight.push_back({w[i], v[i]});
+      tight_volume.push_back({v[i], w[i]});
+    }
+  }
   const std::vector<Fill> cases = {
       {"triplets of 100", Shuffled(triplets, 7), {100, 0}, 12},
+      {"triplets filling the weight, volume to spare", Shuffled(tight_weight, 19), {100, 100}, 14},
+      {"triplets filling the volume, weight to spare", Shuffled(tight_volume, 23), {100, 100}, 14},
       {"triplets of repeated sizes", Shuffled(repeated, 5), {100, 0}, 15},
       {"triplets filling weight and volume", Shuffled(two_d_triplets, 17), {100, 100}, 15},
       {"exact pairs beside triplets", Shuffled(pairs_and_triplets, 11), {100, 0}, 15},
@@ -498,6 +512,29 @@ TEST(ExactSearches, SplitAndFillAsByHand) {
   }
   EXPECT_NEAR(1.1, loaded, 1e-9);
   EXPECT_TRUE(load[0].Within({60, 0}) && load[1].Within({50, 0}));
+}
+
+TEST(ExactSearches, DimensionWeightsFavourTheScarceRoom) {
+  const std::vector<ExactSize> rooms(3, ExactSize{100, 100});
+  // 199 of 200 kilograms over two vehicles, half the volume: one unit of
+  // weight must count for far more than one of volume.
+  const auto [tight_w, ample_v] = DimensionWeights({{100, 50}, {99, 50}}, rooms, 2);
+  EXPECT_GT(tight_w, 50 * ample_v);
+  EXPECT_NEAR(2.0, tight_w + ample_v, 1e-9);
+  const auto [ample_w, tight_v] = DimensionWeights({{50, 100}, {50, 99}}, rooms, 2);
+  EXPECT_NEAR(tight_w, tight_v, 1e-9) << "the dimensions are treated alike";
+  EXPECT_NEAR(ample_v, ample_w, 1e-9);
+  // Alike fills weigh alike; a dimension without pieces or rooms leaves the
+  // plain sum of shares.
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 60}}, rooms, 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 0}, {30, 0}}, rooms, 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}),
+            DimensionWeights({{60, 10}}, std::vector<ExactSize>(2, ExactSize{100, 0}), 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 10}}, {}, 1));
+  // On a mixed fleet the fill is measured on the largest rooms: 150 kilograms
+  // fill the largest vehicle of 150 to the kilogram, not the 100 beside it.
+  const auto [mixed_w, mixed_v] = DimensionWeights({{150, 10}}, {{100, 100}, {150, 100}}, 1);
+  EXPECT_GT(mixed_w, 50 * mixed_v);
 }
 
 TEST(VehicleLowerBound, Table) {
