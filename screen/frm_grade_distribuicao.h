@@ -282,6 +282,28 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   // GetVeiculo for the current item into cdsVeiculo, behind the wait
   // animation of kind 6.
   void CarregaVeiculos();
+  // The current vehicle's context: stVeiculo and stGrade, its route,
+  // totals, itinerary and inconsistencies, and the route's picture.
+  void CarregaContextoVeiculo();
+
+  // Holds the vehicle context back while one action moves the vehicle
+  // cursor more than once (the save reloads the vehicles, which puts the
+  // cursor on the first, then goes back to the clerk's): Carrega() loads it
+  // once, for the vehicle current by then, if any move asked for it. Left
+  // without Carrega() (a failure on the way), nothing more is loaded.
+  class ContextoAdiado {
+   public:
+    explicit ContextoAdiado(TfrmGradeDistribuicao& form);
+    ~ContextoAdiado();
+    ContextoAdiado(const ContextoAdiado&) = delete;
+    ContextoAdiado& operator=(const ContextoAdiado&) = delete;
+    void Carrega();
+
+   private:
+    TfrmGradeDistribuicao& form_;
+  };
+  bool contexto_adiado_ = false;
+  bool contexto_pendente_ = false;
 };
 
 }  // namespace dg::screen

@@ -166,14 +166,18 @@ TEST_F(ItemTabTest, SaveComparesTheDecimalSumExactly) {
       Do([&] { s.Salvar(); });
       EXPECT_EQ(server.CallsOf("SetGrade").size(), row.salva ? 1u : 0u);
       if (row.salva) {
-        // Each vehicle move (the reload, then the return to the user's row)
-        // loads that vehicle's route.
+        // The reload moves to the first vehicle and the return to the
+        // user's row: the route is loaded once, for the user's vehicle.
         const std::string rota = " GetGradeRota GetTotal GetItinerario GetErro";
         EXPECT_EQ(server.Methods(),
-                  "SetGrade GetErro GetVeiculo" + (s.cdsVeiculo.IsEmpty() ? "" : rota + rota));
+                  "SetGrade GetErro GetVeiculo" + (s.cdsVeiculo.IsEmpty() ? "" : rota));
         // Back on the vehicle the user was on.
         if (!s.cdsVeiculo.IsEmpty()) {
           EXPECT_EQ(s.cdsVeiculo.RecNo(), s.cdsVeiculo.RecordCount());
+          const std::string ultimo = "V" + std::to_string(s.cdsVeiculo.RecordCount());
+          EXPECT_EQ(server.CallsOf("GetGradeRota"),
+                    std::vector<std::string>{"GetGradeRota(&'17', &'" + ultimo + "', &'0001')"});
+          EXPECT_EQ(stVeiculo, ultimo);
         }
       } else {
         EXPECT_EQ(dialogs.Log().back(),
@@ -198,6 +202,29 @@ TEST_F(ItemTabTest, SaveFailureReleasesLockAndAnimation) {
     EXPECT_FALSE(s.UpdatesLocked());
     EXPECT_FALSE(contracts::Showavi::Showing());
     EXPECT_TRUE(server.CallsOf("GetErro").empty());
+    Answers({ui::Answer::Yes});
+  });
+}
+
+// A save whose vehicle context fails to load reports the failure; the
+// next vehicle move loads its context again, at once.
+TEST_F(ItemTabTest, FailedContextLoadOfASaveHoldsNothingBack) {
+  Veiculos({{"V1", "Truck", 10.0, 100.0, 100.0, "000123", "F"},
+            {"V2", "Van", 0.0, 100.0, 100.0, "000123", "F"}});
+  Launch({Item(10, 1, 0)}, [&](ui::Form&) {
+    auto& s = Screen();
+    s.pgcPadrao->SetActivePage(s.tshPadrao);
+    s.cdsVeiculo.Last();
+    server.FailOnce("GetGradeRota", "rota indisponível");
+    server.Clear();
+    Do([&] { s.Salvar(); });
+    EXPECT_EQ(failures, std::vector<std::string>{"rota indisponível"});
+    EXPECT_EQ(server.Methods(), "SetGrade GetErro GetVeiculo GetGradeRota");
+    EXPECT_FALSE(s.UpdatesLocked());
+    server.Clear();
+    s.cdsVeiculo.First();
+    EXPECT_EQ(server.Methods(), "GetGradeRota GetTotal GetItinerario GetErro");
+    EXPECT_EQ(stVeiculo, "V1");
     Answers({ui::Answer::Yes});
   });
 }

@@ -217,24 +217,49 @@ void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox&, ui::Canvas& canvas, cons
                                         : std::vector<RoutePicturePoint>{});
 }
 
+void TfrmGradeDistribuicao::CarregaContextoVeiculo() {
+  stVeiculo = CurrentText(cdsVeiculo, "CDVIATURA");
+  stGrade = stNrGrade;
+  CarregaRota(*this, cdsGradeRota);
+  CarregaTotais(*this);
+  {
+    contracts::Showavi::Guard avi(this, 6);
+    Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
+  }
+  sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
+  // The picture follows the vehicle: loaded where it shows, else dropped
+  // until the route tab loads it again.
+  if (pgcPadrao->ActivePage() == tshRota) {
+    CarregaMapa();
+  } else if (cdsMapaRota.Active()) {
+    cdsMapaRota.Close();
+    pbxRota->Invalidate();
+  }
+}
+
+TfrmGradeDistribuicao::ContextoAdiado::ContextoAdiado(TfrmGradeDistribuicao& form) : form_(form) {
+  form_.contexto_adiado_ = true;
+  form_.contexto_pendente_ = false;
+}
+
+TfrmGradeDistribuicao::ContextoAdiado::~ContextoAdiado() {
+  form_.contexto_adiado_ = false;
+  form_.contexto_pendente_ = false;
+}
+
+void TfrmGradeDistribuicao::ContextoAdiado::Carrega() {
+  const bool pendente = form_.contexto_pendente_;
+  form_.contexto_adiado_ = false;
+  form_.contexto_pendente_ = false;
+  if (pendente) form_.CarregaContextoVeiculo();
+}
+
 void TfrmGradeDistribuicao::cdsVeiculoAfterScroll(ClientDataset&) {
   if (!Editing(cdsExp)) {
-    stVeiculo = CurrentText(cdsVeiculo, "CDVIATURA");
-    stGrade = stNrGrade;
-    CarregaRota(*this, cdsGradeRota);
-    CarregaTotais(*this);
-    {
-      contracts::Showavi::Guard avi(this, 6);
-      Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
-    }
-    sbtInconcistencia->SetEnabled(HasRecord(cdsErro));
-    // The picture follows the vehicle: loaded where it shows, else dropped
-    // until the route tab loads it again.
-    if (pgcPadrao->ActivePage() == tshRota) {
-      CarregaMapa();
-    } else if (cdsMapaRota.Active()) {
-      cdsMapaRota.Close();
-      pbxRota->Invalidate();
+    if (contexto_adiado_) {
+      contexto_pendente_ = true;
+    } else {
+      CarregaContextoVeiculo();
     }
   }
   const data::Field* selected = dbgPadrao->SelectedField();

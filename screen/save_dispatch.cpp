@@ -74,9 +74,14 @@ void TfrmGradeDistribuicao::Salvar() {
     Carrega(cdsErro, "GetErro", {ByRef(stGrade), ByRef(stVeiculo), ByRef(stFilial)});
   }
   if (Editing(cdsExp)) cdsExp.Post();
+  // The reload and the way back to the clerk's vehicle each move the
+  // vehicle cursor; the context is loaded once, for the vehicle the clerk
+  // ends on, which sees the grid as the save left it.
+  ContextoAdiado contexto(*this);
   cdsExpAfterScroll(cdsExp);
   dtsExpStateChange(dtsExp);
   VoltaVeiculo(cdsVeiculo, veiculo);
+  contexto.Carrega();
 }
 
 void TfrmGradeDistribuicao::dtsErroStateChange(data::DataSource&) {
