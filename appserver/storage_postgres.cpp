@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "appserver/connection_session.h"
@@ -33,6 +35,11 @@ constexpr long long kMigrationLock = 0x45585033323030LL;
 // Writers hold this lock shared; a writer refused kSideBySideRuns times
 // takes it alone.
 constexpr long long kWriterLock = 0x45585033323031LL;
+// A table is analysed once the rows this server's committed writes changed
+// in it since its last analysis reach a tenth of the rows it held then, and
+// at least kAnalyseMinRows (see PostgresStorage::AnalyseGrown).
+constexpr double kAnalyseShare = 0.1;
+constexpr long long kAnalyseMinRows = 500;
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -156,15 +163,22 @@ class Connection {
     if (changes) {
       const char* tuples = PQcmdTuples(res.get());
       *changes = *tuples ? std::atoi(tuples) : 0;
+      if (!st.table.empty() && *changes > 0) written_[st.table] += *changes;
     }
     return rows;
   }
+
+  // The rows each table's writes changed since the last call (or since
+  // ForgetWritten), and forgets them.
+  std::map<std::string, long long> TakeWritten() { return std::exchange(written_, {}); }
+  void ForgetWritten() { written_.clear(); }
 
  private:
   struct Statement {
     std::string numbered;
     int count = 0;
-    std::string name;  // empty: not prepared (statements other than DML)
+    std::string name;   // empty: not prepared (statements other than DML)
+    std::string table;  // the table an INSERT, UPDATE or DELETE writes, else ""
   };
 
   const Statement& Prepared(const std::string& sql) {
@@ -172,6 +186,7 @@ class Connection {
     if (it != cache_.end()) return it->second;
     Statement st;
     st.numbered = NumberPlaceholders(sql, &st.count);
+    st.table = WrittenTable(sql);
     if (Preparable(sql)) {
       const std::string name = "s" + std::to_string(cache_.size() + 1);
       Check(Result(PQprepare(conn_, name.c_str(), st.numbered.c_str(), 0, nullptr), PQclear), sql);
@@ -193,6 +208,7 @@ class Connection {
   PGconn* conn_;
   std::map<std::string, Statement> cache_;
   std::string first_failure_;
+  std::map<std::string, long long> written_;
 };
 
 // How a transaction begins.
@@ -236,6 +252,7 @@ class PostgresStorage : public Storage {
       const bool locks = mode == Mode::Write;
       std::unique_ptr<Connection> conn = Acquire();
       conn->ClearFailure();
+      conn->ForgetWritten();
       bool locked = false;
       try {
         if (locks) conn->Run(take);
@@ -245,8 +262,6 @@ class PostgresStorage : public Storage {
         work(session);
         conn->Run("COMMIT");
         if (locked) conn->Run(give);
-        Release(std::move(conn));
-        return;
       } catch (...) {
         const std::string failure = conn->first_failure();
         try {
@@ -259,12 +274,66 @@ class PostgresStorage : public Storage {
         }
         Release(std::move(conn));
         if (ClassifyFailure(failure) == RetryClass::None || run >= kMaxRuns) throw;
+        Backoff(run);
+        continue;
       }
-      Backoff(run);
+      // Committed: nothing from here on may fail the call or run it again.
+      if (mode == Mode::Write) AnalyseGrown(*conn, conn->TakeWritten());
+      Release(std::move(conn));
+      return;
     }
   }
 
  private:
+  // What is known of a table's growth since this server last analysed it.
+  struct Growth {
+    long long rows_then = 0;  // rows the table held at that analysis
+    long long changed = 0;    // rows committed writes changed since
+    bool analysing = false;   // another thread is analysing it now
+  };
+
+  // The planner plans from the statistics of the last analysis. A table
+  // analysed while nearly empty (a new database, a new branch's grids) is
+  // read by scans until the database's automatic analysis, which wakes
+  // only every minute or so, catches up; a distribution's grid of a few
+  // thousand rows is read by every clerk's next call before that. So after
+  // a write has committed, the tables that grew by a tenth since their last
+  // analysis here (and by at least kAnalyseMinRows rows) are analysed at
+  // once, outside any transaction, on the writer's connection: ANALYZE
+  // reads a sample of at most some 30,000 rows and takes a lock that
+  // blocks neither reads nor writes, only another analysis of the table.
+  // In a large book a tenth is many distributions, so this runs seldom;
+  // the automatic analysis goes on as configured. A failure here is
+  // ignored: the write has committed, and the statistics merely stay old.
+  void AnalyseGrown(Connection& conn, const std::map<std::string, long long>& written) {
+    for (const auto& [table, rows] : written) {
+      {
+        MutexLock lock(mu_);
+        Growth& g = growth_[table];
+        g.changed += rows;
+        const double due = std::max(static_cast<double>(kAnalyseMinRows),
+                                    kAnalyseShare * static_cast<double>(g.rows_then));
+        if (g.analysing || static_cast<double>(g.changed) < due) continue;
+        g.analysing = true;
+        g.changed = 0;
+      }
+      long long rows_now = -1;
+      try {
+        conn.Run("ANALYZE " + table);
+        const std::vector<Row> held = conn.Query(
+            "SELECT reltuples FROM pg_class WHERE oid = to_regclass(?)", {table}, nullptr);
+        if (!held.empty() && !held[0][0].IsNull()) {
+          rows_now = static_cast<long long>(held[0][0].ToDouble());
+        }
+      } catch (const std::exception&) {
+      }
+      MutexLock lock(mu_);
+      Growth& g = growth_[table];
+      g.analysing = false;
+      if (rows_now >= 0) g.rows_then = rows_now;
+    }
+  }
+
   std::unique_ptr<Connection> Acquire() {
     {
       MutexLock lock(mu_);
@@ -313,6 +382,7 @@ class PostgresStorage : public Storage {
   CondVar released_{mu_};  // a connection went back to the pool or closed
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
   int open_ GUARDED_BY(mu_) = 0;
+  std::map<std::string, Growth> growth_ GUARDED_BY(mu_);
 };
 
 }  // namespace
@@ -355,6 +425,25 @@ std::string NumberPlaceholders(const std::string& sql, int* count) {
   }
   if (count) *count = n;
   return out;
+}
+
+std::string WrittenTable(const std::string& sql) {
+  std::size_t at = 0;
+  auto word = [&] {
+    while (at < sql.size() && std::isspace(static_cast<unsigned char>(sql[at]))) ++at;
+    std::string out;
+    for (; at < sql.size(); ++at) {
+      const unsigned char c = static_cast<unsigned char>(sql[at]);
+      if (!std::isalnum(c) && c != '_') break;
+      out += static_cast<char>(std::toupper(c));
+    }
+    return out;
+  };
+  const std::string verb = word();
+  if ((verb == "INSERT" && word() != "INTO") || (verb == "DELETE" && word() != "FROM")) return "";
+  if (verb != "INSERT" && verb != "DELETE" && verb != "UPDATE") return "";
+  const std::string table = word();
+  return !table.empty() && !std::isdigit(static_cast<unsigned char>(table[0])) ? table : "";
 }
 
 RetryClass ClassifyFailure(const std::string& sqlstate) {

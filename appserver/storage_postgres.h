@@ -11,6 +11,10 @@ namespace dg::server {
 // `count` receives n. Throws StorageError for an unclosed literal.
 std::string NumberPlaceholders(const std::string& sql, int* count);
 
+// The table an INSERT INTO, UPDATE or DELETE FROM statement writes, in
+// capitals; "" for any other statement (or a quoted table name).
+std::string WrittenTable(const std::string& sql);
+
 // The SQLSTATE classes a write transaction is run again for: serialization
 // failure (40001), deadlock (40P01) and unique violation (23505, a number
 // another instance took first; retried fewer times).

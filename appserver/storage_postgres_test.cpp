@@ -43,6 +43,23 @@ TEST(NumberPlaceholders, NumbersOnlyTheBareQuestionMarks) {
   EXPECT_THROW(NumberPlaceholders("SELECT 'open ?", nullptr), StorageError);
 }
 
+TEST(WrittenTable, NamesTheTableOfEachWritingStatement) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"INSERT INTO ALOCGRADE (CDFILIAL) VALUES (?)", "ALOCGRADE"},
+      {"  insert into itemgrade(CDFILIAL) SELECT 1", "ITEMGRADE"},
+      {"UPDATE CARGAVEICULO SET QT = ?", "CARGAVEICULO"},
+      {"DELETE FROM GRADEDISTR WHERE NRGRADEDISTR = ?", "GRADEDISTR"},
+      {"\nDELETE\tFROM\nGRADELOG", "GRADELOG"},
+      {"SELECT * FROM ALOCGRADE", ""},
+      {"DELETE ALOCGRADE", ""},
+      {"INSERT ALOCGRADE VALUES (1)", ""},
+      {"UPDATE \"odd name\" SET a = 1", ""},
+      {"CREATE TABLE t (a INT)", ""},
+      {"", ""},
+  };
+  for (const auto& [sql, want] : cases) EXPECT_EQ(want, WrittenTable(sql)) << sql;
+}
+
 TEST(PostgresStorageChoice, ClassifiesFailuresAndAddresses) {
   const std::pair<const char*, RetryClass> failures[] = {
       {"40001", RetryClass::Conflict},  {"40P01", RetryClass::Conflict},
@@ -197,6 +214,59 @@ TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
                                        }),
                Error);
   EXPECT_EQ(1, runs);
+}
+
+// A table is analysed right after the committed writes that grew it by
+// enough rows, outside the write's transaction; rows of a rolled-back
+// write, or of a run the database refused and that ran again, count once
+// or not at all, and the write itself is never affected.
+TEST_F(PostgresStorageTest, TablesGrownByCommittedWritesAreAnalysedAfterTheCommit) {
+  auto insert = [&](int from, int count) {
+    return "INSERT INTO probe (k) SELECT 'k' || g FROM generate_series(" + std::to_string(from) +
+           ", " + std::to_string(from + count - 1) + ") g";
+  };
+  auto analyses = [&] {
+    const std::vector<Row> rows =
+        Rows("SELECT analyze_count FROM pg_stat_user_tables WHERE relid = to_regclass('probe')");
+    return rows.empty() ? -1 : static_cast<int>(rows[0][0].ToInt64());
+  };
+  auto held = [&] {
+    return static_cast<long long>(
+        Rows("SELECT reltuples FROM pg_class WHERE oid = to_regclass('probe')")[0][0].ToDouble());
+  };
+  auto write = [&](int from, int count) {
+    db_.storage()->Transact(TxKind::Write, [&](Session& s) { s.Exec(insert(from, count)); });
+  };
+  write(1, 300);
+  EXPECT_EQ(0, analyses());
+  // Rolled back: its rows do not count.
+  EXPECT_THROW(db_.storage()->Transact(TxKind::Write,
+                                       [&](Session& s) {
+                                         s.Exec(insert(1000, 600));
+                                         throw Error("refused by the method");
+                                       }),
+               Error);
+  EXPECT_EQ(0, analyses());
+  // Refused once for a conflict and run again: its rows count once.
+  int runs = 0;
+  db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+    s.Exec(insert(301, 150));
+    if (++runs == 1) s.Exec("DO $$ BEGIN RAISE EXCEPTION 'c' USING ERRCODE = '40001'; END $$");
+  });
+  EXPECT_EQ(2, runs);
+  EXPECT_EQ(0, analyses());
+  // 550 rows committed since the table was made: analysed before the call
+  // returns, and the rows are all there.
+  write(451, 100);
+  EXPECT_EQ(1, analyses());
+  EXPECT_EQ(550, held());
+  EXPECT_EQ("550", Rows("SELECT COUNT(*) FROM probe")[0][0].ToString());
+  // Not again until it grows by enough rows once more.
+  write(551, 400);
+  EXPECT_EQ(1, analyses());
+  write(951, 100);
+  EXPECT_EQ(2, analyses());
+  EXPECT_EQ(1050, held());
 }
 
 // Writers that read the highest number and write the next, on two
