@@ -22,6 +22,7 @@
 #include "appserver/operators.h"
 #include "data/json_text.h"
 #include "data/packet.h"
+#include "data/wire_json.h"
 
 namespace dg::server {
 
@@ -55,6 +56,15 @@ CallReply InProcessTransport::Call(const std::string& server_name, const std::st
 }
 
 CallRequest DecodeCallRequest(std::string_view body) {
+  {
+    // The common form, read straight into the arguments; any other form is
+    // read the general way below, which also words the refusals.
+    CallRequest out;
+    const data::WireMember members[] = {{"args", nullptr, nullptr, &out.args},
+                                        {"method", &out.method},
+                                        {"server", &out.server_name}};
+    if (data::TryReadWireObject(body, members)) return out;
+  }
   json request;
   try {
     request = data::ParseJson(body);
@@ -144,9 +154,17 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
   try {
     CallReply reply =
         DispatchCall(server, request.server_name, request.method, request.args, context);
-    json out_args = json::array();
-    for (const Variant& v : reply.args) out_args.push_back(data::VariantToJson(v));
-    Reply(res, 200, {{"result", data::VariantToJson(reply.result)}, {"args", out_args}});
+    // Written straight from the values: the same text as the document
+    // {"result": ..., "args": [...]} dumps to.
+    data::WireWriter answer(data::WireWriter::BadText::Replace);
+    answer.Raw("{\"args\":[");
+    for (std::size_t i = 0; i < reply.args.size(); ++i) {
+      if (i > 0) answer.Raw(",");
+      answer.Value(reply.args[i]);
+    }
+    answer.Raw("],\"result\":").Value(reply.result).Raw("}");
+    res.status = 200;
+    res.set_content(answer.Take(), "application/json");
   } catch (const std::exception& e) {
     Reply(res, 200, {{"error", e.what()}});
   }
@@ -439,27 +457,57 @@ void HttpTransport::UseSession(const std::string& token) {
 
 HttpTransport::~HttpTransport() = default;
 
-json HttpTransport::Post(const std::string& path, const std::string& body) {
+std::pair<int, std::string> HttpTransport::Send(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
   const PipeSignalBlocked no_pipe_signal;
   DropEndedConnection(impl_->client, impl_->socket);
   auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
   if (!res) throw Unreachable(impl_->where, res.error());
-  const json answer = ReadAnswer(res->body);
+  return {res->status, std::move(res->body)};
+}
+
+namespace {
+// The answer as an object; throws ServerCallError with the server's text
+// for a failure it reported, or naming the HTTP status.
+json CheckedAnswer(int status, const std::string& body) {
+  const json answer = ReadAnswer(body);
   if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
     throw ServerCallError(answer["error"].get<std::string>());
   }
-  if (res->status != 200 || !answer.is_object()) {
-    throw ServerCallError("the application server answered HTTP " + std::to_string(res->status));
+  if (status != 200 || !answer.is_object()) {
+    throw ServerCallError("the application server answered HTTP " + std::to_string(status));
   }
   return answer;
+}
+}  // namespace
+
+json HttpTransport::Post(const std::string& path, const std::string& body) {
+  const auto [status, answer] = Send(path, body);
+  return CheckedAnswer(status, answer);
 }
 
 CallReply HttpTransport::Call(const std::string& server_name, const std::string& method,
                               const std::vector<Variant>& args) {
-  json request = {{"server", server_name}, {"method", method}, {"args", json::array()}};
-  for (const Variant& v : args) request["args"].push_back(data::VariantToJson(v));
-  const json answer = Post("/call", request.dump());
+  // The document {"server": ..., "method": ..., "args": [...]}, written
+  // straight from the values.
+  data::WireWriter request;
+  request.Raw("{\"args\":[");
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (i > 0) request.Raw(",");
+    request.Value(args[i]);
+  }
+  request.Raw("],\"method\":").Text(method).Raw(",\"server\":").Text(server_name).Raw("}");
+  const auto [status, answer_text] = Send("/call", request.Take());
+  if (status == 200) {
+    // The common answer, read straight into the values.
+    CallReply reply;
+    const data::WireMember members[] = {{"args", nullptr, nullptr, &reply.args},
+                                        {"result", nullptr, &reply.result}};
+    if (data::TryReadWireObject(answer_text, members) && reply.args.size() == args.size()) {
+      return reply;
+    }
+  }
+  const json answer = CheckedAnswer(status, answer_text);
   try {
     CallReply reply;
     reply.result = data::VariantFromJson(answer.at("result"));

@@ -44,6 +44,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -219,6 +220,9 @@ class HttpTransport : public data::CallTransport {
   void UseSession(const std::string& token);
 
  private:
+  // POSTs `body`; answers the HTTP status and the answer's body. Throws
+  // TransportError when the server cannot be reached.
+  std::pair<int, std::string> Send(const std::string& path, const std::string& body);
   nlohmann::json Post(const std::string& path, const std::string& body);
 
   struct Impl;
