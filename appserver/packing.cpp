@@ -189,7 +189,8 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   std::vector<std::size_t> searched =
       options.search == PackSearch::kGatherRoom
           ? GatherRoom(pieces, vehicles, assignment, options.effort)
-          : ReduceVehicles(pieces, vehicles, assignment, {options.effort, options.seed});
+          : ReduceVehicles(pieces, vehicles, assignment,
+                           {options.effort, options.seed, options.last_vehicle_percent});
   // The searches count in exact millionths; a vehicle that the rounding to
   // three decimals would judge over its room keeps the constructed packing.
   std::vector<PackPiece> load(vehicles.size());

@@ -40,6 +40,8 @@ struct PackAllocation {
 
 // The default effort of PackOptions.
 inline constexpr std::uint64_t kDefaultPackEffort = 60'000'000;
+// The default of PackOptions::last_vehicle_percent.
+inline constexpr std::uint64_t kDefaultLastVehiclePercent = 100;
 
 struct PackResult {
   std::vector<PackAllocation> allocations;  // ordered by item, then vehicle
@@ -62,6 +64,12 @@ struct PackOptions {
   std::uint64_t effort = kDefaultPackEffort;
   // Breaks ties between equally good moves.
   std::uint64_t seed = 1;
+  // Steps added once, in percent of `effort`, when the effort is spent with
+  // the packing one vehicle above the lower bound (VehicleLowerBound): that
+  // last vehicle is often within reach of a longer search, while a packing
+  // further from its bound (a mixed fleet's day, whose bound is weak) gains
+  // little from more steps.
+  std::uint64_t last_vehicle_percent = kDefaultLastVehiclePercent;
 };
 
 // First-fit decreasing on both dimensions: orders by priority, date and then
@@ -95,11 +103,13 @@ std::size_t VehicleLowerBound(const std::vector<PackPiece>& pieces,
                               const std::vector<PackVehicle>& vehicles);
 
 // What a vehicle search may spend: steps (candidate moves evaluated and
-// nodes of its small exact searches) and the seed that breaks ties.
-// Intentionally copyable.
+// nodes of its small exact searches), the seed that breaks ties and the
+// steps added once for the last vehicle above the lower bound, in percent of
+// the effort (as PackOptions). Intentionally copyable.
 struct SearchBudget {
   std::uint64_t effort = kDefaultPackEffort;
   std::uint64_t seed = 1;
+  std::uint64_t last_vehicle_percent = kDefaultLastVehiclePercent;
 };
 
 // The exact-fill search: moves whole pieces between vehicles to use fewer of

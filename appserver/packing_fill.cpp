@@ -30,11 +30,13 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "appserver/packing.h"
+#include "appserver/packing_fill_scan.h"
 #include "appserver/packing_split.h"
 
 namespace dg::server {
@@ -43,41 +45,22 @@ namespace {
 using Amount = std::int64_t;
 using Index = std::uint32_t;
 constexpr Index kNone = std::numeric_limits<Index>::max();
-constexpr double kEps = 1e-9;
 
 using Size = ExactSize;
 
-// splitmix64: a small deterministic generator.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::size_t Below(std::size_t n) { return n ? static_cast<std::size_t>(Next() % n) : 0; }
-
- private:
-  std::uint64_t state_;
-};
-
-// The share of the fleet's room left out (lower is better), then the number
-// of pieces left out (higher is better: small pieces are easier to place).
-struct Objective {
-  double share = 0;
-  std::size_t count = 0;
-  bool Better(const Objective& o) const {
-    return share < o.share - kEps || (share <= o.share + kEps && count > o.count);
-  }
-};
+using fill::kEps;
+using fill::Objective;
+using fill::Random;
+using fill::TabuTable;
 
 class FillSearch {
  public:
   FillSearch(const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
              const std::vector<std::size_t>& assignment, const SearchBudget& budget)
-      : effort_(budget.effort), random_(budget.seed) {
+      : effort_(budget.effort),
+        last_vehicle_effort_(budget.effort / 100 * budget.last_vehicle_percent +
+                             budget.effort % 100 * budget.last_vehicle_percent / 100),
+        random_(budget.seed) {
     const std::size_t n = pieces.size(), k = vehicles.size();
     for (const PackPiece& p : pieces) {
       size_.push_back({Millionths(std::max(0.0, p.weight)), Millionths(std::max(0.0, p.volume))});
@@ -98,27 +81,18 @@ class FillSearch {
       room_[v].weight = std::max(room_[v].weight, load_[v].weight);
       room_[v].volume = std::max(room_[v].volume, load_[v].volume);
     }
-    Amount max_weight = 0, max_volume = 0;
     for (const Size& r : room_) {
-      max_weight = std::max(max_weight, r.weight);
-      max_volume = std::max(max_volume, r.volume);
+      largest_.weight = std::max(largest_.weight, r.weight);
+      largest_.volume = std::max(largest_.volume, r.volume);
     }
     bound_ = VehicleLowerBound(pieces, vehicles);
-    const auto [weigh_weight, weigh_volume] = DimensionWeights(size_, room_, bound_);
-    auto share = [&](const Size& s) {
-      return weigh_weight * (max_weight > 0
-                                 ? static_cast<double>(s.weight) / static_cast<double>(max_weight)
-                                 : 0) +
-             weigh_volume * (max_volume > 0
-                                 ? static_cast<double>(s.volume) / static_cast<double>(max_volume)
-                                 : 0);
-    };
+    std::tie(weigh_.first, weigh_.second) = DimensionWeights(size_, room_, bound_);
     std::map<Size, Index> kinds;
     for (const Size& s : size_) {
-      share_.push_back(share(s));
+      share_.push_back(ShareOf(s));
       kind_.push_back(kinds.emplace(s, static_cast<Index>(kinds.size())).first->second);
     }
-    for (const Size& r : room_) room_share_.push_back(share(r));
+    for (const Size& r : room_) room_share_.push_back(ShareOf(r));
     for (std::size_t i = 0; i < kinds.size(); ++i) kind_key_.push_back(random_.Next() | 1);
     best_ = where_;
     given_used_ = Used();
@@ -128,7 +102,11 @@ class FillSearch {
 
   std::vector<std::size_t> Run(std::vector<std::size_t> given) {
     std::size_t used = Used();
-    while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
+    for (bool extended = false;; extended = true) {
+      while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
+      if (extended || used != bound_ + 1 || spent_ < effort_) break;
+      effort_ += last_vehicle_effort_;
+    }
     if (used >= given_used_) return given;
     return {best_.begin(), best_.end()};
   }
@@ -150,6 +128,17 @@ class FillSearch {
   };
 
   // ---- state -------------------------------------------------------------
+
+  // A size as a share of the largest room, weight and volume added as
+  // DimensionWeights weighs them (never below zero). Whatever fits a room has
+  // no larger share than the room (the operations round monotonically).
+  double ShareOf(const Size& s) const {
+    auto part = [](Amount x, Amount of) {
+      return of > 0 ? static_cast<double>(x) / static_cast<double>(of) : 0.0;
+    };
+    return weigh_.first * part(s.weight, largest_.weight) +
+           weigh_.second * part(s.volume, largest_.volume);
+  }
 
   void Put(Index piece, Index v) {
     where_[piece] = v;
@@ -325,7 +314,7 @@ class FillSearch {
     free.resize(refill);
     refill_ = std::move(free);
 
-    ++generation_;
+    tabu_.Forget();
     iteration_ = improved_at_ = 0;
     held_until_.assign(kind_key_.size(), 0);
     failed_checks_.clear();
@@ -355,7 +344,7 @@ class FillSearch {
     for (Index p : out_) sizes_.push_back(size_[p]);
     std::uint64_t nodes = 0;
     const bool fits = SplitInTwo(sizes_, a, b, kCheckNodes, nodes, split_);
-    spent_ += nodes;
+    spent_ += NodeSteps(nodes);
     if (!fits) {
       if (failed_checks_.size() >= kFailedChecks) failed_checks_.clear();
       failed_checks_.insert(out_key_);
@@ -366,24 +355,7 @@ class FillSearch {
 
   // ---- tabu phase -----------------------------------------------------------
 
-  struct TabuEntry {
-    std::uint64_t key = 0;
-    std::uint64_t generation = 0;
-    std::uint64_t until = 0;
-    std::uint32_t times = 0;
-  };
-
-  TabuEntry& Tabu(Index v, Index kind) {
-    if (tabu_.empty()) {
-      std::size_t slots = 1024;
-      while (slots < 16 * size_.size() && slots < (std::size_t{1} << 18)) slots *= 2;
-      tabu_.resize(slots);
-    }
-    const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32 | kind) + 1;
-    TabuEntry& e = tabu_[(key * 0x9e3779b97f4a7c15ULL >> 40) & (tabu_.size() - 1)];
-    if (e.key != key || e.generation != generation_) e = {key, generation_, 0, 0};
-    return e;
-  }
+  TabuTable::Entry& Tabu(Index v, Index kind) { return tabu_.At(v, kind, size_.size()); }
 
   bool IsTabu(Index v, Index piece) { return Tabu(v, kind_[piece]).until > iteration_; }
 
@@ -393,7 +365,7 @@ class FillSearch {
   // A size that moved in or out of vehicle v stays where it is for a while,
   // longer the more often it moved there.
   void MarkTabu(Index v, Index piece) {
-    TabuEntry& e = Tabu(v, kind_[piece]);
+    TabuTable::Entry& e = Tabu(v, kind_[piece]);
     ++e.times;
     e.until = iteration_ + kTenure + random_.Below(kTenure) + e.times / 2;
   }
@@ -424,7 +396,7 @@ class FillSearch {
   void Consider(Index v, const Index (&gone)[2], Size room, double gone_share, bool gone_tabu,
                 Move& best) {
     const int leaving = (gone[0] != kNone) + (gone[1] != kNone);
-    ++spent_;
+    spent_ += kSwapSteps;
     // Taking in the very sizes that leave changes nothing.
     auto same = [&](Index a, Index b) {
       if (b == kNone) return leaving == 1 && kind_[a] == kind_[gone[0]];
@@ -443,7 +415,17 @@ class FillSearch {
     auto allowed = [&](bool tabu, double gain) {
       return !tabu || Objective{out_share_ - gain, out_.size()}.Better(best_out_);
     };
-    for (Index a : singles_) {
+    // Both lists come largest share first. Nothing of a larger share than the
+    // room fits it: a galloping search passes over those entries, and a scan
+    // stops at the first that fits and is allowed.
+    const double limit = ShareOf(room) + kEps;
+    auto first_within = [&](const auto& list, auto share_of) {
+      if (list.empty() || share_of(list[0]) - gone_share < best.gain - kEps) return list.size();
+      return fill::FirstWithin(list, share_of, limit, spent_);
+    };
+    const auto single_share = [&](Index a) { return share_[a]; };
+    for (std::size_t i = first_within(singles_, single_share); i < singles_.size(); ++i) {
+      const Index a = singles_[i];
       const double gain = share_[a] - gone_share;
       if (gain < best.gain - kEps) break;
       ++spent_;
@@ -453,7 +435,9 @@ class FillSearch {
       break;
     }
     if (leaving == 0) return;
-    for (const Pair& p : pairs_) {
+    const auto pair_share = [](const Pair& p) { return p.share; };
+    for (std::size_t i = first_within(pairs_, pair_share); i < pairs_.size(); ++i) {
+      const Pair& p = pairs_[i];
       const double gain = p.share - gone_share;
       if (gain < best.gain - kEps) break;
       ++spent_;
@@ -468,6 +452,15 @@ class FillSearch {
   Move BestSwap() {
     ListOut();
     Move best;
+    // No swap gains more than the largest left-out share less what leaves:
+    // sets of pieces that large cannot beat the best swap found so far and
+    // are passed over at the cost of a step, without their tabu lookups.
+    const double top = !pairs_.empty()     ? pairs_[0].share  // the two largest singles
+                       : !singles_.empty() ? share_[singles_[0]]
+                                           : -std::numeric_limits<double>::infinity();
+    auto hopeless = [&](double gone_share) {
+      return top - gone_share < best.gain - kEps && ++spent_ > 0;
+    };
     const std::size_t start = random_.Below(open_list_.size());
     for (std::size_t n = 0; n < open_list_.size(); ++n) {
       const Index v = open_list_[(start + n) % open_list_.size()];
@@ -476,11 +469,14 @@ class FillSearch {
       Consider(v, {kNone, kNone}, free, 0, false, best);
       for (std::size_t i = 0; i < list.size(); ++i) {
         const Index x = list[i];
+        if (hopeless(share_[x])) continue;  // and so with any second piece
         const bool x_tabu = IsTabu(v, x) || IsHeld(x);
         Consider(v, {x, kNone}, free + size_[x], share_[x], x_tabu, best);
         for (std::size_t j = i + 1; j < list.size(); ++j) {
           const Index y = list[j];
-          Consider(v, {x, y}, free + size_[x] + size_[y], share_[x] + share_[y],
+          const double gone_share = share_[x] + share_[y];
+          if (hopeless(gone_share)) continue;
+          Consider(v, {x, y}, free + size_[x] + size_[y], gone_share,
                    x_tabu || IsTabu(v, y) || IsHeld(y), best);
         }
       }
@@ -613,7 +609,7 @@ class FillSearch {
     const bool found = vehicles == 1
                            ? FillOne(offered_, first, share, count, kRepackNodes, nodes, side_)
                            : FillTwo(offered_, first, second, share, kRepackNodes, nodes, side_);
-    spent_ += nodes;
+    spent_ += NodeSteps(nodes);
     return found;
   }
 
@@ -632,6 +628,12 @@ class FillSearch {
   static constexpr std::uint64_t kCheckNodes = 20'000;
   static constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
   static constexpr std::uint64_t kRepackNodes = 5'000;
+  // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
+  // tabu lookups and the searches of what may take its place.
+  static constexpr std::uint64_t kSwapSteps = 2;
+  // A node of the exact searches costs about as much time as one and a half
+  // steps of the swap scan.
+  static std::uint64_t NodeSteps(std::uint64_t nodes) { return nodes + nodes / 2; }
 
   // The pieces and vehicles.
   std::vector<Size> size_;
@@ -640,12 +642,15 @@ class FillSearch {
   std::vector<std::uint64_t> kind_key_;
   std::vector<Size> room_;
   std::vector<double> room_share_;
-  std::vector<bool> fixed_;  // holds an exact pair
+  Size largest_;                           // the largest room in each dimension
+  std::pair<double, double> weigh_{1, 1};  // of weight and volume in a share
+  std::vector<bool> fixed_;                // holds an exact pair
   std::size_t bound_ = 0;
   std::size_t given_used_ = 0;
 
   // The effort.
-  const std::uint64_t effort_;
+  std::uint64_t effort_;
+  const std::uint64_t last_vehicle_effort_;
   std::uint64_t spent_ = 0;
   Random random_;
 
@@ -667,9 +672,8 @@ class FillSearch {
   std::unordered_set<std::uint64_t> failed_checks_;
 
   // Tabu memory.
-  std::vector<TabuEntry> tabu_;
+  TabuTable tabu_;
   std::vector<std::uint64_t> held_until_;  // per kind: the swap it may leave again
-  std::uint64_t generation_ = 0;
   std::uint64_t iteration_ = 0;
   std::uint64_t improved_at_ = 0;  // iteration of the last better left-out set
   std::vector<Index> singles_;

@@ -1,8 +1,10 @@
 #include "appserver/packing.h"
+#include "appserver/packing_fill_scan.h"
 #include "appserver/packing_split.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <set>
 #include <sstream>
@@ -382,6 +384,31 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
   }
 }
 
+TEST(ReduceVehicles, LastVehicleAboveTheBoundGetsItsExtraEffort) {
+  // Triplets of 100 (optimum 12, the bound): a short effort stops one
+  // vehicle above it, and the extra effort for that last vehicle closes it;
+  // a packing valid in both, the same on every run.
+  std::vector<PackPiece> triplets;
+  for (int b = 0; b < 12; ++b) {
+    const double x = 26 + b % 7, y = 30 + (b * 5) % 11;
+    for (double w : {x, y, 100 - x - y}) triplets.push_back({w, 0});
+  }
+  for (unsigned shuffle : {3u, 7u}) {
+    const auto pieces = Shuffled(triplets, shuffle);
+    const std::vector<PackVehicle> vehicles(pieces.size(), {100, 0});
+    const auto start = OnePerVehicle(pieces.size());
+    const SearchBudget alone{3'000, 1, 0}, extended{3'000, 1, 1'000};
+    // If the search improves so that 3,000 steps reach the optimum, this
+    // case needs a shorter effort.
+    ASSERT_EQ(13u,
+              CheckedVehicles(pieces, vehicles, ReduceVehicles(pieces, vehicles, start, alone)))
+        << shuffle;
+    const auto reduced = ReduceVehicles(pieces, vehicles, start, extended);
+    EXPECT_EQ(12u, CheckedVehicles(pieces, vehicles, reduced)) << shuffle;
+    EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, extended)) << shuffle;
+  }
+}
+
 TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long budgets, several
   // seeds: each answer must be a valid packing on no more vehicles than the
@@ -535,6 +562,27 @@ TEST(ExactSearches, DimensionWeightsFavourTheScarceRoom) {
   // fill the largest vehicle of 150 to the kilogram, not the 100 beside it.
   const auto [mixed_w, mixed_v] = DimensionWeights({{150, 10}}, {{100, 100}, {150, 100}}, 1);
   EXPECT_GT(mixed_w, 50 * mixed_v);
+}
+
+TEST(ExactSearches, SwapScanPassesOverExactlyTheEntriesOverTheLimit) {
+  // Lists sorted by decreasing share, with runs of equal shares: the
+  // galloping search answers what a scan from the front answers, for limits
+  // below, between, on and above the shares, in a number of probes that
+  // grows as the logarithm of the entries passed over.
+  for (int n = 0; n <= 40; ++n) {
+    std::vector<double> list;
+    for (int i = 0; i < n; ++i) list.push_back((n - i) / 3);
+    for (int twice = -2; twice <= 2 * (n / 3) + 2; ++twice) {
+      const double limit = twice / 2.0;
+      std::size_t want = 0;
+      while (want < list.size() && list[want] > limit) ++want;
+      std::uint64_t steps = 0;
+      const auto share = [](double x) { return x; };
+      EXPECT_EQ(want, fill::FirstWithin(list, share, limit, steps)) << n << " " << limit;
+      EXPECT_LE(steps, 2 * static_cast<std::uint64_t>(std::log2(want + 1)) + 2)
+          << n << " " << limit;
+    }
+  }
 }
 
 TEST(VehicleLowerBound, Table) {

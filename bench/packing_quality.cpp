@@ -1,6 +1,7 @@
 // Distribution quality on public packing instances with known optima.
 //
-//   exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX] [--previous 0|1]
+//   exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--only PREFIX]
+//                     [--previous 0|1]
 //
 // DIR (default $EXP_BENCHDATA, else ../shared/benchdata beside the source
 // tree) holds vbp2d_caprara_toth/ (two-constraint instances: weight and
@@ -228,13 +229,16 @@ int Main(int argc, char** argv) {
       data = argv[i + 1];
     else if (flag == "--effort")
       fill.effort = std::stoull(argv[i + 1]);
+    else if (flag == "--last-percent")
+      fill.last_vehicle_percent = std::stoull(argv[i + 1]);
     else if (flag == "--only")
       only = argv[i + 1];
     else if (flag == "--previous")
       previous = std::string(argv[i + 1]) != "0";
     else
       return Usage(
-          "exp-bench-packing [--benchdata DIR] [--effort N] [--only PREFIX] [--previous 0|1]");
+          "exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--only PREFIX] "
+          "[--previous 0|1]");
   }
   std::vector<Instance> all = ReadVectorPacking(data / "vbp2d_caprara_toth");
   for (Instance& inst : ReadBinPacking(data / "bpp1d_falkenauer")) all.push_back(std::move(inst));

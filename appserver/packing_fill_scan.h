@@ -1,0 +1,100 @@
+// Small parts of the exact-fill search (packing_fill.cpp): its generator,
+// what it minimises, its tabu memory and the search that passes over the
+// left-out pieces too large for a room.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace dg::server::fill {
+
+inline constexpr double kEps = 1e-9;
+
+// splitmix64: a small deterministic generator.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t Below(std::size_t n) { return n ? static_cast<std::size_t>(Next() % n) : 0; }
+
+ private:
+  std::uint64_t state_;
+};
+
+// The share of the fleet's room left out (lower is better), then the number
+// of pieces left out (higher is better: small pieces are easier to place).
+struct Objective {
+  double share = 0;
+  std::size_t count = 0;
+  bool Better(const Objective& o) const {
+    return share < o.share - kEps || (share <= o.share + kEps && count > o.count);
+  }
+};
+
+// The tabu memory: an entry per vehicle and kind of piece, in a table of a
+// fixed size where entries of other keys or of earlier attempts count as
+// new.
+class TabuTable {
+ public:
+  struct Entry {
+    std::uint64_t key = 0;
+    std::uint64_t generation = 0;
+    std::uint64_t until = 0;
+    std::uint32_t times = 0;
+  };
+
+  // The entry of vehicle v and `kind`, in a table sized for `pieces`.
+  Entry& At(std::uint32_t v, std::uint32_t kind, std::size_t pieces) {
+    if (table_.empty()) {
+      std::size_t slots = 1024;
+      while (slots < 16 * pieces && slots < (std::size_t{1} << 18)) slots *= 2;
+      table_.resize(slots);
+    }
+    const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32 | kind) + 1;
+    Entry& e = table_[(key * 0x9e3779b97f4a7c15ULL >> 40) & (table_.size() - 1)];
+    if (e.key != key || e.generation != generation_) e = {key, generation_, 0, 0};
+    return e;
+  }
+
+  // Every entry counts as new from here on (a new attempt).
+  void Forget() { ++generation_; }
+
+ private:
+  std::vector<Entry> table_;
+  std::uint64_t generation_ = 0;
+};
+
+// The first entry of `list`, sorted by decreasing share_of(entry), whose
+// share is at most `limit`; list.size() when there is none. A galloping
+// search from the front: its probes, each added to `steps`, grow as the
+// logarithm of the entries passed over, and none is needed when the first
+// entry is within the limit.
+template <class List, class ShareOf>
+std::size_t FirstWithin(const List& list, ShareOf share_of, double limit, std::uint64_t& steps) {
+  const std::size_t n = list.size();
+  if (n == 0 || share_of(list[0]) <= limit) return 0;
+  std::size_t low = 1, high = 1;  // every entry before `low` is over the limit
+  while (high < n && share_of(list[high]) > limit) {
+    ++steps;
+    low = high + 1;
+    high = std::min(n, 2 * high + 1);
+  }
+  while (low < high) {
+    ++steps;
+    const std::size_t mid = low + (high - low) / 2;
+    if (share_of(list[mid]) > limit)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return low;
+}
+
+}  // namespace dg::server::fill
