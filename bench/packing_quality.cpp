@@ -7,7 +7,8 @@
 // tree) holds vbp2d_caprara_toth/ (two-constraint instances: weight and
 // volume, every vehicle of the instance's capacity) and bpp1d_falkenauer/
 // (one dimension: weight only, volume 0). The instance files are read in
-// place and never copied.
+// place and never copied. --effort and --last-percent set the exact-fill
+// search's PackOptions::effort and last_vehicle_percent.
 //
 // Each item of an instance becomes one order of one unit: an item type with
 // a demand of d is d orders, because the units of an instance are placed
