@@ -19,18 +19,6 @@ constexpr int kMaxVariantDepth = 32;
   throw PacketError("invalid data packet: " + text);
 }
 
-const char* StateName(RowState s) {
-  switch (s) {
-    case RowState::Inserted:
-      return "inserted";
-    case RowState::Modified:
-      return "modified";
-    case RowState::Deleted:
-      return "deleted";
-  }
-  return "?";
-}
-
 RowState StateFromName(const std::string& name) {
   if (name == "inserted") return RowState::Inserted;
   if (name == "modified") return RowState::Modified;
@@ -169,6 +157,18 @@ Variant VariantFromJsonAt(const json& j, int depth) {
 
 }  // namespace
 
+const char* RowStateName(RowState s) {
+  switch (s) {
+    case RowState::Inserted:
+      return "inserted";
+    case RowState::Modified:
+      return "modified";
+    case RowState::Deleted:
+      return "deleted";
+  }
+  return "?";
+}
+
 const char* FieldTypeName(FieldType type) {
   switch (type) {
     case FieldType::String:
@@ -237,7 +237,7 @@ json PacketToJson(const DataPacket& p) {
   } else {
     json changes = json::array();
     for (const auto& c : p.changes) {
-      json jc = {{"state", StateName(c.state)}};
+      json jc = {{"state", RowStateName(c.state)}};
       jc["old"] = c.state == RowState::Inserted ? json(nullptr) : RowToJson(p.fields, c.old_values);
       jc["new"] = c.state == RowState::Deleted ? json(nullptr) : RowToJson(p.fields, c.new_values);
       changes.push_back(std::move(jc));

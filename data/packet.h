@@ -54,6 +54,9 @@ struct FieldDef {
 
 enum class RowState { Inserted, Modified, Deleted };
 
+// A change log row's state as the packet text names it ("inserted", ...).
+const char* RowStateName(RowState s);
+
 // One changed row of a change log. `old_values` are the values when the row
 // was loaded (empty vector for an inserted row); `new_values` the values now
 // (empty vector for a deleted row).

@@ -28,18 +28,6 @@ bool IsPlain(std::string_view text) {
   return true;
 }
 
-const char* StateText(RowState s) {
-  switch (s) {
-    case RowState::Inserted:
-      return "inserted";
-    case RowState::Modified:
-      return "modified";
-    case RowState::Deleted:
-      return "deleted";
-  }
-  return "?";
-}
-
 }  // namespace
 
 WireWriter& WireWriter::Text(std::string_view text) {
@@ -203,7 +191,7 @@ void WireWriter::Packet(const DataPacket& p) {
     }
     out_ += ",\"old\":";
     out_ += old_text;
-    Raw(",\"state\":\"").Raw(StateText(change.state)).Raw("\"}");
+    Raw(",\"state\":\"").Raw(RowStateName(change.state)).Raw("\"}");
   }
   out_ += "],";
   out_ += fields;
