@@ -261,7 +261,6 @@ class PostgresStorage : public Storage {
         ConnectionSession<Connection> session(*conn);
         work(session);
         conn->Run("COMMIT");
-        if (locked) conn->Run(give);
       } catch (...) {
         const std::string failure = conn->first_failure();
         try {
@@ -278,6 +277,17 @@ class PostgresStorage : public Storage {
         continue;
       }
       // Committed: nothing from here on may fail the call or run it again.
+      // A writer lock that cannot be given back (the connection broke right
+      // after the commit) goes with the connection, closed here.
+      if (locked) {
+        try {
+          conn->Run(give);
+        } catch (const StorageError&) {
+          conn->Close();
+          Release(std::move(conn));
+          return;
+        }
+      }
       if (mode == Mode::Write) AnalyseGrown(*conn, conn->TakeWritten());
       Release(std::move(conn));
       return;

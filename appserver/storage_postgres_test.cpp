@@ -163,6 +163,29 @@ TEST_F(PostgresStorageTest, TransactionsCommitOrRollBackWhole) {
   EXPECT_EQ("kept:null:null:null ", Probe());
 }
 
+// The connection breaking between the commit and giving the writer lock
+// back: the write is in, so the call succeeds (a clerk told otherwise would
+// do it twice), and the lock goes with the connection. The break is staged
+// by a function that fails in the lock's stead, on that connection's path.
+TEST_F(PostgresStorageTest, AWriteCommittedIsReportedDoneThoughItsLockCannotBeGivenBack) {
+  EXPECT_NO_THROW(db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("INSERT INTO probe (k) VALUES ('in')");
+    // In the test's own schema, searched before the system's.
+    for (const char* name : {"pg_advisory_unlock", "pg_advisory_unlock_shared"}) {
+      s.Exec(std::string("CREATE FUNCTION ") + name +
+             "(bigint) RETURNS boolean LANGUAGE plpgsql AS "
+             "$$ BEGIN RAISE EXCEPTION 'connection lost'; END $$");
+    }
+    s.Query(
+        "SELECT set_config('search_path', current_setting('search_path') || ', pg_catalog', "
+        "false)");
+  }));
+  EXPECT_EQ("in:null:null:null ", Probe());
+  db_.storage()->Transact(TxKind::Write,
+                          [](Session& s) { s.Exec("INSERT INTO probe (k) VALUES ('next')"); });
+  EXPECT_EQ("in:null:null:null next:null:null:null ", Probe());
+}
+
 // The work runs again from the start when the database refuses it for a
 // conflict, even when the work turned the failure into another exception.
 TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
