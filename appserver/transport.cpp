@@ -157,12 +157,7 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
     // Written straight from the values: the same text as the document
     // {"result": ..., "args": [...]} dumps to.
     data::WireWriter answer(data::WireWriter::BadText::Replace);
-    answer.Raw("{\"args\":[");
-    for (std::size_t i = 0; i < reply.args.size(); ++i) {
-      if (i > 0) answer.Raw(",");
-      answer.Value(reply.args[i]);
-    }
-    answer.Raw("],\"result\":").Value(reply.result).Raw("}");
+    answer.Raw("{\"args\":").Values(reply.args).Raw(",\"result\":").Value(reply.result).Raw("}");
     res.status = 200;
     res.set_content(answer.Take(), "application/json");
   } catch (const std::exception& e) {
@@ -491,12 +486,8 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
   // The document {"server": ..., "method": ..., "args": [...]}, written
   // straight from the values.
   data::WireWriter request;
-  request.Raw("{\"args\":[");
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (i > 0) request.Raw(",");
-    request.Value(args[i]);
-  }
-  request.Raw("],\"method\":").Text(method).Raw(",\"server\":").Text(server_name).Raw("}");
+  request.Raw("{\"args\":").Values(args).Raw(",\"method\":").Text(method);
+  request.Raw(",\"server\":").Text(server_name).Raw("}");
   const auto [status, answer_text] = Send("/call", request.Take());
   if (status == 200) {
     // The common answer, read straight into the values.

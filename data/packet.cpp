@@ -11,8 +11,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kFormatVersion = 1;
-constexpr const char* kFormatName = "dg-packet";
 constexpr int kMaxVariantDepth = 32;
 
 [[noreturn]] void Fail(const std::string& text) {
@@ -219,8 +217,8 @@ void CheckCell(const FieldDef& f, const Variant& cell) {
 
 json PacketToJson(const DataPacket& p) {
   json out;
-  out["format"] = kFormatName;
-  out["version"] = kFormatVersion;
+  out["format"] = kPacketFormatName;
+  out["version"] = kPacketFormatVersion;
   out["kind"] = p.kind == DataPacket::Kind::Table ? "table" : "delta";
   json fields = json::array();
   for (const auto& f : p.fields) {
@@ -249,10 +247,10 @@ json PacketToJson(const DataPacket& p) {
 
 DataPacket PacketFromJson(const json& j) {
   if (!j.is_object()) Fail("not an object");
-  if (!j.contains("format") || j["format"] != kFormatName)
+  if (!j.contains("format") || j["format"] != kPacketFormatName)
     Fail("not a packet (format tag missing)");
   if (!j.contains("version") || !j["version"].is_number_integer()) Fail("version missing");
-  if (j["version"].get<std::int64_t>() != kFormatVersion)
+  if (j["version"].get<std::int64_t>() != kPacketFormatVersion)
     Fail("unsupported version " + j["version"].dump());
   if (!j.contains("kind") || !j["kind"].is_string()) Fail("kind missing");
   DataPacket p;
@@ -274,7 +272,7 @@ DataPacket PacketFromJson(const json& j) {
       Fail("field definition without name or type");
     FieldDef f;
     f.name = jf["name"].get<std::string>();
-    if (f.name.empty() || f.name.size() > 128) Fail("bad field name");
+    if (f.name.empty() || f.name.size() > kMaxFieldNameSize) Fail("bad field name");
     if (p.FieldIndex(f.name) >= 0) Fail("duplicate field " + f.name);
     f.type = FieldTypeFromName(jf["type"].get<std::string>());
     if (jf.contains("size")) {

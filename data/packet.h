@@ -86,8 +86,13 @@ struct DataPacket {
   friend bool operator==(const DataPacket&, const DataPacket&) = default;
 };
 
+// The packet text's format name and version.
+inline constexpr const char* kPacketFormatName = "dg-packet";
+inline constexpr int kPacketFormatVersion = 1;
+
 // Limits the decoder enforces.
 inline constexpr std::size_t kMaxPacketFields = 4096;
+inline constexpr std::size_t kMaxFieldNameSize = 128;
 inline constexpr std::size_t kMaxPacketRows = 50'000'000;
 inline constexpr int kMaxStringFieldSize = 1 << 20;
 

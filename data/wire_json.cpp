@@ -30,6 +30,16 @@ bool IsPlain(std::string_view text) {
 
 }  // namespace
 
+WireWriter& WireWriter::Values(const std::vector<Variant>& values) {
+  out_ += '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out_ += ',';
+    Value(values[i]);
+  }
+  out_ += ']';
+  return *this;
+}
+
 WireWriter& WireWriter::Text(std::string_view text) {
   if (IsPlain(text)) {
     out_.push_back('"');
@@ -90,14 +100,7 @@ WireWriter& WireWriter::Value(const Variant& v) {
       return Raw("}");
     case VariantKind::Array: {
       const VariantArray& array = v.AsArray();
-      Raw("{\"array\":[");
-      bool first = true;
-      for (const Variant& item : array.Items()) {
-        if (!first) Raw(",");
-        first = false;
-        Value(item);
-      }
-      Raw("],\"low\":");
+      Raw("{\"array\":").Values(array.Items()).Raw(",\"low\":");
       return Value(Variant(array.Low())).Raw("}");
     }
     case VariantKind::BoolRef:
@@ -614,7 +617,7 @@ bool Reader::end_array() {
 
 bool Reader::FinishField() {
   if ((field_seen_ & (1u << kName)) == 0 || (field_seen_ & (1u << kType)) == 0) return false;
-  if (field_.name.empty() || field_.name.size() > 128) return false;
+  if (field_.name.empty() || field_.name.size() > kMaxFieldNameSize) return false;
   if (packet_->FieldIndex(field_.name) >= 0) return false;
   packet_->fields.push_back(std::move(field_));
   return true;
@@ -624,7 +627,9 @@ bool Reader::FinishPacket() {
   const unsigned needed =
       1u << kFields | 1u << kFormat | 1u << kKind | 1u << kRows | 1u << kVersion;
   if ((packet_seen_ & needed) != needed) return false;
-  if (format_ != "dg-packet" || version_ != 1 || kind_ != "table") return false;
+  if (format_ != kPacketFormatName || version_ != kPacketFormatVersion || kind_ != "table") {
+    return false;
+  }
   Open& o = open_.back();  // the tagged "packet"
   o.value = Variant(std::shared_ptr<const DataPacket>(std::move(packet_)));
   packet_.reset();

@@ -43,6 +43,8 @@ class WireWriter {
   // The variant as VariantToJson writes it; throws what VariantToJson
   // throws for it.
   WireWriter& Value(const Variant& value);
+  // A JSON array of the values, each as Value writes it.
+  WireWriter& Values(const std::vector<Variant>& values);
 
   // The text; throws the failure of the first text that was not UTF-8 (as
   // dump() would, once the document was whole).
