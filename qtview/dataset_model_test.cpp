@@ -225,6 +225,17 @@ TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
   EXPECT_EQ(2, ds.RecNo());
   ds.First();
   EXPECT_DOUBLE_EQ(42, ds.FieldByName("QTDE").AsFloat());
+
+  // Escape out of the open editor drops what was typed, the first key too.
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_9);
+  line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+  ASSERT_NE(nullptr, line);
+  QTest::keyClick(line, Qt::Key_1);
+  QTest::keyClick(line, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_DOUBLE_EQ(42, ds.FieldByName("QTDE").AsFloat());
 }
 
 }  // namespace

@@ -220,6 +220,15 @@ void DataGrid::PostEdit() {
   Changed();
 }
 
+void DataGrid::CancelEdit() {
+  data::ClientDataset* ds = DataSet();
+  typed_.reset();
+  // A grid the clerk cannot edit leaves an edit the screen began alone.
+  if (Editing(ds) && !read_only && options.editing) ds->Cancel();
+  editor_mode_ = false;
+  Changed();
+}
+
 int DataGrid::RowCount() const {
   data::ClientDataset* ds = DataSet();
   return ds != nullptr && ds->Active() ? ds->RecordCount() : 0;

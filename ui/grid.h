@@ -150,6 +150,9 @@ class DataGrid : public Control {
   // Posts a pending edit of the dataset (edit or insert state). A number
   // begun but never completed reaches the field first, which refuses it.
   void PostEdit();
+  // Drops a pending edit of the dataset (edit or insert state), whatever was
+  // typed into the row and a number only begun, as Escape does.
+  void CancelEdit();
 
   // ---- Rows: 1-based among the records shown.
   int RowCount() const;

@@ -204,6 +204,29 @@ TEST_F(GridTest, ANumberBegunWithASignOrSeparatorWaitsForItsDigits) {
   EXPECT_DOUBLE_EQ(0.5, ds.FieldByName("QT").AsFloat());
 }
 
+TEST_F(GridTest, EscapeDropsWhatWasTypedIntoTheRow) {
+  grid->SetSelectedField("QT");
+  UserKey(*grid, '7');
+  UserKey(*grid, ',');  // a number only begun is dropped too
+  grid->SetSelectedField("FLAG");
+  UserKey(*grid, 'T');
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+  EXPECT_EQ(Outcome::Done, UserKey(*grid, '\x1b'));
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_DOUBLE_EQ(1.0, ds.FieldByName("QT").AsFloat());
+  EXPECT_EQ(std::nullopt, grid->EditorText());
+  UserClickCell(*grid, 2, std::nullopt);  // nothing is posted on the way out
+  ds.First();
+  EXPECT_DOUBLE_EQ(1.0, ds.FieldByName("QT").AsFloat());
+
+  // An edit the screen began under a grid the clerk cannot edit stays.
+  grid->read_only = true;
+  ds.Edit();
+  ds.FieldByName("QT").SetAsFloat(3);
+  UserKey(*grid, '\x1b');
+  EXPECT_EQ(data::DatasetState::Edit, ds.State());
+}
+
 TEST_F(GridTest, KeyHandlerSwallowsKeysWithTheSilentAbort) {
   std::string seen;
   grid->on_key_press = [&](Control&, char& key) {

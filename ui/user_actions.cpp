@@ -158,6 +158,8 @@ Outcome UserKey(Control& control, char key) {
   if (auto* grid = dynamic_cast<DataGrid*>(&control)) {
     if (key == '\r') {
       grid->PostEdit();
+    } else if (key == '\x1b') {
+      grid->CancelEdit();
     } else if (static_cast<unsigned char>(key) >= 32 && grid->CanEditSelected() &&
                grid->TakesKey(key)) {
       grid->EditCell(std::string(1, key));
