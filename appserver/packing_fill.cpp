@@ -13,7 +13,10 @@
 // descent that repacks one vehicle together with the left-out set as tightly
 // as a small exact subset search allows (and, when that stops helping, the
 // emptiest vehicle together with each other one, which gathers free room
-// that one vehicle alone cannot). Both minimise the share of the
+// that one vehicle alone cannot; before that, where one dimension must be
+// filled almost to the unit on every vehicle, swaps between vehicles that
+// fill one exactly in it and gather the spare room in another,
+// GatherExactly). Both minimise the share of the
 // fleet's room left out, then prefer more and smaller pieces left out, which
 // are easier to place. Whenever the left-out set could fit the vehicles to
 // be refilled, an exact search decides; when it fits, the packing is
@@ -49,6 +52,7 @@ constexpr Index kNone = std::numeric_limits<Index>::max();
 using Size = ExactSize;
 
 using fill::kEps;
+using Pair = fill::OutPair;
 using fill::Objective;
 using fill::Random;
 using fill::TabuTable;
@@ -98,6 +102,7 @@ class FillSearch {
     given_used_ = Used();
     FixExactPairs(pieces, vehicles);
     best_ = where_;
+    tight_ = TightDimension(size_, room_, bound_, kTightSlack);
   }
 
   std::vector<std::size_t> Run(std::vector<std::size_t> given) {
@@ -118,13 +123,6 @@ class FillSearch {
     Index in[2] = {kNone, kNone};   // pieces entering it from the left-out set
     double gain = -std::numeric_limits<double>::infinity();  // left-out share removed
     int freed = 0;                                           // pieces leaving less pieces entering
-  };
-
-  // Two left-out pieces taken in together.
-  struct Pair {
-    Index a, b;
-    Size size;
-    double share;
   };
 
   // ---- state -------------------------------------------------------------
@@ -370,25 +368,7 @@ class FillSearch {
     e.until = iteration_ + kTenure + random_.Below(kTenure) + e.times / 2;
   }
 
-  // The left-out pieces largest share first, and their pairs likewise.
-  void ListOut() {
-    singles_ = out_;
-    std::sort(singles_.begin(), singles_.end(), [&](Index a, Index b) {
-      return share_[a] != share_[b] ? share_[a] > share_[b] : a < b;
-    });
-    pairs_.clear();
-    const std::size_t n = std::min(singles_.size(), kMaxPairedOut);
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = i + 1; j < n; ++j) {
-        const Index a = singles_[i], b = singles_[j];
-        pairs_.push_back({a, b, size_[a] + size_[b], share_[a] + share_[b]});
-      }
-    }
-    std::sort(pairs_.begin(), pairs_.end(), [](const Pair& x, const Pair& y) {
-      return x.share != y.share ? x.share > y.share : std::pair(x.a, x.b) < std::pair(y.a, y.b);
-    });
-    spent_ += singles_.size() + pairs_.size();
-  }
+  void ListOut() { spent_ += fill::ListOut(out_, share_, size_, kMaxPairedOut, singles_, pairs_); }
 
   // Offers the best swaps of `gone` (the pieces leaving v, of share
   // `gone_share`, which leave `room` free) against one or two left-out
@@ -524,6 +504,7 @@ class FillSearch {
   // any vehicle changed.
   bool Descent(bool& moved) {
     moved = false;
+    std::size_t gathered = 0;
     for (bool improved = true; improved && spent_ < effort_;) {
       improved = false;
       const std::size_t start = random_.Below(open_list_.size());
@@ -535,6 +516,14 @@ class FillSearch {
           improved_at_ = iteration_;
         }
         if (OutFits()) return true;
+      }
+      // Once no vehicle alone takes in more, gathering the tight room may
+      // let one; only then the costlier repack of two vehicles.
+      if (!improved && gathered < kGatherPasses &&
+          GatherExactly({size_, room_, load_, inside_, where_}, open_list_, tight_, spent_)) {
+        ++gathered;
+        improved = moved = true;
+        continue;
       }
       if (!improved && RepackPairs()) {
         improved = moved = true;
@@ -613,6 +602,11 @@ class FillSearch {
     return found;
   }
 
+  // Spare room, in largest rooms, on the lower bound's vehicles under which
+  // a dimension counts as tight (TightDimension).
+  static constexpr double kTightSlack = 0.3;
+  // Passes of GatherExactly a descent may make.
+  static constexpr std::size_t kGatherPasses = 4;
   static constexpr std::size_t kTabuSteps = 50;  // swaps between two descents
   // Vehicles, the emptiest first, that the descent repacks together with
   // each other vehicle once single repacks no longer help.
@@ -646,6 +640,7 @@ class FillSearch {
   std::pair<double, double> weigh_{1, 1};  // of weight and volume in a share
   std::vector<bool> fixed_;                // holds an exact pair
   std::size_t bound_ = 0;
+  int tight_ = -1;  // that every vehicle fills almost to the unit: 0 weight, 1 volume, -1 none
   std::size_t given_used_ = 0;
 
   // The effort.

@@ -1,12 +1,15 @@
 // Small parts of the exact-fill search (packing_fill.cpp): its generator,
-// what it minimises, its tabu memory and the search that passes over the
-// left-out pieces too large for a room.
+// what it minimises, its tabu memory, the lists of left-out pieces its swap
+// scan reads and the search that passes over those too large for a room.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
+
+#include "appserver/packing_split.h"
 
 namespace dg::server::fill {
 
@@ -95,6 +98,37 @@ std::size_t FirstWithin(const List& list, ShareOf share_of, double limit, std::u
       high = mid;
   }
   return low;
+}
+
+// Two left-out pieces taken in together.
+struct OutPair {
+  std::uint32_t a, b;
+  ExactSize size;
+  double share;
+};
+
+// The pieces of `out` largest share first (then by index) into `singles`,
+// and the pairs among the first `max_paired` of them likewise into `pairs`.
+// Answers the entries listed.
+inline std::size_t ListOut(const std::vector<std::uint32_t>& out, const std::vector<double>& share,
+                           const std::vector<ExactSize>& size, std::size_t max_paired,
+                           std::vector<std::uint32_t>& singles, std::vector<OutPair>& pairs) {
+  singles = out;
+  std::sort(singles.begin(), singles.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return share[a] != share[b] ? share[a] > share[b] : a < b;
+  });
+  pairs.clear();
+  const std::size_t n = std::min(singles.size(), max_paired);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const std::uint32_t a = singles[i], b = singles[j];
+      pairs.push_back({a, b, size[a] + size[b], share[a] + share[b]});
+    }
+  }
+  std::sort(pairs.begin(), pairs.end(), [](const OutPair& x, const OutPair& y) {
+    return x.share != y.share ? x.share > y.share : std::pair(x.a, x.b) < std::pair(y.a, y.b);
+  });
+  return singles.size() + pairs.size();
 }
 
 }  // namespace dg::server::fill

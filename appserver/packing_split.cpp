@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <numeric>
+#include <unordered_map>
 
 namespace dg::server {
 
@@ -74,6 +75,92 @@ std::pair<double, double> DimensionWeights(const std::vector<ExactSize>& sizes,
   constexpr double kFloor = 0.003;
   const double w = 1 / (1 - fill_weight + kFloor), v = 1 / (1 - fill_volume + kFloor);
   return {2 * w / (w + v), 2 * v / (w + v)};
+}
+
+namespace {
+
+std::int64_t Of(const ExactSize& s, int dimension) { return dimension == 0 ? s.weight : s.volume; }
+
+}  // namespace
+
+int TightDimension(const std::vector<ExactSize>& sizes, const std::vector<ExactSize>& rooms,
+                   std::size_t vehicles, double slack) {
+  int tight = -1, count = 0;
+  for (int d = 0; d < 2; ++d) {
+    std::vector<std::int64_t> room;
+    std::int64_t total = 0, largest = 0;
+    for (const ExactSize& r : rooms)
+      room.push_back(Of(r, d)), largest = std::max(largest, Of(r, d));
+    for (const ExactSize& s : sizes) total += Of(s, d);
+    if (total <= 0 || largest <= 0) continue;
+    const std::size_t n = std::min(std::max<std::size_t>(vehicles, 1), room.size());
+    std::partial_sort(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(n), room.end(),
+                      std::greater<>());
+    const std::int64_t spare =
+        std::accumulate(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(n),
+                        std::int64_t{0}) -
+        total;
+    if (static_cast<double>(spare) < slack * static_cast<double>(largest)) tight = d, ++count;
+  }
+  return count == 1 ? tight : -1;
+}
+
+bool GatherExactly(const GatherView& packing, const std::vector<std::uint32_t>& vehicles, int tight,
+                   std::uint64_t& steps) {
+  if (tight < 0) return false;
+  const int other = 1 - tight;
+  std::unordered_map<std::int64_t, std::vector<std::uint32_t>> by_amount;
+  for (std::uint32_t v : vehicles) {
+    for (std::uint32_t p : packing.inside[v]) by_amount[Of(packing.size[p], tight)].push_back(p);
+    steps += packing.inside[v].size();
+  }
+  auto spare = [&](std::uint32_t v) {
+    return Of(packing.room[v], tight) - Of(packing.load[v], tight);
+  };
+  auto fits = [&](std::uint32_t v, std::uint32_t gone, std::uint32_t in) {
+    return Of(packing.load[v] - packing.size[gone] + packing.size[in], other) <=
+           Of(packing.room[v], other);
+  };
+  auto move = [&](std::uint32_t p, std::uint32_t to) {
+    auto& from = packing.inside[packing.where[p]];
+    from.erase(std::find(from.begin(), from.end(), p));
+    packing.load[packing.where[p]] -= packing.size[p];
+    packing.where[p] = to;
+    packing.inside[to].push_back(p);
+    packing.load[to] += packing.size[p];
+  };
+  std::vector<std::uint32_t> order;
+  for (std::uint32_t v : vehicles) {
+    if (spare(v) > 0) order.push_back(v);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return spare(a) < spare(b); });
+  bool gathered = false;
+  for (std::uint32_t u : order) {
+    const std::int64_t s = spare(u);
+    if (s <= 0) continue;  // filled meanwhile
+    bool found = false;
+    std::uint32_t x = 0, y = 0;
+    std::int64_t most = -1;
+    for (std::uint32_t a : packing.inside[u]) {
+      ++steps;
+      const auto it = by_amount.find(Of(packing.size[a], tight) + s);
+      if (it == by_amount.end()) continue;
+      for (std::uint32_t b : it->second) {
+        ++steps;
+        const std::uint32_t v = packing.where[b];
+        if (v == u || spare(v) < s || spare(v) <= most) continue;
+        if (!fits(u, a, b) || !fits(v, b, a)) continue;
+        found = true, x = a, y = b, most = spare(v);
+      }
+    }
+    if (!found) continue;
+    const std::uint32_t v = packing.where[y];
+    move(x, v);
+    move(y, u);
+    gathered = true;
+  }
+  return gathered;
 }
 
 namespace {

@@ -57,6 +57,36 @@ std::pair<double, double> DimensionWeights(const std::vector<ExactSize>& sizes,
                                            const std::vector<ExactSize>& rooms,
                                            std::size_t vehicles);
 
+// The one dimension (0 weight, 1 volume) in which `vehicles` vehicles (the
+// largest rooms in it) leave less than `slack` of the largest room to spare
+// for the pieces: every vehicle must then be filled in it almost to the
+// unit. -1 when neither or both are that tight (filling one exactly would
+// then leave the other short).
+int TightDimension(const std::vector<ExactSize>& sizes, const std::vector<ExactSize>& rooms,
+                   std::size_t vehicles, double slack);
+
+// A partial packing as GatherExactly changes it: per piece its size and
+// vehicle, per vehicle its room, load and pieces.
+struct GatherView {
+  const std::vector<ExactSize>& size;
+  const std::vector<ExactSize>& room;
+  std::vector<ExactSize>& load;
+  std::vector<std::vector<std::uint32_t>>& inside;
+  std::vector<std::uint32_t>& where;
+};
+
+// One pass that gathers the spare room of dimension `tight` among
+// `vehicles`: a vehicle with room to spare there (the least spare first)
+// swaps one of its pieces for a piece of another of those vehicles that
+// spares at least as much (the most sparing first) and that is larger by
+// exactly the first one's spare room, the other dimension within room on
+// both. The first vehicle is then full to the unit and the second spares
+// the sum. Each swap raises the sum of the squared spare rooms, so passes
+// repeated on their result end. Adds its candidates to `steps`; true when
+// some vehicle was filled so.
+bool GatherExactly(const GatherView& packing, const std::vector<std::uint32_t>& vehicles, int tight,
+                   std::uint64_t& steps);
+
 // A piece offered to the subset searches below: its size, its share of the
 // fleet's room and its kind (pieces of one size share a kind).
 struct SubsetPiece {

@@ -384,6 +384,46 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
   }
 }
 
+TEST(ReduceVehicles, FillsTheTightDimensionExactlyWithinTheOther) {
+  // Planted triplets that fill the weight of a vehicle exactly and its
+  // volume to within a few units (about 1.5 of 100 to spare on average, so
+  // that the volume binds but is not as tight as the weight): the optimum is the
+  // number of triplets, and swaps that fill one dimension exactly must
+  // never overload the other. Sizes repeat, so pieces larger than others by
+  // exactly a vehicle's spare weight abound.
+  for (unsigned seed : {1u, 2u, 3u, 4u}) {
+    unsigned state = seed;
+    auto next = [&state](int low, int high) {
+      state = state * 1103515245u + 12345u;
+      return low + static_cast<int>((state >> 16) % static_cast<unsigned>(high - low + 1));
+    };
+    std::vector<PackPiece> pieces;
+    const int triplets = 60;
+    for (int b = 0; b < triplets; ++b) {
+      const int w1 = next(26, 40), w2 = next(26, 40);
+      const int v1 = next(25, 45), v2 = next(25, 45);
+      const int v3 = 100 - v1 - v2 - next(0, 3);
+      pieces.push_back({static_cast<double>(w1), static_cast<double>(v1)});
+      pieces.push_back({static_cast<double>(w2), static_cast<double>(v2)});
+      pieces.push_back({static_cast<double>(100 - w1 - w2), static_cast<double>(v3)});
+    }
+    pieces = Shuffled(pieces, seed + 30);
+    for (bool exchanged : {false, true}) {
+      std::vector<PackPiece> shaped = pieces;
+      if (exchanged) {
+        for (PackPiece& p : shaped) std::swap(p.weight, p.volume);
+      }
+      const std::vector<PackVehicle> vehicles(shaped.size(), {100, 100});
+      const auto start = OnePerVehicle(shaped.size());
+      const auto reduced = ReduceVehicles(shaped, vehicles, start, SearchBudget{});
+      const std::string name = "seed " + std::to_string(seed) + (exchanged ? " by volume" : "");
+      EXPECT_EQ(static_cast<std::size_t>(triplets), CheckedVehicles(shaped, vehicles, reduced))
+          << name;
+      EXPECT_EQ(reduced, ReduceVehicles(shaped, vehicles, start, SearchBudget{})) << name;
+    }
+  }
+}
+
 TEST(ReduceVehicles, LastVehicleAboveTheBoundGetsItsExtraEffort) {
   // Triplets of 100 (optimum 12, the bound): a short effort stops one
   // vehicle above it, and the extra effort for that last vehicle closes it;
@@ -562,6 +602,71 @@ TEST(ExactSearches, DimensionWeightsFavourTheScarceRoom) {
   // fill the largest vehicle of 150 to the kilogram, not the 100 beside it.
   const auto [mixed_w, mixed_v] = DimensionWeights({{150, 10}}, {{100, 100}, {150, 100}}, 1);
   EXPECT_GT(mixed_w, 50 * mixed_v);
+}
+
+TEST(ExactSearches, TightDimensionIsTheOneLeftWithoutSpareRoom) {
+  const std::vector<ExactSize> rooms(4, ExactSize{100, 100});
+  // Two vehicles' worth: 200 of weight with 190 of volume, and so on.
+  auto sizes = [](std::int64_t weight, std::int64_t volume) {
+    return std::vector<ExactSize>{{weight / 2, volume / 2},
+                                  {weight - weight / 2, volume - volume / 2}};
+  };
+  EXPECT_EQ(0, TightDimension(sizes(200, 150), rooms, 2, 0.3)) << "weight full";
+  EXPECT_EQ(1, TightDimension(sizes(150, 195), rooms, 2, 0.3)) << "volume within 5";
+  EXPECT_EQ(-1, TightDimension(sizes(199, 200), rooms, 2, 0.3)) << "both: neither counts";
+  EXPECT_EQ(-1, TightDimension(sizes(160, 160), rooms, 2, 0.3)) << "40 to spare in each";
+  EXPECT_EQ(0, TightDimension(sizes(195, 0), rooms, 2, 0.3)) << "one dimension only";
+  // The spare room is counted on the lower bound's vehicles, the largest.
+  const std::vector<ExactSize> mixed = {{50, 100}, {100, 100}, {100, 100}};
+  EXPECT_EQ(0, TightDimension(sizes(190, 100), mixed, 2, 0.3));
+}
+
+TEST(ExactSearches, GatherFillsAVehicleExactlyTowardsTheMostSpareRoom) {
+  // Vehicle 0 spares 10 of weight, 1 spares 25 and 2 spares 15; the pieces
+  // of 40 on 1 and 2 are larger by exactly 10 than the 30 on 0.
+  struct Case {
+    const char* name;
+    std::int64_t volume_of_60;     // on vehicle 0
+    std::int64_t volume_of_40[2];  // on vehicles 1 and 2
+    std::uint32_t gains;           // the vehicle that gets the 30, or 0 for none
+  };
+  const Case cases[] = {
+      {"to the vehicle sparing the most", 10, {10, 10}, 1},
+      {"the other dimension forbids the first choice", 85, {20, 10}, 2},
+      {"nowhere with room in the other dimension", 85, {20, 20}, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<ExactSize> size = {{30, 10}, {60, c.volume_of_60},    {40, c.volume_of_40[0]},
+                                         {35, 10}, {40, c.volume_of_40[1]}, {45, 10}};
+    const std::vector<ExactSize> room(3, ExactSize{100, 100});
+    std::vector<std::uint32_t> where = {0, 0, 1, 1, 2, 2};
+    std::vector<std::vector<std::uint32_t>> inside = {{0, 1}, {2, 3}, {4, 5}};
+    std::vector<ExactSize> load(3);
+    for (std::uint32_t p = 0; p < size.size(); ++p) load[where[p]] += size[p];
+    std::uint64_t steps = 0;
+    const GatherView packing{size, room, load, inside, where};
+    EXPECT_EQ(c.gains != 0, GatherExactly(packing, {0, 1, 2}, 0, steps)) << c.name;
+    EXPECT_GT(steps, 0u) << c.name;
+    // Every piece once, loads as the pieces add up, rooms respected.
+    std::vector<ExactSize> sum(3);
+    for (std::uint32_t v = 0; v < 3; ++v) {
+      for (std::uint32_t p : inside[v]) {
+        EXPECT_EQ(v, where[p]) << c.name;
+        sum[v] += size[p];
+      }
+      EXPECT_EQ(sum[v], load[v]) << c.name;
+      EXPECT_TRUE(load[v].Within(room[v])) << c.name << " vehicle " << v;
+    }
+    EXPECT_EQ(c.gains == 0 ? 0u : c.gains, where[0]) << c.name;
+    EXPECT_EQ(c.gains != 0 ? 100 : 90, load[0].weight) << c.name << ": filled exactly";
+    EXPECT_FALSE(GatherExactly(packing, {0, 1, 2}, 0, steps)) << c.name << ": nothing more";
+  }
+  // Without a tight dimension nothing moves.
+  std::vector<ExactSize> size = {{30, 10}}, room = {{100, 100}}, load = {{30, 10}};
+  std::vector<std::uint32_t> where = {0};
+  std::vector<std::vector<std::uint32_t>> inside = {{0}};
+  std::uint64_t steps = 0;
+  EXPECT_FALSE(GatherExactly({size, room, load, inside, where}, {0}, -1, steps));
 }
 
 TEST(ExactSearches, SwapScanPassesOverExactlyTheEntriesOverTheLimit) {
