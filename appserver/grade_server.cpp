@@ -324,7 +324,7 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
   std::string op = context.branches ? "" : ArgText(args, from.op);
   if (op.empty()) op = context.operator_code;
   AppendJournal(s, op, method, branch, grid);
-  TouchGrid(s, branch, grid, op);
+  TouchGrid(s, branch, grid, op, context.process);
 }
 
 const std::map<std::string, Entry>& Methods() {

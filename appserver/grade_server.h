@@ -42,6 +42,10 @@ struct CallContext {
   // caller names in the arguments, and a call that names another branch is
   // refused before it reads or writes anything.
   std::optional<std::vector<std::string>> branches;
+  // The live process that holds the caller's work (ThisProcessMark), given
+  // by the in-process server of a desktop host; "" for every other caller.
+  // A grid keeps the process of its last write (grid_activity.h).
+  std::string process;
 };
 
 class rdmGradeDistribuicao {

@@ -80,12 +80,13 @@ bool ReadCommandOptions(const std::vector<std::string>& args, const std::vector<
 
 namespace detail {
 void TouchGrid(Session& s, const std::string& branch, const std::string& grid,
-               const std::string& operator_code) {
+               const std::string& operator_code, const std::string& process) {
   if (grid.empty()) return;
   s.Exec(
-      "UPDATE GRADEDISTR SET DTHRATIVIDADE = ?, CDOPERLANC = CASE WHEN COALESCE(CDOPERLANC, '') "
-      "= '' THEN ? ELSE CDOPERLANC END WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-      {Value(NowIso()), Value(operator_code), Value(branch), Value(grid)});
+      "UPDATE GRADEDISTR SET DTHRATIVIDADE = ?, DSPROCESSO = ?, CDOPERLANC = CASE WHEN "
+      "COALESCE(CDOPERLANC, '') = '' THEN ? ELSE CDOPERLANC END WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ?",
+      {Value(NowIso()), Value(process), Value(operator_code), Value(branch), Value(grid)});
 }
 }  // namespace detail
 
@@ -126,6 +127,57 @@ std::vector<OpenGrid> ReleaseIdleGrids(Storage& storage, std::chrono::minutes id
     for (const OpenGrid& g : released) Release(s, g, "LiberaGradeOciosa", "");
   });
   return released;
+}
+
+std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string& branch,
+                                            const std::string& operator_code,
+                                            const std::function<bool(const std::string&)>& gone) {
+  // The candidates and their last writers' processes, read first: most
+  // launches find none, and the processes are judged outside any
+  // transaction.
+  std::vector<std::pair<std::string, std::string>> abandoned;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    for (const Row& r :
+         s.Query("SELECT NRGRADEDISTR, DSPROCESSO FROM GRADEDISTR WHERE IDSITGRADE = 'A' AND "
+                 "CDFILIAL = ? AND CDOPERLANC = ? AND COALESCE(DSPROCESSO, '') <> '' "
+                 "ORDER BY NRGRADEDISTR",
+                 {Value(branch), Value(operator_code)})) {
+      if (gone(S(r[1]))) abandoned.emplace_back(S(r[0]), S(r[1]));
+    }
+  });
+  std::vector<OpenGrid> released;
+  if (abandoned.empty()) return released;
+  storage.Transact(TxKind::Write, [&](Session& s) {
+    released.clear();
+    for (const auto& [grid, process] : abandoned) {
+      // Still open and last written by that same process: no one took it
+      // up in between.
+      for (const OpenGrid& g :
+           OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ? AND g.DSPROCESSO = ?",
+                     {Value(branch), Value(grid), Value(process)})) {
+        Release(s, g, "LiberaGradeAbandonada", operator_code);
+        released.push_back(g);
+      }
+    }
+  });
+  return released;
+}
+
+std::string ReleasedGridsText(const std::vector<OpenGrid>& grids) {
+  if (grids.empty()) return "";
+  std::string numbers;
+  for (std::size_t i = 0; i < grids.size(); ++i) {
+    if (i > 0) numbers += i + 1 == grids.size() ? " e " : ", ";
+    numbers += grids[i].grid;
+  }
+  if (grids.size() == 1) {
+    return "A grade " + numbers +
+           ", deixada aberta por uma sessão anterior que terminou sem fechá-la, foi descartada "
+           "e os veículos dela estão livres de novo.";
+  }
+  return "As grades " + numbers +
+         ", deixadas abertas por uma sessão anterior que terminou sem fechá-las, foram "
+         "descartadas e os veículos delas estão livres de novo.";
 }
 
 IdleGridReleaser::IdleGridReleaser(std::shared_ptr<Storage> storage, std::chrono::minutes idle,

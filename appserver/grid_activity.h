@@ -8,9 +8,17 @@
 // DelGrade discards them) once they have been idle long enough, or by hand.
 //
 // Every successful write on a grid is its activity: it sets the grid's
-// last activity (GRADEDISTR.DTHRATIVIDADE) and, when the grid has no owner
-// yet, makes the writer its owner (GRADEDISTR.CDOPERLANC). Reads are not
-// activity.
+// last activity (GRADEDISTR.DTHRATIVIDADE), the process of the writer when
+// a desktop's in-process server made it (GRADEDISTR.DSPROCESSO, "" for any
+// other writer; process_mark.h) and, when the grid has no owner yet, makes
+// the writer its owner (GRADEDISTR.CDOPERLANC). Reads are not activity.
+//
+// A desktop whose process died (killed, machine lost) leaves its grid open
+// with nobody to close it. When the same operator launches the screen on
+// the same branch and machine again, such a grid is released at once
+// rather than after the idle time: its last writer was a desktop's process,
+// and that process is known to be gone. Nothing else can be holding the
+// grid: any later write would have named its own process, or none.
 //
 //   exp-appserver grids --db FILE|postgresql://...
 //   exp-appserver release-grid --db FILE|postgresql://... --grid N [--branch CODE]
@@ -62,6 +70,19 @@ std::vector<OpenGrid> ReleaseIdleGrids(
     Storage& storage, std::chrono::minutes idle,
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
+// Discards every open grid of `branch` owned by `operator_code` whose last
+// writer was a desktop's process that `gone` says no longer runs
+// (ProcessIsGone), each journaled as "LiberaGradeAbandonada" by that
+// operator; answers them as they were.
+std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string& branch,
+                                            const std::string& operator_code,
+                                            const std::function<bool(const std::string&)>& gone);
+
+// One line for the clerk that names the grids released for them:
+// "A grade 000007, deixada aberta por uma sessão anterior que terminou sem
+// fechá-la, foi descartada e os veículos dela estão livres de novo."
+std::string ReleasedGridsText(const std::vector<OpenGrid>& grids);
+
 // Releases idle grids (ReleaseIdleGrids) once a minute on a thread of its
 // own until destroyed, telling `report` of each one released ("released
 // idle grid 0001/000007 of ANA, last activity 2025-06-10T08:12:00.000") and
@@ -95,7 +116,7 @@ namespace detail {
 // Records a successful write on the grid (see above). REQUIRES: a write
 // transaction.
 void TouchGrid(Session& s, const std::string& branch, const std::string& grid,
-               const std::string& operator_code);
+               const std::string& operator_code, const std::string& process);
 }  // namespace detail
 
 }  // namespace dg::server

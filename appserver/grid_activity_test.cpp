@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <sstream>
 
+#include "appserver/process_mark.h"
 #include "appserver/server_process.h"
 #include "appserver/test_support.h"
 
@@ -126,6 +130,79 @@ TEST_F(GridActivityTest, AnIdleGridIsReleasedAndItsRoomIsFreeAgain) {
     EXPECT_EQ("A grade " + lost + " foi descartada e não pode ser alterada.",
               std::string(e.what()));
   }
+}
+
+// This process's mark with part `index` (0 machine, 1 host, 2 boot,
+// 3 process id, 4 start time) replaced.
+std::string MarkWith(std::size_t index, const std::string& part) {
+  std::vector<std::string> parts;
+  std::istringstream in(ThisProcessMark());
+  for (std::string p; std::getline(in, p, '|');) parts.push_back(p);
+  parts.at(index) = part;
+  std::string mark;
+  for (std::size_t i = 0; i < parts.size(); ++i) mark += (i ? "|" : "") + parts[i];
+  return mark;
+}
+
+TEST(ProcessMark, OnlyAProcessOfThisMachineThatNoLongerRunsIsGone) {
+  if (ThisProcessMark().empty()) GTEST_SKIP() << "this machine does not tell its processes";
+  EXPECT_FALSE(ProcessIsGone(ThisProcessMark()));
+  // A process that ended, its id reused by another, a boot that is over.
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(ProcessIsGone(MarkWith(3, std::to_string(child))));
+  EXPECT_TRUE(ProcessIsGone(MarkWith(4, "1")));
+  EXPECT_TRUE(ProcessIsGone(MarkWith(2, "another-boot")));
+  // Another machine's, or one that cannot be read, is never judged gone.
+  EXPECT_FALSE(ProcessIsGone(MarkWith(1, "other-host")));
+  EXPECT_FALSE(ProcessIsGone(MarkWith(0, "other-machine")));
+  EXPECT_FALSE(ProcessIsGone(MarkWith(3, "../self")));
+  EXPECT_FALSE(ProcessIsGone(""));
+  EXPECT_FALSE(ProcessIsGone("a|b|c"));
+  EXPECT_FALSE(ProcessIsGone(ThisProcessMark() + "|1"));
+}
+
+// A desktop killed with its grid open: the same operator's next launch on
+// the branch gets the room back; what another operator, another branch, a
+// networked clerk or a live process holds stays open.
+TEST_F(GridActivityTest, AGridADeadDesktopLeftIsReleasedAtTheNextLaunchOfItsOperator) {
+  const std::string dead = "machine|host|boot|12|34";
+  const auto gone = [&](const std::string& mark) { return mark == dead; };
+  InProcessTransport killed(object_, "ANA", dead);
+  const Variant items = killed.Call(kServerName, "GetItensExpedicao", {"0001"}).result;
+  const std::string left = Str(
+      killed
+          .Call(kServerName, "DistribuiQuantidades", {items, "IDCHECK = 'S'", kKey, "", "", "0001"})
+          .args[3]);
+  EXPECT_EQ("@QT_EXCEDE", Distribute("ANA"));
+  const auto open = [&](InProcessTransport& t, const char* branch) {
+    return Str(t.Call(kServerName, "PrxNrGrade", {branch}).result);
+  };
+  InProcessTransport beto_killed(object_, "BETO", dead), networked(object_, "ANA"),
+      live(object_, "ANA", "machine|host|boot|56|78");
+  const std::string betos = open(beto_killed, "0001"), other_branch = open(killed, "0002"),
+                    unmarked = open(networked, "0001"), taken_up = open(killed, "0001");
+  live.Call(kServerName, "SetPedidos", {"0001", "V1", taken_up});
+
+  const std::vector<OpenGrid> released = ReleaseAbandonedGrids(*db_.storage(), "0001", "ANA", gone);
+  ASSERT_EQ(1u, released.size());
+  EXPECT_EQ(left, released[0].grid);
+  EXPECT_EQ(4, released[0].allocations);
+  EXPECT_EQ(std::vector<std::string>{"ANA|LiberaGradeAbandonada|" + left}, Journal(*db_.storage()));
+  EXPECT_EQ("0001/" + betos + ":BETO:0:0 0001/" + unmarked + ":ANA:0:0 0001/" + taken_up +
+                ":ANA:0:0 0002/" + other_branch + ":ANA:0:0 ",
+            Grids(*db_.storage()));
+  EXPECT_EQ(6u, Distribute("ANA").size()) << "the room came back";
+  EXPECT_TRUE(ReleaseAbandonedGrids(*db_.storage(), "0001", "ANA", gone).empty());
+
+  EXPECT_EQ(
+      "A grade 000001, deixada aberta por uma sessão anterior que terminou sem fechá-la, "
+      "foi descartada e os veículos dela estão livres de novo.",
+      ReleasedGridsText(released));
+  EXPECT_EQ(0u, ReleasedGridsText({released[0], released[0], released[0]})
+                    .find("As grades 000001, 000001 e 000001, deixadas abertas"));
 }
 
 TEST_F(GridActivityTest, AGridIsReleasedByHandOnlyWhenOpen) {

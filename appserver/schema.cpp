@@ -186,10 +186,17 @@ std::vector<std::string> MigrationV7() {
   };
 }
 
+// The process of a desktop's in-process server that last wrote an open
+// grid (grid_activity.h), so that a later launch on the same machine can
+// tell a grid whose process died from one a live screen still holds.
+std::vector<std::string> MigrationV8() {
+  return {"ALTER TABLE GRADEDISTR ADD COLUMN DSPROCESSO TEXT"};
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {
-      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(), MigrationV6(),
-      MigrationV7()};
+      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(),
+      MigrationV5(), MigrationV6(), MigrationV7(), MigrationV8()};
   return kMigrations;
 }
 

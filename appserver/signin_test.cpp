@@ -262,8 +262,8 @@ class BranchScopeTest : public ::testing::Test {
 
   TempDatabase db_;
   std::shared_ptr<rdmGradeDistribuicao> object_;
-  const CallContext ana_{"ANA", std::vector<std::string>{"0001"}};
-  const CallContext admin_{"ADM", std::vector<std::string>{"*"}};
+  const CallContext ana_{"ANA", std::vector<std::string>{"0001"}, ""};
+  const CallContext admin_{"ADM", std::vector<std::string>{"*"}, ""};
 };
 
 TEST_F(BranchScopeTest, AnotherBranchIsRefusedBeforeAnythingIsReadOrWritten) {
@@ -337,7 +337,7 @@ TEST_F(BranchScopeTest, TheOperatorIsTheSessionsWhateverTheCallerNames) {
   });
 
   // Without a session (the in-process desktop), the named operator stays.
-  CallContext local{"OPER", std::nullopt};
+  CallContext local{"OPER", std::nullopt, ""};
   std::vector<Variant> named = {"0001"};
   object_->Call("PrxNrGrade", named, local);
   EXPECT_EQ("answered", Refusal(local, "GetParametros", {"0002"}));

@@ -137,9 +137,9 @@ thread_local std::optional<SessionInfo> request_session;
 // Answers POST /call.
 void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
                 const httplib::Request& req, httplib::Response& res) {
-  CallContext context{req.get_header_value(kOperatorHeader), std::nullopt};
+  CallContext context{req.get_header_value(kOperatorHeader), std::nullopt, ""};
   if (request_session) {
-    context = {request_session->operator_code, request_session->branches};
+    context = {request_session->operator_code, request_session->branches, ""};
   } else if (!IsValidOperatorCode(context.operator_code)) {
     return Reply(res, 400,
                  {{"error", std::string("the header ") + kOperatorHeader + OperatorCodeRule()}});

@@ -107,9 +107,11 @@ bool IsLoopbackHost(const std::string& host);
 // none). Thread-safe. Copyable (shares the server).
 class InProcessTransport : public data::CallTransport {
  public:
+  // `process`: see CallContext; the desktop host gives ThisProcessMark().
   explicit InProcessTransport(std::shared_ptr<rdmGradeDistribuicao> server,
-                              std::string operator_code = "")
-      : server_(std::move(server)), context_{std::move(operator_code), std::nullopt} {}
+                              std::string operator_code = "", std::string process = "")
+      : server_(std::move(server)),
+        context_{std::move(operator_code), std::nullopt, std::move(process)} {}
   data::CallReply Call(const std::string& server_name, const std::string& method,
                        const std::vector<data::Variant>& args) override;
 

@@ -8,6 +8,8 @@
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
+#include "appserver/grid_activity.h"
+#include "appserver/process_mark.h"
 #include "appserver/storage.h"
 #include "appserver/transport.h"
 #include "contracts/net_connection.h"
@@ -34,7 +36,7 @@ using nlohmann::json;
 const char* UsageText() {
   return "usage: exp-host [--db FILE|postgresql://...] [--server http[s]://HOST:PORT [--ca FILE]]\n"
          "                [--branch CODE] [--operator CODE [--password-file FILE]]\n"
-         "                [--manifest-dir DIR]\n"
+         "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
          "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
          "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID --out FILE.pdf\n"
@@ -48,6 +50,10 @@ const char* UsageText() {
          "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
          "--import reads CSV files into the database; --manifest prints a grid's\n"
          "loading manifest as PDF.\n"
+         "With the server in process, open grids nobody has written to for\n"
+         "--release-idle-grids minutes (default 240, 0: never) are released while the\n"
+         "screen is open, and a grid this operator left open on this branch from a\n"
+         "session that died on this machine is released at launch, with a message.\n"
          "A server that requires sign-in asks for operator and password on the\n"
          "display; a scripted run signs in as --operator with the password in\n"
          "EXP_PASSWORD or the first line of --password-file.\n"
@@ -104,7 +110,14 @@ Options ParseOptions(int argc, const char* const* argv) {
       value(o.manifest_out);
     else if (arg == "--manifest-dir")
       value(o.manifest_dir);
-    else if (arg == "--help" || arg == "-h")
+    else if (arg == "--release-idle-grids") {
+      std::string minutes;
+      value(minutes);
+      const bool digits = !minutes.empty() && minutes.size() <= 6 &&
+                          minutes.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits) throw UsageError("--release-idle-grids needs a number of minutes (0: never)");
+      o.release_idle_minutes = std::stoi(minutes);
+    } else if (arg == "--help" || arg == "-h")
       o.help = true;
     else
       throw UsageError("unknown argument " + arg);
@@ -272,10 +285,12 @@ enum class Seed {
 // every process-wide hook the run sets, cleared again at its end.
 class Backend {
  public:
-  // `faults`: every call goes through the plan first.
+  // `faults`: every call goes through the plan first. `idle_log`: where the
+  // in-process server's release of idle grids reports (null: a scripted
+  // run, which does not release by the clock).
   Backend(const Options& o, const std::string& db, Seed seed, const json& fixture,
           HostServices& services, std::shared_ptr<FaultPlan> faults = nullptr,
-          const AskSignIn& ask_sign_in = nullptr) {
+          const AskSignIn& ask_sign_in = nullptr, std::ostream* idle_log = nullptr) {
     const auto wrap = [faults](std::shared_ptr<data::CallTransport> transport)
         -> std::shared_ptr<data::CallTransport> {
       if (!faults) return transport;
@@ -288,8 +303,19 @@ class Backend {
       server::LoadFixtureFile(*storage, DemoFixture());
     }
     if (o.server.empty()) {
+      // In process, this program alone holds the grids it writes: each one
+      // names this process, so that a launch after a death of this program
+      // gives their room back, and idle ones are released as a networked
+      // server releases them.
+      released_ = server::ReleaseAbandonedGrids(*storage, services.branch, services.operator_code,
+                                                server::ProcessIsGone);
+      if (idle_log != nullptr && o.release_idle_minutes > 0) {
+        releaser_.emplace(storage, std::chrono::minutes(o.release_idle_minutes),
+                          [idle_log](const std::string& line) { *idle_log << line << std::endl; });
+      }
       transport_ = wrap(std::make_shared<server::InProcessTransport>(
-          std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code));
+          std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code,
+          server::ThisProcessMark()));
       contracts::TNetConnection::SetTransportFactory(
           [t = transport_](const std::string&, int) { return t; });
     } else {
@@ -354,8 +380,12 @@ class Backend {
   // Whether an operator signed in to the server (calls are held to the
   // operator's branches).
   bool signed_in() const { return signed_in_; }
+  // The grids this operator's dead sessions left open, released at start.
+  const std::vector<server::OpenGrid>& released() const { return released_; }
 
  private:
+  std::vector<server::OpenGrid> released_;
+  std::optional<server::IdleGridReleaser> releaser_;
   std::shared_ptr<data::CallTransport> transport_;
   std::string host_;  // the server's address over HTTP; empty in process
   int port_ = 0;
@@ -526,6 +556,10 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
 
   // Nothing reaches the trace until the session's names are known to hold.
   trace.Hold();
+  // Before the first launch, as the desktop tells the clerk.
+  if (!backend->released().empty()) {
+    ui::App().Dlg().Info(server::ReleasedGridsText(backend->released()));
+  }
   for (int launch = 0; launch <= session.relaunch; ++launch) {
     HandBack values;
     player.SetCallerVariables(&values);
@@ -563,7 +597,11 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     if (!IsPostgres(db) && fs::path(db).has_parent_path()) {
       fs::create_directories(fs::path(db).parent_path());
     }
-    Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services, nullptr, display.ask_sign_in);
+    Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services, nullptr, display.ask_sign_in,
+                    &err);
+    if (!backend.released().empty()) {
+      display.dialogs->Info(server::ReleasedGridsText(backend.released()));
+    }
     const ScreenModule module = LoadScreenModule(loader);
     const data::DataPacket items = backend.Call("GetItensExpedicao", {o.branch}).AsPacket();
     const std::string manifest_dir = o.manifest_dir.empty() ? "out" : o.manifest_dir;

@@ -57,6 +57,10 @@ struct Options {
   // Where a confirmed dispatch leaves its loading manifest; empty: "out"
   // for the screen on the display, nowhere for a session.
   std::string manifest_dir;
+  // The in-process server releases open grids nobody has written to for
+  // this many minutes while the screen is open (0: never), as
+  // exp-appserver --release-idle-grids does.
+  int release_idle_minutes = 240;
   bool help = false;
 };
 

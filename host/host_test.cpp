@@ -5,7 +5,9 @@
 #include <atomic>
 #include <sstream>
 
+#include "appserver/grid_activity.h"
 #include "appserver/operator_test_support.h"
+#include "appserver/process_mark.h"
 #include "appserver/tls_test_support.h"
 #include "appserver/transport.h"
 #include "data/item_fields.h"
@@ -41,6 +43,9 @@ TEST(HostOptions, ReadsEveryOption) {
   EXPECT_EQ("s.json", o.script);
   EXPECT_EQ("t.jsonl", o.trace);
   EXPECT_EQ("shots", o.screenshots);
+  EXPECT_EQ(240, o.release_idle_minutes);
+  const char* never[] = {"exp-host", "--release-idle-grids", "0"};
+  EXPECT_EQ(0, ParseOptions(3, never).release_idle_minutes);
 }
 
 TEST(HostOptions, RefusesWhatCannotRun) {
@@ -70,6 +75,10 @@ TEST(HostOptions, RefusesWhatCannotRun) {
        "--import and --manifest do not go with --script"},
       {{"--db", "a.db", "--import", "a.csv", "--manifest", "1", "--out", "r.pdf"},
        "--import and --manifest are separate runs"},
+      {{"--release-idle-grids", "-1"}, "--release-idle-grids needs a number of minutes (0: never)"},
+      {{"--release-idle-grids", "4h"}, "--release-idle-grids needs a number of minutes (0: never)"},
+      {{"--release-idle-grids", "9999999"},
+       "--release-idle-grids needs a number of minutes (0: never)"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.error, OptionsFailure(row.args)) << row.error;
 }
@@ -221,6 +230,73 @@ TEST(HostInteractive, AFailureBeforeTheScreenOpensIsShownOnTheDisplay) {
   EXPECT_NE(std::string::npos, unverified.find("certificate")) << unverified;
   cancel = true;
   EXPECT_EQ("", run(certificates.ca(), "0001"));
+}
+
+// The clerk opens the screen and closes it at once, answering Yes.
+class OpenAndClose : public ui::WindowSystem {
+ public:
+  explicit OpenAndClose(ui::ScriptedDialogs& dialogs) : dialogs_(dialogs) {}
+  void ShowModal(ui::Form& form) override {
+    form.Activate();
+    dialogs_.QueueAnswer(ui::Answer::Yes);
+    form.Close();
+    EXPECT_FALSE(form.IsOpen());
+  }
+
+ private:
+  ui::ScriptedDialogs& dialogs_;
+};
+
+// A desktop killed with its grid open, staged by the grid its process left
+// on the database: the same operator's next launch on the machine releases
+// that grid, journals it and tells the clerk its number; a grid a live
+// process holds stays open, and nothing is said.
+TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) {
+  const std::string mark = server::ThisProcessMark();
+  if (mark.empty()) GTEST_SKIP() << "this machine does not tell its processes";
+  server::testing::TempDatabase db;
+  server::LoadFixture(*db.storage(), server::testing::SmallFixture());
+  auto object = std::make_shared<server::rdmGradeDistribuicao>(db.storage());
+  // This process, with another start time: a process that no longer runs.
+  const std::string dead = mark.substr(0, mark.rfind('|')) + "|1";
+  server::InProcessTransport killed(object, "ANA", dead), alive(object, "ANA", mark);
+  const std::string left =
+      killed.Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+  const std::string held =
+      alive.Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+
+  ui::ScriptedDialogs dialogs;
+  OpenAndClose windows(dialogs);
+  Display display;
+  display.windows = &windows;
+  display.dialogs = &dialogs;
+  auto launch = [&] {
+    dialogs.ClearLog();
+    const char* args[] = {"exp-host", "--db", db.path().c_str(), "--operator", "ANA"};
+    std::ostringstream out, err;
+    EXPECT_EQ(0, RunHost(ParseOptions(5, args), display, out, err)) << err.str();
+    return dialogs.Log().empty() ? std::string() : dialogs.Log().front();
+  };
+  server::OpenGrid released;
+  released.grid = left;
+  EXPECT_EQ("info: " + server::ReleasedGridsText({released}), launch());
+  std::string open;
+  for (const server::OpenGrid& g : server::ListOpenGrids(*db.storage())) open += g.grid + " ";
+  EXPECT_EQ(held + " ", open);
+  EXPECT_EQ(
+      "question: Ao sair da tela todos os dados informados na grade serão perdidos. Deseja "
+      "continuar ? -> yes",
+      launch());
+  EXPECT_EQ(held, server::ListOpenGrids(*db.storage()).at(0).grid);
+  int journaled = 0;
+  db.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+    journaled = static_cast<int>(
+        s.Query("SELECT * FROM GRADELOG WHERE NMMETODO = 'LiberaGradeAbandonada' AND "
+                "CDOPERADOR = 'ANA' AND NRGRADEDISTR = ?",
+                {server::Value(left)})
+            .size());
+  });
+  EXPECT_EQ(1, journaled);
 }
 
 // A session that ended while the screen was open: the refused call is made
