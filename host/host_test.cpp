@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include "appserver/grid_activity.h"
@@ -297,6 +299,25 @@ TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) 
             .size());
   });
   EXPECT_EQ(1, journaled);
+
+  // A scripted session on that database says it in its trace, as a dialog
+  // line of the kind the trace already has, before the first launch.
+  const std::string again =
+      killed.Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+  const std::string session = db.path() + ".session.json", trace = db.path() + ".trace.jsonl";
+  std::ofstream(session) << R"({"host": {"branch": "0001", "operator": "ANA"}, "steps": []})";
+  const char* args[] = {"exp-host",      "--db",    db.path().c_str(), "--script",
+                        session.c_str(), "--trace", trace.c_str()};
+  std::ostringstream out, err;
+  EXPECT_EQ(0, RunHost(ParseOptions(7, args), Display{}, out, err)) << err.str();
+  std::ifstream lines(trace);
+  std::string first;
+  std::getline(lines, first);
+  released.grid = again;
+  EXPECT_EQ(json({{"dialog", "info"}, {"text", server::ReleasedGridsText({released})}}),
+            json::parse(first));
+  std::remove(session.c_str());
+  std::remove(trace.c_str());
 }
 
 // A session that ended while the screen was open: the refused call is made
