@@ -52,6 +52,7 @@ constexpr Index kNone = std::numeric_limits<Index>::max();
 using Size = ExactSize;
 
 using fill::kEps;
+using fill::Mix;
 using Pair = fill::OutPair;
 using fill::Objective;
 using fill::Random;
@@ -72,8 +73,13 @@ class FillSearch {
     for (const PackVehicle& v : vehicles) {
       room_.push_back({Millionths(Round3(v.free_weight)), Millionths(Round3(v.free_volume))});
     }
+    std::map<Size, Index> kinds;
+    for (const Size& s : size_)
+      kind_.push_back(kinds.emplace(s, static_cast<Index>(kinds.size())).first->second);
+    for (std::size_t i = 0; i < kinds.size(); ++i) kind_key_.push_back(random_.Next() | 1);
     where_.assign(n, kNone);
     inside_.assign(k, {});
+    content_key_.assign(k, 0);
     load_.assign(k, {});
     open_.assign(k, false);
     fixed_.assign(k, false);
@@ -91,18 +97,16 @@ class FillSearch {
     }
     bound_ = VehicleLowerBound(pieces, vehicles);
     std::tie(weigh_.first, weigh_.second) = DimensionWeights(size_, room_, bound_);
-    std::map<Size, Index> kinds;
-    for (const Size& s : size_) {
-      share_.push_back(ShareOf(s));
-      kind_.push_back(kinds.emplace(s, static_cast<Index>(kinds.size())).first->second);
+    for (const Size& s : size_) share_.push_back(ShareOf(s));
+    for (const Size& r : room_) {
+      room_share_.push_back(ShareOf(r));
+      room_key_.push_back(Mix(static_cast<std::uint64_t>(r.weight) * 31 + Mix(r.volume)));
     }
-    for (const Size& r : room_) room_share_.push_back(ShareOf(r));
-    for (std::size_t i = 0; i < kinds.size(); ++i) kind_key_.push_back(random_.Next() | 1);
     best_ = where_;
     given_used_ = Used();
     FixExactPairs(pieces, vehicles);
     best_ = where_;
-    tight_ = TightDimension(size_, room_, bound_, kTightSlack);
+    tight_ = TightDimension(size_, room_, bound_, fill::kTightSlack);
   }
 
   std::vector<std::size_t> Run(std::vector<std::size_t> given) {
@@ -142,6 +146,7 @@ class FillSearch {
     where_[piece] = v;
     inside_[v].push_back(piece);
     load_[v] += size_[piece];
+    content_key_[v] += kind_key_[kind_[piece]];
   }
 
   void Take(Index piece) {
@@ -149,6 +154,7 @@ class FillSearch {
     auto& list = inside_[v];
     list.erase(std::find(list.begin(), list.end(), piece));
     load_[v] -= size_[piece];
+    content_key_[v] -= kind_key_[kind_[piece]];
     where_[piece] = kNone;
   }
 
@@ -187,6 +193,7 @@ class FillSearch {
   void Load() {
     for (auto& list : inside_) list.clear();
     std::fill(load_.begin(), load_.end(), Size{});
+    std::fill(content_key_.begin(), content_key_.end(), 0);
     for (Index p = 0; p < best_.size(); ++p) Put(p, best_[p]);
     out_.clear();
     out_size_ = {};
@@ -264,7 +271,7 @@ class FillSearch {
     for (std::size_t round = 0; spent_ < effort_; ++round) {
       if (!Start(round)) return false;
       if (OutFits()) return Commit();
-      while (spent_ < effort_ && iteration_ - improved_at_ < kStall) {
+      while (spent_ < effort_ && iteration_ - improved_at_ < fill::kStall) {
         bool swapped = false, repacked = false;
         if (TabuPhase(swapped) || Descent(repacked)) return Commit();
         if (!swapped && !repacked) break;  // nothing left to try from here
@@ -289,7 +296,7 @@ class FillSearch {
     for (Index v : open) fill[v] = LoadShare(v);
     std::stable_sort(open.begin(), open.end(), [&](Index a, Index b) { return fill[a] < fill[b]; });
     if (round > 0) {
-      const std::size_t pool = std::min(open.size(), kPool * (refill + 1));
+      const std::size_t pool = std::min(open.size(), fill::kPool * (refill + 1));
       for (std::size_t e = 0; e <= refill; ++e)
         std::swap(open[e], open[e + random_.Below(pool - e)]);
     }
@@ -341,10 +348,10 @@ class FillSearch {
     sizes_.clear();
     for (Index p : out_) sizes_.push_back(size_[p]);
     std::uint64_t nodes = 0;
-    const bool fits = SplitInTwo(sizes_, a, b, kCheckNodes, nodes, split_);
-    spent_ += NodeSteps(nodes);
+    const bool fits = SplitInTwo(sizes_, a, b, fill::kCheckNodes, nodes, split_);
+    spent_ += fill::NodeSteps(nodes);
     if (!fits) {
-      if (failed_checks_.size() >= kFailedChecks) failed_checks_.clear();
+      if (failed_checks_.size() >= fill::kFailedChecks) failed_checks_.clear();
       failed_checks_.insert(out_key_);
       return false;
     }
@@ -365,10 +372,12 @@ class FillSearch {
   void MarkTabu(Index v, Index piece) {
     TabuTable::Entry& e = Tabu(v, kind_[piece]);
     ++e.times;
-    e.until = iteration_ + kTenure + random_.Below(kTenure) + e.times / 2;
+    e.until = iteration_ + fill::kTenure + random_.Below(fill::kTenure) + e.times / 2;
   }
 
-  void ListOut() { spent_ += fill::ListOut(out_, share_, size_, kMaxPairedOut, singles_, pairs_); }
+  void ListOut() {
+    spent_ += fill::ListOut(out_, share_, size_, fill::kMaxPairedOut, singles_, pairs_);
+  }
 
   // Offers the best swaps of `gone` (the pieces leaving v, of share
   // `gone_share`, which leave `room` free) against one or two left-out
@@ -376,7 +385,7 @@ class FillSearch {
   void Consider(Index v, const Index (&gone)[2], Size room, double gone_share, bool gone_tabu,
                 Move& best) {
     const int leaving = (gone[0] != kNone) + (gone[1] != kNone);
-    spent_ += kSwapSteps;
+    spent_ += fill::kSwapSteps;
     // Taking in the very sizes that leave changes nothing.
     auto same = [&](Index a, Index b) {
       if (b == kNone) return leaving == 1 && kind_[a] == kind_[gone[0]];
@@ -474,7 +483,7 @@ class FillSearch {
       if (p == kNone) continue;
       TakeIn(p, m.vehicle);
       MarkTabu(m.vehicle, p);
-      held_until_[kind_[p]] = iteration_ + kHold + random_.Below(kHold);
+      held_until_[kind_[p]] = iteration_ + fill::kHold + random_.Below(fill::kHold);
     }
   }
 
@@ -482,7 +491,7 @@ class FillSearch {
   // whether any swap was allowed.
   bool TabuPhase(bool& moved) {
     moved = false;
-    for (std::size_t step = 0; step < kTabuSteps && spent_ < effort_; ++step) {
+    for (std::size_t step = 0; step < fill::kTabuSteps && spent_ < effort_; ++step) {
       const Move m = BestSwap();
       if (m.vehicle == kNone) return false;
       moved = true;
@@ -519,7 +528,7 @@ class FillSearch {
       }
       // Once no vehicle alone takes in more, gathering the tight room may
       // let one; only then the costlier repack of two vehicles.
-      if (!improved && gathered < kGatherPasses &&
+      if (!improved && gathered < fill::kGatherPasses &&
           GatherExactly({size_, room_, load_, inside_, where_}, open_list_, tight_, spent_)) {
         ++gathered;
         improved = moved = true;
@@ -547,7 +556,7 @@ class FillSearch {
     for (Index v : order) fill[v] = LoadShare(v) - room_share_[v];
     std::stable_sort(order.begin(), order.end(),
                      [&](Index a, Index b) { return fill[a] < fill[b]; });
-    for (std::size_t x = 0; x < std::min<std::size_t>(kPairs, order.size()); ++x) {
+    for (std::size_t x = 0; x < std::min<std::size_t>(fill::kPairs, order.size()); ++x) {
       const std::size_t start = random_.Below(order.size());
       for (std::size_t n = 0; n < order.size() && spent_ < effort_; ++n) {
         const Index a = order[x], b = order[(start + n) % order.size()];
@@ -560,9 +569,15 @@ class FillSearch {
   // Fills vehicles a and b together from their pieces and the left-out ones
   // as tightly as the node limit allows; false when nothing better is found.
   bool RepackTwo(Index a, Index b) {
+    const std::uint64_t key = fill::FruitlessRepacks::Key(
+        content_key_[a] + content_key_[b], out_key_, Mix(room_key_[a]) + room_key_[b]);
+    if (++spent_, fruitless_.Seen(key)) return false;
     cand_ = inside_[a];
     cand_.insert(cand_.end(), inside_[b].begin(), inside_[b].end());
-    if (!Search(2, room_[a], room_[b], LoadShare(a) + LoadShare(b), 0)) return false;
+    if (!Search(2, room_[a], room_[b], LoadShare(a) + LoadShare(b), 0)) {
+      fruitless_.Remember(key);
+      return false;
+    }
     while (!inside_[a].empty()) LeaveOut(inside_[a].back());
     while (!inside_[b].empty()) LeaveOut(inside_[b].back());
     for (std::size_t i = 0; i < cand_.size(); ++i) {
@@ -575,8 +590,13 @@ class FillSearch {
   // the largest share (then the fewest pieces) that fits; false when its own
   // pieces are already that subset.
   bool Repack(Index v) {
+    const std::uint64_t key = fill::FruitlessRepacks::Key(content_key_[v], out_key_, room_key_[v]);
+    if (++spent_, fruitless_.Seen(key)) return false;
     cand_ = inside_[v];
-    if (!Search(1, room_[v], {}, LoadShare(v), inside_[v].size())) return false;
+    if (!Search(1, room_[v], {}, LoadShare(v), inside_[v].size())) {
+      fruitless_.Remember(key);
+      return false;
+    }
     while (!inside_[v].empty()) LeaveOut(inside_[v].back());
     for (std::size_t i = 0; i < cand_.size(); ++i) {
       if (side_[i] == 0) TakeIn(cand_[i], v);
@@ -595,39 +615,12 @@ class FillSearch {
     offered_.clear();
     for (Index p : cand_) offered_.push_back({size_[p], share_[p], kind_[p]});
     std::uint64_t nodes = 0;
-    const bool found = vehicles == 1
-                           ? FillOne(offered_, first, share, count, kRepackNodes, nodes, side_)
-                           : FillTwo(offered_, first, second, share, kRepackNodes, nodes, side_);
-    spent_ += NodeSteps(nodes);
+    const bool found =
+        vehicles == 1 ? FillOne(offered_, first, share, count, fill::kRepackNodes, nodes, side_)
+                      : FillTwo(offered_, first, second, share, fill::kRepackNodes, nodes, side_);
+    spent_ += fill::NodeSteps(nodes);
     return found;
   }
-
-  // Spare room, in largest rooms, on the lower bound's vehicles under which
-  // a dimension counts as tight (TightDimension).
-  static constexpr double kTightSlack = 0.3;
-  // Passes of GatherExactly a descent may make.
-  static constexpr std::size_t kGatherPasses = 4;
-  static constexpr std::size_t kTabuSteps = 50;  // swaps between two descents
-  // Vehicles, the emptiest first, that the descent repacks together with
-  // each other vehicle once single repacks no longer help.
-  static constexpr std::size_t kPairs = 1;
-  static constexpr std::size_t kTenure = 3;
-  // Swaps for which a size that went into a vehicle may leave none.
-  static constexpr std::size_t kHold = 5;
-  static constexpr std::size_t kMaxPairedOut = 120;
-  // Swaps without a better left-out set before the attempt starts over from
-  // other vehicles, drawn among the kPool times as many emptiest ones.
-  static constexpr std::uint64_t kStall = 2000;
-  static constexpr std::size_t kPool = 3;
-  static constexpr std::uint64_t kCheckNodes = 20'000;
-  static constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
-  static constexpr std::uint64_t kRepackNodes = 5'000;
-  // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
-  // tabu lookups and the searches of what may take its place.
-  static constexpr std::uint64_t kSwapSteps = 2;
-  // A node of the exact searches costs about as much time as one and a half
-  // steps of the swap scan.
-  static std::uint64_t NodeSteps(std::uint64_t nodes) { return nodes + nodes / 2; }
 
   // The pieces and vehicles.
   std::vector<Size> size_;
@@ -665,6 +658,9 @@ class FillSearch {
   std::vector<Index> best_;  // the best complete packing
   Objective best_out_;
   std::unordered_set<std::uint64_t> failed_checks_;
+  fill::FruitlessRepacks fruitless_;
+  std::vector<std::uint64_t> content_key_;  // per vehicle: its pieces by their sizes
+  std::vector<std::uint64_t> room_key_;
 
   // Tabu memory.
   TabuTable tabu_;

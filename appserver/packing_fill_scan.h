@@ -1,11 +1,13 @@
 // Small parts of the exact-fill search (packing_fill.cpp): its generator,
-// what it minimises, its tabu memory, the lists of left-out pieces its swap
-// scan reads and the search that passes over those too large for a room.
+// settings, what it minimises, its tabu memory, the repacks it need not run
+// again, the lists of left-out pieces its swap scan reads and the search that
+// passes over those too large for a room.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -14,6 +16,34 @@
 namespace dg::server::fill {
 
 inline constexpr double kEps = 1e-9;
+
+// The search's settings.
+// Spare room, in largest rooms, on the lower bound's vehicles under which
+// a dimension counts as tight (TightDimension).
+inline constexpr double kTightSlack = 0.3;
+// Passes of GatherExactly a descent may make.
+inline constexpr std::size_t kGatherPasses = 4;
+inline constexpr std::size_t kTabuSteps = 50;  // swaps between two descents
+// Vehicles, the emptiest first, that the descent repacks together with
+// each other vehicle once single repacks no longer help.
+inline constexpr std::size_t kPairs = 1;
+inline constexpr std::size_t kTenure = 3;
+// Swaps for which a size that went into a vehicle may leave none.
+inline constexpr std::size_t kHold = 5;
+inline constexpr std::size_t kMaxPairedOut = 120;
+// Swaps without a better left-out set before the attempt starts over from
+// other vehicles, drawn among the kPool times as many emptiest ones.
+inline constexpr std::uint64_t kStall = 2000;
+inline constexpr std::size_t kPool = 3;
+inline constexpr std::uint64_t kCheckNodes = 20'000;
+inline constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
+inline constexpr std::uint64_t kRepackNodes = 5'000;
+// Steps per set of pieces leaving a vehicle that the swap scan weighs: its
+// tabu lookups and the searches of what may take its place.
+inline constexpr std::uint64_t kSwapSteps = 2;
+// A node of the exact searches costs about as much time as one and a half
+// steps of the swap scan.
+inline std::uint64_t NodeSteps(std::uint64_t nodes) { return nodes + nodes / 2; }
 
 // splitmix64: a small deterministic generator.
 class Random {
@@ -72,6 +102,40 @@ class TabuTable {
  private:
   std::vector<Entry> table_;
   std::uint64_t generation_ = 0;
+};
+
+// Spreads the bits of a key (the splitmix64 finaliser). A multiset of sizes
+// is keyed by the sum of a random key per size, kept up to date as pieces
+// come and go, and mixed before use.
+inline std::uint64_t Mix(std::uint64_t z) {
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+// The repacks that found nothing better: a repack sees only the sizes of the
+// pieces on its vehicles, of those left out and the rooms, so with the same
+// ones it finds nothing again and is passed over. A bounded set, emptied
+// when full.
+class FruitlessRepacks {
+ public:
+  // The key of a repack of vehicles holding `loaded` (the multiset key of
+  // their pieces together) with the left-out set `out`, onto rooms whose
+  // keys are `rooms` (in the order the repack fills them).
+  static std::uint64_t Key(std::uint64_t loaded, std::uint64_t out, std::uint64_t rooms) {
+    return Mix(Mix(loaded) ^ Mix(out + 0x632be59bd9b4e019ULL) ^ Mix(rooms));
+  }
+
+  bool Seen(std::uint64_t key) const { return keys_.count(key) > 0; }
+
+  void Remember(std::uint64_t key) {
+    if (keys_.size() >= kLimit) keys_.clear();
+    keys_.insert(key);
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 100'000;
+  std::unordered_set<std::uint64_t> keys_;
 };
 
 // The first entry of `list`, sorted by decreasing share_of(entry), whose

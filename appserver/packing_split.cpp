@@ -1,6 +1,7 @@
 #include "appserver/packing_split.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <numeric>
@@ -167,20 +168,24 @@ namespace {
 
 constexpr double kEps = 1e-9;
 
-// Depth-first search shared by FillOne and FillTwo.
+// Depth-first search shared by FillOne and FillTwo, onto `kRooms` vehicles.
+// It visits one only of the loads that differ by pieces of one kind trading
+// places, or by two equal vehicles trading loads (the first of them in the
+// order of the plain search, so that it answers what that search would).
+template <std::size_t kRooms>
 class SubsetSearch {
  public:
-  SubsetSearch(const std::vector<SubsetPiece>& pieces, std::vector<ExactSize> rooms, double share,
-               std::size_t count, std::uint64_t node_limit)
+  SubsetSearch(const std::vector<SubsetPiece>& pieces, const std::array<ExactSize, kRooms>& rooms,
+               double share, std::size_t count, std::uint64_t node_limit)
       : pieces_(pieces),
-        rooms_(std::move(rooms)),
-        loads_(rooms_.size()),
+        rooms_(rooms),
         best_share_(share),
         best_count_(count),
         limit_(node_limit),
         side_(pieces.size(), 2),
         rest_(pieces.size() + 1, 0) {
     for (std::size_t i = pieces.size(); i-- > 0;) rest_[i] = rest_[i + 1] + pieces[i].share;
+    if constexpr (kRooms == 2) alike_ = rooms_[0] == rooms_[1];
   }
 
   bool Run(std::uint64_t& nodes, std::vector<int>& side) {
@@ -195,7 +200,7 @@ class SubsetSearch {
   void Visit(std::size_t i, double share, std::size_t count) {
     if (++nodes_ > limit_) return;
     if (share > best_share_ + kEps ||
-        (rooms_.size() == 1 && count > 0 && share >= best_share_ - kEps && count < best_count_)) {
+        (kRooms == 1 && count > 0 && share >= best_share_ - kEps && count < best_count_)) {
       best_share_ = share;
       best_count_ = count;
       best_ = side_;
@@ -203,7 +208,14 @@ class SubsetSearch {
     }
     if (i == pieces_.size() || share + rest_[i] <= best_share_ + kEps) return;
     const SubsetPiece& p = pieces_[i];
-    for (std::size_t r = 0; r < rooms_.size(); ++r) {
+    // A piece goes onto no lower a vehicle than the one before it of its
+    // kind; the first piece loaded onto two equal vehicles onto the first.
+    std::size_t from = 0, to = kRooms;
+    if constexpr (kRooms == 2) {
+      if (i > 0 && pieces_[i - 1].kind == p.kind) from = static_cast<std::size_t>(side_[i - 1]);
+      if (alike_ && count == 0) to = 1;
+    }
+    for (std::size_t r = from; r < to; ++r) {
       if (!(loads_[r] + p.size).Within(rooms_[r])) continue;
       side_[i] = static_cast<int>(r);
       loads_[r] += p.size;
@@ -211,18 +223,16 @@ class SubsetSearch {
       loads_[r] -= p.size;
     }
     side_[i] = 2;
-    // Leaving p aside, a piece of the same kind next would only repeat it
-    // on one vehicle.
+    // Leaving p aside leaves aside the pieces of its kind after it.
     std::size_t next = i + 1;
-    if (rooms_.size() == 1) {
-      while (next < pieces_.size() && pieces_[next].kind == p.kind) side_[next++] = 2;
-    }
+    while (next < pieces_.size() && pieces_[next].kind == p.kind) side_[next++] = 2;
     Visit(next, share, count);
   }
 
   const std::vector<SubsetPiece>& pieces_;
-  const std::vector<ExactSize> rooms_;
-  std::vector<ExactSize> loads_;
+  const std::array<ExactSize, kRooms> rooms_;
+  std::array<ExactSize, kRooms> loads_{};
+  bool alike_ = false;
   double best_share_;
   std::size_t best_count_;
   const std::uint64_t limit_;
@@ -237,12 +247,12 @@ class SubsetSearch {
 bool FillOne(const std::vector<SubsetPiece>& pieces, ExactSize room, double share,
              std::size_t count, std::uint64_t node_limit, std::uint64_t& nodes,
              std::vector<int>& side) {
-  return SubsetSearch(pieces, {room}, share, count, node_limit).Run(nodes, side);
+  return SubsetSearch<1>(pieces, {room}, share, count, node_limit).Run(nodes, side);
 }
 
 bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize second,
              double share, std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side) {
-  return SubsetSearch(pieces, {first, second}, share, 0, node_limit).Run(nodes, side);
+  return SubsetSearch<2>(pieces, {first, second}, share, 0, node_limit).Run(nodes, side);
 }
 
 }  // namespace dg::server

@@ -105,7 +105,7 @@ bool FillOne(const std::vector<SubsetPiece>& pieces, ExactSize room, double shar
              std::vector<int>& side);
 
 // The same onto two vehicles (side[i] 0 or 1) at once: the largest share
-// loaded, true when it beats `share`.
+// loaded, true when it beats `share`. Same requirements.
 bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize second,
              double share, std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
 
