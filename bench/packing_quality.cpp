@@ -1,14 +1,15 @@
 // Distribution quality on public packing instances with known optima.
 //
-//   exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--only PREFIX]
-//                     [--previous 0|1]
+//   exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--seed N]
+//                     [--only PREFIX] [--previous 0|1] [--each 0|1]
 //
 // DIR (default $EXP_BENCHDATA, else ../shared/benchdata beside the source
 // tree) holds vbp2d_caprara_toth/ (two-constraint instances: weight and
 // volume, every vehicle of the instance's capacity) and bpp1d_falkenauer/
 // (one dimension: weight only, volume 0). The instance files are read in
-// place and never copied. --effort and --last-percent set the exact-fill
-// search's PackOptions::effort and last_vehicle_percent.
+// place and never copied. --only takes one or more comma-separated prefixes
+// of instance names. --effort, --last-percent and --seed set the
+// exact-fill search's PackOptions::effort, last_vehicle_percent and seed.
 //
 // Each item of an instance becomes one order of one unit: an item type with
 // a demand of d is d orders, because the units of an instance are placed
@@ -19,7 +20,9 @@
 // first-fit decreasing construction alone, for the earlier room-gathering
 // search (left out with --previous 0) and for the exact-fill search, with the
 // thread CPU time per instance; the open instances against the bounds of
-// bounds.csv; then "ROW" lines for the summary table of bench/run.
+// bounds.csv; then "ROW" lines for the summary table of bench/run. With
+// --each 1, first a line per instance: "instance: NAME USED OPTIMUM TIME",
+// OPTIMUM being the best known upper bound where no optimum is known.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -146,6 +149,15 @@ std::vector<Instance> ReadBinPacking(const fs::path& dir) {
   return out;
 }
 
+// Whether `name` starts with one of the comma-separated `prefixes`.
+bool StartsWithAny(const std::string& name, const std::string& prefixes) {
+  std::istringstream list(prefixes);
+  for (std::string prefix; std::getline(list, prefix, ',');) {
+    if (!prefix.empty() && name.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 struct Outcome {
   int vehicles = 0;
   double seconds = 0;
@@ -224,6 +236,7 @@ int Main(int argc, char** argv) {
   server::PackOptions fill;
   std::string only;
   bool previous = true;
+  bool each = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--benchdata")
@@ -232,14 +245,18 @@ int Main(int argc, char** argv) {
       fill.effort = std::stoull(argv[i + 1]);
     else if (flag == "--last-percent")
       fill.last_vehicle_percent = std::stoull(argv[i + 1]);
+    else if (flag == "--seed")
+      fill.seed = std::stoull(argv[i + 1]);
     else if (flag == "--only")
       only = argv[i + 1];
     else if (flag == "--previous")
       previous = std::string(argv[i + 1]) != "0";
+    else if (flag == "--each")
+      each = std::string(argv[i + 1]) != "0";
     else
       return Usage(
-          "exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--only PREFIX] "
-          "[--previous 0|1]");
+          "exp-bench-packing [--benchdata DIR] [--effort N] [--last-percent N] [--seed N] "
+          "[--only PREFIX] [--previous 0|1] [--each 0|1]");
   }
   std::vector<Instance> all = ReadVectorPacking(data / "vbp2d_caprara_toth");
   for (Instance& inst : ReadBinPacking(data / "bpp1d_falkenauer")) all.push_back(std::move(inst));
@@ -262,7 +279,7 @@ int Main(int argc, char** argv) {
   std::vector<std::string> open_rows;
   int open_within = 0, open_count = 0;
   for (const Instance& inst : all) {
-    if (!only.empty() && inst.name.rfind(only, 0) != 0) continue;
+    if (!only.empty() && !StartsWithAny(inst.name, only)) continue;
     const Outcome base = Pack(inst, first_fit);
     const Outcome before = previous ? Pack(inst, gather) : Outcome{};
     const Outcome now = Pack(inst, fill);
@@ -271,6 +288,10 @@ int Main(int argc, char** argv) {
       t->first_fit.Add(inst, base);
       if (previous) t->previous.Add(inst, before);
       t->fill.Add(inst, now);
+    }
+    if (each) {
+      std::printf("instance: %s %d %d %.1f ms\n", inst.name.c_str(), now.vehicles,
+                  inst.optimum ? inst.optimum : inst.upper_bound, 1000 * now.seconds);
     }
     if (inst.optimum && now.vehicles > inst.optimum) {
       std::printf("above optimum: %s %d vs %d (%.0f ms)\n", inst.name.c_str(), now.vehicles,
