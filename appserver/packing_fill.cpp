@@ -530,6 +530,13 @@ class FillSearch {
       // let one; only then the costlier repack of two vehicles.
       if (!improved && gathered < fill::kGatherPasses &&
           GatherExactly({size_, room_, load_, inside_, where_}, open_list_, tight_, spent_)) {
+        // The gathering moved pieces behind Put and Take: the keys of the
+        // vehicles' contents, which the repacks passed over are known by,
+        // are counted again.
+        for (Index v : open_list_) {
+          content_key_[v] = 0;
+          for (Index p : inside_[v]) content_key_[v] += kind_key_[kind_[p]];
+        }
         ++gathered;
         improved = moved = true;
         continue;
