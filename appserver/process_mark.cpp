@@ -31,8 +31,11 @@ std::string HostName() {
 }
 
 // Field 22 of /proc/PID/stat (clock ticks after boot), "" when the process
-// does not exist. The command name (field 2) may hold spaces and
-// parentheses: the fields are counted after its closing one.
+// does not exist or has ended: a process killed but not yet reaped by its
+// parent (state Z, or X while it goes) keeps its entry for a while, and a
+// launch right after the kill must not take it for a live one. The command
+// name (field 2) may hold spaces and parentheses: the fields are counted
+// after its closing one.
 std::string StartTime(const std::string& pid) {
   const std::string stat = FirstLine("/proc/" + pid + "/stat");
   const auto close = stat.rfind(')');
@@ -40,6 +43,7 @@ std::string StartTime(const std::string& pid) {
   std::istringstream rest(stat.substr(close + 1));
   std::string field;
   for (int i = 3; i <= 22 && rest >> field; ++i) {
+    if (i == 3 && (field == "Z" || field == "X")) return "";
     if (i == 22) return field;
   }
   return "";
