@@ -162,5 +162,173 @@ TEST(ReduceVehicles, ExactFillsFromFewSizesReachTheirOptimum) {
   }
 }
 
+TEST(ExactSearches, SplitAndFillAsByHand) {
+  auto sizes = [](std::vector<std::pair<int, int>> list) {
+    std::vector<ExactSize> out;
+    for (const auto& [w, v] : list) out.push_back({w, v});
+    return out;
+  };
+  struct Split {
+    const char* name;
+    std::vector<ExactSize> pieces;
+    ExactSize first, second;
+    bool fits;
+  };
+  const std::vector<Split> splits = {
+      {"two exact fills",
+       sizes({{50, 0}, {30, 0}, {20, 0}, {60, 0}, {40, 0}}),
+       {100, 0},
+       {100, 0},
+       true},
+      {"the sum fits, no split does",
+       sizes({{60, 0}, {60, 0}, {60, 0}}),
+       {100, 0},
+       {100, 0},
+       false},
+      {"volume decides", sizes({{10, 60}, {10, 60}, {10, 30}}), {100, 90}, {100, 60}, true},
+      {"volume refuses", sizes({{10, 60}, {10, 60}, {10, 30}}), {100, 80}, {100, 60}, false},
+      {"unlike vehicles", sizes({{70, 0}, {30, 0}, {25, 0}}), {55, 0}, {70, 0}, true},
+  };
+  for (const Split& c : splits) {
+    std::uint64_t nodes = 0;
+    std::vector<int> side;
+    ASSERT_EQ(c.fits, SplitInTwo(c.pieces, c.first, c.second, 10'000, nodes, side)) << c.name;
+    if (!c.fits) continue;
+    ExactSize load[2];
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) load[side[i]] += c.pieces[i];
+    EXPECT_TRUE(load[0].Within(c.first) && load[1].Within(c.second)) << c.name;
+  }
+  // From 45, 40, 35, 20 and 15: one vehicle of 100 is filled by 45 + 40 +
+  // 15; two of 60 and 50 take at most 110 (40 + 20 and 35 + 15).
+  std::vector<SubsetPiece> offered;
+  for (int w : {45, 40, 35, 20, 15})
+    offered.push_back({{w, 0}, w / 100.0, static_cast<std::uint32_t>(w)});
+  std::uint64_t nodes = 0;
+  std::vector<int> side;
+  ASSERT_TRUE(FillOne(offered, {100, 0}, 0.9, 2, 10'000, nodes, side));
+  EXPECT_EQ((std::vector<int>{0, 0, 2, 2, 0}), side);
+  EXPECT_FALSE(FillOne(offered, {100, 0}, 1.0, 2, 10'000, nodes, side))
+      << "nothing beats a full vehicle";
+  ASSERT_TRUE(FillTwo(offered, {60, 0}, {50, 0}, 1.0, 10'000, nodes, side));
+  double loaded = 0;
+  ExactSize load[2];
+  for (std::size_t i = 0; i < offered.size(); ++i) {
+    if (side[i] == 2) continue;
+    load[side[i]] += offered[i].size;
+    loaded += offered[i].share;
+  }
+  EXPECT_NEAR(1.1, loaded, 1e-9);
+  EXPECT_TRUE(load[0].Within({60, 0}) && load[1].Within({50, 0}));
+}
+
+TEST(ExactSearches, DimensionWeightsFavourTheScarceRoom) {
+  const std::vector<ExactSize> rooms(3, ExactSize{100, 100});
+  // 199 of 200 kilograms over two vehicles, half the volume: one unit of
+  // weight must count for far more than one of volume.
+  const auto [tight_w, ample_v] = DimensionWeights({{100, 50}, {99, 50}}, rooms, 2);
+  EXPECT_GT(tight_w, 50 * ample_v);
+  EXPECT_NEAR(2.0, tight_w + ample_v, 1e-9);
+  const auto [ample_w, tight_v] = DimensionWeights({{50, 100}, {50, 99}}, rooms, 2);
+  EXPECT_NEAR(tight_w, tight_v, 1e-9) << "the dimensions are treated alike";
+  EXPECT_NEAR(ample_v, ample_w, 1e-9);
+  // Alike fills weigh alike; a dimension without pieces or rooms leaves the
+  // plain sum of shares.
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 60}}, rooms, 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 0}, {30, 0}}, rooms, 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}),
+            DimensionWeights({{60, 10}}, std::vector<ExactSize>(2, ExactSize{100, 0}), 1));
+  EXPECT_EQ((std::pair<double, double>{1, 1}), DimensionWeights({{60, 10}}, {}, 1));
+  // On a mixed fleet the fill is measured on the largest rooms: 150 kilograms
+  // fill the largest vehicle of 150 to the kilogram, not the 100 beside it.
+  const auto [mixed_w, mixed_v] = DimensionWeights({{150, 10}}, {{100, 100}, {150, 100}}, 1);
+  EXPECT_GT(mixed_w, 50 * mixed_v);
+}
+
+TEST(ExactSearches, TightDimensionIsTheOneLeftWithoutSpareRoom) {
+  const std::vector<ExactSize> rooms(4, ExactSize{100, 100});
+  // Two vehicles' worth: 200 of weight with 190 of volume, and so on.
+  auto sizes = [](std::int64_t weight, std::int64_t volume) {
+    return std::vector<ExactSize>{{weight / 2, volume / 2},
+                                  {weight - weight / 2, volume - volume / 2}};
+  };
+  EXPECT_EQ(0, TightDimension(sizes(200, 150), rooms, 2, 0.3)) << "weight full";
+  EXPECT_EQ(1, TightDimension(sizes(150, 195), rooms, 2, 0.3)) << "volume within 5";
+  EXPECT_EQ(-1, TightDimension(sizes(199, 200), rooms, 2, 0.3)) << "both: neither counts";
+  EXPECT_EQ(-1, TightDimension(sizes(160, 160), rooms, 2, 0.3)) << "40 to spare in each";
+  EXPECT_EQ(0, TightDimension(sizes(195, 0), rooms, 2, 0.3)) << "one dimension only";
+  // The spare room is counted on the lower bound's vehicles, the largest.
+  const std::vector<ExactSize> mixed = {{50, 100}, {100, 100}, {100, 100}};
+  EXPECT_EQ(0, TightDimension(sizes(190, 100), mixed, 2, 0.3));
+}
+
+TEST(ExactSearches, GatherFillsAVehicleExactlyTowardsTheMostSpareRoom) {
+  // Vehicle 0 spares 10 of weight, 1 spares 25 and 2 spares 15; the pieces
+  // of 40 on 1 and 2 are larger by exactly 10 than the 30 on 0.
+  struct Case {
+    const char* name;
+    std::int64_t volume_of_60;     // on vehicle 0
+    std::int64_t volume_of_40[2];  // on vehicles 1 and 2
+    std::uint32_t gains;           // the vehicle that gets the 30, or 0 for none
+  };
+  const Case cases[] = {
+      {"to the vehicle sparing the most", 10, {10, 10}, 1},
+      {"the other dimension forbids the first choice", 85, {20, 10}, 2},
+      {"nowhere with room in the other dimension", 85, {20, 20}, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<ExactSize> size = {{30, 10}, {60, c.volume_of_60},    {40, c.volume_of_40[0]},
+                                         {35, 10}, {40, c.volume_of_40[1]}, {45, 10}};
+    const std::vector<ExactSize> room(3, ExactSize{100, 100});
+    std::vector<std::uint32_t> where = {0, 0, 1, 1, 2, 2};
+    std::vector<std::vector<std::uint32_t>> inside = {{0, 1}, {2, 3}, {4, 5}};
+    std::vector<ExactSize> load(3);
+    for (std::uint32_t p = 0; p < size.size(); ++p) load[where[p]] += size[p];
+    std::uint64_t steps = 0;
+    const GatherView packing{size, room, load, inside, where};
+    EXPECT_EQ(c.gains != 0, GatherExactly(packing, {0, 1, 2}, 0, steps)) << c.name;
+    EXPECT_GT(steps, 0u) << c.name;
+    // Every piece once, loads as the pieces add up, rooms respected.
+    std::vector<ExactSize> sum(3);
+    for (std::uint32_t v = 0; v < 3; ++v) {
+      for (std::uint32_t p : inside[v]) {
+        EXPECT_EQ(v, where[p]) << c.name;
+        sum[v] += size[p];
+      }
+      EXPECT_EQ(sum[v], load[v]) << c.name;
+      EXPECT_TRUE(load[v].Within(room[v])) << c.name << " vehicle " << v;
+    }
+    EXPECT_EQ(c.gains == 0 ? 0u : c.gains, where[0]) << c.name;
+    EXPECT_EQ(c.gains != 0 ? 100 : 90, load[0].weight) << c.name << ": filled exactly";
+    EXPECT_FALSE(GatherExactly(packing, {0, 1, 2}, 0, steps)) << c.name << ": nothing more";
+  }
+  // Without a tight dimension nothing moves.
+  std::vector<ExactSize> size = {{30, 10}}, room = {{100, 100}}, load = {{30, 10}};
+  std::vector<std::uint32_t> where = {0};
+  std::vector<std::vector<std::uint32_t>> inside = {{0}};
+  std::uint64_t steps = 0;
+  EXPECT_FALSE(GatherExactly({size, room, load, inside, where}, {0}, -1, steps));
+}
+
+TEST(ExactSearches, SwapScanPassesOverExactlyTheEntriesOverTheLimit) {
+  // Lists sorted by decreasing share, with runs of equal shares: the
+  // galloping search answers what a scan from the front answers, for limits
+  // below, between, on and above the shares, in a number of probes that
+  // grows as the logarithm of the entries passed over.
+  for (int n = 0; n <= 40; ++n) {
+    std::vector<double> list;
+    for (int i = 0; i < n; ++i) list.push_back((n - i) / 3);
+    for (int twice = -2; twice <= 2 * (n / 3) + 2; ++twice) {
+      const double limit = twice / 2.0;
+      std::size_t want = 0;
+      while (want < list.size() && list[want] > limit) ++want;
+      std::uint64_t steps = 0;
+      const auto share = [](double x) { return x; };
+      EXPECT_EQ(want, fill::FirstWithin(list, share, limit, steps)) << n << " " << limit;
+      EXPECT_LE(steps, 2 * static_cast<std::uint64_t>(std::log2(want + 1)) + 2)
+          << n << " " << limit;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dg::server
