@@ -259,4 +259,12 @@ int ReleaseGridCommand(const std::vector<std::string>& args, std::ostream& out, 
   return 0;
 }
 
+std::optional<int> ReadIdleMinutes(const std::string& text) {
+  if (text.empty() || text.size() > 6 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoi(text);
+}
+
 }  // namespace dg::server

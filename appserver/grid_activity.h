@@ -36,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -101,6 +102,13 @@ class IdleGridReleaser {
   bool stopping_ = false;  // GUARDED_BY(mu_)
   std::thread thread_;
 };
+
+// The minutes of --release-idle-grids (exp-appserver and exp-host): up to six
+// digits, 0 for never; nullopt for anything else, which kIdleMinutesUsage
+// tells the user.
+std::optional<int> ReadIdleMinutes(const std::string& text);
+inline constexpr char kIdleMinutesUsage[] =
+    "--release-idle-grids needs a number of minutes (0: never)";
 
 // `args` are the words after "grids" / "release-grid".
 // The words of a command as --name value pairs; false (with a message on

@@ -281,10 +281,8 @@ int main(int argc, char** argv) {
   if (!per_address.empty() && !ParseCount(per_address, 1, &options.limits.max_per_address)) {
     return Usage("--max-connections-per-address needs a number from 1 up");
   }
-  int idle = 0;
-  if (!ParseCount(idle_minutes, 0, &idle)) {
-    return Usage("--release-idle-grids needs a number of minutes (0: never)");
-  }
+  const auto idle = dg::server::ReadIdleMinutes(idle_minutes);
+  if (!idle) return Usage(dg::server::kIdleMinutesUsage);
   dg::server::SignInSettings signin_settings;
   int session_idle = 0, lock_for = 0, retention = 0;
   if (!ParseCount(session_minutes, 1, &session_idle)) {
@@ -357,8 +355,8 @@ int main(int argc, char** argv) {
                      [](const std::string& line) { std::cout << line << std::endl; });
     }
     std::optional<dg::server::IdleGridReleaser> releaser;
-    if (idle > 0) {
-      releaser.emplace(storage, std::chrono::minutes(idle),
+    if (*idle > 0) {
+      releaser.emplace(storage, std::chrono::minutes(*idle),
                        [](const std::string& line) { std::cout << line << std::endl; });
     }
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);

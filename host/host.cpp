@@ -113,10 +113,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--release-idle-grids") {
       std::string minutes;
       value(minutes);
-      const bool digits = !minutes.empty() && minutes.size() <= 6 &&
-                          minutes.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits) throw UsageError("--release-idle-grids needs a number of minutes (0: never)");
-      o.release_idle_minutes = std::stoi(minutes);
+      const auto idle = server::ReadIdleMinutes(minutes);
+      if (!idle) throw UsageError(server::kIdleMinutesUsage);
+      o.release_idle_minutes = *idle;
     } else if (arg == "--help" || arg == "-h")
       o.help = true;
     else
