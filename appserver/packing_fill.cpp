@@ -24,7 +24,11 @@
 //
 // Sizes are counted in exact millionths of a kilogram and of a cubic metre,
 // so that pieces filling a vehicle to the gram are recognised as such. The
-// share weighs the dimension with less room to spare more (DimensionWeights).
+// share weighs the dimension with less room to spare more (DimensionWeights),
+// and while the left-out set is over the room to refill in one dimension
+// alone, that dimension weighs more and more (Reweigh): the swaps and repacks
+// then free it, where weights fixed at the start keep trading the short
+// dimension for a few units of the ample one.
 // Effort counts candidate moves and search nodes, never time; the seed only
 // varies the order in which vehicles are visited.
 #include <algorithm>
@@ -40,15 +44,14 @@
 
 #include "appserver/packing.h"
 #include "appserver/packing_fill_scan.h"
+#include "appserver/packing_fill_state.h"
 #include "appserver/packing_split.h"
 
 namespace dg::server {
 namespace {
 
-using Amount = std::int64_t;
-using Index = std::uint32_t;
-constexpr Index kNone = std::numeric_limits<Index>::max();
-
+using fill::Index;
+using fill::kNone;
 using Size = ExactSize;
 
 using fill::kEps;
@@ -58,7 +61,7 @@ using fill::Objective;
 using fill::Random;
 using fill::TabuTable;
 
-class FillSearch {
+class FillSearch : fill::PartialPacking {
  public:
   FillSearch(const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
              const std::vector<std::size_t>& assignment, const SearchBudget& budget)
@@ -97,6 +100,11 @@ class FillSearch {
     }
     bound_ = VehicleLowerBound(pieces, vehicles);
     std::tie(weigh_.first, weigh_.second) = DimensionWeights(size_, room_, bound_);
+    base_weigh_ = weigh_;
+    reweigh_ =
+        largest_.weight > 0 && largest_.volume > 0 &&
+        std::any_of(size_.begin(), size_.end(), [](const Size& s) { return s.weight > 0; }) &&
+        std::any_of(size_.begin(), size_.end(), [](const Size& s) { return s.volume > 0; });
     for (const Size& s : size_) share_.push_back(ShareOf(s));
     for (const Size& r : room_) {
       room_share_.push_back(ShareOf(r));
@@ -131,74 +139,43 @@ class FillSearch {
 
   // ---- state -------------------------------------------------------------
 
-  // A size as a share of the largest room, weight and volume added as
-  // DimensionWeights weighs them (never below zero). Whatever fits a room has
-  // no larger share than the room (the operations round monotonically).
-  double ShareOf(const Size& s) const {
-    auto part = [](Amount x, Amount of) {
-      return of > 0 ? static_cast<double>(x) / static_cast<double>(of) : 0.0;
-    };
-    return weigh_.first * part(s.weight, largest_.weight) +
-           weigh_.second * part(s.volume, largest_.volume);
+  // Keeps the left-out set as the best of the attempt when it is.
+  void NoteProgress() {
+    if (!Current().Better(best_out_)) return;
+    best_out_ = Current();
+    best_out_size_ = out_size_;
+    improved_at_ = iteration_;
   }
 
-  void Put(Index piece, Index v) {
-    where_[piece] = v;
-    inside_[v].push_back(piece);
-    load_[v] += size_[piece];
-    content_key_[v] += kind_key_[kind_[piece]];
+  // Weighs the dimensions anew (PartialPacking::Weigh): the best left-out
+  // set of the attempt is known by its size, and the repacks that found
+  // nothing may find something under other shares, so they are forgotten.
+  void Tilt(double tilt) {
+    if (tilt == tilt_) return;
+    Weigh(tilt);
+    best_out_.share = ShareOf(best_out_size_);
+    fruitless_.Forget();
   }
 
-  void Take(Index piece) {
-    const Index v = where_[piece];
-    auto& list = inside_[v];
-    list.erase(std::find(list.begin(), list.end(), piece));
-    load_[v] -= size_[piece];
-    content_key_[v] -= kind_key_[kind_[piece]];
-    where_[piece] = kNone;
+  // Where the left-out set is over the room to refill in one dimension only,
+  // that dimension weighs a little more, so that the swaps and repacks start
+  // to free it; within bounds of its weight at the start.
+  void Reweigh() {
+    if (!reweigh_) return;
+    Size refill;
+    for (Index v : refill_) refill += room_[v];
+    const bool weight_over = out_size_.weight > refill.weight;
+    const bool volume_over = out_size_.volume > refill.volume;
+    if (weight_over == volume_over) return;
+    Tilt(weight_over ? std::min(tilt_ * fill::kTiltStep, fill::kMaxTilt)
+                     : std::max(tilt_ / fill::kTiltStep, 1 / fill::kMaxTilt));
   }
-
-  void LeaveOut(Index piece) {
-    Take(piece);
-    out_.push_back(piece);
-    out_size_ += size_[piece];
-    out_share_ += share_[piece];
-    out_key_ += kind_key_[kind_[piece]];
-  }
-
-  void TakeIn(Index piece, Index v) {
-    out_.erase(std::find(out_.begin(), out_.end(), piece));
-    out_size_ -= size_[piece];
-    out_share_ -= share_[piece];
-    out_key_ -= kind_key_[kind_[piece]];
-    Put(piece, v);
-  }
-
-  Objective Current() const { return {out_share_, out_.size()}; }
 
   // Vehicles in use in the best packing.
   std::size_t Used() const {
     std::vector<bool> used(inside_.size(), false);
     for (Index v : best_) used[v] = true;
     return static_cast<std::size_t>(std::count(used.begin(), used.end(), true));
-  }
-
-  double LoadShare(Index v) const {
-    double s = 0;
-    for (Index p : inside_[v]) s += share_[p];
-    return s;
-  }
-
-  // Loads the best complete packing as the current state.
-  void Load() {
-    for (auto& list : inside_) list.clear();
-    std::fill(load_.begin(), load_.end(), Size{});
-    std::fill(content_key_.begin(), content_key_.end(), 0);
-    for (Index p = 0; p < best_.size(); ++p) Put(p, best_[p]);
-    out_.clear();
-    out_size_ = {};
-    out_share_ = 0;
-    out_key_ = 0;
   }
 
   // ---- exact pairs -------------------------------------------------------
@@ -275,6 +252,7 @@ class FillSearch {
         bool swapped = false, repacked = false;
         if (TabuPhase(swapped) || Descent(repacked)) return Commit();
         if (!swapped && !repacked) break;  // nothing left to try from here
+        Reweigh();
       }
     }
     return false;
@@ -284,7 +262,7 @@ class FillSearch {
   // vehicles; on later rounds, of vehicles drawn among the emptier ones.
   // False when there are too few vehicles to try.
   bool Start(std::size_t round) {
-    Load();
+    Load(best_);
     std::vector<Index> open;
     for (Index v = 0; v < inside_.size(); ++v) {
       open_[v] = !inside_[v].empty() && !fixed_[v];
@@ -324,6 +302,7 @@ class FillSearch {
     held_until_.assign(kind_key_.size(), 0);
     failed_checks_.clear();
     best_out_ = Current();
+    best_out_size_ = out_size_;
     return true;
   }
 
@@ -497,10 +476,7 @@ class FillSearch {
       moved = true;
       Apply(m);
       ++iteration_;
-      if (Current().Better(best_out_)) {
-        best_out_ = Current();
-        improved_at_ = iteration_;
-      }
+      NoteProgress();
       if (OutFits()) return true;
     }
     return false;
@@ -520,10 +496,7 @@ class FillSearch {
       for (std::size_t n = 0; n < open_list_.size() && spent_ < effort_; ++n) {
         if (!Repack(open_list_[(start + n) % open_list_.size()])) continue;
         improved = moved = true;
-        if (Current().Better(best_out_)) {
-          best_out_ = Current();
-          improved_at_ = iteration_;
-        }
+        NoteProgress();
         if (OutFits()) return true;
       }
       // Once no vehicle alone takes in more, gathering the tight room may
@@ -543,10 +516,7 @@ class FillSearch {
       }
       if (!improved && RepackPairs()) {
         improved = moved = true;
-        if (Current().Better(best_out_)) {
-          best_out_ = Current();
-          improved_at_ = iteration_;
-        }
+        NoteProgress();
         if (OutFits()) return true;
       }
     }
@@ -629,16 +599,9 @@ class FillSearch {
     return found;
   }
 
-  // The pieces and vehicles.
-  std::vector<Size> size_;
-  std::vector<double> share_;  // of the largest room, weight and volume added
-  std::vector<Index> kind_;    // pieces of one size share a kind
-  std::vector<std::uint64_t> kind_key_;
-  std::vector<Size> room_;
-  std::vector<double> room_share_;
-  Size largest_;                           // the largest room in each dimension
-  std::pair<double, double> weigh_{1, 1};  // of weight and volume in a share
-  std::vector<bool> fixed_;                // holds an exact pair
+  // The fleet and its bound.
+  bool reweigh_ = false;     // both dimensions have pieces and rooms
+  std::vector<bool> fixed_;  // holds an exact pair
   std::size_t bound_ = 0;
   int tight_ = -1;  // that every vehicle fills almost to the unit: 0 weight, 1 volume, -1 none
   std::size_t given_used_ = 0;
@@ -649,24 +612,16 @@ class FillSearch {
   std::uint64_t spent_ = 0;
   Random random_;
 
-  // The current packing; where_[p] is kNone for a piece left out.
-  std::vector<Index> where_;
-  std::vector<std::vector<Index>> inside_;
-  std::vector<Size> load_;
   std::vector<bool> open_;
   std::vector<Index> open_list_;
-  std::vector<Index> out_;
-  Size out_size_;
-  double out_share_ = 0;
-  std::uint64_t out_key_ = 0;  // identifies the left-out set by its sizes
   std::vector<Index> refill_;
   std::vector<Size> sizes_;  // scratch of the exact check
   std::vector<int> split_;
   std::vector<Index> best_;  // the best complete packing
   Objective best_out_;
+  Size best_out_size_;
   std::unordered_set<std::uint64_t> failed_checks_;
   fill::FruitlessRepacks fruitless_;
-  std::vector<std::uint64_t> content_key_;  // per vehicle: its pieces by their sizes
   std::vector<std::uint64_t> room_key_;
 
   // Tabu memory.

@@ -35,6 +35,11 @@ inline constexpr std::size_t kMaxPairedOut = 120;
 // other vehicles, drawn among the kPool times as many emptiest ones.
 inline constexpr std::uint64_t kStall = 2000;
 inline constexpr std::size_t kPool = 3;
+// The factor by which the weight of a dimension in a share changes at a
+// time while the left-out set is over the room to refill in it alone, and
+// the most it may weigh against its weight at the start.
+inline constexpr double kTiltStep = 1.25;
+inline constexpr double kMaxTilt = 30;
 inline constexpr std::uint64_t kCheckNodes = 20'000;
 inline constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
 inline constexpr std::uint64_t kRepackNodes = 5'000;
@@ -127,6 +132,8 @@ class FruitlessRepacks {
   }
 
   bool Seen(std::uint64_t key) const { return keys_.count(key) > 0; }
+
+  void Forget() { keys_.clear(); }
 
   void Remember(std::uint64_t key) {
     if (keys_.size() >= kLimit) keys_.clear();

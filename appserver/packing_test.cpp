@@ -423,6 +423,47 @@ TEST(ReduceVehicles, FillsTheTightDimensionExactlyWithinTheOther) {
   }
 }
 
+TEST(ReduceVehicles, FillsOneDimensionToTheUnitWhileTheOtherIsAmple) {
+  // Four pieces per vehicle fill its volume exactly and its weight to three
+  // quarters on average: the optimum is the number of vehicles planted. A
+  // search that keeps weighing the weight as it did at the start stalls with
+  // a left-out set light enough but a few units too large in volume, and
+  // needs several times this effort on most of these.
+  for (unsigned seed : {1u, 2u, 3u}) {
+    unsigned state = seed;
+    auto next = [&state](int low, int high) {
+      state = state * 1103515245u + 12345u;
+      return low + static_cast<int>((state >> 16) % static_cast<unsigned>(high - low + 1));
+    };
+    std::vector<PackPiece> pieces;
+    const int planted = 25;
+    for (int b = 0; b < planted; ++b) {
+      int v[4], left = 1000;
+      for (int i = 0; i < 3; ++i)
+        left -= v[i] =
+            next(std::max(100, left - 400 * (3 - i)), std::min(400, left - 100 * (3 - i)));
+      v[3] = left;
+      for (int x : v)
+        pieces.push_back({static_cast<double>(next(100, 250)), static_cast<double>(x)});
+    }
+    pieces = Shuffled(pieces, seed + 40);
+    for (bool exchanged : {false, true}) {
+      std::vector<PackPiece> shaped = pieces;
+      if (exchanged) {
+        for (PackPiece& p : shaped) std::swap(p.weight, p.volume);
+      }
+      const std::vector<PackVehicle> vehicles(shaped.size(), {1000, 1000});
+      const auto start = OnePerVehicle(shaped.size());
+      const SearchBudget budget{3'000'000};
+      const auto reduced = ReduceVehicles(shaped, vehicles, start, budget);
+      const std::string name = "seed " + std::to_string(seed) + (exchanged ? " by weight" : "");
+      EXPECT_EQ(static_cast<std::size_t>(planted), CheckedVehicles(shaped, vehicles, reduced))
+          << name;
+      EXPECT_EQ(reduced, ReduceVehicles(shaped, vehicles, start, budget)) << name;
+    }
+  }
+}
+
 TEST(ReduceVehicles, LastVehicleAboveTheBoundGetsItsExtraEffort) {
   // Triplets of 100 (optimum 12, the bound): a short effort stops one
   // vehicle above it, and the extra effort for that last vehicle closes it;
