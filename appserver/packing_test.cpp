@@ -383,6 +383,26 @@ TEST(ReduceVehicles, ExactFillsWithKnownOptimum) {
   }
 }
 
+// Reduces `pieces`, as they are and with weight and volume exchanged, from
+// one piece per vehicle of room `room` in both dimensions: each must come to
+// the `planted` vehicles valid, and the same on every run.
+void ExpectPlantedBothWays(const std::vector<PackPiece>& pieces, double room, int planted,
+                           const SearchBudget& budget, const std::string& name) {
+  for (bool exchanged : {false, true}) {
+    std::vector<PackPiece> shaped = pieces;
+    if (exchanged) {
+      for (PackPiece& p : shaped) std::swap(p.weight, p.volume);
+    }
+    const std::vector<PackVehicle> vehicles(shaped.size(), {room, room});
+    const auto start = OnePerVehicle(shaped.size());
+    const auto reduced = ReduceVehicles(shaped, vehicles, start, budget);
+    const std::string label = name + (exchanged ? " exchanged" : "");
+    EXPECT_EQ(static_cast<std::size_t>(planted), CheckedVehicles(shaped, vehicles, reduced))
+        << label;
+    EXPECT_EQ(reduced, ReduceVehicles(shaped, vehicles, start, budget)) << label;
+  }
+}
+
 TEST(ReduceVehicles, FillsTheTightDimensionExactlyWithinTheOther) {
   // Planted triplets that fill the weight of a vehicle exactly and its
   // volume to within a few units (about 1.5 of 100 to spare on average, so
@@ -406,20 +426,8 @@ TEST(ReduceVehicles, FillsTheTightDimensionExactlyWithinTheOther) {
       pieces.push_back({static_cast<double>(w2), static_cast<double>(v2)});
       pieces.push_back({static_cast<double>(100 - w1 - w2), static_cast<double>(v3)});
     }
-    pieces = Shuffled(pieces, seed + 30);
-    for (bool exchanged : {false, true}) {
-      std::vector<PackPiece> shaped = pieces;
-      if (exchanged) {
-        for (PackPiece& p : shaped) std::swap(p.weight, p.volume);
-      }
-      const std::vector<PackVehicle> vehicles(shaped.size(), {100, 100});
-      const auto start = OnePerVehicle(shaped.size());
-      const auto reduced = ReduceVehicles(shaped, vehicles, start, SearchBudget{});
-      const std::string name = "seed " + std::to_string(seed) + (exchanged ? " by volume" : "");
-      EXPECT_EQ(static_cast<std::size_t>(triplets), CheckedVehicles(shaped, vehicles, reduced))
-          << name;
-      EXPECT_EQ(reduced, ReduceVehicles(shaped, vehicles, start, SearchBudget{})) << name;
-    }
+    ExpectPlantedBothWays(Shuffled(pieces, seed + 30), 100, triplets, SearchBudget{},
+                          "seed " + std::to_string(seed));
   }
 }
 
@@ -446,21 +454,8 @@ TEST(ReduceVehicles, FillsOneDimensionToTheUnitWhileTheOtherIsAmple) {
       for (int x : v)
         pieces.push_back({static_cast<double>(next(100, 250)), static_cast<double>(x)});
     }
-    pieces = Shuffled(pieces, seed + 40);
-    for (bool exchanged : {false, true}) {
-      std::vector<PackPiece> shaped = pieces;
-      if (exchanged) {
-        for (PackPiece& p : shaped) std::swap(p.weight, p.volume);
-      }
-      const std::vector<PackVehicle> vehicles(shaped.size(), {1000, 1000});
-      const auto start = OnePerVehicle(shaped.size());
-      const SearchBudget budget{3'000'000};
-      const auto reduced = ReduceVehicles(shaped, vehicles, start, budget);
-      const std::string name = "seed " + std::to_string(seed) + (exchanged ? " by weight" : "");
-      EXPECT_EQ(static_cast<std::size_t>(planted), CheckedVehicles(shaped, vehicles, reduced))
-          << name;
-      EXPECT_EQ(reduced, ReduceVehicles(shaped, vehicles, start, budget)) << name;
-    }
+    ExpectPlantedBothWays(Shuffled(pieces, seed + 40), 1000, planted, SearchBudget{3'000'000},
+                          "seed " + std::to_string(seed));
   }
 }
 
