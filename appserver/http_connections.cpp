@@ -303,7 +303,11 @@ class ConnectionStream : public httplib::Stream {
 
 GuardedHttpServer::GuardedHttpServer(ConnectionLimits limits) : limits_(limits) {
   if (::pipe2(stop_pipe_, O_CLOEXEC) != 0) throw Error("cannot create a pipe");
-  const auto idle_seconds = std::chrono::ceil<std::chrono::seconds>(limits_.idle).count();
+  // Announced in every answer kept open (Keep-Alive: timeout=N), for
+  // clients to stop reusing a connection before the server ends it: never
+  // more than the real limit, which a whole number of seconds can only
+  // round down to (a limit under a second, for tests, is announced as one).
+  const auto idle_seconds = std::chrono::floor<std::chrono::seconds>(limits_.idle).count();
   set_keep_alive_timeout(std::max<std::chrono::seconds::rep>(1, idle_seconds));
   set_keep_alive_max_count(static_cast<std::size_t>(std::max(1, limits_.max_requests)));
 }

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -333,11 +335,22 @@ struct HttpTransport::Impl {
                (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
                std::to_string(port)),
         where(host + ":" + std::to_string(port)) {}
+  // Sends one request with `send` (which runs it on `client`), on the kept
+  // connection while the server still keeps it, and once more on a new
+  // connection when the kept one failed before the request left whole.
+  // REQUIRES: `mu` held.
+  httplib::Result Exchange(const std::function<httplib::Result()>& send);
+
   mutable std::mutex mu;
   httplib::Client client;  // GUARDED_BY(mu)
   int socket = -1;         // GUARDED_BY(mu); the client's latest, open or not
   std::string where;
   httplib::Headers headers;
+  // How long the kept connection may still be reused after its last answer,
+  // from what the server announced (Keep-Alive: timeout=N); unknown until
+  // an answer says it.
+  std::optional<std::chrono::milliseconds> reuse_for;  // GUARDED_BY(mu)
+  std::chrono::steady_clock::time_point answered_at;   // GUARDED_BY(mu)
 };
 
 namespace {
@@ -392,6 +405,30 @@ void DropEndedConnection(httplib::Client& client, int socket) {
   if (socket < 0 || client.is_socket_open() == 0) return;
   pollfd p{socket, POLLIN, 0};
   if (::poll(&p, 1, 0) > 0) client.stop();
+}
+
+// How long a connection the server keeps for `limit` after an answer is
+// reused here: the server's clock starts when it has written the answer,
+// this one when the answer has been read, and a request takes a moment to
+// arrive; a quarter of the limit, and at least half a second, is left for
+// that, so that the server never ends the connection under a request that
+// is on its way.
+std::chrono::milliseconds ReuseWindow(std::chrono::seconds limit) {
+  using std::chrono::milliseconds;
+  const milliseconds whole = limit;
+  return std::max(milliseconds(0), std::min(whole * 3 / 4, whole - milliseconds(500)));
+}
+
+// The idle limit a server announces in an answer ("Keep-Alive: timeout=N,
+// max=M"); none when the answer does not say.
+std::optional<std::chrono::seconds> AnnouncedIdleLimit(const httplib::Response& res) {
+  const std::string value = res.get_header_value("Keep-Alive");
+  const std::size_t at = value.find("timeout=");
+  if (at == std::string::npos) return std::nullopt;
+  char* end = nullptr;
+  const long seconds = std::strtol(value.c_str() + at + 8, &end, 10);
+  if (end == value.c_str() + at + 8 || seconds < 0) return std::nullopt;
+  return std::chrono::seconds(seconds);
 }
 
 // The server's answer, read with the same limits as what comes from
@@ -452,11 +489,38 @@ void HttpTransport::UseSession(const std::string& token) {
 
 HttpTransport::~HttpTransport() = default;
 
+httplib::Result HttpTransport::Impl::Exchange(const std::function<httplib::Result()>& send) {
+  const PipeSignalBlocked no_pipe_signal;
+  DropEndedConnection(client, socket);
+  if (client.is_socket_open() != 0 && reuse_for &&
+      std::chrono::steady_clock::now() - answered_at >= *reuse_for) {
+    client.stop();
+  }
+  const bool reused = client.is_socket_open() != 0;
+  httplib::Result res = send();
+  // The server ends a kept connection only between requests (its idle
+  // limit, its request limit, its stop), so a request sent just as it does
+  // so fails. It is sent again, once and on a new connection, only when it
+  // failed while it was being written: the server dispatches a call only
+  // after it has read the whole request, header and body, and a connection
+  // it has ended delivers no more of it, so none of that request can have
+  // run. A request that left whole and got no answer is never sent again:
+  // a server that died after running it looks the same from here.
+  if (!res && reused && res.error() == httplib::Error::Write) {
+    client.stop();
+    res = send();
+  }
+  if (res) {
+    answered_at = std::chrono::steady_clock::now();
+    if (const auto limit = AnnouncedIdleLimit(*res)) reuse_for = ReuseWindow(*limit);
+  }
+  return res;
+}
+
 std::pair<int, std::string> HttpTransport::Send(const std::string& path, const std::string& body) {
   std::lock_guard lock(impl_->mu);
-  const PipeSignalBlocked no_pipe_signal;
-  DropEndedConnection(impl_->client, impl_->socket);
-  auto res = impl_->client.Post(path, impl_->headers, body, "application/json");
+  auto res = impl_->Exchange(
+      [&] { return impl_->client.Post(path, impl_->headers, body, "application/json"); });
   if (!res) throw Unreachable(impl_->where, res.error());
   return {res->status, std::move(res->body)};
 }
@@ -514,9 +578,7 @@ void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.
 
 bool HttpTransport::ServerRequiresSignIn() {
   std::lock_guard lock(impl_->mu);
-  const PipeSignalBlocked no_pipe_signal;
-  DropEndedConnection(impl_->client, impl_->socket);
-  auto res = impl_->client.Get("/health", impl_->headers);
+  auto res = impl_->Exchange([&] { return impl_->client.Get("/health", impl_->headers); });
   if (!res) throw Unreachable(impl_->where, res.error());
   const json answer = ReadAnswer(res->body);
   if (!answer.is_object() || !answer.contains("signin")) return false;

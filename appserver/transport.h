@@ -189,9 +189,12 @@ struct HttpClientOptions {
 };
 
 // Client side of the HTTP transport, for the server connection. Keeps one
-// connection alive; thread-safe (calls are serialised). A call is never
-// repeated: a server lost during a call is a TransportError, and whether the
-// call took effect is for the caller to find out. Not copyable.
+// connection alive while the server keeps it (as its answers announce);
+// thread-safe (calls are serialised). A call never runs twice: it is sent
+// again, once, only when the kept connection failed before the request had
+// left whole, so the server cannot have run it; a server lost during a call
+// is a TransportError, and whether the call took effect is for the caller
+// to find out. Not copyable.
 class HttpTransport : public data::CallTransport {
  public:
   // Throws Error for an operator code that fails IsValidOperatorCode.
