@@ -32,17 +32,9 @@ using std::chrono::milliseconds;
 class ScriptedPeer {
  public:
   ScriptedPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int small = 4096;  // inherited by the accepted connections
-    ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    EXPECT_EQ(0, ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len));
-    EXPECT_EQ(0, ::listen(listener_, 8));
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    const auto listener = testing::ListenOnLoopback(8, 4096);
+    listener_ = listener.fd;
+    port_ = listener.port;
   }
   ~ScriptedPeer() {
     if (thread_.joinable()) thread_.join();

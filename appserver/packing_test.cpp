@@ -224,15 +224,30 @@ TEST(PackItems, NoReductionWhenAnOrderIsSplitOrCapacityIsShort) {
   }
 }
 
+// A small generator whose draws are the same on every platform, so that
+// the generated cases are too.
+class Draws {
+ public:
+  explicit Draws(unsigned seed) : state_(seed) {}
+  // 16 bits.
+  unsigned Next() {
+    state_ = state_ * 1103515245u + 12345u;
+    return state_ >> 16;
+  }
+  int Below(int n) { return static_cast<int>(Next() % static_cast<unsigned>(n)); }
+  int Between(int low, int high) { return low + Below(high - low + 1); }
+
+ private:
+  unsigned state_;
+};
+
 // Vehicles of room 100 x 100, each cut into `cuts` pieces that fill it
 // exactly in both dimensions (weight and volume cut independently), the
 // pieces shuffled: only a perfect regrouping reaches `bins` vehicles.
 std::vector<PackPiece> ExactFill(int bins, int cuts, unsigned seed) {
   std::vector<PackPiece> pieces;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) & 0x7fff;
-  };
+  Draws draws(seed);
+  auto next = [&draws] { return draws.Next() & 0x7fff; };
   for (int b = 0; b < bins; ++b) {
     double weight_left = 100, volume_left = 100;
     for (int c = 1; c < cuts; ++c) {
@@ -308,10 +323,9 @@ std::vector<std::size_t> OnePerVehicle(std::size_t n) {
 }
 
 std::vector<PackPiece> Shuffled(std::vector<PackPiece> pieces, unsigned seed) {
-  for (std::size_t i = pieces.size(); i > 1; --i) {
-    seed = seed * 1103515245u + 12345u;
-    std::swap(pieces[i - 1], pieces[(seed >> 16) % i]);
-  }
+  Draws draws(seed);
+  for (std::size_t i = pieces.size(); i > 1; --i)
+    std::swap(pieces[i - 1], pieces[draws.Next() % i]);
   return pieces;
 }
 
@@ -411,11 +425,8 @@ TEST(ReduceVehicles, FillsTheTightDimensionExactlyWithinTheOther) {
   // never overload the other. Sizes repeat, so pieces larger than others by
   // exactly a vehicle's spare weight abound.
   for (unsigned seed : {1u, 2u, 3u, 4u}) {
-    unsigned state = seed;
-    auto next = [&state](int low, int high) {
-      state = state * 1103515245u + 12345u;
-      return low + static_cast<int>((state >> 16) % static_cast<unsigned>(high - low + 1));
-    };
+    Draws draws(seed);
+    auto next = [&draws](int low, int high) { return draws.Between(low, high); };
     std::vector<PackPiece> pieces;
     const int triplets = 60;
     for (int b = 0; b < triplets; ++b) {
@@ -438,11 +449,8 @@ TEST(ReduceVehicles, FillsOneDimensionToTheUnitWhileTheOtherIsAmple) {
   // a left-out set light enough but a few units too large in volume, and
   // needs several times this effort on most of these.
   for (unsigned seed : {1u, 2u, 3u}) {
-    unsigned state = seed;
-    auto next = [&state](int low, int high) {
-      state = state * 1103515245u + 12345u;
-      return low + static_cast<int>((state >> 16) % static_cast<unsigned>(high - low + 1));
-    };
+    Draws draws(seed);
+    auto next = [&draws](int low, int high) { return draws.Between(low, high); };
     std::vector<PackPiece> pieces;
     const int planted = 25;
     for (int b = 0; b < planted; ++b) {
@@ -488,11 +496,8 @@ TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long budgets, several
   // seeds: each answer must be a valid packing on no more vehicles than the
   // start, and both searches are held to it.
-  unsigned seed = 3;
-  auto next = [&seed](int n) {
-    seed = seed * 1103515245u + 12345u;
-    return static_cast<int>((seed >> 16) % static_cast<unsigned>(n));
-  };
+  Draws draws(3);
+  auto next = [&draws](int n) { return draws.Below(n); };
   for (int round = 0; round < 30; ++round) {
     std::vector<PackVehicle> vehicles;
     const int fleet = 3 + next(20);

@@ -302,14 +302,7 @@ TEST(Tls, AConnectionResetUnderTheClientsWritesFailsTheCallOnly) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   ASSERT_EQ(1, SSL_CTX_use_certificate_chain_file(ctx, certificates.cert().c_str()));
   ASSERT_EQ(1, SSL_CTX_use_PrivateKey_file(ctx, certificates.key().c_str(), SSL_FILETYPE_PEM));
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&addr), len));
-  ASSERT_EQ(0, ::listen(listener, 4));
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  const auto [listener, port] = testing::ListenOnLoopback(4);
   constexpr int kCalls = 3;
   // Reads the start of each request, then closes the connection.
   std::thread server([&] {
@@ -327,7 +320,7 @@ TEST(Tls, AConnectionResetUnderTheClientsWritesFailsTheCallOnly) {
   HttpClientOptions options;
   options.tls = true;
   options.ca_file = certificates.ca();
-  HttpTransport client("127.0.0.1", ntohs(addr.sin_port), options);
+  HttpTransport client("127.0.0.1", port, options);
   const std::string large(32 << 20, 'a');
   for (int call = 0; call < kCalls; ++call) {
     EXPECT_THROW(client.Call(kServerName, "GetParametros", {large}), data::TransportError)

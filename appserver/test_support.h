@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -149,6 +152,30 @@ class TempDatabase {
 };
 
 // Text of a variant argument or cell; null and empty read as "".
+// A socket listening on 127.0.0.1 at a free port, for a test to play a
+// peer by hand; with `receive_buffer` its accepted connections take that
+// little into their sockets. Fails the test when the system refuses.
+struct LoopbackListener {
+  int fd = -1;
+  int port = 0;
+};
+inline LoopbackListener ListenOnLoopback(int backlog, int receive_buffer = 0) {
+  LoopbackListener out;
+  out.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0) {
+    ::setsockopt(out.fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  EXPECT_EQ(0, ::bind(out.fd, reinterpret_cast<sockaddr*>(&addr), len));
+  EXPECT_EQ(0, ::listen(out.fd, backlog));
+  ::getsockname(out.fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  out.port = ntohs(addr.sin_port);
+  return out;
+}
+
 inline std::string Str(const data::Variant& v) { return v.IsEmptyOrNull() ? "" : v.ToString(); }
 
 // One column of a packet as "a,b,c".
