@@ -302,7 +302,10 @@ TEST(Tls, AConnectionResetUnderTheClientsWritesFailsTheCallOnly) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   ASSERT_EQ(1, SSL_CTX_use_certificate_chain_file(ctx, certificates.cert().c_str()));
   ASSERT_EQ(1, SSL_CTX_use_PrivateKey_file(ctx, certificates.key().c_str(), SSL_FILETYPE_PEM));
-  const auto [listener, port] = testing::ListenOnLoopback(4);
+  // Not a structured binding: the server thread below captures the socket,
+  // which clang refuses for a binding.
+  const testing::LoopbackListener listening = testing::ListenOnLoopback(4);
+  const int listener = listening.fd;
   constexpr int kCalls = 3;
   // Reads the start of each request, then closes the connection.
   std::thread server([&] {
@@ -320,7 +323,7 @@ TEST(Tls, AConnectionResetUnderTheClientsWritesFailsTheCallOnly) {
   HttpClientOptions options;
   options.tls = true;
   options.ca_file = certificates.ca();
-  HttpTransport client("127.0.0.1", port, options);
+  HttpTransport client("127.0.0.1", listening.port, options);
   const std::string large(32 << 20, 'a');
   for (int call = 0; call < kCalls; ++call) {
     EXPECT_THROW(client.Call(kServerName, "GetParametros", {large}), data::TransportError)
