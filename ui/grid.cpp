@@ -297,7 +297,14 @@ void DataGrid::PaintCell(Canvas& canvas, const Rect& rect, int row, int column, 
     Canvas* saved;
     ~Reset() { slot = saved; }
   } reset{canvas_, saved};
-  VisitRow(row, [&] {
+  data::ClientDataset* ds = DataSet();
+  if (ds == nullptr || !ds->Active() || row < 1 || row > ds->RecordCount()) return;
+  if (row != ds->RecNo() && Editing(ds)) return;
+  // The row is read for display: the cursor stays where it is and the
+  // dataset's controls hear of no move. Moving there and back, as a visit
+  // does, ends by telling them the layout changed, and the view then
+  // paints the grid again, which moves again: a paint that never ends.
+  ds->ReadAt(row, [&] {
     DefaultDrawColumnCell(rect, column, state);
     if (on_draw_column_cell) on_draw_column_cell(*this, rect, column, Column(column), state);
   });

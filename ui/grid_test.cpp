@@ -315,6 +315,11 @@ TEST_F(GridTest, DrawEventsSeeTheRowBeingDrawnWithoutMovingTheCursor) {
       canvas.BrushCopy({rect.left + 1, rect.top, rect.left + 17, rect.bottom}, LoadPicture("check"),
                        {0, 0, 16, rect.Height()}, kOlive);
   };
+  struct LayoutCount : data::DataLink {
+    int changes = 0;
+    void LayoutChanged() override { ++changes; }
+  } layout;
+  source.AddLink(&layout);
   RecordingCanvas canvas;
   grid->PaintCell(canvas, {0, 18, 60, 36}, 3, 0, DrawState{true, false, false});
   EXPECT_EQ(
@@ -323,6 +328,10 @@ TEST_F(GridTest, DrawEventsSeeTheRowBeingDrawnWithoutMovingTheCursor) {
       canvas.Joined());
   EXPECT_EQ(2, ds.RecNo());
   EXPECT_EQ(0, scrolls);
+  // A view repaints on a change of layout: a paint that caused one would
+  // never end.
+  EXPECT_EQ(0, layout.changes);
+  source.RemoveLink(&layout);
   EXPECT_THROW(grid->CurrentCanvas(), Error);  // only during a paint
 
   // While editing, the current row is drawn with the editor flag and other
