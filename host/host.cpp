@@ -104,9 +104,12 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
     } else if (arg == "--dry-run")
       o.dry_run = true;
-    else if (arg == "--manifest")
+    else if (arg == "--manifest") {
       value(o.manifest_grid);
-    else if (arg == "--out")
+      if (o.manifest_grid.find_first_not_of(' ') == std::string::npos) {
+        throw UsageError("--manifest needs a grid number");
+      }
+    } else if (arg == "--out")
       value(o.manifest_out);
     else if (arg == "--manifest-dir")
       value(o.manifest_dir);

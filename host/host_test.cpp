@@ -73,6 +73,7 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--dry-run"}, "--dry-run goes with --import"},
       {{"--manifest", "1"}, "--manifest needs --out FILE.pdf"},
       {{"--out", "r.pdf"}, "--out goes with --manifest"},
+      {{"--manifest", " ", "--out", "r.pdf"}, "--manifest needs a grid number"},
       {{"--manifest", "1", "--out", "r.pdf", "--script", "s", "--trace", "t"},
        "--import and --manifest do not go with --script"},
       {{"--db", "a.db", "--import", "a.csv", "--manifest", "1", "--out", "r.pdf"},
