@@ -273,11 +273,6 @@ bool VisitRecord(data::ClientDataset& dataset, int rec, const std::function<void
   return true;
 }
 
-bool DataGrid::VisitRow(int row, const std::function<void()>& fn) {
-  data::ClientDataset* ds = DataSet();
-  return ds != nullptr && VisitRecord(*ds, row, fn);
-}
-
 std::string DataGrid::CellText(int column) const {
   data::Field* f = Column(column).Field();
   if (f == nullptr || f->DataSet().IsEmpty()) return {};

@@ -31,7 +31,9 @@ class DataGrid;
 // after-scroll events and with its controls disabled, then restores the
 // current record. A dataset being edited can only visit its current record
 // (for another one fn is not run and the result is false); false too for
-// an inactive dataset or a record out of range.
+// an inactive dataset or a record out of range. When the controls are
+// enabled again they hear of a change of layout and redraw: a paint reads
+// rows with ClientDataset::ReadAt instead.
 bool VisitRecord(data::ClientDataset& dataset, int rec, const std::function<void()>& fn);
 
 enum class ButtonStyle { Auto, Ellipsis, None };
@@ -159,11 +161,6 @@ class DataGrid : public Control {
   int CurrentRow() const;  // 0 when empty or inactive
   // Moves to the row, posting a pending edit first. REQUIRES: a valid row.
   void MoveToRow(int row);
-  // Runs fn with the dataset positioned on `row` without after-scroll
-  // events and without notifying other controls, then restores the current
-  // record. While the dataset is being edited only the current row can be
-  // visited (other rows: fn is not run, returns false).
-  bool VisitRow(int row, const std::function<void()>& fn);
   // Display text of a cell of the current record ("" without a field).
   std::string CellText(int column) const;
 
