@@ -273,6 +273,14 @@ class LoadTest : public ::testing::Test {
         db_.path(), 0, std::map<std::string, std::optional<std::string>>{}, extra);
   }
 
+  // A failed step shows what the server was doing: a clerk's call that got
+  // no answer is otherwise only a read timeout on the clerk's side.
+  void TearDown() override {
+    if (HasFailure() && server_) {
+      std::cerr << "exp-appserver at the failure, " << server_->child().Describe();
+    }
+  }
+
   static constexpr const char* kClerkPassword = "senha do balcao";
 
   // Rows of a query on the server's database, as text.

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -111,6 +112,32 @@ class ChildProcess {
   }
   // Every line read so far.
   const std::string& Output() const { return seen_; }
+  // What a test prints when it fails while the child still runs: what the
+  // child wrote up to now (waiting `quiet_ms` for more) and, per thread, its
+  // state and the kernel function it sleeps in, which tells a call stuck on a
+  // lock or a socket from one that is working.
+  std::string Describe(int quiet_ms = 200) {
+    WaitForLine("\x01 never printed", quiet_ms);
+    std::string text = "output:\n" + seen_ + buffer_;
+    if (pid_ <= 0) return text + "(the process has been reaped)\n";
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+    std::error_code error;
+    text += "threads (id, state, waiting in):\n";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      auto read = [&](const char* name) {
+        std::ifstream in(task.path() / name);
+        std::string content;
+        std::getline(in, content);
+        return content;
+      };
+      const std::string stat = read("stat");
+      const auto close = stat.rfind(')');
+      const char state =
+          close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+      text += "  " + task.path().filename().string() + " " + state + " " + read("wchan") + "\n";
+    }
+    return text;
+  }
   pid_t pid() const { return pid_; }
 
   void Signal(int signal_number) {
