@@ -268,10 +268,9 @@ class FileImport {
       return Bad(k, Quoted(raw) + " must be above " + NumberText(c.min));
     }
     if (*v < c.min || *v > c.max) {
-      return Bad(k, Quoted(raw) + (c.max == std::numeric_limits<double>::infinity()
-                                       ? " must not be negative"
-                                       : " must be between " + NumberText(c.min) + " and " +
-                                             NumberText(c.max)));
+      return Bad(k, Quoted(raw) + (*v < 0 && c.min == 0 ? " must not be negative"
+                                                        : " must be between " + NumberText(c.min) +
+                                                              " and " + NumberText(c.max)));
     }
     cells_[k] = Value(c.quantity ? data::RoundQuantity(*v) : *v);
   }

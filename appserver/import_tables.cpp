@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "appserver/argument_rules.h"
 #include "data/item_fields.h"
 
 namespace dg::server::import {
@@ -58,7 +59,9 @@ Column Number(std::string name, std::string db, double min, double max,
   return c;
 }
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+// Amounts the server would refuse to distribute are refused here, on the
+// line that holds them, instead of stopping the clerk's distribution later.
+constexpr double kMost = detail::kMaxAmount;
 
 void AddCoordinates(std::vector<Column>& columns) {
   columns.push_back(Number("latitude", "LATITUDE", -90, 90));
@@ -113,8 +116,8 @@ Table Vehicles() {
           {"CDVIATURA"},
           {Key(Code("veiculo", "CDVIATURA", 4)),
            Required(Of(Kind::Text, "descricao", "DSTIPOVEIC", 50)),
-           Required(Number("capacidade_kg", "QTCAPACIVIAT", 0, kInf, true)),
-           Required(Number("volume_m3", "VRVOLUMEVIAT", 0, kInf, true)),
+           Required(Number("capacidade_kg", "QTCAPACIVIAT", 0, kMost, true)),
+           Required(Number("volume_m3", "VRVOLUMEVIAT", 0, kMost, true)),
            Required(Of(Kind::Inscription, "transportadora", "NRINSJURTRAN"),
                     "the vehicle has no transporter")}};
 }
@@ -147,16 +150,16 @@ Table Items() {
            Required(Code("produto", "CDPRODUTO", 10)),
            Of(Kind::Text, "nome_produto", "NMPRODUTO", 50),
            Of(Kind::Text, "unidade", "SGUNIDADE", 10),
-           Required(Quantity(Number("quantidade", "QTDEAEXP", 0, kInf))),
-           Quantity(Number("quantidade_pedida", "QTITEMPED", 0, kInf)),
-           Required(Number("peso_unitario_kg", "VRPESOBRUTPR", 0, kInf)),
-           Required(Number("volume_unitario_m3", "VRVOLMED", 0, kInf)),
+           Required(Quantity(Number("quantidade", "QTDEAEXP", 0, kMost))),
+           Quantity(Number("quantidade_pedida", "QTITEMPED", 0, kMost)),
+           Required(Number("peso_unitario_kg", "VRPESOBRUTPR", 0, kMost)),
+           Required(Number("volume_unitario_m3", "VRVOLMED", 0, kMost)),
            Required(Of(Kind::Date, "entrega", "DTENTPED")),
            Of(Kind::Date, "data_pedido", "DTPEDIDO"),
            Of(Kind::Text, "prioridade", "IDPRIOPED", 1),
            Of(Kind::Inscription, "transportadora", "NRINSJURTRAN"),
            Code("tipo_transporte", "CDTIPTRANS", 4, true),
-           Number("preco_unitario", "VRPREUNITPED", 0, kInf),
+           Number("preco_unitario", "VRPREUNITPED", 0, kMost),
            Code("vendedor", "CDVENDEDOR", 4),
            Of(Kind::Text, "nome_vendedor", "NMFANVEN", 50),
            Code("rota", "CDROTAFILIAL", 6),

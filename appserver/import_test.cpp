@@ -202,6 +202,13 @@ TEST_P(ImportTest, EveryBadRowIsReportedAndNothingOfItsFileIsStored) {
        "1001;VUC;3100;16;27415836000103\n"
        "1009;Van;900;5;11.222.333/0001-81\n",
        "f.csv:3:5: transportadora: unknown transporter 11.222.333/0001-81\n"},
+      {"amount the server would refuse",
+       "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
+       "volume_unitario_m3;entrega\n"
+       "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
+       "0001;410151;002;003001;000205;99999999999999999999;-10,4;0,025;15/07/2025\n",
+       "f.csv:3:6: quantidade: \"99999999999999999999\" must be between 0 and 1000000000000\n"
+       "f.csv:3:7: peso_unitario_kg: \"-10,4\" must not be negative\n"},
       {"unknown client",
        "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
        "volume_unitario_m3;entrega\n"
