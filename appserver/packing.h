@@ -124,7 +124,11 @@ struct SearchBudget {
 // be refilled; then it tries one vehicle fewer again, until the lower bound
 // (VehicleLowerBound) is reached or the effort is spent. When the vehicles
 // are all alike, pairs of pieces that fill one exactly are first set aside on
-// a vehicle each.
+// a vehicle each. When the vehicles are all alike and the effort leaves the
+// packing one vehicle above the bound, before the steps for that last
+// vehicle are added, the pieces are covered with whole loads that leave no
+// more room unused than the pieces spare (CoverWithLoads, on its own steps:
+// half the last vehicle's at most, and a twelfth to list the loads).
 // REQUIRES: assignment[i] is the vehicle of pieces[i] and every vehicle's
 // pieces fit its room. Answers an assignment with no more vehicles in use
 // than the given one, every room respected. The same arguments give the

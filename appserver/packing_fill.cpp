@@ -29,6 +29,12 @@
 // alone, that dimension weighs more and more (Reweigh): the swaps and repacks
 // then free it, where weights fixed at the start keep trading the short
 // dimension for a few units of the ample one.
+// When every vehicle has the same room and the effort ends one vehicle
+// above the bound, covering the pieces with whole loads that waste no more
+// than the fleet spares (packing_cover.h) is tried before the steps for the
+// last vehicle are added: where the bound fills every vehicle almost
+// exactly, such loads are few, and swapping whole loads reaches packings
+// that moving single pieces does not.
 // Effort counts candidate moves and search nodes, never time; the seed only
 // varies the order in which vehicles are visited.
 #include <algorithm>
@@ -43,6 +49,7 @@
 #include <vector>
 
 #include "appserver/packing.h"
+#include "appserver/packing_cover.h"
 #include "appserver/packing_fill_scan.h"
 #include "appserver/packing_fill_state.h"
 #include "appserver/packing_split.h"
@@ -68,7 +75,8 @@ class FillSearch : fill::PartialPacking {
       : effort_(budget.effort),
         last_vehicle_effort_(budget.effort / 100 * budget.last_vehicle_percent +
                              budget.effort % 100 * budget.last_vehicle_percent / 100),
-        random_(budget.seed) {
+        random_(budget.seed),
+        seed_(budget.seed) {
     const std::size_t n = pieces.size(), k = vehicles.size();
     for (const PackPiece& p : pieces) {
       size_.push_back({Millionths(std::max(0.0, p.weight)), Millionths(std::max(0.0, p.volume))});
@@ -122,6 +130,10 @@ class FillSearch : fill::PartialPacking {
     for (bool extended = false;; extended = true) {
       while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
       if (extended || used != bound_ + 1 || spent_ < effort_) break;
+      if (CoverWithLoads()) {
+        used = bound_;
+        break;
+      }
       effort_ += last_vehicle_effort_;
     }
     if (used >= given_used_) return given;
@@ -236,6 +248,36 @@ class FillSearch : fill::PartialPacking {
     Put(i, target);
     Put(j, target);
     fixed_[target] = true;
+    return true;
+  }
+
+  // ---- the end game ----------------------------------------------------------
+
+  // When every vehicle has the same room and the search stalls one vehicle
+  // above the bound, the packing on the bound may have to fill every vehicle
+  // almost exactly; loads that do are then few, and covering the pieces with
+  // them (CoverWithLoads) finds such packings where moving pieces between
+  // vehicles does not. It spends its own steps, a third of the last
+  // vehicle's at most, before that effort is added. True when it found the
+  // packing: best_ is then that packing.
+  bool CoverWithLoads() {
+    if (std::any_of(room_.begin(), room_.end(), [&](const Size& r) { return !(r == room_[0]); }))
+      return false;
+    const CoverBudget budget{last_vehicle_effort_ / fill::kCoverListShare, fill::kCoverLoads,
+                             last_vehicle_effort_ / fill::kCoverSearchShare, seed_};
+    std::uint64_t steps = 0;
+    std::vector<std::uint32_t> vehicle;
+    const bool covered =
+        dg::server::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle);
+    if (!covered) return false;
+    // Onto the vehicles of the best packing, the lowest first.
+    std::vector<Index> used;
+    std::vector<bool> seen(inside_.size(), false);
+    for (Index v : best_) seen[v] = true;
+    for (Index v = 0; v < inside_.size(); ++v) {
+      if (seen[v]) used.push_back(v);
+    }
+    for (std::size_t p = 0; p < best_.size(); ++p) best_[p] = used[vehicle[p]];
     return true;
   }
 
@@ -611,6 +653,7 @@ class FillSearch : fill::PartialPacking {
   const std::uint64_t last_vehicle_effort_;
   std::uint64_t spent_ = 0;
   Random random_;
+  const std::uint64_t seed_;
 
   std::vector<bool> open_;
   std::vector<Index> open_list_;

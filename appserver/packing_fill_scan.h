@@ -43,6 +43,12 @@ inline constexpr double kMaxTilt = 30;
 inline constexpr std::uint64_t kCheckNodes = 20'000;
 inline constexpr std::size_t kFailedChecks = 100'000;  // left-out sets remembered
 inline constexpr std::uint64_t kRepackNodes = 5'000;
+// The end game (CoverWithLoads) may spend a twelfth of the last vehicle's
+// effort listing loads and half of it searching, and list at most
+// kCoverLoads loads.
+inline constexpr std::uint64_t kCoverListShare = 12;
+inline constexpr std::uint64_t kCoverSearchShare = 2;
+inline constexpr std::size_t kCoverLoads = 50'000;
 // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
 // tabu lookups and the searches of what may take its place.
 inline constexpr std::uint64_t kSwapSteps = 2;
