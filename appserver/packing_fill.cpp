@@ -257,8 +257,10 @@ class FillSearch : fill::PartialPacking {
   // above the bound, the packing on the bound may have to fill every vehicle
   // almost exactly; loads that do are then few, and covering the pieces with
   // them (CoverWithLoads) finds such packings where moving pieces between
-  // vehicles does not. It spends its own steps, a third of the last
-  // vehicle's at most, before that effort is added. True when it found the
+  // vehicles does not. It spends its own steps (a twelfth of the last
+  // vehicle's effort to list the loads, half of it to search) and draws
+  // nothing from the search's generator, so when it fails the search goes on
+  // as it would have; it runs before that effort is added. True when it found the
   // packing: best_ is then that packing.
   bool CoverWithLoads() {
     if (std::any_of(room_.begin(), room_.end(), [&](const Size& r) { return !(r == room_[0]); }))
