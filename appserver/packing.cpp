@@ -132,6 +132,13 @@ double Round3(double x) {
   return r == 0 ? 0 : r;  // no negative zero
 }
 
+std::uint64_t PackEffort(std::uint64_t effort, std::size_t orders) {
+  if (orders >= kFullEffortOrders) return effort;
+  // In two parts, so that no effort overflows.
+  return effort / kFullEffortOrders * orders +
+         effort % kFullEffortOrders * orders / kFullEffortOrders;
+}
+
 PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
                      const PackOptions& options) {
   double fleet_weight = 0, fleet_volume = 0;
@@ -190,7 +197,8 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
       options.search == PackSearch::kGatherRoom
           ? GatherRoom(pieces, vehicles, assignment, options.effort)
           : ReduceVehicles(pieces, vehicles, assignment,
-                           {options.effort, options.seed, options.last_vehicle_percent});
+                           {PackEffort(options.effort, pieces.size()), options.seed,
+                            options.last_vehicle_percent});
   // The searches count in exact millionths; a vehicle that the rounding to
   // three decimals would judge over its room keeps the constructed packing.
   std::vector<PackPiece> load(vehicles.size());

@@ -46,6 +46,15 @@ inline constexpr std::uint64_t kDefaultPackEffort = 60'000'000;
 inline constexpr std::uint64_t kDefaultPackSeed = 4;
 // The default of PackOptions::last_vehicle_percent.
 inline constexpr std::uint64_t kDefaultLastVehiclePercent = 100;
+// Orders from which a packing gets the whole of PackOptions::effort.
+inline constexpr std::size_t kFullEffortOrders = 100;
+
+// The effort of the exact-fill search for `orders` orders: `effort` from
+// kFullEffortOrders orders on, in proportion below. A small day reaches what
+// it can long before the whole effort, and where its bound cannot be reached
+// (orders that cannot share a vehicle) the rest would only keep the clerk
+// waiting.
+std::uint64_t PackEffort(std::uint64_t effort, std::size_t orders);
 
 struct PackResult {
   std::vector<PackAllocation> allocations;  // ordered by item, then vehicle
@@ -64,7 +73,8 @@ struct PackOptions {
   PackSearch search = PackSearch::kExactFill;
   // Steps the search may take: candidate moves evaluated and nodes of its
   // small exact searches. A count rather than a clock, so that the same input
-  // always gives the same packing.
+  // always gives the same packing. This is the effort for kFullEffortOrders
+  // orders or more; fewer orders get their share of it (PackEffort).
   std::uint64_t effort = kDefaultPackEffort;
   // Breaks ties between equally good moves.
   std::uint64_t seed = kDefaultPackSeed;

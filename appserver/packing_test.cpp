@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
@@ -84,6 +85,18 @@ TEST(PackItems, Table) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.want, Print(PackItems(c.items, c.vehicles))) << c.name;
   }
+}
+
+TEST(PackItems, SmallDaysGetTheirShareOfTheEffortWithoutOverflow) {
+  EXPECT_EQ(PackEffort(60'000'000, kFullEffortOrders), 60'000'000u);
+  EXPECT_EQ(PackEffort(60'000'000, 10'000), 60'000'000u);
+  EXPECT_EQ(PackEffort(60'000'000, kFullEffortOrders / 4), 15'000'000u);
+  EXPECT_EQ(PackEffort(60'000'000, 0), 0u);
+  // The largest effort a caller can ask for still scales down, not around.
+  const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t share = PackEffort(most, kFullEffortOrders - 1);
+  EXPECT_LT(share, most);
+  EXPECT_GT(share, most / kFullEffortOrders * (kFullEffortOrders - 2));
 }
 
 TEST(PackItems, KeepsOrdersWholeWhereTheyFit) {
