@@ -146,10 +146,10 @@ class Cover {
     if (!Walk(0, {}, most_) || loads_.empty()) return false;
     of_.assign(kinds, {});
     for (std::uint32_t l = 0; l < loads_.size(); ++l) {
-      const auto& ks = loads_[l].kinds;
-      for (std::size_t i = 0; i < ks.size(); ++i) {
-        if (i == 0 || ks[i] != ks[i - 1]) of_[ks[i]].push_back(l);
-      }
+      EachKind(l, [&](Kind k, std::size_t) {
+        of_[k].push_back(l);
+        return true;
+      });
     }
     // A kind in no load cannot travel.
     return std::none_of(of_.begin(), of_.end(), [](const auto& list) { return list.empty(); });
@@ -229,28 +229,29 @@ class Cover {
     const Load& load = loads_[l];
     ++steps_;
     if (!load.waste.Within(left_)) return false;
-    const auto& ks = load.kinds;
-    for (std::size_t i = 0, j = 0; i < ks.size(); i = j) {
-      while (j < ks.size() && ks[j] == ks[i]) ++j;
-      if (free_[ks[i]] < j - i) return false;
-    }
-    return true;
+    return EachKind(l, [&](Kind k, std::size_t pieces) { return free_[k] >= pieces; });
   }
 
-  // Calls f once for every kind of load l.
+  // Calls f(kind, pieces of that kind) once for every kind of load l, in
+  // ascending order, until f answers false; whether none did.
   template <typename F>
-  void EachKind(std::uint32_t l, F f) {
+  bool EachKind(std::uint32_t l, F f) {
     const auto& ks = loads_[l].kinds;
-    for (std::size_t i = 0; i < ks.size(); ++i) {
-      if (i == 0 || ks[i] != ks[i - 1]) f(ks[i]);
+    for (std::size_t i = 0, j = 0; i < ks.size(); i = j) {
+      while (j < ks.size() && ks[j] == ks[i]) ++j;
+      if (!f(ks[i], j - i)) return false;
     }
+    return true;
   }
 
   void Add(std::uint32_t l) {
     for (Kind k : loads_[l].kinds) --free_[k];
     ++uses_[l];
     chosen_.push_back(l);
-    EachKind(l, [&](Kind k) { holders_[k].push_back(l); });
+    EachKind(l, [&](Kind k, std::size_t) {
+      holders_[k].push_back(l);
+      return true;
+    });
     left_ -= loads_[l].waste;
     covered_ += loads_[l].kinds.size();
   }
@@ -259,9 +260,10 @@ class Cover {
     for (Kind k : loads_[l].kinds) ++free_[k];
     --uses_[l];
     chosen_.erase(std::find(chosen_.begin(), chosen_.end(), l));
-    EachKind(l, [&](Kind k) {
+    EachKind(l, [&](Kind k, std::size_t) {
       auto& list = holders_[k];
       list.erase(std::find(list.begin(), list.end(), l));
+      return true;
     });
     left_ += loads_[l].waste;
     covered_ -= loads_[l].kinds.size();
@@ -299,15 +301,14 @@ class Cover {
       for (std::uint32_t l : of_[k]) {
         if (stamp_[l] == stamp_round_) continue;
         stamp_[l] = stamp_round_;
-        const auto& ks = loads_[l].kinds;
         // The loads of the set holding the first kind short of pieces.
-        std::size_t i = 0, j = 0;
-        for (; i < ks.size(); i = j) {
-          while (j < ks.size() && ks[j] == ks[i]) ++j;
-          if (free_[ks[i]] < j - i) break;
-        }
-        if (i == ks.size()) continue;
-        for (std::uint32_t x : holders_[ks[i]]) {
+        Kind short_kind = 0;
+        if (EachKind(l, [&](Kind k, std::size_t pieces) {
+              short_kind = k;
+              return free_[k] >= pieces;
+            }))
+          continue;
+        for (std::uint32_t x : holders_[short_kind]) {
           if (seen_[x] != stamp_round_ && FitsWithout(l, x)) {
             seen_[x] = stamp_round_;
             loads.push_back(x);
@@ -323,12 +324,10 @@ class Cover {
     const auto& ks = loads_[l].kinds;
     const auto& xs = loads_[x].kinds;
     steps_ += ks.size() + xs.size();
-    for (std::size_t i = 0, j = 0; i < ks.size(); i = j) {
-      while (j < ks.size() && ks[j] == ks[i]) ++j;
-      const auto back = static_cast<std::size_t>(std::count(xs.begin(), xs.end(), ks[i]));
-      if (free_[ks[i]] + back < j - i) return false;
-    }
-    return true;
+    return EachKind(l, [&](Kind k, std::size_t pieces) {
+      const auto back = static_cast<std::size_t>(std::count(xs.begin(), xs.end(), k));
+      return free_[k] + back >= pieces;
+    });
   }
 
   // Replaces a load of the set by one or two loads holding more pieces;
@@ -370,13 +369,12 @@ class Cover {
 
   // Pieces of load l that the set holds.
   std::size_t InTheWay(std::uint32_t l) {
-    const auto& ks = loads_[l].kinds;
     std::size_t held = 0;
-    for (std::size_t i = 0, j = 0; i < ks.size(); i = j) {
-      while (j < ks.size() && ks[j] == ks[i]) ++j;
-      if (free_[ks[i]] < j - i) held += j - i - free_[ks[i]];
-    }
-    steps_ += ks.size();
+    EachKind(l, [&](Kind k, std::size_t pieces) {
+      if (free_[k] < pieces) held += pieces - free_[k];
+      return true;
+    });
+    steps_ += loads_[l].kinds.size();
     return held;
   }
 
@@ -404,15 +402,14 @@ class Cover {
       Remove(y);
       barred_until_[y] = round + kTenure + random_.Below(kTenureSpread);
     };
-    const auto& ks = loads_[pick].kinds;
-    for (std::size_t i = 0, j = 0; i < ks.size(); i = j) {
-      while (j < ks.size() && ks[j] == ks[i]) ++j;
-      for (std::uint32_t y : of_[ks[i]]) {
-        if (free_[ks[i]] >= j - i) break;
+    EachKind(pick, [&](Kind k, std::size_t pieces) {
+      for (std::uint32_t y : of_[k]) {
+        if (free_[k] >= pieces) break;
         ++steps_;
-        while (uses_[y] > 0 && free_[ks[i]] < j - i) give_way(y);
+        while (uses_[y] > 0 && free_[k] < pieces) give_way(y);
       }
-    }
+      return true;
+    });
     const Size waste = loads_[pick].waste;
     while (!waste.Within(left_)) {
       // Some load of the set wastes room where the spare is short: the set

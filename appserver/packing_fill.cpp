@@ -192,6 +192,12 @@ class FillSearch : fill::PartialPacking {
 
   // ---- exact pairs -------------------------------------------------------
 
+  // Whether there are vehicles and every one has the same room.
+  bool SameRooms() const {
+    return !room_.empty() &&
+           std::all_of(room_.begin(), room_.end(), [&](const Size& r) { return r == room_[0]; });
+  }
+
   // When every vehicle has the same room, two pieces that fill it exactly in
   // both dimensions travel alone together in some packing with the fewest
   // vehicles (whatever shares a vehicle with one of them fits in the other's
@@ -199,9 +205,7 @@ class FillSearch : fill::PartialPacking {
   // of the search.
   void FixExactPairs(const std::vector<PackPiece>& pieces,
                      const std::vector<PackVehicle>& vehicles) {
-    if (room_.empty() ||
-        std::any_of(room_.begin(), room_.end(), [&](const Size& r) { return !(r == room_[0]); }))
-      return;
+    if (!SameRooms()) return;
     const Size room = room_[0];
     std::map<Size, std::vector<Index>> by_size;
     for (Index p = static_cast<Index>(size_.size()); p-- > 0;) by_size[size_[p]].push_back(p);
@@ -260,11 +264,10 @@ class FillSearch : fill::PartialPacking {
   // vehicles does not. It spends its own steps (a twelfth of the last
   // vehicle's effort to list the loads, half of it to search) and draws
   // nothing from the search's generator, so when it fails the search goes on
-  // as it would have; it runs before that effort is added. True when it found the
-  // packing: best_ is then that packing.
+  // as it would have; it runs before that effort is added. True when it found
+  // the packing: best_ is then that packing.
   bool CoverWithLoads() {
-    if (std::any_of(room_.begin(), room_.end(), [&](const Size& r) { return !(r == room_[0]); }))
-      return false;
+    if (!SameRooms()) return false;
     const CoverBudget budget{last_vehicle_effort_ / fill::kCoverListShare, fill::kCoverLoads,
                              last_vehicle_effort_ / fill::kCoverSearchShare, seed_};
     std::uint64_t steps = 0;
