@@ -151,7 +151,6 @@ class TempDatabase {
   std::shared_ptr<Storage> storage_;
 };
 
-// Text of a variant argument or cell; null and empty read as "".
 // A socket listening on 127.0.0.1 at a free port, for a test to play a
 // peer by hand; with `receive_buffer` its accepted connections take that
 // little into their sockets. Fails the test when the system refuses.
@@ -176,6 +175,7 @@ inline LoopbackListener ListenOnLoopback(int backlog, int receive_buffer = 0) {
   return out;
 }
 
+// Text of a variant argument or cell; null and empty read as "".
 inline std::string Str(const data::Variant& v) { return v.IsEmptyOrNull() ? "" : v.ToString(); }
 
 // One column of a packet as "a,b,c".
