@@ -2,6 +2,8 @@
 // and fixture loading and schema versions on the database.
 #include <httplib.h>
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -95,14 +97,69 @@ TEST_F(HttpTest, FixtureEndpointReseeds) {
   }
 }
 
-TEST_F(HttpTest, UnreachableServerIsATransportError) {
+// What the clerk reads when the server gives no useful answer: in Portuguese,
+// naming the server and whether trying again makes sense, with the technical
+// cause kept in brackets for the log.
+TEST_F(HttpTest, AServerThatGivesNoAnswerIsExplainedToTheClerk) {
   Start();
   const int port = port_;
   server_->Stop();
   HttpClientOptions options;
   options.connect_timeout = std::chrono::milliseconds(500);
-  HttpTransport client("127.0.0.1", port, options);
-  EXPECT_THROW(client.Call(kServerName, "GetParametros", {"0001"}), data::TransportError);
+  HttpTransport gone("127.0.0.1", port, options);
+  try {
+    gone.Call(kServerName, "GetParametros", {"0001"});
+    ADD_FAILURE() << "a stopped server answered";
+  } catch (const data::TransportError& e) {
+    EXPECT_EQ("Servidor de aplicação 127.0.0.1:" + std::to_string(port) +
+                  " inacessível: não aceita conexão (fora do ar ou endereço errado) "
+                  "[Connection].",
+              std::string(e.what()));
+  }
+
+  // A peer that refuses the call with a status of its own.
+  httplib::Server peer;
+  peer.Post("/call", [](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body);
+    const std::string method = body["method"];
+    if (method == "Busy") {
+      res.status = 503;
+      res.set_content(R"({"error":"the server has too many connections"})", "application/json");
+    } else if (method == "Slow") {
+      res.status = 408;
+      res.set_content(R"({"error":"the request did not arrive within 800 ms"})",
+                      "application/json");
+    } else if (method == "Ended") {
+      res.status = 401;
+      res.set_content(json{{"error", kSessionEnded}}.dump(), "application/json");
+    } else {
+      res.status = 502;
+    }
+  });
+  peer.set_keep_alive_max_count(1);  // a kept connection would hold its stop
+  const int peer_port = peer.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { peer.listen_after_bind(); });
+  HttpTransport client("127.0.0.1", peer_port);
+  const auto failure = [&](const std::string& method) -> std::string {
+    try {
+      client.Call(kServerName, method, {});
+    } catch (const data::ServerCallError& e) {
+      return e.what();
+    }
+    return "no ServerCallError";
+  };
+  EXPECT_EQ(
+      "Servidor de aplicação ocupado: tente de novo em instantes [the server has too many "
+      "connections].",
+      failure("Busy"));
+  EXPECT_EQ(
+      "O pedido não chegou inteiro ao servidor de aplicação a tempo; tente de novo [the request "
+      "did not arrive within 800 ms].",
+      failure("Slow"));
+  EXPECT_EQ(kSessionEnded, failure("Ended"));  // the server's own words for the clerk
+  EXPECT_EQ("O servidor de aplicação respondeu HTTP 502 sem dizer o motivo.", failure("Gateway"));
+  peer.stop();
+  serving.join();
 }
 
 TEST_F(HttpTest, StopsWithAnIdleKeepAliveClientConnected) {

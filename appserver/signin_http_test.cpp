@@ -222,7 +222,7 @@ TEST_F(SignedInServerTest, TheClientRefusesACertificateItCannotVerify) {
       client.SignIn("ANA", kPassword);
       ADD_FAILURE() << c.host << " " << c.ca;
     } catch (const data::TransportError& e) {
-      EXPECT_NE(std::string::npos, std::string(e.what()).find("certificate")) << e.what();
+      EXPECT_NE(std::string::npos, std::string(e.what()).find("certificado")) << e.what();
     }
   }
   HttpClientOptions missing;

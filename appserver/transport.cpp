@@ -354,13 +354,37 @@ struct HttpTransport::Impl {
 };
 
 namespace {
-// Why the server at `where` gave no answer.
+// Why the server at `where` gave no answer, in the clerk's words, with the
+// transport's own name of the failure kept for whoever reads the log.
 TransportError Unreachable(const std::string& where, httplib::Error error) {
-  std::string why = httplib::to_string(error);
-  if (error == httplib::Error::SSLServerVerification) {
-    why = "its certificate cannot be verified (a private authority needs --ca FILE)";
+  std::string why;
+  switch (error) {
+    case httplib::Error::Connection:
+      why = "não aceita conexão (fora do ar ou endereço errado)";
+      break;
+    case httplib::Error::ConnectionTimeout:
+      why = "não respondeu a tempo à conexão";
+      break;
+    case httplib::Error::Read:
+      why = "a resposta não chegou (a conexão caiu ou o servidor demorou demais)";
+      break;
+    case httplib::Error::Write:
+      why = "o pedido não pôde ser enviado (a conexão caiu)";
+      break;
+    case httplib::Error::SSLConnection:
+      why = "a conexão segura falhou";
+      break;
+    case httplib::Error::SSLServerVerification:
+      why =
+          "o certificado do servidor não pôde ser verificado (uma autoridade privada "
+          "pede --ca ARQUIVO)";
+      break;
+    default:
+      why = "falha de comunicação";
+      break;
   }
-  return TransportError("the application server at " + where + " cannot be reached: " + why);
+  return TransportError("Servidor de aplicação " + where + " inacessível: " + why + " [" +
+                        httplib::to_string(error) + "].");
 }
 
 // While it lives, a write to a connection the server has reset fails on
@@ -531,10 +555,23 @@ namespace {
 json CheckedAnswer(int status, const std::string& body) {
   const json answer = ReadAnswer(body);
   if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
-    throw ServerCallError(answer["error"].get<std::string>());
+    const std::string text = answer["error"].get<std::string>();
+    // The connection's own refusals carry the server's technical text; the
+    // clerk is told what happened and that trying again is safe (nothing ran).
+    if (status == 503) {
+      throw ServerCallError("Servidor de aplicação ocupado: tente de novo em instantes [" + text +
+                            "].");
+    }
+    if (status == 408) {
+      throw ServerCallError(
+          "O pedido não chegou inteiro ao servidor de aplicação a tempo; tente de novo [" + text +
+          "].");
+    }
+    throw ServerCallError(text);
   }
   if (status != 200 || !answer.is_object()) {
-    throw ServerCallError("the application server answered HTTP " + std::to_string(status));
+    throw ServerCallError("O servidor de aplicação respondeu HTTP " + std::to_string(status) +
+                          " sem dizer o motivo.");
   }
   return answer;
 }

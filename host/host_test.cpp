@@ -230,7 +230,7 @@ TEST(HostInteractive, AFailureBeforeTheScreenOpensIsShownOnTheDisplay) {
   EXPECT_EQ("error: Operador sem acesso à filial 0002.", run(certificates.ca(), "0002"));
   const std::string unverified = run(certificates.other_ca(), "0001");
   EXPECT_NE(std::string::npos, unverified.find("error: ")) << unverified;
-  EXPECT_NE(std::string::npos, unverified.find("certificate")) << unverified;
+  EXPECT_NE(std::string::npos, unverified.find("certificado")) << unverified;
   cancel = true;
   EXPECT_EQ("", run(certificates.ca(), "0001"));
 }

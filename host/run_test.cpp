@@ -349,7 +349,7 @@ TEST(HostRun, DemonstrationSessionSignedInOverTls) {
 
     const HostRunResult unverified = play({"--operator", "ZE", "--password-file", password});
     EXPECT_EQ(2, unverified.status);
-    EXPECT_NE(std::string::npos, unverified.err.find("certificate")) << unverified.err;
+    EXPECT_NE(std::string::npos, unverified.err.find("certificado")) << unverified.err;
     const HostRunResult no_password = play({"--ca", certificates.ca(), "--operator", "ZE"});
     EXPECT_EQ(2, no_password.status);
     EXPECT_NE(std::string::npos, no_password.err.find("requires sign-in")) << no_password.err;
