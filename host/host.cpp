@@ -577,6 +577,12 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     err << "exp-host: the screen closed for good before the last " << player.StepsLeft()
         << " step(s)" << (player.ExpectationsLeft() ? ", expectations among them" : "") << "\n";
   }
+  // A trace cut short (a full disk) is no record of the session: whoever
+  // reads it must not take the run for a good one.
+  if (!trace_file.flush()) {
+    err << "exp-host: cannot write the trace " << o.trace << ": it is incomplete\n";
+    return 2;
+  }
   return player.ExpectationFailed() || player.ExpectationsLeft() ? 1 : 0;
 }
 

@@ -41,11 +41,12 @@ std::string Slurp(const std::string& path) {
 }
 
 // Runs exp-host with the arguments; its output and trace are read back.
-HostRunResult Host(std::vector<std::string> args) {
+// `trace_to` sends the trace elsewhere (and nothing of it is read back).
+HostRunResult Host(std::vector<std::string> args, const std::string& trace_to = "") {
   const fs::path dir = fs::temp_directory_path() / ("exp-host-run-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string out = (dir / "out").string(), err = (dir / "err").string(),
-                    trace = (dir / "trace.jsonl").string();
+                    trace = trace_to.empty() ? (dir / "trace.jsonl").string() : trace_to;
   args.insert(args.begin(), EXP_HOST_BIN);
   args.push_back("--trace");
   args.push_back(trace);
@@ -67,7 +68,7 @@ HostRunResult Host(std::vector<std::string> args) {
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.out = Slurp(out);
   run.err = Slurp(err);
-  std::istringstream lines(Slurp(trace));
+  std::istringstream lines(trace_to.empty() ? Slurp(trace) : "");
   for (std::string line; std::getline(lines, line);) run.trace.push_back(json::parse(line));
   fs::remove_all(dir);
   return run;
@@ -137,6 +138,10 @@ TEST(HostRun, UnreadableSessionsAndFixturesGiveStatusTwo) {
   EXPECT_NE(std::string::npos, run.err.find("cannot read the session file"));
   run = Host({"--bogus"});
   EXPECT_EQ(2, run.status);
+  // A trace the disk cannot take is not a session that went well.
+  run = Host({"--script", Source("examples/sessions/disabled-click.json")}, "/dev/full");
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("cannot write the trace /dev/full")) << run.err;
 }
 
 // A session file written for one test, in a folder of its own removed at
