@@ -265,17 +265,31 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
   if (grid.size() > 10) return Usage(err, "export", "bad grid number " + grid);
   const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
   if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
+  // A file that is there and is not a plain one (/dev/stdout, a pipe the ERP
+  // reads from) is written into: renaming over it would replace it.
+  bool in_place = false;
   if (!path.empty()) {
     const fs::path parent = fs::absolute(path).parent_path();
     std::error_code ec;
     if (!fs::is_directory(parent, ec)) {
       return Usage(err, "export", "no folder " + parent.string() + " for " + path);
     }
+    if (fs::is_directory(path, ec)) return Usage(err, "export", path + " is a folder");
+    in_place = fs::exists(path, ec) && !fs::is_regular_file(path, ec);
   }
   try {
     auto storage = OpenStorage(db);
-    if (path.empty()) {
-      ExportGrid(*storage, branch, grid, out);
+    if (path.empty() || in_place) {
+      std::ofstream file;
+      if (in_place) {
+        file.open(path, std::ios::binary);
+        if (!file) throw Error("cannot write " + path);
+      }
+      std::ostream& target = in_place ? file : out;
+      ExportGrid(*storage, branch, grid, target);
+      if (!target.flush()) {
+        throw Error("cannot write " + (in_place ? path : std::string("the standard output")));
+      }
       return 0;
     }
     // Written beside the target and renamed, so the ERP never reads half a file.
@@ -285,12 +299,12 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
       if (!file) throw Error("cannot write " + temp);
       try {
         ExportGrid(*storage, branch, grid, file);
+        if (!file.flush()) throw Error("cannot write " + temp);
       } catch (...) {
         file.close();
         std::remove(temp.c_str());
         throw;
       }
-      if (!file.flush()) throw Error("cannot write " + temp);
     }
     fs::rename(temp, path);
     return 0;

@@ -1,8 +1,13 @@
 // What the loading manifest and the export read of a grid: the server's
 // GetRomaneio, the dispatch that records the freight mode, and the CSV of
 // the result.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "appserver/data_commands.h"
@@ -105,6 +110,46 @@ TEST_P(ExportTest, AllocationsInDeliveryOrderAsBrazilianCsv) {
   EXPECT_EQ(GridNumber("12"), "000012");
   EXPECT_EQ(GridNumber(" 000012 "), "000012");
   EXPECT_EQ(GridNumber("A12"), "A12");
+}
+
+// Where the command writes: a pipe or device named by --out stays what it
+// is, and a write that fails is no success.
+TEST_P(ExportTest, CommandWritesIntoPipesAndReportsWhatItCouldNotWrite) {
+  namespace fs = std::filesystem;
+  const std::string grid = PlannedGrid();
+  const fs::path dir = fs::temp_directory_path() / ("exp-export-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::vector<std::string> args = {"--db", db_.path(), "--grid", grid};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), args.begin(), args.end());
+    return more;
+  };
+  std::ostringstream out, err;
+
+  const std::string pipe = (dir / "erp.pipe").string();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(ExportCommand(with({"--out", pipe}), out, err), 0) << err.str();
+  char buffer[4096];
+  const ssize_t got = ::read(reader, buffer, sizeof buffer);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer, got > 0 ? got : 0).rfind("filial;grade;veiculo;", 0), 0u);
+  EXPECT_TRUE(fs::is_fifo(pipe));
+  EXPECT_FALSE(fs::exists(pipe + ".part"));
+
+  err.str("");
+  EXPECT_EQ(ExportCommand(with({"--out", dir.string()}), out, err), 2);
+  EXPECT_NE(err.str().find("is a folder"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(dir.string() + ".part"));
+
+  std::ostringstream refusing;  // the standard output on a full disk
+  refusing.setstate(std::ios::badbit);
+  err.str("");
+  EXPECT_EQ(ExportCommand(args, refusing, err), 1);
+  EXPECT_NE(err.str().find("cannot write the standard output"), std::string::npos) << err.str();
+  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ExportTest,
