@@ -266,7 +266,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
   const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
   if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
   // A file that is there and is not a plain one (/dev/stdout, a pipe the ERP
-  // reads from) is written into: renaming over it would replace it.
+  // reads from, a link) is written into: renaming over it would replace it.
   bool in_place = false;
   if (!path.empty()) {
     const fs::path parent = fs::absolute(path).parent_path();
@@ -275,7 +275,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
       return Usage(err, "export", "no folder " + parent.string() + " for " + path);
     }
     if (fs::is_directory(path, ec)) return Usage(err, "export", path + " is a folder");
-    in_place = fs::exists(path, ec) && !fs::is_regular_file(path, ec);
+    in_place = fs::exists(path, ec) && (!fs::is_regular_file(path, ec) || fs::is_symlink(path, ec));
   }
   try {
     auto storage = OpenStorage(db);

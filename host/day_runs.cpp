@@ -1,5 +1,6 @@
 #include "host/day_runs.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -42,6 +43,16 @@ int RunImport(const Options& o, std::ostream& out, std::ostream& err) {
   }
 }
 
+namespace {
+
+bool IsStandardOutput(const std::string& path) {
+  struct stat target, standard;
+  return ::stat(path.c_str(), &target) == 0 && ::fstat(STDOUT_FILENO, &standard) == 0 &&
+         target.st_dev == standard.st_dev && target.st_ino == standard.st_ino;
+}
+
+}  // namespace
+
 int RunManifest(const Options& o, const Display& display, std::ostream& out, std::ostream& err) {
   if (!display.write_pdf) {
     err << "exp-host: --manifest needs the Qt view, which this build does not have\n";
@@ -71,7 +82,10 @@ int RunManifest(const Options& o, const Display& display, std::ostream& out, std
           std::make_shared<server::rdmGradeDistribuicao>(server::OpenStorage(db)), o.operator_code);
     }
     display.write_pdf(FetchManifest(*transport, o.branch, grid), o.manifest_out);
-    out << "romaneio de carga: " << o.manifest_out << "\n";
+    // Printed to the standard output itself (--out /dev/stdout), the PDF must
+    // not end with the line that says where it went.
+    (IsStandardOutput(o.manifest_out) ? err : out)
+        << "romaneio de carga: " << o.manifest_out << "\n";
     return 0;
   } catch (const std::exception& e) {
     err << "exp-host: " << e.what() << "\n";

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "appserver/grade_server.h"
@@ -159,6 +161,28 @@ TEST_P(DayTest, ImportDistributeDispatchPrintExport) {
     ASSERT_EQ(printed.status, 0) << printed.output;
     CheckManifest(after_dispatch, *db_.storage(), "000001");
     CheckManifest(on_demand, *db_.storage(), "000001");
+
+    // Through a link or to the standard output, as to a printer's pipe: the
+    // link stays a link, and the PDF ends as a PDF ends.
+    const fs::path real = dir_ / "real.pdf", link = dir_ / "link.pdf", piped = dir_ / "out.pdf";
+    std::ofstream(real).put('\n');
+    fs::create_symlink(real, link);
+    ASSERT_EQ(
+        RunProgram({EXP_HOST_BIN, "--db", db_.path(), "--manifest", "1", "--out", link.string()})
+            .status,
+        0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    CheckManifest(real.string(), *db_.storage(), "000001");
+    const Ran to_stdout = RunProgram(
+        {"/bin/sh", "-c", "exec \"$0\" --db \"$1\" --manifest 1 --out /proc/self/fd/1 > \"$2\"",
+         EXP_HOST_BIN, db_.path(), piped.string()});
+    ASSERT_EQ(to_stdout.status, 0) << to_stdout.output;
+    EXPECT_NE(to_stdout.output.find("romaneio de carga: /proc/self/fd/1"), std::string::npos);
+    std::ifstream pdf(piped, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(pdf)), {});
+    EXPECT_EQ(bytes.rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(bytes.find("romaneio de carga"), std::string::npos);
+    CheckManifest(piped.string(), *db_.storage(), "000001");
   }
 
   const Ran exported = RunProgram({EXP_APPSERVER_BIN, "export", "--db", db_.path(), "--grid", "1"});

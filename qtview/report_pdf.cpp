@@ -314,8 +314,15 @@ void Paint(QPainter& painter, const PdfLayout& layout, const ui::Report& report,
 
 void WriteReportPdf(const ui::Report& report, const std::string& path) {
   EnsureApplication();
-  // Written beside the target and renamed, so no reader meets half a file.
-  const std::string part = path + ".part";
+  // Written beside the target and renamed, so no reader meets half a file;
+  // but a target that is there and is not a plain file (/dev/stdout, a pipe
+  // to the printer, a link) is written into, as renaming over it would
+  // replace it.
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const bool in_place = fs::exists(path, ec) && !fs::is_directory(path, ec) &&
+                        (!fs::is_regular_file(path, ec) || fs::is_symlink(path, ec));
+  const std::string part = in_place ? path : path + ".part";
   {
     QPdfWriter writer(QtText(part));
     writer.setResolution(kDpi);
@@ -325,16 +332,19 @@ void WriteReportPdf(const ui::Report& report, const std::string& path) {
     writer.setCreator(QStringLiteral("EXP03200"));
     QPainter painter;
     if (!painter.begin(&writer)) {
-      std::remove(part.c_str());
+      if (!in_place) std::remove(part.c_str());
       throw Error("cannot write the PDF " + path);
     }
     PdfLayout layout(writer, report);
     const std::vector<Page> pages = layout.Run();
     Paint(painter, layout, report, pages, writer);
-    painter.end();
+    if (!painter.end()) {
+      if (!in_place) std::remove(part.c_str());
+      throw Error("cannot write the PDF " + path);
+    }
   }
-  std::error_code ec;
-  std::filesystem::rename(part, path, ec);
+  if (in_place) return;
+  fs::rename(part, path, ec);
   if (ec) {
     std::remove(part.c_str());
     throw Error("cannot write the PDF " + path + ": " + ec.message());

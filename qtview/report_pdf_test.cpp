@@ -1,10 +1,16 @@
 // The PDF of a report as a reader gets it back (poppler's pdftotext): page
 // sets per section, numbered on their own, tables that run over pages with
 // their column titles again, group rows kept with what follows.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -94,6 +100,35 @@ TEST(ReportPdfTest, AnUnwritablePlaceIsAnErrorAndLeavesNothing) {
   const std::string path = dir.filePath("no/such/folder/r.pdf").toStdString();
   EXPECT_THROW(WriteReportPdf(Sample(1), path), Error);
   EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+}
+
+// `--out /dev/stdout` or a pipe to the printer: the PDF goes through it, and
+// the pipe is still there afterwards.
+TEST(ReportPdfTest, APipeIsWrittenIntoNotReplaced) {
+  QTemporaryDir dir;
+  const std::string pipe = dir.filePath("printer").toStdString();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // Held open for reading and writing, so neither the reader's open nor its
+  // last read can wait for ever, whatever the writer does.
+  const int keep = ::open(pipe.c_str(), O_RDWR);
+  ASSERT_GE(keep, 0);
+  std::string got;
+  std::promise<void> opened;
+  std::thread reader([&] {
+    const int fd = ::open(pipe.c_str(), O_RDONLY);
+    opened.set_value();
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+    ::close(fd);
+  });
+  opened.get_future().wait();
+  EXPECT_NO_THROW(WriteReportPdf(Sample(3), pipe));
+  ::close(keep);
+  reader.join();
+  EXPECT_EQ(got.rfind("%PDF-", 0), 0u) << got.size() << " bytes";
+  EXPECT_NE(got.find("%%EOF"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_FALSE(std::filesystem::exists(pipe + ".part"));
 }
 
 }  // namespace
