@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "appserver/test_support.h"
+#include "data/wire_json.h"
 
 namespace dg::server {
 namespace {
@@ -158,6 +159,65 @@ TEST_F(HttpTest, AServerThatGivesNoAnswerIsExplainedToTheClerk) {
       failure("Slow"));
   EXPECT_EQ(kSessionEnded, failure("Ended"));  // the server's own words for the clerk
   EXPECT_EQ("O servidor de aplicação respondeu HTTP 502 sem dizer o motivo.", failure("Gateway"));
+  peer.stop();
+  serving.join();
+}
+
+// A packet the method leaves alone does not travel back when the caller
+// asks so; the caller puts back what it sent. A caller that does not ask
+// still gets every argument.
+TEST_F(HttpTest, AnAnswerLeavesOutThePacketsTheMethodLeftAlone) {
+  Start();
+  HttpTransport client("127.0.0.1", port_);
+  const data::Variant items = client.Call(kServerName, "GetItensExpedicao", {"0001"}).result;
+  const std::vector<data::Variant> args = {items, "IDCHECK = 'S'", kKey, "", "ANA", "0001"};
+  const data::CallReply reply = client.Call(kServerName, "DistribuiQuantidades", args);
+  ASSERT_EQ(args.size(), reply.args.size());
+  EXPECT_EQ(items.PacketPtr(), reply.args[0].PacketPtr());  // the very packet sent
+  EXPECT_FALSE(Str(reply.args[3]).empty());                 // the grid number, written
+  EXPECT_EQ("0001", Str(reply.args[5]));
+  const std::vector<data::Variant> again = {items,         "IDCHECK = 'S'", kKey,
+                                            reply.args[3], "ANA",           "0001"};
+
+  const auto answer = [&](bool written_only) {
+    data::WireWriter body;
+    body.Raw("{");
+    if (written_only) body.Raw("\"answer\":\"written\",");
+    body.Raw("\"args\":").Values(again).Raw(",\"method\":\"DistribuiQuantidades\",");
+    body.Raw("\"server\":").Text(kServerName).Raw("}");
+    auto res = Post("/call", body.Take());
+    EXPECT_TRUE(res && res->status == 200);
+    return res ? json::parse(res->body) : json();
+  };
+  const json lean = answer(true);
+  EXPECT_EQ(json::array({0}), lean["absent"]) << lean.dump().substr(0, 300);
+  EXPECT_LT(lean["args"][0].dump().size(), 20u) << lean["args"][0].dump().substr(0, 80);
+  const json whole = answer(false);
+  EXPECT_FALSE(whole.contains("absent"));
+  EXPECT_EQ(items.PacketPtr()->rows.size(),
+            data::VariantFromJson(whole["args"][0]).AsPacket().rows.size());
+
+  // An answer whose list of left-out arguments does not match the call is
+  // refused, never half read.
+  httplib::Server peer;
+  std::string absent;
+  peer.Post("/call", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"({"absent":)" + absent + R"(,"args":[null,"x"],"result":1})",
+                    "application/json");
+  });
+  peer.set_keep_alive_max_count(1);
+  const int peer_port = peer.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { peer.listen_after_bind(); });
+  HttpTransport to_peer("127.0.0.1", peer_port);
+  const data::Variant packet = items;
+  absent = "[0]";
+  EXPECT_EQ(items.PacketPtr(), to_peer.Call(kServerName, "M", {packet, "y"}).args[0].PacketPtr());
+  for (const char* bad : {"[2]", "[-1]", "[0,0]", "[0.5]", "[\"0\"]"}) {
+    absent = bad;
+    EXPECT_THROW(to_peer.Call(kServerName, "M", {packet, "y"}), data::TransportError) << bad;
+  }
+  absent = "[0]";
+  EXPECT_THROW(to_peer.Call(kServerName, "M", {packet}), data::TransportError);  // count
   peer.stop();
   serving.join();
 }

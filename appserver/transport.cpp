@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -62,6 +63,15 @@ CallRequest DecodeCallRequest(std::string_view body) {
     // The common form, read straight into the arguments; any other form is
     // read the general way below, which also words the refusals.
     CallRequest out;
+    std::string answer;
+    const data::WireMember asking[] = {{"answer", &answer},
+                                       {"args", nullptr, nullptr, &out.args},
+                                       {"method", &out.method},
+                                       {"server", &out.server_name}};
+    if (data::TryReadWireObject(body, asking) && answer == kAnswerWritten) {
+      out.written_only = true;
+      return out;
+    }
     const data::WireMember members[] = {{"args", nullptr, nullptr, &out.args},
                                         {"method", &out.method},
                                         {"server", &out.server_name}};
@@ -84,6 +94,8 @@ CallRequest DecodeCallRequest(std::string_view body) {
   CallRequest out;
   out.server_name = server_name->get<std::string>();
   out.method = method->get<std::string>();
+  const auto answer = request.find("answer");
+  out.written_only = answer != request.end() && answer->is_string() && *answer == kAnswerWritten;
   try {
     for (const json& a : *args) out.args.push_back(data::VariantFromJson(a));
   } catch (const std::exception& e) {
@@ -132,6 +144,21 @@ void Reply(httplib::Response& res, int status, const json& body) {
   res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
+// The packets of a call that come back as they were sent: a packet is
+// never changed in place, so the method left one alone when it still holds
+// the very packet it was sent.
+std::vector<std::size_t> UnwrittenPackets(const std::vector<Variant>& sent,
+                                          const std::vector<Variant>& left) {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < sent.size() && i < left.size(); ++i) {
+    if (sent[i].Kind() == data::VariantKind::Packet &&
+        left[i].Kind() == data::VariantKind::Packet && sent[i].PacketPtr() == left[i].PacketPtr()) {
+      out.push_back(i);
+    }
+  }
+  return out;
+}
+
 // The session of the request being served on this thread, found before its
 // body was read.
 thread_local std::optional<SessionInfo> request_session;
@@ -157,9 +184,22 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
     CallReply reply =
         DispatchCall(server, request.server_name, request.method, request.args, context);
     // Written straight from the values: the same text as the document
-    // {"result": ..., "args": [...]} dumps to.
+    // {"absent": [...], "args": [...], "result": ...} dumps to.
     data::WireWriter answer(data::WireWriter::BadText::Replace);
-    answer.Raw("{\"args\":").Values(reply.args).Raw(",\"result\":").Value(reply.result).Raw("}");
+    answer.Raw("{");
+    if (request.written_only) {
+      const std::vector<std::size_t> absent = UnwrittenPackets(request.args, reply.args);
+      if (!absent.empty()) {
+        answer.Raw("\"absent\":[");
+        for (std::size_t i = 0; i < absent.size(); ++i) {
+          if (i > 0) answer.Raw(",");
+          answer.Raw(std::to_string(absent[i]));
+          reply.args[absent[i]] = Variant();
+        }
+        answer.Raw("],");
+      }
+    }
+    answer.Raw("\"args\":").Values(reply.args).Raw(",\"result\":").Value(reply.result).Raw("}");
     res.status = 200;
     res.set_content(answer.Take(), "application/json");
   } catch (const std::exception& e) {
@@ -550,6 +590,25 @@ std::pair<int, std::string> HttpTransport::Send(const std::string& path, const s
 }
 
 namespace {
+// Puts back into `answered` the arguments the answer left out (`absent`
+// names them), as they were `sent`; false when the answer does not match
+// the call: another count, or an index out of range, repeated or not whole.
+bool RestoreAbsent(const std::vector<Variant>& absent, const std::vector<Variant>& sent,
+                   std::vector<Variant>& answered) {
+  if (answered.size() != sent.size()) return false;
+  std::vector<bool> restored(sent.size(), false);
+  for (const Variant& a : absent) {
+    if (!a.IsNumeric()) return false;
+    const double at = a.ToDouble();
+    if (!(at >= 0 && at < static_cast<double>(sent.size())) || at != std::floor(at)) return false;
+    const auto i = static_cast<std::size_t>(at);
+    if (restored[i]) return false;
+    restored[i] = true;
+    answered[i] = sent[i];
+  }
+  return true;
+}
+
 // The answer as an object; throws ServerCallError with the server's text
 // for a failure it reported, or naming the HTTP status.
 json CheckedAnswer(int status, const std::string& body) {
@@ -586,13 +645,22 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
                               const std::vector<Variant>& args) {
   // The document {"server": ..., "method": ..., "args": [...]}, written
   // straight from the values.
+  // A packet the method does not replace need not travel back.
   data::WireWriter request;
-  request.Raw("{\"args\":").Values(args).Raw(",\"method\":").Text(method);
-  request.Raw(",\"server\":").Text(server_name).Raw("}");
+  request.Raw("{\"answer\":").Text(kAnswerWritten).Raw(",\"args\":").Values(args);
+  request.Raw(",\"method\":").Text(method).Raw(",\"server\":").Text(server_name).Raw("}");
   const auto [status, answer_text] = Send("/call", request.Take());
   if (status == 200) {
-    // The common answer, read straight into the values.
+    // The common answers, read straight into the values.
     CallReply reply;
+    std::vector<Variant> absent;
+    const data::WireMember leaving_out[] = {{"absent", nullptr, nullptr, &absent},
+                                            {"args", nullptr, nullptr, &reply.args},
+                                            {"result", nullptr, &reply.result}};
+    if (data::TryReadWireObject(answer_text, leaving_out) &&
+        RestoreAbsent(absent, args, reply.args)) {
+      return reply;
+    }
     const data::WireMember members[] = {{"args", nullptr, nullptr, &reply.args},
                                         {"result", nullptr, &reply.result}};
     if (data::TryReadWireObject(answer_text, members) && reply.args.size() == args.size()) {
@@ -604,7 +672,11 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
     CallReply reply;
     reply.result = data::VariantFromJson(answer.at("result"));
     for (const json& a : answer.at("args")) reply.args.push_back(data::VariantFromJson(a));
-    if (reply.args.size() != args.size()) throw Error("argument count changed");
+    std::vector<Variant> absent;
+    if (answer.contains("absent")) {
+      for (const json& a : answer.at("absent")) absent.push_back(data::VariantFromJson(a));
+    }
+    if (!RestoreAbsent(absent, args, reply.args)) throw Error("argument count changed");
     return reply;
   } catch (const std::exception& e) {
     throw TransportError("malformed answer of the application server: " + std::string(e.what()));

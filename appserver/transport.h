@@ -69,10 +69,19 @@ class RequestError : public Error {
 };
 
 // One decoded POST /call body. Intentionally copyable.
+// A request's "answer" when the caller wants back only what the method
+// wrote: the answer then names in "absent" the packets it leaves out, each
+// as it was sent. A server that does not know it answers every argument,
+// which such a caller reads as well.
+inline constexpr const char* kAnswerWritten = "written";
+
 struct CallRequest {
   std::string server_name;
   std::string method;
   std::vector<data::Variant> args;
+  // The caller asked ("answer": "written") for an answer that leaves out
+  // the packets it sent and the method did not replace.
+  bool written_only = false;
 };
 
 // Decodes a POST /call body; throws RequestError.
