@@ -415,6 +415,21 @@ std::string ModuleText(const ScreenModule& module, const char* name) {
   return "";
 }
 
+// Writes the manifest where the clerk or --manifest-dir says (`folder`, made
+// when missing). A failure reaches the clerk in Portuguese, after what was
+// done (`done`: the dispatch) and saying what to check, with the cause in
+// brackets for whoever supports them.
+void WriteManifest(const Display& display, const std::string& done, const std::string& folder,
+                   const std::string& path, const ui::Report& report) {
+  try {
+    if (!folder.empty()) fs::create_directories(folder);
+    display.write_pdf(report, path);
+  } catch (const std::exception& e) {
+    throw Error(done + "O romaneio de carga não pôde ser gravado em " + path +
+                ": verifique se a pasta existe e se pode ser gravada. (" + e.what() + ")");
+  }
+}
+
 // After a confirmed dispatch the grid is marked as dispatched, with the
 // transport type and freight mode handed back, and its loading manifest is
 // left in `manifest_dir` (when one is named and the view can print).
@@ -434,10 +449,10 @@ void Dispatch(Backend& backend, const ScreenModule& module, const HostServices& 
   }
   if (manifest_dir.empty() || !display.write_pdf) return;
   try {
-    fs::create_directories(manifest_dir);
     const std::string path =
         (fs::path(manifest_dir) / ManifestFileName(branch, values.PNrGradeDistr)).string();
-    display.write_pdf(FetchManifest(backend.transport(), branch, values.PNrGradeDistr), path);
+    WriteManifest(display, "A grade " + values.PNrGradeDistr + " foi expedida. ", manifest_dir,
+                  path, FetchManifest(backend.transport(), branch, values.PNrGradeDistr));
     out << "romaneio de carga: " << path << "\n";
   } catch (const std::exception& e) {
     ui::App().HandleException(std::current_exception());
@@ -466,7 +481,7 @@ void AddManifestCommand(Backend& backend, const ScreenModule& module, const Host
             "Salvar Romaneio de Carga",
             (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
         if (!path) return;
-        display.write_pdf(report, *path);
+        WriteManifest(display, "", "", *path, report);
         ui::App().Dlg().Info("Romaneio de carga gravado em " + *path + ".");
       });
 }

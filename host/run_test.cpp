@@ -319,6 +319,29 @@ TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
   fs::remove_all(dir);
 }
 
+// The dispatch is done when the manifest cannot be saved: the clerk reads so
+// in Portuguese, with what to check.
+TEST(HostRun, AManifestThatCannotBeSavedIsReportedAfterTheDispatch) {
+  const fs::path file = fs::temp_directory_path() / ("exp-host-file-" + std::to_string(getpid()));
+  std::ofstream(file).put('x');
+  const HostRunResult run = Session("relaunch-after-dispatch", {"--manifest-dir", file.string()});
+  fs::remove(file);
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find("grade 000001 expedida")) << run.out;
+  std::vector<std::string> failures;
+  for (const json& line : run.trace) {
+    if (line.contains("failure")) failures.push_back(line["failure"]);
+  }
+  ASSERT_EQ(failures.size(), 1u) << run.err;
+  EXPECT_EQ(failures[0].rfind("A grade 000001 foi expedida. O romaneio de carga não pôde ser "
+                              "gravado em " +
+                                  (file / "romaneio-0001-000001.pdf").string() +
+                                  ": verifique se a pasta existe e se pode ser gravada. (",
+                              0),
+            0u)
+      << failures[0];
+}
+
 // Signed in over TLS: the demonstration plays as an operator of every
 // branch; the host refuses a certificate it cannot verify, a server that
 // asks for a password it was not given, and a wrong password.
