@@ -394,37 +394,32 @@ struct HttpTransport::Impl {
 };
 
 namespace {
+// What went wrong on the way, in the clerk's words.
+const char* ClerkCause(httplib::Error error) {
+  switch (error) {
+    case httplib::Error::Connection:
+      return "não aceita conexão (fora do ar ou endereço errado)";
+    case httplib::Error::ConnectionTimeout:
+      return "não respondeu a tempo à conexão";
+    case httplib::Error::Read:
+      return "a resposta não chegou (a conexão caiu ou o servidor demorou demais)";
+    case httplib::Error::Write:
+      return "o pedido não pôde ser enviado (a conexão caiu)";
+    case httplib::Error::SSLConnection:
+      return "a conexão segura falhou";
+    case httplib::Error::SSLServerVerification:
+      return "o certificado do servidor não pôde ser verificado (uma autoridade privada pede "
+             "--ca ARQUIVO)";
+    default:
+      return "falha de comunicação";
+  }
+}
+
 // Why the server at `where` gave no answer, in the clerk's words, with the
 // transport's own name of the failure kept for whoever reads the log.
 TransportError Unreachable(const std::string& where, httplib::Error error) {
-  std::string why;
-  switch (error) {
-    case httplib::Error::Connection:
-      why = "não aceita conexão (fora do ar ou endereço errado)";
-      break;
-    case httplib::Error::ConnectionTimeout:
-      why = "não respondeu a tempo à conexão";
-      break;
-    case httplib::Error::Read:
-      why = "a resposta não chegou (a conexão caiu ou o servidor demorou demais)";
-      break;
-    case httplib::Error::Write:
-      why = "o pedido não pôde ser enviado (a conexão caiu)";
-      break;
-    case httplib::Error::SSLConnection:
-      why = "a conexão segura falhou";
-      break;
-    case httplib::Error::SSLServerVerification:
-      why =
-          "o certificado do servidor não pôde ser verificado (uma autoridade privada "
-          "pede --ca ARQUIVO)";
-      break;
-    default:
-      why = "falha de comunicação";
-      break;
-  }
-  return TransportError("Servidor de aplicação " + where + " inacessível: " + why + " [" +
-                        httplib::to_string(error) + "].");
+  return TransportError("Servidor de aplicação " + where + " inacessível: " + ClerkCause(error) +
+                        " [" + httplib::to_string(error) + "].");
 }
 
 // While it lives, a write to a connection the server has reset fails on
