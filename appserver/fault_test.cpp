@@ -4,8 +4,12 @@
 // after the restart.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -175,8 +179,35 @@ TEST(Fault, AServerThatStopsAnsweringIsATransportErrorAfterTheReadTimeout) {
 
 // A refused launch says why, and leaves no database behind: every argument
 // is checked before the database is created.
+// A port another program listens on, held while the object lives.
+class BusyPort {
+ public:
+  BusyPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(fd_, 1) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      throw std::runtime_error("cannot hold a port");
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~BusyPort() { ::close(fd_); }
+  BusyPort(const BusyPort&) = delete;
+  BusyPort& operator=(const BusyPort&) = delete;
+  std::string Listen() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
   TempDatabase db;
+  const BusyPort busy;
   const std::string fresh = db.path() + ".never";
   const std::string secret = db.path() + ".secret";
   auto write_secret = [&](const std::string& text) {
@@ -201,6 +232,8 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
       {{"--db", fresh, "--listen", "127.0.0.1:-1"}, 2, "bad port in 127.0.0.1:-1"},
       {{"--db", fresh, "--listen", "127.0.0.1:80x"}, 2, "bad port in 127.0.0.1:80x"},
       {{"--db", fresh, "--listen", "127.0.0.1:4294967297"}, 2, "bad port"},
+      {{"--db", fresh, "--listen", ":8211"}, 2, "--listen needs HOST:PORT"},
+      {{"--db", fresh, "--listen", busy.Listen()}, 1, "cannot listen on " + busy.Listen()},
       {{"--db", fresh, "--max-connections-per-address", "0"},
        2,
        "--max-connections-per-address needs a number from 1 up"},
@@ -264,6 +297,24 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
     EXPECT_FALSE(std::filesystem::exists(fresh)) << c.message;
   }
   std::filesystem::remove(secret);
+}
+
+// The IPv6 loopback is written in brackets, as in a URL, and said back so.
+TEST(Fault, ListensOnTheIpv6LoopbackInBrackets) {
+  const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  const bool has_v6 =
+      probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (probe >= 0) ::close(probe);
+  if (!has_v6) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  TempDatabase db;
+  ChildProcess server({AppServerBinary(), "--db", db.path(), "--listen", "[::1]:0"},
+                      {{"EXP_SERVER_SECRET", std::nullopt}, {"EXP_FAULT_PAUSE", std::nullopt}});
+  const auto line = server.WaitForLine("listening on ");
+  ASSERT_TRUE(line) << server.Output();
+  EXPECT_EQ(line->rfind("listening on [::1]:", 0), 0u) << *line;
 }
 
 }  // namespace

@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -57,6 +58,7 @@
 #include "appserver/operators.h"
 #include "appserver/sessions.h"
 #include "appserver/storage.h"
+#include "appserver/storage_postgres.h"
 #include "appserver/transport.h"
 
 namespace {
@@ -197,7 +199,8 @@ bool ParseCount(const std::string& text, int least, int* out) {
   return true;
 }
 
-// "HOST:PORT" with a port of 1 to 65535, or 0 for any free port.
+// "HOST:PORT" with a port of 1 to 65535, or 0 for any free port; an IPv6
+// host may stand in brackets ("[::1]:8211").
 bool ParseListen(const std::string& listen, dg::server::HttpServerOptions* options) {
   const auto colon = listen.rfind(':');
   if (colon == std::string::npos) return false;
@@ -207,8 +210,24 @@ bool ParseListen(const std::string& listen, dg::server::HttpServerOptions* optio
     return false;
   }
   options->host = listen.substr(0, colon);
+  if (options->host.size() > 2 && options->host.front() == '[' && options->host.back() == ']') {
+    options->host = options->host.substr(1, options->host.size() - 2);
+  }
   options->port = std::stoi(port);
   return true;
+}
+
+// The address as --listen takes it back.
+std::string ListenAddress(const std::string& host, int port) {
+  const bool v6 = host.find(':') != std::string::npos;
+  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// The files of a SQLite database this start made, removed when the start
+// fails after all (a port another program holds), so that a refused start
+// leaves no database behind.
+void RemoveMadeDatabase(const std::string& db) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((db + suffix).c_str());
 }
 
 }  // namespace
@@ -274,7 +293,9 @@ int main(int argc, char** argv) {
   }
   if (db.empty()) return Usage("--db is required");
   options.allow_fixture = allow_fixture;
-  if (listen.find(':') == std::string::npos) return Usage("--listen needs HOST:PORT");
+  if (listen.find(':') == std::string::npos || listen.front() == ':') {
+    return Usage("--listen needs HOST:PORT");
+  }
   if (!ParseListen(listen, &options)) {
     return Usage("bad port in " + listen + ": a port is 1 to 65535 (0: any free port)");
   }
@@ -312,6 +333,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  std::error_code ec;
+  bool made_here = !dg::server::IsPostgresUrl(db) && !std::filesystem::exists(db, ec);
   try {
     // Everything the arguments name is checked before the database is
     // opened, so a refused start leaves no database behind.
@@ -362,13 +385,15 @@ int main(int argc, char** argv) {
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);
     dg::server::HttpServer server(object, options);
     const int port = server.Start();
-    std::cout << "listening on " << options.host << ":" << port << std::endl;
+    made_here = false;  // served: whatever happens now, the data stay
+    std::cout << "listening on " << ListenAddress(options.host, port) << std::endl;
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
     server.Stop();
     std::cout << "stopped" << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "exp-appserver: " << e.what() << "\n";
+    if (made_here) RemoveMadeDatabase(db);
     return 1;
   }
   return 0;
