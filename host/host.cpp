@@ -162,7 +162,12 @@ std::pair<std::string, int> ParseServerUrl(const std::string& url) {
   } catch (const std::exception&) {
   }
   if (port <= 0 || port > 65535) throw UsageError("bad port in --server " + url);
-  return {rest.substr(0, colon), port};
+  std::string host = rest.substr(0, colon);
+  // An IPv6 address stands in brackets in a URL, not in the address looked up.
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  return {host, port};
 }
 
 // ---- host services, launch -------------------------------------------------

@@ -109,6 +109,8 @@ TEST(HostOptions, ServerAddress) {
   EXPECT_EQ(std::make_pair(std::string("localhost"), 80), ParseServerUrl("localhost:80"));
   EXPECT_EQ(std::make_pair(std::string("h.example"), 8443),
             ParseServerUrl("https://h.example:8443"));
+  // The IPv6 loopback as a URL writes it; the address looked up has no brackets.
+  EXPECT_EQ(std::make_pair(std::string("::1"), 8211), ParseServerUrl("http://[::1]:8211"));
   EXPECT_TRUE(IsHttpsUrl("https://h.example:8443"));
   EXPECT_FALSE(IsHttpsUrl("http://h.example:8443"));
 }
