@@ -138,7 +138,10 @@ struct SearchBudget {
 // packing one vehicle above the bound, before the steps for that last
 // vehicle are added, the pieces are covered with whole loads that leave no
 // more room unused than the pieces spare (CoverWithLoads, on its own steps:
-// half the last vehicle's at most, and a twelfth to list the loads).
+// half the last vehicle's at most, and a twelfth to list the loads); then,
+// before and after those steps, with loads the search itself put on
+// vehicles on its way (LoadPool, on its own steps: about three tenths of
+// the last vehicle's).
 // REQUIRES: assignment[i] is the vehicle of pieces[i] and every vehicle's
 // pieces fit its room. Answers an assignment with no more vehicles in use
 // than the given one, every room respected. The same arguments give the

@@ -75,16 +75,9 @@ class Cover {
     const bool found = List() && Search();
     steps = steps_;
     if (!found) return false;
-    std::vector<std::vector<std::uint32_t>> pieces(kind_size_.size());
-    for (std::uint32_t p = static_cast<std::uint32_t>(kind_of_.size()); p-- > 0;)
-      pieces[kind_of_[p]].push_back(p);
-    vehicle.assign(kind_of_.size(), 0);
-    for (std::size_t v = 0; v < chosen_.size(); ++v) {
-      for (Kind k : loads_[chosen_[v]].kinds) {
-        vehicle[pieces[k].back()] = static_cast<std::uint32_t>(v);
-        pieces[k].pop_back();
-      }
-    }
+    std::vector<std::vector<Kind>> loads;
+    for (std::uint32_t l : chosen_) loads.push_back(loads_[l].kinds);
+    vehicle = VehiclesOfPieces(kind_of_, kind_size_.size(), loads);
     return true;
   }
 
@@ -463,6 +456,22 @@ class Cover {
 };
 
 }  // namespace
+
+std::vector<std::uint32_t> VehiclesOfPieces(const std::vector<std::uint32_t>& kind_of,
+                                            std::size_t kinds,
+                                            const std::vector<std::vector<std::uint32_t>>& loads) {
+  std::vector<std::vector<std::uint32_t>> pieces(kinds);
+  for (std::uint32_t p = static_cast<std::uint32_t>(kind_of.size()); p-- > 0;)
+    pieces[kind_of[p]].push_back(p);
+  std::vector<std::uint32_t> vehicle(kind_of.size(), 0);
+  for (std::size_t v = 0; v < loads.size(); ++v) {
+    for (std::uint32_t k : loads[v]) {
+      vehicle[pieces[k].back()] = static_cast<std::uint32_t>(v);
+      pieces[k].pop_back();
+    }
+  }
+  return vehicle;
+}
 
 bool CoverWithLoads(const std::vector<ExactSize>& sizes, ExactSize room, std::size_t vehicles,
                     const CoverBudget& budget, std::uint64_t& steps,

@@ -40,4 +40,12 @@ bool CoverWithLoads(const std::vector<ExactSize>& sizes, ExactSize room, std::si
                     const CoverBudget& budget, std::uint64_t& steps,
                     std::vector<std::uint32_t>& vehicle);
 
+// The vehicle of each piece (of kind kind_of[i]) when vehicle v takes the
+// pieces of loads[v], each a kind once per piece: the pieces of a kind go,
+// the last first, onto the loads that hold it in order. REQUIRES: the loads
+// hold every piece once.
+std::vector<std::uint32_t> VehiclesOfPieces(const std::vector<std::uint32_t>& kind_of,
+                                            std::size_t kinds,
+                                            const std::vector<std::vector<std::uint32_t>>& loads);
+
 }  // namespace dg::server

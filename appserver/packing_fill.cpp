@@ -34,7 +34,11 @@
 // than the fleet spares (packing_cover.h) is tried before the steps for the
 // last vehicle are added: where the bound fills every vehicle almost
 // exactly, such loads are few, and swapping whole loads reaches packings
-// that moving single pieces does not.
+// that moving single pieces does not. Where they are too many to list, the
+// loads the search itself put on vehicles on its way, kept in a pool, often
+// hold such a packing between them though no packing the search reached
+// did (packing_pool.h); that pool is searched before and after the steps
+// for the last vehicle are added.
 // Effort counts candidate moves and search nodes, never time; the seed only
 // varies the order in which vehicles are visited.
 #include <algorithm>
@@ -43,6 +47,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <tuple>
 #include <unordered_set>
 #include <utility>
@@ -52,6 +57,7 @@
 #include "appserver/packing_cover.h"
 #include "appserver/packing_fill_scan.h"
 #include "appserver/packing_fill_state.h"
+#include "appserver/packing_pool.h"
 #include "appserver/packing_split.h"
 
 namespace dg::server {
@@ -122,6 +128,10 @@ class FillSearch : fill::PartialPacking {
     given_used_ = Used();
     FixExactPairs(pieces, vehicles);
     best_ = where_;
+    if (SameRooms()) {
+      pool_.emplace(size_, room_[0], bound_, fill::kPoolLoads);
+      for (Index v = 0; v < inside_.size(); ++v) Keep(v);
+    }
     tight_ = TightDimension(size_, room_, bound_, fill::kTightSlack);
   }
 
@@ -129,11 +139,12 @@ class FillSearch : fill::PartialPacking {
     std::size_t used = Used();
     for (bool extended = false;; extended = true) {
       while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
-      if (extended || used != bound_ + 1 || spent_ < effort_) break;
-      if (CoverWithLoads()) {
+      if (used != bound_ + 1 || spent_ < effort_) break;
+      if ((!extended && CoverWithLoads()) || CoverFromPool()) {
         used = bound_;
         break;
       }
+      if (extended) break;
       effort_ += last_vehicle_effort_;
     }
     if (used >= given_used_) return given;
@@ -192,67 +203,14 @@ class FillSearch : fill::PartialPacking {
 
   // ---- exact pairs -------------------------------------------------------
 
-  // Whether there are vehicles and every one has the same room.
-  bool SameRooms() const {
-    return !room_.empty() &&
-           std::all_of(room_.begin(), room_.end(), [&](const Size& r) { return r == room_[0]; });
-  }
-
-  // When every vehicle has the same room, two pieces that fill it exactly in
-  // both dimensions travel alone together in some packing with the fewest
-  // vehicles (whatever shares a vehicle with one of them fits in the other's
-  // place), so each such pair gets an empty vehicle of its own and stays out
-  // of the search.
+  // Exact pairs (PartialPacking::SetAsideExactPairs) take a vehicle each,
+  // and the bound counts them.
   void FixExactPairs(const std::vector<PackPiece>& pieces,
                      const std::vector<PackVehicle>& vehicles) {
-    if (!SameRooms()) return;
-    const Size room = room_[0];
-    std::map<Size, std::vector<Index>> by_size;
-    for (Index p = static_cast<Index>(size_.size()); p-- > 0;) by_size[size_[p]].push_back(p);
-    std::vector<bool> paired(size_.size(), false);
     std::vector<PackPiece> rest;
-    std::size_t pairs = 0;
-    for (Index i = 0; i < size_.size(); ++i) {
-      if (paired[i]) continue;
-      paired[i] = true;
-      const auto it = by_size.find(room - size_[i]);
-      Index j = kNone;
-      if (it != by_size.end()) {
-        while (!it->second.empty() && paired[it->second.back()]) it->second.pop_back();
-        if (!it->second.empty()) j = it->second.back();
-      }
-      if (j == kNone || !PlacePair(i, j)) {
-        rest.push_back(pieces[i]);
-        continue;
-      }
-      paired[j] = true;
-      ++pairs;
-    }
+    const std::size_t pairs =
+        SetAsideExactPairs(fixed_, [&](Index p) { rest.push_back(pieces[p]); });
     if (pairs > 0) bound_ = std::max(bound_, pairs + VehicleLowerBound(rest, vehicles));
-  }
-
-  // Moves pieces i and j onto an empty vehicle that stays fixed; false when
-  // no vehicle is free.
-  bool PlacePair(Index i, Index j) {
-    const Index from_i = where_[i], from_j = where_[j];
-    Take(i);
-    Take(j);
-    Index target = kNone;
-    for (Index v : {from_i, from_j}) {
-      if (inside_[v].empty() && !fixed_[v]) target = v;
-    }
-    for (Index v = 0; v < inside_.size() && target == kNone; ++v) {
-      if (inside_[v].empty() && !fixed_[v]) target = v;
-    }
-    if (target == kNone) {
-      Put(i, from_i);
-      Put(j, from_j);
-      return false;
-    }
-    Put(i, target);
-    Put(j, target);
-    fixed_[target] = true;
-    return true;
   }
 
   // ---- the end game ----------------------------------------------------------
@@ -272,16 +230,46 @@ class FillSearch : fill::PartialPacking {
                              last_vehicle_effort_ / fill::kCoverSearchShare, seed_};
     std::uint64_t steps = 0;
     std::vector<std::uint32_t> vehicle;
-    const bool covered =
-        dg::server::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle);
-    if (!covered) return false;
-    // Onto the vehicles of the best packing, the lowest first.
+    return dg::server::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle) &&
+           Adopt(vehicle);
+  }
+
+  // Keeps the load of vehicle v for the other end game (CoverFromPool).
+  void Keep(Index v) {
+    if (pool_ && !inside_[v].empty()) pool_->Offer(Mix(content_key_[v]), inside_[v]);
+  }
+
+  // The other end game: the loads the search has put on vehicles on its way
+  // (kept in Keep) may hold a packing on the bound between them, though no
+  // single packing the search reached held it (LoadPool). Tried where the
+  // search stalls one vehicle above the bound, before and after the steps
+  // for the last vehicle are added, on its own steps (a quarter of the last
+  // vehicle's effort for the relaxation, a twentieth for the search) and
+  // without drawing from the search's generator. True when it found the
+  // packing: best_ is then that packing.
+  bool CoverFromPool() {
+    if (!pool_) return false;
+    const PoolBudget budget{last_vehicle_effort_ / fill::kPoolRelaxShare,
+                            last_vehicle_effort_ / fill::kPoolSearchShare};
+    std::uint64_t steps = 0;
+    std::vector<std::uint32_t> vehicle;
+    return pool_->Cover(budget, steps, vehicle) && Adopt(vehicle);
+  }
+
+  // Takes `vehicle` (a vehicle per piece, counted from 0) as the best
+  // packing, on the vehicles of the best packing, the lowest first; false,
+  // with nothing changed, when it needs more vehicles than that one.
+  bool Adopt(const std::vector<std::uint32_t>& vehicle) {
     std::vector<Index> used;
     std::vector<bool> seen(inside_.size(), false);
     for (Index v : best_) seen[v] = true;
     for (Index v = 0; v < inside_.size(); ++v) {
       if (seen[v]) used.push_back(v);
     }
+    if (vehicle.size() != best_.size() ||
+        std::any_of(vehicle.begin(), vehicle.end(),
+                    [&](std::uint32_t v) { return v >= used.size(); }))
+      return false;
     for (std::size_t p = 0; p < best_.size(); ++p) best_[p] = used[vehicle[p]];
     return true;
   }
@@ -297,7 +285,12 @@ class FillSearch : fill::PartialPacking {
       if (OutFits()) return Commit();
       while (spent_ < effort_ && iteration_ - improved_at_ < fill::kStall) {
         bool swapped = false, repacked = false;
-        if (TabuPhase(swapped) || Descent(repacked)) return Commit();
+        if (TabuPhase(swapped)) return Commit();
+        const bool fits = Descent(repacked);
+        if (repacked) {
+          for (Index v : open_list_) Keep(v);
+        }
+        if (fits) return Commit();
         if (!swapped && !repacked) break;  // nothing left to try from here
         Reweigh();
       }
@@ -511,6 +504,7 @@ class FillSearch : fill::PartialPacking {
       MarkTabu(m.vehicle, p);
       held_until_[kind_[p]] = iteration_ + fill::kHold + random_.Below(fill::kHold);
     }
+    Keep(m.vehicle);
   }
 
   // Some tabu swaps; true when the left-out set came to fit. `moved` tells
@@ -665,7 +659,8 @@ class FillSearch : fill::PartialPacking {
   std::vector<Index> refill_;
   std::vector<Size> sizes_;  // scratch of the exact check
   std::vector<int> split_;
-  std::vector<Index> best_;  // the best complete packing
+  std::vector<Index> best_;       // the best complete packing
+  std::optional<LoadPool> pool_;  // the loads met, for CoverFromPool
   Objective best_out_;
   Size best_out_size_;
   std::unordered_set<std::uint64_t> failed_checks_;

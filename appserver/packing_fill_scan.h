@@ -49,6 +49,12 @@ inline constexpr std::uint64_t kRepackNodes = 5'000;
 inline constexpr std::uint64_t kCoverListShare = 12;
 inline constexpr std::uint64_t kCoverSearchShare = 2;
 inline constexpr std::size_t kCoverLoads = 50'000;
+// The other end game (CoverFromPool) may spend a quarter of the last
+// vehicle's effort on its relaxation and a twentieth searching, over at
+// most kPoolLoads loads.
+inline constexpr std::uint64_t kPoolRelaxShare = 4;
+inline constexpr std::uint64_t kPoolSearchShare = 20;
+inline constexpr std::size_t kPoolLoads = 20'000;
 // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
 // tabu lookups and the searches of what may take its place.
 inline constexpr std::uint64_t kSwapSteps = 2;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -79,6 +80,69 @@ class PartialPacking {
   }
 
   Objective Current() const { return {out_share_, out_.size()}; }
+
+  // Whether there are vehicles and every one has the same room.
+  bool SameRooms() const {
+    return !room_.empty() &&
+           std::all_of(room_.begin(), room_.end(), [&](const Size& r) { return r == room_[0]; });
+  }
+
+  // When every vehicle has the same room, two pieces that fill it exactly in
+  // both dimensions travel alone together in some packing with the fewest
+  // vehicles (whatever shares a vehicle with one of them fits in the other's
+  // place), so each such pair gets an empty vehicle of its own, marked in
+  // `fixed`, and stays out of the search. Calls unpaired(p) for every other
+  // piece, in order; answers the pairs set aside.
+  template <typename F>
+  std::size_t SetAsideExactPairs(std::vector<bool>& fixed, F unpaired) {
+    if (!SameRooms()) return 0;
+    const Size room = room_[0];
+    std::map<Size, std::vector<Index>> by_size;
+    for (Index p = static_cast<Index>(size_.size()); p-- > 0;) by_size[size_[p]].push_back(p);
+    std::vector<bool> paired(size_.size(), false);
+    std::size_t pairs = 0;
+    for (Index i = 0; i < size_.size(); ++i) {
+      if (paired[i]) continue;
+      paired[i] = true;
+      const auto it = by_size.find(room - size_[i]);
+      Index j = kNone;
+      if (it != by_size.end()) {
+        while (!it->second.empty() && paired[it->second.back()]) it->second.pop_back();
+        if (!it->second.empty()) j = it->second.back();
+      }
+      if (j == kNone || !PlacePair(i, j, fixed)) {
+        unpaired(i);
+        continue;
+      }
+      paired[j] = true;
+      ++pairs;
+    }
+    return pairs;
+  }
+
+  // Moves pieces i and j onto an empty vehicle that stays fixed; false when
+  // no vehicle is free.
+  bool PlacePair(Index i, Index j, std::vector<bool>& fixed) {
+    const Index from_i = where_[i], from_j = where_[j];
+    Take(i);
+    Take(j);
+    Index target = kNone;
+    for (Index v : {from_i, from_j}) {
+      if (inside_[v].empty() && !fixed[v]) target = v;
+    }
+    for (Index v = 0; v < inside_.size() && target == kNone; ++v) {
+      if (inside_[v].empty() && !fixed[v]) target = v;
+    }
+    if (target == kNone) {
+      Put(i, from_i);
+      Put(j, from_j);
+      return false;
+    }
+    Put(i, target);
+    Put(j, target);
+    fixed[target] = true;
+    return true;
+  }
 
   double LoadShare(Index v) const {
     double s = 0;
