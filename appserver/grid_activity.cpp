@@ -188,8 +188,9 @@ IdleGridReleaser::IdleGridReleaser(std::shared_ptr<Storage> storage, std::chrono
       lock.unlock();
       try {
         for (const OpenGrid& g : ReleaseIdleGrids(*storage, idle)) {
-          report("released idle grid " + g.branch + "/" + g.grid +
-                 (g.owner.empty() ? "" : " of " + g.owner) + ", last activity " + g.last_activity);
+          report(Printable("released idle grid " + g.branch + "/" + g.grid +
+                           (g.owner.empty() ? "" : " of " + g.owner) + ", last activity " +
+                           g.last_activity));
         }
       } catch (const std::exception& e) {
         report(std::string("releasing idle grids failed: ") + e.what());
@@ -223,9 +224,10 @@ int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     for (const OpenGrid& g : grids) {
       char weight[32];
       std::snprintf(weight, sizeof weight, "%.3f", g.weight);
-      out << std::setw(8) << g.branch << std::setw(12) << g.grid << std::setw(14)
-          << (g.owner.empty() ? "-" : g.owner) << std::setw(25) << g.opened << std::setw(25)
-          << g.last_activity << std::setw(13) << g.allocations << weight << "\n";
+      out << std::setw(8) << Printable(g.branch) << std::setw(12) << Printable(g.grid)
+          << std::setw(14) << (g.owner.empty() ? "-" : Printable(g.owner)) << std::setw(25)
+          << Printable(g.opened) << std::setw(25) << Printable(g.last_activity) << std::setw(13)
+          << g.allocations << weight << "\n";
     }
   } catch (const std::exception& e) {
     err << "exp-appserver: " << e.what() << "\n";

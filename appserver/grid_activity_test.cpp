@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "appserver/journal.h"
 #include "appserver/process_mark.h"
 #include "appserver/server_process.h"
 #include "appserver/test_support.h"
@@ -264,6 +265,22 @@ TEST_F(GridActivityTest, ServerProgramListsAndReleasesOpenGrids) {
   EXPECT_EQ("2 exp-appserver: unknown argument --bogus\n",
             run({"grids", "--db", db_.path(), "--bogus", "x"}));
   EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// What a caller without sign-in stored is listed without the terminal
+// obeying it: no escape sequence, no row broken in two.
+TEST_F(GridActivityTest, ListingsPrintStoredControlCharactersAsQuestionMarks) {
+  Distribute("AN\x1b]0;x\x07\x1b[2J\nB\xc2\x9b");
+  for (const char* command : {"grids", "journal"}) {
+    ChildProcess child({AppServerBinary(), command, "--db", db_.path()});
+    EXPECT_EQ(child.WaitForExit(), 0);
+    const std::string listed = child.Output();
+    EXPECT_EQ(listed.find('\x1b'), std::string::npos) << command;
+    EXPECT_EQ(listed.find("\xc2\x9b"), std::string::npos) << command;
+    EXPECT_NE(listed.find("AN?]0;x??[2J?B?"), std::string::npos) << command << ": " << listed;
+    EXPECT_EQ(listed.find("\nB"), std::string::npos) << command << ": " << listed;
+  }
+  EXPECT_EQ(Printable("Ação 1"), "Ação 1");
 }
 
 }  // namespace

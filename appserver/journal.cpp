@@ -25,6 +25,24 @@ void AppendJournal(Storage& storage, const std::string& operator_code, const std
   });
 }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c < 0x20 || c == 0x7f) {
+      out += '?';
+    } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {  // U+0080 to U+009F
+      out += '?';
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter) {
   std::vector<JournalRow> out;
   storage.Transact(TxKind::Read, [&](Session& s) { out = ReadJournal(s, filter); });

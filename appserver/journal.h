@@ -72,6 +72,12 @@ class JournalPruner {
   std::thread thread_;
 };
 
+// A stored text as the administrator's listings print it: control
+// characters, which a caller without sign-in may have stored (as an
+// operator code), become '?', so that no row moves the terminal's cursor,
+// retitles its window or breaks into two lines.
+std::string Printable(const std::string& text);
+
 // Whether a text is a date YYYY-MM-DD, optionally with THH:MM[:SS] (or a
 // blank instead of the T); answers it in the journal's form, "" when it is
 // not one.

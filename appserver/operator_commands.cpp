@@ -193,10 +193,11 @@ int JournalCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const std::vector<JournalRow> rows = ReadJournal(*OpenStorage(options["--db"]), filter);
     if (rows.empty()) out << "no journal rows\n";
     for (const JournalRow& r : rows) {
-      out << r.when << "  " << std::left << std::setw(14)
-          << (r.operator_code.empty() ? "-" : r.operator_code) << std::setw(22) << r.method
-          << std::setw(6) << (r.branch.empty() ? "-" : r.branch) << std::setw(8)
-          << (r.grid.empty() ? "-" : r.grid) << r.note << "\n";
+      out << Printable(r.when) << "  " << std::left << std::setw(14)
+          << (r.operator_code.empty() ? "-" : Printable(r.operator_code)) << std::setw(22)
+          << Printable(r.method) << std::setw(6) << (r.branch.empty() ? "-" : Printable(r.branch))
+          << std::setw(8) << (r.grid.empty() ? "-" : Printable(r.grid)) << Printable(r.note)
+          << "\n";
     }
   } catch (const std::exception& e) {
     err << "exp-appserver: " << e.what() << "\n";
