@@ -555,7 +555,18 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     return module.global != nullptr && module.global(name.c_str(), value);
   };
   Player player(session, trace, globals);
-  if (!o.screenshots.empty()) player.SetScreenshots(o.screenshots, display.screenshot);
+  // A picture that cannot be written does not stop the session; the run
+  // says so at its end, as it does for the trace.
+  std::vector<std::string> unwritten;
+  if (!o.screenshots.empty()) {
+    player.SetScreenshots(o.screenshots, [&](const ui::Form& form, const std::string& stem) {
+      try {
+        display.screenshot(form, stem);
+      } catch (const std::exception& e) {
+        unwritten.push_back(e.what());
+      }
+    });
+  }
   ui::ScopedDialogs scoped(&player, &player);
   contracts::TNetConnection::Observer() = [&trace, &faults](const contracts::CallRecord& call) {
     trace.Write(TracedCall(call, *faults));
@@ -601,6 +612,11 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   // reads it must not take the run for a good one.
   if (!trace_file.flush()) {
     err << "exp-host: cannot write the trace " << o.trace << ": it is incomplete\n";
+    return 2;
+  }
+  if (!unwritten.empty()) {
+    err << "exp-host: " << unwritten.front() << " (" << unwritten.size()
+        << " picture(s) missing under " << o.screenshots << ")\n";
     return 2;
   }
   return player.ExpectationFailed() || player.ExpectationsLeft() ? 1 : 0;

@@ -55,7 +55,9 @@ int main(int argc, char** argv) {
   }
   if (scripted && !options.screenshots.empty()) {
     display.screenshot = [](const dg::ui::Form& form, const std::string& stem) {
-      dg::qtview::RenderFormToPng(form, stem + ".png");
+      if (!dg::qtview::RenderFormToPng(form, stem + ".png")) {
+        throw dg::Error("cannot write the picture " + stem + ".png");
+      }
     };
   }
   display.write_pdf = [](const dg::ui::Report& report, const std::string& path) {

@@ -142,6 +142,19 @@ TEST(HostRun, UnreadableSessionsAndFixturesGiveStatusTwo) {
   run = Host({"--script", Source("examples/sessions/disabled-click.json")}, "/dev/full");
   EXPECT_EQ(2, run.status);
   EXPECT_NE(std::string::npos, run.err.find("cannot write the trace /dev/full")) << run.err;
+  // Nor are pictures that could not be written (here a folder stands where
+  // the first step's picture goes).
+  const fs::path shots = fs::temp_directory_path() / ("exp-host-shots-" + std::to_string(getpid()));
+  fs::create_directories(shots / "001-click.png");
+  run = Host({"--script", Source("examples/sessions/disabled-click.json"), "--screenshots",
+              shots.string()});
+  if (run.err.find("needs the Qt view") == std::string::npos) {
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos,
+              run.err.find("cannot write the picture " + (shots / "001-click").string() + ".png"))
+        << run.err;
+  }
+  fs::remove_all(shots);
 }
 
 // A session file written for one test, in a folder of its own removed at
