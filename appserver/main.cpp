@@ -30,15 +30,18 @@
 // "after-write" (its writes done, not yet committed) or "after-commit"
 // (committed, not yet answered), so that a test can stop the process at
 // that moment.
+#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -58,7 +61,6 @@
 #include "appserver/operators.h"
 #include "appserver/sessions.h"
 #include "appserver/storage.h"
-#include "appserver/storage_postgres.h"
 #include "appserver/transport.h"
 
 namespace {
@@ -223,11 +225,33 @@ std::string ListenAddress(const std::string& host, int port) {
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-// The files of a SQLite database this start made, removed when the start
-// fails after all (a port another program holds), so that a refused start
-// leaves no database behind.
-void RemoveMadeDatabase(const std::string& db) {
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((db + suffix).c_str());
+// Throws when nothing could listen on the address now (a port another
+// program holds, a host that is not this machine's), so that the start is
+// refused before the database is opened or made. The socket is closed
+// again: the server binds its own once the database is open.
+void CheckListenable(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string where = ListenAddress(host, port);
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+    throw dg::Error("cannot listen on " + where + ": unknown host");
+  }
+  std::string why = "no address";
+  bool bound = false;
+  for (addrinfo* a = found; a && !bound; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    bound = ::bind(fd, a->ai_addr, a->ai_addrlen) == 0;
+    if (!bound) why = std::strerror(errno);
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  if (!bound) throw dg::Error("cannot listen on " + where + ": " + why);
 }
 
 }  // namespace
@@ -333,8 +357,6 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  std::error_code ec;
-  bool made_here = !dg::server::IsPostgresUrl(db) && !std::filesystem::exists(db, ec);
   try {
     // Everything the arguments name is checked before the database is
     // opened, so a refused start leaves no database behind.
@@ -352,6 +374,7 @@ int main(int argc, char** argv) {
       CheckReadable(options.tls_cert, "certificate");
       CheckPrivate(options.tls_key, "private key");
     }
+    CheckListenable(options.host, options.port);
     std::optional<nlohmann::json> fixture;
     if (!fixture_file.empty()) fixture = dg::server::ReadFixtureFile(fixture_file);
     std::vector<FaultPause> pauses;
@@ -385,7 +408,6 @@ int main(int argc, char** argv) {
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);
     dg::server::HttpServer server(object, options);
     const int port = server.Start();
-    made_here = false;  // served: whatever happens now, the data stay
     std::cout << "listening on " << ListenAddress(options.host, port) << std::endl;
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
@@ -393,7 +415,6 @@ int main(int argc, char** argv) {
     std::cout << "stopped" << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "exp-appserver: " << e.what() << "\n";
-    if (made_here) RemoveMadeDatabase(db);
     return 1;
   }
   return 0;
