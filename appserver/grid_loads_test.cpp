@@ -156,6 +156,23 @@ TEST_P(LoadsTest, EveryWriteLeavesTheRoomTheAllocationsLeave) {
   EXPECT_EQ("10,50", Free(d));
 }
 
+// An order's vehicles: one row per vehicle however many of the order's items
+// it carries, with the free room of the order's own delivery day, or of the
+// grid's first day for an order the grid does not hold.
+TEST_P(LoadsTest, AnOrdersVehiclesShowTheRoomOfItsDay) {
+  auto room = [&](const std::string& grid, const char* order) {
+    const Variant v = Call("GetCarroPedido", {order, "0001", "11222333000181", grid}).result;
+    return Column(v, "CDVIATURA") + " " + Column(v, "IDMARCADO") + " " + Column(v, "VRPESOUTIL");
+  };
+  const std::string a = Distribute("");
+  const std::string c = Distribute("", "IDCHECK = 'X'");
+  EXPECT_EQ("V1,V2 S,N 10,100", room(a, "P1"));
+  // P4 travels on 2025-06-11 only, in grid c.
+  EXPECT_EQ("V1,V2 N,N 10,100", room(a, "P4"));
+  EXPECT_EQ("V1,V2 S,N 90,100", room(c, "P4"));
+  EXPECT_EQ("V1,V2 N,N 90,100", room(c, "P1"));
+}
+
 // A row saved again with its quantity but another return flag changes the
 // flag of every row of the vehicle, and keeps the stop the row had.
 TEST_P(LoadsTest, ASaveOfTheSameQuantityStillTakesANewFlag) {
