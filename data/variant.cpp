@@ -180,6 +180,19 @@ int DateTime::Second() const {
   return static_cast<int>((ms_ - FloorDiv(ms_, kMsPerDay) * kMsPerDay) / 1000 % 60);
 }
 
+namespace {
+
+// `value` (0 to 10^width - 1) as `width` digits with leading zeros.
+char* Digits(char* out, int value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+}  // namespace
+
 std::string DateTime::ToIso() const {
   int y, m, d;
   const std::int64_t days = FloorDiv(ms_, kMsPerDay);
@@ -188,6 +201,26 @@ std::string DateTime::ToIso() const {
   char buf[48];
   const int ms = static_cast<int>(in_day % 1000);
   const int s = static_cast<int>(in_day / 1000);
+  // Every date of a packet passes here when it is sent: the years of four
+  // digits are written digit by digit, the same text the format below gives.
+  if (y >= 0 && y <= 9999) {
+    char* out = Digits(buf, y, 4);
+    *out++ = '-';
+    out = Digits(out, m, 2);
+    *out++ = '-';
+    out = Digits(out, d, 2);
+    *out++ = 'T';
+    out = Digits(out, s / 3600, 2);
+    *out++ = ':';
+    out = Digits(out, s / 60 % 60, 2);
+    *out++ = ':';
+    out = Digits(out, s % 60, 2);
+    if (ms) {
+      *out++ = '.';
+      out = Digits(out, ms, 3);
+    }
+    return std::string(buf, out);
+  }
   if (ms)
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, m, d, s / 3600,
                   s / 60 % 60, s % 60, ms);

@@ -1,5 +1,7 @@
 #include "data/variant.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -77,6 +79,35 @@ TEST(VariantTest, DateTimeRoundTripsThroughTexts) {
   EXPECT_EQ(DateTime::FromParts(1960, 2, 29).ToIso(), "1960-02-29T00:00:00");
   EXPECT_THROW(DateTime::FromIso("2023-02-29"), Error);
   EXPECT_THROW(DateTime::FromIso("2023-01-01T25:00:00"), Error);
+}
+
+// The ISO text is written digit by digit for years 0 to 9999; it must be
+// the text of the general format, and read back to the same instant.
+TEST(VariantTest, IsoTextOfEveryPartOfTheDayAndOfFarYears) {
+  auto general = [](const DateTime& t) {
+    const int ms = static_cast<int>(((t.Millis() % 1000) + 1000) % 1000);
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.Year(),
+                                t.Month(), t.Day(), t.Hour(), t.Minute(), t.Second());
+    if (ms) std::snprintf(buf + n, sizeof buf - n, ".%03d", ms);
+    return std::string(buf);
+  };
+  constexpr std::int64_t kDay = 86'400'000;
+  EXPECT_EQ(DateTime::FromParts(2026, 12, 10, 3, 4, 5, 7).ToIso(), "2026-12-10T03:04:05.007");
+  EXPECT_EQ(DateTime::FromParts(9999, 12, 31, 23, 59, 59).ToIso(), "9999-12-31T23:59:59");
+  const std::int64_t first = DateTime::FromParts(1, 1, 1).Millis();
+  EXPECT_EQ(DateTime::FromMillis(first - 366 * kDay).ToIso(), "0000-01-01T00:00:00");
+  EXPECT_EQ(DateTime::FromMillis(first - 367 * kDay).ToIso(), "-001-12-31T00:00:00");
+  EXPECT_EQ(DateTime::FromMillis(DateTime::FromParts(9999, 12, 31).Millis() + kDay).ToIso(),
+            "10000-01-01T00:00:00");
+  const std::int64_t start = DateTime::FromParts(1899, 12, 30).Millis();
+  for (std::int64_t step = 0; step < 5000; ++step) {
+    // Hours, minutes, seconds and milliseconds of all sizes, over millennia.
+    const DateTime t = DateTime::FromMillis(start + step * (kDay - 1) + step * step * 7'919'113);
+    SCOPED_TRACE(general(t));
+    EXPECT_EQ(t.ToIso(), general(t));
+    EXPECT_EQ(DateTime::FromIso(t.ToIso()), t);
+  }
 }
 
 TEST(VariantTest, WireFormRoundTripsEveryKind) {
