@@ -337,8 +337,15 @@ TEST(HostRun, DemonstrationSessionDoesTheWholeJobInProcessAndOverHttp) {
 TEST(HostRun, AManifestThatCannotBeSavedIsReportedAfterTheDispatch) {
   const fs::path file = fs::temp_directory_path() / ("exp-host-file-" + std::to_string(getpid()));
   std::ofstream(file).put('x');
-  const HostRunResult run = Session("relaunch-after-dispatch", {"--manifest-dir", file.string()});
+  // The pictures only tell a build without the view, which prints no manifest.
+  const fs::path shots = file.string() + "-shots";
+  const HostRunResult run = Session("relaunch-after-dispatch", {"--manifest-dir", file.string(),
+                                                                "--screenshots", shots.string()});
   fs::remove(file);
+  fs::remove_all(shots);
+  if (run.err.find("needs the Qt view") != std::string::npos) {
+    GTEST_SKIP() << "this build has no Qt view to print the manifest with";
+  }
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_NE(std::string::npos, run.out.find("grade 000001 expedida")) << run.out;
   std::vector<std::string> failures;
