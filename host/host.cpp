@@ -636,8 +636,8 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
   HostServices services(loader);
   services.branch = o.branch;
   services.operator_code = o.operator_code;
+  const std::string db = o.db.empty() ? "out/demo.db" : o.db;
   try {
-    std::string db = o.db.empty() ? "out/demo.db" : o.db;
     if (!IsPostgres(db) && fs::path(db).has_parent_path()) {
       fs::create_directories(fs::path(db).parent_path());
     }
@@ -657,6 +657,14 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     PrintHandBack(out, values);
   } catch (const SignInCancelled& e) {
     err << "exp-host: " << e.what() << "\n";
+    return 2;
+  } catch (const server::StorageError& e) {
+    // The clerk reads what to check in Portuguese, the cause in brackets.
+    err << "exp-host: " << e.what() << "\n";
+    display.dialogs->Error("O banco de dados " + db +
+                           " não pôde ser aberto: verifique o arquivo ou o endereço dado em "
+                           "--db. (" +
+                           e.what() + ")");
     return 2;
   } catch (const std::exception& e) {
     // Launched from the desktop, the clerk has no terminal to read it on.

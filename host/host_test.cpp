@@ -1,9 +1,11 @@
 #include "host/host.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -256,6 +258,30 @@ class OpenAndClose : public ui::WindowSystem {
 // on the database: the same operator's next launch on the machine releases
 // that grid, journals it and tells the clerk its number; a grid a live
 // process holds stays open, and nothing is said.
+// A database that cannot be opened (here a folder) is named to the clerk in
+// Portuguese before any screen opens.
+TEST(HostInteractive, ADatabaseThatCannotBeOpenedIsNamedToTheClerk) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("exp-host-folder-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  NoWindows windows;
+  ui::ScriptedDialogs dialogs;
+  Display display;
+  display.windows = &windows;
+  display.dialogs = &dialogs;
+  const std::string path = folder.string();
+  const char* args[] = {"exp-host", "--db", path.c_str()};
+  std::ostringstream out, err;
+  EXPECT_EQ(2, RunHost(ParseOptions(3, args), display, out, err));
+  EXPECT_EQ(dialogs.Joined().rfind("error: O banco de dados " + path +
+                                       " não pôde ser aberto: verifique o arquivo ou o endereço "
+                                       "dado em --db. (",
+                                   0),
+            0u)
+      << dialogs.Joined();
+  std::filesystem::remove_all(folder);
+}
+
 TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) {
   const std::string mark = server::ThisProcessMark();
   if (mark.empty()) GTEST_SKIP() << "this machine does not tell its processes";
