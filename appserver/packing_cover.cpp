@@ -58,17 +58,11 @@ class Cover {
  public:
   Cover(const std::vector<Size>& sizes, Size room, std::size_t vehicles, const CoverBudget& budget)
       : room_(room), vehicles_(vehicles), budget_(budget), random_(budget.seed) {
-    std::map<Size, Kind> kinds;
-    for (const Size& s : sizes) {
-      const auto [it, added] = kinds.emplace(s, static_cast<Kind>(kind_size_.size()));
-      if (added) {
-        kind_size_.push_back(s);
-        count_.push_back(0);
-      }
-      ++count_[it->second];
-      kind_of_.push_back(it->second);
-      total_ += s;
-    }
+    PieceKinds kinds(sizes);
+    kind_size_ = std::move(kinds.size);
+    count_ = std::move(kinds.count);
+    kind_of_ = std::move(kinds.kind_of);
+    total_ = kinds.total;
   }
 
   bool Run(std::uint64_t& steps, std::vector<std::uint32_t>& vehicle) {
@@ -456,6 +450,20 @@ class Cover {
 };
 
 }  // namespace
+
+PieceKinds::PieceKinds(const std::vector<ExactSize>& sizes) {
+  std::map<ExactSize, std::uint32_t> kinds;
+  for (const ExactSize& s : sizes) {
+    const auto [it, added] = kinds.emplace(s, static_cast<std::uint32_t>(size.size()));
+    if (added) {
+      size.push_back(s);
+      count.push_back(0);
+    }
+    ++count[it->second];
+    kind_of.push_back(it->second);
+    total += s;
+  }
+}
 
 std::vector<std::uint32_t> VehiclesOfPieces(const std::vector<std::uint32_t>& kind_of,
                                             std::size_t kinds,

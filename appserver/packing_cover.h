@@ -40,6 +40,16 @@ bool CoverWithLoads(const std::vector<ExactSize>& sizes, ExactSize room, std::si
                     const CoverBudget& budget, std::uint64_t& steps,
                     std::vector<std::uint32_t>& vehicle);
 
+// The pieces of `sizes` grouped by size: the pieces of one size are one
+// kind, the kinds numbered in the order their sizes first appear.
+struct PieceKinds {
+  explicit PieceKinds(const std::vector<ExactSize>& sizes);
+  std::vector<std::uint32_t> kind_of;  // per piece
+  std::vector<ExactSize> size;         // per kind
+  std::vector<std::size_t> count;      // pieces per kind
+  ExactSize total;                     // of every piece
+};
+
 // The vehicle of each piece (of kind kind_of[i]) when vehicle v takes the
 // pieces of loads[v], each a kind once per piece: the pieces of a kind go,
 // the last first, onto the loads that hold it in order. REQUIRES: the loads

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <numeric>
 
 #include "appserver/packing_cover.h"
@@ -28,20 +27,12 @@ double Part(std::int64_t x, std::int64_t of) {
 LoadPool::LoadPool(const std::vector<ExactSize>& sizes, ExactSize room, std::size_t vehicles,
                    std::size_t capacity)
     : room_(room), vehicles_(vehicles), capacity_(capacity) {
-  std::map<ExactSize, std::uint32_t> kinds;
-  ExactSize total;
-  for (const ExactSize& s : sizes) {
-    const auto [it, added] = kinds.emplace(s, static_cast<std::uint32_t>(kind_size_.size()));
-    if (added) {
-      kind_size_.push_back(s);
-      demand_.push_back(0);
-    }
-    ++demand_[it->second];
-    kind_of_.push_back(it->second);
-    total += s;
-  }
+  PieceKinds kinds(sizes);
+  kind_of_ = std::move(kinds.kind_of);
+  kind_size_ = std::move(kinds.size);
+  demand_.assign(kinds.count.begin(), kinds.count.end());
   const auto v = static_cast<std::int64_t>(vehicles);
-  spare_ = ExactSize{room.weight * v, room.volume * v} - total;
+  spare_ = ExactSize{room.weight * v, room.volume * v} - kinds.total;
   usable_ = !sizes.empty() && spare_.weight >= 0 && spare_.volume >= 0;
 }
 
