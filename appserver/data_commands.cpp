@@ -11,6 +11,7 @@
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
 #include "appserver/storage_postgres.h"
+#include "data/file_target.h"
 #include "data/format.h"
 
 namespace dg::server {
@@ -275,7 +276,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
       return Usage(err, "export", "no folder " + parent.string() + " for " + path);
     }
     if (fs::is_directory(path, ec)) return Usage(err, "export", path + " is a folder");
-    in_place = fs::exists(path, ec) && (!fs::is_regular_file(path, ec) || fs::is_symlink(path, ec));
+    in_place = data::WrittenInPlace(path);
   }
   try {
     auto storage = OpenStorage(db);

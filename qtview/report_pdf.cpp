@@ -14,6 +14,7 @@
 #include <numeric>
 
 #include "data/errors.h"
+#include "data/file_target.h"
 #include "qtview/qtview.h"
 #include "qtview/view_support.h"
 
@@ -315,13 +316,8 @@ void Paint(QPainter& painter, const PdfLayout& layout, const ui::Report& report,
 void WriteReportPdf(const ui::Report& report, const std::string& path) {
   EnsureApplication();
   // Written beside the target and renamed, so no reader meets half a file;
-  // but a target that is there and is not a plain file (/dev/stdout, a pipe
-  // to the printer, a link) is written into, as renaming over it would
-  // replace it.
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const bool in_place = fs::exists(path, ec) && !fs::is_directory(path, ec) &&
-                        (!fs::is_regular_file(path, ec) || fs::is_symlink(path, ec));
+  // a pipe to the printer or /dev/stdout is written into instead.
+  const bool in_place = data::WrittenInPlace(path);
   const std::string part = in_place ? path : path + ".part";
   {
     QPdfWriter writer(QtText(part));
@@ -344,7 +340,8 @@ void WriteReportPdf(const ui::Report& report, const std::string& path) {
     }
   }
   if (in_place) return;
-  fs::rename(part, path, ec);
+  std::error_code ec;
+  std::filesystem::rename(part, path, ec);
   if (ec) {
     std::remove(part.c_str());
     throw Error("cannot write the PDF " + path + ": " + ec.message());
