@@ -5,6 +5,7 @@
 
 #include <any>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "appserver/storage.h"
@@ -38,12 +39,17 @@ class Args {
   void SetText(int i, const std::string& text) { values_[i] = data::Variant(text); }
   const std::string& method() const { return method_; }
   const std::any& prepared() const { return prepared_; }
+  // What the journal row of a write says beside the call (what a dispatch
+  // recorded); empty by default.
+  void SetJournalNote(std::string note) { journal_note_ = std::move(note); }
+  const std::string& journal_note() const { return journal_note_; }
 
  private:
   static inline const std::any kNothingPrepared;
   const std::string& method_;
   std::vector<data::Variant>& values_;
   const std::any& prepared_;
+  std::string journal_note_;
 };
 
 // Checks count and kinds; throws Error naming the method.

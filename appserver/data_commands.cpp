@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+#include <tuple>
 
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
@@ -13,6 +16,7 @@
 #include "appserver/storage_postgres.h"
 #include "data/file_target.h"
 #include "data/format.h"
+#include "data/quantity.h"
 
 namespace dg::server {
 namespace {
@@ -78,8 +82,8 @@ int Usage(std::ostream& err, const std::string& command, const std::string& why)
   if (command == "import") {
     err << "usage: exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n";
   } else {
-    err << "usage: exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
-           "[--out FILE.csv]\n";
+    err << "usage: exp-appserver export --db FILE|postgresql://... --grid N|--items "
+           "[--branch CODE] [--out FILE.csv]\n";
   }
   return 2;
 }
@@ -240,8 +244,74 @@ void ExportGrid(Storage& storage, const std::string& branch_given, const std::st
   }
 }
 
+void ExportItems(Storage& storage, const std::string& branch, std::ostream& out) {
+  std::vector<Row> items, dispatches;
+  storage.Transact(TxKind::Read, [&](Session& s) {
+    const std::string only = branch.empty() ? "" : " AND i.CDFILIAL = ?";
+    const std::vector<Value> params =
+        branch.empty() ? std::vector<Value>{} : std::vector<Value>{Value(branch)};
+    items = s.Query(
+        "SELECT i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED, i.CDPRODUTO, i.QTITEMPED, i.QTEXPITEMPED, "
+        "i.QTDEAEXP FROM ITEMPEDIDO i WHERE 1 = 1" +
+            only + " ORDER BY i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED",
+        params);
+    dispatches = s.Query(
+        "SELECT i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED, g.NRGRADEDISTR, SUM(a.QTTRANSP), "
+        "MAX(g.CDOPEREXPED), MAX(g.DTHREXPEDICAO) FROM ITEMPEDIDO i "
+        "JOIN ALOCGRADE a ON a.CDFILIAL = i.CDFILIAL AND a.NRPEDIDO = i.NRPEDIDO AND "
+        "a.NRITEMPED = i.NRITEMPED JOIN GRADEDISTR g ON g.CDFILIAL = a.CDFILIAL AND "
+        "g.NRGRADEDISTR = a.NRGRADEDISTR WHERE g.IDSITGRADE = 'E'" +
+            only +
+            " GROUP BY i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED, g.NRGRADEDISTR "
+            "ORDER BY i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED, g.NRGRADEDISTR",
+        params);
+  });
+  using Key = std::tuple<std::string, std::string, std::string>;
+  std::map<Key, std::vector<const Row*>> grids;
+  for (const Row& d : dispatches) {
+    grids[{d[0].ToString(), d[1].ToString(), d[2].ToString()}].push_back(&d);
+  }
+  const auto text = [](const Value& v) { return v.IsEmptyOrNull() ? std::string() : v.ToString(); };
+  const auto amount = [](const Value& v) {
+    return Number(data::RoundQuantity(v.IsEmptyOrNull() ? 0.0 : v.ToDouble()));
+  };
+  out << "filial;pedido;item;produto;quantidade_pedida;quantidade_expedida;quantidade_a_expedir;"
+         "grade;quantidade_na_grade;operador;expedida_em\n";
+  const auto line = [&out](const std::vector<std::string>& cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      out << (i == 0 ? "" : ";") << csv::QuoteCell(cells[i]);
+    }
+    out << "\n";
+  };
+  std::set<Key> seen;
+  for (const Row& r : items) {
+    const Key key{text(r[0]), text(r[1]), text(r[2])};
+    // A key recorded twice is one item.
+    if (!seen.insert(key).second) continue;
+    const std::vector<std::string> item = {text(r[0]),   text(r[1]),   text(r[2]),  text(r[3]),
+                                           amount(r[4]), amount(r[5]), amount(r[6])};
+    const auto found = grids.find(key);
+    if (found == grids.end()) {
+      std::vector<std::string> cells = item;
+      cells.resize(item.size() + 4);
+      line(cells);
+      continue;
+    }
+    // One line per grid that dispatched some of the item.
+    for (const Row* d : found->second) {
+      std::vector<std::string> cells = item;
+      for (const std::string& c :
+           {text((*d)[3]), amount((*d)[4]), text((*d)[5]), text((*d)[6]).substr(0, 19)}) {
+        cells.push_back(c);
+      }
+      line(cells);
+    }
+  }
+}
+
 int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   std::string db, grid, branch, path;
+  bool items = false;
   try {
     Args a{words};
     for (; a.i < words.size(); ++a.i) {
@@ -254,6 +324,8 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
         branch = csv::Trim(a.Value(w));
       } else if (w == "--out") {
         path = a.Value(w);
+      } else if (w == "--items") {
+        items = true;
       } else {
         return Usage(err, "export", "unknown argument " + w);
       }
@@ -262,7 +334,8 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
     return Usage(err, "export", e.what());
   }
   if (db.empty()) return Usage(err, "export", "--db is required");
-  if (grid.empty()) return Usage(err, "export", "--grid is required");
+  if (grid.empty() && !items) return Usage(err, "export", "--grid or --items is required");
+  if (!grid.empty() && items) return Usage(err, "export", "--grid and --items are separate runs");
   if (grid.size() > 10) return Usage(err, "export", "bad grid number " + grid);
   const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
   if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
@@ -280,6 +353,13 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
   }
   try {
     auto storage = OpenStorage(db);
+    const auto write = [&](std::ostream& target) {
+      if (items) {
+        ExportItems(*storage, branch, target);
+      } else {
+        ExportGrid(*storage, branch, grid, target);
+      }
+    };
     if (path.empty() || in_place) {
       std::ofstream file;
       if (in_place) {
@@ -287,7 +367,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
         if (!file) throw Error("cannot write " + path);
       }
       std::ostream& target = in_place ? file : out;
-      ExportGrid(*storage, branch, grid, target);
+      write(target);
       if (!target.flush()) {
         throw Error("cannot write " + (in_place ? path : std::string("the standard output")));
       }
@@ -299,7 +379,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
       std::ofstream file(temp, std::ios::binary | std::ios::trunc);
       if (!file) throw Error("cannot write " + temp);
       try {
-        ExportGrid(*storage, branch, grid, file);
+        write(file);
         if (!file.flush()) throw Error("cannot write " + temp);
       } catch (...) {
         file.close();

@@ -1,12 +1,14 @@
 // The data commands of exp-appserver, shared with exp-host:
 //
 //   exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...
-//   exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] [--out FILE.csv]
+//   exp-appserver export --db FILE|postgresql://... --grid N|--items [--branch CODE]
+//                        [--out FILE.csv]
 //
 // Import reports one line per file, then every problem as
 // "FILE:LINE:COLUMN: name: reason"; a progress line goes to `err` while a
 // large file is checked and stored. Export writes the grid's allocations in
-// delivery order as CSV: ";"-separated, decimal comma, UTF-8, a header row.
+// delivery order (--items: what each order item was ordered, dispatched and
+// in which grids) as CSV: ";"-separated, decimal comma, UTF-8, a header row.
 //
 // Both check every argument (files readable, the grid number) before they
 // open the database. Exit status: 0 done; 1 a file was refused (import), the
@@ -48,6 +50,13 @@ std::string Summary(const ImportFileReport& file, bool dry_run);
 // discarded grid, or a number several branches have.
 void ExportGrid(Storage& storage, const std::string& branch, const std::string& grid,
                 std::ostream& out);
+
+// Writes, per order item (of `branch`, or of every branch when empty), what
+// was ordered, what was dispatched and what is left, with one line per grid
+// that dispatched some of it (grid, quantity, operator and time of the
+// dispatch); an item never dispatched has one line with those cells empty.
+// CSV as ExportGrid writes it.
+void ExportItems(Storage& storage, const std::string& branch, std::ostream& out);
 
 // Grid numbers are six digits: "12" is "000012". Other texts stay as given.
 std::string GridNumber(const std::string& text);

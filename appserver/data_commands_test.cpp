@@ -67,7 +67,7 @@ TEST_F(DataCommandsTest, BadArgumentsStopBeforeTheDatabaseIsMade) {
   EXPECT_EQ(Export({"--db", db, "--grid", "1"}), 2);
   EXPECT_NE(err_.str().find("no database"), std::string::npos) << err_.str();
   EXPECT_EQ(Export({"--db", db}), 2);
-  EXPECT_NE(err_.str().find("--grid is required"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("--grid or --items is required"), std::string::npos) << err_.str();
   EXPECT_EQ(Export({"--db", db, "--grid", "1", "--out", (dir_ / "no" / "x.csv").string()}), 2);
   EXPECT_FALSE(fs::exists(db));
 }

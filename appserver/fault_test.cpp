@@ -36,7 +36,8 @@ std::string Snapshot(const std::string& db) {
           "ORDER BY 1, 2",
           "SELECT NRGRADEDISTR, NRPEDIDO, NRITEMPED, QTDEAEXP FROM ITEMGRADE ORDER BY 1, 2, 3",
           "SELECT NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, QTTRANSP, CDOPERLANCGRAD, "
-          "NRORDENTREGRADE FROM ALOCGRADE ORDER BY 1, 2, 3, 4"}) {
+          "NRORDENTREGRADE FROM ALOCGRADE ORDER BY 1, 2, 3, 4",
+          "SELECT NRPEDIDO, NRITEMPED, QTDEAEXP, QTEXPITEMPED FROM ITEMPEDIDO ORDER BY 1, 2"}) {
       for (const Row& r : s.Query(sql)) {
         for (const Value& v : r) out += Str(v) + "|";
         out += "\n";
@@ -110,6 +111,13 @@ std::vector<FaultCase> Cases() {
            row = {"1", r[1], r[0], "0001", "000001", r[2], r[3], "I"};
          });
          return row;
+       }},
+      // The host's hand-off of a dispatch: the grid marked and what it
+      // carries recorded on the items, all of it or none; repeated after
+      // the restart, it is answered as done.
+      {"ExpedirGrade", true,
+       [](Prepared&) -> std::vector<Variant> {
+         return {"0001", "000001", "BIA", "0001", "1"};
        }},
   };
 }

@@ -15,6 +15,7 @@
 #include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
+#include "data/quantity.h"
 
 namespace dg::server {
 
@@ -237,10 +238,12 @@ Variant GetItensExpedicao(Session& s, Args& a) {
   std::string sql = "SELECT ";
   for (const ColumnDef& c : table.columns) sql += c.name + ",";
   sql.back() = ' ';
-  sql += "FROM ITEMPEDIDO";
-  std::vector<Value> params;
+  // The items with something left to dispatch: one dispatched in part comes
+  // with what is left (QTDEAEXP), one dispatched whole does not come.
+  sql += "FROM ITEMPEDIDO WHERE QTDEAEXP >= ?";
+  std::vector<Value> params = {Value(data::kQuantityStep / 2)};
   if (!a.Text(0).empty()) {
-    sql += " WHERE CDFILIAL = ?";
+    sql += " AND CDFILIAL = ?";
     params.push_back(Value(a.Text(0)));
   }
   sql += " ORDER BY rowid";
@@ -319,7 +322,7 @@ std::pair<std::string, std::string> ChangeLogGrid(const data::DataPacket& delta)
 
 void WriteJournal(Session& s, const std::string& method, const JournalFrom& from,
                   const std::vector<Variant>& args, const Variant& result,
-                  const CallContext& context) {
+                  const CallContext& context, const std::string& note) {
   std::string branch = ArgText(args, from.branch), grid = ArgText(args, from.grid);
   if (from.grid == JournalFrom::kResult && !result.IsEmptyOrNull()) grid = result.ToString();
   if (from.branch == JournalFrom::kChangeLog) {
@@ -327,7 +330,7 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
   }
   std::string op = context.branches ? "" : ArgText(args, from.op);
   if (op.empty()) op = context.operator_code;
-  AppendJournal(s, op, method, branch, grid);
+  AppendJournal(s, op, method, branch, grid, note);
   TouchGrid(s, branch, grid, op, context.process);
 }
 
@@ -416,7 +419,9 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
     work = given;
     Args a(method, work, prepared);
     result = entry.body(s, a);
-    if (entry.tx == TxKind::Write) WriteJournal(s, method, entry.journal, work, result, context);
+    if (entry.tx == TxKind::Write) {
+      WriteJournal(s, method, entry.journal, work, result, context, a.journal_note());
+    }
   });
   work.resize(args.size());
   args = std::move(work);

@@ -8,6 +8,7 @@
 
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
+#include "appserver/item_ledger.h"
 #include "appserver/packing.h"
 #include "appserver/place_distribution.h"
 #include "data/filter.h"
@@ -104,12 +105,44 @@ std::vector<Incoming> ReadItems(const std::string& method, const DataPacket& pac
     in.route = text(row, route).empty() ? text(row, branch_route) : text(row, route);
     out.push_back(std::move(in));
   }
+  return out;
+}
+
+// The items as the branch records them: the packet names each item and the
+// quantity the screen distributes of it; what the item is (product, client,
+// delivery, unit weight and volume) comes from the server's own records.
+// Throws Error naming the items the branch does not hold.
+void TakeRecords(Storage& storage, const std::string& branch, std::vector<Incoming>& items) {
+  std::set<ItemKey> keys;
+  for (const Incoming& in : items) keys.insert({in.order, in.item});
+  std::map<ItemKey, OrderItem> records;
+  storage.Transact(TxKind::Read, [&](Session& s) { records = BranchItems(s, branch, keys); });
+  std::vector<ItemExcess> unknown;
+  for (Incoming& in : items) {
+    const auto found = records.find({in.order, in.item});
+    if (found == records.end()) {
+      unknown.push_back({{in.order, in.item}, false, 0, in.quantity});
+      continue;
+    }
+    const OrderItem& r = found->second;
+    in.product = r.product;
+    in.client = r.client;
+    in.client_name = r.client_name;
+    in.priority = r.priority;
+    in.delivery = r.delivery;
+    in.day = r.day;
+    in.route = r.route;
+    in.unit_weight = r.unit_weight;
+    in.unit_volume = r.unit_volume;
+  }
+  if (!unknown.empty()) {
+    throw Error(ExcessText("A distribuição não pode ser feita:", unknown));
+  }
   // The screen's item order: priority, delivery date, order, item.
-  std::stable_sort(out.begin(), out.end(), [](const Incoming& a, const Incoming& b) {
+  std::stable_sort(items.begin(), items.end(), [](const Incoming& a, const Incoming& b) {
     return std::tie(a.priority, a.delivery, a.order, a.item) <
            std::tie(b.priority, b.delivery, b.order, b.item);
   });
-  return out;
 }
 
 // The branch DistribuiQuantidades works in: the one named, else the first
@@ -166,6 +199,7 @@ std::any PrepareDistribuiQuantidades(Storage& storage, const std::string& method
   const Args a(method, copy);
   ReadyItems ready;
   ready.items = ReadItems(method, a.Packet(0), a.Text(1));
+  TakeRecords(storage, DistributionBranch(a), ready.items);
   std::set<std::string> clients;
   for (const Incoming& in : ready.items) {
     if (!in.client.empty()) clients.insert(in.client);
@@ -189,6 +223,11 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   if (!TransporterExists(s, transporter)) {
     throw Error("Transportadora " + a.Text(2) + " não cadastrada.");
   }
+  // What is left of each item is read again in this transaction: a grid
+  // dispatched since the items were prepared counts.
+  std::map<ItemKey, double> wanted;
+  for (const Incoming& in : items) wanted[{in.order, in.item}] = in.quantity;
+  CheckWithinLeft(s, branch, wanted, "A distribuição levaria mais do que resta a expedir:");
   const std::string grid = WritableGrid(s, branch, a.Text(3), operator_code);
   a.SetText(3, grid);
   a.SetText(5, branch);
@@ -405,6 +444,9 @@ Variant SetGrade(Session& s, Args& a) {
     SetVehicleFlag(s, branch, grid, code, n.flag);
   }
   CheckItemTotal(s, branch, grid, order, item, info.quantity);
+  CheckCarriedWithinLeft(s, branch, grid, " AND NRPEDIDO = ? AND NRITEMPED = ?",
+                         {Value(order), Value(item)},
+                         "Os veículos levariam mais do que resta a expedir:");
   DropRoutes(s, branch, grid);
   return Variant(true);
 }
@@ -523,6 +565,8 @@ Variant SetPedidoCarro(Session& s, Args& a) {
     throw Error("O pedido " + order + " não pertence à grade " + grid + ".");
   }
   MoveItemsTo(s, branch, grid, vehicle, " AND NRPEDIDO = ?", {Value(order)});
+  CheckCarriedWithinLeft(s, branch, grid, " AND NRPEDIDO = ?", {Value(order)},
+                         "A alocação levaria mais do que resta a expedir:");
   return Variant(true);
 }
 
@@ -533,6 +577,8 @@ Variant SetPedidos(Session& s, Args& a) {
   if (!state) throw Error("A grade " + grid + " não existe.");
   WritableGrid(s, branch, grid, "");
   MoveItemsTo(s, branch, grid, RequireVehicle(s, code), "", {});
+  CheckCarriedWithinLeft(s, branch, grid, "", {},
+                         "A alocação levaria mais do que resta a expedir:");
   return Variant(true);
 }
 
@@ -568,12 +614,18 @@ Variant ExpedirGrade(Session& s, Args& a) {
   if (*state == kDiscarded) {
     throw Error("A grade " + grid + " foi descartada e não pode ser expedida.");
   }
-  if (*state == kOpen) {
-    s.Exec(
-        "UPDATE GRADEDISTR SET IDSITGRADE = 'E', CDOPEREXPED = ?, DTHREXPEDICAO = ? "
-        "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-        {Value(a.Text(2)), Value(NowIso()), Value(branch), Value(grid)});
+  // A grid dispatched already is answered false and changes nothing: the
+  // hand-off was repeated, or retried after its answer was lost.
+  if (*state != kOpen) {
+    a.SetJournalNote("já expedida: nada alterado");
+    return Variant(false);
   }
+  // The grid and what it carries of each item are recorded together.
+  a.SetJournalNote(RecordDispatch(s, branch, grid));
+  s.Exec(
+      "UPDATE GRADEDISTR SET IDSITGRADE = 'E', CDOPEREXPED = ?, DTHREXPEDICAO = ? "
+      "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+      {Value(a.Text(2)), Value(NowIso()), Value(branch), Value(grid)});
   return Variant(true);
 }
 

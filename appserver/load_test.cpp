@@ -66,6 +66,18 @@ bool IsBusinessRefusal(const std::string& text) {
                                                   detail::kOrderWeightExceeded,
                                                   detail::kOrderVolumeExceeded,
                                                   "Ordem já cadastrada."};
+  // What is left to dispatch ran out: another clerk dispatched the items.
+  static const char* const kLeftRefusals[] = {"A distribuição levaria mais do que resta a expedir:",
+                                              "Os veículos levariam mais do que resta a expedir:",
+                                              "A alocação levaria mais do que resta a expedir:"};
+  for (const char* lead : kLeftRefusals) {
+    if (text.rfind(lead, 0) == 0) return true;
+  }
+  if (text.rfind("A grade ", 0) == 0 &&
+      text.find(" não pode ser expedida: levaria mais do que resta a expedir") !=
+          std::string::npos) {
+    return true;
+  }
   return kRefusals.count(text) > 0;
 }
 
@@ -122,7 +134,11 @@ class Clerk {
       return;
     }
     if (Pick(4) == 0) {
-      Call("ExpedirGrade", {"0001", grid, operator_});
+      // Refused when another clerk dispatched some of the same items first.
+      if (!Try("ExpedirGrade", {"0001", grid, operator_})) {
+        Call("DelGrade", {"0001", grid});
+        return;
+      }
       std::lock_guard lock(totals_.mu);
       totals_.dispatched.push_back(record);
     } else {
@@ -364,6 +380,20 @@ TEST_F(LoadTest, ConcurrentClerksLoseNothingAndNeverOverloadAVehicle) {
         << "weight on " << Str(r[0]) << " " << Str(r[1]);
     EXPECT_LE(std::round(r[3].ToDouble() * 1000), std::round(r[5].ToDouble() * 1000))
         << "volume on " << Str(r[0]) << " " << Str(r[1]);
+  }
+
+  // No item was dispatched above what it had, and what each dispatched grid
+  // carries is recorded on the item exactly once.
+  for (const Row& r :
+       Query("SELECT i.NRPEDIDO, i.NRITEMPED, i.QTITEMPED, i.QTEXPITEMPED, i.QTDEAEXP, "
+             "COALESCE((SELECT SUM(a.QTTRANSP) FROM ALOCGRADE a JOIN GRADEDISTR g ON "
+             "g.CDFILIAL = a.CDFILIAL AND g.NRGRADEDISTR = a.NRGRADEDISTR WHERE "
+             "g.IDSITGRADE = 'E' AND a.CDFILIAL = i.CDFILIAL AND a.NRPEDIDO = i.NRPEDIDO AND "
+             "a.NRITEMPED = i.NRITEMPED), 0) FROM ITEMPEDIDO i")) {
+    SCOPED_TRACE("item " + Str(r[0]) + " / " + Str(r[1]));
+    EXPECT_NEAR(r[3].ToDouble(), r[5].ToDouble(), 1e-9);
+    EXPECT_NEAR(r[2].ToDouble(), r[3].ToDouble() + r[4].ToDouble(), 1e-9);
+    EXPECT_GE(r[4].ToDouble(), 0);
   }
 
   // Every dispatched grid carries each of its items whole, the accepted

@@ -146,7 +146,8 @@ Variant GetRomaneio(Session& s, Args& a) {
 Variant ExpedirGradeComFrete(Session& s, Args& a) {
   Variant result = ExpedirGrade(s, a);
   const std::string type = a.Text(3), freight = a.Text(4);
-  if (!type.empty() || !freight.empty()) {
+  // A repeated hand-off keeps what the first one settled.
+  if (result.ToBool() && (!type.empty() || !freight.empty())) {
     s.Exec(
         "UPDATE GRADEDISTR SET CDTIPTRANS = ?, IDTPFRETE = ? WHERE CDFILIAL = ? AND "
         "NRGRADEDISTR = ?",

@@ -21,8 +21,10 @@ namespace dg::server::detail {
 data::Variant GetRomaneio(Session& s, Args& a);
 
 // ExpedirGrade(branch, grid, operator[, transport type, freight mode]):
-// marks the grid dispatched as ExpedirGrade always did and keeps the
-// transport type and freight mode handed to the dispatch note, when given.
+// marks the grid dispatched, recording what it carries on the order items,
+// and keeps the transport type and freight mode handed to the dispatch
+// note, when given. Answers true; false for a grid dispatched already,
+// which it leaves as the first hand-off left it.
 data::Variant ExpedirGradeComFrete(Session& s, Args& a);
 
 }  // namespace dg::server::detail

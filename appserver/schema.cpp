@@ -193,10 +193,25 @@ std::vector<std::string> MigrationV8() {
   return {"ALTER TABLE GRADEDISTR ADD COLUMN DSPROCESSO TEXT"};
 }
 
+// A dispatch now records what its grid carried on the order items (their
+// dispatched quantity grows, what is left to dispatch falls); the grids
+// dispatched before are recorded once here, so that what they carried is
+// not offered again.
+std::vector<std::string> MigrationV9() {
+  const std::string carried =
+      "(SELECT SUM(a.QTTRANSP) FROM ALOCGRADE a JOIN GRADEDISTR g ON g.CDFILIAL = a.CDFILIAL "
+      "AND g.NRGRADEDISTR = a.NRGRADEDISTR WHERE g.IDSITGRADE = 'E' AND "
+      "a.CDFILIAL = ITEMPEDIDO.CDFILIAL AND a.NRPEDIDO = ITEMPEDIDO.NRPEDIDO AND "
+      "a.NRITEMPED = ITEMPEDIDO.NRITEMPED)";
+  return {"UPDATE ITEMPEDIDO SET QTEXPITEMPED = COALESCE(QTEXPITEMPED, 0) + " + carried +
+          ", QTDEAEXP = CASE WHEN QTDEAEXP > " + carried + " THEN QTDEAEXP - " + carried +
+          " ELSE 0 END WHERE " + carried + " > 0"};
+}
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {
-      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(),
-      MigrationV5(), MigrationV6(), MigrationV7(), MigrationV8()};
+      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(),
+      MigrationV6(), MigrationV7(), MigrationV8(), MigrationV9()};
   return kMigrations;
 }
 

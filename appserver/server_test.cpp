@@ -248,8 +248,12 @@ TEST_P(ServerTest, DistributionKeepsOrdersWholeAndReportsPointsWithoutAddress) {
 
 TEST_P(ServerTest, QuantityBeyondTheFleetStoresNothing) {
   const std::string grid = Distribute();
+  // The branch's records now say 100 units (1000 kg) of P1's first item.
+  db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("UPDATE ITEMPEDIDO SET QTDEAEXP = 100 WHERE NRPEDIDO = 'P1' AND NRITEMPED = '1'");
+  });
   DataPacket items = Items().AsPacket();
-  items.rows[0][items.FieldIndex("QTDEAEXP")] = Variant(100.0);  // 1000 kg
+  ASSERT_EQ(Variant(100.0), items.rows[0][items.FieldIndex("QTDEAEXP")]);
   EXPECT_EQ("@QT_EXCEDE", Failure("DistribuiQuantidades",
                                   {Variant(items), "IDCHECK = 'S'", kKey, grid, "ANA", "0001"}));
   EXPECT_EQ("P1,P2,P3", Column(Result("GetGradeporPedido", {"0001", grid}), "NRPEDIDO"));
@@ -322,21 +326,13 @@ TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
 // Quantities keep five decimals in storage and in the distribution: what the
 // screen accepts is stored as typed, and a split saves again unchanged.
 TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
+  // P3 weighs nothing here, so that it may go anywhere.
+  ReseedItems({{"P1", "1", 10.4443, 10, 0.1}, {"P3", "1", 4, 0, 0}});
   DataPacket items = Items().AsPacket();
-  const int order = items.FieldIndex("NRPEDIDO"), item = items.FieldIndex("NRITEMPED");
+  const int order = items.FieldIndex("NRPEDIDO");
   std::erase_if(items.rows, [&](const auto& row) {
     return Str(row[order]) != "P1" && Str(row[order]) != "P3";
   });
-  for (auto& row : items.rows) {
-    if (Str(row[order]) == "P1" && Str(row[item]) == "1") {
-      row[items.FieldIndex("QTDEAEXP")] = Variant(10.4443);
-    }
-    // P3 weighs nothing here, so that it may go anywhere.
-    if (Str(row[order]) == "P3") {
-      row[items.FieldIndex("VRPESOBRUTPR")] = Variant(0.0);
-      row[items.FieldIndex("VRVOLMED")] = Variant(0.0);
-    }
-  }
   // 104,443 kg: ten units fill V1, the four-decimal remainder goes to V2.
   const std::string grid = Distribute("", Variant(items));
   EXPECT_EQ("10,0.4443", Column(Vehicles(grid, "P1", "1"), "QtTranspItGr"));

@@ -12,7 +12,11 @@ double RoundQuantity(double quantity) {
 }
 
 std::int64_t QuantityUnits(double quantity) {
-  return std::llround(RoundQuantity(quantity) / kQuantityStep);
+  // Multiplied by the units in one (exact) rather than divided by the step
+  // (which a double holds only nearly): 10^12 is 10^17 units, not 10^17 - 16.
+  constexpr double kUnitsInOne = 100000;
+  static_assert(kQuantityDecimals == 5, "kUnitsInOne follows the decimals");
+  return std::llround(RoundQuantity(quantity) * kUnitsInOne);
 }
 
 bool LoadFits(double need, double free, double held) {

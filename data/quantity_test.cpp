@@ -17,6 +17,8 @@ TEST(Quantity, RoundsOnTheDecimalValueToFiveDecimals) {
   EXPECT_EQ(QuantityUnits(10),
             QuantityUnits(4.4443) + QuantityUnits(4.4443) + QuantityUnits(1.1114));
   EXPECT_EQ(QuantityUnits(0.3), QuantityUnits(0.1) + QuantityUnits(0.2));
+  // The largest amount a call may carry counts exactly.
+  EXPECT_EQ(100000000000000000, QuantityUnits(1e12));
 }
 
 TEST(Quantity, LoadFitsRoundsEachSideToThreeDecimals) {
