@@ -81,7 +81,8 @@ int RunManifest(const Options& o, const Display& display, std::ostream& out, std
       transport = std::make_shared<server::InProcessTransport>(
           std::make_shared<server::rdmGradeDistribuicao>(server::OpenStorage(db)), o.operator_code);
     }
-    display.write_pdf(FetchManifest(*transport, o.branch, grid), o.manifest_out);
+    display.write_pdf(FetchManifest(*transport, o.branch, grid, o.manifest_vehicle),
+                      o.manifest_out);
     // Printed to the standard output itself (--out /dev/stdout), the PDF must
     // not end with the line that says where it went.
     (IsStandardOutput(o.manifest_out) ? err : out)

@@ -39,7 +39,8 @@ const char* UsageText() {
          "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
          "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
-         "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID --out FILE.pdf\n"
+         "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID\n"
+         "                [--vehicle CODE] --out FILE.pdf\n"
          "       exp-host --help\n"
          "\n"
          "Without --script the screen opens on the display, on the database FILE\n"
@@ -49,7 +50,7 @@ const char* UsageText() {
          "names no fixture); the trace goes to --trace. A confirmed dispatch leaves\n"
          "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
          "--import reads CSV files into the database; --manifest prints a grid's\n"
-         "loading manifest as PDF.\n"
+         "loading manifest as PDF (--vehicle: one vehicle's pages).\n"
          "With the server in process, open grids nobody has written to for\n"
          "--release-idle-grids minutes (default 240, 0: never) are released while the\n"
          "screen is open, and a grid this operator left open on this branch from a\n"
@@ -111,6 +112,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       }
     } else if (arg == "--out")
       value(o.manifest_out);
+    else if (arg == "--vehicle")
+      value(o.manifest_vehicle);
     else if (arg == "--manifest-dir")
       value(o.manifest_dir);
     else if (arg == "--release-idle-grids") {
@@ -136,6 +139,9 @@ Options ParseOptions(int argc, const char* const* argv) {
   if (o.dry_run && !importing) throw UsageError("--dry-run goes with --import");
   if (printing && o.manifest_out.empty()) throw UsageError("--manifest needs --out FILE.pdf");
   if (!o.manifest_out.empty() && !printing) throw UsageError("--out goes with --manifest");
+  if (!o.manifest_vehicle.empty() && !printing) {
+    throw UsageError("--vehicle goes with --manifest");
+  }
   if ((importing || printing) && !o.script.empty()) {
     throw UsageError("--import and --manifest do not go with --script");
   }
@@ -435,33 +441,76 @@ void WriteManifest(const Display& display, const std::string& done, const std::s
   }
 }
 
-// After a confirmed dispatch the grid is marked as dispatched, with the
-// transport type and freight mode handed back, and its loading manifest is
-// left in `manifest_dir` (when one is named and the view can print).
-void Dispatch(Backend& backend, const ScreenModule& module, const HostServices& services,
-              const HandBack& values, const Display& display, const std::string& manifest_dir,
-              std::ostream& out) {
-  if (!values.PboOpcao) return;
+// Where a dispatch left the grid's loading manifests: the whole grid's, then
+// each vehicle's (vehicle code, path).
+struct Manifests {
+  std::string whole;
+  std::vector<std::pair<std::string, std::string>> vehicles;
+};
+
+// The clerk's message after a dispatch: the grid, and where each vehicle's
+// manifest was written.
+std::string DispatchText(const std::string& grid, const Manifests& manifests) {
+  std::string text = "A grade " + grid + " foi expedida.";
+  if (manifests.whole.empty()) return text;
+  text += " Romaneio de carga da grade: " + manifests.whole + ".";
+  for (const auto& [vehicle, path] : manifests.vehicles) {
+    text += "\nVeículo " + vehicle + ": " + path;
+  }
+  return text;
+}
+
+// After a confirmed dispatch the host records it on the server (the grid
+// marked dispatched with the transport type and freight mode handed back,
+// and what it carries of each item), and leaves its loading manifests in
+// `manifest_dir` (when one is named and the view can print): the whole
+// grid's and one per vehicle. Answers the clerk's message; none when
+// nothing was dispatched or the dispatch was refused (the refusal went to
+// the error report).
+std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module,
+                                    const HostServices& services, const HandBack& values,
+                                    const Display& display, const std::string& manifest_dir,
+                                    std::ostream& out) {
+  if (!values.PboOpcao) return std::nullopt;
   std::string branch = ModuleText(module, "stFilial");
   if (branch.empty()) branch = services.branch;
+  const std::string& grid = values.PNrGradeDistr;
   try {
-    backend.Call("ExpedirGrade", {branch, values.PNrGradeDistr, services.operator_code,
-                                  values.PstTpTrans, values.PstIdFrete});
-    out << "grade " << values.PNrGradeDistr << " expedida\n";
+    const data::Variant recorded =
+        backend.Call("ExpedirGrade",
+                     {branch, grid, services.operator_code, values.PstTpTrans, values.PstIdFrete});
+    // A repeated hand-off finds the grid dispatched and changes nothing.
+    if (recorded.Kind() == data::VariantKind::Bool && !recorded.ToBool()) {
+      out << "grade " << grid << " já estava expedida: nada alterado\n";
+      return "A grade " + grid + " já estava expedida: nada foi alterado.";
+    }
+    out << "grade " << grid << " expedida\n";
   } catch (const std::exception& e) {
     ui::App().HandleException(std::current_exception());
-    return;
+    return std::nullopt;
   }
-  if (manifest_dir.empty() || !display.write_pdf) return;
+  Manifests manifests;
+  if (manifest_dir.empty() || !display.write_pdf) return DispatchText(grid, manifests);
   try {
-    const std::string path =
-        (fs::path(manifest_dir) / ManifestFileName(branch, values.PNrGradeDistr)).string();
-    WriteManifest(display, "A grade " + values.PNrGradeDistr + " foi expedida. ", manifest_dir,
-                  path, FetchManifest(backend.transport(), branch, values.PNrGradeDistr));
+    const data::Variant romaneio = FetchRomaneio(backend.transport(), branch, grid);
+    const std::string issued = IssuedNow();
+    const std::string done = "A grade " + grid + " foi expedida. ";
+    const std::string path = (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string();
+    WriteManifest(display, done, manifest_dir, path, ManifestReport(romaneio, issued));
     out << "romaneio de carga: " << path << "\n";
+    manifests.whole = path;
+    for (const std::string& vehicle : ManifestVehicles(romaneio)) {
+      const std::string one =
+          (fs::path(manifest_dir) / ManifestFileName(branch, grid, vehicle)).string();
+      WriteManifest(display, done, manifest_dir, one, ManifestReport(romaneio, issued, vehicle));
+      out << "romaneio de carga do veículo " << vehicle << ": " << one << "\n";
+      manifests.vehicles.emplace_back(vehicle, one);
+    }
   } catch (const std::exception& e) {
     ui::App().HandleException(std::current_exception());
+    return std::nullopt;
   }
+  return DispatchText(grid, manifests);
 }
 
 // The view's command that prints the loading manifest of the grid on the
@@ -488,6 +537,41 @@ void AddManifestCommand(Backend& backend, const ScreenModule& module, const Host
         if (!path) return;
         WriteManifest(display, "", "", *path, report);
         ui::App().Dlg().Info("Romaneio de carga gravado em " + *path + ".");
+      });
+  // One file per vehicle, named after the one the clerk chooses:
+  // "romaneio-0001-000001-0101.pdf" beside "romaneio-0001-000001.pdf".
+  display.add_command(
+      "Romaneio", "Imprimir Romaneio por Veículo...", "Ctrl+Shift+V",
+      [&backend, &module, &services, display, manifest_dir] {
+        const std::string grid = ModuleText(module, "stNrGrade");
+        std::string branch = ModuleText(module, "stFilial");
+        if (branch.empty()) branch = services.branch;
+        if (grid.empty()) {
+          ui::App().Dlg().Info(
+              "Ainda não há grade de distribuição: informe a transportadora e distribua os "
+              "itens antes de imprimir o romaneio.");
+          return;
+        }
+        const data::Variant romaneio = FetchRomaneio(backend.transport(), branch, grid);
+        const std::vector<std::string> vehicles = ManifestVehicles(romaneio);
+        if (vehicles.empty()) {
+          ui::App().Dlg().Info("Nenhum veículo carrega itens na grade " + grid + ".");
+          return;
+        }
+        const auto path = display.ask_save_path(
+            "Salvar Romaneios por Veículo",
+            (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
+        if (!path) return;
+        const fs::path chosen(*path);
+        const std::string issued = IssuedNow();
+        std::string written;
+        for (const std::string& vehicle : vehicles) {
+          const std::string one =
+              (chosen.parent_path() / (chosen.stem().string() + "-" + vehicle + ".pdf")).string();
+          WriteManifest(display, "", "", one, ManifestReport(romaneio, issued, vehicle));
+          written += "\nVeículo " + vehicle + ": " + one;
+        }
+        ui::App().Dlg().Info("Romaneios de carga gravados:" + written);
       });
 }
 
@@ -544,9 +628,11 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     module = LoadScreenModule(loader);
     // A signed-in operator may not hold every branch: the session's own.
     const std::string every = backend->signed_in() ? services.branch : "";
-    items = session.launch_items.is_array()
-                ? rows
-                : backend->Call("GetItensExpedicao", {every}).AsPacket();
+    if (session.launch_items.is_array()) {
+      items = rows;
+    } else if (session.launch_items == "all") {
+      items = backend->Call("GetItensExpedicao", {every}).AsPacket();
+    }
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -593,13 +679,25 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   if (!backend->released().empty()) {
     ui::App().Dlg().Info(server::ReleasedGridsText(backend->released()));
   }
+  const bool ready = session.launch_items == "ready";
   for (int launch = 0; launch <= session.relaunch; ++launch) {
+    // The branch's ready list as it stands now: a relaunch after a dispatch
+    // shows what is left.
+    if (ready) {
+      try {
+        items = backend->Call("GetItensExpedicao", {services.branch}).AsPacket();
+      } catch (const std::exception& e) {
+        return fail(e.what());
+      }
+    }
     HandBack values;
     player.SetCallerVariables(&values);
     Launch(module, items, values);
     player.SetCallerVariables(nullptr);
     if (player.Invalid()) return fail(*player.Invalid());
     trace.Release();
+    // The session's dialogs are the screen's own: the dispatch's message is
+    // the desktop's (the lines on the output say the same).
     Dispatch(*backend, module, services, values, display, o.manifest_dir, out);
     trace.Write(ResultEvent(values));
     PrintHandBack(out, values);
@@ -653,7 +751,8 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     ui::ScopedDialogs scoped(display.dialogs, display.windows);
     HandBack values;
     Launch(module, items, values);
-    Dispatch(backend, module, services, values, display, manifest_dir, out);
+    const auto dispatched = Dispatch(backend, module, services, values, display, manifest_dir, out);
+    if (dispatched) display.dialogs->Info(*dispatched);
     PrintHandBack(out, values);
   } catch (const SignInCancelled& e) {
     err << "exp-host: " << e.what() << "\n";

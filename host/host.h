@@ -52,8 +52,9 @@ struct Options {
   // --import FILE.csv... [--dry-run]: imports into --db and ends.
   std::vector<std::string> import_files;
   bool dry_run = false;
-  // --manifest GRID --out FILE.pdf: prints the grid's loading manifest and ends.
-  std::string manifest_grid, manifest_out;
+  // --manifest GRID [--vehicle CODE] --out FILE.pdf: prints the grid's
+  // loading manifest (one vehicle's pages) and ends.
+  std::string manifest_grid, manifest_out, manifest_vehicle;
   // Where a confirmed dispatch leaves its loading manifest; empty: "out"
   // for the screen on the display, nowhere for a session.
   std::string manifest_dir;

@@ -106,15 +106,27 @@ std::string FreightModeText(const std::string& code) {
   return it != kModes.end() ? it->second : code;
 }
 
-std::string ManifestFileName(const std::string& branch, const std::string& grid) {
-  std::string name = "romaneio-" + branch + "-" + grid + ".pdf";
+std::string ManifestFileName(const std::string& branch, const std::string& grid,
+                             const std::string& vehicle) {
+  std::string name =
+      "romaneio-" + branch + "-" + grid + (vehicle.empty() ? "" : "-" + vehicle) + ".pdf";
   for (char& c : name) {
     if (c == '/' || c == '\\' || c == ' ') c = '_';
   }
   return name;
 }
 
-ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issued) {
+std::vector<std::string> ManifestVehicles(const data::Variant& romaneio) {
+  const data::VariantArray& parts = romaneio.AsArray();
+  if (parts.Count() != 3) throw Error("romaneio: the server's answer is not three packets");
+  const Table vehicles(parts[parts.Low() + 1]);
+  std::vector<std::string> codes;
+  for (std::size_t v = 0; v < vehicles.size(); ++v) codes.push_back(vehicles.Text(v, "CDVIATURA"));
+  return codes;
+}
+
+ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issued,
+                          const std::string& only) {
   const data::VariantArray& parts = romaneio.AsArray();
   if (parts.Count() != 3) throw Error("romaneio: the server's answer is not three packets");
   const Table head(parts[parts.Low()]), vehicles(parts[parts.Low() + 1]),
@@ -135,8 +147,11 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
   report.title = "Romaneio de Carga - Grade " + grid;
   report.footer = "Filial " + branch_name + " · Grade " + grid + " · Emitido em " + issued;
 
+  bool found = false;
   for (std::size_t v = 0; v < vehicles.size(); ++v) {
     const std::string code = vehicles.Text(v, "CDVIATURA");
+    if (!only.empty() && code != only) continue;
+    found = true;
     const std::string vehicle = Joined(code, " - ", vehicles.Text(v, "DSTIPOVEIC"));
     const double capacity_kg = vehicles.Number(v, "QTCAPACIVIAT"),
                  capacity_m3 = vehicles.Number(v, "VRVOLUMEVIAT");
@@ -259,6 +274,10 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
                                "Motorista: ______________________________"));
     report.sections.push_back(std::move(section));
   }
+  if (!only.empty() && !found) {
+    throw Error("A grade " + grid + " não leva carga no veículo " + only + ".");
+  }
+  if (!only.empty()) report.title += " - Veículo " + only;
   if (report.sections.empty()) {
     ui::ReportSection empty;
     empty.title = "Romaneio de Carga · Grade " + grid;
@@ -270,14 +289,22 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
   return report;
 }
 
-ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
-                         const std::string& grid) {
+data::Variant FetchRomaneio(data::CallTransport& transport, const std::string& branch,
+                            const std::string& grid) {
   std::vector<data::Variant> args = {data::Variant(branch), data::Variant(grid)};
-  const data::Variant answer = transport.Call(server::kServerName, "GetRomaneio", args).result;
+  return transport.Call(server::kServerName, "GetRomaneio", args).result;
+}
+
+std::string IssuedNow() {
   const auto now = std::chrono::system_clock::now();
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  return ManifestReport(answer, LocalTime(data::Variant(data::DateTime::FromMillis(ms))));
+  return LocalTime(data::Variant(data::DateTime::FromMillis(ms)));
+}
+
+ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
+                         const std::string& grid, const std::string& vehicle) {
+  return ManifestReport(FetchRomaneio(transport, branch, grid), IssuedNow(), vehicle);
 }
 
 }  // namespace dg::host

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "data/rpc.h"
 #include "data/variant.h"
@@ -19,15 +20,30 @@ namespace dg::host {
 // the clerk reads it ("15/07/2025 08:30"). Dates the server stores in UTC
 // are shown in the machine's local time. Throws Error for an answer of
 // another shape.
-ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issued);
+// With a `vehicle`, only that vehicle's pages (Error when the grid has no
+// such vehicle).
+ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issued,
+                          const std::string& vehicle = "");
 
-// Asks the server for the grid's manifest and builds it, issued now.
-// Throws the server's refusal (unknown or discarded grid) as it comes.
+// The vehicles of GetRomaneio's answer, in its order.
+std::vector<std::string> ManifestVehicles(const data::Variant& romaneio);
+
+// Asks the server for the grid's manifest (GetRomaneio). Throws the
+// server's refusal (unknown or discarded grid) as it comes.
+data::Variant FetchRomaneio(data::CallTransport& transport, const std::string& branch,
+                            const std::string& grid);
+
+// The time of printing, now, as ManifestReport's `issued`.
+std::string IssuedNow();
+
+// Asks the server for the grid's manifest and builds it, issued now (one
+// vehicle's pages, when `vehicle` is given).
 ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
-                         const std::string& grid);
+                         const std::string& grid, const std::string& vehicle = "");
 
-// "romaneio-0001-000001.pdf"
-std::string ManifestFileName(const std::string& branch, const std::string& grid);
+// "romaneio-0001-000001.pdf"; one vehicle's: "romaneio-0001-000001-0101.pdf".
+std::string ManifestFileName(const std::string& branch, const std::string& grid,
+                             const std::string& vehicle = "");
 
 // The freight mode as the dispatch note names it: "1 - Contratação do
 // Frete por Conta do Destinatário (FOB)"; "" for none.

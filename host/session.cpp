@@ -248,8 +248,8 @@ Session ParseSession(const json& json, const std::string& base_dir) {
       const auto& items = launch.at("items");
       const bool rows = items.is_array() && std::all_of(items.begin(), items.end(),
                                                         [](auto& r) { return r.is_object(); });
-      if (items != "all" && !rows) {
-        throw SessionError("launch.items must be \"all\" or an array of item rows");
+      if (items != "all" && items != "ready" && !rows) {
+        throw SessionError("launch.items must be \"all\", \"ready\" or an array of item rows");
       }
       session.launch_items = items;
     }

@@ -70,7 +70,8 @@ struct Session {
   // on the host's database as it stands.
   std::string fixture_path;
   std::optional<std::string> branch, operator_code, picture;
-  // "all", or an array of item rows keyed by item field names.
+  // "all" (read once), "ready" (read again at each launch), or an array of
+  // item rows keyed by item field names.
   nlohmann::json launch_items = "all";
   int relaunch = 0;
   std::vector<Step> steps;

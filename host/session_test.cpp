@@ -58,7 +58,7 @@ TEST(SessionParse, RefusesMalformedSessionsNamingWhere) {
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"extra", 1}},
        "unknown session key 'extra'"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"launch", {{"items", "some"}}}},
-       "launch.items must be \"all\" or an array of item rows"},
+       "launch.items must be \"all\", \"ready\" or an array of item rows"},
       {{{"fixture", "f.json"}, {"steps", json::array()}, {"host", {{"branch", 1}}}},
        "host.branch must be a text"},
       {WithSteps({{{"clik", "sbtExpedir"}}}), "step 1: unknown verb 'clik'"},
