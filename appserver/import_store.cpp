@@ -1,8 +1,11 @@
 #include "appserver/import_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 #include <unordered_map>
+
+#include "data/quantity.h"
 
 namespace dg::server::import {
 namespace {
@@ -48,6 +51,45 @@ std::unordered_map<std::string, Row> Existing(Session& s, const std::string& db_
       }
       out.emplace(std::move(key_text), std::move(row));
     }
+  }
+  return out;
+}
+
+// The order items of the file's branches that grids dispatched some of, by
+// key as Existing keys them: their dispatched quantity (QTEXPITEMPED).
+std::unordered_map<std::string, double> Dispatched(Session& s, const std::vector<std::string>& key,
+                                                   const std::vector<RowOut>& rows) {
+  std::set<std::string> branches;
+  for (const RowOut& r : rows) {
+    branches.insert(r.values.at("ITEMPEDIDO").front().second.ToString());
+  }
+  std::string sql = "SELECT ";
+  for (const std::string& k : key) sql += k + ", ";
+  sql += "QTEXPITEMPED FROM ITEMPEDIDO WHERE CDFILIAL = ? AND QTEXPITEMPED > 0";
+  std::unordered_map<std::string, double> out;
+  for (const std::string& b : branches) {
+    for (const Row& row : s.Query(sql, {Value(b)})) {
+      std::string key_text;
+      for (std::size_t i = 0; i < key.size(); ++i) {
+        key_text += (row[i].IsEmptyOrNull() ? "" : row[i].ToString()) + '\x1f';
+      }
+      out.emplace(std::move(key_text), row[key.size()].ToDouble());
+    }
+  }
+  return out;
+}
+
+// An item's quantity as a file gives it is the whole to dispatch; what grids
+// dispatched of it already is not offered again: what is left is the file's
+// quantity less that (never below zero).
+std::vector<std::pair<std::string, Value>> LessDispatched(
+    const std::vector<std::pair<std::string, Value>>& cells, double dispatched) {
+  std::vector<std::pair<std::string, Value>> out = cells;
+  for (auto& [name, value] : out) {
+    if (name != "QTDEAEXP" || value.IsEmptyOrNull()) continue;
+    const std::int64_t left =
+        data::QuantityUnits(value.ToDouble()) - data::QuantityUnits(dispatched);
+    value = Value(left > 0 ? data::RoundQuantity(value.ToDouble() - dispatched) : 0.0);
   }
   return out;
 }
@@ -115,6 +157,8 @@ StoreCounts StoreRows(Session& s, const std::string& main, const std::vector<std
     const std::vector<std::string> key =
         db_table == main ? main_key : std::vector<std::string>{"CDFILIAL"};
     const auto existing = Existing(s, db_table, key, rows);
+    const auto dispatched = db_table == "ITEMPEDIDO" ? Dispatched(s, key, rows)
+                                                     : std::unordered_map<std::string, double>();
     const auto& sample = rows.front().values.at(db_table);
     for (std::size_t r = 0; r < rows.size(); ++r) {
       const auto& cells = rows[r].values.at(db_table);
@@ -137,6 +181,10 @@ StoreCounts StoreRows(Session& s, const std::string& main, const std::vector<std
         Insert(s, db_table, cells, rows[r].on_insert);
         changed[r] = 1;
         if (db_table == main) inserted[r] = 1;
+      } else if (const auto d = dispatched.find(key_text); d != dispatched.end()) {
+        if (Update(s, db_table, key, key_values, LessDispatched(cells, d->second), found->second)) {
+          changed[r] = 1;
+        }
       } else if (Update(s, db_table, key, key_values, cells, found->second)) {
         changed[r] = 1;
       }

@@ -126,6 +126,23 @@ TEST_P(ImportTest, SampleDayThenTheSameFilesAgainChangeNothing) {
             "transportadoras:0/0/2 veiculos:0/0/4 ");
   EXPECT_EQ(Dump(storage()), stored);
 
+  // After a dispatch, the same files again leave what was dispatched
+  // dispatched: an item the grids took whole stays at nothing to dispatch,
+  // one taken in part keeps what is left.
+  storage().Transact(TxKind::Write, [](Session& s) {
+    s.Exec(
+        "UPDATE ITEMPEDIDO SET QTEXPITEMPED = 4, QTDEAEXP = 6 WHERE NRPEDIDO = '410151' AND "
+        "NRITEMPED = '001'");
+    s.Exec(
+        "UPDATE ITEMPEDIDO SET QTEXPITEMPED = QTDEAEXP, QTDEAEXP = 0 WHERE NRPEDIDO = "
+        "'410152'");
+  });
+  const std::string dispatched = Dump(storage());
+  EXPECT_EQ(Counts(Import(SampleFiles())),
+            "clientes:0/0/14 filiais:0/0/1 itens:0/0/40 tipos_transporte:0/0/3 "
+            "transportadoras:0/0/2 veiculos:0/0/4 ");
+  EXPECT_EQ(Dump(storage()), dispatched);
+
   // What the files' formats leave to the reader: Windows-1252 accents,
   // decimal commas and points, formatted inscriptions, codes and CEPs.
   EXPECT_EQ(Query1(storage(), "SELECT NMFILIAL, NRCEPFILI, LATITUDE FROM FILIAL"),

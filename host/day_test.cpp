@@ -160,6 +160,22 @@ TEST_P(DayTest, ImportDistributeDispatchPrintExport) {
   } else {
     ASSERT_EQ(printed.status, 0) << printed.output;
     CheckManifest(after_dispatch, *db_.storage(), "000001");
+    // Each vehicle's pages on their own, beside the whole grid's.
+    std::vector<std::string> vehicles;
+    db_.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+      for (const server::Row& r : s.Query("SELECT DISTINCT CDVIATURA FROM ALOCGRADE WHERE "
+                                          "NRGRADEDISTR = '000001' ORDER BY CDVIATURA")) {
+        vehicles.push_back(server::testing::Str(r[0]));
+      }
+    });
+    EXPECT_EQ(vehicles.size(), 2u);
+    for (const std::string& vehicle : vehicles) {
+      const std::string one = (dir_ / ("romaneio-0001-000001-" + vehicle + ".pdf")).string();
+      EXPECT_NE(day.output.find("romaneio de carga do veículo " + vehicle + ": " + one),
+                std::string::npos)
+          << day.output;
+      EXPECT_TRUE(fs::exists(one)) << one;
+    }
     CheckManifest(on_demand, *db_.storage(), "000001");
 
     // Through a link or to the standard output, as to a printer's pipe: the
@@ -196,6 +212,38 @@ TEST_P(DayTest, ImportDistributeDispatchPrintExport) {
     allocations = s.Query("SELECT COUNT(*) FROM ALOCGRADE")[0][0].ToInt32();
   });
   EXPECT_EQ(std::count(exported.output.begin(), exported.output.end(), '\n'), allocations + 1);
+
+  // Per item: what was ordered, dispatched and left, and the grid that
+  // dispatched it, as the database holds it after the day's dispatch.
+  const Ran items = RunProgram({EXP_APPSERVER_BIN, "export", "--db", db_.path(), "--items"});
+  ASSERT_EQ(items.status, 0) << items.output;
+  std::string expected =
+      "filial;pedido;item;produto;quantidade_pedida;quantidade_expedida;quantidade_a_expedir;"
+      "grade;quantidade_na_grade;operador;expedida_em\n";
+  db_.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+    const auto number = [](const server::Value& v) {
+      return data::FormatNumber("", v.IsEmptyOrNull() ? 0.0 : v.ToDouble());
+    };
+    const auto text = [](const server::Value& v) { return server::testing::Str(v); };
+    for (const server::Row& r :
+         s.Query("SELECT i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED, i.CDPRODUTO, i.QTITEMPED, "
+                 "i.QTEXPITEMPED, i.QTDEAEXP, (SELECT SUM(a.QTTRANSP) FROM ALOCGRADE a WHERE "
+                 "a.NRGRADEDISTR = '000001' AND a.NRPEDIDO = i.NRPEDIDO AND a.NRITEMPED = "
+                 "i.NRITEMPED), g.CDOPEREXPED, g.DTHREXPEDICAO FROM ITEMPEDIDO i, GRADEDISTR g "
+                 "WHERE g.NRGRADEDISTR = '000001' ORDER BY i.CDFILIAL, i.NRPEDIDO, i.NRITEMPED")) {
+      const bool dispatched = !r[7].IsNull();
+      // Every item is recorded with what the grid carried of it, once.
+      EXPECT_EQ(number(r[5]), dispatched ? number(r[7]) : "0") << text(r[1]);
+      EXPECT_EQ(r[4].ToDouble(), r[5].ToDouble() + r[6].ToDouble()) << text(r[1]);
+      expected +=
+          text(r[0]) + ";" + text(r[1]) + ";" + text(r[2]) + ";" + text(r[3]) + ";" + number(r[4]) +
+          ";" + number(r[5]) + ";" + number(r[6]) + ";" +
+          (dispatched ? "000001;" + number(r[7]) + ";" + text(r[8]) + ";" + text(r[9]).substr(0, 19)
+                      : ";;;") +
+          "\n";
+    }
+  });
+  EXPECT_EQ(expected, items.output);
 
   // A grid that does not exist has no manifest, and says so.
   const Ran missing = RunProgram(

@@ -100,6 +100,33 @@ TEST_F(ManifestReportTest, DispatchedGridOfATransporterWithACpf) {
   EXPECT_NE(text.find(" por ANA\n"), std::string::npos) << text;
 }
 
+// One vehicle's manifest is that vehicle's pages of the whole grid's, under
+// a title that names it; a vehicle the grid does not load is refused.
+TEST_F(ManifestReportTest, EachVehiclesPagesPrintOnTheirOwn) {
+  const std::string grid = Distribute(kKey);
+  const Variant romaneio = Call("GetRomaneio", {"0001", grid}).result;
+  const std::vector<std::string> vehicles = ManifestVehicles(romaneio);
+  ASSERT_FALSE(vehicles.empty());
+  const ui::Report whole = ManifestReport(romaneio, "01/07/2025 08:00");
+  ASSERT_EQ(whole.sections.size(), vehicles.size());
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    const ui::Report one = ManifestReport(romaneio, "01/07/2025 08:00", vehicles[v]);
+    ASSERT_EQ(one.sections.size(), 1u);
+    ui::Report expected = whole;
+    expected.sections = {whole.sections[v]};
+    EXPECT_EQ(ui::ReportText(expected), ui::ReportText(one));
+    EXPECT_EQ(one.title, whole.title + " - Veículo " + vehicles[v]);
+    EXPECT_EQ(ManifestFileName("0001", grid, vehicles[v]),
+              "romaneio-0001-" + grid + "-" + vehicles[v] + ".pdf");
+  }
+  try {
+    ManifestReport(romaneio, "", "V9");
+    ADD_FAILURE() << "V9 carries nothing in the grid";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string("A grade ") + grid + " não leva carga no veículo V9.", e.what());
+  }
+}
+
 TEST_F(ManifestReportTest, AGridWithNothingOnItsVehiclesSaysSo) {
   const std::string grid = Str(Call("PrxNrGrade", {"0001"}).result);
   const std::string text = Text(grid);
