@@ -15,8 +15,10 @@
 #include "appserver/tls_test_support.h"
 #include "appserver/transport.h"
 #include "data/item_fields.h"
+#include "host/player.h"
 #include "host/server_connection.h"
 #include "host/session.h"
+#include "host/trace.h"
 
 namespace dg::host {
 namespace {
@@ -280,6 +282,75 @@ TEST(HostInteractive, ADatabaseThatCannotBeOpenedIsNamedToTheClerk) {
             0u)
       << dialogs.Joined();
   std::filesystem::remove_all(folder);
+}
+
+// On the desktop, a dispatch is recorded on the server (the grid and what it
+// carries of each item), each vehicle's manifest is written beside the
+// grid's, and the clerk reads one message naming the grid and where each
+// manifest went; the next launch's ready list holds only what is left.
+TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManifest) {
+  server::testing::TempDatabase db;
+  server::LoadFixture(*db.storage(), server::testing::SmallFixture());
+  const Session session = ParseSession(json::parse(R"({"steps": [
+      {"type": "medCdTransp", "text": "11222333000181"},
+      {"type": "medTpTransp", "text": "0001"},
+      {"select": "cbbTipoFrete", "index": 1},
+      {"focus": "DBGrid1"},
+      {"answers": ["yes"]},
+      {"click": "sbtExpedir"}]})"),
+                                       ".");
+  std::ostringstream trace_text;
+  Trace trace(&trace_text);
+  Player player(session, trace, [](const std::string&, data::Variant*) { return false; });
+  std::vector<std::string> printed;
+  Display display;
+  display.windows = &player;
+  display.dialogs = &player;
+  display.write_pdf = [&](const ui::Report& report, const std::string& path) {
+    printed.push_back(path + ": " + std::to_string(report.sections.size()) + " vehicle(s)");
+  };
+  const std::string dir = db.path() + "-manifests";
+  const char* args[] = {"exp-host", "--db",           db.path().c_str(), "--operator",
+                        "ANA",      "--manifest-dir", dir.c_str()};
+  std::ostringstream out, err;
+  ASSERT_EQ(0, RunHost(ParseOptions(7, args), display, out, err)) << err.str();
+  EXPECT_EQ(0, player.StepsLeft());
+
+  std::vector<std::string> vehicles;
+  db.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+    for (const server::Row& r : s.Query("SELECT DISTINCT CDVIATURA FROM ALOCGRADE WHERE "
+                                        "NRGRADEDISTR = '000001' ORDER BY CDVIATURA")) {
+      vehicles.push_back(r[0].ToString());
+    }
+  });
+  ASSERT_FALSE(vehicles.empty());
+  const std::string whole = dir + "/romaneio-0001-000001.pdf";
+  std::vector<std::string> expected = {whole + ": " + std::to_string(vehicles.size()) +
+                                       " vehicle(s)"};
+  std::string told = "A grade 000001 foi expedida. Romaneio de carga da grade: " + whole + ".";
+  for (const std::string& v : vehicles) {
+    const std::string one = dir + "/romaneio-0001-000001-" + v + ".pdf";
+    expected.push_back(one + ": 1 vehicle(s)");
+    told += "\nVeículo " + v + ": " + one;
+  }
+  EXPECT_EQ(expected, printed);
+  std::vector<std::string> infos;
+  std::istringstream lines(trace_text.str());
+  for (std::string line; std::getline(lines, line);) {
+    const json event = json::parse(line);
+    if (event.value("dialog", "") == "info") infos.push_back(event.value("text", ""));
+  }
+  EXPECT_EQ(std::vector<std::string>{told}, infos) << trace_text.str();
+  EXPECT_NE(out.str().find("grade 000001 expedida\n"), std::string::npos) << out.str();
+
+  // What the grid carried left the ready list: only P4, not selected, is left.
+  auto object = std::make_shared<server::rdmGradeDistribuicao>(db.storage());
+  server::InProcessTransport transport(object, "ANA");
+  const data::DataPacket ready =
+      transport.Call(server::kServerName, "GetItensExpedicao", {"0001"}).result.AsPacket();
+  ASSERT_EQ(ready.rows.size(), 1u);
+  EXPECT_EQ(ready.rows[0][ready.FieldIndex("NRPEDIDO")].ToString(), "P4");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) {
