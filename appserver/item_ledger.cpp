@@ -157,8 +157,8 @@ std::string RecordDispatch(Session& s, const std::string& branch, const std::str
   const auto excess = Excess(carried, items);
   if (!excess.empty()) {
     throw Error(ExcessText("A grade " + grid +
-                               " não pode ser expedida: levaria mais do que resta a expedir "
-                               "(outra grade já expediu estes itens).",
+                               " não pode ser expedida: levaria mais do que resta a expedir, "
+                               "pois outra grade já expediu estes itens:",
                            excess));
   }
   // The note lists what fits of the items, then counts the rest.

@@ -46,8 +46,8 @@ struct ItemExcess {
 };
 
 // The refusal the clerk reads for the items over what is left, naming each
-// (the first ten, then how many more): `lead` opens it ("A grade 000002 não
-// pode ser expedida."). REQUIRES: !excess.empty().
+// (the first ten, then how many more): `lead` opens it ("A distribuição
+// levaria mais do que resta a expedir:"). REQUIRES: !excess.empty().
 std::string ExcessText(const std::string& lead, const std::vector<ItemExcess>& excess);
 
 // Throws Error (ExcessText) when a quantity of `wanted` is above what is left

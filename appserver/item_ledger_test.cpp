@@ -172,8 +172,8 @@ TEST_P(LedgerTest, TwoClerksOverTheSameItemsTheFirstDispatchWins) {
   ASSERT_EQ("ok", answers[winner]) << answers[1 - winner];
   const std::string loser = winner == 0 ? b : a;
   EXPECT_EQ("A grade " + loser +
-                " não pode ser expedida: levaria mais do que resta a expedir (outra grade já "
-                "expediu estes itens). item P1 / 1: restam 0 a expedir, seriam levados 2; item "
+                " não pode ser expedida: levaria mais do que resta a expedir, pois outra grade "
+                "já expediu estes itens: item P1 / 1: restam 0 a expedir, seriam levados 2; item "
                 "P1 / 2: restam 0 a expedir, seriam levados 1; item P2 / 1: restam 0 a expedir, "
                 "seriam levados 3; item P3 / 1: restam 0 a expedir, seriam levados 4. Nada foi "
                 "gravado.",
