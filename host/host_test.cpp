@@ -77,6 +77,7 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--dry-run"}, "--dry-run goes with --import"},
       {{"--manifest", "1"}, "--manifest needs --out FILE.pdf"},
       {{"--out", "r.pdf"}, "--out goes with --manifest"},
+      {{"--vehicle", "0101"}, "--vehicle goes with --manifest"},
       {{"--manifest", " ", "--out", "r.pdf"}, "--manifest needs a grid number"},
       {{"--manifest", "1", "--out", "r.pdf", "--script", "s", "--trace", "t"},
        "--import and --manifest do not go with --script"},
@@ -101,10 +102,12 @@ TEST(HostOptions, ImportAndManifestRuns) {
   EXPECT_EQ(d.import_files, std::vector<std::string>{"a.csv"});
   EXPECT_TRUE(d.dry_run);
   EXPECT_EQ(d.db, "x.db");
-  const char* manifest[] = {"exp-host", "--manifest",     "12", "--out",
-                            "r.pdf",    "--manifest-dir", "m"};
-  const Options m = ParseOptions(7, manifest);
-  EXPECT_EQ(m.manifest_grid + " " + m.manifest_out + " " + m.manifest_dir, "12 r.pdf m");
+  const char* manifest[] = {"exp-host",       "--manifest", "12",        "--out", "r.pdf",
+                            "--manifest-dir", "m",          "--vehicle", "0101"};
+  const Options m = ParseOptions(9, manifest);
+  EXPECT_EQ(
+      m.manifest_grid + " " + m.manifest_out + " " + m.manifest_dir + " " + m.manifest_vehicle,
+      "12 r.pdf m 0101");
 }
 
 TEST(HostOptions, ServerAddress) {
