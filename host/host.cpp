@@ -481,7 +481,11 @@ void AddManifestCommand(Backend& backend, const ScreenModule& module, const Host
               "itens antes de imprimir o romaneio.");
           return;
         }
-        const ui::Report report = FetchManifest(backend.transport(), branch, grid);
+        // A grid still open prints the transport type and freight mode the
+        // panel shows, as the dispatch would hand them back.
+        const ui::Report report =
+            FetchManifest(backend.transport(), branch, grid, ModuleText(module, "TpTransDespacho"),
+                          ModuleText(module, "IdFreteDespacho"));
         const auto path = display.ask_save_path(
             "Salvar Romaneio de Carga",
             (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());

@@ -21,10 +21,13 @@ namespace dg::host {
 // another shape.
 ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issued);
 
-// Asks the server for the grid's manifest and builds it, issued now.
-// Throws the server's refusal (unknown or discarded grid) as it comes.
+// Asks the server for the grid's manifest and builds it, issued now. A
+// grid still open prints `type` and `freight` (the transport type and
+// freight mode the screen shows), where given. Throws the server's refusal
+// (unknown or discarded grid) as it comes.
 ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
-                         const std::string& grid);
+                         const std::string& grid, const std::string& type = "",
+                         const std::string& freight = "");
 
 // "romaneio-0001-000001.pdf"
 std::string ManifestFileName(const std::string& branch, const std::string& grid);

@@ -220,6 +220,10 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   void sbtInconcistenciaClick(ui::Control& sender);
   void dtsErroStateChange(data::DataSource& sender);
   void sbtExpedirClick(ui::Control& sender);
+  // The transport type and freight mode a dispatch would hand back now:
+  // the panel's while it shows, else "" and "9".
+  std::string TpTransDespacho() const;
+  std::string IdFreteDespacho() const;
 
   // ---- Order tab (order_tab.cpp).
   void cdsGPedidoAfterScroll(data::ClientDataset& dataset);
