@@ -32,6 +32,7 @@
 #include "contracts/number_edit.h"
 #include "contracts/query.h"
 #include "data/dataset.h"
+#include "screen/route_picture.h"
 #include "ui/canvas.h"
 #include "ui/control.h"
 #include "ui/grid.h"
@@ -251,6 +252,8 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   // cdsMapaRota, and the picture drawn again.
   void CarregaMapa();
   void pbxRotaPaint(ui::PaintBox& sender, ui::Canvas& canvas, const ui::Rect& size);
+  // "Veículo 1003 - Truck": the vehicle whose route the picture shows.
+  std::string TituloMapa();
 
   // ---- Suggested stop order (route_suggestion.cpp).
   // Asks the server for the order of the current vehicle's stops that makes
@@ -308,6 +311,8 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   };
   bool contexto_adiado_ = false;
   bool contexto_pendente_ = false;
+  // The route picture's markers as last drawn, for the names over them.
+  std::vector<RouteMarker> marcadores_;
 };
 
 }  // namespace dg::screen
