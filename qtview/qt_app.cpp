@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "qtview/form_view.h"
 #include "qtview/qtview.h"
@@ -149,7 +150,14 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
     view.setMinimumSize(view.size().boundedTo(screen.size()));
     if (keeps) {
       const KeptWindow kept = LoadWindow(form.Name());
-      view.setGeometry(OpeningGeometry(view.size(), screen, kept.geometry));
+      const QSize design = view.size();
+      std::optional<QRect> saved;
+      if (!kept.geometry.isEmpty() && view.restoreGeometry(kept.geometry)) {
+        saved = view.geometry();
+      }
+      // Where it was, unless the screen can no longer hold it there.
+      const QRect at = OpeningGeometry(design, screen, saved);
+      if (!saved || at != *saved) view.setGeometry(at);
       view.SetSplitterShares(kept.shares);
     }
   }
@@ -168,7 +176,7 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
   RunUserAction([&form] { form.Activate(); });
   view.Refresh();
   if (form.IsOpen()) view.exec();
-  if (keeps) SaveWindow(form.Name(), {view.geometry(), view.SplitterShares()});
+  if (keeps) SaveWindow(form.Name(), {view.saveGeometry(), view.SplitterShares()});
 }
 
 void QtWindowSystem::AddCommand(const std::string& menu, const std::string& caption,

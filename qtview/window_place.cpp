@@ -42,8 +42,7 @@ QString Key(const std::string& form, const char* what) {
 KeptWindow LoadWindow(const std::string& form) {
   KeptWindow kept;
   QSettings settings(QStringLiteral("exp"), QStringLiteral("exp-host"));
-  const QRect geometry = settings.value(Key(form, "geometria")).toRect();
-  if (geometry.isValid()) kept.geometry = geometry;
+  kept.geometry = settings.value(Key(form, "geometria")).toByteArray();
   settings.beginGroup(Key(form, "divisorias"));
   for (const QString& name : settings.childKeys()) {
     bool ok = false;
@@ -56,7 +55,7 @@ KeptWindow LoadWindow(const std::string& form) {
 
 void SaveWindow(const std::string& form, const KeptWindow& kept) {
   QSettings settings(QStringLiteral("exp"), QStringLiteral("exp-host"));
-  if (kept.geometry) settings.setValue(Key(form, "geometria"), *kept.geometry);
+  if (!kept.geometry.isEmpty()) settings.setValue(Key(form, "geometria"), kept.geometry);
   settings.remove(Key(form, "divisorias"));
   settings.beginGroup(Key(form, "divisorias"));
   for (const auto& [name, share] : kept.shares) settings.setValue(QtText(name), share);

@@ -7,6 +7,7 @@
 // platforms the tests and scripted sessions use). The GUI thread only.
 #pragma once
 
+#include <QByteArray>
 #include <QRect>
 #include <QSize>
 #include <map>
@@ -22,9 +23,11 @@ namespace dg::qtview {
 // the form was designed for) unless the screen is.
 QRect OpeningGeometry(QSize design, const QRect& available, const std::optional<QRect>& saved);
 
-// What was kept of the form's window, by the form's name.
+// What was kept of the form's window, by the form's name: its geometry as
+// QWidget::saveGeometry gives it (frame and screen included), and the
+// splitters' shares.
 struct KeptWindow {
-  std::optional<QRect> geometry;
+  QByteArray geometry;
   std::map<std::string, double> shares;  // control name -> share of its parent's width
 };
 bool KeepsWindows();  // false on the offscreen and minimal platforms
