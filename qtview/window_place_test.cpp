@@ -2,6 +2,12 @@
 // controls beside splitters take the room of a larger window.
 #include "qtview/window_place.h"
 
+#include <QApplication>
+#include <QHelpEvent>
+#include <QTest>
+#include <QToolTip>
+#include <QWheelEvent>
+
 #include <gtest/gtest.h>
 
 #include "qtview/form_view.h"
@@ -119,6 +125,44 @@ TEST_F(RoomTest, GridsAndSplitPanelsGrowWithTheWindow) {
   // A drag never squeezes a side to nothing.
   view.DragSplitter(*splitter_, -5000);
   EXPECT_LE(Width(view, *picture_), view.WidgetOf(*picture_->Parent())->width() - 60);
+}
+
+// The clerk's gestures on a picture that zooms: the wheel zooms about the
+// cursor, a drag moves it, a double click shows it whole, and the tooltip
+// names what is under the cursor.
+TEST_F(RoomTest, APictureZoomsMovesAndNamesWhatIsUnderTheCursor) {
+  picture_->zoomable = true;
+  picture_->on_hint_at = [](ui::PaintBox&, ui::Point at) {
+    return at.x < 20 ? std::string("Mercado Um") : std::string();
+  };
+  FormView view(form_, /*interactive=*/true);
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  QWidget* w = view.WidgetOf(*picture_);
+  const QPointF at(100, 100);
+  QWheelEvent wheel(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(w, &wheel);
+  EXPECT_DOUBLE_EQ(picture_->zoom, 1.25);
+
+  const double x = picture_->pan_x, y = picture_->pan_y;
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+  QTest::mouseMove(w, QPoint(80, 40));
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, QPoint(80, 40));
+  EXPECT_DOUBLE_EQ(picture_->pan_x - x, 30);
+  EXPECT_DOUBLE_EQ(picture_->pan_y - y, -10);
+  QTest::mouseDClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+  EXPECT_EQ(picture_->zoom, 1);
+  EXPECT_EQ(picture_->pan_x, 0);
+
+  QHelpEvent over(QEvent::ToolTip, QPoint(10, 10), w->mapToGlobal(QPoint(10, 10)));
+  QApplication::sendEvent(w, &over);
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("Mercado Um"));
+  // Where the owner names nothing, the control's hint.
+  picture_->hint = "Roda do mouse: aproximar";
+  QHelpEvent elsewhere(QEvent::ToolTip, QPoint(100, 10), w->mapToGlobal(QPoint(100, 10)));
+  QApplication::sendEvent(w, &elsewhere);
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("Roda do mouse: aproximar"));
 }
 
 }  // namespace
