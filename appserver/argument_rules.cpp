@@ -87,7 +87,7 @@ const std::map<std::string, std::vector<std::string>>& MethodFields() {
         "GEOMETRIA"}},
       {"ExpedirGrade", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "CDTIPTRANS", "IDTPFRETE"}},
       {"GetItensExpedicao", {"CDFILIAL"}},
-      {"GetRomaneio", {"CDFILIAL", "NRGRADEDISTR"}},
+      {"GetRomaneio", {"CDFILIAL", "NRGRADEDISTR", "CDTIPTRANS", "IDTPFRETE"}},
       {"GetGradeLog", {"CDFILIAL", "NRGRADEDISTR", "CDOPERADOR", "DTHRLOG"}},
   };
   return kFields;

@@ -216,18 +216,18 @@ void ExportGrid(Storage& storage, const std::string& branch_given, const std::st
       if (rows.size() > 1) {
         std::string names;
         for (const Row& r : rows) names += (names.empty() ? "" : ", ") + r[0].ToString();
-        throw Error("grid " + grid + " exists in the branches " + names +
-                    ": name one with --branch");
+        throw Error("A grade " + grid + " existe nas filiais " + names +
+                    ": diga qual com --branch.");
       }
       if (!rows.empty()) branch = rows[0][0].ToString();
     }
     const auto state = detail::GridState(s, branch, grid);
     if (!state) {
-      throw Error("grid " + grid + (branch.empty() ? "" : " of branch " + branch) +
-                  " does not exist");
+      throw Error("A grade " + grid + (branch.empty() ? "" : " da filial " + branch) +
+                  " não existe.");
     }
     if (*state == detail::kDiscarded) {
-      throw Error("grid " + grid + " of branch " + branch + " was discarded");
+      throw Error("A grade " + grid + " da filial " + branch + " foi descartada.");
     }
     lines = detail::GridLines(s, branch, grid);
   });

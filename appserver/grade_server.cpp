@@ -372,7 +372,7 @@ const std::map<std::string, Entry>& Methods() {
       {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T, T}, {0, 1}, 1}},
       {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
-      {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T}}},
+      {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T, T, T}, {}, 2}},
       {"GetGradeLog", {GetGradeLog, TxKind::Read, {T, T, T, T}}},
   };
   return kMethods;

@@ -104,10 +104,11 @@ void ReleaseGrid(Storage& storage, const std::string& branch, const std::string&
                                       : OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
                                                   {Value(branch), Value(grid)});
     if (found.empty()) {
-      throw Error("no open grid " + grid + (branch.empty() ? "" : " in branch " + branch));
+      throw Error("Não há grade aberta " + grid + (branch.empty() ? "" : " na filial " + branch) +
+                  ".");
     }
     if (found.size() > 1) {
-      throw Error("several branches have an open grid " + grid + ": name one with --branch");
+      throw Error("Mais de uma filial tem a grade aberta " + grid + ": diga qual com --branch.");
     }
     Release(s, found[0], "LiberaGrade", operator_code);
   });

@@ -233,7 +233,7 @@ TEST_F(GridActivityTest, AGridIsReleasedByHandOnlyWhenOpen) {
     ReleaseGrid(*db_.storage(), "0001", grid, "ADM");
     ADD_FAILURE() << "released a discarded grid";
   } catch (const Error& e) {
-    EXPECT_EQ("no open grid " + grid + " in branch 0001", std::string(e.what()));
+    EXPECT_EQ("Não há grade aberta " + grid + " na filial 0001.", std::string(e.what()));
   }
 }
 
@@ -254,7 +254,7 @@ TEST_F(GridActivityTest, ServerProgramListsAndReleasesOpenGrids) {
   EXPECT_EQ("0 released grid 000001\n",
             run({"release-grid", "--db", db_.path(), "--grid", "1", "--operator", "ADM"}));
   EXPECT_EQ("0 no open grids\n", run({"grids", "--db", db_.path()}));
-  EXPECT_EQ("1 exp-appserver: no open grid 000001\n",
+  EXPECT_EQ("1 exp-appserver: Não há grade aberta 000001.\n",
             run({"release-grid", "--db", db_.path(), "--grid", "1"}));
 
   // Bad arguments are refused before any database is opened or made.

@@ -28,11 +28,13 @@ double LineVolume(double quantity, double unit_volume) {
 
 std::vector<GridLine> GridLines(Session& s, const std::string& branch, const std::string& grid) {
   std::vector<GridLine> lines;
-  for (const Row& r : s.Query("SELECT CDVIATURA, NRORDENTREGRADE, CDCLIENTE, NRPEDIDO, NRITEMPED, "
-                              "CDPRODUTO, QTTRANSP, VRPESOUNIT, VRVOLUNIT FROM ALOCGRADE "
-                              "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
-                              {Value(branch), Value(grid)})) {
-    GridLine l{S(r[0]), S(r[1]), S(r[2]), S(r[3]), S(r[4]), S(r[5]), D(r[6]), D(r[7]), D(r[8])};
+  for (const Row& r :
+       s.Query("SELECT CDVIATURA, NRORDENTREGRADE, CDCLIENTE, NRPEDIDO, NRITEMPED, "
+               "CDPRODUTO, QTTRANSP, VRPESOUNIT, VRVOLUNIT, DTENTREGA FROM ALOCGRADE "
+               "WHERE CDFILIAL = ? AND NRGRADEDISTR = ?",
+               {Value(branch), Value(grid)})) {
+    GridLine l{S(r[0]), S(r[1]),        S(r[2]), S(r[3]), S(r[4]),
+               S(r[5]), DateCell(r[9]), D(r[6]), D(r[7]), D(r[8])};
     l.weight = LineWeight(l.quantity, l.unit_weight);
     l.volume = LineVolume(l.quantity, l.unit_volume);
     lines.push_back(std::move(l));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "appserver/storage.h"
+#include "data/variant.h"
 
 namespace dg::server::detail {
 
@@ -17,6 +18,7 @@ struct GridLine {
   std::string vehicle;
   std::string stop;  // the client's delivery order on the vehicle, "" for none
   std::string client, order, item, product;
+  data::Variant day;  // the delivery day, as stored
   double quantity = 0, unit_weight = 0, unit_volume = 0;
   double weight = 0, volume = 0;
 };

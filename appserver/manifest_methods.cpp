@@ -12,8 +12,10 @@ using data::VariantArray;
 
 namespace {
 
-// The grid's own row.
-Variant GridPacket(Session& s, const std::string& branch, const std::string& grid) {
+// The grid's own row. A grid still open prints the transport type and
+// freight mode the clerk has chosen so far (`type`, `freight`), where given.
+Variant GridPacket(Session& s, const std::string& branch, const std::string& grid,
+                   const std::string& type, const std::string& freight) {
   PacketBuilder p;
   p.Str("CDFILIAL", 4)
       .Str("NMFILIAL", 50)
@@ -39,8 +41,20 @@ Variant GridPacket(Session& s, const std::string& branch, const std::string& gri
                "LEFT JOIN TIPOTRANSP t ON t.CDTIPTRANS = g.CDTIPTRANS "
                "WHERE g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
                {Value(branch), Value(grid)})) {
-    p.Add({r[0], r[1], r[2], r[3], r[4], r[5], DateCell(r[6]), r[7], DateCell(r[8]), r[9], r[10],
-           r[11], r[12], DateCell(r[13])});
+    Row row = r;
+    if (S(r[5]) != kDispatched) {
+      if (!type.empty()) {
+        row[10] = Value(type);
+        row[11] = Value::Null();
+        for (const Row& t :
+             s.Query("SELECT NMTIPTRANS FROM TIPOTRANSP WHERE CDTIPTRANS = ?", {Value(type)})) {
+          row[11] = t[0];
+        }
+      }
+      if (!freight.empty()) row[12] = Value(freight);
+    }
+    p.Add({row[0], row[1], row[2], row[3], row[4], row[5], DateCell(row[6]), row[7],
+           DateCell(row[8]), row[9], row[10], row[11], row[12], DateCell(row[13])});
   }
   return p.Build();
 }
@@ -117,7 +131,8 @@ Variant GetRomaneio(Session& s, Args& a) {
       .Str("SGUNIDADE", 10)
       .Dbl("QTTRANSP")
       .Dbl("VRPESO")
-      .Dbl("VRVOLUME");
+      .Dbl("VRVOLUME")
+      .Date("DTENTREGA");
   std::map<std::string, Row> clients;
   for (const GridLine& l : lines) {
     auto it = clients.find(l.client);
@@ -138,9 +153,10 @@ Variant GetRomaneio(Session& s, Args& a) {
     rows.Add({Variant(l.vehicle), Variant(l.stop), Variant(l.client),
               S(c[0]).empty() ? ir[2] : c[0], c[1], c[2], c[3], c[4], c[5], Variant(l.order),
               Variant(l.item), Variant(l.product), ir[0], ir[1], Variant(l.quantity),
-              Variant(l.weight), Variant(l.volume)});
+              Variant(l.weight), Variant(l.volume), l.day});
   }
-  return Variant(VariantArray({GridPacket(s, branch, grid), vehicles.Build(), rows.Build()}, 0));
+  return Variant(VariantArray(
+      {GridPacket(s, branch, grid, a.Text(2), a.Text(3)), vehicles.Build(), rows.Build()}, 0));
 }
 
 Variant ExpedirGradeComFrete(Session& s, Args& a) {

@@ -51,7 +51,7 @@ void EndSessions(Session& s, const std::string& code) {
 
 void RequireOperator(Session& s, const std::string& code) {
   if (s.Query("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?", {Value(code)}).empty()) {
-    throw Error("there is no operator " + code);
+    throw Error("Não há operador " + code + ".");
   }
 }
 
@@ -63,17 +63,17 @@ void CheckOperatorCode(const std::string& code) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-';
       });
   if (!ok) {
-    throw Error("an operator code is 1 to 40 letters, digits, '.', '_' or '-'");
+    throw Error("O código do operador tem de 1 a 40 letras, dígitos, '.', '_' ou '-'.");
   }
 }
 
 void CheckNewPassword(const std::string& password) {
-  if (password.size() < 8) throw Error("a password has at least 8 characters");
+  if (password.size() < 8) throw Error("A senha deve ter ao menos 8 caracteres.");
   if (password.size() > kMaxPasswordBytes) {
-    throw Error("a password has at most " + std::to_string(kMaxPasswordBytes) + " bytes");
+    throw Error("A senha deve ter no máximo " + std::to_string(kMaxPasswordBytes) + " bytes.");
   }
   for (unsigned char c : password) {
-    if (c < 0x20 || c == 0x7f) throw Error("a password may not hold control characters");
+    if (c < 0x20 || c == 0x7f) throw Error("A senha não pode ter caracteres de controle.");
   }
 }
 
@@ -88,11 +88,12 @@ std::vector<std::string> ParseBranchList(const std::string& text) {
     if (code == kEveryBranch) {
       out.push_back(code);
     } else {
-      if (code.empty()) throw Error("the branch list has an empty code");
+      if (code.empty()) throw Error("A lista de filiais tem um código vazio.");
       if (code.size() > 4 || !std::all_of(code.begin(), code.end(), [](char c) {
             return std::isalnum(static_cast<unsigned char>(c));
           })) {
-        throw Error("a branch code is 1 to 4 letters or digits, not " + code.substr(0, 20));
+        throw Error("O código de filial tem de 1 a 4 letras ou dígitos, não " + code.substr(0, 20) +
+                    ".");
       }
       if (code.find_first_not_of("0123456789") == std::string::npos) {
         code.insert(0, 4 - code.size(), '0');
@@ -105,7 +106,7 @@ std::vector<std::string> ParseBranchList(const std::string& text) {
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   if (out.size() > 1 && std::count(out.begin(), out.end(), kEveryBranch) > 0) {
-    throw Error("\"*\" (every branch) stands alone in a branch list");
+    throw Error("\"*\" (todas as filiais) vem sozinho na lista de filiais.");
   }
   return out;
 }
@@ -142,11 +143,11 @@ void AddOperator(Storage& storage, const std::string& code, const std::string& p
                  const std::vector<std::string>& branches) {
   CheckOperatorCode(code);
   CheckNewPassword(password);
-  if (branches.empty()) throw Error("an operator needs at least one branch");
+  if (branches.empty()) throw Error("O operador precisa de ao menos uma filial.");
   const std::string hash = HashPassword(password);
   storage.Transact(TxKind::Write, [&](Session& s) {
     if (!s.Query("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?", {Value(code)}).empty()) {
-      throw Error("the operator " + code + " already exists");
+      throw Error("O operador " + code + " já existe.");
     }
     const std::string now = detail::NowIso();
     s.Exec(

@@ -674,7 +674,8 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
     if (!RestoreAbsent(absent, args, reply.args)) throw Error("argument count changed");
     return reply;
   } catch (const std::exception& e) {
-    throw TransportError("malformed answer of the application server: " + std::string(e.what()));
+    throw TransportError("O servidor de aplicação deu uma resposta ilegível [" +
+                         std::string(e.what()) + "].");
   }
 }
 
@@ -694,7 +695,8 @@ std::vector<std::string> HttpTransport::SignIn(const std::string& operator_code,
   const json answer =
       Post("/signin", json{{"operator", operator_code}, {"password", password}}.dump());
   if (!answer.contains("token") || !answer["token"].is_string()) {
-    throw TransportError("malformed sign-in answer of the application server");
+    throw TransportError(
+        "O servidor de aplicação deu uma resposta ilegível à entrada do operador [no token].");
   }
   std::lock_guard lock(impl_->mu);
   impl_->headers.erase(kSessionHeader);

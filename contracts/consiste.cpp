@@ -20,8 +20,12 @@ bool AllDigits(const std::string& text) {
 
 }  // namespace
 
+const char* const kSemDados =
+    "O servidor de aplicação não devolveu dados: tente de novo e, se continuar, avise o suporte "
+    "[resposta vazia].";
+
 data::Variant CheckResultServ(const data::Variant& result, bool show, int context) {
-  if (result.IsEmptyOrNull()) throw Error("the application server returned no data");
+  if (result.IsEmptyOrNull()) throw Error(kSemDados);
   return result;
 }
 

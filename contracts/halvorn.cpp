@@ -5,7 +5,7 @@
 namespace dg::contracts {
 
 void SimpleHostServices::LoadBPL(const std::string& module, const data::VariantArray& args) {
-  if (!loader) throw Error("the host cannot load module " + module);
+  if (!loader) throw Error("O sistema não carrega o módulo " + module + " [no module loader].");
   loader(module, args);
 }
 

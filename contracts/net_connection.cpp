@@ -46,16 +46,19 @@ TNetConnection::~TNetConnection() = default;
 void TNetConnection::Connect() {
   if (Connected()) return;
   if (before_connect) before_connect(*this);
-  if (!Factory()) throw Error("no transport to reach the application server " + server_name);
+  if (!Factory())
+    throw Error("Não há como chegar ao servidor de aplicação " + server_name + " [no transport].");
   transport_ = Factory()(host, port);
-  if (!transport_) throw Error("no transport to reach the application server " + server_name);
+  if (!transport_)
+    throw Error("Não há como chegar ao servidor de aplicação " + server_name + " [no transport].");
 }
 
 void TNetConnection::Disconnect() { transport_.reset(); }
 
 data::Variant TNetConnection::Call(const std::string& method, const std::vector<CallArg>& args) {
   if (!Connected()) {
-    throw Error("cannot call " + method + ": the connection to " + server_name + " is not open");
+    throw Error("A conexão com o servidor de aplicação " + server_name + " não está aberta [" +
+                method + "].");
   }
   CallRecord record;
   record.server_name = server_name;

@@ -44,7 +44,7 @@ std::optional<std::string> ParamText(const data::Variant& v) {
       std::string text = v.ToString();
       // The protocol's texts end at a NUL: a cut text would match wrongly.
       if (text.find('\0') != std::string::npos) {
-        throw Error("database error: a parameter holds a NUL character");
+        throw Error("A consulta ao banco de dados falhou [a parameter holds a NUL character].");
       }
       return text;
     }
@@ -61,7 +61,7 @@ void Check(pg_conn* conn, const Result& res) {
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
   std::string text = res ? PQresultErrorMessage(res.get()) : PQerrorMessage(conn);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  throw Error("database error: " + text);
+  throw Error("A consulta ao banco de dados falhou [" + text + "].");
 }
 
 }  // namespace
@@ -106,7 +106,7 @@ PostgresConnection::PostgresConnection(const std::string& conninfo, SqlDialect d
     const std::string text = conn_ ? PQerrorMessage(conn_) : "out of memory";
     PQfinish(conn_);
     conn_ = nullptr;
-    throw Error("cannot connect to the database: " + text);
+    throw Error("O banco de dados não aceita conexão [" + text + "].");
   }
   PQsetNoticeProcessor(
       conn_, [](void*, const char*) {}, nullptr);

@@ -134,7 +134,8 @@ TEST_F(PostgresConnectionTest, FailuresCarryTheDatabasesText) {
       ADD_FAILURE() << c.sql << " did not fail";
     } catch (const Error& e) {
       EXPECT_NE(std::string::npos, std::string(e.what()).find(c.part)) << e.what();
-      EXPECT_EQ(0u, std::string(e.what()).rfind("database error: ", 0)) << e.what();
+      EXPECT_EQ(0u, std::string(e.what()).rfind("A consulta ao banco de dados falhou [", 0))
+          << e.what();
     }
   }
   // Still usable after a failure.

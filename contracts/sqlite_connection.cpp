@@ -13,12 +13,18 @@ void Nvl(sqlite3_context* context, int argc, sqlite3_value** argv) {
   sqlite3_result_value(context, sqlite3_value_type(argv[0]) != SQLITE_NULL ? argv[0] : argv[1]);
 }
 
+// A look-up the database refused, in the clerk's words with the
+// database's own in brackets.
+std::string DatabaseFailure(const std::string& why) {
+  return "A consulta ao banco de dados falhou [" + why + "].";
+}
+
 class Statement {
  public:
   Statement(sqlite3* db, const std::string& sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
         SQLITE_OK) {
-      throw Error(std::string("database error: ") + sqlite3_errmsg(db));
+      throw Error(DatabaseFailure(sqlite3_errmsg(db)));
     }
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -49,7 +55,7 @@ class Statement {
                                SQLITE_TRANSIENT);
       }
     }
-    if (rc != SQLITE_OK) throw Error(std::string("database error: ") + sqlite3_errmsg(db_));
+    if (rc != SQLITE_OK) throw Error(DatabaseFailure(sqlite3_errmsg(db_)));
   }
 
   // Steps once; false at the end.
@@ -57,7 +63,7 @@ class Statement {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw Error(std::string("database error: ") + sqlite3_errmsg(db_));
+    throw Error(DatabaseFailure(sqlite3_errmsg(db_)));
   }
 
   sqlite3_stmt* get() const { return stmt_; }
@@ -91,7 +97,7 @@ SqliteConnection::SqliteConnection(const std::string& path, SqlDialect dialect)
     const std::string text = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
-    throw Error("cannot open database " + path + ": " + text);
+    throw Error("O banco de dados " + path + " não pôde ser aberto [" + text + "].");
   }
   for (const char* name : {"NVL", "NVLSTR"}) {
     sqlite3_create_function(db_, name, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Nvl, nullptr,
@@ -121,7 +127,7 @@ void SqliteConnection::Execute(const std::string& sql) {
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     const std::string text = message ? message : "unknown";
     sqlite3_free(message);
-    throw Error("database error: " + text);
+    throw Error(DatabaseFailure(text));
   }
 }
 

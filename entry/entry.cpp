@@ -90,6 +90,15 @@ extern "C" bool EXP03200_Global(const char* name, Variant* out) {
       return true;
     }
   }
+  // What a dispatch would hand back now, for a check copy of the manifest.
+  if (screen::frmGradeDistribuicao != nullptr && std::strcmp(name, "TpTransDespacho") == 0) {
+    *out = Variant(screen::frmGradeDistribuicao->TpTransDespacho());
+    return true;
+  }
+  if (screen::frmGradeDistribuicao != nullptr && std::strcmp(name, "IdFreteDespacho") == 0) {
+    *out = Variant(screen::frmGradeDistribuicao->IdFreteDespacho());
+    return true;
+  }
   struct Flag {
     const char* name;
     const bool* value;

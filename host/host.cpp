@@ -530,7 +530,11 @@ void AddManifestCommand(Backend& backend, const ScreenModule& module, const Host
               "itens antes de imprimir o romaneio.");
           return;
         }
-        const ui::Report report = FetchManifest(backend.transport(), branch, grid);
+        // A grid still open prints the transport type and freight mode the
+        // panel shows, as the dispatch would hand them back.
+        const ui::Report report = FetchManifest(backend.transport(), branch, grid, "",
+                                                ModuleText(module, "TpTransDespacho"),
+                                                ModuleText(module, "IdFreteDespacho"));
         const auto path = display.ask_save_path(
             "Salvar Romaneio de Carga",
             (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
@@ -552,7 +556,9 @@ void AddManifestCommand(Backend& backend, const ScreenModule& module, const Host
               "itens antes de imprimir o romaneio.");
           return;
         }
-        const data::Variant romaneio = FetchRomaneio(backend.transport(), branch, grid);
+        const data::Variant romaneio =
+            FetchRomaneio(backend.transport(), branch, grid, ModuleText(module, "TpTransDespacho"),
+                          ModuleText(module, "IdFreteDespacho"));
         const std::vector<std::string> vehicles = ManifestVehicles(romaneio);
         if (vehicles.empty()) {
           ui::App().Dlg().Info("Nenhum veículo carrega itens na grade " + grid + ".");

@@ -185,7 +185,7 @@ TEST(HostModules, AMissingModuleIsNamed) {
   } catch (const Error& e) {
     EXPECT_NE(std::string::npos,
               std::string(e.what()).find(
-                  "module EXP09999 could not be loaded from /nonexistent/libEXP09999.so"));
+                  "O módulo EXP09999 não pôde ser carregado de /nonexistent/libEXP09999.so"));
   }
   EXPECT_EQ("EXP09999", seen);
 }

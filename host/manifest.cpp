@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <set>
 
@@ -33,6 +34,7 @@ class Table {
     const data::Variant& v = Cell(row, field);
     return v.IsEmptyOrNull() ? 0 : v.ToDouble();
   }
+  bool Has(const char* field) const { return p_.FieldIndex(field) >= 0; }
   const data::Variant& Cell(std::size_t row, const char* field) const {
     const int i = p_.FieldIndex(field);
     if (i < 0) throw Error(std::string("romaneio: the server's answer has no field ") + field);
@@ -90,6 +92,20 @@ struct Stop {
   std::string order;
   std::vector<std::size_t> lines;
 };
+
+// The delivery days of some lines, in date order: "10/06/2025, 11/06/2025";
+// "" when the answer carries no day per line (an older server).
+std::string Days(const Table& lines, const std::vector<std::size_t>& which) {
+  if (!lines.Has("DTENTREGA")) return "";
+  std::map<std::int64_t, std::string> days;
+  for (std::size_t l : which) {
+    const data::Variant& d = lines.Cell(l, "DTENTREGA");
+    if (!d.IsEmptyOrNull()) days.emplace(d.ToDateTime().Millis(), Day(d));
+  }
+  std::string text;
+  for (const auto& [when, day] : days) text = Joined(text, ", ", day);
+  return text;
+}
 
 }  // namespace
 
@@ -161,9 +177,10 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
     // The vehicle's stops, in the order the server gives its lines.
     std::vector<Stop> stops;
     std::map<std::string, std::size_t> stop_of;
-    std::string first_day;
+    std::vector<std::size_t> carried;
     for (std::size_t l = 0; l < lines.size(); ++l) {
       if (lines.Text(l, "CDVIATURA") != code) continue;
+      carried.push_back(l);
       const std::string client = lines.Text(l, "CDCLIENTE");
       auto [it, fresh] = stop_of.emplace(client, stops.size());
       if (fresh) stops.push_back({lines.Text(l, "NRORDENTREGRADE"), {}});
@@ -179,7 +196,8 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
          Joined(head.Text(0, "ENDERECO"), " · ", Cep(head.Text(0, "NRCEPFILI")))},
         {"Grade", grid},
         {"Situação", state},
-        {"Data de entrega", Day(head.Cell(0, "DTENTREGA"))},
+        {"Data de entrega",
+         lines.Has("DTENTREGA") ? Days(lines, carried) : Day(head.Cell(0, "DTENTREGA"))},
         {"Emissão", issued},
     }));
 
@@ -212,6 +230,9 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
                  Inscription(lines.Text(first, "IDTPIJURCLIE"), lines.Text(first, "NRINSJURCLIE")));
       group += " · " + (address.empty() ? std::string("Endereço não cadastrado") : address);
       group = Joined(group, " · ", Cep(lines.Text(first, "CEP")));
+      if (const std::string days = Days(lines, stop.lines); !days.empty()) {
+        group += " · Entrega " + days;
+      }
       rows.push_back({RowStyle::Group, {group}});
       double kg = 0, m3 = 0;
       for (std::size_t l : stop.lines) {
@@ -290,8 +311,13 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
 }
 
 data::Variant FetchRomaneio(data::CallTransport& transport, const std::string& branch,
-                            const std::string& grid) {
+                            const std::string& grid, const std::string& type,
+                            const std::string& freight) {
   std::vector<data::Variant> args = {data::Variant(branch), data::Variant(grid)};
+  if (!type.empty() || !freight.empty()) {
+    args.push_back(data::Variant(type));
+    args.push_back(data::Variant(freight));
+  }
   return transport.Call(server::kServerName, "GetRomaneio", args).result;
 }
 
@@ -303,8 +329,10 @@ std::string IssuedNow() {
 }
 
 ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
-                         const std::string& grid, const std::string& vehicle) {
-  return ManifestReport(FetchRomaneio(transport, branch, grid), IssuedNow(), vehicle);
+                         const std::string& grid, const std::string& vehicle,
+                         const std::string& type, const std::string& freight) {
+  return ManifestReport(FetchRomaneio(transport, branch, grid, type, freight), IssuedNow(),
+                        vehicle);
 }
 
 }  // namespace dg::host

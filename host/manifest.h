@@ -28,10 +28,13 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
 // The vehicles of GetRomaneio's answer, in its order.
 std::vector<std::string> ManifestVehicles(const data::Variant& romaneio);
 
-// Asks the server for the grid's manifest (GetRomaneio). Throws the
-// server's refusal (unknown or discarded grid) as it comes.
+// Asks the server for the grid's manifest (GetRomaneio). A grid still open
+// prints `type` and `freight` (the transport type and freight mode the
+// screen shows), where given. Throws the server's refusal (unknown or
+// discarded grid) as it comes.
 data::Variant FetchRomaneio(data::CallTransport& transport, const std::string& branch,
-                            const std::string& grid);
+                            const std::string& grid, const std::string& type = "",
+                            const std::string& freight = "");
 
 // The time of printing, now, as ManifestReport's `issued`.
 std::string IssuedNow();
@@ -39,7 +42,8 @@ std::string IssuedNow();
 // Asks the server for the grid's manifest and builds it, issued now (one
 // vehicle's pages, when `vehicle` is given).
 ui::Report FetchManifest(data::CallTransport& transport, const std::string& branch,
-                         const std::string& grid, const std::string& vehicle = "");
+                         const std::string& grid, const std::string& vehicle = "",
+                         const std::string& type = "", const std::string& freight = "");
 
 // "romaneio-0001-000001.pdf"; one vehicle's: "romaneio-0001-000001-0101.pdf".
 std::string ManifestFileName(const std::string& branch, const std::string& grid,

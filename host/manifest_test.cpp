@@ -64,14 +64,15 @@ TEST_F(ManifestReportTest, StopsInDeliveryOrderWithTheirItemsAndTotals) {
                 "Capacidade: 100,000 kg · 1,000 m³\n"
                 "# Entregas\n"
                 "Pedido | Item | Produto | Descrição | Un. | Quantidade | Peso (kg) | Volume (m³)\n"
-                "> Parada 1: C3 - Mercado Três · Rua C3, 30\n"
+                "> Parada 1: C3 - Mercado Três · Rua C3, 30 · Entrega 10/06/2025\n"
                 "P3 | 1 | C |  |  | 4 | 20,000 | 0,200\n"
                 "=  |  |  | Total da parada 1 |  |  | 20,000 | 0,200\n"
-                "> Parada 2: C1 - Mercado Um · Rua C1, 10 · CEP 1\n"
+                "> Parada 2: C1 - Mercado Um · Rua C1, 10 · CEP 1 · Entrega 10/06/2025\n"
                 "P1 | 1 | A |  |  | 2 | 20,000 | 0,200\n"
                 "P1 | 2 | B |  |  | 1 | 20,000 | 0,100\n"
                 "=  |  |  | Total da parada 2 |  |  | 40,000 | 0,300\n"
-                "> Sem ordem de entrega: C2 - Mercado Dois · Endereço não cadastrado\n"
+                "> Sem ordem de entrega: C2 - Mercado Dois · Endereço não cadastrado · Entrega "
+                "10/06/2025\n"
                 "P2 | 1 | A |  |  | 3 | 30,000 | 0,300\n"
                 "=  |  |  | Total da entrega sem ordem |  |  | 30,000 | 0,300\n"
                 "# Totais do veículo\n"
@@ -125,6 +126,41 @@ TEST_F(ManifestReportTest, EachVehiclesPagesPrintOnTheirOwn) {
   } catch (const Error& e) {
     EXPECT_EQ(std::string("A grade ") + grid + " não leva carga no veículo V9.", e.what());
   }
+}
+
+// The check copy of a grid still open prints what the clerk chose on the
+// screen, and each stop's own delivery days; a dispatched grid prints what
+// the dispatch recorded.
+TEST_F(ManifestReportTest, ACheckCopyPrintsTheChoicesMadeAndEachStopsDays) {
+  const Variant items = Call("GetItensExpedicao", {"0001"}).result;
+  const std::string grid =
+      Str(Call("DistribuiQuantidades", {items, "IDCHECK <> ''", kKey, "", "ANA", "0001"}).args[3]);
+  Call("SetPedidos", {"0001", "V1", grid});
+  for (const auto& [stop, order, item] :
+       {std::tuple{"1", "P4", "1"}, {"1", "P1", "1"}, {"1", "P1", "2"}, {"2", "P2", "1"}}) {
+    Call("SetGradeRota", {stop, order, "V1", "0001", grid, item, "", "I"});
+  }
+  const auto check_copy = [&](const char* type, const char* freight) {
+    return ui::ReportText(ManifestReport(Call("GetRomaneio", {"0001", grid, type, freight}).result,
+                                         "01/07/2025 08:00"));
+  };
+  std::string text = check_copy("0001", "1");
+  for (const char* line :
+       {"Data de entrega: 10/06/2025, 11/06/2025\n", "Tipo de transporte: 0001 - Rodoviário\n",
+        "Frete: 1 - Contratação do Frete por Conta do Destinatário (FOB)\n",
+        "> Parada 1: C1 - Mercado Um · Rua C1, 10 · CEP 1 · Entrega 10/06/2025, 11/06/2025\n",
+        "> Parada 2: C2 - Mercado Dois · Endereço não cadastrado · Entrega 10/06/2025\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+  }
+  // Nothing chosen yet: said so.
+  text = check_copy("", "");
+  EXPECT_NE(text.find("Tipo de transporte: Não informado\n"), std::string::npos) << text;
+
+  Call("ExpedirGrade", {"0001", grid, "ANA", "0001", "3"});
+  text = check_copy("0002", "1");
+  EXPECT_NE(text.find("Frete: 3 - Transporte Próprio por Conta do Remetente\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Tipo de transporte: 0001 - Rodoviário\n"), std::string::npos) << text;
 }
 
 TEST_F(ManifestReportTest, AGridWithNothingOnItsVehiclesSaysSo) {

@@ -20,8 +20,8 @@ void* ModuleLoader::Open(const std::string& module) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    throw Error("module " + module + " could not be loaded from " + path + ": " +
-                (why ? why : "unknown reason"));
+    throw Error("O módulo " + module + " não pôde ser carregado de " + path +
+                ": verifique a instalação [" + (why ? why : "unknown reason") + "].");
   }
   handles_[module] = handle;
   return handle;
@@ -34,7 +34,8 @@ void* ModuleLoader::FindSymbol(const std::string& module, const std::string& sym
 void* ModuleLoader::Symbol(const std::string& module, const std::string& symbol) {
   void* address = FindSymbol(module, symbol);
   if (address == nullptr) {
-    throw Error("module " + module + " does not export " + symbol + " (" + PathOf(module) + ")");
+    throw Error("O módulo " + module + " (" + PathOf(module) +
+                ") não é da versão esperada: falta " + symbol + ".");
   }
   return address;
 }

@@ -1,5 +1,6 @@
 #include "mapmodule/map_module.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "contracts/consiste.h"
@@ -70,6 +71,19 @@ std::string ReturnAddress(const HandOver& h) {
   return first.substr(first.rfind(" to: ") + 5);
 }
 
+std::string RouteChangedNote(const HandOver& h, const std::vector<RoutePoint>& points) {
+  const int pieces = StopsInTexts(h.texts);
+  if (pieces == 0) return "";
+  // The return leg is not a stop: the screen names it by the flag it shows,
+  // the server by the vehicle's, and either may have none.
+  const int in_texts = pieces == h.stops + 1 ? h.stops : pieces;
+  const int on_server = static_cast<int>(std::count_if(
+      points.begin(), points.end(), [](const RoutePoint& p) { return p.kind == PointKind::Stop; }));
+  if (in_texts == on_server) return "";
+  return "\nAtenção: a rota mudou depois de montada (" + std::to_string(in_texts) +
+         " paradas nos textos da rota, " + std::to_string(on_server) + " no servidor).";
+}
+
 void RunMapModule(const data::VariantArray& args) {
   const HandOver h = ReadHandOver(args);
   if (h.grid.empty() || h.vehicle.empty()) {
@@ -94,16 +108,7 @@ void RunMapModule(const data::VariantArray& args) {
   const data::TravelSource source(data::TravelSettingsFromApi(h.api));
   RouteResult result = CalculateRoute(points, source);
 
-  // The screen built the texts from the same route; a difference means the
-  // route changed on the server in between.
-  int on_server = 0;
-  for (const RoutePoint& p : points) on_server += p.kind == PointKind::Branch ? 0 : 1;
-  const int in_texts = StopsInTexts(h.texts);
-  if (in_texts > 0 && in_texts != on_server) {
-    result.itinerary += "\nAtenção: a rota mudou depois de montada (" + std::to_string(in_texts) +
-                        " pontos nos textos da rota, " + std::to_string(on_server) +
-                        " no servidor).";
-  }
+  result.itinerary += RouteChangedNote(h, points);
   CheckResultServ(
       net.Call("SetRotaCalculada", {h.branch, h.grid, h.vehicle, result.distance_text,
                                     result.time_text, result.itinerary, result.geometry}),

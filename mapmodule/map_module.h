@@ -14,9 +14,11 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "data/packet.h"
 #include "data/variant.h"
+#include "mapmodule/route_calc.h"
 
 namespace dg::map {
 
@@ -44,6 +46,12 @@ int StopsInTexts(const std::array<std::string, 5>& texts);
 // the first text, after its stops), or "" when the texts name no return leg
 // (as many pieces as the route has stops) or do not match the route.
 std::string ReturnAddress(const HandOver& h);
+
+// The itinerary's last line when the stops the route texts name are not the
+// stops the server lists now (the route changed after the screen built the
+// texts): "\nAtenção: a rota mudou depois de montada (...)"; "" when they
+// agree. The return point counts on neither side.
+std::string RouteChangedNote(const HandOver& h, const std::vector<RoutePoint>& points);
 
 // Asks the server for the route's points (GetPontosRota, back to the return
 // point the route texts name: ReturnAddress), works out the

@@ -46,5 +46,42 @@ TEST(HandOverTest, ReturnAddressIsTheLastLegTheTextsName) {
   }
 }
 
+std::vector<RoutePoint> PointsOf(const std::string& kinds) {
+  std::vector<RoutePoint> points;
+  for (char k : kinds) {
+    RoutePoint p;
+    p.kind = k == 'F' ? PointKind::Branch : k == 'R' ? PointKind::Return : PointKind::Stop;
+    points.push_back(p);
+  }
+  return points;
+}
+
+// The note that the route changed counts stops on both sides: the return
+// leg the screen named by the current item's flag may differ from the one
+// the server reads from the vehicle without the route having changed.
+TEST(HandOverTest, RouteChangedOnlyWhenTheStopsDiffer) {
+  const std::string four = "from: f to: a to: b to: c to: d";
+  struct Case {
+    const char* first;
+    const char* on_server;
+    bool changed;
+  } cases[] = {
+      {"from: f to: a to: b to: c to: d", "FCCCCR", false},  // the server adds its return
+      {"from: f to: a to: b to: c to: d to: f", "FCCCC", false},
+      {"from: f to: a to: b to: c to: d to: f", "FCCCCR", false},
+      {"from: f to: a to: b to: c to: d", "FCCCCCR", true},  // a stop more on the server
+      {"from: f to: a to: b to: c to: d to: f", "FCCCR", true},
+      {"", "FCCCCR", false},  // no texts: nothing to compare
+  };
+  for (const Case& c : cases) {
+    const HandOver h = ReadHandOver(HandOverOf(4, c.first));
+    const std::string note = RouteChangedNote(h, PointsOf(c.on_server));
+    EXPECT_EQ(c.changed, !note.empty()) << c.first << " / " << c.on_server << ": " << note;
+  }
+  EXPECT_EQ(
+      "\nAtenção: a rota mudou depois de montada (4 paradas nos textos da rota, 5 no servidor).",
+      RouteChangedNote(ReadHandOver(HandOverOf(4, four)), PointsOf("FCCCCCR")));
+}
+
 }  // namespace
 }  // namespace dg::map

@@ -3,15 +3,21 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <utility>
 
 #include "qtview/form_view.h"
@@ -348,26 +354,79 @@ class ImageBinder : public ControlBinder {
 // painter, whenever the widget is painted.
 class PaintBoxWidget : public QWidget {
  public:
-  PaintBoxWidget(ui::PaintBox& box, QWidget* parent) : QWidget(parent), box_(box) {}
+  PaintBoxWidget(ui::PaintBox& box, bool interactive, QWidget* parent)
+      : QWidget(parent), box_(box), interactive_(interactive && box.zoomable) {
+    if (interactive_) setCursor(Qt::OpenHandCursor);
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QtCanvas canvas(painter, font());
-    box_.Paint(canvas, {0, 0, width(), height()});
+    box_.Paint(canvas, Size());
+  }
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ToolTip) {
+      const auto* help = static_cast<QHelpEvent*>(e);
+      const std::string text = box_.HintAt({help->pos().x(), help->pos().y()});
+      if (text.empty()) {
+        QToolTip::hideText();
+      } else {
+        QToolTip::showText(help->globalPos(), QtText(text), this);
+      }
+      return true;
+    }
+    return QWidget::event(e);
+  }
+  // The wheel zooms about the cursor, a drag moves the picture, a double
+  // click shows it whole.
+  void wheelEvent(QWheelEvent* e) override {
+    if (!interactive_ || e->angleDelta().y() == 0) return QWidget::wheelEvent(e);
+    const QPoint at = e->position().toPoint();
+    box_.ZoomAt(std::pow(1.25, e->angleDelta().y() / 120.0), at.x(), at.y(), Size());
+    update();
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (!interactive_ || e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+    drag_ = e->position().toPoint();
+    setCursor(Qt::ClosedHandCursor);
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    if (!drag_) return QWidget::mouseMoveEvent(e);
+    const QPoint at = e->position().toPoint();
+    box_.pan_x += at.x() - drag_->x();
+    box_.pan_y += at.y() - drag_->y();
+    drag_ = at;
+    update();
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (!drag_) return QWidget::mouseReleaseEvent(e);
+    drag_.reset();
+    setCursor(Qt::OpenHandCursor);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* e) override {
+    if (!interactive_) return QWidget::mouseDoubleClickEvent(e);
+    box_.ResetView();
+    update();
   }
 
  private:
+  ui::Rect Size() const { return {0, 0, width(), height()}; }
   ui::PaintBox& box_;
+  bool interactive_;
+  std::optional<QPoint> drag_;
 };
 
 class PaintBoxBinder : public ControlBinder {
  public:
-  QWidget* Create(FormView&, ui::Control& c, QWidget* parent) const override {
-    return new PaintBoxWidget(static_cast<ui::PaintBox&>(c), parent);
+  QWidget* Create(FormView& view, ui::Control& c, QWidget* parent) const override {
+    return new PaintBoxWidget(static_cast<ui::PaintBox&>(c), view.Interactive(), parent);
   }
-  void Sync(FormView&, ui::Control&, QWidget* w) const override { w->update(); }
+  void Sync(FormView&, ui::Control&, QWidget* w) const override {
+    w->setToolTip(QString());  // the box names what is under the cursor
+    w->update();
+  }
   QSize DefaultSize(const ui::Control&, QSize) const override { return {240, 240}; }
 };
 
@@ -404,12 +463,42 @@ class NavigatorBinder : public ControlBinder {
   QSize DefaultSize(const ui::Control&, QSize hint) const override { return {hint.width(), 25}; }
 };
 
+// A splitter the clerk drags: the control beside it grows or shrinks.
+class SplitterWidget : public QFrame {
+ public:
+  SplitterWidget(FormView& view, const ui::Control& splitter, QWidget* parent)
+      : QFrame(parent), view_(view), splitter_(splitter) {
+    setFrameShape(QFrame::NoFrame);
+    const bool across = splitter.align == ui::Align::Top || splitter.align == ui::Align::Bottom;
+    if (view.Interactive() && !across) setCursor(Qt::SplitHCursor);
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override {
+    if (!view_.Interactive() || e->button() != Qt::LeftButton) return QFrame::mousePressEvent(e);
+    from_ = e->globalPosition().toPoint().x();
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    if (!from_) return QFrame::mouseMoveEvent(e);
+    const int x = e->globalPosition().toPoint().x();
+    view_.DragSplitter(splitter_, x - *from_);
+    from_ = x;
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (!from_) return QFrame::mouseReleaseEvent(e);
+    from_.reset();
+  }
+
+ private:
+  FormView& view_;
+  const ui::Control& splitter_;
+  std::optional<int> from_;
+};
+
 class SplitterBinder : public ControlBinder {
  public:
-  QWidget* Create(FormView&, ui::Control&, QWidget* parent) const override {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::NoFrame);
-    return line;
+  QWidget* Create(FormView& view, ui::Control& c, QWidget* parent) const override {
+    return new SplitterWidget(view, c, parent);
   }
   QSize DefaultSize(const ui::Control&, QSize) const override { return {4, 4}; }
 };

@@ -337,6 +337,98 @@ int FormView::WidthShortfall() const {
   return shortfall;
 }
 
+bool FormView::BesideSplitter(const ui::Control& c) const {
+  const ui::Control* parent = c.Parent();
+  if (parent == nullptr) return false;
+  for (const ui::Control* k : parent->Children()) {
+    if (k != &c && k->align == c.align && k->Visible() &&
+        dynamic_cast<const ui::Splitter*>(k) != nullptr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int FormView::DesignWidth(const ui::Control& c) const {
+  if (&c == &form_) {
+    const int w = form_.client_width > 0 ? form_.client_width : form_.width;
+    return w > 0 ? w : kDefaultFormWidth;
+  }
+  const ui::Control* parent = c.Parent();
+  if (parent == nullptr) return std::max(1, c.width);
+  switch (c.align) {
+    case ui::Align::Left:
+    case ui::Align::Right:
+      return c.width > 0 ? c.width : 150;
+    case ui::Align::Top:
+    case ui::Align::Bottom:
+      return DesignWidth(*parent);
+    case ui::Align::Client: {
+      int w = DesignWidth(*parent);
+      for (const ui::Control* k : parent->Children()) {
+        if (k == &c || !k->Visible() || WidgetOf(*k) == nullptr) continue;
+        if (k->align == ui::Align::Left || k->align == ui::Align::Right) {
+          w -= k->width > 0 ? k->width : 150;
+        }
+      }
+      return std::max(1, w);
+    }
+    case ui::Align::None:
+      break;
+  }
+  // Tab pages fill their page control.
+  if (BinderOf(c).IsTabPage()) return DesignWidth(*parent);
+  return std::max(1, c.width);
+}
+
+int FormView::SharedWidth(const ui::Control& c, int room) const {
+  const int designed = DesignWidth(*c.Parent());
+  int width = c.width;
+  if (auto it = shares_.find(&c); it != shares_.end()) {
+    width = static_cast<int>(it->second * room + 0.5);
+  } else if (room > designed) {
+    width = static_cast<int>(static_cast<double>(c.width) * room / designed + 0.5);
+  }
+  // The controls beside it keep some room.
+  return std::clamp(width, std::min(30, room), std::max(30, room - 60));
+}
+
+void FormView::DragSplitter(const ui::Control& splitter, int dx) {
+  const ui::Control* parent = splitter.Parent();
+  QWidget* bar = WidgetOf(splitter);
+  if (parent == nullptr || bar == nullptr || dx == 0) return;
+  // The control the splitter divides from the rest: beside it, on its side.
+  for (const ui::Control* k : parent->Children()) {
+    QWidget* w = WidgetOf(*k);
+    if (k == &splitter || k->align != splitter.align || w == nullptr || !w->isVisible()) continue;
+    const QRect g = w->geometry();
+    const bool left = k->align == ui::Align::Left && g.right() + 1 == bar->geometry().left();
+    const bool right = k->align == ui::Align::Right && g.left() == bar->geometry().right() + 1;
+    if (!left && !right) continue;
+    const int room = ClientRect(*parent).width();
+    if (room <= 0) return;
+    const int width =
+        std::clamp(g.width() + (left ? dx : -dx), std::min(30, room), std::max(30, room - 60));
+    shares_[k] = static_cast<double>(width) / room;
+    LayoutChildren(*parent, ClientRect(*parent));
+    return;
+  }
+}
+
+std::map<std::string, double> FormView::SplitterShares() const {
+  std::map<std::string, double> shares;
+  for (const auto& [control, share] : shares_) shares[control->Name()] = share;
+  return shares;
+}
+
+void FormView::SetSplitterShares(const std::map<std::string, double>& shares) {
+  for (const auto& [name, share] : shares) {
+    const ui::Control* c = form_.Find(name);
+    if (c != nullptr && share > 0 && share < 1 && BesideSplitter(*c)) shares_[c] = share;
+  }
+  LayoutAll();
+}
+
 void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
   if (dynamic_cast<const ui::PageControl*>(&parent) != nullptr) {
     // The tab widget places the pages; each page lays itself out when resized.
@@ -384,6 +476,48 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
   const int stacked = static_cast<int>(std::count_if(kids.begin(), kids.end(), [](auto* c) {
     return c->align == ui::Align::None && c->left == 0 && c->top == 0;
   }));
+  // The height a control placed by coordinates needs in `c`: the bottom of
+  // the lowest.
+  auto needed_height = [&](const ui::Control& c) {
+    int needed = 0;
+    for (ui::Control* k : c.Children()) {
+      if (k->align != ui::Align::None || IsMenuKind(*k) || !k->Visible()) continue;
+      needed = std::max(needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k).height()));
+    }
+    return needed;
+  };
+  auto height_of = [&](const ui::Control& c) {
+    const QSize def = DefaultSize(c);
+    int height = c.height > 0 ? c.height : def.height();
+    if (height == def.height() && c.height <= 0 && !c.Children().empty() &&
+        (c.align == ui::Align::Top || c.align == ui::Align::Bottom)) {
+      height = std::max(25, needed_height(c) + 6);  // a bar sized by what it holds
+    }
+    return height;
+  };
+  // A grid above or below a panel of controls placed by coordinates takes
+  // the room that panel does not need: the grid grows with the window, not
+  // the grey under the controls.
+  ui::Control* growing = nullptr;
+  int extra = 0;
+  {
+    const ui::Control* filler = nullptr;
+    int stacked_height = 0;
+    for (ui::Control* c : kids) {
+      if (c->align == ui::Align::Top || c->align == ui::Align::Bottom) {
+        stacked_height += height_of(*c);
+        if (dynamic_cast<ui::DataGrid*>(c) != nullptr) growing = c;
+      }
+      if (c->align == ui::Align::Client) filler = c;
+    }
+    const bool fixed =
+        filler != nullptr && !filler->Children().empty() &&
+        std::all_of(filler->Children().begin(), filler->Children().end(),
+                    [](const ui::Control* k) { return k->align == ui::Align::None; });
+    if (growing != nullptr && fixed) {
+      extra = std::max(0, client.height() - stacked_height - (needed_height(*filler) + 8));
+    }
+  }
   QRect r = client;
   int flow_x = client.left() + 2;
   for (ui::Control* c : kids) {
@@ -393,17 +527,11 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
     // A control placed by coordinates is as wide as its text needs in this
     // font, never narrower than the layout says.
     if (c->align == ui::Align::None) width = std::max(width, BinderOf(*c).ContentWidth(*c, *w));
-    int height = c->height > 0 ? c->height : def.height();
-    if (height == def.height() && c->height <= 0 && !c->Children().empty() &&
-        (c->align == ui::Align::Top || c->align == ui::Align::Bottom)) {
-      // A bar sized by what it holds.
-      int needed = 0;
-      for (ui::Control* k : c->Children()) {
-        if (k->align != ui::Align::None || IsMenuKind(*k)) continue;
-        needed = std::max(needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k).height()));
-      }
-      height = std::max(25, needed + 6);
+    if ((c->align == ui::Align::Left || c->align == ui::Align::Right) && c->width > 0 &&
+        BesideSplitter(*c)) {
+      width = SharedWidth(*c, client.width());
     }
+    int height = height_of(*c) + (c == growing ? extra : 0);
     QRect g;
     switch (c->align) {
       case ui::Align::Top:

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "data/dataset.h"
@@ -63,6 +64,19 @@ class FormView : public QDialog {
   // after_gesture.
   void Gesture(const std::function<void()>& fn);
 
+  // ---- Room. A control aligned to a side beside a splitter keeps its
+  // share of its parent's width as the window grows (at least its designed
+  // width); the clerk sets the share by dragging the splitter.
+  // Moves the splitter by `dx` pixels: the control it divides grows or
+  // shrinks by as much, within its parent.
+  void DragSplitter(const ui::Control& splitter, int dx);
+  // The shares the clerk set, by control name, and setting them back.
+  std::map<std::string, double> SplitterShares() const;
+  void SetSplitterShares(const std::map<std::string, double>& shares);
+  // The width the control has at the form's designed size, by its
+  // alignment (what the controls aligned beside it leave).
+  int DesignWidth(const ui::Control& control) const;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool focusNextPrevChild(bool next) override;
@@ -80,6 +94,10 @@ class FormView : public QDialog {
   // The size of a control the screen left at zero.
   QSize DefaultSize(const ui::Control& control) const;
   void LayoutChildren(const ui::Control& parent, QRect client);
+  // Whether a splitter sits on the control's side of its parent.
+  bool BesideSplitter(const ui::Control& control) const;
+  // The width of a control beside a splitter in `room` pixels of its parent.
+  int SharedWidth(const ui::Control& control, int room) const;
   QRect ClientRect(const ui::Control& control) const;
   void LayoutAll();
   // How much wider the window must be for every control placed by
@@ -100,6 +118,7 @@ class FormView : public QDialog {
   std::function<void(ui::Control&)> chained_;
   bool syncing_ = false;
   bool refresh_pending_ = false;
+  std::map<const ui::Control*, double> shares_;  // set by the clerk
 };
 
 }  // namespace dg::qtview

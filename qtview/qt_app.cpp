@@ -20,10 +20,12 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "qtview/form_view.h"
 #include "qtview/qtview.h"
 #include "qtview/view_support.h"
+#include "qtview/window_place.h"
 
 namespace dg::qtview {
 
@@ -137,9 +139,27 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
   } else {
     view.move(form.left, form.top);
   }
-  if (form.border_style == ui::BorderStyle::Dialog ||
-      form.border_style == ui::BorderStyle::Single) {
+  // A dialog keeps its size. A screen opens at least at its designed size
+  // and may grow: on a display, as large as the clerk left it last time,
+  // else at nine tenths of the screen, with the clerk's splitters.
+  const bool keeps = form.border_style == ui::BorderStyle::Single && KeepsWindows();
+  if (form.border_style == ui::BorderStyle::Dialog) {
     view.setFixedSize(view.size());
+  } else if (form.border_style == ui::BorderStyle::Single) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    view.setMinimumSize(view.size().boundedTo(screen.size()));
+    if (keeps) {
+      const KeptWindow kept = LoadWindow(form.Name());
+      const QSize design = view.size();
+      std::optional<QRect> saved;
+      if (!kept.geometry.isEmpty() && view.restoreGeometry(kept.geometry)) {
+        saved = view.geometry();
+      }
+      // Where it was, unless the screen can no longer hold it there.
+      const QRect at = OpeningGeometry(design, screen, saved);
+      if (!saved || at != *saved) view.setGeometry(at);
+      view.SetSplitterShares(kept.shares);
+    }
   }
   if (impl_->views.empty() && !impl_->commands.empty()) AddCommands(view);
   impl_->views.push_back(&view);
@@ -156,6 +176,7 @@ void QtWindowSystem::ShowModal(ui::Form& form) {
   RunUserAction([&form] { form.Activate(); });
   view.Refresh();
   if (form.IsOpen()) view.exec();
+  if (keeps) SaveWindow(form.Name(), {view.saveGeometry(), view.SplitterShares()});
 }
 
 void QtWindowSystem::AddCommand(const std::string& menu, const std::string& caption,

@@ -32,6 +32,7 @@
 #include "contracts/number_edit.h"
 #include "contracts/query.h"
 #include "data/dataset.h"
+#include "screen/route_picture.h"
 #include "ui/canvas.h"
 #include "ui/control.h"
 #include "ui/grid.h"
@@ -220,6 +221,10 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   void sbtInconcistenciaClick(ui::Control& sender);
   void dtsErroStateChange(data::DataSource& sender);
   void sbtExpedirClick(ui::Control& sender);
+  // The transport type and freight mode a dispatch would hand back now:
+  // the panel's while it shows, else "" and "9".
+  std::string TpTransDespacho() const;
+  std::string IdFreteDespacho() const;
 
   // ---- Order tab (order_tab.cpp).
   void cdsGPedidoAfterScroll(data::ClientDataset& dataset);
@@ -247,6 +252,8 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   // cdsMapaRota, and the picture drawn again.
   void CarregaMapa();
   void pbxRotaPaint(ui::PaintBox& sender, ui::Canvas& canvas, const ui::Rect& size);
+  // "Veículo 1003 - Truck": the vehicle whose route the picture shows.
+  std::string TituloMapa();
 
   // ---- Suggested stop order (route_suggestion.cpp).
   // Asks the server for the order of the current vehicle's stops that makes
@@ -304,6 +311,8 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   };
   bool contexto_adiado_ = false;
   bool contexto_pendente_ = false;
+  // The route picture's markers as last drawn, for the names over them.
+  std::vector<RouteMarker> marcadores_;
 };
 
 }  // namespace dg::screen

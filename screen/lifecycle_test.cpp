@@ -137,9 +137,14 @@ TEST_F(LifecycleTest, DispatchWritesCallerVariablesInBothModesAndClosesWithoutDi
     vars = CallerVars{};
     Parametros(row.modo, "11222333000181", "1");
     server.Clear();
+    std::string antes;  // what a check copy of the manifest reads before the dispatch
     Launch({kItem1}, [&](ui::Form& form) {
       auto& s = Screen();
       s.cbbTipoFrete->SetItemIndex(row.frete);
+      Variant tipo, frete;
+      ASSERT_TRUE(EXP03200_Global("TpTransDespacho", &tipo));
+      ASSERT_TRUE(EXP03200_Global("IdFreteDespacho", &frete));
+      antes = "'" + tipo.ToString() + "' '" + frete.ToString() + "'";
       server.Clear();
       Answers({Answer::No});
       s.sbtExpedirClick(*s.sbtExpedir);
@@ -150,6 +155,7 @@ TEST_F(LifecycleTest, DispatchWritesCallerVariablesInBothModesAndClosesWithoutDi
       EXPECT_FALSE(form.IsOpen());
     });
     EXPECT_EQ(vars.Print(), row.esperado);
+    EXPECT_TRUE(std::string(row.esperado).ends_with(antes)) << antes;
     EXPECT_EQ(server.Methods(), "");
   }
 }

@@ -203,6 +203,10 @@ TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {
       EXPECT_NE(drawn.find(label), std::string::npos) << label << " in " << drawn;
     }
     EXPECT_EQ(drawn.find("Sem localização"), std::string::npos);
+    // It names the vehicle it shows.
+    EXPECT_NE(drawn.find("Veículo " + s.cdsGradeRota.FieldByName("CDVIATURA").AsString()),
+              std::string::npos)
+        << drawn;
   });
 }
 

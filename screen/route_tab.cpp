@@ -175,9 +175,14 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   // The route's picture on the right, the itinerary between.
   pbxRota = &Add<ui::PaintBox>("pbxRota", panItinerario);
   pbxRota->align = ui::Align::Right;
-  pbxRota->width = 300;
+  pbxRota->width = 380;
+  pbxRota->zoomable = true;
+  pbxRota->hint = "Roda do mouse: aproximar ou afastar; arrastar: mover; clique duplo: a rota toda";
   pbxRota->on_paint = [this](ui::PaintBox& b, ui::Canvas& c, const ui::Rect& r) {
     pbxRotaPaint(b, c, r);
+  };
+  pbxRota->on_hint_at = [this](ui::PaintBox&, ui::Point at) {
+    return RouteMarkerHint(marcadores_, at);
   };
   splMapa = &Add<ui::Splitter>("splMapa", panItinerario);
   splMapa->align = ui::Align::Right;
@@ -208,13 +213,36 @@ void TfrmGradeDistribuicao::CarregaMapa() {
   } else if (cdsMapaRota.Active()) {
     cdsMapaRota.Close();
   }
+  pbxRota->ResetView();
   pbxRota->Invalidate();
 }
 
-void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox&, ui::Canvas& canvas, const ui::Rect& size) {
-  DrawRoutePicture(canvas, size,
-                   cdsMapaRota.Active() ? RoutePicturePoints(cdsMapaRota.Data())
-                                        : std::vector<RoutePicturePoint>{});
+void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox& box, ui::Canvas& canvas,
+                                         const ui::Rect& size) {
+  marcadores_ = DrawRoutePicture(canvas, size,
+                                 cdsMapaRota.Active() ? RoutePicturePoints(cdsMapaRota.Data())
+                                                      : std::vector<RoutePicturePoint>{},
+                                 {TituloMapa(), box.zoom, box.pan_x, box.pan_y});
+}
+
+std::string TfrmGradeDistribuicao::TituloMapa() {
+  if (!HasRecord(cdsGradeRota)) return "";
+  const std::string veiculo = CurrentText(cdsGradeRota, "CDVIATURA");
+  if (veiculo.empty()) return "";
+  // The vehicle's description, from the vehicle list without moving it.
+  std::string descricao;
+  if (cdsVeiculo.Active()) {
+    const data::DataPacket& lista = cdsVeiculo.Data();
+    const int codigo = lista.FieldIndex("CDVIATURA"), tipo = lista.FieldIndex("DSTIPOVEIC");
+    for (const auto& linha : lista.rows) {
+      if (codigo < 0 || tipo < 0 || linha[codigo].IsEmptyOrNull()) continue;
+      if (linha[codigo].ToString() == veiculo && !linha[tipo].IsEmptyOrNull()) {
+        descricao = linha[tipo].ToString();
+        break;
+      }
+    }
+  }
+  return "Veículo " + veiculo + (descricao.empty() ? "" : " - " + descricao);
 }
 
 void TfrmGradeDistribuicao::CarregaContextoVeiculo() {

@@ -103,9 +103,17 @@ void TfrmGradeDistribuicao::sbtExpedirClick(ui::Control&) {
   if (PboOpcao != nullptr) *PboOpcao = true;
   const bool painel = panTransp->Visible();
   if (PstNrInsc != nullptr) *PstNrInsc = painel ? medCdTransp->Text() : "";
-  if (PstTpTrans != nullptr) *PstTpTrans = painel ? medTpTransp->Text() : "";
-  if (PstIdFrete != nullptr) *PstIdFrete = painel ? FreteCodigo(cbbTipoFrete->ItemIndex()) : "9";
+  if (PstTpTrans != nullptr) *PstTpTrans = TpTransDespacho();
+  if (PstIdFrete != nullptr) *PstIdFrete = IdFreteDespacho();
   Close();
+}
+
+std::string TfrmGradeDistribuicao::TpTransDespacho() const {
+  return panTransp->Visible() ? medTpTransp->Text() : "";
+}
+
+std::string TfrmGradeDistribuicao::IdFreteDespacho() const {
+  return panTransp->Visible() ? FreteCodigo(cbbTipoFrete->ItemIndex()) : "9";
 }
 
 }  // namespace dg::screen

@@ -54,7 +54,7 @@ void Application::HandleException(std::exception_ptr failure) noexcept {
   } catch (const std::exception& e) {
     text = e.what();
   } catch (...) {
-    text = "unknown failure";
+    text = "Falha desconhecida [unknown failure].";
   }
   try {
     if (on_error_report) {

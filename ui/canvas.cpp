@@ -1,5 +1,6 @@
 #include "ui/canvas.h"
 
+#include <algorithm>
 #include <map>
 
 #include "data/errors.h"
@@ -141,5 +142,17 @@ int RecordingCanvas::TextWidth(const std::string& text) const {
 }
 
 std::string RecordingCanvas::Joined() const { return JoinTexts(ops_, " | "); }
+
+void PaintBox::ZoomAt(double factor, int x, int y, const Rect& size) {
+  const double next = std::clamp(zoom * factor, 1.0, 64.0);
+  if (next == 1.0) {
+    ResetView();
+    return;
+  }
+  const double cx = x - (size.left + size.right) / 2.0, cy = y - (size.top + size.bottom) / 2.0;
+  pan_x = cx - (cx - pan_x) * next / zoom;
+  pan_y = cy - (cy - pan_y) * next / zoom;
+  zoom = next;
+}
 
 }  // namespace dg::ui

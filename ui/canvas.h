@@ -6,6 +6,7 @@
 // Not thread-safe.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,30 @@ class PaintBox : public Control {
   }
   // Asks the views to paint the control again (its picture changed).
   void Invalidate() { Changed(); }
+
+  // A picture the clerk may zoom and move: the views then turn the wheel
+  // and a drag into `zoom` and `pan_x`, `pan_y`, and paint again. The owner
+  // draws its picture scaled by `zoom` about the centre of the box, then
+  // moved by the pan in pixels.
+  bool zoomable = false;
+  double zoom = 1;
+  double pan_x = 0, pan_y = 0;
+  // Zooms by `factor` keeping the picture's point under (x, y) where it is;
+  // the zoom stays between 1 and 64 (the whole picture, at 1, is centred).
+  void ZoomAt(double factor, int x, int y, const Rect& size);
+  // Back to the whole picture.
+  void ResetView() {
+    zoom = 1;
+    pan_x = pan_y = 0;
+  }
+
+  // The text the views show over the point (x, y) of the box (a tooltip);
+  // the control's hint when the owner names none there.
+  std::function<std::string(PaintBox&, Point at)> on_hint_at;
+  std::string HintAt(Point at) {
+    std::string text = on_hint_at ? on_hint_at(*this, at) : std::string();
+    return text.empty() ? hint : text;
+  }
 };
 
 // A picture on a form; takes no focus. Hidden images serve as picture

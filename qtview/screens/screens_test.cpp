@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -233,6 +234,75 @@ TEST(ScreenshotCheck, EachTabAfterTheKeyStepsShowsItsCaptions) {
       const fs::path to = SourceDir() / "docs" / pictures.at(sheet);
       fs::create_directories(to.parent_path());
       EXPECT_TRUE(shot.image.save(QString::fromStdString(to.string()), "PNG"));
+    }
+  }
+}
+
+// The window as a clerk opens it on a 1600 x 1000 screen: the order list
+// and the route's picture take the room, and a route of 14 stops with a
+// block of five neighbours shows every number.
+TEST(ScreenshotCheck, TheWindowUsesTheRoomOfALargeScreen) {
+  QTemporaryDir dir;
+  const std::string fixture = (SourceDir() / "qtview" / "screens" / "fourteen-stops.json").string();
+  const std::string session = dir.filePath("session.json").toStdString();
+  {
+    std::ofstream out(session);
+    out << R"({"fixture": ")" << fixture << R"(",
+      "host": {"branch": "0001", "operator": "ANA"}, "launch": {"items": "all"},
+      "steps": [
+        {"type": "medCdTransp", "text": "45781233000107"},
+        {"type": "medTpTransp", "text": "0001"},
+        {"select": "cbbTipoFrete", "index": 1},
+        {"focus": "DBGrid1"},
+        {"expect": {"cdsGPedido.count": 14}},
+        {"tab": "tshRota"},
+        {"answers": ["yes"]},
+        {"click": "sbtSugerirOrdem"},
+        {"click": "sbtGeraMapa"},
+        {"expect": {"cdsGradeRota.count": 14}}]})";
+  }
+  host::Options options;
+  options.script = session;
+  options.trace = dir.filePath("trace.jsonl").toStdString();
+  options.screenshots = dir.filePath("steps").toStdString();
+
+  std::map<std::string, QImage> wide;
+  std::vector<std::string> problems;
+  host::Display display;
+  display.screenshot = [&](const ui::Form& form, const std::string& stem) {
+    const auto* pages = dynamic_cast<const ui::PageControl*>(form.Find("pgcPadrao"));
+    if (pages == nullptr || pages->ActivePage() == nullptr) return;
+    FormView view(const_cast<ui::Form&>(form), /*interactive=*/false);
+    view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.resize(1600, 1000);
+    view.show();
+    view.Refresh();
+    const std::string sheet = pages->ActivePage()->Name();
+    auto size = [&](const char* name) {
+      const ui::Control* c = form.Find(name);
+      const QWidget* w = c != nullptr ? view.WidgetOf(*c) : nullptr;
+      return w != nullptr ? w->size() : QSize();
+    };
+    if (sheet == "tbsPedido" && size("DBGrid1").height() < 600) {
+      problems.push_back(stem + ": the order list is " + std::to_string(size("DBGrid1").height()) +
+                         " pixels tall");
+    }
+    if (sheet == "tshRota" && size("pbxRota").width() <= size("dbmItinerario").width()) {
+      problems.push_back(stem + ": the route's picture is narrower than the itinerary");
+    }
+    wide.insert_or_assign(sheet, view.grab().toImage());
+  };
+  std::ostringstream out, err;
+  ASSERT_EQ(0, host::RunHost(options, display, out, err)) << err.str();
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+  const std::map<std::string, std::string> pictures = {{"tbsPedido", "window-pedido.png"},
+                                                       {"tshRota", "window-rota.png"}};
+  for (const auto& [sheet, file] : pictures) {
+    ASSERT_TRUE(wide.count(sheet)) << "no picture of " << sheet;
+    EXPECT_EQ(wide.at(sheet).size(), QSize(1600, 1000));
+    if (std::getenv("EXP_UPDATE_DOCS") != nullptr) {
+      const fs::path to = SourceDir() / "docs" / file;
+      EXPECT_TRUE(wide.at(sheet).save(QString::fromStdString(to.string()), "PNG"));
     }
   }
 }
