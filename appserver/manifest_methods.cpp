@@ -144,9 +144,12 @@ Variant GetRomaneio(Session& s, Args& a) {
 }
 
 Variant ExpedirGradeComFrete(Session& s, Args& a) {
+  // A dispatched grid is left as it is: the call made again answers true
+  // and changes nothing, its transport type and freight mode included.
+  const auto state = GridState(s, a.Text(0), a.Text(1));
   Variant result = ExpedirGrade(s, a);
   const std::string type = a.Text(3), freight = a.Text(4);
-  if (!type.empty() || !freight.empty()) {
+  if (state && *state == kOpen && (!type.empty() || !freight.empty())) {
     s.Exec(
         "UPDATE GRADEDISTR SET CDTIPTRANS = ?, IDTPFRETE = ? WHERE CDFILIAL = ? AND "
         "NRGRADEDISTR = ?",
