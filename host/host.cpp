@@ -336,7 +336,9 @@ class Backend {
       if (!o.operator_given) signing.operator_code = services.operator_code;
       auto http = ConnectServer(signing, ask_sign_in, &client, &services.operator_code);
       signed_in_ = !client.session_token.empty();
-      if (seed == Seed::kFixture) http->PostFixture(fixture);
+      // A session that names a fixture starts from it, as it does in
+      // process: the grids a run before it dispatched go too, by request.
+      if (seed == Seed::kFixture) http->PostFixture(fixture, /*discard_dispatched=*/true);
       // On the desktop an ended session is renewed in the middle of the
       // work; a scripted run has nobody to ask.
       std::shared_ptr<SessionRenewal> renewal;
@@ -456,6 +458,15 @@ void Dispatch(Backend& backend, const ScreenModule& module, const HostServices& 
   try {
     const std::string path =
         (fs::path(manifest_dir) / ManifestFileName(branch, values.PNrGradeDistr)).string();
+    // The file's name is the host's, not the clerk's: a link planted under
+    // it would have the manifest written over whatever it points to.
+    std::error_code ec;
+    if (fs::is_symlink(path, ec)) {
+      throw Error("A grade " + values.PNrGradeDistr +
+                  " foi expedida. O romaneio de carga não foi gravado em " + path +
+                  ": esse nome é um atalho (link) para outro arquivo; apague-o ou indique outra "
+                  "pasta em --manifest-dir.");
+    }
     WriteManifest(display, "A grade " + values.PNrGradeDistr + " foi expedida. ", manifest_dir,
                   path, FetchManifest(backend.transport(), branch, values.PNrGradeDistr));
     out << "romaneio de carga: " << path << "\n";
