@@ -39,6 +39,7 @@ const char* UsageText() {
          "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
          "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
+         "                [--accept-large-changes]\n"
          "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID --out FILE.pdf\n"
          "       exp-host --help\n"
          "\n"
@@ -95,6 +96,8 @@ Options ParseOptions(int argc, const char* const* argv) {
         const std::string next = argv[i + 1];
         if (next == "--dry-run") {
           o.dry_run = true;
+        } else if (next == "--accept-large-changes") {
+          o.accept_large_changes = true;
         } else if (next.rfind("--", 0) == 0) {
           break;
         } else {
@@ -104,6 +107,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
     } else if (arg == "--dry-run")
       o.dry_run = true;
+    else if (arg == "--accept-large-changes")
+      o.accept_large_changes = true;
     else if (arg == "--manifest") {
       value(o.manifest_grid);
       if (o.manifest_grid.find_first_not_of(' ') == std::string::npos) {
@@ -134,6 +139,9 @@ Options ParseOptions(int argc, const char* const* argv) {
   const bool importing = !o.import_files.empty(), printing = !o.manifest_grid.empty();
   if (importing && o.db.empty()) throw UsageError("--import needs --db, the database to fill");
   if (o.dry_run && !importing) throw UsageError("--dry-run goes with --import");
+  if (o.accept_large_changes && !importing) {
+    throw UsageError("--accept-large-changes goes with --import");
+  }
   if (printing && o.manifest_out.empty()) throw UsageError("--manifest needs --out FILE.pdf");
   if (!o.manifest_out.empty() && !printing) throw UsageError("--out goes with --manifest");
   if ((importing || printing) && !o.script.empty()) {
