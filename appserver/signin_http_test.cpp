@@ -145,7 +145,10 @@ TEST_F(SignedInServerTest, GuessesSentAtOnceMeetTheLockAsGuessesSentOneByOne) {
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < answers.size(); ++i) {
     threads.emplace_back([&, i] {
+      // Connected (TLS handshake done) before the barrier, so that the
+      // sign-ins leave together.
       auto client = Client();
+      client->ServerRequiresSignIn();
       ++ready;
       while (ready < 30) std::this_thread::yield();
       try {
