@@ -102,6 +102,18 @@ bool TimeOfDay(std::string_view t, std::size_t i, int* h, int* mi, int* s) {
 
 }  // namespace
 
+std::string ShortQuote(std::string_view text) {
+  std::size_t end = 0, points = 0;
+  while (end < text.size() && points < kQuotedPoints) {
+    ++points;
+    ++end;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+  }
+  if (end == text.size()) return "\"" + std::string(text) + "\"";
+  return "\"" + std::string(text.substr(0, end)) + "…\" (" + std::to_string(text.size()) +
+         " bytes)";
+}
+
 std::string Trim(std::string_view text) {
   std::size_t b = 0, e = text.size();
   const auto blank_at = [&](std::size_t i, bool from_end) -> std::size_t {
@@ -132,13 +144,13 @@ std::string DecodeText(std::string_view bytes, Encoding* encoding) {
     return bytes.substr(0, prefix.size()) == prefix;
   };
   if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
-    throw CsvError(0, "the file is UTF-16 text; save it as CSV in UTF-8 or as plain CSV");
+    throw CsvError(0, "o arquivo é texto UTF-16; salve-o como CSV UTF-8 ou como CSV simples");
   }
   if (starts("PK\x03\x04") || starts("\xD0\xCF\x11\xE0")) {
-    throw CsvError(0, "the file is a spreadsheet workbook, not CSV; save the sheet as CSV");
+    throw CsvError(0, "o arquivo é uma pasta de trabalho, não CSV; salve a planilha como CSV");
   }
   if (const auto nul = bytes.find('\0'); nul != std::string_view::npos) {
-    throw CsvError(LineAt(bytes, nul), "the file holds a NUL byte: it is not text");
+    throw CsvError(LineAt(bytes, nul), "o arquivo contém um byte NUL: não é texto");
   }
   if (starts("\xEF\xBB\xBF")) {
     const std::string_view rest = bytes.substr(3);
@@ -146,9 +158,9 @@ std::string DecodeText(std::string_view bytes, Encoding* encoding) {
       for (std::size_t i = 0; i < rest.size();) {
         const std::size_t n = Utf8SequenceAt(rest, i);
         if (n == 0) {
-          throw CsvError(LineAt(bytes, i + 3), "the file is marked as UTF-8 but byte " +
+          throw CsvError(LineAt(bytes, i + 3), "o arquivo está marcado como UTF-8, mas o byte " +
                                                    Hex(static_cast<unsigned char>(rest[i])) +
-                                                   " is not UTF-8");
+                                                   " não é UTF-8");
         }
         i += n;
       }
@@ -172,7 +184,7 @@ std::string DecodeText(std::string_view bytes, Encoding* encoding) {
       AppendUtf8(out, kHigh1252[b - 0x80]);
     } else {
       throw CsvError(LineAt(bytes, i),
-                     "byte " + Hex(b) + " is neither UTF-8 nor a Windows-1252 character");
+                     "o byte " + Hex(b) + " não é UTF-8 nem um caractere Windows-1252");
     }
   }
   if (encoding) *encoding = Encoding::Windows1252;
@@ -222,8 +234,8 @@ Table ParseTable(const std::string& text) {
         ++pos;
         for (;;) {
           if (pos >= text.size()) {
-            throw CsvError(opened,
-                           "a quote opened on line " + std::to_string(opened) + " is never closed");
+            throw CsvError(
+                opened, "uma aspa aberta na linha " + std::to_string(opened) + " nunca se fecha");
           }
           const char q = text[pos];
           if (q == '"') {
@@ -267,7 +279,7 @@ Table ParseTable(const std::string& text) {
   }
   if (!have_header || std::all_of(table.header.cells.begin(), table.header.cells.end(),
                                   [](const std::string& x) { return Trim(x).empty(); })) {
-    throw CsvError(0, "the file is empty: the first line must name the columns");
+    throw CsvError(0, "o arquivo está vazio: a primeira linha deve nomear as colunas");
   }
   return table;
 }

@@ -5,6 +5,7 @@
 // Pure functions of their inputs; thread-compatible.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,12 @@ std::optional<std::string> ParseDate(std::string_view text);
 
 // Blanks (spaces, tabs, no-break spaces) trimmed from both ends.
 std::string Trim(std::string_view text);
+
+// How a message quotes a cell: whole when it is short, else its first
+// kQuotedPoints characters, "…" and its size ("\"abc…\" (52428800 bytes)"),
+// so that no report echoes a large cell.
+inline constexpr std::size_t kQuotedPoints = 40;
+std::string ShortQuote(std::string_view text);
 
 // Writes one cell for a ";"-separated file: quoted when it holds the
 // separator, a quote or a line break.

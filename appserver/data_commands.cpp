@@ -80,7 +80,8 @@ struct Args {
 int Usage(std::ostream& err, const std::string& command, const std::string& why) {
   err << "exp-appserver " << command << ": " << why << "\n";
   if (command == "import") {
-    err << "usage: exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n";
+    err << "usage: exp-appserver import --db FILE|postgresql://... [--dry-run] "
+           "[--accept-large-changes] FILE.csv...\n";
   } else {
     err << "usage: exp-appserver export --db FILE|postgresql://... --grid N|--items "
            "[--branch CODE] [--out FILE.csv]\n";
@@ -93,26 +94,34 @@ std::string Number(double v) { return data::FormatNumber("", v); }
 }  // namespace
 
 std::string Summary(const ImportFileReport& f, bool dry_run) {
-  std::string line = f.file + ": " + (f.table.empty() ? "no table" : f.table) + ", " +
-                     std::to_string(f.rows) + (f.rows == 1 ? " row" : " rows");
+  std::string line = f.file + ": " + (f.table.empty() ? "nenhuma tabela" : f.table) + ", " +
+                     std::to_string(f.rows) + (f.rows == 1 ? " linha" : " linhas");
   if (!f.issues.empty()) {
-    return line + ": refused, nothing of the file stored (" + std::to_string(f.issues.size()) +
-           (f.issues.size() == 1 ? " problem)" : " problems)");
+    const std::size_t problems = f.issues.size() + static_cast<std::size_t>(f.unlisted);
+    line += ": recusado, nada do arquivo foi gravado (" + std::to_string(problems) +
+            (problems == 1 ? " problema" : " problemas");
+    if (f.dependent > 0) {
+      line += ", " + std::to_string(f.dependent) +
+              (f.dependent == 1 ? " por depender" : " deles por depender") +
+              " de linhas de um arquivo recusado";
+    }
+    return line + ")";
   }
-  const char* verb = dry_run ? " would be " : " ";
-  return line + ":" + " " + std::to_string(f.inserted) + verb + "inserted, " +
-         std::to_string(f.updated) + verb + "updated, " + std::to_string(f.unchanged) +
-         " unchanged";
+  const char* verb = dry_run ? " seriam " : " ";
+  return line + ":" + " " + std::to_string(f.inserted) + verb + "inseridas, " +
+         std::to_string(f.updated) + verb + "atualizadas, " + std::to_string(f.unchanged) +
+         " sem mudança";
 }
 
 int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dry_run,
-                std::ostream& out, std::ostream& err, bool progress_in_place) {
+                std::ostream& out, std::ostream& err, bool progress_in_place,
+                bool accept_large_changes) {
   std::vector<CsvFile> files;
   for (const std::string& path : paths) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in && !in.eof()) {
-      err << "cannot read " << path << "\n";
+      err << "não foi possível ler " << path << "\n";
       return 2;
     }
     files.push_back({path, std::move(bytes)});
@@ -120,28 +129,39 @@ int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dr
   Progress progress(err, progress_in_place);
   ImportOptions options;
   options.dry_run = dry_run;
+  options.accept_large_changes = accept_large_changes;
   options.progress = [&](const std::string& file, const char* phase, int done, int total) {
     progress.Show(file, phase, done, total);
   };
   const ImportReport report = ImportCsv(storage, files, options);
   progress.Finish();
   for (const ImportFileReport& f : report.files) out << Summary(f, dry_run) << "\n";
-  for (const ImportFileReport& f : report.files) {
+  // Problems in the order the files were taken: a cause before the rows of
+  // later files that fail because of it.
+  for (std::size_t i : report.order) {
+    const ImportFileReport& f = report.files[i];
     for (const ImportIssue& issue : f.issues) out << FormatIssue(f.file, issue) << "\n";
+    if (f.unlisted > 0) {
+      out << f.file << ": e mais " << f.unlisted
+          << (f.unlisted == 1 ? " problema não listado\n" : " problemas não listados\n");
+    }
   }
-  if (dry_run) out << "dry run: nothing was stored\n";
+  if (dry_run) out << "simulação (--dry-run): nada foi gravado\n";
   return report.Ok() ? 0 : 1;
 }
 
 int ImportInto(const std::string& db, const std::vector<std::string>& paths, bool dry_run,
-               std::ostream& out, std::ostream& err, bool progress_in_place) {
+               std::ostream& out, std::ostream& err, bool progress_in_place,
+               bool accept_large_changes) {
   std::error_code ec;
   if (IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
-    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place);
+    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place,
+                       accept_large_changes);
   }
   if (!dry_run) {
     if (fs::path(db).has_parent_path()) fs::create_directories(fs::path(db).parent_path());
-    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place);
+    return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place,
+                       accept_large_changes);
   }
   // A dry run on a database not made yet checks against an empty one and
   // leaves no file behind (a mistyped name must not become a database).
@@ -155,12 +175,12 @@ int ImportInto(const std::string& db, const std::vector<std::string>& paths, boo
     }
   } remove{scratch};
   return ImportFiles(*OpenStorage(scratch + "/dry-run.db"), paths, dry_run, out, err,
-                     progress_in_place);
+                     progress_in_place, accept_large_changes);
 }
 
 int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   std::string db;
-  bool dry_run = false;
+  bool dry_run = false, accept_large_changes = false;
   std::vector<std::string> paths;
   try {
     Args a{words};
@@ -170,6 +190,8 @@ int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std:
         db = a.Value(w);
       } else if (w == "--dry-run") {
         dry_run = true;
+      } else if (w == "--accept-large-changes") {
+        accept_large_changes = true;
       } else if (w.rfind("--", 0) == 0) {
         return Usage(err, "import", "unknown argument " + w);
       } else {
@@ -188,7 +210,7 @@ int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std:
     }
   }
   try {
-    return ImportInto(db, paths, dry_run, out, err, ::isatty(2) != 0);
+    return ImportInto(db, paths, dry_run, out, err, ::isatty(2) != 0, accept_large_changes);
   } catch (const std::exception& e) {
     err << "exp-appserver import: " << e.what() << "\n";
     return 2;

@@ -30,19 +30,22 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
 // Reads the files and imports them into an open database, reporting as the
 // command does; `progress_in_place` rewrites one progress line (a terminal)
-// instead of writing a line every tenth of a file. Returns the exit status.
+// instead of writing a line every tenth of a file; `accept_large_changes`
+// as ImportOptions. Returns the exit status.
 int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dry_run,
-                std::ostream& out, std::ostream& err, bool progress_in_place);
+                std::ostream& out, std::ostream& err, bool progress_in_place,
+                bool accept_large_changes = false);
 
 // ImportFiles into the database `db` names (a SQLite file, made with its
 // folder when missing, or a PostgreSQL address). A dry run on a SQLite file
 // that does not exist checks against an empty database and makes no file.
 // Throws for a database that cannot be opened.
 int ImportInto(const std::string& db, const std::vector<std::string>& paths, bool dry_run,
-               std::ostream& out, std::ostream& err, bool progress_in_place);
+               std::ostream& out, std::ostream& err, bool progress_in_place,
+               bool accept_large_changes = false);
 
-// The one-line summary of a file ("itens.csv: itens, 40 rows: 3 inserted, 2
-// updated, 35 unchanged").
+// The one-line summary of a file ("itens.csv: itens, 40 linhas: 3 inseridas,
+// 2 atualizadas, 35 sem mudança").
 std::string Summary(const ImportFileReport& file, bool dry_run);
 
 // Writes the grid's allocations as CSV. An empty `branch` means the one

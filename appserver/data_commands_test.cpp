@@ -77,16 +77,17 @@ TEST_F(DataCommandsTest, ReportsEachFileAndEveryProblem) {
   const std::string types = Write("tipos.csv", "tipo_transporte;nome\n1;Rodoviário\n2;Expresso\n");
   const std::string bad = Write("transp.csv", "cnpj_cpf;nome\n11.222.333/0001-82;Rodo\n;Sem\n");
   EXPECT_EQ(Import({"--db", db, types, bad}), 1);
-  EXPECT_EQ(out_.str(), types + ": tipos_transporte, 2 rows: 2 inserted, 0 updated, 0 unchanged\n" +
-                            bad +
-                            ": transportadoras, 2 rows: refused, nothing of the file stored " +
-                            "(2 problems)\n" + bad +
-                            ":2:1: cnpj_cpf: CNPJ 11.222.333/0001-82 has wrong check digits\n" +
-                            bad + ":3:1: cnpj_cpf: missing key\n");
+  EXPECT_EQ(out_.str(),
+            types + ": tipos_transporte, 2 linhas: 2 inseridas, 0 atualizadas, 0 sem mudança\n" +
+                bad + ": transportadoras, 2 linhas: recusado, nada do arquivo foi gravado " +
+                "(2 problemas)\n" + bad +
+                ":2:1: cnpj_cpf: CNPJ 11.222.333/0001-82 com dígitos verificadores errados\n" +
+                bad + ":3:1: cnpj_cpf: chave em branco\n");
   EXPECT_EQ(Import({"--db", db, "--dry-run", types}), 0);
-  EXPECT_EQ(out_.str(), types +
-                            ": tipos_transporte, 2 rows: 0 would be inserted, 0 would be updated, "
-                            "2 unchanged\ndry run: nothing was stored\n");
+  EXPECT_EQ(out_.str(),
+            types +
+                ": tipos_transporte, 2 linhas: 0 seriam inseridas, 0 seriam "
+                "atualizadas, 2 sem mudança\nsimulação (--dry-run): nada foi gravado\n");
 }
 
 // A dry run on a database not made yet (a mistyped name, say) checks the
@@ -95,9 +96,10 @@ TEST_F(DataCommandsTest, DryRunOnANewDatabaseMakesNoFile) {
   const std::string db = (dir_ / "new" / "day.db").string();
   const std::string types = Write("tipos.csv", "tipo_transporte;nome\n1;Rodoviário\n");
   EXPECT_EQ(Import({"--db", db, "--dry-run", types}), 0);
-  EXPECT_EQ(out_.str(), types +
-                            ": tipos_transporte, 1 row: 1 would be inserted, 0 would be updated, "
-                            "0 unchanged\ndry run: nothing was stored\n");
+  EXPECT_EQ(out_.str(),
+            types +
+                ": tipos_transporte, 1 linha: 1 seriam inseridas, 0 seriam "
+                "atualizadas, 0 sem mudança\nsimulação (--dry-run): nada foi gravado\n");
   EXPECT_FALSE(fs::exists(dir_ / "new"));
 }
 

@@ -18,6 +18,7 @@
 
 #include "appserver/server_process.h"
 #include "appserver/test_support.h"
+#include "appserver/tls_test_support.h"
 
 namespace dg::server {
 namespace {
@@ -222,6 +223,17 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
     std::ofstream(secret) << text;
     ::chmod(secret.c_str(), 0600);
   };
+  // A certificate that is none, a key that is not the certificate's, and
+  // fixtures whose rows cannot be loaded: each found before the database
+  // is made.
+  const TestCertificates certificates;
+  const std::string other_key = db.path() + ".other.key";
+  std::filesystem::copy_file(certificates.dir() + "/ca.key", other_key);
+  ::chmod(other_key.c_str(), 0600);
+  const std::string unknown_table = db.path() + ".unknown.json",
+                    negative = db.path() + ".negative.json";
+  std::ofstream(unknown_table) << R"({"FILIAL": [], "MESA": [{"X": 1}]})";
+  std::ofstream(negative) << R"({"VEICULO": [{"CDVIATURA": "V1", "QTCAPACIVIAT": -5}]})";
   using Env = std::map<std::string, std::optional<std::string>>;
   struct Case {
     std::vector<std::string> args;
@@ -292,6 +304,21 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
        std::nullopt,
        {{"EXP_FAULT_PAUSE", "SetGrade:later:10"}}},
       {{"--db", "/nonexistent-dir/x.db", "--listen", "127.0.0.1:0"}, 1, "exp-appserver: "},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--tls-cert", "/dev/null", "--tls-key",
+        certificates.key()},
+       1,
+       "cannot use the certificate /dev/null"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--tls-cert", certificates.cert(), "--tls-key",
+        other_key},
+       1,
+       "cannot use the private key " + other_key},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--fixture", unknown_table},
+       1,
+       "fixture: unknown table MESA"},
+      {{"--db", fresh, "--listen", "127.0.0.1:0", "--fixture", negative},
+       1,
+       "fixture VEICULO row 1 field QTCAPACIVIAT: a capacity, quantity, weight or volume cannot "
+       "be negative"},
   };
   for (const Case& c : cases) {
     if (c.secret_text) write_secret(*c.secret_text);
@@ -304,7 +331,47 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
     EXPECT_NE(std::string::npos, child.Output().find(c.message)) << child.Output();
     EXPECT_FALSE(std::filesystem::exists(fresh)) << c.message;
   }
-  std::filesystem::remove(secret);
+  for (const std::string& file : {secret, other_key, unknown_table, negative}) {
+    std::filesystem::remove(file);
+  }
+}
+
+// The database holds the operators' password hashes: the server makes it,
+// its write-ahead log and its shared memory for their owner alone, whatever
+// the umask, and warns at start about one that others may read.
+TEST(Fault, TheDatabaseIsTheOwnersAlone) {
+  TempDatabase db;
+  const std::string fresh = db.path() + ".private";
+  const mode_t umask_before = ::umask(022);
+  auto start = [&] {
+    auto server = std::make_unique<ChildProcess>(
+        std::vector<std::string>{AppServerBinary(), "--db", fresh, "--listen", "127.0.0.1:0"},
+        std::map<std::string, std::optional<std::string>>{{"EXP_SERVER_SECRET", std::nullopt},
+                                                          {"EXP_FAULT_PAUSE", std::nullopt}});
+    EXPECT_TRUE(server->WaitForLine("listening on ")) << server->Output();
+    return server;
+  };
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(0, ::stat(path.c_str(), &st)) << path;
+    return st.st_mode & 0777;
+  };
+  {
+    auto server = start();
+    for (const char* suffix : {"", "-wal", "-shm"})
+      EXPECT_EQ(0600u, mode(fresh + suffix)) << suffix;
+    EXPECT_EQ(std::string::npos, server->Output().find("warning")) << server->Output();
+  }
+  ::chmod(fresh.c_str(), 0644);
+  {
+    auto server = start();
+    EXPECT_NE(std::string::npos,
+              server->Output().find("exp-appserver: warning: the database " + fresh +
+                                    " may be read by others than its owner"))
+        << server->Output();
+  }
+  ::umask(umask_before);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(fresh + suffix);
 }
 
 // The IPv6 loopback is written in brackets, as in a URL, and said back so.

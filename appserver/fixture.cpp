@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "appserver/journal.h"
 #include "appserver/schema.h"
 #include "data/json_text.h"
 
@@ -51,18 +52,12 @@ Value CellValue(const ColumnDef& column, const nlohmann::json& cell, const std::
   return Value::Null();
 }
 
-void InsertRows(Session& s, const FixtureTable& table, const nlohmann::json& rows) {
+// The rows of one table as the values its INSERT takes; FixtureError for
+// the first one that is not a row of the table.
+std::vector<std::vector<Value>> RowValues(const FixtureTable& table, const nlohmann::json& rows) {
   if (!rows.is_array()) throw FixtureError("fixture " + table.name + ": expected an array");
-  std::string sql = "INSERT INTO " + table.name + " (";
-  std::string marks;
-  for (const ColumnDef& c : table.columns) {
-    sql += c.name + ",";
-    marks += "?,";
-  }
-  sql.back() = ')';
-  marks.back() = ')';
-  sql += " VALUES (" + marks;
-
+  std::vector<std::vector<Value>> out;
+  out.reserve(rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const std::string where = "fixture " + table.name + " row " + std::to_string(r + 1);
     const nlohmann::json& row = rows[r];
@@ -78,30 +73,76 @@ void InsertRows(Session& s, const FixtureTable& table, const nlohmann::json& row
     for (auto it = row.begin(); it != row.end(); ++it) {
       if (!known.count(it.key())) throw FixtureError(where + ": unknown field " + it.key());
     }
+    out.push_back(std::move(params));
+  }
+  return out;
+}
+
+void InsertRows(Session& s, const FixtureTable& table, const nlohmann::json& rows) {
+  std::string sql = "INSERT INTO " + table.name + " (";
+  std::string marks;
+  for (const ColumnDef& c : table.columns) {
+    sql += c.name + ",";
+    marks += "?,";
+  }
+  sql.back() = ')';
+  marks.back() = ')';
+  sql += " VALUES (" + marks;
+  const std::vector<std::vector<Value>> values = RowValues(table, rows);
+  for (std::size_t r = 0; r < values.size(); ++r) {
     try {
-      s.Exec(sql, params);
+      s.Exec(sql, values[r]);
     } catch (const StorageError& e) {
-      throw FixtureError(where + ": " + e.what());
+      throw FixtureError("fixture " + table.name + " row " + std::to_string(r + 1) + ": " +
+                         e.what());
     }
+  }
+}
+
+void Reseed(Session& s, const nlohmann::json& fixture) {
+  for (const char* table : kGridTables) s.Exec(std::string("DELETE FROM ") + table);
+  for (const FixtureTable& t : FixtureTables()) {
+    s.Exec("DELETE FROM " + t.name);
+    auto it = fixture.find(t.name);
+    if (it != fixture.end()) InsertRows(s, t, *it);
   }
 }
 
 }  // namespace
 
-void LoadFixture(Storage& storage, const nlohmann::json& fixture) {
+void CheckFixture(const nlohmann::json& fixture) {
   if (!fixture.is_object()) throw FixtureError("fixture: expected a JSON object of tables");
   for (auto it = fixture.begin(); it != fixture.end(); ++it) {
     bool known = false;
-    for (const FixtureTable& t : FixtureTables()) known = known || t.name == it.key();
+    for (const FixtureTable& t : FixtureTables()) {
+      if (t.name != it.key()) continue;
+      known = true;
+      RowValues(t, *it);
+    }
     if (!known) throw FixtureError("fixture: unknown table " + it.key());
   }
+}
+
+void LoadFixture(Storage& storage, const nlohmann::json& fixture) {
+  CheckFixture(fixture);
+  storage.Transact(TxKind::Write, [&](Session& s) { Reseed(s, fixture); });
+}
+
+void ReseedForCaller(Storage& storage, const nlohmann::json& fixture,
+                     const std::string& operator_code, bool discard_dispatched) {
+  CheckFixture(fixture);
   storage.Transact(TxKind::Write, [&](Session& s) {
-    for (const char* table : kGridTables) s.Exec(std::string("DELETE FROM ") + table);
-    for (const FixtureTable& t : FixtureTables()) {
-      s.Exec("DELETE FROM " + t.name);
-      auto it = fixture.find(t.name);
-      if (it != fixture.end()) InsertRows(s, t, *it);
+    const std::int64_t dispatched =
+        s.Query("SELECT COUNT(*) FROM GRADEDISTR WHERE IDSITGRADE = 'E'")[0][0].ToInt64();
+    if (dispatched > 0 && !discard_dispatched) {
+      throw FixtureError("O banco de dados tem " + std::to_string(dispatched) +
+                         " grade(s) expedida(s), que uma nova carga apagaria: nada foi "
+                         "alterado [POST /fixture?dispatched=discard apaga-as]");
     }
+    Reseed(s, fixture);
+    AppendJournal(
+        s, operator_code, "CarregaFixture", "", "",
+        dispatched > 0 ? std::to_string(dispatched) + " grade(s) expedida(s) apagada(s)" : "");
   });
 }
 

@@ -27,6 +27,19 @@ class FixtureError : public Error {
 // vehicle capacity, item quantity or unit weight or volume.
 void LoadFixture(Storage& storage, const nlohmann::json& fixture);
 
+// Checks everything LoadFixture checks that needs no database (tables,
+// fields, kinds and signs of the values); throws FixtureError as it would.
+// A key repeated in the fixture is found only when it is loaded.
+void CheckFixture(const nlohmann::json& fixture);
+
+// LoadFixture on behalf of a caller (POST /fixture), journaled in the same
+// transaction ("CarregaFixture", with the number of dispatched grids it
+// removed). A database that holds dispatched grids is refused (FixtureError,
+// nothing changed) unless `discard_dispatched`: their dispatch notes would
+// lose their grids.
+void ReseedForCaller(Storage& storage, const nlohmann::json& fixture,
+                     const std::string& operator_code, bool discard_dispatched);
+
 // Reads a fixture file; FixtureError when it cannot be read or is not JSON.
 nlohmann::json ReadFixtureFile(const std::string& path);
 // Reads a fixture file and loads it; FixtureError when it cannot be read.

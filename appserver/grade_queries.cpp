@@ -88,30 +88,35 @@ void InsertGrid(Session& s, const std::string& branch, const std::string& grid, 
 
 std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code) {
   auto rows = s.Query("SELECT MAX(NRSEQGRADE) FROM GRADEDISTR WHERE CDFILIAL = ?", {Value(branch)});
-  const std::int64_t seq = (rows[0][0].IsNull() ? 0 : rows[0][0].ToInt64()) + 1;
+  const std::int64_t last = rows[0][0].IsNull() ? 0 : rows[0][0].ToInt64();
+  // Numbers only grow, one a grid; the last one the field holds is the last
+  // the branch gets (at a grid a second, three centuries away).
+  if (last >= kLastGridNumber) {
+    throw Error("A filial " + branch + " não tem mais números de grade: a última é " +
+                std::to_string(kLastGridNumber) + ".");
+  }
   char text[24];
-  std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(seq));
-  InsertGrid(s, branch, text, seq, operator_code);
+  std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(last + 1));
+  InsertGrid(s, branch, text, last + 1, operator_code);
   return text;
 }
 
-std::string WritableGrid(Session& s, const std::string& branch, const std::string& grid,
-                         const std::string& operator_code) {
-  if (grid.empty()) return NewGrid(s, branch, operator_code);
+void RequireOpenGrid(Session& s, const std::string& branch, const std::string& grid) {
   const auto state = GridState(s, branch, grid);
-  if (!state) {
-    const std::string digits = Digits(grid);
-    std::int64_t seq = 0;
-    if (digits == grid && digits.size() < 16) seq = std::stoll(digits);
-    InsertGrid(s, branch, grid, seq, operator_code);
-    return grid;
-  }
+  if (!state) throw Error("A grade " + grid + " não existe.");
   if (*state == kDispatched) {
     throw Error("A grade " + grid + " já foi expedida e não pode ser alterada.");
   }
   if (*state == kDiscarded) {
     throw Error("A grade " + grid + " foi descartada e não pode ser alterada.");
   }
+}
+
+std::string WritableGrid(Session& s, const std::string& branch, const std::string& grid,
+                         const std::string& operator_code) {
+  if (grid.empty()) return NewGrid(s, branch, operator_code);
+  // A number the server did not hand out is refused, never taken.
+  RequireOpenGrid(s, branch, grid);
   return grid;
 }
 

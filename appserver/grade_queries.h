@@ -2,6 +2,7 @@
 // allocations its methods share, each a named step over a session.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,10 +33,16 @@ inline constexpr const char* kDiscarded = "C";
 
 std::optional<std::string> GridState(Session& s, const std::string& branch,
                                      const std::string& grid);
-// Reserves the next number of the branch as an open grid.
+// The last grid number a branch gets: the grid number field holds 10
+// digits.
+inline constexpr std::int64_t kLastGridNumber = 9'999'999'999;
+// Reserves the next number of the branch as an open grid: one above the
+// highest it has had. Refuses when that would be above kLastGridNumber.
 std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code);
-// The grid to write into: a new one when `grid` is empty, created under its
-// number when unknown; refuses a dispatched or discarded grid.
+// Refuses a grid the branch does not have, and one dispatched or discarded.
+void RequireOpenGrid(Session& s, const std::string& branch, const std::string& grid);
+// The grid to write into: a new one when `grid` is empty, else `grid` when
+// it is open (RequireOpenGrid).
 std::string WritableGrid(Session& s, const std::string& branch, const std::string& grid,
                          const std::string& operator_code);
 // Drops itineraries and route totals of the grid (allocations changed).

@@ -334,6 +334,63 @@ void WriteJournal(Session& s, const std::string& method, const JournalFrom& from
   TouchGrid(s, branch, grid, op, context.process);
 }
 
+// The grids a write method writes into, as (branch, grid): its grid
+// argument, or every row of its change log. `may_be_new`: an empty grid
+// number asks the method for a new grid.
+struct GridsWritten {
+  std::vector<std::pair<std::string, std::string>> grids;
+  bool may_be_new = false;
+};
+
+GridsWritten GridsWrittenBy(const std::string& method, const std::vector<Variant>& args) {
+  GridsWritten out;
+  if (method == "SetItinerario") {
+    const data::DataPacket& delta = args[0].AsPacket();
+    const int branch = delta.FieldIndex("CDFILIAL"), grid = delta.FieldIndex("NRGRADEDISTR");
+    auto add = [&](const std::vector<Variant>& row) {
+      auto cell = [&](int i) {
+        return i >= 0 && static_cast<std::size_t>(i) < row.size() ? ArgText(row, i) : "";
+      };
+      out.grids.emplace_back(cell(branch), cell(grid));
+    };
+    for (const data::RowChange& c : delta.changes) {
+      if (c.state != data::RowState::Inserted) add(c.old_values);
+      if (c.state != data::RowState::Deleted) add(c.new_values);
+    }
+    return out;
+  }
+  // Branch and grid arguments of the methods that write into one grid.
+  static const std::map<std::string, std::pair<int, int>> kGridArgs = {
+      {"DistribuiQuantidades", {5, 3}}, {"SetGrade", {3, 4}},   {"SetGradeRota", {3, 4}},
+      {"SetPedidoCarro", {1, 3}},       {"SetPedidos", {0, 2}}, {"SetRotaCalculada", {0, 1}},
+  };
+  const auto at = kGridArgs.find(method);
+  if (at == kGridArgs.end()) return out;
+  std::string branch = ArgText(args, at->second.first);
+  if (branch.empty() && method == "DistribuiQuantidades") {
+    // The branch of the first item, as the distribution takes it.
+    const data::DataPacket& items = args[0].AsPacket();
+    const int i = items.FieldIndex("CDFILIAL");
+    if (i >= 0 && !items.rows.empty()) branch = ArgText(items.rows.front(), i);
+  }
+  out.grids.emplace_back(branch, ArgText(args, at->second.second));
+  out.may_be_new = method == "DistribuiQuantidades" || method == "SetGrade";
+  return out;
+}
+
+// Every write into a grid passes here first, in its transaction: the grid
+// must be one the server handed out (PrxNrGrade, or a distribution or save
+// without a number), of the branch named, and open. DelGrade and
+// ExpedirGrade keep their own rules: a grid that is not open is left as it
+// is (ExpedirGrade refuses an unknown or discarded one).
+void RequireOpenGrids(Session& s, const std::string& method, const std::vector<Variant>& args) {
+  const GridsWritten written = GridsWrittenBy(method, args);
+  for (const auto& [branch, grid] : written.grids) {
+    if (grid.empty() && written.may_be_new) continue;
+    RequireOpenGrid(s, branch, grid);
+  }
+}
+
 const std::map<std::string, Entry>& Methods() {
   using K = ArgKind;
   constexpr K T = K::Text;
@@ -380,8 +437,10 @@ const std::map<std::string, Entry>& Methods() {
 
 }  // namespace
 
-rdmGradeDistribuicao::rdmGradeDistribuicao(std::shared_ptr<Storage> storage)
-    : storage_(std::move(storage)) {}
+rdmGradeDistribuicao::rdmGradeDistribuicao(std::shared_ptr<Storage> storage,
+                                           std::shared_ptr<RefusalJournal> refusals)
+    : storage_(std::move(storage)),
+      refusals_(refusals ? std::move(refusals) : std::make_shared<RefusalJournal>()) {}
 
 Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Variant>& args,
                                    const CallContext& context) {
@@ -402,8 +461,8 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
     for (const std::string& branch : BranchesNamed(method, given)) {
       if (CoversBranch(*context.branches, branch)) continue;
       const std::string refusal = NoAccessText(branch);
-      AppendJournal(*storage_, context.operator_code, method, branch == "*" ? "" : branch,
-                    GridNamed(method, given), refusal);
+      refusals_->Append(*storage_, "op:" + context.operator_code, context.operator_code, method,
+                        branch == "*" ? "" : branch, GridNamed(method, given), refusal);
       throw Error(refusal);
     }
     ReplaceOperator(method, given, context.operator_code);
@@ -417,6 +476,7 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   Variant result;
   storage_->Transact(entry.tx, [&](Session& s) {
     work = given;
+    if (entry.tx == TxKind::Write) RequireOpenGrids(s, method, work);
     Args a(method, work, prepared);
     result = entry.body(s, a);
     if (entry.tx == TxKind::Write) {

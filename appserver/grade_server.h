@@ -17,8 +17,11 @@
 // for a signed-in caller always the session's. A call refused for a branch
 // leaves a row with the refusal's text instead.
 //
-// Thread-safe: the object holds no state besides its storage, so several
-// transports may call it at once. Not copyable.
+// Refusals are journaled through a RefusalJournal (journal.h), keyed by
+// operator, so that a caller's refused calls cannot flood the journal.
+//
+// Thread-safe: the object holds no state besides its storage and the
+// refusal counts, so several transports may call it at once. Not copyable.
 #pragma once
 
 #include <memory>
@@ -26,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "appserver/journal.h"
 #include "appserver/storage.h"
 #include "data/variant.h"
 
@@ -50,7 +54,8 @@ struct CallContext {
 
 class rdmGradeDistribuicao {
  public:
-  explicit rdmGradeDistribuicao(std::shared_ptr<Storage> storage);
+  explicit rdmGradeDistribuicao(std::shared_ptr<Storage> storage,
+                                std::shared_ptr<RefusalJournal> refusals = nullptr);
   rdmGradeDistribuicao(const rdmGradeDistribuicao&) = delete;
   rdmGradeDistribuicao& operator=(const rdmGradeDistribuicao&) = delete;
 
@@ -67,6 +72,7 @@ class rdmGradeDistribuicao {
 
  private:
   std::shared_ptr<Storage> storage_;
+  std::shared_ptr<RefusalJournal> refusals_;
 };
 
 }  // namespace dg::server

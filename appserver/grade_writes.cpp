@@ -12,6 +12,7 @@
 #include "appserver/packing.h"
 #include "appserver/place_distribution.h"
 #include "data/filter.h"
+#include "data/format.h"
 #include "data/quantity.h"
 
 namespace dg::server::detail {
@@ -173,6 +174,9 @@ void CheckSameMeasure(const Args& a, int index, double stored, const std::string
   }
 }
 
+// How the vehicle grid shows a quantity.
+constexpr const char* kQuantityFormat = "0.00000";
+
 // What the grid's vehicles carry of one item may not exceed its quantity to
 // dispatch.
 void CheckItemTotal(Session& s, const std::string& branch, const std::string& grid,
@@ -180,10 +184,13 @@ void CheckItemTotal(Session& s, const std::string& branch, const std::string& gr
   std::int64_t carried = 0;
   for (double q : ItemQuantities(s, branch, grid, order, item)) carried += data::QuantityUnits(q);
   if (carried > data::QuantityUnits(to_dispatch)) {
-    throw Error("SetGrade: the vehicles would carry " +
-                Variant(static_cast<double>(carried) * data::kQuantityStep).ToString() +
-                " of item " + order + " / " + item + ", more than its " +
-                Variant(to_dispatch).ToString() + " to dispatch");
+    // Quantities as the vehicle grid shows them, not as the double holds
+    // them (11.000000000000002).
+    throw Error(
+        "SetGrade: the vehicles would carry " +
+        data::FormatNumber(kQuantityFormat, static_cast<double>(carried) * data::kQuantityStep) +
+        " of item " + order + " / " + item + ", more than its " +
+        data::FormatNumber(kQuantityFormat, to_dispatch) + " to dispatch");
   }
 }
 
@@ -585,25 +592,19 @@ Variant SetPedidos(Session& s, Args& a) {
 Variant SetRotaCalculada(Session& s, Args& a) {
   const std::string branch = a.Text(0), grid = a.Text(1), vehicle = a.Text(2);
   const std::vector<Value> key = {Value(branch), Value(grid), Value(vehicle)};
-  if (!GridState(s, branch, grid)) throw Error("A grade " + grid + " não existe.");
   s.Exec("DELETE FROM TOTALROTA WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
   s.Exec(
       "INSERT INTO TOTALROTA (CDFILIAL, NRGRADEDISTR, CDVIATURA, DISTANCIA, TEMPO, GEOMETRIA) "
       "VALUES (?, ?, ?, ?, ?, ?)",
       {Value(branch), Value(grid), Value(vehicle), Value(a.Text(3)), Value(a.Text(4)),
        a.Text(6).empty() ? Value::Null() : Value(a.Text(6))});
+  // The itinerary is the vehicle's: one row, whatever the number of items it
+  // carries, so a call writes no more than it was sent.
   s.Exec("DELETE FROM ITINERARIO WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?", key);
-  auto items = s.Query(
-      "SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ALOCGRADE WHERE "
-      "CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ?",
-      key);
-  if (items.empty()) items.push_back({Value(""), Value(""), Value::Null()});
-  for (const Row& r : items) {
-    s.Exec(
-        "INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
-        "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, ?, ?, ?, ?)",
-        {Value(branch), Value(grid), Value(vehicle), r[0], r[1], r[2], Value(a.Text(5))});
-  }
+  s.Exec(
+      "INSERT INTO ITINERARIO (CDFILIAL, NRGRADEDISTR, CDVIATURA, NRPEDIDO, NRITEMPED, "
+      "CDPRODUTO, DSITINERAGRADE) VALUES (?, ?, ?, '', '', NULL, ?)",
+      {Value(branch), Value(grid), Value(vehicle), Value(a.Text(5))});
   return Variant(true);
 }
 

@@ -503,7 +503,11 @@ void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool
   Release(refuse ? "" : address);
 }
 
-void GuardedHttpServer::UseTls(const std::string& cert_file, const std::string& key_file) {
+namespace {
+
+// A server context holding the certificate and its key; throws Error when
+// either cannot be used or the key is not the certificate's.
+SSL_CTX* NewTlsContext(const std::string& cert_file, const std::string& key_file) {
   auto failure = [](const std::string& what) {
     const unsigned long code = ERR_get_error();
     char text[256] = "";
@@ -528,6 +532,17 @@ void GuardedHttpServer::UseTls(const std::string& cert_file, const std::string& 
     throw failure("the private key " + key_file + " does not belong to the certificate " +
                   cert_file);
   }
+  return ctx;
+}
+
+}  // namespace
+
+void CheckTlsFiles(const std::string& cert_file, const std::string& key_file) {
+  SSL_CTX_free(NewTlsContext(cert_file, key_file));
+}
+
+void GuardedHttpServer::UseTls(const std::string& cert_file, const std::string& key_file) {
+  SSL_CTX* ctx = NewTlsContext(cert_file, key_file);
   if (tls_) SSL_CTX_free(tls_);
   tls_ = ctx;
 }

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "appserver/journal.h"
 #include "appserver/test_support.h"
 #include "data/wire_json.h"
 
@@ -96,7 +97,56 @@ TEST_F(HttpTest, FixtureEndpointReseeds) {
   } catch (const data::ServerCallError& e) {
     EXPECT_EQ(std::string("fixture: unknown table NOTATABLE"), e.what());
   }
+
+  // A dispatched grid is wiped only when the request says so; every reseed
+  // is journaled under the caller's operator.
+  HttpClientOptions as_ana;
+  as_ana.operator_code = "ANA";
+  HttpTransport ana("127.0.0.1", port_, as_ana);
+  const std::string grid = Str(ana.Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  ana.Call(kServerName, "ExpedirGrade", {"0001", grid, "ANA", "", ""});
+  try {
+    ana.PostFixture(SmallFixture());
+    ADD_FAILURE() << "wiped a dispatched grid";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ(0u, std::string(e.what()).find("O banco de dados tem 1 grade(s) expedida(s)"))
+        << e.what();
+  }
+  EXPECT_EQ("E", Column(ana.Call(kServerName, "GetRomaneio", {"0001", grid}).result.AsArray()[0],
+                        "IDSITGRADE"));
+  ana.PostFixture(SmallFixture(), /*discard_dispatched=*/true);
+  EXPECT_THROW(ana.Call(kServerName, "GetRomaneio", {"0001", grid}), data::ServerCallError);
+  std::vector<std::string> reseeds;
+  for (const JournalRow& r : ReadJournal(*db_.storage(), {})) {
+    if (r.method == "CarregaFixture") reseeds.push_back(r.operator_code + ": " + r.note);
+  }
+  EXPECT_EQ(reseeds, (std::vector<std::string>{": ", "ANA: 1 grade(s) expedida(s) apagada(s)"}));
 }
+
+// On either database: a reseed over a dispatched grid is refused whole.
+class FixtureOverDispatched : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(FixtureOverDispatched, IsRefusedUnlessAskedAndNothingChanges) {
+  TempDatabase db(GetParam());
+  if (!db.storage()) GTEST_SKIP() << db.skip_reason();
+  LoadFixture(*db.storage(), SmallFixture());
+  rdmGradeDistribuicao object(db.storage());
+  std::vector<data::Variant> args = {"0001"};
+  const std::string grid = Str(object.Call("PrxNrGrade", args));
+  args = {"0001", grid, "ANA", "", ""};
+  object.Call("ExpedirGrade", args);
+  json other = SmallFixture();
+  other["PARAMETROS"][0]["IDEXITRANSPDIST"] = "N";
+  EXPECT_THROW(ReseedForCaller(*db.storage(), other, "ANA", false), FixtureError);
+  args = {"0001"};
+  EXPECT_EQ("S", Column(object.Call("GetParametros", args), "IDEXITRANSPDIST"));
+  ReseedForCaller(*db.storage(), other, "ANA", true);
+  EXPECT_EQ("N", Column(object.Call("GetParametros", args), "IDEXITRANSPDIST"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FixtureOverDispatched,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return std::string(BackendName(info.param)); });
 
 // What the clerk reads when the server gives no useful answer: in Portuguese,
 // naming the server and whether trying again makes sense, with the technical

@@ -1,6 +1,7 @@
 #include "appserver/import.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <optional>
 #include <set>
@@ -31,6 +32,7 @@ struct ParsedFile {
   import::HeaderMatch header;
   csv::DecimalMark mark = csv::DecimalMark::Comma;
   std::vector<ImportIssue> issues;  // of the file and its header
+  int unlisted = 0;                 // header problems beyond those listed
 };
 
 std::size_t CodePoints(const std::string& s) {
@@ -38,7 +40,7 @@ std::size_t CodePoints(const std::string& s) {
       std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) { return csv::ShortQuote(s); }
 
 std::string NumberText(double v) { return data::FormatNumber("", v); }
 
@@ -77,11 +79,42 @@ struct References {
   }
 };
 
+// The rows of the files refused so far in an import, by the key other
+// files refer to them by: a row that refers to one fails because of that
+// row, and says so, instead of naming it unknown.
+struct RefusedRows {
+  struct Place {
+    std::string file;
+    int line = 0;
+  };
+  // Per table: the key as stored (an inscription's digits, a padded code),
+  // and the key cell as typed for a row whose key did not read.
+  std::map<TableId, std::map<std::string, Place>> by_key, by_typed;
+  // The refused files of each table.
+  std::map<TableId, std::string> files;
+
+  const Place* Find(TableId table, const std::string& key, const std::string& typed) const {
+    for (const auto* map : {&by_key, &by_typed}) {
+      const auto t = map->find(table);
+      if (t == map->end()) continue;
+      const auto it = t->second.find(map == &by_key ? key : typed);
+      if (it != t->second.end()) return &it->second;
+    }
+    return nullptr;
+  }
+};
+
 class FileImport {
  public:
   FileImport(Session& s, const ParsedFile& file, const std::string& name,
-             const ImportOptions& options, ImportFileReport& report)
-      : s_(s), file_(file), table_(*file.table), name_(name), options_(options), report_(report) {
+             const ImportOptions& options, RefusedRows& refused, ImportFileReport& report)
+      : s_(s),
+        file_(file),
+        table_(*file.table),
+        name_(name),
+        options_(options),
+        refused_(refused),
+        report_(report) {
     header_cell_.assign(table_.columns.size(), 0);
     for (std::size_t i = 0; i < file.header.columns.size(); ++i) {
       const int k = file.header.columns[i];
@@ -100,20 +133,37 @@ class FileImport {
       if (auto row = CheckRow(record)) rows.push_back(std::move(*row));
       if (options_.progress) options_.progress(name_, "checking", ++done, total);
     }
-    if (!report_.issues.empty()) return;
+    if (!report_.issues.empty()) {
+      // Refused: what later files refer to is not stored.
+      for (const auto& [key, line] : row_keys_) refused_.by_key[table_.id][key] = {name_, line};
+      for (const auto& [typed, line] : row_typed_) {
+        refused_.by_typed[table_.id][typed] = {name_, line};
+      }
+      std::string& files = refused_.files[table_.id];
+      files += (files.empty() ? "" : ", ") + name_;
+      return;
+    }
     Store(rows);
     report_.stored = true;
   }
 
  private:
-  void Issue(int line, int cell, const std::string& column, std::string reason) {
-    report_.issues.push_back({line, cell, column, std::move(reason)});
+  void Issue(int line, int cell, const std::string& column, std::string reason,
+             std::string depends_on = "") {
+    ++found_;
+    if (!depends_on.empty()) ++report_.dependent;
+    if (static_cast<int>(report_.issues.size()) >= import::kMaxListedIssues) {
+      ++report_.unlisted;
+      return;
+    }
+    report_.issues.push_back({line, cell, column, std::move(reason), std::move(depends_on)});
   }
 
   // ---- one row -------------------------------------------------------------
 
   std::optional<import::RowOut> CheckRow(const csv::Record& record) {
     const std::size_t before = report_.issues.size();
+    const int found_before = found_;
     line_ = record.line;
     cells_.assign(table_.columns.size(), std::nullopt);
     raw_.assign(table_.columns.size(), "");
@@ -130,8 +180,8 @@ class FileImport {
       }
       if (csv::Trim(record.cells[i]).empty()) continue;
       Issue(line_, static_cast<int>(i) + 1, "",
-            i < file_.header.columns.size() ? "a cell under a column without a name"
-                                            : "more cells than the header has columns");
+            i < file_.header.columns.size() ? "uma célula numa coluna sem nome"
+                                            : "mais células do que o cabeçalho tem colunas");
     }
     // Inscriptions last: they read the person type beside them. The row's
     // problems are then reported cell by cell.
@@ -144,14 +194,63 @@ class FileImport {
     std::stable_sort(
         report_.issues.begin() + static_cast<std::ptrdiff_t>(before), report_.issues.end(),
         [](const ImportIssue& a, const ImportIssue& b) { return a.column < b.column; });
-    if (report_.issues.size() != before) return std::nullopt;
+    NoteKey();
+    if (found_ != found_before) return std::nullopt;
     CheckReferences();
     const std::string key = KeyText();
     if (auto [it, fresh] = keys_.emplace(key, line_); !fresh) {
-      Issue(line_, 0, "", "repeats the key of line " + std::to_string(it->second));
+      Issue(line_, 0, "", "repete a chave da linha " + std::to_string(it->second));
     }
-    if (report_.issues.size() != before || !header_ok_) return std::nullopt;
+    if (found_ != found_before || !header_ok_) return std::nullopt;
     return Output();
+  }
+
+  // A key cell as typed, to match a reference typed the same way: an
+  // inscription's digits, else the cell.
+  static std::string Typed(Kind kind, const std::string& raw) {
+    if (kind != Kind::Inscription) return raw;
+    const auto digits = data::InscriptionDigits(raw);
+    return digits ? *digits : raw;
+  }
+
+  // Notes the row's key, for a table keyed by one column, so that rows of
+  // later files can say they depend on it when this file is refused.
+  void NoteKey() {
+    int key = -1, keys = 0;
+    for (std::size_t k = 0; k < table_.columns.size(); ++k) {
+      if (table_.columns[k].key) {
+        key = static_cast<int>(k);
+        ++keys;
+      }
+    }
+    if (keys != 1 || header_cell_[key] == 0) return;
+    if (cells_[key] && !cells_[key]->IsEmptyOrNull()) {
+      row_keys_.emplace(cells_[key]->ToString(), line_);
+    } else if (!raw_[key].empty()) {
+      row_typed_.emplace(Typed(table_.columns[key].kind, raw_[key]), line_);
+    }
+  }
+
+  // Reports cell k as depending on a row of a refused file of `table`, when
+  // it refers to one (`key` as stored, or the cell as typed); else false.
+  bool DependsOnRefused(std::size_t k, TableId table, const std::string& key,
+                        const std::string& what) {
+    const RefusedRows::Place* place =
+        refused_.Find(table, key, Typed(table_.columns[k].kind, raw_[k]));
+    if (place == nullptr) {
+      // Not a row of a refused file as far as its key tells (one whose key
+      // did not read may have been meant): the refusal is named beside it.
+      const auto refused = refused_.files.find(table);
+      if (refused == refused_.files.end()) return false;
+      Issue(line_, header_cell_[k], table_.columns[k].name,
+            "não há " + what + " (" + refused->second + " foi recusado)", refused->second);
+      return true;
+    }
+    Issue(line_, header_cell_[k], table_.columns[k].name,
+          "depende da linha " + std::to_string(place->line) + " de " + place->file +
+              ", arquivo recusado (" + what + ")",
+          place->file + ":" + std::to_string(place->line));
+    return true;
   }
 
   int Index(const std::string& db, const std::string& target = "") const {
@@ -184,9 +283,9 @@ class FileImport {
     cells_[k] = Value::Null();
     if (raw.empty()) {
       if (c.key) {
-        Bad(k, "missing key");
+        Bad(k, "chave em branco");
       } else if (c.required) {
-        Bad(k, c.missing.empty() ? "missing value" : c.missing);
+        Bad(k, c.missing.empty() ? "valor em branco" : c.missing);
       }
       return;
     }
@@ -199,7 +298,13 @@ class FileImport {
           text.insert(0, static_cast<std::size_t>(c.size) - text.size(), '0');
         }
         if (c.size > 0 && static_cast<int>(CodePoints(text)) > c.size) {
-          return Bad(k, Quoted(raw) + " is longer than " + std::to_string(c.size) + " characters");
+          return Bad(k, Quoted(raw) + " tem mais de " + std::to_string(c.size) + " caracteres");
+        }
+        if (!c.choices.empty()) {
+          if (text.size() == 1) text[0] = static_cast<char>(std::toupper(text[0]));
+          if (text.size() != 1 || c.choices.find(text[0]) == std::string::npos) {
+            return Bad(k, Quoted(raw) + " deve ser " + c.choices_text);
+          }
         }
         cells_[k] = Value(text);
         return;
@@ -208,7 +313,7 @@ class FileImport {
         return ReadNumber(k);
       case Kind::Date: {
         const auto iso = csv::ParseDate(raw);
-        if (!iso) return Bad(k, Quoted(raw) + " is not a date (dd/mm/aaaa or aaaa-mm-dd)");
+        if (!iso) return Bad(k, Quoted(raw) + " não é uma data (dd/mm/aaaa ou aaaa-mm-dd)");
         cells_[k] = Value(*iso);
         return;
       }
@@ -216,7 +321,7 @@ class FileImport {
         return ReadInscription(k);
       case Kind::PersonType: {
         if (raw != "J" && raw != "F" && raw != "j" && raw != "f") {
-          return Bad(k, Quoted(raw) + " is not a person type (J or F)");
+          return Bad(k, Quoted(raw) + " não é um tipo de pessoa (J ou F)");
         }
         cells_[k] = Value(std::string(1, static_cast<char>(raw[0] & ~0x20)));
         return;
@@ -228,7 +333,7 @@ class FileImport {
         } else if (word == "n" || word == "nao") {
           cells_[k] = Value("N");
         } else {
-          Bad(k, Quoted(raw) + " must be S or N");
+          Bad(k, Quoted(raw) + " deve ser S ou N");
         }
         return;
       }
@@ -244,7 +349,7 @@ class FileImport {
         }
         // A spreadsheet that took the CEP for a number dropped its leading zero.
         if (digits.size() == 7) digits.insert(0, "0");
-        if (digits.size() != 8) return Bad(k, Quoted(raw) + " is not a CEP (8 digits)");
+        if (digits.size() != 8) return Bad(k, Quoted(raw) + " não é um CEP (8 dígitos)");
         cells_[k] = Value(digits.substr(0, 5) + "-" + digits.substr(5));
         return;
       }
@@ -259,18 +364,18 @@ class FileImport {
       const bool scientific = raw.find_first_of("eE") != std::string::npos &&
                               raw.find_first_of("0123456789") != std::string::npos &&
                               raw.find_first_not_of("0123456789.,eE+- ") == std::string::npos;
-      return Bad(k, Quoted(raw) + (scientific ? " is in scientific notation: the spreadsheet "
-                                                "shortened it; format the column as a number "
-                                                "or as text"
-                                              : " is not a number"));
+      return Bad(k, Quoted(raw) + (scientific ? " está em notação científica: a planilha o "
+                                                "encurtou; formate a coluna como número ou "
+                                                "como texto"
+                                              : " não é um número"));
     }
     if (c.min_exclusive && *v <= c.min) {
-      return Bad(k, Quoted(raw) + " must be above " + NumberText(c.min));
+      return Bad(k, Quoted(raw) + " deve ser maior que " + NumberText(c.min));
     }
     if (*v < c.min || *v > c.max) {
-      return Bad(k, Quoted(raw) + (*v < 0 && c.min == 0 ? " must not be negative"
-                                                        : " must be between " + NumberText(c.min) +
-                                                              " and " + NumberText(c.max)));
+      return Bad(k, Quoted(raw) + (*v < 0 && c.min == 0 ? " não pode ser negativo"
+                                                        : " deve estar entre " + NumberText(c.min) +
+                                                              " e " + NumberText(c.max)));
     }
     cells_[k] = Value(c.quantity ? data::RoundQuantity(*v) : *v);
   }
@@ -286,11 +391,20 @@ class FileImport {
     const std::string& raw = raw_[k];
     const std::string stated = StatedPersonType(table_.columns[k]);
     const auto digits = data::InscriptionDigits(raw);
+    // A transporter typed as a refused transporters file typed it fails
+    // because of that row.
+    const bool reference = !table_.columns[k].key && table_.columns[k].db == "NRINSJURTRAN";
+    auto bad = [&](std::string reason) {
+      if (reference && DependsOnRefused(k, TableId::Transporters, "", "transportadora " + raw)) {
+        return;
+      }
+      Bad(k, std::move(reason));
+    };
     if (!digits || digits->size() > 14) {
-      return Bad(k, Quoted(raw) + " is not a CNPJ (14 digits) or a CPF (11 digits)");
+      return bad(Quoted(raw) + " não é um CNPJ (14 dígitos) nem um CPF (11 dígitos)");
     }
     if (stated == "F" && digits->size() > 11) {
-      return Bad(k, Quoted(raw) + " has more digits than a CPF (tipo_pessoa F)");
+      return bad(Quoted(raw) + " tem mais dígitos do que um CPF (tipo_pessoa F)");
     }
     // A spreadsheet that took the inscription for a number dropped its
     // leading zeros: put them back for the lengths that can be meant.
@@ -313,8 +427,8 @@ class FileImport {
       }
     }
     const std::string& shown = tries.front();
-    Bad(k, std::string(shown.size() == 14 ? "CNPJ " : "CPF ") + data::FormatInscription(shown) +
-               " has wrong check digits");
+    bad(std::string(shown.size() == 14 ? "CNPJ " : "CPF ") + data::FormatInscription(shown) +
+        " com dígitos verificadores errados");
   }
 
   // ---- references ----------------------------------------------------------
@@ -325,7 +439,10 @@ class FileImport {
     if (digits.empty()) return nullptr;
     auto it = refs_.transporters.find(data::PersonTypeOf(digits) + digits);
     if (it == refs_.transporters.end()) {
-      Bad(Index(db, target), "unknown transporter " + data::FormatInscription(digits));
+      const std::string what = "transportadora " + data::FormatInscription(digits);
+      if (!DependsOnRefused(Index(db, target), TableId::Transporters, digits, what)) {
+        Bad(Index(db, target), what + " não cadastrada");
+      }
       return nullptr;
     }
     return &it->second;
@@ -334,7 +451,10 @@ class FileImport {
   void KnownTransportType(const std::string& db, const std::string& target) {
     const std::string code = Text(db, target);
     if (!code.empty() && !refs_.transport_types.count(code)) {
-      Bad(Index(db, target), "unknown transport type " + code);
+      const std::string what = "tipo de transporte " + code;
+      if (!DependsOnRefused(Index(db, target), TableId::TransportTypes, code, what)) {
+        Bad(Index(db, target), what + " não cadastrado");
+      }
     }
   }
 
@@ -349,13 +469,19 @@ class FileImport {
         break;
       case TableId::Vehicles:
         Transporter("NRINSJURTRAN", "");
+        CheckCapacityChange("QTCAPACIVIAT", "VRPESO", "kg");
+        CheckCapacityChange("VRVOLUMEVIAT", "VRVOLUME", "m³");
         break;
       case TableId::Items:
-        if (!refs_.branches.count(Text("CDFILIAL"))) {
-          Bad(Index("CDFILIAL"), "unknown branch " + Text("CDFILIAL"));
+        if (!refs_.branches.count(Text("CDFILIAL")) &&
+            !DependsOnRefused(Index("CDFILIAL"), TableId::Branches, Text("CDFILIAL"),
+                              "filial " + Text("CDFILIAL"))) {
+          Bad(Index("CDFILIAL"), "filial " + Text("CDFILIAL") + " não cadastrada");
         }
-        if (!refs_.clients.count(Text("CDCLIENTE"))) {
-          Bad(Index("CDCLIENTE"), "unknown client " + Text("CDCLIENTE"));
+        if (!refs_.clients.count(Text("CDCLIENTE")) &&
+            !DependsOnRefused(Index("CDCLIENTE"), TableId::Clients, Text("CDCLIENTE"),
+                              "cliente " + Text("CDCLIENTE"))) {
+          Bad(Index("CDCLIENTE"), "cliente " + Text("CDCLIENTE") + " não cadastrado");
         }
         Transporter("NRINSJURTRAN", "");
         KnownTransportType("CDTIPTRANS", "");
@@ -363,6 +489,42 @@ class FileImport {
       case TableId::TransportTypes:
       case TableId::Clients:
         break;
+    }
+  }
+
+  // A vehicle's new capacity (weight or volume): never below what open and
+  // dispatched grids load on it on any delivery day, and a change of more
+  // than ten times (tonnes typed as kilograms) only when the import is told
+  // to accept it.
+  void CheckCapacityChange(const std::string& column, const std::string& load_column,
+                           const char* unit) {
+    const auto given = Get(column);
+    if (!given || given->IsEmptyOrNull()) return;
+    const double now = given->ToDouble();
+    const int k = Index(column);
+    const std::string vehicle = Text("CDVIATURA");
+    auto loads = s_.Query("SELECT DTENTREGA, " + load_column +
+                              " FROM CARGAVEICULO WHERE CDVIATURA = ? ORDER BY " + load_column +
+                              " DESC, DTENTREGA",
+                          {Value(vehicle)});
+    if (!loads.empty() && !loads[0][1].IsNull() && loads[0][1].ToDouble() > now) {
+      const std::string day = loads[0][0].ToString();
+      const std::string shown_day =
+          day.size() >= 10 ? day.substr(8, 2) + "/" + day.substr(5, 2) + "/" + day.substr(0, 4)
+                           : day;
+      return Bad(k, NumberText(now) +
+                        " é menos do que as grades abertas e expedidas já levam "
+                        "neste veículo (" +
+                        NumberText(loads[0][1].ToDouble()) + " " + unit + " em " + shown_day + ")");
+    }
+    auto stored =
+        s_.Query("SELECT " + column + " FROM VEICULO WHERE CDVIATURA = ?", {Value(vehicle)});
+    if (stored.empty() || stored[0][0].IsNull() || options_.accept_large_changes) return;
+    const double before = stored[0][0].ToDouble();
+    if (before > 0 && (now > before * 10 || now * 10 < before)) {
+      Bad(k, "passa de " + NumberText(before) + " para " + NumberText(now) + " " + unit +
+                 ", mais de dez vezes: confira a unidade; se estiver certo, importe com "
+                 "--accept-large-changes");
     }
   }
 
@@ -483,9 +645,14 @@ const ParsedFile& file_;
 const Table& table_;
 const std::string& name_;
 const ImportOptions& options_;
+RefusedRows& refused_;
 ImportFileReport& report_;
+// The keys of this file's rows (single-column keys), as stored and as
+// typed when they do not read, with their lines.
+std::map<std::string, int> row_keys_, row_typed_;
 References refs_;
 bool header_ok_ = true;
+int found_ = 0;                    // problems found, listed or not
 std::map<std::string, int> keys_;  // key -> first line
 // The row being checked, by column of the table.
 int line_ = 0;
@@ -500,15 +667,18 @@ ParsedFile Parse(std::size_t index, const CsvFile& file) {
   try {
     parsed.csv = csv::ParseTable(csv::DecodeText(file.bytes));
   } catch (const csv::CsvError& e) {
-    parsed.issues.push_back({e.line(), 0, "", e.what()});
+    parsed.issues.push_back({e.line(), 0, "", e.what(), ""});
     return parsed;
   }
   parsed.header = import::MatchHeader(parsed.csv.header.cells);
   parsed.table = parsed.header.table;
   for (const auto& [cell, text] : parsed.header.problems) {
+    const std::string name = cell >= 0 ? csv::Trim(parsed.csv.header.cells[cell]) : "";
     parsed.issues.push_back({parsed.csv.header.line, cell + 1,
-                             cell >= 0 ? csv::Trim(parsed.csv.header.cells[cell]) : "", text});
+                             CodePoints(name) > csv::kQuotedPoints ? csv::ShortQuote(name) : name,
+                             text, ""});
   }
+  parsed.unlisted = parsed.header.unlisted;
   if (parsed.table == nullptr) return parsed;
   std::vector<std::string_view> numbers;
   for (std::size_t i = 0; i < parsed.header.columns.size(); ++i) {
@@ -559,17 +729,25 @@ ImportReport ImportCsv(Storage& storage, const std::vector<CsvFile>& files,
       f.table = parsed[i].table != nullptr ? parsed[i].table->name : "";
       f.rows = static_cast<int>(parsed[i].csv.records.size());
       f.issues = parsed[i].issues;
+      f.unlisted = parsed[i].unlisted;
       report.files.push_back(std::move(f));
     }
+    report.order.clear();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (parsed[i].table == nullptr) report.order.push_back(i);
+    }
+    for (const ParsedFile* p : order) report.order.push_back(p->index);
   };
   reset();
   try {
     storage.Transact(TxKind::Write, [&](Session& s) {
       reset();  // a run again starts afresh
+      RefusedRows refused;
       for (const ParsedFile* p : order) {
         // A file whose header is bad still has its rows checked, so that
         // one run shows every problem; its issues keep it from being stored.
-        FileImport(s, *p, report.files[p->index].file, options, report.files[p->index]).Run();
+        FileImport(s, *p, report.files[p->index].file, options, refused, report.files[p->index])
+            .Run();
       }
       if (options.dry_run) throw DryRunRollback{};
     });

@@ -25,6 +25,9 @@ struct ImportIssue {
   int column = 0;  // 1-based cell of the row; 0: the row as a whole
   std::string column_name;
   std::string reason;
+  // Set when the row fails only because it refers to a row of another file
+  // that was refused: that file and line ("transportadoras.csv:3").
+  std::string depends_on;
 };
 
 // Intentionally copyable.
@@ -33,13 +36,23 @@ struct ImportFileReport {
   std::string table;  // "clientes"; empty when the header names none
   int rows = 0;       // data rows read (blank rows left out)
   int inserted = 0, updated = 0, unchanged = 0;
-  std::vector<ImportIssue> issues;  // in file order
-  bool stored = false;              // false for a refused file and on a dry run
+  // In file order, at most import::kMaxListedIssues (100); `unlisted`
+  // counts the problems found beyond them.
+  std::vector<ImportIssue> issues;
+  int unlisted = 0;
+  // How many of the problems are rows that refer to a row of a file refused
+  // before this one (ImportIssue::depends_on), listed or not.
+  int dependent = 0;
+  bool stored = false;  // false for a refused file and on a dry run
 };
 
 // Intentionally copyable.
 struct ImportReport {
   std::vector<ImportFileReport> files;  // in the order the files were given
+  // Indexes into `files` in the order they were taken: files that name no
+  // table, then by what they refer to, so that a refusal's cause comes
+  // before the rows that depend on it.
+  std::vector<std::size_t> order;
   bool dry_run = false;
   bool Ok() const;  // no file refused
 };
@@ -53,6 +66,9 @@ struct CsvFile {
 struct ImportOptions {
   // Checks every file as a real import would, and stores nothing.
   bool dry_run = false;
+  // Takes a vehicle capacity that changes more than ten times over (else
+  // refused as a likely slip of the unit).
+  bool accept_large_changes = false;
   // Called while a file's rows are checked and stored: the file, the phase
   // ("checking", "storing"), rows done, rows in the file.
   std::function<void(const std::string& file, const char* phase, int done, int total)> progress;

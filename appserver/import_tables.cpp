@@ -4,6 +4,7 @@
 #include <set>
 
 #include "appserver/argument_rules.h"
+#include "appserver/csv_text.h"
 #include "data/item_fields.h"
 
 namespace dg::server::import {
@@ -28,6 +29,12 @@ Column Key(Column c) {
 Column Required(Column c, std::string missing = "") {
   c.required = true;
   c.missing = std::move(missing);
+  return c;
+}
+
+Column OneOf(Column c, std::string choices, std::string text) {
+  c.choices = std::move(choices);
+  c.choices_text = std::move(text);
   return c;
 }
 
@@ -119,7 +126,7 @@ Table Vehicles() {
            Required(Number("capacidade_kg", "QTCAPACIVIAT", 0, kMost, true)),
            Required(Number("volume_m3", "VRVOLUMEVIAT", 0, kMost, true)),
            Required(Of(Kind::Inscription, "transportadora", "NRINSJURTRAN"),
-                    "the vehicle has no transporter")}};
+                    "o veículo não tem transportadora")}};
 }
 
 Table Clients() {
@@ -163,7 +170,7 @@ Table Items() {
            Code("vendedor", "CDVENDEDOR", 4),
            Of(Kind::Text, "nome_vendedor", "NMFANVEN", 50),
            Code("rota", "CDROTAFILIAL", 6),
-           Of(Kind::Text, "selecionado", "IDCHECK", 1)}};
+           OneOf(Of(Kind::Text, "selecionado", "IDCHECK", 1), "SX", "S (pronto) ou X (retido)")}};
   std::set<std::string> listed;
   for (const Column& c : t.columns) listed.insert(c.db);
   for (const data::ItemFieldSpec& f : data::ItemFields()) {
@@ -224,6 +231,18 @@ std::string NormalName(std::string_view header) {
   return out;
 }
 
+namespace {
+
+void Problem(HeaderMatch& match, std::pair<int, std::string> problem) {
+  if (static_cast<int>(match.problems.size()) >= kMaxListedIssues) {
+    ++match.unlisted;
+    return;
+  }
+  match.problems.push_back(std::move(problem));
+}
+
+}  // namespace
+
 HeaderMatch MatchHeader(const std::vector<std::string>& cells) {
   std::vector<std::string> names;
   for (const std::string& c : cells) names.push_back(NormalName(c));
@@ -270,10 +289,10 @@ HeaderMatch MatchHeader(const std::vector<std::string>& cells) {
         if (c.key) keys += " " + c.name;
       }
     }
-    match.problems.push_back(
-        {-1, std::string(best == nullptr ? "the header names no known table"
-                                         : "the header fits more than one table") +
-                 "; each table is named by its key columns (" + keys + ")"});
+    Problem(match,
+            {-1, std::string(best == nullptr ? "o cabeçalho não nomeia nenhuma tabela conhecida"
+                                             : "o cabeçalho serve a mais de uma tabela") +
+                     "; cada tabela é nomeada pelas suas colunas-chave (" + keys + ")"});
     return match;
   }
   match.table = best;
@@ -291,20 +310,20 @@ HeaderMatch MatchHeader(const std::vector<std::string>& cells) {
         if (c.name == NormalName(c.db)) continue;  // listed by its stored name only
         known += (known.empty() ? "" : ", ") + c.name;
       }
-      match.problems.push_back({static_cast<int>(i), "unknown column \"" + cells[i] + "\" for " +
-                                                         best->name + " (known: " + known + ")"});
+      Problem(match,
+              {static_cast<int>(i), "coluna " + csv::ShortQuote(cells[i]) + " desconhecida em " +
+                                        best->name + " (conhecidas: " + known + ")"});
     } else if (seen[k] >= 0) {
-      match.problems.push_back({static_cast<int>(i), "the column " + best->columns[k].name +
-                                                         " is given twice (also cell " +
-                                                         std::to_string(seen[k] + 1) + ")"});
+      Problem(match, {static_cast<int>(i), "a coluna " + best->columns[k].name +
+                                               " aparece duas vezes (também na célula " +
+                                               std::to_string(seen[k] + 1) + ")"});
     } else {
       seen[k] = static_cast<int>(i);
     }
   }
   for (std::size_t k = 0; k < best->columns.size(); ++k) {
     if (best->columns[k].required && seen[k] < 0) {
-      match.problems.push_back(
-          {-1, "the required column " + best->columns[k].name + " is missing"});
+      Problem(match, {-1, "falta a coluna obrigatória " + best->columns[k].name});
     }
   }
   return match;

@@ -40,6 +40,9 @@ struct Column {
   bool quantity = false;       // kept at the decimals quantities keep (data/quantity.h)
   std::string target;          // the stored table, when not the file table's own
   std::string missing;         // the reason given for an empty required cell, when not the usual
+  // For a one-letter Text: the letters it may hold (upper or lower case),
+  // and how a refusal names them.
+  std::string choices, choices_text;
 };
 
 enum class TableId { TransportTypes, Transporters, Branches, Vehicles, Clients, Items };
@@ -69,8 +72,13 @@ struct HeaderMatch {
   std::vector<int> columns;
   // Problems of the header, each with its 0-based cell index (-1: the whole
   // header): unknown or repeated columns, required columns missing.
+  // At most kMaxListedIssues; `unlisted` counts the rest.
   std::vector<std::pair<int, std::string>> problems;
+  int unlisted = 0;
 };
+
+// The most problems a file's report lists; the rest are counted.
+inline constexpr int kMaxListedIssues = 100;
 
 // The table whose key columns the header holds and which knows the most of
 // its cells.

@@ -193,54 +193,60 @@ TEST_P(ImportTest, EveryBadRowIsReportedAndNothingOfItsFileIsStored) {
     const char* issues;
   } cases[] = {
       {"missing key", "cliente;nome_fantasia\n003001;Novo Nome\n;Sem Código\n",
-       "f.csv:3:1: cliente: missing key\n"},
+       "f.csv:3:1: cliente: chave em branco\n"},
       {"number",
        "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
        "1001;VUC;3100;16;27415836000103\n1002;Toco;6.000,5,1;30;27415836000103\n",
-       "f.csv:3:3: capacidade_kg: \"6.000,5,1\" is not a number\n"},
+       "f.csv:3:3: capacidade_kg: \"6.000,5,1\" não é um número\n"},
       {"date",
        "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
        "volume_unitario_m3;entrega\n"
        "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
        "0001;410151;002;003001;000205;40;10,4;0,025;31/02/2025\n",
-       "f.csv:3:9: entrega: \"31/02/2025\" is not a date (dd/mm/aaaa or aaaa-mm-dd)\n"},
+       "f.csv:3:9: entrega: \"31/02/2025\" não é uma data (dd/mm/aaaa ou aaaa-mm-dd)\n"},
       {"CNPJ", "cnpj_cpf;nome\n27.415.836/0001-03;Trans RP\n11.222.333/0001-82;Rodo\n",
-       "f.csv:3:1: cnpj_cpf: CNPJ 11.222.333/0001-82 has wrong check digits\n"},
+       "f.csv:3:1: cnpj_cpf: CNPJ 11.222.333/0001-82 com dígitos verificadores errados\n"},
       {"CPF",
        "cliente;cnpj_cpf;nome_fantasia\n003001;30.110.000/0001-05;Vale\n"
        "003099;529.982.247-26;Zé\n",
-       "f.csv:3:2: cnpj_cpf: CPF 529.982.247-26 has wrong check digits\n"},
+       "f.csv:3:2: cnpj_cpf: CPF 529.982.247-26 com dígitos verificadores errados\n"},
       {"no transporter",
        "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
        "1001;VUC;3100;16;27415836000103\n1009;Van;900;5;\n",
-       "f.csv:3:5: transportadora: the vehicle has no transporter\n"},
+       "f.csv:3:5: transportadora: o veículo não tem transportadora\n"},
       {"unknown transporter",
        "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n"
        "1001;VUC;3100;16;27415836000103\n"
        "1009;Van;900;5;11.222.333/0001-81\n",
-       "f.csv:3:5: transportadora: unknown transporter 11.222.333/0001-81\n"},
+       "f.csv:3:5: transportadora: transportadora 11.222.333/0001-81 não cadastrada\n"},
       {"amount the server would refuse",
        "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
        "volume_unitario_m3;entrega\n"
        "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
        "0001;410151;002;003001;000205;99999999999999999999;-10,4;0,025;15/07/2025\n",
-       "f.csv:3:6: quantidade: \"99999999999999999999\" must be between 0 and 1000000000000\n"
-       "f.csv:3:7: peso_unitario_kg: \"-10,4\" must not be negative\n"},
+       "f.csv:3:6: quantidade: \"99999999999999999999\" deve estar entre 0 e 1000000000000\n"
+       "f.csv:3:7: peso_unitario_kg: \"-10,4\" não pode ser negativo\n"},
       {"unknown client",
        "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
        "volume_unitario_m3;entrega\n"
        "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025\n"
        "0001;410999;001;009999;000205;4;10,4;0,025;15/07/2025\n",
-       "f.csv:3:4: cliente: unknown client 009999\n"},
+       "f.csv:3:4: cliente: cliente 009999 não cadastrado\n"},
       {"repeated key", "tipo_transporte;nome\n1;Rodoviário\n0001;Outro\n",
-       "f.csv:3: repeats the key of line 2\n"},
+       "f.csv:3: repete a chave da linha 2\n"},
       {"range and person type",
        "cnpj_cpf;tipo_pessoa;nome;latitude\n27415836000103;J;Trans;-21,1\n"
        "31852760435;J;José;95\n",
-       "f.csv:3:1: cnpj_cpf: CNPJ 00.031.852/7604-35 has wrong check digits\n"
-       "f.csv:3:4: latitude: \"95\" must be between -90 and 90\n"},
+       "f.csv:3:1: cnpj_cpf: CNPJ 00.031.852/7604-35 com dígitos verificadores errados\n"
+       "f.csv:3:4: latitude: \"95\" deve estar entre -90 e 90\n"},
       {"cells past the header", "tipo_transporte;nome\n1;Rodoviário;x\n",
-       "f.csv:2:3: more cells than the header has columns\n"},
+       "f.csv:2:3: mais células do que o cabeçalho tem colunas\n"},
+      {"selecionado beyond S and X",
+       "filial;pedido;item;cliente;produto;quantidade;peso_unitario_kg;"
+       "volume_unitario_m3;entrega;selecionado\n"
+       "0001;410151;001;003001;000207;11;12,6;0,022;15/07/2025;x\n"
+       "0001;410151;002;003001;000205;40;10,4;0,025;15/07/2025;Q\n",
+       "f.csv:3:10: selecionado: \"Q\" deve ser S (pronto) ou X (retido)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -259,22 +265,22 @@ TEST_P(ImportTest, HeaderProblems) {
       {"d.csv", ""},
   });
   const std::string issues = Issues(report);
-  EXPECT_NE(issues.find("a.csv:1: the header names no known table; each table is named by its "
-                        "key columns (tipos_transporte: tipo_transporte; transportadoras: "
-                        "cnpj_cpf;"),
+  EXPECT_NE(issues.find("a.csv:1: o cabeçalho não nomeia nenhuma tabela conhecida; cada tabela "
+                        "é nomeada pelas suas colunas-chave (tipos_transporte: tipo_transporte; "
+                        "transportadoras: cnpj_cpf;"),
             std::string::npos)
       << issues;
-  EXPECT_NE(issues.find("b.csv:1:3: telefone: unknown column \"telefone\" for clientes (known: "
-                        "cliente, cnpj_cpf, tipo_pessoa, nome_fantasia,"),
+  EXPECT_NE(issues.find("b.csv:1:3: telefone: coluna \"telefone\" desconhecida em clientes "
+                        "(conhecidas: cliente, cnpj_cpf, tipo_pessoa, nome_fantasia,"),
             std::string::npos)
       << issues;
-  EXPECT_NE(issues.find("b.csv:1:4: cliente: the column cliente is given twice (also cell 1)\n"),
+  EXPECT_NE(issues.find("b.csv:1:4: cliente: a coluna cliente aparece duas vezes (também na "
+                        "célula 1)\n"),
             std::string::npos)
       << issues;
-  EXPECT_NE(issues.find("c.csv:1: the required column capacidade_kg is missing\n"),
-            std::string::npos)
+  EXPECT_NE(issues.find("c.csv:1: falta a coluna obrigatória capacidade_kg\n"), std::string::npos)
       << issues;
-  EXPECT_NE(issues.find("d.csv: the file is empty"), std::string::npos) << issues;
+  EXPECT_NE(issues.find("d.csv: o arquivo está vazio"), std::string::npos) << issues;
   EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE"), "0\n");
 }
 
@@ -290,9 +296,96 @@ TEST_P(ImportTest, AGoodFileIsStoredBesideARefusedOne) {
                    "volume_unitario_m3;entrega\n"
                    "0001;1;001;003001;A;1;1;1;15/07/2025\n0002;2;001;003001;A;1;1;1;15/07/2025\n"});
   const ImportReport report = Import(files);
-  EXPECT_EQ(Issues(report), "itens.csv:3:1: filial: unknown branch 0002\n");
+  EXPECT_EQ(Issues(report), "itens.csv:3:1: filial: filial 0002 não cadastrada\n");
   EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE"), "14\n");
   EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM ITEMPEDIDO"), "0\n");
+}
+
+// One bad CPF refuses the transporters file: its line is the one cause
+// reported as such, first; the vehicles, the branch that names a
+// transporter of that file and every item of that branch say they depend on
+// it instead of calling their references unknown.
+TEST_P(ImportTest, RowsThatFailOnlyBecauseOfARefusedFileSaySo) {
+  std::vector<CsvFile> files = SampleFiles();
+  for (CsvFile& f : files) {
+    if (f.name != "transportadoras.csv") continue;
+    const auto at = f.bytes.find("318.527.604-35");
+    ASSERT_NE(at, std::string::npos);
+    f.bytes.replace(at, 14, "318.527.604-36");
+  }
+  const ImportReport report = Import(files);
+  std::vector<std::string> causes, dependent;
+  for (std::size_t i : report.order) {
+    for (const ImportIssue& issue : report.files[i].issues) {
+      (issue.depends_on.empty() ? causes : dependent)
+          .push_back(FormatIssue(report.files[i].file, issue));
+    }
+  }
+  EXPECT_EQ(causes, std::vector<std::string>{"transportadoras.csv:3:1: cnpj_cpf: CPF "
+                                             "318.527.604-36 com dígitos verificadores errados"});
+  ASSERT_EQ(dependent.size(), 1u + 4u + 40u);
+  EXPECT_EQ(dependent[0],
+            "filiais.csv:2:8: transportadora_padrao: depende da linha 2 de transportadoras.csv, "
+            "arquivo recusado (transportadora 27.415.836/0001-03)");
+  EXPECT_EQ(dependent[1],
+            "veiculos.csv:2:5: transportadora: depende da linha 2 de transportadoras.csv, "
+            "arquivo recusado (transportadora 27.415.836/0001-03)");
+  EXPECT_EQ(dependent[4],
+            "veiculos.csv:5:5: transportadora: não há transportadora 318.527.604-35 "
+            "(transportadoras.csv foi recusado)");
+  EXPECT_EQ(dependent[5],
+            "itens.csv:2:1: filial: depende da linha 2 de filiais.csv, arquivo recusado (filial "
+            "0001)");
+  EXPECT_EQ(Counts(report).find("clientes:14/0/0 "), 0u) << Counts(report);
+}
+
+// A 50 MB cell is quoted by its first characters; a row of a million cells
+// past the header lists a hundred problems and counts the rest.
+TEST_P(ImportTest, ReportsStayShortWhateverTheInput) {
+  const std::string big(50u << 20, 'x');
+  std::string wide = "tipo_transporte;nome\n1;Rodoviário";
+  for (int i = 0; i < 1'000'000; ++i) wide += ";x";
+  wide += "\n";
+  const ImportReport report = Import({
+      {"a.csv", "cliente;nome_fantasia;cep\n1;Um;" + big + "\n"},
+      {"b.csv", wide},
+  });
+  const std::string issues = Issues(report);
+  EXPECT_LT(issues.size(), 20'000u);
+  EXPECT_NE(issues.find("a.csv:2:3: cep: \"" + std::string(40, 'x') +
+                        "…\" (52428800 bytes) não é um "
+                        "CEP (8 dígitos)\n"),
+            std::string::npos)
+      << issues.substr(0, 400);
+  ASSERT_EQ(report.files[1].issues.size(), 100u);
+  EXPECT_EQ(report.files[1].unlisted, 1'000'000 - 100);
+}
+
+// A vehicle's capacity is never imported below what open and dispatched
+// grids carry on it, and a change of more than ten times needs saying so.
+TEST_P(ImportTest, CapacitiesNeverFallBelowWhatGridsCarry) {
+  ImportSample();
+  storage().Transact(TxKind::Write, [](Session& s) {
+    s.Exec(
+        "INSERT INTO CARGAVEICULO (CDVIATURA, DTENTREGA, VRPESO, VRVOLUME) VALUES "
+        "('1003', '2025-07-15', 9940.5, 20)");
+  });
+  const std::string header = "veiculo;descricao;capacidade_kg;volume_m3;transportadora\n";
+  const std::string tonnes = header + "1003;Truck MB Atego 2426;12;45;27415836000103\n";
+  EXPECT_EQ(Issues(Import({{"v.csv", tonnes}})),
+            "v.csv:2:3: capacidade_kg: 12 é menos do que as grades abertas e expedidas já levam "
+            "neste veículo (9940,5 kg em 15/07/2025)\n");
+  ImportOptions accept;
+  accept.accept_large_changes = true;
+  EXPECT_FALSE(ImportCsv(storage(), {{"v.csv", tonnes}}, accept).Ok()) << "never below the load";
+
+  const std::string larger = header + "1003;Truck MB Atego 2426;150000;45;27415836000103\n";
+  EXPECT_EQ(Issues(Import({{"v.csv", larger}})),
+            "v.csv:2:3: capacidade_kg: passa de 12000 para 150000 kg, mais de dez vezes: confira "
+            "a unidade; se estiver certo, importe com --accept-large-changes\n");
+  EXPECT_TRUE(ImportCsv(storage(), {{"v.csv", larger}}, accept).Ok());
+  EXPECT_EQ(Query1(storage(), "SELECT QTCAPACIVIAT FROM VEICULO WHERE CDVIATURA = '1003'"),
+            "150000\n");
 }
 
 TEST_P(ImportTest, DryRunChecksAcrossFilesAndStoresNothing) {

@@ -43,6 +43,49 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+RefusalJournal::RefusalJournal(int per_minute, std::function<std::int64_t()> clock)
+    : per_minute_(per_minute), clock_(std::move(clock)) {}
+
+void RefusalJournal::Append(Storage& storage, const std::string& key,
+                            const std::string& operator_code, const std::string& method,
+                            const std::string& branch, const std::string& grid,
+                            const std::string& note) {
+  const std::int64_t now = clock_ ? clock_()
+                                  : std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count();
+  std::int64_t held = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    // Keys of past minutes that hold nothing back are forgotten, so that
+    // the map stays as small as one minute's callers.
+    if (counts_.size() > 4096) {
+      for (auto it = counts_.begin(); it != counts_.end();) {
+        it = it->second.minute < now / 60 && it->second.held == 0 ? counts_.erase(it) : ++it;
+      }
+    }
+    Count& c = counts_[key];
+    if (c.minute != now / 60) {
+      c.minute = now / 60;
+      c.written = 0;
+    }
+    if (c.written >= per_minute_) {
+      ++c.held;
+      return;
+    }
+    ++c.written;
+    held = c.held;
+    c.held = 0;
+  }
+  const std::string more =
+      held == 0 ? ""
+                : " (e mais " + std::to_string(held) +
+                      (held == 1 ? " recusa antes desta, não registrada"
+                                 : " recusas antes desta, não registradas uma a uma") +
+                      ")";
+  AppendJournal(storage, operator_code, method, branch, grid, note + more);
+}
+
 std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter) {
   std::vector<JournalRow> out;
   storage.Transact(TxKind::Read, [&](Session& s) { out = ReadJournal(s, filter); });

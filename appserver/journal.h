@@ -4,7 +4,9 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,6 +46,37 @@ void AppendJournal(Session& s, const std::string& operator_code, const std::stri
 // Adds a row stamped now in a transaction of its own.
 void AppendJournal(Storage& storage, const std::string& operator_code, const std::string& method,
                    const std::string& branch, const std::string& grid, const std::string& note);
+
+// Journals refusals without letting a caller flood the journal: the first
+// `per_minute` refusals of one key (an operator's refused calls, an
+// address's refused sign-ins) in a minute of the clock are journaled one by
+// one; the rest of that minute are counted, and the count is added to the
+// key's next row ("e mais N recusas iguais antes desta, não registradas uma
+// a uma"). Counts live in the process. Thread-safe. Not copyable.
+class RefusalJournal {
+ public:
+  // `clock`: seconds since the epoch (tests move it); the system clock when
+  // empty.
+  explicit RefusalJournal(int per_minute = 30, std::function<std::int64_t()> clock = {});
+  RefusalJournal(const RefusalJournal&) = delete;
+  RefusalJournal& operator=(const RefusalJournal&) = delete;
+
+  // Journals the refusal in a transaction of its own, or counts it.
+  void Append(Storage& storage, const std::string& key, const std::string& operator_code,
+              const std::string& method, const std::string& branch, const std::string& grid,
+              const std::string& note);
+
+ private:
+  struct Count {
+    std::int64_t minute = 0;
+    int written = 0;        // rows of this minute
+    std::int64_t held = 0;  // refusals not journaled since the key's last row
+  };
+  const int per_minute_;
+  const std::function<std::int64_t()> clock_;
+  std::mutex mu_;
+  std::map<std::string, Count> counts_;  // GUARDED_BY(mu_)
+};
 
 // The rows the filter lets through, oldest first.
 std::vector<JournalRow> ReadJournal(Storage& storage, const JournalFilter& filter);

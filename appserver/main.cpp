@@ -373,16 +373,23 @@ int main(int argc, char** argv) {
     if (tls) {
       CheckReadable(options.tls_cert, "certificate");
       CheckPrivate(options.tls_key, "private key");
+      dg::server::CheckTlsFiles(options.tls_cert, options.tls_key);
     }
     CheckListenable(options.host, options.port);
     std::optional<nlohmann::json> fixture;
-    if (!fixture_file.empty()) fixture = dg::server::ReadFixtureFile(fixture_file);
+    if (!fixture_file.empty()) {
+      fixture = dg::server::ReadFixtureFile(fixture_file);
+      dg::server::CheckFixture(*fixture);
+    }
     std::vector<FaultPause> pauses;
     if (const char* text = std::getenv("EXP_FAULT_PAUSE"); text && *text) {
       pauses = ParseFaultPauses(text);
     }
 
     std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(db);
+    if (const std::string warning = dg::server::SqliteFileWarning(db); !warning.empty()) {
+      std::cerr << "exp-appserver: warning: " << warning << "\n";
+    }
     if (fixture && dg::server::IsUnseeded(*storage)) dg::server::LoadFixture(*storage, *fixture);
     if (!pauses.empty()) {
       storage = std::make_shared<PausingStorage>(storage, std::move(pauses));

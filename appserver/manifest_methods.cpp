@@ -162,7 +162,8 @@ Variant GetRomaneio(Session& s, Args& a) {
 Variant ExpedirGradeComFrete(Session& s, Args& a) {
   Variant result = ExpedirGrade(s, a);
   const std::string type = a.Text(3), freight = a.Text(4);
-  // A repeated hand-off keeps what the first one settled.
+  // A repeated hand-off answers false and keeps what the first one
+  // settled, its transport type and freight mode included.
   if (result.ToBool() && (!type.empty() || !freight.empty())) {
     s.Exec(
         "UPDATE GRADEDISTR SET CDTIPTRANS = ?, IDTPFRETE = ? WHERE CDFILIAL = ? AND "

@@ -292,6 +292,91 @@ TEST_P(ServerTest, DiscardFreesTheVehicles) {
   EXPECT_EQ("A grade 424242 não existe.", Failure("ExpedirGrade", {"0001", "424242", "ANA"}));
 }
 
+// Every write into a grid needs a grid the server handed out, of the branch
+// named, and open: a dispatched, a discarded, an unknown grid and another
+// branch's are refused by every write method, and nothing is written.
+TEST_P(ServerTest, WritesReachOnlyOpenGridsTheServerHandedOut) {
+  const std::string dispatched = Distribute();
+  const Variant vehicle_rows = WithQuantity(dispatched, "P1", "1", "V1", 1.0);
+  Result("ExpedirGrade", {"0001", dispatched, "ANA", "0001", "C"});
+  const std::string discarded = Str(Result("PrxNrGrade", {"0001"}));
+  Result("DelGrade", {"0001", discarded});
+  auto count = [&] {
+    std::int64_t n = 0;
+    db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+      for (const char* table :
+           {"GRADEDISTR", "ITEMGRADE", "ALOCGRADE", "ITINERARIO", "TOTALROTA"}) {
+        n = n * 1000 + s.Query(std::string("SELECT COUNT(*) FROM ") + table)[0][0].ToInt64();
+      }
+    });
+    return n;
+  };
+  const std::int64_t before = count();
+  const std::string manifest =
+      Column(Result("GetRomaneio", {"0001", dispatched}).AsArray()[0], "CDTIPTRANS");
+
+  struct Grid {
+    std::string branch, number, refusal;
+  };
+  const Grid grids[] = {
+      {"0001", dispatched, "A grade " + dispatched + " já foi expedida e não pode ser alterada."},
+      {"0001", discarded, "A grade " + discarded + " foi descartada e não pode ser alterada."},
+      {"0001", "777777", "A grade 777777 não existe."},
+      {"0001", "9999999999", "A grade 9999999999 não existe."},
+      {"0002", dispatched, "A grade " + dispatched + " não existe."},
+  };
+  for (const Grid& g : grids) {
+    DataPacket delta;
+    delta.kind = DataPacket::Kind::Delta;
+    for (const char* f :
+         {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "NRPEDIDO", "NRITEMPED", "DSITINERAGRADE"}) {
+      delta.fields.push_back({f, data::FieldType::String, 10});
+    }
+    delta.changes.push_back(
+        {data::RowState::Inserted, {}, {g.branch, g.number, "V1", "P1", "1", "ADULTERADO"}});
+    const std::vector<std::pair<std::string, std::vector<Variant>>> calls = {
+        {"SetRotaCalculada", {g.branch, g.number, "V1", "9999 km", "99 h", "ADULTERADO"}},
+        {"SetItinerario", {Variant(delta)}},
+        {"SetGradeRota", {"  1", "P1", "V1", g.branch, g.number, "1", "", "I"}},
+        {"SetPedidoCarro", {"P1", g.branch, "V1", g.number}},
+        {"SetPedidos", {g.branch, "V1", g.number}},
+        {"SetGrade", {vehicle_rows, 10.0, 0.1, g.branch, g.number, "ANA"}},
+        {"DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, g.number, "ANA", g.branch}},
+    };
+    for (const auto& [method, args] : calls) {
+      EXPECT_EQ(g.refusal, Failure(method, args)) << method << " " << g.branch << "/" << g.number;
+    }
+  }
+  EXPECT_EQ(before, count());
+  // Made again, the dispatch answers and changes nothing.
+  EXPECT_EQ("ok", Failure("ExpedirGrade", {"0001", dispatched, "BIA", "0002", "F"}));
+  EXPECT_EQ(manifest,
+            Column(Result("GetRomaneio", {"0001", dispatched}).AsArray()[0], "CDTIPTRANS"));
+}
+
+// Grid numbers come from the server alone and never leave the field: once
+// a branch has had its last number, no new grid is made, saying so.
+TEST_P(ServerTest, GridNumbersNeverLeaveTheirField) {
+  EXPECT_EQ("A grade 9999999999 não existe.",
+            Failure("SetGrade", {WithQuantity("", "P2", "1", "V2", 3.0), 10.0, 0.1, "0001",
+                                 "9999999999", "ANA"}));
+  EXPECT_EQ("ok", Failure("DelGrade", {"0001", "9999999999"}));
+  EXPECT_EQ(Variant("000001"), Result("PrxNrGrade", {"0001"}));
+
+  db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+    s.Exec(
+        "INSERT INTO GRADEDISTR (CDFILIAL, NRGRADEDISTR, NRSEQGRADE, IDSITGRADE) "
+        "VALUES ('0001', '9999999999', 9999999999, 'C')",
+        {});
+  });
+  const std::string exhausted =
+      "A filial 0001 não tem mais números de grade: a última é 9999999999.";
+  EXPECT_EQ(exhausted, Failure("PrxNrGrade", {"0001"}));
+  EXPECT_EQ(exhausted,
+            Failure("DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, "", "ANA", "0001"}));
+  EXPECT_EQ(Variant("000001"), Result("PrxNrGrade", {"0002"})) << "other branches go on";
+}
+
 TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
   // Items whose own weights reach each limit: P2/1 of 10 kg, P1/2 bulky,
   // P3/1 light and many.
@@ -402,7 +487,8 @@ TEST_P(ServerTest, SaveIsCheckedAgainstTheStoredItem) {
        item + "the unit volume is 0.5, the item's is 0.05"},
       {"more than the item holds",
        rows([&](DataPacket& p) { cell(p, 1, "QtTranspItGr", Variant(5.0)); }), 5.0, 0.05,
-       "SetGrade: the vehicles would carry 9 of item P3 / 1, more than its 4 to dispatch"},
+       "SetGrade: the vehicles would carry 9,00000 of item P3 / 1, more than its 4,00000 to "
+       "dispatch"},
       {"another delivery day", rows([&](DataPacket& p) {
          cell(p, 0, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
        }),
@@ -546,21 +632,34 @@ TEST_P(ServerTest, RouteOrdersItemsAndItinerary) {
 
   Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
   EXPECT_EQ("12,5 km", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
+  // The itinerary is stored once for the vehicle, not once per item it
+  // carries: a call writes what it was sent, once.
+  const std::string text(200'000, 'x');
+  Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", text});
+  Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
   const Variant itinerary = Result("GetItinerario", {"0001", grid, "V1"});
-  EXPECT_EQ("P1,P1,P2,P3", Column(itinerary, "NRPEDIDO"));
+  EXPECT_EQ("null", Column(itinerary, "NRPEDIDO")) << "one row, of no item";
+  EXPECT_EQ("Siga pela Rua A", Column(itinerary, "DSITINERAGRADE"));
+  Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", text});
+  db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+    const Row r = s.Query("SELECT COUNT(*), SUM(LENGTH(DSITINERAGRADE)) FROM ITINERARIO")[0];
+    EXPECT_EQ(1, r[0].ToInt64());
+    EXPECT_EQ(200'000, r[1].ToInt64());
+  });
 
   DataPacket delta;
   delta.kind = DataPacket::Kind::Delta;
   delta.fields = itinerary.AsPacket().fields;
   delta.changes.push_back({data::RowState::Deleted, itinerary.AsPacket().rows[0], {}});
   Result("SetItinerario", {Variant(delta)});
-  EXPECT_EQ("P1,P2,P3", Column(Result("GetItinerario", {"0001", grid, "V1"}), "NRPEDIDO"));
+  EXPECT_EQ(0u, Result("GetItinerario", {"0001", grid, "V1"}).AsPacket().rows.size());
   EXPECT_EQ("SetItinerario: a change log was expected, got a table",
             Failure("SetItinerario", {itinerary}));
 
   // Changing the allocations makes the stored routes obsolete.
+  Result("SetRotaCalculada", {"0001", grid, "V1", "12,5 km", "00:35", "Siga pela Rua A"});
   Result("SetPedidoCarro", {"P3", "0001", "V2", grid});
-  EXPECT_EQ("", Column(Result("GetItinerario", {"0001", grid, "V1"}), "NRPEDIDO"));
+  EXPECT_EQ(0u, Result("GetItinerario", {"0001", grid, "V1"}).AsPacket().rows.size());
   EXPECT_EQ("", Column(Result("GetTotal", {"0001", grid, "V1"}), "DISTANCIA"));
 }
 

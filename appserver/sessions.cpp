@@ -57,10 +57,40 @@ Failures FailuresOf(Session& s, const std::string& key) {
   return {rows[0][0].ToInt64(), rows[0][1].ToInt64()};
 }
 
+// Adds `step` to the count of `key`; a count whose lock time has passed
+// starts again. A step back (a success taking back its attempt) leaves the
+// time of the last failure as it was.
+void AddFailure(Session& s, const std::string& key, std::int64_t now, std::int64_t lock_for,
+                int step) {
+  const Failures f = FailuresOf(s, key);
+  const bool current = now - f.last < lock_for;
+  const std::int64_t count = std::max<std::int64_t>(0, (current ? f.count : 0) + step);
+  const std::int64_t last = step > 0 ? now : f.last;
+  if (s.Exec("UPDATE FALHAENTRADA SET NRFALHAS = ?, NRULTIMAFALHA = ? WHERE DSCHAVE = ?",
+             {Value(count), Value(last), Value(key)}) == 0 &&
+      step > 0) {
+    s.Exec("INSERT INTO FALHAENTRADA (DSCHAVE, NRFALHAS, NRULTIMAFALHA) VALUES (?, ?, ?)",
+           {Value(key), Value(count), Value(last)});
+  }
+}
+
+// The failure count of an operator code nobody has is kept under 16 bits of
+// its hash: enough to lock a code that is being guessed as a known one is
+// locked (so a lock does not tell whether a code exists), too few to hold a
+// password typed in the operator field (any text falls in one of 65,536).
+std::string UnknownOperatorKey(const std::string& code) {
+  unsigned char hash[crypto_generichash_BYTES_MIN];
+  crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(code.data()),
+                     code.size(), nullptr, 0);
+  return "op?:" + Hex(hash, 2);
+}
+
 }  // namespace
 
 SignInService::SignInService(std::shared_ptr<Storage> storage, SignInSettings settings)
-    : storage_(std::move(storage)), settings_(std::move(settings)) {
+    : storage_(std::move(storage)),
+      settings_(std::move(settings)),
+      refusals_(settings_.refusals_per_minute, settings_.clock) {
   if (sodium_init() < 0) throw Error("the cryptographic library cannot start");
 }
 
@@ -79,54 +109,59 @@ std::string SignInService::SignIn(const std::string& operator_code, const std::s
   } catch (const Error&) {
     code_ok = false;
   }
-  // A code that cannot be one is journaled by what it can be shown as.
-  const std::string shown = code_ok ? operator_code : "?";
-  const std::string op_key = "op:" + shown, ip_key = "ip:" + address;
+  const std::string ip_key = "ip:" + address;
   const std::int64_t now = Now();
   const std::int64_t lock_for = settings_.lock_for.count();
+  const bool too_long = password.size() > kMaxPasswordBytes;
+
+  // The attempt is counted before the password is hashed, in the same write
+  // transaction that checks the counts: sign-ins that arrive together are
+  // counted one after the other, so no more of them than the limit reach
+  // the hash, and the rest are refused as locked whatever their password.
+  bool locked = false, known = false, counted = false;
+  std::string hash, op_key;
+  bool active = false;
+  storage_->Transact(TxKind::Write, [&](Session& s) {
+    hash.clear();
+    active = known = counted = false;
+    if (code_ok) {
+      auto rows = s.Query("SELECT DSSENHA, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?",
+                          {Value(operator_code)});
+      if (!rows.empty()) {
+        known = true;
+        hash = rows[0][0].ToString();
+        active = rows[0][1].ToString() == "S";
+      }
+    }
+    op_key = !code_ok ? "" : known ? "op:" + operator_code : UnknownOperatorKey(operator_code);
+    const Failures theirs = FailuresOf(s, ip_key);
+    const Failures mine = op_key.empty() ? Failures{} : FailuresOf(s, op_key);
+    locked =
+        (!op_key.empty() && mine.count >= settings_.lock_after && now - mine.last < lock_for) ||
+        (theirs.count >= settings_.address_lock_after && now - theirs.last < lock_for);
+    if (locked || too_long) return;
+    for (const std::string& key : {op_key, ip_key}) {
+      if (!key.empty()) AddFailure(s, key, now, lock_for, 1);
+    }
+    counted = true;
+  });
+
+  // An operator code nobody has is journaled by its length only: it may be
+  // a password typed in the wrong field.
+  const std::string shown = known ? operator_code : "?";
+  const std::string unknown =
+      known ? "" : ": operador desconhecido de " + std::to_string(operator_code.size()) + " bytes";
   auto refuse = [&](const char* text, const char* note) {
-    AppendJournal(*storage_, shown, "Entrar", "", "",
-                  std::string(note) + (address.empty() ? "" : " (" + address + ")"));
+    refusals_.Append(*storage_, ip_key, shown, "Entrar", "", "",
+                     std::string(note) + unknown + (address.empty() ? "" : " (" + address + ")"));
     std::this_thread::sleep_for(settings_.failure_delay);
     throw SignInError(text);
   };
-
-  bool locked = false;
-  std::string hash;
-  bool active = false;
-  storage_->Transact(TxKind::Read, [&](Session& s) {
-    const Failures mine = FailuresOf(s, op_key), theirs = FailuresOf(s, ip_key);
-    locked = (code_ok && mine.count >= settings_.lock_after && now - mine.last < lock_for) ||
-             (theirs.count >= settings_.address_lock_after && now - theirs.last < lock_for);
-    hash.clear();
-    active = false;
-    if (!code_ok) return;
-    auto rows = s.Query("SELECT DSSENHA, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?",
-                        {Value(operator_code)});
-    if (!rows.empty()) {
-      hash = rows[0][0].ToString();
-      active = rows[0][1].ToString() == "S";
-    }
-  });
   if (locked) refuse(kSignInLocked, "entrada bloqueada");
-  if (password.size() > kMaxPasswordBytes) refuse(kSignInTooLong, "senha longa demais");
+  if (too_long) refuse(kSignInTooLong, "senha longa demais");
 
   const bool matches = PasswordMatches(hash.empty() ? StandInHash() : hash, password);
-  if (!matches || hash.empty() || !active) {
-    storage_->Transact(TxKind::Write, [&](Session& s) {
-      for (const std::string& key : {op_key, ip_key}) {
-        if (key == op_key && !code_ok) continue;
-        const Failures f = FailuresOf(s, key);
-        const std::int64_t count = now - f.last < lock_for ? f.count + 1 : 1;
-        if (s.Exec("UPDATE FALHAENTRADA SET NRFALHAS = ?, NRULTIMAFALHA = ? WHERE DSCHAVE = ?",
-                   {Value(count), Value(now), Value(key)}) == 0) {
-          s.Exec("INSERT INTO FALHAENTRADA (DSCHAVE, NRFALHAS, NRULTIMAFALHA) VALUES (?, ?, ?)",
-                 {Value(key), Value(count), Value(now)});
-        }
-      }
-    });
-    refuse(kSignInRefused, "entrada recusada");
-  }
+  if (!matches || !known || !active) refuse(kSignInRefused, "entrada recusada");
 
   unsigned char bytes[kTokenBytes];
   randombytes_buf(bytes, sizeof bytes);
@@ -134,7 +169,10 @@ std::string SignInService::SignIn(const std::string& operator_code, const std::s
   sodium_memzero(bytes, sizeof bytes);
   SessionInfo session{operator_code, {}};
   storage_->Transact(TxKind::Write, [&](Session& s) {
+    // A success clears the operator's count, and takes back the attempt it
+    // added to the address's.
     s.Exec("DELETE FROM FALHAENTRADA WHERE DSCHAVE = ?", {Value(op_key)});
+    if (counted) AddFailure(s, ip_key, now, lock_for, -1);
     s.Exec("DELETE FROM SESSAO WHERE NRULTIMOUSO < ?", {Value(now - settings_.idle.count())});
     s.Exec("INSERT INTO SESSAO (DSTOKEN, CDOPERADOR, DTHRINICIO, NRULTIMOUSO) VALUES (?, ?, ?, ?)",
            {Value(TokenHash(token)), Value(operator_code), Value(detail::NowIso()), Value(now)});

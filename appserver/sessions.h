@@ -20,7 +20,9 @@
 // (kSignInTooLong), which tells nothing about the operator, and is not
 // counted as a failure.
 //
-// Sign-ins, failed ones and sign-outs are journaled (journal.h).
+// Sign-ins and sign-outs are journaled (journal.h); refused ones through a
+// RefusalJournal keyed by the address, so that a flood of them is counted
+// rather than written row by row.
 #pragma once
 
 #include <chrono>
@@ -31,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "appserver/journal.h"
 #include "appserver/storage.h"
 #include "data/errors.h"
 
@@ -48,6 +51,9 @@ struct SignInSettings {
   int address_lock_after = 20;  // failed sign-ins from one client address
   std::chrono::seconds lock_for{15 * 60};
   std::chrono::milliseconds failure_delay{1000};
+  // Refused sign-ins journaled one by one per address and minute; the rest
+  // are counted (RefusalJournal).
+  int refusals_per_minute = 30;
   // Seconds since the epoch; tests move it.
   std::function<std::int64_t()> clock;
 };
@@ -90,6 +96,7 @@ class SignInService {
 
   std::shared_ptr<Storage> storage_;
   SignInSettings settings_;
+  RefusalJournal refusals_;
 };
 
 }  // namespace dg::server

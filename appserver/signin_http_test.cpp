@@ -9,6 +9,8 @@
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "appserver/journal.h"
@@ -134,6 +136,38 @@ TEST_F(SignedInServerTest, ASignedInOperatorWorksOnItsBranchesUnderItsOwnName) {
   ze->SignIn("ZE", kPassword);
   EXPECT_NO_THROW(ze->PostFixture(SmallFixture()));
   EXPECT_EQ("answered", Failure(*ze, "PrxNrGrade", {"0002"}));
+}
+
+TEST_F(SignedInServerTest, GuessesSentAtOnceMeetTheLockAsGuessesSentOneByOne) {
+  // 30 wrong passwords of ANA on 30 connections at once (lock after 5).
+  std::vector<std::string> answers(30);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    threads.emplace_back([&, i] {
+      // Connected (TLS handshake done) before the barrier, so that the
+      // sign-ins leave together.
+      auto client = Client();
+      client->ServerRequiresSignIn();
+      ++ready;
+      while (ready < 30) std::this_thread::yield();
+      try {
+        client->SignIn("ANA", "senha errada");
+        answers[i] = "signed in";
+      } catch (const data::ServerCallError& e) {
+        answers[i] = e.what();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(5, std::count(answers.begin(), answers.end(), std::string(kSignInRefused)));
+  EXPECT_EQ(25, std::count(answers.begin(), answers.end(), std::string(kSignInLocked)));
+  try {
+    Client()->SignIn("ANA", kPassword);
+    ADD_FAILURE() << "signed in during the lock";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ(kSignInLocked, std::string(e.what()));
+  }
 }
 
 TEST_F(SignedInServerTest, ADisabledOperatorsOpenSessionEndsAtItsNextCall) {

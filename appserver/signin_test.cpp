@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "appserver/journal.h"
 #include "appserver/operator_test_support.h"
@@ -77,6 +78,7 @@ class SignInTest : public ::testing::Test {
     settings_.address_lock_after = 5;
     settings_.lock_for = std::chrono::seconds(900);
     settings_.failure_delay = std::chrono::milliseconds(0);
+    settings_.refusals_per_minute = 100;
     settings_.clock = [this] { return now_.load(); };
     service_ = std::make_shared<SignInService>(db_.storage(), settings_);
   }
@@ -176,6 +178,99 @@ TEST_F(SignInTest, FailuresLockTheOperatorAndTheAddressForAWhile) {
     EXPECT_EQ(std::string::npos, r.note.find(kPassword));
   }
 }
+
+TEST_F(SignInTest, AnOperatorCodeNobodyHasIsKeptOnlyByItsLength) {
+  // A password typed in the operator field: neither the journal nor the
+  // failure counts may keep it.
+  const std::string typed = "senha-ana-123";
+  EXPECT_EQ(kSignInRefused, Refusal(typed, "ana"));
+  EXPECT_EQ(kSignInRefused, Refusal("ANA", "errada"));
+  std::string notes;
+  for (const JournalRow& r : ReadJournal(*db_.storage(), {})) {
+    EXPECT_EQ(std::string::npos, r.operator_code.find(typed));
+    EXPECT_EQ(std::string::npos, r.note.find(typed));
+    notes += r.operator_code + " " + r.note + "\n";
+  }
+  EXPECT_NE(std::string::npos, notes.find("? entrada recusada: operador desconhecido de 13 bytes"))
+      << notes;
+  EXPECT_NE(std::string::npos, notes.find("ANA entrada recusada (10.0.0.1)")) << notes;
+  db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+    for (const Row& r : s.Query("SELECT DSCHAVE FROM FALHAENTRADA")) {
+      const std::string key = Str(r[0]);
+      EXPECT_EQ(std::string::npos, key.find("senha")) << key;
+      EXPECT_TRUE(key == "op:ANA" || key == "ip:10.0.0.1" || key.rfind("op?:", 0) == 0) << key;
+      if (key.rfind("op?:", 0) == 0) {
+        EXPECT_EQ(8u, key.size()) << key;
+      }
+    }
+  });
+}
+
+// Sign-ins of one operator, and from one address, that arrive at the same
+// moment: no more of them than the limit reach the password check.
+class SignInRace : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(SignInRace, SignInsArrivingTogetherAreCountedBeforeTheirPasswordIsChecked) {
+  TempDatabase db(GetParam());
+  if (!db.storage()) GTEST_SKIP() << db.skip_reason();
+  SeedSignInDatabase(*db.storage());
+  SignInSettings settings;
+  settings.lock_after = 5;
+  settings.address_lock_after = 8;
+  settings.failure_delay = std::chrono::milliseconds(0);
+  SignInService service(db.storage(), settings);
+
+  // 24 wrong passwords of ANA at once, from addresses of their own; then 24
+  // unknown codes at once from one address.
+  auto run = [&](auto attempt) {
+    std::vector<std::string> answers(24);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 24; ++i) {
+      threads.emplace_back([&, i] {
+        ++ready;
+        while (ready < 24) std::this_thread::yield();
+        try {
+          attempt(i);
+          answers[i] = "signed in";
+        } catch (const SignInError& e) {
+          answers[i] = e.what();
+        }
+      });
+    }
+    for (auto& t : threads) t.join();
+    return answers;
+  };
+  auto judged = [](const std::vector<std::string>& answers) {
+    int n = 0;
+    for (const std::string& a : answers) {
+      EXPECT_TRUE(a == kSignInLocked || a == kSignInRefused || a == "signed in") << a;
+      n += a != kSignInLocked;
+    }
+    return n;
+  };
+  const auto by_operator =
+      run([&](int i) { service.SignIn("ANA", "errada", "10.1.0." + std::to_string(i)); });
+  EXPECT_EQ(5, judged(by_operator));
+  EXPECT_THROW(
+      {
+        try {
+          service.SignIn("ANA", kPassword, "10.1.1.1");
+        } catch (const SignInError& e) {
+          EXPECT_STREQ(kSignInLocked, e.what());
+          throw;
+        }
+      },
+      SignInError)
+      << "the right password after the guesses is locked out too";
+  const auto by_address =
+      run([&](int i) { service.SignIn("X" + std::to_string(i), "errada", "10.2.0.1"); });
+  EXPECT_EQ(8, judged(by_address));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SignInRace,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
 
 TEST_F(SignInTest, APasswordLongerThanAnyOperatorMayHaveIsRefusedAsSuch) {
   const std::string longest(kMaxPasswordBytes, 'x');
@@ -316,6 +411,44 @@ TEST_F(BranchScopeTest, AnotherBranchIsRefusedBeforeAnythingIsReadOrWritten) {
   EXPECT_EQ("answered", Refusal(ana_, "GetParametros", {"0001"}));
   EXPECT_EQ("answered", Refusal(admin_, "GetItensExpedicao", {""}));
   EXPECT_EQ("answered", Refusal(admin_, "DelGrade", {"0002", grid}));
+}
+
+// One operator making refused calls as fast as it can, and one address
+// failing sign-ins, leave a few rows a minute and the count of the rest.
+TEST_F(BranchScopeTest, AFloodOfRefusalsIsCountedNotWrittenRowByRow) {
+  std::int64_t now = 1'800'000'000;
+  object_ = std::make_shared<rdmGradeDistribuicao>(
+      db_.storage(), std::make_shared<RefusalJournal>(30, [&] { return now; }));
+  for (int i = 0; i < 1000; ++i) Refusal(ana_, "PrxNrGrade", {"0002"});
+  JournalFilter refused;
+  refused.operator_code = "ANA";
+  EXPECT_EQ(30u, ReadJournal(*db_.storage(), refused).size());
+  now += 60;
+  Refusal(ana_, "GetParametros", {"0002"});
+  const std::vector<JournalRow> rows = ReadJournal(*db_.storage(), refused);
+  ASSERT_EQ(31u, rows.size());
+  EXPECT_EQ(
+      "Operador sem acesso à filial 0002. (e mais 970 recusas antes desta, não registradas uma a "
+      "uma)",
+      rows.back().note);
+
+  SignInSettings settings;
+  settings.failure_delay = std::chrono::milliseconds(0);
+  settings.refusals_per_minute = 5;
+  settings.clock = [&] { return now; };
+  UseCheapPasswordHashesForTests();
+  AddOperator(*db_.storage(), "BIA", "cavalo correto", {"0001"});
+  SignInService service(db_.storage(), settings);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_THROW(service.SignIn("BIA", "errada", "10.0.0." + std::to_string(i % 2)), SignInError);
+  }
+  JournalFilter signins;
+  signins.since = "2000-01-01";
+  int rows_of_signins = 0;
+  for (const JournalRow& r : ReadJournal(*db_.storage(), signins)) {
+    rows_of_signins += r.method == "Entrar";
+  }
+  EXPECT_EQ(10, rows_of_signins) << "five a minute for each of the two addresses";
 }
 
 TEST_F(BranchScopeTest, TheOperatorIsTheSessionsWhateverTheCallerNames) {

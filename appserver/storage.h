@@ -66,6 +66,10 @@ class Storage {
 // timeout, so other processes (the host's look-ups) may read it meanwhile.
 // ":memory:" is refused: every connection must see the same database.
 std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path);
+// What is wrong with the permissions of a SQLite database: "" when the
+// file, its write-ahead log and its shared-memory file are the owner's
+// alone (or missing), else a warning naming those others may read.
+std::string SqliteFileWarning(const std::string& path);
 
 // Opens a PostgreSQL database ("postgresql://user@host:port/db", any libpq
 // connection string) and brings its schema to the current version; several

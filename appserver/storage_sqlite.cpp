@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -228,10 +231,30 @@ class SqliteStorage : public Storage {
 
 }  // namespace
 
+std::string SqliteFileWarning(const std::string& path) {
+  std::string open_to_others;
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat st {};
+    if (::stat((path + suffix).c_str(), &st) != 0) continue;
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) == 0) continue;
+    if (!open_to_others.empty()) open_to_others += ", ";
+    open_to_others += path + suffix;
+  }
+  if (open_to_others.empty()) return "";
+  return "the database " + open_to_others +
+         " may be read by others than its owner, and holds the operators' password hashes "
+         "(chmod 600 it)";
+}
+
 std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path) {
   if (path.empty() || path == ":memory:" || path.rfind("file::memory:", 0) == 0) {
     throw StorageError("the server database must be a file: " + path);
   }
+  // A new database is made for its owner alone (it holds the operators'
+  // password hashes); SQLite gives its journal and write-ahead files the
+  // mode of the database file.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
   auto storage = std::make_shared<SqliteStorage>(path);
   storage->Transact(TxKind::Write, [](Session& s) { MigrateSchema(s); });
   return storage;

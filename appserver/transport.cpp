@@ -318,8 +318,13 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
     } catch (const data::JsonTextError& e) {
       return Reply(res, 400, {{"error", std::string("the fixture is not JSON: ") + e.what()}});
     }
+    // The caller's operator, as for a call; the session's when signed in.
+    std::string op =
+        request_session ? request_session->operator_code : req.get_header_value(kOperatorHeader);
+    if (!IsValidOperatorCode(op)) op = "?";
     try {
-      LoadFixture(impl->server->storage(), fixture);
+      ReseedForCaller(impl->server->storage(), fixture, op,
+                      req.get_param_value("dispatched") == "discard");
     } catch (const std::exception& e) {
       return Reply(res, 400, {{"error", e.what()}});
     }
@@ -679,7 +684,9 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
   }
 }
 
-void HttpTransport::PostFixture(const json& fixture) { Post("/fixture", fixture.dump()); }
+void HttpTransport::PostFixture(const json& fixture, bool discard_dispatched) {
+  Post(discard_dispatched ? "/fixture?dispatched=discard" : "/fixture", fixture.dump());
+}
 
 bool HttpTransport::ServerRequiresSignIn() {
   std::lock_guard lock(impl_->mu);

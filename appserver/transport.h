@@ -112,6 +112,12 @@ bool SecretMatches(std::string_view expected, std::string_view presented);
 // an IPv4 address in 127.0.0.0/8.
 bool IsLoopbackHost(const std::string& host);
 
+// Throws Error when the certificate (chain) or the private key, PEM files,
+// cannot be used, or the key is not the certificate's: what HttpServer
+// would refuse at start, found before anything else is done
+// (http_connections.cpp).
+void CheckTlsFiles(const std::string& cert_file, const std::string& key_file);
+
 // Calls the server object directly, on behalf of `operator_code` ("" for
 // none). Thread-safe. Copyable (shares the server).
 class InProcessTransport : public data::CallTransport {
@@ -216,8 +222,10 @@ class HttpTransport : public data::CallTransport {
   // request it refused), TransportError when it could not be reached.
   data::CallReply Call(const std::string& server_name, const std::string& method,
                        const std::vector<data::Variant>& args) override;
-  // Reseeds the server's database (the server must allow fixtures).
-  void PostFixture(const nlohmann::json& fixture);
+  // Reseeds the server's database (the server must allow fixtures). A
+  // database that holds dispatched grids is refused unless
+  // `discard_dispatched` (POST /fixture?dispatched=discard).
+  void PostFixture(const nlohmann::json& fixture, bool discard_dispatched = false);
 
   // Whether the server requires sign-in (GET /health). Throws
   // TransportError when it cannot be reached.

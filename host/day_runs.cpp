@@ -36,7 +36,8 @@ int RunImport(const Options& o, std::ostream& out, std::ostream& err) {
     }
   }
   try {
-    return server::ImportInto(o.db, o.import_files, o.dry_run, out, err, ::isatty(2) != 0);
+    return server::ImportInto(o.db, o.import_files, o.dry_run, out, err, ::isatty(2) != 0,
+                              o.accept_large_changes);
   } catch (const std::exception& e) {
     err << "exp-host: " << e.what() << "\n";
     return 2;

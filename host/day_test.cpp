@@ -140,7 +140,7 @@ TEST_P(DayTest, ImportDistributeDispatchPrintExport) {
   for (const std::string& f : SampleFiles()) import.push_back(f);
   const Ran imported = RunProgram(import);
   ASSERT_EQ(imported.status, 0) << imported.output;
-  EXPECT_NE(imported.output.find("itens, 40 rows: 40 inserted"), std::string::npos)
+  EXPECT_NE(imported.output.find("itens, 40 linhas: 40 inseridas"), std::string::npos)
       << imported.output;
 
   const Ran day = RunProgram({EXP_HOST_BIN, "--script", Source("examples/import/day-session.json"),

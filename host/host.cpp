@@ -39,6 +39,7 @@ const char* UsageText() {
          "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
          "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
+         "                [--accept-large-changes]\n"
          "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID\n"
          "                [--vehicle CODE] --out FILE.pdf\n"
          "       exp-host --help\n"
@@ -96,6 +97,8 @@ Options ParseOptions(int argc, const char* const* argv) {
         const std::string next = argv[i + 1];
         if (next == "--dry-run") {
           o.dry_run = true;
+        } else if (next == "--accept-large-changes") {
+          o.accept_large_changes = true;
         } else if (next.rfind("--", 0) == 0) {
           break;
         } else {
@@ -105,6 +108,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
     } else if (arg == "--dry-run")
       o.dry_run = true;
+    else if (arg == "--accept-large-changes")
+      o.accept_large_changes = true;
     else if (arg == "--manifest") {
       value(o.manifest_grid);
       if (o.manifest_grid.find_first_not_of(' ') == std::string::npos) {
@@ -137,6 +142,9 @@ Options ParseOptions(int argc, const char* const* argv) {
   const bool importing = !o.import_files.empty(), printing = !o.manifest_grid.empty();
   if (importing && o.db.empty()) throw UsageError("--import needs --db, the database to fill");
   if (o.dry_run && !importing) throw UsageError("--dry-run goes with --import");
+  if (o.accept_large_changes && !importing) {
+    throw UsageError("--accept-large-changes goes with --import");
+  }
   if (printing && o.manifest_out.empty()) throw UsageError("--manifest needs --out FILE.pdf");
   if (!o.manifest_out.empty() && !printing) throw UsageError("--out goes with --manifest");
   if (!o.manifest_vehicle.empty() && !printing) {
@@ -342,7 +350,9 @@ class Backend {
       if (!o.operator_given) signing.operator_code = services.operator_code;
       auto http = ConnectServer(signing, ask_sign_in, &client, &services.operator_code);
       signed_in_ = !client.session_token.empty();
-      if (seed == Seed::kFixture) http->PostFixture(fixture);
+      // A session that names a fixture starts from it, as it does in
+      // process: the grids a run before it dispatched go too, by request.
+      if (seed == Seed::kFixture) http->PostFixture(fixture, /*discard_dispatched=*/true);
       // On the desktop an ended session is renewed in the middle of the
       // work; a scripted run has nobody to ask.
       std::shared_ptr<SessionRenewal> renewal;
@@ -495,13 +505,25 @@ std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module
     const data::Variant romaneio = FetchRomaneio(backend.transport(), branch, grid);
     const std::string issued = IssuedNow();
     const std::string done = "A grade " + grid + " foi expedida. ";
+    // The files' names are the host's, not the clerk's: a link planted under
+    // one would have the manifest written over whatever it points to.
+    const auto refuse_links = [&](const std::string& path) {
+      std::error_code ec;
+      if (fs::is_symlink(path, ec)) {
+        throw Error(done + "O romaneio de carga não foi gravado em " + path +
+                    ": esse nome é um atalho (link) para outro arquivo; apague-o ou indique outra "
+                    "pasta em --manifest-dir.");
+      }
+    };
     const std::string path = (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string();
+    refuse_links(path);
     WriteManifest(display, done, manifest_dir, path, ManifestReport(romaneio, issued));
     out << "romaneio de carga: " << path << "\n";
     manifests.whole = path;
     for (const std::string& vehicle : ManifestVehicles(romaneio)) {
       const std::string one =
           (fs::path(manifest_dir) / ManifestFileName(branch, grid, vehicle)).string();
+      refuse_links(one);
       WriteManifest(display, done, manifest_dir, one, ManifestReport(romaneio, issued, vehicle));
       out << "romaneio de carga do veículo " << vehicle << ": " << one << "\n";
       manifests.vehicles.emplace_back(vehicle, one);

@@ -52,6 +52,8 @@ struct Options {
   // --import FILE.csv... [--dry-run]: imports into --db and ends.
   std::vector<std::string> import_files;
   bool dry_run = false;
+  // Takes vehicle capacities that change more than ten times over.
+  bool accept_large_changes = false;
   // --manifest GRID [--vehicle CODE] --out FILE.pdf: prints the grid's
   // loading manifest (one vehicle's pages) and ends.
   std::string manifest_grid, manifest_out, manifest_vehicle;

@@ -75,6 +75,7 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--db", "a.db", "--import"}, "--import needs one or more CSV files"},
       {{"--db", "a.db", "--import", "--dry-run"}, "--import needs one or more CSV files"},
       {{"--dry-run"}, "--dry-run goes with --import"},
+      {{"--accept-large-changes"}, "--accept-large-changes goes with --import"},
       {{"--manifest", "1"}, "--manifest needs --out FILE.pdf"},
       {{"--out", "r.pdf"}, "--out goes with --manifest"},
       {{"--vehicle", "0101"}, "--vehicle goes with --manifest"},
@@ -92,11 +93,12 @@ TEST(HostOptions, RefusesWhatCannotRun) {
 }
 
 TEST(HostOptions, ImportAndManifestRuns) {
-  const char* import[] = {"exp-host", "--db",  "postgresql://u@h/d", "--import",
-                          "a.csv",    "b.csv", "--dry-run"};
-  const Options i = ParseOptions(7, import);
+  const char* import[] = {"exp-host", "--db",  "postgresql://u@h/d",     "--import",
+                          "a.csv",    "b.csv", "--accept-large-changes", "--dry-run"};
+  const Options i = ParseOptions(8, import);
   EXPECT_EQ(i.import_files, (std::vector<std::string>{"a.csv", "b.csv"}));
   EXPECT_TRUE(i.dry_run);
+  EXPECT_TRUE(i.accept_large_changes);
   const char* dry_first[] = {"exp-host", "--import", "--dry-run", "a.csv", "--db", "x.db"};
   const Options d = ParseOptions(6, dry_first);
   EXPECT_EQ(d.import_files, std::vector<std::string>{"a.csv"});

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -360,6 +361,34 @@ TEST(HostRun, AManifestThatCannotBeSavedIsReportedAfterTheDispatch) {
                               0),
             0u)
       << failures[0];
+}
+
+// A link planted in --manifest-dir under the next manifest's name is not
+// written through: the file it points to is left as it was, and the clerk
+// is told.
+TEST(HostRun, AManifestIsNotWrittenThroughALinkItWasNotGiven) {
+  const fs::path dir = fs::temp_directory_path() / ("exp-host-link-" + std::to_string(getpid()));
+  fs::create_directories(dir / "m");
+  const fs::path victim = dir / "victim.txt";
+  std::ofstream(victim) << "keep me";
+  fs::create_symlink(victim, dir / "m" / "romaneio-0001-000001.pdf");
+  const fs::path shots = dir / "shots";
+  const HostRunResult run =
+      Session("relaunch-after-dispatch",
+              {"--manifest-dir", (dir / "m").string(), "--screenshots", shots.string()});
+  std::ifstream in(victim);
+  const std::string kept((std::istreambuf_iterator<char>(in)), {});
+  fs::remove_all(dir);
+  if (run.err.find("needs the Qt view") != std::string::npos) {
+    GTEST_SKIP() << "this build has no Qt view to print the manifest with";
+  }
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("keep me", kept);
+  std::string failures;
+  for (const json& line : run.trace) {
+    if (line.contains("failure")) failures += line["failure"].get<std::string>();
+  }
+  EXPECT_NE(std::string::npos, failures.find("esse nome é um atalho (link)")) << failures;
 }
 
 // Signed in over TLS: the demonstration plays as an operator of every
