@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -262,7 +263,9 @@ struct QtDialogs::Impl {
   int Run(QMessageBox& box, QMessageBox::StandardButton automatic_button) {
     if (automatic) {
       QTimer::singleShot(0, &box, [&box, automatic_button] {
-        if (QAbstractButton* b = box.button(automatic_button)) b->click();
+        if (QAbstractButton* b = box.button(automatic_button)) {
+          QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+        }
       });
     }
     return box.exec();
@@ -345,13 +348,28 @@ std::optional<int> QtDialogs::PickFromList(const ui::ListDialog& list) {
     const bool pick = *impl_->automatic == ui::Answer::Yes && impl_->list_row >= 0 &&
                       impl_->list_row < table->rowCount();
     const int row = impl_->list_row;
-    QTimer::singleShot(0, &dialog, [&dialog, table, pick, row] {
+    QTimer::singleShot(0, &dialog, [&dialog, table, buttons, pick, row] {
       if (!pick) {
+        QAbstractButton* cancel = buttons->button(QDialogButtonBox::Cancel);
+        QTest::mouseClick(cancel, Qt::LeftButton, {}, cancel->rect().center());
+        return;
+      }
+      // A double click on the row picks it.
+      QTableWidgetItem* item = table->item(row, 0);
+      if (item == nullptr) {
         dialog.reject();
         return;
       }
-      table->selectRow(row);
-      dialog.accept();
+      table->scrollToItem(item);
+      const QPoint at = table->visualItemRect(item).center();
+      QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
+      if (dialog.isVisible()) {
+        // Where the platform took no double click: the row, then Enter.
+        table->setCurrentCell(row, 0);
+        QTest::keyClick(table, Qt::Key_Return);
+      }
+      if (dialog.isVisible()) dialog.accept();
     });
   }
   std::optional<int> picked;
