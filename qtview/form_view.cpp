@@ -501,6 +501,8 @@ void FormView::SyncFocus() {
   ui::Control* active = form_.ActiveControl();
   if (active == nullptr) return;
   QWidget* w = WidgetOf(*active);
+  // The page control's keys are its tab bar's, not a control's on the page.
+  if (auto* tabs = qobject_cast<QTabWidget*>(w)) w = tabs->tabBar();
   if (w == nullptr || QApplication::focusWidget() == w ||
       w->isAncestorOf(QApplication::focusWidget()))
     return;

@@ -241,6 +241,7 @@ TEST_F(WindowTest, TheFocusMovesOnlyAsTheClerkMovesIt) {
     EXPECT_EQ(second, pages->ActivePage());
     EXPECT_EQ(pages, form.ActiveControl());
     EXPECT_EQ("exit edtPedido;page;", log);
+    EXPECT_EQ(bar, QApplication::focusWidget());  // not the page's edit
 
     // A click on the tab already shown moves the focus there as well.
     QTest::mouseClick(view.WidgetOf(item), Qt::LeftButton);
