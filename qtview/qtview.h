@@ -126,8 +126,9 @@ class QtDialogs : public ui::Dialogs {
 // --through-window): each form opened is shown as the desktop shows it, and
 // each step becomes the mouse and key events a clerk gives its widgets (a
 // click on the control, the text typed key by key, a click on the tab, on
-// the cell, the combo box opened and its item clicked, Enter, the window
-// closed); dialogs are really shown and answered by clicking their buttons.
+// the cell, the combo box opened and its item clicked, a menu item's menus
+// opened and the item clicked, Enter, the window closed); dialogs are really
+// shown and answered by clicking their buttons, a list's row double-clicked.
 // The view forwards those events to the headless controls as it forwards a
 // clerk's, so the screen sees what it sees on the desktop. A step the user
 // cannot do (the control hidden, disabled, read-only) sends nothing and

@@ -90,6 +90,54 @@ void TypeKeys(QWidget* widget, const std::string& text) {
   }
 }
 
+// The menu bar's title clicked, each submenu on the way clicked open, then
+// the item. Where the platform shows no menu (the item is not chosen), the
+// open menus close and the item is chosen as its shortcut chooses it.
+void OpenAndClick(QWidget& window, QAction& action) {
+  std::vector<QAction*> path{&action};  // from the item up to the bar's title
+  for (QAction* a = &action;;) {
+    QMenu* holder = nullptr;
+    for (QObject* o : a->associatedObjects()) {
+      if (auto* m = qobject_cast<QMenu*>(o)) holder = m;
+    }
+    if (holder == nullptr) break;
+    a = holder->menuAction();
+    path.push_back(a);
+  }
+  auto* bar = window.findChild<QMenuBar*>();
+  bool chosen = false;
+  const QMetaObject::Connection watch =
+      QObject::connect(&action, &QAction::triggered, [&chosen] { chosen = true; });
+  if (bar != nullptr && path.size() > 1) {
+    QWidget* in = bar;
+    for (auto it = path.rbegin(); it != path.rend() && in != nullptr; ++it) {
+      const QRect at =
+          in == bar ? bar->actionGeometry(*it) : static_cast<QMenu*>(in)->actionGeometry(*it);
+      if (at.isEmpty()) break;
+      ClickAt(in, at.center());
+      QMenu* next = (*it)->menu();
+      if (next != nullptr && !next->isVisible() && in != bar) {
+        // A submenu opens as the pointer rests on its item, or with Right.
+        QTest::mouseMove(in, at.center());
+        if (!QTest::qWaitFor([next] { return next->isVisible(); }, 500)) {
+          QTest::keyClick(in, Qt::Key_Right);
+        }
+        Settle();
+      }
+      in = next;
+      if (in != nullptr && !in->isVisible()) break;
+    }
+  }
+  QObject::disconnect(watch);
+  if (!chosen) {
+    for (QAction* a : path) {
+      if (a->menu() != nullptr) a->menu()->hide();
+    }
+    action.trigger();
+  }
+  Settle();
+}
+
 }  // namespace
 
 struct WindowInput::Impl {
@@ -271,8 +319,7 @@ ui::Outcome WindowInput::Click(ui::Control& control) {
     FormView* view = impl_->ViewOf(control);
     QAction* action = view != nullptr ? view->ActionOf(control) : nullptr;
     if (action == nullptr || !action->isEnabled()) return ui::UserClick(control);
-    action->trigger();  // the menu's item chosen
-    Settle();
+    OpenAndClick(*view, *action);
     return ui::Outcome::Done;
   }
   auto* button = qobject_cast<QAbstractButton*>(impl_->WidgetOf(control));
