@@ -96,33 +96,19 @@ struct QtWindowSystem::Impl {
   std::vector<Command> commands;
   std::vector<FormView*> views;
   bool busy = false;
-  bool left_application = false;
-  QMetaObject::Connection state_connection;
 
   FormView* Top() const { return views.empty() ? nullptr : views.back(); }
 };
 
 QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
+  // The screen is activated when it is shown, not when the clerk comes back
+  // to this program from another one: that is the application's activation,
+  // not the form's, and the screen's activation starts over in the
+  // transporter panel, which would discard the grid the clerk is building.
   EnsureApplication();
-  Impl* impl = impl_.get();
-  // The screen is activated again when the clerk comes back from another
-  // program; its own dialogs do not count.
-  impl->state_connection = QObject::connect(qApp, &QGuiApplication::applicationStateChanged,
-                                            [impl](Qt::ApplicationState state) {
-                                              if (state != Qt::ApplicationActive) {
-                                                impl->left_application = true;
-                                                return;
-                                              }
-                                              FormView* top = impl->Top();
-                                              if (!impl->left_application || top == nullptr) return;
-                                              impl->left_application = false;
-                                              RunUserAction([top] { top->Form().Activate(); });
-                                              top->Refresh();
-                                            });
 }
 
 QtWindowSystem::~QtWindowSystem() {
-  QObject::disconnect(impl_->state_connection);
   if (impl_->busy) QApplication::restoreOverrideCursor();
 }
 

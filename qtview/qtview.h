@@ -72,8 +72,8 @@ class QtWindowSystem : public ui::WindowSystem {
   QtWindowSystem& operator=(const QtWindowSystem&) = delete;
 
   // Runs until the form is closed (Form::IsOpen false). Activates the form
-  // once when it is first shown, and again whenever the application comes
-  // back from another program's window.
+  // once, when it is shown; the application coming back from another
+  // program's window does not activate it again.
   void ShowModal(ui::Form& form) override;
   void Repaint(ui::Form& form) override;
   void BusyChanged(bool busy) override;

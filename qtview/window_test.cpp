@@ -261,6 +261,21 @@ TEST_F(WindowTest, TheFocusMovesOnlyAsTheClerkMovesIt) {
   });
 }
 
+// The clerk goes to another program and comes back: the application is
+// active again, the screen is not activated again (its activation would
+// start over in the transporter panel and discard the grid).
+TEST_F(WindowTest, ComingBackFromAnotherProgramIsNoActivation) {
+  Show([this](FormView&) {
+    for (Qt::ApplicationState state : {Qt::ApplicationInactive, Qt::ApplicationActive}) {
+      QMetaObject::invokeMethod(qApp, "applicationStateChanged",
+                                Q_ARG(Qt::ApplicationState, state));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(1, activations);
+  });
+  EXPECT_EQ(1, activations);
+}
+
 TEST_F(WindowTest, DisabledPagesAndRefusedClosesStay) {
   second->SetEnabled(false);
   bool refuse = true;
