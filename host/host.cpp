@@ -37,7 +37,8 @@ const char* UsageText() {
   return "usage: exp-host [--db FILE|postgresql://...] [--server http[s]://HOST:PORT [--ca FILE]]\n"
          "                [--branch CODE] [--operator CODE [--password-file FILE]]\n"
          "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
-         "                [--script SESSION.json --trace TRACE.jsonl [--screenshots DIR]]\n"
+         "                [--script SESSION.json --trace TRACE.jsonl [--through-window]\n"
+         "                 [--screenshots DIR]]\n"
          "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
          "                [--accept-large-changes]\n"
          "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID\n"
@@ -48,7 +49,9 @@ const char* UsageText() {
          "(default out/demo.db, created with the demonstration data on first use).\n"
          "With --script the session is played without a display on a fresh database\n"
          "seeded from the session's fixture (on --db as it stands when the session\n"
-         "names no fixture); the trace goes to --trace. A confirmed dispatch leaves\n"
+         "names no fixture); the trace goes to --trace. --through-window plays it as\n"
+         "mouse and key events on the real window (offscreen without a display); its\n"
+         "trace is the headless one's. A confirmed dispatch leaves\n"
          "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
          "--import reads CSV files into the database; --manifest prints a grid's\n"
          "loading manifest as PDF (--vehicle: one vehicle's pages).\n"
@@ -91,6 +94,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       value(o.trace);
     else if (arg == "--screenshots")
       value(o.screenshots);
+    else if (arg == "--through-window")
+      o.through_window = true;
     else if (arg == "--import") {
       // The files follow; --dry-run may stand among them.
       for (; i + 1 < argc; ++i) {
@@ -133,8 +138,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       throw UsageError("unknown argument " + arg);
   }
   if (!o.script.empty() && o.trace.empty()) throw UsageError("--script needs --trace");
-  if (o.script.empty() && (!o.trace.empty() || !o.screenshots.empty())) {
-    throw UsageError("--trace and --screenshots go with --script");
+  if (o.script.empty() && (!o.trace.empty() || !o.screenshots.empty() || o.through_window)) {
+    throw UsageError("--trace, --screenshots and --through-window go with --script");
   }
   if (!o.server.empty()) ParseServerUrl(o.server);
   if (!o.ca_file.empty() && !IsHttpsUrl(o.server))
@@ -619,6 +624,11 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   if (!o.screenshots.empty() && !display.screenshot) {
     return fail("--screenshots needs the Qt view, which this build does not have");
   }
+  if (o.through_window && display.window_input == nullptr) {
+    return fail(
+        "--through-window needs the Qt view, which this build does not have (configured with "
+        "EXP_BUILD_QT off): play the session without it");
+  }
   Session session;
   json fixture;
   data::DataPacket rows;
@@ -669,6 +679,7 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     return module.global != nullptr && module.global(name.c_str(), value);
   };
   Player player(session, trace, globals);
+  if (o.through_window) player.SetInput(*display.window_input);
   // A picture that cannot be written does not stop the session; the run
   // says so at its end, as it does for the trace.
   std::vector<std::string> unwritten;

@@ -49,6 +49,8 @@ struct Options {
   std::string operator_code = "OPER";
   bool branch_given = false, operator_given = false;
   std::string script, trace, screenshots;
+  // --through-window: the session is played as input on the real window.
+  bool through_window = false;
   // --import FILE.csv... [--dry-run]: imports into --db and ends.
   std::vector<std::string> import_files;
   bool dry_run = false;
@@ -108,6 +110,9 @@ struct Display {
   ui::Dialogs* dialogs = nullptr;
   // A picture of a form (for --screenshots); null when not built.
   Player::Screenshot screenshot;
+  // Plays a session's steps as events on the real window (--through-window);
+  // null when the view that shows it is not built.
+  ui::UserInput* window_input = nullptr;
   // Writes a report as PDF (the loading manifest); null when the view that
   // prints is not built. Throws Error when the file cannot be written.
   std::function<void(const ui::Report& report, const std::string& path)> write_pdf;

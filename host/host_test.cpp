@@ -62,7 +62,8 @@ TEST(HostOptions, RefusesWhatCannotRun) {
       {{"--frobnicate"}, "unknown argument --frobnicate"},
       {{"--db"}, "--db needs a value"},
       {{"--script", "s.json"}, "--script needs --trace"},
-      {{"--trace", "t.jsonl"}, "--trace and --screenshots go with --script"},
+      {{"--trace", "t.jsonl"}, "--trace, --screenshots and --through-window go with --script"},
+      {{"--through-window"}, "--trace, --screenshots and --through-window go with --script"},
       {{"--server", "127.0.0.1"},
        "--server needs http://HOST:PORT or https://HOST:PORT, not 127.0.0.1"},
       {{"--server", "http://127.0.0.1:8211", "--ca", "ca.pem"}, "--ca goes with --server https://"},
@@ -492,6 +493,29 @@ TEST(HostSession, AnEndedSessionIsRenewedAsTheSameOperatorAndTheCallMadeOnce) {
     EXPECT_EQ(server::kSessionEnded, std::string(e.what()));
   }
   EXPECT_EQ(2, grids());
+}
+
+// A session to play through the window, where the program has no view to
+// show it on (built without Qt): status 2, the reason on the terminal and
+// as the trace's one line, and the session not played headless instead.
+TEST(HostSession, ThroughTheWindowWithoutTheViewGivesStatusTwo) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("exp-window-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string session = (dir / "s.json").string(), trace = (dir / "t.jsonl").string();
+  std::ofstream(session) << R"({"host": {"branch": "0001"}, "steps": [{"focus": "DBGrid1"}]})";
+  const char* args[] = {"exp-host", "--script",    session.c_str(),
+                        "--trace",  trace.c_str(), "--through-window"};
+  std::ostringstream out, err;
+  EXPECT_EQ(2, RunHost(ParseOptions(6, args), Display{}, out, err));
+  EXPECT_NE(std::string::npos, err.str().find("--through-window needs the Qt view")) << err.str();
+  std::ifstream lines(trace);
+  std::string first, second;
+  std::getline(lines, first);
+  EXPECT_FALSE(std::getline(lines, second));
+  EXPECT_EQ(0u, first.find(R"({"failure":"--through-window needs the Qt view)")) << first;
+  EXPECT_EQ("", out.str());
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

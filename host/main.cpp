@@ -1,7 +1,8 @@
 // exp-host: the host program of the dispatch distribution grid (see
 // host.h). With the Qt view built in, the screen opens on the display,
-// --screenshots renders each step of a session offscreen, and the loading
-// manifest is printed as PDF.
+// --screenshots renders each step of a session offscreen, --through-window
+// plays a session on the real window, and the loading manifest is printed
+// as PDF.
 #include <cstdlib>
 #include <functional>
 #include <iostream>
@@ -27,13 +28,19 @@ int main(int argc, char** argv) {
   const bool scripted = !options.script.empty();
   const bool on_screen =
       !scripted && has_display && options.manifest_grid.empty() && options.import_files.empty();
-  // Whatever is drawn without the screen (pictures, printed documents) is
-  // drawn offscreen.
-  if (!on_screen) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const bool window_played = scripted && options.through_window;
+  // Whatever is drawn without the screen (pictures, printed documents, a
+  // session played on the window without a display) is drawn offscreen.
+  if (!on_screen && !(window_played && has_display)) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   std::unique_ptr<dg::qtview::QtWindowSystem> windows;
   std::unique_ptr<dg::qtview::QtDialogs> dialogs;
-  if ((scripted && !options.screenshots.empty()) || on_screen) {
+  std::unique_ptr<dg::qtview::WindowInput> window_input;
+  if ((scripted && !options.screenshots.empty()) || on_screen || window_played) {
     dg::qtview::EnsureApplication(argc, argv);
+  }
+  if (window_played) {
+    window_input = std::make_unique<dg::qtview::WindowInput>();
+    display.window_input = window_input.get();
   }
   if (on_screen) {
     windows = std::make_unique<dg::qtview::QtWindowSystem>();
@@ -54,9 +61,12 @@ int main(int argc, char** argv) {
     };
   }
   if (scripted && !options.screenshots.empty()) {
-    display.screenshot = [](const dg::ui::Form& form, const std::string& stem) {
-      if (!dg::qtview::RenderFormToPng(form, stem + ".png")) {
-        throw dg::Error("cannot write the picture " + stem + ".png");
+    // A session played on the window: pictures of that window.
+    display.screenshot = [w = window_input.get()](const dg::ui::Form& form,
+                                                  const std::string& stem) {
+      const std::string path = stem + ".png";
+      if (w != nullptr ? !w->GrabToPng(form, path) : !dg::qtview::RenderFormToPng(form, path)) {
+        throw dg::Error("cannot write the picture " + path);
       }
     };
   }

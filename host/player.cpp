@@ -116,6 +116,12 @@ void Player::ShowModal(ui::Form& form) {
     if (!invalid_) trace_.Release();
   }
   Shown shown(shown_, form);
+  input_->Opened(form);
+  struct Closed {
+    ui::UserInput& input;
+    ui::Form& form;
+    ~Closed() { input.Closed(form); }
+  } closed{*input_, form};
   if (invalid_) {
     CloseAtEnd(form);
     return;
@@ -185,44 +191,44 @@ ui::Outcome Player::Do(const Step& step, ui::Form& form) {
   };
   switch (step.verb) {
     case Verb::Focus:
-      return ui::UserFocus(Target(step, form));
+      return input_->Focus(Target(step, form));
     case Verb::Activate:
-      form.Activate();
+      input_->Activate(form);
       return ui::Outcome::Done;
     case Verb::Type:
-      return ui::UserType(Target(step, form), body.at("text").get<std::string>());
+      return input_->Type(Target(step, form), body.at("text").get<std::string>());
     case Verb::Select:
-      return ui::UserSelect(dynamic_cast<ui::ComboBox&>(Target(step, form)),
+      return input_->Select(dynamic_cast<ui::ComboBox&>(Target(step, form)),
                             ClampedInt(body.at("index")));
     case Verb::Click:
-      return ui::UserClick(Target(step, form));
+      return input_->Click(Target(step, form));
     case Verb::Tab: {
       auto& sheet = dynamic_cast<ui::TabSheet&>(Target(step, form));
-      return ui::UserSelectTab(sheet.Pages(), sheet);
+      return input_->SelectTab(sheet.Pages(), sheet);
     }
     case Verb::Grid: {
       std::optional<int> row;
       std::optional<std::string> column;
       if (body.contains("row")) row = ClampedInt(body.at("row"));
       if (body.contains("column")) column = body.at("column").get<std::string>();
-      return ui::UserClickCell(grid(), row, column);
+      return input_->ClickCell(grid(), row, column);
     }
     case Verb::Edit:
-      return ui::UserEditCell(grid(), body.at("text").get<std::string>());
+      return input_->EditCell(grid(), body.at("text").get<std::string>());
     case Verb::Key:
-      return ui::UserKey(Target(step, form), *KeyCode(body.at("char").get<std::string>()));
+      return input_->Key(Target(step, form), *KeyCode(body.at("char").get<std::string>()));
     case Verb::Post:
-      return ui::UserPost(grid());
+      return input_->Post(grid());
     case Verb::Pick: {
       pick_where_ = body.at("where");
       struct Clear {
         std::optional<json>& where;
         ~Clear() { where.reset(); }
       } clear{pick_where_};
-      return ui::UserClick(Target(step, form));
+      return input_->Click(Target(step, form));
     }
     case Verb::Close:
-      return ui::UserClose(form);
+      return input_->Close(form);
     case Verb::Answers:
       for (const json& a : step.Value()) {
         answers_.push_back(a == "yes" ? ui::Answer::Yes : ui::Answer::No);
@@ -263,7 +269,7 @@ void Player::CloseAtEnd(ui::Form& form) {
   answers_.clear();
   answers_.push_back(ui::Answer::Yes);
   try {
-    ui::UserClose(form);
+    input_->Close(form);
   } catch (...) {
     ui::App().HandleException(std::current_exception());
   }
@@ -273,8 +279,9 @@ void Player::CloseAtEnd(ui::Form& form) {
 
 ui::Answer Player::Question(const std::string& text) {
   const bool defaulted = answers_.empty();
-  const ui::Answer answer = defaulted ? ui::Answer::No : answers_.front();
+  ui::Answer answer = defaulted ? ui::Answer::No : answers_.front();
   if (!defaulted) answers_.pop_front();
+  answer = input_->AnswerQuestion(text, answer);
   json event = {
       {"dialog", "question"}, {"text", text}, {"answer", answer == ui::Answer::Yes ? "yes" : "no"}};
   if (defaulted) event["default"] = true;
@@ -285,6 +292,7 @@ ui::Answer Player::Question(const std::string& text) {
 void Player::Error(const std::string& text) {
   last_error_ = text;
   trace_.Write({{"dialog", "error"}, {"text", text}});
+  input_->Acknowledge(text, /*error=*/true);
 }
 
 std::optional<json> Player::HostState(const std::string& name) const {
@@ -301,7 +309,10 @@ std::optional<json> Player::HostState(const std::string& name) const {
   return std::nullopt;
 }
 
-void Player::Info(const std::string& text) { trace_.Write({{"dialog", "info"}, {"text", text}}); }
+void Player::Info(const std::string& text) {
+  trace_.Write({{"dialog", "info"}, {"text", text}});
+  input_->Acknowledge(text, /*error=*/false);
+}
 
 std::optional<int> Player::PickFromList(const ui::ListDialog& list) {
   std::optional<int> picked;
@@ -310,6 +321,7 @@ std::optional<int> Player::PickFromList(const ui::ListDialog& list) {
       if (RowMatches(list, list.rows[r], *pick_where_)) picked = static_cast<int>(r);
     }
   }
+  picked = input_->PickRow(list, picked);
   json row = nullptr;
   if (picked) {
     row = json::object();

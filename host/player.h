@@ -8,8 +8,13 @@
 // unknown runs no step at all: the player closes the screen at once and
 // Invalid() says why.
 //
-// The player does not own the session, trace or hooks; they must outlive
-// it. Not copyable; the user-interface thread only.
+// The steps are performed through a ui::UserInput: on the headless
+// controls by default, or as events on a real window (SetInput). Either
+// way the dialogs are answered as the session says, and the trace written
+// here is the same.
+//
+// The player does not own the session, trace, hooks or input; they must
+// outlive it. Not copyable; the user-interface thread only.
 #pragma once
 
 #include <deque>
@@ -23,6 +28,7 @@
 #include "host/session.h"
 #include "host/trace.h"
 #include "ui/application.h"
+#include "ui/user_input.h"
 
 namespace dg::host {
 
@@ -34,6 +40,10 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
   Player(const Session& session, Trace& trace, GlobalLookup globals);
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;
+
+  // Performs the steps (and presses the dialogs' buttons) through `input`
+  // instead of directly on the headless controls.
+  void SetInput(ui::UserInput& input) { input_ = &input; }
 
   // Pictures go to `dir` as NNN-verb.png, one per step.
   void SetScreenshots(std::string dir, Screenshot shot);
@@ -73,6 +83,8 @@ class Player : public ui::WindowSystem, public ui::Dialogs {
 
   const Session& session_;
   Trace& trace_;
+  ui::UserInput headless_;
+  ui::UserInput* input_ = &headless_;
   GlobalLookup globals_;
   std::string shot_dir_;
   Screenshot shot_;

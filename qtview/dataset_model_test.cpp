@@ -238,5 +238,40 @@ TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
   EXPECT_DOUBLE_EQ(42, ds.FieldByName("QTDE").AsFloat());
 }
 
+// Shift or Ctrl in the open editor (a selection, a capital) is no key of the
+// grid's: the editor stays open with what was typed, where before Shift
+// closed it and Shift+Home moved to the first column, losing the typing.
+// F2 opens the editor on the cell's value, so that a blank typed over it
+// clears a number the clerk cannot start with a blank.
+TEST_F(DatasetModelTest, TheCellEditorKeepsItsKeys) {
+  GridView view(*grid, nullptr);
+  view.resize(400, 200);
+  view.show();
+  grid->SetSelectedIndex(1);
+  view.SyncFromGrid();
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_7);
+  auto* line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+  ASSERT_NE(nullptr, line);
+  QTest::keyClick(line, Qt::Key_Home, Qt::ShiftModifier);
+  QTest::keyClick(line, Qt::Key_5);
+  QTest::keyClick(line, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(1, grid->SelectedIndex());
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_DOUBLE_EQ(5, ds.FieldByName("QTDE").AsFloat());
+
+  QTest::keyClick(&view, Qt::Key_F2);
+  line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+  ASSERT_NE(nullptr, line);
+  EXPECT_EQ("5,000", line->text().toStdString());
+  QTest::keyClick(line, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(line, " ");
+  QTest::keyClick(line, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(data::DatasetState::Browse, ds.State());
+  EXPECT_TRUE(ds.FieldByName("QTDE").IsNull());
+}
+
 }  // namespace
 }  // namespace dg::qtview

@@ -10,7 +10,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
 
@@ -111,6 +114,13 @@ QWidget* FormView::WidgetOf(const ui::Control& control) const {
   return it != widgets_.end() ? it->second : nullptr;
 }
 
+QAction* FormView::ActionOf(const ui::Control& item) const {
+  for (const auto& [control, action] : actions_) {
+    if (control == &item) return action;
+  }
+  return nullptr;
+}
+
 ui::Control* FormView::ControlOf(QObject* object) const {
   for (QObject* o = object; o != nullptr; o = o->parent()) {
     auto it = controls_.find(o);
@@ -192,6 +202,10 @@ QSize FormView::DefaultSize(const ui::Control& control) const {
 
 void FormView::Watch(QWidget* widget, ui::Control& control) {
   widget->installEventFilter(this);
+  if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+    // A click on a tab is a click on the page control (see eventFilter).
+    tabs->tabBar()->installEventFilter(this);
+  }
   if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) {
     area->viewport()->installEventFilter(this);
     if (qobject_cast<QTableView*>(widget) == nullptr) controls_[area->viewport()] = &control;
@@ -223,6 +237,12 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
       // handler refuses the move, the click goes no further.
       if (!BinderOf(*c).ClickMovesFocus() || !c->TakesFocus() || c->Focused()) {
         return false;
+      }
+      if (auto* bar = qobject_cast<QTabBar*>(watched)) {
+        // Only a tab the clerk can select takes the focus to the page
+        // control, before the page changes (as the toolkit's selection).
+        const int tab = bar->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (tab < 0 || !bar->isTabEnabled(tab)) return false;
       }
       Gesture([c] { ui::UserFocus(*c); });
       return !c->Focused();
@@ -263,7 +283,13 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool FormView::focusNextPrevChild(bool next) {
-  if (!interactive_) return QDialog::focusNextPrevChild(next);
+  // Qt moves the focus on its own away from a widget it hides (the page a
+  // tab click leaves) or disables: that is no move of the clerk's, and the
+  // screen's focus stays where it is (the next refresh shows it). Only Tab
+  // and Shift+Tab in a widget the clerk can use move it.
+  QWidget* from = focusWidget();
+  const bool clerk = from != nullptr && from->isVisible() && from->isEnabled();
+  if (!interactive_ || syncing_ || !clerk) return QDialog::focusNextPrevChild(next);
   Gesture([this, next] { form_.SelectNext(next); });
   return true;
 }
@@ -603,6 +629,8 @@ void FormView::SyncFocus() {
   ui::Control* active = form_.ActiveControl();
   if (active == nullptr) return;
   QWidget* w = WidgetOf(*active);
+  // The page control's keys are its tab bar's, not a control's on the page.
+  if (auto* tabs = qobject_cast<QTabWidget*>(w)) w = tabs->tabBar();
   if (w == nullptr || QApplication::focusWidget() == w ||
       w->isAncestorOf(QApplication::focusWidget()))
     return;

@@ -48,6 +48,8 @@ class FormView : public QDialog {
   void ScheduleRefresh();
   // The widget showing a control, or null (menus, popup menus).
   QWidget* WidgetOf(const ui::Control& control) const;
+  // The menu bar's action of a menu item, or null.
+  QAction* ActionOf(const ui::Control& item) const;
   // Shows or hides the small busy indicator of the wait animation.
   void ShowBusyIndicator(bool on);
   // Runs after every forwarded gesture, after the refresh (the modal loop

@@ -145,6 +145,19 @@ void GridView::OpenEditorAfterTyping() {
 
 void GridView::keyPressEvent(QKeyEvent* event) {
   if (state() == QAbstractItemView::EditingState) {
+    // Shift, Ctrl, Alt pressed on their own in the editor (the clerk about
+    // to type a capital or select the text) leave it open.
+    switch (event->key()) {
+      case Qt::Key_Shift:
+      case Qt::Key_Control:
+      case Qt::Key_Alt:
+      case Qt::Key_AltGr:
+      case Qt::Key_Meta:
+        event->accept();
+        return;
+      default:
+        break;
+    }
     // A key the open cell editor passed on. Enter and Escape: the delegate
     // commits or reverts the editor and closes it (closeEditor below), which
     // posts or cancels; acting here as well would post the field before the
@@ -208,6 +221,14 @@ void GridView::keyPressEvent(QKeyEvent* event) {
       return;
     case Qt::Key_Backspace:
       Act([&] { ui::UserKey(grid_, '\b'); });
+      return;
+    case Qt::Key_F2:
+      // The cell's editor opens, as on a double click: the way to type what
+      // the cell does not take as its first key (a blank to clear it).
+      if (state() != QAbstractItemView::EditingState && grid_.Focused() &&
+          grid_.CanEditSelected() && currentIndex().isValid()) {
+        edit(currentIndex());
+      }
       return;
     default:
       break;

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -97,33 +98,19 @@ struct QtWindowSystem::Impl {
   std::vector<Command> commands;
   std::vector<FormView*> views;
   bool busy = false;
-  bool left_application = false;
-  QMetaObject::Connection state_connection;
 
   FormView* Top() const { return views.empty() ? nullptr : views.back(); }
 };
 
 QtWindowSystem::QtWindowSystem() : impl_(std::make_unique<Impl>()) {
+  // The screen is activated when it is shown, not when the clerk comes back
+  // to this program from another one: that is the application's activation,
+  // not the form's, and the screen's activation starts over in the
+  // transporter panel, which would discard the grid the clerk is building.
   EnsureApplication();
-  Impl* impl = impl_.get();
-  // The screen is activated again when the clerk comes back from another
-  // program; its own dialogs do not count.
-  impl->state_connection = QObject::connect(qApp, &QGuiApplication::applicationStateChanged,
-                                            [impl](Qt::ApplicationState state) {
-                                              if (state != Qt::ApplicationActive) {
-                                                impl->left_application = true;
-                                                return;
-                                              }
-                                              FormView* top = impl->Top();
-                                              if (!impl->left_application || top == nullptr) return;
-                                              impl->left_application = false;
-                                              RunUserAction([top] { top->Form().Activate(); });
-                                              top->Refresh();
-                                            });
 }
 
 QtWindowSystem::~QtWindowSystem() {
-  QObject::disconnect(impl_->state_connection);
   if (impl_->busy) QApplication::restoreOverrideCursor();
 }
 
@@ -283,7 +270,9 @@ struct QtDialogs::Impl {
   int Run(QMessageBox& box, QMessageBox::StandardButton automatic_button) {
     if (automatic) {
       QTimer::singleShot(0, &box, [&box, automatic_button] {
-        if (QAbstractButton* b = box.button(automatic_button)) b->click();
+        if (QAbstractButton* b = box.button(automatic_button)) {
+          QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+        }
       });
     }
     return box.exec();
@@ -366,13 +355,28 @@ std::optional<int> QtDialogs::PickFromList(const ui::ListDialog& list) {
     const bool pick = *impl_->automatic == ui::Answer::Yes && impl_->list_row >= 0 &&
                       impl_->list_row < table->rowCount();
     const int row = impl_->list_row;
-    QTimer::singleShot(0, &dialog, [&dialog, table, pick, row] {
+    QTimer::singleShot(0, &dialog, [&dialog, table, buttons, pick, row] {
       if (!pick) {
+        QAbstractButton* cancel = buttons->button(QDialogButtonBox::Cancel);
+        QTest::mouseClick(cancel, Qt::LeftButton, {}, cancel->rect().center());
+        return;
+      }
+      // A double click on the row picks it.
+      QTableWidgetItem* item = table->item(row, 0);
+      if (item == nullptr) {
         dialog.reject();
         return;
       }
-      table->selectRow(row);
-      dialog.accept();
+      table->scrollToItem(item);
+      const QPoint at = table->visualItemRect(item).center();
+      QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
+      if (dialog.isVisible()) {
+        // Where the platform took no double click: the row, then Enter.
+        table->setCurrentCell(row, 0);
+        QTest::keyClick(table, Qt::Key_Return);
+      }
+      if (dialog.isVisible()) dialog.accept();
     });
   }
   std::optional<int> picked;

@@ -22,6 +22,7 @@
 #include "ui/application.h"
 #include "ui/form.h"
 #include "ui/report.h"
+#include "ui/user_input.h"
 
 namespace dg::qtview {
 
@@ -71,8 +72,8 @@ class QtWindowSystem : public ui::WindowSystem {
   QtWindowSystem& operator=(const QtWindowSystem&) = delete;
 
   // Runs until the form is closed (Form::IsOpen false). Activates the form
-  // once when it is first shown, and again whenever the application comes
-  // back from another program's window.
+  // once, when it is shown; the application coming back from another
+  // program's window does not activate it again.
   void ShowModal(ui::Form& form) override;
   void Repaint(ui::Form& form) override;
   void BusyChanged(bool busy) override;
@@ -115,6 +116,52 @@ class QtDialogs : public ui::Dialogs {
 
   void AnswerAutomatically(std::optional<ui::Answer> answer, int list_row = 0);
   const std::vector<std::string>& Shown() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Plays a scripted user's steps on the real Qt window (exp-host
+// --through-window): each form opened is shown as the desktop shows it, and
+// each step becomes the mouse and key events a clerk gives its widgets (a
+// click on the control, the text typed key by key, a click on the tab, on
+// the cell, the combo box opened and its item clicked, a menu item's menus
+// opened and the item clicked, Enter, the window closed); dialogs are really
+// shown and answered by clicking their buttons, a list's row double-clicked.
+// The view forwards those events to the headless controls as it forwards a
+// clerk's, so the screen sees what it sees on the desktop. A step the user
+// cannot do (the control hidden, disabled, read-only) sends nothing and
+// returns what the headless action returns.
+//
+// Works on the offscreen platform. REQUIRES: the application object
+// (EnsureApplication). Not copyable; the GUI thread only.
+class WindowInput : public ui::UserInput {
+ public:
+  WindowInput();
+  ~WindowInput() override;
+
+  void Opened(ui::Form& form) override;
+  void Closed(ui::Form& form) override;
+  ui::Outcome Focus(ui::Control& control) override;
+  void Activate(ui::Form& form) override;
+  ui::Outcome Type(ui::Control& control, const std::string& text) override;
+  ui::Outcome Select(ui::ComboBox& combo, int index) override;
+  ui::Outcome Click(ui::Control& control) override;
+  ui::Outcome SelectTab(ui::PageControl& pages, ui::TabSheet& sheet) override;
+  ui::Outcome ClickCell(ui::DataGrid& grid, std::optional<int> row,
+                        const std::optional<std::string>& field) override;
+  ui::Outcome EditCell(ui::DataGrid& grid, const std::string& text) override;
+  ui::Outcome Key(ui::Control& control, char key) override;
+  ui::Outcome Post(ui::DataGrid& grid) override;
+  ui::Outcome Close(ui::Form& form) override;
+  ui::Answer AnswerQuestion(const std::string& text, ui::Answer answer) override;
+  void Acknowledge(const std::string& text, bool error) override;
+  std::optional<int> PickRow(const ui::ListDialog& list, std::optional<int> row) override;
+
+  // A picture of the window showing `form` as it stands, as PNG; false when
+  // the form is not shown or the file cannot be written.
+  bool GrabToPng(const ui::Form& form, const std::string& path) const;
 
  private:
   struct Impl;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -206,6 +207,73 @@ TEST_F(WindowTest, ClicksTypingAndTabsGoToTheHeadlessControls) {
   EXPECT_FALSE(form.IsOpen());
   EXPECT_EQ(1, activations);
   EXPECT_EQ("exit medCdTransp;exit medCdTransp;exit medCdTransp;enter medTpTransp;page;", log);
+}
+
+// Qt moves its focus away from a widget it hides (the page a tab click
+// leaves) or disables; the screen's focus is the toolkit's, which moves only
+// as the clerk moves it: a tab click to the page control, nowhere else, and
+// a control the screen disables keeps it.
+TEST_F(WindowTest, TheFocusMovesOnlyAsTheClerkMovesIt) {
+  auto watch = [this](ui::Control& c) {
+    c.on_enter = [this](ui::Control& s) { log += "enter " + s.Name() + ";"; };
+    c.on_exit = [this](ui::Control& s) { log += "exit " + s.Name() + ";"; };
+  };
+  auto& order = form.Add<ui::Edit>("edtPedido", first);
+  order.left = 10;
+  order.top = 10;
+  watch(order);
+  auto& item = form.Add<ui::Edit>("edtItem", second);
+  item.left = 10;
+  item.top = 10;
+  watch(item);
+  item.on_change = [&item](ui::Control&) {
+    if (item.Text() == "x") item.SetEnabled(false);
+  };
+  code->SetText("1");
+  Show([&](FormView& view) {
+    QTest::mouseClick(view.WidgetOf(order), Qt::LeftButton);
+    ASSERT_EQ(&order, form.ActiveControl());
+    log.clear();
+
+    QTabBar* bar = static_cast<QTabWidget*>(view.WidgetOf(*pages))->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(second, pages->ActivePage());
+    EXPECT_EQ(pages, form.ActiveControl());
+    EXPECT_EQ("exit edtPedido;page;", log);
+    EXPECT_EQ(bar, QApplication::focusWidget());  // not the page's edit
+
+    // A click on the tab already shown moves the focus there as well.
+    QTest::mouseClick(view.WidgetOf(item), Qt::LeftButton);
+    ASSERT_EQ(&item, form.ActiveControl());
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pages, form.ActiveControl());
+
+    // The screen disables the focused control: its focus stays.
+    QTest::mouseClick(view.WidgetOf(item), Qt::LeftButton);
+    log.clear();
+    QTest::keyClicks(view.WidgetOf(item), "x");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.WidgetOf(item)->isEnabled());
+    EXPECT_EQ(&item, form.ActiveControl());
+    EXPECT_EQ("", log);
+  });
+}
+
+// The clerk goes to another program and comes back: the application is
+// active again, the screen is not activated again (its activation would
+// start over in the transporter panel and discard the grid).
+TEST_F(WindowTest, ComingBackFromAnotherProgramIsNoActivation) {
+  Show([this](FormView&) {
+    for (Qt::ApplicationState state : {Qt::ApplicationInactive, Qt::ApplicationActive}) {
+      QMetaObject::invokeMethod(qApp, "applicationStateChanged",
+                                Q_ARG(Qt::ApplicationState, state));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(1, activations);
+  });
+  EXPECT_EQ(1, activations);
 }
 
 TEST_F(WindowTest, DisabledPagesAndRefusedClosesStay) {

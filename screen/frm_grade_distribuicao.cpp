@@ -232,7 +232,7 @@ void TfrmGradeDistribuicao::FormClose(ui::Form& sender, ui::CloseAction& action)
     }
     {
       contracts::Showavi::Guard avi(this, 1);
-      Chama("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)});
+      Chama("DelGrade", {DiscardBranch(), ByRef(stNrGrade)});
     }
     if (PboOpcao != nullptr) *PboOpcao = false;
     stNrGrade.clear();
@@ -252,6 +252,11 @@ void TfrmGradeDistribuicao::ExibeExp(bool flag) {
 
 std::string TfrmGradeDistribuicao::ItemText(const char* field) const {
   return CurrentText(cdsExp, field);
+}
+
+std::string TfrmGradeDistribuicao::DiscardBranch() const {
+  std::string branch = ItemText("CDFILIAL");
+  return branch.empty() ? stFilial : branch;
 }
 
 // ---- Commands.

@@ -275,6 +275,11 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   std::string Parametro(const char* field) const;
   // A field of the current item as text ("" when there is no item).
   std::string ItemText(const char* field) const;
+  // The branch of the grid being discarded: the current item's, or, where
+  // the item list shows none (the transporter panel's filter after an
+  // activation), the grid's own branch as the distribution returned it, so
+  // that the server really discards it and frees its vehicles.
+  std::string DiscardBranch() const;
   // Discards the pending edit and the change log of an open dataset.
   static void CancelaAlteracoes(data::ClientDataset& dataset);
   // Return flag: text shown for a stored value, and entry of a text.

@@ -199,7 +199,7 @@ void TfrmGradeDistribuicao::btnTpTranspAfterPesq(ui::Control&) {
 void TfrmGradeDistribuicao::panTranspEnter(ui::Control&) {
   {
     data::HandlerGuard no_scroll(cdsExp.after_scroll);
-    Chama("DelGrade", {ItemText("CDFILIAL"), ByRef(stNrGrade)});
+    Chama("DelGrade", {DiscardBranch(), ByRef(stNrGrade)});
     ExibeExp(false);
     cdsVeiculo.Close();
     pgcPadrao->SetActivePage(tbsPedido);

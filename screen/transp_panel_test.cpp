@@ -181,6 +181,28 @@ TEST_F(PanelTest, CommitSendsWholePacketWithFilterAndShowsOrders) {
   });
 }
 
+// An activation puts the focus in the panel with the item list empty (its
+// filter shows no item): the grid is discarded under the branch the
+// distribution returned, not under an empty one the server knows no grid
+// of (the grid would stay open, holding its vehicles, and the next
+// distribution find them full). Closing from there does the same.
+TEST_F(PanelTest, AGridIsDiscardedUnderItsBranchWithNoItemShown) {
+  Launch({kSel}, [&](ui::Form& form) {
+    auto& s = Screen();
+    Commita();
+    ASSERT_FALSE(s.cdsVeiculo.IsEmpty());
+    server.Clear();
+    form.Activate();
+    EXPECT_EQ(s.cdsExp.RecordCount(), 0);
+    std::vector<std::string> discards;
+    for (const std::string& call : server.Calls()) {
+      if (call.rfind("DelGrade", 0) == 0) discards.push_back(call);
+    }
+    EXPECT_EQ(discards, std::vector<std::string>{"DelGrade(0001, &'17')"});
+    Answers({Answer::Yes});
+  });
+}
+
 TEST_F(PanelTest, ServerMessageKeyShownOtherFailuresPassed) {
   struct Row {
     const char* falha;

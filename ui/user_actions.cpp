@@ -22,24 +22,13 @@ const char* OutcomeName(Outcome outcome) {
   return "done";
 }
 
-namespace {
-
-// Whether the user can reach the control at all.
-Outcome Reachable(const Control& control) {
+Outcome UserReach(const Control& control) {
   if (!control.Showing()) return Outcome::Hidden;
   if (!control.IsEnabled()) return Outcome::Disabled;
   return Outcome::Done;
 }
 
-// Reachable, then the focus moves there as a click moves it.
-Outcome FocusFirst(Control& control) {
-  Outcome reach = Reachable(control);
-  if (reach != Outcome::Done) return reach;
-  if (control.TakesFocus() && !control.Focused()) control.SetFocus();
-  return Outcome::Done;
-}
-
-bool IsReadOnly(const Control& control) {
+bool TypingRefused(const Control& control) {
   if (auto* e = dynamic_cast<const Edit*>(&control)) return e->read_only;
   if (auto* m = dynamic_cast<const Memo*>(&control)) return m->read_only;
   if (auto* n = dynamic_cast<const NumberBox*>(&control)) return n->read_only;
@@ -48,6 +37,16 @@ bool IsReadOnly(const Control& control) {
   if (auto* c = dynamic_cast<const ComboBox*>(&control))
     return c->style == ComboStyle::DropDownList;
   return true;
+}
+
+namespace {
+
+// Reachable, then the focus moves there as a click moves it.
+Outcome FocusFirst(Control& control) {
+  Outcome reach = UserReach(control);
+  if (reach != Outcome::Done) return reach;
+  if (control.TakesFocus() && !control.Focused()) control.SetFocus();
+  return Outcome::Done;
 }
 
 // Runs a key handler; false when it swallowed the key (silent abort or 0).
@@ -65,7 +64,7 @@ bool RunKeyHandler(std::function<void(Control&, Key&)>& handler, Control& sender
 }  // namespace
 
 Outcome UserFocus(Control& control) {
-  Outcome reach = Reachable(control);
+  Outcome reach = UserReach(control);
   if (reach != Outcome::Done) return reach;
   if (!control.TakesFocus()) return Outcome::Disabled;
   control.SetFocus();
@@ -73,9 +72,9 @@ Outcome UserFocus(Control& control) {
 }
 
 Outcome UserType(Control& control, const std::string& text) {
-  Outcome reach = Reachable(control);
+  Outcome reach = UserReach(control);
   if (reach != Outcome::Done) return reach;
-  if (IsReadOnly(control)) return Outcome::ReadOnly;
+  if (TypingRefused(control)) return Outcome::ReadOnly;
   FocusFirst(control);
   if (auto* masked = dynamic_cast<MaskEdit*>(&control)) {
     masked->TypeText(text);
@@ -104,7 +103,7 @@ Outcome UserClick(Control& control) {
 
 Outcome UserSelectTab(PageControl& pages, TabSheet& sheet) {
   if (&sheet.Pages() != &pages) throw Error(sheet.Name() + " is not a page of " + pages.Name());
-  Outcome reach = Reachable(pages);
+  Outcome reach = UserReach(pages);
   if (reach != Outcome::Done) return reach;
   if (!sheet.Visible() || !sheet.tab_visible) return Outcome::Hidden;
   if (!sheet.Enabled()) return Outcome::Disabled;
@@ -138,7 +137,7 @@ Outcome UserClickCell(DataGrid& grid, std::optional<int> row,
 }
 
 Outcome UserEditCell(DataGrid& grid, const std::string& text) {
-  Outcome reach = Reachable(grid);
+  Outcome reach = UserReach(grid);
   if (reach != Outcome::Done) return reach;
   if (!grid.CanEditSelected()) return Outcome::ReadOnly;
   FocusFirst(grid);

@@ -26,6 +26,14 @@ enum class Outcome { Done, Disabled, Hidden, ReadOnly, NoSuchRow, NoSuchItem };
 // "done", "disabled", "hidden", "read-only", "no-such-row", "no-such-item".
 const char* OutcomeName(Outcome outcome);
 
+// Whether the user can reach the control at all: Hidden when it is not
+// showing, Disabled when it or a parent is disabled, Done otherwise. Changes
+// nothing.
+Outcome UserReach(const Control& control);
+// Whether typing into the control is refused (a read-only control, a
+// drop-down list, a kind that takes no text).
+bool TypingRefused(const Control& control);
+
 // Hidden when the control is not showing, Disabled when it or a parent is
 // disabled, Done otherwise. A kind that takes no focus: Disabled.
 Outcome UserFocus(Control& control);
