@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "appserver/packing_split.h"
+#include "planning/packing_split.h"
 
-namespace dg::server {
+namespace dg::planning {
 
 // What LoadPool::Cover may spend, in steps: on its relaxation (a load's
 // piece looked at counts one) and on its search (a load tried or a node).
@@ -86,4 +86,4 @@ class LoadPool {
   std::uint64_t steps_ = 0, step_limit_ = 0;
 };
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/packing_split.h"
+#include "planning/packing_split.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <numeric>
 #include <unordered_map>
 
-namespace dg::server {
+namespace dg::planning {
 
 std::int64_t Millionths(double x) { return std::llround(x * 1e6); }
 
@@ -255,4 +255,4 @@ bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize 
   return SubsetSearch<2>(pieces, {first, second}, share, 0, node_limit).Run(nodes, side);
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,14 +1,14 @@
 // The loads kept for the end game: see packing_pool.h.
-#include "appserver/packing_pool.h"
+#include "planning/packing_pool.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
 
-#include "appserver/packing_cover.h"
+#include "planning/packing_cover.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // Rounds of the subgradient method at most; its first step factor, halved
@@ -224,4 +224,4 @@ bool LoadPool::Cover(const PoolBudget& budget, std::uint64_t& steps,
   return true;
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/place_distribution.h"
+#include "planning/place_distribution.h"
 
 #include <algorithm>
 #include <map>
@@ -6,10 +6,10 @@
 #include <string>
 #include <tuple>
 
-#include "appserver/routing.h"
-#include "appserver/stop_order.h"
+#include "planning/routing.h"
+#include "planning/stop_order.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // The orders of a packing: their items, and whether the routing may move
@@ -206,4 +206,4 @@ double RoutesKm(const PackResult& distribution, const std::vector<std::size_t>& 
   return total;
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/stop_order.h"
+#include "planning/stop_order.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 std::string Print(const std::vector<std::size_t>& sequence) {
@@ -168,4 +168,4 @@ TEST(OrderStops, LargeRouteKeepsFixedPlacesAndIsDeterministic) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

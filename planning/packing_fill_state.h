@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "appserver/packing_fill_scan.h"
-#include "appserver/packing_split.h"
+#include "planning/packing_fill_scan.h"
+#include "planning/packing_split.h"
 
-namespace dg::server::fill {
+namespace dg::planning::fill {
 
 using Index = std::uint32_t;
 inline constexpr Index kNone = std::numeric_limits<Index>::max();
@@ -186,4 +186,4 @@ class PartialPacking {
   std::uint64_t out_key_ = 0;  // identifies the left-out set by its sizes
 };
 
-}  // namespace dg::server::fill
+}  // namespace dg::planning::fill

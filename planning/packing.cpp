@@ -1,4 +1,4 @@
-#include "appserver/packing.h"
+#include "planning/packing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include "data/quantity.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 struct Group {
@@ -187,18 +187,25 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   }
   PackResult constructed = loader.Result();
   if (options.search == PackSearch::kNone || !constructed.complete ||
-      assignment.size() != groups.size()) {
+      assignment.size() != groups.size() ||
+      (options.search == PackSearch::kGiven && !options.given)) {
     return constructed;
   }
 
   std::vector<PackPiece> pieces;
   for (const Group& g : groups) pieces.push_back({g.weight, g.volume});
   std::vector<std::size_t> searched =
-      options.search == PackSearch::kGatherRoom
-          ? GatherRoom(pieces, vehicles, assignment, options.effort)
+      options.search == PackSearch::kGiven
+          ? options.given(pieces, vehicles, assignment, options.effort)
           : ReduceVehicles(pieces, vehicles, assignment,
                            {PackEffort(options.effort, pieces.size()), options.seed,
                             options.last_vehicle_percent});
+  // A given search's answer that does not name a vehicle for each order
+  // keeps the constructed packing.
+  if (searched.size() != groups.size()) return constructed;
+  for (std::size_t v : searched) {
+    if (v >= vehicles.size()) return constructed;
+  }
   // The searches count in exact millionths; a vehicle that the rounding to
   // three decimals would judge over its room keeps the constructed packing.
   std::vector<PackPiece> load(vehicles.size());
@@ -231,4 +238,4 @@ PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackV
   return out;
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

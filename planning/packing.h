@@ -8,10 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-namespace dg::server {
+namespace dg::planning {
 
 // One order item to place. Intentionally copyable.
 struct PackItem {
@@ -61,12 +62,24 @@ struct PackResult {
   bool complete = false;                    // every quantity was placed
 };
 
+// A load that travels whole (an order): total weight and volume.
+struct PackPiece {
+  double weight = 0;
+  double volume = 0;
+};
+
 // How PackItems looks for fewer vehicles once everything is placed.
 enum class PackSearch {
-  kNone,        // the construction alone
-  kGatherRoom,  // moves that gather the free room in fewer vehicles (GatherRoom)
-  kExactFill,   // the exact-fill search (ReduceVehicles)
+  kNone,       // the construction alone
+  kGiven,      // the search PackOptions::given names (a benchmark's reference)
+  kExactFill,  // the exact-fill search (ReduceVehicles)
 };
+
+// A search of fewer vehicles with the contract of ReduceVehicles, given its
+// effort (PackOptions::effort) instead of a SearchBudget.
+using VehicleSearch = std::function<std::vector<std::size_t>(
+    const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
+    std::vector<std::size_t> assignment, std::uint64_t effort)>;
 
 // How hard PackItems works for fewer vehicles. Intentionally copyable.
 struct PackOptions {
@@ -84,6 +97,9 @@ struct PackOptions {
   // further from its bound (a mixed fleet's day, whose bound is weak) gains
   // little from more steps.
   std::uint64_t last_vehicle_percent = kDefaultLastVehiclePercent;
+  // The search of kGiven; without one, kGiven is kNone. A vehicle it would
+  // load over its room keeps the constructed packing.
+  VehicleSearch given;
 };
 
 // First-fit decreasing on both dimensions: orders by priority, date and then
@@ -100,12 +116,6 @@ struct PackOptions {
 // Deterministic: the same items, vehicles and options give the same result.
 PackResult PackItems(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
                      const PackOptions& options = {});
-
-// A load that travels whole (an order): total weight and volume.
-struct PackPiece {
-  double weight = 0;
-  double volume = 0;
-};
 
 // Fewest vehicles the pieces can need: the largest of the vehicles needed for
 // the weight and for the volume (largest vehicles first), of the number of
@@ -151,21 +161,10 @@ std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
                                         std::vector<std::size_t> assignment,
                                         const SearchBudget& budget);
 
-// The earlier search, kept as a reference for the benchmarks: repeatedly
-// closes the least loaded vehicle and searches for room for its pieces on the
-// others (swaps of one piece against up to two, guided by weights that grow
-// on the pieces left out; when no swap helps, the move or exchange between
-// two vehicles that gathers the room left most), until the lower bound is
-// reached or `effort` candidate moves were evaluated. Same contract as
-// ReduceVehicles.
-std::vector<std::size_t> GatherRoom(const std::vector<PackPiece>& pieces,
-                                    const std::vector<PackVehicle>& vehicles,
-                                    std::vector<std::size_t> assignment, std::uint64_t effort);
-
 // x rounded half away from zero to 3 decimals.
 double Round3(double x);
 
 // need <= room after rounding both to 3 decimals.
 inline bool FitsWithin(double need, double room) { return Round3(need) <= Round3(room); }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -15,7 +15,7 @@
 // and growing starts again. Loads that just gave way are not forced in
 // again for a few rounds, and after many rounds without a larger set the
 // search goes back to the largest one found.
-#include "appserver/packing_cover.h"
+#include "planning/packing_cover.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -25,9 +25,9 @@
 #include <numeric>
 #include <utility>
 
-#include "appserver/packing_fill_scan.h"
+#include "planning/packing_fill_scan.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 using Size = ExactSize;
@@ -488,4 +488,4 @@ bool CoverWithLoads(const std::vector<ExactSize>& sizes, ExactSize room, std::si
   return cover.Run(steps, vehicle);
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/packing_cover.h"
+#include "planning/packing_cover.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "appserver/packing.h"
+#include "planning/packing.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 ExactSize Units(std::int64_t weight, std::int64_t volume) {
@@ -185,4 +185,4 @@ TEST(ReduceVehicles, EndGameClosesTheLastVehicleOfAnExactFill) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

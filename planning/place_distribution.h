@@ -13,9 +13,9 @@
 #include <limits>
 #include <vector>
 
-#include "appserver/packing.h"
+#include "planning/packing.h"
 
-namespace dg::server {
+namespace dg::planning {
 
 inline constexpr std::size_t kNoPlace = std::numeric_limits<std::size_t>::max();
 
@@ -66,4 +66,4 @@ PackResult PlanByPlace(const std::vector<PackItem>& items, const std::vector<Pac
 double RoutesKm(const PackResult& distribution, const std::vector<std::size_t>& item_place,
                 const PlaceMap& map);
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -6,15 +6,15 @@
 // not always rebuild the same routes), and keeps the result by simulated
 // annealing. A step that cannot put a customer back anywhere, or that leaves
 // fewer vehicles in use than required, is dropped.
-#include "appserver/routing.h"
+#include "planning/routing.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 
-#include "appserver/packing.h"
+#include "planning/packing.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // Deterministic pseudo-random numbers, so that one input gives one answer.
@@ -596,4 +596,4 @@ RoutingSolution TwoOptRoutes(const RoutingProblem& problem, RoutingSolution solu
   return solution;
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

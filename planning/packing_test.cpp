@@ -1,5 +1,6 @@
-#include "appserver/packing.h"
-#include "appserver/packing_split.h"
+#include "planning/packing.h"
+#include "planning/packing_split.h"
+#include "planning/testing/packing_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,11 @@
 #include <set>
 #include <sstream>
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
+
+using testing::CheckedVehicles;
+using testing::Draws;
 
 // "item>vehicle:quantity" for every allocation, then "incomplete" if so.
 std::string Print(const PackResult& r) {
@@ -237,23 +241,6 @@ TEST(PackItems, NoReductionWhenAnOrderIsSplitOrCapacityIsShort) {
   }
 }
 
-// A small generator whose draws are the same on every platform, so that
-// the generated cases are too.
-class Draws {
- public:
-  explicit Draws(unsigned seed) : state_(seed) {}
-  // 16 bits.
-  unsigned Next() {
-    state_ = state_ * 1103515245u + 12345u;
-    return state_ >> 16;
-  }
-  int Below(int n) { return static_cast<int>(Next() % static_cast<unsigned>(n)); }
-  int Between(int low, int high) { return low + Below(high - low + 1); }
-
- private:
-  unsigned state_;
-};
-
 // Vehicles of room 100 x 100, each cut into `cuts` pieces that fill it
 // exactly in both dimensions (weight and volume cut independently), the
 // pieces shuffled: only a perfect regrouping reaches `bins` vehicles.
@@ -303,29 +290,6 @@ TEST(ReduceVehicles, RegroupsExactFillsFromOnePiecePerVehicle) {
     EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, budget))
         << name << ": deterministic";
   }
-}
-
-// Every piece on exactly one vehicle, that vehicle within its room in both
-// dimensions; the number of vehicles in use, or 0 when the assignment is
-// invalid.
-std::size_t CheckedVehicles(const std::vector<PackPiece>& pieces,
-                            const std::vector<PackVehicle>& vehicles,
-                            const std::vector<std::size_t>& assignment) {
-  if (assignment.size() != pieces.size()) return 0;
-  std::vector<PackPiece> load(vehicles.size());
-  std::set<std::size_t> used;
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    if (assignment[i] >= vehicles.size()) return 0;
-    load[assignment[i]].weight += pieces[i].weight;
-    load[assignment[i]].volume += pieces[i].volume;
-    used.insert(assignment[i]);
-  }
-  for (std::size_t v : used) {
-    if (!FitsWithin(load[v].weight, vehicles[v].free_weight) ||
-        !FitsWithin(load[v].volume, vehicles[v].free_volume))
-      return 0;
-  }
-  return used.size();
 }
 
 // One piece per vehicle: the worst start a search can get.
@@ -508,7 +472,7 @@ TEST(ReduceVehicles, LastVehicleAboveTheBoundGetsItsExtraEffort) {
 TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long budgets, several
   // seeds: each answer must be a valid packing on no more vehicles than the
-  // start, and both searches are held to it.
+  // start.
   Draws draws(3);
   auto next = [&draws](int n) { return draws.Below(n); };
   for (int round = 0; round < 30; ++round) {
@@ -540,8 +504,6 @@ TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
       EXPECT_GT(after, 0u) << "round " << round << " effort " << effort;
       EXPECT_LE(after, before) << "round " << round << " effort " << effort;
       EXPECT_EQ(fill, ReduceVehicles(pieces, vehicles, start, budget)) << "round " << round;
-      const auto gather = GatherRoom(pieces, vehicles, start, effort);
-      EXPECT_GT(CheckedVehicles(pieces, vehicles, gather), 0u) << "round " << round;
     }
   }
 }
@@ -558,9 +520,32 @@ TEST(PackItems, SearchesAgreeOnTheRulesOfTheConstruction) {
   }
   const std::vector<PackVehicle> fleet = {{150, 1}, {150, 1}, {300, 2}, {300, 2},
                                           {150, 1}, {500, 3}, {500, 3}, {150, 1}};
-  for (PackSearch search : {PackSearch::kNone, PackSearch::kGatherRoom, PackSearch::kExactFill}) {
+  for (PackSearch search : {PackSearch::kNone, PackSearch::kGiven, PackSearch::kExactFill}) {
     PackOptions options;
     options.search = search;
+    // A given search that puts every order on the emptiest vehicle the
+    // rooms allow, last vehicle first.
+    options.given = [](const std::vector<PackPiece>& pieces,
+                       const std::vector<PackVehicle>& vehicles, std::vector<std::size_t> start,
+                       std::uint64_t) {
+      std::vector<PackPiece> load(vehicles.size());
+      for (std::size_t i = 0; i < pieces.size(); ++i) {
+        load[start[i]].weight += pieces[i].weight, load[start[i]].volume += pieces[i].volume;
+      }
+      for (std::size_t i = 0; i < pieces.size(); ++i) {
+        for (std::size_t v = vehicles.size(); v-- > 0;) {
+          if (v == start[i] ||
+              !FitsWithin(load[v].weight + pieces[i].weight, vehicles[v].free_weight) ||
+              !FitsWithin(load[v].volume + pieces[i].volume, vehicles[v].free_volume))
+            continue;
+          load[start[i]].weight -= pieces[i].weight, load[start[i]].volume -= pieces[i].volume;
+          load[v].weight += pieces[i].weight, load[v].volume += pieces[i].volume;
+          start[i] = v;
+          break;
+        }
+      }
+      return start;
+    };
     const PackResult r = PackItems(items, fleet, options);
     ASSERT_TRUE(r.complete);
     std::map<std::string, std::set<std::size_t>> vehicles_of_order;
@@ -573,6 +558,32 @@ TEST(PackItems, SearchesAgreeOnTheRulesOfTheConstruction) {
     for (std::size_t i = 0; i < items.size(); ++i) EXPECT_DOUBLE_EQ(items[i].quantity, placed[i]);
     EXPECT_EQ(Print(r), Print(PackItems(items, fleet, options)));
   }
+}
+
+TEST(PackItems, KeepsTheConstructionWhereAGivenSearchAnswersNoPacking) {
+  // A given search is a benchmark's: an answer over a vehicle's room, with
+  // too few orders or naming a vehicle that does not exist leaves the
+  // construction as it was instead of a load no vehicle can carry.
+  const std::vector<PackItem> items = {Item(60, 0, 1, "A"), Item(60, 0, 1, "B"),
+                                       Item(30, 0, 1, "C")};
+  const std::vector<PackVehicle> fleet = {{100, 1}, {100, 1}};
+  PackOptions construction;
+  construction.search = PackSearch::kNone;
+  const std::string constructed = Print(PackItems(items, fleet, construction));
+  const std::vector<std::pair<const char*, std::vector<std::size_t>>> answers = {
+      {"all on one vehicle", {0, 0, 0}},
+      {"an order missing", {0, 1}},
+      {"no such vehicle", {0, 1, 2}}};
+  for (const auto& [name, answer] : answers) {
+    PackOptions options;
+    options.search = PackSearch::kGiven;
+    options.given = [&answer](const std::vector<PackPiece>&, const std::vector<PackVehicle>&,
+                              std::vector<std::size_t>, std::uint64_t) { return answer; };
+    EXPECT_EQ(constructed, Print(PackItems(items, fleet, options))) << name;
+  }
+  PackOptions none;
+  none.search = PackSearch::kGiven;
+  EXPECT_EQ(constructed, Print(PackItems(items, fleet, none))) << "no search given";
 }
 
 TEST(VehicleLowerBound, Table) {
@@ -616,4 +627,4 @@ TEST(Round3, RoundsHalfAwayFromZero) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -53,14 +53,14 @@
 #include <utility>
 #include <vector>
 
-#include "appserver/packing.h"
-#include "appserver/packing_cover.h"
-#include "appserver/packing_fill_scan.h"
-#include "appserver/packing_fill_state.h"
-#include "appserver/packing_pool.h"
-#include "appserver/packing_split.h"
+#include "planning/packing.h"
+#include "planning/packing_cover.h"
+#include "planning/packing_fill_scan.h"
+#include "planning/packing_fill_state.h"
+#include "planning/packing_pool.h"
+#include "planning/packing_split.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 using fill::Index;
@@ -230,7 +230,7 @@ class FillSearch : fill::PartialPacking {
                              last_vehicle_effort_ / fill::kCoverSearchShare, seed_};
     std::uint64_t steps = 0;
     std::vector<std::uint32_t> vehicle;
-    return dg::server::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle) &&
+    return dg::planning::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle) &&
            Adopt(vehicle);
   }
 
@@ -692,4 +692,4 @@ std::vector<std::size_t> ReduceVehicles(const std::vector<PackPiece>& pieces,
   return search.Run(std::move(assignment));
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -4,15 +4,15 @@
 // free places between two fixed ones form a gap. A 2-opt reversal or a chain
 // move stays inside one gap (so nothing fixed shifts); an exchange of two
 // free stops may cross gaps, which is how a stop changes gap.
-#include "appserver/stop_order.h"
+#include "planning/stop_order.h"
 
 #include <algorithm>
 #include <limits>
 #include <tuple>
 
-#include "appserver/seeded_random.h"
+#include "planning/seeded_random.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 constexpr double kEps = 1e-9;
@@ -521,4 +521,4 @@ StopOrderResult NearestNeighbourTwoOpt(const StopOrderInput& input) {
   return r;
 }
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace dg::server {
+namespace dg::planning {
 
 // One route to put in order. Node 0 is the start, nodes 1..stops are the
 // stops, and node stops + 1 is the end when `has_end` (without an end the
@@ -61,4 +61,4 @@ double SequenceCost(const StopOrderInput& input, const std::vector<std::size_t>&
 // start, then 2-opt until no exchange improves. Ignores `fixed`.
 StopOrderResult NearestNeighbourTwoOpt(const StopOrderInput& input);
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "appserver/packing_split.h"
+#include "planning/packing_split.h"
 
-namespace dg::server {
+namespace dg::planning {
 
 // What CoverWithLoads may spend, in steps (loads looked at and nodes of the
 // listing), and the seed of its draws.
@@ -58,4 +58,4 @@ std::vector<std::uint32_t> VehiclesOfPieces(const std::vector<std::uint32_t>& ki
                                             std::size_t kinds,
                                             const std::vector<std::vector<std::uint32_t>>& loads);
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "appserver/packing_split.h"
+#include "planning/packing_split.h"
 
-namespace dg::server::fill {
+namespace dg::planning::fill {
 
 inline constexpr double kEps = 1e-9;
 
@@ -214,4 +214,4 @@ inline std::size_t ListOut(const std::vector<std::uint32_t>& out, const std::vec
   return singles.size() + pairs.size();
 }
 
-}  // namespace dg::server::fill
+}  // namespace dg::planning::fill

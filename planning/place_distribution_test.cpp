@@ -1,6 +1,6 @@
 // Distribution by place: whole orders regrouped by where they go, never more
 // vehicles, never over a room, nothing lost.
-#include "appserver/place_distribution.h"
+#include "planning/place_distribution.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // Places on a plane (km), place 0 the branch; Euclidean distances.
@@ -182,4 +182,4 @@ TEST(PlanByPlace, RandomDaysStaySoundAndTheSameInputGivesTheSamePlan) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace dg::server {
+namespace dg::planning {
 
 // A 64-bit linear congruential generator; each number is the high 31 bits of
 // its state.
@@ -24,4 +24,4 @@ class SeededRandom {
   std::uint64_t state_;
 };
 
-}  // namespace dg::server
+}  // namespace dg::planning

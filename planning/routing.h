@@ -13,7 +13,7 @@
 #include <limits>
 #include <vector>
 
-namespace dg::server {
+namespace dg::planning {
 
 // Weight and volume. Intentionally copyable.
 struct RouteLoad {
@@ -84,4 +84,4 @@ RoutingSolution SolveRouting(const RoutingProblem& problem, const RoutingSolutio
 RoutingSolution SavingsRoutes(const RoutingProblem& problem);
 RoutingSolution TwoOptRoutes(const RoutingProblem& problem, RoutingSolution solution);
 
-}  // namespace dg::server
+}  // namespace dg::planning

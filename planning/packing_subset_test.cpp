@@ -5,11 +5,11 @@
 #include <random>
 #include <vector>
 
-#include "appserver/packing.h"
-#include "appserver/packing_fill_scan.h"
-#include "appserver/packing_split.h"
+#include "planning/packing.h"
+#include "planning/packing_fill_scan.h"
+#include "planning/packing_split.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // The best load found by trying every assignment: the largest share, and on
@@ -331,4 +331,4 @@ TEST(ExactSearches, SwapScanPassesOverExactlyTheEntriesOverTheLimit) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

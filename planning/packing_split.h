@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace dg::server {
+namespace dg::planning {
 
 // A weight and a volume in millionths. Intentionally copyable.
 struct ExactSize {
@@ -109,4 +109,4 @@ bool FillOne(const std::vector<SubsetPiece>& pieces, ExactSize room, double shar
 bool FillTwo(const std::vector<SubsetPiece>& pieces, ExactSize first, ExactSize second,
              double share, std::uint64_t node_limit, std::uint64_t& nodes, std::vector<int>& side);
 
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/routing.h"
+#include "planning/routing.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 // Customers on a plane around the depot at (0, 0).
@@ -193,4 +193,4 @@ TEST(Routing, SavingsMergesWhileTheLoadFits) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning

@@ -1,4 +1,4 @@
-#include "appserver/packing_pool.h"
+#include "planning/packing_pool.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "appserver/packing_fill_scan.h"
+#include "planning/packing_fill_scan.h"
 
-namespace dg::server {
+namespace dg::planning {
 namespace {
 
 ExactSize Units(std::int64_t weight, std::int64_t volume) {
@@ -178,4 +178,4 @@ TEST(LoadPool, KeepsOnlyLoadsThatFitAndWasteNoMoreThanThePiecesSpare) {
 }
 
 }  // namespace
-}  // namespace dg::server
+}  // namespace dg::planning
