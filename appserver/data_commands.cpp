@@ -10,9 +10,9 @@
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
-#include "appserver/storage_postgres.h"
 #include "data/file_target.h"
 #include "data/format.h"
+#include "data/sql_text.h"
 
 namespace dg::server {
 namespace {
@@ -132,7 +132,7 @@ int ImportFiles(Storage& storage, const std::vector<std::string>& paths, bool dr
 int ImportInto(const std::string& db, const std::vector<std::string>& paths, bool dry_run,
                std::ostream& out, std::ostream& err, bool progress_in_place) {
   std::error_code ec;
-  if (IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
+  if (data::IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
     return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place);
   }
   if (!dry_run) {
@@ -264,7 +264,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
   if (db.empty()) return Usage(err, "export", "--db is required");
   if (grid.empty()) return Usage(err, "export", "--grid is required");
   if (grid.size() > 10) return Usage(err, "export", "bad grid number " + grid);
-  const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+  const bool postgres = data::IsPostgresUrl(db);
   if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
   // A file that is there and is not a plain one (/dev/stdout, a pipe the ERP
   // reads from, a link) is written into: renaming over it would replace it.

@@ -39,17 +39,6 @@ Outcome FocusFirst(Control& control) {
   return Outcome::Done;
 }
 
-bool IsReadOnly(const Control& control) {
-  if (auto* e = dynamic_cast<const Edit*>(&control)) return e->read_only;
-  if (auto* m = dynamic_cast<const Memo*>(&control)) return m->read_only;
-  if (auto* n = dynamic_cast<const NumberBox*>(&control)) return n->read_only;
-  if (auto* d = dynamic_cast<const DBEdit*>(&control))
-    return d->read_only || d->BoundField() == nullptr;
-  if (auto* c = dynamic_cast<const ComboBox*>(&control))
-    return c->style == ComboStyle::DropDownList;
-  return true;
-}
-
 // Runs a key handler; false when it swallowed the key (silent abort or 0).
 template <typename Key>
 bool RunKeyHandler(std::function<void(Control&, Key&)>& handler, Control& sender, Key& key) {
@@ -75,7 +64,7 @@ Outcome UserFocus(Control& control) {
 Outcome UserType(Control& control, const std::string& text) {
   Outcome reach = Reachable(control);
   if (reach != Outcome::Done) return reach;
-  if (IsReadOnly(control)) return Outcome::ReadOnly;
+  if (control.ReadOnly().value_or(true)) return Outcome::ReadOnly;
   FocusFirst(control);
   if (auto* masked = dynamic_cast<MaskEdit*>(&control)) {
     masked->TypeText(text);
