@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "data/wire_json.h"
 
 namespace dg::server {

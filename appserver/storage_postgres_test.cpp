@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "appserver/schema.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "contracts/lookup_sql.h"
 #include "contracts/postgres_connection.h"
 

@@ -153,7 +153,6 @@ class DataGrid : public Control {
   // The in-place editor is active: a cell was edited and the dataset is
   // still in edit or insert state.
   bool EditorMode() const;
-  void SetEditorMode(bool on) { editor_mode_ = on; }
   // Edits the selected cell of the current row as the user does: a field
   // with an edit mask takes the text as a masked edit takes typing
   // (data::EditMask::Type), refusing what its positions do not accept.

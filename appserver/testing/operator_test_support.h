@@ -4,7 +4,7 @@
 #pragma once
 
 #include "appserver/operators.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 
