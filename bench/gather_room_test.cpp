@@ -17,30 +17,14 @@ using planning::PackPiece;
 using planning::PackVehicle;
 using planning::testing::CheckedVehicles;
 using planning::testing::Draws;
+using planning::testing::MixedFleetStart;
 
 TEST(GatherRoom, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long efforts: each answer
   // is a valid packing on no more vehicles than the start.
   Draws draws(3);
-  auto next = [&draws](int n) { return draws.Below(n); };
   for (int round = 0; round < 30; ++round) {
-    std::vector<PackVehicle> vehicles;
-    const int fleet = 3 + next(20);
-    for (int v = 0; v < fleet; ++v) vehicles.push_back({100.0 + 50 * next(3), 1.0 + 0.5 * next(3)});
-    std::vector<PackPiece> pieces;
-    std::vector<std::size_t> start;
-    for (int v = 0; v < fleet; ++v) {
-      double weight = 0, volume = 0;
-      for (int k = 0; k < 1 + next(5); ++k) {
-        const PackPiece p{0.001 * (1 + next(60'000)), 0.001 * next(700)};
-        if (!FitsWithin(weight + p.weight, vehicles[v].free_weight) ||
-            !FitsWithin(volume + p.volume, vehicles[v].free_volume))
-          break;
-        weight += p.weight, volume += p.volume;
-        pieces.push_back(p);
-        start.push_back(static_cast<std::size_t>(v));
-      }
-    }
+    const auto [vehicles, pieces, start] = MixedFleetStart(draws);
     const std::size_t before = CheckedVehicles(pieces, vehicles, start);
     ASSERT_GT(before, 0u);
     for (std::uint64_t effort : {std::uint64_t{0}, std::uint64_t{2'000}, std::uint64_t{300'000}}) {

@@ -51,4 +51,37 @@ inline std::size_t CheckedVehicles(const std::vector<PackPiece>& pieces,
   return used.size();
 }
 
+// A vehicle search's start: vehicles and the pieces on them, by vehicle.
+// Intentionally copyable.
+struct SearchStart {
+  std::vector<PackVehicle> vehicles;
+  std::vector<PackPiece> pieces;
+  std::vector<std::size_t> assignment;
+};
+
+// A mixed fleet of 3 to 22 vehicles, each holding 1 to 5 pieces of every
+// shape that fit it: a valid start, drawn from `draws`.
+inline SearchStart MixedFleetStart(Draws& draws) {
+  auto next = [&draws](int n) { return draws.Below(n); };
+  SearchStart out;
+  auto& [vehicles, pieces, start] = out;
+  const int fleet = 3 + next(20);
+  for (int v = 0; v < fleet; ++v) {
+    vehicles.push_back({100.0 + 50 * next(3), 1.0 + 0.5 * next(3)});
+  }
+  for (int v = 0; v < fleet; ++v) {
+    double weight = 0, volume = 0;
+    for (int k = 0; k < 1 + next(5); ++k) {
+      const PackPiece p{0.001 * (1 + next(60'000)), 0.001 * next(700)};
+      if (!FitsWithin(weight + p.weight, vehicles[v].free_weight) ||
+          !FitsWithin(volume + p.volume, vehicles[v].free_volume))
+        break;
+      weight += p.weight, volume += p.volume;
+      pieces.push_back(p);
+      start.push_back(static_cast<std::size_t>(v));
+    }
+  }
+  return out;
+}
+
 }  // namespace dg::planning::testing
