@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -13,10 +13,10 @@
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
-#include "appserver/storage_postgres.h"
 #include "data/file_target.h"
 #include "data/format.h"
 #include "data/quantity.h"
+#include "data/sql_text.h"
 
 namespace dg::server {
 namespace {
@@ -154,7 +154,7 @@ int ImportInto(const std::string& db, const std::vector<std::string>& paths, boo
                std::ostream& out, std::ostream& err, bool progress_in_place,
                bool accept_large_changes) {
   std::error_code ec;
-  if (IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
+  if (data::IsPostgresUrl(db) || (dry_run && fs::exists(db, ec))) {
     return ImportFiles(*OpenStorage(db), paths, dry_run, out, err, progress_in_place,
                        accept_large_changes);
   }
@@ -359,7 +359,7 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
   if (grid.empty() && !items) return Usage(err, "export", "--grid or --items is required");
   if (!grid.empty() && items) return Usage(err, "export", "--grid and --items are separate runs");
   if (grid.size() > 10) return Usage(err, "export", "bad grid number " + grid);
-  const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+  const bool postgres = data::IsPostgresUrl(db);
   if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
   // A file that is there and is not a plain one (/dev/stdout, a pipe the ERP
   // reads from, a link) is written into: renaming over it would replace it.

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "data/testing/fake_routing_engine.h"
 
 namespace dg::server {

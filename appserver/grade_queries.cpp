@@ -4,13 +4,15 @@
 #include <map>
 #include <set>
 
-#include "appserver/packing.h"
 #include "data/quantity.h"
+#include "planning/packing.h"
 
 namespace dg::server::detail {
 
 using data::Variant;
 using data::VariantKind;
+using planning::FitsWithin;
+using planning::Round3;
 
 namespace {
 

@@ -12,14 +12,15 @@
 #include "appserver/journal.h"
 #include "appserver/manifest_methods.h"
 #include "appserver/operators.h"
-#include "appserver/packing.h"
 #include "appserver/schema.h"
 #include "data/item_fields.h"
 #include "data/quantity.h"
+#include "planning/packing.h"
 
 namespace dg::server {
 
 using data::Variant;
+using planning::Round3;
 using namespace detail;
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "appserver/call_args.h"
 #include "appserver/grade_queries.h"
-#include "appserver/place_distribution.h"
 #include "data/travel.h"
+#include "planning/place_distribution.h"
 
 namespace dg::server::detail {
 
@@ -44,7 +44,7 @@ struct ClientPlaces {
   // Place 0 is the branch; no places at all when the branch or every client
   // lacks coordinates (the distribution then goes by weight and volume
   // alone).
-  PlaceMap map;
+  planning::PlaceMap map;
   // The place of each client with coordinates; a client without them has
   // none and is never given one.
   std::map<std::string, std::size_t> place_of;

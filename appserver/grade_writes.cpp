@@ -9,16 +9,21 @@
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
 #include "appserver/item_ledger.h"
-#include "appserver/packing.h"
-#include "appserver/place_distribution.h"
 #include "data/filter.h"
 #include "data/format.h"
 #include "data/quantity.h"
+#include "planning/packing.h"
+#include "planning/place_distribution.h"
 
 namespace dg::server::detail {
 
 using data::DataPacket;
 using data::Variant;
+using planning::kNoPlace;
+using planning::PackAllocation;
+using planning::PackItem;
+using planning::PackResult;
+using planning::PackVehicle;
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "appserver/grade_support.h"
 #include "appserver/journal.h"
 #include "appserver/transport.h"
+#include "data/sql_text.h"
 
 namespace dg::server {
 namespace {
@@ -70,7 +71,7 @@ bool ReadCommandOptions(const std::vector<std::string>& args, const std::vector<
     return false;
   }
   // These commands work on an existing database; they never create one.
-  const bool postgres = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+  const bool postgres = data::IsPostgresUrl(db);
   if (!postgres && !std::filesystem::exists(db)) {
     err << "exp-appserver: there is no database " << db << "\n";
     return false;

@@ -12,8 +12,8 @@
 
 #include "appserver/journal.h"
 #include "appserver/process_mark.h"
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

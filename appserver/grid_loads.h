@@ -41,8 +41,6 @@ class TouchedLoads {
   // An allocation of the grid on `vehicle` for `day` was added, removed or
   // changed.
   void Add(const std::string& vehicle, const std::string& day);
-  // The vehicle's return flag or orders changed without its load.
-  void AddVehicle(const std::string& vehicle) { vehicles_.insert(vehicle); }
   // Adds the vehicle and day of every allocation of the grid that `where`
   // selects (SQL on ALOCGRADE after the branch and grid, with `params`).
   void AddRows(Session& s, const std::string& where, const std::vector<Value>& params);

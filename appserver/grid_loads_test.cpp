@@ -8,7 +8,7 @@
 #include "appserver/grade_support.h"
 #include "appserver/grid_activity.h"
 #include "appserver/import.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "appserver/journal.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "data/wire_json.h"
 
 namespace dg::server {

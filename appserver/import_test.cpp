@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "appserver/schema.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "appserver/journal.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -31,9 +31,9 @@
 
 #include "appserver/grade_support.h"
 #include "appserver/operators.h"
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
-#include "appserver/tls_test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
+#include "appserver/testing/tls_test_support.h"
 
 namespace dg::server {
 namespace {

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "appserver/data_commands.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

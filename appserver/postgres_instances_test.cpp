@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "appserver/grade_support.h"
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

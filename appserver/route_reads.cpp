@@ -9,13 +9,15 @@
 #include <tuple>
 
 #include "appserver/grade_support.h"
-#include "appserver/stop_order.h"
 #include "data/plain_address.h"
 #include "data/travel.h"
+#include "planning/stop_order.h"
 
 namespace dg::server::detail {
 
 using data::Variant;
+using planning::StopOrderInput;
+using planning::StopOrderResult;
 
 namespace {
 

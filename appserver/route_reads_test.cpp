@@ -6,7 +6,7 @@
 #include <map>
 #include <numeric>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "data/travel.h"
 
 namespace dg::server {

@@ -9,8 +9,8 @@
 #include <regex>
 
 #include "appserver/argument_rules.h"
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
 #include "contracts/lookup_sql.h"
 #include "contracts/sqlite_connection.h"
 

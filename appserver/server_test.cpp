@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "appserver/grade_support.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "data/item_fields.h"
 #include "data/quantity.h"
 

@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "appserver/journal.h"
-#include "appserver/operator_test_support.h"
 #include "appserver/operators.h"
-#include "appserver/server_process.h"
 #include "appserver/sessions.h"
-#include "appserver/test_support.h"
-#include "appserver/tls_test_support.h"
+#include "appserver/testing/operator_test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
+#include "appserver/testing/tls_test_support.h"
 
 namespace dg::server {
 namespace {

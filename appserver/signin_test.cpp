@@ -5,10 +5,10 @@
 #include <thread>
 
 #include "appserver/journal.h"
-#include "appserver/operator_test_support.h"
 #include "appserver/operators.h"
 #include "appserver/sessions.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/operator_test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::server {
 namespace {

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +19,7 @@
 #include "appserver/storage.h"
 #include "data/mutex.h"
 #include "data/pg_cell.h"
+#include "data/sql_text.h"
 
 namespace dg::server {
 namespace {
@@ -43,39 +42,14 @@ constexpr long long kAnalyseMinRows = 500;
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// Doubles travel as their shortest exact decimal form.
-std::string DoubleText(double d) {
-  if (std::isnan(d)) return "NaN";
-  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-  char buffer[64];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
-  return std::string(buffer, end);
-}
-
 // The text form of a parameter; nullopt for SQL NULL.
 std::optional<std::string> ParamText(const Value& v) {
-  switch (v.Kind()) {
-    case data::VariantKind::Empty:
-    case data::VariantKind::Null:
-      return std::nullopt;
-    case data::VariantKind::Bool:
-    case data::VariantKind::Int:
-      return std::to_string(v.ToInt64());
-    case data::VariantKind::Double:
-      return DoubleText(v.ToDouble());
-    case data::VariantKind::String: {
-      std::string text = v.ToString();
-      // The protocol's texts end at a NUL: storing one would cut the text.
-      if (text.find('\0') != std::string::npos) {
-        throw StorageError("a text holding a NUL character cannot be stored");
-      }
-      return text;
-    }
-    case data::VariantKind::DateTime:
-      return v.ToDateTime().ToIso();
-    default:
-      throw StorageError("a " + std::string(data::KindName(v.Kind())) +
-                         " cannot be stored in a column");
+  try {
+    return data::SqlParamText(v);
+  } catch (const StorageError&) {
+    throw;
+  } catch (const Error& e) {
+    throw StorageError(e.what());
   }
 }
 
@@ -398,43 +372,14 @@ class PostgresStorage : public Storage {
 }  // namespace
 
 std::string NumberPlaceholders(const std::string& sql, int* count) {
-  std::string out;
-  out.reserve(sql.size() + 16);
-  int n = 0;
-  for (std::size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (c == '?') {
-      out += "$" + std::to_string(++n);
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      // A literal or quoted name; a doubled quote stays inside it.
-      std::size_t j = i + 1;
-      for (;; ++j) {
-        if (j >= sql.size()) throw StorageError("unclosed quote in [" + sql + "]");
-        if (sql[j] == c) {
-          if (j + 1 < sql.size() && sql[j + 1] == c) {
-            ++j;
-            continue;
-          }
-          break;
-        }
-      }
-      out.append(sql, i, j - i + 1);
-      i = j;
-      continue;
-    }
-    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      const std::size_t end = sql.find('\n', i);
-      const std::size_t stop = end == std::string::npos ? sql.size() : end;
-      out.append(sql, i, stop - i);
-      i = stop - 1;
-      continue;
-    }
-    out += c;
+  data::NumberedSql numbered;
+  try {
+    numbered = data::NumberSqlParams(sql, data::SqlParamStyle::kPositional);
+  } catch (const Error& e) {
+    throw StorageError(e.what());
   }
-  if (count) *count = n;
-  return out;
+  if (count) *count = numbered.count;
+  return numbered.text;
 }
 
 std::string WrittenTable(const std::string& sql) {
@@ -462,10 +407,6 @@ RetryClass ClassifyFailure(const std::string& sqlstate) {
   return RetryClass::None;
 }
 
-bool IsPostgresUrl(const std::string& db) {
-  return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
-}
-
 void RunPostgresStatement(const std::string& conninfo, const std::string& sql) {
   Connection(conninfo).Run(sql);
 }
@@ -482,7 +423,7 @@ std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo) {
 }
 
 std::shared_ptr<Storage> OpenStorage(const std::string& db) {
-  return IsPostgresUrl(db) ? OpenPostgresStorage(db) : OpenSqliteStorage(db);
+  return data::IsPostgresUrl(db) ? OpenPostgresStorage(db) : OpenSqliteStorage(db);
 }
 
 }  // namespace dg::server

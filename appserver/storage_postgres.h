@@ -7,8 +7,9 @@
 namespace dg::server {
 
 // The statement with its positional "?" parameters numbered "$1".."$n" in
-// order, leaving string literals, quoted names and comments untouched.
-// `count` receives n. Throws StorageError for an unclosed literal.
+// order, leaving string literals, quoted names and comments untouched
+// (data::NumberSqlParams). `count` receives n. Throws StorageError for an
+// unclosed literal.
 std::string NumberPlaceholders(const std::string& sql, int* count);
 
 // The table an INSERT INTO, UPDATE or DELETE FROM statement writes, in
@@ -20,10 +21,6 @@ std::string WrittenTable(const std::string& sql);
 // another instance took first; retried fewer times).
 enum class RetryClass { None, Conflict, Duplicate };
 RetryClass ClassifyFailure(const std::string& sqlstate);
-
-// A connection string names a PostgreSQL database when it starts with
-// "postgresql://" or "postgres://".
-bool IsPostgresUrl(const std::string& db);
 
 // Runs one statement outside a transaction on a connection of its own
 // (creating or dropping a schema or a database). Throws StorageError.

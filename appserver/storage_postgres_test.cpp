@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "appserver/schema.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "contracts/lookup_sql.h"
 #include "contracts/postgres_connection.h"
 
@@ -60,19 +60,12 @@ TEST(WrittenTable, NamesTheTableOfEachWritingStatement) {
   for (const auto& [sql, want] : cases) EXPECT_EQ(want, WrittenTable(sql)) << sql;
 }
 
-TEST(PostgresStorageChoice, ClassifiesFailuresAndAddresses) {
+TEST(PostgresStorageChoice, ClassifiesFailures) {
   const std::pair<const char*, RetryClass> failures[] = {
       {"40001", RetryClass::Conflict},  {"40P01", RetryClass::Conflict},
       {"23505", RetryClass::Duplicate}, {"23503", RetryClass::None},
       {"42P01", RetryClass::None},      {"", RetryClass::None}};
   for (const auto& [state, want] : failures) EXPECT_EQ(want, ClassifyFailure(state)) << state;
-  const std::pair<const char*, bool> addresses[] = {{"postgresql://u@127.0.0.1:5432/db", true},
-                                                    {"postgres://127.0.0.1/db", true},
-                                                    {"/tmp/exp.db", false},
-                                                    {"exp.db", false},
-                                                    {"postgresqlx://h/db", false},
-                                                    {"file:postgresql://x", false}};
-  for (const auto& [db, want] : addresses) EXPECT_EQ(want, IsPostgresUrl(db)) << db;
 }
 
 class PostgresStorageTest : public ::testing::Test {

@@ -103,6 +103,9 @@ inline constexpr std::size_t kMaxOperatorLength = 40;
 // Whether an operator code may travel: at most kMaxOperatorLength bytes of
 // printable ASCII (space to tilde).
 bool IsValidOperatorCode(std::string_view code);
+// The end of the refusal of an operator code that may not travel, for both
+// sides (" must be at most 40 printable characters").
+std::string OperatorCodeRule();
 
 // Compares a presented secret with the expected one in time that depends
 // only on their lengths, never on where they differ.

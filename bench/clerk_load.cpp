@@ -43,9 +43,9 @@
 #include <vector>
 
 #include "appserver/fixture.h"
-#include "appserver/server_process.h"
 #include "appserver/storage.h"
 #include "appserver/storage_postgres.h"
+#include "appserver/testing/server_process.h"
 #include "appserver/transport.h"
 #include "bench/bench_util.h"
 #include "bench/clerk_actions.h"

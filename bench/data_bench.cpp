@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "appserver/seeded_random.h"
+#include "planning/seeded_random.h"
 #include "data/dataset.h"
 #include "data/item_fields.h"
 #include "data/packet.h"
@@ -17,7 +17,7 @@ namespace {
 
 constexpr int kRows = 100'000;
 
-using server::SeededRandom;
+using planning::SeededRandom;
 
 std::string Text(SeededRandom& rng, int size) {
   const int len = 1 + static_cast<int>(rng.Next() % static_cast<std::uint32_t>(std::min(size, 40)));

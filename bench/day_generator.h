@@ -16,17 +16,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "appserver/packing.h"
-#include "appserver/seeded_random.h"
+#include "planning/packing.h"
+#include "planning/seeded_random.h"
 #include "bench/bench_util.h"
 
 namespace dg::bench {
 
-using server::PackItem;
-using server::PackVehicle;
+using planning::PackItem;
+using planning::PackVehicle;
 
 // The generator of the searches, with the day's own seed.
-struct Random : server::SeededRandom {
+struct Random : planning::SeededRandom {
   explicit Random(std::uint64_t seed = 20250610) : SeededRandom(seed) {}
   double Uniform(double lo, double hi) { return lo + (hi - lo) * (Next() % 1'000'000) / 1e6; }
   int Between(int lo, int hi) {

@@ -33,8 +33,8 @@
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
-#include "appserver/packing.h"
-#include "appserver/place_distribution.h"
+#include "planning/packing.h"
+#include "planning/place_distribution.h"
 #include "appserver/storage.h"
 #include "bench/bench_util.h"
 #include "bench/day_generator.h"
@@ -50,7 +50,7 @@ struct Quality {
 
 // The branch (place 0) and the clients, in the order of the day's map, and
 // each item's place.
-server::PlaceMap DayPlaces(const Day& day, std::vector<std::size_t>& item_place) {
+planning::PlaceMap DayPlaces(const Day& day, std::vector<std::size_t>& item_place) {
   data::GeoPath points = {{day.branch.latitude, day.branch.longitude}};
   std::map<std::string, std::size_t> index;
   for (const auto& [client, at] : day.client_at) {
@@ -75,7 +75,7 @@ Quality PackDay(const Day& day, double* seconds) {
     max_volume = std::max(max_volume, v.free_volume);
   }
   std::vector<std::size_t> day_place;
-  const server::PlaceMap map = DayPlaces(day, day_place);
+  const planning::PlaceMap map = DayPlaces(day, day_place);
   double spent = 0;
   for (const auto& [date, indexes] : by_date) {
     std::vector<PackItem> items;
@@ -85,14 +85,14 @@ Quality PackDay(const Day& day, double* seconds) {
       place.push_back(day_place[i]);
     }
     const double start = ThreadSeconds();
-    const server::PackResult r = server::PackItems(items, day.fleet);
+    const planning::PackResult r = planning::PackItems(items, day.fleet);
     spent += ThreadSeconds() - start;
     if (!r.complete) {
       std::fprintf(stderr, "the generated day does not fit its fleet\n");
       std::exit(1);
     }
     const double place_start = ThreadSeconds();
-    server::PlanByPlace(items, day.fleet, r, place, map);
+    planning::PlanByPlace(items, day.fleet, r, place, map);
     q.place_seconds += ThreadSeconds() - place_start;
     std::set<std::size_t> used;
     std::map<std::string, std::set<std::size_t>> vehicles_of;
@@ -115,7 +115,7 @@ Quality PackDay(const Day& day, double* seconds) {
       if (vehicles.size() < 2) continue;
       ++q.split;
       const auto& [w, v] = load_of[order];
-      q.avoidable += server::FitsWithin(w, max_weight) && server::FitsWithin(v, max_volume);
+      q.avoidable += planning::FitsWithin(w, max_weight) && planning::FitsWithin(v, max_volume);
     }
   }
   if (seconds) *seconds = spent;
@@ -200,12 +200,12 @@ ServerRun RunServer(const Day& day, int runs, bool by_place) {
 
     // Each stored allocation as an item of its own at its client's place.
     std::vector<std::size_t> unused;
-    const server::PlaceMap map = DayPlaces(day, unused);
+    const planning::PlaceMap map = DayPlaces(day, unused);
     std::map<std::string, std::size_t> place_of;
     std::size_t next = 1;  // in DayPlaces' order, after the branch
     for (const auto& [client, at] : day.client_at) place_of[client] = next++;
     std::map<std::string, std::map<std::string, std::size_t>> vehicle_index;  // by date
-    std::map<std::string, std::pair<server::PackResult, std::vector<std::size_t>>> by_date;
+    std::map<std::string, std::pair<planning::PackResult, std::vector<std::size_t>>> by_date;
     storage->Transact(server::TxKind::Read, [&](server::Session& s) {
       for (const server::Row& r :
            s.Query("SELECT DTENTREGA, CDVIATURA, CDCLIENTE FROM ALOCGRADE WHERE NRGRADEDISTR = ?",
@@ -220,7 +220,7 @@ ServerRun RunServer(const Day& day, int runs, bool by_place) {
     });
     for (const auto& [date, plan] : by_date) {
       run.vehicles += static_cast<int>(vehicle_index[date].size());
-      run.km += server::RoutesKm(plan.first, plan.second, map);
+      run.km += planning::RoutesKm(plan.first, plan.second, map);
     }
   }
   remove();

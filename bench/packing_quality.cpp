@@ -36,15 +36,16 @@
 #include <tuple>
 #include <vector>
 
-#include "appserver/packing.h"
 #include "bench/bench_util.h"
+#include "bench/gather_room.h"
+#include "planning/packing.h"
 
 namespace dg::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using server::PackItem;
-using server::PackVehicle;
+using planning::PackItem;
+using planning::PackVehicle;
 
 struct Instance {
   std::string name;
@@ -165,10 +166,10 @@ struct Outcome {
 
 // Packs, checks the packing (every unit once, every room respected) and
 // counts the vehicles used.
-Outcome Pack(const Instance& inst, const server::PackOptions& options) {
+Outcome Pack(const Instance& inst, const planning::PackOptions& options) {
   const std::vector<PackVehicle> fleet(inst.items.size(), inst.capacity);
   const double start = ThreadSeconds();
-  const server::PackResult r = server::PackItems(inst.items, fleet, options);
+  const planning::PackResult r = planning::PackItems(inst.items, fleet, options);
   Outcome out;
   out.seconds = ThreadSeconds() - start;
   std::vector<double> weight(fleet.size()), volume(fleet.size()), placed(inst.items.size());
@@ -179,8 +180,8 @@ Outcome Pack(const Instance& inst, const server::PackOptions& options) {
   }
   bool ok = r.complete;
   for (std::size_t v = 0; v < fleet.size(); ++v) {
-    ok = ok && server::FitsWithin(weight[v], fleet[v].free_weight) &&
-         server::FitsWithin(volume[v], fleet[v].free_volume);
+    ok = ok && planning::FitsWithin(weight[v], fleet[v].free_weight) &&
+         planning::FitsWithin(volume[v], fleet[v].free_volume);
     out.vehicles += placed.empty() ? 0 : (weight[v] > 0 || volume[v] > 0);
   }
   for (double p : placed) ok = ok && p == 1;
@@ -233,7 +234,7 @@ struct Tallies {
 
 int Main(int argc, char** argv) {
   fs::path data = DefaultBenchData();
-  server::PackOptions fill;
+  planning::PackOptions fill;
   std::string only;
   bool previous = true;
   bool each = false;
@@ -268,10 +269,11 @@ int Main(int argc, char** argv) {
   std::sort(all.begin(), all.end(), [](const Instance& a, const Instance& b) {
     return a.family != b.family ? a.family < b.family : a.name < b.name;
   });
-  server::PackOptions first_fit;
-  first_fit.search = server::PackSearch::kNone;
-  server::PackOptions gather;
-  gather.search = server::PackSearch::kGatherRoom;
+  planning::PackOptions first_fit;
+  first_fit.search = planning::PackSearch::kNone;
+  planning::PackOptions gather;
+  gather.search = planning::PackSearch::kGiven;
+  gather.given = GatherRoom;
   gather.effort = 20'000'000;  // as the earlier search was tuned
 
   std::map<std::string, Tallies> by_family;

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "appserver/routing.h"
-#include "appserver/stop_order.h"
+#include "planning/routing.h"
+#include "planning/stop_order.h"
 #include "bench/bench_util.h"
 #include "bench/tsplib.h"
 
@@ -61,7 +61,7 @@ double Gap(double value, double optimum) { return (value - optimum) / optimum * 
 
 // ---- Stop order on the TSP instances.
 
-void CheckTour(const server::StopOrderResult& r, std::size_t stops, const std::string& name) {
+void CheckTour(const planning::StopOrderResult& r, std::size_t stops, const std::string& name) {
   std::vector<char> seen(stops + 1, 0);
   for (std::size_t s : r.sequence) {
     if (s < 1 || s > stops || seen[s]) {
@@ -76,7 +76,7 @@ void CheckTour(const server::StopOrderResult& r, std::size_t stops, const std::s
   }
 }
 
-int RunTsp(const fs::path& dir, const std::string& only, const server::StopOrderOptions& options) {
+int RunTsp(const fs::path& dir, const std::string& only, const planning::StopOrderOptions& options) {
   const Csv optima = ReadCsv(dir / "optima.csv");
   std::printf(
       "| instance | n | optimum | stop order | gap | CPU | nearest neighbour + 2-opt | gap |\n");
@@ -91,7 +91,7 @@ int RunTsp(const fs::path& dir, const std::string& only, const server::StopOrder
     const TsplibInstance inst = ReadTsplib((dir / "instances" / (name + ".tsp")).string());
     const std::size_t n = inst.dimension;
     // Nodes: the cities, then the first city again as the end.
-    server::StopOrderInput input;
+    planning::StopOrderInput input;
     input.stops = n - 1;
     input.has_end = true;
     input.cost.assign((n + 1) * (n + 1), 0);
@@ -101,9 +101,9 @@ int RunTsp(const fs::path& dir, const std::string& only, const server::StopOrder
       }
     }
     const double start = ThreadSeconds();
-    const server::StopOrderResult ours = server::OrderStops(input, options);
+    const planning::StopOrderResult ours = planning::OrderStops(input, options);
     const double seconds = ThreadSeconds() - start;
-    const server::StopOrderResult reference = server::NearestNeighbourTwoOpt(input);
+    const planning::StopOrderResult reference = planning::NearestNeighbourTwoOpt(input);
     CheckTour(ours, n - 1, name);
     CheckTour(reference, n - 1, name);
     const double gap = Gap(ours.cost, optimum), ref_gap = Gap(reference.cost, optimum);
@@ -135,8 +135,8 @@ int RunTsp(const fs::path& dir, const std::string& only, const server::StopOrder
 
 // The savings routes, the smallest ones (by load) left out until no more
 // than k remain: the search places their customers.
-server::RoutingSolution TrimmedStart(const server::RoutingProblem& p,
-                                     server::RoutingSolution savings, std::size_t k) {
+planning::RoutingSolution TrimmedStart(const planning::RoutingProblem& p,
+                                     planning::RoutingSolution savings, std::size_t k) {
   auto load = [&](const std::vector<std::size_t>& r) {
     double w = 0;
     for (std::size_t c : r) w += p.demand[c].weight;
@@ -149,12 +149,12 @@ server::RoutingSolution TrimmedStart(const server::RoutingProblem& p,
   return savings;
 }
 
-std::size_t Used(const server::RoutingSolution& s) {
+std::size_t Used(const planning::RoutingSolution& s) {
   return static_cast<std::size_t>(
       std::count_if(s.routes.begin(), s.routes.end(), [](const auto& r) { return !r.empty(); }));
 }
 
-int RunCvrp(const fs::path& dir, const std::string& only, const server::RoutingOptions& options) {
+int RunCvrp(const fs::path& dir, const std::string& only, const planning::RoutingOptions& options) {
   const Csv instances = ReadCsv(dir / "instances.csv");
   const Csv optima = ReadCsv(dir / "optima.csv");
   std::map<std::string, double> optimum;
@@ -184,7 +184,7 @@ int RunCvrp(const fs::path& dir, const std::string& only, const server::RoutingO
     for (std::size_t i = 0; i < inst.dimension; ++i) {
       if (i != inst.depot) node.push_back(i);
     }
-    server::RoutingProblem p;
+    planning::RoutingProblem p;
     p.customers = n;
     p.cost.assign((n + 1) * (n + 1), 0);
     for (std::size_t i = 0; i <= n; ++i) {
@@ -196,9 +196,9 @@ int RunCvrp(const fs::path& dir, const std::string& only, const server::RoutingO
     p.vehicles.assign(exactly_k ? k : n, {inst.capacity, 0});
     if (exactly_k) p.max_used = p.min_used = k;
 
-    const server::RoutingSolution savings = server::SavingsRoutes(p);
-    const server::RoutingSolution savings_2opt = server::TwoOptRoutes(p, savings);
-    server::RoutingSolution start;
+    const planning::RoutingSolution savings = planning::SavingsRoutes(p);
+    const planning::RoutingSolution savings_2opt = planning::TwoOptRoutes(p, savings);
+    planning::RoutingSolution start;
     if (exactly_k) {
       start = TrimmedStart(p, savings, k);
     } else {
@@ -206,9 +206,9 @@ int RunCvrp(const fs::path& dir, const std::string& only, const server::RoutingO
       start.routes.resize(p.vehicles.size());
     }
     const double begin = ThreadSeconds();
-    const server::RoutingSolution ours = server::SolveRouting(p, start, options);
+    const planning::RoutingSolution ours = planning::SolveRouting(p, start, options);
     const double seconds = ThreadSeconds() - begin;
-    if (!server::IsFeasible(p, ours)) {
+    if (!planning::IsFeasible(p, ours)) {
       std::fprintf(stderr, "%s: the answer is not feasible\n", name.c_str());
       return 1;
     }
@@ -260,8 +260,8 @@ int main(int argc, char** argv) {
   fs::path data = DefaultBenchData();
   std::string only;
   bool tsp = true, cvrp = true;
-  dg::server::StopOrderOptions stop_options;
-  dg::server::RoutingOptions routing_options;
+  dg::planning::StopOrderOptions stop_options;
+  dg::planning::RoutingOptions routing_options;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--benchdata") && i + 1 < argc) {
       data = argv[++i];

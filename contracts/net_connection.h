@@ -87,7 +87,6 @@ class TNetConnection {
   void Connect();
   void Disconnect();
   bool Connected() const { return transport_ != nullptr; }
-  void SetConnected(bool on) { on ? Connect() : Disconnect(); }
 
   // Calls the method. Error when not connected (naming the method); the
   // transport's ServerCallError / TransportError propagate unchanged after

@@ -3,51 +3,29 @@
 #include <libpq-fe.h>
 
 #include <cctype>
-#include <charconv>
-#include <cmath>
 #include <memory>
 #include <optional>
 
 #include "data/errors.h"
 #include "data/pg_cell.h"
+#include "data/sql_text.h"
 
 namespace dg::contracts {
 namespace {
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
+// The text of a parameter, its failures reported as the database's.
 std::optional<std::string> ParamText(const data::Variant& v) {
-  switch (v.Kind()) {
-    case data::VariantKind::Empty:
-    case data::VariantKind::Null:
-      return std::nullopt;
-    case data::VariantKind::Bool:
-    case data::VariantKind::Int:
-      return std::to_string(v.ToInt64());
-    case data::VariantKind::Double: {
-      const double d = v.ToDouble();
-      if (std::isnan(d)) return "NaN";
-      if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-      char buffer[64];
-      return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, d).ptr);
-    }
-    case data::VariantKind::DateTime:
-      return v.ToDateTime().ToIso();
-    default: {
-      std::string text = v.ToString();
-      // The protocol's texts end at a NUL: a cut text would match wrongly.
-      if (text.find('\0') != std::string::npos) {
-        throw Error("A consulta ao banco de dados falhou [a parameter holds a NUL character].");
-      }
-      return text;
-    }
+  try {
+    return data::SqlParamText(v);
+  } catch (const Error& e) {
+    throw Error("A consulta ao banco de dados falhou [" + std::string(e.what()) + "].");
   }
 }
 
@@ -67,37 +45,17 @@ void Check(pg_conn* conn, const Result& res) {
 }  // namespace
 
 std::string NumberNamedParams(const std::string& sql, std::vector<std::string>* names) {
-  std::vector<std::string> found;
-  std::string out;
-  for (std::size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"') {
-      std::size_t end = sql.find(c, i + 1);
-      if (end == std::string::npos) end = sql.size() - 1;
-      out.append(sql, i, end - i + 1);
-      i = end;
-      continue;
-    }
-    if (c == ':' && i + 1 < sql.size() && sql[i + 1] == ':') {
-      out += "::";
-      ++i;
-      continue;
-    }
-    std::size_t end = i + 1;
-    while (c == ':' && end < sql.size() && IsNameChar(sql[end])) ++end;
-    if (c != ':' || end == i + 1) {
-      out += c;
-      continue;
-    }
-    const std::string name = Upper(sql.substr(i + 1, end - i - 1));
-    std::size_t n = 0;
-    while (n < found.size() && found[n] != name) ++n;
-    if (n == found.size()) found.push_back(name);
-    out += "$" + std::to_string(n + 1);
-    i = end - 1;
+  data::NumberedSql numbered;
+  try {
+    numbered = data::NumberSqlParams(sql, data::SqlParamStyle::kNamed);
+  } catch (const Error& e) {
+    throw Error(std::string("database error: ") + e.what());
   }
-  if (names) *names = std::move(found);
-  return out;
+  if (names) {
+    names->clear();
+    for (const std::string& name : numbered.names) names->push_back(Upper(name));
+  }
+  return numbered.text;
 }
 
 PostgresConnection::PostgresConnection(const std::string& conninfo, SqlDialect dialect)

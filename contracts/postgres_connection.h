@@ -40,8 +40,10 @@ class PostgresConnection : public DatabaseConnection {
 
 // The text with its ":NAME" parameters numbered "$1".."$n" by first
 // appearance (the same name, in any case, keeps its number); literals,
-// quoted names and "::" casts are left alone. `names` receives the names in
-// number order.
+// quoted names, comments and "::" casts are left alone
+// (data::NumberSqlParams). `names` receives the names in number order, in
+// capitals. Throws Error ("database error: unclosed quote ...") for a quote
+// never closed.
 std::string NumberNamedParams(const std::string& sql, std::vector<std::string>* names);
 
 }  // namespace dg::contracts

@@ -34,13 +34,16 @@ TEST(NumberNamedParams, NumbersByFirstAppearanceAndLeavesTheRestAlone) {
       {"':not' = :v AND \"we:ird\" = 1", "':not' = $1 AND \"we:ird\" = 1", "V"},
       {"a = ':' || :v", "a = ':' || $1", "V"},
       {"a = : b", "a = : b", ""},
-      {"a = 'open", "a = 'open", ""},
+      {"-- :not\nSELECT :v", "-- :not\nSELECT $1", "V"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> names;
     EXPECT_EQ(c.want, NumberNamedParams(c.sql, &names)) << c.sql;
     EXPECT_EQ(c.names, Join(names)) << c.sql;
   }
+  // A quote never closed is refused as the database's failure, not sent.
+  std::vector<std::string> names;
+  EXPECT_THROW(NumberNamedParams("a = 'open", &names), Error);
 }
 
 // A schema of its own on the test cluster, dropped afterwards.

@@ -1,11 +1,11 @@
 #include "contracts/query.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 
 #include "data/errors.h"
 #include "data/packet.h"
+#include "data/sql_text.h"
 #include "ui/text.h"
 
 namespace dg::contracts {
@@ -21,8 +21,6 @@ std::map<const data::ClientDataset*, TADOIBQuery*>& Registry() {
   static std::map<const data::ClientDataset*, TADOIBQuery*> queries;
   return queries;
 }
-
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 std::string Join(const std::vector<std::string>& lines) { return ui::JoinTexts(lines, "\n"); }
 
@@ -91,31 +89,7 @@ void SetDefaultDatabase(DatabaseConnection* connection) { DefaultSlot() = connec
 DatabaseConnection* DefaultDatabase() { return DefaultSlot(); }
 
 std::vector<std::string> ParseParamNames(const std::string& sql) {
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"') {
-      const std::size_t end = sql.find(c, i + 1);
-      if (end == std::string::npos) break;
-      i = end;
-      continue;
-    }
-    if (c != ':') continue;
-    if (i + 1 < sql.size() && sql[i + 1] == ':') {
-      ++i;
-      continue;
-    }
-    std::size_t end = i + 1;
-    while (end < sql.size() && IsNameChar(sql[end])) ++end;
-    if (end == i + 1) continue;
-    std::string name = sql.substr(i + 1, end - i - 1);
-    if (std::none_of(names.begin(), names.end(),
-                     [&](const std::string& n) { return SameName(n, name); })) {
-      names.push_back(name);
-    }
-    i = end - 1;
-  }
-  return names;
+  return data::NumberSqlParams(sql, data::SqlParamStyle::kNamed).names;
 }
 
 TADOIBQuery::TADOIBQuery(std::string name) : name_(name), dataset_(name) {

@@ -111,7 +111,9 @@ class TADOIBQuery {
 };
 
 // The ":NAME" parameters of a text in order of first appearance, without
-// the colon; string literals and "::" are skipped.
+// the colon; literals, quoted names, comments and "::" are skipped, as the
+// PostgreSQL look-ups number them (data::NumberSqlParams). Throws Error for
+// a quote never closed.
 std::vector<std::string> ParseParamNames(const std::string& sql);
 
 }  // namespace dg::contracts

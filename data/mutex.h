@@ -54,7 +54,6 @@ class CondVar {
     lock.release();
   }
   void Signal() { cv_.notify_one(); }
-  void SignalAll() { cv_.notify_all(); }
 
  private:
   Mutex& mu_;

@@ -59,17 +59,7 @@ TfrmErro::TfrmErro() : ui::Form("frmErro") {
   dbgMensagem = &Add<ui::DataGrid>("dbgMensagem");
   dbgMensagem->align = ui::Align::Client;
   dbgMensagem->color = ui::ColorName::ButtonFace;
-  dbgMensagem->options = ui::GridOptions{.editing = false,
-                                         .titles = true,
-                                         .indicator = false,
-                                         .col_lines = false,
-                                         .row_lines = false,
-                                         .tabs = true,
-                                         .row_select = true,
-                                         .always_show_selection = false,
-                                         .confirm_delete = true,
-                                         .cancel_on_exit = true,
-                                         .column_resize = true};
+  dbgMensagem->options = ui::GridOptions::RowList();
   dbgMensagem->title_font.bold = true;
   dbgMensagem->SetDataSource(&dtsDestino);
   dbgMensagem->tab_order = 0;

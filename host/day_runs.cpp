@@ -18,12 +18,8 @@ namespace dg::host {
 
 namespace fs = std::filesystem;
 
-bool IsPostgres(const std::string& db) {
-  return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
-}
-
 std::unique_ptr<contracts::DatabaseConnection> OpenLookups(const std::string& db) {
-  if (IsPostgres(db)) return std::make_unique<contracts::PostgresConnection>(db);
+  if (data::IsPostgresUrl(db)) return std::make_unique<contracts::PostgresConnection>(db);
   return std::make_unique<contracts::SqliteConnection>(db);
 }
 
@@ -75,7 +71,7 @@ int RunManifest(const Options& o, const Display& display, std::ostream& out, std
       transport = ConnectServer(o, display.ask_sign_in, &client, &signed_in);
     } else {
       const std::string db = o.db.empty() ? "out/demo.db" : o.db;
-      if (!IsPostgres(db) && !fs::is_regular_file(db)) {
+      if (!data::IsPostgresUrl(db) && !fs::is_regular_file(db)) {
         err << "exp-host: no database " << db << "\n";
         return 2;
       }

@@ -8,12 +8,10 @@
 #include <string>
 
 #include "contracts/query.h"
+#include "data/sql_text.h"
 #include "host/host.h"
 
 namespace dg::host {
-
-// Whether the database is a PostgreSQL address rather than a SQLite file.
-bool IsPostgres(const std::string& db);
 
 // The look-ups' connection on the same database as the server's.
 std::unique_ptr<contracts::DatabaseConnection> OpenLookups(const std::string& db);

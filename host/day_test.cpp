@@ -13,8 +13,8 @@
 #include <map>
 
 #include "appserver/grade_server.h"
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
 #include "data/format.h"
 #include "qtview/testing/pdf_text.h"
 

@@ -264,14 +264,10 @@ namespace {
 
 // Bounded in nesting: the fixture is printed when it is posted to a server.
 json ReadFixture(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SessionError("cannot read the fixture " + path);
-  std::stringstream text;
-  text << in.rdbuf();
   try {
-    return data::ParseJson(text.str());
-  } catch (const data::JsonTextError& e) {
-    throw SessionError("the fixture " + path + ": " + e.what());
+    return server::ReadFixtureFile(path);
+  } catch (const server::FixtureError& e) {
+    throw SessionError(e.what());
   }
 }
 
@@ -775,7 +771,7 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
   services.operator_code = o.operator_code;
   const std::string db = o.db.empty() ? "out/demo.db" : o.db;
   try {
-    if (!IsPostgres(db) && fs::path(db).has_parent_path()) {
+    if (!data::IsPostgresUrl(db) && fs::path(db).has_parent_path()) {
       fs::create_directories(fs::path(db).parent_path());
     }
     Backend backend(o, db, Seed::kDemoWhenEmpty, json(), services, nullptr, display.ask_sign_in,

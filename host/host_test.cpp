@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "appserver/grid_activity.h"
-#include "appserver/operator_test_support.h"
 #include "appserver/process_mark.h"
-#include "appserver/tls_test_support.h"
+#include "appserver/testing/operator_test_support.h"
+#include "appserver/testing/tls_test_support.h"
 #include "appserver/transport.h"
 #include "data/item_fields.h"
 #include "host/player.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 
 namespace dg::host {
 namespace {

@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "appserver/tls_test_support.h"
+#include "appserver/testing/tls_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
 #include "screen/testing/fixture_items.h"

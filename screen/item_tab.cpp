@@ -90,17 +90,7 @@ void TfrmGradeDistribuicao::CreateItemTab() {
   dbgPedExp->width = 482;
   dbgPedExp->color = ui::ColorName::InfoTip;
   dbgPedExp->read_only = true;
-  dbgPedExp->options = ui::GridOptions{.editing = false,
-                                       .titles = true,
-                                       .indicator = false,
-                                       .col_lines = true,
-                                       .row_lines = true,
-                                       .tabs = true,
-                                       .row_select = false,
-                                       .always_show_selection = true,
-                                       .confirm_delete = true,
-                                       .cancel_on_exit = true,
-                                       .column_resize = true};
+  dbgPedExp->options = ui::GridOptions::DataGrid(/*editing=*/false);
   dbgPedExp->SetDataSource(&dtsExp);
   AddColumn(*dbgPedExp, "NRPEDIDO", 144).title = "Pedido / Nr.Item";
   AddColumn(*dbgPedExp, "CDARVPROD", 99);

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "appserver/test_support.h"
+#include "appserver/testing/test_support.h"
 #include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/canvas.h"

@@ -135,17 +135,7 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   dbgGradeRota = &Add<ui::DataGrid>("dbgGradeRota", panRota);
   dbgGradeRota->align = ui::Align::Client;
   dbgGradeRota->color = ui::ColorName::InfoTip;
-  dbgGradeRota->options = ui::GridOptions{.editing = true,
-                                          .titles = true,
-                                          .indicator = false,
-                                          .col_lines = true,
-                                          .row_lines = true,
-                                          .tabs = true,
-                                          .row_select = false,
-                                          .always_show_selection = true,
-                                          .confirm_delete = true,
-                                          .cancel_on_exit = true,
-                                          .column_resize = true};
+  dbgGradeRota->options = ui::GridOptions::DataGrid(/*editing=*/true);
   dbgGradeRota->SetDataSource(&dtsGradeRota);
   struct Coluna {
     const char* field;

@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "appserver/server_process.h"
-#include "appserver/test_support.h"
+#include "appserver/testing/server_process.h"
+#include "appserver/testing/test_support.h"
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
 #include "screen/testing/fixture_items.h"

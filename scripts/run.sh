@@ -10,11 +10,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-# Only what the main job runs: the host program and the two modules it loads
-# (the test command builds the rest).
+# Only what the main job runs: the host program and the two modules it loads,
+# with the flags the test command builds with (scripts/build.sh), so that the
+# test command then builds only the rest.
 echo "run: building exp-host and its modules in build/ (Release)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)" --target exp-host EXP03200 EXP03400
+bash scripts/build.sh exp-host EXP03200 EXP03400
 mkdir -p out
 # Qt wants a private runtime folder; a fresh machine's root shell has none.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then

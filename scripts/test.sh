@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the includes against
 # the layer table (scripts/check-layers.sh) and that CMake builds every
-# source (scripts/check-sources.sh), builds with warnings as errors,
-# runs every test; then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (scripts/sanitize.sh), the server's tests under
-# ThreadSanitizer (scripts/tsan.sh) and a few seconds of each fuzz target
-# (scripts/fuzz.sh). EXP_QUICK_TEST=1 runs only the two checks and the
-# normal suite.
+# source (scripts/check-sources.sh), builds with warnings as errors (the
+# run command's build, completed: scripts/build.sh), runs every test; then
+# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/sanitize.sh), the server's tests under ThreadSanitizer
+# (scripts/tsan.sh) and a few seconds of each fuzz target (scripts/fuzz.sh).
+# EXP_QUICK_TEST=1 runs only the two checks and the normal suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-layers.sh
 bash scripts/check-sources.sh
-bash scripts/build.sh -DEXP_WERROR=ON
+bash scripts/build.sh
 # The normal suite runs beside a throwaway PostgreSQL cluster (the storage
 # tests on both backends and the two-instance test need it).
 (cd build && bash ../scripts/pg-test-cluster.sh ctest --output-on-failure -j "$(nproc)" --timeout 300)

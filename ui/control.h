@@ -89,6 +89,11 @@ class Control {
   virtual std::string DisplayText() const { return Text(); }
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption) { SetText(caption); }
+  // Whether the user's typing is refused now; nullopt for a control that
+  // takes no typed text at all (labels, buttons, panels, grids, whose cells
+  // are edited one by one). Each edit control answers by its own rule: the
+  // user's typing (UserType) and the session's "readOnly" read this alone.
+  virtual std::optional<bool> ReadOnly() const { return std::nullopt; }
 
   // ---- Plain properties.
   std::string hint;
@@ -161,6 +166,7 @@ class Edit : public Control {
   // Replaces the text; fires on_change when it differs.
   void SetText(const std::string& text) override;
   void Clear() { SetText(""); }
+  std::optional<bool> ReadOnly() const override { return read_only; }
   bool read_only = false;
   int max_length = 0;  // 0: unlimited
 
@@ -212,6 +218,8 @@ class ComboBox : public Control {
   // returns what was typed.
   std::string Text() const override;
   void SetText(const std::string& text) override;
+  // A drop-down list takes only a choice of its items, no typed text.
+  std::optional<bool> ReadOnly() const override { return style == ComboStyle::DropDownList; }
 
  private:
   int item_index_ = -1;
@@ -311,6 +319,7 @@ class Memo : public Control {
   void SetLines(const std::vector<std::string>& lines);
   std::string Text() const override { return text_; }  // lines joined by "\n"
   void SetText(const std::string& text) override;
+  std::optional<bool> ReadOnly() const override { return read_only; }
   bool read_only = false;
   bool border = true;
 
@@ -338,6 +347,7 @@ class NumberBox : public Control {
   std::string Text() const override;
   // Parses a Brazilian number ("1.234,5"); Error when it is not one.
   void SetText(const std::string& text) override;
+  std::optional<bool> ReadOnly() const override { return read_only; }
   bool read_only = false;
 
  private:
@@ -374,6 +384,8 @@ class DBEdit : public DataControl {
   std::string Text() const override;
   std::string DisplayText() const override;
   void SetText(const std::string& text) override;
+  // Without a field there is nothing to type into.
+  std::optional<bool> ReadOnly() const override { return read_only || BoundField() == nullptr; }
   bool read_only = false;
 };
 

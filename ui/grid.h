@@ -80,6 +80,28 @@ struct GridOptions {
   bool confirm_delete = true;
   bool cancel_on_exit = true;
   bool column_resize = true;
+
+  // The module's data grids: titles without the row indicator, column and
+  // row lines, Tab leaving the grid, the selected cell shown when the grid
+  // has no focus; `editing` as given.
+  static GridOptions DataGrid(bool editing) {
+    return {.editing = editing,
+            .titles = true,
+            .indicator = false,
+            .tabs = true,
+            .always_show_selection = true};
+  }
+  // A list to read or pick from: titles without the row indicator or lines,
+  // Tab leaving the grid, whole rows selected, never edited.
+  static GridOptions RowList() {
+    return {.editing = false,
+            .titles = true,
+            .indicator = false,
+            .col_lines = false,
+            .row_lines = false,
+            .tabs = true,
+            .row_select = true};
+  }
 };
 
 struct DrawState {
@@ -131,7 +153,6 @@ class DataGrid : public Control {
   // The in-place editor is active: a cell was edited and the dataset is
   // still in edit or insert state.
   bool EditorMode() const;
-  void SetEditorMode(bool on) { editor_mode_ = on; }
   // Edits the selected cell of the current row as the user does: a field
   // with an edit mask takes the text as a masked edit takes typing
   // (data::EditMask::Type), refusing what its positions do not accept.

@@ -33,10 +33,7 @@ std::optional<data::Variant> ReadProperty(const Control& control, const std::str
     if (auto* g = dynamic_cast<const DataGrid*>(&control)) {
       return Variant(g->read_only || !g->options.editing);
     }
-    if (auto* e = dynamic_cast<const Edit*>(&control)) return Variant(e->read_only);
-    if (auto* m = dynamic_cast<const Memo*>(&control)) return Variant(m->read_only);
-    if (auto* n = dynamic_cast<const NumberBox*>(&control)) return Variant(n->read_only);
-    if (auto* d = dynamic_cast<const DBEdit*>(&control)) return Variant(d->read_only);
+    if (const std::optional<bool> read_only = control.ReadOnly()) return Variant(*read_only);
   } else if (property == "activePage") {
     if (auto* p = dynamic_cast<const PageControl*>(&control)) {
       return Variant(p->ActivePage() ? p->ActivePage()->Name() : std::string());

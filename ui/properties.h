@@ -1,7 +1,8 @@
 // Control properties by name, as scripted expectations and views read them:
 // "text", "displayText", "caption", "hint", "enabled", "visible",
-// "focused", "itemIndex", "editMask", "readOnly" (grids: the editing option
-// off or the grid read-only), "activePage" (the sheet's name), "value"
+// "focused", "itemIndex", "editMask", "readOnly" (edit controls and combo
+// boxes: Control::ReadOnly, what the user's typing meets; grids: the editing
+// option off or the grid read-only), "activePage" (the sheet's name), "value"
 // (number box), "selectedField" (grid). Grid columns: "pickList" (an array
 // of texts), "buttonStyle" ("auto", "ellipsis", "none"), "readOnly",
 // "title", "width".

@@ -2,6 +2,7 @@
 
 #include "ui/form.h"
 #include "ui/properties.h"
+#include "ui/user_actions.h"
 
 namespace dg::ui {
 namespace {
@@ -60,6 +61,37 @@ TEST(PropertiesTest, ReadAsExpectationsNameThem) {
             ReadColumnProperty(ret, "pickList").value());
   EXPECT_EQ(data::Variant("none"), ReadColumnProperty(ret, "buttonStyle").value());
   EXPECT_FALSE(ReadColumnProperty(ret, "nonsense").has_value());
+}
+
+TEST(PropertiesTest, ReadOnlyIsWhatTheUsersTypingMeets) {
+  // A session's "readOnly" and the user's typing give one answer for every
+  // edit control: a data edit without a field and a drop-down list refuse
+  // typing, and say so.
+  Form form("frm");
+  auto& edt = form.Add<Edit>("edt");
+  auto& locked = form.Add<Edit>("locked");
+  locked.read_only = true;
+  auto& mem = form.Add<Memo>("mem");
+  mem.read_only = true;
+  auto& ned = form.Add<NumberBox>("ned");
+  auto& unbound = form.Add<DBEdit>("unbound");
+  auto& list = form.Add<ComboBox>("list");
+  auto& free = form.Add<ComboBox>("free");
+  free.style = ComboStyle::DropDown;
+  auto& btn = form.Add<Button>("btn");
+  const std::pair<Control*, std::optional<bool>> cases[] = {
+      {&edt, false},    {&locked, true}, {&mem, true},   {&ned, false},
+      {&unbound, true}, {&list, true},   {&free, false}, {&btn, std::nullopt},
+  };
+  for (const auto& [control, read_only] : cases) {
+    const std::optional<data::Variant> got = ReadProperty(*control, "readOnly");
+    EXPECT_EQ(read_only.has_value(), got.has_value()) << control->Name();
+    if (read_only && got) {
+      EXPECT_EQ(data::Variant(*read_only), *got) << control->Name();
+    }
+    const bool refused = UserType(*control, "1") == Outcome::ReadOnly;
+    EXPECT_EQ(read_only.value_or(true), refused) << control->Name();
+  }
 }
 
 }  // namespace

@@ -28,16 +28,7 @@ Outcome UserReach(const Control& control) {
   return Outcome::Done;
 }
 
-bool TypingRefused(const Control& control) {
-  if (auto* e = dynamic_cast<const Edit*>(&control)) return e->read_only;
-  if (auto* m = dynamic_cast<const Memo*>(&control)) return m->read_only;
-  if (auto* n = dynamic_cast<const NumberBox*>(&control)) return n->read_only;
-  if (auto* d = dynamic_cast<const DBEdit*>(&control))
-    return d->read_only || d->BoundField() == nullptr;
-  if (auto* c = dynamic_cast<const ComboBox*>(&control))
-    return c->style == ComboStyle::DropDownList;
-  return true;
-}
+bool TypingRefused(const Control& control) { return control.ReadOnly().value_or(true); }
 
 namespace {
 

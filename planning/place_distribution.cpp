@@ -1,0 +1,209 @@
+#include "planning/place_distribution.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "planning/routing.h"
+#include "planning/stop_order.h"
+
+namespace dg::planning {
+namespace {
+
+// The orders of a packing: their items, and whether the routing may move
+// them (whole, on one vehicle, every item with a place, all one place).
+struct Order {
+  std::vector<std::size_t> items;
+  std::size_t vehicle = kNoPlace;
+  std::size_t place = kNoPlace;
+  bool movable = true;
+};
+
+bool MapIsUsable(const std::vector<PackItem>& items, const std::vector<std::size_t>& item_place,
+                 const PlaceMap& map) {
+  return map.places >= 2 && map.km.size() == map.places * map.places &&
+         item_place.size() == items.size() &&
+         std::all_of(item_place.begin(), item_place.end(),
+                     [&](std::size_t p) { return p == kNoPlace || (p > 0 && p < map.places); });
+}
+
+// Each vehicle's weight and volume, summed as the packing sums them, within
+// its room.
+bool FitsRooms(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
+               const std::vector<PackAllocation>& allocations) {
+  std::vector<double> weight(vehicles.size(), 0), volume(vehicles.size(), 0);
+  for (const PackAllocation& a : allocations) {
+    if (a.vehicle >= vehicles.size()) return false;
+    weight[a.vehicle] += items[a.item].unit_weight * a.quantity;
+    volume[a.vehicle] += items[a.item].unit_volume * a.quantity;
+  }
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    if (!FitsWithin(weight[v], vehicles[v].free_weight) ||
+        !FitsWithin(volume[v], vehicles[v].free_volume)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+double Symmetric(const PlaceMap& map, std::size_t a, std::size_t b) {
+  return (map.km[a * map.places + b] + map.km[b * map.places + a]) / 2;
+}
+
+}  // namespace
+
+PackResult PlanByPlace(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
+                       const PackResult& packed, const std::vector<std::size_t>& item_place,
+                       const PlaceMap& map, const PlaceOptions& options, PlaceReport* report) {
+  if (report != nullptr) *report = {};
+  if (!packed.complete || !MapIsUsable(items, item_place, map)) return packed;
+
+  // The orders in the order of their first item, and the vehicles of each
+  // item.
+  std::vector<std::vector<const PackAllocation*>> of_item(items.size());
+  for (const PackAllocation& a : packed.allocations) {
+    if (a.item >= items.size() || a.vehicle >= vehicles.size()) return packed;
+    of_item[a.item].push_back(&a);
+  }
+  std::vector<Order> orders;
+  std::map<std::string, std::size_t> order_index;
+  std::vector<std::size_t> order_of(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto [it, added] = order_index.emplace(items[i].order, orders.size());
+    if (added) orders.emplace_back();
+    Order& o = orders[it->second];
+    order_of[i] = it->second;
+    o.items.push_back(i);
+    const bool whole = of_item[i].size() == 1 && of_item[i][0]->quantity == items[i].quantity;
+    if (!whole || item_place[i] == kNoPlace) {
+      o.movable = false;
+      continue;
+    }
+    const std::size_t vehicle = of_item[i][0]->vehicle;
+    if (o.vehicle == kNoPlace) o.vehicle = vehicle;
+    if (o.place == kNoPlace) o.place = item_place[i];
+    if (o.vehicle != vehicle || o.place != item_place[i]) o.movable = false;
+  }
+
+  // Customers: the movable orders. What stays is carried where it is, on a
+  // vehicle that counts as in use.
+  RoutingProblem problem;
+  std::vector<std::size_t> customer_order = {kNoPlace};  // customer -> order
+  std::vector<std::size_t> node_place = {0};
+  std::set<std::size_t> used;
+  problem.vehicles.resize(vehicles.size());
+  problem.in_use.assign(vehicles.size(), 0);
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    problem.vehicles[v] = {vehicles[v].free_weight, vehicles[v].free_volume};
+  }
+  problem.demand.push_back({});
+  for (std::size_t k = 0; k < orders.size(); ++k) {
+    const Order& o = orders[k];
+    RouteLoad load;
+    for (std::size_t i : o.items) {
+      for (const PackAllocation* a : of_item[i]) {
+        used.insert(a->vehicle);
+        if (o.movable) {
+          load.weight += items[i].unit_weight * a->quantity;
+          load.volume += items[i].unit_volume * a->quantity;
+        } else {
+          problem.vehicles[a->vehicle].weight -= items[i].unit_weight * a->quantity;
+          problem.vehicles[a->vehicle].volume -= items[i].unit_volume * a->quantity;
+          problem.in_use[a->vehicle] = 1;
+        }
+      }
+    }
+    if (!o.movable) continue;
+    customer_order.push_back(k);
+    node_place.push_back(o.place);
+    problem.demand.push_back(load);
+  }
+  problem.customers = customer_order.size() - 1;
+  if (problem.customers < 2) return packed;
+  for (RouteLoad& room : problem.vehicles) {
+    room.weight = std::max(0.0, room.weight);
+    room.volume = std::max(0.0, room.volume);
+  }
+  problem.max_used = used.size();
+  const std::size_t nodes = problem.customers + 1;
+  problem.cost.resize(nodes * nodes);
+  for (std::size_t a = 0; a < nodes; ++a) {
+    for (std::size_t b = 0; b < nodes; ++b) {
+      problem.cost[a * nodes + b] = Symmetric(map, node_place[a], node_place[b]);
+    }
+  }
+
+  // From the packing's routes, each improved by 2-opt, so that the answer
+  // is never longer than the packing driven well.
+  RoutingSolution start;
+  start.routes.resize(vehicles.size());
+  for (std::size_t c = 1; c < nodes; ++c) {
+    start.routes[orders[customer_order[c]].vehicle].push_back(c);
+  }
+  start = TwoOptRoutes(problem, start);
+  start.cost = RoutingCost(problem, start);
+  RoutingOptions routing;
+  routing.effort =
+      std::min(options.max_effort, options.effort_per_order * static_cast<std::uint64_t>(nodes));
+  const RoutingSolution solved = SolveRouting(problem, start, routing);
+  if (!IsFeasible(problem, solved) || RoutingCost(problem, solved) > start.cost + 1e-9) {
+    return packed;
+  }
+
+  PackResult out;
+  out.complete = true;
+  std::vector<std::size_t> vehicle_of_order(orders.size(), kNoPlace);
+  for (std::size_t v = 0; v < solved.routes.size(); ++v) {
+    for (std::size_t c : solved.routes[v]) vehicle_of_order[customer_order[c]] = v;
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t moved_to = vehicle_of_order[order_of[i]];
+    for (const PackAllocation* a : of_item[i]) {
+      out.allocations.push_back({i, moved_to == kNoPlace ? a->vehicle : moved_to, a->quantity});
+    }
+  }
+  std::sort(out.allocations.begin(), out.allocations.end(),
+            [](const PackAllocation& a, const PackAllocation& b) {
+              return std::tie(a.item, a.vehicle) < std::tie(b.item, b.vehicle);
+            });
+  if (!FitsRooms(items, vehicles, out.allocations)) return packed;
+  if (report != nullptr) {
+    report->orders_moved = problem.customers;
+    report->km_before = RoutesKm(packed, item_place, map);
+    report->km_after = RoutesKm(out, item_place, map);
+  }
+  return out;
+}
+
+double RoutesKm(const PackResult& distribution, const std::vector<std::size_t>& item_place,
+                const PlaceMap& map) {
+  std::map<std::size_t, std::set<std::size_t>> places_of;
+  for (const PackAllocation& a : distribution.allocations) {
+    if (a.item < item_place.size() && item_place[a.item] != kNoPlace &&
+        item_place[a.item] < map.places) {
+      places_of[a.vehicle].insert(item_place[a.item]);
+    }
+  }
+  double total = 0;
+  for (const auto& [vehicle, places] : places_of) {
+    const std::vector<std::size_t> stops(places.begin(), places.end());
+    StopOrderInput input;
+    input.stops = stops.size();
+    const std::size_t nodes = stops.size() + 2;
+    auto place = [&](std::size_t node) {
+      return node == 0 || node == nodes - 1 ? std::size_t{0} : stops[node - 1];
+    };
+    input.cost.resize(nodes * nodes);
+    for (std::size_t a = 0; a < nodes; ++a) {
+      for (std::size_t b = 0; b < nodes; ++b) {
+        input.cost[a * nodes + b] = map.km[place(a) * map.places + place(b)];
+      }
+    }
+    total += OrderStops(input).cost;
+  }
+  return total;
+}
+
+}  // namespace dg::planning

@@ -1,0 +1,185 @@
+// Distribution by place: whole orders regrouped by where they go, never more
+// vehicles, never over a room, nothing lost.
+#include "planning/place_distribution.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+namespace dg::planning {
+namespace {
+
+// Places on a plane (km), place 0 the branch; Euclidean distances.
+PlaceMap Plane(const std::vector<std::pair<double, double>>& at) {
+  PlaceMap map;
+  map.places = at.size();
+  for (const auto& [ax, ay] : at) {
+    for (const auto& [bx, by] : at) map.km.push_back(std::hypot(ax - bx, ay - by));
+  }
+  return map;
+}
+
+PackItem Order(const std::string& name, double weight, double volume = 0.01) {
+  return {weight, volume, 1, name, "1", "2025-06-10"};
+}
+
+std::set<std::size_t> VehiclesUsed(const PackResult& r) {
+  std::set<std::size_t> used;
+  for (const PackAllocation& a : r.allocations) used.insert(a.vehicle);
+  return used;
+}
+
+// Every item placed whole and once per vehicle; each vehicle within its room.
+void ExpectSound(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
+                 const PackResult& r) {
+  ASSERT_TRUE(r.complete);
+  std::vector<double> placed(items.size(), 0), weight(vehicles.size(), 0),
+      volume(vehicles.size(), 0);
+  for (const PackAllocation& a : r.allocations) {
+    ASSERT_LT(a.item, items.size());
+    ASSERT_LT(a.vehicle, vehicles.size());
+    placed[a.item] += a.quantity;
+    weight[a.vehicle] += items[a.item].unit_weight * a.quantity;
+    volume[a.vehicle] += items[a.item].unit_volume * a.quantity;
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    EXPECT_NEAR(placed[i], items[i].quantity, 1e-9) << "item " << i;
+  }
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    EXPECT_TRUE(FitsWithin(weight[v], vehicles[v].free_weight)) << "vehicle " << v;
+    EXPECT_TRUE(FitsWithin(volume[v], vehicles[v].free_volume)) << "vehicle " << v;
+  }
+}
+
+TEST(PlanByPlace, TwoClustersAreNotMixedAcrossTwoTrucksWhenTheyFitApart) {
+  // By weight alone the two 50 kg orders share a truck and the 25 kg ones
+  // fill the other: both trucks drive north and south.
+  const std::vector<PackItem> items = {Order("N1", 50), Order("S1", 50), Order("N2", 25),
+                                       Order("S2", 25), Order("N3", 25), Order("S3", 25)};
+  const std::vector<PackVehicle> trucks = {{100, 1}, {100, 1}};
+  const PlaceMap map = Plane({{0, 0}, {0, 10}, {1, 11}, {0, -10}, {1, -11}});
+  const std::vector<std::size_t> place = {1, 3, 1, 3, 2, 4};
+  const PackResult packed = PackItems(items, trucks);
+  ASSERT_EQ(VehiclesUsed(packed).size(), 2u);
+
+  PlaceReport report;
+  const PackResult planned = PlanByPlace(items, trucks, packed, place, map, {}, &report);
+  ExpectSound(items, trucks, planned);
+  std::map<std::size_t, std::set<char>> sides;  // vehicle -> 'N' / 'S'
+  for (const PackAllocation& a : planned.allocations) {
+    sides[a.vehicle].insert(items[a.item].order[0]);
+  }
+  ASSERT_EQ(sides.size(), 2u);
+  for (const auto& [vehicle, side] : sides) EXPECT_EQ(side.size(), 1u) << "vehicle " << vehicle;
+  EXPECT_EQ(report.orders_moved, 6u);
+  EXPECT_LT(report.km_after, report.km_before);
+  EXPECT_NEAR(report.km_after, RoutesKm(planned, place, map), 1e-9);
+  // Two round trips of about 2 × 11 km each.
+  EXPECT_LT(report.km_after, 2 * (10 + std::hypot(1, 1) + std::hypot(1, 11)) + 1e-6);
+}
+
+TEST(PlanByPlace, RoomDecidesOverPlaceAndTheVehicleCountNeverGrows) {
+  // One place would suit every order, but the loads need three vehicles by
+  // volume; the one truck big enough for the bulky order keeps it.
+  std::vector<PackItem> items;
+  for (int k = 0; k < 9; ++k) items.push_back(Order("P" + std::to_string(k), 10, 0.3));
+  items.push_back({40, 1.5, 1, "BIG", "1", "2025-06-10"});
+  const std::vector<PackVehicle> fleet = {{100, 1}, {100, 1}, {100, 2}, {500, 5}, {100, 1}};
+  std::vector<std::pair<double, double>> at = {{0, 0}};
+  std::vector<std::size_t> place;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    at.push_back({5.0 + static_cast<double>(i % 3), static_cast<double>(i)});
+    place.push_back(i + 1);
+  }
+  const PlaceMap map = Plane(at);
+  const PackResult packed = PackItems(items, fleet);
+  const PackResult planned = PlanByPlace(items, fleet, packed, place, map);
+  ExpectSound(items, fleet, planned);
+  EXPECT_LE(VehiclesUsed(planned).size(), VehiclesUsed(packed).size());
+}
+
+TEST(PlanByPlace, SplitOrdersAndUnlocatedOrdersStayWherePackedAndIncompleteIsUntouched) {
+  // "HUGE" fits no truck whole and is split; "LOST" has no place.
+  const std::vector<PackItem> items = {{10, 0.01, 15, "HUGE", "1", "d"},
+                                       Order("LOST", 20),
+                                       Order("A", 20),
+                                       Order("B", 20),
+                                       Order("C", 20),
+                                       Order("D", 20)};
+  const std::vector<PackVehicle> trucks = {{100, 1}, {100, 1}, {100, 1}};
+  const PlaceMap map = Plane({{0, 0}, {0, 10}, {0, -10}, {10, 0}});
+  const std::vector<std::size_t> place = {1, kNoPlace, 2, 3, 2, 3};
+  const PackResult packed = PackItems(items, trucks);
+  ASSERT_TRUE(packed.complete);
+  const PackResult planned = PlanByPlace(items, trucks, packed, place, map);
+  ExpectSound(items, trucks, planned);
+  auto allocations_of = [](const PackResult& r, std::size_t item) {
+    std::vector<PackAllocation> out;
+    for (const PackAllocation& a : r.allocations) {
+      if (a.item == item) out.push_back(a);
+    }
+    return out;
+  };
+  EXPECT_EQ(allocations_of(planned, 0), allocations_of(packed, 0));
+  EXPECT_EQ(allocations_of(planned, 1), allocations_of(packed, 1));
+  // The movable orders stay whole.
+  for (std::size_t i = 2; i < items.size(); ++i) EXPECT_EQ(allocations_of(planned, i).size(), 1u);
+
+  PackResult incomplete = packed;
+  incomplete.complete = false;
+  EXPECT_EQ(PlanByPlace(items, trucks, incomplete, place, map).allocations, incomplete.allocations);
+  // A map that does not match the items is not used.
+  EXPECT_EQ(PlanByPlace(items, trucks, packed, {1, 2}, map).allocations, packed.allocations);
+  EXPECT_EQ(PlanByPlace(items, trucks, packed, place, PlaceMap{}).allocations, packed.allocations);
+}
+
+TEST(PlanByPlace, RandomDaysStaySoundAndTheSameInputGivesTheSamePlan) {
+  std::mt19937 rng(7);
+  for (int day = 0; day < 20; ++day) {
+    SCOPED_TRACE("day " + std::to_string(day));
+    std::uniform_real_distribution<double> coord(-20, 20), weight(5, 400), volume(0.01, 2);
+    const int clients = 5 + day;
+    std::vector<std::pair<double, double>> at = {{0, 0}};
+    for (int c = 0; c < clients; ++c) at.push_back({coord(rng), coord(rng)});
+    std::vector<PackItem> items;
+    std::vector<std::size_t> place;
+    for (int o = 0; o < 3 * clients; ++o) {
+      const std::size_t client = 1 + rng() % static_cast<unsigned>(clients);
+      const int lines = 1 + static_cast<int>(rng() % 3);
+      for (int l = 0; l < lines; ++l) {
+        items.push_back({weight(rng) / 10, volume(rng) / 10, static_cast<double>(1 + rng() % 5),
+                         "P" + std::to_string(o), std::to_string(rng() % 3), "d"});
+        place.push_back(rng() % 10 == 0 ? kNoPlace : client);
+      }
+    }
+    std::vector<PackVehicle> fleet;
+    for (int v = 0; v < 4 + day; ++v)
+      fleet.push_back({v % 2 ? 1500.0 : 3000.0, v % 2 ? 8.0 : 12.0});
+    const PlaceMap map = Plane(at);
+    const PackResult packed = PackItems(items, fleet);
+    if (!packed.complete) continue;
+    PlaceReport report;
+    const PackResult planned = PlanByPlace(items, fleet, packed, place, map, {}, &report);
+    ExpectSound(items, fleet, planned);
+    EXPECT_LE(VehiclesUsed(planned).size(), VehiclesUsed(packed).size());
+    // Orders the packing kept whole stay whole.
+    std::map<std::string, std::set<std::size_t>> before, after;
+    for (const PackAllocation& a : packed.allocations)
+      before[items[a.item].order].insert(a.vehicle);
+    for (const PackAllocation& a : planned.allocations)
+      after[items[a.item].order].insert(a.vehicle);
+    for (const auto& [order, vehicles] : before) {
+      if (vehicles.size() == 1) {
+        EXPECT_EQ(after[order].size(), 1u) << order;
+      }
+    }
+    EXPECT_EQ(PlanByPlace(items, fleet, packed, place, map).allocations, planned.allocations);
+  }
+}
+
+}  // namespace
+}  // namespace dg::planning
