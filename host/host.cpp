@@ -536,49 +536,53 @@ std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module
   return DispatchText(grid, manifests);
 }
 
+// The branch and number of the grid on the screen, to print its manifest;
+// none before the first distribution (the clerk is told so).
+std::optional<std::pair<std::string, std::string>> GridToPrint(const ScreenModule& module,
+                                                               const HostServices& services) {
+  const std::string grid = ModuleText(module, "stNrGrade");
+  std::string branch = ModuleText(module, "stFilial");
+  if (branch.empty()) branch = services.branch;
+  if (grid.empty()) {
+    ui::App().Dlg().Info(
+        "Ainda não há grade de distribuição: informe a transportadora e distribua os itens "
+        "antes de imprimir o romaneio.");
+    return std::nullopt;
+  }
+  return std::pair{branch, grid};
+}
+
 // The view's command that prints the loading manifest of the grid on the
 // screen, open or dispatched, where the clerk chooses.
 void AddManifestCommand(Backend& backend, const ScreenModule& module, const HostServices& services,
                         const Display& display, const std::string& manifest_dir) {
   if (!display.add_command || !display.write_pdf || !display.ask_save_path) return;
-  display.add_command(
-      "Romaneio", "Imprimir Romaneio de Carga...", "Ctrl+Shift+R",
-      [&backend, &module, &services, display, manifest_dir] {
-        const std::string grid = ModuleText(module, "stNrGrade");
-        std::string branch = ModuleText(module, "stFilial");
-        if (branch.empty()) branch = services.branch;
-        if (grid.empty()) {
-          ui::App().Dlg().Info(
-              "Ainda não há grade de distribuição: informe a transportadora e distribua os "
-              "itens antes de imprimir o romaneio.");
-          return;
-        }
-        // A grid still open prints the transport type and freight mode the
-        // panel shows, as the dispatch would hand them back.
-        const ui::Report report = FetchManifest(backend.transport(), branch, grid, "",
-                                                ModuleText(module, "TpTransDespacho"),
-                                                ModuleText(module, "IdFreteDespacho"));
-        const auto path = display.ask_save_path(
-            "Salvar Romaneio de Carga",
-            (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
-        if (!path) return;
-        WriteManifest(display, "", "", *path, report);
-        ui::App().Dlg().Info("Romaneio de carga gravado em " + *path + ".");
-      });
+  display.add_command("Romaneio", "Imprimir Romaneio de Carga...", "Ctrl+Shift+R",
+                      [&backend, &module, &services, display, manifest_dir] {
+                        const auto on_screen = GridToPrint(module, services);
+                        if (!on_screen) return;
+                        const auto& [branch, grid] = *on_screen;
+                        // A grid still open prints the transport type and freight mode the
+                        // panel shows, as the dispatch would hand them back.
+                        const ui::Report report =
+                            FetchManifest(backend.transport(), branch, grid, "",
+                                          ModuleText(module, "TpTransDespacho"),
+                                          ModuleText(module, "IdFreteDespacho"));
+                        const auto path = display.ask_save_path(
+                            "Salvar Romaneio de Carga",
+                            (fs::path(manifest_dir) / ManifestFileName(branch, grid)).string());
+                        if (!path) return;
+                        WriteManifest(display, "", "", *path, report);
+                        ui::App().Dlg().Info("Romaneio de carga gravado em " + *path + ".");
+                      });
   // One file per vehicle, named after the one the clerk chooses:
   // "romaneio-0001-000001-0101.pdf" beside "romaneio-0001-000001.pdf".
   display.add_command(
       "Romaneio", "Imprimir Romaneio por Veículo...", "Ctrl+Shift+V",
       [&backend, &module, &services, display, manifest_dir] {
-        const std::string grid = ModuleText(module, "stNrGrade");
-        std::string branch = ModuleText(module, "stFilial");
-        if (branch.empty()) branch = services.branch;
-        if (grid.empty()) {
-          ui::App().Dlg().Info(
-              "Ainda não há grade de distribuição: informe a transportadora e distribua os "
-              "itens antes de imprimir o romaneio.");
-          return;
-        }
+        const auto on_screen = GridToPrint(module, services);
+        if (!on_screen) return;
+        const auto& [branch, grid] = *on_screen;
         const data::Variant romaneio =
             FetchRomaneio(backend.transport(), branch, grid, ModuleText(module, "TpTransDespacho"),
                           ModuleText(module, "IdFreteDespacho"));
