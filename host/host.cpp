@@ -759,6 +759,12 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
   return player.ExpectationFailed() || player.ExpectationsLeft() ? 1 : 0;
 }
 
+// What the clerk reads when the branch's ready list is empty.
+std::string NothingToDispatchText(const std::string& branch) {
+  return "Não há itens a expedir na filial " + branch +
+         ": os itens pedidos já foram expedidos ou ainda não foram importados.";
+}
+
 int RunInteractive(const Options& o, const Display& display, std::ostream& out, std::ostream& err) {
   if (display.windows == nullptr || display.dialogs == nullptr) {
     err << "exp-host: there is no display to show the screen on.\n"
@@ -785,6 +791,14 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     }
     const ScreenModule module = LoadScreenModule(loader);
     const data::DataPacket items = backend.Call("GetItensExpedicao", {o.branch}).AsPacket();
+    if (items.rows.empty()) {
+      // A screen without items would distribute nothing, under no branch:
+      // the clerk is told why instead.
+      const std::string text = NothingToDispatchText(o.branch);
+      out << text << "\n";
+      display.dialogs->Info(text);
+      return 0;
+    }
     const std::string manifest_dir = o.manifest_dir.empty() ? "out" : o.manifest_dir;
     AddManifestCommand(backend, module, services, display, manifest_dir);
     ui::ScopedDialogs scoped(display.dialogs, display.windows);

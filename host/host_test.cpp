@@ -357,6 +357,39 @@ TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManife
   ASSERT_EQ(ready.rows.size(), 1u);
   EXPECT_EQ(ready.rows[0][ready.FieldIndex("NRPEDIDO")].ToString(), "P4");
   std::filesystem::remove_all(dir);
+
+  // Once P4 is dispatched too, a launch finds nothing to dispatch: the clerk
+  // is told so and no screen opens (it would take a grid number under no
+  // branch and refuse the transporter with the dispatched grid's number).
+  data::DataPacket rest = ready;
+  rest.rows[0][rest.FieldIndex("IDCHECK")] = data::Variant("S");
+  const std::string last =
+      transport
+          .Call(server::kServerName, "DistribuiQuantidades",
+                {data::Variant(rest), "IDCHECK = 'S'", "J11222333000181", "", "ANA", "0001"})
+          .args[3]
+          .ToString();
+  transport.Call(server::kServerName, "ExpedirGrade", {"0001", last, "ANA"});
+  const Session none = ParseSession(json::parse(R"({"steps": []})"), ".");
+  std::ostringstream none_trace;
+  Trace told_trace(&none_trace);
+  Player quiet(none, told_trace, [](const std::string&, data::Variant*) { return false; });
+  display.windows = &quiet;
+  display.dialogs = &quiet;
+  std::ostringstream out2, err2;
+  ASSERT_EQ(0, RunHost(ParseOptions(7, args), display, out2, err2)) << err2.str();
+  const std::string nothing =
+      "Não há itens a expedir na filial 0001: os itens pedidos já foram expedidos ou ainda não "
+      "foram importados.";
+  EXPECT_EQ(nothing + "\n", out2.str());
+  EXPECT_NE(none_trace.str().find(nothing), std::string::npos) << none_trace.str();
+  // The message is all that happened: no screen, no grid number taken.
+  const std::string told_lines = none_trace.str();
+  EXPECT_EQ(1, std::count(told_lines.begin(), told_lines.end(), '\n')) << told_lines;
+  db.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+    EXPECT_EQ(2, s.Query("SELECT COUNT(*) FROM GRADEDISTR")[0][0].ToInt64());
+  });
+  std::filesystem::remove_all(dir);
 }
 
 TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) {

@@ -556,11 +556,11 @@ TEST(PackItems, KeepsTheConstructionWhereAGivenSearchAnswersNoPacking) {
       {"all on one vehicle", {0, 0, 0}},
       {"an order missing", {0, 1}},
       {"no such vehicle", {0, 1, 2}}};
-  for (const auto& [name, answer] : answers) {
+  for (const auto& [name, given] : answers) {
     PackOptions options;
     options.search = PackSearch::kGiven;
-    options.given = [&answer](const std::vector<PackPiece>&, const std::vector<PackVehicle>&,
-                              std::vector<std::size_t>, std::uint64_t) { return answer; };
+    options.given = [answer = given](const std::vector<PackPiece>&, const std::vector<PackVehicle>&,
+                                     std::vector<std::size_t>, std::uint64_t) { return answer; };
     EXPECT_EQ(constructed, Print(PackItems(items, fleet, options))) << name;
   }
   PackOptions none;
