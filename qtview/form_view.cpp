@@ -20,6 +20,7 @@
 #include "qtview/control_binders.h"
 #include "qtview/grid_view.h"
 #include "qtview/view_support.h"
+#include "ui/layout.h"
 #include "ui/user_actions.h"
 
 namespace dg::qtview {
@@ -327,6 +328,26 @@ void FormView::ShowBusyIndicator(bool on) {
 
 // ---- Layout
 
+// What the toolkit's layout asks of the widgets.
+class FormView::Measures final : public ui::LayoutMeasures {
+ public:
+  explicit Measures(const FormView& view) : view_(view) {}
+  bool Shown(const ui::Control& c) const override { return view_.WidgetOf(c) != nullptr; }
+  ui::Size DefaultSize(const ui::Control& c) const override {
+    const QSize size = view_.DefaultSize(c);
+    return {size.width(), size.height()};
+  }
+  int ContentWidth(const ui::Control& c) const override {
+    const QWidget* w = view_.WidgetOf(c);
+    return w != nullptr ? view_.BinderOf(c).ContentWidth(c, *w) : 0;
+  }
+  bool IsTabPage(const ui::Control& c) const override { return view_.BinderOf(c).IsTabPage(); }
+  int DefaultFormWidth() const override { return kDefaultFormWidth; }
+
+ private:
+  const FormView& view_;
+};
+
 QRect FormView::ClientRect(const ui::Control& control) const {
   QWidget* w = WidgetOf(control);
   if (w == nullptr) return {};
@@ -363,60 +384,8 @@ int FormView::WidthShortfall() const {
   return shortfall;
 }
 
-bool FormView::BesideSplitter(const ui::Control& c) const {
-  const ui::Control* parent = c.Parent();
-  if (parent == nullptr) return false;
-  for (const ui::Control* k : parent->Children()) {
-    if (k != &c && k->align == c.align && k->Visible() &&
-        dynamic_cast<const ui::Splitter*>(k) != nullptr) {
-      return true;
-    }
-  }
-  return false;
-}
-
 int FormView::DesignWidth(const ui::Control& c) const {
-  if (&c == &form_) {
-    const int w = form_.client_width > 0 ? form_.client_width : form_.width;
-    return w > 0 ? w : kDefaultFormWidth;
-  }
-  const ui::Control* parent = c.Parent();
-  if (parent == nullptr) return std::max(1, c.width);
-  switch (c.align) {
-    case ui::Align::Left:
-    case ui::Align::Right:
-      return c.width > 0 ? c.width : 150;
-    case ui::Align::Top:
-    case ui::Align::Bottom:
-      return DesignWidth(*parent);
-    case ui::Align::Client: {
-      int w = DesignWidth(*parent);
-      for (const ui::Control* k : parent->Children()) {
-        if (k == &c || !k->Visible() || WidgetOf(*k) == nullptr) continue;
-        if (k->align == ui::Align::Left || k->align == ui::Align::Right) {
-          w -= k->width > 0 ? k->width : 150;
-        }
-      }
-      return std::max(1, w);
-    }
-    case ui::Align::None:
-      break;
-  }
-  // Tab pages fill their page control.
-  if (BinderOf(c).IsTabPage()) return DesignWidth(*parent);
-  return std::max(1, c.width);
-}
-
-int FormView::SharedWidth(const ui::Control& c, int room) const {
-  const int designed = DesignWidth(*c.Parent());
-  int width = c.width;
-  if (auto it = shares_.find(&c); it != shares_.end()) {
-    width = static_cast<int>(it->second * room + 0.5);
-  } else if (room > designed) {
-    width = static_cast<int>(static_cast<double>(c.width) * room / designed + 0.5);
-  }
-  // The controls beside it keep some room.
-  return std::clamp(width, std::min(30, room), std::max(30, room - 60));
+  return ui::DesignWidth(c, Measures(*this));
 }
 
 void FormView::DragSplitter(const ui::Control& splitter, int dx) {
@@ -433,8 +402,7 @@ void FormView::DragSplitter(const ui::Control& splitter, int dx) {
     if (!left && !right) continue;
     const int room = ClientRect(*parent).width();
     if (room <= 0) return;
-    const int width =
-        std::clamp(g.width() + (left ? dx : -dx), std::min(30, room), std::max(30, room - 60));
+    const int width = ui::ClampSideWidth(g.width() + (left ? dx : -dx), room);
     shares_[k] = static_cast<double>(width) / room;
     LayoutChildren(*parent, ClientRect(*parent));
     return;
@@ -450,7 +418,7 @@ std::map<std::string, double> FormView::SplitterShares() const {
 void FormView::SetSplitterShares(const std::map<std::string, double>& shares) {
   for (const auto& [name, share] : shares) {
     const ui::Control* c = form_.Find(name);
-    if (c != nullptr && share > 0 && share < 1 && BesideSplitter(*c)) shares_[c] = share;
+    if (c != nullptr && share > 0 && share < 1 && ui::BesideSplitter(*c)) shares_[c] = share;
   }
   LayoutAll();
 }
@@ -461,138 +429,10 @@ void FormView::LayoutChildren(const ui::Control& parent, QRect client) {
     for (ui::Control* sheet : parent.Children()) LayoutChildren(*sheet, ClientRect(*sheet));
     return;
   }
-  std::vector<ui::Control*> kids;
-  for (ui::Control* c : parent.Children()) {
-    if (WidgetOf(*c) != nullptr && c->Visible()) kids.push_back(c);
-  }
-  // Aligned controls take their side in the order top, bottom, left, right,
-  // client; among one side, the one nearest the edge first.
-  auto rank = [](const ui::Control* c) {
-    switch (c->align) {
-      case ui::Align::Top:
-        return 0;
-      case ui::Align::Bottom:
-        return 1;
-      case ui::Align::Left:
-        return 2;
-      case ui::Align::Right:
-        return 3;
-      case ui::Align::Client:
-        return 4;
-      case ui::Align::None:
-        break;
-    }
-    return 5;
-  };
-  std::stable_sort(kids.begin(), kids.end(), [&](const ui::Control* a, const ui::Control* b) {
-    if (rank(a) != rank(b)) return rank(a) < rank(b);
-    switch (a->align) {
-      case ui::Align::Top:
-        return a->top < b->top;
-      case ui::Align::Bottom:
-        return a->top > b->top;
-      case ui::Align::Left:
-        return a->left < b->left;
-      case ui::Align::Right:
-        return a->left > b->left;
-      default:
-        return false;
-    }
-  });
-  const int stacked = static_cast<int>(std::count_if(kids.begin(), kids.end(), [](auto* c) {
-    return c->align == ui::Align::None && c->left == 0 && c->top == 0;
-  }));
-  // The height a control placed by coordinates needs in `c`: the bottom of
-  // the lowest.
-  auto needed_height = [&](const ui::Control& c) {
-    int needed = 0;
-    for (ui::Control* k : c.Children()) {
-      if (k->align != ui::Align::None || IsMenuKind(*k) || !k->Visible()) continue;
-      needed = std::max(needed, k->top + (k->height > 0 ? k->height : DefaultSize(*k).height()));
-    }
-    return needed;
-  };
-  auto height_of = [&](const ui::Control& c) {
-    const QSize def = DefaultSize(c);
-    int height = c.height > 0 ? c.height : def.height();
-    if (height == def.height() && c.height <= 0 && !c.Children().empty() &&
-        (c.align == ui::Align::Top || c.align == ui::Align::Bottom)) {
-      height = std::max(25, needed_height(c) + 6);  // a bar sized by what it holds
-    }
-    return height;
-  };
-  // A grid above or below a panel of controls placed by coordinates takes
-  // the room that panel does not need: the grid grows with the window, not
-  // the grey under the controls.
-  ui::Control* growing = nullptr;
-  int extra = 0;
-  {
-    const ui::Control* filler = nullptr;
-    int stacked_height = 0;
-    for (ui::Control* c : kids) {
-      if (c->align == ui::Align::Top || c->align == ui::Align::Bottom) {
-        stacked_height += height_of(*c);
-        if (dynamic_cast<ui::DataGrid*>(c) != nullptr) growing = c;
-      }
-      if (c->align == ui::Align::Client) filler = c;
-    }
-    const bool fixed =
-        filler != nullptr && !filler->Children().empty() &&
-        std::all_of(filler->Children().begin(), filler->Children().end(),
-                    [](const ui::Control* k) { return k->align == ui::Align::None; });
-    if (growing != nullptr && fixed) {
-      extra = std::max(0, client.height() - stacked_height - (needed_height(*filler) + 8));
-    }
-  }
-  QRect r = client;
-  int flow_x = client.left() + 2;
-  for (ui::Control* c : kids) {
-    QWidget* w = WidgetOf(*c);
-    const QSize def = DefaultSize(*c);
-    int width = c->width > 0 ? c->width : def.width();
-    // A control placed by coordinates is as wide as its text needs in this
-    // font, never narrower than the layout says.
-    if (c->align == ui::Align::None) width = std::max(width, BinderOf(*c).ContentWidth(*c, *w));
-    if ((c->align == ui::Align::Left || c->align == ui::Align::Right) && c->width > 0 &&
-        BesideSplitter(*c)) {
-      width = SharedWidth(*c, client.width());
-    }
-    int height = height_of(*c) + (c == growing ? extra : 0);
-    QRect g;
-    switch (c->align) {
-      case ui::Align::Top:
-        g = QRect(r.left(), r.top(), r.width(), height);
-        r.setTop(r.top() + height);
-        break;
-      case ui::Align::Bottom:
-        g = QRect(r.left(), r.bottom() - height + 1, r.width(), height);
-        r.setBottom(r.bottom() - height);
-        break;
-      case ui::Align::Left:
-        if (c->width <= 0) width = 150;
-        g = QRect(r.left(), r.top(), width, r.height());
-        r.setLeft(r.left() + width);
-        break;
-      case ui::Align::Right:
-        if (c->width <= 0) width = 150;
-        g = QRect(r.right() - width + 1, r.top(), width, r.height());
-        r.setRight(r.right() - width);
-        break;
-      case ui::Align::Client:
-        g = r;
-        break;
-      case ui::Align::None:
-        if (stacked > 1 && c->left == 0 && c->top == 0) {
-          // Controls the screen placed nowhere line up side by side.
-          g = QRect(flow_x, client.top() + 2, width, height);
-          flow_x += width + 2;
-        } else {
-          g = QRect(client.left() + c->left, client.top() + c->top, width, height);
-        }
-        break;
-    }
-    w->setGeometry(g);
-    LayoutChildren(*c, ClientRect(*c));
+  const ui::Rect room{client.left(), client.top(), client.right() + 1, client.bottom() + 1};
+  for (const ui::Placement& p : ui::LayoutChildren(parent, room, Measures(*this), shares_)) {
+    WidgetOf(*p.control)->setGeometry(p.rect.left, p.rect.top, p.rect.Width(), p.rect.Height());
+    LayoutChildren(*p.control, ClientRect(*p.control));
   }
 }
 

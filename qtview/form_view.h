@@ -87,6 +87,7 @@ class FormView : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  class Measures;
   void Build(ui::Control& parent, QWidget* parent_widget);
   QWidget* CreateWidget(ui::Control& control, QWidget* parent_widget);
   void BuildMenu(ui::Control& menu_control);
@@ -95,11 +96,8 @@ class FormView : public QDialog {
   const ControlBinder& BinderOf(const ui::Control& control) const;
   // The size of a control the screen left at zero.
   QSize DefaultSize(const ui::Control& control) const;
+  // Places the children by the toolkit's layout (ui/layout.h), then theirs.
   void LayoutChildren(const ui::Control& parent, QRect client);
-  // Whether a splitter sits on the control's side of its parent.
-  bool BesideSplitter(const ui::Control& control) const;
-  // The width of a control beside a splitter in `room` pixels of its parent.
-  int SharedWidth(const ui::Control& control, int room) const;
   QRect ClientRect(const ui::Control& control) const;
   void LayoutAll();
   // How much wider the window must be for every control placed by
