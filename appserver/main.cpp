@@ -3,8 +3,10 @@
 //   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
 //                 [--allow-fixture] [--secret-file FILE] [--max-connections-per-address N]
 //                 [--release-idle-grids MINUTES]
-//   exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...
-//   exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] [--out FILE.csv]
+//   exp-appserver import --db FILE|postgresql://... [--dry-run] [--accept-large-changes]
+//                 FILE.csv...
+//   exp-appserver export --db FILE|postgresql://... --grid N|--items [--branch CODE]
+//                 [--out FILE.csv]
 //
 //   exp-appserver grids --db FILE|postgresql://...
 //   exp-appserver release-grid --db FILE|postgresql://... --grid N [--branch CODE]
@@ -73,9 +75,10 @@ int Usage(const std::string& why) {
                "[--signin [--session-idle-minutes N] [--signin-lock-after N] "
                "[--signin-address-lock-after N] [--signin-lock-minutes N]] "
                "[--tls-cert FILE --tls-key FILE] [--journal-retention-days N]\n"
-               "       exp-appserver import --db FILE|postgresql://... [--dry-run] FILE.csv...\n"
-               "       exp-appserver export --db FILE|postgresql://... --grid N [--branch CODE] "
-               "[--out FILE.csv]\n"
+               "       exp-appserver import --db FILE|postgresql://... [--dry-run] "
+               "[--accept-large-changes] FILE.csv...\n"
+               "       exp-appserver export --db FILE|postgresql://... --grid N|--items "
+               "[--branch CODE] [--out FILE.csv]\n"
                "       exp-appserver grids --db FILE|postgresql://...\n"
                "       exp-appserver release-grid --db FILE|postgresql://... --grid N "
                "[--branch CODE] [--operator CODE]\n"
