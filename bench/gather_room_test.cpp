@@ -11,30 +11,17 @@
 namespace dg::bench {
 namespace {
 
-using planning::FitsWithin;
 using planning::PackItem;
 using planning::PackPiece;
 using planning::PackVehicle;
-using planning::testing::CheckedVehicles;
-using planning::testing::Draws;
-using planning::testing::MixedFleetStart;
 
 TEST(GatherRoom, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long efforts: each answer
   // is a valid packing on no more vehicles than the start.
-  Draws draws(3);
-  for (int round = 0; round < 30; ++round) {
-    const auto [vehicles, pieces, start] = MixedFleetStart(draws);
-    const std::size_t before = CheckedVehicles(pieces, vehicles, start);
-    ASSERT_GT(before, 0u);
-    for (std::uint64_t effort : {std::uint64_t{0}, std::uint64_t{2'000}, std::uint64_t{300'000}}) {
-      const auto gather = GatherRoom(pieces, vehicles, start, effort);
-      const std::size_t after = CheckedVehicles(pieces, vehicles, gather);
-      EXPECT_GT(after, 0u) << "round " << round << " effort " << effort;
-      EXPECT_LE(after, before) << "round " << round << " effort " << effort;
-      EXPECT_EQ(gather, GatherRoom(pieces, vehicles, start, effort)) << "round " << round;
-    }
-  }
+  planning::testing::ExpectSearchNeverLosesOrOverloads(
+      [](const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
+         const std::vector<std::size_t>& start, std::uint64_t effort,
+         int) { return GatherRoom(pieces, vehicles, start, effort); });
 }
 
 TEST(GatherRoom, KeepsTheRulesOfTheConstructionAsAPackingSearch) {

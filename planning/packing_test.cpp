@@ -474,20 +474,12 @@ TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long budgets, several
   // seeds: each answer must be a valid packing on no more vehicles than the
   // start.
-  Draws draws(3);
-  for (int round = 0; round < 30; ++round) {
-    const auto [vehicles, pieces, start] = MixedFleetStart(draws);
-    const std::size_t before = CheckedVehicles(pieces, vehicles, start);
-    ASSERT_GT(before, 0u);
-    for (std::uint64_t effort : {std::uint64_t{0}, std::uint64_t{2'000}, std::uint64_t{300'000}}) {
-      const SearchBudget budget{effort, static_cast<std::uint64_t>(round)};
-      const auto fill = ReduceVehicles(pieces, vehicles, start, budget);
-      const std::size_t after = CheckedVehicles(pieces, vehicles, fill);
-      EXPECT_GT(after, 0u) << "round " << round << " effort " << effort;
-      EXPECT_LE(after, before) << "round " << round << " effort " << effort;
-      EXPECT_EQ(fill, ReduceVehicles(pieces, vehicles, start, budget)) << "round " << round;
-    }
-  }
+  testing::ExpectSearchNeverLosesOrOverloads(
+      [](const std::vector<PackPiece>& pieces, const std::vector<PackVehicle>& vehicles,
+         const std::vector<std::size_t>& start, std::uint64_t effort, int round) {
+        return ReduceVehicles(pieces, vehicles, start,
+                              SearchBudget{effort, static_cast<std::uint64_t>(round)});
+      });
 }
 
 TEST(PackItems, SearchesAgreeOnTheRulesOfTheConstruction) {

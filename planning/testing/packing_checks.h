@@ -3,7 +3,10 @@
 // assignment of pieces to vehicles is a packing.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -82,6 +85,27 @@ inline SearchStart MixedFleetStart(Draws& draws) {
     }
   }
   return out;
+}
+
+// Runs a vehicle search, `search(pieces, vehicles, start, effort, round)`
+// answering an assignment, from 30 mixed-fleet starts at short and long
+// efforts: each answer is a valid packing on no more vehicles than its
+// start, and the same on a second run.
+template <class Search>
+void ExpectSearchNeverLosesOrOverloads(Search search) {
+  Draws draws(3);
+  for (int round = 0; round < 30; ++round) {
+    const auto [vehicles, pieces, start] = MixedFleetStart(draws);
+    const std::size_t before = CheckedVehicles(pieces, vehicles, start);
+    ASSERT_GT(before, 0u);
+    for (std::uint64_t effort : {std::uint64_t{0}, std::uint64_t{2'000}, std::uint64_t{300'000}}) {
+      const auto answer = search(pieces, vehicles, start, effort, round);
+      const std::size_t after = CheckedVehicles(pieces, vehicles, answer);
+      EXPECT_GT(after, 0u) << "round " << round << " effort " << effort;
+      EXPECT_LE(after, before) << "round " << round << " effort " << effort;
+      EXPECT_EQ(answer, search(pieces, vehicles, start, effort, round)) << "round " << round;
+    }
+  }
 }
 
 }  // namespace dg::planning::testing
