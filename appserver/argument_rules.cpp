@@ -26,6 +26,7 @@ const std::map<std::string, int, std::less<>>& FieldSizes() {
       {"CODIGO", 21},
       {"NMFANTCLIE", 50},
       {"IDPRIOPED", 1},
+      {"IDTPIJURTRAN", 1},
       {"NRINSJURTRAN", 20},
       // The transporter key: the person-type code, then the inscription.
       {"TRANSPORTADORA", 21},
@@ -78,6 +79,8 @@ const std::map<std::string, std::vector<std::string>>& MethodFields() {
       {"SetItinerario", {""}},
       {"GetEndeFilialProc", {"CDFILIAL"}},
       {"GetRetTransp", {"NRINSJURTRAN"}},
+      {"GetTransportadora", {"IDTPIJURTRAN", "NRINSJURTRAN"}},
+      {"GetTipoTransporte", {"CDTIPTRANS"}},
       {"SetPedidoCarro", {"NRPEDIDO", "CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
       {"SetPedidos", {"CDFILIAL", "CDVIATURA", "NRGRADEDISTR"}},
       {"GetPontosRota", {"CDFILIAL", "NRGRADEDISTR", "CDVIATURA", "RETORNO"}},

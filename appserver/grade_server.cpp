@@ -148,6 +148,37 @@ Variant GetRetTransp(Session& s, Args& a) {
   return p.Build();
 }
 
+// The screen's two look-ups, answered from the server's own tables for a
+// desktop that reaches the data only through this server: the transporters
+// (by person type and inscription, an empty argument matching any) and the
+// transport types (by code, empty: every one). The columns and the order of
+// the rows are the look-ups' own (the transporters as the table holds them).
+Variant GetTransportadora(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("IDTPIJURTRAN", 1).Str("NRINSJURTRAN", 20).Str("CDTIPTRANS", 4).Str("NMFANTTRAN", 40);
+  const std::string type = a.Text(0);
+  const std::string inscription = Digits(a.Text(1));
+  for (const Row& r : s.Query("SELECT IDTPIJURTRAN, NRINSJURTRAN, CDTIPTRANS, NMFANTTRAN "
+                              "FROM TRANSPORT WHERE (? = '' OR IDTPIJURTRAN = ?) AND "
+                              "(? = '' OR NRINSJURTRAN = ?)",
+                              {Value(type), Value(type), Value(inscription), Value(inscription)})) {
+    p.Add({r[0], r[1], r[2], r[3]});
+  }
+  return p.Build();
+}
+
+Variant GetTipoTransporte(Session& s, Args& a) {
+  PacketBuilder p;
+  p.Str("CDTIPTRANS", 4).Str("NMTIPTRANS", 40);
+  const std::string code = a.Text(0);
+  for (const Row& r : s.Query("SELECT CDTIPTRANS, NMTIPTRANS FROM TIPOTRANSP "
+                              "WHERE ? = '' OR CDTIPTRANS = ? ORDER BY CDTIPTRANS",
+                              {Value(code), Value(code)})) {
+    p.Add({r[0], r[1]});
+  }
+  return p.Build();
+}
+
 Variant GetGradeporPedido(Session& s, Args& a) {
   PacketBuilder p;
   p.Str("NRPEDIDO", 10)
@@ -422,6 +453,8 @@ const std::map<std::string, Entry>& Methods() {
       {"SetItinerario", {SetItinerario, TxKind::Write, {K::Packet}, {JournalFrom::kChangeLog}}},
       {"GetEndeFilialProc", {GetEndeFilialProc, TxKind::Read, {T}}},
       {"GetRetTransp", {GetRetTransp, TxKind::Read, {T}}},
+      {"GetTransportadora", {GetTransportadora, TxKind::Read, {T, T}}},
+      {"GetTipoTransporte", {GetTipoTransporte, TxKind::Read, {T}}},
       {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}, {1, 3}}},
       {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
       {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T, T}}},

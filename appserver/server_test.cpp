@@ -228,6 +228,27 @@ TEST_P(ServerTest, EdgesOfTheFirstLaunch) {
   EXPECT_EQ("V1,V2", Column(Vehicles("", "P1", "1"), "CDVIATURA"));
 }
 
+// The look-ups a desktop without a database of its own asks the server for:
+// an empty argument matches any row, punctuation in an inscription is
+// ignored, and an unknown key finds nothing.
+TEST_P(ServerTest, TransporterAndTransportTypeLookUps) {
+  const auto transporters = [&](const char* type, const char* inscription) {
+    return Column(Result("GetTransportadora", {type, inscription}), "NMFANTTRAN");
+  };
+  EXPECT_EQ("Rodo,Zé", transporters("", ""));
+  EXPECT_EQ("Rodo", transporters("J", "11.222.333/0001-81"));
+  EXPECT_EQ("Rodo", transporters("", "11222333000181"));
+  EXPECT_EQ("", transporters("F", "11222333000181"));
+  EXPECT_EQ("", transporters("J", "99999999000191"));
+  EXPECT_EQ("IDTPIJURTRAN:string:1 NRINSJURTRAN:string:20 CDTIPTRANS:string:4 "
+            "NMFANTTRAN:string:40",
+            Shape(Result("GetTransportadora", {"", ""})));
+  EXPECT_EQ("Rodoviário", Column(Result("GetTipoTransporte", {""}), "NMTIPTRANS"));
+  EXPECT_EQ("0001", Column(Result("GetTipoTransporte", {"0001"}), "CDTIPTRANS"));
+  EXPECT_EQ("", Column(Result("GetTipoTransporte", {"0002"}), "CDTIPTRANS"));
+  EXPECT_NE("ok", Failure("GetTipoTransporte", {"00001"}));
+}
+
 TEST_P(ServerTest, DistributionKeepsOrdersWholeAndReportsPointsWithoutAddress) {
   const Variant pair =
       Result("DistribuiQuantidades", {Items(), "IDCHECK = 'S'", kKey, "", "ANA", "0001"});

@@ -20,6 +20,7 @@
 #include "host/day_runs.h"
 #include "host/manifest.h"
 #include "host/server_connection.h"
+#include "host/server_lookups.h"
 #include "host/session.h"
 
 #ifndef EXP_HOST_DEMO_FIXTURE
@@ -375,7 +376,13 @@ class Backend {
           });
     }
     storage.reset();
-    lookups_ = OpenLookups(db);
+    // Over a networked server the look-ups ask it too: the desktop's own
+    // database would answer from other data than the grid's.
+    if (o.server.empty()) {
+      lookups_ = OpenLookups(db);
+    } else {
+      lookups_ = std::make_unique<ServerLookups>(transport_);
+    }
     contracts::SetDefaultDatabase(lookups_.get());
     contracts::Halvorn::SetHost(&services);
   }
