@@ -39,8 +39,9 @@ contracts::QueryRows ServerLookups::Run(const std::string& sql,
     method = "GetTipoTransporte";
     args = {data::Variant(Param(params, "P_CDTIPTRANS"))};
   } else {
-    throw Error("Consulta não disponível pelo servidor de aplicação (só as consultas de "
-                      "transportadoras e tipos de transporte).");
+    throw Error(
+        "Consulta não disponível pelo servidor de aplicação (só as consultas de "
+        "transportadoras e tipos de transporte).");
   }
   const data::DataPacket packet =
       transport_->Call(server::kServerName, method, args).result.AsPacket();

@@ -50,8 +50,8 @@ class ServerLookupsTest : public ::testing::Test {
     data::ClientDataset& ds = q.DataSet();
     for (ds.First(); !ds.Eof(); ds.Next()) {
       std::string row;
-      for (const char* f : {"IDTPIJURTRAN", "NRINSJURTRAN", "CDTIPTRANS", "NMFANTTRAN",
-                            "NMTIPTRANS"}) {
+      for (const char* f :
+           {"IDTPIJURTRAN", "NRINSJURTRAN", "CDTIPTRANS", "NMFANTTRAN", "NMTIPTRANS"}) {
         if (ds.FindField(f) != nullptr) row += ds.FieldByName(f).AsString() + "|";
       }
       rows.push_back(row);
@@ -71,11 +71,14 @@ TEST_F(ServerLookupsTest, AnswersAsTheLookUpTextDoesOnTheServersDatabase) {
   contracts::SqliteConnection local(db_.path());
   struct Case {
     const char *type, *inscription;  // null: no value
-  } cases[] = {{nullptr, nullptr}, {"J", "11222333000181"}, {nullptr, "12345678909"},
-               {"F", "11222333000181"}, {"J", "99999999000191"}};
+  } cases[] = {{nullptr, nullptr},
+               {"J", "11222333000181"},
+               {nullptr, "12345678909"},
+               {"F", "11222333000181"},
+               {"J", "99999999000191"}};
   for (const Case& c : cases) {
-    for (auto [name, value] : {std::pair{"P_IDTPIJURTRAN", c.type},
-                               std::pair{"P_NRINSJURTRAN", c.inscription}}) {
+    for (auto [name, value] :
+         {std::pair{"P_IDTPIJURTRAN", c.type}, std::pair{"P_NRINSJURTRAN", c.inscription}}) {
       if (value) {
         tran_.ParamByName(name).SetAsString(value);
       } else {
@@ -83,8 +86,8 @@ TEST_F(ServerLookupsTest, AnswersAsTheLookUpTextDoesOnTheServersDatabase) {
       }
     }
     const std::vector<std::string> expected = Rows(local, tran_);
-    EXPECT_EQ(expected, Rows(remote, tran_)) << (c.type ? c.type : "-") << " "
-                                              << (c.inscription ? c.inscription : "-");
+    EXPECT_EQ(expected, Rows(remote, tran_))
+        << (c.type ? c.type : "-") << " " << (c.inscription ? c.inscription : "-");
   }
   for (const char* code : {"0001", "0002"}) {
     tipo_.ParamByName("P_CDTIPTRANS").SetAsString(code);
