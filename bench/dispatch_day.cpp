@@ -12,7 +12,9 @@
 // own VehicleLowerBound over the orders as whole loads: the room of the
 // largest vehicles first, the pieces that fit no vehicle together, and the
 // pieces too large to share one), the answer being optimal where it meets
-// the bound; orders split across vehicles and how many of them a
+// the bound (the vehicles counted by the independent checker, bench/check,
+// on each date's packing: a packing it refuses is printed and counted);
+// orders split across vehicles and how many of them a
 // whole-order packing could have avoided (the order fits the largest
 // vehicle); the medians of the packing's CPU time and of the server
 // method's wall and CPU time (it plans by place too), into a new grid and
@@ -42,6 +44,7 @@
 #include "appserver/grade_server.h"
 #include "appserver/storage.h"
 #include "bench/bench_util.h"
+#include "bench/check/check.h"
 #include "bench/day_generator.h"
 #include "data/travel.h"
 #include "planning/packing.h"
@@ -52,6 +55,7 @@ namespace {
 
 struct Quality {
   int vehicles = 0, bound = 0, split = 0, avoidable = 0;
+  int refused = 0;           // delivery dates whose packing the independent check refused
   double place_seconds = 0;  // the by-place step alone, CPU
 };
 
@@ -106,6 +110,34 @@ std::size_t DateBound(const std::vector<PackItem>& items, const std::vector<Pack
   return planning::VehicleLowerBound(pieces, fleet);
 }
 
+// The independent check of one delivery date's packing: the date's items
+// and the fleet written to a file in the checker's format, which it re-reads
+// to recompute every vehicle's load and the quantities placed.
+check::Verdict JudgeDate(const std::vector<PackItem>& items, const std::vector<PackVehicle>& fleet,
+                         const planning::PackResult& r) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() /
+      ("exp-bench-dispatch-" + std::to_string(::getpid()) + "-date.txt");
+  {
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) return {false, "cannot write " + file.string()};
+    std::fprintf(out, "vehicles %zu\n", fleet.size());
+    for (const PackVehicle& v : fleet)
+      std::fprintf(out, "%.17g %.17g\n", v.free_weight, v.free_volume);
+    std::fprintf(out, "items %zu\n", items.size());
+    for (const PackItem& it : items) {
+      std::fprintf(out, "%.17g %.17g %.17g %s\n", it.unit_weight, it.unit_volume, it.quantity,
+                   it.order.c_str());
+    }
+    std::fclose(out);
+  }
+  std::vector<check::Placed> answer;
+  for (const auto& a : r.allocations) answer.push_back({a.item, a.vehicle, a.quantity});
+  check::Verdict v = check::CheckFleetPacking(file.string(), answer);
+  std::filesystem::remove(file);
+  return v;
+}
+
 // Packs each delivery date on the whole fleet, as the server does.
 Quality PackDay(const Day& day, double* seconds) {
   Quality q;
@@ -133,21 +165,25 @@ Quality PackDay(const Day& day, double* seconds) {
       std::fprintf(stderr, "the generated day does not fit its fleet\n");
       std::exit(1);
     }
+    const check::Verdict judged = JudgeDate(items, day.fleet, r);
+    if (!judged.ok) {
+      std::printf("refused: %zu items, date %s: %s\n", day.items.size(), date.c_str(),
+                  judged.reason.c_str());
+      ++q.refused;
+    }
     const double place_start = ThreadSeconds();
     planning::PlanByPlace(items, day.fleet, r, place, map);
     q.place_seconds += ThreadSeconds() - place_start;
-    std::set<std::size_t> used;
     std::map<std::string, std::set<std::size_t>> vehicles_of;
     std::map<std::string, std::pair<double, double>> load_of;
     for (const auto& a : r.allocations) {
-      used.insert(a.vehicle);
       vehicles_of[items[a.item].order].insert(a.vehicle);
     }
     for (const PackItem& it : items) {
       load_of[it.order].first += it.unit_weight * it.quantity;
       load_of[it.order].second += it.unit_volume * it.quantity;
     }
-    q.vehicles += static_cast<int>(used.size());
+    q.vehicles += static_cast<int>(judged.vehicles);  // as the check counted them
     q.bound += static_cast<int>(DateBound(items, day.fleet));
     for (const auto& [order, vehicles] : vehicles_of) {
       if (vehicles.size() < 2) continue;
@@ -297,8 +333,11 @@ int Main(int argc, char** argv) {
                 Ms(by_place.first_wall).c_str(), Ms(server_time).c_str());
     const std::string size = Format("%d items", count);
     Row("Dispatch day, " + size + ": vehicles used (reference: lower bound for this fleet)",
-        std::to_string(q.vehicles) + (q.vehicles == q.bound ? ", optimal" : ""),
+        std::to_string(q.vehicles) + (q.vehicles == q.bound && q.refused == 0 ? ", optimal" : ""),
         std::to_string(q.bound), q.bound ? static_cast<double>(q.vehicles) / q.bound : 0);
+    Row("Dispatch day, " + size +
+            ": delivery dates whose packing the independent check refused (goal 0)",
+        std::to_string(q.refused), "0", q.refused);
     Row("Dispatch day, " + size + ": avoidable order splits (goal 0)", std::to_string(q.avoidable),
         "0", q.avoidable);
     if (count == 10000) {

@@ -20,14 +20,19 @@
 namespace dg::bench::check {
 namespace {
 
-// A number as a person reads it: integers without decimals.
+// A number as a person reads it: at most four decimals, none trailing.
 std::string Num(double x) {
   char buffer[64];
   if (std::isfinite(x) && x == std::floor(x) && std::fabs(x) < 1e15)
     std::snprintf(buffer, sizeof buffer, "%.0f", x);
   else
     std::snprintf(buffer, sizeof buffer, "%.4f", x);
-  return buffer;
+  std::string text = buffer;
+  if (text.find('.') != std::string::npos) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+  }
+  return text;
 }
 
 Verdict Refuse(std::string reason, double figure = 0, std::size_t vehicles = 0) {
@@ -431,6 +436,73 @@ Verdict CheckBinPacking(const std::string& instance_file, const std::vector<Plac
   std::string error;
   if (!ReadBpp(instance_file, inst, error)) return Refuse(error);
   return CheckPacking(inst, answer);
+}
+
+Verdict CheckFleetPacking(const std::string& instance_file, const std::vector<Placed>& answer) {
+  std::vector<std::string> lines;
+  if (!ReadLines(instance_file, lines)) return Refuse("cannot read " + instance_file);
+  struct Item {
+    double weight = 0, volume = 0, quantity = 0;
+  };
+  std::vector<std::array<double, 2>> room;
+  std::vector<Item> items;
+  std::size_t want_vehicles = 0, want_items = 0;
+  int part = 0;  // 1: vehicles, 2: items
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const std::vector<std::string> t = Tokens(lines[k]);
+    if (t.empty()) continue;
+    const std::string where = instance_file + ", line " + std::to_string(k + 1);
+    long long count = 0;
+    if (t.size() == 2 && (t[0] == "vehicles" || t[0] == "items")) {
+      if (!ToInteger(t[1], count) || count < 0) return Refuse(where + ": bad count");
+      part = t[0] == "vehicles" ? 1 : 2;
+      (part == 1 ? want_vehicles : want_items) = static_cast<std::size_t>(count);
+      continue;
+    }
+    double a = 0, b = 0, q = 0;
+    if (part == 1 && t.size() == 2 && ToDouble(t[0], a) && ToDouble(t[1], b) && a >= 0 && b >= 0) {
+      room.push_back({a, b});
+    } else if (part == 2 && t.size() == 4 && ToDouble(t[0], a) && ToDouble(t[1], b) &&
+               ToDouble(t[2], q) && a >= 0 && b >= 0 && q > 0) {
+      items.push_back({a, b, q});
+    } else {
+      return Refuse(where + ": not a vehicle's room nor an item");
+    }
+  }
+  if (room.size() != want_vehicles || items.size() != want_items || room.empty())
+    return Refuse(instance_file + ": the counts of vehicles and items do not match their lines");
+
+  std::vector<double> placed(items.size(), 0);
+  std::map<std::size_t, std::array<double, 2>> load;
+  for (const Placed& p : answer) {
+    if (p.item >= items.size())
+      return Refuse("item " + std::to_string(p.item) + " does not exist (the day has " +
+                    std::to_string(items.size()) + ")");
+    if (p.bin >= room.size())
+      return Refuse("vehicle " + std::to_string(p.bin) + " does not exist (the fleet has " +
+                    std::to_string(room.size()) + ")");
+    if (!(p.quantity > 0))
+      return Refuse("item " + std::to_string(p.item) + " placed with quantity " + Num(p.quantity));
+    placed[p.item] += p.quantity;
+    load[p.bin][0] += p.quantity * items[p.item].weight;
+    load[p.bin][1] += p.quantity * items[p.item].volume;
+  }
+  const double used = static_cast<double>(load.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (std::fabs(placed[i] - items[i].quantity) > 1e-6 * items[i].quantity)
+      return Refuse("item " + std::to_string(i) + ": " + Num(placed[i]) + " placed of " +
+                        Num(items[i].quantity),
+                    used, load.size());
+  }
+  for (const auto& [v, l] : load) {
+    for (int d = 0; d < 2; ++d) {
+      if (l[d] > room[v][d] + 0.0005)
+        return Refuse("vehicle " + std::to_string(v) + " over its room: " +
+                          (d == 0 ? "weight " : "volume ") + Num(l[d]) + " of " + Num(room[v][d]),
+                      used, load.size());
+    }
+  }
+  return Accept(used, load.size());
 }
 
 Verdict CheckTour(const std::string& instance_file, const std::vector<std::size_t>& tour,

@@ -64,6 +64,17 @@ Verdict CheckVectorPacking(const std::string& instance_file, const std::vector<P
 // One-dimensional bin packing (n, capacity, then n weights). The same rules.
 Verdict CheckBinPacking(const std::string& instance_file, const std::vector<Placed>& answer);
 
+// A day's packing on a mixed fleet, in the checker's own text format (the
+// benchmarks write it from a generated day): "vehicles N", then N lines
+// "weight volume" (each vehicle's room), "items M", then M lines
+// "unit_weight unit_volume quantity order". Items are numbered 0..M-1 and
+// vehicles 0..N-1 in that order; Placed::bin is the vehicle and quantities
+// may be split across vehicles. Refused unless every item's quantities add
+// up to its quantity (within a millionth of it), every vehicle exists and no
+// vehicle carries more than its room in either dimension (loads compared to
+// the gram and the litre: within 0.0005). The figure is the vehicles used.
+Verdict CheckFleetPacking(const std::string& instance_file, const std::vector<Placed>& answer);
+
 // ---- Tours.
 
 // Symmetric TSP in the TSPLIB format (EUC_2D, CEIL_2D, ATT, GEO, EXPLICIT in

@@ -85,6 +85,27 @@ TEST(CheckPackingTest, RefusesEachWayAPackingCanBeWrong) {
   EXPECT_EQ(CheckBinPacking("/nonexistent/x.txt", {}).reason, "cannot read /nonexistent/x.txt");
 }
 
+TEST(CheckPackingTest, AMixedFleetDaySplitsQuantitiesButNeverOverloads) {
+  // Vehicles of 100 kg / 1 m3 and 50 kg / 2 m3; three items.
+  const std::string day = Write("day.txt",
+                                "vehicles 2\n100 1\n50 2\nitems 3\n"
+                                "10 0.1 6 P1\n5 0.5 2 P2\n1 0 20.5 P3\n");
+  // 60 kg 0.6 m3 + 20.5 kg on vehicle 0; 10 kg 1 m3 on vehicle 1.
+  EXPECT_EQ(CheckFleetPacking(day, {{0, 0, 6}, {1, 1, 2}, {2, 0, 20.5}}).Describe(),
+            "ok 2 (2 vehicles)");
+  // The same, item 0 split over both vehicles.
+  EXPECT_TRUE(CheckFleetPacking(day, {{0, 0, 4}, {0, 1, 2}, {1, 1, 2}, {2, 0, 20.5}}).ok);
+  EXPECT_EQ(CheckFleetPacking(day, {{0, 0, 6}, {1, 1, 2}, {2, 0, 20}}).reason,
+            "item 2: 20 placed of 20.5");
+  EXPECT_EQ(CheckFleetPacking(day, {{0, 1, 6}, {1, 1, 2}, {2, 0, 20.5}}).reason,
+            "vehicle 1 over its room: weight 70 of 50");
+  EXPECT_EQ(CheckFleetPacking(day, {{0, 0, 6}, {1, 0, 2}, {2, 0, 20.5}}).reason,
+            "vehicle 0 over its room: volume 1.6 of 1");
+  EXPECT_EQ(CheckFleetPacking(day, {{0, 2, 6}}).reason,
+            "vehicle 2 does not exist (the fleet has 2)");
+  EXPECT_FALSE(CheckFleetPacking(Write("bad_day.txt", "vehicles 2\n100 1\nitems 0\n"), {}).ok);
+}
+
 // First-fit decreasing, written here: a packing the checker has never seen.
 std::vector<Placed> FirstFitDecreasing(const std::vector<std::array<long long, 2>>& items,
                                        long long cw, long long cv) {
