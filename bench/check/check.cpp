@@ -140,12 +140,16 @@ bool ReadVbp(const std::string& file, PackingInstance& inst, std::string& error)
             std::to_string(v.size() - 4) + " numbers follow";
     return false;
   }
+  constexpr long long kMostItems = 10'000'000;
+  long long total = 0;
   for (long long t = 0; t < types; ++t) {
     const long long w = v[4 + 3 * t], vol = v[5 + 3 * t], demand = v[6 + 3 * t];
-    if (w < 0 || vol < 0 || demand < 0) {
-      error = file + ": negative size or demand in item type " + std::to_string(t + 1);
+    if (w < 0 || vol < 0 || demand < 0 || demand > kMostItems - total) {
+      error = file + ": negative size, or a demand beyond " + std::to_string(kMostItems) +
+              " items, in item type " + std::to_string(t + 1);
       return false;
     }
+    total += demand;
     for (long long d = 0; d < demand; ++d) inst.items.push_back({w, vol});
   }
   return true;
@@ -327,8 +331,8 @@ class Distances {
     const double lat_j = radians(x_[j]), lon_j = radians(y_[j]);
     const double q1 = std::cos(lon_i - lon_j), q2 = std::cos(lat_i - lat_j),
                  q3 = std::cos(lat_i + lat_j);
-    return static_cast<long long>(6378.388 * std::acos(0.5 * ((1 + q1) * q2 - (1 - q1) * q3)) +
-                                  1.0);
+    const double cosine = std::clamp(0.5 * ((1 + q1) * q2 - (1 - q1) * q3), -1.0, 1.0);
+    return static_cast<long long>(6378.388 * std::acos(cosine) + 1.0);
   }
 
  private:
@@ -340,6 +344,22 @@ class Distances {
       return false;
     }
     const std::vector<std::string>& w = it->second;
+    // The numbers each layout needs, checked before any room is taken for
+    // them: a wrong DIMENSION is a refusal, not an allocation failure.
+    const std::size_t half = n_ * (n_ - 1) / 2;
+    std::size_t needed = 0;
+    if (format == "FULL_MATRIX") needed = n_ * n_;
+    if (format == "UPPER_ROW" || format == "LOWER_ROW") needed = half;
+    if (format == "UPPER_DIAG_ROW" || format == "LOWER_DIAG_ROW") needed = half + n_;
+    if (needed == 0) {
+      error = file + ": EDGE_WEIGHT_FORMAT \"" + format + "\" not handled";
+      return false;
+    }
+    if (n_ > 100000 || w.size() != needed) {
+      error = file + ": EDGE_WEIGHT_SECTION holds " + std::to_string(w.size()) +
+              " numbers, not what " + format + " of " + std::to_string(n_) + " nodes needs";
+      return false;
+    }
     matrix_.assign(n_ * n_, 0);
     std::size_t k = 0;
     bool ok = true;

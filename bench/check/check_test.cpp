@@ -194,6 +194,14 @@ TEST(CheckTourTest, RecomputesTheLengthAndRefusesAWrongTour) {
   EXPECT_EQ(CheckTour(fixed, {0, 1, 2, 3}).reason, "fixed edge 0-2 not in the tour");
   EXPECT_TRUE(CheckTour(fixed, {0, 2, 1, 3}).ok);
   EXPECT_FALSE(CheckTour(Write("bad.tsp", "DIMENSION: 3\nEDGE_WEIGHT_TYPE: EUC_3D\n"), {}).ok);
+  // A DIMENSION its numbers do not back is refused before any room is taken.
+  EXPECT_NE(CheckTour(Write("huge.tsp",
+                            "DIMENSION: 3000000000\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+                            "EDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_SECTION\n0 1\n1 0\n"),
+                      {0, 1})
+                .reason.find("EDGE_WEIGHT_SECTION holds 4 numbers"),
+            std::string::npos);
+  EXPECT_FALSE(CheckVectorPacking(Write("huge.vbp", "2 10 10 1 1 1 999999999999"), {}).ok);
 }
 
 TEST(CheckTourTest, OptimalToursMeasureTheirOptimumUnderEachDistanceRule) {
