@@ -22,7 +22,8 @@
 // The packing and the by-place step are compared with the server method's
 // CPU time, like with like. Then the distribution the server stored against
 // the one it stores by weight alone (the same day with a branch without
-// coordinates): vehicles, and the kilometres of all routes (each vehicle
+// coordinates), each judged by the independent checker (every quantity
+// stored, no vehicle over its room): vehicles, and the kilometres of all routes (each vehicle
 // from the branch through its stops in the best order the stop-order search
 // finds, and back; distances estimated from the coordinates as the server
 // estimates them).
@@ -114,7 +115,7 @@ std::size_t DateBound(const std::vector<PackItem>& items, const std::vector<Pack
 // and the fleet written to a file in the checker's format, which it re-reads
 // to recompute every vehicle's load and the quantities placed.
 check::Verdict JudgeDate(const std::vector<PackItem>& items, const std::vector<PackVehicle>& fleet,
-                         const planning::PackResult& r) {
+                         const std::vector<check::Placed>& answer) {
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() /
       ("exp-bench-dispatch-" + std::to_string(::getpid()) + "-date.txt");
@@ -131,8 +132,6 @@ check::Verdict JudgeDate(const std::vector<PackItem>& items, const std::vector<P
     }
     std::fclose(out);
   }
-  std::vector<check::Placed> answer;
-  for (const auto& a : r.allocations) answer.push_back({a.item, a.vehicle, a.quantity});
   check::Verdict v = check::CheckFleetPacking(file.string(), answer);
   std::filesystem::remove(file);
   return v;
@@ -165,7 +164,9 @@ Quality PackDay(const Day& day, double* seconds) {
       std::fprintf(stderr, "the generated day does not fit its fleet\n");
       std::exit(1);
     }
-    const check::Verdict judged = JudgeDate(items, day.fleet, r);
+    std::vector<check::Placed> answer;
+    for (const auto& a : r.allocations) answer.push_back({a.item, a.vehicle, a.quantity});
+    const check::Verdict judged = JudgeDate(items, day.fleet, answer);
     if (!judged.ok) {
       std::printf("refused: %zu items, date %s: %s\n", day.items.size(), date.c_str(),
                   judged.reason.c_str());
@@ -207,7 +208,53 @@ struct ServerRun {
   double wall = 0, cpu = 0;
   int vehicles = 0;
   double km = 0;
+  int refused = 0;  // delivery dates whose stored distribution the independent check refused
 };
+
+// The independent check of the distribution the server stored into `grid`:
+// per delivery date, the stored quantities of each item on each vehicle
+// against the day's items and the fleet's room (the grid is the only one,
+// so the whole room was free). A refused date is printed and counted.
+int JudgeStored(const Day& day, server::Session& s, const std::string& grid, const char* what) {
+  std::map<std::pair<std::string, std::string>, std::size_t> item_of;  // (order, line) -> item
+  std::map<std::string, int> line;
+  for (std::size_t i = 0; i < day.items.size(); ++i)
+    item_of[{day.items[i].order, std::to_string(++line[day.items[i].order])}] = i;
+  std::map<std::string, std::vector<std::size_t>> items_of_date;
+  std::vector<std::size_t> local(day.items.size());
+  for (std::size_t i = 0; i < day.items.size(); ++i) {
+    auto& list = items_of_date[day.items[i].date];
+    local[i] = list.size();
+    list.push_back(i);
+  }
+  std::map<std::string, std::vector<check::Placed>> answer;
+  for (const server::Row& r : s.Query(
+           "SELECT NRPEDIDO, NRITEMPED, CDVIATURA, QTTRANSP FROM ALOCGRADE WHERE NRGRADEDISTR = ?",
+           {data::Variant(grid)})) {
+    const auto it = item_of.find({r[0].ToString(), r[1].ToString()});
+    const std::string vehicle = r[2].ToString();
+    if (it == item_of.end() || vehicle.size() < 2 || vehicle[0] != 'V') {
+      std::printf("refused: %zu items, %s: a stored row names no item or vehicle of the day\n",
+                  day.items.size(), what);
+      return 1;
+    }
+    answer[day.items[it->second].date].push_back(
+        {local[it->second], static_cast<std::size_t>(std::stoul(vehicle.substr(1))),
+         r[3].ToDouble()});
+  }
+  int refused = 0;
+  for (const auto& [date, indexes] : items_of_date) {
+    std::vector<PackItem> items;
+    for (std::size_t i : indexes) items.push_back(day.items[i]);
+    const check::Verdict v = JudgeDate(items, day.fleet, answer[date]);
+    if (!v.ok) {
+      std::printf("refused: %zu items, %s, date %s: %s\n", day.items.size(), what, date.c_str(),
+                  v.reason.c_str());
+      ++refused;
+    }
+  }
+  return refused;
+}
 
 // DistribuiQuantidades `runs` times into a new grid (the previous one
 // discarded before each, untimed, so every run finds the same free room),
@@ -291,6 +338,7 @@ ServerRun RunServer(const Day& day, int runs, bool by_place) {
         plan.allocations.push_back({place.size(), v, 1});
         place.push_back(place_of.at(r[2].ToString()));
       }
+      run.refused = JudgeStored(day, s, grid, by_place ? "stored by place" : "stored by weight");
     });
     for (const auto& [date, plan] : by_date) {
       run.vehicles += static_cast<int>(vehicle_index[date].size());
@@ -338,6 +386,11 @@ int Main(int argc, char** argv) {
     Row("Dispatch day, " + size +
             ": delivery dates whose packing the independent check refused (goal 0)",
         std::to_string(q.refused), "0", q.refused);
+    Row("Dispatch day, " + size +
+            ": delivery dates whose stored distribution the independent check refused, by place "
+            "and by weight alone (goal 0)",
+        std::to_string(by_place.refused + by_weight.refused), "0",
+        by_place.refused + by_weight.refused);
     Row("Dispatch day, " + size + ": avoidable order splits (goal 0)", std::to_string(q.avoidable),
         "0", q.avoidable);
     if (count == 10000) {
