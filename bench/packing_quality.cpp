@@ -20,7 +20,10 @@
 // first-fit decreasing construction alone, for the earlier room-gathering
 // search (left out with --previous 0) and for the exact-fill search, with the
 // thread CPU time per instance; the open instances against the bounds of
-// bounds.csv; then "ROW" lines for the summary table of bench/run. With
+// bounds.csv; then "ROW" lines for the summary table of bench/run. Every
+// packing of all three is judged by the independent check (bench/check),
+// which re-reads the instance file and counts the vehicles itself; a packing
+// it refuses is printed ("refused: ...") and counted as a failure. With
 // --each 1, first a line per instance: "instance: NAME USED OPTIMUM TIME",
 // OPTIMUM being the best known upper bound where no optimum is known.
 #include <algorithm>
@@ -37,6 +40,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/check/check.h"
 #include "bench/gather_room.h"
 #include "planning/packing.h"
 
@@ -49,6 +53,7 @@ using planning::PackVehicle;
 
 struct Instance {
   std::string name;
+  std::string file;    // the instance file, for the independent check
   std::string family;  // "2D class 3", "1D uniform", ...
   std::vector<PackItem> items;
   PackVehicle capacity;
@@ -103,6 +108,7 @@ std::vector<Instance> ReadVectorPacking(const fs::path& dir) {
     std::ifstream in(entry.path());
     Instance inst;
     inst.name = entry.path().stem().string();
+    inst.file = entry.path().string();
     int dims = 0, types = 0;
     in >> dims >> inst.capacity.free_weight >> inst.capacity.free_volume >> types;
     for (int t = 0; t < types; ++t) {
@@ -132,6 +138,7 @@ std::vector<Instance> ReadBinPacking(const fs::path& dir) {
       std::ifstream in(entry.path());
       Instance inst;
       inst.name = entry.path().stem().string();
+      inst.file = entry.path().string();
       int n = 0;
       in >> n >> inst.capacity.free_weight;
       for (int i = 0; i < n; ++i) {
@@ -160,40 +167,36 @@ bool StartsWithAny(const std::string& name, const std::string& prefixes) {
 }
 
 struct Outcome {
-  int vehicles = 0;
+  int vehicles = 0;  // as the independent check counted them
   double seconds = 0;
+  bool refused = false;  // the independent check refused the packing
 };
 
-// Packs, checks the packing (every unit once, every room respected) and
-// counts the vehicles used.
-Outcome Pack(const Instance& inst, const planning::PackOptions& options) {
+// Packs, and has the independent check re-read the instance file and count
+// the vehicles (every unit once and whole, every room respected). A refused
+// packing is printed and counted as a failure, never as a vehicle count.
+Outcome Pack(const Instance& inst, const planning::PackOptions& options, const char* packing) {
   const std::vector<PackVehicle> fleet(inst.items.size(), inst.capacity);
   const double start = ThreadSeconds();
   const planning::PackResult r = planning::PackItems(inst.items, fleet, options);
   Outcome out;
   out.seconds = ThreadSeconds() - start;
-  std::vector<double> weight(fleet.size()), volume(fleet.size()), placed(inst.items.size());
-  for (const auto& a : r.allocations) {
-    weight[a.vehicle] += a.quantity * inst.items[a.item].unit_weight;
-    volume[a.vehicle] += a.quantity * inst.items[a.item].unit_volume;
-    placed[a.item] += a.quantity;
-  }
-  bool ok = r.complete;
-  for (std::size_t v = 0; v < fleet.size(); ++v) {
-    ok = ok && planning::FitsWithin(weight[v], fleet[v].free_weight) &&
-         planning::FitsWithin(volume[v], fleet[v].free_volume);
-    out.vehicles += placed.empty() ? 0 : (weight[v] > 0 || volume[v] > 0);
-  }
-  for (double p : placed) ok = ok && p == 1;
-  if (!ok) {
-    std::fprintf(stderr, "%s: invalid packing\n", inst.name.c_str());
-    std::exit(1);
+  std::vector<check::Placed> answer;
+  for (const auto& a : r.allocations) answer.push_back({a.item, a.vehicle, a.quantity});
+  const bool two_dimensional = inst.family[0] == '2';
+  const check::Verdict verdict = two_dimensional ? check::CheckVectorPacking(inst.file, answer)
+                                                 : check::CheckBinPacking(inst.file, answer);
+  out.vehicles = static_cast<int>(verdict.vehicles);
+  if (!verdict.ok || !r.complete) {
+    out.refused = true;
+    std::printf("refused: %s, %s: %s\n", inst.name.c_str(), packing,
+                verdict.ok ? "the packing says it is incomplete" : verdict.reason.c_str());
   }
   return out;
 }
 
 struct Tally {
-  int instances = 0, with_optimum = 0, optimal = 0, worst = 0;
+  int instances = 0, with_optimum = 0, optimal = 0, worst = 0, refused = 0;
   long used = 0, optimum = 0;
   double gap = 0;
   std::vector<double> seconds;
@@ -201,6 +204,11 @@ struct Tally {
   void Add(const Instance& inst, const Outcome& o) {
     ++instances;
     seconds.push_back(o.seconds);
+    if (o.refused) {  // a failure: not at the optimum, no vehicle count
+      ++refused;
+      with_optimum += inst.optimum ? 1 : 0;
+      return;
+    }
     if (!inst.optimum) return;
     ++with_optimum;
     used += o.vehicles;
@@ -282,9 +290,9 @@ int Main(int argc, char** argv) {
   int open_within = 0, open_count = 0;
   for (const Instance& inst : all) {
     if (!only.empty() && !StartsWithAny(inst.name, only)) continue;
-    const Outcome base = Pack(inst, first_fit);
-    const Outcome before = previous ? Pack(inst, gather) : Outcome{};
-    const Outcome now = Pack(inst, fill);
+    const Outcome base = Pack(inst, first_fit, "first-fit decreasing");
+    const Outcome before = previous ? Pack(inst, gather, "earlier search") : Outcome{};
+    const Outcome now = Pack(inst, fill, "exact-fill search");
     const bool two_dimensional = inst.family[0] == '2';
     for (Tallies* t : {&by_family[inst.family], two_dimensional ? &vbp : &bpp, &everything}) {
       t->first_fit.Add(inst, base);
@@ -295,13 +303,13 @@ int Main(int argc, char** argv) {
       std::printf("instance: %s %d %d %.1f ms\n", inst.name.c_str(), now.vehicles,
                   inst.optimum ? inst.optimum : inst.upper_bound, 1000 * now.seconds);
     }
-    if (inst.optimum && now.vehicles > inst.optimum) {
+    if (inst.optimum && !now.refused && now.vehicles > inst.optimum) {
       std::printf("above optimum: %s %d vs %d (%.0f ms)\n", inst.name.c_str(), now.vehicles,
                   inst.optimum, 1000 * now.seconds);
     }
     if (!inst.optimum && inst.upper_bound) {
       ++open_count;
-      open_within += now.vehicles <= inst.upper_bound;
+      open_within += !now.refused && now.vehicles <= inst.upper_bound;
       open_rows.push_back(Format("| %s | %d | %d | %d | %d | %.0f ms |", inst.name.c_str(),
                                  inst.lower_bound, inst.upper_bound, base.vehicles, now.vehicles,
                                  1000 * now.seconds));
@@ -335,23 +343,28 @@ int Main(int argc, char** argv) {
   };
   for (const auto& [name, t] : {std::pair<std::string, const Tallies&>{"2D vector packing", vbp},
                                 {"1D bin packing", bpp}}) {
-    Row(name + ": instances at the optimum (reference: first-fit decreasing)", share(t.fill),
-        std::to_string(t.first_fit.optimal), ratio(t.fill.optimal, t.first_fit.optimal));
+    Row(name + ": instances at the optimum (reference: this project's first-fit decreasing)",
+        share(t.fill), std::to_string(t.first_fit.optimal),
+        ratio(t.fill.optimal, t.first_fit.optimal));
     if (previous) {
-      Row(name + ": instances at the optimum (reference: the earlier search)", share(t.fill),
-          std::to_string(t.previous.optimal), ratio(t.fill.optimal, t.previous.optimal));
+      Row(name + ": instances at the optimum (reference: this project's earlier search)",
+          share(t.fill), std::to_string(t.previous.optimal),
+          ratio(t.fill.optimal, t.previous.optimal));
     }
     Row(name + ": vehicles used (reference: sum of optima)", std::to_string(t.fill.used),
         std::to_string(t.fill.optimum), ratio(t.fill.used, t.fill.optimum));
-    Row(name + ": first-fit decreasing vehicles (reference: sum of optima)",
+    Row(name + ": this project's first-fit decreasing, vehicles used (reference: sum of optima)",
         std::to_string(t.first_fit.used), std::to_string(t.first_fit.optimum),
         ratio(t.first_fit.used, t.first_fit.optimum));
+    Row(name + ": packings the independent check refused, of all three searches (goal 0)",
+        std::to_string(t.first_fit.refused + t.previous.refused + t.fill.refused), "0",
+        t.first_fit.refused + t.previous.refused + t.fill.refused);
     Row(name + ": most vehicles above the optimum (goal 0)", std::to_string(t.fill.worst), "0",
         t.fill.worst);
     Row(name + ": slowest instance, CPU (goal 1 s)", Format("%.3f s", t.fill.Max()), "1 s",
         t.fill.Max());
     if (previous) {
-      Row(name + ": median instance, CPU (reference: the earlier search)",
+      Row(name + ": median instance, CPU (reference: this project's earlier search)",
           Format("%.1f ms", 1000 * Median(t.fill.seconds)),
           Format("%.1f ms", 1000 * Median(t.previous.seconds)),
           ratio(Median(t.fill.seconds), Median(t.previous.seconds)));

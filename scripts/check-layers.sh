@@ -51,5 +51,17 @@ while IFS= read -r -d '' file; do
   done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file" || true)
 done < <(git ls-files -z --cached --others --exclude-standard -- '*.cpp' '*.h')
 
+# The benchmarks' checker judges the planners' answers, so it reads the
+# instances with its own code: bench/check/ includes nothing of the project
+# but itself.
+while IFS=: read -r file line text; do
+  if [[ "$text" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\"([a-z_/]+)/ ]] &&
+      [[ "${BASH_REMATCH[1]}/" != bench/check/* ]]; then
+    echo "$file:$line: bench/check/ includes only itself: $text"
+    status=1
+  fi
+done < <(git ls-files -z --cached --others --exclude-standard -- 'bench/check/*.cpp' 'bench/check/*.h' |
+  xargs -0 -r grep -Hn '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' || true)
+
 if [ "$status" -eq 0 ]; then echo "check-layers: every include follows the layer table"; fi
 exit "$status"
