@@ -16,7 +16,7 @@ std::string SynopsisOf(const CLI::App& app, const std::string& name) {
     if (o == app.get_help_ptr()) continue;
     if (o->get_positional()) {
       // A single word leads ("CODE"), a list ends ("FILE.csv...").
-      const std::string word = o->get_type_name() + (IsVector(o) ? "..." : "");
+      const std::string word = o->get_name() + (IsVector(o) ? "..." : "");
       (IsVector(o) ? lists : words) += " " + (o->get_required() ? word : "[" + word + "]");
       continue;
     }
@@ -105,15 +105,16 @@ CLI::Option* CommandLine::Flag(const std::string& name, bool* into, const std::s
 
 CLI::Option* CommandLine::Words(const std::string& value_name, std::vector<std::string>* into,
                                 const std::string& help, const std::string& missing) {
+  // A word's name is its value's: the help shows no type beside it.
   return Require(app_.add_option(value_name, *into, help)
-                     ->type_name(value_name)
+                     ->type_name("")
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
                  missing);
 }
 
 CLI::Option* CommandLine::Word(const std::string& value_name, std::string* into,
                                const std::string& help, const std::string& missing) {
-  return Require(app_.add_option(value_name, *into, help)->type_name(value_name), missing);
+  return Require(app_.add_option(value_name, *into, help)->type_name(""), missing);
 }
 
 CLI::Option* CommandLine::Require(CLI::Option* o, const std::string& missing) {

@@ -126,10 +126,13 @@ struct UserLine {
 
 int UserUsage(std::ostream& err, const std::string& why) {
   if (!why.empty()) err << "exp-appserver user: " << why << "\n";
-  const char* lead = "usage: ";
+  bool first = true;
   for (const char* action : kUserActions) {
-    err << lead << UserLine(action).line.Synopsis() << "\n";
-    lead = "       ";
+    // One usage line under the other.
+    std::string usage = UserLine(action).line.Usage();
+    if (!first) usage.replace(0, 6, 6, ' ');
+    err << usage;
+    first = false;
   }
   return 2;
 }
