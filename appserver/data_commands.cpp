@@ -10,6 +10,7 @@
 #include <set>
 #include <tuple>
 
+#include "appserver/command_line.h"
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
@@ -65,29 +66,43 @@ class Progress {
   int shown_ = -1;
 };
 
-// The value after a flag, or a usage error.
-struct Args {
-  const std::vector<std::string>& words;
-  std::size_t i = 0;
-  std::string Value(const std::string& flag) {
-    if (i + 1 >= words.size() || words[i + 1].empty()) {
-      throw Error(flag + " needs a value");
-    }
-    return words[++i];
+// The options of import and export, defined once for parsing, --help and
+// the usage line.
+struct ImportLine {
+  std::string db;
+  bool dry_run = false, accept_large_changes = false;
+  std::vector<std::string> paths;
+  CommandLine line{"exp-appserver import",
+                   "Reads a distributor's CSV files into the database, each file whole or not "
+                   "at all."};
+  ImportLine() {
+    line.Value("--db", &db, "FILE|postgresql://...",
+               "the database (a SQLite file is made when missing)", false)
+        ->required();
+    line.Flag("--dry-run", &dry_run, "checks everything as an import would, stores nothing");
+    line.Flag("--accept-large-changes", &accept_large_changes,
+              "takes vehicle capacities that change more than ten times over");
+    line.Words("FILE.csv", &paths, "the files, one table each, in any order",
+               "name at least one CSV file");
   }
 };
 
-int Usage(std::ostream& err, const std::string& command, const std::string& why) {
-  err << "exp-appserver " << command << ": " << why << "\n";
-  if (command == "import") {
-    err << "usage: exp-appserver import --db FILE|postgresql://... [--dry-run] "
-           "[--accept-large-changes] FILE.csv...\n";
-  } else {
-    err << "usage: exp-appserver export --db FILE|postgresql://... --grid N|--items "
-           "[--branch CODE] [--out FILE.csv]\n";
+struct ExportLine {
+  std::string db, grid, branch, path;
+  bool items = false;
+  CommandLine line{"exp-appserver export",
+                   "Writes a grid's allocations (--items: what each order item was ordered and "
+                   "dispatched) as CSV."};
+  ExportLine() {
+    line.Value("--db", &db, "FILE|postgresql://...", "the database, which must exist", false)
+        ->required();
+    line.Value("--grid", &grid, "N", "the grid (12 is 000012)", false);
+    line.Flag("--items", &items, "what each order item was ordered, dispatched and in which grids");
+    line.Value("--branch", &branch, "CODE",
+               "the branch (may be left out when one branch has that grid)", false);
+    line.Value("--out", &path, "FILE.csv", "where to write (default: the standard output)", false);
   }
-  return 2;
-}
+};
 
 std::string Number(double v) { return data::FormatNumber("", v); }
 
@@ -179,38 +194,18 @@ int ImportInto(const std::string& db, const std::vector<std::string>& paths, boo
 }
 
 int ImportCommand(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  std::string db;
-  bool dry_run = false, accept_large_changes = false;
-  std::vector<std::string> paths;
-  try {
-    Args a{words};
-    for (; a.i < words.size(); ++a.i) {
-      const std::string& w = words[a.i];
-      if (w == "--db") {
-        db = a.Value(w);
-      } else if (w == "--dry-run") {
-        dry_run = true;
-      } else if (w == "--accept-large-changes") {
-        accept_large_changes = true;
-      } else if (w.rfind("--", 0) == 0) {
-        return Usage(err, "import", "unknown argument " + w);
-      } else {
-        paths.push_back(w);
-      }
-    }
-  } catch (const Error& e) {
-    return Usage(err, "import", e.what());
-  }
-  if (db.empty()) return Usage(err, "import", "--db is required");
-  if (paths.empty()) return Usage(err, "import", "name at least one CSV file");
+  ImportLine a;
+  if (const auto status = a.line.ReadOrEnd(words, out, err)) return *status;
+  const std::string& db = a.db;
+  const std::vector<std::string>& paths = a.paths;
   for (const std::string& p : paths) {
     std::error_code ec;
     if (!fs::is_regular_file(p, ec) || ::access(p.c_str(), R_OK) != 0) {
-      return Usage(err, "import", "cannot read " + p);
+      return a.line.Refuse(err, "cannot read " + p);
     }
   }
   try {
-    return ImportInto(db, paths, dry_run, out, err, ::isatty(2) != 0, accept_large_changes);
+    return ImportInto(db, paths, a.dry_run, out, err, ::isatty(2) != 0, a.accept_large_changes);
   } catch (const std::exception& e) {
     err << "exp-appserver import: " << e.what() << "\n";
     return 2;
@@ -332,35 +327,16 @@ void ExportItems(Storage& storage, const std::string& branch, std::ostream& out)
 }
 
 int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  std::string db, grid, branch, path;
-  bool items = false;
-  try {
-    Args a{words};
-    for (; a.i < words.size(); ++a.i) {
-      const std::string& w = words[a.i];
-      if (w == "--db") {
-        db = a.Value(w);
-      } else if (w == "--grid") {
-        grid = GridNumber(a.Value(w));
-      } else if (w == "--branch") {
-        branch = csv::Trim(a.Value(w));
-      } else if (w == "--out") {
-        path = a.Value(w);
-      } else if (w == "--items") {
-        items = true;
-      } else {
-        return Usage(err, "export", "unknown argument " + w);
-      }
-    }
-  } catch (const Error& e) {
-    return Usage(err, "export", e.what());
-  }
-  if (db.empty()) return Usage(err, "export", "--db is required");
-  if (grid.empty() && !items) return Usage(err, "export", "--grid or --items is required");
-  if (!grid.empty() && items) return Usage(err, "export", "--grid and --items are separate runs");
-  if (grid.size() > 10) return Usage(err, "export", "bad grid number " + grid);
+  ExportLine a;
+  if (const auto status = a.line.ReadOrEnd(words, out, err)) return *status;
+  const std::string &db = a.db, grid = GridNumber(a.grid), branch = csv::Trim(a.branch),
+                    &path = a.path;
+  const bool items = a.items;
+  if (grid.empty() && !items) return a.line.Refuse(err, "--grid or --items is required");
+  if (!grid.empty() && items) return a.line.Refuse(err, "--grid and --items are separate runs");
+  if (grid.size() > 10) return a.line.Refuse(err, "bad grid number " + grid);
   const bool postgres = data::IsPostgresUrl(db);
-  if (!postgres && !fs::is_regular_file(db)) return Usage(err, "export", "no database " + db);
+  if (!postgres && !fs::is_regular_file(db)) return a.line.Refuse(err, "no database " + db);
   // A file that is there and is not a plain one (/dev/stdout, a pipe the ERP
   // reads from, a link) is written into: renaming over it would replace it.
   bool in_place = false;
@@ -368,9 +344,9 @@ int ExportCommand(const std::vector<std::string>& words, std::ostream& out, std:
     const fs::path parent = fs::absolute(path).parent_path();
     std::error_code ec;
     if (!fs::is_directory(parent, ec)) {
-      return Usage(err, "export", "no folder " + parent.string() + " for " + path);
+      return a.line.Refuse(err, "no folder " + parent.string() + " for " + path);
     }
-    if (fs::is_directory(path, ec)) return Usage(err, "export", path + " is a folder");
+    if (fs::is_directory(path, ec)) return a.line.Refuse(err, path + " is a folder");
     in_place = data::WrittenInPlace(path);
   }
   try {

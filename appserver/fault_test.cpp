@@ -261,6 +261,9 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
        2,
        "--release-idle-grids needs a number of minutes (0: never)"},
       {{"--db", fresh, "--bogus"}, 2, "unknown argument --bogus"},
+      {{"--db", fresh, "stray"}, 2, "unknown argument stray"},
+      {{"--db"}, 2, "exp-appserver: --db needs a value\nusage: exp-appserver --db "},
+      {{"--db", fresh, "--listen"}, 2, "--listen needs a value"},
       {{"--db", fresh, "--listen", "0.0.0.0:0"},
        1,
        "listening on 0.0.0.0 outside loopback needs TLS (--tls-cert, --tls-key) and sign-in "
@@ -334,6 +337,43 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
   for (const std::string& file : {secret, other_key, unknown_table, negative}) {
     std::filesystem::remove(file);
   }
+}
+
+// --help is written from the options the server reads: every option the
+// server's manual names, and every command, with status 0 and nothing made.
+TEST(Fault, HelpNamesEveryOptionAndCommand) {
+  TempDatabase db;
+  const std::string fresh = db.path() + ".fresh";
+  ChildProcess child({AppServerBinary(), "--db", fresh, "--help"});
+  EXPECT_EQ(0, child.WaitForExit());
+  const std::string help = child.Output();
+  const char* const options[] = {"--db",
+                                 "--listen",
+                                 "--fixture",
+                                 "--allow-fixture",
+                                 "--secret-file",
+                                 "--max-connections-per-address",
+                                 "--release-idle-grids",
+                                 "--journal-retention-days",
+                                 "--signin",
+                                 "--session-idle-minutes",
+                                 "--signin-lock-after",
+                                 "--signin-address-lock-after",
+                                 "--signin-lock-minutes",
+                                 "--tls-cert",
+                                 "--tls-key",
+                                 "127.0.0.1:8211",
+                                 "240",
+                                 "import",
+                                 "export",
+                                 "grids",
+                                 "release-grid",
+                                 "user",
+                                 "journal"};
+  for (const char* option : options) {
+    EXPECT_NE(std::string::npos, help.find(option)) << option << " in\n" << help;
+  }
+  EXPECT_FALSE(std::filesystem::exists(fresh));
 }
 
 // The database holds the operators' password hashes: the server makes it,

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <map>
 
+#include "appserver/command_line.h"
 #include "appserver/data_commands.h"
 #include "appserver/grade_support.h"
 #include "appserver/journal.h"
@@ -51,33 +52,6 @@ void Release(Session& s, const OpenGrid& g, const std::string& method,
 }
 
 }  // namespace
-
-bool ReadCommandOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
-                        std::map<std::string, std::string>* values, std::ostream& err) {
-  for (std::size_t i = 0; i < args.size(); i += 2) {
-    if (std::find(known.begin(), known.end(), args[i]) == known.end()) {
-      err << "exp-appserver: unknown argument " << args[i] << "\n";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      err << "exp-appserver: " << args[i] << " needs a value\n";
-      return false;
-    }
-    (*values)[args[i]] = args[i + 1];
-  }
-  const std::string db = (*values)["--db"];
-  if (db.empty()) {
-    err << "exp-appserver: --db is required\n";
-    return false;
-  }
-  // These commands work on an existing database; they never create one.
-  const bool postgres = data::IsPostgresUrl(db);
-  if (!postgres && !std::filesystem::exists(db)) {
-    err << "exp-appserver: there is no database " << db << "\n";
-    return false;
-  }
-  return true;
-}
 
 namespace detail {
 void TouchGrid(Session& s, const std::string& branch, const std::string& grid,
@@ -212,10 +186,15 @@ IdleGridReleaser::~IdleGridReleaser() {
 }
 
 int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::map<std::string, std::string> options;
-  if (!ReadCommandOptions(args, {"--db"}, &options, err)) return 2;
+  std::string db;
+  CommandLine line("exp-appserver grids",
+                   "Lists the open grids: branch, grid, owner, opened, last activity, "
+                   "allocations, weight carried.");
+  ExistingDatabaseOption(line, &db);
+  if (const auto status = line.ReadOrEnd(args, out, err)) return *status;
+  if (!CheckExistingDatabase(db, err)) return 2;
   try {
-    const std::vector<OpenGrid> grids = ListOpenGrids(*OpenStorage(options["--db"]));
+    const std::vector<OpenGrid> grids = ListOpenGrids(*OpenStorage(db));
     if (grids.empty()) {
       out << "no open grids\n";
       return 0;
@@ -239,22 +218,24 @@ int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::o
 }
 
 int ReleaseGridCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::map<std::string, std::string> options;
-  if (!ReadCommandOptions(args, {"--db", "--grid", "--branch", "--operator"}, &options, err))
-    return 2;
-  const std::string grid = GridNumber(options["--grid"]), branch = options["--branch"],
-                    operator_code = options["--operator"];
-  if (grid.empty()) {
-    err << "exp-appserver: --grid is required\n";
-    return 2;
-  }
+  std::string db, grid_given, branch, operator_code;
+  CommandLine line("exp-appserver release-grid",
+                   "Discards one open grid, journaled as LiberaGrade by the operator given.");
+  ExistingDatabaseOption(line, &db);
+  line.Value("--grid", &grid_given, "N", "the grid (7 is 000007)", false)->required();
+  line.Value("--branch", &branch, "CODE", "the branch (may be left out when one has it open)");
+  line.Value("--operator", &operator_code, "CODE", "who releases it, for the journal");
+  if (const auto status = line.ReadOrEnd(args, out, err)) return *status;
+  if (!CheckExistingDatabase(db, err)) return 2;
+  const std::string grid = GridNumber(grid_given);
+  if (grid.empty()) return line.Refuse(err, "--grid is required");
   if (!IsValidOperatorCode(operator_code)) {
     err << "exp-appserver: --operator must be at most " << kMaxOperatorLength
         << " printable characters\n";
     return 2;
   }
   try {
-    ReleaseGrid(*OpenStorage(options["--db"]), branch, grid, operator_code);
+    ReleaseGrid(*OpenStorage(db), branch, grid, operator_code);
   } catch (const std::exception& e) {
     err << "exp-appserver: " << e.what() << "\n";
     return 1;

@@ -111,12 +111,6 @@ inline constexpr char kIdleMinutesUsage[] =
     "--release-idle-grids needs a number of minutes (0: never)";
 
 // `args` are the words after "grids" / "release-grid".
-// The words of a command as --name value pairs; false (with a message on
-// `err`) for anything else, a name not in `known`, no --db, or a --db file
-// that does not exist (these commands never create a database).
-bool ReadCommandOptions(const std::vector<std::string>& args, const std::vector<std::string>& known,
-                        std::map<std::string, std::string>* values, std::ostream& err);
-
 int GridsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int ReleaseGridCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

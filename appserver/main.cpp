@@ -1,37 +1,16 @@
-// exp-appserver: serves the distribution grid's server object over HTTP.
-//
-//   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
-//                 [--allow-fixture] [--secret-file FILE] [--max-connections-per-address N]
-//                 [--release-idle-grids MINUTES]
-//   exp-appserver import --db FILE|postgresql://... [--dry-run] [--accept-large-changes]
-//                 FILE.csv...
-//   exp-appserver export --db FILE|postgresql://... --grid N|--items [--branch CODE]
-//                 [--out FILE.csv]
-//
-//   exp-appserver grids --db FILE|postgresql://...
-//   exp-appserver release-grid --db FILE|postgresql://... --grid N [--branch CODE]
-//                 [--operator CODE]
-//
-// import and export are described in data_commands.h, grids and release-grid
-// in grid_activity.h. --release-idle-grids (default 240, 0: never) releases
-// open grids nobody has written to for that many minutes.
+// exp-appserver: serves the distribution grid's server object over HTTP, or
+// runs one of its commands (import, export, grids, release-grid, user,
+// journal: the first word). `exp-appserver --help` and `exp-appserver
+// COMMAND --help` list what each takes; the options are defined once, in
+// ReadServerArgs and beside each command.
 //
 // Every argument, the secret and the fixture are checked before the
-// database is opened or created.
+// database is opened or created. Prints "listening on HOST:PORT" once it
+// serves; stops cleanly on SIGINT and SIGTERM. The shared secret every call
+// must carry comes from --secret-file (a file only its owner may read; its
+// first line) or the environment variable EXP_SERVER_SECRET.
 //
-// --fixture seeds a database that holds no data yet; --allow-fixture lets
-// clients reseed it with POST /fixture. Prints "listening on HOST:PORT" once
-// it serves; stops cleanly on SIGINT and SIGTERM.
-//
-// The shared secret every call must carry comes from --secret-file (a file
-// only its owner may read; its first line) or the environment variable
-// EXP_SERVER_SECRET. Listening outside loopback without one is refused.
-//
-// Test hook: EXP_FAULT_PAUSE="METHOD:PHASE:MS[,...]" pauses the write
-// transaction of every call of METHOD for MS milliseconds, PHASE
-// "after-write" (its writes done, not yet committed) or "after-commit"
-// (committed, not yet answered), so that a test can stop the process at
-// that moment.
+// Test hook: EXP_FAULT_PAUSE (fault_pause.h).
 #include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
@@ -46,15 +25,17 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <map>
+#include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "appserver/command_line.h"
 #include "appserver/data_commands.h"
+#include "appserver/fault_pause.h"
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/grid_activity.h"
@@ -66,27 +47,6 @@
 #include "appserver/transport.h"
 
 namespace {
-
-int Usage(const std::string& why) {
-  std::cerr << "exp-appserver: " << why << "\n"
-            << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
-               "[--fixture FILE] [--allow-fixture] [--secret-file FILE] "
-               "[--max-connections-per-address N] [--release-idle-grids MINUTES] "
-               "[--signin [--session-idle-minutes N] [--signin-lock-after N] "
-               "[--signin-address-lock-after N] [--signin-lock-minutes N]] "
-               "[--tls-cert FILE --tls-key FILE] [--journal-retention-days N]\n"
-               "       exp-appserver import --db FILE|postgresql://... [--dry-run] "
-               "[--accept-large-changes] FILE.csv...\n"
-               "       exp-appserver export --db FILE|postgresql://... --grid N|--items "
-               "[--branch CODE] [--out FILE.csv]\n"
-               "       exp-appserver grids --db FILE|postgresql://...\n"
-               "       exp-appserver release-grid --db FILE|postgresql://... --grid N "
-               "[--branch CODE] [--operator CODE]\n"
-               "       exp-appserver user add|passwd|disable|list ... (exp-appserver user)\n"
-               "       exp-appserver journal --db ... [--grid N] [--branch CODE] "
-               "[--operator CODE] [--since DATE]\n";
-  return 2;
-}
 
 // Throws dg::Error when the file cannot be read.
 void CheckReadable(const std::string& path, const std::string& what) {
@@ -133,66 +93,6 @@ std::string CheckedSecret(const std::string& secret, const std::string& where) {
   }
   return secret;
 }
-
-struct FaultPause {
-  std::string method;
-  bool after_commit = false;
-  std::chrono::milliseconds pause{0};
-};
-
-std::vector<FaultPause> ParseFaultPauses(const std::string& text) {
-  std::vector<FaultPause> out;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(',', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string item = text.substr(start, end - start);
-    const auto c1 = item.find(':'), c2 = item.rfind(':');
-    if (c1 == std::string::npos || c1 == c2) throw dg::Error("EXP_FAULT_PAUSE: bad item " + item);
-    const std::string phase = item.substr(c1 + 1, c2 - c1 - 1);
-    if (phase != "after-write" && phase != "after-commit") {
-      throw dg::Error("EXP_FAULT_PAUSE: unknown phase " + phase);
-    }
-    FaultPause p{item.substr(0, c1), phase == "after-commit",
-                 std::chrono::milliseconds(std::atol(item.c_str() + c2 + 1))};
-    out.push_back(p);
-    start = end + 1;
-  }
-  return out;
-}
-
-thread_local std::string current_method;
-
-// Storage that pauses the transactions of chosen methods (EXP_FAULT_PAUSE).
-class PausingStorage : public dg::server::Storage {
- public:
-  PausingStorage(std::shared_ptr<dg::server::Storage> inner, std::vector<FaultPause> pauses)
-      : inner_(std::move(inner)), pauses_(std::move(pauses)) {}
-  void Transact(dg::server::TxKind kind,
-                const std::function<void(dg::server::Session&)>& work) override {
-    // A method's own reads before its write (DistribuiQuantidades reads the
-    // places first) are not the moment the hook names.
-    const bool writes = kind == dg::server::TxKind::Write;
-    inner_->Transact(kind, [&](dg::server::Session& s) {
-      work(s);
-      if (writes) Pause(false);
-    });
-    if (writes) Pause(true);
-  }
-
- private:
-  void Pause(bool after_commit) const {
-    for (const FaultPause& p : pauses_) {
-      if (p.method == current_method && p.after_commit == after_commit) {
-        std::cout << "pausing " << p.method << (after_commit ? " after-commit" : " after-write")
-                  << std::endl;
-        std::this_thread::sleep_for(p.pause);
-      }
-    }
-  }
-  std::shared_ptr<dg::server::Storage> inner_;
-  std::vector<FaultPause> pauses_;
-};
 
 // A whole number of at most six digits, `least` or more.
 bool ParseCount(const std::string& text, int least, int* out) {
@@ -257,101 +157,127 @@ void CheckListenable(const std::string& host, int port) {
   if (!bound) throw dg::Error("cannot listen on " + where + ": " + why);
 }
 
-}  // namespace
+using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+struct Subcommand {
+  const char* name;
+  Command run;
+  const char* what;
+};
+constexpr Subcommand kSubcommands[] = {
+    {"import", dg::server::ImportCommand, "reads a distributor's CSV files into the database"},
+    {"export", dg::server::ExportCommand, "writes a grid's allocations, or the items, as CSV"},
+    {"grids", dg::server::GridsCommand, "lists the open grids"},
+    {"release-grid", dg::server::ReleaseGridCommand, "discards one open grid"},
+    {"user", dg::server::UserCommand, "adds, changes, disables or lists the operators"},
+    {"journal", dg::server::JournalCommand, "prints the journal of who did what"},
+};
 
-int main(int argc, char** argv) {
-  if (argc > 1) {
-    using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
-    const std::map<std::string, Command> commands = {
-        {"import", dg::server::ImportCommand}, {"export", dg::server::ExportCommand},
-        {"grids", dg::server::GridsCommand},   {"release-grid", dg::server::ReleaseGridCommand},
-        {"user", dg::server::UserCommand},     {"journal", dg::server::JournalCommand},
-    };
-    if (auto it = commands.find(argv[1]); it != commands.end()) {
-      return it->second(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
-    }
-  }
-  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address,
-                                idle_minutes = "240", session_minutes = "30", lock_after = "5",
-                                address_lock_after = "20", lock_minutes = "15",
-                                retention_days = "0";
-  bool allow_fixture = false, signin = false;
+// The server's arguments, read and checked.
+struct ServerArgs {
+  std::string db, fixture_file, secret_file;
+  bool signin = false;
   dg::server::HttpServerOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    if (arg == "--db") {
-      if (!value(db)) return Usage("--db needs a file or a postgresql:// address");
-    } else if (arg == "--listen") {
-      if (!value(listen)) return Usage("--listen needs HOST:PORT");
-    } else if (arg == "--fixture") {
-      if (!value(fixture_file)) return Usage("--fixture needs a file");
-    } else if (arg == "--secret-file") {
-      if (!value(secret_file)) return Usage("--secret-file needs a file");
-    } else if (arg == "--max-connections-per-address") {
-      if (!value(per_address)) return Usage("--max-connections-per-address needs a number");
-    } else if (arg == "--release-idle-grids") {
-      if (!value(idle_minutes)) return Usage("--release-idle-grids needs a number of minutes");
-    } else if (arg == "--tls-cert") {
-      if (!value(options.tls_cert)) return Usage("--tls-cert needs a PEM file");
-    } else if (arg == "--tls-key") {
-      if (!value(options.tls_key)) return Usage("--tls-key needs a PEM file");
-    } else if (arg == "--session-idle-minutes") {
-      if (!value(session_minutes)) return Usage("--session-idle-minutes needs a number");
-    } else if (arg == "--signin-lock-after") {
-      if (!value(lock_after)) return Usage("--signin-lock-after needs a number");
-    } else if (arg == "--signin-address-lock-after") {
-      if (!value(address_lock_after)) return Usage("--signin-address-lock-after needs a number");
-    } else if (arg == "--signin-lock-minutes") {
-      if (!value(lock_minutes)) return Usage("--signin-lock-minutes needs a number");
-    } else if (arg == "--journal-retention-days") {
-      if (!value(retention_days)) return Usage("--journal-retention-days needs a number");
-    } else if (arg == "--signin") {
-      signin = true;
-    } else if (arg == "--allow-fixture") {
-      allow_fixture = true;
-    } else {
-      return Usage("unknown argument " + arg);
-    }
+  dg::server::SignInSettings signin_settings;
+  int idle_minutes = 0, retention_days = 0;
+};
+
+// Reads the server's options into `args`; nullopt when it may start, else
+// the status to end with (--help: 0; bad arguments: 2, said on stderr).
+std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
+  std::string listen = "127.0.0.1:8211",
+              per_address = std::to_string(args->options.limits.max_per_address),
+              idle_minutes = "240", session_minutes = "30", lock_after = "5",
+              address_lock_after = "20", lock_minutes = "15", retention_days = "0";
+  dg::server::HttpServerOptions& options = args->options;
+  dg::server::CommandLine line("exp-appserver",
+                               "Serves the distribution grid's server object over HTTP.");
+  line.Value("--db", &args->db, "FILE|postgresql://...",
+             "the database (a SQLite file is made when missing)", false)
+      ->required();
+  line.Value("--listen", &listen, "HOST:PORT", "where to listen (port 0: any free port)");
+  line.Value("--fixture", &args->fixture_file, "FILE", "seeds a database that holds no data yet");
+  line.Flag("--allow-fixture", &options.allow_fixture, "lets clients reseed with POST /fixture");
+  line.Value("--secret-file", &args->secret_file, "FILE",
+             "the shared secret every call carries (else EXP_SERVER_SECRET)");
+  line.Value("--max-connections-per-address", &per_address, "N",
+             "connections one client address may hold open");
+  line.Value("--release-idle-grids", &idle_minutes, "MINUTES",
+             "releases open grids idle that long (0: never)");
+  line.Value("--journal-retention-days", &retention_days, "N",
+             "deletes journal rows older than that (0: keeps every row)");
+  line.Flag("--signin", &args->signin, "every call needs an operator's session");
+  line.Value("--session-idle-minutes", &session_minutes, "N",
+             "with --signin: a session's idle time");
+  line.Value("--signin-lock-after", &lock_after, "N",
+             "with --signin: failures of one operator that lock its sign-in");
+  line.Value("--signin-address-lock-after", &address_lock_after, "N",
+             "with --signin: failures from one address that lock its sign-ins");
+  line.Value("--signin-lock-minutes", &lock_minutes, "N", "with --signin: how long a lock lasts");
+  line.Value("--tls-cert", &options.tls_cert, "FILE", "HTTPS: the certificate (PEM)");
+  line.Value("--tls-key", &options.tls_key, "FILE", "HTTPS: its private key (PEM, owner only)");
+  std::string commands = "Commands (exp-appserver COMMAND --help: what each takes):\n";
+  for (const Subcommand& c : kSubcommands) {
+    commands +=
+        "  " + std::string(c.name) + std::string(14 - std::strlen(c.name), ' ') + c.what + "\n";
   }
-  if (db.empty()) return Usage("--db is required");
-  options.allow_fixture = allow_fixture;
+  line.app().footer(commands);
+  const auto usage = [&](const std::string& why) {
+    std::cerr << "exp-appserver: " << why << "\n"
+              << line.Usage() << "       exp-appserver COMMAND ... (";
+    for (const Subcommand& c : kSubcommands) {
+      std::cerr << c.name << (&c == std::end(kSubcommands) - 1 ? "" : ", ");
+    }
+    std::cerr << "; COMMAND --help)\n";
+    return 2;
+  };
+  switch (line.Read(argc, argv)) {
+    case dg::server::CommandLine::Outcome::kHelp:
+      std::cout << line.Help();
+      return 0;
+    case dg::server::CommandLine::Outcome::kRefused:
+      return usage(line.why());
+    case dg::server::CommandLine::Outcome::kRun:
+      break;
+  }
   if (listen.find(':') == std::string::npos || listen.front() == ':') {
-    return Usage("--listen needs HOST:PORT");
+    return usage("--listen needs HOST:PORT");
   }
   if (!ParseListen(listen, &options)) {
-    return Usage("bad port in " + listen + ": a port is 1 to 65535 (0: any free port)");
+    return usage("bad port in " + listen + ": a port is 1 to 65535 (0: any free port)");
   }
-  if (!per_address.empty() && !ParseCount(per_address, 1, &options.limits.max_per_address)) {
-    return Usage("--max-connections-per-address needs a number from 1 up");
+  if (!ParseCount(per_address, 1, &options.limits.max_per_address)) {
+    return usage("--max-connections-per-address needs a number from 1 up");
   }
   const auto idle = dg::server::ReadIdleMinutes(idle_minutes);
-  if (!idle) return Usage(dg::server::kIdleMinutesUsage);
-  dg::server::SignInSettings signin_settings;
-  int session_idle = 0, lock_for = 0, retention = 0;
+  if (!idle) return usage(dg::server::kIdleMinutesUsage);
+  args->idle_minutes = *idle;
+  dg::server::SignInSettings& signin = args->signin_settings;
+  int session_idle = 0, lock_for = 0;
   if (!ParseCount(session_minutes, 1, &session_idle)) {
-    return Usage("--session-idle-minutes needs a number of minutes from 1 up");
+    return usage("--session-idle-minutes needs a number of minutes from 1 up");
   }
-  if (!ParseCount(lock_after, 1, &signin_settings.lock_after) ||
-      !ParseCount(address_lock_after, 1, &signin_settings.address_lock_after)) {
-    return Usage("--signin-lock-after and --signin-address-lock-after need a number from 1 up");
+  if (!ParseCount(lock_after, 1, &signin.lock_after) ||
+      !ParseCount(address_lock_after, 1, &signin.address_lock_after)) {
+    return usage("--signin-lock-after and --signin-address-lock-after need a number from 1 up");
   }
   if (!ParseCount(lock_minutes, 1, &lock_for)) {
-    return Usage("--signin-lock-minutes needs a number of minutes from 1 up");
+    return usage("--signin-lock-minutes needs a number of minutes from 1 up");
   }
-  if (!ParseCount(retention_days, 0, &retention)) {
-    return Usage("--journal-retention-days needs a number of days (0: keep every row)");
+  if (!ParseCount(retention_days, 0, &args->retention_days)) {
+    return usage("--journal-retention-days needs a number of days (0: keep every row)");
   }
-  signin_settings.idle = std::chrono::minutes(session_idle);
-  signin_settings.lock_for = std::chrono::minutes(lock_for);
+  signin.idle = std::chrono::minutes(session_idle);
+  signin.lock_for = std::chrono::minutes(lock_for);
   if (options.tls_cert.empty() != options.tls_key.empty()) {
-    return Usage("TLS needs both --tls-cert and --tls-key");
+    return usage("TLS needs both --tls-cert and --tls-key");
   }
+  return std::nullopt;
+}
 
+// Checks what the arguments name, opens the database and serves until
+// SIGINT or SIGTERM. Answers the exit status.
+int Serve(ServerArgs& args) {
+  dg::server::HttpServerOptions& options = args.options;
   // Signals are taken by sigwait below; every thread started later inherits
   // the mask.
   sigset_t stop_signals;
@@ -363,13 +289,14 @@ int main(int argc, char** argv) {
   try {
     // Everything the arguments name is checked before the database is
     // opened, so a refused start leaves no database behind.
-    if (!secret_file.empty()) {
-      options.secret = CheckedSecret(ReadSecretFile(secret_file), "the secret file " + secret_file);
+    if (!args.secret_file.empty()) {
+      options.secret =
+          CheckedSecret(ReadSecretFile(args.secret_file), "the secret file " + args.secret_file);
     } else if (const char* env = std::getenv("EXP_SERVER_SECRET"); env && *env) {
       options.secret = CheckedSecret(env, "EXP_SERVER_SECRET");
     }
     const bool tls = !options.tls_cert.empty();
-    if (!dg::server::IsLoopbackHost(options.host) && (!tls || !signin)) {
+    if (!dg::server::IsLoopbackHost(options.host) && (!tls || !args.signin)) {
       throw dg::Error("listening on " + options.host +
                       " outside loopback needs TLS (--tls-cert, --tls-key) and sign-in (--signin)");
     }
@@ -380,39 +307,39 @@ int main(int argc, char** argv) {
     }
     CheckListenable(options.host, options.port);
     std::optional<nlohmann::json> fixture;
-    if (!fixture_file.empty()) {
-      fixture = dg::server::ReadFixtureFile(fixture_file);
+    if (!args.fixture_file.empty()) {
+      fixture = dg::server::ReadFixtureFile(args.fixture_file);
       dg::server::CheckFixture(*fixture);
     }
-    std::vector<FaultPause> pauses;
+    std::vector<dg::server::FaultPause> pauses;
     if (const char* text = std::getenv("EXP_FAULT_PAUSE"); text && *text) {
-      pauses = ParseFaultPauses(text);
+      pauses = dg::server::ParseFaultPauses(text);
     }
 
-    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(db);
-    if (const std::string warning = dg::server::SqliteFileWarning(db); !warning.empty()) {
+    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(args.db);
+    if (const std::string warning = dg::server::SqliteFileWarning(args.db); !warning.empty()) {
       std::cerr << "exp-appserver: warning: " << warning << "\n";
     }
     if (fixture && dg::server::IsUnseeded(*storage)) dg::server::LoadFixture(*storage, *fixture);
     if (!pauses.empty()) {
-      storage = std::make_shared<PausingStorage>(storage, std::move(pauses));
-      options.on_call = [](const std::string& method) { current_method = method; };
+      storage = dg::server::PausingStorage(storage, std::move(pauses));
+      options.on_call = dg::server::FaultPauseMethod;
     }
-    if (signin) {
-      options.signin = std::make_shared<dg::server::SignInService>(storage, signin_settings);
+    if (args.signin) {
+      options.signin = std::make_shared<dg::server::SignInService>(storage, args.signin_settings);
       if (!dg::server::HasActiveOperator(*storage)) {
         std::cerr << "exp-appserver: no operator may sign in yet (exp-appserver user add CODE "
                      "--db ... --branches ...)\n";
       }
     }
     std::optional<dg::server::JournalPruner> pruner;
-    if (retention > 0) {
-      pruner.emplace(storage, retention,
+    if (args.retention_days > 0) {
+      pruner.emplace(storage, args.retention_days,
                      [](const std::string& line) { std::cout << line << std::endl; });
     }
     std::optional<dg::server::IdleGridReleaser> releaser;
-    if (*idle > 0) {
-      releaser.emplace(storage, std::chrono::minutes(*idle),
+    if (args.idle_minutes > 0) {
+      releaser.emplace(storage, std::chrono::minutes(args.idle_minutes),
                        [](const std::string& line) { std::cout << line << std::endl; });
     }
     auto object = std::make_shared<dg::server::rdmGradeDistribuicao>(storage);
@@ -428,4 +355,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    for (const Subcommand& c : kSubcommands) {
+      if (argv[1] == std::string_view(c.name)) {
+        return c.run(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+      }
+    }
+  }
+  ServerArgs args;
+  if (const auto status = ReadServerArgs(argc, argv, &args)) return *status;
+  return Serve(args);
 }

@@ -4,11 +4,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iomanip>
-#include <map>
+#include <iterator>
+#include <optional>
 
+#include "appserver/command_line.h"
 #include "appserver/data_commands.h"
 #include "appserver/grid_activity.h"
 #include "appserver/journal.h"
@@ -64,11 +67,11 @@ class QuietTerminal {
   bool restore_ = false;
 };
 
-// The new password: from the descriptor, or typed twice on the terminal.
-std::string NewPassword(const std::map<std::string, std::string>& options,
-                        const std::string& code) {
-  if (auto fd = options.find("--password-fd"); fd != options.end()) {
-    const std::string& text = fd->second;
+// The new password: from the descriptor --password-fd names (`fd`, when
+// given), or typed twice on the terminal.
+std::string NewPassword(const std::optional<std::string>& fd, const std::string& code) {
+  if (fd) {
+    const std::string& text = *fd;
     if (text.empty() || text.size() > 6 ||
         text.find_first_not_of("0123456789") != std::string::npos) {
       throw Error("--password-fd needs a file descriptor number");
@@ -88,12 +91,49 @@ std::string Joined(const std::vector<std::string>& words) {
   return out;
 }
 
+constexpr const char* kUserActions[] = {"add", "passwd", "disable", "list"};
+
+// The words of one action of `user`, defined once for parsing, --help and
+// the usage lines.
+struct UserLine {
+  std::string code, db, branches, password_fd;
+  CLI::Option* fd_option = nullptr;
+  CommandLine line;
+  explicit UserLine(const std::string& action)
+      : line("exp-appserver user " + action, action == "add"      ? "Adds an operator."
+                                             : action == "passwd" ? "Sets an operator's password; "
+                                                                    "its sessions end."
+                                             : action == "disable"
+                                                 ? "Disables an operator; its sessions end."
+                                                 : "Lists the operators.") {
+    if (action != "list") {
+      line.Word("CODE", &code, "the operator: 1 to 40 letters, digits, '.', '_' or '-'",
+                action + " needs the operator's code");
+    }
+    ExistingDatabaseOption(line, &db);
+    line.RefuseAs("exp-appserver user", true);
+    if (action == "add") {
+      line.Value("--branches", &branches, "0001,0002|*",
+                 "the branches the operator works on (*: every branch)");
+    }
+    if (action == "add" || action == "passwd") {
+      fd_option = line.Value("--password-fd", &password_fd, "N",
+                             "reads the password as the first line of file descriptor N "
+                             "(else it is asked twice on the terminal)");
+    }
+  }
+};
+
 int UserUsage(std::ostream& err, const std::string& why) {
-  err << "exp-appserver user: " << why << "\n"
-      << "usage: exp-appserver user add CODE --db DB --branches 0001,0002|* [--password-fd N]\n"
-         "       exp-appserver user passwd CODE --db DB [--password-fd N]\n"
-         "       exp-appserver user disable CODE --db DB\n"
-         "       exp-appserver user list --db DB\n";
+  if (!why.empty()) err << "exp-appserver user: " << why << "\n";
+  bool first = true;
+  for (const char* action : kUserActions) {
+    // One usage line under the other.
+    std::string usage = UserLine(action).line.Usage();
+    if (!first) usage.replace(0, 6, 6, ' ');
+    err << usage;
+    first = false;
+  }
   return 2;
 }
 
@@ -109,33 +149,35 @@ std::string ReadPasswordFromFd(int fd) {
 int UserCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) return UserUsage(err, "add, passwd, disable or list?");
   const std::string action = args[0];
+  if (action == "--help" || action == "-h") {
+    UserUsage(out, "");
+    out << "exp-appserver user ACTION --help: what the action takes\n";
+    return 0;
+  }
   const bool list = action == "list";
-  if (!list && action != "add" && action != "passwd" && action != "disable") {
+  if (std::find(std::begin(kUserActions), std::end(kUserActions), action) ==
+      std::end(kUserActions)) {
     return UserUsage(err, "unknown action " + action.substr(0, 40));
   }
-  if (!list && (args.size() < 2 || args[1].rfind("--", 0) == 0)) {
-    return UserUsage(err, action + " needs the operator's code");
+  UserLine a(action);
+  if (const auto status = a.line.ReadOrEnd({args.begin() + 1, args.end()}, out, err)) {
+    return *status;
   }
-  const std::string code = list ? "" : args[1];
-  std::vector<std::string> known = {"--db"};
-  if (action == "add") known.push_back("--branches");
-  if (action == "add" || action == "passwd") known.push_back("--password-fd");
-  std::map<std::string, std::string> options;
-  if (!ReadCommandOptions({args.begin() + (list ? 1 : 2), args.end()}, known, &options, err)) {
-    return 2;
-  }
+  const std::string& code = a.code;
+  if (!list && code.empty()) return UserUsage(err, action + " needs the operator's code");
+  if (!CheckExistingDatabase(a.db, err)) return 2;
   std::vector<std::string> branches;
   try {
     if (!list) CheckOperatorCode(code);
     if (action == "add") {
-      if (options["--branches"].empty()) return UserUsage(err, "add needs --branches");
-      branches = ParseBranchList(options["--branches"]);
+      if (a.branches.empty()) return UserUsage(err, "add needs --branches");
+      branches = ParseBranchList(a.branches);
     }
   } catch (const Error& e) {
     return UserUsage(err, e.what());
   }
   try {
-    auto storage = OpenStorage(options["--db"]);
+    auto storage = OpenStorage(a.db);
     if (list) {
       const std::vector<OperatorInfo> operators = ListOperators(*storage);
       if (operators.empty()) out << "no operators\n";
@@ -148,7 +190,8 @@ int UserCommand(const std::vector<std::string>& args, std::ostream& out, std::os
       DisableOperator(*storage, code);
       out << "operator " << code << " disabled; its sessions ended\n";
     } else {
-      const std::string password = NewPassword(options, code);
+      const std::string password =
+          NewPassword(a.fd_option->count() > 0 ? std::optional(a.password_fd) : std::nullopt, code);
       if (action == "add") {
         AddOperator(*storage, code, password, branches);
         out << "operator " << code << " added for " << Joined(branches) << "\n";
@@ -165,23 +208,30 @@ int UserCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 }
 
 int JournalCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::map<std::string, std::string> options;
-  if (!ReadCommandOptions(args, {"--db", "--grid", "--branch", "--operator", "--since", "--limit"},
-                          &options, err)) {
-    return 2;
-  }
+  std::string db, grid, branch, operator_code, since, limit;
+  CommandLine line("exp-appserver journal",
+                   "Prints the journal, oldest first: when, operator, method, branch, grid, "
+                   "and what happened for a refusal or a sign-in.");
+  ExistingDatabaseOption(line, &db);
+  line.Value("--grid", &grid, "N", "only this grid's rows");
+  line.Value("--branch", &branch, "CODE", "only this branch's rows");
+  line.Value("--operator", &operator_code, "CODE", "only this operator's rows");
+  line.Value("--since", &since, "YYYY-MM-DD[THH:MM]", "only rows from then on");
+  line.Value("--limit", &limit, "N", "at most N rows, the newest when more match");
+  if (const auto status = line.ReadOrEnd(args, out, err)) return *status;
+  if (!CheckExistingDatabase(db, err)) return 2;
   JournalFilter filter;
-  filter.grid = options["--grid"].empty() ? "" : GridNumber(options["--grid"]);
-  filter.branch = options["--branch"];
-  filter.operator_code = options["--operator"];
-  if (!options["--since"].empty()) {
-    filter.since = JournalDate(options["--since"]);
+  filter.grid = grid.empty() ? "" : GridNumber(grid);
+  filter.branch = branch;
+  filter.operator_code = operator_code;
+  if (!since.empty()) {
+    filter.since = JournalDate(since);
     if (filter.since.empty()) {
       err << "exp-appserver: --since needs a date YYYY-MM-DD (optionally THH:MM)\n";
       return 2;
     }
   }
-  if (const std::string& limit = options["--limit"]; !limit.empty()) {
+  if (!limit.empty()) {
     if (limit.size() > 7 || limit.find_first_not_of("0123456789") != std::string::npos ||
         std::stoi(limit) < 1) {
       err << "exp-appserver: --limit needs a number from 1 up\n";
@@ -190,7 +240,7 @@ int JournalCommand(const std::vector<std::string>& args, std::ostream& out, std:
     filter.limit = std::stoi(limit);
   }
   try {
-    const std::vector<JournalRow> rows = ReadJournal(*OpenStorage(options["--db"]), filter);
+    const std::vector<JournalRow> rows = ReadJournal(*OpenStorage(db), filter);
     if (rows.empty()) out << "no journal rows\n";
     for (const JournalRow& r : rows) {
       out << Printable(r.when) << "  " << std::left << std::setw(14)

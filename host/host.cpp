@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "appserver/command_line.h"
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/grid_activity.h"
@@ -34,110 +35,104 @@ using nlohmann::json;
 
 // ---- options ---------------------------------------------------------------
 
-const char* UsageText() {
-  return "usage: exp-host [--db FILE|postgresql://...] [--server http[s]://HOST:PORT [--ca FILE]]\n"
-         "                [--branch CODE] [--operator CODE [--password-file FILE]]\n"
-         "                [--manifest-dir DIR] [--release-idle-grids MINUTES]\n"
-         "                [--script SESSION.json --trace TRACE.jsonl [--through-window]\n"
-         "                 [--screenshots DIR]]\n"
-         "       exp-host --db FILE|postgresql://... --import FILE.csv... [--dry-run]\n"
-         "                [--accept-large-changes]\n"
-         "       exp-host [--db ...|--server ...] [--branch CODE] --manifest GRID\n"
-         "                [--vehicle CODE] --out FILE.pdf\n"
-         "       exp-host --help\n"
-         "\n"
-         "Without --script the screen opens on the display, on the database FILE\n"
-         "(default out/demo.db, created with the demonstration data on first use).\n"
-         "With --script the session is played without a display on a fresh database\n"
-         "seeded from the session's fixture (on --db as it stands when the session\n"
-         "names no fixture); the trace goes to --trace. --through-window plays it as\n"
-         "mouse and key events on the real window (offscreen without a display); its\n"
-         "trace is the headless one's. A confirmed dispatch leaves\n"
-         "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
-         "--import reads CSV files into the database; --manifest prints a grid's\n"
-         "loading manifest as PDF (--vehicle: one vehicle's pages).\n"
-         "With the server in process, open grids nobody has written to for\n"
-         "--release-idle-grids minutes (default 240, 0: never) are released while the\n"
-         "screen is open, and a grid this operator left open on this branch from a\n"
-         "session that died on this machine is released at launch, with a message.\n"
-         "A server that requires sign-in asks for operator and password on the\n"
-         "display; a scripted run signs in as --operator with the password in\n"
-         "EXP_PASSWORD or the first line of --password-file.\n"
-         "Exit status: 0 done, 1 an expectation failed (an import: a file was\n"
-         "refused), 2 the session, fixture, files or arguments could not be used.\n";
-}
+namespace {
+
+constexpr char kHelpFooter[] =
+    "Without --script the screen opens on the display, on the database FILE\n"
+    "(default out/demo.db, created with the demonstration data on first use).\n"
+    "With --script the session is played without a display on a fresh database\n"
+    "seeded from the session's fixture (on --db as it stands when the session\n"
+    "names no fixture); the trace goes to --trace. --through-window plays it as\n"
+    "mouse and key events on the real window (offscreen without a display); its\n"
+    "trace is the headless one's. A confirmed dispatch leaves\n"
+    "the grid's loading manifest in --manifest-dir (default out/ on the display).\n"
+    "--import reads CSV files into the database; --manifest prints a grid's\n"
+    "loading manifest as PDF (--vehicle: one vehicle's pages).\n"
+    "With the server in process, open grids nobody has written to for\n"
+    "--release-idle-grids minutes (default 240, 0: never) are released while the\n"
+    "screen is open, and a grid this operator left open on this branch from a\n"
+    "session that died on this machine is released at launch, with a message.\n"
+    "A server that requires sign-in asks for operator and password on the\n"
+    "display; a scripted run signs in as --operator with the password in\n"
+    "EXP_PASSWORD or the first line of --password-file.\n"
+    "Exit status: 0 done, 1 an expectation failed (an import: a file was\n"
+    "refused), 2 the session, fixture, files or arguments could not be used.\n";
+
+// exp-host's options, defined once for parsing, --help and the usage line.
+// What the words are read into before they are checked.
+struct HostLine {
+  Options o;
+  bool importing = false;
+  std::string idle_minutes = "240";
+  server::CommandLine line{"exp-host",
+                           "Shows the dispatch distribution grid, plays a session, imports or "
+                           "prints."};
+  CLI::Option *branch = nullptr, *operator_code = nullptr;
+
+  HostLine() {
+    line.Value("--db", &o.db, "FILE|postgresql://...",
+               "the database (default out/demo.db; a session: a fresh temporary file)");
+    line.Value("--server", &o.server, "http[s]://HOST:PORT",
+               "a running application server (default: the server in process)");
+    line.Value("--ca", &o.ca_file, "FILE", "a private authority's certificate for https");
+    branch = line.Value("--branch", &o.branch, "CODE", "the branch");
+    operator_code = line.Value("--operator", &o.operator_code, "CODE", "the operator");
+    line.Value("--password-file", &o.password_file, "FILE",
+               "the operator's password for a scripted run (else EXP_PASSWORD)");
+    line.Value("--manifest-dir", &o.manifest_dir, "DIR",
+               "where a confirmed dispatch leaves its loading manifest");
+    line.Value("--release-idle-grids", &idle_minutes, "MINUTES",
+               "releases open grids idle that long (0: never)");
+    line.Value("--script", &o.script, "SESSION.json", "plays a scripted session");
+    line.Value("--trace", &o.trace, "TRACE.jsonl", "where the session's trace goes");
+    line.Flag("--through-window", &o.through_window,
+              "plays the session as input on the real window");
+    line.Value("--screenshots", &o.screenshots, "DIR", "a picture of each step of the session");
+    line.Flag("--import", &importing, "imports the CSV files named into --db and ends");
+    line.Flag("--dry-run", &o.dry_run, "with --import: checks everything, stores nothing");
+    line.Flag("--accept-large-changes", &o.accept_large_changes,
+              "with --import: takes vehicle capacities that change more than ten times over");
+    line.Value("--manifest", &o.manifest_grid, "GRID", "prints the grid's loading manifest");
+    line.Value("--vehicle", &o.manifest_vehicle, "CODE", "with --manifest: one vehicle's pages");
+    line.Value("--out", &o.manifest_out, "FILE.pdf", "with --manifest: the PDF file");
+    line.Words("FILE.csv", &o.import_files, "the files --import reads");
+    line.app().footer(kHelpFooter);
+  }
+};
+
+}  // namespace
+
+std::string UsageText() { return HostLine().line.Help(); }
 
 Options ParseOptions(int argc, const char* const* argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](std::string& out) {
-      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
-      out = argv[++i];
-    };
-    if (arg == "--db")
-      value(o.db);
-    else if (arg == "--server")
-      value(o.server);
-    else if (arg == "--ca")
-      value(o.ca_file);
-    else if (arg == "--password-file")
-      value(o.password_file);
-    else if (arg == "--branch") {
-      value(o.branch);
-      o.branch_given = true;
-    } else if (arg == "--operator") {
-      value(o.operator_code);
-      o.operator_given = true;
-    } else if (arg == "--script")
-      value(o.script);
-    else if (arg == "--trace")
-      value(o.trace);
-    else if (arg == "--screenshots")
-      value(o.screenshots);
-    else if (arg == "--through-window")
-      o.through_window = true;
-    else if (arg == "--import") {
-      // The files follow; --dry-run may stand among them.
-      for (; i + 1 < argc; ++i) {
-        const std::string next = argv[i + 1];
-        if (next == "--dry-run") {
-          o.dry_run = true;
-        } else if (next == "--accept-large-changes") {
-          o.accept_large_changes = true;
-        } else if (next.rfind("--", 0) == 0) {
-          break;
-        } else {
-          o.import_files.push_back(next);
-        }
-      }
-      if (o.import_files.empty()) throw UsageError("--import needs one or more CSV files");
-    } else if (arg == "--dry-run")
-      o.dry_run = true;
-    else if (arg == "--accept-large-changes")
-      o.accept_large_changes = true;
-    else if (arg == "--manifest") {
-      value(o.manifest_grid);
-      if (o.manifest_grid.find_first_not_of(' ') == std::string::npos) {
-        throw UsageError("--manifest needs a grid number");
-      }
-    } else if (arg == "--out")
-      value(o.manifest_out);
-    else if (arg == "--vehicle")
-      value(o.manifest_vehicle);
-    else if (arg == "--manifest-dir")
-      value(o.manifest_dir);
-    else if (arg == "--release-idle-grids") {
-      std::string minutes;
-      value(minutes);
-      const auto idle = server::ReadIdleMinutes(minutes);
-      if (!idle) throw UsageError(server::kIdleMinutesUsage);
-      o.release_idle_minutes = *idle;
-    } else if (arg == "--help" || arg == "-h")
-      o.help = true;
-    else
-      throw UsageError("unknown argument " + arg);
+  HostLine h;
+  switch (h.line.Read(argc, argv)) {
+    case server::CommandLine::Outcome::kHelp:
+      h.o.help = true;
+      return h.o;
+    case server::CommandLine::Outcome::kRefused:
+      throw UsageError(h.line.why());
+    case server::CommandLine::Outcome::kRun:
+      break;
   }
+  Options& o = h.o;
+  o.branch_given = h.branch->count() > 0;
+  o.operator_given = h.operator_code->count() > 0;
+  // The files follow --import; a word that is no option's means nothing
+  // without it.
+  if (!h.importing && !o.import_files.empty()) {
+    throw UsageError("unknown argument " + o.import_files.front());
+  }
+  if (h.importing && o.import_files.empty()) {
+    throw UsageError("--import needs one or more CSV files");
+  }
+  if (h.line.app().count("--manifest") > 0 &&
+      o.manifest_grid.find_first_not_of(' ') == std::string::npos) {
+    throw UsageError("--manifest needs a grid number");
+  }
+  const auto idle = server::ReadIdleMinutes(h.idle_minutes);
+  if (!idle) throw UsageError(server::kIdleMinutesUsage);
+  o.release_idle_minutes = *idle;
   if (!o.script.empty() && o.trace.empty()) throw UsageError("--script needs --trace");
   if (o.script.empty() && (!o.trace.empty() || !o.screenshots.empty() || o.through_window)) {
     throw UsageError("--trace, --screenshots and --through-window go with --script");

@@ -69,8 +69,10 @@ struct Options {
   bool help = false;
 };
 
+// Reads argv[1..argc); UsageError for anything it cannot take.
 Options ParseOptions(int argc, const char* const* argv);
-const char* UsageText();
+// --help: the usage line, every option, and how the runs differ.
+std::string UsageText();
 
 // Host and port of "http://HOST:PORT" (the scheme may be left out).
 // UsageError for anything else.

@@ -61,6 +61,9 @@ TEST(HostOptions, RefusesWhatCannotRun) {
   } rows[] = {
       {{"--frobnicate"}, "unknown argument --frobnicate"},
       {{"--db"}, "--db needs a value"},
+      {{"--db", "a.db", "--branch"}, "--branch needs a value"},
+      {{"a.csv"}, "unknown argument a.csv"},
+      {{"--db", "a.db", "a.csv", "--dry-run"}, "unknown argument a.csv"},
       {{"--script", "s.json"}, "--script needs --trace"},
       {{"--trace", "t.jsonl"}, "--trace, --screenshots and --through-window go with --script"},
       {{"--through-window"}, "--trace, --screenshots and --through-window go with --script"},
@@ -100,9 +103,9 @@ TEST(HostOptions, ImportAndManifestRuns) {
   EXPECT_EQ(i.import_files, (std::vector<std::string>{"a.csv", "b.csv"}));
   EXPECT_TRUE(i.dry_run);
   EXPECT_TRUE(i.accept_large_changes);
-  const char* dry_first[] = {"exp-host", "--import", "--dry-run", "a.csv", "--db", "x.db"};
-  const Options d = ParseOptions(6, dry_first);
-  EXPECT_EQ(d.import_files, std::vector<std::string>{"a.csv"});
+  const char* dry_first[] = {"exp-host", "--import", "--dry-run", "a.csv", "--db", "x.db", "b.csv"};
+  const Options d = ParseOptions(7, dry_first);
+  EXPECT_EQ(d.import_files, (std::vector<std::string>{"a.csv", "b.csv"}));
   EXPECT_TRUE(d.dry_run);
   EXPECT_EQ(d.db, "x.db");
   const char* manifest[] = {"exp-host",       "--manifest", "12",        "--out", "r.pdf",
@@ -111,6 +114,42 @@ TEST(HostOptions, ImportAndManifestRuns) {
   EXPECT_EQ(
       m.manifest_grid + " " + m.manifest_out + " " + m.manifest_dir + " " + m.manifest_vehicle,
       "12 r.pdf m 0101");
+}
+
+// --help is written from the options the host reads: every option its
+// manual and the automation notes name, with the defaults.
+TEST(HostOptions, HelpNamesEveryOption) {
+  const char* args[] = {"exp-host", "--db", "a.db", "--help"};
+  EXPECT_TRUE(ParseOptions(4, args).help);
+  const char* short_help[] = {"exp-host", "-h"};
+  EXPECT_TRUE(ParseOptions(2, short_help).help);
+  const std::string help = UsageText();
+  const char* const options[] = {"usage: exp-host [--db",
+                                 "--server",
+                                 "--ca",
+                                 "--branch",
+                                 "--operator",
+                                 "--password-file",
+                                 "--manifest-dir",
+                                 "--release-idle-grids",
+                                 "--script",
+                                 "--trace",
+                                 "--through-window",
+                                 "--screenshots",
+                                 "--import",
+                                 "--dry-run",
+                                 "--accept-large-changes",
+                                 "--manifest",
+                                 "--vehicle",
+                                 "--out",
+                                 "FILE.csv",
+                                 "0001",
+                                 "OPER",
+                                 "240",
+                                 "Exit status: 0 done"};
+  for (const char* option : options) {
+    EXPECT_NE(help.find(option), std::string::npos) << option << " in\n" << help;
+  }
 }
 
 TEST(HostOptions, ServerAddress) {

@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libsqlite3-dev libcpp-httplib-dev
+  nlohmann-json3-dev libsqlite3-dev libcpp-httplib-dev libcli11-dev
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core poppler-utils
   xvfb xauth
   libpq-dev postgresql
