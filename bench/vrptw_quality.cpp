@@ -2,6 +2,7 @@
 // their best-known solutions.
 //
 //   exp-bench-vrptw INSTANCE_DIR BKS_CSV [--only PREFIX] [--seed N] [--effort N]
+//                   [--fleet-share PERCENT]
 //
 // INSTANCE_DIR holds the instances (`<name>.txt`: name, VEHICLE NUMBER and
 // CAPACITY, then the CUSTOMER table, row 0 the depot, its due date the
@@ -251,15 +252,14 @@ struct Best {
 
 int Run(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(
-        stderr,
-        "usage: exp-bench-vrptw INSTANCE_DIR BKS_CSV [--only PREFIX] [--seed N] [--effort N]\n");
+    std::fprintf(stderr,
+                 "usage: exp-bench-vrptw INSTANCE_DIR BKS_CSV [--only PREFIX] [--seed N] [--effort "
+                 "N] [--fleet-share PERCENT]\n");
     return 2;
   }
   const fs::path dir = argv[1];
   std::string only;
   planning::TimedOptions options;
-  options.effort = 3'000'000;
   for (int i = 3; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--only")) {
       only = argv[i + 1];
@@ -267,6 +267,8 @@ int Run(int argc, char** argv) {
       options.seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (!std::strcmp(argv[i], "--effort")) {
       options.effort = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (!std::strcmp(argv[i], "--fleet-share")) {
+      options.fleet_share = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
     } else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;
