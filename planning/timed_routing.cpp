@@ -253,6 +253,7 @@ class Search {
                      [&](std::size_t a, std::size_t b) { return m_.Cost(0, a) > m_.Cost(0, b); });
     Recreate(plan, order);
     Measure(plan);
+    if (order.empty()) return Finish(plan);
 
     const std::uint64_t fleet_effort =
         options_.fewest_vehicles ? options_.effort / 100 * std::min(100u, options_.fleet_share) : 0;
@@ -453,6 +454,7 @@ class Search {
     const double cold = 0.002 * scale_;
     while (steps_ < until) {
       if (fleet && current.unassigned.empty()) break;
+      ++steps_;  // an iteration counts, whatever it weighs
       Plan candidate = current;
       std::vector<std::size_t> removed = Ruin(candidate);
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
