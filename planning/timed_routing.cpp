@@ -469,6 +469,10 @@ class Search {
       bool accept = false;
       if (candidate.unassigned.size() != current.unassigned.size()) {
         accept = candidate.unassigned.size() < current.unassigned.size();
+      } else if (fleet && Absences(candidate) != Absences(current)) {
+        // Leaving out customers that are seldom left out is progress:
+        // the hard ones have found places.
+        accept = Absences(candidate) < Absences(current);
       } else {
         accept = candidate.cost < current.cost - temperature * std::log(u);
       }
@@ -478,6 +482,12 @@ class Search {
     }
     if (fleet) current = best;
     return best;
+  }
+
+  std::uint64_t Absences(const Plan& plan) const {
+    std::uint64_t sum = 0;
+    for (std::size_t c : plan.unassigned) sum += absences_[c];
+    return sum;
   }
 
   // Fewer customers without a place, then (with fewest vehicles first)
