@@ -70,13 +70,13 @@ struct TimedProblem {
 // How hard SolveTimedRouting works. Intentionally copyable.
 struct TimedOptions {
   // Insertions the search may evaluate.
-  std::uint64_t effort = 10'000'000;
+  std::uint64_t effort = 15'000'000;
   std::uint64_t seed = 1;
   // Fewest vehicles first (else the least cost on any number of the
   // vehicles), and the share of the effort spent looking for fewer, in
   // percent.
   bool fewest_vehicles = true;
-  unsigned fleet_share = 50;
+  unsigned fleet_share = 60;
 };
 
 // The customers of each vehicle in visiting order (an empty route for an
