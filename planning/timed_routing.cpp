@@ -1,0 +1,623 @@
+#include "planning/timed_routing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <tuple>
+#include <utility>
+
+#include "planning/packing.h"
+#include "planning/seeded_random.h"
+
+namespace dg::planning {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// Times within this many minutes count as equal: the windows are whole
+// minutes and the sums of travel times carry rounding.
+constexpr double kSlack = 1e-6;
+// Added to the cost of a customer that opens a vehicle, so that any route in
+// use is preferred.
+constexpr double kOpening = 1e12;
+// The neighbours a removal goes through from its first customer.
+constexpr std::size_t kNeighbours = 60;
+
+// The problem's accessors, and the vehicles alike in room and day.
+struct Model {
+  const TimedProblem& p;
+  std::size_t n;
+  VehicleDay default_day;
+  std::vector<std::size_t> kind;  // per vehicle: the first vehicle alike
+
+  explicit Model(const TimedProblem& problem) : p(problem), n(problem.Nodes()) {
+    kind.resize(p.vehicles.size());
+    for (std::size_t v = 0; v < p.vehicles.size(); ++v) {
+      kind[v] = v;
+      for (std::size_t u = 0; u < v; ++u) {
+        if (p.vehicles[u].weight == p.vehicles[v].weight &&
+            p.vehicles[u].volume == p.vehicles[v].volume && SameDay(u, v) &&
+            (p.in_use.empty() || p.in_use[u] == p.in_use[v]) &&
+            (p.travel_of.empty() || p.travel_of[u] == p.travel_of[v])) {
+          kind[v] = kind[u];
+          break;
+        }
+      }
+    }
+  }
+  bool SameDay(std::size_t a, std::size_t b) const {
+    const VehicleDay& x = Day(a);
+    const VehicleDay& y = Day(b);
+    return x.start == y.start && x.end == y.end && x.longest == y.longest &&
+           x.loading == y.loading && x.breaks.after_driving == y.breaks.after_driving &&
+           x.breaks.minutes == y.breaks.minutes;
+  }
+  const VehicleDay& Day(std::size_t v) const {
+    if (p.days.empty()) return default_day;
+    return p.days.size() == 1 ? p.days[0] : p.days[v];
+  }
+  std::size_t Index(std::size_t i, std::size_t j) const {
+    return p.places ? p.place[i] * p.places + p.place[j] : i * n + j;
+  }
+  double Cost(std::size_t i, std::size_t j) const { return p.cost[Index(i, j)]; }
+  double Travel(std::size_t v, std::size_t i, std::size_t j) const {
+    if (p.travel.empty()) return p.cost[Index(i, j)];
+    const std::size_t table = p.travel_of.empty() ? 0 : p.travel_of[v];
+    return p.travel[table][Index(i, j)];
+  }
+  const std::vector<TimeWindow>& Windows(std::size_t node) const {
+    static const std::vector<TimeWindow> kNone;
+    return p.clock.empty() ? kNone : p.clock[node].windows;
+  }
+  double Service(std::size_t node, std::size_t prev) const {
+    if (p.clock.empty()) return 0;
+    double minutes = p.clock[node].unloading;
+    if (prev != 0 && !p.place.empty() && !p.stop_minutes.empty() &&
+        p.place[prev] == p.place[node]) {
+      minutes -= p.stop_minutes[node];
+    }
+    return std::max(0.0, minutes);
+  }
+  bool Allowed(std::size_t node, std::size_t v) const {
+    return p.pinned.empty() || p.pinned[node] == kAnyVehicle || p.pinned[node] == v;
+  }
+  bool InUse(std::size_t v) const { return !p.in_use.empty() && p.in_use[v]; }
+  bool Fits(const RouteLoad& load, std::size_t node, std::size_t v) const {
+    return FitsWithin(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
+           FitsWithin(load.volume + p.demand[node].volume, p.vehicles[v].volume);
+  }
+};
+
+// One vehicle's route with its schedule: the departure from each stop and
+// the driving since the last break there, for the insertions to go on from.
+struct Route {
+  std::vector<std::size_t> nodes;
+  RouteLoad load;
+  std::vector<double> dep;
+  std::vector<double> since;
+  double leave = 0;
+  double back = 0;
+  double dist = 0;
+  double late = 0;  // lateness at the stops plus the day's overrun
+
+  double Cost(TimedObjective objective) const {
+    if (nodes.empty()) return 0;
+    return objective == TimedObjective::kDistance ? dist : back - leave;
+  }
+};
+
+// The minutes the departure from the branch is delayed so as not to wait at
+// the first stop (nothing after it changes: breaks follow the driving).
+double LeaveDelay(const Model& m, std::size_t v, const VehicleDay& day, std::size_t first) {
+  double since = 0;
+  const double arrival =
+      day.start + day.loading + DrivingMinutes(day.breaks, since, m.Travel(v, 0, first));
+  return StartInWindows(m.Windows(first), arrival).start - arrival;
+}
+
+// The whole schedule of `nodes` on vehicle v, into `r`.
+void Simulate(const Model& m, std::size_t v, Route& r) {
+  const VehicleDay& day = m.Day(v);
+  r.dep.resize(r.nodes.size());
+  r.since.resize(r.nodes.size());
+  r.load = {};
+  r.dist = 0;
+  r.late = 0;
+  r.leave = day.start + day.loading;
+  if (r.nodes.empty()) {
+    r.back = r.leave;
+    return;
+  }
+  r.leave += LeaveDelay(m, v, day, r.nodes.front());
+  double now = r.leave;
+  double since = 0;
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < r.nodes.size(); ++k) {
+    const std::size_t node = r.nodes[k];
+    r.load.weight += m.p.demand[node].weight;
+    r.load.volume += m.p.demand[node].volume;
+    r.dist += m.Cost(at, node);
+    const double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
+    const WindowStart w = StartInWindows(m.Windows(node), arrival);
+    r.late += w.late;
+    now = w.start + m.Service(node, at);
+    r.dep[k] = now;
+    r.since[k] = since;
+    at = node;
+  }
+  r.dist += m.Cost(at, 0);
+  r.back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
+  r.late += std::max(0.0, r.back - day.end) +
+            std::max(0.0, r.back - (r.leave - day.loading) - day.longest);
+}
+
+// The cost added by putting `c` at place `pos` of route r on vehicle v, or
+// infinity when a window or the working day would break (the room is the
+// caller's).
+double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                      std::size_t pos) {
+  const TimedObjective objective = m.p.objective;
+  const VehicleDay& day = m.Day(v);
+  const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
+  const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
+  const double dist_delta = m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
+  // From the departure before the new stop (at the start, from the branch
+  // once loaded: leaving later to avoid waiting at c changes no time after
+  // it, only when the working day starts counting).
+  const double loaded = day.start + day.loading;
+  double now = pos == 0 ? loaded : r.dep[pos - 1];
+  double since = pos == 0 ? 0 : r.since[pos - 1];
+  double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, prev, c));
+  WindowStart w = StartInWindows(m.Windows(c), arrival);
+  if (w.late > kSlack) return kInf;
+  const double leave = pos == 0 ? loaded + (w.start - arrival) : r.leave;
+  now = w.start + m.Service(c, prev);
+  std::size_t at = c;
+  double back = -1;
+  for (std::size_t k = pos; k < r.nodes.size(); ++k) {
+    const std::size_t node = r.nodes[k];
+    arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
+    w = StartInWindows(m.Windows(node), arrival);
+    if (w.late > kSlack) return kInf;
+    now = w.start + m.Service(node, at);
+    at = node;
+    if (now == r.dep[k] && since == r.since[k]) {
+      back = r.back;  // the rest of the route is as it was
+      break;
+    }
+  }
+  if (back < 0) back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
+  if (back > day.end + kSlack || back - (leave - day.loading) > day.longest + kSlack) return kInf;
+  return objective == TimedObjective::kDistance
+             ? dist_delta
+             : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
+}
+
+struct Plan {
+  std::vector<Route> routes;
+  std::vector<std::size_t> unassigned;
+  double cost = 0;
+  std::size_t used = 0;
+};
+
+class Search {
+ public:
+  Search(const TimedProblem& problem, const TimedOptions& options)
+      : m_(problem), options_(options), random_(options.seed) {
+    const std::size_t n = m_.n;
+    neighbours_.resize(n);
+    for (std::size_t c = 1; c < n; ++c) {
+      std::vector<std::size_t>& list = neighbours_[c];
+      for (std::size_t d = 1; d < n; ++d) {
+        if (d != c) list.push_back(d);
+      }
+      auto nearer = [&](std::size_t a, std::size_t b) {
+        const double da = m_.Cost(c, a) + m_.Cost(a, c);
+        const double db = m_.Cost(c, b) + m_.Cost(b, c);
+        return da < db || (da == db && a < b);
+      };
+      if (list.size() > kNeighbours) {
+        std::nth_element(list.begin(), list.begin() + kNeighbours, list.end(), nearer);
+        list.resize(kNeighbours);
+      }
+      std::sort(list.begin(), list.end(), nearer);
+      list.insert(list.begin(), c);
+    }
+    absences_.assign(n, 0);
+    // The annealing's temperature in the objective's unit: the mean
+    // distance (or travel time) between the branch and a customer.
+    double sum = 0;
+    const bool minutes = m_.p.objective == TimedObjective::kTimeOnRoad && !m_.p.vehicles.empty();
+    for (std::size_t c = 1; c < n; ++c) {
+      sum += minutes ? m_.Travel(0, 0, c) + m_.Travel(0, c, 0) : m_.Cost(0, c) + m_.Cost(c, 0);
+    }
+    scale_ = n > 1 ? sum / (2.0 * static_cast<double>(n - 1)) : 1;
+    if (!(scale_ > 0)) scale_ = 1;
+  }
+
+  TimedSolution Solve() {
+    const std::size_t vehicles = m_.p.vehicles.size();
+    Plan plan;
+    plan.routes.resize(vehicles);
+    for (std::size_t v = 0; v < vehicles; ++v) Simulate(m_, v, plan.routes[v]);
+    // Customers no vehicle can serve on time alone wait for the end.
+    std::vector<std::size_t> order;
+    for (std::size_t c = 1; c < m_.n; ++c) {
+      if (Servable(c)) {
+        order.push_back(c);
+      } else {
+        impossible_.push_back(c);
+      }
+    }
+    limit_ = vehicles;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return m_.Cost(0, a) > m_.Cost(0, b); });
+    Recreate(plan, order);
+    Measure(plan);
+    if (order.empty()) return Finish(plan);
+
+    const std::uint64_t fleet_effort =
+        options_.fewest_vehicles ? options_.effort / 100 * std::min(100u, options_.fleet_share) : 0;
+    Plan best = plan;
+    // Customers the greedy insertion found no place for within the fleet:
+    // look for places first.
+    if (!best.unassigned.empty()) {
+      best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
+    }
+    // Fewer vehicles: empty the shortest route and look for places for its
+    // customers on the others, until they all have one or the effort for it
+    // is spent.
+    while (steps_ < fleet_effort && best.used > 1 && best.unassigned.empty()) {
+      Plan current = best;
+      std::size_t drop = vehicles;
+      for (std::size_t v = 0; v < vehicles; ++v) {
+        if (current.routes[v].nodes.empty() || m_.InUse(v)) continue;
+        if (drop == vehicles ||
+            current.routes[v].nodes.size() < current.routes[drop].nodes.size()) {
+          drop = v;
+        }
+      }
+      if (drop == vehicles) break;
+      for (std::size_t c : current.routes[drop].nodes) current.unassigned.push_back(c);
+      current.routes[drop].nodes.clear();
+      Simulate(m_, drop, current.routes[drop]);
+      limit_ = best.used - 1;
+      Measure(current);
+      Anneal(current, fleet_effort, true);
+      if (!current.unassigned.empty()) break;
+      best = std::move(current);
+    }
+    // Then the least cost on as many vehicles.
+    limit_ = options_.fewest_vehicles ? best.used : vehicles;
+    Plan current = best;
+    best = Anneal(current, options_.effort, false);
+    return Finish(best);
+  }
+
+ private:
+  bool Servable(std::size_t c) {
+    Route empty;
+    for (std::size_t v = 0; v < m_.p.vehicles.size(); ++v) {
+      if (!m_.Allowed(c, v) || !m_.Fits({}, c, v)) continue;
+      Simulate(m_, v, empty);
+      if (InsertionDelta(m_, v, empty, c, 0) < kInf) return true;
+    }
+    return false;
+  }
+
+  void Measure(Plan& plan) const {
+    plan.cost = 0;
+    plan.used = 0;
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      plan.cost += plan.routes[v].Cost(m_.p.objective);
+      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) ++plan.used;
+    }
+  }
+
+  // Inserts each customer at its cheapest feasible place (a place is
+  // skipped now and then, so that the recreate explores); those without one
+  // are left unassigned.
+  void Recreate(Plan& plan, const std::vector<std::size_t>& customers) {
+    Measure(plan);
+    for (std::size_t c : customers) {
+      double best = kInf;
+      std::size_t best_v = 0, best_pos = 0;
+      std::vector<char> tried_kind(m_.p.vehicles.size(), 0);
+      for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+        const Route& r = plan.routes[v];
+        if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
+        const bool opening = r.nodes.empty() && !m_.InUse(v);
+        if (opening) {
+          if (plan.used >= limit_ || tried_kind[m_.kind[v]]) continue;
+          tried_kind[m_.kind[v]] = 1;
+        }
+        for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) {
+          ++steps_;
+          if (random_.Below(100) == 0) continue;
+          double delta = InsertionDelta(m_, v, r, c, pos);
+          // With fewest vehicles first, a vehicle is only opened for a
+          // customer no route in use takes.
+          if (opening && options_.fewest_vehicles) delta += kOpening;
+          if (delta < best) {
+            best = delta;
+            best_v = v;
+            best_pos = pos;
+          }
+        }
+      }
+      if (best == kInf) {
+        plan.unassigned.push_back(c);
+        continue;
+      }
+      Route& r = plan.routes[best_v];
+      const bool opened = r.nodes.empty() && !m_.InUse(best_v);
+      r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best_pos), c);
+      Simulate(m_, best_v, r);
+      if (opened) ++plan.used;
+    }
+    Measure(plan);
+  }
+
+  // Removes strings of neighbouring customers from a few routes.
+  std::vector<std::size_t> Ruin(Plan& plan) {
+    std::vector<std::size_t> route_of(m_.n, kAnyVehicle);
+    std::size_t assigned = 0, non_empty = 0;
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
+      assigned += plan.routes[v].nodes.size();
+      if (!plan.routes[v].nodes.empty()) ++non_empty;
+    }
+    std::vector<std::size_t> removed;
+    if (assigned == 0) return removed;
+    const double average_removed = 10;
+    const double longest_string =
+        std::min(10.0, static_cast<double>(assigned) / static_cast<double>(non_empty));
+    const double most_strings = 4 * average_removed / (1 + longest_string) - 1;
+    const std::size_t strings =
+        1 + random_.Below(static_cast<std::size_t>(std::max(1.0, std::floor(most_strings))));
+    std::size_t seed = 0;
+    do {
+      seed = 1 + random_.Below(m_.n - 1);
+    } while (route_of[seed] == kAnyVehicle);
+    std::vector<char> ruined(plan.routes.size(), 0);
+    std::size_t done = 0;
+    for (std::size_t c : neighbours_[seed]) {
+      if (done >= strings) break;
+      const std::size_t v = route_of[c];
+      if (v == kAnyVehicle || ruined[v]) continue;
+      ruined[v] = 1;
+      ++done;
+      Route& r = plan.routes[v];
+      const std::size_t size = r.nodes.size();
+      const std::size_t most =
+          std::min<std::size_t>(size, static_cast<std::size_t>(std::max(1.0, longest_string)));
+      const std::size_t length = 1 + random_.Below(most);
+      const std::size_t at =
+          static_cast<std::size_t>(std::find(r.nodes.begin(), r.nodes.end(), c) - r.nodes.begin());
+      // A string of `length` holding c, at a random offset.
+      const std::size_t lowest = at + 1 >= length ? at + 1 - length : 0;
+      const std::size_t highest = std::min(at, size - length);
+      const std::size_t first = lowest + random_.Below(highest - lowest + 1);
+      for (std::size_t k = first; k < first + length; ++k) {
+        removed.push_back(r.nodes[k]);
+        route_of[r.nodes[k]] = kAnyVehicle;
+      }
+      r.nodes.erase(r.nodes.begin() + static_cast<std::ptrdiff_t>(first),
+                    r.nodes.begin() + static_cast<std::ptrdiff_t>(first + length));
+      Simulate(m_, v, r);
+    }
+    Measure(plan);
+    return removed;
+  }
+
+  void SortForRecreate(std::vector<std::size_t>& list, bool fleet) {
+    const std::size_t how = random_.Below(fleet ? 5 : 4);
+    switch (how) {
+      case 0:
+        for (std::size_t i = list.size(); i > 1; --i)
+          std::swap(list[i - 1], list[random_.Below(i)]);
+        break;
+      case 1:
+        std::stable_sort(list.begin(), list.end(), [&](std::size_t a, std::size_t b) {
+          return m_.p.demand[a].weight > m_.p.demand[b].weight;
+        });
+        break;
+      case 2:
+        std::stable_sort(list.begin(), list.end(), [&](std::size_t a, std::size_t b) {
+          return m_.Cost(0, a) > m_.Cost(0, b);
+        });
+        break;
+      case 3:
+        std::stable_sort(list.begin(), list.end(),
+                         [&](std::size_t a, std::size_t b) { return LastClose(a) < LastClose(b); });
+        break;
+      default:
+        std::stable_sort(list.begin(), list.end(),
+                         [&](std::size_t a, std::size_t b) { return absences_[a] > absences_[b]; });
+        break;
+    }
+  }
+
+  double LastClose(std::size_t c) const {
+    const auto& w = m_.Windows(c);
+    return w.empty() ? kInf : w.back().close;
+  }
+
+  // Ruin and recreate from `current` until the effort reaches `until`;
+  // answers the best plan met. With `fleet`, the search looks first for
+  // places for the unassigned customers and stops when none is left.
+  Plan Anneal(Plan& current, std::uint64_t until, bool fleet) {
+    Plan best = current;
+    const std::uint64_t from = steps_;
+    // From about the distance to an average customer down to a small
+    // fraction of it.
+    const double hot = scale_;
+    const double cold = 0.002 * scale_;
+    while (steps_ < until) {
+      if (fleet && current.unassigned.empty()) break;
+      ++steps_;  // an iteration counts, whatever it weighs
+      Plan candidate = current;
+      std::vector<std::size_t> removed = Ruin(candidate);
+      removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
+      candidate.unassigned.clear();
+      SortForRecreate(removed, fleet);
+      Recreate(candidate, removed);
+      for (std::size_t c : candidate.unassigned) ++absences_[c];
+      const double progress = static_cast<double>(steps_ - from) /
+                              static_cast<double>(std::max<std::uint64_t>(1, until - from));
+      const double temperature = hot * std::pow(cold / hot, std::min(1.0, progress));
+      const double u = (1.0 + random_.Below(1u << 30)) / static_cast<double>(1u << 30);
+      bool accept = false;
+      if (candidate.unassigned.size() != current.unassigned.size()) {
+        accept = candidate.unassigned.size() < current.unassigned.size();
+      } else if (fleet && Absences(candidate) != Absences(current)) {
+        // Leaving out customers that are seldom left out is progress:
+        // the hard ones have found places.
+        accept = Absences(candidate) < Absences(current);
+      } else {
+        accept = candidate.cost < current.cost - temperature * std::log(u);
+      }
+      if (!accept) continue;
+      current = std::move(candidate);
+      if (Better(current, best)) best = current;
+    }
+    if (fleet) current = best;
+    return best;
+  }
+
+  std::uint64_t Absences(const Plan& plan) const {
+    std::uint64_t sum = 0;
+    for (std::size_t c : plan.unassigned) sum += absences_[c];
+    return sum;
+  }
+
+  // Fewer customers without a place, then (with fewest vehicles first)
+  // fewer vehicles, then the lower cost.
+  bool Better(const Plan& a, const Plan& b) const {
+    if (a.unassigned.size() != b.unassigned.size())
+      return a.unassigned.size() < b.unassigned.size();
+    if (options_.fewest_vehicles && a.used != b.used) return a.used < b.used;
+    return a.cost < b.cost - 1e-9;
+  }
+
+  // Puts the customers left over where their lateness (and the days'
+  // overrun) grows least, and lists them.
+  TimedSolution Finish(Plan& plan) {
+    std::vector<std::size_t> left = plan.unassigned;
+    left.insert(left.end(), impossible_.begin(), impossible_.end());
+    std::sort(left.begin(), left.end());
+    for (std::size_t c : left) {
+      double best_late = kInf, best_cost = kInf, best_over = kInf;
+      std::size_t best_v = 0, best_pos = 0;
+      for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+        if (!m_.Allowed(c, v)) continue;
+        const Route& r = plan.routes[v];
+        // Room broken only where nothing else is possible, and least.
+        const double over = std::max(0.0, Round3(r.load.weight + m_.p.demand[c].weight) -
+                                              Round3(m_.p.vehicles[v].weight)) +
+                            std::max(0.0, Round3(r.load.volume + m_.p.demand[c].volume) -
+                                              Round3(m_.p.vehicles[v].volume));
+        for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) {
+          scratch_.nodes = r.nodes;
+          scratch_.nodes.insert(scratch_.nodes.begin() + static_cast<std::ptrdiff_t>(pos), c);
+          Simulate(m_, v, scratch_);
+          const double late = scratch_.late - r.late;
+          const double cost = scratch_.Cost(m_.p.objective) - r.Cost(m_.p.objective) +
+                              (r.nodes.empty() && !m_.InUse(v) ? 1e9 : 0);
+          if (std::tie(over, late, cost) < std::tie(best_over, best_late, best_cost)) {
+            best_over = over;
+            best_late = late;
+            best_cost = cost;
+            best_v = v;
+            best_pos = pos;
+          }
+        }
+      }
+      if (best_late == kInf) continue;  // no vehicle may carry it: nothing to plan
+      Route& r = plan.routes[best_v];
+      r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best_pos), c);
+      Simulate(m_, best_v, r);
+    }
+    plan.unassigned.clear();
+    Measure(plan);
+    TimedSolution s;
+    s.late = left;
+    for (Route& r : plan.routes) {
+      s.routes.push_back(r.nodes);
+      s.distance += r.nodes.empty() ? 0 : r.dist;
+    }
+    s.used = plan.used;
+    s.cost = plan.cost;
+    return s;
+  }
+
+  Model m_;
+  TimedOptions options_;
+  SeededRandom random_;
+  std::uint64_t steps_ = 0;
+  std::size_t limit_ = 0;
+  std::vector<std::vector<std::size_t>> neighbours_;
+  std::vector<std::uint32_t> absences_;
+  std::vector<std::size_t> impossible_;
+  double scale_ = 1;
+  Route scratch_;
+};
+
+}  // namespace
+
+RouteSchedule TimedSchedule(const TimedProblem& problem, std::size_t vehicle,
+                            const std::vector<std::size_t>& route) {
+  const Model m(problem);
+  // The route's nodes alone: the branch, then each stop in turn.
+  const std::size_t k = route.size() + 1;
+  std::vector<std::size_t> node = {0};
+  node.insert(node.end(), route.begin(), route.end());
+  std::vector<double> travel(k * k);
+  for (std::size_t i = 0; i < k; ++i) {
+    for (std::size_t j = 0; j < k; ++j) travel[i * k + j] = m.Travel(vehicle, node[i], node[j]);
+  }
+  // The unloading of each stop as the route makes it (shorter after a
+  // customer at the same place).
+  std::vector<StopClock> clock(k);
+  std::vector<std::size_t> sequence(route.size());
+  for (std::size_t i = 1; i < k; ++i) {
+    clock[i].windows = m.Windows(node[i]);
+    clock[i].unloading = m.Service(node[i], node[i - 1]);
+    sequence[i - 1] = i;
+  }
+  return ScheduleRoute(m.Day(vehicle), clock, travel, k, sequence);
+}
+
+bool IsTimedFeasible(const TimedProblem& problem, const TimedSolution& solution) {
+  if (solution.routes.size() != problem.vehicles.size()) return false;
+  std::vector<int> seen(problem.Nodes(), 0);
+  for (std::size_t v = 0; v < solution.routes.size(); ++v) {
+    RouteLoad load;
+    for (std::size_t c : solution.routes[v]) {
+      if (c == 0 || c > problem.customers || seen[c]++) return false;
+      if (!problem.pinned.empty() && problem.pinned[c] != kAnyVehicle && problem.pinned[c] != v) {
+        return false;
+      }
+      load.weight += problem.demand[c].weight;
+      load.volume += problem.demand[c].volume;
+    }
+    if (!FitsWithin(load.weight, problem.vehicles[v].weight) ||
+        !FitsWithin(load.volume, problem.vehicles[v].volume)) {
+      return false;
+    }
+    if (solution.routes[v].empty()) continue;
+    const RouteSchedule s = TimedSchedule(problem, v, solution.routes[v]);
+    if (s.late_total > kSlack || s.late_back > kSlack || s.over_longest > kSlack) return false;
+  }
+  for (std::size_t c = 1; c <= problem.customers; ++c) {
+    if (seen[c] != 1) return false;
+  }
+  return true;
+}
+
+TimedSolution SolveTimedRouting(const TimedProblem& problem, const TimedOptions& options) {
+  if (problem.vehicles.empty()) return {};
+  Search search(problem, options);
+  return search.Solve();
+}
+
+}  // namespace dg::planning
