@@ -2,7 +2,7 @@
 //
 //   exp-appserver --db FILE|postgresql://... [--listen HOST:PORT] [--fixture FILE]
 //                 [--allow-fixture] [--secret-file FILE] [--max-connections-per-address N]
-//                 [--release-idle-grids MINUTES]
+//                 [--max-connections N] [--release-idle-grids MINUTES]
 //   exp-appserver import --db FILE|postgresql://... [--dry-run] [--accept-large-changes]
 //                 FILE.csv...
 //   exp-appserver export --db FILE|postgresql://... --grid N|--items [--branch CODE]
@@ -58,6 +58,7 @@
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/grid_activity.h"
+#include "appserver/http_connections.h"
 #include "appserver/journal.h"
 #include "appserver/operator_commands.h"
 #include "appserver/operators.h"
@@ -71,7 +72,8 @@ int Usage(const std::string& why) {
   std::cerr << "exp-appserver: " << why << "\n"
             << "usage: exp-appserver --db FILE|postgresql://... [--listen 127.0.0.1:PORT] "
                "[--fixture FILE] [--allow-fixture] [--secret-file FILE] "
-               "[--max-connections-per-address N] [--release-idle-grids MINUTES] "
+               "[--max-connections-per-address N] [--max-connections N] "
+               "[--release-idle-grids MINUTES] "
                "[--signin [--session-idle-minutes N] [--signin-lock-after N] "
                "[--signin-address-lock-after N] [--signin-lock-minutes N]] "
                "[--tls-cert FILE --tls-key FILE] [--journal-retention-days N]\n"
@@ -271,7 +273,7 @@ int main(int argc, char** argv) {
       return it->second(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
     }
   }
-  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address,
+  std::string db, fixture_file, listen = "127.0.0.1:8211", secret_file, per_address, in_all,
                                 idle_minutes = "240", session_minutes = "30", lock_after = "5",
                                 address_lock_after = "20", lock_minutes = "15",
                                 retention_days = "0";
@@ -294,6 +296,8 @@ int main(int argc, char** argv) {
       if (!value(secret_file)) return Usage("--secret-file needs a file");
     } else if (arg == "--max-connections-per-address") {
       if (!value(per_address)) return Usage("--max-connections-per-address needs a number");
+    } else if (arg == "--max-connections") {
+      if (!value(in_all)) return Usage("--max-connections needs a number");
     } else if (arg == "--release-idle-grids") {
       if (!value(idle_minutes)) return Usage("--release-idle-grids needs a number of minutes");
     } else if (arg == "--tls-cert") {
@@ -328,6 +332,13 @@ int main(int argc, char** argv) {
   }
   if (!per_address.empty() && !ParseCount(per_address, 1, &options.limits.max_per_address)) {
     return Usage("--max-connections-per-address needs a number from 1 up");
+  }
+  if (!in_all.empty() && !ParseCount(in_all, 1, &options.limits.max_connections)) {
+    return Usage("--max-connections needs a number from 1 up");
+  }
+  if (const std::string why = dg::server::MakeRoomForConnections(options.limits.max_connections);
+      !why.empty()) {
+    return Usage(why);
   }
   const auto idle = dg::server::ReadIdleMinutes(idle_minutes);
   if (!idle) return Usage(dg::server::kIdleMinutesUsage);
