@@ -14,8 +14,8 @@
 //
 // At their own pace (the default): each clerk waits one to three seconds
 // (uniform, fixed seed per clerk) after each action before the next. The
-// clerks come in steps, 64, 128, 256, 512 and then 256 more at a time up
-// to the largest step (--most, default 1536), or the steps --clerks names;
+// clerks come in steps, 16, 32, 64, 128, 256, 512 and then 256 more at a
+// time up to the largest step (--most, default 1536), or those --clerks names;
 // each step is measured for S seconds (default 20) after a warm-up of
 // three seconds, and the p99 of every action of the step is printed. The
 // run stops at the first step whose p99 reaches 50 ms or where a call
@@ -465,11 +465,11 @@ double BareCallsPerSecond(int count, int seconds) {
   return static_cast<double>(sum) / seconds;
 }
 
-// The steps of the knee's search: 64, 128, 256, 512, then 256 more at a
-// time, up to `most` (itself the last step).
+// The steps of the knee's search: 16, 32, 64, 128, 256, 512, then 256
+// more at a time, up to `most` (itself the last step).
 std::vector<int> StepsUpTo(int most) {
   std::vector<int> steps;
-  for (int n = 64; n < most; n = n < 512 ? n * 2 : n + 256) steps.push_back(n);
+  for (int n = 16; n < most; n = n < 512 ? n * 2 : n + 256) steps.push_back(n);
   steps.push_back(most);
   return steps;
 }
