@@ -366,6 +366,14 @@ TEST(Fault, ConnectionsInAllFitTheLimitOfOpenFiles) {
     ASSERT_FALSE(soft.empty());
     EXPECT_GE(std::stol(soft), 1064);
   }
+  {
+    // The default cap starts as it did under a ceiling too low for it.
+    ChildProcess server(
+        {"/bin/sh", "-c", "ulimit -n 512 && exec \"$0\" --db \"$1\" --listen 127.0.0.1:0",
+         AppServerBinary(), db.path()},
+        env);
+    EXPECT_TRUE(server.WaitForLine("listening on ")) << server.Output();
+  }
   ChildProcess refused(under("ulimit -n 512", "1000"), env);
   EXPECT_EQ(2, refused.WaitForExit()) << refused.Output();
   EXPECT_NE(std::string::npos,
