@@ -257,6 +257,10 @@ TEST(Fault, BadLaunchesOfTheServerEndWithAClearMessage) {
       {{"--db", fresh, "--max-connections-per-address", "0"},
        2,
        "--max-connections-per-address needs a number from 1 up"},
+      {{"--db", fresh, "--max-connections", "0"}, 2, "--max-connections needs a number from 1 up"},
+      {{"--db", fresh, "--max-connections", "1000000"},
+       2,
+       "--max-connections needs a number from 1 up"},
       {{"--db", fresh, "--release-idle-grids", "-5"},
        2,
        "--release-idle-grids needs a number of minutes (0: never)"},
@@ -353,6 +357,7 @@ TEST(Fault, HelpNamesEveryOptionAndCommand) {
                                  "--allow-fixture",
                                  "--secret-file",
                                  "--max-connections-per-address",
+                                 "--max-connections",
                                  "--release-idle-grids",
                                  "--journal-retention-days",
                                  "--signin",
@@ -374,6 +379,49 @@ TEST(Fault, HelpNamesEveryOptionAndCommand) {
     EXPECT_NE(std::string::npos, help.find(option)) << option << " in\n" << help;
   }
   EXPECT_FALSE(std::filesystem::exists(fresh));
+}
+
+// A server for many clerks raises its own limit of open files to hold them,
+// and refuses to start when the system's ceiling cannot, naming it.
+TEST(Fault, ConnectionsInAllFitTheLimitOfOpenFiles) {
+  TempDatabase db;
+  using Env = std::map<std::string, std::optional<std::string>>;
+  const Env env = {{"EXP_SERVER_SECRET", std::nullopt}, {"EXP_FAULT_PAUSE", std::nullopt}};
+  // The shell lowers the limits the server starts with.
+  auto under = [&](const std::string& limits, const std::string& connections) {
+    return std::vector<std::string>{"/bin/sh", "-c",
+                                    limits +
+                                        " && exec \"$0\" --db \"$1\" --listen 127.0.0.1:0 "
+                                        "--max-connections " +
+                                        connections,
+                                    AppServerBinary(), db.path()};
+  };
+  {
+    ChildProcess server(under("ulimit -Sn 256", "1000"), env);
+    ASSERT_TRUE(server.WaitForLine("listening on ")) << server.Output();
+    std::ifstream limits("/proc/" + std::to_string(server.pid()) + "/limits");
+    std::string line, soft;
+    while (std::getline(limits, line)) {
+      if (line.rfind("Max open files", 0) == 0) soft = line.substr(14);
+    }
+    ASSERT_FALSE(soft.empty());
+    EXPECT_GE(std::stol(soft), 1064);
+  }
+  {
+    // The default cap starts as it did under a ceiling too low for it.
+    ChildProcess server(
+        {"/bin/sh", "-c", "ulimit -n 512 && exec \"$0\" --db \"$1\" --listen 127.0.0.1:0",
+         AppServerBinary(), db.path()},
+        env);
+    EXPECT_TRUE(server.WaitForLine("listening on ")) << server.Output();
+  }
+  ChildProcess refused(under("ulimit -n 512", "1000"), env);
+  EXPECT_EQ(2, refused.WaitForExit()) << refused.Output();
+  EXPECT_NE(std::string::npos,
+            refused.Output().find(
+                "1000 connections need 1064 open files, and this process may open at most 512 "
+                "(ulimit -Hn)"))
+      << refused.Output();
 }
 
 // The database holds the operators' password hashes: the server makes it,

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -301,6 +302,24 @@ class ConnectionStream : public httplib::Stream {
 
 }  // namespace
 
+std::string MakeRoomForConnections(int max_connections) {
+  const rlim_t needed = static_cast<rlim_t>(max_connections) + kReservedDescriptors;
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return "";
+  if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= needed) return "";
+  if (files.rlim_max != RLIM_INFINITY && files.rlim_max < needed) {
+    return std::to_string(max_connections) + " connections need " + std::to_string(needed) +
+           " open files, and this process may open at most " + std::to_string(files.rlim_max) +
+           " (ulimit -Hn)";
+  }
+  files.rlim_cur = needed;
+  if (::setrlimit(RLIMIT_NOFILE, &files) != 0) {
+    return std::to_string(max_connections) + " connections need " + std::to_string(needed) +
+           " open files: " + std::strerror(errno);
+  }
+  return "";
+}
+
 GuardedHttpServer::GuardedHttpServer(ConnectionLimits limits) : limits_(limits) {
   if (::pipe2(stop_pipe_, O_CLOEXEC) != 0) throw Error("cannot create a pipe");
   // Announced in every answer kept open (Keep-Alive: timeout=N), for
@@ -338,7 +357,7 @@ int GuardedHttpServer::BindAddress(const std::string& host, int port) {
     if (fd < 0) continue;
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 128) == 0) {
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
       listen_fd_ = fd;
     } else {
       why = std::strerror(errno);

@@ -40,6 +40,16 @@ struct ssl_ctx_st;
 
 namespace dg::server {
 
+// Descriptors a server keeps beside its connections: the listening socket,
+// the database's files or connections, the log, pipes.
+constexpr int kReservedDescriptors = 64;
+
+// Makes sure the process may open `max_connections` connections beside its
+// other descriptors (kReservedDescriptors): raises its limit of open files
+// up to the system's ceiling when needed. Answers "" when there is room,
+// else what stops it (for the usage message).
+std::string MakeRoomForConnections(int max_connections);
+
 // An httplib::Server (register handlers on it as usual) that accepts and
 // serves its connections itself. Not copyable.
 class GuardedHttpServer : public httplib::Server {

@@ -39,6 +39,7 @@
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
 #include "appserver/grid_activity.h"
+#include "appserver/http_connections.h"
 #include "appserver/journal.h"
 #include "appserver/operator_commands.h"
 #include "appserver/operators.h"
@@ -185,7 +186,7 @@ struct ServerArgs {
 // the status to end with (--help: 0; bad arguments: 2, said on stderr).
 std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
   std::string listen = "127.0.0.1:8211",
-              per_address = std::to_string(args->options.limits.max_per_address),
+              per_address = std::to_string(args->options.limits.max_per_address), in_all,
               idle_minutes = "240", session_minutes = "30", lock_after = "5",
               address_lock_after = "20", lock_minutes = "15", retention_days = "0";
   dg::server::HttpServerOptions& options = args->options;
@@ -201,6 +202,8 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
              "the shared secret every call carries (else EXP_SERVER_SECRET)");
   line.Value("--max-connections-per-address", &per_address, "N",
              "connections one client address may hold open");
+  line.Value("--max-connections", &in_all, "N",
+             "connections open at once in all (default 512; about one per clerk at work)");
   line.Value("--release-idle-grids", &idle_minutes, "MINUTES",
              "releases open grids idle that long (0: never)");
   line.Value("--journal-retention-days", &retention_days, "N",
@@ -247,6 +250,15 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
   }
   if (!ParseCount(per_address, 1, &options.limits.max_per_address)) {
     return usage("--max-connections-per-address needs a number from 1 up");
+  }
+  if (!in_all.empty() && !ParseCount(in_all, 1, &options.limits.max_connections)) {
+    return usage("--max-connections needs a number from 1 up");
+  }
+  // The default cap is kept as before where the system allows fewer open
+  // files; a cap asked for must fit.
+  if (const std::string why = dg::server::MakeRoomForConnections(options.limits.max_connections);
+      !why.empty() && !in_all.empty()) {
+    return usage(why);
   }
   const auto idle = dg::server::ReadIdleMinutes(idle_minutes);
   if (!idle) return usage(dg::server::kIdleMinutesUsage);

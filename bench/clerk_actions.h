@@ -44,7 +44,8 @@ using ServerCall =
 // The actions in the order a clerk works through an item: its vehicles,
 // the save, the order's vehicles, the order off its vehicle and back, the
 // vehicle's stops, a stop numbered, the vehicle's inconsistencies; then the
-// next item.
+// next item. With `reads_only`, the reads alone (the item's vehicles,
+// the order's vehicles, the stops, the inconsistencies).
 class ClerkCycle {
  public:
   static constexpr int kActions = 8;
@@ -52,19 +53,36 @@ class ClerkCycle {
   // `transporter` is the key ("J" and the inscription) the grid was
   // distributed on; `carried` what it carries (not empty).
   ClerkCycle(ServerCall call, std::string transporter, std::string grid,
-             std::vector<Carried> carried, std::size_t first = 0)
+             std::vector<Carried> carried, std::size_t first = 0, bool reads_only = false)
       : call_(std::move(call)),
         transporter_(std::move(transporter)),
         grid_(std::move(grid)),
         carried_(std::move(carried)),
-        at_(carried_.empty() ? 0 : first % carried_.size()) {
+        at_(carried_.empty() ? 0 : first % carried_.size()),
+        reads_only_(reads_only) {
     if (carried_.empty()) throw std::runtime_error("grid " + grid_ + " carries nothing");
   }
 
-  // Runs the next action and returns the method it called (the order's
-  // move as "SetPedidoCarro off" and "SetPedidoCarro on"); `refused` tells
-  // whether the server refused it (a vehicle without room).
+  // The server's text of the last refusal.
+  const std::string& last_refusal() const { return refusal_; }
+
+  // The server method the next action calls ("SetPedidoCarro" for both
+  // moves of the order), and whether it writes.
+  const char* NextMethod() {
+    SkipWrites();
+    return kMethods[step_];
+  }
+  bool NextWrites() {
+    SkipWrites();
+    return Writes(step_);
+  }
+
+  // Runs the next action and returns its name (the method it called, the
+  // order's move as "SetPedidoCarro off" and "SetPedidoCarro on"); `refused`
+  // tells whether the server refused it (a vehicle without room). Throws
+  // what the call throws for any other failure.
   const char* Next(bool* refused) {
+    SkipWrites();
     const Carried& c = carried_[at_];
     const int step = step_;
     step_ = (step_ + 1) % kActions;
@@ -103,8 +121,9 @@ class ClerkCycle {
           call_("GetErro", {grid_, c.vehicle, "0001"});
           return "GetErro";
       }
-    } catch (const data::ServerCallError&) {
+    } catch (const data::ServerCallError& e) {
       *refused = true;
+      refusal_ = e.what();
       static const char* const kNames[] = {
           "GetVeiculo",        "SetGrade",     "GetCarroPedido", "SetPedidoCarro off",
           "SetPedidoCarro on", "GetGradeRota", "SetGradeRota",   "GetErro"};
@@ -113,6 +132,18 @@ class ClerkCycle {
   }
 
  private:
+  static constexpr const char* kMethods[kActions] = {
+      "GetVeiculo",     "SetGrade",     "GetCarroPedido", "SetPedidoCarro",
+      "SetPedidoCarro", "GetGradeRota", "SetGradeRota",   "GetErro"};
+  static bool Writes(int step) { return step == 1 || step == 3 || step == 4 || step == 6; }
+  // Past the writes when the cycle reads only (an item's reads stay together).
+  void SkipWrites() {
+    while (reads_only_ && Writes(step_)) {
+      step_ = (step_ + 1) % kActions;
+      if (step_ == 0) at_ = (at_ + 7919) % carried_.size();
+    }
+  }
+
   // The item's vehicles as last read, with the return flag of `vehicle`
   // turned: the save writes every allocation of that vehicle in the grid.
   data::Variant FlagTurned(const std::string& vehicle) const {
@@ -130,7 +161,9 @@ class ClerkCycle {
   std::string transporter_, grid_;
   std::vector<Carried> carried_;
   std::size_t at_;
+  bool reads_only_;
   int step_ = 0;
+  std::string refusal_;
   data::Variant vehicles_;
 };
 
