@@ -31,6 +31,10 @@ constexpr double kStandInLeft = 1e-5;
 // The table of sums is built while the room counts at most this many units
 // (the greatest common divisor of the sizes and the room).
 constexpr std::int64_t kMaxTableRoom = 1 << 18;
+// Nor while the table would keep more than this many choices (a bit each).
+constexpr std::uint64_t kMaxTableCells = std::uint64_t{1} << 27;
+// More kinds of pieces than this: no relaxation (its inverse is dense).
+constexpr std::size_t kMaxKinds = 1024;
 // Loads the table of sums adds at most per pricing (the most valued first).
 constexpr std::size_t kLoadsPerPricing = 8;
 // The simplex's inverse is computed anew after this many pivots.
@@ -73,6 +77,7 @@ class ColumnSearch {
 
   ColumnOutcome Run(std::size_t vehicles, const std::vector<KindLoad>& known,
                     std::vector<std::uint32_t>& vehicle) {
+    if (kinds_.size.size() > kMaxKinds) return ColumnOutcome::kUnknown;
     for (const ExactSize& s : kinds_.size) {
       if (!s.Within(room_)) return ColumnOutcome::kUnknown;
     }
@@ -161,6 +166,7 @@ class ColumnSearch {
     const std::int64_t high = table_room_;
     const std::int64_t low = std::max<std::int64_t>(0, table_room_ - spare / unit_);
     const auto width = static_cast<std::size_t>(high + 1);
+    if (items.size() * width > kMaxTableCells) return false;
     const double none = -std::numeric_limits<double>::infinity();
     value_.assign(width, none);
     value_[0] = 0;

@@ -91,6 +91,13 @@ TEST(CoverByColumns, ProvesATargetOutOfReachThatTheSumAllows) {
   EXPECT_EQ(CoverByColumns({Weight(120)}, Weight(100), 5, {}, kAmple, steps, vehicle),
             ColumnOutcome::kUnknown);
   EXPECT_EQ(CoverByColumns(mixed, Weight(100), 4, {}, 0, steps, vehicle), ColumnOutcome::kUnknown);
+  // A day of too many kinds of orders for a dense simplex is declined at
+  // once, without memory taken for it.
+  std::vector<ExactSize> many;
+  for (int i = 0; i < 1'100; ++i) many.push_back({1'000'000 + i, 0});
+  EXPECT_EQ(CoverByColumns(many, Weight(1'000), 2, {}, kAmple, steps, vehicle),
+            ColumnOutcome::kUnknown);
+  EXPECT_EQ(steps, 0u);
 }
 
 TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
