@@ -146,7 +146,10 @@ struct SearchBudget {
 // are all alike, pairs of pieces that fill one exactly are first set aside on
 // a vehicle each. When the vehicles are all alike and the effort leaves the
 // packing one vehicle above the bound, before the steps for that last
-// vehicle are added, the pieces are covered with whole loads that leave no
+// vehicle are added, a linear relaxation of the cover by loads is solved and
+// rounded (CoverByColumns, on its own steps: kColumnShare times the last
+// vehicle's); when it proves the bound out of reach, the search stops there.
+// Then the pieces are covered with whole loads that leave no
 // more room unused than the pieces spare (CoverWithLoads, on its own steps:
 // half the last vehicle's at most, and a twelfth to list the loads); then,
 // before and after those steps, with loads the search itself put on

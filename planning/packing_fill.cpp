@@ -54,6 +54,7 @@
 #include <vector>
 
 #include "planning/packing.h"
+#include "planning/packing_columns.h"
 #include "planning/packing_cover.h"
 #include "planning/packing_fill_scan.h"
 #include "planning/packing_fill_state.h"
@@ -140,6 +141,14 @@ class FillSearch : fill::PartialPacking {
     for (bool extended = false;; extended = true) {
       while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
       if (used != bound_ + 1 || spent_ < effort_) break;
+      if (!extended) {
+        const ColumnOutcome columns = CoverWithColumns();
+        if (columns == ColumnOutcome::kFound) {
+          used = bound_;
+          break;
+        }
+        if (columns == ColumnOutcome::kImpossible) break;  // no packing on the bound
+      }
       if ((!extended && CoverWithLoads()) || CoverFromPool()) {
         used = bound_;
         break;
@@ -232,6 +241,21 @@ class FillSearch : fill::PartialPacking {
     std::vector<std::uint32_t> vehicle;
     return dg::planning::CoverWithLoads(size_, room_[0], bound_, budget, steps, vehicle) &&
            Adopt(vehicle);
+  }
+
+  // The end game by the relaxation over loads (packing_columns.h), on its
+  // own steps and without drawing from the search's generator, from the
+  // loads kept for CoverFromPool. kFound: best_ is that packing;
+  // kImpossible: no packing on the bound exists, the search may stop.
+  ColumnOutcome CoverWithColumns() {
+    if (!SameRooms()) return ColumnOutcome::kUnknown;
+    std::uint64_t steps = 0;
+    std::vector<std::uint32_t> vehicle;
+    const ColumnOutcome out =
+        CoverByColumns(size_, room_[0], bound_, pool_ ? pool_->Loads() : std::vector<KindLoad>{},
+                       last_vehicle_effort_ * fill::kColumnShare, steps, vehicle);
+    if (out == ColumnOutcome::kFound && !Adopt(vehicle)) return ColumnOutcome::kUnknown;
+    return out;
   }
 
   // Keeps the load of vehicle v for the other end game (CoverFromPool).

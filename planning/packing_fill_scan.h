@@ -55,6 +55,11 @@ inline constexpr std::size_t kCoverLoads = 50'000;
 inline constexpr std::uint64_t kPoolRelaxShare = 4;
 inline constexpr std::uint64_t kPoolSearchShare = 20;
 inline constexpr std::size_t kPoolLoads = 20'000;
+// The end game by the relaxation over loads (CoverByColumns) spends at most
+// kColumnShare times the last vehicle's effort: its steps (an entry of the
+// simplex's inverse updated, a cell of the table of sums) are a multiply and
+// an add each, some thirty times cheaper than a candidate move.
+inline constexpr std::uint64_t kColumnShare = 30;
 // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
 // tabu lookups and the searches of what may take its place.
 inline constexpr std::uint64_t kSwapSteps = 2;

@@ -42,6 +42,14 @@ class LoadPool {
 
   std::size_t size() const { return loads_.size(); }
 
+  // The loads kept, by kinds of pieces (PieceKinds of the sizes) and count.
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> Loads() const {
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> out;
+    out.reserve(loads_.size());
+    for (const Load& l : loads_) out.push_back(l.kinds);
+    return out;
+  }
+
   // Looks for kept loads, each taken as often as the pieces allow, that
   // hold every piece once on no more than the vehicles. `steps` receives
   // the steps spent. True on success, with vehicle[i] the vehicle of piece

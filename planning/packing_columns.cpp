@@ -1,0 +1,513 @@
+// The relaxation over loads and its rounding: see packing_columns.h.
+#include "planning/packing_columns.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <unordered_set>
+
+#include "planning/packing_cover.h"
+
+namespace dg::planning {
+namespace {
+
+// A reduced cost below -kPriceEps lets a load into the simplex.
+constexpr double kPriceEps = 1e-9;
+// A relaxation value above the vehicles by more than this proves them short.
+constexpr double kBoundEps = 1e-6;
+// A load taken at least 1 - kWholeEps times is fixed that many times.
+constexpr double kWholeEps = 1e-6;
+// The stand-in load of one piece the simplex starts from first costs twice
+// the piece's share of the room, at least kLeastStandInCost; where
+// stand-ins are left when no load improves, their costs are raised
+// kStandInRaise times, up to kStandInCost times the first (any load costs
+// 1, so a stand-in then leaves wherever loads can replace it).
+constexpr double kLeastStandInCost = 0.01;
+constexpr double kStandInRaise = 4;
+constexpr double kStandInCost = 1000;
+// The stand-in loads still taken above this: no cover over the loads.
+constexpr double kStandInLeft = 1e-5;
+// The table of sums is built while the room counts at most this many units
+// (the greatest common divisor of the sizes and the room).
+constexpr std::int64_t kMaxTableRoom = 1 << 18;
+// Nor while the table would keep more than this many choices (a bit each).
+constexpr std::uint64_t kMaxTableCells = std::uint64_t{1} << 27;
+// More kinds of pieces than this: no relaxation (its inverse is dense).
+constexpr std::size_t kMaxKinds = 1024;
+// Loads the table of sums adds at most per pricing (the most valued first).
+constexpr std::size_t kLoadsPerPricing = 8;
+// The simplex's inverse is computed anew after this many pivots.
+constexpr int kRefactorPivots = 1024;
+// The prices and values are computed anew from the inverse after this many.
+constexpr int kRecomputePivots = 64;
+// Other choices tried, over the whole rounding, where the first fails.
+constexpr int kDiscrepancies = 2;
+
+struct Column {
+  KindLoad kinds;
+  ExactSize waste;
+};
+
+std::uint64_t KeyOf(const KindLoad& kinds) {
+  std::uint64_t key = 0x9e3779b97f4a7c15ULL;
+  for (const auto& [k, c] : kinds) {
+    key ^=
+        (static_cast<std::uint64_t>(k) << 20 | c) + 0x9e3779b97f4a7c15ULL + (key << 6) + (key >> 2);
+  }
+  return key;
+}
+
+// A node of the rounding: the pieces still to place, per kind, the vehicles
+// left for them and the room they may leave unused.
+struct Residual {
+  std::vector<std::uint32_t> demand;
+  std::size_t vehicles = 0;
+  ExactSize spare;
+};
+
+class ColumnSearch {
+ public:
+  ColumnSearch(const std::vector<ExactSize>& sizes, ExactSize room, std::uint64_t step_limit)
+      : kinds_(sizes), room_(room), limit_(step_limit) {
+    SetUpTable();
+  }
+
+  std::uint64_t steps() const { return steps_; }
+
+  ColumnOutcome Run(std::size_t vehicles, const std::vector<KindLoad>& known,
+                    std::vector<std::uint32_t>& vehicle) {
+    if (kinds_.size.size() > kMaxKinds) return ColumnOutcome::kUnknown;
+    for (const ExactSize& s : kinds_.size) {
+      if (!s.Within(room_)) return ColumnOutcome::kUnknown;
+    }
+    const auto v = static_cast<std::int64_t>(vehicles);
+    Residual root;
+    root.demand.assign(kinds_.count.begin(), kinds_.count.end());
+    root.vehicles = vehicles;
+    root.spare = ExactSize{room_.weight * v, room_.volume * v} - kinds_.total;
+    if (root.spare.weight < 0 || root.spare.volume < 0) return ColumnOutcome::kImpossible;
+    for (const KindLoad& l : known) Add(l, root);
+    impossible_ = false;
+    fixed_.clear();
+    if (Dive(root, kDiscrepancies)) {
+      std::vector<std::vector<std::uint32_t>> loads;
+      for (std::uint32_t c : fixed_) {
+        loads.emplace_back();
+        for (const auto& [k, n] : columns_[c].kinds) loads.back().insert(loads.back().end(), n, k);
+      }
+      vehicle = VehiclesOfPieces(kinds_.kind_of, kinds_.size.size(), loads);
+      return ColumnOutcome::kFound;
+    }
+    return impossible_ ? ColumnOutcome::kImpossible : ColumnOutcome::kUnknown;
+  }
+
+ private:
+  // ---- loads -----------------------------------------------------------------
+
+  // Keeps a load that fits the room and the residual's pieces and spare.
+  void Add(const KindLoad& kinds, const Residual& r) {
+    ExactSize load;
+    for (const auto& [k, c] : kinds) {
+      if (k >= kinds_.size.size() || c == 0 || c > r.demand[k]) return;
+      load += ExactSize{kinds_.size[k].weight * c, kinds_.size[k].volume * c};
+    }
+    if (kinds.empty() || !load.Within(room_) || !(room_ - load).Within(r.spare)) return;
+    if (!keys_.insert(KeyOf(kinds)).second) return;
+    columns_.push_back({kinds, room_ - load});
+  }
+
+  // ---- the table of sums -----------------------------------------------------
+
+  // Where every piece has size in one dimension only, and the same one, sizes
+  // and room are counted in units of their greatest common divisor; the
+  // loads the prices value most are then found exactly.
+  void SetUpTable() {
+    for (int d = 0; d < 2; ++d) {
+      auto of = [d](const ExactSize& s) { return d == 0 ? s.weight : s.volume; };
+      auto other = [d](const ExactSize& s) { return d == 0 ? s.volume : s.weight; };
+      if (std::any_of(kinds_.size.begin(), kinds_.size.end(),
+                      [&](const ExactSize& s) { return other(s) != 0 || of(s) <= 0; }))
+        continue;
+      std::int64_t unit = of(room_);
+      for (const ExactSize& s : kinds_.size) unit = std::gcd(unit, of(s));
+      if (unit <= 0 || of(room_) / unit > kMaxTableRoom) return;
+      dimension_ = d;
+      unit_ = unit;
+      table_room_ = of(room_) / unit;
+      for (const ExactSize& s : kinds_.size) kind_units_.push_back(of(s) / unit);
+      return;
+    }
+  }
+
+  // The loads of the residual's pieces, within its spare, that the prices
+  // `y` (per kind) value above 1, the most valued first, added to the loads;
+  // `best` receives the largest value of any such load. False without a
+  // table (best is then unknown).
+  bool Price(const std::vector<double>& y, const Residual& r, double& best,
+             std::vector<std::uint32_t>& added) {
+    if (dimension_ < 0) return false;
+    // Pieces of a kind as items of 1, 2, 4, ... of them.
+    struct Item {
+      std::uint32_t kind, count;
+      std::int64_t units;
+      double value;
+    };
+    std::vector<Item> items;
+    for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
+      std::uint32_t left = r.demand[k];
+      for (std::uint32_t c = 1; left > 0; c *= 2) {
+        const std::uint32_t take = std::min(c, left);
+        items.push_back({k, take, kind_units_[k] * take, y[k] * take});
+        left -= take;
+      }
+    }
+    const std::int64_t spare = dimension_ == 0 ? r.spare.weight : r.spare.volume;
+    const std::int64_t high = table_room_;
+    const std::int64_t low = std::max<std::int64_t>(0, table_room_ - spare / unit_);
+    const auto width = static_cast<std::size_t>(high + 1);
+    if (items.size() * width > kMaxTableCells) return false;
+    const double none = -std::numeric_limits<double>::infinity();
+    value_.assign(width, none);
+    value_[0] = 0;
+    taken_.assign(items.size() * width, false);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const Item& it = items[i];
+      if (it.units > high) continue;
+      steps_ += static_cast<std::uint64_t>(high - it.units + 1);
+      for (std::int64_t s = high; s >= it.units; --s) {
+        const double from = value_[static_cast<std::size_t>(s - it.units)];
+        if (from == none) continue;
+        if (from + it.value > value_[static_cast<std::size_t>(s)]) {
+          value_[static_cast<std::size_t>(s)] = from + it.value;
+          taken_[i * width + static_cast<std::size_t>(s)] = true;
+        }
+      }
+    }
+    best = none;
+    std::vector<std::int64_t> sums;
+    for (std::int64_t s = low; s <= high; ++s) {
+      const double v = value_[static_cast<std::size_t>(s)];
+      if (v == none) continue;
+      best = std::max(best, v);
+      if (v > 1 + kPriceEps) sums.push_back(s);
+    }
+    std::stable_sort(sums.begin(), sums.end(), [&](std::int64_t a, std::int64_t b) {
+      return value_[static_cast<std::size_t>(a)] > value_[static_cast<std::size_t>(b)];
+    });
+    if (sums.size() > kLoadsPerPricing) sums.resize(kLoadsPerPricing);
+    for (std::int64_t sum : sums) {
+      std::vector<std::uint32_t> count(r.demand.size(), 0);
+      std::int64_t s = sum;
+      for (std::size_t i = items.size(); i-- > 0 && s > 0;) {
+        if (!taken_[i * width + static_cast<std::size_t>(s)]) continue;
+        count[items[i].kind] += items[i].count;
+        s -= items[i].units;
+      }
+      KindLoad load;
+      for (std::uint32_t k = 0; k < count.size(); ++k) {
+        if (count[k] > 0) load.push_back({k, count[k]});
+      }
+      const std::size_t before = columns_.size();
+      Add(load, r);
+      if (columns_.size() > before) added.push_back(static_cast<std::uint32_t>(before));
+    }
+    return true;
+  }
+
+  // ---- the relaxation --------------------------------------------------------
+
+  // Solves the relaxation of the residual over the loads that fit it, adding
+  // loads from the table of sums. On return `taken` holds the loads taken,
+  // each with how often. False when it finds no cover of the residual on
+  // its vehicles (impossible_ set where the value proves it).
+  bool Relax(const Residual& r, std::vector<std::pair<std::uint32_t, double>>& taken) {
+    // Rows: the kinds still to place.
+    std::vector<int> row_of(r.demand.size(), -1);
+    std::vector<std::uint32_t> kind_of_row;
+    for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
+      if (r.demand[k] > 0) {
+        row_of[k] = static_cast<int>(kind_of_row.size());
+        kind_of_row.push_back(k);
+      }
+    }
+    const std::size_t m = kind_of_row.size();
+    // The right-hand side a little perturbed, so that the many ties of
+    // equal loads do not make the simplex cycle.
+    std::vector<double> rhs(m);
+    double perturbed = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      const double e = 1e-7 * static_cast<double>(1 + (i * 7919) % 97) / 97;
+      rhs[i] = r.demand[kind_of_row[i]] + e;
+      perturbed += e;
+    }
+    std::vector<std::uint32_t> usable;
+    auto fits = [&](const Column& c) {
+      for (const auto& [k, n] : c.kinds) {
+        if (n > r.demand[k]) return false;
+      }
+      return c.waste.Within(r.spare);
+    };
+    for (std::uint32_t c = 0; c < columns_.size(); ++c) {
+      steps_ += columns_[c].kinds.size();
+      if (fits(columns_[c])) usable.push_back(c);
+    }
+    // Basis: per row a load (its number in usable) or the row's stand-in
+    // (-1); the inverse dense, row-major.
+    std::vector<std::int64_t> basic(m, -1);
+    std::vector<double> inverse(m * m, 0), x(rhs), y(m), w(m);
+    for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
+    // A stand-in first costs twice its piece's share of the room, so that
+    // the first prices are about each piece's share and loads that fill
+    // the room come in first; where stand-ins are left at the end, they
+    // cost more and the simplex goes on.
+    std::vector<double> stand_in(m);
+    for (std::size_t i = 0; i < m; ++i) {
+      const ExactSize& s = kinds_.size[kind_of_row[i]];
+      double share = 0;
+      if (room_.weight > 0) share += static_cast<double>(s.weight) / room_.weight;
+      if (room_.volume > 0) share += static_cast<double>(s.volume) / room_.volume;
+      stand_in[i] = std::max(2 * share, kLeastStandInCost);
+    }
+    auto cost = [&](std::size_t i) { return basic[i] < 0 ? stand_in[i] : 1.0; };
+    std::vector<bool> in_basis(usable.size(), false);
+    int pivots = 0;
+    const std::uint64_t m2 = static_cast<std::uint64_t>(m) * m;
+    // The prices of the rows and the values of the basis computed anew from
+    // the inverse, so that the errors of their updates do not add up.
+    auto recompute = [&] {
+      std::fill(y.begin(), y.end(), 0.0);
+      for (std::size_t i = 0; i < m; ++i) {
+        const double c = cost(i);
+        const double* row = &inverse[i * m];
+        double v = 0;
+        for (std::size_t j = 0; j < m; ++j) {
+          y[j] += c * row[j];
+          v += row[j] * rhs[j];
+        }
+        x[i] = v;
+      }
+      steps_ += m2;
+    };
+    recompute();
+    double stand_in_scale = 1;
+    for (;;) {
+      if (steps_ > limit_) return false;
+      // The load of the least reduced cost.
+      std::int64_t enter = -1;
+      double least = -kPriceEps;
+      for (std::size_t u = 0; u < usable.size(); ++u) {
+        if (in_basis[u]) continue;
+        double rc = 1;
+        for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
+        steps_ += columns_[usable[u]].kinds.size();
+        if (rc < least) least = rc, enter = static_cast<std::int64_t>(u);
+      }
+      if (enter < 0) {
+        std::vector<double> price(r.demand.size(), 0.0);
+        for (std::size_t i = 0; i < m; ++i) price[kind_of_row[i]] = y[i];
+        std::vector<std::uint32_t> added;
+        double best = 0;
+        const bool priced = Price(price, r, best, added);
+        if (priced) {
+          // Any cover takes at least (prices of the pieces) / (the largest
+          // value of a load) loads.
+          double demand_value = 0;
+          for (std::size_t i = 0; i < m; ++i) demand_value += y[i] * r.demand[kind_of_row[i]];
+          const bool beyond =
+              best > 0 ? demand_value / best > static_cast<double>(r.vehicles) + kBoundEps
+                       : demand_value > kBoundEps;
+          if (beyond) {
+            impossible_ = impossible_ || fixed_.empty();
+            return false;
+          }
+        }
+        if (added.empty()) {
+          bool left = false;
+          for (std::size_t i = 0; i < m; ++i) left = left || (basic[i] < 0 && x[i] > kStandInLeft);
+          if (!left || stand_in_scale >= kStandInCost) break;
+          stand_in_scale *= kStandInRaise;
+          for (double& c : stand_in) c *= kStandInRaise;
+          recompute();
+          continue;
+        }
+        for (std::uint32_t c : added) {
+          usable.push_back(c);
+          in_basis.push_back(false);
+        }
+        continue;
+      }
+      // The entering load's column in the current basis.
+      const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
+      double reduced = 1;
+      for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
+      std::fill(w.begin(), w.end(), 0.0);
+      for (std::size_t i = 0; i < m; ++i) {
+        const double* row = &inverse[i * m];
+        for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+      }
+      steps_ += m * col.kinds.size();
+      // Ratio test, a stand-in leaving first among ties.
+      std::size_t leave = m;
+      double ratio = std::numeric_limits<double>::infinity();
+      for (std::size_t i = 0; i < m; ++i) {
+        if (w[i] <= 1e-9) continue;
+        const double t = std::max(0.0, x[i]) / w[i];
+        if (t < ratio - 1e-12 ||
+            (t <= ratio + 1e-12 && leave < m && basic[i] < 0 && basic[leave] >= 0)) {
+          ratio = t, leave = i;
+        }
+      }
+      if (leave == m) return false;  // unbounded: cannot happen with costs above 0
+      // Pivot: the inverse, the values and the prices.
+      const double p = w[leave];
+      double* pivot_row = &inverse[leave * m];
+      for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
+      for (std::size_t i = 0; i < m; ++i) {
+        if (i == leave || w[i] == 0) continue;
+        double* row = &inverse[i * m];
+        const double f = w[i];
+        for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
+        x[i] -= ratio * f;
+      }
+      x[leave] = ratio;
+      for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
+      steps_ += m2;
+      if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
+      basic[leave] = enter;
+      in_basis[static_cast<std::size_t>(enter)] = true;
+      ++pivots;
+      if (pivots % kRefactorPivots == 0 && !Refactor(basic, usable, row_of, m, inverse)) {
+        return false;
+      }
+      if (pivots % kRecomputePivots == 0) recompute();
+    }
+    taken.clear();
+    double value = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      if (basic[i] < 0) {
+        if (x[i] > kStandInLeft) return false;
+        continue;
+      }
+      value += x[i];
+      if (x[i] > kStandInLeft) taken.push_back({usable[static_cast<std::size_t>(basic[i])], x[i]});
+    }
+    return value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed;
+  }
+
+  // The inverse of the basis computed anew (Gauss-Jordan, partial pivoting).
+  bool Refactor(const std::vector<std::int64_t>& basic, const std::vector<std::uint32_t>& usable,
+                const std::vector<int>& row_of, std::size_t m, std::vector<double>& inverse) {
+    std::vector<double> b(m * m, 0);
+    for (std::size_t j = 0; j < m; ++j) {
+      if (basic[j] < 0) {
+        b[j * m + j] = 1;  // the stand-in of row j is e_j, in column j
+        continue;
+      }
+      for (const auto& [k, n] : columns_[usable[static_cast<std::size_t>(basic[j])]].kinds)
+        b[static_cast<std::size_t>(row_of[k]) * m + j] = n;
+    }
+    std::fill(inverse.begin(), inverse.end(), 0.0);
+    for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
+    steps_ += static_cast<std::uint64_t>(m) * m * m;
+    for (std::size_t c = 0; c < m; ++c) {
+      std::size_t p = c;
+      for (std::size_t i = c + 1; i < m; ++i) {
+        if (std::abs(b[i * m + c]) > std::abs(b[p * m + c])) p = i;
+      }
+      if (std::abs(b[p * m + c]) < 1e-12) return false;
+      if (p != c) {
+        for (std::size_t j = 0; j < m; ++j) {
+          std::swap(b[p * m + j], b[c * m + j]);
+          std::swap(inverse[p * m + j], inverse[c * m + j]);
+        }
+      }
+      const double d = b[c * m + c];
+      for (std::size_t j = 0; j < m; ++j) b[c * m + j] /= d, inverse[c * m + j] /= d;
+      for (std::size_t i = 0; i < m; ++i) {
+        const double f = b[i * m + c];
+        if (i == c || f == 0) continue;
+        for (std::size_t j = 0; j < m; ++j) {
+          b[i * m + j] -= f * b[c * m + j];
+          inverse[i * m + j] -= f * inverse[c * m + j];
+        }
+      }
+    }
+    // Row i of the inverse now belongs to basis position i: B^-1 B = I.
+    return true;
+  }
+
+  // ---- the rounding ----------------------------------------------------------
+
+  // Takes `times` of load c onto vehicles.
+  void Fix(Residual& r, std::uint32_t c, std::uint32_t times) {
+    for (const auto& [k, n] : columns_[c].kinds) r.demand[k] -= n * times;
+    r.vehicles -= times;
+    for (std::uint32_t t = 0; t < times; ++t) {
+      r.spare -= columns_[c].waste;
+      fixed_.push_back(c);
+    }
+  }
+
+  // Relaxes the residual, fixes the loads it takes whole, else the load it
+  // takes most (or, with discrepancies left, the next ones), and goes on
+  // with what is left.
+  bool Dive(Residual r, int discrepancies) {
+    if (std::all_of(r.demand.begin(), r.demand.end(), [](std::uint32_t d) { return d == 0; }))
+      return true;
+    if (r.vehicles == 0 || steps_ > limit_) return false;
+    std::vector<std::pair<std::uint32_t, double>> taken;
+    if (!Relax(r, taken)) return false;
+    const std::size_t mark = fixed_.size();
+    std::stable_sort(taken.begin(), taken.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    Residual whole = r;
+    for (const auto& [c, times] : taken) {
+      if (times < 1 - kWholeEps) break;
+      Fix(whole, c, static_cast<std::uint32_t>(std::floor(times + kWholeEps)));
+    }
+    if (fixed_.size() > mark) {
+      if (Dive(whole, discrepancies)) return true;
+      fixed_.resize(mark);
+      return false;
+    }
+    for (std::size_t i = 0; i < taken.size() && static_cast<int>(i) <= discrepancies; ++i) {
+      Residual next = r;
+      Fix(next, taken[i].first, 1);
+      if (Dive(next, discrepancies - static_cast<int>(i))) return true;
+      fixed_.resize(mark);
+      if (steps_ > limit_) break;
+    }
+    return false;
+  }
+
+  PieceKinds kinds_;
+  ExactSize room_;
+  std::uint64_t limit_;
+  std::uint64_t steps_ = 0;
+  int dimension_ = -1;  // the one dimension of the table of sums; -1: none
+  std::int64_t unit_ = 1, table_room_ = 0;
+  std::vector<std::int64_t> kind_units_;
+  std::vector<double> value_;
+  std::vector<bool> taken_;
+  std::vector<Column> columns_;
+  std::unordered_set<std::uint64_t> keys_;
+  std::vector<std::uint32_t> fixed_;
+  bool impossible_ = false;
+};
+
+}  // namespace
+
+ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room,
+                             std::size_t vehicles, const std::vector<KindLoad>& known,
+                             std::uint64_t step_limit, std::uint64_t& steps,
+                             std::vector<std::uint32_t>& vehicle) {
+  steps = 0;
+  if (sizes.empty() || vehicles == 0) return ColumnOutcome::kUnknown;
+  ColumnSearch search(sizes, room, step_limit);
+  const ColumnOutcome out = search.Run(vehicles, known, vehicle);
+  steps = search.steps();
+  return out;
+}
+
+}  // namespace dg::planning
