@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "planning/seeded_random.h"
+#include "planning/stop_order_tour.h"
 
 namespace dg::planning {
 namespace {
@@ -30,6 +31,7 @@ class Costs {
   }
   double operator()(std::size_t i, std::size_t j) const { return c_[i * n_ + j]; }
   std::size_t Nodes() const { return n_; }
+  const std::vector<double>& Matrix() const { return c_; }
 
  private:
   std::size_t n_;
@@ -144,8 +146,9 @@ std::vector<std::size_t> Exact(const Costs& d, const std::vector<std::size_t>& p
 // Iterated local search over the free places.
 class Search {
  public:
-  Search(const Costs& d, const std::vector<std::size_t>& places, std::uint64_t effort)
-      : d_(d), places_(places.size() + 2), effort_(effort) {
+  Search(const Costs& d, const std::vector<std::size_t>& places, std::uint64_t effort,
+         std::uint64_t seed)
+      : d_(d), places_(places.size() + 2), effort_(effort), rng_(seed) {
     const std::size_t end = d.Nodes() - 1;
     gap_.assign(places_, -1);
     int gap = -1;
@@ -450,7 +453,7 @@ class Search {
   std::vector<std::vector<std::size_t>> near_;
   std::vector<std::size_t> queue_;
   std::vector<char> queued_;
-  SeededRandom rng_{0x2545f4914f6cdd1dULL};
+  SeededRandom rng_;
 };
 
 }  // namespace
@@ -469,10 +472,13 @@ StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& 
   const std::vector<std::size_t> places = Places(input);
   const std::size_t free_count =
       static_cast<std::size_t>(std::count(places.begin(), places.end(), std::size_t{0}));
+  const std::uint64_t effort = std::max(options.effort, options.effort_per_stop * free_count);
   if (free_count <= std::min<std::size_t>(options.exact_up_to, 16)) {
     r.sequence = Exact(d, places);
+  } else if (free_count == input.stops && IsSymmetric(d.Matrix(), d.Nodes())) {
+    r.sequence = OrderTour(d.Matrix(), d.Nodes(), effort, options.seed);
   } else {
-    r.sequence = Search(d, places, options.effort).Run();
+    r.sequence = Search(d, places, options.effort, options.seed).Run();
   }
   r.cost = PathCost(d, r.sequence);
   return r;

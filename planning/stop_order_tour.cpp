@@ -1,0 +1,323 @@
+// The tour is an array of nodes with each node's position, read as a cycle.
+// A 2-opt exchange reverses one stretch of the array: the shorter of the two
+// sides of the cycle, since reversing either gives the same cycle when the
+// costs are the same both ways. Every reversal and kick is written to a
+// journal, so that a chain that ends without a gain, or a kick whose local
+// search ends on a longer tour, is undone by replaying the journal backwards.
+#include "planning/stop_order_tour.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "planning/seeded_random.h"
+
+namespace dg::planning {
+namespace {
+
+constexpr double kEps = 1e-9;
+constexpr std::size_t kNeighbours = 10;
+// How many candidates each level of a chain tries before giving up; deeper
+// levels try the best one only.
+constexpr std::size_t kBreadth[] = {5, 3, 2};
+constexpr std::size_t kDepth = 12;
+// Longest stretch a kick moves.
+constexpr std::size_t kKickStretch = 50;
+
+class Tour {
+ public:
+  Tour(const std::vector<double>& cost, std::size_t nodes, std::uint64_t effort, std::uint64_t seed)
+      : c_(cost), n_(nodes), end_(nodes - 1), effort_(effort), rng_(seed) {
+    NearestNeighbourStart();
+    Neighbours();
+    queued_.assign(n_, 0);
+  }
+
+  std::vector<std::size_t> Run() {
+    for (std::size_t k = 0; k < n_; ++k) Queue(tour_[k]);
+    LocalSearch();
+    journal_.clear();
+    // Each kick is kept when the local search after it ends on a tour no
+    // longer than before (equal tours let the search drift across plateaus).
+    while (spent_ < effort_) {
+      const double before = length_;
+      if (!Kick()) break;
+      ++spent_;
+      LocalSearch();
+      if (length_ <= before + kEps * (1 + std::abs(before))) {
+        journal_.clear();
+      } else {
+        Rollback(0);
+        length_ = before;
+        for (std::size_t v : queue_) queued_[v] = 0;
+        queue_.clear();
+      }
+    }
+    // The stops from the one after the start, in the direction that leaves
+    // the end last.
+    std::vector<std::size_t> sequence;
+    sequence.reserve(n_ - 2);
+    const bool forward = Next(0) != end_;
+    std::size_t v = forward ? Next(0) : Prev(0);
+    while (v != end_) {
+      sequence.push_back(v);
+      v = forward ? Next(v) : Prev(v);
+    }
+    return sequence;
+  }
+
+ private:
+  struct Entry {
+    bool kick = false;
+    std::size_t from = 0, length = 0, shift = 0;
+  };
+
+  double D(std::size_t a, std::size_t b) const { return c_[a * n_ + b]; }
+  std::size_t Next(std::size_t v) const { return tour_[pos_[v] + 1 == n_ ? 0 : pos_[v] + 1]; }
+  std::size_t Prev(std::size_t v) const { return tour_[pos_[v] == 0 ? n_ - 1 : pos_[v] - 1]; }
+  bool Kept(std::size_t a, std::size_t b) const {
+    return (a == 0 && b == end_) || (a == end_ && b == 0);
+  }
+
+  void NearestNeighbourStart() {
+    std::vector<char> used(n_, 0);
+    tour_.reserve(n_);
+    tour_.push_back(0);
+    used[0] = used[end_] = 1;
+    for (std::size_t k = 1; k + 1 < n_; ++k) {
+      const std::size_t from = tour_.back();
+      std::size_t pick = 0;
+      for (std::size_t v = 1; v < end_; ++v) {
+        if (!used[v] && (pick == 0 || D(from, v) < D(from, pick))) pick = v;
+      }
+      used[pick] = 1;
+      tour_.push_back(pick);
+    }
+    tour_.push_back(end_);
+    pos_.assign(n_, 0);
+    length_ = D(end_, 0);
+    for (std::size_t k = 0; k < n_; ++k) {
+      pos_[tour_[k]] = k;
+      if (k > 0) length_ += D(tour_[k - 1], tour_[k]);
+    }
+  }
+
+  void Neighbours() {
+    const std::size_t k = std::min(kNeighbours, n_ - 1);
+    near_.assign(n_ * k, 0);
+    k_ = k;
+    std::vector<std::size_t> order;
+    for (std::size_t a = 0; a < n_; ++a) {
+      order.clear();
+      for (std::size_t b = 0; b < n_; ++b) {
+        if (b != a) order.push_back(b);
+      }
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k), order.end(),
+                        [&](std::size_t x, std::size_t y) {
+                          return D(a, x) < D(a, y) || (D(a, x) == D(a, y) && x < y);
+                        });
+      std::copy(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k),
+                near_.begin() + static_cast<std::ptrdiff_t>(a * k));
+    }
+  }
+
+  void Queue(std::size_t v) {
+    if (queued_[v]) return;
+    queued_[v] = 1;
+    queue_.push_back(v);
+  }
+
+  // Reverses `length` places from place `from` on (around the cycle).
+  void ReversePlaces(std::size_t from, std::size_t length) {
+    std::size_t i = from, j = (from + length - 1) % n_;
+    for (std::size_t s = length / 2; s > 0; --s) {
+      std::swap(tour_[i], tour_[j]);
+      pos_[tour_[i]] = i;
+      pos_[tour_[j]] = j;
+      i = i + 1 == n_ ? 0 : i + 1;
+      j = j == 0 ? n_ - 1 : j - 1;
+    }
+  }
+
+  // Turns `length` places from place `from` on left by `shift`.
+  void RotatePlaces(std::size_t from, std::size_t length, std::size_t shift) {
+    buffer_.resize(length);
+    for (std::size_t k = 0; k < length; ++k) buffer_[k] = tour_[(from + (k + shift) % length) % n_];
+    for (std::size_t k = 0; k < length; ++k) {
+      const std::size_t p = (from + k) % n_;
+      tour_[p] = buffer_[k];
+      pos_[tour_[p]] = p;
+    }
+  }
+
+  // Reverses the path that runs forward from a to b, or the rest of the
+  // cycle when that is shorter (the same cycle, read the other way).
+  void Flip(std::size_t a, std::size_t b) {
+    const std::size_t pa = pos_[a], pb = pos_[b];
+    const std::size_t length = (pb + n_ - pa) % n_ + 1;
+    Entry e;
+    if (2 * length <= n_) {
+      e.from = pa;
+      e.length = length;
+    } else {
+      e.from = (pb + 1) % n_;
+      e.length = n_ - length;
+    }
+    ReversePlaces(e.from, e.length);
+    journal_.push_back(e);
+  }
+
+  void Rollback(std::size_t mark) {
+    while (journal_.size() > mark) {
+      const Entry e = journal_.back();
+      journal_.pop_back();
+      if (e.kick) {
+        RotatePlaces(e.from, e.length, e.length - e.shift);
+      } else {
+        ReversePlaces(e.from, e.length);
+      }
+    }
+  }
+
+  bool Added(std::size_t a, std::size_t b) const {
+    for (const auto& [x, y] : added_) {
+      if ((x == a && y == b) || (x == b && y == a)) return true;
+    }
+    return false;
+  }
+
+  // One level of a chain: the edge t1 - t2 is open (its gain so far is
+  // `gain`); t2 joins a near node t3, whose neighbour t4 on the side of t2
+  // leaves, and the path t2 .. t4 is reversed so that t4 becomes t1's
+  // neighbour. Closing the tour with t4 - t1 ends the chain with a gain.
+  bool Step(std::size_t depth, std::size_t t1, std::size_t t2, double gain) {
+    const bool forward = Next(t1) == t2;
+    const std::size_t beyond = forward ? Next(t2) : Prev(t2);
+    struct Candidate {
+      std::size_t t3, t4;
+      double value;
+    };
+    Candidate best[5];  // at least the widest breadth
+    std::size_t found = 0;
+    const std::size_t breadth = depth <= 3 ? kBreadth[depth - 1] : 1;
+    for (std::size_t k = 0; k < k_; ++k) {
+      const std::size_t t3 = near_[t2 * k_ + k];
+      const double joined = D(t2, t3);
+      if (gain - joined <= kEps) break;
+      if (t3 == t1 || t3 == beyond) continue;
+      ++spent_;
+      const std::size_t t4 = forward ? Prev(t3) : Next(t3);
+      if (Kept(t3, t4) || Added(t3, t4)) continue;
+      const Candidate c{t3, t4, D(t3, t4) - joined};
+      // Keep the `breadth` best, best first.
+      std::size_t at = found;
+      while (at > 0 && best[at - 1].value < c.value) --at;
+      if (at >= breadth) continue;
+      for (std::size_t m = std::min(found, breadth - 1); m > at; --m) best[m] = best[m - 1];
+      best[at] = c;
+      found = std::min(found + 1, breadth);
+    }
+    for (std::size_t k = 0; k < found; ++k) {
+      const auto [t3, t4, value] = best[k];
+      const std::size_t mark = journal_.size();
+      if (forward) {
+        Flip(t2, t4);
+      } else {
+        Flip(t4, t2);
+      }
+      const double open = gain + value;
+      if (open - D(t4, t1) > kEps) {
+        length_ -= open - D(t4, t1);
+        for (std::size_t v : {t1, t2, t3, t4}) touched_.push_back(v);
+        return true;
+      }
+      if (depth < kDepth && spent_ < effort_) {
+        added_.push_back({t2, t3});
+        const bool closed = Step(depth + 1, t1, t4, open);
+        added_.pop_back();
+        if (closed) {
+          for (std::size_t v : {t2, t3, t4}) touched_.push_back(v);
+          return true;
+        }
+      }
+      Rollback(mark);
+    }
+    return false;
+  }
+
+  bool Improve(std::size_t t1) {
+    for (const std::size_t t2 : {Next(t1), Prev(t1)}) {
+      if (Kept(t1, t2)) continue;
+      touched_.clear();
+      if (Step(1, t1, t2, D(t1, t2))) {
+        for (std::size_t v : touched_) Queue(v);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void LocalSearch() {
+    while (!queue_.empty() && spent_ < effort_) {
+      const std::size_t v = queue_.back();
+      queue_.pop_back();
+      queued_[v] = 0;
+      if (Improve(v)) Queue(v);
+    }
+    for (std::size_t v : queue_) queued_[v] = 0;
+    queue_.clear();
+  }
+
+  // Exchanges two short neighbouring stretches X and Y: a X Y b becomes
+  // a Y X b (a double bridge inside a window, which no single 2-opt exchange
+  // undoes). False when the tour is too short for one.
+  bool Kick() {
+    if (n_ < 8) return false;
+    const std::size_t longest = std::max<std::size_t>(1, std::min(kKickStretch, (n_ - 2) / 3));
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      const std::size_t p = rng_.Below(n_);
+      const std::size_t lx = 1 + rng_.Below(longest), ly = 1 + rng_.Below(longest);
+      auto at = [&](std::size_t k) { return tour_[(p + k) % n_]; };
+      const std::size_t a = at(0), x1 = at(1), x2 = at(lx), y1 = at(lx + 1), y2 = at(lx + ly),
+                        b = at(lx + ly + 1);
+      if (Kept(a, x1) || Kept(x2, y1) || Kept(y2, b)) continue;
+      length_ += D(a, y1) + D(y2, x1) + D(x2, b) - D(a, x1) - D(x2, y1) - D(y2, b);
+      const std::size_t from = (p + 1) % n_;
+      RotatePlaces(from, lx + ly, lx);
+      journal_.push_back({true, from, lx + ly, lx});
+      for (std::size_t v : {a, x1, x2, y1, y2, b}) Queue(v);
+      return true;
+    }
+    return false;
+  }
+
+  const std::vector<double>& c_;
+  std::size_t n_, end_;
+  std::uint64_t effort_;
+  std::uint64_t spent_ = 0;
+  SeededRandom rng_;
+  std::vector<std::size_t> tour_, pos_, near_, queue_, touched_, buffer_;
+  std::size_t k_ = 0;
+  std::vector<char> queued_;
+  std::vector<std::pair<std::size_t, std::size_t>> added_;
+  std::vector<Entry> journal_;
+  double length_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::size_t> OrderTour(const std::vector<double>& cost, std::size_t nodes,
+                                   std::uint64_t effort, std::uint64_t seed) {
+  return Tour(cost, nodes, effort, seed).Run();
+}
+
+bool IsSymmetric(const std::vector<double>& cost, std::size_t nodes) {
+  for (std::size_t i = 0; i < nodes; ++i) {
+    for (std::size_t j = i + 1; j < nodes; ++j) {
+      const double a = cost[i * nodes + j], b = cost[j * nodes + i];
+      if (std::abs(a - b) > 1e-6 * std::max({1.0, std::abs(a), std::abs(b)})) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace dg::planning
