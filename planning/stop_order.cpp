@@ -473,7 +473,9 @@ StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& 
   const std::size_t free_count =
       static_cast<std::size_t>(std::count(places.begin(), places.end(), std::size_t{0}));
   const std::uint64_t effort = std::max(options.effort, options.effort_per_stop * free_count);
-  if (free_count <= std::min<std::size_t>(options.exact_up_to, 16)) {
+  // Three free stops or fewer are always ordered exactly: it costs less than
+  // any search.
+  if (free_count <= std::max<std::size_t>(3, std::min<std::size_t>(options.exact_up_to, 16))) {
     r.sequence = Exact(d, places);
   } else if (free_count == input.stops && IsSymmetric(d.Matrix(), d.Nodes())) {
     r.sequence = OrderTour(d.Matrix(), d.Nodes(), effort, options.seed);

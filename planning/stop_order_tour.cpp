@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "planning/seeded_random.h"
 
@@ -22,6 +23,8 @@ constexpr std::size_t kBreadth[] = {5, 3, 2};
 constexpr std::size_t kDepth = 12;
 // Longest stretch a kick moves.
 constexpr std::size_t kKickStretch = 50;
+// One kick in this many cuts the tour at a node and two of its candidates.
+constexpr std::size_t kSpreadEvery = 8;
 
 class Tour {
  public:
@@ -101,10 +104,12 @@ class Tour {
     }
   }
 
+  // Each node's candidates: its nearest nodes and its neighbours in a
+  // minimum spanning tree (which reach across to the next group of stops
+  // when the stops lie in groups), nearest first.
   void Neighbours() {
     const std::size_t k = std::min(kNeighbours, n_ - 1);
-    near_.assign(n_ * k, 0);
-    k_ = k;
+    std::vector<std::vector<std::size_t>> lists(n_);
     std::vector<std::size_t> order;
     for (std::size_t a = 0; a < n_; ++a) {
       order.clear();
@@ -112,12 +117,45 @@ class Tour {
         if (b != a) order.push_back(b);
       }
       std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k), order.end(),
-                        [&](std::size_t x, std::size_t y) {
-                          return D(a, x) < D(a, y) || (D(a, x) == D(a, y) && x < y);
-                        });
-      std::copy(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k),
-                near_.begin() + static_cast<std::ptrdiff_t>(a * k));
+                        [&](std::size_t x, std::size_t y) { return Closer(a, x, y); });
+      lists[a].assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k));
     }
+    // Prim's tree over the whole matrix.
+    std::vector<double> reach(n_, std::numeric_limits<double>::infinity());
+    std::vector<std::size_t> via(n_, 0);
+    std::vector<char> in_tree(n_, 0);
+    reach[0] = 0;
+    for (std::size_t step = 0; step < n_; ++step) {
+      std::size_t pick = n_;
+      for (std::size_t v = 0; v < n_; ++v) {
+        if (!in_tree[v] && (pick == n_ || reach[v] < reach[pick])) pick = v;
+      }
+      in_tree[pick] = 1;
+      if (step > 0) {
+        lists[pick].push_back(via[pick]);
+        lists[via[pick]].push_back(pick);
+      }
+      for (std::size_t v = 0; v < n_; ++v) {
+        if (!in_tree[v] && D(pick, v) < reach[v]) {
+          reach[v] = D(pick, v);
+          via[v] = pick;
+        }
+      }
+    }
+    first_.assign(n_ + 1, 0);
+    near_.clear();
+    for (std::size_t a = 0; a < n_; ++a) {
+      std::vector<std::size_t>& list = lists[a];
+      std::sort(list.begin(), list.end(),
+                [&](std::size_t x, std::size_t y) { return Closer(a, x, y); });
+      list.erase(std::unique(list.begin(), list.end()), list.end());
+      near_.insert(near_.end(), list.begin(), list.end());
+      first_[a + 1] = near_.size();
+    }
+  }
+
+  bool Closer(std::size_t a, std::size_t x, std::size_t y) const {
+    return D(a, x) < D(a, y) || (D(a, x) == D(a, y) && x < y);
   }
 
   void Queue(std::size_t v) {
@@ -199,8 +237,8 @@ class Tour {
     Candidate best[5];  // at least the widest breadth
     std::size_t found = 0;
     const std::size_t breadth = depth <= 3 ? kBreadth[depth - 1] : 1;
-    for (std::size_t k = 0; k < k_; ++k) {
-      const std::size_t t3 = near_[t2 * k_ + k];
+    for (std::size_t k = first_[t2]; k < first_[t2 + 1]; ++k) {
+      const std::size_t t3 = near_[k];
       const double joined = D(t2, t3);
       if (gain - joined <= kEps) break;
       if (t3 == t1 || t3 == beyond) continue;
@@ -267,15 +305,34 @@ class Tour {
     queue_.clear();
   }
 
-  // Exchanges two short neighbouring stretches X and Y: a X Y b becomes
-  // a Y X b (a double bridge inside a window, which no single 2-opt exchange
-  // undoes). False when the tour is too short for one.
+  // Exchanges two neighbouring stretches X and Y: a X Y b becomes a Y X b
+  // (a double bridge, which no single 2-opt exchange undoes). Mostly two
+  // short stretches at a random place; one kick in kSpreadEvery cuts the
+  // tour at a random node and two of its candidates, wherever they lie,
+  // which moves whole groups of stops. False when the tour is too short.
   bool Kick() {
     if (n_ < 8) return false;
     const std::size_t longest = std::max<std::size_t>(1, std::min(kKickStretch, (n_ - 2) / 3));
     for (int attempt = 0; attempt < 16; ++attempt) {
-      const std::size_t p = rng_.Below(n_);
-      const std::size_t lx = 1 + rng_.Below(longest), ly = 1 + rng_.Below(longest);
+      std::size_t p = 0, lx = 0, ly = 0;
+      if (rng_.Below(kSpreadEvery) == 0) {
+        const std::size_t v = rng_.Below(n_);
+        const std::size_t count = first_[v + 1] - first_[v];
+        if (count < 2) continue;
+        const std::size_t i = rng_.Below(count);
+        std::size_t j = rng_.Below(count - 1);
+        if (j >= i) ++j;
+        std::size_t q[3] = {pos_[v], pos_[near_[first_[v] + i]], pos_[near_[first_[v] + j]]};
+        std::sort(q, q + 3);
+        if (q[0] == q[1] || q[1] == q[2] || q[2] - q[0] + 1 >= n_) continue;
+        p = q[0];
+        lx = q[1] - q[0];
+        ly = q[2] - q[1];
+      } else {
+        p = rng_.Below(n_);
+        lx = 1 + rng_.Below(longest);
+        ly = 1 + rng_.Below(longest);
+      }
       auto at = [&](std::size_t k) { return tour_[(p + k) % n_]; };
       const std::size_t a = at(0), x1 = at(1), x2 = at(lx), y1 = at(lx + 1), y2 = at(lx + ly),
                         b = at(lx + ly + 1);
@@ -295,8 +352,7 @@ class Tour {
   std::uint64_t effort_;
   std::uint64_t spent_ = 0;
   SeededRandom rng_;
-  std::vector<std::size_t> tour_, pos_, near_, queue_, touched_, buffer_;
-  std::size_t k_ = 0;
+  std::vector<std::size_t> tour_, pos_, near_, first_, queue_, touched_, buffer_;
   std::vector<char> queued_;
   std::vector<std::pair<std::size_t, std::size_t>> added_;
   std::vector<Entry> journal_;
