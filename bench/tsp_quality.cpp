@@ -1,7 +1,8 @@
 // Stop order quality on public symmetric TSP instances with known optima.
 //
 //   exp-bench-tsp INSTANCE_DIR OPTIMA_TABLE [--only PREFIX] [--seed N] [--effort N]
-//                 [--label TEXT] [--goal-mean PCT] [--goal-optimal N] [--goal-cpu-ms MS]
+//                 [--effort-per-stop N] [--label TEXT] [--goal-mean PCT] [--goal-optimal N]
+//                 [--goal-cpu-ms MS]
 //
 // INSTANCE_DIR holds the <name>.tsp files, OPTIMA_TABLE is a CSV with the
 // header "instance,dimension,edge_weight_type,optimum,..."; both are read in
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/tsp_check.h"
 #include "bench/tsplib.h"
 #include "planning/stop_order.h"
 
@@ -55,33 +57,6 @@ std::vector<OptimumRow> ReadOptima(const fs::path& file) {
     rows.push_back({cells[0], std::stod(cells[3])});
   }
   return rows;
-}
-
-// The length of the closed tour city 0 -> the stops in order -> city 0, from
-// the instance's own distances, after checking that every city 1..n-1 is
-// visited exactly once. Returns a negative length for an invalid tour.
-double TourLength(const TsplibInstance& inst, const std::vector<std::size_t>& sequence,
-                  std::string& error) {
-  const std::size_t n = inst.dimension;
-  std::vector<char> seen(n, 0);
-  for (std::size_t s : sequence) {
-    if (s < 1 || s >= n || seen[s]) {
-      error = "stop " + std::to_string(s) + " out of range or repeated";
-      return -1;
-    }
-    seen[s] = 1;
-  }
-  if (sequence.size() != n - 1) {
-    error = std::to_string(sequence.size()) + " stops ordered of " + std::to_string(n - 1);
-    return -1;
-  }
-  double length = 0;
-  std::size_t previous = 0;
-  for (std::size_t s : sequence) {
-    length += inst.Distance(previous, s);
-    previous = s;
-  }
-  return length + inst.Distance(previous, 0);
 }
 
 double Gap(double value, double optimum) { return (value - optimum) / optimum * 100; }
@@ -115,16 +90,7 @@ int Run(const fs::path& dir, const fs::path& table, const Settings& s) {
       continue;
     }
     const std::size_t n = inst.dimension;
-    // Nodes: the cities, then the first city again as the end.
-    planning::StopOrderInput input;
-    input.stops = n - 1;
-    input.has_end = true;
-    input.cost.assign((n + 1) * (n + 1), 0);
-    for (std::size_t i = 0; i <= n; ++i) {
-      for (std::size_t j = 0; j <= n; ++j) {
-        input.cost[i * (n + 1) + j] = inst.Distance(i == n ? 0 : i, j == n ? 0 : j);
-      }
-    }
+    const planning::StopOrderInput input = TourInput(inst);
     const double start = ThreadSeconds();
     const planning::StopOrderResult ours = planning::OrderStops(input, s.options);
     const double seconds = ThreadSeconds() - start;
@@ -183,7 +149,8 @@ int main(int argc, char** argv) {
   using namespace dg::bench;
   const char* usage =
       "exp-bench-tsp INSTANCE_DIR OPTIMA_TABLE [--only PREFIX] [--seed N] [--effort N] "
-      "[--label TEXT] [--goal-mean PCT] [--goal-optimal N] [--goal-cpu-ms MS]";
+      "[--effort-per-stop N] [--label TEXT] [--goal-mean PCT] [--goal-optimal N] [--goal-cpu-ms "
+      "MS]";
   if (argc < 3) return Usage(usage);
   Settings s;
   for (int i = 3; i < argc; ++i) {
@@ -194,6 +161,8 @@ int main(int argc, char** argv) {
       s.options.seed = std::stoull(argv[++i]);
     } else if (!std::strcmp(argv[i], "--effort") && value) {
       s.options.effort = std::stoull(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--effort-per-stop") && value) {
+      s.options.effort_per_stop = std::stoull(argv[++i]);
     } else if (!std::strcmp(argv[i], "--label") && value) {
       s.label = argv[++i];
     } else if (!std::strcmp(argv[i], "--goal-mean") && value) {
