@@ -472,7 +472,8 @@ StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& 
   const std::vector<std::size_t> places = Places(input);
   const std::size_t free_count =
       static_cast<std::size_t>(std::count(places.begin(), places.end(), std::size_t{0}));
-  const std::uint64_t effort = std::max(options.effort, options.effort_per_stop * free_count);
+  const std::uint64_t effort = std::max(
+      options.effort, std::min(options.effort_per_stop * free_count, options.effort_limit));
   // Three free stops or fewer are always ordered exactly: it costs less than
   // any search.
   if (free_count <= std::max<std::size_t>(3, std::min<std::size_t>(options.exact_up_to, 16))) {

@@ -16,7 +16,8 @@ namespace dg::planning {
 namespace {
 
 constexpr double kEps = 1e-9;
-constexpr std::size_t kNeighbours = 10;
+constexpr std::size_t kNeighbours = 5;
+constexpr std::size_t kTreeNeighbours = 10;
 // How many candidates each level of a chain tries before giving up; deeper
 // levels try the best one only.
 constexpr std::size_t kBreadth[] = {5, 3, 2};
@@ -25,6 +26,8 @@ constexpr std::size_t kDepth = 12;
 constexpr std::size_t kKickStretch = 50;
 // One kick in this many cuts the tour at a node and two of its candidates.
 constexpr std::size_t kSpreadEvery = 8;
+// Kicks per node without a shorter best tour before a wide kick.
+constexpr std::size_t kPatience = 20;
 
 class Tour {
  public:
@@ -41,12 +44,20 @@ class Tour {
     journal_.clear();
     // Each kick is kept when the local search after it ends on a tour no
     // longer than before (equal tours let the search drift across plateaus).
+    // When the best tour has not got shorter for kPatience kicks per node,
+    // one wide kick is kept whatever it costs, and the search goes on from
+    // there; the best tour is the answer.
+    std::vector<std::size_t> best = tour_;
+    double best_length = length_;
+    std::size_t idle = 0;
     while (spent_ < effort_) {
       const double before = length_;
-      if (!Kick()) break;
+      const bool wide = idle >= kPatience * n_;
+      if (!Kick(wide)) break;
       ++spent_;
       LocalSearch();
-      if (length_ <= before + kEps * (1 + std::abs(before))) {
+      const double tolerance = kEps * (1 + std::abs(before));
+      if (wide || length_ <= before + tolerance) {
         journal_.clear();
       } else {
         Rollback(0);
@@ -54,7 +65,16 @@ class Tour {
         for (std::size_t v : queue_) queued_[v] = 0;
         queue_.clear();
       }
+      if (length_ < best_length - tolerance) {
+        best = tour_;
+        best_length = length_;
+        idle = 0;
+      } else {
+        idle = wide ? 0 : idle + 1;
+      }
     }
+    tour_ = best;
+    for (std::size_t k = 0; k < n_; ++k) pos_[tour_[k]] = k;
     // The stops from the one after the start, in the direction that leaves
     // the end last.
     std::vector<std::size_t> sequence;
@@ -104,26 +124,17 @@ class Tour {
     }
   }
 
-  // Each node's candidates: its nearest nodes and its neighbours in a
-  // minimum spanning tree (which reach across to the next group of stops
-  // when the stops lie in groups), nearest first.
+  // Each node's candidates, nearest first: its nearest nodes, and the nodes
+  // whose edge to it is least above the longest edge of the path between
+  // them in a minimum spanning tree (its tree neighbours first). The second
+  // kind reaches across to the next group of stops when the stops lie in
+  // groups, where the nearest nodes all lie in the same group.
   void Neighbours() {
-    const std::size_t k = std::min(kNeighbours, n_ - 1);
-    std::vector<std::vector<std::size_t>> lists(n_);
-    std::vector<std::size_t> order;
-    for (std::size_t a = 0; a < n_; ++a) {
-      order.clear();
-      for (std::size_t b = 0; b < n_; ++b) {
-        if (b != a) order.push_back(b);
-      }
-      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k), order.end(),
-                        [&](std::size_t x, std::size_t y) { return Closer(a, x, y); });
-      lists[a].assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k));
-    }
     // Prim's tree over the whole matrix.
     std::vector<double> reach(n_, std::numeric_limits<double>::infinity());
-    std::vector<std::size_t> via(n_, 0);
+    std::vector<std::size_t> via(n_, n_);
     std::vector<char> in_tree(n_, 0);
+    std::vector<std::vector<std::size_t>> tree(n_);
     reach[0] = 0;
     for (std::size_t step = 0; step < n_; ++step) {
       std::size_t pick = n_;
@@ -131,9 +142,9 @@ class Tour {
         if (!in_tree[v] && (pick == n_ || reach[v] < reach[pick])) pick = v;
       }
       in_tree[pick] = 1;
-      if (step > 0) {
-        lists[pick].push_back(via[pick]);
-        lists[via[pick]].push_back(pick);
+      if (via[pick] != n_) {
+        tree[pick].push_back(via[pick]);
+        tree[via[pick]].push_back(pick);
       }
       for (std::size_t v = 0; v < n_; ++v) {
         if (!in_tree[v] && D(pick, v) < reach[v]) {
@@ -142,10 +153,44 @@ class Tour {
         }
       }
     }
+    const std::size_t nearest = std::min(kNeighbours, n_ - 1);
+    const std::size_t tree_near = std::min(kTreeNeighbours, n_ - 1);
+    std::vector<double> longest(n_), excess(n_);
+    std::vector<std::size_t> order, stack;
     first_.assign(n_ + 1, 0);
     near_.clear();
     for (std::size_t a = 0; a < n_; ++a) {
-      std::vector<std::size_t>& list = lists[a];
+      // The longest tree edge on the path from a to every node.
+      longest[a] = 0;
+      stack.assign(1, a);
+      std::fill(in_tree.begin(), in_tree.end(), 0);
+      in_tree[a] = 1;
+      while (!stack.empty()) {
+        const std::size_t v = stack.back();
+        stack.pop_back();
+        for (std::size_t w : tree[v]) {
+          if (in_tree[w]) continue;
+          in_tree[w] = 1;
+          longest[w] = std::max(longest[v], D(v, w));
+          stack.push_back(w);
+        }
+      }
+      for (std::size_t b = 0; b < n_; ++b) excess[b] = D(a, b) - longest[b];
+      order.clear();
+      for (std::size_t b = 0; b < n_; ++b) {
+        if (b != a) order.push_back(b);
+      }
+      std::vector<std::size_t> list;
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(nearest),
+                        order.end(), [&](std::size_t x, std::size_t y) { return Closer(a, x, y); });
+      list.assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(nearest));
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(tree_near),
+                        order.end(), [&](std::size_t x, std::size_t y) {
+                          return excess[x] < excess[y] ||
+                                 (excess[x] == excess[y] && Closer(a, x, y));
+                        });
+      list.insert(list.end(), order.begin(),
+                  order.begin() + static_cast<std::ptrdiff_t>(tree_near));
       std::sort(list.begin(), list.end(),
                 [&](std::size_t x, std::size_t y) { return Closer(a, x, y); });
       list.erase(std::unique(list.begin(), list.end()), list.end());
@@ -291,6 +336,77 @@ class Tour {
         return true;
       }
     }
+    return MoveStretch(t1);
+  }
+
+  // Replaces the edges a - b and c - d, where b follows a and d follows c
+  // in one direction of the tour, by a - c and b - d (d is implied).
+  void Exchange(std::size_t a, std::size_t b, std::size_t c) {
+    if (Next(a) == b) {
+      Flip(b, c);
+    } else {
+      Flip(c, b);
+    }
+  }
+
+  // Moves the stretch of one to three stops that starts at s1 (either way
+  // along the tour) between two neighbouring stops c - d near either of its
+  // ends, turned or not, when that shortens the tour.
+  bool MoveStretch(std::size_t s1) {
+    struct Best {
+      std::size_t sk = 0, p = 0, n = 0, c = 0, d = 0;
+      bool turned = false;
+      double gain = kEps;
+    } best;
+    for (int way = 0; way < 2; ++way) {
+      auto step = [&](std::size_t v, bool ahead) {
+        return (way == 0) == ahead ? Next(v) : Prev(v);
+      };
+      const std::size_t p = step(s1, false);
+      std::size_t sk = s1;
+      for (std::size_t length = 1; length <= 3; ++length) {
+        if (length > 1) sk = step(sk, true);
+        const std::size_t n = step(sk, true);
+        if (n == p || sk == p) break;
+        if (Kept(p, s1) || Kept(sk, n)) continue;
+        const double removed = D(p, s1) + D(sk, n) - D(p, n);
+        if (removed <= kEps) continue;
+        for (const std::size_t end : {s1, sk}) {
+          for (std::size_t k = first_[end]; k < first_[end + 1]; ++k) {
+            std::size_t c = near_[k];
+            if (D(end, c) >= removed) break;
+            for (const bool ahead : {true, false}) {
+              std::size_t c0 = c, d0 = step(c, ahead);
+              // In the direction of the stretch: d follows c.
+              if (!ahead) std::swap(c0, d0);
+              bool inside = false;
+              for (std::size_t v = s1;; v = step(v, true)) {
+                if (v == c0 || v == d0) inside = true;
+                if (v == sk) break;
+              }
+              if (inside || Kept(c0, d0)) continue;
+              ++spent_;
+              const double straight = removed + D(c0, d0) - D(c0, s1) - D(sk, d0);
+              const double turned = removed + D(c0, d0) - D(c0, sk) - D(s1, d0);
+              for (const bool turn : {false, true}) {
+                const double gain = turn ? turned : straight;
+                if (gain > best.gain) best = {sk, p, n, c0, d0, turn, gain};
+              }
+            }
+          }
+        }
+      }
+      if (best.gain > kEps) {
+        const auto [sk, p, n, c, d, turned, gain] = best;
+        // p s1..sk n .. c d  ->  p c .. n sk..s1 d  ->  p n .. c sk..s1 d.
+        Exchange(p, s1, c);
+        Exchange(p, c, n);
+        if (!turned) Exchange(c, sk, s1);
+        length_ -= gain;
+        for (std::size_t v : {s1, sk, p, n, c, d}) Queue(v);
+        return true;
+      }
+    }
     return false;
   }
 
@@ -310,12 +426,13 @@ class Tour {
   // short stretches at a random place; one kick in kSpreadEvery cuts the
   // tour at a random node and two of its candidates, wherever they lie,
   // which moves whole groups of stops. False when the tour is too short.
-  bool Kick() {
+  bool Kick(bool wide) {
     if (n_ < 8) return false;
-    const std::size_t longest = std::max<std::size_t>(1, std::min(kKickStretch, (n_ - 2) / 3));
+    const std::size_t longest =
+        std::max<std::size_t>(1, wide ? (n_ - 2) / 3 : std::min(kKickStretch, (n_ - 2) / 3));
     for (int attempt = 0; attempt < 16; ++attempt) {
       std::size_t p = 0, lx = 0, ly = 0;
-      if (rng_.Below(kSpreadEvery) == 0) {
+      if (!wide && rng_.Below(kSpreadEvery) == 0) {
         const std::size_t v = rng_.Below(n_);
         const std::size_t count = first_[v + 1] - first_[v];
         if (count < 2) continue;

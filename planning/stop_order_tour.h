@@ -10,16 +10,19 @@
 
 namespace dg::planning {
 
-// Chains of 2-opt exchanges from each node (up to `kTourDepth` deep, each one
-// reversing the shorter side of the tour), over the nearest neighbours of
-// each node, with a queue of the nodes whose edges changed; then kicks that
-// exchange two short neighbouring stretches of the tour, each kept when the
-// tour is no longer than before and undone otherwise.
+// Chains of 2-opt exchanges from each node (a few levels deep, each one
+// reversing the shorter side of the tour) and moves of stretches of one to
+// three stops, over each node's candidates (its nearest nodes and its
+// nearest in a minimum spanning tree's sense), with a queue of the nodes
+// whose edges changed; then kicks that exchange two neighbouring stretches
+// of the tour, each kept when the tour is no longer than before and undone
+// otherwise, and a wide kick kept whatever it costs when the best tour has
+// not got shorter for a long while. The best tour is the answer.
 //
 // `cost` holds nodes x nodes costs, row-major, cost[i][j] == cost[j][i];
 // node 0 is the start and node nodes - 1 the end. `effort` counts the
-// candidate exchanges evaluated and the kicks. Returns the stops (1..nodes-2)
-// in order. REQUIRES: nodes >= 4.
+// candidate moves evaluated and the kicks; `seed` draws the kicks. Returns
+// the stops (1..nodes-2) in order. REQUIRES: nodes >= 4.
 std::vector<std::size_t> OrderTour(const std::vector<double>& cost, std::size_t nodes,
                                    std::uint64_t effort, std::uint64_t seed);
 
