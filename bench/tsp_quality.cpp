@@ -1,7 +1,8 @@
 // Stop order quality on public symmetric TSP instances with known optima.
 //
 //   exp-bench-tsp INSTANCE_DIR OPTIMA_TABLE [--only PREFIX] [--seed N] [--effort N]
-//                 [--effort-per-stop N] [--label TEXT] [--goal-mean PCT] [--goal-optimal N]
+//                 [--effort-per-stop N] [--effort-limit N] [--label TEXT] [--goal-mean PCT]
+//                 [--goal-optimal N]
 //                 [--goal-cpu-ms MS]
 //
 // INSTANCE_DIR holds the <name>.tsp files, OPTIMA_TABLE is a CSV with the
@@ -149,7 +150,8 @@ int main(int argc, char** argv) {
   using namespace dg::bench;
   const char* usage =
       "exp-bench-tsp INSTANCE_DIR OPTIMA_TABLE [--only PREFIX] [--seed N] [--effort N] "
-      "[--effort-per-stop N] [--label TEXT] [--goal-mean PCT] [--goal-optimal N] [--goal-cpu-ms "
+      "[--effort-per-stop N] [--effort-limit N] [--label TEXT] [--goal-mean PCT] [--goal-optimal "
+      "N] [--goal-cpu-ms "
       "MS]";
   if (argc < 3) return Usage(usage);
   Settings s;
@@ -163,6 +165,8 @@ int main(int argc, char** argv) {
       s.options.effort = std::stoull(argv[++i]);
     } else if (!std::strcmp(argv[i], "--effort-per-stop") && value) {
       s.options.effort_per_stop = std::stoull(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--effort-limit") && value) {
+      s.options.effort_limit = std::stoull(argv[++i]);
     } else if (!std::strcmp(argv[i], "--label") && value) {
       s.label = argv[++i];
     } else if (!std::strcmp(argv[i], "--goal-mean") && value) {
