@@ -2,7 +2,8 @@
 // command, read in place from the benchmark data (skipped where the data is
 // not beside the checkout): the answer is a tour through every city, its
 // length recomputed from the instance file is the solver's cost and the
-// known optimum, and the same input gives the same tour.
+// known optimum, and the same input gives the same tour (checked on the
+// smallest, to keep the test quick).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -40,7 +41,7 @@ TEST(TspQuality, SmallInstancesReachTheirOptimumAndTheCheckRefusesABrokenTour) {
     EXPECT_EQ(error, "");
     EXPECT_DOUBLE_EQ(length, r.cost);
     EXPECT_DOUBLE_EQ(length, c.optimum);
-    EXPECT_EQ(planning::OrderStops(input).sequence, r.sequence);
+    if (inst.dimension < 100) EXPECT_EQ(planning::OrderStops(input).sequence, r.sequence);
 
     std::vector<std::size_t> broken = r.sequence;
     broken.back() = broken.front();
