@@ -41,7 +41,9 @@ TEST(TspQuality, SmallInstancesReachTheirOptimumAndTheCheckRefusesABrokenTour) {
     EXPECT_EQ(error, "");
     EXPECT_DOUBLE_EQ(length, r.cost);
     EXPECT_DOUBLE_EQ(length, c.optimum);
-    if (inst.dimension < 100) EXPECT_EQ(planning::OrderStops(input).sequence, r.sequence);
+    if (inst.dimension < 100) {
+      EXPECT_EQ(planning::OrderStops(input).sequence, r.sequence);
+    }
 
     std::vector<std::size_t> broken = r.sequence;
     broken.back() = broken.front();

@@ -472,14 +472,17 @@ StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& 
   const std::vector<std::size_t> places = Places(input);
   const std::size_t free_count =
       static_cast<std::size_t>(std::count(places.begin(), places.end(), std::size_t{0}));
-  const std::uint64_t effort = std::max(
-      options.effort, std::min(options.effort_per_stop * free_count, options.effort_limit));
+  // A short route converges in fewer kicks per stop: the tour search's
+  // effort per stop grows with the stops up to 200.
+  const std::uint64_t tour_effort = std::min(
+      options.effort_per_stop * free_count * std::min<std::uint64_t>(free_count, 200) / 200,
+      options.effort_limit);
   // Three free stops or fewer are always ordered exactly: it costs less than
   // any search.
   if (free_count <= std::max<std::size_t>(3, std::min<std::size_t>(options.exact_up_to, 16))) {
     r.sequence = Exact(d, places);
   } else if (free_count == input.stops && IsSymmetric(d.Matrix(), d.Nodes())) {
-    r.sequence = OrderTour(d.Matrix(), d.Nodes(), effort, options.seed);
+    r.sequence = OrderTour(d.Matrix(), d.Nodes(), tour_effort, options.seed);
   } else {
     r.sequence = Search(d, places, options.effort, options.seed).Run();
   }

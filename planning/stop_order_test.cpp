@@ -194,8 +194,6 @@ TEST(OrderStops, SymmetricSearchMatchesBruteForce) {
     for (std::uint64_t seed : {1, 2, 3}) {
       StopOrderOptions search;
       search.exact_up_to = 0;
-      search.effort = 5'000;
-      search.effort_per_stop = 0;
       search.seed = seed;
       const StopOrderResult r = OrderStops(in, search);
       ExpectValid(in, r);
@@ -225,7 +223,6 @@ TEST(OrderStops, LongSymmetricRouteReachesTheKnownOptimum) {
   EXPECT_EQ(Print(OrderStops(in).sequence), Print(r.sequence));
   EXPECT_LT(r.cost, NearestNeighbourTwoOpt(in).cost);
   StopOrderOptions quick;
-  quick.effort = 0;
   quick.effort_per_stop = 5'000;
   for (std::uint64_t seed : {7, 8}) {
     quick.seed = seed;
