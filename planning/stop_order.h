@@ -36,11 +36,11 @@ struct StopOrderOptions {
   // (numbered stops, or costs that differ by direction): `effort`. The tour
   // search: `effort_per_stop` for each free stop on routes of 200 stops or
   // more, in proportion to the stops below (half as much per stop at 100),
-  // up to `effort_limit`; about 20 ms of CPU for 100 stops and 0.6 s for
+  // up to `effort_limit`; about 20 ms of CPU for 100 stops and 0.5 s for
   // 1,000 on the benchmark machine.
   std::uint64_t effort = 3'000'000;
   std::uint64_t effort_per_stop = 30'000;
-  std::uint64_t effort_limit = 13'000'000;
+  std::uint64_t effort_limit = 10'000'000;
   // Up to this many free stops (at most 16) the order is found exactly
   // (dynamic programming over the subsets of free stops).
   std::size_t exact_up_to = 12;
