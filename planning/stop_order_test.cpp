@@ -237,5 +237,19 @@ TEST(OrderStops, LongSymmetricRouteReachesTheKnownOptimum) {
   EXPECT_LE(path.cost, 191 + 1e-9);
 }
 
+// Many stops at one address (or at two): every move is cut short for want
+// of a gain, and the search must still end, with every stop once and the
+// shortest length (nothing, or one way out and back).
+TEST(OrderStops, StopsAtOnePlaceEndWithTheShortestOrder) {
+  for (std::size_t places : {1, 2}) {
+    std::vector<std::pair<double, double>> points = {{0, 0}};
+    for (int k = 0; k < 400; ++k) points.push_back({places == 1 || k % 2 ? 0.0 : 10.0, 0.0});
+    const StopOrderInput in = Plane(points, true);
+    const StopOrderResult r = OrderStops(in);
+    ExpectValid(in, r);
+    EXPECT_NEAR(r.cost, places == 1 ? 0 : 20, 1e-9) << places << " places";
+  }
+}
+
 }  // namespace
 }  // namespace dg::planning

@@ -50,7 +50,8 @@ class Tour {
     std::vector<std::size_t> best = tour_;
     double best_length = length_;
     std::size_t idle = 0;
-    while (spent_ < effort_) {
+    // A tour of no length (every stop at the start) is already the best.
+    while (spent_ < effort_ && best_length > 0) {
       const double before = length_;
       const bool wide = idle >= kPatience * n_;
       if (!Kick(wide)) break;
@@ -328,6 +329,9 @@ class Tour {
   }
 
   bool Improve(std::size_t t1) {
+    // Each node looked at counts, so that stops at one place (whose moves
+    // are all cut short for want of a gain) still spend the effort.
+    ++spent_;
     for (const std::size_t t2 : {Next(t1), Prev(t1)}) {
       if (Kept(t1, t2)) continue;
       touched_.clear();
