@@ -237,6 +237,48 @@ TEST(OrderStops, LongSymmetricRouteReachesTheKnownOptimum) {
   EXPECT_LE(path.cost, 191 + 1e-9);
 }
 
+// Longer routes whose end lies far from the start, with and without the
+// return: at every seed the order is valid and no longer than the
+// nearest-neighbour reference, and leaving out the return never makes the
+// route longer.
+TEST(OrderStops, SymmetricSearchKeepsStartAndEndApartAtEverySeed) {
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<double> coordinate(0, 1000);
+  std::vector<std::pair<double, double>> points = {{0, 0}};
+  for (int k = 0; k < 150; ++k) points.push_back({coordinate(rng), coordinate(rng)});
+  points.push_back({1000, 1000});  // the end
+  StopOrderInput closed;
+  closed.stops = 150;
+  closed.has_end = true;
+  const std::size_t nodes = points.size();
+  closed.cost.assign(nodes * nodes, 0);
+  for (std::size_t i = 0; i < nodes; ++i) {
+    for (std::size_t j = 0; j < nodes; ++j) {
+      closed.cost[i * nodes + j] =
+          std::hypot(points[i].first - points[j].first, points[i].second - points[j].second);
+    }
+  }
+  StopOrderInput open = closed;
+  open.has_end = false;
+  open.cost.assign((nodes - 1) * (nodes - 1), 0);
+  for (std::size_t i = 0; i + 1 < nodes; ++i) {
+    for (std::size_t j = 0; j + 1 < nodes; ++j)
+      open.cost[i * (nodes - 1) + j] = closed.cost[i * nodes + j];
+  }
+  for (std::uint64_t seed : {1, 2, 3}) {
+    StopOrderOptions options;
+    options.seed = seed;
+    options.effort_per_stop = 5'000;
+    const StopOrderResult to_end = OrderStops(closed, options);
+    const StopOrderResult no_end = OrderStops(open, options);
+    ExpectValid(closed, to_end);
+    ExpectValid(open, no_end);
+    EXPECT_LE(to_end.cost, NearestNeighbourTwoOpt(closed).cost + 1e-9) << "seed " << seed;
+    EXPECT_LE(no_end.cost, NearestNeighbourTwoOpt(open).cost + 1e-9) << "seed " << seed;
+    EXPECT_LE(no_end.cost, to_end.cost + 1e-9) << "seed " << seed;
+  }
+}
+
 // Many stops at one address (or at two): every move is cut short for want
 // of a gain, and the search must still end, with every stop once and the
 // shortest length (nothing, or one way out and back).
