@@ -1,21 +1,19 @@
 // Routing quality on public instances with known optima.
 //
-//   exp-bench-routing [--benchdata DIR] [--only PREFIX] [--tsp | --cvrp] [--stop-effort N]
-//                     [--routing-effort N]
+//   exp-bench-routing [--benchdata DIR] [--only PREFIX] [--routing-effort N]
 //
 // DIR (default $EXP_BENCHDATA, else ../shared/benchdata beside the source
-// tree) holds tsp_tsplib_small/ (the stop order: every city a stop, the
-// first city both start and return point) and cvrp_small/ (routing with
-// capacity: demand as weight, volume 0, the instance's capacity, the depot
-// as the branch; sets A, B and P with exactly k vehicles, set X with a free
-// fleet). The instance files are read in place and never copied.
+// tree) holds cvrp_small/ (routing with capacity: demand as weight, volume 0,
+// the instance's capacity, the depot as the branch; sets A, B and P with
+// exactly k vehicles, set X with a free fleet). The instance files are read in
+// place and never copied. The stop order has its own program (tsp_quality.cpp).
 //
 // The routing starts from the savings routes (with exactly k vehicles, the
 // k most loaded of them; the search places the customers of the others).
-// Prints one table per part (each instance against its optimum, beside the
-// references measured in the same run), then "ROW" lines for the summary
-// table of bench/run. Every answer is checked: every stop exactly once,
-// capacities respected, the cost recomputed from the instance.
+// Prints a table (each instance against its optimum, beside the references
+// measured in the same run), then "ROW" lines for the summary table of
+// bench/run. Every answer is checked: every stop exactly once, capacities
+// respected, the cost recomputed from the instance.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -30,7 +28,6 @@
 #include "bench/check/check.h"
 #include "bench/tsplib.h"
 #include "planning/routing.h"
-#include "planning/stop_order.h"
 
 namespace dg::bench {
 namespace {
@@ -59,87 +56,6 @@ Csv ReadCsv(const fs::path& file) {
 }
 
 double Gap(double value, double optimum) { return (value - optimum) / optimum * 100; }
-
-// ---- Stop order on the TSP instances.
-
-// The independent check of a stop order as a tour of the instance (the first
-// city, then the stops in their order): every city once, the length
-// recomputed from the instance file, the answer's own length compared with
-// it. A refused answer is printed and counted as a failure (its figure is
-// the recomputed one, never the answer's own).
-check::Verdict JudgeTour(const std::string& file, const planning::StopOrderResult& r,
-                         const std::string& name, const char* who, int& refused) {
-  std::vector<std::size_t> tour = {0};
-  tour.insert(tour.end(), r.sequence.begin(), r.sequence.end());
-  check::Verdict v = check::CheckTour(file, tour, r.cost);
-  if (!v.ok) {
-    std::printf("refused: %s, %s: %s\n", name.c_str(), who, v.reason.c_str());
-    ++refused;
-  }
-  return v;
-}
-
-int RunTsp(const fs::path& dir, const std::string& only,
-           const planning::StopOrderOptions& options) {
-  const Csv optima = ReadCsv(dir / "optima.csv");
-  std::printf(
-      "| instance | n | optimum | stop order | gap | CPU | nearest neighbour + 2-opt | gap |\n");
-  std::printf("|---|---|---|---|---|---|---|---|\n");
-  int optimal = 0, count = 0, refused = 0, measured = 0;
-  double sum_gap = 0, sum_ref_gap = 0, worst_time = 0, worst_gap = 0;
-  std::vector<double> times;
-  for (const auto& row : optima.rows) {
-    const std::string name = row[0];
-    if (!only.empty() && name.rfind(only, 0) != 0) continue;
-    const double optimum = std::stod(row[3]);
-    const std::string file = (dir / "instances" / (name + ".tsp")).string();
-    const TsplibInstance inst = ReadTsplib(file);
-    const std::size_t n = inst.dimension;
-    // Nodes: the cities, then the first city again as the end.
-    planning::StopOrderInput input;
-    input.stops = n - 1;
-    input.has_end = true;
-    input.cost.assign((n + 1) * (n + 1), 0);
-    for (std::size_t i = 0; i <= n; ++i) {
-      for (std::size_t j = 0; j <= n; ++j) {
-        input.cost[i * (n + 1) + j] = inst.Distance(i == n ? 0 : i, j == n ? 0 : j);
-      }
-    }
-    const double start = ThreadSeconds();
-    const planning::StopOrderResult ours = planning::OrderStops(input, options);
-    const double seconds = ThreadSeconds() - start;
-    const planning::StopOrderResult reference = planning::NearestNeighbourTwoOpt(input);
-    const check::Verdict judged = JudgeTour(file, ours, name, "stop order", refused);
-    const check::Verdict judged_ref = JudgeTour(file, reference, name, "reference", refused);
-    const double gap = Gap(judged.figure, optimum), ref_gap = Gap(judged_ref.figure, optimum);
-    std::printf("| %s | %zu | %.0f | %.0f | %.2f %% | %s | %.0f | %.2f %% |\n", name.c_str(), n,
-                optimum, judged.figure, gap, Ms(seconds).c_str(), judged_ref.figure, ref_gap);
-    ++count;
-    worst_time = std::max(worst_time, seconds);
-    times.push_back(seconds);
-    if (!judged.ok || !judged_ref.ok) continue;  // a failure: out of the means
-    ++measured;
-    optimal += judged.figure <= optimum + 1e-6 ? 1 : 0;
-    sum_gap += gap;
-    sum_ref_gap += ref_gap;
-    worst_gap = std::max(worst_gap, gap);
-  }
-  if (count == 0) return 0;
-  const int means_of = std::max(measured, 1);
-  std::printf("\n");
-  Row("Stop order, TSPLIB up to 101 nodes: instances at the optimum (goal 25 of 29)",
-      Format("%d of %d", optimal, count), "-", 0);
-  Row("Stop order: mean gap to the optimum (goal 0.2 %; reference: nearest neighbour + 2-opt)",
-      Format("%.3f %%", sum_gap / means_of), Format("%.2f %%", sum_ref_gap / means_of),
-      sum_ref_gap > 0 ? sum_gap / sum_ref_gap : 0);
-  Row("Stop order: worst gap", Format("%.3f %%", worst_gap), "-", 0);
-  Row("Stop order: answers the independent check refused (goal 0)", std::to_string(refused), "0",
-      refused);
-  Row("Stop order: CPU per instance, median / slowest (goal 50 ms each)",
-      Format("%s / %s", Ms(Median(times)).c_str(), Ms(worst_time).c_str()), "50 ms",
-      worst_time / 0.05);
-  return 0;
-}
 
 // ---- Routing with capacity on the CVRP instances.
 
@@ -292,35 +208,18 @@ int main(int argc, char** argv) {
   using namespace dg::bench;
   fs::path data = DefaultBenchData();
   std::string only;
-  bool tsp = true, cvrp = true;
-  dg::planning::StopOrderOptions stop_options;
   dg::planning::RoutingOptions routing_options;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--benchdata") && i + 1 < argc) {
       data = argv[++i];
     } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
       only = argv[++i];
-    } else if (!std::strcmp(argv[i], "--stop-effort") && i + 1 < argc) {
-      stop_options.effort = std::stoull(argv[++i]);
     } else if (!std::strcmp(argv[i], "--routing-effort") && i + 1 < argc) {
       routing_options.effort = std::stoull(argv[++i]);
-    } else if (!std::strcmp(argv[i], "--tsp")) {
-      cvrp = false;
-    } else if (!std::strcmp(argv[i], "--cvrp")) {
-      tsp = false;
     } else {
-      return Usage(
-          "exp-bench-routing [--benchdata DIR] [--only PREFIX] [--tsp | --cvrp] [--stop-effort N] "
-          "[--routing-effort N]");
+      return Usage("exp-bench-routing [--benchdata DIR] [--only PREFIX] [--routing-effort N]");
     }
   }
-  if (tsp) {
-    std::printf("## Stop order (TSPLIB)\n\n");
-    RunTsp(data / "tsp_tsplib_small", only, stop_options);
-  }
-  if (cvrp) {
-    std::printf("## Routing with capacity (CVRPLIB)\n\n");
-    RunCvrp(data / "cvrp_small", only, routing_options);
-  }
-  return 0;
+  std::printf("## Routing with capacity (CVRPLIB)\n\n");
+  return RunCvrp(data / "cvrp_small", only, routing_options);
 }

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dg::bench {
@@ -26,6 +27,9 @@ struct TsplibInstance {
   std::vector<double> demand;    // CVRP: per node (node 0 first)
   double capacity = 0;           // CVRP
   std::size_t depot = 0;         // CVRP: 0-based
+  // FIXED_EDGES_SECTION, 0-based: edges every tour must hold (such an
+  // instance's optimum may not be a tour through every node).
+  std::vector<std::pair<std::size_t, std::size_t>> fixed_edges;
   double Distance(std::size_t i, std::size_t j) const { return distance[i * dimension + j]; }
 };
 
@@ -102,6 +106,13 @@ inline TsplibInstance ReadTsplib(const std::string& path) {
       if (!(in >> id) || id < 1) fail("bad depot section");
       inst.depot = static_cast<std::size_t>(id - 1);
       while (in >> id && id != -1) {
+      }
+    } else if (t.rfind("FIXED_EDGES_SECTION", 0) == 0) {
+      long long a = 0, b = 0;
+      while (in >> a && a != -1) {
+        if (!(in >> b) || a < 1 || b < 1) fail("bad fixed edges section");
+        inst.fixed_edges.push_back(
+            {static_cast<std::size_t>(a - 1), static_cast<std::size_t>(b - 1)});
       }
     } else if (t.rfind("DISPLAY_DATA_SECTION", 0) == 0) {
       for (std::size_t k = 0; k < inst.dimension; ++k) {

@@ -12,6 +12,7 @@
 
 #include "planning/seeded_random.h"
 #include "planning/stop_order_clock.h"
+#include "planning/stop_order_tour.h"
 
 namespace dg::planning {
 namespace {
@@ -31,6 +32,7 @@ class Costs {
   }
   double operator()(std::size_t i, std::size_t j) const { return c_[i * n_ + j]; }
   std::size_t Nodes() const { return n_; }
+  const std::vector<double>& Matrix() const { return c_; }
 
  private:
   std::size_t n_;
@@ -145,8 +147,9 @@ std::vector<std::size_t> Exact(const Costs& d, const std::vector<std::size_t>& p
 // Iterated local search over the free places.
 class Search {
  public:
-  Search(const Costs& d, const std::vector<std::size_t>& places, std::uint64_t effort)
-      : d_(d), places_(places.size() + 2), effort_(effort) {
+  Search(const Costs& d, const std::vector<std::size_t>& places, std::uint64_t effort,
+         std::uint64_t seed)
+      : d_(d), places_(places.size() + 2), effort_(effort), rng_(seed) {
     const std::size_t end = d.Nodes() - 1;
     gap_.assign(places_, -1);
     int gap = -1;
@@ -451,7 +454,7 @@ class Search {
   std::vector<std::vector<std::size_t>> near_;
   std::vector<std::size_t> queue_;
   std::vector<char> queued_;
-  SeededRandom rng_{0x2545f4914f6cdd1dULL};
+  SeededRandom rng_;
 };
 
 }  // namespace
@@ -472,10 +475,19 @@ StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& 
   const std::vector<std::size_t> places = Places(input);
   const std::size_t free_count =
       static_cast<std::size_t>(std::count(places.begin(), places.end(), std::size_t{0}));
-  if (free_count <= std::min<std::size_t>(options.exact_up_to, 16)) {
+  // A short route converges in fewer kicks per stop: the tour search's
+  // effort per stop grows with the stops up to 200.
+  const std::uint64_t tour_effort = std::min(
+      options.effort_per_stop * free_count * std::min<std::uint64_t>(free_count, 200) / 200,
+      options.effort_limit);
+  // Three free stops or fewer are always ordered exactly: it costs less than
+  // any search.
+  if (free_count <= std::max<std::size_t>(3, std::min<std::size_t>(options.exact_up_to, 16))) {
     r.sequence = Exact(d, places);
+  } else if (free_count == input.stops && IsSymmetric(d.Matrix(), d.Nodes())) {
+    r.sequence = OrderTour(d.Matrix(), d.Nodes(), tour_effort, options.seed);
   } else {
-    r.sequence = Search(d, places, options.effort).Run();
+    r.sequence = Search(d, places, options.effort, options.seed).Run();
   }
   r.cost = PathCost(d, r.sequence);
   return r;

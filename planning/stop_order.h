@@ -42,11 +42,20 @@ struct StopOrderInput {
 
 // How hard OrderStops works. Intentionally copyable.
 struct StopOrderOptions {
-  // Candidate moves the local search may evaluate.
+  // Candidate moves the search may evaluate. The iterated local search
+  // (numbered stops, or costs that differ by direction): `effort`. The tour
+  // search: `effort_per_stop` for each free stop on routes of 200 stops or
+  // more, in proportion to the stops below (half as much per stop at 100),
+  // up to `effort_limit`; about 20 ms of CPU for 100 stops and 0.5 s for
+  // 1,000 on the benchmark machine.
   std::uint64_t effort = 3'000'000;
+  std::uint64_t effort_per_stop = 30'000;
+  std::uint64_t effort_limit = 10'000'000;
   // Up to this many free stops (at most 16) the order is found exactly
   // (dynamic programming over the subsets of free stops).
   std::size_t exact_up_to = 12;
+  // The seed the search breaks its ties and draws its perturbations with.
+  std::uint64_t seed = 0x2545f4914f6cdd1dULL;
 };
 
 // Intentionally copyable.
@@ -70,12 +79,13 @@ struct StopOrderResult {
 };
 
 // The fixed stops keep their places; the free ones fill the free places in
-// the order of least total cost. Exact up to `exact_up_to` free stops;
-// beyond, an iterated local search (2-opt, moves of chains of up to three
-// stops, exchanges; perturbed by exchanging two neighbouring chains, and
-// going on from any result within 1 % of the best) from a nearest-neighbour
-// start. The default effort takes about 20 ms for 100 stops on the
-// benchmark machine.
+// the order of least total cost. Exact up to `exact_up_to` free stops.
+// Beyond, when no place is fixed and the costs are the same both ways, the
+// tour search of stop_order_tour.h (chains of 2-opt exchanges, kicks that
+// exchange two short neighbouring stretches); otherwise an iterated local
+// search (2-opt, moves of chains of up to three stops, exchanges; perturbed
+// by exchanging two neighbouring chains, and going on from any result within
+// 1 % of the best). Both start from nearest neighbour.
 StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& options = {});
 
 // The schedule of a sequence under the input's clock, into `result`'s
