@@ -53,10 +53,20 @@ struct RoutingSolution {
 
 // How hard SolveRouting works. Intentionally copyable.
 struct RoutingOptions {
-  // Places and vehicles the search may weigh for a customer; the default
-  // takes about 0.6 s for up to 200 customers on the benchmark machine.
-  std::uint64_t effort = 100'000'000;
+  // Steps of the search (places and vehicles weighed for a customer, customers
+  // moved) per customer, at least min_effort and at most max_effort: the
+  // effort grows with the problem. On the benchmark machine a step costs
+  // about 8 ns, so the cap holds a 1,000-customer problem near 8 s of CPU.
+  std::uint64_t effort_per_customer = 1'000'000;
+  std::uint64_t min_effort = 100'000'000;
+  std::uint64_t max_effort = 1'000'000'000;
+  // When not 0, the whole effort instead, whatever the size (a caller that
+  // budgets the search itself).
+  std::uint64_t effort = 0;
 };
+
+// The steps SolveRouting spends on `customers` customers.
+std::uint64_t RoutingEffort(const RoutingOptions& options, std::size_t customers);
 
 // Total cost of the routes (depot -> customers -> depot for each non-empty
 // route).
