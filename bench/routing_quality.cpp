@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "planning/routing.h"
-#include "planning/stop_order.h"
 #include "bench/bench_util.h"
 #include "bench/tsplib.h"
+#include "planning/routing.h"
+#include "planning/stop_order.h"
 
 namespace dg::bench {
 namespace {
@@ -76,7 +76,8 @@ void CheckTour(const planning::StopOrderResult& r, std::size_t stops, const std:
   }
 }
 
-int RunTsp(const fs::path& dir, const std::string& only, const planning::StopOrderOptions& options) {
+int RunTsp(const fs::path& dir, const std::string& only,
+           const planning::StopOrderOptions& options) {
   const Csv optima = ReadCsv(dir / "optima.csv");
   std::printf(
       "| instance | n | optimum | stop order | gap | CPU | nearest neighbour + 2-opt | gap |\n");
@@ -136,7 +137,7 @@ int RunTsp(const fs::path& dir, const std::string& only, const planning::StopOrd
 // The savings routes, the smallest ones (by load) left out until no more
 // than k remain: the search places their customers.
 planning::RoutingSolution TrimmedStart(const planning::RoutingProblem& p,
-                                     planning::RoutingSolution savings, std::size_t k) {
+                                       planning::RoutingSolution savings, std::size_t k) {
   auto load = [&](const std::vector<std::size_t>& r) {
     double w = 0;
     for (std::size_t c : r) w += p.demand[c].weight;
@@ -374,14 +375,12 @@ int RunCvrp(const std::vector<CvrpCase>& cases, const CvrpRun& run, const std::s
       all.savings > 0 ? all.kept_gap / all.savings : 0);
   Row("Routing with capacity, " + l + ": worst gap (goal 3 % each)", Format("%.2f %%", all.worst),
       Format("%zu above 3 %%", above.size()), 0);
-  Row("Routing with capacity, " + l +
-          ": CPU per 100 customers, median / worst instance (goal 1 s)",
+  Row("Routing with capacity, " + l + ": CPU per 100 customers, median / worst instance (goal 1 s)",
       Format("%s / %s", Ms(Median(per_100)).c_str(),
              Ms(*std::max_element(per_100.begin(), per_100.end())).c_str()),
       "1 s", *std::max_element(per_100.begin(), per_100.end()));
   Row("Routing with capacity, " + l + ": CPU per instance, median / slowest",
-      Format("%s / %s (%zu customers)", Ms(Median(times)).c_str(), Ms(slowest).c_str(),
-             slowest_n),
+      Format("%s / %s (%zu customers)", Ms(Median(times)).c_str(), Ms(slowest).c_str(), slowest_n),
       "-", 0);
   return 0;
 }

@@ -542,10 +542,9 @@ class Search {
 std::uint64_t RoutingEffort(const RoutingOptions& options, std::size_t customers) {
   if (options.effort != 0) return options.effort;
   const std::uint64_t n = customers;
-  const std::uint64_t grown =
-      n != 0 && options.effort_per_customer > options.max_effort / n
-          ? options.max_effort
-          : options.effort_per_customer * n;
+  const std::uint64_t grown = n != 0 && options.effort_per_customer > options.max_effort / n
+                                  ? options.max_effort
+                                  : options.effort_per_customer * n;
   return std::min(options.max_effort, std::max(options.min_effort, grown));
 }
 
