@@ -33,12 +33,12 @@
 
 #include "appserver/fixture.h"
 #include "appserver/grade_server.h"
-#include "planning/packing.h"
-#include "planning/place_distribution.h"
 #include "appserver/storage.h"
 #include "bench/bench_util.h"
 #include "bench/day_generator.h"
 #include "data/travel.h"
+#include "planning/packing.h"
+#include "planning/place_distribution.h"
 
 namespace dg::bench {
 namespace {

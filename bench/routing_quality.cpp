@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/cvrp.h"
 #include "bench/tsplib.h"
 #include "planning/routing.h"
 #include "planning/stop_order.h"
@@ -133,27 +134,6 @@ int RunTsp(const fs::path& dir, const std::string& only,
 }
 
 // ---- Routing with capacity on the CVRP instances.
-
-// The savings routes, the smallest ones (by load) left out until no more
-// than k remain: the search places their customers.
-planning::RoutingSolution TrimmedStart(const planning::RoutingProblem& p,
-                                       planning::RoutingSolution savings, std::size_t k) {
-  auto load = [&](const std::vector<std::size_t>& r) {
-    double w = 0;
-    for (std::size_t c : r) w += p.demand[c].weight;
-    return w;
-  };
-  std::stable_sort(savings.routes.begin(), savings.routes.end(),
-                   [&](const auto& a, const auto& b) { return load(a) > load(b); });
-  if (savings.routes.size() > k) savings.routes.resize(k);
-  savings.routes.resize(p.vehicles.size());
-  return savings;
-}
-
-std::size_t Used(const planning::RoutingSolution& s) {
-  return static_cast<std::size_t>(
-      std::count_if(s.routes.begin(), s.routes.end(), [](const auto& r) { return !r.empty(); }));
-}
 
 // One CVRP instance to solve: its file, its best known cost and its fleet.
 struct CvrpCase {
@@ -275,22 +255,7 @@ int RunCvrp(const std::vector<CvrpCase>& cases, const CvrpRun& run, const std::s
     if (!only.empty() && c.name.rfind(only, 0) != 0) continue;
     const TsplibInstance inst = ReadTsplib(c.file.string());
     const std::size_t n = inst.dimension - 1;
-    // The depot first, then the customers in file order.
-    std::vector<std::size_t> node = {inst.depot};
-    for (std::size_t i = 0; i < inst.dimension; ++i) {
-      if (i != inst.depot) node.push_back(i);
-    }
-    planning::RoutingProblem p;
-    p.customers = n;
-    p.cost.assign((n + 1) * (n + 1), 0);
-    for (std::size_t i = 0; i <= n; ++i) {
-      for (std::size_t j = 0; j <= n; ++j)
-        p.cost[i * (n + 1) + j] = inst.Distance(node[i], node[j]);
-    }
-    p.demand.assign(n + 1, {});
-    for (std::size_t i = 1; i <= n; ++i) p.demand[i] = {inst.demand[node[i]], 0};
-    p.vehicles.assign(c.exactly_k ? c.k : n, {inst.capacity, 0});
-    if (c.exactly_k) p.max_used = p.min_used = c.k;
+    const planning::RoutingProblem p = CvrpProblem(inst, c.exactly_k, c.k);
 
     const planning::RoutingSolution savings = planning::SavingsRoutes(p);
     const planning::RoutingSolution savings_2opt = planning::TwoOptRoutes(p, savings);
@@ -298,14 +263,8 @@ int RunCvrp(const std::vector<CvrpCase>& cases, const CvrpRun& run, const std::s
     // break the rule every answer here keeps (on P-n22-k8 nine routes cost
     // less than the best eight): such an instance is left out of the
     // comparison with the references.
-    const bool kept = !c.exactly_k || Used(savings) == c.k;
-    planning::RoutingSolution start;
-    if (c.exactly_k) {
-      start = TrimmedStart(p, savings, c.k);
-    } else {
-      start = savings;
-      start.routes.resize(p.vehicles.size());
-    }
+    const bool kept = !c.exactly_k || UsedVehicles(savings) == c.k;
+    const planning::RoutingSolution start = CvrpStart(p, savings, c.exactly_k, c.k);
     const double begin = ThreadSeconds();
     const planning::RoutingSolution ours = planning::SolveRouting(p, start, options);
     const double seconds = ThreadSeconds() - begin;
@@ -319,9 +278,10 @@ int RunCvrp(const std::vector<CvrpCase>& cases, const CvrpRun& run, const std::s
     std::printf(
         "| %s | %zu | %s | %.0f | %.0f | %.2f %% | %zu | %s | %.0f | %.2f %%%s | %zu | %.0f | "
         "%.2f %%%s |\n",
-        c.name.c_str(), n, fleet.c_str(), c.best, cost, gap, Used(ours), Ms(seconds).c_str(),
-        savings.cost, Gap(savings.cost, c.best), kept ? "" : " (fleet broken)", Used(savings),
-        savings_2opt.cost, Gap(savings_2opt.cost, c.best), kept ? "" : " (fleet broken)");
+        c.name.c_str(), n, fleet.c_str(), c.best, cost, gap, UsedVehicles(ours),
+        Ms(seconds).c_str(), savings.cost, Gap(savings.cost, c.best), kept ? "" : " (fleet broken)",
+        UsedVehicles(savings), savings_2opt.cost, Gap(savings_2opt.cost, c.best),
+        kept ? "" : " (fleet broken)");
     std::fflush(stdout);
     for (Family* f : {&families[run.by_size ? SizeBand(n) : c.family], &all}) {
       ++f->count;

@@ -10,7 +10,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numeric>
+static double Knob(const char* name, double fallback) {
+  const char* v = std::getenv(name);
+  return v ? std::atof(v) : fallback;
+}
 
 #include "planning/packing.h"
 
@@ -117,11 +122,16 @@ class Search {
     for (std::size_t v : by_room_) {
       if (!InUse(v)) idle_.push_back(v);
     }
+    for (std::size_t v = 0; v < p.in_use.size() && v < p.vehicles.size(); ++v) {
+      if (p.in_use[v]) flagged_.push_back(v);
+    }
     // On a large problem a customer is put back only beside one of its
     // nearest customers (or on a route of its own): the far places of the
     // other routes are hardly ever the cheapest, and weighing them all would
     // make each step as slow as the problem is large.
-    granular_ = n_ > kGranularFrom;
+    granular_ = n_ > static_cast<std::size_t>(Knob("K_GRAN", 200));
+    insert_near_ = static_cast<std::size_t>(Knob("K_NEAR", 40));
+    remove_ = Knob("K_REMOVE", 10);
 
     // The nearest customers of each customer, itself first.
     const std::size_t k = std::min<std::size_t>(n_, 80);
@@ -155,7 +165,7 @@ class Search {
       best = cur_.routes;
       best_total = cur_.total;
     }
-    const double t0 = 0.25 * scale_, t1 = 0.0025 * scale_;
+    const double t0 = Knob("K_T0", 0.25) * scale_, t1 = Knob("K_T1", 0.0025) * scale_;
     while (spent_ < effort_ && n_ > 0) {
       const double before = Objective();
       const bool complete_before = Complete();
@@ -362,7 +372,7 @@ class Search {
     const double average = static_cast<double>(n_ - absent_.size()) /
                            static_cast<double>(std::max<std::size_t>(1, routes));
     const double longest = std::max(1.0, std::min(10.0, average));
-    const double strings_max = 4.0 * 10.0 / (1.0 + longest) - 1.0;
+    const double strings_max = 4.0 * remove_ / (1.0 + longest) - 1.0;
     const std::size_t strings =
         static_cast<std::size_t>(std::floor(rng_.Uniform() * strings_max + 1.0));
     std::size_t done = 0;
@@ -447,7 +457,7 @@ class Search {
     auto weigh = [&](std::size_t v, std::size_t at, std::size_t previous, std::size_t next) {
       ++spent_;
       if ((rng_.Next() >> 57) == 0) return;
-      const double delta = p_.Cost(previous, c) + p_.Cost(c, next) - p_.Cost(previous, next);
+      const double delta = p_.Cost(c, previous) + p_.Cost(c, next) - p_.Cost(previous, next);
       if (delta < best) {
         best = delta;
         best_v = v;
@@ -455,22 +465,8 @@ class Search {
         found = true;
       }
     };
-    if (granular_) {
-      // Beside each of the nearest customers that is on a route: just
-      // before it, and just after it.
-      const std::vector<std::size_t>& near = near_[c];
-      const std::size_t end = std::min(near.size(), kInsertNear + 1);
-      spent_ += end;
-      for (std::size_t k = 1; k < end; ++k) {
-        const std::size_t m = near[k];
-        const std::size_t v = route_of_[m];
-        if (v == kNone || !Fits(cur_.load[v], d, p_.vehicles[v])) continue;
-        const auto& r = cur_.routes[v];
-        const std::size_t at = pos_of_[m];
-        weigh(v, at, at > 0 ? r[at - 1] : 0, m);
-        weigh(v, at + 1, m, at + 1 < r.size() ? r[at + 1] : 0);
-      }
-    } else {
+    // Every place of every vehicle in use.
+    auto weigh_all = [&] {
       spent_ += active_.size();
       for (std::size_t v : active_) {
         if (!Fits(cur_.load[v], d, p_.vehicles[v])) continue;
@@ -481,6 +477,29 @@ class Search {
           weigh(v, at, previous, next);
           previous = next;
         }
+      }
+    };
+    if (!granular_) {
+      weigh_all();
+    } else {
+      // Beside each of the nearest customers that is on a route: just
+      // before it, and just after it.
+      const std::vector<std::size_t>& near = near_[c];
+      const std::size_t end = std::min(near.size(), insert_near_ + 1);
+      spent_ += end;
+      for (std::size_t k = 1; k < end; ++k) {
+        const std::size_t m = near[k];
+        const std::size_t v = route_of_[m];
+        if (v == kNone || !Fits(cur_.load[v], d, p_.vehicles[v])) continue;
+        const auto& r = cur_.routes[v];
+        const std::size_t at = pos_of_[m];
+        weigh(v, at, at > 0 ? r[at - 1] : 0, m);
+        weigh(v, at + 1, m, at + 1 < r.size() ? r[at + 1] : 0);
+      }
+      // A vehicle in use for something else, without customers yet, has no
+      // nearest customer to be found beside.
+      for (std::size_t v : flagged_) {
+        if (cur_.routes[v].empty() && Fits(cur_.load[v], d, p_.vehicles[v])) weigh(v, 0, 0, 0);
       }
     }
     if (cur_.used < p_.max_used && !idle_.empty()) {
@@ -500,6 +519,9 @@ class Search {
         break;
       }
     }
+    // Where the nearest customers' vehicles are full (rooms filled tight):
+    // every place of every vehicle in use, as on a small problem.
+    if (granular_ && !found) weigh_all();
     if (!found) return false;
     Touch(best_v);
     auto& r = cur_.routes[best_v];
@@ -526,8 +548,11 @@ class Search {
   std::vector<std::size_t> touched_list_;
   std::vector<char> touched_;
   std::vector<std::size_t> route_of_, pos_of_, removed_, by_room_, rank_, active_, idle_;
-  std::size_t nonempty_ = 0;  // routes with customers
+  std::size_t nonempty_ = 0;          // routes with customers
+  std::vector<std::size_t> flagged_;  // vehicles in use for something else
   bool granular_ = false;
+  std::size_t insert_near_ = 40;
+  double remove_ = 10;
   std::size_t removed_count_ = 0;
   std::vector<char> removed_flag_;
   std::vector<std::uint64_t> absences_;  // steps each customer spent left out
