@@ -10,12 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <numeric>
-static double Knob(const char* name, double fallback) {
-  const char* v = std::getenv(name);
-  return v ? std::atof(v) : fallback;
-}
 
 #include "planning/packing.h"
 
@@ -129,9 +124,7 @@ class Search {
     // nearest customers (or on a route of its own): the far places of the
     // other routes are hardly ever the cheapest, and weighing them all would
     // make each step as slow as the problem is large.
-    granular_ = n_ > static_cast<std::size_t>(Knob("K_GRAN", 200));
-    insert_near_ = static_cast<std::size_t>(Knob("K_NEAR", 40));
-    remove_ = Knob("K_REMOVE", 10);
+    granular_ = n_ > kGranularFrom;
 
     // The nearest customers of each customer, itself first.
     const std::size_t k = std::min<std::size_t>(n_, 80);
@@ -165,7 +158,7 @@ class Search {
       best = cur_.routes;
       best_total = cur_.total;
     }
-    const double t0 = Knob("K_T0", 0.25) * scale_, t1 = Knob("K_T1", 0.0025) * scale_;
+    const double t0 = 0.25 * scale_, t1 = 0.0025 * scale_;
     while (spent_ < effort_ && n_ > 0) {
       const double before = Objective();
       const bool complete_before = Complete();
@@ -372,7 +365,7 @@ class Search {
     const double average = static_cast<double>(n_ - absent_.size()) /
                            static_cast<double>(std::max<std::size_t>(1, routes));
     const double longest = std::max(1.0, std::min(10.0, average));
-    const double strings_max = 4.0 * remove_ / (1.0 + longest) - 1.0;
+    const double strings_max = 4.0 * 10.0 / (1.0 + longest) - 1.0;
     const std::size_t strings =
         static_cast<std::size_t>(std::floor(rng_.Uniform() * strings_max + 1.0));
     std::size_t done = 0;
@@ -485,7 +478,7 @@ class Search {
       // Beside each of the nearest customers that is on a route: just
       // before it, and just after it.
       const std::vector<std::size_t>& near = near_[c];
-      const std::size_t end = std::min(near.size(), insert_near_ + 1);
+      const std::size_t end = std::min(near.size(), kInsertNear + 1);
       spent_ += end;
       for (std::size_t k = 1; k < end; ++k) {
         const std::size_t m = near[k];
@@ -551,8 +544,6 @@ class Search {
   std::size_t nonempty_ = 0;          // routes with customers
   std::vector<std::size_t> flagged_;  // vehicles in use for something else
   bool granular_ = false;
-  std::size_t insert_near_ = 40;
-  double remove_ = 10;
   std::size_t removed_count_ = 0;
   std::vector<char> removed_flag_;
   std::vector<std::uint64_t> absences_;  // steps each customer spent left out
