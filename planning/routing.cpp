@@ -494,6 +494,10 @@ class Search {
       for (std::size_t v : flagged_) {
         if (cur_.routes[v].empty() && Fits(cur_.load[v], d, p_.vehicles[v])) weigh(v, 0, 0, 0);
       }
+      // Where the nearest customers' vehicles are full (rooms filled tight):
+      // every place of every vehicle in use, as on a small problem, before a
+      // vehicle of its own.
+      if (!found) weigh_all();
     }
     if (cur_.used < p_.max_used && !idle_.empty()) {
       // Usually the largest vehicle left; now and then another, so that a
@@ -512,9 +516,6 @@ class Search {
         break;
       }
     }
-    // Where the nearest customers' vehicles are full (rooms filled tight):
-    // every place of every vehicle in use, as on a small problem.
-    if (granular_ && !found) weigh_all();
     if (!found) return false;
     Touch(best_v);
     auto& r = cur_.routes[best_v];
