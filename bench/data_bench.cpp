@@ -7,10 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "planning/seeded_random.h"
 #include "data/dataset.h"
 #include "data/item_fields.h"
 #include "data/packet.h"
+#include "planning/seeded_random.h"
 
 namespace dg::data {
 namespace {

@@ -108,6 +108,23 @@ class Search {
     std::stable_sort(by_room_.begin(), by_room_.end(), [&](std::size_t a, std::size_t b) {
       return size(p.vehicles[a]) > size(p.vehicles[b]);
     });
+    rank_.assign(p.vehicles.size(), 0);
+    for (std::size_t k = 0; k < by_room_.size(); ++k) rank_[by_room_[k]] = k;
+    for (std::size_t v = 0; v < cur_.routes.size(); ++v) {
+      if (InUse(v)) active_.push_back(v);
+      nonempty_ += cur_.routes[v].empty() ? 0 : 1;
+    }
+    for (std::size_t v : by_room_) {
+      if (!InUse(v)) idle_.push_back(v);
+    }
+    for (std::size_t v = 0; v < p.in_use.size() && v < p.vehicles.size(); ++v) {
+      if (p.in_use[v]) flagged_.push_back(v);
+    }
+    // On a large problem a customer is put back only beside one of its
+    // nearest customers (or on a route of its own): the far places of the
+    // other routes are hardly ever the cheapest, and weighing them all would
+    // make each step as slow as the problem is large.
+    granular_ = n_ > kGranularFrom;
 
     // The nearest customers of each customer, itself first.
     const std::size_t k = std::min<std::size_t>(n_, 80);
@@ -188,6 +205,10 @@ class Search {
 
  private:
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // Customers from which the places weighed for a customer are its nearest
+  // ones only, and how many of them.
+  static constexpr std::size_t kGranularFrom = 200;
+  static constexpr std::size_t kInsertNear = 40;
   struct State {
     std::vector<std::vector<std::size_t>> routes;
     std::vector<RouteLoad> load;
@@ -245,17 +266,24 @@ class Search {
     }
   }
 
-  // The vehicles in use, and the others by decreasing room.
-  void RebuildLists() {
-    active_.clear();
-    idle_.clear();
-    for (std::size_t v = 0; v < cur_.routes.size(); ++v) {
-      if (InUse(v)) active_.push_back(v);
+  // Keeps the lists of vehicles in use (by number) and unused (largest
+  // room first), and the count of routes with customers, after route v
+  // changed.
+  void Update(std::size_t v, bool was_used, bool was_empty) {
+    const bool empty = cur_.routes[v].empty();
+    if (empty != was_empty) nonempty_ += empty ? -1 : 1;
+    const bool used = InUse(v);
+    if (used == was_used) return;
+    auto by_rank = [&](std::size_t a, std::size_t b) { return rank_[a] < rank_[b]; };
+    auto in_idle = std::lower_bound(idle_.begin(), idle_.end(), v, by_rank);
+    auto in_active = std::lower_bound(active_.begin(), active_.end(), v);
+    if (used) {
+      idle_.erase(in_idle);
+      active_.insert(in_active, v);
+    } else {
+      active_.erase(in_active);
+      idle_.insert(in_idle, v);
     }
-    for (std::size_t v : by_room_) {
-      if (!InUse(v)) idle_.push_back(v);
-    }
-    lists_stale_ = false;
   }
 
   // Keeps the route as it was before this step's first change to it.
@@ -268,10 +296,11 @@ class Search {
 
   void Undo() {
     for (Saved& s : saved_) {
-      if (s.route.empty() != cur_.routes[s.vehicle].empty()) lists_stale_ = true;
+      const bool was_used = InUse(s.vehicle), was_empty = cur_.routes[s.vehicle].empty();
       for (std::size_t c : cur_.routes[s.vehicle]) route_of_[c] = kNone;
       cur_.routes[s.vehicle].swap(s.route);
       cur_.load[s.vehicle] = s.load;
+      Update(s.vehicle, was_used, was_empty);
     }
     for (std::size_t c : absent_) route_of_[c] = kNone;
     absent_.swap(saved_absent_);
@@ -307,34 +336,32 @@ class Search {
     r.erase(r.begin() + static_cast<std::ptrdiff_t>(out),
             r.begin() + static_cast<std::ptrdiff_t>(last));
     cur_.total += PathCost(p_, r);
-    if (was_used && !InUse(v)) {
-      --cur_.used;
-      lists_stale_ = true;
-    }
+    if (was_used && !InUse(v)) --cur_.used;
+    Update(v, was_used, false);
     Renumber(v, first);
   }
 
   // Moves a route whole onto an unused vehicle it fits, so that the
   // vehicles in use can change shape (the cost stays).
   void Shift() {
-    if (lists_stale_) RebuildLists();
     if (active_.empty() || idle_.empty()) return;
     const std::size_t v = active_[rng_.Below(active_.size())];
     const std::size_t u = idle_[rng_.Below(idle_.size())];
     if (cur_.routes[v].empty() || !Fits(cur_.load[v], {}, p_.vehicles[u])) return;
     Touch(v);
     Touch(u);
+    const bool v_used = InUse(v), u_used = InUse(u);
     cur_.routes[u].swap(cur_.routes[v]);
     std::swap(cur_.load[u], cur_.load[v]);
     Renumber(u, 0);
-    lists_stale_ = true;
+    Update(v, v_used, false);
+    Update(u, u_used, true);
   }
 
   void Ruin() {
     removed_.clear();
     if (rng_.Below(16) == 0) Shift();
-    std::size_t routes = 0;
-    for (const auto& r : cur_.routes) routes += r.empty() ? 0 : 1;
+    const std::size_t routes = nonempty_;
     const double average = static_cast<double>(n_ - absent_.size()) /
                            static_cast<double>(std::max<std::size_t>(1, routes));
     const double longest = std::max(1.0, std::min(10.0, average));
@@ -419,27 +446,58 @@ class Search {
     double best = std::numeric_limits<double>::infinity();
     std::size_t best_v = 0, best_at = 0;
     bool found = false;
-    if (lists_stale_) RebuildLists();
-    spent_ += active_.size();
-    for (std::size_t v : active_) {
-      if (!Fits(cur_.load[v], d, p_.vehicles[v])) continue;
-      const auto& r = cur_.routes[v];
-      std::size_t previous = 0;
-      for (std::size_t at = 0; at <= r.size(); ++at) {
-        const std::size_t next = at < r.size() ? r[at] : 0;
-        ++spent_;
-        // A place is overlooked now and then (one in 128).
-        if ((rng_.Next() >> 57) != 0) {
-          const double delta = p_.Cost(previous, c) + p_.Cost(c, next) - p_.Cost(previous, next);
-          if (delta < best) {
-            best = delta;
-            best_v = v;
-            best_at = at;
-            found = true;
-          }
-        }
-        previous = next;
+    // A place is overlooked now and then (one in 128).
+    auto weigh = [&](std::size_t v, std::size_t at, std::size_t previous, std::size_t next) {
+      ++spent_;
+      if ((rng_.Next() >> 57) == 0) return;
+      const double delta = p_.Cost(c, previous) + p_.Cost(c, next) - p_.Cost(previous, next);
+      if (delta < best) {
+        best = delta;
+        best_v = v;
+        best_at = at;
+        found = true;
       }
+    };
+    // Every place of every vehicle in use.
+    auto weigh_all = [&] {
+      spent_ += active_.size();
+      for (std::size_t v : active_) {
+        if (!Fits(cur_.load[v], d, p_.vehicles[v])) continue;
+        const auto& r = cur_.routes[v];
+        std::size_t previous = 0;
+        for (std::size_t at = 0; at <= r.size(); ++at) {
+          const std::size_t next = at < r.size() ? r[at] : 0;
+          weigh(v, at, previous, next);
+          previous = next;
+        }
+      }
+    };
+    if (!granular_) {
+      weigh_all();
+    } else {
+      // Beside each of the nearest customers that is on a route: just
+      // before it, and just after it.
+      const std::vector<std::size_t>& near = near_[c];
+      const std::size_t end = std::min(near.size(), kInsertNear + 1);
+      spent_ += end;
+      for (std::size_t k = 1; k < end; ++k) {
+        const std::size_t m = near[k];
+        const std::size_t v = route_of_[m];
+        if (v == kNone || !Fits(cur_.load[v], d, p_.vehicles[v])) continue;
+        const auto& r = cur_.routes[v];
+        const std::size_t at = pos_of_[m];
+        weigh(v, at, at > 0 ? r[at - 1] : 0, m);
+        weigh(v, at + 1, m, at + 1 < r.size() ? r[at + 1] : 0);
+      }
+      // A vehicle in use for something else, without customers yet, has no
+      // nearest customer to be found beside.
+      for (std::size_t v : flagged_) {
+        if (cur_.routes[v].empty() && Fits(cur_.load[v], d, p_.vehicles[v])) weigh(v, 0, 0, 0);
+      }
+      // Where the nearest customers' vehicles are full (rooms filled tight):
+      // every place of every vehicle in use, as on a small problem, before a
+      // vehicle of its own.
+      if (!found) weigh_all();
     }
     if (cur_.used < p_.max_used && !idle_.empty()) {
       // Usually the largest vehicle left; now and then another, so that a
@@ -461,11 +519,10 @@ class Search {
     if (!found) return false;
     Touch(best_v);
     auto& r = cur_.routes[best_v];
-    if (!InUse(best_v)) {
-      ++cur_.used;
-      lists_stale_ = true;
-    }
+    const bool was_used = InUse(best_v), was_empty = r.empty();
+    if (!was_used) ++cur_.used;
     r.insert(r.begin() + static_cast<std::ptrdiff_t>(best_at), c);
+    Update(best_v, was_used, was_empty);
     cur_.load[best_v].weight += d.weight;
     cur_.load[best_v].volume += d.volume;
     cur_.total += best;
@@ -484,8 +541,10 @@ class Search {
   std::vector<Saved> saved_;
   std::vector<std::size_t> touched_list_;
   std::vector<char> touched_;
-  std::vector<std::size_t> route_of_, pos_of_, removed_, by_room_, active_, idle_;
-  bool lists_stale_ = true;
+  std::vector<std::size_t> route_of_, pos_of_, removed_, by_room_, rank_, active_, idle_;
+  std::size_t nonempty_ = 0;          // routes with customers
+  std::vector<std::size_t> flagged_;  // vehicles in use for something else
+  bool granular_ = false;
   std::size_t removed_count_ = 0;
   std::vector<char> removed_flag_;
   std::vector<std::uint64_t> absences_;  // steps each customer spent left out
@@ -496,6 +555,15 @@ class Search {
 };
 
 }  // namespace
+
+std::uint64_t RoutingEffort(const RoutingOptions& options, std::size_t customers) {
+  if (options.effort != 0) return options.effort;
+  const std::uint64_t n = customers;
+  const std::uint64_t grown = n != 0 && options.effort_per_customer > options.max_effort / n
+                                  ? options.max_effort
+                                  : options.effort_per_customer * n;
+  return std::min(options.max_effort, std::max(options.min_effort, grown));
+}
 
 double RoutingCost(const RoutingProblem& problem, const RoutingSolution& solution) {
   double total = 0;
@@ -529,7 +597,7 @@ bool IsFeasible(const RoutingProblem& problem, const RoutingSolution& solution) 
 
 RoutingSolution SolveRouting(const RoutingProblem& problem, const RoutingSolution& start,
                              const RoutingOptions& options) {
-  RoutingSolution best = Search(problem, start, options.effort).Run();
+  RoutingSolution best = Search(problem, start, RoutingEffort(options, problem.customers)).Run();
   RoutingSolution given = start;
   given.routes.resize(problem.vehicles.size());
   given.cost = RoutingCost(problem, given);

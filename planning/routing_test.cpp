@@ -182,6 +182,94 @@ TEST(Routing, CompletesAnIncompleteStart) {
   EXPECT_EQ(Print(none), Print(start));
 }
 
+// Customers in a few clusters around the depot, demands of 1 to 9.
+RoutingProblem Clustered(std::size_t n, std::uint32_t seed,
+                         const std::vector<RouteLoad>& vehicles) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> angle(0, 6.283), spread(-40, 40), radius(100, 900);
+  std::vector<std::pair<double, double>> centres, where;
+  for (int k = 0; k < 7; ++k) {
+    const double a = angle(rng), r = radius(rng);
+    centres.push_back({r * std::cos(a), r * std::sin(a)});
+  }
+  std::vector<RouteLoad> demand;
+  for (std::size_t c = 0; c < n; ++c) {
+    const auto& centre = centres[rng() % centres.size()];
+    where.push_back({centre.first + spread(rng), centre.second + spread(rng)});
+    demand.push_back({static_cast<double>(1 + rng() % 9), 0.01 * static_cast<double>(rng() % 5)});
+  }
+  return Plane(where, demand, vehicles);
+}
+
+// Problems larger than the small ones above, where a customer is put back
+// only beside its nearest ones: a free fleet, exactly k vehicles of mixed
+// rooms, and vehicles in use for something else. Every answer serves every
+// customer once within the rooms and the vehicle limits, costs what its
+// routes cost, no more than its start (and clearly less than the savings
+// routes), and comes out the same twice.
+TEST(Routing, LargeProblemsStayFeasibleNoCostlierAndRepeat) {
+  const RoutingOptions options = [] {
+    RoutingOptions o;
+    o.effort = 6'000'000;
+    return o;
+  }();
+  auto check = [&](const RoutingProblem& p, const RoutingSolution& start) {
+    const RoutingSolution r = SolveRouting(p, start, options);
+    EXPECT_TRUE(IsFeasible(p, r));
+    EXPECT_NEAR(r.cost, RoutingCost(p, r), 1e-6);
+    if (IsFeasible(p, start)) {
+      EXPECT_LE(r.cost, RoutingCost(p, start) + 1e-6);
+    }
+    EXPECT_EQ(Print(r), Print(SolveRouting(p, start, options)));
+    return r;
+  };
+  {
+    SCOPED_TRACE("free fleet");
+    RoutingProblem p = Clustered(260, 5, std::vector<RouteLoad>(260, {60, 10}));
+    const RoutingSolution savings = SavingsRoutes(p);
+    RoutingSolution start = savings;
+    start.routes.resize(p.vehicles.size());
+    const RoutingSolution r = check(p, start);
+    EXPECT_LT(r.cost, TwoOptRoutes(p, savings).cost);
+  }
+  {
+    SCOPED_TRACE("exactly k of mixed rooms, from an empty start");
+    std::vector<RouteLoad> fleet;
+    for (int k = 0; k < 30; ++k) fleet.push_back({k % 3 == 0 ? 50.0 : 40.0, 5});
+    RoutingProblem p = Clustered(240, 9, fleet);
+    p.min_used = p.max_used = 30;
+    check(p, RoutingSolution{std::vector<std::vector<std::size_t>>(fleet.size()), 0});
+  }
+  {
+    // The room needs every vehicle the limit allows, among them two that
+    // carry something else and start without customers.
+    SCOPED_TRACE("vehicles in use for something else");
+    RoutingProblem p = Clustered(230, 11, std::vector<RouteLoad>(24, {50, 10}));
+    double total = 0;
+    for (std::size_t c = 1; c <= p.customers; ++c) total += p.demand[c].weight;
+    p.max_used = static_cast<std::size_t>(std::ceil(total / 50 * 1.06));
+    p.in_use.assign(p.vehicles.size(), 0);
+    p.in_use[3] = p.in_use[17] = 1;
+    const RoutingSolution r =
+        check(p, RoutingSolution{std::vector<std::vector<std::size_t>>(p.vehicles.size()), 0});
+    EXPECT_FALSE(r.routes[3].empty() && r.routes[17].empty());
+  }
+}
+
+TEST(Routing, EffortGrowsWithTheCustomersWithinItsBounds) {
+  RoutingOptions o;
+  o.effort_per_customer = 1'000;
+  o.min_effort = 50'000;
+  o.max_effort = 400'000;
+  EXPECT_EQ(RoutingEffort(o, 10), 50'000u);
+  EXPECT_EQ(RoutingEffort(o, 120), 120'000u);
+  EXPECT_EQ(RoutingEffort(o, 1'000), 400'000u);
+  o.effort_per_customer = std::numeric_limits<std::uint64_t>::max() / 2;
+  EXPECT_EQ(RoutingEffort(o, 3), 400'000u) << "no overflow past the cap";
+  o.effort = 7;
+  EXPECT_EQ(RoutingEffort(o, 1'000), 7u) << "a caller's own budget wins";
+}
+
 TEST(Routing, SavingsMergesWhileTheLoadFits) {
   // Four customers on a line: two routes of two.
   const RoutingProblem p =
