@@ -8,6 +8,7 @@
 
 #include "planning/routing.h"
 #include "planning/stop_order.h"
+#include "planning/timed_routing.h"
 
 namespace dg::planning {
 namespace {
@@ -52,11 +53,160 @@ double Symmetric(const PlaceMap& map, std::size_t a, std::size_t b) {
   return (map.km[a * map.places + b] + map.km[b * map.places + a]) / 2;
 }
 
+bool ClockIsUsable(const PlaceClock& clock, const PlaceMap& map, std::size_t vehicles) {
+  if (clock.travel.empty()) return false;
+  for (const std::vector<double>& table : clock.travel) {
+    if (table.size() != map.places * map.places) return false;
+  }
+  if (!clock.travel_of.empty() && clock.travel_of.size() != vehicles) return false;
+  for (std::size_t t : clock.travel_of) {
+    if (t >= clock.travel.size()) return false;
+  }
+  return clock.days.size() <= 1 || clock.days.size() == vehicles;
+}
+
+template <typename T>
+T PerPlace(const std::vector<T>& values, std::size_t place) {
+  return place < values.size() ? values[place] : T{};
+}
+
+// The distribution with the clock: every order with a place is a customer;
+// the movable ones may ride any vehicle, the others are visited where the
+// packing put them (one customer per vehicle and place, taking no room: the
+// room they take is the vehicle's already).
+PackResult PlanWithClock(const std::vector<PackItem>& items,
+                         const std::vector<PackVehicle>& vehicles, const PackResult& packed,
+                         const std::vector<std::size_t>& item_place, const PlaceMap& map,
+                         const PlaceOptions& options, PlaceReport* report, const PlaceClock& clock,
+                         const std::vector<Order>& orders,
+                         const std::vector<std::vector<const PackAllocation*>>& of_item,
+                         const std::vector<std::size_t>& order_of) {
+  TimedProblem problem;
+  problem.objective = TimedObjective::kTimeOnRoad;
+  problem.places = map.places;
+  problem.cost.resize(map.places * map.places);
+  for (std::size_t a = 0; a < map.places; ++a) {
+    for (std::size_t b = 0; b < map.places; ++b)
+      problem.cost[a * map.places + b] = Symmetric(map, a, b);
+  }
+  problem.travel = clock.travel;
+  problem.travel_of = clock.travel_of;
+  problem.days = clock.days;
+  problem.vehicles.resize(vehicles.size());
+  problem.in_use.assign(vehicles.size(), 0);
+  for (std::size_t v = 0; v < vehicles.size(); ++v) {
+    problem.vehicles[v] = {vehicles[v].free_weight, vehicles[v].free_volume};
+  }
+  // Node 0 the branch; each customer: the order, its place, its pinned
+  // vehicle and the kilograms it unloads.
+  std::vector<std::size_t> customer_order = {kNoPlace};
+  std::vector<double> unloaded = {0};
+  problem.place = {0};
+  problem.pinned = {kAnyVehicle};
+  problem.demand = {{}};
+  for (std::size_t k = 0; k < orders.size(); ++k) {
+    const Order& o = orders[k];
+    // (vehicle, place) -> weight, volume
+    std::map<std::pair<std::size_t, std::size_t>, RouteLoad> parts;
+    for (std::size_t i : o.items) {
+      for (const PackAllocation* a : of_item[i]) {
+        RouteLoad& part = parts[{o.movable ? kAnyVehicle : a->vehicle, item_place[i]}];
+        part.weight += items[i].unit_weight * a->quantity;
+        part.volume += items[i].unit_volume * a->quantity;
+        if (!o.movable) {
+          problem.vehicles[a->vehicle].weight -= items[i].unit_weight * a->quantity;
+          problem.vehicles[a->vehicle].volume -= items[i].unit_volume * a->quantity;
+          problem.in_use[a->vehicle] = 1;
+        }
+      }
+    }
+    for (const auto& [key, load] : parts) {
+      if (key.second == kNoPlace) continue;
+      customer_order.push_back(k);
+      unloaded.push_back(load.weight);
+      problem.place.push_back(key.second);
+      problem.pinned.push_back(key.first);
+      problem.demand.push_back(o.movable ? load : RouteLoad{});
+    }
+  }
+  problem.customers = customer_order.size() - 1;
+  for (RouteLoad& room : problem.vehicles) {
+    room.weight = std::max(0.0, room.weight);
+    room.volume = std::max(0.0, room.volume);
+  }
+  const std::size_t nodes = problem.customers + 1;
+  problem.clock.resize(nodes);
+  problem.stop_minutes.resize(nodes);
+  for (std::size_t c = 1; c < nodes; ++c) {
+    const std::size_t place = problem.place[c];
+    problem.clock[c].windows = PerPlace(clock.windows, place);
+    problem.stop_minutes[c] = std::max(0.0, PerPlace(clock.stop_minutes, place));
+    problem.clock[c].unloading =
+        problem.stop_minutes[c] +
+        std::max(0.0, PerPlace(clock.tonne_minutes, place)) * unloaded[c] / 1000;
+  }
+
+  TimedOptions timed;
+  timed.effort =
+      std::min(options.max_effort, options.effort_per_order * static_cast<std::uint64_t>(nodes));
+  const TimedSolution solved = SolveTimedRouting(problem, timed);
+
+  PackResult out;
+  out.complete = true;
+  std::vector<std::size_t> vehicle_of_order(orders.size(), kNoPlace);
+  for (std::size_t v = 0; v < solved.routes.size(); ++v) {
+    for (std::size_t c : solved.routes[v]) {
+      if (orders[customer_order[c]].movable) vehicle_of_order[customer_order[c]] = v;
+    }
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t moved_to = vehicle_of_order[order_of[i]];
+    for (const PackAllocation* a : of_item[i]) {
+      out.allocations.push_back({i, moved_to == kNoPlace ? a->vehicle : moved_to, a->quantity});
+    }
+  }
+  std::sort(out.allocations.begin(), out.allocations.end(),
+            [](const PackAllocation& a, const PackAllocation& b) {
+              return std::tie(a.item, a.vehicle) < std::tie(b.item, b.vehicle);
+            });
+  // Never an answer that breaks a room (the search keeps them; an order it
+  // could place nowhere else might not).
+  if (!FitsRooms(items, vehicles, out.allocations)) return packed;
+  if (report == nullptr) return out;
+
+  report->orders_moved = problem.customers;
+  report->km_before = RoutesKm(packed, item_place, map);
+  report->km_after = RoutesKm(out, item_place, map);
+  report->stops.assign(vehicles.size(), {});
+  std::set<std::size_t> reported;
+  std::vector<char> overrun(nodes, 0);
+  for (std::size_t c : solved.late) overrun[c] = 1;
+  for (std::size_t v = 0; v < solved.routes.size(); ++v) {
+    const std::vector<std::size_t>& route = solved.routes[v];
+    if (route.empty()) continue;
+    const RouteSchedule schedule = TimedSchedule(problem, v, route);
+    for (std::size_t k = 0; k < route.size(); ++k) {
+      const std::size_t c = route[k];
+      const std::size_t place = problem.place[c];
+      if (report->stops[v].empty() || report->stops[v].back() != place) {
+        report->stops[v].push_back(place);
+      }
+      const StopTimes& t = schedule.stops[k];
+      if ((t.late > 0 || overrun[c]) && reported.insert(customer_order[c]).second) {
+        report->late.push_back({items[orders[customer_order[c]].items.front()].order, place, v,
+                                problem.clock[c].windows, t.arrival, t.late});
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 PackResult PlanByPlace(const std::vector<PackItem>& items, const std::vector<PackVehicle>& vehicles,
                        const PackResult& packed, const std::vector<std::size_t>& item_place,
-                       const PlaceMap& map, const PlaceOptions& options, PlaceReport* report) {
+                       const PlaceMap& map, const PlaceOptions& options, PlaceReport* report,
+                       const PlaceClock* clock) {
   if (report != nullptr) *report = {};
   if (!packed.complete || !MapIsUsable(items, item_place, map)) return packed;
 
@@ -85,6 +235,11 @@ PackResult PlanByPlace(const std::vector<PackItem>& items, const std::vector<Pac
     if (o.vehicle == kNoPlace) o.vehicle = vehicle;
     if (o.place == kNoPlace) o.place = item_place[i];
     if (o.vehicle != vehicle || o.place != item_place[i]) o.movable = false;
+  }
+
+  if (clock != nullptr && ClockIsUsable(*clock, map, vehicles.size())) {
+    return PlanWithClock(items, vehicles, packed, item_place, map, options, report, *clock, orders,
+                         of_item, order_of);
   }
 
   // Customers: the movable orders. What stays is carried where it is, on a

@@ -181,5 +181,77 @@ TEST(PlanByPlace, RandomDaysStaySoundAndTheSameInputGivesTheSamePlan) {
   }
 }
 
+// A clock for a plane map: travel minutes = km (60 km/h), windows per
+// place, a stop of 10 minutes plus 6 per tonne.
+PlaceClock ClockFor(const PlaceMap& map, const std::vector<std::vector<TimeWindow>>& windows) {
+  PlaceClock clock;
+  clock.windows = windows;
+  clock.stop_minutes.assign(map.places, 10);
+  clock.tonne_minutes.assign(map.places, 6);
+  clock.travel = {map.km};
+  VehicleDay day;
+  day.start = 360;
+  day.end = 1080;
+  day.longest = 600;
+  clock.days = {day};
+  return clock;
+}
+
+TEST(PlanByPlace, WithAClockWindowsAreKeptEvenOnMoreVehiclesThanPacked) {
+  // By weight one truck takes all; but the north and south clients both
+  // receive 07:00-07:40 only, 60 km out: a second truck is needed.
+  const std::vector<PackItem> items = {Order("N1", 20), Order("S1", 20), Order("N2", 20),
+                                       Order("E1", 20)};
+  const std::vector<PackVehicle> trucks = {{100, 1}, {100, 1}, {100, 1}};
+  const PlaceMap map = Plane({{0, 0}, {0, 60}, {0, -60}, {30, 0}});
+  const std::vector<std::size_t> place = {1, 2, 1, 3};
+  const PackResult packed = PackItems(items, trucks);
+  ASSERT_EQ(VehiclesUsed(packed).size(), 1u);
+  const PlaceClock clock = ClockFor(map, {{}, {{420, 460}}, {{420, 460}}, {}});
+
+  PlaceReport report;
+  const PackResult planned = PlanByPlace(items, trucks, packed, place, map, {}, &report, &clock);
+  ExpectSound(items, trucks, planned);
+  EXPECT_EQ(VehiclesUsed(planned).size(), 2u);
+  EXPECT_TRUE(report.late.empty());
+  std::map<std::string, std::size_t> vehicle_of;
+  for (const PackAllocation& a : planned.allocations) vehicle_of[items[a.item].order] = a.vehicle;
+  EXPECT_EQ(vehicle_of["N1"], vehicle_of["N2"]);
+  EXPECT_NE(vehicle_of["N1"], vehicle_of["S1"]);
+  // Each used vehicle's stops are reported in visiting order.
+  std::size_t stops = 0;
+  for (const auto& s : report.stops) stops += s.size();
+  EXPECT_EQ(stops, 3u);
+  // The same day twice: the same plan.
+  EXPECT_EQ(PlanByPlace(items, trucks, packed, place, map, {}, nullptr, &clock).allocations,
+            planned.allocations);
+  // A clock whose travel table does not match the map is not used.
+  PlaceClock broken = clock;
+  broken.travel = {{1, 2, 3}};
+  EXPECT_EQ(PlanByPlace(items, trucks, packed, place, map, {}, nullptr, &broken).allocations,
+            PlanByPlace(items, trucks, packed, place, map).allocations);
+}
+
+TEST(PlanByPlace, WithAClockAnImpossibleWindowIsCarriedAndNamed) {
+  // The south client closes at 06:50, an hour away from a branch whose
+  // trucks start at 06:00: every truck is late, the order still rides.
+  const std::vector<PackItem> items = {Order("N1", 20), Order("S1", 1000)};
+  const std::vector<PackVehicle> trucks = {{2000, 1}, {2000, 1}};
+  const PlaceMap map = Plane({{0, 0}, {0, 20}, {0, -60}});
+  const std::vector<std::size_t> place = {1, 2};
+  const PackResult packed = PackItems(items, trucks);
+  const PlaceClock clock = ClockFor(map, {{}, {}, {{360, 410}}});
+  PlaceReport report;
+  const PackResult planned = PlanByPlace(items, trucks, packed, place, map, {}, &report, &clock);
+  ExpectSound(items, trucks, planned);
+  ASSERT_EQ(report.late.size(), 1u);
+  EXPECT_EQ(report.late[0].order, "S1");
+  EXPECT_EQ(report.late[0].place, 2u);
+  EXPECT_EQ(WindowsText(report.late[0].windows), "06:00-06:50");
+  // Straight there: leaves at 06:00, arrives at 07:00, 10 minutes late.
+  EXPECT_EQ(ClockText(report.late[0].arrival), "07:00");
+  EXPECT_DOUBLE_EQ(report.late[0].late, 10);
+}
+
 }  // namespace
 }  // namespace dg::planning

@@ -5,33 +5,20 @@
 #include <cstdio>
 
 namespace dg::planning {
-namespace {
+namespace {}  // namespace
 
-// Driving that keeps to the break rule: each leg adds its minutes, and a
-// break whenever the driving since the last one would pass the limit.
-struct Driver {
-  const BreakRule& rule;
-  double since_break = 0;
-  std::size_t breaks = 0;
-
-  // Minutes from setting off to arriving for a leg of `minutes` of driving.
-  double Leg(double minutes) {
-    double total = minutes;
-    if (rule.after_driving > 0 && rule.minutes > 0) {
-      double left = minutes;
-      while (since_break + left > rule.after_driving) {
-        left -= rule.after_driving - since_break;
-        since_break = 0;
-        total += rule.minutes;
-        ++breaks;
-      }
-      since_break += left;
-    }
-    return total;
+double DrivingMinutes(const BreakRule& rule, double& since, double minutes) {
+  if (rule.after_driving <= 0 || rule.minutes <= 0) return minutes;
+  double total = minutes;
+  double left = minutes;
+  while (since + left > rule.after_driving) {
+    left -= rule.after_driving - since;
+    since = 0;
+    total += rule.minutes;
   }
-};
-
-}  // namespace
+  since += left;
+  return total;
+}
 
 WindowStart StartInWindows(const std::vector<TimeWindow>& windows, double arrival) {
   if (windows.empty()) return {arrival, 0};
@@ -56,13 +43,21 @@ RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>&
   // Leaving later by the wait at the first stop changes nothing after it
   // (breaks follow the driving alone) and shortens the working day.
   if (!sequence.empty()) {
-    Driver probe{day.breaks};
-    const double arrival = loaded + probe.Leg(travel(0, sequence.front()));
+    double since = 0;
+    const double arrival = loaded + DrivingMinutes(day.breaks, since, travel(0, sequence.front()));
     const WindowStart first = StartInWindows(clock(sequence.front()).windows, arrival);
     s.leave += first.start - arrival;
   }
 
-  Driver driver{day.breaks};
+  double since = 0;
+  auto leg = [&](double minutes) {
+    const double total = DrivingMinutes(day.breaks, since, minutes);
+    // Each break adds its minutes to the leg.
+    if (day.breaks.minutes > 0) {
+      s.breaks += static_cast<std::size_t>(std::lround((total - minutes) / day.breaks.minutes));
+    }
+    return total;
+  };
   double now = s.leave;
   std::size_t at = 0;
   s.stops.reserve(sequence.size());
@@ -70,7 +65,7 @@ RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>&
     const double drive = travel(at, node);
     s.driving += drive;
     StopTimes t;
-    t.arrival = now + driver.Leg(drive);
+    t.arrival = now + leg(drive);
     const WindowStart w = StartInWindows(clock(node).windows, t.arrival);
     t.start = w.start;
     t.late = w.late;
@@ -84,10 +79,9 @@ RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>&
   if (at != 0) {
     const double drive = travel(at, 0);
     s.driving += drive;
-    now += driver.Leg(drive);
+    now += leg(drive);
   }
   s.back = now;
-  s.breaks = driver.breaks;
   s.late_back = std::max(0.0, s.back - day.end);
   s.over_longest = std::max(0.0, s.back - (s.leave - day.loading) - day.longest);
   s.day_ok = s.late_back <= 1e-9 && s.over_longest <= 1e-9;

@@ -90,6 +90,11 @@ RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>&
                             const std::vector<double>& travel_minutes, std::size_t nodes,
                             const std::vector<std::size_t>& sequence);
 
+// The minutes from setting off to arriving for a leg of `minutes` of
+// driving under the break rule; `since` is the driving since the last break,
+// brought up to date. The rule ScheduleRoute drives by.
+double DrivingMinutes(const BreakRule& rule, double& since, double minutes);
+
 // When unloading may start at a stop reached at `arrival`, and how late that
 // is (0 when on time): the rule ScheduleRoute applies at each stop.
 struct WindowStart {

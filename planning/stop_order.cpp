@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "planning/seeded_random.h"
+#include "planning/stop_order_clock.h"
 
 namespace dg::planning {
 namespace {
@@ -460,6 +461,8 @@ double SequenceCost(const StopOrderInput& input, const std::vector<std::size_t>&
 }
 
 StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& options) {
+  // The clock is a pass of its own, over the shortest order (stop_order_clock.cpp).
+  if (!input.clock.empty()) return OrderStopsOnClock(input, options);
   StopOrderResult r;
   if (input.stops == 0) {
     r.cost = SequenceCost(input, {});

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "planning/route_clock.h"
+
 namespace dg::planning {
 
 // One route to put in order. Node 0 is the start, nodes 1..stops are the
@@ -28,6 +30,14 @@ struct StopOrderInput {
   // 0 for a free place. Empty: every place is free. REQUIRES: no stop is
   // fixed twice, and the size is 0 or `stops`.
   std::vector<std::size_t> fixed;
+  // The clock, optional. Per node (node 0 the start; the end ignored): the
+  // receiving windows and unloading minutes. Empty: no clock, the shortest
+  // order. With a clock, the order keeps the windows and the working day
+  // where it can, then is shortest.
+  std::vector<StopClock> clock;
+  VehicleDay day;
+  // Travel minutes, indexed as the cost; empty: the cost is the travel time.
+  std::vector<double> travel;
 };
 
 // How hard OrderStops works. Intentionally copyable.
@@ -43,6 +53,20 @@ struct StopOrderOptions {
 struct StopOrderResult {
   std::vector<std::size_t> sequence;  // the stop at each place
   double cost = 0;                    // start -> sequence -> end
+  // With a clock: the times at each place of the sequence, the arrival at
+  // the end (at the last stop's departure without an end), and the stops
+  // unloaded after their windows closed (each with its minutes late, in the
+  // sequence's order) and the minutes past the working day (its end or its
+  // longest, whichever is more): what the fixed stops, or the windows
+  // themselves, make impossible.
+  std::vector<StopTimes> times;
+  double back = 0;
+  struct Late {
+    std::size_t stop = 0;
+    double minutes = 0;
+  };
+  std::vector<Late> late;
+  double overrun = 0;
 };
 
 // The fixed stops keep their places; the free ones fill the free places in
@@ -53,6 +77,10 @@ struct StopOrderResult {
 // start. The default effort takes about 20 ms for 100 stops on the
 // benchmark machine.
 StopOrderResult OrderStops(const StopOrderInput& input, const StopOrderOptions& options = {});
+
+// The schedule of a sequence under the input's clock, into `result`'s
+// times, back, late and overrun. REQUIRES: a clock.
+void ScheduleStops(const StopOrderInput& input, StopOrderResult& result);
 
 // start -> sequence -> end. REQUIRES: sequence holds stops 1..stops.
 double SequenceCost(const StopOrderInput& input, const std::vector<std::size_t>& sequence);

@@ -167,5 +167,59 @@ TEST(OrderStops, LargeRouteKeepsFixedPlacesAndIsDeterministic) {
   EXPECT_LE(free_order.cost, first.cost + 1e-9) << "fixing places cannot make the route shorter";
 }
 
+// Stops on a line at these minutes from the start (the end is the start
+// again); travel minutes = cost.
+StopOrderInput Line(const std::vector<double>& at) {
+  std::vector<std::pair<double, double>> points;
+  for (double x : at) points.push_back({x, 0});
+  StopOrderInput in = Plane(points, true);
+  in.clock.assign(at.size(), {});
+  in.day.start = 480;
+  return in;
+}
+
+TEST(OrderStops, WithAClockTheWindowsComeBeforeTheShortestOrder) {
+  // Shortest: 1, 2, 3 outwards. But 3 receives only until 08:40.
+  StopOrderInput in = Line({0, 10, 20, 30});
+  in.clock[1].unloading = in.clock[2].unloading = in.clock[3].unloading = 15;
+  in.clock[3].windows = {{480, 520}};
+  StopOrderResult r = OrderStops(in);
+  EXPECT_EQ(Print(r.sequence), "3 2 1");
+  EXPECT_TRUE(r.late.empty());
+  EXPECT_DOUBLE_EQ(r.overrun, 0);
+  // The times agree with the schedule of the route.
+  std::vector<double> travel = in.cost;
+  const RouteSchedule s = ScheduleRoute(in.day, in.clock, travel, in.stops + 2, r.sequence);
+  ASSERT_EQ(r.times.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_DOUBLE_EQ(r.times[k].arrival, s.stops[k].arrival);
+    EXPECT_DOUBLE_EQ(r.times[k].departure, s.stops[k].departure);
+  }
+  EXPECT_DOUBLE_EQ(r.back, s.back);
+  // Stop 1 receiving only after 09:00 as well: 3 first, 1 last.
+  in.clock[1].windows = {{540, 600}};
+  r = OrderStops(in);
+  EXPECT_EQ(Print(r.sequence), "3 2 1");
+  EXPECT_TRUE(r.late.empty());
+}
+
+TEST(OrderStops, WithAClockTheClerksNumberedStopStaysAndTheLateStopIsNamed) {
+  // The clerk put stop 1 first; it unloads for two hours, so stop 3, which
+  // closes at 09:00, is reached 40 minutes late at the earliest.
+  StopOrderInput in = Line({0, 10, 20, 30});
+  in.clock[1].unloading = 120;
+  in.clock[3].windows = {{480, 540}};
+  in.fixed = {1, 0, 0};
+  StopOrderResult r = OrderStops(in);
+  EXPECT_EQ(Print(r.sequence), "1 3 2");
+  ASSERT_EQ(r.late.size(), 1u);
+  EXPECT_EQ(r.late[0].stop, 3u);
+  EXPECT_DOUBLE_EQ(r.late[0].minutes, 10 + 120 + 20 - 60);
+  // A working day that ends before the return is reported as overrun.
+  in.day.end = 480 + 170;  // back at 480 + 10 + 120 + 20 + 10 + 20
+  r = OrderStops(in);
+  EXPECT_DOUBLE_EQ(r.overrun, 10);
+}
+
 }  // namespace
 }  // namespace dg::planning

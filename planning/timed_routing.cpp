@@ -16,21 +16,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Times within this many minutes count as equal: the windows are whole
 // minutes and the sums of travel times carry rounding.
 constexpr double kSlack = 1e-6;
-
-// Driving under the break rule: the minutes from setting off to arriving
-// for a leg, `since` the driving since the last break.
-double Leg(const BreakRule& rule, double& since, double minutes) {
-  if (rule.after_driving <= 0 || rule.minutes <= 0) return minutes;
-  double total = minutes;
-  double left = minutes;
-  while (since + left > rule.after_driving) {
-    left -= rule.after_driving - since;
-    since = 0;
-    total += rule.minutes;
-  }
-  since += left;
-  return total;
-}
+// Added to the cost of a customer that opens a vehicle, so that any route in
+// use is preferred.
+constexpr double kOpening = 1e12;
+// The neighbours a removal goes through from its first customer.
+constexpr std::size_t kNeighbours = 60;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model {
@@ -46,7 +36,8 @@ struct Model {
       for (std::size_t u = 0; u < v; ++u) {
         if (p.vehicles[u].weight == p.vehicles[v].weight &&
             p.vehicles[u].volume == p.vehicles[v].volume && SameDay(u, v) &&
-            (p.in_use.empty() || p.in_use[u] == p.in_use[v])) {
+            (p.in_use.empty() || p.in_use[u] == p.in_use[v]) &&
+            (p.travel_of.empty() || p.travel_of[u] == p.travel_of[v])) {
           kind[v] = kind[u];
           break;
         }
@@ -64,9 +55,14 @@ struct Model {
     if (p.days.empty()) return default_day;
     return p.days.size() == 1 ? p.days[0] : p.days[v];
   }
-  double Cost(std::size_t i, std::size_t j) const { return p.cost[i * n + j]; }
-  double Travel(std::size_t i, std::size_t j) const {
-    return p.travel.empty() ? p.cost[i * n + j] : p.travel[i * n + j];
+  std::size_t Index(std::size_t i, std::size_t j) const {
+    return p.places ? p.place[i] * p.places + p.place[j] : i * n + j;
+  }
+  double Cost(std::size_t i, std::size_t j) const { return p.cost[Index(i, j)]; }
+  double Travel(std::size_t v, std::size_t i, std::size_t j) const {
+    if (p.travel.empty()) return p.cost[Index(i, j)];
+    const std::size_t table = p.travel_of.empty() ? 0 : p.travel_of[v];
+    return p.travel[table][Index(i, j)];
   }
   const std::vector<TimeWindow>& Windows(std::size_t node) const {
     static const std::vector<TimeWindow> kNone;
@@ -111,9 +107,10 @@ struct Route {
 
 // The minutes the departure from the branch is delayed so as not to wait at
 // the first stop (nothing after it changes: breaks follow the driving).
-double LeaveDelay(const Model& m, const VehicleDay& day, std::size_t first) {
+double LeaveDelay(const Model& m, std::size_t v, const VehicleDay& day, std::size_t first) {
   double since = 0;
-  const double arrival = day.start + day.loading + Leg(day.breaks, since, m.Travel(0, first));
+  const double arrival =
+      day.start + day.loading + DrivingMinutes(day.breaks, since, m.Travel(v, 0, first));
   return StartInWindows(m.Windows(first), arrival).start - arrival;
 }
 
@@ -130,7 +127,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     r.back = r.leave;
     return;
   }
-  r.leave += LeaveDelay(m, day, r.nodes.front());
+  r.leave += LeaveDelay(m, v, day, r.nodes.front());
   double now = r.leave;
   double since = 0;
   std::size_t at = 0;
@@ -139,7 +136,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     r.load.weight += m.p.demand[node].weight;
     r.load.volume += m.p.demand[node].volume;
     r.dist += m.Cost(at, node);
-    const double arrival = now + Leg(day.breaks, since, m.Travel(at, node));
+    const double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
     const WindowStart w = StartInWindows(m.Windows(node), arrival);
     r.late += w.late;
     now = w.start + m.Service(node, at);
@@ -148,7 +145,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     at = node;
   }
   r.dist += m.Cost(at, 0);
-  r.back = now + Leg(day.breaks, since, m.Travel(at, 0));
+  r.back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   r.late += std::max(0.0, r.back - day.end) +
             std::max(0.0, r.back - (r.leave - day.loading) - day.longest);
 }
@@ -174,7 +171,7 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
   }
   double now = r.dep[pos - 1];
   double since = r.since[pos - 1];
-  double arrival = now + Leg(day.breaks, since, m.Travel(prev, c));
+  double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, prev, c));
   WindowStart w = StartInWindows(m.Windows(c), arrival);
   if (w.late > kSlack) return kInf;
   now = w.start + m.Service(c, prev);
@@ -182,7 +179,7 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
   double back = -1;
   for (std::size_t k = pos; k < r.nodes.size(); ++k) {
     const std::size_t node = r.nodes[k];
-    arrival = now + Leg(day.breaks, since, m.Travel(at, node));
+    arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
     w = StartInWindows(m.Windows(node), arrival);
     if (w.late > kSlack) return kInf;
     now = w.start + m.Service(node, at);
@@ -192,7 +189,7 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
       break;
     }
   }
-  if (back < 0) back = now + Leg(day.breaks, since, m.Travel(at, 0));
+  if (back < 0) back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   if (back > day.end + kSlack || back - (r.leave - day.loading) > day.longest + kSlack) return kInf;
   return objective == TimedObjective::kDistance ? dist_delta : (back - r.back);
 }
@@ -215,10 +212,16 @@ class Search {
       for (std::size_t d = 1; d < n; ++d) {
         if (d != c) list.push_back(d);
       }
-      std::stable_sort(list.begin(), list.end(), [&](std::size_t a, std::size_t b) {
-        return m_.Cost(c, a) + m_.Cost(a, c) < m_.Cost(c, b) + m_.Cost(b, c);
-      });
-      if (list.size() > 60) list.resize(60);
+      auto nearer = [&](std::size_t a, std::size_t b) {
+        const double da = m_.Cost(c, a) + m_.Cost(a, c);
+        const double db = m_.Cost(c, b) + m_.Cost(b, c);
+        return da < db || (da == db && a < b);
+      };
+      if (list.size() > kNeighbours) {
+        std::nth_element(list.begin(), list.begin() + kNeighbours, list.end(), nearer);
+        list.resize(kNeighbours);
+      }
+      std::sort(list.begin(), list.end(), nearer);
       list.insert(list.begin(), c);
     }
     absences_.assign(n, 0);
@@ -251,6 +254,11 @@ class Search {
     const std::uint64_t fleet_effort =
         options_.fewest_vehicles ? options_.effort / 100 * std::min(100u, options_.fleet_share) : 0;
     Plan best = plan;
+    // Customers the greedy insertion found no place for within the fleet:
+    // look for places first.
+    if (!best.unassigned.empty()) {
+      best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
+    }
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
     // is spent.
@@ -277,12 +285,7 @@ class Search {
     // Then the least cost on as many vehicles.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
     Plan current = best;
-    if (best.unassigned.empty()) {
-      best = Anneal(current, options_.effort, false);
-    } else {
-      // Still customers without a place within the fleet: keep looking.
-      best = Anneal(current, options_.effort, true);
-    }
+    best = Anneal(current, options_.effort, false);
     return Finish(best);
   }
 
@@ -318,14 +321,18 @@ class Search {
       for (std::size_t v = 0; v < plan.routes.size(); ++v) {
         const Route& r = plan.routes[v];
         if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
-        if (r.nodes.empty() && !m_.InUse(v)) {
+        const bool opening = r.nodes.empty() && !m_.InUse(v);
+        if (opening) {
           if (plan.used >= limit_ || tried_kind[m_.kind[v]]) continue;
           tried_kind[m_.kind[v]] = 1;
         }
         for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) {
           ++steps_;
           if (random_.Below(100) == 0) continue;
-          const double delta = InsertionDelta(m_, v, r, c, pos, scratch_);
+          double delta = InsertionDelta(m_, v, r, c, pos, scratch_);
+          // With fewest vehicles first, a vehicle is only opened for a
+          // customer no route in use takes.
+          if (opening && options_.fewest_vehicles) delta += kOpening;
           if (delta < best) {
             best = delta;
             best_v = v;
@@ -543,20 +550,24 @@ class Search {
 RouteSchedule TimedSchedule(const TimedProblem& problem, std::size_t vehicle,
                             const std::vector<std::size_t>& route) {
   const Model m(problem);
-  std::vector<StopClock> clock(m.n);
-  std::vector<double> travel(m.n * m.n);
-  for (std::size_t i = 0; i < m.n; ++i) {
-    for (std::size_t j = 0; j < m.n; ++j) travel[i * m.n + j] = m.Travel(i, j);
+  // The route's nodes alone: the branch, then each stop in turn.
+  const std::size_t k = route.size() + 1;
+  std::vector<std::size_t> node = {0};
+  node.insert(node.end(), route.begin(), route.end());
+  std::vector<double> travel(k * k);
+  for (std::size_t i = 0; i < k; ++i) {
+    for (std::size_t j = 0; j < k; ++j) travel[i * k + j] = m.Travel(vehicle, node[i], node[j]);
   }
   // The unloading of each stop as the route makes it (shorter after a
   // customer at the same place).
-  std::size_t prev = 0;
-  for (std::size_t node : route) {
-    clock[node].windows = m.Windows(node);
-    clock[node].unloading = m.Service(node, prev);
-    prev = node;
+  std::vector<StopClock> clock(k);
+  std::vector<std::size_t> sequence(route.size());
+  for (std::size_t i = 1; i < k; ++i) {
+    clock[i].windows = m.Windows(node[i]);
+    clock[i].unloading = m.Service(node[i], node[i - 1]);
+    sequence[i - 1] = i;
   }
-  return ScheduleRoute(m.Day(vehicle), clock, travel, m.n, route);
+  return ScheduleRoute(m.Day(vehicle), clock, travel, k, sequence);
 }
 
 bool IsTimedFeasible(const TimedProblem& problem, const TimedSolution& solution) {

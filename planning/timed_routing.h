@@ -33,19 +33,25 @@ enum class TimedObjective {
 struct TimedProblem {
   std::size_t customers = 0;
   // Cost from node i to node j at [i * (customers + 1) + j] (kilometres, or
-  // any distance).
+  // any distance); with `places`, from place[i] to place[j] at [place[i] *
+  // places + place[j]].
   std::vector<double> cost;
-  // Travel minutes, same indexing; empty: the cost is the travel time.
-  std::vector<double> travel;
+  // Travel minutes, indexed as the cost: one table per kind of vehicle,
+  // `travel_of[v]` vehicle v's (empty: table 0). No table: the cost is the
+  // travel time.
+  std::vector<std::vector<double>> travel;
+  std::vector<std::size_t> travel_of;
+  // The number of places when the tables are indexed by place (0: by node).
+  std::size_t places = 0;
   // Per node; demand[0] is ignored.
   std::vector<RouteLoad> demand;
   // Per node (node 0's ignored): windows and unloading minutes. Empty: no
   // windows, no unloading.
   std::vector<StopClock> clock;
   // Several customers at one place unload at one stop: `place[n]` is node
-  // n's place, and `stop_minutes[n]` of its unloading are saved when the
-  // customer before it on the route is at the same place. Both empty: each
-  // customer its own stop.
+  // n's place (place[0] the branch's), and `stop_minutes[n]` of its
+  // unloading are saved when the customer before it on the route is at the
+  // same place. Both empty: each customer its own stop.
   std::vector<std::size_t> place;
   std::vector<double> stop_minutes;
   // Room of each vehicle, and its day (empty: one VehicleDay{} for all;

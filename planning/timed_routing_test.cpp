@@ -1,0 +1,197 @@
+// Routing with time windows: every plan checked on its own schedule (the
+// clock of one route, independent of the search), nothing lost or served
+// twice, the same answer twice, impossible windows carried and named.
+#include "planning/timed_routing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace dg::planning {
+namespace {
+
+struct Point {
+  double x = 0, y = 0;
+};
+
+// Customers on a plane, travel minutes = distance; node 0 the branch.
+TimedProblem Plane(const std::vector<Point>& at) {
+  TimedProblem p;
+  const std::size_t n = at.size();
+  p.customers = n - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j)
+      p.cost.push_back(std::hypot(at[i].x - at[j].x, at[i].y - at[j].y));
+  }
+  p.demand.assign(n, {1, 0.01});
+  p.clock.assign(n, {});
+  return p;
+}
+
+// A day of `n` customers with windows, as a branch's clients might have:
+// some without hours, some with a morning window, some with two.
+TimedProblem RandomDay(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> coord(-40, 40), weight(50, 400);
+  std::vector<Point> at(n + 1);
+  for (std::size_t i = 1; i <= n; ++i) at[i] = {coord(random), coord(random)};
+  TimedProblem p = Plane(at);
+  for (std::size_t c = 1; c <= n; ++c) {
+    p.demand[c] = {weight(random), 0.5};
+    p.clock[c].unloading = 10;
+    const int kind = static_cast<int>(random() % 3);
+    const double open = 420 + static_cast<double>(random() % 300);
+    if (kind == 1) p.clock[c].windows = {{open, open + 120}};
+    if (kind == 2) p.clock[c].windows = {{open, open + 60}, {open + 180, open + 300}};
+  }
+  VehicleDay day;
+  day.start = 420;
+  day.end = 1140;
+  day.longest = 600;
+  day.loading = 20;
+  day.breaks = {240, 30};
+  p.days = {day};
+  p.vehicles.assign(n, {2000, 12});
+  return p;
+}
+
+TimedOptions Effort(std::uint64_t effort) {
+  TimedOptions o;
+  o.effort = effort;
+  return o;
+}
+
+TEST(SolveTimedRouting, PlansAreFeasibleCompleteAndTheSameTwice) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    TimedProblem p = RandomDay(40, seed);
+    p.objective = seed % 2 ? TimedObjective::kDistance : TimedObjective::kTimeOnRoad;
+    const TimedSolution a = SolveTimedRouting(p, Effort(150'000));
+    EXPECT_TRUE(IsTimedFeasible(p, a)) << "seed " << seed;
+    EXPECT_TRUE(a.late.empty());
+    const TimedSolution b = SolveTimedRouting(p, Effort(150'000));
+    EXPECT_EQ(a.routes, b.routes) << "seed " << seed;
+    // Fewer vehicles than customers, and not more than a plan of one
+    // customer per vehicle would cost in vehicles.
+    EXPECT_LT(a.used, 20u);
+    double distance = 0;
+    for (const auto& route : a.routes) {
+      std::size_t at = 0;
+      for (std::size_t c : route) distance += p.cost[at * p.Nodes() + c], at = c;
+      if (!route.empty()) distance += p.cost[at * p.Nodes()];
+    }
+    EXPECT_NEAR(a.distance, distance, 1e-6);
+  }
+}
+
+TEST(SolveTimedRouting, WindowsDecideHowManyVehicles) {
+  // Two clients 60 minutes out in opposite directions, both receiving from
+  // 08:00 to 08:30: one vehicle cannot make both, two can.
+  TimedProblem p = Plane({{0, 0}, {60, 0}, {-60, 0}});
+  p.vehicles.assign(3, {100, 1});
+  VehicleDay day;
+  day.start = 360;
+  p.days = {day};
+  p.clock[1].windows = {{480, 510}};
+  p.clock[2].windows = {{480, 510}};
+  TimedSolution s = SolveTimedRouting(p, Effort(10'000));
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  EXPECT_EQ(s.used, 2u);
+  // With a second window in the afternoon for one of them, one vehicle does.
+  p.clock[2].windows.push_back({700, 800});
+  s = SolveTimedRouting(p, Effort(10'000));
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  EXPECT_EQ(s.used, 1u);
+  // Room for one only: two again.
+  p.vehicles.assign(3, {1, 1});
+  s = SolveTimedRouting(p, Effort(10'000));
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  EXPECT_EQ(s.used, 2u);
+}
+
+TEST(SolveTimedRouting, AnImpossibleWindowIsCarriedLeastLateAndListed) {
+  // Client 2 closes at 07:30, an hour's drive away: the vehicle starting at
+  // 06:45 is 15 minutes late, the one starting at 07:00 is 30; neither
+  // leaves it behind.
+  TimedProblem p = Plane({{0, 0}, {10, 0}, {0, 60}});
+  p.vehicles.assign(2, {100, 1});
+  VehicleDay early, late;
+  early.start = 405;
+  late.start = 420;
+  p.days = {late, early};
+  p.clock[2].windows = {{400, 450}};
+  const TimedSolution s = SolveTimedRouting(p, Effort(10'000));
+  ASSERT_EQ(s.late, std::vector<std::size_t>{2});
+  EXPECT_FALSE(IsTimedFeasible(p, s));
+  ASSERT_NE(std::find(s.routes[1].begin(), s.routes[1].end(), 2u), s.routes[1].end());
+  const auto& route = s.routes[1];
+  const RouteSchedule schedule = TimedSchedule(p, 1, route);
+  const std::size_t k =
+      static_cast<std::size_t>(std::find(route.begin(), route.end(), 2u) - route.begin());
+  EXPECT_DOUBLE_EQ(schedule.stops[k].late, 15);
+  // Client 1 is served too, on time.
+  std::size_t served = 0;
+  for (const auto& r : s.routes) served += r.size();
+  EXPECT_EQ(served, 2u);
+}
+
+TEST(SolveTimedRouting, PinnedCustomersStayAndStopsAtOnePlaceUnloadOnce) {
+  // Three orders at one place (node 1..3), one pinned to vehicle 1; the
+  // stop costs 30 minutes once, 5 per order after the first.
+  TimedProblem p;
+  p.customers = 4;
+  p.places = 3;
+  p.place = {0, 1, 1, 1, 2};
+  p.cost = {0, 10, 10, 10, 0, 14, 10, 14, 0};
+  p.demand.assign(5, {10, 0.1});
+  p.clock.assign(5, {});
+  p.stop_minutes.assign(5, 25);
+  for (std::size_t c = 1; c <= 4; ++c) p.clock[c].unloading = 30;
+  p.pinned = {kAnyVehicle, kAnyVehicle, 1, kAnyVehicle, kAnyVehicle};
+  p.vehicles.assign(2, {100, 1});
+  VehicleDay day;
+  day.end = 10 + 30 + 5 + 5 + 14 + 30 + 10 + 1;  // one vehicle, with a minute to spare
+  p.days = {day};
+  p.objective = TimedObjective::kTimeOnRoad;
+  const TimedSolution s = SolveTimedRouting(p, Effort(20'000));
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  EXPECT_EQ(s.used, 1u);
+  EXPECT_TRUE(s.routes[0].empty());
+  EXPECT_EQ(s.routes[1].size(), 4u);
+  EXPECT_NEAR(s.cost, 104, 1e-9);
+}
+
+TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
+  TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}});
+  p.vehicles.assign(2, {2, 1});
+  VehicleDay day;
+  day.end = 100;
+  p.days = {day};
+  p.clock[1].windows = {{0, 50}};
+  TimedSolution s;
+  s.routes = {{1, 2}, {}};
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  s.routes = {{2, 1}, {}};  // client 1 reached at 30: still on time
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  p.clock[1].windows = {{0, 25}};  // now late
+  EXPECT_FALSE(IsTimedFeasible(p, s));
+  p.clock[1].windows.clear();
+  p.days[0].end = 39;  // back at 40
+  EXPECT_FALSE(IsTimedFeasible(p, s));
+  p.days[0].end = 100;
+  p.days[0].longest = 39;
+  EXPECT_FALSE(IsTimedFeasible(p, s));
+  p.days[0].longest = 100;
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  p.demand[2].weight = 1.5;  // 2.5 in a room of 2
+  EXPECT_FALSE(IsTimedFeasible(p, s));
+  p.demand[2].weight = 1;
+  s.routes = {{2}, {}};
+  EXPECT_FALSE(IsTimedFeasible(p, s));  // client 1 lost
+  s.routes = {{2, 1}, {1}};
+  EXPECT_FALSE(IsTimedFeasible(p, s));  // client 1 twice
+}
+
+}  // namespace
+}  // namespace dg::planning
