@@ -325,6 +325,14 @@ const std::vector<FixtureTable>& FixtureTables() {
   return kTables;
 }
 
+std::vector<std::pair<std::string, std::string>> ColumnsAddedAfter(int version) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const AddedColumn& a : kAddedColumns) {
+    if (a.version > version) out.emplace_back(a.table, a.column);
+  }
+  return out;
+}
+
 int CurrentSchemaVersion() { return static_cast<int>(Migrations().size()); }
 
 void MigrateSchema(Session& s, SchemaDialect dialect) {
