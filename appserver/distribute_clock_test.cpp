@@ -103,8 +103,8 @@ class DistributeWithClock : public ::testing::Test {
   std::string VehicleOf(const std::string& client) {
     std::string out;
     db_.storage()->Transact(TxKind::Read, [&](Session& s) {
-      out = Str(s.Query("SELECT CDVIATURA FROM ALOCGRADE WHERE CDCLIENTE = ?",
-                        {Value(client)})[0][0]);
+      out = Str(
+          s.Query("SELECT CDVIATURA FROM ALOCGRADE WHERE CDCLIENTE = ?", {Value(client)})[0][0]);
     });
     return out;
   }
@@ -199,12 +199,13 @@ TEST_F(DistributeWithClock, TheSuggestedOrderSaysWhichNumberedStopIsLateAndByHow
   EXPECT_EQ(Distribute(), std::vector<std::string>{});
   const std::string truck = VehicleOf("N1");
   db_.storage()->Transact(TxKind::Write, [&](Session& s) {
-    s.Exec("UPDATE ALOCGRADE SET NRORDENTREGRADE = CASE CDCLIENTE WHEN 'N1' THEN '3' ELSE NULL "
-           "END WHERE CDVIATURA = ?",
-           {Value(truck)});
+    s.Exec(
+        "UPDATE ALOCGRADE SET NRORDENTREGRADE = CASE CDCLIENTE WHEN 'N1' THEN '3' ELSE NULL "
+        "END WHERE CDVIATURA = ?",
+        {Value(truck)});
   });
-  const data::Variant suggested = Call(
-      "GetOrdemSugerida", {data::Variant("0001"), data::Variant(grid_), data::Variant(truck)});
+  const data::Variant suggested =
+      Call("GetOrdemSugerida", {data::Variant("0001"), data::Variant(grid_), data::Variant(truck)});
   const std::string clients = Column(suggested, "CODIGO");
   const std::string late = Column(suggested, "NRMINATRASO");
   EXPECT_EQ(Column(suggested, "NRORDSUGERIDA"), "1,2,3");

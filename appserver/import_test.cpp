@@ -464,6 +464,35 @@ TEST_P(ImportTest, ReceivingWindowsAndWorkingDaysAreCheckedAndReadBackTheSame) {
   }
 }
 
+// The demonstration day with windows (examples/import/janelas/ over the
+// sample day) imports whole, and its distribution keeps every window and
+// working day: nothing is listed late.
+TEST_P(ImportTest, TheDemonstrationDayWithWindowsPlansWithoutALateStop) {
+  ImportSample();
+  std::vector<CsvFile> clock;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(SourceDir() + "/examples/import/janelas")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    clock.push_back(
+        {entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(in), {})});
+  }
+  ASSERT_EQ(clock.size(), 4u);
+  const ImportReport report = Import(clock);
+  ASSERT_TRUE(report.Ok()) << Issues(report);
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE WHERE HRJANELA1 IS NOT NULL"), "12\n");
+
+  rdmGradeDistribuicao object(db_.storage());
+  std::vector<data::Variant> ask = {data::Variant("0001")};
+  const data::Variant items = object.Call("GetItensExpedicao", ask);
+  std::vector<data::Variant> args = {items, "IDCHECK = 'S'", "J27415836000103", "", "ANA", "0001"};
+  const data::Variant answer = object.Call("DistribuiQuantidades", args);
+  EXPECT_EQ(answer.AsArray()[1].AsPacket().rows.size(), 0u);
+  // Every stop has its number in the plan's order.
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM ALOCGRADE WHERE NRORDENTREGRADE IS NULL OR "
+                              "NRORDENTREGRADE = ''"),
+            "0\n");
+}
+
 TEST_P(ImportTest, DryRunChecksAcrossFilesAndStoresNothing) {
   // Vehicles come before their transporters in the list: tables are taken
   // in the order of what they refer to.

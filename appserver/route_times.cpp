@@ -44,10 +44,10 @@ double DriveMinutes(double km, const Speeds& speeds) {
 
 Speeds TransporterSpeeds(Session& s, const Transporter& t) {
   Speeds out;
-  for (const Row& r : s.Query(
-           "SELECT y.VRVELURBANA, y.VRVELRODOVIA FROM TRANSPORT t JOIN TIPOTRANSP y ON "
-           "y.CDTIPTRANS = t.CDTIPTRANS WHERE t.IDTPIJURTRAN = ? AND t.NRINSJURTRAN = ?",
-           {Value(t.type), Value(t.inscription)})) {
+  for (const Row& r :
+       s.Query("SELECT y.VRVELURBANA, y.VRVELRODOVIA FROM TRANSPORT t JOIN TIPOTRANSP y ON "
+               "y.CDTIPTRANS = t.CDTIPTRANS WHERE t.IDTPIJURTRAN = ? AND t.NRINSJURTRAN = ?",
+               {Value(t.type), Value(t.inscription)})) {
     out.urban = Number(r[0], 0);
     out.road = Number(r[1], 0);
   }
@@ -58,9 +58,8 @@ std::vector<double> TravelMinutes(const data::TravelMatrix& matrix, const Speeds
   return TravelMinutes(matrix.km, matrix.minutes, matrix.from_service, speeds);
 }
 
-std::vector<double> TravelMinutes(const std::vector<double>& km,
-                                  const std::vector<double>& minutes, bool from_service,
-                                  const Speeds& speeds) {
+std::vector<double> TravelMinutes(const std::vector<double>& km, const std::vector<double>& minutes,
+                                  bool from_service, const Speeds& speeds) {
   if (from_service || !speeds.Set()) return minutes;
   std::vector<double> out(km.size());
   for (std::size_t k = 0; k < out.size(); ++k) out[k] = DriveMinutes(km[k], speeds);
@@ -127,9 +126,9 @@ VehicleClock ReadVehicleClock(Session& s, const std::string& vehicle, const Bran
   VehicleClock out;
   out.day.loading = branch.loading;
   out.day.breaks = branch.breaks;
-  for (const Row& r : s.Query(
-           "SELECT HRINICIOJORN, HRFIMJORN, QTHORASJORN FROM VEICULO WHERE CDVIATURA = ?",
-           {Value(vehicle)})) {
+  for (const Row& r :
+       s.Query("SELECT HRINICIOJORN, HRFIMJORN, QTHORASJORN FROM VEICULO WHERE CDVIATURA = ?",
+               {Value(vehicle)})) {
     const auto start = r[0].IsEmptyOrNull() ? std::nullopt : clock::ParseTime(r[0].ToString());
     const auto end = r[1].IsEmptyOrNull() ? std::nullopt : clock::ParseTime(r[1].ToString());
     if (start) out.day.start = *start;
@@ -158,8 +157,8 @@ VehicleTimes VehicleSchedule(Session& s, const std::string& branch, const std::s
                                    [](const auto& c) { return !c.second.windows.empty(); });
   if (stops.empty() || (!day.stored && !windows)) return out;
 
-  const auto here = s.Query("SELECT LATITUDE, LONGITUDE FROM FILIAL WHERE CDFILIAL = ?",
-                            {Value(branch)});
+  const auto here =
+      s.Query("SELECT LATITUDE, LONGITUDE FROM FILIAL WHERE CDFILIAL = ?", {Value(branch)});
   if (here.empty() || here[0][0].IsEmptyOrNull() || here[0][1].IsEmptyOrNull()) return out;
   std::map<std::string, double> kg;
   for (const Row& r :
@@ -171,7 +170,8 @@ VehicleTimes VehicleSchedule(Session& s, const std::string& branch, const std::s
   data::GeoPath points;
   try {
     points.push_back({here[0][0].ToDouble(), here[0][1].ToDouble()});
-    for (const Stop& st : stops) points.push_back({st.latitude.ToDouble(), st.longitude.ToDouble()});
+    for (const Stop& st : stops)
+      points.push_back({st.latitude.ToDouble(), st.longitude.ToDouble()});
   } catch (const data::VariantConversionError&) {
     return out;  // coordinates that are no numbers place nothing
   }
@@ -196,8 +196,8 @@ VehicleTimes VehicleSchedule(Session& s, const std::string& branch, const std::s
   for (std::size_t k = 0; k < stops.size(); ++k) {
     const planning::StopTimes& t = schedule.stops[k];
     const ClientClock& c = clocks.at(stops[k].client);
-    out.by_client[stops[k].client] = {
-        c.windows.empty() ? "" : planning::WindowsText(c.windows), t.arrival, t.departure, t.late};
+    out.by_client[stops[k].client] = {c.windows.empty() ? "" : planning::WindowsText(c.windows),
+                                      t.arrival, t.departure, t.late};
   }
   return out;
 }

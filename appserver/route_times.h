@@ -35,9 +35,8 @@ Speeds TransporterSpeeds(Session& s, const Transporter& t);
 // service's durations when they came from it, else the distance at the
 // speeds when they are set, else the matrix's own estimate.
 std::vector<double> TravelMinutes(const data::TravelMatrix& matrix, const Speeds& speeds);
-std::vector<double> TravelMinutes(const std::vector<double>& km,
-                                  const std::vector<double>& minutes, bool from_service,
-                                  const Speeds& speeds);
+std::vector<double> TravelMinutes(const std::vector<double>& km, const std::vector<double>& minutes,
+                                  bool from_service, const Speeds& speeds);
 
 // What the branch sets for every route. Intentionally copyable.
 struct BranchClock {
@@ -75,9 +74,9 @@ struct DayClock {
   // transporter's vehicles: without either the day is planned without a
   // clock, as it always was.
   bool any = false;
-  std::vector<ClientClock> per_place;                  // place 0's is empty
-  std::vector<double> minutes;                         // travel minutes between places
-  std::map<std::string, VehicleClock> vehicles;        // by vehicle code
+  std::vector<ClientClock> per_place;            // place 0's is empty
+  std::vector<double> minutes;                   // travel minutes between places
+  std::map<std::string, VehicleClock> vehicles;  // by vehicle code
 };
 // Reads in a transaction of its own.
 DayClock ReadDayClock(Storage& storage, const std::string& branch, const Transporter& transporter,
