@@ -253,5 +253,73 @@ TEST(PlanByPlace, WithAClockAnImpossibleWindowIsCarriedAndNamed) {
   EXPECT_DOUBLE_EQ(report.late[0].late, 10);
 }
 
+TEST(PlanByPlace, WithAClockRandomDaysStaySoundCompleteAndTheSameTwice) {
+  std::mt19937 rng(11);
+  for (int day = 0; day < 8; ++day) {
+    SCOPED_TRACE("day " + std::to_string(day));
+    std::uniform_real_distribution<double> coord(-60, 60), weight(5, 400);
+    const int clients = 6 + 2 * day;
+    std::vector<std::pair<double, double>> at = {{0, 0}};
+    std::vector<std::vector<TimeWindow>> windows(1);
+    for (int c = 0; c < clients; ++c) {
+      at.push_back({coord(rng), coord(rng)});
+      const double open = 420 + static_cast<double>(rng() % 360);
+      // Some without hours, some with one window, some with two; a few
+      // too early for anyone.
+      switch (rng() % 4) {
+        case 0:
+          windows.push_back({});
+          break;
+        case 1:
+          windows.push_back({{open, open + 90}});
+          break;
+        case 2:
+          windows.push_back({{open, open + 60}, {open + 180, open + 240}});
+          break;
+        default:
+          windows.push_back({{300, 330}});
+          break;
+      }
+    }
+    std::vector<PackItem> items;
+    std::vector<std::size_t> place;
+    for (int o = 0; o < 2 * clients; ++o) {
+      const std::size_t client = 1 + rng() % static_cast<unsigned>(clients);
+      for (int l = 0; l < 1 + static_cast<int>(rng() % 3); ++l) {
+        items.push_back({weight(rng) / 10, 0.05, static_cast<double>(1 + rng() % 5),
+                         "P" + std::to_string(o), "1", "d"});
+        place.push_back(rng() % 12 == 0 ? kNoPlace : client);
+      }
+    }
+    std::vector<PackVehicle> fleet(3 + day, {2500, 10});
+    const PlaceMap map = Plane(at);
+    const PackResult packed = PackItems(items, fleet);
+    if (!packed.complete) continue;
+    PlaceClock clock = ClockFor(map, windows);
+    clock.days[0].breaks = {240, 30};
+    PlaceOptions quick;
+    quick.effort_per_order = 2'000;
+    PlaceReport report;
+    const PackResult planned =
+        PlanByPlace(items, fleet, packed, place, map, quick, &report, &clock);
+    ExpectSound(items, fleet, planned);
+    // The clients that open before anyone can arrive are named, each order
+    // once; the others are reached on time.
+    std::set<std::string> late;
+    for (const LateStop& l : report.late) {
+      EXPECT_TRUE(late.insert(l.order).second) << l.order;
+      EXPECT_LT(l.vehicle, fleet.size());
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (place[i] != kNoPlace && windows[place[i]].size() == 1 &&
+          windows[place[i]][0].close == 330) {
+        EXPECT_TRUE(late.count(items[i].order)) << items[i].order;
+      }
+    }
+    EXPECT_EQ(PlanByPlace(items, fleet, packed, place, map, quick, nullptr, &clock).allocations,
+              planned.allocations);
+  }
+}
+
 }  // namespace
 }  // namespace dg::planning

@@ -151,29 +151,25 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
 }
 
 // The cost added by putting `c` at place `pos` of route r on vehicle v, or
-// infinity when a window, the working day or the room would break. `scratch`
-// holds the candidate route when it must be scheduled whole.
-double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c, std::size_t pos,
-                      Route& scratch) {
+// infinity when a window or the working day would break (the room is the
+// caller's).
+double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                      std::size_t pos) {
   const TimedObjective objective = m.p.objective;
   const VehicleDay& day = m.Day(v);
   const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
   const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
   const double dist_delta = m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
-  if (pos == 0) {
-    // The departure from the branch may move: schedule the whole route.
-    scratch.nodes.assign(1, c);
-    scratch.nodes.insert(scratch.nodes.end(), r.nodes.begin(), r.nodes.end());
-    Simulate(m, v, scratch);
-    if (scratch.late > kSlack) return kInf;
-    return objective == TimedObjective::kDistance ? dist_delta
-                                                  : scratch.Cost(objective) - r.Cost(objective);
-  }
-  double now = r.dep[pos - 1];
-  double since = r.since[pos - 1];
+  // From the departure before the new stop (at the start, from the branch
+  // once loaded: leaving later to avoid waiting at c changes no time after
+  // it, only when the working day starts counting).
+  const double loaded = day.start + day.loading;
+  double now = pos == 0 ? loaded : r.dep[pos - 1];
+  double since = pos == 0 ? 0 : r.since[pos - 1];
   double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, prev, c));
   WindowStart w = StartInWindows(m.Windows(c), arrival);
   if (w.late > kSlack) return kInf;
+  const double leave = pos == 0 ? loaded + (w.start - arrival) : r.leave;
   now = w.start + m.Service(c, prev);
   std::size_t at = c;
   double back = -1;
@@ -190,8 +186,10 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
     }
   }
   if (back < 0) back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
-  if (back > day.end + kSlack || back - (r.leave - day.loading) > day.longest + kSlack) return kInf;
-  return objective == TimedObjective::kDistance ? dist_delta : (back - r.back);
+  if (back > day.end + kSlack || back - (leave - day.loading) > day.longest + kSlack) return kInf;
+  return objective == TimedObjective::kDistance
+             ? dist_delta
+             : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
 }
 
 struct Plan {
@@ -225,8 +223,13 @@ class Search {
       list.insert(list.begin(), c);
     }
     absences_.assign(n, 0);
+    // The annealing's temperature in the objective's unit: the mean
+    // distance (or travel time) between the branch and a customer.
     double sum = 0;
-    for (std::size_t c = 1; c < n; ++c) sum += m_.Cost(0, c) + m_.Cost(c, 0);
+    const bool minutes = m_.p.objective == TimedObjective::kTimeOnRoad && !m_.p.vehicles.empty();
+    for (std::size_t c = 1; c < n; ++c) {
+      sum += minutes ? m_.Travel(0, 0, c) + m_.Travel(0, c, 0) : m_.Cost(0, c) + m_.Cost(c, 0);
+    }
     scale_ = n > 1 ? sum / (2.0 * static_cast<double>(n - 1)) : 1;
     if (!(scale_ > 0)) scale_ = 1;
   }
@@ -250,6 +253,7 @@ class Search {
                      [&](std::size_t a, std::size_t b) { return m_.Cost(0, a) > m_.Cost(0, b); });
     Recreate(plan, order);
     Measure(plan);
+    if (order.empty()) return Finish(plan);
 
     const std::uint64_t fleet_effort =
         options_.fewest_vehicles ? options_.effort / 100 * std::min(100u, options_.fleet_share) : 0;
@@ -295,7 +299,7 @@ class Search {
     for (std::size_t v = 0; v < m_.p.vehicles.size(); ++v) {
       if (!m_.Allowed(c, v) || !m_.Fits({}, c, v)) continue;
       Simulate(m_, v, empty);
-      if (InsertionDelta(m_, v, empty, c, 0, scratch_) < kInf) return true;
+      if (InsertionDelta(m_, v, empty, c, 0) < kInf) return true;
     }
     return false;
   }
@@ -329,7 +333,7 @@ class Search {
         for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) {
           ++steps_;
           if (random_.Below(100) == 0) continue;
-          double delta = InsertionDelta(m_, v, r, c, pos, scratch_);
+          double delta = InsertionDelta(m_, v, r, c, pos);
           // With fewest vehicles first, a vehicle is only opened for a
           // customer no route in use takes.
           if (opening && options_.fewest_vehicles) delta += kOpening;
@@ -444,10 +448,13 @@ class Search {
   Plan Anneal(Plan& current, std::uint64_t until, bool fleet) {
     Plan best = current;
     const std::uint64_t from = steps_;
-    const double hot = 0.3 * scale_;
+    // From about the distance to an average customer down to a small
+    // fraction of it.
+    const double hot = scale_;
     const double cold = 0.002 * scale_;
     while (steps_ < until) {
       if (fleet && current.unassigned.empty()) break;
+      ++steps_;  // an iteration counts, whatever it weighs
       Plan candidate = current;
       std::vector<std::size_t> removed = Ruin(candidate);
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
@@ -462,6 +469,10 @@ class Search {
       bool accept = false;
       if (candidate.unassigned.size() != current.unassigned.size()) {
         accept = candidate.unassigned.size() < current.unassigned.size();
+      } else if (fleet && Absences(candidate) != Absences(current)) {
+        // Leaving out customers that are seldom left out is progress:
+        // the hard ones have found places.
+        accept = Absences(candidate) < Absences(current);
       } else {
         accept = candidate.cost < current.cost - temperature * std::log(u);
       }
@@ -471,6 +482,12 @@ class Search {
     }
     if (fleet) current = best;
     return best;
+  }
+
+  std::uint64_t Absences(const Plan& plan) const {
+    std::uint64_t sum = 0;
+    for (std::size_t c : plan.unassigned) sum += absences_[c];
+    return sum;
   }
 
   // Fewer customers without a place, then (with fewest vehicles first)

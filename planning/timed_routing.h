@@ -70,7 +70,7 @@ struct TimedProblem {
 // How hard SolveTimedRouting works. Intentionally copyable.
 struct TimedOptions {
   // Insertions the search may evaluate.
-  std::uint64_t effort = 20'000'000;
+  std::uint64_t effort = 15'000'000;
   std::uint64_t seed = 1;
   // Fewest vehicles first (else the least cost on any number of the
   // vehicles), and the share of the effort spent looking for fewer, in

@@ -162,6 +162,20 @@ TEST(SolveTimedRouting, PinnedCustomersStayAndStopsAtOnePlaceUnloadOnce) {
   EXPECT_NEAR(s.cost, 104, 1e-9);
 }
 
+TEST(SolveTimedRouting, NothingToPlanOrNothingPossibleEndsAtOnce) {
+  // No customer; then only a customer no vehicle can reach in time (and
+  // one the fleet is not allowed to carry at all).
+  TimedProblem p = Plane({{0, 0}});
+  p.vehicles.assign(2, {10, 1});
+  EXPECT_TRUE(IsTimedFeasible(p, SolveTimedRouting(p)));
+  p = Plane({{0, 0}, {100, 0}});
+  p.vehicles.assign(2, {10, 1});
+  p.clock[1].windows = {{0, 50}};
+  const TimedSolution s = SolveTimedRouting(p);
+  EXPECT_EQ(s.late, std::vector<std::size_t>{1});
+  EXPECT_EQ(s.used, 1u);
+}
+
 TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
   TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}});
   p.vehicles.assign(2, {2, 1});
