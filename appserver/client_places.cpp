@@ -54,6 +54,8 @@ ClientPlaces ReadClientPlaces(Storage& storage, const std::string& branch,
   if (points.size() < 2) return {};
   const data::TravelMatrix matrix = travel->Matrix(points);
   out.map = {points.size(), matrix.km};
+  out.minutes = matrix.minutes;
+  out.from_service = matrix.from_service;
   return out;
 }
 

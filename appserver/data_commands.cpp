@@ -14,6 +14,7 @@
 #include "appserver/csv_text.h"
 #include "appserver/grade_support.h"
 #include "appserver/grid_lines.h"
+#include "appserver/route_times.h"
 #include "data/file_target.h"
 #include "data/format.h"
 #include "data/quantity.h"
@@ -223,6 +224,7 @@ std::string GridNumber(const std::string& text) {
 void ExportGrid(Storage& storage, const std::string& branch_given, const std::string& grid,
                 std::ostream& out) {
   std::vector<detail::GridLine> lines;
+  std::map<std::string, detail::VehicleTimes> times;
   std::string branch = branch_given;
   storage.Transact(TxKind::Read, [&](Session& s) {
     branch = branch_given;
@@ -247,13 +249,35 @@ void ExportGrid(Storage& storage, const std::string& branch_given, const std::st
       throw Error("A grade " + grid + " da filial " + branch + " foi descartada.");
     }
     lines = detail::GridLines(s, branch, grid);
+    times.clear();
+    for (const detail::GridLine& l : lines) {
+      if (!times.count(l.vehicle)) {
+        times[l.vehicle] = detail::VehicleSchedule(s, branch, grid, l.vehicle);
+      }
+    }
   });
   out << "filial;grade;veiculo;ordem_entrega;cliente;pedido;item;produto;quantidade;peso_kg;"
-         "volume_m3\n";
+         "volume_m3;janela;chegada;saida\n";
   for (const detail::GridLine& l : lines) {
+    // The planned times of a route with a clock; empty without.
+    const detail::VehicleTimes& t = times[l.vehicle];
+    const auto at = t.by_client.find(l.client);
+    const bool timed = at != t.by_client.end();
     const std::vector<std::string> cells = {
-        branch, grid,      l.vehicle,          detail::OrderKey(l.stop), l.client,        l.order,
-        l.item, l.product, Number(l.quantity), Number(l.weight),         Number(l.volume)};
+        branch,
+        grid,
+        l.vehicle,
+        detail::OrderKey(l.stop),
+        l.client,
+        l.order,
+        l.item,
+        l.product,
+        Number(l.quantity),
+        Number(l.weight),
+        Number(l.volume),
+        timed ? at->second.window : "",
+        timed ? planning::ClockText(at->second.arrival) : "",
+        timed ? planning::ClockText(at->second.departure) : ""};
     for (std::size_t i = 0; i < cells.size(); ++i) {
       out << (i == 0 ? "" : ";") << csv::QuoteCell(cells[i]);
     }

@@ -48,6 +48,10 @@ struct ClientPlaces {
   // The place of each client with coordinates; a client without them has
   // none and is never given one.
   std::map<std::string, std::size_t> place_of;
+  // The travel minutes between the places, as `map.km`, and whether the
+  // routing service gave them (else they are the estimate's).
+  std::vector<double> minutes;
+  bool from_service = false;
 };
 // Reads the coordinates in a read transaction of its own, then asks the
 // branch's routing service for the distances with no transaction open (the

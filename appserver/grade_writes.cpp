@@ -3,12 +3,14 @@
 #include <any>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
 #include "appserver/item_ledger.h"
+#include "appserver/route_times.h"
 #include "data/filter.h"
 #include "data/format.h"
 #include "data/quantity.h"
@@ -166,7 +168,32 @@ struct ReadyItems {
   ClientPlaces places;
   // The place of each item's client (kNoPlace: not located).
   std::vector<std::size_t> item_place;
+  // The day's clock; without one (`any` false) the day is planned as before.
+  DayClock clock;
 };
+
+// The clock the planning takes, for the vehicles in the order of `vehicles`.
+planning::PlaceClock PlaceClockOf(const DayClock& day, const std::vector<Vehicle>& vehicles) {
+  planning::PlaceClock clock;
+  for (const ClientClock& c : day.per_place) {
+    clock.windows.push_back(c.windows);
+    clock.stop_minutes.push_back(c.per_stop);
+    clock.tonne_minutes.push_back(c.per_tonne);
+  }
+  for (const Vehicle& v : vehicles) {
+    const auto known = day.vehicles.find(v.code);
+    clock.days.push_back(known == day.vehicles.end() ? planning::VehicleDay{} : known->second.day);
+  }
+  clock.travel.push_back(day.minutes);
+  return clock;
+}
+
+// The inconsistency of an order the plan could not deliver on time:
+// "janela 07:00-10:00, chegada 10:40", or past its vehicle's working day.
+std::string LateStopText(const planning::LateStop& late, const std::string& vehicle) {
+  if (late.late > 0 && !late.windows.empty()) return LateText(late.windows, late.arrival);
+  return "após a jornada do veículo " + vehicle + ", chegada " + planning::ClockText(late.arrival);
+}
 
 // A unit weight or volume argument must be the item's own; an empty one
 // stands for it.
@@ -221,6 +248,9 @@ std::any PrepareDistribuiQuantidades(Storage& storage, const std::string& method
     const auto at = ready.places.place_of.find(in.client);
     ready.item_place.push_back(at == ready.places.place_of.end() ? kNoPlace : at->second);
   }
+  if (!ready.places.place_of.empty()) {
+    ready.clock = ReadDayClock(storage, DistributionBranch(a), ParseKey(a.Text(2)), ready.places);
+  }
   return ready;
 }
 
@@ -262,6 +292,13 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
   for (std::size_t i = 0; i < items.size(); ++i) by_day[items[i].day].push_back(i);
   std::vector<Row> allocations;
   allocations.reserve(items.size());
+  // With a clock: the client of each place, and the orders delivered late
+  // (client, what the list says), each once.
+  std::vector<std::string> client_of(ready.places.map.places);
+  for (const auto& [client, place] : ready.places.place_of) client_of[place] = client;
+  std::vector<std::pair<std::string, std::string>> late_rows;
+  const std::optional<planning::PlaceClock> clock =
+      ready.clock.any ? std::optional(PlaceClockOf(ready.clock, vehicles)) : std::nullopt;
   for (const auto& [day, indexes] : by_day) {
     std::vector<PackVehicle> room;
     const std::map<std::string, Load> loads =
@@ -279,17 +316,37 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
       pack_place.push_back(ready.item_place[i]);
     }
     // As few vehicles as the loads allow, then the whole orders spread over
-    // them for the shortest routes. Every vehicle leaves with the return
-    // flag "F", so each route ends back at the branch, as the plan's do.
+    // them for the shortest routes (with a clock: the least time on the
+    // road, the windows and working days kept). Every vehicle leaves with
+    // the return flag "F", so each route ends back at the branch, as the
+    // plan's do.
     PackResult result = PackItems(pack, room);
     if (!result.complete) throw Error("@QT_EXCEDE");
-    result = PlanByPlace(pack, room, result, pack_place, ready.places.map);
+    planning::PlaceReport report;
+    result = PlanByPlace(pack, room, result, pack_place, ready.places.map, {},
+                         clock ? &report : nullptr, clock ? &*clock : nullptr);
+    // With a clock the plan's visiting order is the delivery order: the
+    // times the itinerary and the manifest print are the plan's.
+    std::map<std::pair<std::size_t, std::size_t>, std::string> stop_number;
+    for (std::size_t v = 0; v < report.stops.size(); ++v) {
+      for (std::size_t k = 0; k < report.stops[v].size(); ++k) {
+        stop_number.emplace(std::pair(v, report.stops[v][k]), std::to_string(k + 1));
+      }
+    }
     for (const PackAllocation& p : result.allocations) {
       const Incoming& in = items[indexes[p.item]];
-      allocations.push_back(
-          AllocationRow({branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product,
-                         in.client, p.quantity, in.unit_weight, in.unit_volume, "F", in.route,
-                         in.day, in.delivery, operator_code, ""}));
+      const auto number = stop_number.find({p.vehicle, pack_place[p.item]});
+      allocations.push_back(AllocationRow(
+          {branch, grid, vehicles[p.vehicle].code, in.order, in.item, in.product, in.client,
+           p.quantity, in.unit_weight, in.unit_volume, "F", in.route, in.day, in.delivery,
+           operator_code, number == stop_number.end() ? "" : number->second}));
+    }
+    for (const planning::LateStop& late : report.late) {
+      if (late.place >= client_of.size() || late.vehicle >= vehicles.size()) continue;
+      std::pair row(client_of[late.place], LateStopText(late, vehicles[late.vehicle].code));
+      if (std::find(late_rows.begin(), late_rows.end(), row) == late_rows.end()) {
+        late_rows.push_back(std::move(row));
+      }
     }
   }
   TouchedLoads touched(branch, grid);
@@ -303,7 +360,13 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
                                         ? Variant::Null()
                                         : Variant(data::DateTime::FromIso(items[0].delivery)),
                                     items[0].day, branch, items[0].order, items[0].item, grid);
-  return Variant(data::VariantArray({first_vehicles, ErrorPacket(s, grid, "", branch)}, 0));
+  Variant errors = ErrorPacket(s, grid, "", branch);
+  if (!late_rows.empty()) {
+    data::DataPacket listed = errors.AsPacket();
+    for (auto& [client, text] : late_rows) listed.rows.push_back({Variant(client), Variant(text)});
+    errors = Variant(std::move(listed));
+  }
+  return Variant(data::VariantArray({first_vehicles, errors}, 0));
 }
 
 Variant SetGrade(Session& s, Args& a) {

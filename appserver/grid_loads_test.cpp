@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "appserver/grade_support.h"
+#include "appserver/schema.h"
 #include "appserver/grid_activity.h"
 #include "appserver/import.h"
 #include "appserver/testing/test_support.h"
@@ -289,6 +290,9 @@ TEST_P(LoadsTest, AnOlderDatabaseGetsItsLoadsFromItsAllocations) {
           "DROP INDEX ITEMGRADE_DIA", "DROP INDEX GRADEDISTR_SEQ", "DROP INDEX GRADEDISTR_SITUACAO",
           "DROP INDEX TRANSPORT_INSCRICAO", "ALTER TABLE GRADEDISTR DROP COLUMN DSPROCESSO"}) {
       s.Exec(sql);
+    }
+    for (const auto& [table, column] : ColumnsAddedAfter(before)) {
+      s.Exec("ALTER TABLE " + table + " DROP COLUMN " + column);
     }
     s.Exec("DELETE FROM schema_version WHERE version > ?", {Value(before)});
   });

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "appserver/clock_text.h"
 #include "appserver/csv_text.h"
 #include "appserver/import_store.h"
 #include "appserver/import_tables.h"
@@ -337,6 +338,18 @@ class FileImport {
         }
         return;
       }
+      case Kind::Time: {
+        const auto minutes = clock::ParseTime(raw);
+        if (!minutes) return Bad(k, Quoted(raw) + " não é uma hora (hh:mm, de 00:00 a 24:00)");
+        cells_[k] = Value(clock::TimeText(*minutes));
+        return;
+      }
+      case Kind::Window: {
+        const clock::WindowRead read = clock::ParseWindow(raw);
+        if (!read.window) return Bad(k, Quoted(raw) + " " + read.reason);
+        cells_[k] = Value(clock::WindowText(*read.window));
+        return;
+      }
       case Kind::Cep: {
         std::string digits;
         for (char ch : raw) {
@@ -471,6 +484,7 @@ class FileImport {
         Transporter("NRINSJURTRAN", "");
         CheckCapacityChange("QTCAPACIVIAT", "VRPESO", "kg");
         CheckCapacityChange("VRVOLUMEVIAT", "VRVOLUME", "m³");
+        CheckWorkingDay();
         break;
       case TableId::Items:
         if (!refs_.branches.count(Text("CDFILIAL")) &&
@@ -486,9 +500,44 @@ class FileImport {
         Transporter("NRINSJURTRAN", "");
         KnownTransportType("CDTIPTRANS", "");
         break;
-      case TableId::TransportTypes:
       case TableId::Clients:
+        CheckWindows();
         break;
+      case TableId::TransportTypes:
+        break;
+    }
+  }
+
+  // A client's second window comes after the first, which it needs; a
+  // vehicle's working day ends after it starts. Checked on the row's own
+  // cells: an import that brings one of them alone is checked against the
+  // other as stored.
+  void CheckWindows() {
+    const auto first = Get("HRJANELA1"), second = Get("HRJANELA2");
+    if (!second || second->IsEmptyOrNull()) return;
+    std::string stored_first;
+    if (!first) {
+      for (const Row& r : s_.Query("SELECT HRJANELA1 FROM CLIENTE WHERE CDCLIENTE = ?",
+                                   {Value(Text("CDCLIENTE"))})) {
+        stored_first = r[0].IsEmptyOrNull() ? "" : r[0].ToString();
+      }
+    }
+    const std::string one = first ? Text("HRJANELA1") : stored_first;
+    const int k = Index("HRJANELA2");
+    if (one.empty()) return Bad(k, "a janela_2 precisa de uma janela_1 antes dela");
+    const auto a = clock::ParseWindow(one).window, b = clock::ParseWindow(Text("HRJANELA2")).window;
+    if (a && b && b->open < a->close) {
+      Bad(k, Text("HRJANELA2") + " começa antes de a janela_1 (" + one + ") fechar");
+    }
+  }
+
+  void CheckWorkingDay() {
+    const auto start = Get("HRINICIOJORN"), end = Get("HRFIMJORN");
+    if (!start || !end || start->IsEmptyOrNull() || end->IsEmptyOrNull()) return;
+    const auto from = clock::ParseTime(Text("HRINICIOJORN")), to = clock::ParseTime(Text("HRFIMJORN"));
+    if (from && to && *to <= *from) {
+      Bad(Index("HRFIMJORN"), Text("HRFIMJORN") + " não é depois do início da jornada (" +
+                                  Text("HRINICIOJORN") + ")");
     }
   }
 

@@ -75,13 +75,24 @@ void AddCoordinates(std::vector<Column>& columns) {
   columns.push_back(Number("longitude", "LONGITUDE", -180, 180));
 }
 
+// Minutes of a stop, a loading or a break: at most a day.
+constexpr double kDayMinutes = 24 * 60;
+
+// A client's unloading time, or the branch's default for its clients.
+void AddUnloading(std::vector<Column>& columns, const std::string& target = "") {
+  columns.push_back(In(Number("descarga_min_parada", "QTMINPARADA", 0, kDayMinutes), target));
+  columns.push_back(In(Number("descarga_min_tonelada", "QTMINTONELADA", 0, kDayMinutes), target));
+}
+
 Table TransportTypes() {
   return {TableId::TransportTypes,
           "tipos_transporte",
           "TIPOTRANSP",
           {"CDTIPTRANS"},
           {Key(Code("tipo_transporte", "CDTIPTRANS", 4, true)),
-           Required(Of(Kind::Text, "nome", "NMTIPTRANS", 40))}};
+           Required(Of(Kind::Text, "nome", "NMTIPTRANS", 40)),
+           Number("velocidade_urbana_kmh", "VRVELURBANA", 0, 200, true),
+           Number("velocidade_rodovia_kmh", "VRVELRODOVIA", 0, 200, true)}};
 }
 
 Table Transporters() {
@@ -113,6 +124,10 @@ Table Branches() {
       In(Of(Kind::Inscription, "transportadora_padrao", "NRINSJURTRAN"), "PARAMETROS"));
   t.columns.push_back(In(Code("tipo_transporte_padrao", "CDTIPTRANS", 4, true), "PARAMETROS"));
   t.columns.push_back(In(Of(Kind::Text, "api", "API", 300), "PARAMETROS"));
+  t.columns.push_back(In(Number("carga_min", "QTMINCARGA", 0, kDayMinutes), "PARAMETROS"));
+  AddUnloading(t.columns, "PARAMETROS");
+  t.columns.push_back(In(Number("pausa_apos_horas", "QTHORASDIRECAO", 0, 24, true), "PARAMETROS"));
+  t.columns.push_back(In(Number("pausa_min", "QTMINPAUSA", 0, kDayMinutes), "PARAMETROS"));
   return t;
 }
 
@@ -126,7 +141,10 @@ Table Vehicles() {
            Required(Number("capacidade_kg", "QTCAPACIVIAT", 0, kMost, true)),
            Required(Number("volume_m3", "VRVOLUMEVIAT", 0, kMost, true)),
            Required(Of(Kind::Inscription, "transportadora", "NRINSJURTRAN"),
-                    "o veículo não tem transportadora")}};
+                    "o veículo não tem transportadora"),
+           Of(Kind::Time, "inicio_jornada", "HRINICIOJORN"),
+           Of(Kind::Time, "fim_jornada", "HRFIMJORN"),
+           Number("jornada_max_horas", "QTHORASJORN", 0, 24, true)}};
 }
 
 Table Clients() {
@@ -140,6 +158,9 @@ Table Clients() {
            Of(Kind::Text, "razao_social", "NMRAZSOCCLIE", 50),
            Of(Kind::Text, "endereco", "ENDERECO", 86), Of(Kind::Cep, "cep", "CEP")}};
   AddCoordinates(t.columns);
+  t.columns.push_back(Of(Kind::Window, "janela_1", "HRJANELA1"));
+  t.columns.push_back(Of(Kind::Window, "janela_2", "HRJANELA2"));
+  AddUnloading(t.columns);
   return t;
 }
 

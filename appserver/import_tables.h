@@ -24,6 +24,8 @@ enum class Kind {
   PersonType,   // "J" (legal person) or "F" (natural person)
   Flag,         // "S" or "N" ("sim", "não" too)
   Cep,          // a postal code of 8 digits, stored as "12345-678"
+  Time,         // a time of day "07:30", stored so
+  Window,       // a receiving window "07:00-11:00", stored so
 };
 
 struct Column {

@@ -388,6 +388,111 @@ TEST_P(ImportTest, CapacitiesNeverFallBelowWhatGridsCarry) {
             "150000\n");
 }
 
+// The clock of a day: windows and times are stored in one form whatever
+// the file wrote, read back the same on either storage, and a window or a
+// working day that cannot be is refused on its line with nothing stored.
+TEST_P(ImportTest, ReceivingWindowsAndWorkingDaysAreCheckedAndReadBackTheSame) {
+  ImportSample();
+  const ImportReport good = Import({
+      {"c.csv",
+       "cliente;nome_fantasia;janela_1;janela_2;descarga_min_parada;descarga_min_tonelada\n"
+       "003001;Vale Verde;7:00 - 11:00;13h00 a 17h;15;4,5\n"
+       "003002;Empório;06:30–09:00;;;\n"},
+      {"v.csv",
+       "veiculo;descricao;capacidade_kg;volume_m3;transportadora;inicio_jornada;fim_jornada;"
+       "jornada_max_horas\n"
+       "1001;VUC;3000;16,5;27415836000103;6:00;18:00;9,5\n"},
+      {"f.csv",
+       "filial;nome;carga_min;descarga_min_parada;descarga_min_tonelada;pausa_apos_horas;"
+       "pausa_min\n"
+       "0001;Filial Ribeirão Preto;40;10;3;5,5;30\n"},
+      {"t.csv",
+       "tipo_transporte;nome;velocidade_urbana_kmh;velocidade_rodovia_kmh\n"
+       "1;Rodoviário Próprio;25;70\n"},
+  });
+  ASSERT_EQ(Issues(good), "");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT CDCLIENTE, HRJANELA1, HRJANELA2, QTMINPARADA, QTMINTONELADA FROM "
+                   "CLIENTE WHERE CDCLIENTE IN ('003001', '003002') ORDER BY 1"),
+            "003001|07:00-11:00|13:00-17:00|15|4.5\n003002|06:30-09:00|~|~|~\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT HRINICIOJORN, HRFIMJORN, QTHORASJORN FROM VEICULO "
+                   "WHERE CDVIATURA = '1001'"),
+            "06:00|18:00|9.5\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT QTMINCARGA, QTMINPARADA, QTMINTONELADA, QTHORASDIRECAO, QTMINPAUSA "
+                   "FROM PARAMETROS"),
+            "40|10|3|5.5|30\n");
+  EXPECT_EQ(Query1(storage(),
+                   "SELECT VRVELURBANA, VRVELRODOVIA FROM TIPOTRANSP WHERE CDTIPTRANS = '0001'"),
+            "25|70\n");
+
+  const std::string before = Dump(storage());
+  const std::string clients =
+      "cliente;nome_fantasia;janela_1;janela_2\n003003;Nove;08:00-10:00;\n";
+  const std::string vehicles =
+      "veiculo;descricao;capacidade_kg;volume_m3;transportadora;inicio_jornada;fim_jornada\n"
+      "1002;Toco;6000;30;27415836000103;05:00;15:00\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* issues;
+  } cases[] = {
+      {"hours past the day", clients + "003004;Pão;25:00-26:00;\n",
+       "f.csv:3:3: janela_1: \"25:00-26:00\" não é uma janela (hh:mm-hh:mm)\n"},
+      {"close before open", clients + "003004;Pão;10:00-07:00;\n",
+       "f.csv:3:3: janela_1: \"10:00-07:00\" fecha antes de abrir\n"},
+      {"minutes past the hour and a lone number", clients + "003004;Pão;07:75-09:00;8\n",
+       "f.csv:3:3: janela_1: \"07:75-09:00\" não é uma janela (hh:mm-hh:mm)\n"
+       "f.csv:3:4: janela_2: \"8\" não é uma janela (hh:mm-hh:mm)\n"},
+      {"second window inside the first", clients + "003004;Pão;07:00-11:00;10:00-12:00\n",
+       "f.csv:3:4: janela_2: 10:00-12:00 começa antes de a janela_1 (07:00-11:00) fechar\n"},
+      {"second window alone", clients + "003004;Pão;;13:00-17:00\n",
+       "f.csv:3:4: janela_2: a janela_2 precisa de uma janela_1 antes dela\n"},
+      {"working day that ends before it starts",
+       vehicles + "1003;Truck;12000;45;27415836000103;18:00;06:00\n",
+       "f.csv:3:7: fim_jornada: 06:00 não é depois do início da jornada (18:00)\n"},
+      {"a time that is no time", vehicles + "1003;Truck;12000;45;27415836000103;24:30;\n",
+       "f.csv:3:6: inicio_jornada: \"24:30\" não é uma hora (hh:mm, de 00:00 a 24:00)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ImportReport report = Import({{"f.csv", c.text}});
+    EXPECT_EQ(Issues(report), c.issues);
+    EXPECT_FALSE(report.files[0].stored);
+    EXPECT_EQ(Dump(storage()), before);
+  }
+}
+
+// The demonstration day with windows (examples/import/janelas/ over the
+// sample day) imports whole, and its distribution keeps every window and
+// working day: nothing is listed late.
+TEST_P(ImportTest, TheDemonstrationDayWithWindowsPlansWithoutALateStop) {
+  ImportSample();
+  std::vector<CsvFile> clock;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(SourceDir() + "/examples/import/janelas")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    clock.push_back(
+        {entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(in), {})});
+  }
+  ASSERT_EQ(clock.size(), 4u);
+  const ImportReport report = Import(clock);
+  ASSERT_TRUE(report.Ok()) << Issues(report);
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM CLIENTE WHERE HRJANELA1 IS NOT NULL"), "12\n");
+
+  rdmGradeDistribuicao object(db_.storage());
+  std::vector<data::Variant> ask = {data::Variant("0001")};
+  const data::Variant items = object.Call("GetItensExpedicao", ask);
+  std::vector<data::Variant> args = {items, "IDCHECK = 'S'", "J27415836000103", "", "ANA", "0001"};
+  const data::Variant answer = object.Call("DistribuiQuantidades", args);
+  EXPECT_EQ(answer.AsArray()[1].AsPacket().rows.size(), 0u);
+  // Every stop has its number in the plan's order.
+  EXPECT_EQ(Query1(storage(), "SELECT COUNT(*) FROM ALOCGRADE WHERE NRORDENTREGRADE IS NULL OR "
+                              "NRORDENTREGRADE = ''"),
+            "0\n");
+}
+
 TEST_P(ImportTest, DryRunChecksAcrossFilesAndStoresNothing) {
   // Vehicles come before their transporters in the list: tables are taken
   // in the order of what they refer to.

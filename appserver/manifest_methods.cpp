@@ -1,8 +1,10 @@
 #include "appserver/manifest_methods.h"
 
+#include <cmath>
 #include <map>
 
 #include "appserver/grid_lines.h"
+#include "appserver/route_times.h"
 #include "data/format.h"
 
 namespace dg::server::detail {
@@ -89,8 +91,17 @@ Variant GetRomaneio(Session& s, Args& a) {
       .Dbl("VRVOLTOTAL")
       .Str("DISTANCIA", 10)
       .Str("TEMPO", 10)
-      .Memo("DSITINERAGRADE");
+      .Memo("DSITINERAGRADE")
+      .Str("HRSAIDA", 5)
+      .Str("HRRETORNO", 5);
+  // The planned times of each route with a clock (route_times.h): leaving
+  // and back at the branch, and at each stop beside its window.
+  std::map<std::string, VehicleTimes> times;
+  const auto clock_text = [](const VehicleTimes& t, double minutes) {
+    return t.clocked ? Variant(planning::ClockText(minutes)) : Variant();
+  };
   for (const auto& [code, load] : carried) {
+    const VehicleTimes& t = times[code] = VehicleSchedule(s, branch, grid, code);
     const std::vector<Value> key = {Value(branch), Value(grid), Value(code)};
     const auto v = s.Query(
         "SELECT v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, v.NRINSJURTRAN, "
@@ -111,7 +122,8 @@ Variant GetRomaneio(Session& s, Args& a) {
                   Variant(data::RoundDecimal(load.weight, 3)),
                   Variant(data::RoundDecimal(load.volume, 5)),
                   total.empty() ? Variant() : total[0][0], total.empty() ? Variant() : total[0][1],
-                  route.empty() ? Variant() : route[0][0]});
+                  route.empty() ? Variant() : route[0][0], clock_text(t, t.leave),
+                  clock_text(t, t.back)});
   }
 
   PacketBuilder rows;
@@ -132,7 +144,11 @@ Variant GetRomaneio(Session& s, Args& a) {
       .Dbl("QTTRANSP")
       .Dbl("VRPESO")
       .Dbl("VRVOLUME")
-      .Date("DTENTREGA");
+      .Date("DTENTREGA")
+      .Str("DSJANELA", 30)
+      .Str("HRCHEGADA", 5)
+      .Str("HRSAIDA", 5)
+      .Dbl("NRMINATRASO");
   std::map<std::string, Row> clients;
   for (const GridLine& l : lines) {
     auto it = clients.find(l.client);
@@ -144,6 +160,9 @@ Variant GetRomaneio(Session& s, Args& a) {
       it = clients.emplace(l.client, found.empty() ? Row(6, Value::Null()) : found[0]).first;
     }
     const Row& c = it->second;
+    const VehicleTimes& t = times[l.vehicle];
+    const auto stop = t.by_client.find(l.client);
+    const StopTime* at = stop == t.by_client.end() ? nullptr : &stop->second;
     auto item = s.Query(
         "SELECT NMPRODUTO, SGUNIDADE, NMFANTCLIE FROM ITEMPEDIDO WHERE CDFILIAL = ? AND "
         "NRPEDIDO = ? AND NRITEMPED = ?",
@@ -153,7 +172,10 @@ Variant GetRomaneio(Session& s, Args& a) {
     rows.Add({Variant(l.vehicle), Variant(l.stop), Variant(l.client),
               S(c[0]).empty() ? ir[2] : c[0], c[1], c[2], c[3], c[4], c[5], Variant(l.order),
               Variant(l.item), Variant(l.product), ir[0], ir[1], Variant(l.quantity),
-              Variant(l.weight), Variant(l.volume), l.day});
+              Variant(l.weight), Variant(l.volume), l.day, at ? Variant(at->window) : Variant(),
+              at ? Variant(planning::ClockText(at->arrival)) : Variant(),
+              at ? Variant(planning::ClockText(at->departure)) : Variant(),
+              at ? Variant(std::round(at->late)) : Variant()});
   }
   return Variant(VariantArray(
       {GridPacket(s, branch, grid, a.Text(2), a.Text(3)), vehicles.Build(), rows.Build()}, 0));

@@ -92,18 +92,29 @@ TEST_P(ExportTest, AllocationsInDeliveryOrderAsBrazilianCsv) {
   ExportGrid(*db_.storage(), "", grid, out);
   EXPECT_EQ(out.str(),
             "filial;grade;veiculo;ordem_entrega;cliente;pedido;item;produto;quantidade;peso_kg;"
-            "volume_m3\n"
+            "volume_m3;janela;chegada;saida\n"
             "0001;" +
                 grid +
-                ";V1;1;C3;P3;1;C;4;20;0,2\n"
+                ";V1;1;C3;P3;1;C;4;20;0,2;;;\n"
                 "0001;" +
                 grid +
-                ";V1;2;C1;P1;1;A;2;20;0,2\n"
+                ";V1;2;C1;P1;1;A;2;20;0,2;;;\n"
                 "0001;" +
                 grid +
-                ";V1;2;C1;P1;2;B;1;20;0,1\n"
+                ";V1;2;C1;P1;2;B;1;20;0,1;;;\n"
                 "0001;" +
-                grid + ";V1;;C2;P2;1;A;3;30;0,3\n");
+                grid + ";V1;;C2;P2;1;A;3;30;0,3;;;\n");
+  // With a clock, the located stops get their window and planned times.
+  db_.storage()->Transact(TxKind::Write, [](Session& s) {
+    s.Exec("UPDATE CLIENTE SET HRJANELA1 = '07:00-08:00' WHERE CDCLIENTE = 'C1'");
+    s.Exec("UPDATE VEICULO SET HRINICIOJORN = '06:00'");
+  });
+  std::ostringstream timed;
+  ExportGrid(*db_.storage(), "", grid, timed);
+  EXPECT_NE(timed.str().find(";V1;1;C3;P3;1;C;4;20;0,2;;;\n"), std::string::npos) << timed.str();
+  EXPECT_NE(timed.str().find(";V1;2;C1;P1;2;B;1;20;0,1;07:00-08:00;07:00;07:00\n"),
+            std::string::npos)
+      << timed.str();
   EXPECT_THROW(ExportGrid(*db_.storage(), "", "424242", out), Error);
   Call("DelGrade", {"0001", grid});
   EXPECT_THROW(ExportGrid(*db_.storage(), "0001", grid, out), Error);

@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 
 #include "appserver/grade_support.h"
+#include "appserver/route_times.h"
 #include "data/plain_address.h"
 #include "data/travel.h"
 #include "planning/stop_order.h"
@@ -18,6 +21,7 @@ namespace dg::server::detail {
 using data::Variant;
 using planning::StopOrderInput;
 using planning::StopOrderResult;
+using planning::StopTimes;
 
 namespace {
 
@@ -211,8 +215,17 @@ Variant GetPontosRota(Session& s, Args& a) {
       .Str("CEP", 15)
       .Dbl("LATITUDE")
       .Dbl("LONGITUDE")
-      .Memo("TRAJETO");
+      .Memo("TRAJETO")
+      .Str("JANELA", 30)
+      .Str("HRCHEGADA", 5)
+      .Str("HRSAIDA", 5);
   const std::vector<StoredLine> lines = StoredLines(s, branch, grid, vehicle);
+  // The planned times, on a route with a clock: leaving the branch, at each
+  // stop, and back when the route ends at the branch.
+  const VehicleTimes times = VehicleSchedule(s, branch, grid, vehicle);
+  const auto clock_text = [&](double minutes) {
+    return times.clocked ? Variant(planning::ClockText(minutes)) : Variant();
+  };
   std::optional<data::GeoPoint> previous;
   for (const Place& place : RoutePlaces(s, branch, grid, vehicle, named_return)) {
     // The road line of the leg from the previous located point, when the
@@ -228,9 +241,19 @@ Variant GetPontosRota(Session& s, Args& a) {
       }
     }
     if (here) previous = here;
+    Variant window, arrival, departure;
+    if (place.kind == 'F') {
+      departure = clock_text(times.leave);
+    } else if (place.kind == 'R' && place.code == branch) {
+      arrival = clock_text(times.back);
+    } else if (const auto at = times.by_client.find(place.code); at != times.by_client.end()) {
+      if (!at->second.window.empty()) window = Variant(at->second.window);
+      arrival = clock_text(at->second.arrival);
+      departure = clock_text(at->second.departure);
+    }
     p.Add({Variant(std::string(1, place.kind)), Variant(place.order), Variant(place.code),
            Variant(place.name), Variant(place.address), Variant(place.zip), place.latitude,
-           place.longitude, Variant(line)});
+           place.longitude, Variant(line), window, arrival, departure});
   }
   return p.Build();
 }
@@ -249,7 +272,11 @@ Variant GetOrdemSugerida(Session& s, Args& a) {
       .Str("ENDERECO", 86)
       .Str("NRORDENTREGRADE", 5)
       .Str("NRORDSUGERIDA", 5)
-      .Str("DISTANCIA", 10);
+      .Str("DISTANCIA", 10)
+      .Str("JANELA", 30)
+      .Str("HRCHEGADA", 5)
+      .Str("HRSAIDA", 5)
+      .Dbl("NRMINATRASO");
   const std::vector<Place> places = RoutePlaces(s, branch, grid, vehicle);
   std::vector<const Place*> stops;
   const Place* start = nullptr;
@@ -339,7 +366,45 @@ Variant GetOrdemSugerida(Session& s, Args& a) {
       input.cost[i * nodes + j] = matrix.Km(i - offset, j - offset);
     }
   }
+  // With a clock (the branch located, and the vehicle's working day stored
+  // or a window among its stops), the order keeps the windows and the day.
+  std::map<std::string, ClientClock> clocks;
+  if (start_at) {
+    const BranchClock home = ReadBranchClock(s, branch);
+    const VehicleClock day = ReadVehicleClock(s, vehicle, home);
+    std::set<std::string> clients;
+    for (const Place* st : solver_stops) clients.insert(st->code);
+    clocks = ReadClientClocks(s, clients, home);
+    const bool windows = std::any_of(clocks.begin(), clocks.end(),
+                                     [](const auto& c) { return !c.second.windows.empty(); });
+    if (day.stored || windows) {
+      std::map<std::string, double> kg;
+      for (const Row& r : s.Query(
+               "SELECT CDCLIENTE, SUM(QTTRANSP * VRPESOUNIT) FROM ALOCGRADE WHERE CDFILIAL = ? "
+               "AND NRGRADEDISTR = ? AND CDVIATURA = ? GROUP BY CDCLIENTE",
+               {Value(branch), Value(grid), Value(vehicle)})) {
+        kg[S(r[0])] = D(r[1]);
+      }
+      input.clock.resize(nodes);
+      for (std::size_t k = 0; k < solver_stops.size(); ++k) {
+        const ClientClock& c = clocks.at(solver_stops[k]->code);
+        input.clock[k + 1] = {c.windows, c.Unloading(kg[solver_stops[k]->code])};
+      }
+      input.day = day.day;
+      const Vehicle v = RequireVehicle(s, vehicle);
+      input.travel = TravelMinutes(matrix, TransporterSpeeds(s, {v.type, v.inscription}));
+    }
+  }
   const StopOrderResult order = OrderStops(input);
+  // The times at each solver stop, and its minutes late.
+  std::map<const Place*, StopTimes> times;
+  std::map<const Place*, double> late;
+  for (std::size_t k = 0; k < order.times.size() && k < order.sequence.size(); ++k) {
+    times[solver_stops[order.sequence[k] - 1]] = order.times[k];
+  }
+  for (const StopOrderResult::Late& l : order.late) {
+    if (l.stop >= 1 && l.stop <= solver_stops.size()) late[solver_stops[l.stop - 1]] = l.minutes;
+  }
 
   std::vector<const Place*> sequence;
   std::size_t next = 0;
@@ -357,8 +422,17 @@ Variant GetOrdemSugerida(Session& s, Args& a) {
     // free number.
     const std::string number =
         OrderKey(st->order).empty() ? std::to_string(slots[k].number) : st->order;
+    Variant window, arrival, departure, minutes_late;
+    if (const auto at = times.find(st); at != times.end()) {
+      const ClientClock& c = clocks.at(st->code);
+      if (!c.windows.empty()) window = Variant(planning::WindowsText(c.windows));
+      arrival = Variant(planning::ClockText(at->second.arrival));
+      departure = Variant(planning::ClockText(at->second.departure));
+      const auto l = late.find(st);
+      minutes_late = Variant(l == late.end() ? 0.0 : std::ceil(l->second));
+    }
     p.Add({Variant(st->code), Variant(st->name), Variant(st->address), Variant(st->order),
-           Variant(number), Variant(km)});
+           Variant(number), Variant(km), window, arrival, departure, minutes_late});
   }
   return p.Build();
 }

@@ -36,8 +36,40 @@ struct AddedColumn {
   const char* table;
   const char* column;
   int version;
+  const char* type = "TEXT";
 };
-constexpr AddedColumn kAddedColumns[] = {{"CLIENTE", "NRINSJURCLIE", 3}};
+constexpr AddedColumn kAddedColumns[] = {
+    {"CLIENTE", "NRINSJURCLIE", 3},
+    // The clock of a day's routes: a client's receiving windows ("07:00-11:00")
+    // and unloading time, a vehicle's working day, the branch's loading time,
+    // default unloading time and driver's breaks, a transport type's speeds.
+    {"CLIENTE", "HRJANELA1", 10},
+    {"CLIENTE", "HRJANELA2", 10},
+    {"CLIENTE", "QTMINPARADA", 10, "REAL"},
+    {"CLIENTE", "QTMINTONELADA", 10, "REAL"},
+    {"VEICULO", "HRINICIOJORN", 10},
+    {"VEICULO", "HRFIMJORN", 10},
+    {"VEICULO", "QTHORASJORN", 10, "REAL"},
+    {"PARAMETROS", "QTMINCARGA", 10, "REAL"},
+    {"PARAMETROS", "QTMINPARADA", 10, "REAL"},
+    {"PARAMETROS", "QTMINTONELADA", 10, "REAL"},
+    {"PARAMETROS", "QTHORASDIRECAO", 10, "REAL"},
+    {"PARAMETROS", "QTMINPAUSA", 10, "REAL"},
+    {"TIPOTRANSP", "VRVELURBANA", 10, "REAL"},
+    {"TIPOTRANSP", "VRVELRODOVIA", 10, "REAL"},
+};
+
+// The columns one migration adds.
+std::vector<std::string> AddedBy(int version) {
+  std::vector<std::string> sql;
+  for (const AddedColumn& a : kAddedColumns) {
+    if (a.version == version) {
+      sql.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " +
+                    a.type);
+    }
+  }
+  return sql;
+}
 
 bool AddedLater(const std::string& table, const std::string& column) {
   for (const AddedColumn& a : kAddedColumns) {
@@ -117,12 +149,7 @@ std::vector<std::string> MigrationV2() {
 // of an item that imports look up, and what the dispatch settled for the
 // grid (transport type and freight mode), which the loading manifest prints.
 std::vector<std::string> MigrationV3() {
-  std::vector<std::string> sql;
-  for (const AddedColumn& a : kAddedColumns) {
-    if (a.version == 3) {
-      sql.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " TEXT");
-    }
-  }
+  std::vector<std::string> sql = AddedBy(3);
   sql.push_back("CREATE INDEX ITEMPEDIDO_CHAVE ON ITEMPEDIDO (CDFILIAL, NRPEDIDO, NRITEMPED)");
   sql.push_back("ALTER TABLE GRADEDISTR ADD COLUMN CDTIPTRANS TEXT");
   sql.push_back("ALTER TABLE GRADEDISTR ADD COLUMN IDTPFRETE TEXT");
@@ -208,10 +235,14 @@ std::vector<std::string> MigrationV9() {
           " ELSE 0 END WHERE " + carried + " > 0"};
 }
 
+// The clock of a day's routes (kAddedColumns): a database without it plans
+// as before.
+std::vector<std::string> MigrationV10() { return AddedBy(10); }
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {
       MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(), MigrationV5(),
-      MigrationV6(), MigrationV7(), MigrationV8(), MigrationV9()};
+      MigrationV6(), MigrationV7(), MigrationV8(), MigrationV9(), MigrationV10()};
   return kMigrations;
 }
 
@@ -275,21 +306,31 @@ std::vector<std::string> Step(int version, SchemaDialect dialect) {
 const std::vector<FixtureTable>& FixtureTables() {
   static const std::vector<FixtureTable> kTables = {
       {"PARAMETROS",
-       Columns({"CDFILIAL", "API", "IDEXITRANSPDIST", "NRINSJURTRAN", "CDTIPTRANS"}, {})},
+       Columns({"CDFILIAL", "API", "IDEXITRANSPDIST", "NRINSJURTRAN", "CDTIPTRANS"},
+               {"QTMINCARGA", "QTMINPARADA", "QTMINTONELADA", "QTHORASDIRECAO", "QTMINPAUSA"})},
       {"FILIAL",
        Columns({"CDFILIAL", "NMFILIAL", "ENDERECO", "NRCEPFILI"}, {"LATITUDE", "LONGITUDE"})},
       {"TRANSPORT",
        Columns({"IDTPIJURTRAN", "NRINSJURTRAN", "NMFANTTRAN", "CDTIPTRANS", "ENDERECO"},
                {"LATITUDE", "LONGITUDE"})},
-      {"TIPOTRANSP", Columns({"CDTIPTRANS", "NMTIPTRANS"}, {})},
-      {"VEICULO", Columns({"CDVIATURA", "DSTIPOVEIC", "IDTPIJURTRAN", "NRINSJURTRAN"},
-                          {"QTCAPACIVIAT", "VRVOLUMEVIAT"})},
+      {"TIPOTRANSP", Columns({"CDTIPTRANS", "NMTIPTRANS"}, {"VRVELURBANA", "VRVELRODOVIA"})},
+      {"VEICULO", Columns({"CDVIATURA", "DSTIPOVEIC", "IDTPIJURTRAN", "NRINSJURTRAN",
+                           "HRINICIOJORN", "HRFIMJORN"},
+                          {"QTCAPACIVIAT", "VRVOLUMEVIAT", "QTHORASJORN"})},
       {"CLIENTE", Columns({"CDCLIENTE", "IDTPIJURCLIE", "NMFANTCLIE", "NMRAZSOCCLIE", "ENDERECO",
-                           "CEP", "NRINSJURCLIE"},
-                          {"LATITUDE", "LONGITUDE"})},
+                           "CEP", "NRINSJURCLIE", "HRJANELA1", "HRJANELA2"},
+                          {"LATITUDE", "LONGITUDE", "QTMINPARADA", "QTMINTONELADA"})},
       {"ITEMPEDIDO", ItemColumns()},
   };
   return kTables;
+}
+
+std::vector<std::pair<std::string, std::string>> ColumnsAddedAfter(int version) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const AddedColumn& a : kAddedColumns) {
+    if (a.version > version) out.emplace_back(a.table, a.column);
+  }
+  return out;
 }
 
 int CurrentSchemaVersion() { return static_cast<int>(Migrations().size()); }

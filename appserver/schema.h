@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "appserver/storage.h"
@@ -25,6 +26,10 @@ struct FixtureTable {
 // The fixture tables in load order: PARAMETROS, FILIAL, TRANSPORT, TIPOTRANSP,
 // VEICULO, CLIENTE, ITEMPEDIDO (every stored item field).
 const std::vector<FixtureTable>& FixtureTables();
+
+// The columns the migrations after `version` added to the fixture tables,
+// as (table, column): what an older database lacks.
+std::vector<std::pair<std::string, std::string>> ColumnsAddedAfter(int version);
 
 // The database engine a schema is written for. Each migration step is the
 // same on both; PostgreSQL gets 64-bit reals and integers, texts that compare

@@ -181,11 +181,13 @@ TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
       {"GetPontosRota",
        {"0001", grid, "V1", ""},
        "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
-       "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double TRAJETO:memo"},
+       "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double TRAJETO:memo "
+       "JANELA:string:30 HRCHEGADA:string:5 HRSAIDA:string:5"},
       {"GetOrdemSugerida",
        {"0001", grid, "V1"},
        "CODIGO:string:20 NOME:string:50 ENDERECO:string:86 NRORDENTREGRADE:string:5 "
-       "NRORDSUGERIDA:string:5 DISTANCIA:string:10"},
+       "NRORDSUGERIDA:string:5 DISTANCIA:string:10 JANELA:string:30 HRCHEGADA:string:5 "
+       "HRSAIDA:string:5 NRMINATRASO:double"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.shape, Shape(Result(c.method, c.args))) << c.method;

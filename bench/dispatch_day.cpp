@@ -27,6 +27,10 @@
 // from the branch through its stops in the best order the stop-order search
 // finds, and back; distances estimated from the coordinates as the server
 // estimates them).
+// For 10,000 items, the same day again with a clock (receiving windows on
+// three clients in four, working days, loading and unloading times): the
+// server method into a new grid beside the day without windows, and the
+// vehicles it uses.
 #include <unistd.h>
 
 #include <algorithm>
@@ -261,7 +265,11 @@ int JudgeStored(const Day& day, server::Session& s, const std::string& grid, con
 // then `runs` times again into the last of them, on a temporary SQLite
 // database. Without `by_place` the branch has no coordinates, so the server
 // distributes by weight and volume alone.
-ServerRun RunServer(const Day& day, int runs, bool by_place) {
+// With `windows` the day has a clock: every vehicle works from 06:00 to
+// 18:00, the branch loads for 30 minutes and unloads for 10 minutes a stop
+// and 5 a tonne, and the clients receive in one of three windows (or at any
+// time), so DistribuiQuantidades plans with the windows.
+ServerRun RunServer(const Day& day, int runs, bool by_place, bool windows = false) {
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("exp-bench-dispatch-" + std::to_string(::getpid()) + ".db"))
                                .string();
@@ -276,6 +284,22 @@ ServerRun RunServer(const Day& day, int runs, bool by_place) {
     if (!by_place) {
       fixture["FILIAL"][0].erase("LATITUDE");
       fixture["FILIAL"][0].erase("LONGITUDE");
+    }
+    if (windows) {
+      for (auto& p : fixture["PARAMETROS"]) {
+        p["QTMINCARGA"] = 30;
+        p["QTMINPARADA"] = 10;
+        p["QTMINTONELADA"] = 5;
+      }
+      for (auto& v : fixture["VEICULO"]) {
+        v["HRINICIOJORN"] = "06:00";
+        v["HRFIMJORN"] = "18:00";
+      }
+      const char* const kWindows[] = {"07:00-11:00", "08:00-12:00", "13:00-17:00", nullptr};
+      std::size_t k = 0;
+      for (auto& c : fixture["CLIENTE"]) {
+        if (const char* w = kWindows[k++ % 4]) c["HRJANELA1"] = w;
+      }
     }
     server::LoadFixture(*storage, fixture);
     server::rdmGradeDistribuicao object(storage);
@@ -373,6 +397,8 @@ int Main(int argc, char** argv) {
     }
     const ServerRun by_place = RunServer(day, runs, true);
     const ServerRun by_weight = RunServer(day, 1, false);
+    // The same day with receiving windows and working days.
+    const ServerRun timed = count == 10000 ? RunServer(day, runs, true, true) : ServerRun{};
     const double server_time = by_place.wall, server_cpu = by_place.cpu;
     std::set<std::string> orders;
     for (const PackItem& it : day.items) orders.insert(it.order);
@@ -403,6 +429,17 @@ int Main(int argc, char** argv) {
       Row("Dispatch day, " + size +
               ": DistribuiQuantidades again into the same grid, CPU (goal 0.5 s)",
           Ms(server_cpu), "500 ms", server_cpu / 0.5);
+      Row("Dispatch day, " + size +
+              " with windows: DistribuiQuantidades into a new grid (goal 1 s; reference: "
+              "without windows)",
+          Ms(timed.first_wall), Ms(by_place.first_wall), timed.first_wall / 1.0);
+      Row("Dispatch day, " + size +
+              " with windows: DistribuiQuantidades into a new grid, CPU (goal 1 s; reference: "
+              "without windows)",
+          Ms(timed.first_cpu), Ms(by_place.first_cpu), timed.first_cpu / 1.0);
+      Row("Dispatch day, " + size + " with windows: vehicles (reference: without windows)",
+          std::to_string(timed.vehicles), std::to_string(by_place.vehicles),
+          by_place.vehicles ? static_cast<double>(timed.vehicles) / by_place.vehicles : 0);
     } else {
       Row("Dispatch day, " + size + ": DistribuiQuantidades into a new grid",
           Ms(by_place.first_wall), "", 0);

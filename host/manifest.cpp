@@ -35,6 +35,10 @@ class Table {
     return v.IsEmptyOrNull() ? 0 : v.ToDouble();
   }
   bool Has(const char* field) const { return p_.FieldIndex(field) >= 0; }
+  // A field an older server does not send reads as empty.
+  std::string TextIfAny(std::size_t row, const char* field) const {
+    return Has(field) ? Text(row, field) : "";
+  }
   const data::Variant& Cell(std::size_t row, const char* field) const {
     const int i = p_.FieldIndex(field);
     if (i < 0) throw Error(std::string("romaneio: the server's answer has no field ") + field);
@@ -233,6 +237,14 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
       if (const std::string days = Days(lines, stop.lines); !days.empty()) {
         group += " · Entrega " + days;
       }
+      // The planned times of a route with a clock, beside the window.
+      group = Joined(group, " · Janela ", lines.TextIfAny(first, "DSJANELA"));
+      group = Joined(group, " · Chegada ", lines.TextIfAny(first, "HRCHEGADA"));
+      group = Joined(group, " · Saída ", lines.TextIfAny(first, "HRSAIDA"));
+      if (const double late = lines.Has("NRMINATRASO") ? lines.Number(first, "NRMINATRASO") : 0;
+          late > 0) {
+        group += " · Atraso de " + Quantity(late) + " min";
+      }
       rows.push_back({RowStyle::Group, {group}});
       double kg = 0, m3 = 0;
       for (std::size_t l : stop.lines) {
@@ -287,6 +299,10 @@ ui::Report ManifestReport(const data::Variant& romaneio, const std::string& issu
     section.blocks.push_back(
         ReportBlock::Fields({{"Distância", distance.empty() ? "Não calculada" : distance},
                              {"Tempo", time.empty() ? "Não calculado" : time}}));
+    if (const std::string leave = vehicles.TextIfAny(v, "HRSAIDA"); !leave.empty()) {
+      section.blocks.push_back(ReportBlock::Fields(
+          {{"Saída da filial", leave}, {"Retorno à filial", vehicles.Text(v, "HRRETORNO")}}, 2));
+    }
     section.blocks.push_back(ReportBlock::Paragraph(
         itinerary.empty() ? "Itinerário não calculado: use \"Rota por Mapa\" na grade."
                           : itinerary));

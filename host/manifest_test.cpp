@@ -89,6 +89,28 @@ TEST_F(ManifestReportTest, StopsInDeliveryOrderWithTheirItemsAndTotals) {
                 "Motorista: ______________________________\n");
 }
 
+// A route with a clock prints each located stop's window beside its planned
+// arrival and departure (ten minutes of unloading), and the driver's start
+// and return; a stop without coordinates has no times.
+TEST_F(ManifestReportTest, PlannedTimesBesideTheWindowAndTheDriversStartAndReturn) {
+  const std::string grid = Distribute(kKey);
+  db_.storage()->Transact(server::TxKind::Write, [](server::Session& s) {
+    s.Exec("UPDATE CLIENTE SET HRJANELA1 = '07:00-08:00' WHERE CDCLIENTE = 'C1'");
+    s.Exec("UPDATE VEICULO SET HRINICIOJORN = '06:00'");
+    s.Exec("UPDATE PARAMETROS SET QTMINPARADA = 10");
+  });
+  const std::string text = Text(grid);
+  EXPECT_NE(text.find("Mercado Um · Rua C1, 10 · CEP 1 · Entrega 10/06/2025 · Janela "
+                      "07:00-08:00 · Chegada 07:00 · Saída 07:10\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Mercado Dois · Endereço não cadastrado · Entrega 10/06/2025\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Saída da filial: 06:5"), std::string::npos) << text;
+  EXPECT_NE(text.find("Retorno à filial: 07:1"), std::string::npos) << text;
+}
+
 TEST_F(ManifestReportTest, DispatchedGridOfATransporterWithACpf) {
   const std::string grid = Distribute("F12345678909");
   Call("ExpedirGrade", {"0001", grid, "ANA", "0001", "3"});

@@ -43,6 +43,20 @@ std::string GeometryText(const data::GeoPath& placed, const std::vector<data::Le
   return all.empty() ? std::string() : all.dump();
 }
 
+// " (janela 07:00-10:00; chegada 08:10, saída 08:30)": what the plan
+// expects at a point, when the server gave times.
+std::string PlannedTimes(const RoutePoint& p) {
+  std::string times;
+  const auto add = [&](const char* what, const std::string& value) {
+    if (value.empty()) return;
+    times += (times.empty() ? "" : ", ") + std::string(what) + " " + value;
+  };
+  add("chegada", p.arrival);
+  add("saída", p.departure);
+  if (times.empty()) return "";
+  return " (" + (p.window.empty() ? "" : "janela " + p.window + "; ") + times + ")";
+}
+
 }  // namespace
 
 std::vector<RoutePoint> PointsFromPacket(const data::DataPacket& packet) {
@@ -54,7 +68,9 @@ std::vector<RoutePoint> PointsFromPacket(const data::DataPacket& packet) {
   const int tipo = index("TIPO", true), nome = index("NOME", true),
             endereco = index("ENDERECO", true), lat = index("LATITUDE", true),
             lon = index("LONGITUDE", true), ordem = index("NRORDENTREGRADE", false),
-            codigo = index("CODIGO", false), cep = index("CEP", false);
+            codigo = index("CODIGO", false), cep = index("CEP", false),
+            janela = index("JANELA", false), chegada = index("HRCHEGADA", false),
+            saida = index("HRSAIDA", false);
   auto cell = [](const std::vector<data::Variant>& row, int i) {
     return i < 0 ? std::string() : Text(row[static_cast<std::size_t>(i)]);
   };
@@ -76,6 +92,9 @@ std::vector<RoutePoint> PointsFromPacket(const data::DataPacket& packet) {
     p.name = cell(row, nome);
     p.address = cell(row, endereco);
     p.zip = cell(row, cep);
+    p.window = cell(row, janela);
+    p.arrival = cell(row, chegada);
+    p.departure = cell(row, saida);
     p.latitude = Number(row[static_cast<std::size_t>(lat)]);
     p.longitude = Number(row[static_cast<std::size_t>(lon)]);
     points.push_back(std::move(p));
@@ -160,7 +179,7 @@ RouteResult CalculateRoute(const std::vector<RoutePoint>& points,
       line += ": sem ponto anterior localizado";
     }
     if (!has_branch && i == 0) text += "Saída: não informada\n";
-    text += line + "\n";
+    text += line + PlannedTimes(p) + "\n";
   }
   r.distance_text = FormatDistance(r.km);
   r.time_text = FormatTime(r.minutes);

@@ -24,6 +24,9 @@ struct RoutePoint {
   PointKind kind = PointKind::Stop;
   std::string order, code, name, address, zip;
   std::optional<double> latitude, longitude;
+  // The planned times the server gives a route with a clock ("08:10"; empty
+  // without): the stop's receiving window, arrival and departure.
+  std::string window, arrival, departure;
   // Both coordinates known.
   bool Placed() const { return latitude.has_value() && longitude.has_value(); }
 };

@@ -65,6 +65,29 @@ TEST(CalculateRouteTest, EstimateListsEveryPointAndNamesTheOnesNotPlaced) {
             "Total (sem os pontos não localizados): 578,2 km, 14h27min");
 }
 
+// A route with a clock: the server's planned times follow each point's
+// leg, with the stop's window.
+TEST(CalculateRouteTest, PlannedTimesFollowTheirPoints) {
+  std::vector<RoutePoint> points = Route();
+  points[0].departure = "07:40";
+  points[1].window = "07:00-10:00";
+  points[1].arrival = "11:17";
+  points[1].departure = "11:32";
+  points[3].arrival = "15:09";
+  points[3].departure = "15:19";
+  points[4].arrival = "22:33";
+  const RouteResult r = CalculateRoute(points, Estimate());
+  EXPECT_EQ(r.itinerary,
+            "Rota estimada pelas coordenadas: distância em linha reta × 1,3 a 40 km/h.\n"
+            "Saída: Filial - Rua A, 1 (saída 07:40)\n"
+            "1. Mercado Um - Rua B, 2: 144,6 km, 3h37min (janela 07:00-10:00; chegada 11:17, "
+            "saída 11:32)\n"
+            "2. Mercado Dois: não localizado\n"
+            "3. Mercado Três - Rua C, 3: 144,6 km, 3h37min (chegada 15:09, saída 15:19)\n"
+            "Retorno: Filial - Rua A, 1: 289,1 km, 7h14min (chegada 22:33)\n"
+            "Total (sem os pontos não localizados): 578,2 km, 14h27min");
+}
+
 TEST(CalculateRouteTest, UnplacedBranchLeavesTheFirstStopWithoutLeg) {
   std::vector<RoutePoint> points = {Point(PointKind::Branch, "Filial", "", std::nullopt, 1),
                                     Point(PointKind::Stop, "Um", "", 1, 0),

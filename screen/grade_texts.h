@@ -15,6 +15,10 @@ inline constexpr const char* kOrdemSugerida = "Ordem de entrega sugerida (percur
 inline constexpr const char* kGravarOrdem = "Deseja gravar esta ordem?";
 inline constexpr const char* kOrdemCompleta =
     "Todos os locais de entrega deste veículo já têm ordem.";
+// A stop this order reaches after its receiving window closed: "Atenção: a
+// parada 3 (Mercado Vale) passa da janela 07:00-10:00 em 25 min."
+inline constexpr const char* kParadaAtrasada = "Atenção: a parada ";
+inline constexpr const char* kPassaDaJanela = " passa da janela ";
 
 // Items of cbbTipoFrete, by index; index 5 is the reset value.
 inline const std::vector<std::string>& FreteItems() {

@@ -15,6 +15,7 @@
 namespace dg::screen {
 
 using contracts::Consiste::Ajusta;
+using contracts::Consiste::AllTrim;
 using contracts::Consiste::EmptyString;
 
 namespace {
@@ -40,6 +41,13 @@ void TfrmGradeDistribuicao::sbtSugerirOrdemClick(ui::Control&) {
   std::vector<Nova> novas;
   std::vector<std::string> linhas;
   std::string percurso;
+  // On a route with a clock: the arrival at each stop, and the stops this
+  // order (the clerk's numbers kept) brings after their window closed.
+  const auto texto = [this](const char* field) {
+    data::Field* f = cdsOrdemSugerida.FindField(field);
+    return f == nullptr || f->IsNull() ? std::string() : f->AsString();
+  };
+  std::vector<std::string> atrasos;
   for (cdsOrdemSugerida.First(); HasRecord(cdsOrdemSugerida) && !cdsOrdemSugerida.Eof();
        cdsOrdemSugerida.Next()) {
     const std::string atual = CurrentText(cdsOrdemSugerida, kOrdem);
@@ -47,11 +55,21 @@ void TfrmGradeDistribuicao::sbtSugerirOrdemClick(ui::Control&) {
     percurso = CurrentText(cdsOrdemSugerida, "DISTANCIA");
     const bool nova = EmptyString(atual) && !EmptyString(sugerida);
     if (nova) novas.push_back({CurrentText(cdsOrdemSugerida, "CODIGO"), sugerida});
+    const std::string chegada = texto("HRCHEGADA");
     linhas.push_back(Ajusta(nova ? sugerida : atual, 3) + " - " +
-                     CurrentText(cdsOrdemSugerida, "NOME") + (nova ? "" : " (mantida)"));
+                     CurrentText(cdsOrdemSugerida, "NOME") + (nova ? "" : " (mantida)") +
+                     (chegada.empty() ? "" : ", chegada " + chegada));
+    const std::string atraso = texto("NRMINATRASO");
+    if (!atraso.empty() && atraso != "0") {
+      atrasos.push_back(kParadaAtrasada + AllTrim(nova ? sugerida : atual) + " (" +
+                        CurrentText(cdsOrdemSugerida, "NOME") + ")" + kPassaDaJanela +
+                        texto("JANELA") + " em " + atraso + " min.");
+    }
   }
+  std::string avisos;
+  for (const std::string& a : atrasos) avisos += "\n" + a;
   if (novas.empty()) {
-    ui::App().Dlg().Info(kOrdemCompleta);
+    ui::App().Dlg().Info(kOrdemCompleta + avisos);
     return;
   }
   std::string pergunta = kOrdemSugerida + percurso + "):\n";
@@ -59,6 +77,7 @@ void TfrmGradeDistribuicao::sbtSugerirOrdemClick(ui::Control&) {
   if (linhas.size() > kLinhas) {
     pergunta += "... e mais " + std::to_string(linhas.size() - kLinhas) + " locais\n";
   }
+  if (!avisos.empty()) pergunta += avisos.substr(1) + "\n";
   pergunta += kGravarOrdem;
   if (ui::App().Dlg().Question(pergunta) != ui::Answer::Yes) return;
 

@@ -93,10 +93,11 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   cdsItinerario.AddField("NRITEMPED", FieldType::String, 10);
   cdsItinerario.AddField("CDPRODUTO", FieldType::String, 10);
   cdsItinerario.after_delete = [this](ClientDataset& ds) { cdsItinerarioAfterDelete(ds); };
-  for (const char* name :
-       {"CODIGO", "NOME", "ENDERECO", "NRORDENTREGRADE", "NRORDSUGERIDA", "DISTANCIA"}) {
+  for (const char* name : {"CODIGO", "NOME", "ENDERECO", "NRORDENTREGRADE", "NRORDSUGERIDA",
+                           "DISTANCIA", "JANELA", "HRCHEGADA", "HRSAIDA"}) {
     cdsOrdemSugerida.AddField(name, FieldType::String, std::string(name) == "ENDERECO" ? 86 : 50);
   }
+  cdsOrdemSugerida.AddField("NRMINATRASO", FieldType::Double);
   cdsMapaRota.AddField("TIPO", FieldType::String, 1);
   cdsMapaRota.AddField("NRORDENTREGRADE", FieldType::String, 5);
   cdsMapaRota.AddField("CODIGO", FieldType::String, 21);
@@ -106,6 +107,9 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   cdsMapaRota.AddField("LATITUDE", FieldType::Double);
   cdsMapaRota.AddField("LONGITUDE", FieldType::Double);
   cdsMapaRota.AddField("TRAJETO", FieldType::Memo);
+  cdsMapaRota.AddField("JANELA", FieldType::String, 30);
+  cdsMapaRota.AddField("HRCHEGADA", FieldType::String, 5);
+  cdsMapaRota.AddField("HRSAIDA", FieldType::String, 5);
 
   // ---- Controls: route grid on the left, itinerary on the right, totals
   // in a strip at the bottom.
