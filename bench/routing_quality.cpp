@@ -213,9 +213,9 @@ int RunCvrp(const std::vector<CvrpCase>& cases, const CvrpRun& run, const std::s
     const planning::RoutingSolution ours = planning::SolveRouting(p, start, options);
     const double seconds = ThreadSeconds() - begin;
     const std::string file = c.file.string();
-    const check::Verdict judged = judge(
-        file, ours, c.exactly_k ? check::FleetRule::Exactly(c.k) : check::FleetRule::Free(),
-        c.name, "routing");
+    const check::Verdict judged =
+        judge(file, ours, c.exactly_k ? check::FleetRule::Exactly(c.k) : check::FleetRule::Free(),
+              c.name, "routing");
     // The savings references are judged as what they are: a free fleet.
     const check::Verdict judged_savings =
         judge(file, savings, check::FleetRule::Free(), c.name, "savings");

@@ -15,10 +15,11 @@
 // Each instance is planned in both conventions, beside the reference in the
 // same run: our own implementation of Solomon's I1 insertion (mu = 1,
 // lambda = 1, alpha1 = 1, the seed the unrouted customer farthest from the
-// depot), no improvement. Every answer is checked here, by code of its own:
-// each customer exactly once, the capacity, every window (unloading starts
-// by the due date, after waiting for the ready time), the return by the
-// depot's due date; the distance is recomputed from the coordinates. Prints
+// depot), no improvement. Every answer is judged by the independent check
+// (bench/check), which re-reads the instance file: each customer exactly
+// once, the capacity, every window (unloading starts by the due date, after
+// waiting for the ready time), the return by the depot's due date, the
+// fleet; the distance is recomputed from the coordinates. Prints
 // the table per instance, then "ROW" lines for the summary table of
 // bench/run.
 #include <algorithm>
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/check/check.h"
 #include "planning/timed_routing.h"
 
 namespace dg::bench {
@@ -46,7 +48,7 @@ struct Customer {
 };
 
 struct Instance {
-  std::string name;
+  std::string name, file;
   std::size_t fleet = 0;
   double capacity = 0;
   std::vector<Customer> nodes;  // [0] the depot
@@ -58,6 +60,7 @@ bool ReadInstance(const fs::path& file, Instance& inst) {
   std::vector<std::vector<double>> numbers;
   if (!std::getline(in, line)) return false;
   inst.name = file.stem().string();
+  inst.file = file.string();
   while (std::getline(in, line)) {
     std::istringstream row(line);
     std::vector<double> values;
@@ -92,57 +95,20 @@ double Distance(const Instance& inst, std::size_t i, std::size_t j, bool truncat
 
 using Routes = std::vector<std::vector<std::size_t>>;
 
-// The independent check; answers the distance, or a negative value (and says
-// why) when the answer is not a solution.
+// The independent check (bench/check), which re-reads the instance file
+// with its own code: each customer once, capacity, every window, the return
+// by the depot's closing time, the fleet; answers the distance it
+// recomputes, or a negative value (and says why) when the answer is not a
+// solution.
 double Check(const Instance& inst, const Routes& routes, bool truncated, const char* who) {
-  const std::size_t n = inst.nodes.size();
-  std::vector<int> seen(n, 0);
-  double total = 0;
-  std::size_t used = 0;
-  for (const auto& route : routes) {
-    if (route.empty()) continue;
-    ++used;
-    double time = inst.nodes[0].ready, load = 0;
-    std::size_t at = 0;
-    for (std::size_t c : route) {
-      if (c == 0 || c >= n || seen[c]++) {
-        std::fprintf(stderr, "%s %s: customer %zu repeated or unknown\n", inst.name.c_str(), who,
-                     c);
-        return -1;
-      }
-      const Customer& k = inst.nodes[c];
-      const double d = Distance(inst, at, c, truncated);
-      total += d;
-      time += d;
-      if (time > k.due + 1e-9) {
-        std::fprintf(stderr, "%s %s: customer %zu reached at %.3f, due %.0f\n", inst.name.c_str(),
-                     who, c, time, k.due);
-        return -1;
-      }
-      time = std::max(time, k.ready) + k.service;
-      load += k.demand;
-      at = c;
-    }
-    const double d = Distance(inst, at, 0, truncated);
-    total += d;
-    if (time + d > inst.nodes[0].due + 1e-9 || load > inst.capacity + 1e-9) {
-      std::fprintf(stderr, "%s %s: a route returns late or is overloaded\n", inst.name.c_str(),
-                   who);
-      return -1;
-    }
-  }
-  for (std::size_t c = 1; c < n; ++c) {
-    if (seen[c] != 1) {
-      std::fprintf(stderr, "%s %s: customer %zu not served\n", inst.name.c_str(), who, c);
-      return -1;
-    }
-  }
-  if (used > inst.fleet) {
-    std::fprintf(stderr, "%s %s: %zu routes of a fleet of %zu\n", inst.name.c_str(), who, used,
-                 inst.fleet);
+  const check::Verdict v = check::CheckVrptw(
+      inst.file, routes,
+      truncated ? check::TimeConvention::kTruncatedTenths : check::TimeConvention::kExact);
+  if (!v.ok) {
+    std::printf("refused: %s, %s: %s\n", inst.name.c_str(), who, v.reason.c_str());
     return -1;
   }
-  return total;
+  return v.figure;
 }
 
 std::size_t Used(const Routes& routes) {

@@ -70,6 +70,24 @@ T PerPlace(const std::vector<T>& values, std::size_t place) {
   return place < values.size() ? values[place] : T{};
 }
 
+// The packing's allocations with each order's items on the vehicle the
+// routing moved the order to (where it moved it), by item, then vehicle.
+std::vector<PackAllocation> MovedAllocations(
+    std::size_t items, const std::vector<std::vector<const PackAllocation*>>& of_item,
+    const std::vector<std::size_t>& order_of, const std::vector<std::size_t>& vehicle_of_order) {
+  std::vector<PackAllocation> out;
+  for (std::size_t i = 0; i < items; ++i) {
+    const std::size_t moved_to = vehicle_of_order[order_of[i]];
+    for (const PackAllocation* a : of_item[i]) {
+      out.push_back({i, moved_to == kNoPlace ? a->vehicle : moved_to, a->quantity});
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const PackAllocation& a, const PackAllocation& b) {
+    return std::tie(a.item, a.vehicle) < std::tie(b.item, b.vehicle);
+  });
+  return out;
+}
+
 // The distribution with the clock: every order with a place is a customer;
 // the movable ones may ride any vehicle, the others are visited where the
 // packing put them (one customer per vehicle and place, taking no room: the
@@ -159,16 +177,7 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
       if (orders[customer_order[c]].movable) vehicle_of_order[customer_order[c]] = v;
     }
   }
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const std::size_t moved_to = vehicle_of_order[order_of[i]];
-    for (const PackAllocation* a : of_item[i]) {
-      out.allocations.push_back({i, moved_to == kNoPlace ? a->vehicle : moved_to, a->quantity});
-    }
-  }
-  std::sort(out.allocations.begin(), out.allocations.end(),
-            [](const PackAllocation& a, const PackAllocation& b) {
-              return std::tie(a.item, a.vehicle) < std::tie(b.item, b.vehicle);
-            });
+  out.allocations = MovedAllocations(items.size(), of_item, order_of, vehicle_of_order);
   // Never an answer that breaks a room (the search keeps them; an order it
   // could place nowhere else might not).
   if (!FitsRooms(items, vehicles, out.allocations)) return packed;
@@ -313,16 +322,7 @@ PackResult PlanByPlace(const std::vector<PackItem>& items, const std::vector<Pac
   for (std::size_t v = 0; v < solved.routes.size(); ++v) {
     for (std::size_t c : solved.routes[v]) vehicle_of_order[customer_order[c]] = v;
   }
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const std::size_t moved_to = vehicle_of_order[order_of[i]];
-    for (const PackAllocation* a : of_item[i]) {
-      out.allocations.push_back({i, moved_to == kNoPlace ? a->vehicle : moved_to, a->quantity});
-    }
-  }
-  std::sort(out.allocations.begin(), out.allocations.end(),
-            [](const PackAllocation& a, const PackAllocation& b) {
-              return std::tie(a.item, a.vehicle) < std::tie(b.item, b.vehicle);
-            });
+  out.allocations = MovedAllocations(items.size(), of_item, order_of, vehicle_of_order);
   if (!FitsRooms(items, vehicles, out.allocations)) return packed;
   if (report != nullptr) {
     report->orders_moved = problem.customers;
