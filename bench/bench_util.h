@@ -9,10 +9,32 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace dg::bench {
+
+// The rows of a comma-separated table, its header line left out (blank
+// lines skipped, a Windows line end taken off); no rows when the file
+// cannot be read.
+inline std::vector<std::vector<std::string>> ReadCsvRows(const std::filesystem::path& file) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    std::string cell;
+    while (std::getline(row, cell, ',')) cells.push_back(cell);
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
 
 // CPU time of the calling thread, in seconds: steadier than the wall clock
 // on a machine that other work shares.

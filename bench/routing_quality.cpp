@@ -44,22 +44,7 @@ struct Csv {
   std::vector<std::vector<std::string>> rows;
 };
 
-Csv ReadCsv(const fs::path& file) {
-  Csv csv;
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> cells;
-    std::istringstream row(line);
-    std::string cell;
-    while (std::getline(row, cell, ',')) cells.push_back(cell);
-    csv.rows.push_back(cells);
-  }
-  return csv;
-}
+Csv ReadCsv(const fs::path& file) { return {ReadCsvRows(file)}; }
 
 double Gap(double value, double optimum) { return (value - optimum) / optimum * 100; }
 

@@ -43,19 +43,10 @@ struct OptimumRow {
 };
 
 std::vector<OptimumRow> ReadOptima(const fs::path& file) {
-  std::ifstream in(file);
-  if (!in) throw std::runtime_error("cannot read " + file.string());
+  if (!std::ifstream(file)) throw std::runtime_error("cannot read " + file.string());
   std::vector<OptimumRow> rows;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> cells;
-    std::istringstream row(line);
-    std::string cell;
-    while (std::getline(row, cell, ',')) cells.push_back(cell);
-    if (cells.size() < 4) throw std::runtime_error(file.string() + ": short row " + line);
+  for (const std::vector<std::string>& cells : ReadCsvRows(file)) {
+    if (cells.size() < 4) throw std::runtime_error(file.string() + ": short row of " + cells[0]);
     rows.push_back({cells[0], std::stod(cells[3])});
   }
   return rows;
