@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "appserver/argument_rules.h"
 #include "appserver/grade_server.h"
 #include "appserver/testing/test_support.h"
 #include "contracts/lookup_sql.h"
@@ -95,6 +96,30 @@ TEST_F(ServerLookupsTest, AnswersAsTheLookUpTextDoesOnTheServersDatabase) {
   }
   tipo_.ParamByName("P_CDTIPTRANS").Clear();
   EXPECT_EQ(1u, Rows(remote, tipo_).size());
+}
+
+// What a clerk types into the panel's codes goes to the look-up as it
+// stands: a text longer than the column is "não cadastrado", never the
+// server's refusal of the argument.
+TEST_F(ServerLookupsTest, ATextLongerThanItsColumnMatchesNothing) {
+  ServerLookups remote(transport_);
+  contracts::SqliteConnection local(db_.path());
+  for (const char* field : {"IDTPIJURTRAN", "NRINSJURTRAN", "CDTIPTRANS"}) {
+    EXPECT_EQ(static_cast<std::size_t>(server::detail::TextFieldSize(field)),
+              LookUpFieldSize(field))
+        << field;
+  }
+  tipo_.ParamByName("P_CDTIPTRANS").SetAsString("0'\";--");
+  EXPECT_EQ(Rows(local, tipo_), Rows(remote, tipo_));
+  EXPECT_TRUE(Rows(remote, tipo_).empty());
+  tran_.ParamByName("P_IDTPIJURTRAN").SetAsString("JJ");
+  tran_.ParamByName("P_NRINSJURTRAN").SetAsString("112223330001811122233");
+  EXPECT_EQ(Rows(local, tran_), Rows(remote, tran_));
+  EXPECT_TRUE(Rows(remote, tran_).empty());
+  EXPECT_EQ(0, transport_->calls);
+  tipo_.ParamByName("P_CDTIPTRANS").SetAsString("0001");
+  EXPECT_EQ(1u, Rows(remote, tipo_).size());
+  EXPECT_EQ(1, transport_->calls);
 }
 
 TEST_F(ServerLookupsTest, AnyOtherTextIsRefusedWithoutAskingTheServer) {
