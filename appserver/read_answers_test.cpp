@@ -180,9 +180,13 @@ TEST_P(ReadAnswersTest, ItemAndOrderVehiclesMatchTheAllocations) {
         Call("GetVeiculo", {transporter_, Variant(DateTime::FromIso(S(item[2]))), "0001",
                             S(item[0]), S(item[1]), grid_})
             .AsPacket();
+    const Row stored = Query("SELECT CDPRODUTO, CDROTATRANS FROM ITEMGRADE WHERE CDFILIAL = "
+                             "'0001' AND NRGRADEDISTR = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
+                             {Value(grid_), item[0], item[1]})[0];
     std::map<std::string, Row> carried;
     for (const Row& r :
-         Query("SELECT CDVIATURA, QTTRANSP, IDRETGRADEDISTR, CDOPERLANCGRAD FROM ALOCGRADE "
+         Query("SELECT CDVIATURA, QTTRANSP, IDRETGRADEDISTR, CDOPERLANCGRAD, CDROTATRANS "
+               "FROM ALOCGRADE "
                "WHERE CDFILIAL = '0001' AND NRGRADEDISTR = ? AND NRPEDIDO = ? AND NRITEMPED = ?",
                {Value(grid_), item[0], item[1]})) {
       carried[S(r[0])] = r;
@@ -193,6 +197,10 @@ TEST_P(ReadAnswersTest, ItemAndOrderVehiclesMatchTheAllocations) {
       const std::string code = Str(row[p.FieldIndex("CDVIATURA")]);
       const auto at = carried.find(code);
       const std::string what = S(item[0]) + "/" + S(item[1]) + " " + code;
+      EXPECT_EQ(S(stored[0]), Str(row[p.FieldIndex("CDPRODUTO")])) << what;
+      const std::string route =
+          at != carried.end() && !S(at->second[4]).empty() ? S(at->second[4]) : S(stored[1]);
+      EXPECT_EQ(route, Str(row[p.FieldIndex("CDROTATRANS")])) << what;
       if (at == carried.end()) {
         EXPECT_TRUE(row[p.FieldIndex("QtTranspItGr")].IsEmptyOrNull()) << what;
         EXPECT_TRUE(row[p.FieldIndex("CDOPERLANCGRAD")].IsEmptyOrNull()) << what;
@@ -206,6 +214,24 @@ TEST_P(ReadAnswersTest, ItemAndOrderVehiclesMatchTheAllocations) {
     }
     EXPECT_EQ(carried.size(), seen) << S(item[0]) << "/" << S(item[1]);
   }
+  // An item the grid does not hold is named as the branch's items hold it
+  // (the small fixture leaves one out of the distribution).
+  for (const Row& outside :
+       Query("SELECT NRPEDIDO, NRITEMPED, CDPRODUTO FROM ITEMPEDIDO WHERE NOT EXISTS (SELECT 1 "
+             "FROM ITEMGRADE i WHERE i.NRPEDIDO = ITEMPEDIDO.NRPEDIDO AND i.NRITEMPED = "
+             "ITEMPEDIDO.NRITEMPED)",
+             {})) {
+    const DataPacket loose =
+        Call("GetVeiculo", {transporter_, Variant(DateTime::FromIso("2025-06-10")), "0001",
+                            S(outside[0]), S(outside[1]), grid_})
+            .AsPacket();
+    ASSERT_EQ(Fleet().size(), loose.rows.size());
+    for (const auto& row : loose.rows) {
+      EXPECT_EQ(S(outside[2]), Str(row[loose.FieldIndex("CDPRODUTO")]));
+      EXPECT_TRUE(row[loose.FieldIndex("QtTranspItGr")].IsEmptyOrNull());
+    }
+  }
+
   for (const std::string& order : orders) {
     std::set<std::string> expected;
     for (const Row& r : Query("SELECT CDVIATURA FROM ALOCGRADE WHERE CDFILIAL = '0001' AND "
