@@ -197,34 +197,49 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
       .Str("NRGRADEDISTR", 10)
       .Str("CDOPERLANCGRAD", 12)
       .Str("CDROTATRANS", 6);
-  const ItemInfo info = FindItem(s, branch, grid, order, item);
-  // The item's allocations are read on their own, through the item's key:
-  // the few vehicles that carry it, where a join would look every vehicle
-  // of the fleet up in the grid's allocations.
-  const std::map<std::string, NewAllocation> carried =
-      ItemAllocations(s, branch, grid, order, item);
-  // The fleet with, for each vehicle, its load of the day and its flag in
-  // the grid: one pass, whatever the fleet.
+  // The fleet with, for each vehicle, its load of the day, its flag in the
+  // grid and its allocation of the item: one pass, whatever the fleet, each
+  // vehicle's allocation reached through the allocations' own key. The
+  // item's product and route come along from the grid's item; an item the
+  // grid does not hold yet is looked up apart, among the branch's items.
+  std::optional<ItemInfo> info;
   for (const Row& r :
        s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, "
-               "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR FROM VEICULO v "
+               "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR, al.CDVIATURA, "
+               "al.QTTRANSP, al.VRPESOUNIT, al.VRVOLUNIT, al.IDRETGRADEDISTR, al.CDOPERLANCGRAD, "
+               "al.CDROTATRANS, i.NRPEDIDO, i.CDPRODUTO, i.CDROTATRANS FROM VEICULO v "
                "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
                "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
                "AND gv.CDVIATURA = v.CDVIATURA "
+               "LEFT JOIN ALOCGRADE al ON al.CDFILIAL = ? AND al.NRGRADEDISTR = ? "
+               "AND al.CDVIATURA = v.CDVIATURA AND al.NRPEDIDO = ? AND al.NRITEMPED = ? "
+               "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = ? AND i.NRGRADEDISTR = ? "
+               "AND i.NRPEDIDO = ? AND i.NRITEMPED = ? "
                "WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
-               {Value(day), Value(branch), Value(grid), Value(t.type), Value(t.inscription)})) {
+               {Value(day), Value(branch), Value(grid), Value(branch), Value(grid), Value(order),
+                Value(item), Value(branch), Value(grid), Value(order), Value(item), Value(t.type),
+                Value(t.inscription)})) {
+    if (!info) {
+      if (r[16].IsNull()) {
+        info = FindItem(s, branch, grid, order, item);
+      } else {
+        info.emplace();
+        info->product = S(r[17]);
+        info->route = S(r[18]);
+      }
+    }
     const Vehicle v = VehicleFromRow(r);
     const Load load{D(r[6]), D(r[7])};
     Variant quantity, weight, volume, operator_code;
-    std::string flag = S(r[8]), route = info.route;
-    if (auto a = carried.find(v.code); a != carried.end()) {
-      const NewAllocation& n = a->second;
-      quantity = Variant(n.quantity);
-      weight = Variant(Round3(n.quantity * n.unit_weight));
-      volume = Variant(Round3(n.quantity * n.unit_volume));
-      flag = n.flag;
-      operator_code = Variant(n.operator_code);
-      if (!n.route.empty()) route = n.route;
+    std::string flag = S(r[8]), route = info->route;
+    if (!r[9].IsNull()) {
+      const double carried = D(r[10]);
+      quantity = Variant(carried);
+      weight = Variant(Round3(carried * D(r[11])));
+      volume = Variant(Round3(carried * D(r[12])));
+      flag = S(r[13]);
+      operator_code = Variant(S(r[14]));
+      if (!S(r[15]).empty()) route = S(r[15]);
     }
     p.Add({Variant(v.description),
            quantity,
@@ -238,7 +253,7 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
            Variant(branch),
            Variant(order),
            delivery,
-           Variant(info.product),
+           Variant(info->product),
            Variant(item),
            volume,
            Variant(v.volume - load.volume),

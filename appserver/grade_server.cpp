@@ -215,10 +215,10 @@ Variant GetCarroPedido(Session& s, Args& a) {
   if (inscription.empty()) return p.Build();
   // Free capacity on the order's delivery day (the grid's first day for an
   // order the grid does not hold).
-  // Both look-ups below reach the order's own rows through the key that
-  // starts with the order: written plainly (a bare MIN, a DISTINCT of the
-  // vehicle), SQLite's planner walks the whole grid in day or vehicle order
-  // instead, which at 10,000 items costs more than the rest of the call.
+  // The day's look-up reaches the order's own rows through the key that
+  // starts with the order: written plainly (a bare MIN), SQLite's planner
+  // walks the whole grid in day order instead, which at 10,000 items costs
+  // more than the rest of the call.
   const std::vector<Value> grid_key = {Value(branch), Value(grid)};
   auto day_rows = s.Query(
       "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
@@ -229,26 +229,23 @@ Variant GetCarroPedido(Session& s, Args& a) {
         "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", grid_key);
   }
   const std::string day = S(day_rows[0][0]);
-  // The vehicles that carry the order (one row per item they carry).
-  std::set<std::string> marked;
-  for (const Row& r : s.Query("SELECT CDVIATURA FROM ALOCGRADE WHERE CDFILIAL = ? AND "
-                              "NRGRADEDISTR = ? AND NRPEDIDO = ? ORDER BY NRITEMPED",
-                              {Value(branch), Value(grid), Value(order)})) {
-    marked.insert(S(r[0]));
-  }
-  // Every vehicle of the transporter with its load of the day and the
-  // orders it carries in the grid: one pass, whatever the fleet.
+  // Every vehicle of the transporter with its load of the day, the orders
+  // it carries in the grid and whether it carries this one (through the
+  // allocations' key, vehicle before order): one pass, whatever the fleet.
   for (const Row& r :
        s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, c.VRPESO, "
-               "c.VRVOLUME, gv.QTPEDIDOS FROM VEICULO v "
+               "c.VRVOLUME, gv.QTPEDIDOS, CASE WHEN EXISTS (SELECT 1 FROM ALOCGRADE m WHERE "
+               "m.CDFILIAL = ? AND m.NRGRADEDISTR = ? AND m.CDVIATURA = v.CDVIATURA AND "
+               "m.NRPEDIDO = ?) THEN 'S' ELSE 'N' END FROM VEICULO v "
                "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
                "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
                "AND gv.CDVIATURA = v.CDVIATURA "
                "WHERE v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
-               {Value(day), Value(branch), Value(grid), Value(inscription)})) {
+               {Value(branch), Value(grid), Value(order), Value(day), Value(branch), Value(grid),
+                Value(inscription)})) {
     const std::string code = S(r[0]);
     const double weight = D(r[2]), volume = D(r[3]);
-    p.Add({Variant(marked.count(code) ? "S" : "N"), Variant(code), Variant(S(r[1])),
+    p.Add({Variant(S(r[7])), Variant(code), Variant(S(r[1])),
            Variant(weight), Variant(volume), Variant(Percent(weight - D(r[4]), weight)),
            Variant(Percent(volume - D(r[5]), volume)), Variant(D(r[6]))});
   }

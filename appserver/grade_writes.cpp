@@ -374,14 +374,15 @@ Variant SetGrade(Session& s, Args& a) {
   const std::string branch = a.Text(3), operator_code = a.Text(5);
 
   // The rows as the screen left them: a table, or the new values of a log.
-  std::vector<std::vector<Variant>> rows;
-  if (packet.kind == DataPacket::Kind::Table) {
-    rows = packet.rows;
-  } else {
+  // A table is read where it stands: the screen sends the whole fleet.
+  std::vector<std::vector<Variant>> logged;
+  if (packet.kind != DataPacket::Kind::Table) {
     for (const auto& change : packet.changes) {
-      if (change.state != data::RowState::Deleted) rows.push_back(change.new_values);
+      if (change.state != data::RowState::Deleted) logged.push_back(change.new_values);
     }
   }
+  const std::vector<std::vector<Variant>>& rows =
+      packet.kind == DataPacket::Kind::Table ? packet.rows : logged;
   auto col = [&](const char* name) {
     const int i = packet.FieldIndex(name);
     if (i < 0) throw Error("SetGrade: the vehicle packet has no field " + std::string(name));

@@ -181,17 +181,25 @@ data::TravelSource BranchTravel(Session& s, const std::string& branch) {
 
 std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::string& grid,
                              const std::string& vehicle) {
+  // The vehicle's allocations grouped by client first, then each client's
+  // record looked up once; the name the items carry is read only for a
+  // client whose record has no name (the CASE leaves the look-up out for
+  // every other one).
   std::vector<Stop> stops;
+  const Value b(branch), g(grid), v(vehicle);
   for (const Row& r :
-       s.Query(std::string("SELECT a.CDCLIENTE, MIN(a.NRORDENTREGRADE), MAX(a.IDRETGRADEDISTR), "
-                           "MAX(c.NMFANTCLIE), ") +
-                   kItemClientName +
-                   ", MAX(c.IDTPIJURCLIE), MAX(c.ENDERECO), MAX(c.CEP), MAX(c.LATITUDE), "
-                   "MAX(c.LONGITUDE) FROM ALOCGRADE a LEFT JOIN CLIENTE c ON "
-                   "c.CDCLIENTE = a.CDCLIENTE "
-                   "WHERE a.CDFILIAL = ? AND a.NRGRADEDISTR = ? AND a.CDVIATURA = ? "
-                   "GROUP BY a.CDCLIENTE",
-               {Value(branch), Value(grid), Value(vehicle)})) {
+       s.Query("SELECT a.CDCLIENTE, a.NRORDEM, a.IDRET, c.NMFANTCLIE, "
+               "CASE WHEN COALESCE(c.NMFANTCLIE, '') = '' THEN "
+               "(SELECT MAX(i.NMFANTCLIE) FROM ALOCGRADE x JOIN ITEMGRADE i ON "
+               "i.CDFILIAL = x.CDFILIAL AND i.NRGRADEDISTR = x.NRGRADEDISTR AND "
+               "i.NRPEDIDO = x.NRPEDIDO AND i.NRITEMPED = x.NRITEMPED "
+               "WHERE x.CDFILIAL = ? AND x.NRGRADEDISTR = ? AND x.CDVIATURA = ? AND "
+               "x.CDCLIENTE = a.CDCLIENTE) END, "
+               "c.IDTPIJURCLIE, c.ENDERECO, c.CEP, c.LATITUDE, c.LONGITUDE FROM "
+               "(SELECT CDCLIENTE, MIN(NRORDENTREGRADE) AS NRORDEM, MAX(IDRETGRADEDISTR) AS IDRET "
+               "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+               "GROUP BY CDCLIENTE) a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE",
+               {b, g, v, b, g, v})) {
     stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
                      S(r[7]), S(r[2]), r[8], r[9]});
   }

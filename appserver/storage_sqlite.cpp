@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "appserver/connection_session.h"
@@ -58,6 +59,12 @@ class Connection {
       sqlite3_free(err);
       throw StorageError(text + " [" + sql + "]");
     }
+  }
+
+  // A statement of the transaction's frame (BEGIN, COMMIT), kept prepared
+  // like the others: parsed once a connection, not once a call.
+  void RunPrepared(const std::string& sql) {
+    Step(sql, {}, [](Row&) {});
   }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
@@ -171,7 +178,9 @@ class Connection {
   }
 
   sqlite3* db_ = nullptr;
-  std::map<std::string, sqlite3_stmt*> cache_;
+  // By the statement's text: hashed once a look-up, where an ordered map
+  // compared long texts that share their first words many times over.
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 class SqliteStorage : public Storage {
@@ -182,11 +191,13 @@ class SqliteStorage : public Storage {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
     if (kind == TxKind::Write) writing.lock();
     std::unique_ptr<Connection> conn = Acquire();
-    conn->Run(kind == TxKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    static const std::string kBeginWrite = "BEGIN IMMEDIATE", kBeginRead = "BEGIN",
+                             kCommit = "COMMIT";
+    conn->RunPrepared(kind == TxKind::Write ? kBeginWrite : kBeginRead);
     try {
       ConnectionSession<Connection> session(*conn);
       work(session);
-      conn->Run("COMMIT");
+      conn->RunPrepared(kCommit);
     } catch (...) {
       try {
         conn->Run("ROLLBACK");
