@@ -219,14 +219,15 @@ class ColumnSearch {
 
   // Solves the relaxation of the residual over the loads that fit it, adding
   // loads from the table of sums. The simplex starts from the stand-ins with
-  // the loads of `hint` that fit brought in first (the loads of the last
-  // relaxation: after a load is fixed, most of them still cover the rest).
+  // the loads of `hint` that fit brought in first (the loads the last
+  // relaxation took: after a load is fixed, most of them still cover the
+  // rest; its other basic loads, taken zero times, lead the simplex to
+  // other corners that round worse).
   // Column generation stops once neither the value nor the bound can move
   // the count of vehicles: the value is within the vehicles and the bound
   // above one less. On return `taken` holds the loads taken, each with how
-  // often, and basis_ the loads of the final basis. False when it finds no
-  // cover of the residual on its vehicles (impossible_ set where the value
-  // proves it).
+  // often. False when it finds no cover of the residual on its vehicles
+  // (impossible_ set where the value proves it).
   bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
              std::vector<std::pair<std::uint32_t, double>>& taken) {
     // Rows: the kinds still to place.
@@ -324,23 +325,20 @@ class ColumnSearch {
         }
       }
       if (leave == m) return false;
-      // The inverse, the values and the prices; rows the column does not
-      // touch are left alone.
+      // The inverse, the values and the prices.
       const double p = w[leave];
       double* pivot_row = &inverse[leave * m];
       for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
-      std::uint64_t touched = m;
       for (std::size_t i = 0; i < m; ++i) {
         if (i == leave || w[i] == 0) continue;
         double* row = &inverse[i * m];
         const double f = w[i];
         for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
         x[i] -= ratio * f;
-        touched += m;
       }
       x[leave] = ratio;
       for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
-      steps_ += touched + m;
+      steps_ += m2;
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
       basic[leave] = static_cast<std::int64_t>(enter);
       in_basis[enter] = true;
@@ -417,7 +415,6 @@ class ColumnSearch {
       if (pivots % kRecomputePivots == 0) recompute();
     }
     taken.clear();
-    basis_.clear();
     double value = 0;
     for (std::size_t i = 0; i < m; ++i) {
       if (basic[i] < 0) {
@@ -425,7 +422,6 @@ class ColumnSearch {
         continue;
       }
       value += x[i];
-      basis_.push_back(usable[static_cast<std::size_t>(basic[i])]);
       if (x[i] > kStandInLeft) taken.push_back({usable[static_cast<std::size_t>(basic[i])], x[i]});
     }
     return value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed;
@@ -494,7 +490,8 @@ class ColumnSearch {
     if (r.vehicles == 0 || steps_ > limit_) return false;
     std::vector<std::pair<std::uint32_t, double>> taken;
     if (!Relax(r, hint, taken)) return false;
-    const std::vector<std::uint32_t> basis = basis_;
+    std::vector<std::uint32_t> basis;
+    for (const auto& [c, times] : taken) basis.push_back(c);
     const std::size_t mark = fixed_.size();
     std::stable_sort(taken.begin(), taken.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
@@ -530,7 +527,6 @@ class ColumnSearch {
   std::vector<Column> columns_;
   std::unordered_set<std::uint64_t> keys_;
   std::vector<std::uint32_t> fixed_;
-  std::vector<std::uint32_t> basis_;  // the loads of the last relaxation's basis
   bool impossible_ = false;
 };
 
