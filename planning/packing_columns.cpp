@@ -90,7 +90,7 @@ class ColumnSearch {
     for (const KindLoad& l : known) Add(l, root);
     impossible_ = false;
     fixed_.clear();
-    if (Dive(root, kDiscrepancies)) {
+    if (Dive(root, kDiscrepancies, {})) {
       std::vector<std::vector<std::uint32_t>> loads;
       for (std::uint32_t c : fixed_) {
         loads.emplace_back();
@@ -218,10 +218,18 @@ class ColumnSearch {
   // ---- the relaxation --------------------------------------------------------
 
   // Solves the relaxation of the residual over the loads that fit it, adding
-  // loads from the table of sums. On return `taken` holds the loads taken,
-  // each with how often. False when it finds no cover of the residual on
-  // its vehicles (impossible_ set where the value proves it).
-  bool Relax(const Residual& r, std::vector<std::pair<std::uint32_t, double>>& taken) {
+  // loads from the table of sums. The simplex starts from the stand-ins with
+  // the loads of `hint` that fit brought in first (the loads the last
+  // relaxation took: after a load is fixed, most of them still cover the
+  // rest; its other basic loads, taken zero times, lead the simplex to
+  // other corners that round worse).
+  // Column generation stops once neither the value nor the bound can move
+  // the count of vehicles: the value is within the vehicles and the bound
+  // above one less. On return `taken` holds the loads taken, each with how
+  // often. False when it finds no cover of the residual on its vehicles
+  // (impossible_ set where the value proves it).
+  bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
+             std::vector<std::pair<std::uint32_t, double>>& taken) {
     // Rows: the kinds still to place.
     std::vector<int> row_of(r.demand.size(), -1);
     std::vector<std::uint32_t> kind_of_row;
@@ -242,6 +250,7 @@ class ColumnSearch {
       perturbed += e;
     }
     std::vector<std::uint32_t> usable;
+    std::vector<std::int64_t> usable_of(columns_.size(), -1);
     auto fits = [&](const Column& c) {
       for (const auto& [k, n] : c.kinds) {
         if (n > r.demand[k]) return false;
@@ -250,7 +259,10 @@ class ColumnSearch {
     };
     for (std::uint32_t c = 0; c < columns_.size(); ++c) {
       steps_ += columns_[c].kinds.size();
-      if (fits(columns_[c])) usable.push_back(c);
+      if (fits(columns_[c])) {
+        usable_of[c] = static_cast<std::int64_t>(usable.size());
+        usable.push_back(c);
+      }
     }
     // Basis: per row a load (its number in usable) or the row's stand-in
     // (-1); the inverse dense, row-major.
@@ -289,7 +301,58 @@ class ColumnSearch {
       }
       steps_ += m2;
     };
+    // Brings load `enter` (a number in usable) into the basis, whatever its
+    // reduced cost, in place of the row the ratio test picks (a stand-in
+    // first among ties). False when no row may leave.
+    auto pivot = [&](std::size_t enter) {
+      const Column& col = columns_[usable[enter]];
+      double reduced = 1;
+      for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
+      std::fill(w.begin(), w.end(), 0.0);
+      for (std::size_t i = 0; i < m; ++i) {
+        const double* row = &inverse[i * m];
+        for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+      }
+      steps_ += m * col.kinds.size();
+      std::size_t leave = m;
+      double ratio = std::numeric_limits<double>::infinity();
+      for (std::size_t i = 0; i < m; ++i) {
+        if (w[i] <= 1e-9) continue;
+        const double t = std::max(0.0, x[i]) / w[i];
+        if (t < ratio - 1e-12 ||
+            (t <= ratio + 1e-12 && leave < m && basic[i] < 0 && basic[leave] >= 0)) {
+          ratio = t, leave = i;
+        }
+      }
+      if (leave == m) return false;
+      // The inverse, the values and the prices.
+      const double p = w[leave];
+      double* pivot_row = &inverse[leave * m];
+      for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
+      for (std::size_t i = 0; i < m; ++i) {
+        if (i == leave || w[i] == 0) continue;
+        double* row = &inverse[i * m];
+        const double f = w[i];
+        for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
+        x[i] -= ratio * f;
+      }
+      x[leave] = ratio;
+      for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
+      steps_ += m2;
+      if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
+      basic[leave] = static_cast<std::int64_t>(enter);
+      in_basis[enter] = true;
+      ++pivots;
+      return true;
+    };
     recompute();
+    for (std::uint32_t c : hint) {
+      if (steps_ > limit_) return false;
+      if (c >= usable_of.size() || usable_of[c] < 0) continue;
+      const auto u = static_cast<std::size_t>(usable_of[c]);
+      if (!in_basis[u]) pivot(u);
+    }
+    if (pivots > 0) recompute();
     double stand_in_scale = 1;
     for (;;) {
       if (steps_ > limit_) return false;
@@ -309,22 +372,30 @@ class ColumnSearch {
         std::vector<std::uint32_t> added;
         double best = 0;
         const bool priced = Price(price, r, best, added);
+        bool left = false;
+        double value = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+          left = left || (basic[i] < 0 && x[i] > kStandInLeft);
+          if (basic[i] >= 0) value += x[i];
+        }
         if (priced) {
           // Any cover takes at least (prices of the pieces) / (the largest
           // value of a load) loads.
           double demand_value = 0;
           for (std::size_t i = 0; i < m; ++i) demand_value += y[i] * r.demand[kind_of_row[i]];
-          const bool beyond =
-              best > 0 ? demand_value / best > static_cast<double>(r.vehicles) + kBoundEps
-                       : demand_value > kBoundEps;
-          if (beyond) {
+          const double bound = best > 0 ? demand_value / best
+                                        : (demand_value > kBoundEps
+                                               ? std::numeric_limits<double>::infinity()
+                                               : 0.0);
+          if (bound > static_cast<double>(r.vehicles) + kBoundEps) {
             impossible_ = impossible_ || fixed_.empty();
             return false;
           }
+          if (!left && value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed &&
+              bound > static_cast<double>(r.vehicles) - 1 + kBoundEps)
+            break;
         }
         if (added.empty()) {
-          bool left = false;
-          for (std::size_t i = 0; i < m; ++i) left = left || (basic[i] < 0 && x[i] > kStandInLeft);
           if (!left || stand_in_scale >= kStandInCost) break;
           stand_in_scale *= kStandInRaise;
           for (double& c : stand_in) c *= kStandInRaise;
@@ -337,46 +408,7 @@ class ColumnSearch {
         }
         continue;
       }
-      // The entering load's column in the current basis.
-      const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
-      double reduced = 1;
-      for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
-      std::fill(w.begin(), w.end(), 0.0);
-      for (std::size_t i = 0; i < m; ++i) {
-        const double* row = &inverse[i * m];
-        for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
-      }
-      steps_ += m * col.kinds.size();
-      // Ratio test, a stand-in leaving first among ties.
-      std::size_t leave = m;
-      double ratio = std::numeric_limits<double>::infinity();
-      for (std::size_t i = 0; i < m; ++i) {
-        if (w[i] <= 1e-9) continue;
-        const double t = std::max(0.0, x[i]) / w[i];
-        if (t < ratio - 1e-12 ||
-            (t <= ratio + 1e-12 && leave < m && basic[i] < 0 && basic[leave] >= 0)) {
-          ratio = t, leave = i;
-        }
-      }
-      if (leave == m) return false;  // unbounded: cannot happen with costs above 0
-      // Pivot: the inverse, the values and the prices.
-      const double p = w[leave];
-      double* pivot_row = &inverse[leave * m];
-      for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
-      for (std::size_t i = 0; i < m; ++i) {
-        if (i == leave || w[i] == 0) continue;
-        double* row = &inverse[i * m];
-        const double f = w[i];
-        for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
-        x[i] -= ratio * f;
-      }
-      x[leave] = ratio;
-      for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
-      steps_ += m2;
-      if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
-      basic[leave] = enter;
-      in_basis[static_cast<std::size_t>(enter)] = true;
-      ++pivots;
+      if (!pivot(static_cast<std::size_t>(enter))) return false;  // unbounded: costs are above 0
       if (pivots % kRefactorPivots == 0 && !Refactor(basic, usable, row_of, m, inverse)) {
         return false;
       }
@@ -452,12 +484,14 @@ class ColumnSearch {
   // Relaxes the residual, fixes the loads it takes whole, else the load it
   // takes most (or, with discrepancies left, the next ones), and goes on
   // with what is left.
-  bool Dive(Residual r, int discrepancies) {
+  bool Dive(Residual r, int discrepancies, const std::vector<std::uint32_t>& hint) {
     if (std::all_of(r.demand.begin(), r.demand.end(), [](std::uint32_t d) { return d == 0; }))
       return true;
     if (r.vehicles == 0 || steps_ > limit_) return false;
     std::vector<std::pair<std::uint32_t, double>> taken;
-    if (!Relax(r, taken)) return false;
+    if (!Relax(r, hint, taken)) return false;
+    std::vector<std::uint32_t> basis;
+    for (const auto& [c, times] : taken) basis.push_back(c);
     const std::size_t mark = fixed_.size();
     std::stable_sort(taken.begin(), taken.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
@@ -467,14 +501,14 @@ class ColumnSearch {
       Fix(whole, c, static_cast<std::uint32_t>(std::floor(times + kWholeEps)));
     }
     if (fixed_.size() > mark) {
-      if (Dive(whole, discrepancies)) return true;
+      if (Dive(whole, discrepancies, basis)) return true;
       fixed_.resize(mark);
       return false;
     }
     for (std::size_t i = 0; i < taken.size() && static_cast<int>(i) <= discrepancies; ++i) {
       Residual next = r;
       Fix(next, taken[i].first, 1);
-      if (Dive(next, discrepancies - static_cast<int>(i))) return true;
+      if (Dive(next, discrepancies - static_cast<int>(i), basis)) return true;
       fixed_.resize(mark);
       if (steps_ > limit_) break;
     }

@@ -72,6 +72,33 @@ TEST(CoverByColumns, FillsEveryVehicleExactlyWhereTheCutsAllowIt) {
   }
 }
 
+// Many vehicles and kinds: the rounding fixes loads over many rounds, each
+// relaxation started from the loads of the one before, some of which no
+// longer fit what is left; the packing is checked, and one vehicle fewer
+// is refused.
+TEST(CoverByColumns, RoundsOverManyRoundsFromTheLastBasis) {
+  testing::Draws draws(29);
+  for (int round = 0; round < 2; ++round) {
+    const int bins = 18 + 4 * round, room = 1'009;
+    const std::vector<ExactSize> sizes = ExactCuts(draws, bins, room);
+    const std::string name = "round " + std::to_string(round);
+    std::uint64_t steps = 0;
+    std::vector<std::uint32_t> vehicle;
+    const ColumnOutcome out =
+        CoverByColumns(sizes, Weight(room), bins, {}, kAmple, steps, vehicle);
+    ASSERT_EQ(out, ColumnOutcome::kFound) << name;
+    ExpectPacking(sizes, Weight(room), bins, vehicle, name);
+    // One vehicle fewer than the cuts: their sum alone proves it.
+    EXPECT_EQ(CoverByColumns(sizes, Weight(room), bins - 1, {}, kAmple, steps, vehicle),
+              ColumnOutcome::kImpossible)
+        << name;
+    std::vector<std::uint32_t> again;
+    std::uint64_t steps_again = 0;
+    CoverByColumns(sizes, Weight(room), bins, {}, kAmple, steps_again, again);
+    EXPECT_EQ(vehicle, again) << name;
+  }
+}
+
 TEST(CoverByColumns, ProvesATargetOutOfReachThatTheSumAllows) {
   // Five pieces of 51 on 100: their sum fits three vehicles, but no two
   // share one; and 3 x 40 with 2 x 70 fits five vehicles of 100 by its sum
