@@ -23,10 +23,12 @@ constexpr double kOpening = 1e12;
 // The neighbours a removal goes through from its first customer.
 constexpr std::size_t kNeighbours = 60;
 // Routes are taken out one at a time (timed_route_minimise.h) with this
-// share of the effort for fewer vehicles, in percent, and only on problems
-// of at most so many customers: on a large day its steps weigh more than an
-// insertion, and the ruin and recreate alone finds few routes to empty.
-constexpr std::uint64_t kTakeOutShare = 50;
+// many of its steps per percent of the effort for fewer vehicles, each
+// counted as a tenth of an insertion (most are a stop kept or put out),
+// and only on problems of at most so many customers: on a large day the
+// ruin and recreate alone goes on.
+constexpr std::uint64_t kTakeOutShare = 250;
+constexpr std::uint64_t kTakeOutStepsPerInsertion = 10;
 constexpr std::size_t kTakeOutCustomers = 1000;
 
 // The problem's accessors, and the vehicles alike in room and day.
@@ -320,7 +322,7 @@ class Search {
   void TakeOutRoutes(Plan& plan, std::uint64_t effort) {
     std::vector<std::vector<std::size_t>> routes;
     for (const Route& r : plan.routes) routes.push_back(r.nodes);
-    steps_ += MinimiseTimedRoutes(m_.p, routes, effort, options_.seed);
+    steps_ += MinimiseTimedRoutes(m_.p, routes, effort, options_.seed) / kTakeOutStepsPerInsertion;
     for (std::size_t v = 0; v < routes.size(); ++v) {
       plan.routes[v].nodes = std::move(routes[v]);
       Simulate(m_, v, plan.routes[v]);
