@@ -8,6 +8,7 @@
 
 #include "planning/packing.h"
 #include "planning/seeded_random.h"
+#include "planning/timed_route_minimise.h"
 
 namespace dg::planning {
 namespace {
@@ -21,6 +22,14 @@ constexpr double kSlack = 1e-6;
 constexpr double kOpening = 1e12;
 // The neighbours a removal goes through from its first customer.
 constexpr std::size_t kNeighbours = 60;
+// Routes are taken out one at a time (timed_route_minimise.h) with this
+// many of its steps per percent of the effort for fewer vehicles, each
+// counted as a tenth of an insertion (most are a stop kept or put out),
+// and only on problems of at most so many customers: on a large day the
+// ruin and recreate alone goes on.
+constexpr std::uint64_t kTakeOutShare = 250;
+constexpr std::uint64_t kTakeOutStepsPerInsertion = 10;
+constexpr std::size_t kTakeOutCustomers = 1000;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model {
@@ -263,6 +272,10 @@ class Search {
     if (!best.unassigned.empty()) {
       best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
     }
+    if (options_.fewest_vehicles && best.unassigned.empty() &&
+        m_.p.customers <= kTakeOutCustomers) {
+      TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
+    }
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
     // is spent.
@@ -302,6 +315,19 @@ class Search {
       if (InsertionDelta(m_, v, empty, c, 0) < kInf) return true;
     }
     return false;
+  }
+
+  // Takes whole routes out of a complete plan while their customers find
+  // places on the others.
+  void TakeOutRoutes(Plan& plan, std::uint64_t effort) {
+    std::vector<std::vector<std::size_t>> routes;
+    for (const Route& r : plan.routes) routes.push_back(r.nodes);
+    steps_ += MinimiseTimedRoutes(m_.p, routes, effort, options_.seed) / kTakeOutStepsPerInsertion;
+    for (std::size_t v = 0; v < routes.size(); ++v) {
+      plan.routes[v].nodes = std::move(routes[v]);
+      Simulate(m_, v, plan.routes[v]);
+    }
+    Measure(plan);
   }
 
   void Measure(Plan& plan) const {
