@@ -20,11 +20,6 @@ namespace {
 
 constexpr int kRowHeight = 18;
 
-bool Editing(const data::ClientDataset* ds) {
-  return ds != nullptr &&
-         (ds->State() == data::DatasetState::Edit || ds->State() == data::DatasetState::Insert);
-}
-
 }  // namespace
 
 // ---- GridView
@@ -264,9 +259,7 @@ void GridView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint h
 void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                          const QModelIndex& index) const {
   const int row = index.row() + 1;
-  const data::ClientDataset* ds = grid_.DataSet();
-  const bool readable = !Editing(ds) || row == grid_.CurrentRow();
-  if (!grid_.on_draw_column_cell || !readable) {
+  if (!grid_.on_draw_column_cell) {
     QStyledItemDelegate::paint(painter, option, index);
     return;
   }

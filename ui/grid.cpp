@@ -294,9 +294,9 @@ void DataGrid::PaintCell(Canvas& canvas, const Rect& rect, int row, int column, 
   } reset{canvas_, saved};
   data::ClientDataset* ds = DataSet();
   if (ds == nullptr || !ds->Active() || row < 1 || row > ds->RecordCount()) return;
-  if (row != ds->RecNo() && Editing(ds)) return;
   // The row is read for display: the cursor stays where it is and the
-  // dataset's controls hear of no move. Moving there and back, as a visit
+  // dataset's controls hear of no move, so the other rows draw as they are
+  // stored while the current one is being edited. Moving there and back, as a visit
   // does, ends by telling them the layout changed, and the view then
   // paints the grid again, which moves again: a paint that never ends.
   ds->ReadAt(row, [&] {
