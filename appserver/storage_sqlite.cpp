@@ -180,9 +180,9 @@ class SqliteStorage : public Storage {
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
-    if (kind == TxKind::Write) writing.lock();
+    if (Writes(kind)) writing.lock();
     std::unique_ptr<Connection> conn = Acquire();
-    conn->Run(kind == TxKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    conn->Run(Writes(kind) ? "BEGIN IMMEDIATE" : "BEGIN");
     try {
       ConnectionSession<Connection> session(*conn);
       work(session);
