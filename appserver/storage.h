@@ -91,8 +91,9 @@ std::string SqliteFileWarning(const std::string& path);
 // Opens a PostgreSQL database ("postgresql://user@host:port/db", any libpq
 // connection string) and brings its schema to the current version; several
 // server instances may share it, and start together. Writes run
-// serialisable and are run again when the database refuses them for a
-// conflict with another transaction (alone, after a few refusals).
+// serialisable (claimed writes at READ COMMITTED) and are run again when the
+// database refuses them for a conflict with another transaction (alone,
+// after a few refusals).
 // Connections are pooled (at most 16).
 std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo);
 
