@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -223,12 +224,15 @@ class PostgresSession : public ConnectionSession<Connection> {
  public:
   explicit PostgresSession(Connection& conn) : ConnectionSession<Connection>(conn), conn_(conn) {}
   void Claim(const std::string& what) override {
+    // Held until the transaction ends: a claim taken again costs nothing.
+    if (!claimed_.insert(what).second) return;
     conn_.Query("SELECT pg_advisory_xact_lock(hashtextextended(current_schema(), ?))",
                 {Value(static_cast<std::int64_t>(ClaimKey(what)))}, nullptr);
   }
 
  private:
   Connection& conn_;
+  std::set<std::string> claimed_;
 };
 
 std::atomic<long long> refused_runs{0};
