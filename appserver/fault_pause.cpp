@@ -17,7 +17,7 @@ class Pausing : public Storage {
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     // A method's own reads before its write (DistribuiQuantidades reads the
     // places first) are not the moment the hook names.
-    const bool writes = kind == TxKind::Write;
+    const bool writes = Writes(kind);
     inner_->Transact(kind, [&](Session& s) {
       work(s);
       if (writes) Pause(false);

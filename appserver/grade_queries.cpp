@@ -88,7 +88,14 @@ void InsertGrid(Session& s, const std::string& branch, const std::string& grid, 
 
 }  // namespace
 
+void ClaimGrid(Session& s, const std::string& branch, const std::string& grid) {
+  s.Claim("grid " + branch + "/" + grid);
+}
+
 std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code) {
+  // Writers numbering the same branch's grids take turns, each reading the
+  // number the one before took.
+  s.Claim("grid numbers " + branch);
   auto rows = s.Query("SELECT MAX(NRSEQGRADE) FROM GRADEDISTR WHERE CDFILIAL = ?", {Value(branch)});
   const std::int64_t last = rows[0][0].IsNull() ? 0 : rows[0][0].ToInt64();
   // Numbers only grow, one a grid; the last one the field holds is the last

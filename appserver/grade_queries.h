@@ -39,6 +39,9 @@ inline constexpr std::int64_t kLastGridNumber = 9'999'999'999;
 // Reserves the next number of the branch as an open grid: one above the
 // highest it has had. Refuses when that would be above kLastGridNumber.
 std::string NewGrid(Session& s, const std::string& branch, const std::string& operator_code);
+// Claims the grid for the write (Session::Claim): every write of a grid
+// claims it before reading it, so one grid's writes run one at a time.
+void ClaimGrid(Session& s, const std::string& branch, const std::string& grid);
 // Refuses a grid the branch does not have, and one dispatched or discarded.
 void RequireOpenGrid(Session& s, const std::string& branch, const std::string& grid);
 // The grid to write into: a new one when `grid` is empty, else `grid` when
@@ -151,7 +154,7 @@ void RewriteAllocations(Session& s, const std::string& branch, const std::string
                         const std::vector<Row>& allocations, TouchedLoads& touched);
 // What the open and dispatched grids other than `grid` load on each vehicle
 // of the transporter for the day, by vehicle code (vehicles without load
-// absent).
+// absent). Claims every vehicle's day first (ClaimDayLoad).
 std::map<std::string, Load> TransporterLoadsBesides(Session& s, const Transporter& t,
                                                     const std::string& day,
                                                     const std::string& branch,

@@ -420,6 +420,24 @@ void RequireOpenGrids(Session& s, const std::string& method, const std::vector<V
   }
 }
 
+// A write method claims every grid it names before it reads any (sorted,
+// so two writes naming the same grids take them in one order): writes of
+// one grid run one after the other, writes of different grids side by
+// side. What a grid's write reads of other grids (the loads of its
+// vehicles, a branch's next grid number, the items left to dispatch) is
+// claimed where it is read.
+void ClaimGrids(Session& s, const std::string& method, const JournalFrom& journal,
+                const std::vector<Variant>& args) {
+  std::set<std::pair<std::string, std::string>> grids;
+  for (const auto& grid : GridsWrittenBy(method, args).grids) grids.insert(grid);
+  if (journal.branch >= 0 && journal.grid >= 0) {
+    grids.emplace(ArgText(args, journal.branch), ArgText(args, journal.grid));
+  }
+  for (const auto& [branch, grid] : grids) {
+    if (!grid.empty()) ClaimGrid(s, branch, grid);
+  }
+}
+
 const std::map<std::string, Entry>& Methods() {
   using K = ArgKind;
   constexpr K T = K::Text;
@@ -428,37 +446,37 @@ const std::map<std::string, Entry>& Methods() {
       {"GetParametros", {GetParametros, TxKind::Read, {T}}},
       {"GetGradeporPedido", {GetGradeporPedido, TxKind::Read, {T, T}}},
       {"GetCarroPedido", {GetCarroPedido, TxKind::Read, {T, T, T, T}}},
-      {"PrxNrGrade", {PrxNrGrade, TxKind::Write, {T}, {0, R}}},
+      {"PrxNrGrade", {PrxNrGrade, TxKind::ClaimedWrite, {T}, {0, R}}},
       {"GetVeiculo", {GetVeiculo, TxKind::Read, {T, K::Date, T, T, T, T}}},
       {"DistribuiQuantidades",
        {DistribuiQuantidades,
-        TxKind::Write,
+        TxKind::ClaimedWrite,
         {K::Packet, T, T, T, T, T},
         {5, 3, 4},
         0,
         PrepareDistribuiQuantidades}},
-      {"DelGrade", {DelGrade, TxKind::Write, {T, T}, {0, 1}}},
+      {"DelGrade", {DelGrade, TxKind::ClaimedWrite, {T, T}, {0, 1}}},
       {"SetGrade",
-       {SetGrade, TxKind::Write, {K::Packet, K::Number, K::Number, T, T, T}, {3, 4, 5}}},
+       {SetGrade, TxKind::ClaimedWrite, {K::Packet, K::Number, K::Number, T, T, T}, {3, 4, 5}}},
       {"GetErro", {GetErro, TxKind::Read, {T, T, T}}},
       {"GetGradeRota", {GetGradeRota, TxKind::Read, {T, T, T}}},
       {"GetTotal", {GetTotal, TxKind::Read, {T, T, T}}},
       {"GetItinerario", {GetItinerario, TxKind::Read, {T, T, T}}},
       {"GetVdOrdem", {GetVdOrdem, TxKind::Read, {T, T, T, T}}},
       {"GetItemGrade", {GetItemGrade, TxKind::Read, {T, T, T, T}}},
-      {"SetGradeRota", {SetGradeRota, TxKind::Write, {T, T, T, T, T, T, T, T}, {3, 4}}},
-      {"SetItinerario", {SetItinerario, TxKind::Write, {K::Packet}, {JournalFrom::kChangeLog}}},
+      {"SetGradeRota", {SetGradeRota, TxKind::ClaimedWrite, {T, T, T, T, T, T, T, T}, {3, 4}}},
+      {"SetItinerario", {SetItinerario, TxKind::ClaimedWrite, {K::Packet}, {JournalFrom::kChangeLog}}},
       {"GetEndeFilialProc", {GetEndeFilialProc, TxKind::Read, {T}}},
       {"GetRetTransp", {GetRetTransp, TxKind::Read, {T}}},
       {"GetTransportadora", {GetTransportadora, TxKind::Read, {T, T}}},
       {"GetTipoTransporte", {GetTipoTransporte, TxKind::Read, {T}}},
-      {"SetPedidoCarro", {SetPedidoCarro, TxKind::Write, {T, T, T, T}, {1, 3}}},
-      {"SetPedidos", {SetPedidos, TxKind::Write, {T, T, T}, {0, 2}}},
+      {"SetPedidoCarro", {SetPedidoCarro, TxKind::ClaimedWrite, {T, T, T, T}, {1, 3}}},
+      {"SetPedidos", {SetPedidos, TxKind::ClaimedWrite, {T, T, T}, {0, 2}}},
       {"GetPontosRota", {GetPontosRota, TxKind::Read, {T, T, T, T}}},
       {"GetOrdemSugerida", {GetOrdemSugerida, TxKind::Read, {T, T, T}}},
       // The seventh argument, the road line of the legs, came later.
-      {"SetRotaCalculada", {SetRotaCalculada, TxKind::Write, {T, T, T, T, T, T, T}, {0, 1}, 1}},
-      {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::Write, {T, T, T, T, T}, {0, 1, 2}, 2}},
+      {"SetRotaCalculada", {SetRotaCalculada, TxKind::ClaimedWrite, {T, T, T, T, T, T, T}, {0, 1}, 1}},
+      {"ExpedirGrade", {ExpedirGradeComFrete, TxKind::ClaimedWrite, {T, T, T, T, T}, {0, 1, 2}, 2}},
       {"GetItensExpedicao", {GetItensExpedicao, TxKind::Read, {T}}},
       {"GetRomaneio", {GetRomaneio, TxKind::Read, {T, T, T, T}, {}, 2}},
       {"GetGradeLog", {GetGradeLog, TxKind::Read, {T, T, T, T}}},
@@ -507,10 +525,13 @@ Variant rdmGradeDistribuicao::Call(const std::string& method, std::vector<Varian
   Variant result;
   storage_->Transact(entry.tx, [&](Session& s) {
     work = given;
-    if (entry.tx == TxKind::Write) RequireOpenGrids(s, method, work);
+    if (Writes(entry.tx)) {
+      ClaimGrids(s, method, entry.journal, work);
+      RequireOpenGrids(s, method, work);
+    }
     Args a(method, work, prepared);
     result = entry.body(s, a);
-    if (entry.tx == TxKind::Write) {
+    if (Writes(entry.tx)) {
       WriteJournal(s, method, entry.journal, work, result, context, a.journal_note());
     }
   });

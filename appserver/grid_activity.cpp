@@ -73,11 +73,18 @@ std::vector<OpenGrid> ListOpenGrids(Storage& storage) {
 
 void ReleaseGrid(Storage& storage, const std::string& branch, const std::string& grid,
                  const std::string& operator_code) {
-  storage.Transact(TxKind::Write, [&](Session& s) {
-    std::vector<OpenGrid> found = branch.empty()
-                                      ? OpenGrids(s, " AND g.NRGRADEDISTR = ?", {Value(grid)})
-                                      : OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
-                                                  {Value(branch), Value(grid)});
+  storage.Transact(TxKind::ClaimedWrite, [&](Session& s) {
+    auto find = [&] {
+      return branch.empty() ? OpenGrids(s, " AND g.NRGRADEDISTR = ?", {Value(grid)})
+                            : OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ?",
+                                        {Value(branch), Value(grid)});
+    };
+    std::vector<OpenGrid> found = find();
+    // Claimed, then read again as the grid's writes before left it.
+    if (found.size() == 1) {
+      detail::ClaimGrid(s, found[0].branch, found[0].grid);
+      found = find();
+    }
     if (found.empty()) {
       throw Error("Não há grade aberta " + grid + (branch.empty() ? "" : " na filial " + branch) +
                   ".");
@@ -98,9 +105,20 @@ std::vector<OpenGrid> ReleaseIdleGrids(Storage& storage, std::chrono::minutes id
   std::vector<OpenGrid> released;
   storage.Transact(TxKind::Read, [&](Session& s) { released = OpenGrids(s, where, params); });
   if (released.empty()) return released;
-  storage.Transact(TxKind::Write, [&](Session& s) {
-    released = OpenGrids(s, where, params);
-    for (const OpenGrid& g : released) Release(s, g, "LiberaGradeOciosa", "");
+  storage.Transact(TxKind::ClaimedWrite, [&](Session& s) {
+    released.clear();
+    for (const OpenGrid& candidate : OpenGrids(s, where, params)) {
+      // Claimed, then read again: a write of the grid meanwhile was
+      // activity, and a grid released meanwhile is no longer open.
+      detail::ClaimGrid(s, candidate.branch, candidate.grid);
+      std::vector<Value> again = {Value(candidate.branch), Value(candidate.grid)};
+      again.insert(again.end(), params.begin(), params.end());
+      for (const OpenGrid& g :
+           OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ?" + where, again)) {
+        Release(s, g, "LiberaGradeOciosa", "");
+        released.push_back(g);
+      }
+    }
   });
   return released;
 }
@@ -123,9 +141,10 @@ std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string&
   });
   std::vector<OpenGrid> released;
   if (abandoned.empty()) return released;
-  storage.Transact(TxKind::Write, [&](Session& s) {
+  storage.Transact(TxKind::ClaimedWrite, [&](Session& s) {
     released.clear();
     for (const auto& [grid, process] : abandoned) {
+      detail::ClaimGrid(s, branch, grid);
       // Still open and last written by that same process: no one took it
       // up in between.
       for (const OpenGrid& g :

@@ -46,7 +46,12 @@ void RebuildLoads(Session& s) {
   s.Exec(kFillGridVehicles);
 }
 
+void ClaimDayLoad(Session& s, const std::string& vehicle, const std::string& day) {
+  s.Claim("load " + vehicle + " " + day);
+}
+
 Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
+  ClaimDayLoad(s, vehicle, day);
   auto rows =
       s.Query("SELECT VRPESO, VRVOLUME FROM CARGAVEICULO WHERE CDVIATURA = ? AND DTENTREGA = ?",
               {Value(vehicle), Value(day)});
@@ -55,6 +60,9 @@ Load LoadOf(Session& s, const std::string& vehicle, const std::string& day) {
 }
 
 void RefreshDayLoad(Session& s, const std::string& vehicle, const std::string& day) {
+  // Whoever sums the day last holds the claim, and so sees every change of
+  // the day's allocations committed before.
+  ClaimDayLoad(s, vehicle, day);
   s.Exec(std::string("INSERT INTO CARGAVEICULO (CDVIATURA, DTENTREGA, VRPESO, VRVOLUME) "
                      "SELECT ?, ?, ") +
              kLoadSums +

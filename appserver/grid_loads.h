@@ -30,6 +30,14 @@ struct Load {
   double weight = 0;
   double volume = 0;
 };
+// Claims the vehicle's day for the write (Session::Claim). Whatever reads a
+// day's load to decide, or changes it, claims the day first: LoadOf and
+// RefreshDayLoad do, and a write that reads loads otherwise
+// (TransporterLoadsBesides) claims them itself. A write that changes
+// allocations first and checks the load after (MoveItemsTo) reads it after
+// the refresh, which claimed it.
+void ClaimDayLoad(Session& s, const std::string& vehicle, const std::string& day);
+// Claims the day (ClaimDayLoad).
 Load LoadOf(Session& s, const std::string& vehicle, const std::string& day);
 
 // The vehicles and days a write changed in one grid, brought up to date
@@ -58,7 +66,8 @@ class TouchedLoads {
   std::set<std::string> vehicles_;
 };
 
-// Works out one vehicle's load of a day again from the allocations.
+// Works out one vehicle's load of a day again from the allocations; claims
+// the day (ClaimDayLoad).
 void RefreshDayLoad(Session& s, const std::string& vehicle, const std::string& day);
 // Works out the vehicle's row of the grid again from its allocations.
 void RefreshGridVehicle(Session& s, const std::string& branch, const std::string& grid,

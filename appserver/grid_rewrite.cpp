@@ -139,6 +139,11 @@ std::map<std::string, Load> TransporterLoadsBesides(Session& s, const Transporte
                                                     const std::string& branch,
                                                     const std::string& grid) {
   std::map<std::string, Load> out;
+  for (const Row& r : s.Query("SELECT CDVIATURA FROM VEICULO WHERE IDTPIJURTRAN = ? AND "
+                              "NRINSJURTRAN = ? ORDER BY CDVIATURA",
+                              {Value(t.type), Value(t.inscription)})) {
+    ClaimDayLoad(s, S(r[0]), day);
+  }
   for (const Row& r :
        s.Query("SELECT a.CDVIATURA, SUM(a.QTTRANSP * a.VRPESOUNIT), "
                "SUM(a.QTTRANSP * a.VRVOLUNIT) FROM VEICULO v "

@@ -34,7 +34,12 @@ std::unordered_map<std::string, Row> Existing(Session& s, const std::string& db_
     std::set<std::string> branches;
     for (const RowOut& r : rows) branches.insert(r.values.at(db_table).front().second.ToString());
     params.clear();
-    for (const std::string& b : branches) params.push_back({Value(b)});
+    for (const std::string& b : branches) {
+      // A dispatch of the branch lowers what is left of its items; the
+      // import waits for one under way (RecordDispatch claims the same).
+      s.Claim("items " + b);
+      params.push_back({Value(b)});
+    }
   }
   std::vector<std::size_t> key_at;
   for (const std::string& k : key) {

@@ -152,6 +152,9 @@ void CheckCarriedWithinLeft(Session& s, const std::string& branch, const std::st
 }
 
 std::string RecordDispatch(Session& s, const std::string& branch, const std::string& grid) {
+  // The branch's dispatches take turns: each reads what is left after the
+  // one before, and writes it back lowered.
+  s.Claim("items " + branch);
   const auto carried = Carried(s, branch, grid, "", {});
   const auto items = BranchItems(s, branch, Keys(carried));
   const auto excess = Excess(carried, items);

@@ -42,9 +42,26 @@ class Session {
                           const std::function<void(const Row&)>& row) {
     for (const Row& r : Query(sql, params)) row(r);
   }
+  // Holds `what` (any text naming a thing several writes may work on: a
+  // grid, a vehicle's day) until the transaction ends: another write
+  // claiming the same text waits until then, and what it reads afterwards
+  // includes this one's changes. Claims taken in different orders by two
+  // writes may end one of them as a conflict (run again). A backend whose
+  // writes run one at a time needs none (the default does nothing).
+  virtual void Claim(const std::string& what) { (void)what; }
 };
 
-enum class TxKind { Read, Write };
+// Read: a read-only transaction that sees one state of the database.
+// Write: the database itself keeps concurrent writes apart (PostgreSQL runs
+// them serialisable).
+// ClaimedWrite: a write that claims (Session::Claim) everything another
+// write could change that it reads to decide or writes beside it; the
+// database need not find conflicts between such writes, and each of its
+// statements sees what was committed before it (PostgreSQL runs them at
+// READ COMMITTED). Every write of the things it claims must claim them too.
+enum class TxKind { Read, Write, ClaimedWrite };
+
+inline bool Writes(TxKind kind) { return kind != TxKind::Read; }
 
 // A database shared by every caller. Thread-safe: Transact may be called from
 // several threads at once; writers are serialised by the database.
@@ -74,8 +91,9 @@ std::string SqliteFileWarning(const std::string& path);
 // Opens a PostgreSQL database ("postgresql://user@host:port/db", any libpq
 // connection string) and brings its schema to the current version; several
 // server instances may share it, and start together. Writes run
-// serialisable and are run again when the database refuses them for a
-// conflict with another transaction (alone, after a few refusals).
+// serialisable (claimed writes at READ COMMITTED) and are run again when the
+// database refuses them for a conflict with another transaction (alone,
+// after a few refusals).
 // Connections are pooled (at most 16).
 std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo);
 

@@ -3,12 +3,15 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -186,7 +189,7 @@ class Connection {
 };
 
 // How a transaction begins.
-enum class Mode { Read, Write, Migrate };
+enum class Mode { Read, Write, ClaimedWrite, Migrate };
 
 const char* BeginText(Mode mode) {
   switch (mode) {
@@ -194,23 +197,66 @@ const char* BeginText(Mode mode) {
       return "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
     case Mode::Write:
       return "BEGIN ISOLATION LEVEL SERIALIZABLE";
+    case Mode::ClaimedWrite:
+      return "BEGIN ISOLATION LEVEL READ COMMITTED";
     case Mode::Migrate:
       return "BEGIN ISOLATION LEVEL READ COMMITTED";
   }
   return "BEGIN";
 }
 
+// The claim's text hashed to 64 bits (FNV-1a). The key of its advisory lock
+// hashes the schema's name with it, so that the databases of several
+// schemas on one server do not wait for each other; two claims of one key
+// merely wait for each other.
+long long ClaimKey(const std::string& what) {
+  std::uint64_t h = 14695981039346656037ULL;
+  for (const char c : what) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ULL;
+  }
+  return static_cast<long long>(h);
+}
+
+// A transaction's session: the connection's statements, and claims as
+// advisory locks held until the transaction ends.
+class PostgresSession : public ConnectionSession<Connection> {
+ public:
+  explicit PostgresSession(Connection& conn) : ConnectionSession<Connection>(conn), conn_(conn) {}
+  void Claim(const std::string& what) override {
+    // Held until the transaction ends: a claim taken again costs nothing.
+    if (!claimed_.insert(what).second) return;
+    conn_.Query("SELECT pg_advisory_xact_lock(hashtextextended(current_schema(), ?))",
+                {Value(static_cast<std::int64_t>(ClaimKey(what)))}, nullptr);
+  }
+
+ private:
+  Connection& conn_;
+  std::set<std::string> claimed_;
+};
+
+std::atomic<long long> refused_runs{0};
+
 class PostgresStorage : public Storage {
  public:
   explicit PostgresStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {}
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
-    Run(kind == TxKind::Write ? Mode::Write : Mode::Read, work);
+    switch (kind) {
+      case TxKind::Read:
+        return Run(Mode::Read, work);
+      case TxKind::Write:
+        return Run(Mode::Write, work);
+      case TxKind::ClaimedWrite:
+        return Run(Mode::ClaimedWrite, work);
+    }
   }
 
   // Writes run serialisable: the database refuses a transaction whose reads
   // another one changed meanwhile (two clerks filling one vehicle, two
   // instances numbering one branch's grids), and it is run again afresh.
+  // Claimed writes run at READ COMMITTED: their claims keep them apart, and
+  // only a deadlock between claims (or a number taken twice) refuses one.
   // Side by side, a long write could lose to short ones again and again; so
   // every writer holds the writer lock shared, and one refused
   // kSideBySideRuns times runs next with the lock alone, when no other write
@@ -223,7 +269,7 @@ class PostgresStorage : public Storage {
           alone ? "SELECT pg_advisory_lock(" + lock : "SELECT pg_advisory_lock_shared(" + lock;
       const std::string give =
           alone ? "SELECT pg_advisory_unlock(" + lock : "SELECT pg_advisory_unlock_shared(" + lock;
-      const bool locks = mode == Mode::Write;
+      const bool locks = mode == Mode::Write || mode == Mode::ClaimedWrite;
       std::unique_ptr<Connection> conn = Acquire();
       conn->ClearFailure();
       conn->ForgetWritten();
@@ -232,7 +278,7 @@ class PostgresStorage : public Storage {
         if (locks) conn->Run(take);
         locked = locks;
         conn->Run(BeginText(mode));
-        ConnectionSession<Connection> session(*conn);
+        PostgresSession session(*conn);
         work(session);
         conn->Run("COMMIT");
       } catch (...) {
@@ -247,6 +293,7 @@ class PostgresStorage : public Storage {
         }
         Release(std::move(conn));
         if (ClassifyFailure(failure) == RetryClass::None || run >= kMaxRuns) throw;
+        ++refused_runs;
         Backoff(run);
         continue;
       }
@@ -262,7 +309,7 @@ class PostgresStorage : public Storage {
           return;
         }
       }
-      if (mode == Mode::Write) AnalyseGrown(*conn, conn->TakeWritten());
+      if (locks) AnalyseGrown(*conn, conn->TakeWritten());
       Release(std::move(conn));
       return;
     }
@@ -400,6 +447,8 @@ std::string WrittenTable(const std::string& sql) {
   const std::string table = word();
   return !table.empty() && !std::isdigit(static_cast<unsigned char>(table[0])) ? table : "";
 }
+
+long long PostgresRefusedRuns() { return refused_runs.load(); }
 
 RetryClass ClassifyFailure(const std::string& sqlstate) {
   if (sqlstate == "40001" || sqlstate == "40P01") return RetryClass::Conflict;

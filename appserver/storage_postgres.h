@@ -22,6 +22,10 @@ std::string WrittenTable(const std::string& sql);
 enum class RetryClass { None, Conflict, Duplicate };
 RetryClass ClassifyFailure(const std::string& sqlstate);
 
+// How many runs of a write the database refused in this process, every
+// PostgreSQL storage together (each was run again, or its refusal was final).
+long long PostgresRefusedRuns();
+
 // Runs one statement outside a transaction on a connection of its own
 // (creating or dropping a schema or a database). Throws StorageError.
 void RunPostgresStatement(const std::string& conninfo, const std::string& sql);

@@ -189,11 +189,11 @@ class SqliteStorage : public Storage {
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
-    if (kind == TxKind::Write) writing.lock();
+    if (Writes(kind)) writing.lock();
     std::unique_ptr<Connection> conn = Acquire();
     static const std::string kBeginWrite = "BEGIN IMMEDIATE", kBeginRead = "BEGIN",
                              kCommit = "COMMIT";
-    conn->RunPrepared(kind == TxKind::Write ? kBeginWrite : kBeginRead);
+    conn->RunPrepared(Writes(kind) ? kBeginWrite : kBeginRead);
     try {
       ConnectionSession<Connection> session(*conn);
       work(session);

@@ -81,6 +81,7 @@ class StatementTimes : public server::Storage {
       owner_.Record(sql, params, WallSeconds() - start);
       return rows;
     }
+    void Claim(const std::string& what) override { inner_.Claim(what); }
 
    private:
     StatementTimes& owner_;
