@@ -693,7 +693,7 @@ class FillSearch : fill::PartialPacking {
   // The fleet and its bound.
   bool reweigh_ = false;        // both dimensions have pieces and rooms
   bool one_dimension_ = false;  // every piece sized in the same one dimension
-  std::vector<bool> fixed_;  // holds an exact pair
+  std::vector<bool> fixed_;     // holds an exact pair
   std::size_t bound_ = 0;
   int tight_ = -1;  // that every vehicle fills almost to the unit: 0 weight, 1 volume, -1 none
   std::size_t given_used_ = 0;

@@ -491,8 +491,8 @@ TEST(ReduceVehicles, EndGamesOnTwoDimensionsKeepEveryPieceWithinItsRoom) {
       const std::vector<PackVehicle> vehicles(pieces.size(), {100, 100});
       const auto start = OnePerVehicle(pieces.size());
       for (std::uint64_t seed = 1; seed <= 7; ++seed) {
-        const std::string name = "cut " + std::to_string(cut) + (bulky ? " bulky" : "") +
-                                 " seed " + std::to_string(seed);
+        const std::string name = "cut " + std::to_string(cut) + (bulky ? " bulky" : "") + " seed " +
+                                 std::to_string(seed);
         for (std::uint64_t effort : {2'000u, 20'000u}) {
           const SearchBudget budget{effort, seed, 100};
           const auto reduced = ReduceVehicles(pieces, vehicles, start, budget);
