@@ -149,7 +149,7 @@ struct SearchBudget {
 // vehicle are added, a linear relaxation of the cover by loads is solved and
 // rounded (CoverByColumns, on its own steps: 30 times the last vehicle's
 // where the pieces have one dimension only; on two dimensions, where it has
-// only the loads the search kept, 8 times, and 6 times again after the
+// only the loads the search kept, 10 times, and 6 times again after the
 // steps for the last vehicle (there half of them) were added, over the loads
 // kept meanwhile); when it proves the bound out of reach, the search stops
 // there.

@@ -64,7 +64,7 @@ inline constexpr std::uint64_t kColumnShare = 30;
 // On two dimensions, where it has only the loads the search kept, it spends
 // kColumnFirstShare times before the last vehicle's steps are added and
 // kColumnAgainShare times after, over the loads kept meanwhile.
-inline constexpr std::uint64_t kColumnFirstShare = 8;
+inline constexpr std::uint64_t kColumnFirstShare = 10;
 inline constexpr std::uint64_t kColumnAgainShare = 6;
 // The share of the last vehicle's effort added on equal vehicles and two
 // dimensions, in percent: on the public instances those steps alone reached
