@@ -147,8 +147,12 @@ struct SearchBudget {
 // a vehicle each. When the vehicles are all alike and the effort leaves the
 // packing one vehicle above the bound, before the steps for that last
 // vehicle are added, a linear relaxation of the cover by loads is solved and
-// rounded (CoverByColumns, on its own steps: kColumnShare times the last
-// vehicle's); when it proves the bound out of reach, the search stops there.
+// rounded (CoverByColumns, on its own steps: 30 times the last vehicle's
+// where the pieces have one dimension only; on two dimensions, where it has
+// only the loads the search kept, 10 times, and 6 times again after the
+// steps for the last vehicle (there half of them) were added, over the loads
+// kept meanwhile); when it proves the bound out of reach, the search stops
+// there.
 // Then the pieces are covered with whole loads that leave no
 // more room unused than the pieces spare (CoverWithLoads, on its own steps:
 // half the last vehicle's at most, and a twelfth to list the loads); then,

@@ -134,6 +134,9 @@ class FillSearch : fill::PartialPacking {
       for (Index v = 0; v < inside_.size(); ++v) Keep(v);
     }
     tight_ = TightDimension(size_, room_, bound_, fill::kTightSlack);
+    one_dimension_ =
+        std::all_of(size_.begin(), size_.end(), [](const Size& s) { return s.volume == 0; }) ||
+        std::all_of(size_.begin(), size_.end(), [](const Size& s) { return s.weight == 0; });
   }
 
   std::vector<std::size_t> Run(std::vector<std::size_t> given) {
@@ -141,20 +144,18 @@ class FillSearch : fill::PartialPacking {
     for (bool extended = false;; extended = true) {
       while (used > bound_ && spent_ < effort_ && Attempt()) used = Used();
       if (used != bound_ + 1 || spent_ < effort_) break;
-      if (!extended) {
-        const ColumnOutcome columns = CoverWithColumns();
-        if (columns == ColumnOutcome::kFound) {
-          used = bound_;
-          break;
-        }
-        if (columns == ColumnOutcome::kImpossible) break;  // no packing on the bound
+      const ColumnOutcome columns = CoverWithColumns(ColumnShare(extended));
+      if (columns == ColumnOutcome::kFound) {
+        used = bound_;
+        break;
       }
+      if (columns == ColumnOutcome::kImpossible) break;  // no packing on the bound
       if ((!extended && CoverWithLoads()) || CoverFromPool()) {
         used = bound_;
         break;
       }
       if (extended) break;
-      effort_ += last_vehicle_effort_;
+      effort_ += ExtensionSteps();
     }
     if (used >= given_used_) return given;
     return {best_.begin(), best_.end()};
@@ -243,17 +244,42 @@ class FillSearch : fill::PartialPacking {
            Adopt(vehicle);
   }
 
+  // The steps of the relaxation over loads, in multiples of the last
+  // vehicle's effort, before the last vehicle's steps are added and after.
+  // Where the pieces have one dimension only, the relaxation prices every
+  // load exactly and may prove the bound out of reach: it gets its steps at
+  // once. On two dimensions it has only the loads the search kept, and
+  // its rounding fails where they lack a few loads of a packing on the
+  // bound: half-way, the pool has grown by what the last vehicle's steps
+  // put on vehicles, and a second relaxation over it often holds what the
+  // first lacked, where more steps on the first pool only wander.
+  std::uint64_t ColumnShare(bool extended) const {
+    if (one_dimension_) return extended ? 0 : fill::kColumnShare;
+    return extended ? fill::kColumnAgainShare : fill::kColumnFirstShare;
+  }
+
+  // The steps added for the last vehicle. On equal vehicles and two
+  // dimensions they mostly grow the pool for the second relaxation
+  // (ColumnShare), which half of them does about as well.
+  std::uint64_t ExtensionSteps() const {
+    if (one_dimension_ || !SameRooms()) return last_vehicle_effort_;
+    constexpr std::uint64_t percent = fill::kTwoDimensionExtensionPercent;
+    return last_vehicle_effort_ / 100 * percent + last_vehicle_effort_ % 100 * percent / 100;
+  }
+
   // The end game by the relaxation over loads (packing_columns.h), on its
   // own steps and without drawing from the search's generator, from the
   // loads kept for CoverFromPool. kFound: best_ is that packing;
-  // kImpossible: no packing on the bound exists, the search may stop.
-  ColumnOutcome CoverWithColumns() {
+  // kImpossible: no packing on the bound exists, the search may stop. It
+  // spends `share` times the last vehicle's effort; kUnknown without steps.
+  ColumnOutcome CoverWithColumns(std::uint64_t share) {
+    if (share == 0) return ColumnOutcome::kUnknown;
     if (!SameRooms()) return ColumnOutcome::kUnknown;
     std::uint64_t steps = 0;
     std::vector<std::uint32_t> vehicle;
     const ColumnOutcome out =
         CoverByColumns(size_, room_[0], bound_, pool_ ? pool_->Loads() : std::vector<KindLoad>{},
-                       last_vehicle_effort_ * fill::kColumnShare, steps, vehicle);
+                       last_vehicle_effort_ * share, steps, vehicle);
     if (out == ColumnOutcome::kFound && !Adopt(vehicle)) return ColumnOutcome::kUnknown;
     return out;
   }
@@ -665,8 +691,9 @@ class FillSearch : fill::PartialPacking {
   }
 
   // The fleet and its bound.
-  bool reweigh_ = false;     // both dimensions have pieces and rooms
-  std::vector<bool> fixed_;  // holds an exact pair
+  bool reweigh_ = false;        // both dimensions have pieces and rooms
+  bool one_dimension_ = false;  // every piece sized in the same one dimension
+  std::vector<bool> fixed_;     // holds an exact pair
   std::size_t bound_ = 0;
   int tight_ = -1;  // that every vehicle fills almost to the unit: 0 weight, 1 volume, -1 none
   std::size_t given_used_ = 0;

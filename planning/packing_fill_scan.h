@@ -56,10 +56,21 @@ inline constexpr std::uint64_t kPoolRelaxShare = 4;
 inline constexpr std::uint64_t kPoolSearchShare = 20;
 inline constexpr std::size_t kPoolLoads = 20'000;
 // The end game by the relaxation over loads (CoverByColumns) spends at most
-// kColumnShare times the last vehicle's effort: its steps (an entry of the
+// kColumnShare times the last vehicle's effort where the pieces have one
+// dimension only: its steps (an entry of the
 // simplex's inverse updated, a cell of the table of sums) are a multiply and
 // an add each, some thirty times cheaper than a candidate move.
 inline constexpr std::uint64_t kColumnShare = 30;
+// On two dimensions, where it has only the loads the search kept, it spends
+// kColumnFirstShare times before the last vehicle's steps are added and
+// kColumnAgainShare times after, over the loads kept meanwhile.
+inline constexpr std::uint64_t kColumnFirstShare = 10;
+inline constexpr std::uint64_t kColumnAgainShare = 6;
+// The share of the last vehicle's effort added on equal vehicles and two
+// dimensions, in percent: on the public instances those steps alone reached
+// no packing on the bound at any seed, while the loads they keep let the
+// second relaxation reach some.
+inline constexpr std::uint64_t kTwoDimensionExtensionPercent = 50;
 // Steps per set of pieces leaving a vehicle that the swap scan weighs: its
 // tabu lookups and the searches of what may take its place.
 inline constexpr std::uint64_t kSwapSteps = 2;

@@ -470,6 +470,42 @@ TEST(ReduceVehicles, LastVehicleAboveTheBoundGetsItsExtraEffort) {
   }
 }
 
+TEST(ReduceVehicles, EndGamesOnTwoDimensionsKeepEveryPieceWithinItsRoom) {
+  // Vehicles cut into pieces that fill them exactly in both dimensions, on
+  // short efforts: the search stalls one vehicle above the bound, and the
+  // end games (the relaxation over the kept loads before and after the last
+  // vehicle's steps, the listed loads, the pool) rebuild whole packings from
+  // loads. Whatever they answer must hold every piece once, within every
+  // room, on no more vehicles than the start, the same on a second run. With
+  // two bulky pieces added, which cannot share a vehicle with each other nor
+  // rest's exact fills, the end games may also fail after spending their
+  // steps.
+  for (unsigned cut : {1u, 2u, 3u}) {
+    for (bool bulky : {false, true}) {
+      std::vector<PackPiece> pieces = ExactFill(14, 3, 40 + cut);
+      if (bulky) {
+        pieces.push_back({55, 55});
+        pieces.push_back({55, 55});
+      }
+      pieces = Shuffled(pieces, cut);
+      const std::vector<PackVehicle> vehicles(pieces.size(), {100, 100});
+      const auto start = OnePerVehicle(pieces.size());
+      for (std::uint64_t seed = 1; seed <= 7; ++seed) {
+        const std::string name = "cut " + std::to_string(cut) + (bulky ? " bulky" : "") + " seed " +
+                                 std::to_string(seed);
+        for (std::uint64_t effort : {2'000u, 20'000u}) {
+          const SearchBudget budget{effort, seed, 100};
+          const auto reduced = ReduceVehicles(pieces, vehicles, start, budget);
+          const std::size_t used = CheckedVehicles(pieces, vehicles, reduced);
+          EXPECT_GE(used, bulky ? 16u : 14u) << name;
+          EXPECT_LE(used, pieces.size()) << name;
+          EXPECT_EQ(reduced, ReduceVehicles(pieces, vehicles, start, budget)) << name;
+        }
+      }
+    }
+  }
+}
+
 TEST(ReduceVehicles, NeverLosesDuplicatesOrOverloads) {
   // Mixed fleets, pieces of every shape, short and long budgets, several
   // seeds: each answer must be a valid packing on no more vehicles than the
