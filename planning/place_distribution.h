@@ -38,7 +38,7 @@ struct PlaceOptions {
   // The cap with the clock (windows and working days): that search weighs
   // each customer's places beside its nearest neighbours first, so a step
   // goes further there.
-  std::uint64_t clock_max_effort = 1'000'000;
+  std::uint64_t clock_max_effort = 16'000'000;
 };
 
 // The clock of a day, for a distribution that keeps the clients' receiving

@@ -21,6 +21,9 @@ constexpr double kSlack = 1e-6;
 constexpr double kOpening = 1e12;
 // The neighbours a removal goes through from its first customer.
 constexpr std::size_t kNeighbours = 60;
+// The customers and routes an iteration goes through once for each
+// insertion weighed in as much time.
+constexpr std::size_t kFixedPerStep = 1;
 // The nearest neighbours beside which a customer's insertion is weighed
 // first.
 constexpr std::size_t kGranular = 20;
@@ -88,9 +91,10 @@ struct Model {
     return Within(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
            Within(load.volume + p.demand[node].volume, p.vehicles[v].volume);
   }
-  // FitsWithin, rounding only where the rounding can decide.
+  // FitsWithin, rounding only where the rounding can decide (it keeps the
+  // order: what is within the room is within it rounded).
   static bool Within(double need, double room) {
-    if (need <= room - 0.002) return true;
+    if (need <= room) return true;
     if (need > room + 0.002) return false;
     return FitsWithin(need, room);
   }
@@ -437,7 +441,8 @@ class Search {
 
   // Removes strings of neighbouring customers from a few routes.
   std::vector<std::size_t> Ruin(Plan& plan) {
-    std::vector<std::size_t> route_of(m_.n, kAnyVehicle);
+    std::vector<std::size_t>& route_of = ruin_route_of_;
+    route_of.assign(m_.n, kAnyVehicle);
     std::size_t assigned = 0, non_empty = 0;
     for (std::size_t v = 0; v < plan.routes.size(); ++v) {
       for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
@@ -456,7 +461,8 @@ class Search {
     do {
       seed = 1 + random_.Below(m_.n - 1);
     } while (route_of[seed] == kAnyVehicle);
-    std::vector<char> ruined(plan.routes.size(), 0);
+    std::vector<char>& ruined = ruined_;
+    ruined.assign(plan.routes.size(), 0);
     std::size_t done = 0;
     for (std::size_t c : neighbours_[seed]) {
       if (done >= strings) break;
@@ -538,7 +544,10 @@ class Search {
     const double cold = 0.002 * scale_;
     while (steps_ < until) {
       if (fleet && current.unassigned.empty()) break;
-      ++steps_;  // an iteration counts, whatever it weighs
+      // An iteration counts, whatever it weighs, and its fixed work (the
+      // ruin, the routes measured and indexed) as much as the insertions
+      // that could be weighed in that time.
+      steps_ += 1 + (m_.n + current.routes.size()) / kFixedPerStep;
       std::vector<std::size_t> removed = Ruin(candidate);
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
       candidate.unassigned.clear();
@@ -655,6 +664,8 @@ class Search {
   std::vector<std::size_t> route_of_;
   std::vector<std::size_t> index_of_;
   std::vector<std::size_t> in_use_;
+  std::vector<std::size_t> ruin_route_of_;
+  std::vector<char> ruined_;
   std::vector<std::uint32_t> weighed_;
   std::uint32_t stamp_ = 0;
   std::vector<char> tried_kind_;
