@@ -165,8 +165,8 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
   }
 
   TimedOptions timed;
-  timed.effort =
-      std::min(options.max_effort, options.effort_per_order * static_cast<std::uint64_t>(nodes));
+  timed.effort = std::min(options.clock_max_effort,
+                          options.effort_per_order * static_cast<std::uint64_t>(nodes));
   const TimedSolution solved = SolveTimedRouting(problem, timed);
 
   PackResult out;

@@ -35,6 +35,10 @@ struct PlaceOptions {
   // their cap: a day's effort grows with its orders up to the cap.
   std::uint64_t effort_per_order = 20'000;
   std::uint64_t max_effort = 8'000'000;
+  // The cap with the clock (windows and working days): that search weighs
+  // each customer's places beside its nearest neighbours first, so a step
+  // goes further there.
+  std::uint64_t clock_max_effort = 16'000'000;
 };
 
 // The clock of a day, for a distribution that keeps the clients' receiving

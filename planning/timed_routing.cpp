@@ -30,6 +30,12 @@ constexpr std::size_t kNeighbours = 60;
 constexpr std::uint64_t kTakeOutShare = 250;
 constexpr std::uint64_t kTakeOutStepsPerInsertion = 10;
 constexpr std::size_t kTakeOutCustomers = 1000;
+// The customers and routes an iteration goes through once for each
+// insertion weighed in as much time.
+constexpr std::size_t kFixedPerStep = 1;
+// The nearest neighbours beside which a customer's insertion is weighed
+// first.
+constexpr std::size_t kGranular = 20;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model {
@@ -91,8 +97,15 @@ struct Model {
   }
   bool InUse(std::size_t v) const { return !p.in_use.empty() && p.in_use[v]; }
   bool Fits(const RouteLoad& load, std::size_t node, std::size_t v) const {
-    return FitsWithin(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
-           FitsWithin(load.volume + p.demand[node].volume, p.vehicles[v].volume);
+    return Within(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
+           Within(load.volume + p.demand[node].volume, p.vehicles[v].volume);
+  }
+  // FitsWithin, rounding only where the rounding can decide (it keeps the
+  // order: what is within the room is within it rounded).
+  static bool Within(double need, double room) {
+    if (need <= room) return true;
+    if (need > room + 0.002) return false;
+    return FitsWithin(need, room);
   }
 };
 
@@ -247,6 +260,7 @@ class Search {
     const std::size_t vehicles = m_.p.vehicles.size();
     Plan plan;
     plan.routes.resize(vehicles);
+    touched_.assign(vehicles, 0);
     for (std::size_t v = 0; v < vehicles; ++v) Simulate(m_, v, plan.routes[v]);
     // Customers no vehicle can serve on time alone wait for the end.
     std::vector<std::size_t> order;
@@ -309,8 +323,12 @@ class Search {
  private:
   bool Servable(std::size_t c) {
     Route empty;
+    // Vehicles alike answer alike.
+    tried_kind_.assign(m_.p.vehicles.size(), 0);
     for (std::size_t v = 0; v < m_.p.vehicles.size(); ++v) {
-      if (!m_.Allowed(c, v) || !m_.Fits({}, c, v)) continue;
+      if (!m_.Allowed(c, v) || tried_kind_[m_.kind[v]]) continue;
+      tried_kind_[m_.kind[v]] = 1;
+      if (!m_.Fits({}, c, v)) continue;
       Simulate(m_, v, empty);
       if (InsertionDelta(m_, v, empty, c, 0) < kInf) return true;
     }
@@ -341,51 +359,116 @@ class Search {
 
   // Inserts each customer at its cheapest feasible place (a place is
   // skipped now and then, so that the recreate explores); those without one
-  // are left unassigned.
+  // are left unassigned. The places weighed first are those beside the
+  // customer's nearest neighbours already on a route; only when none of
+  // them takes it on time are all the routes in use weighed, and only then
+  // (with fewest vehicles first) an empty vehicle of each kind, so that a
+  // customer goes wherever the whole scan would put it on time.
   void Recreate(Plan& plan, const std::vector<std::size_t>& customers) {
     Measure(plan);
+    route_of_.assign(m_.n, kAnyVehicle);
+    index_of_.resize(m_.n);
+    in_use_.clear();
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      Index(plan, v);
+      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) in_use_.push_back(v);
+    }
+    // A place is named by the customer it goes before, or by its route's
+    // end: each is weighed once per customer.
+    weighed_.resize(m_.n + plan.routes.size(), 0);
     for (std::size_t c : customers) {
-      double best = kInf;
-      std::size_t best_v = 0, best_pos = 0;
-      std::vector<char> tried_kind(m_.p.vehicles.size(), 0);
-      for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      Choice best;
+      if (++stamp_ == 0) {
+        std::fill(weighed_.begin(), weighed_.end(), 0);
+        stamp_ = 1;
+      }
+      // Beside the nearest neighbours first, the nearest first.
+      const std::vector<std::size_t>& near = neighbours_[c];
+      for (std::size_t k = 1; k < near.size() && k <= kGranular; ++k) {
+        const std::size_t v = route_of_[near[k]];
+        if (v == kAnyVehicle) continue;
         const Route& r = plan.routes[v];
         if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
-        const bool opening = r.nodes.empty() && !m_.InUse(v);
-        if (opening) {
-          if (plan.used >= limit_ || tried_kind[m_.kind[v]]) continue;
-          tried_kind[m_.kind[v]] = 1;
-        }
-        for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) {
-          ++steps_;
-          if (random_.Below(100) == 0) continue;
-          double delta = InsertionDelta(m_, v, r, c, pos);
-          // With fewest vehicles first, a vehicle is only opened for a
-          // customer no route in use takes.
-          if (opening && options_.fewest_vehicles) delta += kOpening;
-          if (delta < best) {
-            best = delta;
-            best_v = v;
-            best_pos = pos;
-          }
+        for (std::size_t pos = index_of_[near[k]]; pos <= index_of_[near[k]] + 1; ++pos) {
+          std::uint32_t& mark = weighed_[pos < r.nodes.size() ? r.nodes[pos] : m_.n + v];
+          if (mark == stamp_) continue;
+          mark = stamp_;
+          Weigh(plan, c, v, pos, 0, best);
         }
       }
-      if (best == kInf) {
+      if (best.delta == kInf) {
+        for (std::size_t v : in_use_) {
+          const Route& r = plan.routes[v];
+          if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
+          for (std::size_t pos = 0; pos <= r.nodes.size(); ++pos) Weigh(plan, c, v, pos, 0, best);
+        }
+      }
+      // With fewest vehicles first, a vehicle is only opened for a customer
+      // no route in use takes.
+      if ((best.delta == kInf || !options_.fewest_vehicles) && plan.used < limit_) {
+        tried_kind_.assign(m_.p.vehicles.size(), 0);
+        for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+          const Route& r = plan.routes[v];
+          if (!r.nodes.empty() || m_.InUse(v) || tried_kind_[m_.kind[v]]) continue;
+          if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
+          tried_kind_[m_.kind[v]] = 1;
+          Weigh(plan, c, v, 0, options_.fewest_vehicles ? kOpening : 0, best);
+        }
+      }
+      if (best.delta == kInf) {
         plan.unassigned.push_back(c);
         continue;
       }
-      Route& r = plan.routes[best_v];
-      const bool opened = r.nodes.empty() && !m_.InUse(best_v);
-      r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best_pos), c);
-      Simulate(m_, best_v, r);
-      if (opened) ++plan.used;
+      Route& r = plan.routes[best.v];
+      if (r.nodes.empty() && !m_.InUse(best.v)) {
+        ++plan.used;
+        in_use_.push_back(best.v);
+      }
+      plan.cost -= r.Cost(m_.p.objective);
+      r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best.pos), c);
+      Simulate(m_, best.v, r);
+      plan.cost += r.Cost(m_.p.objective);
+      Index(plan, best.v);
+      Touch(best.v);
     }
-    Measure(plan);
+  }
+
+  struct Choice {
+    double delta = kInf;
+    std::size_t v = 0;
+    std::size_t pos = 0;
+  };
+
+  // Weighs putting c at `pos` of vehicle v's route, keeping the cheapest.
+  void Weigh(const Plan& plan, std::size_t c, std::size_t v, std::size_t pos, double extra,
+             Choice& best) {
+    ++steps_;
+    if (random_.Below(100) == 0) return;
+    const double delta = InsertionDelta(m_, v, plan.routes[v], c, pos) + extra;
+    if (delta < best.delta) best = {delta, v, pos};
+  }
+
+  // Where each customer of route v stands.
+  void Index(const Plan& plan, std::size_t v) {
+    const std::vector<std::size_t>& nodes = plan.routes[v].nodes;
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      route_of_[nodes[k]] = v;
+      index_of_[nodes[k]] = k;
+    }
+  }
+
+  // Notes that route v may differ from the current plan's.
+  void Touch(std::size_t v) {
+    if (!touched_[v]) {
+      touched_[v] = 1;
+      touched_list_.push_back(v);
+    }
   }
 
   // Removes strings of neighbouring customers from a few routes.
   std::vector<std::size_t> Ruin(Plan& plan) {
-    std::vector<std::size_t> route_of(m_.n, kAnyVehicle);
+    std::vector<std::size_t>& route_of = ruin_route_of_;
+    route_of.assign(m_.n, kAnyVehicle);
     std::size_t assigned = 0, non_empty = 0;
     for (std::size_t v = 0; v < plan.routes.size(); ++v) {
       for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
@@ -404,7 +487,8 @@ class Search {
     do {
       seed = 1 + random_.Below(m_.n - 1);
     } while (route_of[seed] == kAnyVehicle);
-    std::vector<char> ruined(plan.routes.size(), 0);
+    std::vector<char>& ruined = ruined_;
+    ruined.assign(plan.routes.size(), 0);
     std::size_t done = 0;
     for (std::size_t c : neighbours_[seed]) {
       if (done >= strings) break;
@@ -430,6 +514,7 @@ class Search {
       r.nodes.erase(r.nodes.begin() + static_cast<std::ptrdiff_t>(first),
                     r.nodes.begin() + static_cast<std::ptrdiff_t>(first + length));
       Simulate(m_, v, r);
+      Touch(v);
     }
     Measure(plan);
     return removed;
@@ -473,6 +558,11 @@ class Search {
   // places for the unassigned customers and stops when none is left.
   Plan Anneal(Plan& current, std::uint64_t until, bool fleet) {
     Plan best = current;
+    // The candidate starts each iteration as the current plan: only the
+    // routes the last iteration touched are copied back.
+    Plan candidate = current;
+    touched_.assign(current.routes.size(), 0);
+    touched_list_.clear();
     const std::uint64_t from = steps_;
     // From about the distance to an average customer down to a small
     // fraction of it.
@@ -480,8 +570,10 @@ class Search {
     const double cold = 0.002 * scale_;
     while (steps_ < until) {
       if (fleet && current.unassigned.empty()) break;
-      ++steps_;  // an iteration counts, whatever it weighs
-      Plan candidate = current;
+      // An iteration counts, whatever it weighs, and its fixed work (the
+      // ruin, the routes measured and indexed) as much as the insertions
+      // that could be weighed in that time.
+      steps_ += 1 + (m_.n + current.routes.size()) / kFixedPerStep;
       std::vector<std::size_t> removed = Ruin(candidate);
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
       candidate.unassigned.clear();
@@ -502,9 +594,18 @@ class Search {
       } else {
         accept = candidate.cost < current.cost - temperature * std::log(u);
       }
-      if (!accept) continue;
-      current = std::move(candidate);
-      if (Better(current, best)) best = current;
+      if (accept) {
+        std::swap(current, candidate);
+        if (Better(current, best)) best = current;
+      }
+      for (std::size_t v : touched_list_) {
+        candidate.routes[v] = current.routes[v];
+        touched_[v] = 0;
+      }
+      touched_list_.clear();
+      candidate.unassigned = current.unassigned;
+      candidate.cost = current.cost;
+      candidate.used = current.used;
     }
     if (fleet) current = best;
     return best;
@@ -583,6 +684,19 @@ class Search {
   std::size_t limit_ = 0;
   std::vector<std::vector<std::size_t>> neighbours_;
   std::vector<std::uint32_t> absences_;
+  // Recreate's working state: each customer's route and place in it, the
+  // routes in use, the places weighed for the customer at hand, the kinds of vehicle tried for opening, and the routes
+  // changed since the candidate was the current plan.
+  std::vector<std::size_t> route_of_;
+  std::vector<std::size_t> index_of_;
+  std::vector<std::size_t> in_use_;
+  std::vector<std::size_t> ruin_route_of_;
+  std::vector<char> ruined_;
+  std::vector<std::uint32_t> weighed_;
+  std::uint32_t stamp_ = 0;
+  std::vector<char> tried_kind_;
+  std::vector<char> touched_;
+  std::vector<std::size_t> touched_list_;
   std::vector<std::size_t> impossible_;
   double scale_ = 1;
   Route scratch_;

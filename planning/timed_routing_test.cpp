@@ -176,6 +176,97 @@ TEST(SolveTimedRouting, NothingToPlanOrNothingPossibleEndsAtOnce) {
   EXPECT_EQ(s.used, 1u);
 }
 
+TEST(SolveTimedRouting, ACustomerWhoseNeighboursHaveNoRoomGoesWhereTheRoomIs) {
+  // Thirty clients around (50, 0), pinned to vehicle 0 and filling it; the
+  // free client 31 stands among them, so its nearest neighbours are all on a
+  // full vehicle. The only place with room is vehicle 1's route far to the
+  // west, which reaches it on time; a third vehicle stays unused and the
+  // client is not left late.
+  std::vector<Point> at = {{0, 0}};
+  for (int k = 0; k < 30; ++k) at.push_back({50.0 + k % 6, k / 6.0});
+  at.push_back({52, 2});
+  at.push_back({-40, 0});
+  at.push_back({-45, 5});
+  TimedProblem p = Plane(at);
+  const std::size_t free = 31;
+  p.pinned.assign(p.Nodes(), kAnyVehicle);
+  for (std::size_t c = 1; c <= 30; ++c) p.pinned[c] = 0;
+  p.pinned[32] = p.pinned[33] = 1;
+  p.vehicles.assign(3, {30, 10});
+  VehicleDay day;
+  day.end = 600;
+  p.days = {day};
+  p.clock[free].windows = {{0, 400}};
+  for (bool fewest : {true, false}) {
+    TimedOptions o = Effort(20'000);
+    o.fewest_vehicles = fewest;
+    const TimedSolution s = SolveTimedRouting(p, o);
+    EXPECT_TRUE(IsTimedFeasible(p, s)) << fewest;
+    EXPECT_TRUE(s.late.empty()) << fewest;
+    EXPECT_NE(std::find(s.routes[1].begin(), s.routes[1].end(), free), s.routes[1].end());
+    if (fewest) {
+      EXPECT_EQ(s.used, 2u);
+    }
+  }
+  // Closing an hour after the start, it is on time only as the western
+  // route's first stop (52 minutes out), never after its two clients.
+  p.clock[free].windows = {{0, 60}};
+  p.vehicles.assign(2, {30, 10});
+  const TimedSolution s = SolveTimedRouting(p, Effort(20'000));
+  EXPECT_TRUE(IsTimedFeasible(p, s));
+  EXPECT_TRUE(s.late.empty());
+  ASSERT_FALSE(s.routes[1].empty());
+  EXPECT_EQ(s.routes[1].front(), free);
+}
+
+TEST(SolveTimedRouting, LargerDaysWithSharedPlacesAndTightRoomLoseNoOne) {
+  // 160 orders at 60 places, a few pinned, vehicles with room for about
+  // eight orders: most insertions find the neighbours' vehicles full and
+  // must look further. Every order once, every window, day and room kept,
+  // the same plan twice, with and without fewest vehicles first.
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> coord(-30, 30), weight(100, 300);
+    const std::size_t places = 61, n = 160;
+    std::vector<Point> at(places);
+    for (std::size_t k = 1; k < places; ++k) at[k] = {coord(random), coord(random)};
+    TimedProblem p;
+    p.customers = n;
+    p.places = places;
+    for (std::size_t i = 0; i < places; ++i) {
+      for (std::size_t j = 0; j < places; ++j)
+        p.cost.push_back(std::hypot(at[i].x - at[j].x, at[i].y - at[j].y));
+    }
+    p.place = {0};
+    p.demand = {{}};
+    p.clock.assign(n + 1, {});
+    p.stop_minutes.assign(n + 1, 5);
+    p.pinned.assign(n + 1, kAnyVehicle);
+    p.vehicles.assign(40, {1600, 10});
+    for (std::size_t c = 1; c <= n; ++c) {
+      p.place.push_back(1 + random() % (places - 1));
+      p.demand.push_back({weight(random), 0.1});
+      p.clock[c].unloading = 15;
+      const double open = 420 + static_cast<double>(random() % 360);
+      if (c % 3 == 1) p.clock[c].windows = {{open, open + 90}};
+      if (c % 17 == 0) p.pinned[c] = c % 5;
+    }
+    VehicleDay day;
+    day.start = 420;
+    day.end = 1140;
+    day.loading = 20;
+    p.days = {day};
+    for (bool fewest : {true, false}) {
+      TimedOptions o = Effort(200'000);
+      o.fewest_vehicles = fewest;
+      const TimedSolution a = SolveTimedRouting(p, o);
+      EXPECT_TRUE(IsTimedFeasible(p, a)) << "seed " << seed << " fewest " << fewest;
+      EXPECT_TRUE(a.late.empty()) << "seed " << seed << " fewest " << fewest;
+      EXPECT_EQ(a.routes, SolveTimedRouting(p, o).routes) << "seed " << seed;
+    }
+  }
+}
+
 TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
   TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}});
   p.vehicles.assign(2, {2, 1});
