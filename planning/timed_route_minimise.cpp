@@ -6,6 +6,7 @@
 
 #include "planning/packing.h"
 #include "planning/seeded_random.h"
+#include "planning/timed_access.h"
 
 namespace dg::planning {
 namespace {
@@ -24,50 +25,7 @@ constexpr int kShakes = 12;
 // The neighbours a random move takes a customer to.
 constexpr std::size_t kNeighbours = 20;
 
-// The problem's accessors (the search's own, kept apart so that each can
-// change without the other).
-struct Clock {
-  const TimedProblem& p;
-  std::size_t n;
-  VehicleDay default_day;
-
-  explicit Clock(const TimedProblem& problem) : p(problem), n(problem.Nodes()) {}
-  const VehicleDay& Day(std::size_t v) const {
-    if (p.days.empty()) return default_day;
-    return p.days.size() == 1 ? p.days[0] : p.days[v];
-  }
-  std::size_t Index(std::size_t i, std::size_t j) const {
-    return p.places ? p.place[i] * p.places + p.place[j] : i * n + j;
-  }
-  double Cost(std::size_t i, std::size_t j) const { return p.cost[Index(i, j)]; }
-  double Travel(std::size_t v, std::size_t i, std::size_t j) const {
-    if (p.travel.empty()) return p.cost[Index(i, j)];
-    const std::size_t table = p.travel_of.empty() ? 0 : p.travel_of[v];
-    return p.travel[table][Index(i, j)];
-  }
-  const std::vector<TimeWindow>& Windows(std::size_t node) const {
-    static const std::vector<TimeWindow> kNone;
-    return p.clock.empty() ? kNone : p.clock[node].windows;
-  }
-  double Service(std::size_t node, std::size_t prev) const {
-    if (p.clock.empty()) return 0;
-    double minutes = p.clock[node].unloading;
-    if (prev != 0 && !p.place.empty() && !p.stop_minutes.empty() &&
-        p.place[prev] == p.place[node]) {
-      minutes -= p.stop_minutes[node];
-    }
-    return std::max(0.0, minutes);
-  }
-  bool Allowed(std::size_t node, std::size_t v) const {
-    return p.pinned.empty() || p.pinned[node] == kAnyVehicle || p.pinned[node] == v;
-  }
-  bool Pinned(std::size_t node) const { return !p.pinned.empty() && p.pinned[node] != kAnyVehicle; }
-  bool InUse(std::size_t v) const { return !p.in_use.empty() && p.in_use[v]; }
-  bool Fits(const RouteLoad& load, std::size_t node, std::size_t v) const {
-    return FitsWithin(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
-           FitsWithin(load.volume + p.demand[node].volume, p.vehicles[v].volume);
-  }
-};
+using Clock = detail::TimedAccess;
 
 // Where a vehicle is on its way: the last node, the time it leaves it, the
 // driving since the last break, and when it left the branch.

@@ -1,0 +1,67 @@
+// The accessors of a routing problem with the clock, shared by the search
+// (timed_routing.cpp) and the taking out of routes
+// (timed_route_minimise.cpp): the vehicle's day, travel and cost between
+// two nodes, the windows, the unloading, the pins and the room.
+// Internal to the planning layer.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "planning/packing.h"
+#include "planning/timed_routing.h"
+
+namespace dg::planning::detail {
+
+struct TimedAccess {
+  const TimedProblem& p;
+  std::size_t n;
+  VehicleDay default_day;
+
+  explicit TimedAccess(const TimedProblem& problem) : p(problem), n(problem.Nodes()) {}
+  const VehicleDay& Day(std::size_t v) const {
+    if (p.days.empty()) return default_day;
+    return p.days.size() == 1 ? p.days[0] : p.days[v];
+  }
+  std::size_t Index(std::size_t i, std::size_t j) const {
+    return p.places ? p.place[i] * p.places + p.place[j] : i * n + j;
+  }
+  double Cost(std::size_t i, std::size_t j) const { return p.cost[Index(i, j)]; }
+  double Travel(std::size_t v, std::size_t i, std::size_t j) const {
+    if (p.travel.empty()) return p.cost[Index(i, j)];
+    const std::size_t table = p.travel_of.empty() ? 0 : p.travel_of[v];
+    return p.travel[table][Index(i, j)];
+  }
+  const std::vector<TimeWindow>& Windows(std::size_t node) const {
+    static const std::vector<TimeWindow> kNone;
+    return p.clock.empty() ? kNone : p.clock[node].windows;
+  }
+  double Service(std::size_t node, std::size_t prev) const {
+    if (p.clock.empty()) return 0;
+    double minutes = p.clock[node].unloading;
+    if (prev != 0 && !p.place.empty() && !p.stop_minutes.empty() &&
+        p.place[prev] == p.place[node]) {
+      minutes -= p.stop_minutes[node];
+    }
+    return std::max(0.0, minutes);
+  }
+  bool Allowed(std::size_t node, std::size_t v) const {
+    return p.pinned.empty() || p.pinned[node] == kAnyVehicle || p.pinned[node] == v;
+  }
+  bool Pinned(std::size_t node) const { return !p.pinned.empty() && p.pinned[node] != kAnyVehicle; }
+  bool InUse(std::size_t v) const { return !p.in_use.empty() && p.in_use[v]; }
+  bool Fits(const RouteLoad& load, std::size_t node, std::size_t v) const {
+    return Within(load.weight + p.demand[node].weight, p.vehicles[v].weight) &&
+           Within(load.volume + p.demand[node].volume, p.vehicles[v].volume);
+  }
+  // FitsWithin, rounding only where the rounding can decide (it keeps the
+  // order: what is within the room is within it rounded).
+  static bool Within(double need, double room) {
+    if (need <= room) return true;
+    if (need > room + 0.002) return false;
+    return FitsWithin(need, room);
+  }
+};
+
+}  // namespace dg::planning::detail
