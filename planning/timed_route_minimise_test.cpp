@@ -2,6 +2,7 @@
 // one that cannot stays, every answer keeps its windows, day and room, with
 // each customer once, and the same input gives the same answer.
 #include "planning/timed_route_minimise.h"
+#include "planning/testing/timed_plane.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +12,10 @@
 namespace dg::planning {
 namespace {
 
-struct Point {
-  double x = 0, y = 0;
-};
+using testing::Point;
 
 TimedProblem Plane(const std::vector<Point>& at, std::size_t vehicles, double room) {
-  TimedProblem p;
-  const std::size_t n = at.size();
-  p.customers = n - 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = 0; j < n; ++j)
-      p.cost.push_back(std::hypot(at[i].x - at[j].x, at[i].y - at[j].y));
-  }
-  p.demand.assign(n, {1, 0});
-  p.clock.assign(n, {});
+  TimedProblem p = testing::OnPlane(at, {1, 0});
   p.vehicles.assign(vehicles, {room, 1});
   VehicleDay day;
   day.start = 0;

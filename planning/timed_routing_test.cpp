@@ -2,6 +2,7 @@
 // clock of one route, independent of the search), nothing lost or served
 // twice, the same answer twice, impossible windows carried and named.
 #include "planning/timed_routing.h"
+#include "planning/testing/timed_plane.h"
 
 #include <gtest/gtest.h>
 
@@ -12,23 +13,10 @@
 namespace dg::planning {
 namespace {
 
-struct Point {
-  double x = 0, y = 0;
-};
+using testing::Point;
 
 // Customers on a plane, travel minutes = distance; node 0 the branch.
-TimedProblem Plane(const std::vector<Point>& at) {
-  TimedProblem p;
-  const std::size_t n = at.size();
-  p.customers = n - 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = 0; j < n; ++j)
-      p.cost.push_back(std::hypot(at[i].x - at[j].x, at[i].y - at[j].y));
-  }
-  p.demand.assign(n, {1, 0.01});
-  p.clock.assign(n, {});
-  return p;
-}
+TimedProblem Plane(const std::vector<Point>& at) { return testing::OnPlane(at, {1, 0.01}); }
 
 // A day of `n` customers with windows, as a branch's clients might have:
 // some without hours, some with a morning window, some with two.
