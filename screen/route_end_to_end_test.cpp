@@ -128,6 +128,30 @@ TEST_F(RouteEndToEndTest, NumberTheStopsRunTheMapAndSeeDistanceTimeAndItinerary)
   });
 }
 
+// A vehicle that carries nothing: the route tab opens on an empty route
+// and its picture still names the vehicle, so the clerk sees which one is
+// empty (the route follows the vehicle current on the item tab).
+TEST_F(RouteEndToEndTest, AnEmptyRouteNamesItsVehicle) {
+  Launch(Items(), [&](ui::Form&) {
+    auto& s = Screen();
+    DistributeForTheTransporter();
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao), ui::Outcome::Done);
+    Do([&] { ui::UserClickCell(*s.dbgPadrao, 2, std::nullopt); });
+    ASSERT_EQ(s.cdsVeiculo.FieldByName("CDVIATURA").AsString(), "V2");
+    ASSERT_EQ(s.cdsVeiculo.FieldByName("QtTranspItGr").AsFloat(), 0);
+    ASSERT_TRUE(s.tshRota->Enabled());
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_EQ(s.cdsGradeRota.RecordCount(), 0);
+
+    ui::RecordingCanvas canvas;
+    s.pbxRota->Paint(canvas, {0, 0, 300, 300});
+    const std::string drawn = canvas.Joined();
+    EXPECT_NE(drawn.find("Nenhum local de entrega"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find("Veículo V2"), std::string::npos) << drawn;
+  });
+}
+
 // The suggested order on the real server: C3 keeps the number the clerk
 // typed, C1 and C2 take the free ones; answered No, nothing is written.
 TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {

@@ -220,8 +220,10 @@ void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox& box, ui::Canvas& canvas,
 }
 
 std::string TfrmGradeDistribuicao::TituloMapa() {
-  if (!HasRecord(cdsGradeRota)) return "";
-  const std::string veiculo = CurrentText(cdsGradeRota, "CDVIATURA");
+  // An empty route still names the vehicle it was read for, so the clerk
+  // sees which vehicle carries nothing rather than a bare "none".
+  const std::string veiculo =
+      HasRecord(cdsGradeRota) ? CurrentText(cdsGradeRota, "CDVIATURA") : stVeiculo;
   if (veiculo.empty()) return "";
   // The vehicle's description, from the vehicle list without moving it.
   std::string descricao;
