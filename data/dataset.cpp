@@ -456,6 +456,12 @@ void ClientDataset::EnableControls() {
   if (--impl_->disabled == 0) impl_->NotifyLayout();
 }
 
+void ClientDataset::RefreshCalculated() {
+  impl_->calc_row = -1;
+  if (state_ == DatasetState::Edit || state_ == DatasetState::Insert) impl_->CalcBuffer();
+  impl_->NotifyData();
+}
+
 bool ClientDataset::ControlsDisabled() const { return impl_->disabled > 0; }
 
 void ClientDataset::AttachSource(DataSource* source) {

@@ -303,6 +303,9 @@ class ClientDataset {
   std::function<void(ClientDataset&)> after_edit;
   std::function<void(ClientDataset&)> after_delete;
   std::function<void(ClientDataset&)> on_calc_fields;
+  // What on_calc_fields reads has changed: the calculated fields are
+  // computed again (the record being edited's too) and the controls redraw.
+  void RefreshCalculated();
 
   // Data sources attached to this dataset (DataSource::SetDataSet).
   void AttachSource(DataSource* source);

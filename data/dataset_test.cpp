@@ -413,6 +413,27 @@ TEST(DatasetTest, CalculatedFieldsWithEmptyInputs) {
   EXPECT_GT(calls, 0);
   for (const auto& f : ds.Data().fields) EXPECT_NE(f.name, "VRPESOITEM");
   EXPECT_THROW(weight.SetAsFloat(1), DatasetError);  // only the calculate event writes it
+
+  // What the event reads from outside the record changes: the current
+  // record keeps its computed value until told, then computes it again, in
+  // browse and while being edited.
+  double factor = 1;
+  ds.on_calc_fields = [&](ClientDataset& d) {
+    d.FieldByName("VRPESOITEM")
+        .SetAsFloat(factor * d.FieldByName("QTDEAEXP").AsFloat() *
+                    d.FieldByName("VRPESOBRUTPR").AsFloat());
+  };
+  ds.First();
+  EXPECT_EQ(weight.AsFloat(), 3.0);
+  factor = 10;
+  EXPECT_EQ(weight.AsFloat(), 3.0);
+  ds.RefreshCalculated();
+  EXPECT_EQ(weight.AsFloat(), 30.0);
+  ds.Edit();
+  factor = 100;
+  ds.RefreshCalculated();
+  EXPECT_EQ(weight.AsFloat(), 300.0);
+  ds.Cancel();
 }
 
 TEST(DatasetTest, LocateIgnoringCase) {

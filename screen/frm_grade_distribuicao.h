@@ -23,6 +23,7 @@
 // Not copyable; the user-interface thread only.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -318,6 +319,14 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   bool contexto_pendente_ = false;
   // The route picture's markers as last drawn, for the names over them.
   std::vector<RouteMarker> marcadores_;
+  // The planned window, arrival and departure of each stop of the route
+  // shown (from the picture's points, by client code), which the route
+  // grid's calculated columns read.
+  struct HorarioParada {
+    std::string janela, chegada, saida;
+  };
+  std::map<std::string, HorarioParada> horarios_;
+  void CarregaHorarios();
 };
 
 }  // namespace dg::screen

@@ -152,6 +152,79 @@ TEST_F(RouteEndToEndTest, AnEmptyRouteNamesItsVehicle) {
   });
 }
 
+// On a day with a clock, each stop of the route grid shows its planned
+// arrival and departure and its window; the times follow the stops' order
+// and change when the clerk numbers the stops otherwise.
+TEST_F(RouteEndToEndTest, EachStopShowsItsPlannedTimes) {
+  nlohmann::json fixture = server::testing::SmallFixture();
+  for (int c = 0; c < 3; ++c) {
+    fixture["CLIENTE"][c]["ENDERECO"] = "Rua C" + std::to_string(c + 1);
+    fixture["CLIENTE"][c]["LATITUDE"] = -22.90 - 0.03 * c;
+    fixture["CLIENTE"][c]["LONGITUDE"] = -47.06 - 0.03 * c;
+  }
+  fixture["CLIENTE"][0]["HRJANELA1"] = "06:00-18:00";
+  for (auto& vehicle : fixture["VEICULO"]) vehicle["HRINICIOJORN"] = "06:00";
+  Load(fixture);
+  Launch(Items(), [&](ui::Form&) {
+    auto& s = Screen();
+    DistributeForTheTransporter();
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    ASSERT_FALSE(s.sbtInconcistencia->Enabled());
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_GE(s.cdsGradeRota.RecordCount(), 2);
+
+    // The stops in the grid's order (by number), each with its times.
+    struct Linha {
+      std::string cliente, ordem, chegada, saida, janela;
+    };
+    const auto linhas = [&] {
+      std::vector<Linha> out;
+      for (s.cdsGradeRota.First(); !s.cdsGradeRota.Eof(); s.cdsGradeRota.Next()) {
+        const auto f = [&](const char* n) { return s.cdsGradeRota.FieldByName(n).AsString(); };
+        out.push_back({f("CODIGO"), f("NRORDENTREGRADE"), f("HRCHEGADA"), f("HRSAIDA"),
+                       f("JANELA")});
+      }
+      return out;
+    };
+    const auto em_ordem = [](const std::vector<Linha>& ls) {
+      for (std::size_t k = 0; k < ls.size(); ++k) {
+        EXPECT_EQ(ls[k].chegada.size(), 5u) << ls[k].cliente << " " << ls[k].chegada;
+        EXPECT_LE(ls[k].chegada, ls[k].saida) << ls[k].cliente;
+        if (k > 0) {
+          EXPECT_LE(ls[k - 1].saida, ls[k].chegada) << ls[k].cliente;
+        }
+      }
+    };
+    const std::vector<Linha> antes = linhas();
+    em_ordem(antes);
+    for (const Linha& l : antes) {
+      EXPECT_EQ(l.janela, l.cliente == "C1" ? "06:00-18:00" : "") << l.cliente;
+    }
+    // The grid shows them as the clerk reads them.
+    s.cdsGradeRota.First();
+    EXPECT_EQ(s.cdsGradeRota.FieldByName("HRCHEGADA").DisplayText(), antes[0].chegada);
+
+    // The first stop typed last: it is reached later than it was.
+    const int ultima = static_cast<int>(antes.size());
+    ASSERT_EQ(ui::UserClickCell(*s.dbgGradeRota, 1, "NRORDENTREGRADE"), ui::Outcome::Done);
+    ASSERT_EQ(ui::UserEditCell(*s.dbgGradeRota, std::to_string(ultima + 1)), ui::Outcome::Done);
+    Do([&] { ui::UserPost(*s.dbgGradeRota); });
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    Do([&] { s.VerificarRota(); });
+    const std::vector<Linha> depois = linhas();
+    ASSERT_EQ(depois.size(), antes.size());
+    em_ordem(depois);
+    EXPECT_EQ(depois.back().cliente, antes.front().cliente);
+    EXPECT_GT(depois.back().chegada, antes.front().chegada);
+
+    // Another vehicle's route (none here): no times left over.
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao), ui::Outcome::Done);
+    Do([&] { ui::UserClickCell(*s.dbgPadrao, 2, std::nullopt); });
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    for (const Linha& l : linhas()) EXPECT_EQ(l.chegada, "") << l.cliente;
+  });
+}
+
 // The suggested order on the real server: C3 keeps the number the clerk
 // typed, C1 and C2 take the free ones; answered No, nothing is written.
 TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {

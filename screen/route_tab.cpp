@@ -67,6 +67,18 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   AddLabelled(cdsGradeRota, "ENDERECO", FieldType::String, 86, "Endereço");
   AddLabelled(cdsGradeRota, "CEP", FieldType::String, 15, "Cep");
   AddLabelled(cdsGradeRota, "IDRETGRADEDISTR", FieldType::String, 1, "", "", false);
+  // On a day with a clock, the planned times of each stop beside it.
+  for (const auto& [name, size, label] :
+       {std::tuple{"HRCHEGADA", 5, "Chegada"}, {"HRSAIDA", 5, "Saída"}, {"JANELA", 30, "Janela"}}) {
+    cdsGradeRota.AddCalculatedField(name, FieldType::String, size).display_label = label;
+  }
+  cdsGradeRota.on_calc_fields = [this](ClientDataset& ds) {
+    const auto at = horarios_.find(ds.FieldByName("CODIGO").AsString());
+    if (at == horarios_.end()) return;
+    ds.FieldByName("HRCHEGADA").SetAsString(at->second.chegada);
+    ds.FieldByName("HRSAIDA").SetAsString(at->second.saida);
+    ds.FieldByName("JANELA").SetAsString(at->second.janela);
+  };
   cdsGradeRota.before_post = [this](ClientDataset& ds) { cdsGradeRotaBeforePost(ds); };
   cdsGradeRota.after_post = [this](ClientDataset& ds) { cdsGradeRotaAfterPost(ds); };
   cdsGradeRota.after_scroll = [this](ClientDataset& ds) { cdsGradeRotaAfterScroll(ds); };
@@ -147,7 +159,9 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
     bool read_only;
   };
   for (const Coluna& c : {Coluna{kOrdem, 36, false}, Coluna{"CODIGO", 180, true},
-                          Coluna{"ENDERECO", 223, true}, Coluna{"CEP", 64, true}}) {
+                          Coluna{"ENDERECO", 223, true}, Coluna{"CEP", 64, true},
+                          Coluna{"HRCHEGADA", 52, true}, Coluna{"HRSAIDA", 44, true},
+                          Coluna{"JANELA", 90, true}}) {
     ui::GridColumn& col = dbgGradeRota->AddColumn(c.field);
     col.width = c.width;
     col.read_only = c.read_only;
@@ -207,8 +221,28 @@ void TfrmGradeDistribuicao::CarregaMapa() {
   } else if (cdsMapaRota.Active()) {
     cdsMapaRota.Close();
   }
+  CarregaHorarios();
   pbxRota->ResetView();
   pbxRota->Invalidate();
+}
+
+void TfrmGradeDistribuicao::CarregaHorarios() {
+  horarios_.clear();
+  if (cdsMapaRota.Active()) {
+    const data::DataPacket& pontos = cdsMapaRota.Data();
+    const int tipo = pontos.FieldIndex("TIPO"), codigo = pontos.FieldIndex("CODIGO"),
+              janela = pontos.FieldIndex("JANELA"), chegada = pontos.FieldIndex("HRCHEGADA"),
+              saida = pontos.FieldIndex("HRSAIDA");
+    const auto texto = [](const data::Variant& v) { return v.IsEmptyOrNull() ? "" : v.ToString(); };
+    if (tipo >= 0 && codigo >= 0 && janela >= 0 && chegada >= 0 && saida >= 0) {
+      for (const auto& linha : pontos.rows) {
+        if (texto(linha[tipo]) != "C") continue;
+        horarios_[texto(linha[codigo])] = {texto(linha[janela]), texto(linha[chegada]),
+                                          texto(linha[saida])};
+      }
+    }
+  }
+  if (cdsGradeRota.Active()) cdsGradeRota.RefreshCalculated();
 }
 
 void TfrmGradeDistribuicao::pbxRotaPaint(ui::PaintBox& box, ui::Canvas& canvas,
@@ -257,6 +291,7 @@ void TfrmGradeDistribuicao::CarregaContextoVeiculo() {
     CarregaMapa();
   } else if (cdsMapaRota.Active()) {
     cdsMapaRota.Close();
+    CarregaHorarios();
     pbxRota->Invalidate();
   }
 }
