@@ -71,6 +71,56 @@ TEST_F(HttpTest, MalformedRequestsGetAClearErrorAndTheServerKeepsServing) {
   EXPECT_EQ("S", Column(reply.result, "IDEXITRANSPDIST"));
 }
 
+// A save whose body arrives cut short or damaged is refused before the
+// method runs: no grid is opened and no quantity stored; the whole body
+// then stores.
+TEST_F(HttpTest, ACutOrDamagedSaveIsRefusedAndStoresNothing) {
+  Start();
+  HttpTransport client("127.0.0.1", port_);
+  const data::Variant day(data::DateTime::FromIso("2025-06-10"));
+  const std::vector<data::Variant> look = {kKey, day, "0001", "P2", "1", ""};
+  data::DataPacket rows = client.Call(kServerName, "GetVeiculo", look).result.AsPacket();
+  for (auto& row : rows.rows) {
+    if (Str(row[rows.FieldIndex("CDVIATURA")]) == "V2") {
+      row[rows.FieldIndex("QtTranspItGr")] = data::Variant(3.0);
+    }
+  }
+  const std::vector<data::Variant> args = {data::Variant(rows), 10.0, 0.1, "0001", "", "ANA"};
+  data::WireWriter writer;
+  writer.Raw("{\"answer\":\"written\",\"args\":").Values(args);
+  writer.Raw(",\"method\":\"SetGrade\",\"server\":").Text(kServerName).Raw("}");
+  const std::string body = writer.Take();
+  const std::size_t row = body.find("[\"Toco\",3.0,");
+  ASSERT_NE(std::string::npos, row);
+  const std::size_t quantity = row + 8;
+
+  std::vector<std::string> bad;
+  for (std::size_t cut : {std::size_t{1}, body.size() / 3, quantity + 1, body.size() - 2,
+                          body.size() - 1}) {
+    bad.push_back(body.substr(0, cut));
+  }
+  for (const char* damage : {"3.0.", "3e", "\"3", "3\x01"}) {
+    bad.push_back(body.substr(0, quantity) + damage + body.substr(quantity + 3));
+  }
+  std::string stray = body;
+  stray[body.find("V2")] = '\x80';  // not UTF-8
+  bad.push_back(stray);
+  for (const std::string& text : bad) {
+    auto res = Post("/call", text);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(400, res->status) << text.substr(0, 80) << " ... " << text.substr(text.size() - 40);
+  }
+  EXPECT_EQ("null,null", Column(client.Call(kServerName, "GetVeiculo", look).result, "QtTranspItGr"));
+  EXPECT_EQ(data::Variant("000001"),
+            client.Call(kServerName, "PrxNrGrade", {"0001"}).result);  // no grid was opened
+
+  auto res = Post("/call", body);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(200, res->status) << res->body.substr(0, 200);
+  const std::vector<data::Variant> stored = {kKey, day, "0001", "P2", "1", "000002"};
+  EXPECT_EQ("null,3", Column(client.Call(kServerName, "GetVeiculo", stored).result, "QtTranspItGr"));
+}
+
 TEST_F(HttpTest, FixtureEndpointOnlyWhenAllowed) {
   Start();
   auto res = Post("/fixture", "{}");

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "data/json_events.h"
 #include "data/json_text.h"
 #include "data/packet.h"
 
@@ -668,7 +669,7 @@ bool Reader::end_object() {
 bool TryReadWireObject(std::string_view text, std::span<const WireMember> members) {
   Reader reader(members);
   try {
-    return json::sax_parse(text.begin(), text.end(), &reader) && reader.Done();
+    return ReadJsonEvents(text, reader, kMaxJsonDepth + 1) && reader.Done();
   } catch (const std::exception&) {
     return false;
   }
@@ -677,7 +678,7 @@ bool TryReadWireObject(std::string_view text, std::span<const WireMember> member
 bool TryReadWireVariant(std::string_view text, Variant* out) {
   Reader reader(out);
   try {
-    return json::sax_parse(text.begin(), text.end(), &reader) && reader.Done();
+    return ReadJsonEvents(text, reader, kMaxJsonDepth + 1) && reader.Done();
   } catch (const std::exception&) {
     return false;
   }

@@ -13,6 +13,8 @@
 // (ParseJson and VariantFromJson), which gives the value or the refusal
 // with its text; whatever the readers accept, the general way reads as the
 // same value.
+// The readers read the text with json_events.h, not with the library's
+// lexer: a fleet-sized packet is read several times faster.
 #pragma once
 
 #include <exception>
