@@ -384,7 +384,9 @@ TEST_P(ReadAnswersTest, ErrorsAndOrderVehiclesAreThePlainStatementsPacketsToTheB
     for (const Row& r : orders) asked.emplace_back(S(r[0]), grid_);
     asked.emplace_back("999999", grid_);
     asked.emplace_back(S(orders[0][0]), "999999");
-    for (const auto& [order, grid] : asked) {
+    for (const auto& pair : asked) {
+      const std::string& order = pair.first;
+      const std::string& grid = pair.second;
       const Variant answer = Call("GetCarroPedido", {order, "0001", inscription, grid});
       Variant reference;
       db_.storage()->Transact(TxKind::Read, [&](Session& s) {
