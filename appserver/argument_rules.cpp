@@ -162,19 +162,29 @@ double CheckedAmount(double value, const std::string& what) {
 }
 
 void CheckArgumentValues(const std::string& method, const std::vector<Variant>& args) {
+  static const std::string kNoField;
   const std::vector<std::string>& fields = ArgumentFields(method);
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string field = i < fields.size() ? fields[i] : "";
+    const std::string& field = i < fields.size() ? fields[i] : kNoField;
     const Variant& arg = args[i];
+    // The text that names the argument is written only for a refusal.
     switch (arg.Kind()) {
-      case VariantKind::String:
-        CheckText(Where(method, i, field), field, arg.ToString());
+      case VariantKind::String: {
+        const std::string& text = *arg.IfString();
+        const int size = TextFieldSize(field);
+        if (size > 0 && data::Utf8Length(text) > static_cast<std::size_t>(size)) {
+          CheckText(Where(method, i, field), field, text);
+        }
         break;
+      }
       case VariantKind::Packet:
         CheckPacket(Where(method, i, field), arg.AsPacket());
         break;
       default:
-        if (arg.IsNumeric()) CheckedAmount(arg.ToDouble(), Where(method, i, field));
+        if (arg.IsNumeric()) {
+          const double value = arg.ToDouble();
+          if (!(value >= 0 && value <= kMaxAmount)) CheckedAmount(value, Where(method, i, field));
+        }
         break;
     }
   }

@@ -44,16 +44,15 @@ bool KindFits(ArgKind kind, const Variant& v) {
   return false;
 }
 
-// Cuts a UTF-8 text to `size` code points.
-std::string CutTo(const std::string& text, int size) {
-  if (size <= 0) return text;
+// Where a UTF-8 text is cut to keep `size` code points: its length when it
+// is no longer than that, or `size` is 0.
+std::size_t CutPoint(const std::string& text, int size) {
+  if (size <= 0 || text.size() <= static_cast<std::size_t>(size)) return text.size();
   int points = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && points++ == size) {
-      return text.substr(0, i);
-    }
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && points++ == size) return i;
   }
-  return text;
+  return text.size();
 }
 
 }  // namespace
@@ -102,42 +101,53 @@ const data::DataPacket& Args::Packet(int i) const { return values_[i].AsPacket()
 
 // ---- packets ---------------------------------------------------------------
 
+data::DataPacket& PacketBuilder::Mutable() {
+  if (packet_.use_count() > 1) packet_ = std::make_shared<data::DataPacket>(*packet_);
+  return *packet_;
+}
+
 PacketBuilder& PacketBuilder::Str(const char* name, int size, bool fixed) {
-  packet_.fields.push_back({name, data::FieldType::String, size, false, fixed});
+  Mutable().fields.push_back({name, data::FieldType::String, size, false, fixed});
   return *this;
 }
 PacketBuilder& PacketBuilder::Dbl(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::Double, 0, false, false});
+  Mutable().fields.push_back({name, data::FieldType::Double, 0, false, false});
   return *this;
 }
 PacketBuilder& PacketBuilder::Date(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::DateTime, 0, false, false});
+  Mutable().fields.push_back({name, data::FieldType::DateTime, 0, false, false});
   return *this;
 }
 PacketBuilder& PacketBuilder::Memo(const char* name) {
-  packet_.fields.push_back({name, data::FieldType::Memo, 0, false, false});
+  Mutable().fields.push_back({name, data::FieldType::Memo, 0, false, false});
   return *this;
 }
 
 void PacketBuilder::Add(std::vector<Variant> cells) {
-  cells.resize(packet_.fields.size());
+  data::DataPacket& packet = Mutable();
+  cells.resize(packet.fields.size());
   for (std::size_t i = 0; i < cells.size(); ++i) {
     Variant& c = cells[i];
-    const data::FieldDef& f = packet_.fields[i];
+    const data::FieldDef& f = packet.fields[i];
     if (c.IsEmpty()) {
       c = Variant::Null();
-    } else if (c.Kind() == VariantKind::String) {
-      std::string text = c.ToString();
-      c = text.empty() ? Variant::Null()
-                       : Variant(f.type == data::FieldType::String ? CutTo(text, f.size) : text);
+    } else if (const std::string* text = c.IfString()) {
+      if (text->empty()) {
+        c = Variant::Null();
+      } else if (f.type == data::FieldType::String) {
+        const std::size_t cut = CutPoint(*text, f.size);
+        if (cut < text->size()) c = Variant(text->substr(0, cut));
+      }
     } else if (c.Kind() == VariantKind::Int && f.type == data::FieldType::Double) {
       c = Variant(c.ToDouble());
     }
   }
-  packet_.rows.push_back(std::move(cells));
+  packet.rows.push_back(std::move(cells));
 }
 
-Variant PacketBuilder::Build() const { return Variant(packet_); }
+Variant PacketBuilder::Build() const {
+  return Variant(std::shared_ptr<const data::DataPacket>(packet_));
+}
 
 // ---- cells and texts -------------------------------------------------------
 

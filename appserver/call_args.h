@@ -4,6 +4,7 @@
 #pragma once
 
 #include <any>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,9 +58,15 @@ void CheckArgs(const std::string& method, const std::vector<ArgKind>& kinds,
                const std::vector<data::Variant>& values);
 
 // Builds a table packet; strings longer than their field are cut to size,
-// and empty texts become null.
+// and empty texts become null. Build() hands out the packet without copying
+// it; a builder used again afterwards works on a copy of its own, so a
+// packet already built never changes. Not copyable.
 class PacketBuilder {
  public:
+  PacketBuilder() : packet_(std::make_shared<data::DataPacket>()) {}
+  PacketBuilder(const PacketBuilder&) = delete;
+  PacketBuilder& operator=(const PacketBuilder&) = delete;
+
   PacketBuilder& Str(const char* name, int size, bool fixed = false);
   PacketBuilder& Dbl(const char* name);
   PacketBuilder& Date(const char* name);
@@ -67,10 +74,14 @@ class PacketBuilder {
   // REQUIRES: one cell per field, of the field's kind, or null/empty.
   void Add(std::vector<data::Variant> cells);
   data::Variant Build() const;
-  const data::DataPacket& packet() const { return packet_; }
+  const data::DataPacket& packet() const { return *packet_; }
 
  private:
-  data::DataPacket packet_;
+  // The packet to change: this builder's own, copied first when a packet
+  // built from it is still held.
+  data::DataPacket& Mutable();
+
+  std::shared_ptr<data::DataPacket> packet_;
 };
 
 // Cell helpers for query results.

@@ -210,22 +210,23 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
   // item's product and route come along from the grid's item; an item the
   // grid does not hold yet is looked up apart, among the branch's items.
   std::optional<ItemInfo> info;
+  static const std::string kFleet =
+      "SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, "
+      "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR, al.CDVIATURA, "
+      "al.QTTRANSP, al.VRPESOUNIT, al.VRVOLUNIT, al.IDRETGRADEDISTR, al.CDOPERLANCGRAD, "
+      "al.CDROTATRANS, i.NRPEDIDO, i.CDPRODUTO, i.CDROTATRANS FROM VEICULO v "
+      "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
+      "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
+      "AND gv.CDVIATURA = v.CDVIATURA "
+      "LEFT JOIN ALOCGRADE al ON al.CDFILIAL = ? AND al.NRGRADEDISTR = ? "
+      "AND al.CDVIATURA = v.CDVIATURA AND al.NRPEDIDO = ? AND al.NRITEMPED = ? "
+      "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = ? AND i.NRGRADEDISTR = ? "
+      "AND i.NRPEDIDO = ? AND i.NRITEMPED = ? "
+      "WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA";
   for (const Row& r :
-       s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, "
-               "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR, al.CDVIATURA, "
-               "al.QTTRANSP, al.VRPESOUNIT, al.VRVOLUNIT, al.IDRETGRADEDISTR, al.CDOPERLANCGRAD, "
-               "al.CDROTATRANS, i.NRPEDIDO, i.CDPRODUTO, i.CDROTATRANS FROM VEICULO v "
-               "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
-               "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
-               "AND gv.CDVIATURA = v.CDVIATURA "
-               "LEFT JOIN ALOCGRADE al ON al.CDFILIAL = ? AND al.NRGRADEDISTR = ? "
-               "AND al.CDVIATURA = v.CDVIATURA AND al.NRPEDIDO = ? AND al.NRITEMPED = ? "
-               "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = ? AND i.NRGRADEDISTR = ? "
-               "AND i.NRPEDIDO = ? AND i.NRITEMPED = ? "
-               "WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
-               {Value(day), Value(branch), Value(grid), Value(branch), Value(grid), Value(order),
-                Value(item), Value(branch), Value(grid), Value(order), Value(item), Value(t.type),
-                Value(t.inscription)})) {
+       s.Query(kFleet, {Value(day), Value(branch), Value(grid), Value(branch), Value(grid),
+                        Value(order), Value(item), Value(branch), Value(grid), Value(order),
+                        Value(item), Value(t.type), Value(t.inscription)})) {
     if (!info) {
       if (r[16].IsNull()) {
         info = FindItem(s, branch, grid, order, item);
@@ -277,45 +278,53 @@ Variant ErrorPacket(Session& s, const std::string& grid, const std::string& vehi
   PacketBuilder p;
   p.Str("CODIGO", 21).Str("NOME", 50);
   if (grid.empty()) return p.Build();
-  // The clients of the grid's allocations with their registered name and
-  // address: one pass over the allocations and a look-up per client. The
-  // name the items carry is read only when a client without address has no
-  // registered name.
-  auto where = [&](const std::string& of) {
-    return " WHERE " + of + "CDFILIAL = ? AND " + of + "NRGRADEDISTR = ?" +
-           (vehicle.empty() ? "" : " AND " + of + "CDVIATURA = ?");
+  // One pass: the clients of the grid's allocations (of the vehicle, when
+  // one is named) with their registered name and address, and the branch's
+  // row beside each. The name the items carry is read only for a client
+  // without address whose record has no name (the CASE leaves the look-up
+  // out for every other one).
+  static const auto statement = [](bool of_vehicle) {
+    const std::string vehicle_x = of_vehicle ? " AND x.CDVIATURA = ?" : "";
+    const std::string vehicle_a = of_vehicle ? " AND CDVIATURA = ?" : "";
+    return "SELECT a.CDCLIENTE, c.NMFANTCLIE, c.ENDERECO, "
+           "CASE WHEN COALESCE(c.NMFANTCLIE, '') = '' AND "
+           "REPLACE(COALESCE(c.ENDERECO, ''), ' ', '') = '' THEN "
+           "(SELECT MAX(i.NMFANTCLIE) FROM ALOCGRADE x JOIN ITEMGRADE i ON "
+           "i.CDFILIAL = x.CDFILIAL AND i.NRGRADEDISTR = x.NRGRADEDISTR AND "
+           "i.NRPEDIDO = x.NRPEDIDO AND i.NRITEMPED = x.NRITEMPED "
+           "WHERE x.CDFILIAL = ? AND x.NRGRADEDISTR = ?" +
+           vehicle_x +
+           " AND x.CDCLIENTE = a.CDCLIENTE) END, f.CDFILIAL, f.NMFILIAL, f.ENDERECO "
+           "FROM (SELECT DISTINCT CDCLIENTE FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+           "NRGRADEDISTR = ?" +
+           vehicle_a +
+           ") a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE "
+           "LEFT JOIN FILIAL f ON f.CDFILIAL = ? ORDER BY a.CDCLIENTE";
   };
-  std::vector<Value> params = {Value(branch), Value(grid)};
-  if (!vehicle.empty()) params.push_back(Value(vehicle));
-  auto clients = s.Query(
-      "SELECT a.CDCLIENTE, c.NMFANTCLIE, c.ENDERECO FROM (SELECT DISTINCT CDCLIENTE FROM "
-      "ALOCGRADE" +
-          where("") + ") a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE ORDER BY a.CDCLIENTE",
-      params);
-  if (clients.empty()) return p.Build();
-  auto blank = [](const std::string& text) {
-    return text.find_first_not_of(' ') == std::string::npos;
-  };
-  std::map<std::string, std::string> item_names;
-  if (std::any_of(clients.begin(), clients.end(), [&](const Row& r) {
-        return !S(r[0]).empty() && blank(S(r[2])) && S(r[1]).empty();
-      })) {
-    for (const Row& r : s.Query(std::string("SELECT a.CDCLIENTE, ") + kItemClientName +
-                                    " FROM ALOCGRADE a" + where("a.") + " GROUP BY a.CDCLIENTE",
-                                params)) {
-      item_names[S(r[0])] = S(r[1]);
-    }
+  static const std::string kOfGrid = statement(false), kOfVehicle = statement(true);
+  std::vector<Value> params;
+  params.reserve(7);
+  for (int twice = 0; twice < 2; ++twice) {
+    params.emplace_back(branch);
+    params.emplace_back(grid);
+    if (!vehicle.empty()) params.emplace_back(vehicle);
   }
-
-  auto branch_rows =
-      s.Query("SELECT NMFILIAL, ENDERECO FROM FILIAL WHERE CDFILIAL = ?", {Value(branch)});
-  if (branch_rows.empty() || blank(S(branch_rows[0][1]))) {
-    const std::string name = branch_rows.empty() ? "" : S(branch_rows[0][0]);
+  params.emplace_back(branch);
+  const std::vector<Row> clients = s.Query(vehicle.empty() ? kOfGrid : kOfVehicle, params);
+  if (clients.empty()) return p.Build();
+  auto blank = [](const Value& text) {
+    return S(text).find_first_not_of(' ') == std::string::npos;
+  };
+  // The branch's own row first, when the branch has no address.
+  const Row& first = clients.front();
+  if (first[4].IsNull() || blank(first[6])) {
+    const std::string name = S(first[5]);
     p.Add({Variant(branch), Variant(name.empty() ? "Filial " + branch : name)});
   }
   for (const Row& r : clients) {
-    if (S(r[0]).empty() || !blank(S(r[2]))) continue;
-    p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? item_names[S(r[0])] : S(r[1]))});
+    if (S(r[0]).empty() || !blank(r[2])) continue;
+    const std::string name = S(r[1]);
+    p.Add({Variant(S(r[0])), Variant(name.empty() ? S(r[3]) : name)});
   }
   return p.Build();
 }

@@ -213,41 +213,34 @@ Variant GetCarroPedido(Session& s, Args& a) {
       .Dbl("QTPEDIDOS");
   const std::string inscription = Digits(a.Text(2));
   if (inscription.empty()) return p.Build();
-  // Free capacity on the order's delivery day (the grid's first day for an
-  // order the grid does not hold).
+  // One pass: every vehicle of the transporter with its free capacity on
+  // the order's delivery day (the grid's first day for an order the grid
+  // does not hold), the orders it carries in the grid and whether it
+  // carries this one (through the allocations' key, vehicle before order).
   // The day's look-up reaches the order's own rows through the key that
   // starts with the order: written plainly (a bare MIN), SQLite's planner
   // walks the whole grid in day order instead, which at 10,000 items costs
-  // more than the rest of the call.
-  const std::vector<Value> grid_key = {Value(branch), Value(grid)};
-  auto day_rows = s.Query(
-      "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
-      "NRPEDIDO = ? GROUP BY NRPEDIDO",
-      {Value(branch), Value(grid), Value(order)});
-  if (day_rows.empty() || day_rows[0][0].IsNull()) {
-    day_rows = s.Query(
-        "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?", grid_key);
-  }
-  const std::string day = S(day_rows[0][0]);
-  // Every vehicle of the transporter with its load of the day, the orders
-  // it carries in the grid and whether it carries this one (through the
-  // allocations' key, vehicle before order): one pass, whatever the fleet.
-  for (const Row& r :
-       s.Query("SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, c.VRPESO, "
-               "c.VRVOLUME, gv.QTPEDIDOS, CASE WHEN EXISTS (SELECT 1 FROM ALOCGRADE m WHERE "
-               "m.CDFILIAL = ? AND m.NRGRADEDISTR = ? AND m.CDVIATURA = v.CDVIATURA AND "
-               "m.NRPEDIDO = ?) THEN 'S' ELSE 'N' END FROM VEICULO v "
-               "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
-               "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
-               "AND gv.CDVIATURA = v.CDVIATURA "
-               "WHERE v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA",
-               {Value(branch), Value(grid), Value(order), Value(day), Value(branch), Value(grid),
-                Value(inscription)})) {
+  // more than the rest of the call. Neither look-up refers to the vehicle,
+  // so the database works the day out once.
+  static const std::string kVehicles =
+      "SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, c.VRPESO, "
+      "c.VRVOLUME, gv.QTPEDIDOS, CASE WHEN EXISTS (SELECT 1 FROM ALOCGRADE m WHERE "
+      "m.CDFILIAL = ? AND m.NRGRADEDISTR = ? AND m.CDVIATURA = v.CDVIATURA AND "
+      "m.NRPEDIDO = ?) THEN 'S' ELSE 'N' END FROM VEICULO v "
+      "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = COALESCE("
+      "(SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND "
+      "NRPEDIDO = ? GROUP BY NRPEDIDO), "
+      "(SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ?), '') "
+      "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
+      "AND gv.CDVIATURA = v.CDVIATURA "
+      "WHERE v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA";
+  const Value b(branch), g(grid), o(order);
+  for (const Row& r : s.Query(kVehicles, {b, g, o, b, g, o, b, g, b, g, Value(inscription)})) {
     const std::string code = S(r[0]);
     const double weight = D(r[2]), volume = D(r[3]);
-    p.Add({Variant(S(r[7])), Variant(code), Variant(S(r[1])),
-           Variant(weight), Variant(volume), Variant(Percent(weight - D(r[4]), weight)),
-           Variant(Percent(volume - D(r[5]), volume)), Variant(D(r[6]))});
+    p.Add({Variant(S(r[7])), Variant(code), Variant(S(r[1])), Variant(weight), Variant(volume),
+           Variant(Percent(weight - D(r[4]), weight)), Variant(Percent(volume - D(r[5]), volume)),
+           Variant(D(r[6]))});
   }
   return p.Build();
 }

@@ -288,7 +288,8 @@ TEST_P(LoadsTest, AnOlderDatabaseGetsItsLoadsFromItsAllocations) {
     for (const char* sql :
          {"DROP TABLE CARGAVEICULO", "DROP TABLE GRADEVEICULO", "DROP INDEX ALOCGRADE_ITEM",
           "DROP INDEX ITEMGRADE_DIA", "DROP INDEX GRADEDISTR_SEQ", "DROP INDEX GRADEDISTR_SITUACAO",
-          "DROP INDEX TRANSPORT_INSCRICAO", "ALTER TABLE GRADEDISTR DROP COLUMN DSPROCESSO"}) {
+          "DROP INDEX TRANSPORT_INSCRICAO", "ALTER TABLE GRADEDISTR DROP COLUMN DSPROCESSO",
+          "DROP INDEX ALOCGRADE_CLIENTE"}) {
       s.Exec(sql);
     }
     for (const auto& [table, column] : ColumnsAddedAfter(before)) {

@@ -174,24 +174,47 @@ class ConnectionStream : public httplib::Stream {
     return static_cast<ssize_t>(n);
   }
 
+  // The library writes an answer's head and its body apart: they are kept
+  // here and leave together (Flush), one write to the socket instead of
+  // two, unless the answer is large.
   ssize_t write(const char* ptr, std::size_t size) override {
     // What the library would answer to a request cut off by its deadline
     // is replaced by the 408.
     if (timed_out_) return -1;
-    return WriteAll(ptr, size, AnswerDeadline()) ? static_cast<ssize_t>(size) : -1;
+    const Clock::time_point deadline = AnswerDeadline();
+    if (unsent_.size() + size <= kGatheredAnswer) {
+      unsent_.append(ptr, size);
+      return static_cast<ssize_t>(size);
+    }
+    if (!Flush()) return -1;
+    return WriteAll(ptr, size, deadline) ? static_cast<ssize_t>(size) : -1;
+  }
+
+  // Sends what the library wrote and is still kept here; false when the
+  // connection failed or the answer's deadline passed.
+  bool Flush() {
+    if (unsent_.empty()) return true;
+    const bool sent = WriteAll(unsent_.data(), unsent_.size(), AnswerDeadline());
+    unsent_.clear();
+    return sent;
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
     ip = ip_;
     port = port_;
   }
+  // Asked once a request; the connection's end does not change.
   void get_local_ip_and_port(std::string& ip, int& port) const override {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    ip.clear();
-    port = 0;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-      Endpoint(addr, &ip, &port);
+    if (!local_known_) {
+      local_known_ = true;
+      sockaddr_storage addr{};
+      socklen_t len = sizeof addr;
+      if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        Endpoint(addr, &local_ip_, &local_port_);
+      }
+    }
+    ip = local_ip_;
+    port = local_port_;
   }
   socket_t socket() const override { return fd_; }
 
@@ -285,9 +308,17 @@ class ConnectionStream : public httplib::Stream {
     }
   }
 
+  // The most of an answer kept before it is sent: an answer's head and a
+  // body of most reads (a large body goes out as the library writes it).
+  static constexpr std::size_t kGatheredAnswer = 64 * 1024;
+
   const int fd_, stop_fd_;
   const std::string ip_;
   const int port_;
+  mutable bool local_known_ = false;
+  mutable std::string local_ip_;
+  mutable int local_port_ = 0;
+  std::string unsent_;
   const ConnectionLimits& limits_;
   SSL* const ssl_;  // null: plain
   bool broken_ = false;
@@ -505,8 +536,9 @@ void GuardedHttpServer::Serve(int fd, const std::string& address, int port, bool
             unread = true;
             break;
           }
+          const bool sent = stream.Flush();
           unread = close_after_answer;
-          if (!ok || closed_by_client || close_after_answer) break;
+          if (!ok || !sent || closed_by_client || close_after_answer) break;
         }
       }
       if (unread) {

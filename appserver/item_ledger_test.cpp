@@ -284,6 +284,7 @@ TEST_P(LedgerTest, GridsDispatchedBeforeTheUpgradeAreRecordedOnce) {
     for (const auto& [table, column] : ColumnsAddedAfter(8)) {
       s.Exec("ALTER TABLE " + table + " DROP COLUMN " + column);
     }
+    s.Exec("DROP INDEX ALOCGRADE_CLIENTE");
     s.Exec("DELETE FROM schema_version WHERE version > 8");
   });
   for (int open = 0; open < 2; ++open) {

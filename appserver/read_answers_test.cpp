@@ -1,7 +1,9 @@
 // The reads the clerk repeats most (an item's vehicles, an order's vehicles,
-// a vehicle's stops) answer what the plain statements below say: each of
-// those reads is now one statement with its look-ups folded in, and these
-// statements are the straightforward form, kept here as the reference. On
+// a vehicle's stops, the inconsistencies) answer what the plain statements
+// below say: each of those reads is now one statement with its look-ups
+// folded in, and these statements are the straightforward form, kept here
+// as the reference (the inconsistencies and the order's vehicles as the
+// whole packet the earlier statements built, compared byte for byte). On
 // the small and the demonstration fixtures, after a distribution, saves,
 // numbered stops, turned flags and clients without record, name or address.
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "appserver/grade_queries.h"
 #include "appserver/grade_support.h"
 #include "appserver/testing/test_support.h"
+#include "planning/packing.h"
 
 namespace dg::server {
 namespace {
@@ -26,6 +29,104 @@ using detail::S;
 using detail::Stop;
 
 std::string Text(const Value& v) { return v.IsNull() ? "null" : v.ToString(); }
+
+// The inconsistencies as three statements read them: the clients of the
+// grid's allocations, the names the items carry (only when a client without
+// address has no registered name), the branch's row.
+Variant ReferenceErrors(Session& s, const std::string& grid, const std::string& vehicle,
+                        const std::string& branch) {
+  detail::PacketBuilder p;
+  p.Str("CODIGO", 21).Str("NOME", 50);
+  if (grid.empty()) return p.Build();
+  auto where = [&](const std::string& of) {
+    return " WHERE " + of + "CDFILIAL = ? AND " + of + "NRGRADEDISTR = ?" +
+           (vehicle.empty() ? "" : " AND " + of + "CDVIATURA = ?");
+  };
+  std::vector<Value> params = {Value(branch), Value(grid)};
+  if (!vehicle.empty()) params.push_back(Value(vehicle));
+  auto clients = s.Query(
+      "SELECT a.CDCLIENTE, c.NMFANTCLIE, c.ENDERECO FROM (SELECT DISTINCT CDCLIENTE FROM "
+      "ALOCGRADE" +
+          where("") + ") a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE ORDER BY a.CDCLIENTE",
+      params);
+  if (clients.empty()) return p.Build();
+  auto blank = [](const std::string& text) {
+    return text.find_first_not_of(' ') == std::string::npos;
+  };
+  std::map<std::string, std::string> item_names;
+  for (const Row& r : s.Query(std::string("SELECT a.CDCLIENTE, ") + detail::kItemClientName +
+                                  " FROM ALOCGRADE a" + where("a.") + " GROUP BY a.CDCLIENTE",
+                              params)) {
+    item_names[S(r[0])] = S(r[1]);
+  }
+  auto branch_rows =
+      s.Query("SELECT NMFILIAL, ENDERECO FROM FILIAL WHERE CDFILIAL = ?", {Value(branch)});
+  if (branch_rows.empty() || blank(S(branch_rows[0][1]))) {
+    const std::string name = branch_rows.empty() ? "" : S(branch_rows[0][0]);
+    p.Add({Variant(branch), Variant(name.empty() ? "Filial " + branch : name)});
+  }
+  for (const Row& r : clients) {
+    if (S(r[0]).empty() || !blank(S(r[2]))) continue;
+    p.Add({Variant(S(r[0])), Variant(S(r[1]).empty() ? item_names[S(r[0])] : S(r[1]))});
+  }
+  return p.Build();
+}
+
+// An order's vehicles as two statements read them: the order's delivery day
+// (the grid's first day for an order the grid does not hold), then the fleet
+// with its load of that day.
+Variant ReferenceOrderVehicles(Session& s, const std::string& order, const std::string& branch,
+                               const std::string& inscription, const std::string& grid) {
+  detail::PacketBuilder p;
+  p.Str("IDMARCADO", 1, true)
+      .Str("CDVIATURA", 4)
+      .Str("DSTIPOVEIC", 50)
+      .Dbl("QTCAPACIVIAT")
+      .Dbl("VRVOLUMEVIAT")
+      .Dbl("VRPESOUTIL")
+      .Dbl("VRVOLUMEUTIL")
+      .Dbl("QTPEDIDOS");
+  auto day_rows = s.Query(
+      "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND "
+      "NRGRADEDISTR = ? AND NRPEDIDO = ?",
+      {Value(branch), Value(grid), Value(order)});
+  if (day_rows[0][0].IsNull()) {
+    day_rows = s.Query(
+        "SELECT MIN(DTENTREGA) FROM ITEMGRADE WHERE CDFILIAL = ? AND "
+        "NRGRADEDISTR = ?",
+        {Value(branch), Value(grid)});
+  }
+  const std::string day = S(day_rows[0][0]);
+  auto percent = [](double part, double whole) {
+    return whole > 0 ? planning::Round3(part / whole * 100) : 0;
+  };
+  for (const Row& v : s.Query("SELECT CDVIATURA, DSTIPOVEIC, QTCAPACIVIAT, VRVOLUMEVIAT FROM "
+                              "VEICULO WHERE NRINSJURTRAN = ? ORDER BY CDVIATURA",
+                              {Value(inscription)})) {
+    const Value code = v[0];
+    const auto load = s.Query(
+        "SELECT VRPESO, VRVOLUME FROM CARGAVEICULO WHERE CDVIATURA = ? AND "
+        "DTENTREGA = ?",
+        {code, Value(day)});
+    const auto orders = s.Query(
+        "SELECT QTPEDIDOS FROM GRADEVEICULO WHERE CDFILIAL = ? AND "
+        "NRGRADEDISTR = ? AND CDVIATURA = ?",
+        {Value(branch), Value(grid), code});
+    const bool carries = !s.Query(
+                               "SELECT 1 FROM ALOCGRADE WHERE CDFILIAL = ? AND "
+                               "NRGRADEDISTR = ? AND CDVIATURA = ? AND NRPEDIDO = ?",
+                               {Value(branch), Value(grid), code, Value(order)})
+                              .empty();
+    const double weight = detail::D(v[2]), volume = detail::D(v[3]);
+    const double used_weight = load.empty() ? 0 : detail::D(load[0][0]);
+    const double used_volume = load.empty() ? 0 : detail::D(load[0][1]);
+    p.Add({Variant(carries ? "S" : "N"), Variant(S(code)), Variant(S(v[1])), Variant(weight),
+           Variant(volume), Variant(percent(weight - used_weight, weight)),
+           Variant(percent(volume - used_volume, volume)),
+           Variant(orders.empty() ? 0.0 : detail::D(orders[0][0]))});
+  }
+  return p.Build();
+}
 
 class ReadAnswersTest : public ::testing::TestWithParam<std::tuple<const char*, Backend>> {
  protected:
@@ -251,6 +352,69 @@ TEST_P(ReadAnswersTest, ItemAndOrderVehiclesMatchTheAllocations) {
     }
     EXPECT_EQ(expected, marked) << order;
   }
+}
+
+// The inconsistencies (of each vehicle and of the whole grid) and each
+// order's vehicles (an order of the grid, one the grid does not hold, a grid
+// without items) are the very packets the plain statements build, through
+// the clients' and the branch's cases: no record, a blank name, no address,
+// the branch with an address, without one, without a name, without a row.
+TEST_P(ReadAnswersTest, ErrorsAndOrderVehiclesAreThePlainStatementsPacketsToTheByte) {
+  Disorder();
+  const std::vector<Row> orders =
+      Query("SELECT DISTINCT NRPEDIDO FROM ITEMGRADE WHERE NRGRADEDISTR = ? ORDER BY NRPEDIDO",
+            {Value(grid_)});
+  ASSERT_FALSE(orders.empty());
+  const std::string inscription = transporter_.substr(1);
+  int listed = 0;
+  auto compare = [&](const std::string& state) {
+    std::vector<std::string> vehicles = Fleet();
+    vehicles.push_back("");
+    for (const std::string& vehicle : vehicles) {
+      const Variant answer = Call("GetErro", {grid_, vehicle, "0001"});
+      Variant reference;
+      db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+        reference = ReferenceErrors(s, grid_, vehicle, "0001");
+      });
+      EXPECT_EQ(data::EncodePacket(reference.AsPacket()), data::EncodePacket(answer.AsPacket()))
+          << state << ", vehicle '" << vehicle << "'";
+      listed += static_cast<int>(answer.AsPacket().rows.size());
+    }
+    std::vector<std::pair<std::string, std::string>> asked;
+    for (const Row& r : orders) asked.emplace_back(S(r[0]), grid_);
+    asked.emplace_back("999999", grid_);
+    asked.emplace_back(S(orders[0][0]), "999999");
+    for (const auto& pair : asked) {
+      const std::string& order = pair.first;
+      const std::string& grid = pair.second;
+      const Variant answer = Call("GetCarroPedido", {order, "0001", inscription, grid});
+      Variant reference;
+      db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+        reference = ReferenceOrderVehicles(s, order, "0001", inscription, grid);
+      });
+      EXPECT_EQ(data::EncodePacket(reference.AsPacket()), data::EncodePacket(answer.AsPacket()))
+          << state << ", order " << order << " of grid " << grid;
+    }
+  };
+  compare("branch with an address");
+  EXPECT_GT(listed, 0);
+  const std::vector<Row> clients =
+      Query("SELECT DISTINCT CDCLIENTE FROM ALOCGRADE WHERE NRGRADEDISTR = ? ORDER BY CDCLIENTE",
+            {Value(grid_)});
+  auto write = [&](const std::string& sql, const std::vector<Value>& params) {
+    db_.storage()->Transact(TxKind::Write, [&](Session& s) { s.Exec(sql, params); });
+  };
+  // The client with a blank name loses its address too (blanks only): its
+  // name comes from the items.
+  write("UPDATE CLIENTE SET ENDERECO = '   ' WHERE CDCLIENTE = ?", {clients[1][0]});
+  write("UPDATE FILIAL SET ENDERECO = '  ' WHERE CDFILIAL = '0001'", {});
+  listed = 0;
+  compare("branch with a blank address");
+  EXPECT_GT(listed, 0);
+  write("UPDATE FILIAL SET NMFILIAL = NULL, ENDERECO = NULL WHERE CDFILIAL = '0001'", {});
+  compare("branch without name or address");
+  write("DELETE FROM FILIAL WHERE CDFILIAL = '0001'", {});
+  compare("branch without a row");
 }
 
 }  // namespace

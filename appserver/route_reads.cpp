@@ -187,19 +187,19 @@ std::vector<Stop> RouteStops(Session& s, const std::string& branch, const std::s
   // every other one).
   std::vector<Stop> stops;
   const Value b(branch), g(grid), v(vehicle);
-  for (const Row& r :
-       s.Query("SELECT a.CDCLIENTE, a.NRORDEM, a.IDRET, c.NMFANTCLIE, "
-               "CASE WHEN COALESCE(c.NMFANTCLIE, '') = '' THEN "
-               "(SELECT MAX(i.NMFANTCLIE) FROM ALOCGRADE x JOIN ITEMGRADE i ON "
-               "i.CDFILIAL = x.CDFILIAL AND i.NRGRADEDISTR = x.NRGRADEDISTR AND "
-               "i.NRPEDIDO = x.NRPEDIDO AND i.NRITEMPED = x.NRITEMPED "
-               "WHERE x.CDFILIAL = ? AND x.NRGRADEDISTR = ? AND x.CDVIATURA = ? AND "
-               "x.CDCLIENTE = a.CDCLIENTE) END, "
-               "c.IDTPIJURCLIE, c.ENDERECO, c.CEP, c.LATITUDE, c.LONGITUDE FROM "
-               "(SELECT CDCLIENTE, MIN(NRORDENTREGRADE) AS NRORDEM, MAX(IDRETGRADEDISTR) AS IDRET "
-               "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
-               "GROUP BY CDCLIENTE) a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE",
-               {b, g, v, b, g, v})) {
+  static const std::string kStops =
+      "SELECT a.CDCLIENTE, a.NRORDEM, a.IDRET, c.NMFANTCLIE, "
+      "CASE WHEN COALESCE(c.NMFANTCLIE, '') = '' THEN "
+      "(SELECT MAX(i.NMFANTCLIE) FROM ALOCGRADE x JOIN ITEMGRADE i ON "
+      "i.CDFILIAL = x.CDFILIAL AND i.NRGRADEDISTR = x.NRGRADEDISTR AND "
+      "i.NRPEDIDO = x.NRPEDIDO AND i.NRITEMPED = x.NRITEMPED "
+      "WHERE x.CDFILIAL = ? AND x.NRGRADEDISTR = ? AND x.CDVIATURA = ? AND "
+      "x.CDCLIENTE = a.CDCLIENTE) END, "
+      "c.IDTPIJURCLIE, c.ENDERECO, c.CEP, c.LATITUDE, c.LONGITUDE FROM "
+      "(SELECT CDCLIENTE, MIN(NRORDENTREGRADE) AS NRORDEM, MAX(IDRETGRADEDISTR) AS IDRET "
+      "FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND CDVIATURA = ? "
+      "GROUP BY CDCLIENTE) a LEFT JOIN CLIENTE c ON c.CDCLIENTE = a.CDCLIENTE";
+  for (const Row& r : s.Query(kStops, {b, g, v, b, g, v})) {
     stops.push_back({S(r[1]), S(r[0]), S(r[3]).empty() ? S(r[4]) : S(r[3]), S(r[5]), S(r[6]),
                      S(r[7]), S(r[2]), r[8], r[9]});
   }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -258,6 +259,12 @@ std::string SqliteFileWarning(const std::string& path) {
 }
 
 std::shared_ptr<Storage> OpenSqliteStorage(const std::string& path) {
+  // SQLite counts the memory it holds under one lock for the whole process,
+  // taken on every allocation of every connection: the server's threads
+  // queued on it. Nothing here reads those counts. Only possible before
+  // SQLite's first use in the process (refused, and harmless, after it).
+  static std::once_flag uncounted;
+  std::call_once(uncounted, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   if (path.empty() || path == ":memory:" || path.rfind("file::memory:", 0) == 0) {
     throw StorageError("the server database must be a file: " + path);
   }

@@ -198,7 +198,9 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
     }
     answer.Raw("\"args\":").Values(reply.args).Raw(",\"result\":").Value(reply.result).Raw("}");
     res.status = 200;
-    res.set_content(answer.Take(), "application/json");
+    // The text moves into the answer (set_content would copy it).
+    res.body = answer.Take();
+    res.set_header("Content-Type", "application/json");
   } catch (const std::exception& e) {
     Reply(res, 200, {{"error", e.what()}});
   }
