@@ -167,6 +167,7 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
   TimedOptions timed;
   timed.effort = std::min(options.clock_max_effort,
                           options.effort_per_order * static_cast<std::uint64_t>(nodes));
+  timed.take_out = options.clock_max_effort / 100 * options.clock_take_out_share;
   const TimedSolution solved = SolveTimedRouting(problem, timed);
 
   PackResult out;
@@ -184,6 +185,7 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
   if (report == nullptr) return out;
 
   report->orders_moved = problem.customers;
+  report->clock_steps = solved.steps;
   report->km_before = RoutesKm(packed, item_place, map);
   report->km_after = RoutesKm(out, item_place, map);
   report->stops.assign(vehicles.size(), {});

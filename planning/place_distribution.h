@@ -39,6 +39,11 @@ struct PlaceOptions {
   // each customer's places beside its nearest neighbours first, so a step
   // goes further there.
   std::uint64_t clock_max_effort = 16'000'000;
+  // The share of that cap, in percent, the taking out of whole routes may
+  // spend before the search for fewer vehicles goes on (its steps counted
+  // within the cap, whatever the size of the day). None by default: on
+  // days of hundreds of customers it gave no fewer vehicles and cost CPU.
+  unsigned clock_take_out_share = 0;
 };
 
 // The clock of a day, for a distribution that keeps the clients' receiving
@@ -77,6 +82,7 @@ struct PlaceReport {
   std::size_t orders_moved = 0;  // orders the routing weighed (0: left as packed)
   double km_before = 0;          // the routes of the packing, each in its best order
   double km_after = 0;           // the same measure for the answer
+  std::uint64_t clock_steps = 0;  // with a clock: the steps its search spent (TimedSolution)
   // With a clock: the stops no vehicle could make on time (each order
   // once), and each vehicle's places in visiting order (none for an unused
   // vehicle).

@@ -321,5 +321,55 @@ TEST(PlanByPlace, WithAClockRandomDaysStaySoundCompleteAndTheSameTwice) {
   }
 }
 
+TEST(PlanByPlace, WithAClockTheEffortCapBoundsTheWholeSearchRouteTakingIncluded) {
+  // Several delivery dates of a day, each planned on its own as the server
+  // plans them: however much of the cap the taking out of routes may
+  // spend, each date's search stays within the cap, and every order rides
+  // once, on time where its window allows.
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> coord(-50, 50), weight(20, 300);
+  for (int date = 0; date < 4; ++date) {
+    SCOPED_TRACE("date " + std::to_string(date));
+    const int clients = 40 + 30 * date;
+    std::vector<std::pair<double, double>> at = {{0, 0}};
+    std::vector<std::vector<TimeWindow>> windows(1);
+    for (int c = 0; c < clients; ++c) {
+      at.push_back({coord(rng), coord(rng)});
+      const double open = 420 + static_cast<double>(rng() % 300);
+      windows.push_back(rng() % 3 == 0 ? std::vector<TimeWindow>{}
+                                       : std::vector<TimeWindow>{{open, open + 150}});
+    }
+    std::vector<PackItem> items;
+    std::vector<std::size_t> place;
+    for (int o = 0; o < clients; ++o) {
+      items.push_back({weight(rng), 0.05, 1, "P" + std::to_string(o), "1", "d"});
+      place.push_back(1 + static_cast<std::size_t>(o));
+    }
+    const std::vector<PackVehicle> fleet(static_cast<std::size_t>(clients), {1500, 10});
+    const PlaceMap map = Plane(at);
+    const PackResult packed = PackItems(items, fleet);
+    ASSERT_TRUE(packed.complete);
+    const PlaceClock clock = ClockFor(map, windows);
+    for (unsigned share : {0u, 30u, 100u}) {
+      SCOPED_TRACE("share " + std::to_string(share));
+      PlaceOptions options;
+      options.effort_per_order = 1'000'000;  // the cap decides
+      options.clock_max_effort = 400'000;
+      options.clock_take_out_share = share;
+      PlaceReport report;
+      const PackResult planned =
+          PlanByPlace(items, fleet, packed, place, map, options, &report, &clock);
+      ExpectSound(items, fleet, planned);
+      EXPECT_TRUE(report.late.empty());
+      EXPECT_GT(report.clock_steps, options.clock_max_effort / 2);
+      // One iteration of the search, at most, past the cap.
+      EXPECT_LE(report.clock_steps, options.clock_max_effort + 20'000);
+      std::set<std::string> orders;
+      for (const PackAllocation& a : planned.allocations) orders.insert(items[a.item].order);
+      EXPECT_EQ(orders.size(), items.size());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dg::planning

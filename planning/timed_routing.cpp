@@ -243,9 +243,14 @@ class Search {
     if (!best.unassigned.empty()) {
       best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
     }
-    if (options_.fewest_vehicles && best.unassigned.empty() &&
-        m_.p.customers <= kTakeOutCustomers) {
-      TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
+    if (options_.fewest_vehicles && best.unassigned.empty()) {
+      if (options_.take_out == TimedOptions::kTakeOutByShare) {
+        if (m_.p.customers <= kTakeOutCustomers) {
+          TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare, kTakeOutStepsPerInsertion);
+        }
+      } else if (steps_ < fleet_effort) {
+        TakeOutRoutes(best, std::min(options_.take_out, fleet_effort - steps_), 1);
+      }
     }
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
@@ -293,11 +298,15 @@ class Search {
   }
 
   // Takes whole routes out of a complete plan while their customers find
-  // places on the others.
-  void TakeOutRoutes(Plan& plan, std::uint64_t effort) {
+  // places on the others, within `effort` of its steps, `per_step` of them
+  // counted as one of the search's.
+  void TakeOutRoutes(Plan& plan, std::uint64_t effort, std::uint64_t per_step) {
+    if (effort == 0) return;
     std::vector<std::vector<std::size_t>> routes;
     for (const Route& r : plan.routes) routes.push_back(r.nodes);
-    steps_ += MinimiseTimedRoutes(m_.p, routes, effort, options_.seed) / kTakeOutStepsPerInsertion;
+    const std::uint64_t spent = MinimiseTimedRoutes(m_.p, routes, effort, options_.seed);
+    steps_ += spent / per_step;
+    uncounted_ += spent - spent / per_step;
     for (std::size_t v = 0; v < routes.size(); ++v) {
       plan.routes[v].nodes = std::move(routes[v]);
       Simulate(m_, v, plan.routes[v]);
@@ -631,6 +640,7 @@ class Search {
     }
     s.used = plan.used;
     s.cost = plan.cost;
+    s.steps = steps_ + uncounted_;
     return s;
   }
 
@@ -638,6 +648,8 @@ class Search {
   TimedOptions options_;
   SeededRandom random_;
   std::uint64_t steps_ = 0;
+  // Steps of the taking out of routes beyond those counted in steps_.
+  std::uint64_t uncounted_ = 0;
   std::size_t limit_ = 0;
   std::vector<std::vector<std::size_t>> neighbours_;
   std::vector<std::uint32_t> absences_;

@@ -77,6 +77,14 @@ struct TimedOptions {
   // percent.
   bool fewest_vehicles = true;
   unsigned fleet_share = 60;
+  // The taking out of whole routes (timed_route_minimise.h) before the
+  // search for fewer vehicles: at most so many of its steps, each counted
+  // as one step of `effort` and within the effort for fewer vehicles, on
+  // a problem of any size (0: not at all). kTakeOutByShare: the search's
+  // own budget, a share of the effort for fewer vehicles with each step
+  // counted as a tenth, on problems of at most 1,000 customers.
+  static constexpr std::uint64_t kTakeOutByShare = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t take_out = kTakeOutByShare;
 };
 
 // The customers of each vehicle in visiting order (an empty route for an
@@ -89,6 +97,10 @@ struct TimedSolution {
   std::size_t used = 0;
   double cost = 0;      // by the problem's objective
   double distance = 0;  // the sum of the routes' costs
+  // The steps the search spent, those of the taking out of routes each
+  // counted whole (within the effort, one iteration past it at most, where
+  // `take_out` gives that a budget).
+  std::uint64_t steps = 0;
 };
 
 // The schedule of one vehicle's route under the problem's clock (unloading

@@ -73,6 +73,25 @@ TEST(SolveTimedRouting, PlansAreFeasibleCompleteAndTheSameTwice) {
   }
 }
 
+TEST(SolveTimedRouting, RoutesTakenOutOnABudgetCountWithinTheEffort) {
+  // A budget for taking out whole routes is spent within the effort, one
+  // for one, on a day of any size; none at all leaves the search whole.
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const TimedProblem p = RandomDay(60, seed);
+    for (std::uint64_t take_out : {std::uint64_t{0}, std::uint64_t{50'000},
+                                   std::uint64_t{1'000'000}}) {
+      TimedOptions o = Effort(200'000);
+      o.take_out = take_out;
+      const TimedSolution s = SolveTimedRouting(p, o);
+      EXPECT_TRUE(IsTimedFeasible(p, s)) << take_out;
+      EXPECT_TRUE(s.late.empty());
+      EXPECT_LE(s.steps, o.effort + 10'000) << take_out;
+      EXPECT_EQ(SolveTimedRouting(p, o).routes, s.routes);
+    }
+  }
+}
+
 TEST(SolveTimedRouting, WindowsDecideHowManyVehicles) {
   // Two clients 60 minutes out in opposite directions, both receiving from
   // 08:00 to 08:30: one vehicle cannot make both, two can.
