@@ -14,6 +14,10 @@
 namespace dg::planning {
 namespace {
 
+using detail::LatestArrival;
+using detail::LatestBack;
+using detail::TakesBreaks;
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // Times within this many minutes count as equal: the windows are whole
 // minutes and the sums of travel times carry rounding.
@@ -68,15 +72,24 @@ struct Model : detail::TimedAccess {
 
 // One vehicle's route with its schedule: the departure from each stop and
 // the driving since the last break there, for the insertions to go on from.
+// Where the vehicle takes no breaks and the route is on time, also the
+// latest departure from each stop that keeps every stop after it within a
+// window and the vehicle within its day, and the minutes spent waiting at
+// the stops after it: an insertion is then checked from the stops beside
+// it alone.
 struct Route {
   std::vector<std::size_t> nodes;
   RouteLoad load;
   std::vector<double> dep;
   std::vector<double> since;
+  std::vector<double> latest;
+  std::vector<double> waits_after;
   double leave = 0;
   double back = 0;
   double dist = 0;
-  double late = 0;  // lateness at the stops plus the day's overrun
+  double late = 0;           // lateness at the stops plus the day's overrun
+  bool slack_known = false;  // `latest` and `waits_after` hold
+  bool one_window = true;    // no stop but the first has more than one window
 
   double Cost(TimedObjective objective) const {
     if (nodes.empty()) return 0;
@@ -96,21 +109,25 @@ double LeaveDelay(const Model& m, std::size_t v, const VehicleDay& day, std::siz
 // The whole schedule of `nodes` on vehicle v, into `r`.
 void Simulate(const Model& m, std::size_t v, Route& r) {
   const VehicleDay& day = m.Day(v);
-  r.dep.resize(r.nodes.size());
-  r.since.resize(r.nodes.size());
+  const std::size_t size = r.nodes.size();
+  r.dep.resize(size);
+  r.since.resize(size);
   r.load = {};
   r.dist = 0;
   r.late = 0;
+  r.slack_known = false;
   r.leave = day.start + day.loading;
   if (r.nodes.empty()) {
     r.back = r.leave;
     return;
   }
   r.leave += LeaveDelay(m, v, day, r.nodes.front());
+  // The waiting at each stop, kept in `waits_after` until it is summed.
+  r.waits_after.resize(size);
   double now = r.leave;
   double since = 0;
   std::size_t at = 0;
-  for (std::size_t k = 0; k < r.nodes.size(); ++k) {
+  for (std::size_t k = 0; k < size; ++k) {
     const std::size_t node = r.nodes[k];
     r.load.weight += m.p.demand[node].weight;
     r.load.volume += m.p.demand[node].volume;
@@ -118,6 +135,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     const double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
     const WindowStart w = StartInWindows(m.Windows(node), arrival);
     r.late += w.late;
+    r.waits_after[k] = w.start - arrival;
     now = w.start + m.Service(node, at);
     r.dep[k] = now;
     r.since[k] = since;
@@ -127,13 +145,33 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
   r.back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   r.late += std::max(0.0, r.back - day.end) +
             std::max(0.0, r.back - (r.leave - day.loading) - day.longest);
+  if (TakesBreaks(day) || r.late > kSlack) return;
+  // From the return back to the first stop.
+  r.latest.resize(size);
+  r.one_window = true;
+  double latest = LatestBack(day, r.leave) - m.Travel(v, r.nodes.back(), 0);
+  double waits = 0;
+  for (std::size_t k = size; k-- > 0;) {
+    const double wait = r.waits_after[k];
+    r.latest[k] = latest;
+    r.waits_after[k] = waits;
+    if (k == 0) break;
+    const std::size_t node = r.nodes[k];
+    const std::size_t prev = r.nodes[k - 1];
+    const std::vector<TimeWindow>& windows = m.Windows(node);
+    if (windows.size() > 1) r.one_window = false;
+    latest = LatestArrival(windows, latest - m.Service(node, prev)) - m.Travel(v, prev, node);
+    waits += wait;
+  }
+  r.slack_known = true;
 }
 
 // The cost added by putting `c` at place `pos` of route r on vehicle v, or
 // infinity when a window or the working day would break (the room is the
-// caller's).
-double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
-                      std::size_t pos) {
+// caller's), going through the stops after it until their times are as
+// they were.
+double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                                std::size_t pos) {
   const TimedObjective objective = m.p.objective;
   const VehicleDay& day = m.Day(v);
   const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
@@ -169,6 +207,44 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
   return objective == TimedObjective::kDistance
              ? dist_delta
              : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
+}
+
+// InsertionDeltaBySchedule, from the stops beside the new one alone where
+// the route's latest departures are known: after the stop before it, the
+// new stop and the one after it (whose unloading may change with the stop
+// before it) are timed, and the rest holds when that one is left no later
+// than its latest departure. The time on the road grows by the delay at
+// that stop less the waiting after it. At the start of the route (the
+// departure from the branch moves) and where a stop after it is left
+// earlier than before, the schedule is gone through.
+double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                      std::size_t pos) {
+  const TimedObjective objective = m.p.objective;
+  const bool by_distance = objective == TimedObjective::kDistance;
+  if (pos == 0 || !r.slack_known || (!by_distance && !r.one_window)) {
+    return InsertionDeltaBySchedule(m, v, r, c, pos);
+  }
+  const std::size_t prev = r.nodes[pos - 1];
+  WindowStart w = StartInWindows(m.Windows(c), r.dep[pos - 1] + m.Travel(v, prev, c));
+  if (w.late > kSlack) return kInf;
+  const double dep = w.start + m.Service(c, prev);
+  double back = 0;
+  if (pos == r.nodes.size()) {
+    back = dep + m.Travel(v, c, 0);
+    if (back > LatestBack(m.Day(v), r.leave) + kSlack) return kInf;
+    if (by_distance) return m.Cost(prev, c) + m.Cost(c, 0) - m.Cost(prev, 0);
+  } else {
+    const std::size_t next = r.nodes[pos];
+    w = StartInWindows(m.Windows(next), dep + m.Travel(v, c, next));
+    if (w.late > kSlack) return kInf;
+    const double next_dep = w.start + m.Service(next, c);
+    if (next_dep > r.latest[pos] + kSlack) return kInf;
+    if (by_distance) return m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
+    const double delay = next_dep - r.dep[pos];
+    if (delay < 0) return InsertionDeltaBySchedule(m, v, r, c, pos);
+    back = r.back + std::max(0.0, delay - r.waits_after[pos]);
+  }
+  return back - r.back;
 }
 
 struct Plan {
@@ -642,8 +718,8 @@ class Search {
   std::vector<std::vector<std::size_t>> neighbours_;
   std::vector<std::uint32_t> absences_;
   // Recreate's working state: each customer's route and place in it, the
-  // routes in use, the places weighed for the customer at hand, the kinds of vehicle tried for opening, and the routes
-  // changed since the candidate was the current plan.
+  // routes in use, the places weighed for the customer at hand, the kinds of vehicle tried for
+  // opening, and the routes changed since the candidate was the current plan.
   std::vector<std::size_t> route_of_;
   std::vector<std::size_t> index_of_;
   std::vector<std::size_t> in_use_;
@@ -683,6 +759,20 @@ RouteSchedule TimedSchedule(const TimedProblem& problem, std::size_t vehicle,
   }
   return ScheduleRoute(m.Day(vehicle), clock, travel, k, sequence);
 }
+
+namespace detail {
+
+InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size_t vehicle,
+                                          const std::vector<std::size_t>& route, std::size_t c,
+                                          std::size_t pos) {
+  const Model m(problem);
+  Route r;
+  r.nodes = route;
+  Simulate(m, vehicle, r);
+  return {InsertionDelta(m, vehicle, r, c, pos), InsertionDeltaBySchedule(m, vehicle, r, c, pos)};
+}
+
+}  // namespace detail
 
 bool IsTimedFeasible(const TimedProblem& problem, const TimedSolution& solution) {
   if (solution.routes.size() != problem.vehicles.size()) return false;
