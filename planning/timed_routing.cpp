@@ -41,6 +41,9 @@ constexpr std::size_t kFixedPerStep = 1;
 // The nearest neighbours beside which a customer's insertion is weighed
 // first.
 constexpr std::size_t kGranular = 20;
+// Once routes have been taken out, the share of the effort, in percent,
+// of each attempt of the annealing at one route fewer.
+constexpr std::uint64_t kAttemptShare = 5;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model : detail::TimedAccess {
@@ -319,13 +322,14 @@ class Search {
     if (!best.unassigned.empty()) {
       best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
     }
-    if (options_.fewest_vehicles && best.unassigned.empty() &&
-        m_.p.customers <= kTakeOutCustomers) {
-      TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
-    }
+    const bool take_out =
+        options_.fewest_vehicles && best.unassigned.empty() && m_.p.customers <= kTakeOutCustomers;
+    if (take_out) TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
-    // is spent.
+    // is spent. Once routes have been taken out, each such attempt gets a
+    // short share of the effort: what the taking out left is seldom found
+    // later, and an attempt that fails spends all it has.
     while (steps_ < fleet_effort && best.used > 1 && best.unassigned.empty()) {
       Plan current = best;
       std::size_t drop = vehicles;
@@ -342,14 +346,21 @@ class Search {
       Simulate(m_, drop, current.routes[drop]);
       limit_ = best.used - 1;
       Measure(current);
-      Anneal(current, fleet_effort, true);
+      const std::uint64_t until =
+          take_out ? std::min(fleet_effort, steps_ + options_.effort / 100 * kAttemptShare)
+                   : fleet_effort;
+      Anneal(current, until, true);
       if (!current.unassigned.empty()) break;
       best = std::move(current);
     }
-    // Then the least cost on as many vehicles.
+    // Then the least cost on as many vehicles: once routes have been taken
+    // out, for the rest of the effort beyond the fleet's share, however much
+    // of that share the fleet used.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
     Plan current = best;
-    best = Anneal(current, options_.effort, false);
+    const std::uint64_t until =
+        take_out ? steps_ + (options_.effort - fleet_effort) : options_.effort;
+    best = Anneal(current, until, false);
     return Finish(best);
   }
 

@@ -101,6 +101,31 @@ TEST(SolveTimedRouting, WindowsDecideHowManyVehicles) {
   EXPECT_EQ(s.used, 2u);
 }
 
+TEST(SolveTimedRouting, FewestVehiclesFirstEvenWhenAnotherWouldSaveTimeOnTheRoad) {
+  // Client 1 receives early, client 2 (across the branch) late: one vehicle
+  // serves both, waiting eight hours between them; two would spend 40
+  // minutes on the road in all. Fewest vehicles first keeps one; without
+  // it, two.
+  TimedProblem p = Plane({{0, 0}, {10, 0}, {-10, 0}});
+  p.vehicles.assign(2, {100, 1});
+  VehicleDay day;
+  day.end = 1000;
+  p.days = {day};
+  p.clock[1].windows = {{0, 20}};
+  p.clock[2].windows = {{500, 520}};
+  p.objective = TimedObjective::kTimeOnRoad;
+  TimedOptions o = Effort(20'000);
+  const TimedSolution one = SolveTimedRouting(p, o);
+  EXPECT_TRUE(IsTimedFeasible(p, one));
+  EXPECT_EQ(one.used, 1u);
+  EXPECT_NEAR(one.cost, 510, 1e-9);
+  o.fewest_vehicles = false;
+  const TimedSolution two = SolveTimedRouting(p, o);
+  EXPECT_TRUE(IsTimedFeasible(p, two));
+  EXPECT_EQ(two.used, 2u);
+  EXPECT_NEAR(two.cost, 40, 1e-9);
+}
+
 TEST(SolveTimedRouting, AnImpossibleWindowIsCarriedLeastLateAndListed) {
   // Client 2 closes at 07:30, an hour's drive away: the vehicle starting at
   // 06:45 is 15 minutes late, the one starting at 07:00 is 30; neither
