@@ -41,9 +41,6 @@ constexpr std::size_t kFixedPerStep = 1;
 // The nearest neighbours beside which a customer's insertion is weighed
 // first.
 constexpr std::size_t kGranular = 20;
-// Once routes have been taken out, the share of the effort, in percent,
-// of each attempt of the annealing at one route fewer.
-constexpr std::uint64_t kAttemptShare = 5;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model : detail::TimedAccess {
@@ -77,22 +74,19 @@ struct Model : detail::TimedAccess {
 // the driving since the last break there, for the insertions to go on from.
 // Where the vehicle takes no breaks and the route is on time, also the
 // latest departure from each stop that keeps every stop after it within a
-// window and the vehicle within its day, and the minutes spent waiting at
-// the stops after it: an insertion is then checked from the stops beside
-// it alone.
+// window and the vehicle within its day: an insertion is then checked from
+// the stops beside it alone.
 struct Route {
   std::vector<std::size_t> nodes;
   RouteLoad load;
   std::vector<double> dep;
   std::vector<double> since;
   std::vector<double> latest;
-  std::vector<double> waits_after;
   double leave = 0;
   double back = 0;
   double dist = 0;
   double late = 0;           // lateness at the stops plus the day's overrun
-  bool slack_known = false;  // `latest` and `waits_after` hold
-  bool one_window = true;    // no stop but the first has more than one window
+  bool slack_known = false;  // `latest` holds
 
   double Cost(TimedObjective objective) const {
     if (nodes.empty()) return 0;
@@ -125,8 +119,6 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     return;
   }
   r.leave += LeaveDelay(m, v, day, r.nodes.front());
-  // The waiting at each stop, kept in `waits_after` until it is summed.
-  r.waits_after.resize(size);
   double now = r.leave;
   double since = 0;
   std::size_t at = 0;
@@ -138,7 +130,6 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     const double arrival = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, node));
     const WindowStart w = StartInWindows(m.Windows(node), arrival);
     r.late += w.late;
-    r.waits_after[k] = w.start - arrival;
     now = w.start + m.Service(node, at);
     r.dep[k] = now;
     r.since[k] = since;
@@ -151,20 +142,14 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
   if (TakesBreaks(day) || r.late > kSlack) return;
   // From the return back to the first stop.
   r.latest.resize(size);
-  r.one_window = true;
   double latest = LatestBack(day, r.leave) - m.Travel(v, r.nodes.back(), 0);
-  double waits = 0;
   for (std::size_t k = size; k-- > 0;) {
-    const double wait = r.waits_after[k];
     r.latest[k] = latest;
-    r.waits_after[k] = waits;
     if (k == 0) break;
     const std::size_t node = r.nodes[k];
     const std::size_t prev = r.nodes[k - 1];
     const std::vector<TimeWindow>& windows = m.Windows(node);
-    if (windows.size() > 1) r.one_window = false;
     latest = LatestArrival(windows, latest - m.Service(node, prev)) - m.Travel(v, prev, node);
-    waits += wait;
   }
   r.slack_known = true;
 }
@@ -216,38 +201,26 @@ double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, s
 // the route's latest departures are known: after the stop before it, the
 // new stop and the one after it (whose unloading may change with the stop
 // before it) are timed, and the rest holds when that one is left no later
-// than its latest departure. The time on the road grows by the delay at
-// that stop less the waiting after it. At the start of the route (the
-// departure from the branch moves) and where a stop after it is left
-// earlier than before, the schedule is gone through.
+// than its latest departure. At the start of the route (the departure from
+// the branch moves) the schedule is gone through; so it is for the time on
+// the road of an insertion that holds, so that its sum is the same to the
+// last digit as the schedule's.
 double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
                       std::size_t pos) {
-  const TimedObjective objective = m.p.objective;
-  const bool by_distance = objective == TimedObjective::kDistance;
-  if (pos == 0 || !r.slack_known || (!by_distance && !r.one_window)) {
-    return InsertionDeltaBySchedule(m, v, r, c, pos);
-  }
+  if (pos == 0 || !r.slack_known) return InsertionDeltaBySchedule(m, v, r, c, pos);
   const std::size_t prev = r.nodes[pos - 1];
   WindowStart w = StartInWindows(m.Windows(c), r.dep[pos - 1] + m.Travel(v, prev, c));
   if (w.late > kSlack) return kInf;
   const double dep = w.start + m.Service(c, prev);
-  double back = 0;
-  if (pos == r.nodes.size()) {
-    back = dep + m.Travel(v, c, 0);
-    if (back > LatestBack(m.Day(v), r.leave) + kSlack) return kInf;
-    if (by_distance) return m.Cost(prev, c) + m.Cost(c, 0) - m.Cost(prev, 0);
+  const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
+  if (next == 0) {
+    if (dep + m.Travel(v, c, 0) > LatestBack(m.Day(v), r.leave) + kSlack) return kInf;
   } else {
-    const std::size_t next = r.nodes[pos];
     w = StartInWindows(m.Windows(next), dep + m.Travel(v, c, next));
-    if (w.late > kSlack) return kInf;
-    const double next_dep = w.start + m.Service(next, c);
-    if (next_dep > r.latest[pos] + kSlack) return kInf;
-    if (by_distance) return m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
-    const double delay = next_dep - r.dep[pos];
-    if (delay < 0) return InsertionDeltaBySchedule(m, v, r, c, pos);
-    back = r.back + std::max(0.0, delay - r.waits_after[pos]);
+    if (w.late > kSlack || w.start + m.Service(next, c) > r.latest[pos] + kSlack) return kInf;
   }
-  return back - r.back;
+  if (m.p.objective != TimedObjective::kDistance) return InsertionDeltaBySchedule(m, v, r, c, pos);
+  return m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
 }
 
 struct Plan {
@@ -322,14 +295,13 @@ class Search {
     if (!best.unassigned.empty()) {
       best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
     }
-    const bool take_out =
-        options_.fewest_vehicles && best.unassigned.empty() && m_.p.customers <= kTakeOutCustomers;
-    if (take_out) TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
+    if (options_.fewest_vehicles && best.unassigned.empty() &&
+        m_.p.customers <= kTakeOutCustomers) {
+      TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare);
+    }
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
-    // is spent. Once routes have been taken out, each such attempt gets a
-    // short share of the effort: what the taking out left is seldom found
-    // later, and an attempt that fails spends all it has.
+    // is spent.
     while (steps_ < fleet_effort && best.used > 1 && best.unassigned.empty()) {
       Plan current = best;
       std::size_t drop = vehicles;
@@ -346,21 +318,14 @@ class Search {
       Simulate(m_, drop, current.routes[drop]);
       limit_ = best.used - 1;
       Measure(current);
-      const std::uint64_t until =
-          take_out ? std::min(fleet_effort, steps_ + options_.effort / 100 * kAttemptShare)
-                   : fleet_effort;
-      Anneal(current, until, true);
+      Anneal(current, fleet_effort, true);
       if (!current.unassigned.empty()) break;
       best = std::move(current);
     }
-    // Then the least cost on as many vehicles: once routes have been taken
-    // out, for the rest of the effort beyond the fleet's share, however much
-    // of that share the fleet used.
+    // Then the least cost on as many vehicles.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
     Plan current = best;
-    const std::uint64_t until =
-        take_out ? steps_ + (options_.effort - fleet_effort) : options_.effort;
-    best = Anneal(current, until, false);
+    best = Anneal(current, options_.effort, false);
     return Finish(best);
   }
 
