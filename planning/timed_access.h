@@ -77,11 +77,16 @@ inline double LatestBack(const VehicleDay& day, double leave) {
 // The latest arrival at a stop with these windows from which its unloading
 // can still start so as to end by `done` (minus infinity when none can):
 // a later arrival never starts unloading earlier, so every arrival up to
-// it does too.
-inline double LatestArrival(const std::vector<TimeWindow>& windows, double done) {
+// it does too. A window that opens up to `slack` after `done` still counts,
+// as the schedule lets a stop start that much late: where unloading starts
+// as a window opens and the rest of the route is as tight as can be, the
+// sums of the travel times put `done` a rounding below the opening.
+inline double LatestArrival(const std::vector<TimeWindow>& windows, double done, double slack) {
   if (windows.empty()) return done;
   for (std::size_t k = windows.size(); k-- > 0;) {
-    if (windows[k].open <= done) return std::min(windows[k].close, done);
+    if (windows[k].open <= done + slack) {
+      return std::min(windows[k].close, std::max(done, windows[k].open));
+    }
   }
   return -std::numeric_limits<double>::infinity();
 }

@@ -164,7 +164,7 @@ class Minimiser {
       if (k == 0) break;
       const std::size_t node = t.nodes[k];
       const std::size_t prev = t.nodes[k - 1];
-      latest = detail::LatestArrival(m_.Windows(node), latest - m_.Service(node, prev)) -
+      latest = detail::LatestArrival(m_.Windows(node), latest - m_.Service(node, prev), kSlack) -
                m_.Travel(v, prev, node);
     }
     t.slack_known = true;

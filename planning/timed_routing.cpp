@@ -152,7 +152,8 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
     const std::size_t node = r.nodes[k];
     const std::size_t prev = r.nodes[k - 1];
     const std::vector<TimeWindow>& windows = m.Windows(node);
-    latest = LatestArrival(windows, latest - m.Service(node, prev)) - m.Travel(v, prev, node);
+    latest =
+        LatestArrival(windows, latest - m.Service(node, prev), kSlack) - m.Travel(v, prev, node);
   }
   r.slack_known = true;
 }
