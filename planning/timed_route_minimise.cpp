@@ -152,10 +152,7 @@ class Minimiser {
     t.back = Back(v, day, s);
     if (!t.nodes.empty() && !DayHolds(day, t.back, t.leave)) t.on_time = false;
     t.slack_known = false;
-    if (!t.on_time || t.nodes.empty() || detail::TakesBreaks(day) ||
-        m_.p.objective != TimedObjective::kDistance) {
-      return;
-    }
+    if (!t.on_time || t.nodes.empty() || detail::TakesBreaks(day)) return;
     const std::size_t size = t.nodes.size();
     t.latest.resize(size);
     double latest = detail::LatestBack(day, t.leave) - m_.Travel(v, t.nodes.back(), 0);

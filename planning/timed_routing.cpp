@@ -139,10 +139,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
   r.back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   r.late += std::max(0.0, r.back - day.end) +
             std::max(0.0, r.back - (r.leave - day.loading) - day.longest);
-  // Only where the cost is the distance: with the time on the road the
-  // distribution's 10,000-item day planned on more vehicles this way, for
-  // a reason not yet found, so it goes through the schedule as before.
-  if (m.p.objective != TimedObjective::kDistance || TakesBreaks(day) || r.late > kSlack) return;
+  if (TakesBreaks(day) || r.late > kSlack) return;
   // From the return back to the first stop.
   r.latest.resize(size);
   double latest = LatestBack(day, r.leave) - m.Travel(v, r.nodes.back(), 0);
@@ -223,6 +220,9 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
     w = StartInWindows(m.Windows(next), dep + m.Travel(v, c, next));
     if (w.late > kSlack || w.start + m.Service(next, c) > r.latest[pos] + kSlack) return kInf;
   }
+  // The time on the road of an insertion that holds is summed as the
+  // schedule sums it, to the last digit.
+  if (m.p.objective != TimedObjective::kDistance) return InsertionDeltaBySchedule(m, v, r, c, pos);
   return m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
 }
 
