@@ -20,14 +20,6 @@ double DrivingMinutes(const BreakRule& rule, double& since, double minutes) {
   return total;
 }
 
-WindowStart StartInWindows(const std::vector<TimeWindow>& windows, double arrival) {
-  if (windows.empty()) return {arrival, 0};
-  for (const TimeWindow& w : windows) {
-    if (arrival <= w.close) return {std::max(arrival, w.open), 0};
-  }
-  return {arrival, arrival - windows.back().close};
-}
-
 RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>& per_node,
                             const std::vector<double>& travel_minutes, std::size_t nodes,
                             const std::vector<std::size_t>& sequence) {

@@ -101,7 +101,13 @@ struct WindowStart {
   double start = 0;
   double late = 0;
 };
-WindowStart StartInWindows(const std::vector<TimeWindow>& windows, double arrival);
+// Inline: the searches call it for every stop they time.
+inline WindowStart StartInWindows(const std::vector<TimeWindow>& windows, double arrival) {
+  for (const TimeWindow& w : windows) {
+    if (arrival <= w.close) return {arrival < w.open ? w.open : arrival, 0};
+  }
+  return {arrival, windows.empty() ? 0 : arrival - windows.back().close};
+}
 
 // "07:00-10:00" (and " e 13:00-17:00" for a second window); "livre" without
 // windows. Minutes are rounded to the nearest whole minute.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "planning/packing.h"
@@ -63,5 +64,43 @@ struct TimedAccess {
     return FitsWithin(need, room);
   }
 };
+
+inline bool TakesBreaks(const VehicleDay& day) {
+  return day.breaks.after_driving > 0 && day.breaks.minutes > 0;
+}
+
+// The latest return to the branch of a route that left it at `leave`.
+inline double LatestBack(const VehicleDay& day, double leave) {
+  return std::min(day.end, leave - day.loading + day.longest);
+}
+
+// The latest arrival at a stop with these windows from which its unloading
+// can still start so as to end by `done` (minus infinity when none can):
+// a later arrival never starts unloading earlier, so every arrival up to
+// it does too. A window that opens up to `slack` after `done` still counts,
+// as the schedule lets a stop start that much late: where unloading starts
+// as a window opens and the rest of the route is as tight as can be, the
+// sums of the travel times put `done` a rounding below the opening.
+inline double LatestArrival(const std::vector<TimeWindow>& windows, double done, double slack) {
+  if (windows.empty()) return done;
+  for (std::size_t k = windows.size(); k-- > 0;) {
+    if (windows[k].open <= done + slack) {
+      return std::min(windows[k].close, std::max(done, windows[k].open));
+    }
+  }
+  return -std::numeric_limits<double>::infinity();
+}
+
+// The cost the search weighs for putting customer c at place `pos` of
+// `route` on `vehicle` (infinity when a window or the working day would
+// break), found from the stops beside it and found by going through the
+// route's schedule: the two must agree. For the tests.
+struct InsertionWeighedTwice {
+  double beside = 0;
+  double through = 0;
+};
+InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size_t vehicle,
+                                          const std::vector<std::size_t>& route, std::size_t c,
+                                          std::size_t pos);
 
 }  // namespace dg::planning::detail

@@ -42,11 +42,16 @@ struct Tour {
   std::vector<std::size_t> nodes;
   std::vector<double> dep;
   std::vector<double> since;
+  // Where the vehicle takes no breaks and the tour is on time: the latest
+  // departure from each stop that keeps the stops after it on time and the
+  // day held.
+  std::vector<double> latest;
   RouteLoad load;
   double leave = 0;
   double back = 0;
   double dist = 0;
   bool on_time = true;
+  bool slack_known = false;
 };
 
 class Minimiser {
@@ -146,6 +151,20 @@ class Minimiser {
     t.leave = s.leave;
     t.back = Back(v, day, s);
     if (!t.nodes.empty() && !DayHolds(day, t.back, t.leave)) t.on_time = false;
+    t.slack_known = false;
+    if (!t.on_time || t.nodes.empty() || detail::TakesBreaks(day)) return;
+    const std::size_t size = t.nodes.size();
+    t.latest.resize(size);
+    double latest = detail::LatestBack(day, t.leave) - m_.Travel(v, t.nodes.back(), 0);
+    for (std::size_t k = size; k-- > 0;) {
+      t.latest[k] = latest;
+      if (k == 0) break;
+      const std::size_t node = t.nodes[k];
+      const std::size_t prev = t.nodes[k - 1];
+      latest = detail::LatestArrival(m_.Windows(node), latest - m_.Service(node, prev), kSlack) -
+               m_.Travel(v, prev, node);
+    }
+    t.slack_known = true;
   }
 
   static State Start(const VehicleDay& day) {
@@ -211,7 +230,15 @@ class Minimiser {
     State s = Before(day, t, pos);
     const std::size_t prev = s.at;
     const std::size_t next = pos == t.nodes.size() ? 0 : t.nodes[pos];
-    if (!Visit(v, day, s, c) || !RestHolds(v, t, pos, s)) return kInf;
+    if (!Visit(v, day, s, c)) return kInf;
+    if (pos > 0 && pos < t.nodes.size() && t.slack_known) {
+      // The stop after c, and the rest holds when it is left by its latest
+      // departure (counted as the walk along the rest would be).
+      ++steps_;
+      if (!Visit(v, day, s, next) || s.now > t.latest[pos] + kSlack) return kInf;
+    } else if (!RestHolds(v, t, pos, s)) {
+      return kInf;
+    }
     return m_.Cost(prev, c) + m_.Cost(c, next) - m_.Cost(prev, next);
   }
 
@@ -356,7 +383,8 @@ class Minimiser {
       if (from == kAnyVehicle || neighbours_[c].empty()) continue;
       const std::size_t near = neighbours_[c][random_.Below(neighbours_[c].size())];
       const std::size_t to = route_of_[near];
-      if (to == kAnyVehicle || to == from || !m_.Allowed(c, to) || !m_.Fits(tours_[to].load, c, to)) {
+      if (to == kAnyVehicle || to == from || !m_.Allowed(c, to) ||
+          !m_.Fits(tours_[to].load, c, to)) {
         continue;
       }
       const Tour& target = tours_[to];

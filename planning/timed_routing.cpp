@@ -14,6 +14,10 @@
 namespace dg::planning {
 namespace {
 
+using detail::LatestArrival;
+using detail::LatestBack;
+using detail::TakesBreaks;
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // Times within this many minutes count as equal: the windows are whole
 // minutes and the sums of travel times carry rounding.
@@ -68,15 +72,21 @@ struct Model : detail::TimedAccess {
 
 // One vehicle's route with its schedule: the departure from each stop and
 // the driving since the last break there, for the insertions to go on from.
+// Where the vehicle takes no breaks and the route is on time, also the
+// latest departure from each stop that keeps every stop after it within a
+// window and the vehicle within its day: an insertion is then checked from
+// the stops beside it alone.
 struct Route {
   std::vector<std::size_t> nodes;
   RouteLoad load;
   std::vector<double> dep;
   std::vector<double> since;
+  std::vector<double> latest;
   double leave = 0;
   double back = 0;
   double dist = 0;
-  double late = 0;  // lateness at the stops plus the day's overrun
+  double late = 0;           // lateness at the stops plus the day's overrun
+  bool slack_known = false;  // `latest` holds
 
   double Cost(TimedObjective objective) const {
     if (nodes.empty()) return 0;
@@ -96,11 +106,13 @@ double LeaveDelay(const Model& m, std::size_t v, const VehicleDay& day, std::siz
 // The whole schedule of `nodes` on vehicle v, into `r`.
 void Simulate(const Model& m, std::size_t v, Route& r) {
   const VehicleDay& day = m.Day(v);
-  r.dep.resize(r.nodes.size());
-  r.since.resize(r.nodes.size());
+  const std::size_t size = r.nodes.size();
+  r.dep.resize(size);
+  r.since.resize(size);
   r.load = {};
   r.dist = 0;
   r.late = 0;
+  r.slack_known = false;
   r.leave = day.start + day.loading;
   if (r.nodes.empty()) {
     r.back = r.leave;
@@ -110,7 +122,7 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
   double now = r.leave;
   double since = 0;
   std::size_t at = 0;
-  for (std::size_t k = 0; k < r.nodes.size(); ++k) {
+  for (std::size_t k = 0; k < size; ++k) {
     const std::size_t node = r.nodes[k];
     r.load.weight += m.p.demand[node].weight;
     r.load.volume += m.p.demand[node].volume;
@@ -127,13 +139,28 @@ void Simulate(const Model& m, std::size_t v, Route& r) {
   r.back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   r.late += std::max(0.0, r.back - day.end) +
             std::max(0.0, r.back - (r.leave - day.loading) - day.longest);
+  if (TakesBreaks(day) || r.late > kSlack) return;
+  // From the return back to the first stop.
+  r.latest.resize(size);
+  double latest = LatestBack(day, r.leave) - m.Travel(v, r.nodes.back(), 0);
+  for (std::size_t k = size; k-- > 0;) {
+    r.latest[k] = latest;
+    if (k == 0) break;
+    const std::size_t node = r.nodes[k];
+    const std::size_t prev = r.nodes[k - 1];
+    const std::vector<TimeWindow>& windows = m.Windows(node);
+    latest =
+        LatestArrival(windows, latest - m.Service(node, prev), kSlack) - m.Travel(v, prev, node);
+  }
+  r.slack_known = true;
 }
 
 // The cost added by putting `c` at place `pos` of route r on vehicle v, or
 // infinity when a window or the working day would break (the room is the
-// caller's).
-double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
-                      std::size_t pos) {
+// caller's), going through the stops after it until their times are as
+// they were.
+double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                                std::size_t pos) {
   const TimedObjective objective = m.p.objective;
   const VehicleDay& day = m.Day(v);
   const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
@@ -169,6 +196,34 @@ double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t
   return objective == TimedObjective::kDistance
              ? dist_delta
              : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
+}
+
+// InsertionDeltaBySchedule, from the stops beside the new one alone where
+// the route's latest departures are known: after the stop before it, the
+// new stop and the one after it (whose unloading may change with the stop
+// before it) are timed, and the rest holds when that one is left no later
+// than its latest departure. At the start of the route (the departure from
+// the branch moves) the schedule is gone through; so it is for the time on
+// the road of an insertion that holds, so that its sum is the same to the
+// last digit as the schedule's.
+double InsertionDelta(const Model& m, std::size_t v, const Route& r, std::size_t c,
+                      std::size_t pos) {
+  if (pos == 0 || !r.slack_known) return InsertionDeltaBySchedule(m, v, r, c, pos);
+  const std::size_t prev = r.nodes[pos - 1];
+  WindowStart w = StartInWindows(m.Windows(c), r.dep[pos - 1] + m.Travel(v, prev, c));
+  if (w.late > kSlack) return kInf;
+  const double dep = w.start + m.Service(c, prev);
+  const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
+  if (next == 0) {
+    if (dep + m.Travel(v, c, 0) > LatestBack(m.Day(v), r.leave) + kSlack) return kInf;
+  } else {
+    w = StartInWindows(m.Windows(next), dep + m.Travel(v, c, next));
+    if (w.late > kSlack || w.start + m.Service(next, c) > r.latest[pos] + kSlack) return kInf;
+  }
+  // The time on the road of an insertion that holds is summed as the
+  // schedule sums it, to the last digit.
+  if (m.p.objective != TimedObjective::kDistance) return InsertionDeltaBySchedule(m, v, r, c, pos);
+  return m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
 }
 
 struct Plan {
@@ -654,8 +709,8 @@ class Search {
   std::vector<std::vector<std::size_t>> neighbours_;
   std::vector<std::uint32_t> absences_;
   // Recreate's working state: each customer's route and place in it, the
-  // routes in use, the places weighed for the customer at hand, the kinds of vehicle tried for opening, and the routes
-  // changed since the candidate was the current plan.
+  // routes in use, the places weighed for the customer at hand, the kinds of vehicle tried for
+  // opening, and the routes changed since the candidate was the current plan.
   std::vector<std::size_t> route_of_;
   std::vector<std::size_t> index_of_;
   std::vector<std::size_t> in_use_;
@@ -695,6 +750,20 @@ RouteSchedule TimedSchedule(const TimedProblem& problem, std::size_t vehicle,
   }
   return ScheduleRoute(m.Day(vehicle), clock, travel, k, sequence);
 }
+
+namespace detail {
+
+InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size_t vehicle,
+                                          const std::vector<std::size_t>& route, std::size_t c,
+                                          std::size_t pos) {
+  const Model m(problem);
+  Route r;
+  r.nodes = route;
+  Simulate(m, vehicle, r);
+  return {InsertionDelta(m, vehicle, r, c, pos), InsertionDeltaBySchedule(m, vehicle, r, c, pos)};
+}
+
+}  // namespace detail
 
 bool IsTimedFeasible(const TimedProblem& problem, const TimedSolution& solution) {
   if (solution.routes.size() != problem.vehicles.size()) return false;
