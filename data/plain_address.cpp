@@ -1,6 +1,9 @@
 #include "data/plain_address.h"
 
+#include <cstdint>
 #include <vector>
+
+#include "data/utf8.h"
 
 namespace dg::data {
 namespace {
@@ -56,20 +59,8 @@ std::string Encode(const Text& t) {
   for (int cp : t) {
     if (cp < 0) {
       out.push_back(static_cast<char>(-(cp + 1)));
-    } else if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      AppendUtf8(out, static_cast<std::uint32_t>(cp));
     }
   }
   return out;

@@ -48,6 +48,15 @@ class RouteEndToEndTest : public ScreenHarness {
     ui::UserType(*s.medTpTransp, "1");
     Do([&] { ui::UserFocus(*s.DBGrid1); });
   }
+  // The distribution, then the route tab of the vehicle it leaves current,
+  // which may open only when no inconsistency is left.
+  void DistributeAndOpenTheRoute() {
+    auto& s = Screen();
+    DistributeForTheTransporter();
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    ASSERT_FALSE(s.sbtInconcistencia->Enabled());
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+  }
   // A fresh database with `fixture`, served from then on.
   void Load(const nlohmann::json& fixture) {
     rdm.reset();
@@ -167,10 +176,7 @@ TEST_F(RouteEndToEndTest, EachStopShowsItsPlannedTimes) {
   Load(fixture);
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
-    DistributeForTheTransporter();
-    ASSERT_EQ(failures, std::vector<std::string>{});
-    ASSERT_FALSE(s.sbtInconcistencia->Enabled());
-    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_NO_FATAL_FAILURE(DistributeAndOpenTheRoute());
     ASSERT_GE(s.cdsGradeRota.RecordCount(), 2);
 
     // The stops in the grid's order (by number), each with its times.
@@ -237,11 +243,8 @@ TEST_F(RouteEndToEndTest, SuggestedOrderKeepsTheTypedNumberAndWritesOnlyOnYes) {
   Load(fixture);
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
-    DistributeForTheTransporter();
-    ASSERT_EQ(failures, std::vector<std::string>{});
     // Every client has an address: the route is open for V1, which takes all.
-    ASSERT_FALSE(s.sbtInconcistencia->Enabled());
-    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
+    ASSERT_NO_FATAL_FAILURE(DistributeAndOpenTheRoute());
     ASSERT_EQ(s.cdsGradeRota.RecordCount(), 3);
     auto ordens = [&] {
       std::map<std::string, std::string> by_client;
