@@ -100,7 +100,9 @@ std::vector<std::string> UnlocatedLines(ui::Canvas& canvas, int width,
 std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& packet) {
   const int tipo = packet.FieldIndex("TIPO"), ordem = packet.FieldIndex("NRORDENTREGRADE"),
             nome = packet.FieldIndex("NOME"), lat = packet.FieldIndex("LATITUDE"),
-            lon = packet.FieldIndex("LONGITUDE"), trajeto = packet.FieldIndex("TRAJETO");
+            lon = packet.FieldIndex("LONGITUDE"), trajeto = packet.FieldIndex("TRAJETO"),
+            codigo = packet.FieldIndex("CODIGO"), janela = packet.FieldIndex("JANELA"),
+            chegada = packet.FieldIndex("HRCHEGADA"), saida = packet.FieldIndex("HRSAIDA");
   auto text = [](const std::vector<data::Variant>& row, int i) {
     return i < 0 || row[i].IsEmptyOrNull() ? std::string() : row[i].ToString();
   };
@@ -115,7 +117,11 @@ std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& packet
     const std::string kind = text(row, tipo);
     p.kind = kind.empty() ? 'C' : kind[0];
     p.order = text(row, ordem);
+    p.code = text(row, codigo);
     p.name = text(row, nome);
+    p.window = text(row, janela);
+    p.arrival = text(row, chegada);
+    p.departure = text(row, saida);
     p.latitude = number(row, lat);
     p.longitude = number(row, lon);
     if (p.latitude && std::abs(*p.latitude) > 90) p.latitude.reset();

@@ -22,7 +22,11 @@ namespace dg::screen {
 struct RoutePicturePoint {
   char kind = 'C';    // 'F' branch, 'C' stop, 'R' return point
   std::string order;  // the stop's delivery order, as stored
+  std::string code;   // the client, for a stop
   std::string name;
+  // On a day with a clock: the stop's receiving window and its planned
+  // arrival and departure (the branch's departure, the return's arrival).
+  std::string window, arrival, departure;
   std::optional<double> latitude, longitude;
   // The road line of the leg from the previous located point, in degrees
   // (latitude, longitude); empty for a straight line.
@@ -30,8 +34,9 @@ struct RoutePicturePoint {
   bool Located() const { return latitude.has_value() && longitude.has_value(); }
 };
 
-// The points of the packet's rows (fields TIPO, NRORDENTREGRADE, NOME,
-// LATITUDE, LONGITUDE, TRAJETO as "lat,lon;lat,lon;..."), in its order.
+// The points of the packet's rows (fields TIPO, NRORDENTREGRADE, CODIGO,
+// NOME, LATITUDE, LONGITUDE, TRAJETO as "lat,lon;lat,lon;...", JANELA,
+// HRCHEGADA, HRSAIDA), in its order.
 // Coordinates out of range count as unknown; a road line that cannot be
 // read is left out (a straight line is drawn).
 std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& points);

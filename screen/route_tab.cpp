@@ -229,17 +229,8 @@ void TfrmGradeDistribuicao::CarregaMapa() {
 void TfrmGradeDistribuicao::CarregaHorarios() {
   horarios_.clear();
   if (cdsMapaRota.Active()) {
-    const data::DataPacket& pontos = cdsMapaRota.Data();
-    const int tipo = pontos.FieldIndex("TIPO"), codigo = pontos.FieldIndex("CODIGO"),
-              janela = pontos.FieldIndex("JANELA"), chegada = pontos.FieldIndex("HRCHEGADA"),
-              saida = pontos.FieldIndex("HRSAIDA");
-    const auto texto = [](const data::Variant& v) { return v.IsEmptyOrNull() ? "" : v.ToString(); };
-    if (tipo >= 0 && codigo >= 0 && janela >= 0 && chegada >= 0 && saida >= 0) {
-      for (const auto& linha : pontos.rows) {
-        if (texto(linha[tipo]) != "C") continue;
-        horarios_[texto(linha[codigo])] = {texto(linha[janela]), texto(linha[chegada]),
-                                          texto(linha[saida])};
-      }
+    for (RoutePicturePoint& p : RoutePicturePoints(cdsMapaRota.Data())) {
+      if (p.kind == 'C') horarios_[p.code] = {p.window, p.arrival, p.departure};
     }
   }
   if (cdsGradeRota.Active()) cdsGradeRota.RefreshCalculated();
