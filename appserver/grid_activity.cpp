@@ -123,39 +123,54 @@ std::vector<OpenGrid> ReleaseIdleGrids(Storage& storage, std::chrono::minutes id
   return released;
 }
 
-std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string& branch,
-                                            const std::string& operator_code,
-                                            const std::function<bool(const std::string&)>& gone) {
-  // The candidates and their last writers' processes, read first: most
-  // launches find none, and the processes are judged outside any
-  // transaction.
-  std::vector<std::pair<std::string, std::string>> abandoned;
+std::vector<HeldGrid> ProcessHeldGrids(Storage& storage, const std::string& branch,
+                                       const std::string& operator_code) {
+  std::vector<HeldGrid> held;
   storage.Transact(TxKind::Read, [&](Session& s) {
     for (const Row& r :
          s.Query("SELECT NRGRADEDISTR, DSPROCESSO FROM GRADEDISTR WHERE IDSITGRADE = 'A' AND "
                  "CDFILIAL = ? AND CDOPERLANC = ? AND COALESCE(DSPROCESSO, '') <> '' "
                  "ORDER BY NRGRADEDISTR",
                  {Value(branch), Value(operator_code)})) {
-      if (gone(S(r[1]))) abandoned.emplace_back(S(r[0]), S(r[1]));
+      held.push_back({S(r[0]), S(r[1])});
     }
   });
+  return held;
+}
+
+std::vector<OpenGrid> ReleaseHeldGrids(Storage& storage, const std::string& branch,
+                                       const std::string& operator_code,
+                                       const std::vector<HeldGrid>& grids) {
   std::vector<OpenGrid> released;
-  if (abandoned.empty()) return released;
+  if (grids.empty()) return released;
   storage.Transact(TxKind::ClaimedWrite, [&](Session& s) {
     released.clear();
-    for (const auto& [grid, process] : abandoned) {
-      detail::ClaimGrid(s, branch, grid);
-      // Still open and last written by that same process: no one took it
-      // up in between.
-      for (const OpenGrid& g :
-           OpenGrids(s, " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ? AND g.DSPROCESSO = ?",
-                     {Value(branch), Value(grid), Value(process)})) {
+    for (const HeldGrid& held : grids) {
+      if (held.process.empty()) continue;
+      detail::ClaimGrid(s, branch, held.grid);
+      // Still open, still this operator's and last written by that same
+      // process: no one took it up in between.
+      for (const OpenGrid& g : OpenGrids(s,
+                                         " AND g.CDFILIAL = ? AND g.NRGRADEDISTR = ? AND "
+                                         "g.CDOPERLANC = ? AND g.DSPROCESSO = ?",
+                                         {Value(branch), Value(held.grid), Value(operator_code),
+                                          Value(held.process)})) {
         Release(s, g, "LiberaGradeAbandonada", operator_code);
         released.push_back(g);
       }
     }
   });
   return released;
+}
+
+std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string& branch,
+                                            const std::string& operator_code,
+                                            const std::function<bool(const std::string&)>& gone) {
+  // The candidates are read first: most launches find none, and the
+  // processes are judged outside any transaction.
+  std::vector<HeldGrid> abandoned = ProcessHeldGrids(storage, branch, operator_code);
+  std::erase_if(abandoned, [&](const HeldGrid& g) { return !gone(g.process); });
+  return ReleaseHeldGrids(storage, branch, operator_code, abandoned);
 }
 
 std::string ReleasedGridsText(const std::vector<OpenGrid>& grids) {

@@ -71,10 +71,28 @@ std::vector<OpenGrid> ReleaseIdleGrids(
     Storage& storage, std::chrono::minutes idle,
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
-// Discards every open grid of `branch` owned by `operator_code` whose last
-// writer was a desktop's process that `gone` says no longer runs
-// (ProcessIsGone), each journaled as "LiberaGradeAbandonada" by that
-// operator; answers them as they were.
+// An open grid and the desktop process that last wrote it.
+struct HeldGrid {
+  std::string grid;
+  std::string process;  // ThisProcessMark of that process
+};
+
+// The open grids of `branch` owned by `operator_code` whose last writer was
+// a desktop's process, by number.
+std::vector<HeldGrid> ProcessHeldGrids(Storage& storage, const std::string& branch,
+                                       const std::string& operator_code);
+
+// Discards each of `grids` that is still an open grid of `branch` owned by
+// `operator_code` and last written by the same process, each journaled as
+// "LiberaGradeAbandonada" by that operator; answers them as they were. The
+// processes are judged gone by the caller, on the machine that ran them: a
+// desktop over the network judges its own machine's.
+std::vector<OpenGrid> ReleaseHeldGrids(Storage& storage, const std::string& branch,
+                                       const std::string& operator_code,
+                                       const std::vector<HeldGrid>& grids);
+
+// ProcessHeldGrids whose process `gone` says no longer runs
+// (ProcessIsGone), released by ReleaseHeldGrids.
 std::vector<OpenGrid> ReleaseAbandonedGrids(Storage& storage, const std::string& branch,
                                             const std::string& operator_code,
                                             const std::function<bool(const std::string&)>& gone);

@@ -3,6 +3,7 @@
 #include "appserver/grid_activity.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,6 +222,89 @@ TEST_F(GridActivityTest, AGridADeadDesktopLeftIsReleasedAtTheNextLaunchOfItsOper
       ReleasedGridsText(released));
   EXPECT_EQ(0u, ReleasedGridsText({released[0], released[0], released[0]})
                     .find("As grades 000001, 000001 e 000001, deixadas abertas"));
+}
+
+// Over the network the desktop names its process too: its next launch
+// lists what its operator's dead processes hold, judges them on its own
+// machine and gets back only what is still theirs.
+TEST_F(GridActivityTest, OverHttpADesktopGetsBackWhatItsDeadProcessHeld) {
+  HttpServer server(object_, HttpServerOptions{});
+  const int port = server.Start();
+  const auto client = [&](const std::string& op, const std::string& process) {
+    HttpClientOptions options;
+    options.operator_code = op;
+    options.process = process;
+    return std::make_unique<HttpTransport>("127.0.0.1", port, options);
+  };
+  const std::string dead = "machine|host|boot|12|34", live = "machine|host|boot|56|78";
+  auto killed = client("ANA", dead), beto = client("BETO", dead), unmarked = client("ANA", ""),
+       other = client("ANA", live);
+  const Variant items = killed->Call(kServerName, "GetItensExpedicao", {"0001"}).result;
+  const std::string left = Str(
+      killed
+          ->Call(kServerName, "DistribuiQuantidades", {items, "IDCHECK = 'S'", kKey, "", "", "0001"})
+          .args[3]);
+  const auto open = [](HttpTransport& t) {
+    return Str(t.Call(kServerName, "PrxNrGrade", {"0001"}).result);
+  };
+  open(*beto);
+  open(*unmarked);
+  const std::string taken_up = open(*killed);
+  other->Call(kServerName, "SetPedidos", {"0001", "V1", taken_up});
+
+  const std::vector<HeldGrid> held = unmarked->HeldGrids("0001");
+  ASSERT_EQ(2u, held.size());
+  EXPECT_EQ(left + "|" + dead + " " + taken_up + "|" + live,
+            held[0].grid + "|" + held[0].process + " " + held[1].grid + "|" + held[1].process);
+  EXPECT_TRUE(unmarked->HeldGrids("0002").empty());
+
+  // Another operator, or a process that no longer holds the grid, gets
+  // nothing back.
+  EXPECT_TRUE(beto->ReleaseHeldGrids("0001", {{left, dead}}).empty());
+  const std::vector<OpenGrid> released =
+      unmarked->ReleaseHeldGrids("0001", {{taken_up, dead}, {left, dead}});
+  ASSERT_EQ(1u, released.size());
+  EXPECT_EQ(left, released[0].grid);
+  EXPECT_EQ(4, released[0].allocations);
+  EXPECT_EQ(std::vector<std::string>{"ANA|LiberaGradeAbandonada|" + left}, Journal(*db_.storage()));
+  EXPECT_EQ(3u, ListOpenGrids(*db_.storage()).size());
+  EXPECT_EQ(6u, Distribute("ANA").size()) << "the room came back";
+
+  // What a caller may not send is refused before anything is read.
+  httplib::Client raw("127.0.0.1", port);
+  const httplib::Headers ana = {{kOperatorHeader, "ANA"}};
+  const std::string call =
+      R"({"server": "Exp03200.rdmGradeDistribuicao", "method": "PrxNrGrade", "args": ["0001"]})";
+  struct Case {
+    std::string path, body;
+    httplib::Headers headers;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"/call", call, {{kOperatorHeader, "ANA"}, {kProcessHeader, std::string(513, 'p')}}, 400},
+      {"/call", call, {{kOperatorHeader, "ANA"}, {kProcessHeader, "a\x01"
+                                                                   "b"}},
+       400},
+      {"/grids/held", R"({"branch": "0001"})", {}, 400},
+      {"/grids/held", R"({"branch": ""})", ana, 400},
+      {"/grids/held", R"(["0001"])", ana, 400},
+      {"/grids/held", "{", ana, 400},
+      {"/grids/held/release", R"({"branch": "0001"})", ana, 400},
+      {"/grids/held/release", R"({"branch": "0001", "grids": [{"grid": "000002"}]})", ana, 400},
+      {"/grids/held/release", R"({"branch": "0001", "grids": [{"grid": 2, "process": "x"}]})",
+       ana, 400},
+      {"/grids/held/release",
+       R"({"branch": "0001", "grids": [{"grid": "000002", "process": "x\u0001"}]})", ana, 400},
+  };
+  for (const Case& c : cases) {
+    auto res = raw.Post(c.path, c.headers, c.body, "application/json");
+    ASSERT_TRUE(res) << c.path << " " << c.body;
+    EXPECT_EQ(c.status, res->status) << c.path << " " << c.body << " " << res->body;
+  }
+  EXPECT_EQ(4u, ListOpenGrids(*db_.storage()).size()) << "no refused call opened a grid";
+  HttpClientOptions too_long;
+  too_long.process = std::string(kMaxProcessLength + 1, 'p');
+  EXPECT_THROW(HttpTransport("127.0.0.1", port, too_long), Error);
 }
 
 TEST_F(GridActivityTest, AGridIsReleasedByHandOnlyWhenOpen) {

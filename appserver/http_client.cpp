@@ -195,6 +195,10 @@ HttpTransport::HttpTransport(const std::string& host, int port, HttpClientOption
   if (!options.session_token.empty()) {
     impl_->headers.emplace(kSessionHeader, options.session_token);
   }
+  if (!IsValidProcessMark(options.process)) {
+    throw Error(std::string("the process mark does not fit the header ") + kProcessHeader);
+  }
+  if (!options.process.empty()) impl_->headers.emplace(kProcessHeader, options.process);
 }
 
 std::string HttpTransport::session_token() const {
@@ -344,6 +348,44 @@ CallReply HttpTransport::Call(const std::string& server_name, const std::string&
 
 void HttpTransport::PostFixture(const json& fixture, bool discard_dispatched) {
   Post(discard_dispatched ? "/fixture?dispatched=discard" : "/fixture", fixture.dump());
+}
+
+std::vector<HeldGrid> HttpTransport::HeldGrids(const std::string& branch) {
+  const json answer = Post("/grids/held", json{{"branch", branch}}.dump());
+  std::vector<HeldGrid> grids;
+  try {
+    for (const json& g : answer.at("grids")) {
+      grids.push_back({g.at("grid").get<std::string>(), g.at("process").get<std::string>()});
+    }
+  } catch (const json::exception& e) {
+    throw TransportError("O servidor de aplicação deu uma resposta ilegível [" +
+                         std::string(e.what()) + "].");
+  }
+  return grids;
+}
+
+std::vector<OpenGrid> HttpTransport::ReleaseHeldGrids(const std::string& branch,
+                                                      const std::vector<HeldGrid>& grids) {
+  json listed = json::array();
+  for (const HeldGrid& g : grids) listed.push_back({{"grid", g.grid}, {"process", g.process}});
+  const json answer =
+      Post("/grids/held/release", json{{"branch", branch}, {"grids", listed}}.dump());
+  std::vector<OpenGrid> released;
+  try {
+    for (const json& g : answer.at("released")) {
+      OpenGrid& r = released.emplace_back();
+      r.branch = branch;
+      r.grid = g.at("grid").get<std::string>();
+      r.opened = g.at("opened").get<std::string>();
+      r.last_activity = g.at("last_activity").get<std::string>();
+      r.allocations = g.at("allocations").get<int>();
+      r.weight = g.at("weight").get<double>();
+    }
+  } catch (const json::exception& e) {
+    throw TransportError("O servidor de aplicação deu uma resposta ilegível [" +
+                         std::string(e.what()) + "].");
+  }
+  return released;
 }
 
 bool HttpTransport::ServerRequiresSignIn() {

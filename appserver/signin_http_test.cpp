@@ -122,6 +122,15 @@ TEST_F(SignedInServerTest, ASignedInOperatorWorksOnItsBranchesUnderItsOwnName) {
   EXPECT_EQ(1, GridCount(*db_.storage()));
   // Reseeding reaches every branch: only an operator of every branch may.
   EXPECT_THROW(ana->PostFixture(SmallFixture()), data::ServerCallError);
+  // So do the grids a dead desktop left open: the session's branches only.
+  EXPECT_TRUE(ana->HeldGrids("0001").empty());
+  try {
+    ana->ReleaseHeldGrids("0002", {{"000001", "machine|host|boot|12|34"}});
+    ADD_FAILURE() << "released a grid of a branch the operator may not work on";
+  } catch (const data::ServerCallError& e) {
+    EXPECT_EQ("Operador sem acesso à filial 0002.", std::string(e.what()));
+  }
+  EXPECT_THROW(Client("ANA")->HeldGrids("0001"), data::ServerCallError) << "no session";
 
   JournalFilter writes;
   writes.branch = "0001";

@@ -112,6 +112,11 @@ bool IsValidOperatorCode(std::string_view code) {
          std::all_of(code.begin(), code.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
+bool IsValidProcessMark(std::string_view mark) {
+  return mark.size() <= kMaxProcessLength &&
+         std::all_of(mark.begin(), mark.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
 bool SecretMatches(std::string_view expected, std::string_view presented) {
   // Every byte of the longer text is looked at, whatever matched before.
   const std::size_t n = std::max(expected.size(), presented.size());
@@ -160,6 +165,11 @@ std::vector<std::size_t> UnwrittenPackets(const std::vector<Variant>& sent,
 // body was read.
 thread_local std::optional<SessionInfo> request_session;
 
+std::string ProcessHeaderRule() {
+  return std::string("the header ") + kProcessHeader + " must be at most " +
+         std::to_string(kMaxProcessLength) + " printable characters";
+}
+
 // Answers POST /call.
 void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
                 const httplib::Request& req, httplib::Response& res) {
@@ -169,6 +179,10 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
   } else if (!IsValidOperatorCode(context.operator_code)) {
     return Reply(res, 400,
                  {{"error", std::string("the header ") + kOperatorHeader + OperatorCodeRule()}});
+  }
+  context.process = req.get_header_value(kProcessHeader);
+  if (!IsValidProcessMark(context.process)) {
+    return Reply(res, 400, {{"error", ProcessHeaderRule()}});
   }
   CallRequest request;
   try {
@@ -204,6 +218,99 @@ void HandleCall(const HttpServerOptions& options, rdmGradeDistribuicao& server,
   } catch (const std::exception& e) {
     Reply(res, 200, {{"error", e.what()}});
   }
+}
+
+// The branch and operator of a request on the grids a desktop process
+// holds, or the refusal already in `res`.
+struct HeldRequest {
+  std::string branch, operator_code;
+  json body;
+};
+std::optional<HeldRequest> ReadHeldRequest(const httplib::Request& req, httplib::Response& res) {
+  HeldRequest out;
+  try {
+    out.body = data::ParseJson(req.body);
+  } catch (const data::JsonTextError& e) {
+    Reply(res, 400, {{"error", std::string("the request body is refused: ") + e.what()}});
+    return std::nullopt;
+  }
+  const auto branch = out.body.is_object() ? out.body.find("branch") : out.body.end();
+  if (!out.body.is_object() || branch == out.body.end() || !branch->is_string() ||
+      branch->get_ref<const std::string&>().empty()) {
+    Reply(res, 400, {{"error", "the request needs a \"branch\" text"}});
+    return std::nullopt;
+  }
+  out.branch = branch->get<std::string>();
+  out.operator_code =
+      request_session ? request_session->operator_code : req.get_header_value(kOperatorHeader);
+  if (out.operator_code.empty() || !IsValidOperatorCode(out.operator_code)) {
+    Reply(res, 400,
+          {{"error", std::string("the header ") + kOperatorHeader + " must name the operator"}});
+    return std::nullopt;
+  }
+  if (request_session && !CoversBranch(request_session->branches, out.branch)) {
+    Reply(res, 403, {{"error", detail::NoAccessText(out.branch)}});
+    return std::nullopt;
+  }
+  return out;
+}
+
+// Answers POST /grids/held.
+void HandleHeldGrids(Storage& storage, const httplib::Request& req, httplib::Response& res) {
+  const std::optional<HeldRequest> request = ReadHeldRequest(req, res);
+  if (!request) return;
+  json grids = json::array();
+  for (const HeldGrid& g : ProcessHeldGrids(storage, request->branch, request->operator_code)) {
+    grids.push_back({{"grid", g.grid}, {"process", g.process}});
+  }
+  Reply(res, 200, {{"grids", std::move(grids)}});
+}
+
+// The list "grids" of a release, nullopt when it is not a list of objects
+// that each name a grid and a process that may travel.
+std::optional<std::vector<HeldGrid>> HeldList(const json& body) {
+  const auto listed = body.find("grids");
+  // More than a desktop can have left open: one claim each, in one write.
+  constexpr std::size_t kMostGrids = 1000;
+  if (listed == body.end() || !listed->is_array() || listed->size() > kMostGrids) {
+    return std::nullopt;
+  }
+  std::vector<HeldGrid> grids;
+  for (const json& g : *listed) {
+    const auto grid = g.is_object() ? g.find("grid") : g.end();
+    const auto process = g.is_object() ? g.find("process") : g.end();
+    if (grid == g.end() || process == g.end() || !grid->is_string() || !process->is_string()) {
+      return std::nullopt;
+    }
+    grids.push_back({grid->get<std::string>(), process->get<std::string>()});
+    if (grids.back().grid.empty() || grids.back().process.empty() ||
+        !IsValidProcessMark(grids.back().process)) {
+      return std::nullopt;
+    }
+  }
+  return grids;
+}
+
+// Answers POST /grids/held/release.
+void HandleReleaseHeldGrids(Storage& storage, const httplib::Request& req,
+                            httplib::Response& res) {
+  const std::optional<HeldRequest> request = ReadHeldRequest(req, res);
+  if (!request) return;
+  const std::optional<std::vector<HeldGrid>> grids = HeldList(request->body);
+  if (!grids) {
+    return Reply(res, 400, {{"error", "the request needs \"grids\": a list of at most 1000 "
+                                      "objects with the texts \"grid\" and \"process\""}});
+  }
+  json released = json::array();
+  for (const OpenGrid& g :
+       ReleaseHeldGrids(storage, request->branch, request->operator_code, *grids)) {
+    released.push_back({{"grid", g.grid},
+                        {"opened", g.opened},
+                        {"last_activity", g.last_activity},
+                        {"allocations", g.allocations},
+                        {"weight", g.weight}});
+  }
+  Reply(res, 200, {{"released", std::move(released)}});
 }
 
 // Answers POST /signin.
@@ -274,7 +381,7 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
     }
     request_session.reset();
     if (impl->options.signin && req.method == "POST" &&
-        (req.path == "/call" || req.path == "/fixture")) {
+        (req.path == "/call" || req.path == "/fixture" || req.path.starts_with("/grids/"))) {
       const std::string token = req.get_header_value(kSessionHeader);
       if (!token.empty()) request_session = impl->options.signin->Resolve(token);
       if (!request_session) {
@@ -328,6 +435,12 @@ HttpServer::HttpServer(std::shared_ptr<rdmGradeDistribuicao> server, HttpServerO
       return Reply(res, 400, {{"error", e.what()}});
     }
     Reply(res, 200, {{"ok", true}});
+  });
+  http.Post("/grids/held", [impl](const httplib::Request& req, httplib::Response& res) {
+    HandleHeldGrids(impl->server->storage(), req, res);
+  });
+  http.Post("/grids/held/release", [impl](const httplib::Request& req, httplib::Response& res) {
+    HandleReleaseHeldGrids(impl->server->storage(), req, res);
   });
   http.Post("/signin", [impl](const httplib::Request& req, httplib::Response& res) {
     HandleSignIn(impl->options.signin.get(), req, res);

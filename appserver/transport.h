@@ -32,6 +32,19 @@
 // it says which machines may talk to the server at all, a session says
 // which person does.
 //
+// Grids a killed desktop left open: a desktop names its process in the
+// header X-Exp-Process (below). POST /grids/held with {"branch": B} answers
+// 200 {"grids": [{"grid": N, "process": MARK}, ...]}, the open grids of B
+// that the caller's operator owns and a desktop process last wrote; the
+// desktop judges which of those processes are gone on its own machine and
+// POSTs /grids/held/release with {"branch": B, "grids": [the same
+// objects]}, which discards each one still open, still the operator's and
+// still last written by that process, and answers 200 {"released":
+// [{"grid": N, "opened": ..., "last_activity": ..., "allocations": N,
+// "weight": KG}, ...]}. Both need an operator (the session's when signed
+// in, or X-Exp-Operator) and a branch the session covers (403 otherwise);
+// a malformed body gets 400.
+//
 // TLS: with a certificate and key (HttpServerOptions::tls_cert, tls_key)
 // every connection is TLS (1.2 or later) under the same deadlines and
 // caps; a plain HTTP client gets no answer. Listening outside loopback
@@ -50,6 +63,7 @@
 
 #include "appserver/connection_limits.h"
 #include "appserver/grade_server.h"
+#include "appserver/grid_activity.h"
 #include "appserver/sessions.h"
 #include "data/rpc.h"
 
@@ -103,6 +117,15 @@ inline constexpr std::size_t kMaxOperatorLength = 40;
 // Whether an operator code may travel: at most kMaxOperatorLength bytes of
 // printable ASCII (space to tilde).
 bool IsValidOperatorCode(std::string_view code);
+
+// A desktop host over HTTP names its process (ThisProcessMark) in every
+// request, as its in-process server names it: the grids it writes keep it,
+// so that its next launch on the same machine can give back the room of the
+// grids a killed desktop left open. At most kMaxProcessLength bytes of
+// printable ASCII; absent for every other caller.
+inline constexpr const char* kProcessHeader = "X-Exp-Process";
+inline constexpr std::size_t kMaxProcessLength = 512;
+bool IsValidProcessMark(std::string_view mark);
 // The end of the refusal of an operator code that may not travel, for both
 // sides (" must be at most 40 printable characters").
 std::string OperatorCodeRule();
@@ -204,6 +227,9 @@ struct HttpClientOptions {
   // A session already open (another transport's session_token()); empty:
   // none until SignIn.
   std::string session_token;
+  // Sent with every request (kProcessHeader) when not empty; must pass
+  // IsValidProcessMark.
+  std::string process;
 };
 
 // Client side of the HTTP transport, for the server connection. Keeps one
@@ -239,6 +265,13 @@ class HttpTransport : public data::CallTransport {
   std::vector<std::string> SignIn(const std::string& operator_code, const std::string& password);
   // Ends the session, if any (failures ignored).
   void SignOut();
+  // The open grids of `branch` that the caller's operator owns and a
+  // desktop process last wrote (POST /grids/held).
+  std::vector<HeldGrid> HeldGrids(const std::string& branch);
+  // Gives back the room of `grids`, each still held by the same process
+  // (POST /grids/held/release); answers those released.
+  std::vector<OpenGrid> ReleaseHeldGrids(const std::string& branch,
+                                         const std::vector<HeldGrid>& grids);
   // The session this transport's calls carry; "" when none.
   std::string session_token() const;
   // Carries another transport's session from now on.

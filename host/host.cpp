@@ -341,6 +341,9 @@ class Backend {
       services.url = host_ = host;
       services.port = port_ = port;
       server::HttpClientOptions client;
+      // The grids this program writes name its process over the network
+      // too, so that a launch after its death gives their room back.
+      client.process = server::ThisProcessMark();
       // The operator given on the command line signs in, whatever a
       // session file names.
       Options signing = o;
@@ -350,6 +353,7 @@ class Backend {
       // A session that names a fixture starts from it, as it does in
       // process: the grids a run before it dispatched go too, by request.
       if (seed == Seed::kFixture) http->PostFixture(fixture, /*discard_dispatched=*/true);
+      released_ = ReleaseAbandonedGrids(*http, services.branch, idle_log);
       // On the desktop an ended session is renewed in the middle of the
       // work; a scripted run has nobody to ask.
       std::shared_ptr<SessionRenewal> renewal;

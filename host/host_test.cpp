@@ -301,10 +301,6 @@ class OpenAndClose : public ui::WindowSystem {
   ui::ScriptedDialogs& dialogs_;
 };
 
-// A desktop killed with its grid open, staged by the grid its process left
-// on the database: the same operator's next launch on the machine releases
-// that grid, journals it and tells the clerk its number; a grid a live
-// process holds stays open, and nothing is said.
 // A database that cannot be opened (here a folder) is named to the clerk in
 // Portuguese before any screen opens.
 TEST(HostInteractive, ADatabaseThatCannotBeOpenedIsNamedToTheClerk) {
@@ -431,6 +427,10 @@ TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManife
   std::filesystem::remove_all(dir);
 }
 
+// A desktop killed with its grid open, staged by the grid its process left
+// on the database: the same operator's next launch on the machine releases
+// that grid, journals it and tells the clerk its number; a grid a live
+// process holds stays open, and nothing is said.
 TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) {
   const std::string mark = server::ThisProcessMark();
   if (mark.empty()) GTEST_SKIP() << "this machine does not tell its processes";
@@ -496,6 +496,57 @@ TEST(HostInteractive, AGridADeadDesktopLeftIsReleasedAtLaunchAndTheClerkIsTold) 
             json::parse(first));
   std::remove(session.c_str());
   std::remove(trace.c_str());
+}
+
+// The same over a networked server: the desktop names its process in its
+// requests, and its next launch on this machine judges what its operator's
+// dead processes hold.
+TEST(HostInteractive, OverTheNetworkAGridADeadDesktopLeftIsReleasedAtLaunch) {
+  const std::string mark = server::ThisProcessMark();
+  if (mark.empty()) GTEST_SKIP() << "this machine does not tell its processes";
+  server::testing::TempDatabase db;
+  server::LoadFixture(*db.storage(), server::testing::SmallFixture());
+  server::HttpServer server(std::make_shared<server::rdmGradeDistribuicao>(db.storage()),
+                            server::HttpServerOptions{});
+  const int port = server.Start();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port);
+  const auto desktop = [&](const std::string& process) {
+    server::HttpClientOptions options;
+    options.operator_code = "ANA";
+    options.process = process;
+    return std::make_shared<server::HttpTransport>("127.0.0.1", port, options);
+  };
+  // This process with another start time is gone; another machine's
+  // process cannot be judged from here.
+  auto killed = desktop(mark.substr(0, mark.rfind('|')) + "|1");
+  auto elsewhere = desktop("machine|host|boot|12|34");
+  const std::string left =
+      killed->Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+  const std::string held =
+      elsewhere->Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+
+  ui::ScriptedDialogs dialogs;
+  OpenAndClose windows(dialogs);
+  Display display;
+  display.windows = &windows;
+  display.dialogs = &dialogs;
+  const char* args[] = {"exp-host", "--server", url.c_str(), "--operator", "ANA"};
+  std::ostringstream out, err;
+  EXPECT_EQ(0, RunHost(ParseOptions(5, args), display, out, err)) << err.str();
+  server::OpenGrid released;
+  released.grid = left;
+  ASSERT_FALSE(dialogs.Log().empty());
+  EXPECT_EQ("info: " + server::ReleasedGridsText({released}), dialogs.Log().front());
+  std::string open;
+  for (const server::OpenGrid& g : server::ListOpenGrids(*db.storage())) open += g.grid + " ";
+  EXPECT_EQ(held + " ", open);
+
+  // A server that cannot say leaves them to its idle release, and the
+  // launch goes on.
+  server.Stop();
+  std::ostringstream log;
+  EXPECT_TRUE(ReleaseAbandonedGrids(*killed, "0001", &log).empty());
+  EXPECT_NE(std::string::npos, log.str().find("not released")) << log.str();
 }
 
 // A session that ended while the screen was open: the refused call is made

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "appserver/process_mark.h"
+
 namespace dg::host {
 
 std::optional<std::string> ScriptedPassword(const Options& o) {
@@ -53,6 +55,23 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
   client->session_token = http->session_token();
   *operator_code = code;
   return http;
+}
+
+std::vector<server::OpenGrid> ReleaseAbandonedGrids(server::HttpTransport& http,
+                                                    const std::string& branch, std::ostream* log) {
+  try {
+    std::vector<server::HeldGrid> gone = http.HeldGrids(branch);
+    std::erase_if(gone, [](const server::HeldGrid& g) { return !server::ProcessIsGone(g.process); });
+    if (gone.empty()) return {};
+    return http.ReleaseHeldGrids(branch, gone);
+  } catch (const std::exception& e) {
+    if (log != nullptr) {
+      *log << "exp-host: the grids left open by a session that ended without closing them were "
+              "not released ("
+           << e.what() << ")" << std::endl;
+    }
+    return {};
+  }
 }
 
 SessionRenewal::SessionRenewal(std::shared_ptr<server::HttpTransport> signer, std::string server,

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,14 @@ std::optional<std::string> ScriptedPassword(const Options& o);
 std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const AskSignIn& ask,
                                                      server::HttpClientOptions* client,
                                                      std::string* operator_code);
+
+// The grids of `branch` that this operator's desktop processes on this
+// machine left open when they died (killed, or the machine restarted),
+// released on the server so that their vehicles' room is free again.
+// Best effort: a server that cannot say (an older one, or one lost) leaves
+// them to its release of idle grids, and `log`, when given, is told why.
+std::vector<server::OpenGrid> ReleaseAbandonedGrids(server::HttpTransport& http,
+                                                    const std::string& branch, std::ostream* log);
 
 // When a signed-in operator's session ends while the screen is open (it
 // idled out, or an administrator ended it), the server refuses the next
