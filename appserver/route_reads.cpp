@@ -226,7 +226,8 @@ Variant GetPontosRota(Session& s, Args& a) {
       .Memo("TRAJETO")
       .Str("JANELA", 30)
       .Str("HRCHEGADA", 5)
-      .Str("HRSAIDA", 5);
+      .Str("HRSAIDA", 5)
+      .Dbl("NRMINATRASO");
   const std::vector<StoredLine> lines = StoredLines(s, branch, grid, vehicle);
   // The planned times, on a route with a clock: leaving the branch, at each
   // stop, and back when the route ends at the branch.
@@ -249,7 +250,7 @@ Variant GetPontosRota(Session& s, Args& a) {
       }
     }
     if (here) previous = here;
-    Variant window, arrival, departure;
+    Variant window, arrival, departure, late;
     if (place.kind == 'F') {
       departure = clock_text(times.leave);
     } else if (place.kind == 'R' && place.code == branch) {
@@ -258,10 +259,11 @@ Variant GetPontosRota(Session& s, Args& a) {
       if (!at->second.window.empty()) window = Variant(at->second.window);
       arrival = clock_text(at->second.arrival);
       departure = clock_text(at->second.departure);
+      if (times.clocked) late = Variant(std::ceil(at->second.late));
     }
     p.Add({Variant(std::string(1, place.kind)), Variant(place.order), Variant(place.code),
            Variant(place.name), Variant(place.address), Variant(place.zip), place.latitude,
-           place.longitude, Variant(line), window, arrival, departure});
+           place.longitude, Variant(line), window, arrival, departure, late});
   }
   return p.Build();
 }

@@ -182,7 +182,7 @@ TEST_P(ServerTest, ResultShapesMatchTheScreensDatasets) {
        {"0001", grid, "V1", ""},
        "TIPO:string:1 NRORDENTREGRADE:string:5 CODIGO:string:21 NOME:string:50 "
        "ENDERECO:string:86 CEP:string:15 LATITUDE:double LONGITUDE:double TRAJETO:memo "
-       "JANELA:string:30 HRCHEGADA:string:5 HRSAIDA:string:5"},
+       "JANELA:string:30 HRCHEGADA:string:5 HRSAIDA:string:5 NRMINATRASO:double"},
       {"GetOrdemSugerida",
        {"0001", grid, "V1"},
        "CODIGO:string:20 NOME:string:50 ENDERECO:string:86 NRORDENTREGRADE:string:5 "

@@ -321,9 +321,11 @@ class TfrmGradeDistribuicao : public contracts::TfrmPadraoGrid {
   std::vector<RouteMarker> marcadores_;
   // The planned window, arrival and departure of each stop of the route
   // shown (from the picture's points, by client code), which the route
-  // grid's calculated columns read.
+  // grid's calculated columns read, and the minutes it is late by (its
+  // arrival is drawn in red then).
   struct HorarioParada {
     std::string janela, chegada, saida;
+    double atraso = 0;
   };
   std::map<std::string, HorarioParada> horarios_;
   void CarregaHorarios();

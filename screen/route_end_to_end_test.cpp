@@ -10,6 +10,7 @@
 #include <set>
 
 #include "appserver/testing/test_support.h"
+#include "contracts/consiste.h"
 #include "screen/testing/fixture_items.h"
 #include "screen/testing/screen_harness.h"
 #include "ui/canvas.h"
@@ -228,6 +229,65 @@ TEST_F(RouteEndToEndTest, EachStopShowsItsPlannedTimes) {
     Do([&] { ui::UserClickCell(*s.dbgPadrao, 2, std::nullopt); });
     ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
     for (const Linha& l : linhas()) EXPECT_EQ(l.chegada, "") << l.cliente;
+  });
+}
+
+// A stop the clerk's numbering brings after its windows closed has its
+// arrival drawn in red; the others, and the grid's later cells, are drawn
+// as before.
+TEST_F(RouteEndToEndTest, ALateStopsArrivalStandsOut) {
+  nlohmann::json fixture = server::testing::SmallFixture();
+  for (int c = 0; c < 3; ++c) {
+    fixture["CLIENTE"][c]["ENDERECO"] = "Rua C" + std::to_string(c + 1);
+    fixture["CLIENTE"][c]["LATITUDE"] = -22.90 - 0.03 * c;
+    fixture["CLIENTE"][c]["LONGITUDE"] = -47.06 - 0.03 * c;
+  }
+  fixture["CLIENTE"][0]["HRJANELA1"] = "06:00-18:00";
+  for (auto& vehicle : fixture["VEICULO"]) vehicle["HRINICIOJORN"] = "06:00";
+  Load(fixture);
+  Launch(Items(), [&](ui::Form&) {
+    auto& s = Screen();
+    ASSERT_NO_FATAL_FAILURE(DistributeAndOpenTheRoute());
+    ASSERT_GE(s.cdsGradeRota.RecordCount(), 2);
+    struct Colours : ui::RecordingCanvas {
+      std::vector<ui::ColorName> text;
+      void TextRect(const ui::Rect& clip, int x, int y, const std::string& t) override {
+        text.push_back(CurrentFont().color);
+        RecordingCanvas::TextRect(clip, x, y, t);
+      }
+    };
+    const int chegada = contracts::Consiste::IndiceCol(*s.dbgGradeRota, "HRCHEGADA");
+    const auto colour = [&](const std::string& client) {
+      EXPECT_TRUE(s.cdsGradeRota.Locate("CODIGO", {Variant(client)}, false)) << client;
+      Colours canvas;
+      s.dbgGradeRota->PaintCell(canvas, ui::Rect{0, 0, 52, 18}, s.cdsGradeRota.RecNo(), chegada,
+                                ui::DrawState{});
+      EXPECT_EQ(canvas.CurrentFont().color, ui::ColorName::Default) << "the font was put back";
+      return canvas.text.empty() ? ui::ColorName::Default : canvas.text.back();
+    };
+    s.cdsGradeRota.First();
+    const std::string first = s.cdsGradeRota.FieldByName("CODIGO").AsString();
+    const std::string arrival = s.cdsGradeRota.FieldByName("HRCHEGADA").AsString();
+    ASSERT_EQ(arrival.size(), 5u);
+    s.cdsGradeRota.Last();
+    const std::string other = s.cdsGradeRota.FieldByName("CODIGO").AsString();
+    EXPECT_EQ(colour(first), ui::ColorName::Default);
+
+    // The first stop's window now closes as it is reached; typed last, it
+    // is reached later.
+    database->storage()->Transact(server::TxKind::Write, [&](server::Session& db) {
+      db.Exec("UPDATE CLIENTE SET HRJANELA1 = ? WHERE CDCLIENTE = ?",
+              {server::Value("00:00-" + arrival), server::Value(first)});
+    });
+    const int ultima = s.cdsGradeRota.RecordCount();
+    ASSERT_EQ(ui::UserClickCell(*s.dbgGradeRota, 1, "NRORDENTREGRADE"), ui::Outcome::Done);
+    ASSERT_EQ(ui::UserEditCell(*s.dbgGradeRota, std::to_string(ultima + 1)), ui::Outcome::Done);
+    Do([&] { ui::UserPost(*s.dbgGradeRota); });
+    Do([&] { s.VerificarRota(); });
+    ASSERT_TRUE(s.cdsGradeRota.Locate("CODIGO", {Variant(first)}, false));
+    EXPECT_GT(s.cdsGradeRota.FieldByName("HRCHEGADA").AsString(), arrival);
+    EXPECT_EQ(colour(first), ui::ColorName::Red);
+    EXPECT_EQ(colour(other), ui::ColorName::Default);
   });
 }
 

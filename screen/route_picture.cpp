@@ -102,7 +102,8 @@ std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& packet
             nome = packet.FieldIndex("NOME"), lat = packet.FieldIndex("LATITUDE"),
             lon = packet.FieldIndex("LONGITUDE"), trajeto = packet.FieldIndex("TRAJETO"),
             codigo = packet.FieldIndex("CODIGO"), janela = packet.FieldIndex("JANELA"),
-            chegada = packet.FieldIndex("HRCHEGADA"), saida = packet.FieldIndex("HRSAIDA");
+            chegada = packet.FieldIndex("HRCHEGADA"), saida = packet.FieldIndex("HRSAIDA"),
+            atraso = packet.FieldIndex("NRMINATRASO");
   auto text = [](const std::vector<data::Variant>& row, int i) {
     return i < 0 || row[i].IsEmptyOrNull() ? std::string() : row[i].ToString();
   };
@@ -122,6 +123,7 @@ std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& packet
     p.window = text(row, janela);
     p.arrival = text(row, chegada);
     p.departure = text(row, saida);
+    p.late_minutes = std::max(0.0, number(row, atraso).value_or(0));
     p.latitude = number(row, lat);
     p.longitude = number(row, lon);
     if (p.latitude && std::abs(*p.latitude) > 90) p.latitude.reset();

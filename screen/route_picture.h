@@ -27,6 +27,7 @@ struct RoutePicturePoint {
   // On a day with a clock: the stop's receiving window and its planned
   // arrival and departure (the branch's departure, the return's arrival).
   std::string window, arrival, departure;
+  double late_minutes = 0;  // reached after its windows closed, by so much
   std::optional<double> latitude, longitude;
   // The road line of the leg from the previous located point, in degrees
   // (latitude, longitude); empty for a straight line.
@@ -36,7 +37,7 @@ struct RoutePicturePoint {
 
 // The points of the packet's rows (fields TIPO, NRORDENTREGRADE, CODIGO,
 // NOME, LATITUDE, LONGITUDE, TRAJETO as "lat,lon;lat,lon;...", JANELA,
-// HRCHEGADA, HRSAIDA), in its order.
+// HRCHEGADA, HRSAIDA, NRMINATRASO), in its order.
 // Coordinates out of range count as unknown; a road line that cannot be
 // read is left out (a straight line is drawn).
 std::vector<RoutePicturePoint> RoutePicturePoints(const data::DataPacket& points);

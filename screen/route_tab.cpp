@@ -122,6 +122,7 @@ void TfrmGradeDistribuicao::CreateRouteTab() {
   cdsMapaRota.AddField("JANELA", FieldType::String, 30);
   cdsMapaRota.AddField("HRCHEGADA", FieldType::String, 5);
   cdsMapaRota.AddField("HRSAIDA", FieldType::String, 5);
+  cdsMapaRota.AddField("NRMINATRASO", FieldType::Double);
 
   // ---- Controls: route grid on the left, itinerary on the right, totals
   // in a strip at the bottom.
@@ -230,7 +231,7 @@ void TfrmGradeDistribuicao::CarregaHorarios() {
   horarios_.clear();
   if (cdsMapaRota.Active()) {
     for (RoutePicturePoint& p : RoutePicturePoints(cdsMapaRota.Data())) {
-      if (p.kind == 'C') horarios_[p.code] = {p.window, p.arrival, p.departure};
+      if (p.kind == 'C') horarios_[p.code] = {p.window, p.arrival, p.departure, p.late_minutes};
     }
   }
   if (cdsGradeRota.Active()) cdsGradeRota.RefreshCalculated();
@@ -427,6 +428,21 @@ void TfrmGradeDistribuicao::dbgGradeRotaDrawColumnCell(ui::DataGrid& sender, con
                                                        int data_col, ui::GridColumn& column,
                                                        ui::DrawState state) {
   if (!HasRecord(cdsGradeRota) || column.Field() == nullptr) return;
+  if (data_col == contracts::Consiste::IndiceCol(sender, "HRCHEGADA")) {
+    // An arrival after the stop's windows closed stands out.
+    const auto at = horarios_.find(cdsGradeRota.FieldByName("CODIGO").AsString());
+    if (at == horarios_.end() || at->second.atraso <= 0) return;
+    ui::Canvas& canvas = sender.CurrentCanvas();
+    const ui::Font before = canvas.CurrentFont();
+    ui::Font font = before;
+    font.bold = true;
+    if (!state.selected) font.color = ui::ColorName::Red;
+    canvas.SetFont(font);
+    canvas.FillRect(rect);
+    canvas.TextRect(rect, rect.left + 2, rect.top + 2, column.Field()->DisplayText());
+    canvas.SetFont(before);
+    return;
+  }
   if (data_col != contracts::Consiste::IndiceCol(sender, "CODIGO")) return;
   const std::string codigo = cdsGradeRota.FieldByName("CODIGO").AsString();
   std::string texto = AllTrim(column.Field()->DisplayText());

@@ -22,6 +22,8 @@ Color ResolveColor(ColorName name) {
       return {0, 0, 0};
     case ColorName::Blue:
       return {0, 0, 255};
+    case ColorName::Red:
+      return {192, 0, 0};
     case ColorName::Default:
     case ColorName::Window:
     case ColorName::White:

@@ -36,7 +36,18 @@ struct Color {
 };
 
 // Colours the screens name; the view maps the system ones to its own theme.
-enum class ColorName { Default, Window, InfoTip, ButtonFace, Menu, Highlight, White, Black, Blue };
+enum class ColorName {
+  Default,
+  Window,
+  InfoTip,
+  ButtonFace,
+  Menu,
+  Highlight,
+  White,
+  Black,
+  Blue,
+  Red
+};
 
 // The RGB value this toolkit uses for a named colour.
 Color ResolveColor(ColorName name);
