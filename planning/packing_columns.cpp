@@ -35,6 +35,8 @@ constexpr std::int64_t kMaxTableRoom = 1 << 18;
 constexpr std::uint64_t kMaxTableCells = std::uint64_t{1} << 27;
 // More kinds of pieces than this: no relaxation (its inverse is dense).
 constexpr std::size_t kMaxKinds = 1024;
+// On both dimensions, while the table has at most this many sums.
+constexpr std::int64_t kMaxPlaneCells = 1 << 16;
 // Loads the table of sums adds at most per pricing (the most valued first).
 constexpr std::size_t kLoadsPerPricing = 8;
 // The simplex's inverse is computed anew after this many pivots.
@@ -138,6 +140,26 @@ class ColumnSearch {
       for (const ExactSize& s : kinds_.size) kind_units_.push_back(of(s) / unit);
       return;
     }
+    // Sizes in both dimensions: a table over both sums, while it stays small
+    // (rooms of a hundred or so units each way).
+    std::int64_t unit_w = room_.weight, unit_v = room_.volume;
+    for (const ExactSize& s : kinds_.size) {
+      if (s.weight < 0 || s.volume < 0) return;
+      unit_w = std::gcd(unit_w, s.weight);
+      unit_v = std::gcd(unit_v, s.volume);
+    }
+    if (unit_w <= 0 || unit_v <= 0) return;
+    const std::int64_t w = room_.weight / unit_w, v = room_.volume / unit_v;
+    if (w > kMaxTableRoom || v > kMaxTableRoom || (w + 1) * (v + 1) > kMaxPlaneCells) return;
+    dimension_ = 2;
+    unit_ = unit_w;
+    unit_volume_ = unit_v;
+    table_room_ = w;
+    table_volume_ = v;
+    for (const ExactSize& s : kinds_.size) {
+      kind_units_.push_back(s.weight / unit_w);
+      kind_volume_units_.push_back(s.volume / unit_v);
+    }
   }
 
   // The loads of the residual's pieces, within its spare, that the prices
@@ -147,6 +169,7 @@ class ColumnSearch {
   bool Price(const std::vector<double>& y, const Residual& r, double& best,
              std::vector<std::uint32_t>& added) {
     if (dimension_ < 0) return false;
+    if (dimension_ == 2) return PricePlane(y, r, best, added);
     // Pieces of a kind as items of 1, 2, 4, ... of them.
     struct Item {
       std::uint32_t kind, count;
@@ -203,6 +226,86 @@ class ColumnSearch {
         if (!taken_[i * width + static_cast<std::size_t>(s)]) continue;
         count[items[i].kind] += items[i].count;
         s -= items[i].units;
+      }
+      KindLoad load;
+      for (std::uint32_t k = 0; k < count.size(); ++k) {
+        if (count[k] > 0) load.push_back({k, count[k]});
+      }
+      const std::size_t before = columns_.size();
+      Add(load, r);
+      if (columns_.size() > before) added.push_back(static_cast<std::uint32_t>(before));
+    }
+    return true;
+  }
+
+  // Price on both dimensions: the table holds every pair of sums (weight,
+  // volume) in their units, a cell per pair; otherwise as Price.
+  bool PricePlane(const std::vector<double>& y, const Residual& r, double& best,
+                  std::vector<std::uint32_t>& added) {
+    struct Item {
+      std::uint32_t kind, count;
+      std::int64_t w, v;
+      double value;
+    };
+    std::vector<Item> items;
+    for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
+      std::uint32_t left = r.demand[k];
+      for (std::uint32_t c = 1; left > 0; c *= 2) {
+        const std::uint32_t take = std::min(c, left);
+        items.push_back({k, take, kind_units_[k] * take, kind_volume_units_[k] * take, y[k] * take});
+        left -= take;
+      }
+    }
+    const std::int64_t high_w = table_room_, high_v = table_volume_;
+    const std::int64_t low_w = std::max<std::int64_t>(0, high_w - r.spare.weight / unit_);
+    const std::int64_t low_v = std::max<std::int64_t>(0, high_v - r.spare.volume / unit_volume_);
+    const auto row = static_cast<std::size_t>(high_v + 1);
+    const std::size_t width = static_cast<std::size_t>(high_w + 1) * row;
+    if (items.size() * width > kMaxTableCells) return false;
+    const double none = -std::numeric_limits<double>::infinity();
+    value_.assign(width, none);
+    value_[0] = 0;
+    taken_.assign(items.size() * width, false);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const Item& it = items[i];
+      if (it.w > high_w || it.v > high_v) continue;
+      const auto shift = static_cast<std::size_t>(it.w) * row + static_cast<std::size_t>(it.v);
+      steps_ += static_cast<std::uint64_t>(high_w - it.w + 1) *
+                static_cast<std::uint64_t>(high_v - it.v + 1);
+      for (std::int64_t a = high_w; a >= it.w; --a) {
+        for (std::int64_t b = high_v; b >= it.v; --b) {
+          const std::size_t cell = static_cast<std::size_t>(a) * row + static_cast<std::size_t>(b);
+          const double from = value_[cell - shift];
+          if (from == none) continue;
+          if (from + it.value > value_[cell]) {
+            value_[cell] = from + it.value;
+            taken_[i * width + cell] = true;
+          }
+        }
+      }
+    }
+    best = none;
+    std::vector<std::size_t> sums;
+    for (std::int64_t a = low_w; a <= high_w; ++a) {
+      for (std::int64_t b = low_v; b <= high_v; ++b) {
+        const std::size_t cell = static_cast<std::size_t>(a) * row + static_cast<std::size_t>(b);
+        const double v = value_[cell];
+        if (v == none) continue;
+        best = std::max(best, v);
+        if (v > 1 + kPriceEps) sums.push_back(cell);
+      }
+    }
+    steps_ += width;
+    std::stable_sort(sums.begin(), sums.end(),
+                     [&](std::size_t a, std::size_t b) { return value_[a] > value_[b]; });
+    if (sums.size() > kLoadsPerPricing) sums.resize(kLoadsPerPricing);
+    for (std::size_t sum : sums) {
+      std::vector<std::uint32_t> count(r.demand.size(), 0);
+      std::size_t s = sum;
+      for (std::size_t i = items.size(); i-- > 0 && s > 0;) {
+        if (!taken_[i * width + s]) continue;
+        count[items[i].kind] += items[i].count;
+        s -= static_cast<std::size_t>(items[i].w) * row + static_cast<std::size_t>(items[i].v);
       }
       KindLoad load;
       for (std::uint32_t k = 0; k < count.size(); ++k) {
@@ -519,9 +622,12 @@ class ColumnSearch {
   ExactSize room_;
   std::uint64_t limit_;
   std::uint64_t steps_ = 0;
-  int dimension_ = -1;  // the one dimension of the table of sums; -1: none
+  // The dimension of the table of sums (0 weight, 1 volume), 2 for both
+  // (unit_ and table_room_ then count the weight); -1: none.
+  int dimension_ = -1;
   std::int64_t unit_ = 1, table_room_ = 0;
-  std::vector<std::int64_t> kind_units_;
+  std::int64_t unit_volume_ = 1, table_volume_ = 0;
+  std::vector<std::int64_t> kind_units_, kind_volume_units_;
   std::vector<double> value_;
   std::vector<bool> taken_;
   std::vector<Column> columns_;

@@ -128,10 +128,11 @@ TEST(CoverByColumns, ProvesATargetOutOfReachThatTheSumAllows) {
 }
 
 TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
-  // Two dimensions: no table of sums, only the loads given. Four vehicles
-  // of (10, 10); the pieces fill them exactly in pairs that cross: a large
-  // weight goes with a small volume.
-  const ExactSize room{10'000'000, 10'000'000};
+  // Two dimensions on a room of millions of units each way: no table of
+  // sums, only the loads given. Four vehicles of (10, 10) and a millionth;
+  // the pieces fill them in pairs that cross: a large weight goes with a
+  // small volume.
+  const ExactSize room{10'000'001, 10'000'001};
   const std::vector<ExactSize> sizes{{7'000'000, 3'000'000}, {3'000'000, 7'000'000},
                                      {6'000'000, 4'000'000}, {4'000'000, 6'000'000},
                                      {7'000'000, 3'000'000}, {3'000'000, 7'000'000},
@@ -149,6 +150,42 @@ TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
   // A load over the room or holding more pieces than there are is ignored.
   EXPECT_EQ(CoverByColumns(sizes, room, 4, {{{0, 2}}, {{1, 3}}, {{9, 1}}}, kAmple, steps, vehicle),
             ColumnOutcome::kUnknown);
+}
+
+TEST(CoverByColumns, PricesBothDimensionsWhereTheRoomCountsFewUnits) {
+  // Vehicles of (10, 10) in whole units: the loads are found by a table over
+  // both sums, so no load need be known.
+  const ExactSize room{10'000'000, 10'000'000};
+  const std::vector<ExactSize> crossing{{7'000'000, 3'000'000}, {3'000'000, 7'000'000},
+                                        {6'000'000, 4'000'000}, {4'000'000, 6'000'000},
+                                        {7'000'000, 3'000'000}, {3'000'000, 7'000'000},
+                                        {6'000'000, 4'000'000}, {4'000'000, 6'000'000}};
+  std::uint64_t steps = 0;
+  std::vector<std::uint32_t> vehicle;
+  ASSERT_EQ(CoverByColumns(crossing, room, 4, {}, kAmple, steps, vehicle), ColumnOutcome::kFound);
+  ExpectPacking(crossing, room, 4, vehicle, "crossing");
+  std::vector<std::uint32_t> again;
+  ASSERT_EQ(CoverByColumns(crossing, room, 4, {}, kAmple, steps, again), ColumnOutcome::kFound);
+  EXPECT_EQ(vehicle, again);
+  // Two pieces (6, 1), two (1, 6) and one (4, 4): each dimension alone
+  // packs onto two vehicles ({6, 4} and {6, 1, 1}), and so do the sums;
+  // together no vehicle takes two pieces of 6 in one dimension, and a
+  // vehicle with a (6, 1) and a (1, 6) has no room for the (4, 4).
+  const std::vector<ExactSize> tight{{6'000'000, 1'000'000}, {6'000'000, 1'000'000},
+                                     {1'000'000, 6'000'000}, {1'000'000, 6'000'000},
+                                     {4'000'000, 4'000'000}};
+  EXPECT_EQ(CoverByColumns(tight, room, 2, {}, kAmple, steps, vehicle), ColumnOutcome::kImpossible);
+  ASSERT_EQ(CoverByColumns(tight, room, 3, {}, kAmple, steps, vehicle), ColumnOutcome::kFound);
+  ExpectPacking(tight, room, 3, vehicle, "tight on 3");
+  // Four pieces (7, 7), no two of which share a vehicle, need four though
+  // the sums fit three.
+  const std::vector<ExactSize> square{{7'000'000, 7'000'000}, {7'000'000, 7'000'000},
+                                      {7'000'000, 7'000'000}, {7'000'000, 7'000'000},
+                                      {1'000'000, 2'000'000}};
+  EXPECT_EQ(CoverByColumns(square, room, 3, {}, kAmple, steps, vehicle),
+            ColumnOutcome::kImpossible);
+  ASSERT_EQ(CoverByColumns(square, room, 4, {}, kAmple, steps, vehicle), ColumnOutcome::kFound);
+  ExpectPacking(square, room, 4, vehicle, "square on 4");
 }
 
 // Through the packing: equal vehicles cut exactly, where first-fit
