@@ -279,14 +279,25 @@ class PostgresStorage : public Storage {
       const std::string give =
           alone ? "SELECT pg_advisory_unlock(" + lock : "SELECT pg_advisory_unlock_shared(" + lock;
       const bool locks = mode == Mode::Write || mode == Mode::ClaimedWrite;
+      // A claimed write side by side takes the writer lock inside its
+      // transaction, in the same round trip as its BEGIN, and the commit or
+      // rollback gives it back: each statement at READ COMMITTED reads what
+      // was committed before it, so waiting there for a writer alone loses
+      // nothing. A serialisable write takes it before its BEGIN (its
+      // snapshot must not predate the writer it waited for), and so does a
+      // writer alone.
+      const bool lock_in_transaction = mode == Mode::ClaimedWrite && !alone;
+      const bool session_lock = locks && !lock_in_transaction;
       std::unique_ptr<Connection> conn = Acquire();
       conn->ClearFailure();
       conn->ForgetWritten();
       bool locked = false;
       try {
-        if (locks) conn->Run(take);
-        locked = locks;
-        conn->Run(BeginText(mode));
+        if (session_lock) conn->Run(take);
+        locked = session_lock;
+        conn->Run(lock_in_transaction
+                      ? std::string(BeginText(mode)) + "; SELECT pg_advisory_xact_lock_shared(" + lock
+                      : std::string(BeginText(mode)));
         PostgresSession session(*conn);
         work(session);
         conn->Run("COMMIT");
