@@ -445,10 +445,13 @@ void DeleteAllocation(Session& s, const AllocationKey& k, const std::string& day
 
 void SetVehicleFlag(Session& s, const std::string& branch, const std::string& grid,
                     const std::string& vehicle, const std::string& flag) {
+  // Only the rows whose flag differs are written: a save of one item would
+  // otherwise write every row of the vehicle again, which on PostgreSQL is a
+  // new version of each row (and of its index entries) on every save.
   s.Exec(
       "UPDATE ALOCGRADE SET IDRETGRADEDISTR = ? WHERE CDFILIAL = ? AND NRGRADEDISTR = ? "
-      "AND CDVIATURA = ?",
-      {Value(flag), Value(branch), Value(grid), Value(vehicle)});
+      "AND CDVIATURA = ? AND (IDRETGRADEDISTR IS NULL OR IDRETGRADEDISTR <> ?)",
+      {Value(flag), Value(branch), Value(grid), Value(vehicle), Value(flag)});
   RefreshGridVehicle(s, branch, grid, vehicle);
 }
 

@@ -189,6 +189,37 @@ TEST_P(LoadsTest, ASaveOfTheSameQuantityStillTakesANewFlag) {
   EXPECT_EQ("T,T,T", Column(stops, "IDRETGRADEDISTR"));
 }
 
+// The return flag belongs to the vehicle: each save that turns it leaves
+// every row of the vehicle with it, a row without a flag (older data)
+// among them, and the other vehicles' rows as they were.
+TEST_P(LoadsTest, EveryRowOfAVehicleFollowsItsTurnedFlag) {
+  const std::string a = Distribute("");
+  Sql("UPDATE ALOCGRADE SET IDRETGRADEDISTR = NULL WHERE NRGRADEDISTR = '" + a +
+      "' AND CDVIATURA = 'V1' AND NRPEDIDO <> 'P1'");
+  auto flags = [&](const char* vehicle) {
+    std::string out;
+    db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+      out.clear();
+      for (const Row& r : s.Query("SELECT COALESCE(IDRETGRADEDISTR, '-') FROM ALOCGRADE WHERE "
+                                  "NRGRADEDISTR = ? AND CDVIATURA = ? ORDER BY NRPEDIDO, NRITEMPED",
+                                  {Value(a), Value(vehicle)})) {
+        out += r[0].ToString();
+      }
+    });
+    return out;
+  };
+  const std::string v2 = flags("V2");
+  ASSERT_GE(flags("V1").size(), 2u);
+  ASSERT_NE(std::string::npos, flags("V1").find('-'));
+  for (const char* flag : {"T", "F", "T"}) {
+    SCOPED_TRACE(flag);
+    EXPECT_EQ("ok",
+              Failure("SetGrade", {Save(a, "P1", "V1", 2, flag), 10.0, 0.1, "0001", a, "ANA"}));
+    EXPECT_EQ(std::string(flags("V1").size(), flag[0]), flags("V1"));
+    EXPECT_EQ(v2, flags("V2"));
+  }
+}
+
 // Distributing a grid again writes only what changed, and leaves what a
 // distribution into a new grid leaves: the clerk's stops, flags and moves
 // are undone, an item no longer selected goes, one selected again comes

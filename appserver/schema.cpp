@@ -249,10 +249,14 @@ std::vector<std::string> MigrationV11() {
           "CDCLIENTE, NRORDENTREGRADE, IDRETGRADEDISTR)"};
 }
 
+// Nothing on SQLite (PostgresAdditions(12) holds the step there).
+std::vector<std::string> MigrationV12() { return {}; }
+
 const std::vector<std::vector<std::string>>& Migrations() {
   static const std::vector<std::vector<std::string>> kMigrations = {
-      MigrationV1(), MigrationV2(), MigrationV3(), MigrationV4(),  MigrationV5(), MigrationV6(),
-      MigrationV7(), MigrationV8(), MigrationV9(), MigrationV10(), MigrationV11()};
+      MigrationV1(), MigrationV2(),  MigrationV3(),  MigrationV4(),
+      MigrationV5(), MigrationV6(),  MigrationV7(),  MigrationV8(),
+      MigrationV9(), MigrationV10(), MigrationV11(), MigrationV12()};
   return kMigrations;
 }
 
@@ -260,6 +264,19 @@ const std::vector<std::vector<std::string>>& Migrations() {
 // and NVL / NVLSTR (the first argument unless it is NULL) for the host's
 // look-ups, which run the same texts on every database.
 std::vector<std::string> PostgresAdditions(int version) {
+  // A vehicle's return flag is written on every allocation row of the
+  // vehicle when it turns. On PostgreSQL a row whose indexed columns change
+  // is written anew with an entry in every index of the table; one whose
+  // indexed columns stay and whose page has room is written beside the old
+  // one, with no index entry. So there the clients' index leaves the flag
+  // out (the stops read it from the row), and the table's pages keep room
+  // for rows written again.
+  if (version == 12) {
+    return {"DROP INDEX IF EXISTS ALOCGRADE_CLIENTE",
+            "CREATE INDEX ALOCGRADE_CLIENTE ON ALOCGRADE (CDFILIAL, NRGRADEDISTR, CDVIATURA, "
+            "CDCLIENTE, NRORDENTREGRADE)",
+            "ALTER TABLE ALOCGRADE SET (fillfactor = 70)"};
+  }
   if (version == 6)
     return {"ALTER TABLE GRADELOG ADD COLUMN rowid BIGINT GENERATED ALWAYS AS IDENTITY"};
   if (version != 1) return {};

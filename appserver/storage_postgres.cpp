@@ -37,9 +37,9 @@ constexpr long long kMigrationLock = 0x45585033323030LL;
 // Writers hold this lock shared; a writer refused kSideBySideRuns times
 // takes it alone.
 constexpr long long kWriterLock = 0x45585033323031LL;
-// A table is analysed once the rows this server's committed writes changed
-// in it since its last analysis reach a tenth of the rows it held then, and
-// at least kAnalyseMinRows (see PostgresStorage::AnalyseGrown).
+// A table is analysed once the rows this server's committed writes added to
+// it since its last analysis reach a tenth of the rows it held then, and at
+// least kAnalyseMinRows (see PostgresStorage::AnalyseGrown).
 constexpr double kAnalyseShare = 0.1;
 constexpr long long kAnalyseMinRows = 500;
 
@@ -61,14 +61,20 @@ Value Cell(const PGresult* res, int row, int col) {
   return data::PgCell(PQgetvalue(res, row, col), PQgetlength(res, row, col), PQftype(res, col));
 }
 
-bool Preparable(const std::string& sql) {
+// The statement's first word in capitals ("SELECT"), past blanks and
+// opening brackets.
+std::string FirstWord(const std::string& sql) {
   const auto start = sql.find_first_not_of(" \t\r\n(");
-  if (start == std::string::npos) return false;
+  if (start == std::string::npos) return "";
   std::string word;
   for (std::size_t i = start; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]));
        ++i) {
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
   }
+  return word;
+}
+
+bool Preparable(const std::string& word) {
   return word == "SELECT" || word == "INSERT" || word == "UPDATE" || word == "DELETE";
 }
 
@@ -140,12 +146,12 @@ class Connection {
     if (changes) {
       const char* tuples = PQcmdTuples(res.get());
       *changes = *tuples ? std::atoi(tuples) : 0;
-      if (!st.table.empty() && *changes > 0) written_[st.table] += *changes;
+      if (st.grows && *changes > 0) written_[st.table] += *changes;
     }
     return rows;
   }
 
-  // The rows each table's writes changed since the last call (or since
+  // The rows each table gained by inserts since the last call (or since
   // ForgetWritten), and forgets them.
   std::map<std::string, long long> TakeWritten() { return std::exchange(written_, {}); }
   void ForgetWritten() { written_.clear(); }
@@ -156,6 +162,7 @@ class Connection {
     int count = 0;
     std::string name;   // empty: not prepared (statements other than DML)
     std::string table;  // the table an INSERT, UPDATE or DELETE writes, else ""
+    bool grows = false;  // an INSERT: the rows it changes are rows the table gains
   };
 
   const Statement& Prepared(const std::string& sql) {
@@ -164,7 +171,9 @@ class Connection {
     Statement st;
     st.numbered = NumberPlaceholders(sql, &st.count);
     st.table = WrittenTable(sql);
-    if (Preparable(sql)) {
+    const std::string verb = FirstWord(sql);
+    st.grows = !st.table.empty() && verb == "INSERT";
+    if (Preparable(verb)) {
       const std::string name = "s" + std::to_string(cache_.size() + 1);
       Check(Result(PQprepare(conn_, name.c_str(), st.numbered.c_str(), 0, nullptr), PQclear), sql);
       st.name = name;
@@ -270,14 +279,25 @@ class PostgresStorage : public Storage {
       const std::string give =
           alone ? "SELECT pg_advisory_unlock(" + lock : "SELECT pg_advisory_unlock_shared(" + lock;
       const bool locks = mode == Mode::Write || mode == Mode::ClaimedWrite;
+      // A claimed write side by side takes the writer lock inside its
+      // transaction, in the same round trip as its BEGIN, and the commit or
+      // rollback gives it back: each statement at READ COMMITTED reads what
+      // was committed before it, so waiting there for a writer alone loses
+      // nothing. A serialisable write takes it before its BEGIN (its
+      // snapshot must not predate the writer it waited for), and so does a
+      // writer alone.
+      const bool lock_in_transaction = mode == Mode::ClaimedWrite && !alone;
+      const bool session_lock = locks && !lock_in_transaction;
       std::unique_ptr<Connection> conn = Acquire();
       conn->ClearFailure();
       conn->ForgetWritten();
       bool locked = false;
       try {
-        if (locks) conn->Run(take);
-        locked = locks;
-        conn->Run(BeginText(mode));
+        if (session_lock) conn->Run(take);
+        locked = session_lock;
+        conn->Run(lock_in_transaction
+                      ? std::string(BeginText(mode)) + "; SELECT pg_advisory_xact_lock_shared(" + lock
+                      : std::string(BeginText(mode)));
         PostgresSession session(*conn);
         work(session);
         conn->Run("COMMIT");
@@ -319,7 +339,7 @@ class PostgresStorage : public Storage {
   // What is known of a table's growth since this server last analysed it.
   struct Growth {
     long long rows_then = 0;  // rows the table held at that analysis
-    long long changed = 0;    // rows committed writes changed since
+    long long changed = 0;    // rows committed writes added since
     bool analysing = false;   // another thread is analysing it now
   };
 
@@ -334,7 +354,11 @@ class PostgresStorage : public Storage {
   // reads a sample of at most some 30,000 rows and takes a lock that
   // blocks neither reads nor writes, only another analysis of the table.
   // In a large book a tenth is many distributions, so this runs seldom;
-  // the automatic analysis goes on as configured. A failure here is
+  // the automatic analysis goes on as configured. Only the rows inserted
+  // count: rows updated or deleted do not grow the table, and a clerk's
+  // save that turns a vehicle's return flag rewrites every row of the
+  // vehicle, which counted would analyse the largest table every few
+  // seconds under load, each time within a clerk's call. A failure here is
   // ignored: the write has committed, and the statistics merely stay old.
   void AnalyseGrown(Connection& conn, const std::map<std::string, long long>& written) {
     for (const auto& [table, rows] : written) {

@@ -232,6 +232,56 @@ TEST_F(PostgresStorageTest, ConflictsRunTheWorkAgainFromAFreshTransaction) {
   EXPECT_EQ(1, runs);
 }
 
+// Whatever a write's end (committed, refused by the method, run again after
+// a conflict, run alone after several, refused for good), the connection it
+// goes back to the pool with holds no lock of the writers' or of a claim:
+// one left behind would stop every writer that runs alone, on every
+// instance. (The pool hands out the connection given back last.)
+TEST_F(PostgresStorageTest, WritesOfEveryKindAndEndGiveBackTheirLocks) {
+  const std::string conflict =
+      "DO $$ BEGIN RAISE EXCEPTION 'conflict' USING ERRCODE = '40001'; END $$";
+  auto held = [&] {
+    return Rows("SELECT COUNT(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = "
+                "pg_backend_pid()")[0][0]
+        .ToInt64();
+  };
+  struct Case {
+    const char* name;
+    TxKind kind;
+    int fail_runs;  // runs refused for a conflict; 1000: every one
+    bool refuse;    // the method refuses on its last run
+  } cases[] = {
+      {"claimed, committed", TxKind::ClaimedWrite, 0, false},
+      {"claimed, refused by the method", TxKind::ClaimedWrite, 0, true},
+      {"claimed, a conflict", TxKind::ClaimedWrite, 1, false},
+      {"claimed, alone after conflicts", TxKind::ClaimedWrite, 4, false},
+      {"claimed, refused for good", TxKind::ClaimedWrite, 1000, false},
+      {"serialisable, committed", TxKind::Write, 0, false},
+      {"serialisable, alone after conflicts", TxKind::Write, 4, false},
+      {"serialisable, refused for good", TxKind::Write, 1000, false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int runs = 0;
+    const std::string key = "k" + std::to_string(++n);
+    try {
+      db_.storage()->Transact(c.kind, [&](Session& s) {
+        ++runs;
+        s.Claim("grid 0001/" + key);
+        s.Exec("INSERT INTO probe (k) VALUES (?)", {Value(key)});
+        if (runs <= c.fail_runs) s.Exec(conflict);
+        if (c.refuse) throw Error("refused by the method");
+      });
+    } catch (const Error&) {
+    }
+    EXPECT_EQ(0, held());
+    const bool stored = c.fail_runs < 1000 && !c.refuse;
+    EXPECT_EQ(stored ? 1 : 0,
+              Rows("SELECT COUNT(*) FROM probe WHERE k = ?", {Value(key)})[0][0].ToInt64());
+  }
+}
+
 // A table is analysed right after the committed writes that grew it by
 // enough rows, outside the write's transaction; rows of a rolled-back
 // write, or of a run the database refused and that ran again, count once
@@ -283,6 +333,16 @@ TEST_F(PostgresStorageTest, TablesGrownByCommittedWritesAreAnalysedAfterTheCommi
   write(951, 100);
   EXPECT_EQ(2, analyses());
   EXPECT_EQ(1050, held());
+  // Rows written again or deleted do not grow the table: a write that
+  // rewrites every row, however often, is not followed by an analysis.
+  for (int i = 0; i < 3; ++i) {
+    db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+      EXPECT_EQ(1050, s.Exec("UPDATE probe SET k = k || 'x'"));
+    });
+  }
+  db_.storage()->Transact(TxKind::Write,
+                          [&](Session& s) { s.Exec("DELETE FROM probe WHERE k LIKE 'k1%'"); });
+  EXPECT_EQ(2, analyses());
 }
 
 // Writers that read the highest number and write the next, on two
