@@ -28,11 +28,13 @@ const char* const kVehicleColumns =
 
 // ---- vehicles and capacity -------------------------------------------------
 
-std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t) {
+std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered) {
+  static const std::string kOfTransporter =
+      std::string(kVehicleColumns) + "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?";
+  static const std::string kOrdered = kOfTransporter + " ORDER BY CDVIATURA";
   std::vector<Vehicle> out;
-  for (const Row& r : s.Query(std::string(kVehicleColumns) +
-                                  "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ? ORDER BY CDVIATURA",
-                              {Value(t.type), Value(t.inscription)})) {
+  for (const Row& r :
+       s.Query(ordered ? kOrdered : kOfTransporter, {Value(t.type), Value(t.inscription)})) {
     out.push_back(VehicleFromRow(r));
   }
   return out;
