@@ -28,11 +28,13 @@ const char* const kVehicleColumns =
 
 // ---- vehicles and capacity -------------------------------------------------
 
-std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t) {
+std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered) {
+  static const std::string kOfTransporter =
+      std::string(kVehicleColumns) + "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?";
+  static const std::string kOrdered = kOfTransporter + " ORDER BY CDVIATURA";
   std::vector<Vehicle> out;
-  for (const Row& r : s.Query(std::string(kVehicleColumns) +
-                                  "WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ? ORDER BY CDVIATURA",
-                              {Value(t.type), Value(t.inscription)})) {
+  for (const Row& r :
+       s.Query(ordered ? kOrdered : kOfTransporter, {Value(t.type), Value(t.inscription)})) {
     out.push_back(VehicleFromRow(r));
   }
   return out;
@@ -204,50 +206,46 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
       .Str("NRGRADEDISTR", 10)
       .Str("CDOPERLANCGRAD", 12)
       .Str("CDROTATRANS", 6);
-  // The fleet with, for each vehicle, its load of the day, its flag in the
-  // grid and its allocation of the item: one pass, whatever the fleet, each
-  // vehicle's allocation reached through the allocations' own key. The
-  // item's product and route come along from the grid's item; an item the
-  // grid does not hold yet is looked up apart, among the branch's items.
-  std::optional<ItemInfo> info;
+  // The fleet with, for each vehicle, its load of the day and its flag in
+  // the grid, in one pass; the item's allocations (a few rows, through the
+  // allocations' item key) and the item itself (its product and route, from
+  // the grid or, when the grid does not hold it yet, from the branch's
+  // items) are read once beside it rather than looked up again for every
+  // vehicle of the fleet.
   static const std::string kFleet =
       "SELECT v.CDVIATURA, v.DSTIPOVEIC, v.QTCAPACIVIAT, v.VRVOLUMEVIAT, v.IDTPIJURTRAN, "
-      "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR, al.CDVIATURA, "
-      "al.QTTRANSP, al.VRPESOUNIT, al.VRVOLUNIT, al.IDRETGRADEDISTR, al.CDOPERLANCGRAD, "
-      "al.CDROTATRANS, i.NRPEDIDO, i.CDPRODUTO, i.CDROTATRANS FROM VEICULO v "
+      "v.NRINSJURTRAN, c.VRPESO, c.VRVOLUME, gv.IDRETGRADEDISTR FROM VEICULO v "
       "LEFT JOIN CARGAVEICULO c ON c.CDVIATURA = v.CDVIATURA AND c.DTENTREGA = ? "
       "LEFT JOIN GRADEVEICULO gv ON gv.CDFILIAL = ? AND gv.NRGRADEDISTR = ? "
       "AND gv.CDVIATURA = v.CDVIATURA "
-      "LEFT JOIN ALOCGRADE al ON al.CDFILIAL = ? AND al.NRGRADEDISTR = ? "
-      "AND al.CDVIATURA = v.CDVIATURA AND al.NRPEDIDO = ? AND al.NRITEMPED = ? "
-      "LEFT JOIN ITEMGRADE i ON i.CDFILIAL = ? AND i.NRGRADEDISTR = ? "
-      "AND i.NRPEDIDO = ? AND i.NRITEMPED = ? "
       "WHERE v.IDTPIJURTRAN = ? AND v.NRINSJURTRAN = ? ORDER BY v.CDVIATURA";
-  for (const Row& r :
-       s.Query(kFleet, {Value(day), Value(branch), Value(grid), Value(branch), Value(grid),
-                        Value(order), Value(item), Value(branch), Value(grid), Value(order),
-                        Value(item), Value(t.type), Value(t.inscription)})) {
-    if (!info) {
-      if (r[16].IsNull()) {
-        info = FindItem(s, branch, grid, order, item);
-      } else {
-        info.emplace();
-        info->product = S(r[17]);
-        info->route = S(r[18]);
-      }
-    }
+  static const std::string kAllocations =
+      "SELECT CDVIATURA, QTTRANSP, VRPESOUNIT, VRVOLUNIT, IDRETGRADEDISTR, CDOPERLANCGRAD, "
+      "CDROTATRANS FROM ALOCGRADE WHERE CDFILIAL = ? AND NRGRADEDISTR = ? AND NRPEDIDO = ? "
+      "AND NRITEMPED = ?";
+  const std::vector<Row> fleet =
+      s.Query(kFleet, {Value(day), Value(branch), Value(grid), Value(t.type), Value(t.inscription)});
+  if (fleet.empty()) return p.Build();
+  const ItemInfo info = FindItem(s, branch, grid, order, item);
+  std::map<std::string, Row> allocations;
+  for (Row& r : s.Query(kAllocations, {Value(branch), Value(grid), Value(order), Value(item)})) {
+    std::string code = S(r[0]);
+    allocations.emplace(std::move(code), std::move(r));
+  }
+  for (const Row& r : fleet) {
     const Vehicle v = VehicleFromRow(r);
     const Load load{D(r[6]), D(r[7])};
     Variant quantity, weight, volume, operator_code;
-    std::string flag = S(r[8]), route = info->route;
-    if (!r[9].IsNull()) {
-      const double carried = D(r[10]);
+    std::string flag = S(r[8]), route = info.route;
+    if (const auto al = allocations.find(v.code); al != allocations.end()) {
+      const Row& a = al->second;
+      const double carried = D(a[1]);
       quantity = Variant(carried);
-      weight = Variant(Round3(carried * D(r[11])));
-      volume = Variant(Round3(carried * D(r[12])));
-      flag = S(r[13]);
-      operator_code = Variant(S(r[14]));
-      if (!S(r[15]).empty()) route = S(r[15]);
+      weight = Variant(Round3(carried * D(a[2])));
+      volume = Variant(Round3(carried * D(a[3])));
+      flag = S(a[4]);
+      operator_code = Variant(S(a[5]));
+      if (!S(a[6]).empty()) route = S(a[6]);
     }
     p.Add({Variant(v.description),
            quantity,
@@ -261,7 +259,7 @@ Variant VehiclePacket(Session& s, const Transporter& t, const Variant& delivery,
            Variant(branch),
            Variant(order),
            delivery,
-           Variant(info->product),
+           Variant(info.product),
            Variant(item),
            volume,
            Variant(v.volume - load.volume),

@@ -22,7 +22,9 @@ struct Vehicle {
   std::string type;
   std::string inscription;
 };
-std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t);
+// The transporter's fleet in vehicle code order; unordered (no sort) for a
+// caller that only looks vehicles up by code.
+std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered = true);
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code);
 bool TransporterExists(Session& s, const Transporter& t);
 

@@ -461,7 +461,8 @@ Variant SetGrade(Session& s, Args& a) {
             inscription_col = packet.FieldIndex("NRINSJURTRAN");
   if (!rows.empty() && !text(rows[0], type_col).empty() &&
       !text(rows[0], inscription_col).empty()) {
-    for (Vehicle& v : VehiclesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)})) {
+    for (Vehicle& v : VehiclesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)},
+                                 false)) {
       fleet.emplace(v.code, std::move(v));
     }
   }
@@ -471,7 +472,9 @@ Variant SetGrade(Session& s, Args& a) {
     const std::string code = text(row, vehicle_col);
     if (code.empty()) continue;
     auto known = fleet.find(code);
-    const Vehicle vehicle = known != fleet.end() ? known->second : RequireVehicle(s, code);
+    std::optional<Vehicle> apart;
+    const Vehicle& vehicle =
+        known != fleet.end() ? known->second : apart.emplace(RequireVehicle(s, code));
     auto old = stored.find(code);
     const double quantity = quantity_of(row);
     // A row without quantity for a vehicle that carries none of the item

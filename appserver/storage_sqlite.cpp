@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -23,12 +25,89 @@ constexpr int kBusyTimeoutMs = 10'000;
 // distribution of a large day writes several MiB of rows and index entries
 // in one transaction, which must not spill to the log before it commits.
 constexpr int kCacheKiB = 32 * 1024;
+// Pages in the write-ahead log after which it is copied back into the
+// database (SQLite's own default for the copy it makes on commit).
+constexpr int kCheckpointPages = 1000;
+
+// Copies the write-ahead log back into the database on a thread of its own,
+// on its own connection, when a commit leaves the log over
+// kCheckpointPages. Left to SQLite, the copy runs inside the commit that
+// crosses the mark, with two disk syncs, and the clerk whose save happens
+// to cross it waits for them (tens of milliseconds on a busy disk). The
+// copy is SQLite's passive one, as on commit: it never blocks a reader or a
+// writer, and what it cannot copy yet waits for the next commit's request.
+class Checkpointer {
+ public:
+  explicit Checkpointer(std::string path) : path_(std::move(path)) {}
+  Checkpointer(const Checkpointer&) = delete;
+  Checkpointer& operator=(const Checkpointer&) = delete;
+  ~Checkpointer() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Called by SQLite after each commit, on the committing thread.
+  static int OnCommit(void* self, sqlite3*, const char*, int pages) {
+    if (pages >= kCheckpointPages) static_cast<Checkpointer*>(self)->Request();
+    return SQLITE_OK;
+  }
+
+ private:
+  void Request() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      wanted_ = true;
+      if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    }
+    wake_.notify_one();
+  }
+
+  void Run() {
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    // A connection copies only once it has found the database in log mode
+    // (which the first statement does); without it, nothing is copied until
+    // the last connection closes.
+    if (sqlite3_open_v2(path_.c_str(), &db, flags, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                     nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      db = nullptr;
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      wake_.wait(lock, [this] { return wanted_ || stop_; });
+      if (stop_) break;
+      wanted_ = false;
+      lock.unlock();
+      if (db != nullptr) {
+        // Busy (another process copying) or not all copied: the next
+        // commit over the mark asks again.
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      }
+      lock.lock();
+    }
+    lock.unlock();
+    sqlite3_close(db);
+  }
+
+  const std::string path_;
+  std::mutex mu_;
+  std::condition_variable wake_;
+  bool wanted_ = false;
+  bool stop_ = false;
+  std::thread thread_;
+};
 
 // One SQLite connection with its prepared statements. Used by one
 // transaction at a time.
 class Connection {
  public:
-  explicit Connection(const std::string& path) {
+  Connection(const std::string& path, Checkpointer* checkpointer) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string text = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -36,6 +115,8 @@ class Connection {
       throw StorageError("cannot open database " + path + ": " + text);
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // Replaces SQLite's copy on commit (the hook it installs for it).
+    sqlite3_wal_hook(db_, &Checkpointer::OnCommit, checkpointer);
     try {
       Run("PRAGMA journal_mode=WAL");
       Run("PRAGMA synchronous=NORMAL");
@@ -186,7 +267,7 @@ class Connection {
 
 class SqliteStorage : public Storage {
  public:
-  explicit SqliteStorage(std::string path) : path_(std::move(path)) {}
+  explicit SqliteStorage(std::string path) : path_(std::move(path)), checkpointer_(path_) {}
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
@@ -222,7 +303,7 @@ class SqliteStorage : public Storage {
         return conn;
       }
     }
-    return std::make_unique<Connection>(path_);
+    return std::make_unique<Connection>(path_, &checkpointer_);
   }
 
   void Release(std::unique_ptr<Connection> conn) {
@@ -231,6 +312,9 @@ class SqliteStorage : public Storage {
   }
 
   const std::string path_;
+  // Declared before the connections: they call it on commit, so it outlives
+  // them.
+  Checkpointer checkpointer_;
   // This process's writers wait here, in turn, rather than in SQLite's busy
   // wait, which polls on a timer and can pass over the writer that waited
   // longest until its timeout runs out (a clerk's save failing with

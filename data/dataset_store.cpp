@@ -242,6 +242,7 @@ std::vector<Variant> ClientDataset::Impl::StoredValues(const std::vector<Variant
 
 std::vector<Variant> ClientDataset::Impl::RowValues(int row) const {
   std::vector<Variant> out;
+  out.reserve(ds->fields_.size());
   for (const auto& f : ds->fields_)
     if (!f->Calculated()) out.push_back(cols[f->Index()].Get(row));
   return out;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "appserver/storage.h"
 #include "appserver/testing/test_support.h"
 #include "contracts/query.h"
 #include "contracts/sqlite_connection.h"
@@ -255,6 +256,58 @@ TEST_F(VehicleContextTest, SavesMovesAndCheckBoxesLeaveNothingStale) {
     ExpectOrderVehiclesFresh();
     ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao), ui::Outcome::Done);
     ExpectFresh();
+    Answers({ui::Answer::Yes});
+  });
+  EXPECT_EQ(failures, std::vector<std::string>{});
+}
+
+// Every field of every row, in the packet's order.
+std::string AllFields(const data::DataPacket& packet) {
+  std::vector<std::string> names;
+  for (const data::FieldDef& f : packet.fields) names.push_back(f.name);
+  return Text(packet, names);
+}
+
+// A save stores exactly what the clerk edited: another connection to the
+// same database reads it back, and the item's vehicle list the screen shows
+// after the save is, field for field, what a fresh load from that other
+// connection answers (also the rows of the vehicles that carry none of the
+// item, and after a save that changes nothing).
+TEST_F(VehicleContextTest, ASaveIsReadBackByAnotherConnectionAsTheScreenShowsIt) {
+  auto other = std::make_shared<server::rdmGradeDistribuicao>(
+      server::OpenSqliteStorage(database.path()));
+  Launch(FixtureItemRows(server::testing::SmallFixture()), [&](ui::Form&) {
+    auto& s = Screen();
+    DistributeForTheTransporter();
+    ASSERT_EQ(failures, std::vector<std::string>{});
+    ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshPadrao), ui::Outcome::Done);
+    ASSERT_EQ(s.cdsVeiculo.RecordCount(), 2);
+    const std::string qtde = s.cdsExp.FieldByName("QTDEAEXP").AsString();
+    auto fresh = [&] {
+      std::vector<Variant> args = {
+          Variant(server::testing::kKey), s.cdsExp.FieldByName("DTENTPED").Value(),
+          Variant("0001"),                s.cdsExp.FieldByName("NRPEDIDO").Value(),
+          s.cdsExp.FieldByName("NRITEMPED").Value(), Variant(std::string(stNrGrade))};
+      return other->Call("GetVeiculo", args).AsPacket();
+    };
+    auto carried = [&](const data::DataPacket& packet, const std::string& vehicle) {
+      const int code = packet.FieldIndex("CDVIATURA"), qt = packet.FieldIndex("QtTranspItGr");
+      for (const auto& row : packet.rows) {
+        if (row[code].ToString() == vehicle) {
+          return row[qt].IsEmptyOrNull() ? std::string("-") : row[qt].ToString();
+        }
+      }
+      return std::string("no row");
+    };
+
+    for (const int row : {2, 1, 1}) {  // onto V2, back onto V1, then unchanged
+      const std::string quem = row == 1 ? "V1" : "V2", outro = row == 1 ? "V2" : "V1";
+      MoveItemTo(row, row);
+      const data::DataPacket lido = fresh();
+      EXPECT_EQ(carried(lido, quem), qtde) << quem;
+      EXPECT_EQ(carried(lido, outro), "-") << outro;
+      EXPECT_EQ(AllFields(s.cdsVeiculo.Data()), AllFields(lido)) << quem;
+    }
     Answers({ui::Answer::Yes});
   });
   EXPECT_EQ(failures, std::vector<std::string>{});
