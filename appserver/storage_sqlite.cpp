@@ -28,6 +28,8 @@ constexpr int kCacheKiB = 32 * 1024;
 // Pages in the write-ahead log after which it is copied back into the
 // database (SQLite's own default for the copy it makes on commit).
 constexpr int kCheckpointPages = 1000;
+// Pages after which a commit copies the log itself (see Checkpointer).
+constexpr int kInlinePages = 2 * kCheckpointPages;
 
 // Copies the write-ahead log back into the database on a thread of its own,
 // on its own connection, when a commit leaves the log over
@@ -51,8 +53,15 @@ class Checkpointer {
   }
 
   // Called by SQLite after each commit, on the committing thread.
-  static int OnCommit(void* self, sqlite3*, const char*, int pages) {
-    if (pages >= kCheckpointPages) static_cast<Checkpointer*>(self)->Request();
+  static int OnCommit(void* self, sqlite3* db, const char* name, int pages) {
+    if (pages >= kInlinePages) {
+      // The thread has fallen behind (a machine too busy to give it a
+      // core): this commit copies, as SQLite's own hook would, so the log
+      // stays bounded whatever the scheduling.
+      sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    } else if (pages >= kCheckpointPages) {
+      static_cast<Checkpointer*>(self)->Request();
+    }
     return SQLITE_OK;
   }
 
