@@ -352,8 +352,7 @@ class Search {
   }
 
   // Polishes a complete plan's routes in place; answers the steps spent.
-  std::uint64_t PolishRoutes(std::vector<std::vector<std::size_t>>& routes,
-                             std::uint64_t budget) {
+  std::uint64_t PolishRoutes(std::vector<std::vector<std::size_t>>& routes, std::uint64_t budget) {
     Plan plan;
     plan.routes.resize(routes.size());
     for (std::size_t v = 0; v < routes.size(); ++v) {
