@@ -339,10 +339,13 @@ class Search {
     }
     // Then the least cost on as many vehicles.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
-    // Where the rooms alone need as many vehicles, the least cost gets its
-    // own share of the effort, not what the fleet left unspent.
+    // Where the rooms alone need as many vehicles, the least distance gets
+    // its own share of the effort, not what the fleet left unspent (the
+    // time on the road, the distribution's, spends the whole effort as
+    // before).
     std::uint64_t until = options_.effort;
-    if (options_.fewest_vehicles && best.unassigned.empty() && best.used <= fewest_by_room) {
+    if (options_.fewest_vehicles && m_.p.objective == TimedObjective::kDistance &&
+        best.unassigned.empty() && best.used <= fewest_by_room) {
       until = std::min(until, steps_ + (options_.effort - fleet_effort));
     }
     Plan current = best;
