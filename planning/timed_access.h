@@ -103,4 +103,12 @@ InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size
                                           const std::vector<std::size_t>& route, std::size_t c,
                                           std::size_t pos);
 
+// Shortens a plan on time (one route per vehicle) by the moves between two
+// routes that the search polishes its answer with, each taken only where
+// the rooms, the pins, the windows and the working days hold; answers the
+// steps spent (within `budget`, one pass past it at most). For the tests.
+std::uint64_t PolishTimedRoutes(const TimedProblem& problem,
+                                std::vector<std::vector<std::size_t>>& routes,
+                                std::uint64_t budget);
+
 }  // namespace dg::planning::detail

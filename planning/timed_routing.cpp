@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <tuple>
 #include <utility>
@@ -41,6 +42,8 @@ constexpr std::size_t kFixedPerStep = 1;
 // The nearest neighbours beside which a customer's insertion is weighed
 // first.
 constexpr std::size_t kGranular = 20;
+// The least cost's plan is polished within this fraction of the effort.
+constexpr std::uint64_t kPolishShare = 100;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model : detail::TimedAccess {
@@ -298,7 +301,10 @@ class Search {
     if (!best.unassigned.empty()) {
       best = Anneal(plan, std::max(fleet_effort, options_.effort / 4), true);
     }
-    if (options_.fewest_vehicles && best.unassigned.empty()) {
+    // Where the rooms alone need as many vehicles as are in use, none can
+    // be saved: the effort for fewer goes to the least cost.
+    const std::size_t fewest_by_room = best.unassigned.empty() ? FewestByRoom(best) : 0;
+    if (options_.fewest_vehicles && best.unassigned.empty() && best.used > fewest_by_room) {
       if (options_.take_out == TimedOptions::kTakeOutByShare) {
         if (m_.p.customers <= kTakeOutCustomers) {
           TakeOutRoutes(best, fleet_effort / 100 * kTakeOutShare, kTakeOutStepsPerInsertion);
@@ -310,7 +316,8 @@ class Search {
     // Fewer vehicles: empty the shortest route and look for places for its
     // customers on the others, until they all have one or the effort for it
     // is spent.
-    while (steps_ < fleet_effort && best.used > 1 && best.unassigned.empty()) {
+    while (steps_ < fleet_effort && best.used > std::max<std::size_t>(1, fewest_by_room) &&
+           best.unassigned.empty()) {
       Plan current = best;
       std::size_t drop = vehicles;
       for (std::size_t v = 0; v < vehicles; ++v) {
@@ -332,9 +339,33 @@ class Search {
     }
     // Then the least cost on as many vehicles.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
+    // Where the rooms alone need as many vehicles, the least distance gets
+    // its own share of the effort, not what the fleet left unspent (the
+    // time on the road, the distribution's, spends the whole effort as
+    // before).
+    std::uint64_t until = options_.effort;
+    if (options_.fewest_vehicles && m_.p.objective == TimedObjective::kDistance &&
+        best.unassigned.empty() && best.used <= fewest_by_room) {
+      until = std::min(until, steps_ + (options_.effort - fleet_effort));
+    }
     Plan current = best;
-    best = Anneal(current, options_.effort, false);
+    best = Anneal(current, until, false);
+    Polish(best, options_.effort / kPolishShare);
     return Finish(best);
+  }
+
+  // Polishes a complete plan's routes in place; answers the steps spent.
+  std::uint64_t PolishRoutes(std::vector<std::vector<std::size_t>>& routes, std::uint64_t budget) {
+    Plan plan;
+    plan.routes.resize(routes.size());
+    for (std::size_t v = 0; v < routes.size(); ++v) {
+      plan.routes[v].nodes = routes[v];
+      Simulate(m_, v, plan.routes[v]);
+    }
+    Measure(plan);
+    Polish(plan, budget);
+    for (std::size_t v = 0; v < routes.size(); ++v) routes[v] = plan.routes[v].nodes;
+    return steps_;
   }
 
  private:
@@ -350,6 +381,38 @@ class Search {
       if (InsertionDelta(m_, v, empty, c, 0) < kInf) return true;
     }
     return false;
+  }
+
+  // The fewest vehicles that have the room for the plan's customers, in
+  // weight and in volume, the largest rooms first: no plan of them uses
+  // fewer. Rooms are compared a little generously (the rounding of the
+  // packing), so that the count is never above the true one.
+  std::size_t FewestByRoom(const Plan& plan) const {
+    RouteLoad need;
+    std::size_t customers = 0;
+    for (const Route& r : plan.routes) {
+      for (std::size_t c : r.nodes) {
+        need.weight += m_.p.demand[c].weight;
+        need.volume += m_.p.demand[c].volume;
+        ++customers;
+      }
+    }
+    if (customers == 0) return 0;
+    const double margin = 0.001 * static_cast<double>(customers + m_.p.vehicles.size());
+    auto fewest = [&](auto room) {
+      std::vector<double> rooms;
+      for (const RouteLoad& v : m_.p.vehicles) rooms.push_back(room(v));
+      std::sort(rooms.begin(), rooms.end(), std::greater<>());
+      const double total = room(need);
+      double sum = 0;
+      for (std::size_t k = 0; k < rooms.size(); ++k) {
+        sum += rooms[k];
+        if (sum + margin >= total) return k + 1;
+      }
+      return rooms.size();
+    };
+    return std::max<std::size_t>(1, std::max(fewest([](const RouteLoad& l) { return l.weight; }),
+                                             fewest([](const RouteLoad& l) { return l.volume; })));
   }
 
   // Takes whole routes out of a complete plan while their customers find
@@ -647,6 +710,110 @@ class Search {
     return a.cost < b.cost - 1e-9;
   }
 
+  // Shortens a complete plan by moves between two routes, each beside a
+  // customer's nearest neighbours: a customer put just before or after a
+  // neighbour on another route, two routes' ends exchanged so that a
+  // customer is followed by its neighbour, and a customer exchanged with
+  // a neighbour's follower. A move is weighed first by the distance it
+  // saves, then by the rooms and the pins, and taken only where the two
+  // new routes' schedules keep every window and working day. Until no move
+  // shortens the plan or `budget` steps are spent (one per move weighed).
+  void Polish(Plan& plan, std::uint64_t budget) {
+    if (m_.p.objective != TimedObjective::kDistance || !plan.unassigned.empty()) return;
+    const std::uint64_t until = steps_ + budget;
+    route_of_.assign(m_.n, kAnyVehicle);
+    index_of_.resize(m_.n);
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) Index(plan, v);
+    bool improved = true;
+    while (improved && steps_ < until) {
+      improved = false;
+      for (std::size_t a = 1; a < m_.n && steps_ < until; ++a) {
+        if (route_of_[a] == kAnyVehicle) continue;
+        const std::vector<std::size_t>& near = neighbours_[a];
+        for (std::size_t k = 1; k < near.size() && k <= kGranular; ++k) {
+          const std::size_t b = near[k];
+          const std::size_t va = route_of_[a], vb = route_of_[b];
+          if (vb == kAnyVehicle || vb == va) continue;
+          steps_ += 4;
+          const Route& ra = plan.routes[va];
+          const Route& rb = plan.routes[vb];
+          const std::size_t i = index_of_[a], j = index_of_[b];
+          bool moved = false;
+          // a before b, a after b.
+          for (std::size_t pos = j; pos <= j + 1 && !moved; ++pos) {
+            std::vector<std::size_t> na = ra.nodes, nb = rb.nodes;
+            na.erase(na.begin() + static_cast<std::ptrdiff_t>(i));
+            nb.insert(nb.begin() + static_cast<std::ptrdiff_t>(pos), a);
+            moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
+          }
+          // a followed by b: a's tail goes to b's route and the other way.
+          if (!moved) {
+            std::vector<std::size_t> na(ra.nodes.begin(),
+                                        ra.nodes.begin() + static_cast<std::ptrdiff_t>(i + 1));
+            na.insert(na.end(), rb.nodes.begin() + static_cast<std::ptrdiff_t>(j), rb.nodes.end());
+            std::vector<std::size_t> nb(rb.nodes.begin(),
+                                        rb.nodes.begin() + static_cast<std::ptrdiff_t>(j));
+            nb.insert(nb.end(), ra.nodes.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                      ra.nodes.end());
+            moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
+          }
+          // a in the place of b's follower, which takes a's.
+          if (!moved && j + 1 < rb.nodes.size()) {
+            std::vector<std::size_t> na = ra.nodes, nb = rb.nodes;
+            std::swap(na[i], nb[j + 1]);
+            moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
+          }
+          if (moved) {
+            Index(plan, va);
+            Index(plan, vb);
+            improved = true;
+            break;
+          }
+        }
+      }
+    }
+    Measure(plan);
+  }
+
+  // Replaces routes va and vb by `na` and `nb` where that is shorter and
+  // every room, pin, window and working day holds.
+  bool TryPair(Plan& plan, std::size_t va, std::vector<std::size_t> na, std::size_t vb,
+               std::vector<std::size_t> nb) {
+    const Route& ra = plan.routes[va];
+    const Route& rb = plan.routes[vb];
+    const double before = ra.dist + rb.dist;
+    if (RouteDistance(na) + RouteDistance(nb) >= before - 1e-9) return false;
+    if (!Carries(na, va) || !Carries(nb, vb)) return false;
+    polish_a_.nodes = std::move(na);
+    Simulate(m_, va, polish_a_);
+    if (polish_a_.late > kSlack) return false;
+    polish_b_.nodes = std::move(nb);
+    Simulate(m_, vb, polish_b_);
+    if (polish_b_.late > kSlack) return false;
+    std::swap(plan.routes[va], polish_a_);
+    std::swap(plan.routes[vb], polish_b_);
+    return true;
+  }
+
+  double RouteDistance(const std::vector<std::size_t>& nodes) const {
+    if (nodes.empty()) return 0;
+    double sum = m_.Cost(0, nodes.front()) + m_.Cost(nodes.back(), 0);
+    for (std::size_t k = 1; k < nodes.size(); ++k) sum += m_.Cost(nodes[k - 1], nodes[k]);
+    return sum;
+  }
+
+  // Whether vehicle v may carry all of `nodes` (pins and rooms).
+  bool Carries(const std::vector<std::size_t>& nodes, std::size_t v) const {
+    RouteLoad load;
+    for (std::size_t c : nodes) {
+      if (!m_.Allowed(c, v)) return false;
+      load.weight += m_.p.demand[c].weight;
+      load.volume += m_.p.demand[c].volume;
+    }
+    return detail::TimedAccess::Within(load.weight, m_.p.vehicles[v].weight) &&
+           detail::TimedAccess::Within(load.volume, m_.p.vehicles[v].volume);
+  }
+
   // Puts the customers left over where their lateness (and the days'
   // overrun) grows least, and lists them.
   TimedSolution Finish(Plan& plan) {
@@ -724,6 +891,8 @@ class Search {
   std::vector<std::size_t> impossible_;
   double scale_ = 1;
   Route scratch_;
+  Route polish_a_;
+  Route polish_b_;
 };
 
 }  // namespace
@@ -761,6 +930,13 @@ InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size
   r.nodes = route;
   Simulate(m, vehicle, r);
   return {InsertionDelta(m, vehicle, r, c, pos), InsertionDeltaBySchedule(m, vehicle, r, c, pos)};
+}
+
+std::uint64_t PolishTimedRoutes(const TimedProblem& problem,
+                                std::vector<std::vector<std::size_t>>& routes,
+                                std::uint64_t budget) {
+  Search search(problem, {});
+  return search.PolishRoutes(routes, budget);
 }
 
 }  // namespace detail

@@ -418,6 +418,115 @@ TEST(WeighInsertion, FromTheStopsBesideItAgreesWithTheWholeSchedule) {
   EXPECT_GT(refused, 500u);
 }
 
+// Two routes crossed: 1 and 2 east of the branch, 3 and 4 north; the plan
+// serves 1 with 4 and 3 with 2; a vehicle carries two.
+TimedProblem Crossed() {
+  TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}, {0, 10}, {0, 20}});
+  p.vehicles.assign(2, {2, 10});
+  VehicleDay day;
+  day.end = 1000;
+  p.days = {day};
+  return p;
+}
+
+double Distance(const TimedProblem& p, const std::vector<std::vector<std::size_t>>& routes) {
+  double sum = 0;
+  const std::size_t n = p.Nodes();
+  for (const auto& r : routes) {
+    std::size_t at = 0;
+    for (std::size_t c : r) {
+      sum += p.cost[at * n + c];
+      at = c;
+    }
+    if (!r.empty()) sum += p.cost[at * n];
+  }
+  return sum;
+}
+
+bool Together(const std::vector<std::vector<std::size_t>>& routes, std::size_t a, std::size_t b) {
+  for (const auto& r : routes) {
+    const bool has_a = std::find(r.begin(), r.end(), a) != r.end();
+    const bool has_b = std::find(r.begin(), r.end(), b) != r.end();
+    if (has_a || has_b) return has_a && has_b;
+  }
+  return false;
+}
+
+TEST(PolishTimedRoutes, UncrossesRoutesOnlyWhereRoomPinsWindowsAndDaysHold) {
+  auto polish = [](const TimedProblem& p) {
+    std::vector<std::vector<std::size_t>> routes = {{1, 4}, {3, 2}};
+    TimedSolution before;
+    before.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, before));
+    detail::PolishTimedRoutes(p, routes, 100000);
+    TimedSolution after;
+    after.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, after));  // nobody lost or twice, all on time
+    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
+    return routes;
+  };
+  // Free: east with east, north with north.
+  TimedProblem p = Crossed();
+  std::vector<std::vector<std::size_t>> routes = polish(p);
+  EXPECT_TRUE(Together(routes, 1, 2));
+  EXPECT_TRUE(Together(routes, 3, 4));
+  EXPECT_NEAR(Distance(p, routes), 80, 1e-9);
+  // No room for 1 and 2 together.
+  p = Crossed();
+  p.vehicles.assign(2, {2.5, 10});
+  p.demand[1].weight = p.demand[2].weight = 1.5;
+  p.demand[3].weight = p.demand[4].weight = 0.5;
+  EXPECT_FALSE(Together(polish(p), 1, 2));
+  // 1 must be first (open until 12) and 2 reached by 33: a long unloading
+  // at 1 makes 2 late after it, and 1 late after 2.
+  p = Crossed();
+  p.clock[1].windows = {{0, 12}};
+  p.clock[1].unloading = 15;
+  p.clock[2].windows = {{0, 33}};
+  EXPECT_FALSE(Together(polish(p), 1, 2));
+  // The first vehicle's day ends at 60 and 2 is received from 55 on: 2
+  // never goes on it, however much shorter.
+  p = Crossed();
+  VehicleDay short_day, long_day;
+  short_day.end = 60;
+  long_day.end = 1000;
+  p.days = {short_day, long_day};
+  p.clock[2].windows = {{55, 500}};
+  routes = polish(p);
+  EXPECT_TRUE(std::find(routes[0].begin(), routes[0].end(), 2) == routes[0].end());
+  // 1 pinned to the first vehicle, 2 to the second.
+  p = Crossed();
+  p.pinned = {kAnyVehicle, 0, 1, kAnyVehicle, kAnyVehicle};
+  EXPECT_FALSE(Together(polish(p), 1, 2));
+}
+
+TEST(PolishTimedRoutes, OneCustomerPerVehicleIsMergedWithNothingLostAndTheSameTwice) {
+  // A day with windows and breaks, each customer alone on a vehicle: the
+  // moves merge and shorten routes; every answer is on time, complete,
+  // no longer, and the same twice.
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    TimedProblem p = RandomDay(30, seed);
+    p.days[0].end = 1440;
+    p.days[0].longest = 1000;
+    std::vector<std::vector<std::size_t>> alone(p.vehicles.size());
+    for (std::size_t c = 1; c <= p.customers; ++c) alone[c - 1] = {c};
+    TimedSolution start;
+    start.routes = alone;
+    ASSERT_TRUE(IsTimedFeasible(p, start)) << "seed " << seed;
+    std::vector<std::vector<std::size_t>> once = alone, twice = alone;
+    detail::PolishTimedRoutes(p, once, 1000000);
+    detail::PolishTimedRoutes(p, twice, 1000000);
+    EXPECT_EQ(once, twice) << "seed " << seed;
+    TimedSolution polished;
+    polished.routes = once;
+    EXPECT_TRUE(IsTimedFeasible(p, polished)) << "seed " << seed;
+    EXPECT_LT(Distance(p, once), Distance(p, alone)) << "seed " << seed;
+    std::size_t used = 0;
+    for (const auto& r : once) used += r.empty() ? 0 : 1;
+    EXPECT_LT(used, p.customers) << "seed " << seed;
+  }
+}
+
 TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
   TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}});
   p.vehicles.assign(2, {2, 1});
