@@ -107,6 +107,19 @@ class ColumnSearch {
  private:
   // ---- loads -----------------------------------------------------------------
 
+  // Keeps the load of `count` pieces of each kind, as Add, and names it in
+  // `added` when it is new.
+  void AddCounts(const std::vector<std::uint32_t>& count, const Residual& r,
+                 std::vector<std::uint32_t>& added) {
+    KindLoad load;
+    for (std::uint32_t k = 0; k < count.size(); ++k) {
+      if (count[k] > 0) load.push_back({k, count[k]});
+    }
+    const std::size_t before = columns_.size();
+    Add(load, r);
+    if (columns_.size() > before) added.push_back(static_cast<std::uint32_t>(before));
+  }
+
   // Keeps a load that fits the room and the residual's pieces and spare.
   void Add(const KindLoad& kinds, const Residual& r) {
     ExactSize load;
@@ -227,13 +240,7 @@ class ColumnSearch {
         count[items[i].kind] += items[i].count;
         s -= items[i].units;
       }
-      KindLoad load;
-      for (std::uint32_t k = 0; k < count.size(); ++k) {
-        if (count[k] > 0) load.push_back({k, count[k]});
-      }
-      const std::size_t before = columns_.size();
-      Add(load, r);
-      if (columns_.size() > before) added.push_back(static_cast<std::uint32_t>(before));
+      AddCounts(count, r, added);
     }
     return true;
   }
@@ -307,13 +314,7 @@ class ColumnSearch {
         count[items[i].kind] += items[i].count;
         s -= static_cast<std::size_t>(items[i].w) * row + static_cast<std::size_t>(items[i].v);
       }
-      KindLoad load;
-      for (std::uint32_t k = 0; k < count.size(); ++k) {
-        if (count[k] > 0) load.push_back({k, count[k]});
-      }
-      const std::size_t before = columns_.size();
-      Add(load, r);
-      if (columns_.size() > before) added.push_back(static_cast<std::uint32_t>(before));
+      AddCounts(count, r, added);
     }
     return true;
   }

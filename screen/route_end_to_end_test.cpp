@@ -58,6 +58,19 @@ class RouteEndToEndTest : public ScreenHarness {
     ASSERT_FALSE(s.sbtInconcistencia->Enabled());
     ASSERT_EQ(ui::UserSelectTab(*s.pgcPadrao, *s.tshRota), ui::Outcome::Done);
   }
+  // A day with a clock: three located clients, C1 receiving from 06:00 to
+  // 18:00, every vehicle's day starting at 06:00.
+  static nlohmann::json ClockedFixture() {
+    nlohmann::json fixture = server::testing::SmallFixture();
+    for (int c = 0; c < 3; ++c) {
+      fixture["CLIENTE"][c]["ENDERECO"] = "Rua C" + std::to_string(c + 1);
+      fixture["CLIENTE"][c]["LATITUDE"] = -22.90 - 0.03 * c;
+      fixture["CLIENTE"][c]["LONGITUDE"] = -47.06 - 0.03 * c;
+    }
+    fixture["CLIENTE"][0]["HRJANELA1"] = "06:00-18:00";
+    for (auto& vehicle : fixture["VEICULO"]) vehicle["HRINICIOJORN"] = "06:00";
+    return fixture;
+  }
   // A fresh database with `fixture`, served from then on.
   void Load(const nlohmann::json& fixture) {
     rdm.reset();
@@ -166,15 +179,7 @@ TEST_F(RouteEndToEndTest, AnEmptyRouteNamesItsVehicle) {
 // arrival and departure and its window; the times follow the stops' order
 // and change when the clerk numbers the stops otherwise.
 TEST_F(RouteEndToEndTest, EachStopShowsItsPlannedTimes) {
-  nlohmann::json fixture = server::testing::SmallFixture();
-  for (int c = 0; c < 3; ++c) {
-    fixture["CLIENTE"][c]["ENDERECO"] = "Rua C" + std::to_string(c + 1);
-    fixture["CLIENTE"][c]["LATITUDE"] = -22.90 - 0.03 * c;
-    fixture["CLIENTE"][c]["LONGITUDE"] = -47.06 - 0.03 * c;
-  }
-  fixture["CLIENTE"][0]["HRJANELA1"] = "06:00-18:00";
-  for (auto& vehicle : fixture["VEICULO"]) vehicle["HRINICIOJORN"] = "06:00";
-  Load(fixture);
+  Load(ClockedFixture());
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
     ASSERT_NO_FATAL_FAILURE(DistributeAndOpenTheRoute());
@@ -236,15 +241,7 @@ TEST_F(RouteEndToEndTest, EachStopShowsItsPlannedTimes) {
 // arrival drawn in red; the others, and the grid's later cells, are drawn
 // as before.
 TEST_F(RouteEndToEndTest, ALateStopsArrivalStandsOut) {
-  nlohmann::json fixture = server::testing::SmallFixture();
-  for (int c = 0; c < 3; ++c) {
-    fixture["CLIENTE"][c]["ENDERECO"] = "Rua C" + std::to_string(c + 1);
-    fixture["CLIENTE"][c]["LATITUDE"] = -22.90 - 0.03 * c;
-    fixture["CLIENTE"][c]["LONGITUDE"] = -47.06 - 0.03 * c;
-  }
-  fixture["CLIENTE"][0]["HRJANELA1"] = "06:00-18:00";
-  for (auto& vehicle : fixture["VEICULO"]) vehicle["HRINICIOJORN"] = "06:00";
-  Load(fixture);
+  Load(ClockedFixture());
   Launch(Items(), [&](ui::Form&) {
     auto& s = Screen();
     ASSERT_NO_FATAL_FAILURE(DistributeAndOpenTheRoute());
