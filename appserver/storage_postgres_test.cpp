@@ -327,17 +327,17 @@ TEST_F(PostgresStorageTest, TablesGrownByCommittedWritesAreAnalysedAfterTheCommi
   EXPECT_EQ(1, analyses());
   EXPECT_EQ(550, held());
   EXPECT_EQ("550", Rows("SELECT COUNT(*) FROM probe")[0][0].ToString());
-  // Not again until it grows by enough rows once more.
-  write(551, 400);
+  // Not again until it has doubled once more.
+  write(551, 500);
   EXPECT_EQ(1, analyses());
-  write(951, 100);
+  write(1051, 50);
   EXPECT_EQ(2, analyses());
-  EXPECT_EQ(1050, held());
+  EXPECT_EQ(1100, held());
   // Rows written again or deleted do not grow the table: a write that
   // rewrites every row, however often, is not followed by an analysis.
   for (int i = 0; i < 3; ++i) {
     db_.storage()->Transact(TxKind::Write, [&](Session& s) {
-      EXPECT_EQ(1050, s.Exec("UPDATE probe SET k = k || 'x'"));
+      EXPECT_EQ(1100, s.Exec("UPDATE probe SET k = k || 'x'"));
     });
   }
   db_.storage()->Transact(TxKind::Write,
