@@ -7,6 +7,10 @@
 #
 # IMPORT: the session plays on a database imported from the CSV files of
 # that folder (a fresh one for each run) instead of the session's fixture.
+#
+# With EXP_WINDOW_PLATFORM set in the environment (xcb, with $DISPLAY), the
+# window run plays on that platform instead: on a real X server, where the
+# window is mapped, focused and drawn as a clerk's is.
 foreach(var HOST SESSION OUT)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "window_trace_test: ${var} is not set")
@@ -28,10 +32,14 @@ foreach(mode headless window)
     set(db_args --db ${db})
   endif()
   set(window_args)
+  set(platform)
   if(mode STREQUAL "window")
     set(window_args --through-window)
+    if(DEFINED ENV{EXP_WINDOW_PLATFORM})
+      set(platform ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=$ENV{EXP_WINDOW_PLATFORM})
+    endif()
   endif()
-  execute_process(COMMAND ${HOST} --script ${SESSION} --trace ${OUT}/${mode}.jsonl ${db_args}
+  execute_process(COMMAND ${platform} ${HOST} --script ${SESSION} --trace ${OUT}/${mode}.jsonl ${db_args}
                           ${window_args}
                   RESULT_VARIABLE status_${mode} OUTPUT_VARIABLE out_${mode}
                   ERROR_VARIABLE out_${mode})
