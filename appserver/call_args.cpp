@@ -175,6 +175,11 @@ std::string OrderKey(const std::string& order) {
   return first == std::string::npos ? "0" : t.substr(first);
 }
 
+std::string StopOrderText(std::size_t number) {
+  const std::string n = std::to_string(number);
+  return n.size() >= 3 ? n : std::string(3 - n.size(), '0') + n;
+}
+
 std::string Digits(const std::string& text) {
   std::string out;
   for (char c : text) {

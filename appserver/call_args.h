@@ -91,6 +91,9 @@ data::Variant DateCell(const Value& iso);  // stored ISO text -> DateTime or Nul
 
 // "  1", "001" and "1" name the same delivery order; "" is no order.
 std::string OrderKey(const std::string& order);
+// A delivery order the server numbers itself, written as the screen writes
+// the one a clerk types: three digits, zero-filled ("001").
+std::string StopOrderText(std::size_t number);
 // The current time as "YYYY-MM-DDTHH:MM:SS[.mmm]" (UTC).
 std::string NowIso();
 // Inscription digits only.

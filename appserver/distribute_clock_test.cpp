@@ -135,7 +135,7 @@ TEST_F(DistributeWithClock, ADayWithoutWindowsOrWorkingDaysIsPlannedAndPrintedAs
   Load(Day({{"N1", {{"QTMINPARADA", 30}}}}));
   EXPECT_EQ(Distribute(), std::vector<std::string>{});
   const std::string allocations = Allocations();
-  EXPECT_EQ(allocations.find("|1\n"), std::string::npos) << allocations;
+  EXPECT_EQ(allocations.find("|001\n"), std::string::npos) << allocations;
   EXPECT_NE(VehicleOf("N1"), VehicleOf("S1"));
   EXPECT_EQ(VehicleOf("N1"), VehicleOf("N2"));
   const data::VariantArray manifest = Manifest();
@@ -156,6 +156,9 @@ TEST_F(DistributeWithClock, AWindowNoVehicleCanMeetIsListedAndTheOrderStillCarri
   const std::string allocations = Allocations();
   EXPECT_EQ(std::count(allocations.begin(), allocations.end(), '\n'), 6) << allocations;
   EXPECT_EQ(allocations.find("||"), std::string::npos) << "every stop numbered\n" << allocations;
+  // Numbered as the clerk's typed numbers are stored, so that both read
+  // alike in the route grid.
+  EXPECT_NE(allocations.find("|001\n"), std::string::npos) << allocations;
   EXPECT_EQ(allocations.find("|0|"), std::string::npos) << allocations;
   EXPECT_EQ(Distribute(), listed);
   EXPECT_EQ(Allocations(), allocations);

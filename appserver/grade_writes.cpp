@@ -330,7 +330,7 @@ Variant DistribuiQuantidades(Session& s, Args& a) {
     std::map<std::pair<std::size_t, std::size_t>, std::string> stop_number;
     for (std::size_t v = 0; v < report.stops.size(); ++v) {
       for (std::size_t k = 0; k < report.stops[v].size(); ++k) {
-        stop_number.emplace(std::pair(v, report.stops[v][k]), std::to_string(k + 1));
+        stop_number.emplace(std::pair(v, report.stops[v][k]), StopOrderText(k + 1));
       }
     }
     for (const PackAllocation& p : result.allocations) {
