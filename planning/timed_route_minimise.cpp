@@ -77,7 +77,8 @@ class Minimiser {
     }
   }
 
-  std::uint64_t Run(std::vector<std::vector<std::size_t>>& routes) {
+  std::uint64_t Run(std::vector<std::vector<std::size_t>>& routes, std::size_t fewest) {
+    fewest_ = fewest;
     const std::size_t vehicles = routes.size();
     tours_.resize(vehicles);
     route_of_.assign(m_.n, kAnyVehicle);
@@ -102,7 +103,7 @@ class Minimiser {
         }
         candidates.push_back(v);
       }
-      if (candidates.empty() || in_use < 2) break;
+      if (candidates.empty() || in_use < 2 || in_use <= fewest_) break;
       // The route with the fewest customers, ties drawn at random.
       std::size_t fewest = kAnyVehicle;
       for (std::size_t v : candidates) {
@@ -429,6 +430,8 @@ class Minimiser {
   std::uint64_t effort_;
   SeededRandom random_;
   std::uint64_t steps_ = 0;
+  // No route is taken out once so few are in use.
+  std::size_t fewest_ = 0;
   std::vector<Tour> tours_;
   std::vector<std::size_t> route_of_;
   std::vector<std::uint64_t> out_count_;
@@ -440,10 +443,10 @@ class Minimiser {
 
 std::uint64_t MinimiseTimedRoutes(const TimedProblem& problem,
                                   std::vector<std::vector<std::size_t>>& routes,
-                                  std::uint64_t effort, std::uint64_t seed) {
+                                  std::uint64_t effort, std::uint64_t seed, std::size_t fewest) {
   if (routes.size() != problem.vehicles.size() || problem.customers == 0 || effort == 0) return 0;
   Minimiser minimiser(problem, effort, seed);
-  return minimiser.Run(routes);
+  return minimiser.Run(routes, fewest);
 }
 
 }  // namespace dg::planning

@@ -23,9 +23,12 @@ namespace dg::planning {
 // insertion, or a set of customers considered for putting out); a route
 // whose customers do not all find places is restored as it was. Routes of
 // vehicles that count as in use, or that carry a customer pinned to their
-// vehicle, are kept. Answers the steps spent (at most about `effort`).
+// vehicle, are kept. It stops once no more than `fewest` routes are in use
+// (the count the rooms alone need: no plan does with fewer). Answers the
+// steps spent (at most about `effort`).
 std::uint64_t MinimiseTimedRoutes(const TimedProblem& problem,
                                   std::vector<std::vector<std::size_t>>& routes,
-                                  std::uint64_t effort, std::uint64_t seed);
+                                  std::uint64_t effort, std::uint64_t seed,
+                                  std::size_t fewest = 0);
 
 }  // namespace dg::planning

@@ -58,6 +58,26 @@ TEST(MinimiseTimedRoutes, EmptiesRoutesTheOthersCanTake) {
   EXPECT_EQ(Used(routes), 2u);
 }
 
+TEST(MinimiseTimedRoutes, StopsAtTheCountTheRoomsNeed) {
+  // The room allows no fewer than two: told so, the search stops there
+  // instead of spending its whole budget on a third route it cannot take
+  // out; told three, it leaves three.
+  const TimedProblem p = Line();
+  const std::vector<std::vector<std::size_t>> start = {{1}, {2}, {3}, {4}, {5}, {6}};
+  std::vector<std::vector<std::size_t>> unbounded = start, bounded = start, three = start;
+  const std::uint64_t budget = 200'000;
+  const std::uint64_t all = MinimiseTimedRoutes(p, unbounded, budget, 1);
+  const std::uint64_t some = MinimiseTimedRoutes(p, bounded, budget, 1, 2);
+  EXPECT_EQ(Used(unbounded), 2u);
+  EXPECT_EQ(Used(bounded), 2u);
+  EXPECT_TRUE(IsTimedFeasible(p, AsSolution(bounded)));
+  EXPECT_GE(all, budget / 2);
+  EXPECT_LT(some, budget / 10);
+  MinimiseTimedRoutes(p, three, budget, 1, 3);
+  EXPECT_EQ(Used(three), 3u);
+  EXPECT_TRUE(IsTimedFeasible(p, AsSolution(three)));
+}
+
 TEST(MinimiseTimedRoutes, PutsCustomersOutToLetOthersIn) {
   // Route A is full (room three) near the branch to the east; route B
   // serves two clients far to the west early; client 6, east, must be

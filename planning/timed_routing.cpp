@@ -44,6 +44,17 @@ constexpr std::size_t kFixedPerStep = 1;
 constexpr std::size_t kGranular = 20;
 // The least cost's plan is polished within this fraction of the effort.
 constexpr std::uint64_t kPolishShare = 100;
+// Where the rooms alone need as many vehicles as the plan uses, the search
+// for the least distance first spends this fraction of its effort free to
+// open more on the way: opening is not a last resort in the first
+// `kExtraFree` of that part, and then costs `kExtraPrice` times the
+// distance to an average customer per vehicle over the count for each
+// further whole part's effort; now and then (one time in `kEmptyEvery`)
+// the shortest route of a plan over the count is emptied whole.
+constexpr double kExtraShare = 0.5;
+constexpr double kExtraFree = 0.4;
+constexpr double kExtraPrice = 20;
+constexpr std::size_t kEmptyEvery = 10;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model : detail::TimedAccess {
@@ -349,7 +360,27 @@ class Search {
       until = std::min(until, steps_ + (options_.effort - fleet_effort));
     }
     Plan current = best;
+    // With the fewest vehicles first, the distance the cost and as many
+    // vehicles as the rooms need, a few long routes are hard to reshape one
+    // string at a time: the first part of the search may open vehicles on
+    // the way, at a price per vehicle over the count that grows with the
+    // effort spent, and goes back by emptying whole routes. The plan it
+    // answers never has more (a plan on more vehicles is never the best);
+    // the rest of the search goes on from it on the count alone.
+    if (options_.fewest_vehicles && m_.p.objective == TimedObjective::kDistance &&
+        best.unassigned.empty() && best.used < vehicles && best.used <= fewest_by_room) {
+      target_ = best.used;
+      limit_ = vehicles;
+      const std::uint64_t part =
+          steps_ + static_cast<std::uint64_t>(kExtraShare * static_cast<double>(until - steps_));
+      best = Anneal(current, part, false);
+      target_ = kAnyVehicle;
+      limit_ = best.used;
+      current = best;
+    }
     best = Anneal(current, until, false);
+    target_ = kAnyVehicle;
+    limit_ = options_.fewest_vehicles ? best.used : vehicles;
     Polish(best, options_.effort / kPolishShare);
     return Finish(best);
   }
@@ -422,7 +453,8 @@ class Search {
     if (effort == 0) return;
     std::vector<std::vector<std::size_t>> routes;
     for (const Route& r : plan.routes) routes.push_back(r.nodes);
-    const std::uint64_t spent = MinimiseTimedRoutes(m_.p, routes, effort, options_.seed);
+    const std::uint64_t spent =
+        MinimiseTimedRoutes(m_.p, routes, effort, options_.seed, FewestByRoom(plan));
     steps_ += spent / per_step;
     uncounted_ += spent - spent / per_step;
     for (std::size_t v = 0; v < routes.size(); ++v) {
@@ -489,14 +521,15 @@ class Search {
       }
       // With fewest vehicles first, a vehicle is only opened for a customer
       // no route in use takes.
-      if ((best.delta == kInf || !options_.fewest_vehicles) && plan.used < limit_) {
+      const bool open_free = !options_.fewest_vehicles || open_free_;
+      if ((best.delta == kInf || open_free) && plan.used < limit_) {
         tried_kind_.assign(m_.p.vehicles.size(), 0);
         for (std::size_t v = 0; v < plan.routes.size(); ++v) {
           const Route& r = plan.routes[v];
           if (!r.nodes.empty() || m_.InUse(v) || tried_kind_[m_.kind[v]]) continue;
           if (!m_.Allowed(c, v) || !m_.Fits(r.load, c, v)) continue;
           tried_kind_[m_.kind[v]] = 1;
-          Weigh(plan, c, v, 0, options_.fewest_vehicles ? kOpening : 0, best);
+          Weigh(plan, c, v, 0, open_free ? 0 : kOpening, best);
         }
       }
       if (best.delta == kInf) {
@@ -561,6 +594,27 @@ class Search {
     }
     std::vector<std::size_t> removed;
     if (assigned == 0) return removed;
+    // On a vehicle over the count, now and then the shortest route is
+    // emptied whole, so that the search finds its way back.
+    if (target_ != kAnyVehicle && non_empty > target_ && random_.Below(kEmptyEvery) == 0) {
+      std::size_t drop = plan.routes.size();
+      for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+        if (plan.routes[v].nodes.empty() || m_.InUse(v)) continue;
+        if (drop == plan.routes.size() ||
+            plan.routes[v].nodes.size() < plan.routes[drop].nodes.size()) {
+          drop = v;
+        }
+      }
+      if (drop < plan.routes.size()) {
+        Route& r = plan.routes[drop];
+        removed = r.nodes;
+        r.nodes.clear();
+        Simulate(m_, drop, r);
+        Touch(drop);
+        Measure(plan);
+        return removed;
+      }
+    }
     const double average_removed = 10;
     const double longest_string =
         std::min(10.0, static_cast<double>(assigned) / static_cast<double>(non_empty));
@@ -662,7 +716,11 @@ class Search {
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
       candidate.unassigned.clear();
       SortForRecreate(removed, fleet);
+      open_free_ = target_ != kAnyVehicle &&
+                   static_cast<double>(steps_ - from) <
+                       kExtraFree * static_cast<double>(until - from);
       Recreate(candidate, removed);
+      open_free_ = false;
       for (std::size_t c : candidate.unassigned) ++absences_[c];
       const double progress = static_cast<double>(steps_ - from) /
                               static_cast<double>(std::max<std::uint64_t>(1, until - from));
@@ -676,7 +734,8 @@ class Search {
         // the hard ones have found places.
         accept = Absences(candidate) < Absences(current);
       } else {
-        accept = candidate.cost < current.cost - temperature * std::log(u);
+        accept = Penalised(candidate, progress) <
+                 Penalised(current, progress) - temperature * std::log(u);
       }
       if (accept) {
         std::swap(current, candidate);
@@ -693,6 +752,14 @@ class Search {
     }
     if (fleet) current = best;
     return best;
+  }
+
+  // The plan's cost with the price of the vehicles over `target_`: none at
+  // the start, then growing with `progress` until no detour is worth one.
+  double Penalised(const Plan& plan, double progress) const {
+    if (target_ == kAnyVehicle || plan.used <= target_) return plan.cost;
+    const double price = kExtraPrice * scale_ * std::max(0.0, progress - kExtraFree);
+    return plan.cost + price * static_cast<double>(plan.used - target_);
   }
 
   std::uint64_t Absences(const Plan& plan) const {
@@ -873,6 +940,12 @@ class Search {
   // Steps of the taking out of routes beyond those counted in steps_.
   std::uint64_t uncounted_ = 0;
   std::size_t limit_ = 0;
+  // The vehicles the least-cost phase answers on (kAnyVehicle: no price
+  // for more).
+  std::size_t target_ = kAnyVehicle;
+  // Recreate opens a vehicle wherever that is cheapest, not only as a last
+  // resort.
+  bool open_free_ = false;
   std::vector<std::vector<std::size_t>> neighbours_;
   std::vector<std::uint32_t> absences_;
   // Recreate's working state: each customer's route and place in it, the
