@@ -96,7 +96,20 @@ class Checkpointer {
       if (db != nullptr) {
         // Busy (another process copying) or not all copied: the next
         // commit over the mark asks again.
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        int in_log = 0, copied = 0;
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
+        // All copied: the log starts over at the next write, but only if
+        // that write began after the copy ended. Saves that follow each
+        // other closer than a copy lasts (its two disk syncs) would
+        // otherwise keep the log over the mark, and each of their commits
+        // would ask for another copy of a few pages with two more syncs.
+        // Restarting here settles it at once. With no busy handler on this
+        // connection it gives up rather than wait for a writer or for a
+        // reader still on the log; a writer that comes while it runs waits
+        // only for the pages committed since the copy (usually none).
+        if (in_log > 0 && copied == in_log) {
+          sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+        }
       }
       lock.lock();
     }
