@@ -516,6 +516,19 @@ TEST_P(ServerTest, SaveIsCheckedAgainstTheStoredItem) {
          cell(p, 0, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
        }),
        5.0, 0.05, item + "vehicle V1 names the delivery day 1999-01-01, the item's is 2025-06-10"},
+      {"another delivery day on a later row", rows([&](DataPacket& p) {
+         cell(p, 1, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
+       }),
+       5.0, 0.05, item + "vehicle V2 names the delivery day 1999-01-01, the item's is 2025-06-10"},
+      {"an unknown vehicle carrying nothing",
+       rows([&](DataPacket& p) { cell(p, 1, "CDVIATURA", Variant("V7")); }), 5.0, 0.05,
+       "Veículo V7 não cadastrado."},
+      {"an unknown vehicle carrying the item", rows([&](DataPacket& p) {
+         cell(p, 0, "QtTranspItGr", Variant(3.0));
+         cell(p, 1, "CDVIATURA", Variant("V7"));
+         cell(p, 1, "QtTranspItGr", Variant(1.0));
+       }),
+       5.0, 0.05, "Veículo V7 não cadastrado."},
       {"another product", rows([&](DataPacket& p) { cell(p, 0, "CDPRODUTO", Variant("ZZ")); }), 5.0,
        0.05, item + "vehicle V1 names product ZZ, the item's is C"},
       {"a quantity beyond any dispatch",
