@@ -40,6 +40,16 @@ std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered) 
   return out;
 }
 
+std::unordered_set<std::string> VehicleCodesOf(Session& s, const Transporter& t) {
+  std::unordered_set<std::string> out;
+  for (const Row& r : s.Query("SELECT CDVIATURA FROM VEICULO WHERE IDTPIJURTRAN = ? AND "
+                              "NRINSJURTRAN = ?",
+                              {Value(t.type), Value(t.inscription)})) {
+    out.insert(S(r[0]));
+  }
+  return out;
+}
+
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code) {
   auto rows = s.Query(std::string(kVehicleColumns) + "WHERE CDVIATURA = ?", {Value(code)});
   if (rows.empty()) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "appserver/call_args.h"
@@ -25,6 +26,9 @@ struct Vehicle {
 // The transporter's fleet in vehicle code order; unordered (no sort) for a
 // caller that only looks vehicles up by code.
 std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered = true);
+// The codes of the transporter's fleet, for a caller that only asks whether
+// a vehicle is one of them.
+std::unordered_set<std::string> VehicleCodesOf(Session& s, const Transporter& t);
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code);
 bool TransporterExists(Session& s, const Transporter& t);
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <unordered_set>
 
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
@@ -437,6 +438,8 @@ Variant SetGrade(Session& s, Args& a) {
   const std::string what = "SetGrade: item " + order + " / " + item;
   CheckSameMeasure(a, 1, info.unit_weight, what + ": the unit weight");
   CheckSameMeasure(a, 2, info.unit_volume, what + ": the unit volume");
+  // The rows of a fleet carry the same moment: its day is checked once.
+  std::optional<data::DateTime> checked_moment;
   for (const auto& row : rows) {
     const std::string code = text(row, vehicle_col);
     const std::string product = text(row, product_col);
@@ -445,7 +448,10 @@ Variant SetGrade(Session& s, Args& a) {
                   info.product);
     }
     if (date_col >= 0 && !row[date_col].IsEmptyOrNull()) {
-      const std::string day = row[date_col].ToDateTime().ToIso().substr(0, 10);
+      const data::DateTime moment = row[date_col].ToDateTime();
+      if (moment == checked_moment) continue;
+      const std::string day = moment.ToIso().substr(0, 10);
+      checked_moment = moment;
       if (day != info.day) {
         throw Error(what + ": vehicle " + code + " names the delivery day " + day +
                     ", the item's is " + (info.day.empty() ? "none" : info.day));
@@ -454,27 +460,25 @@ Variant SetGrade(Session& s, Args& a) {
   }
   EnsureGridItem(s, branch, grid, order, item, info);
 
-  // The vehicles the rows name, found in one look-up when the rows carry
-  // their transporter (the vehicle packet does), else one by one.
-  std::map<std::string, Vehicle> fleet;
+  // Every row must name a known vehicle. The transporter's codes are read
+  // in one look-up when the rows carry their transporter (the vehicle
+  // packet does); a code outside them is looked up on its own. A vehicle's
+  // capacity is read only for a row whose allocation changes: a save
+  // usually changes one row of a fleet of hundreds.
+  std::unordered_set<std::string> fleet;
   const int type_col = packet.FieldIndex("IDTPIJURTRAN"),
             inscription_col = packet.FieldIndex("NRINSJURTRAN");
   if (!rows.empty() && !text(rows[0], type_col).empty() &&
       !text(rows[0], inscription_col).empty()) {
-    for (Vehicle& v : VehiclesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)},
-                                 false)) {
-      fleet.emplace(v.code, std::move(v));
-    }
+    fleet = VehicleCodesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)});
   }
   std::map<std::string, NewAllocation> stored = ItemAllocations(s, branch, grid, order, item);
 
   for (const auto& row : rows) {
     const std::string code = text(row, vehicle_col);
     if (code.empty()) continue;
-    auto known = fleet.find(code);
-    std::optional<Vehicle> apart;
-    const Vehicle& vehicle =
-        known != fleet.end() ? known->second : apart.emplace(RequireVehicle(s, code));
+    std::optional<Vehicle> vehicle;
+    if (!fleet.contains(code)) vehicle = RequireVehicle(s, code);
     auto old = stored.find(code);
     const double quantity = quantity_of(row);
     // A row without quantity for a vehicle that carries none of the item
@@ -509,7 +513,8 @@ Variant SetGrade(Session& s, Args& a) {
       const Load held = old != stored.end() ? Load{old->second.quantity * old->second.unit_weight,
                                                    old->second.quantity * old->second.unit_volume}
                                             : Load{};
-      CheckRowFits(vehicle, LoadOf(s, code, info.day),
+      if (!vehicle) vehicle = RequireVehicle(s, code);
+      CheckRowFits(*vehicle, LoadOf(s, code, info.day),
                    {quantity * info.unit_weight, quantity * info.unit_volume}, held);
     }
     if (old != stored.end()) {

@@ -431,6 +431,35 @@ TEST_P(ServerTest, SetGradeStoresRemovesAndRechecksCapacity) {
   }
 }
 
+// What a save stores is what another connection to the database reads
+// back: a quantity moved from one vehicle to another, then a row saved
+// again unchanged beside one that changes, each read by a server of its
+// own on the same database.
+TEST_P(ServerTest, ASavedEditIsWhatAnotherConnectionReadsBack) {
+  const std::string grid = Distribute();  // P3/1: 4 units, on V1
+  auto read_back = [&] {
+    rdmGradeDistribuicao other(OpenStorage(db_.path()));
+    std::vector<Variant> args = {kKey, Day("2025-06-10"), "0001", "P3", "1", grid};
+    const Variant vehicles = other.Call("GetVeiculo", args);
+    return Column(vehicles, "CDVIATURA") + " " + Column(vehicles, "QtTranspItGr") + " " +
+           Column(vehicles, "VRPESOUTIL");
+  };
+  ASSERT_EQ("V1,V2 4,null 10,50", read_back());
+  DataPacket moved = Vehicles(grid, "P3", "1").AsPacket();
+  moved.rows[0][moved.FieldIndex("QtTranspItGr")] = Variant(1.0);
+  moved.rows[1][moved.FieldIndex("QtTranspItGr")] = Variant(3.0);
+  EXPECT_EQ("ok", Failure("SetGrade", {Variant(moved), 5.0, 0.05, "0001", grid, "ANA"}));
+  EXPECT_EQ("V1,V2 1,3 25,35", read_back());
+  DataPacket again = Vehicles(grid, "P3", "1").AsPacket();
+  again.rows[1][again.FieldIndex("QtTranspItGr")] = Variant(2.5);
+  again.rows[0][again.FieldIndex("QtTranspItGr")] = Variant(1.5);
+  EXPECT_EQ("ok", Failure("SetGrade", {Variant(again), 5.0, 0.05, "0001", grid, "ANA"}));
+  EXPECT_EQ("V1,V2 1.5,2.5 22.5,37.5", read_back());
+  EXPECT_EQ(read_back(), Column(Vehicles(grid, "P3", "1"), "CDVIATURA") + " " +
+                             Column(Vehicles(grid, "P3", "1"), "QtTranspItGr") + " " +
+                             Column(Vehicles(grid, "P3", "1"), "VRPESOUTIL"));
+}
+
 // Quantities keep five decimals in storage and in the distribution: what the
 // screen accepts is stored as typed, and a split saves again unchanged.
 TEST_P(ServerTest, QuantitiesKeepFiveDecimalsThroughSaveAndDistribution) {
@@ -516,6 +545,19 @@ TEST_P(ServerTest, SaveIsCheckedAgainstTheStoredItem) {
          cell(p, 0, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
        }),
        5.0, 0.05, item + "vehicle V1 names the delivery day 1999-01-01, the item's is 2025-06-10"},
+      {"another delivery day on a later row", rows([&](DataPacket& p) {
+         cell(p, 1, "DTHRENTGRADE", Variant(data::DateTime::FromIso("1999-01-01")));
+       }),
+       5.0, 0.05, item + "vehicle V2 names the delivery day 1999-01-01, the item's is 2025-06-10"},
+      {"an unknown vehicle carrying nothing",
+       rows([&](DataPacket& p) { cell(p, 1, "CDVIATURA", Variant("V7")); }), 5.0, 0.05,
+       "Veículo V7 não cadastrado."},
+      {"an unknown vehicle carrying the item", rows([&](DataPacket& p) {
+         cell(p, 0, "QtTranspItGr", Variant(3.0));
+         cell(p, 1, "CDVIATURA", Variant("V7"));
+         cell(p, 1, "QtTranspItGr", Variant(1.0));
+       }),
+       5.0, 0.05, "Veículo V7 não cadastrado."},
       {"another product", rows([&](DataPacket& p) { cell(p, 0, "CDPRODUTO", Variant("ZZ")); }), 5.0,
        0.05, item + "vehicle V1 names product ZZ, the item's is C"},
       {"a quantity beyond any dispatch",

@@ -40,7 +40,9 @@ constexpr int kInlinePages = 2 * kCheckpointPages;
 // writer, and what it cannot copy yet waits for the next commit's request.
 class Checkpointer {
  public:
-  explicit Checkpointer(std::string path) : path_(std::move(path)) {}
+  // `writers` is the storage's writers' mutex; it must outlive this.
+  Checkpointer(std::string path, std::mutex* writers)
+      : path_(std::move(path)), writers_(writers) {}
   Checkpointer(const Checkpointer&) = delete;
   Checkpointer& operator=(const Checkpointer&) = delete;
   ~Checkpointer() {
@@ -96,7 +98,25 @@ class Checkpointer {
       if (db != nullptr) {
         // Busy (another process copying) or not all copied: the next
         // commit over the mark asks again.
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        int in_log = 0, copied = 0;
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
+        // All copied: the log starts over at the next write, but only if
+        // that write began after the copy ended. Saves that follow each
+        // other closer than a copy lasts (its two disk syncs) would
+        // otherwise keep the log over the mark, and each of their commits
+        // would ask for another copy of a few pages with two more syncs.
+        // Restarting here settles it at once. It holds this process's
+        // writers back while it runs (microseconds: there is nothing left
+        // to copy), and only when none is writing, so that none meets the
+        // database locked and sleeps in SQLite's busy wait; with no busy
+        // handler on this connection it gives up rather than wait for
+        // another process's writer or for a reader still on the log.
+        if (in_log > 0 && copied == in_log) {
+          std::unique_lock<std::mutex> writing(*writers_, std::try_to_lock);
+          if (writing.owns_lock()) {
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+          }
+        }
       }
       lock.lock();
     }
@@ -105,6 +125,7 @@ class Checkpointer {
   }
 
   const std::string path_;
+  std::mutex* const writers_;
   std::mutex mu_;
   std::condition_variable wake_;
   bool wanted_ = false;
@@ -276,7 +297,8 @@ class Connection {
 
 class SqliteStorage : public Storage {
  public:
-  explicit SqliteStorage(std::string path) : path_(std::move(path)), checkpointer_(path_) {}
+  explicit SqliteStorage(std::string path)
+      : path_(std::move(path)), checkpointer_(path_, &writers_) {}
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
@@ -321,15 +343,15 @@ class SqliteStorage : public Storage {
   }
 
   const std::string path_;
-  // Declared before the connections: they call it on commit, so it outlives
-  // them.
-  Checkpointer checkpointer_;
   // This process's writers wait here, in turn, rather than in SQLite's busy
   // wait, which polls on a timer and can pass over the writer that waited
   // longest until its timeout runs out (a clerk's save failing with
   // "database is locked" on a busy server). The busy wait is left to other
   // processes on the same file, such as an import beside the server.
   std::mutex writers_;
+  // Declared before the connections: they call it on commit, so it outlives
+  // them; after the writers' mutex, which its thread takes.
+  Checkpointer checkpointer_;
   Mutex mu_;
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
 };
