@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "planning/packing_cover.h"
@@ -254,7 +254,7 @@ class ColumnSearch {
   // others, and the most valued of them are added as well.
   void AddExchanged(const std::vector<std::uint32_t>& count, const std::vector<double>& y,
                     const Residual& r, std::vector<std::uint32_t>& added) {
-    std::unordered_map<std::int64_t, std::uint32_t> kind_of_units;
+    std::map<std::int64_t, std::uint32_t> kind_of_units;  // ordered: ties fall alike everywhere
     for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
       if (r.demand[k] > 0) kind_of_units.emplace(kind_units_[k], k);
     }
