@@ -77,9 +77,9 @@ TEST(CoverByColumns, FillsEveryVehicleExactlyWhereTheCutsAllowIt) {
 // pieces fit many ways, and loads that differ by a piece exchanged for a
 // smaller one of the same sum are many. The relaxation has to reach its
 // optimum over them before it rounds; with a piece let stand for a smaller
-// one it does so within a fraction of the steps a plain simplex needs
-// (about 0.23 billion against 1.2 billion here), and never claims a
-// packing the sizes refuse or one vehicle fewer.
+// one it does so within the steps given here, which a plain simplex does
+// not, and it never claims a packing the sizes refuse or one vehicle
+// fewer.
 TEST(CoverByColumns, FillsVehiclesOfOneLargePieceEachExactly) {
   testing::Draws draws(41);
   const int bins = 40, room = 4'001;
