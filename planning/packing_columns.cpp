@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <unordered_set>
 
@@ -241,8 +242,77 @@ class ColumnSearch {
         s -= items[i].units;
       }
       AddCounts(count, r, added);
+      if (sums.size() == 1 && r.spare == ExactSize{}) AddExchanged(count, y, r, added);
     }
     return true;
+  }
+
+  // Where one sum alone is valued (a table that must fill the room
+  // exactly), each pricing would add one load: loads of the same sum that
+  // the prices value above 1 too are derived from it by exchanging one of
+  // its pieces for two others of the same size sum, or two of them for two
+  // others, and the most valued of them are added as well.
+  void AddExchanged(const std::vector<std::uint32_t>& count, const std::vector<double>& y,
+                    const Residual& r, std::vector<std::uint32_t>& added) {
+    std::map<std::int64_t, std::uint32_t> kind_of_units;  // ordered: ties fall alike everywhere
+    for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
+      if (r.demand[k] > 0) kind_of_units.emplace(kind_units_[k], k);
+    }
+    std::vector<std::uint32_t> in;  // the kinds of the load
+    for (std::uint32_t k = 0; k < count.size(); ++k) {
+      if (count[k] > 0) in.push_back(k);
+    }
+    double value = 0;
+    for (std::uint32_t k : in) value += y[k] * count[k];
+    struct Exchange {
+      double value;
+      std::uint32_t out[2], take[2];
+    };
+    std::vector<Exchange> found;
+    // Whether `c` more of kind k (after the exchange) stay within the demand.
+    auto room_for = [&](std::vector<std::uint32_t>& trial) {
+      for (std::uint32_t k = 0; k < trial.size(); ++k) {
+        if (trial[k] > r.demand[k]) return false;
+      }
+      return true;
+    };
+    const std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+    auto consider = [&](std::uint32_t a, std::uint32_t b, std::int64_t units) {
+      const double lose = y[a] + (b == none ? 0.0 : y[b]);
+      for (const auto& [u, c] : kind_of_units) {
+        ++steps_;
+        const std::int64_t rest = units - u;
+        if (rest < u) continue;  // each pair once, the smaller second
+        const auto other = kind_of_units.find(rest);
+        if (other == kind_of_units.end()) continue;
+        const std::uint32_t d = other->second;
+        if (c == a || c == b || d == a || d == b) continue;
+        const double v = value - lose + y[c] + y[d];
+        if (v > 1 + kPriceEps) found.push_back({v, {a, b}, {c, d}});
+      }
+    };
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      consider(in[i], none, kind_units_[in[i]]);
+      for (std::size_t j = i; j < in.size(); ++j) {
+        if (j == i && count[in[i]] < 2) continue;
+        consider(in[i], in[j], kind_units_[in[i]] + kind_units_[in[j]]);
+      }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Exchange& a, const Exchange& b) { return a.value > b.value; });
+    std::size_t kept = 0;
+    for (const Exchange& e : found) {
+      if (kept >= kLoadsPerPricing) break;
+      std::vector<std::uint32_t> trial = count;
+      --trial[e.out[0]];
+      if (e.out[1] != none) --trial[e.out[1]];
+      ++trial[e.take[0]];
+      ++trial[e.take[1]];
+      if (!room_for(trial)) continue;
+      const std::size_t before = added.size();
+      AddCounts(trial, r, added);
+      kept += added.size() - before;
+    }
   }
 
   // Price on both dimensions: the table holds every pair of sums (weight,
@@ -385,7 +455,29 @@ class ColumnSearch {
       if (room_.volume > 0) share += static_cast<double>(s.volume) / room_.volume;
       stand_in[i] = std::max(2 * share, kLeastStandInCost);
     }
-    auto cost = [&](std::size_t i) { return basic[i] < 0 ? stand_in[i] : 1.0; };
+    // Where the pieces have one dimension and every vehicle must be filled
+    // exactly (no spare), a piece may stand for a smaller one: the exchange
+    // of a piece for the next smaller kind (+1 on the smaller's row, -1 on
+    // the larger's, at no cost) holds the price of a larger piece at least
+    // at a smaller one's, and spares the simplex most of its degenerate
+    // pivots among loads that differ by such an exchange. The relaxation's
+    // value stays at least the pieces' total over the room, which with no
+    // spare is the vehicles. With room to spare the exchanges would let
+    // loads waste more than it allows, and the rounding then fares worse.
+    // basic[i] is then -2 - (its number in `swaps`).
+    std::vector<std::pair<std::size_t, std::size_t>> swaps;  // (larger row, smaller row)
+    if ((dimension_ == 0 || dimension_ == 1) && r.spare == ExactSize{}) {
+      std::vector<std::size_t> by_size(m);
+      std::iota(by_size.begin(), by_size.end(), std::size_t{0});
+      std::sort(by_size.begin(), by_size.end(), [&](std::size_t a, std::size_t b) {
+        return kind_units_[kind_of_row[a]] > kind_units_[kind_of_row[b]];
+      });
+      for (std::size_t i = 1; i < m; ++i) swaps.emplace_back(by_size[i - 1], by_size[i]);
+    }
+    std::vector<bool> swap_in_basis(swaps.size(), false);
+    auto cost = [&](std::size_t i) {
+      return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
+    };
     std::vector<bool> in_basis(usable.size(), false);
     int pivots = 0;
     const std::uint64_t m2 = static_cast<std::uint64_t>(m) * m;
@@ -408,23 +500,31 @@ class ColumnSearch {
     // Brings load `enter` (a number in usable) into the basis, whatever its
     // reduced cost, in place of the row the ratio test picks (a stand-in
     // first among ties). False when no row may leave.
-    auto pivot = [&](std::size_t enter) {
-      const Column& col = columns_[usable[enter]];
-      double reduced = 1;
-      for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
+    auto pivot = [&](std::int64_t enter) {
+      double reduced = 0;
       std::fill(w.begin(), w.end(), 0.0);
-      for (std::size_t i = 0; i < m; ++i) {
-        const double* row = &inverse[i * m];
-        for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+      if (enter >= 0) {
+        const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
+        reduced = 1;
+        for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
+        for (std::size_t i = 0; i < m; ++i) {
+          const double* row = &inverse[i * m];
+          for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+        }
+        steps_ += m * col.kinds.size();
+      } else {
+        const auto [larger, smaller] = swaps[static_cast<std::size_t>(-1 - enter)];
+        reduced = y[larger] - y[smaller];
+        for (std::size_t i = 0; i < m; ++i) w[i] = inverse[i * m + smaller] - inverse[i * m + larger];
+        steps_ += 2 * m;
       }
-      steps_ += m * col.kinds.size();
       std::size_t leave = m;
       double ratio = std::numeric_limits<double>::infinity();
       for (std::size_t i = 0; i < m; ++i) {
         if (w[i] <= 1e-9) continue;
         const double t = std::max(0.0, x[i]) / w[i];
         if (t < ratio - 1e-12 ||
-            (t <= ratio + 1e-12 && leave < m && basic[i] < 0 && basic[leave] >= 0)) {
+            (t <= ratio + 1e-12 && leave < m && basic[i] == -1 && basic[leave] != -1)) {
           ratio = t, leave = i;
         }
       }
@@ -444,8 +544,14 @@ class ColumnSearch {
       for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
       steps_ += m2;
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
-      basic[leave] = static_cast<std::int64_t>(enter);
-      in_basis[enter] = true;
+      if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
+      if (enter >= 0) {
+        basic[leave] = enter;
+        in_basis[static_cast<std::size_t>(enter)] = true;
+      } else {
+        basic[leave] = enter - 1;  // -2 - the swap's number
+        swap_in_basis[static_cast<std::size_t>(-1 - enter)] = true;
+      }
       ++pivots;
       return true;
     };
@@ -454,23 +560,30 @@ class ColumnSearch {
       if (steps_ > limit_) return false;
       if (c >= usable_of.size() || usable_of[c] < 0) continue;
       const auto u = static_cast<std::size_t>(usable_of[c]);
-      if (!in_basis[u]) pivot(u);
+      if (!in_basis[u]) pivot(static_cast<std::int64_t>(u));
     }
     if (pivots > 0) recompute();
     double stand_in_scale = 1;
     for (;;) {
       if (steps_ > limit_) return false;
       // The load of the least reduced cost.
-      std::int64_t enter = -1;
+      std::int64_t enter = 0;  // a load's number in usable, or -1 - a swap's number
+      bool entering = false;
       double least = -kPriceEps;
       for (std::size_t u = 0; u < usable.size(); ++u) {
         if (in_basis[u]) continue;
         double rc = 1;
         for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
         steps_ += columns_[usable[u]].kinds.size();
-        if (rc < least) least = rc, enter = static_cast<std::int64_t>(u);
+        if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
       }
-      if (enter < 0) {
+      for (std::size_t d = 0; d < swaps.size(); ++d) {
+        if (swap_in_basis[d]) continue;
+        const double rc = y[swaps[d].first] - y[swaps[d].second];
+        if (rc < least) least = rc, enter = -1 - static_cast<std::int64_t>(d), entering = true;
+      }
+      steps_ += swaps.size();
+      if (!entering) {
         std::vector<double> price(r.demand.size(), 0.0);
         for (std::size_t i = 0; i < m; ++i) price[kind_of_row[i]] = y[i];
         std::vector<std::uint32_t> added;
@@ -479,7 +592,7 @@ class ColumnSearch {
         bool left = false;
         double value = 0;
         for (std::size_t i = 0; i < m; ++i) {
-          left = left || (basic[i] < 0 && x[i] > kStandInLeft);
+          left = left || (basic[i] == -1 && x[i] > kStandInLeft);
           if (basic[i] >= 0) value += x[i];
         }
         if (priced) {
@@ -512,8 +625,8 @@ class ColumnSearch {
         }
         continue;
       }
-      if (!pivot(static_cast<std::size_t>(enter))) return false;  // unbounded: costs are above 0
-      if (pivots % kRefactorPivots == 0 && !Refactor(basic, usable, row_of, m, inverse)) {
+      if (!pivot(enter)) return false;  // unbounded: costs are above 0
+      if (pivots % kRefactorPivots == 0 && !Refactor(basic, usable, row_of, swaps, m, inverse)) {
         return false;
       }
       if (pivots % kRecomputePivots == 0) recompute();
@@ -521,6 +634,7 @@ class ColumnSearch {
     taken.clear();
     double value = 0;
     for (std::size_t i = 0; i < m; ++i) {
+      if (basic[i] < -1) continue;  // an exchange
       if (basic[i] < 0) {
         if (x[i] > kStandInLeft) return false;
         continue;
@@ -533,9 +647,17 @@ class ColumnSearch {
 
   // The inverse of the basis computed anew (Gauss-Jordan, partial pivoting).
   bool Refactor(const std::vector<std::int64_t>& basic, const std::vector<std::uint32_t>& usable,
-                const std::vector<int>& row_of, std::size_t m, std::vector<double>& inverse) {
+                const std::vector<int>& row_of,
+                const std::vector<std::pair<std::size_t, std::size_t>>& swaps, std::size_t m,
+                std::vector<double>& inverse) {
     std::vector<double> b(m * m, 0);
     for (std::size_t j = 0; j < m; ++j) {
+      if (basic[j] < -1) {
+        const auto [larger, smaller] = swaps[static_cast<std::size_t>(-2 - basic[j])];
+        b[smaller * m + j] = 1;
+        b[larger * m + j] = -1;
+        continue;
+      }
       if (basic[j] < 0) {
         b[j * m + j] = 1;  // the stand-in of row j is e_j, in column j
         continue;
@@ -575,14 +697,27 @@ class ColumnSearch {
 
   // ---- the rounding ----------------------------------------------------------
 
-  // Takes `times` of load c onto vehicles.
-  void Fix(Residual& r, std::uint32_t c, std::uint32_t times) {
+  // Takes load c onto vehicles `times` times, fewer where the pieces left
+  // or the vehicles run short (the relaxation may take loads that hold a
+  // larger piece in place of a smaller one more often than the larger is
+  // there); answers the times taken.
+  std::uint32_t Fix(Residual& r, std::uint32_t c, std::uint32_t times) {
+    times = static_cast<std::uint32_t>(std::min<std::size_t>(times, r.vehicles));
+    for (const auto& [k, n] : columns_[c].kinds) times = std::min(times, r.demand[k] / n);
+    for (std::uint32_t t = 0; t < times; ++t) {
+      if (!columns_[c].waste.Within(r.spare - ExactSize{columns_[c].waste.weight * t,
+                                                         columns_[c].waste.volume * t})) {
+        times = t;
+        break;
+      }
+    }
     for (const auto& [k, n] : columns_[c].kinds) r.demand[k] -= n * times;
     r.vehicles -= times;
     for (std::uint32_t t = 0; t < times; ++t) {
       r.spare -= columns_[c].waste;
       fixed_.push_back(c);
     }
+    return times;
   }
 
   // Relaxes the residual, fixes the loads it takes whole, else the load it
@@ -611,7 +746,7 @@ class ColumnSearch {
     }
     for (std::size_t i = 0; i < taken.size() && static_cast<int>(i) <= discrepancies; ++i) {
       Residual next = r;
-      Fix(next, taken[i].first, 1);
+      if (Fix(next, taken[i].first, 1) == 0) continue;
       if (Dive(next, discrepancies - static_cast<int>(i), basis)) return true;
       fixed_.resize(mark);
       if (steps_ > limit_) break;

@@ -72,6 +72,55 @@ TEST(CoverByColumns, FillsEveryVehicleExactlyWhereTheCutsAllowIt) {
   }
 }
 
+// Every vehicle filled exactly by one piece above half its room and two or
+// three smaller ones, as the hardest one-dimensional days are: the smaller
+// pieces fit many ways, and loads that differ by a piece exchanged for a
+// smaller one of the same sum are many. The relaxation has to reach its
+// optimum over them before it rounds; with a piece let stand for a smaller
+// one it does so within the steps given here, which a plain simplex does
+// not, and it never claims a packing the sizes refuse or one vehicle
+// fewer.
+TEST(CoverByColumns, FillsVehiclesOfOneLargePieceEachExactly) {
+  testing::Draws draws(41);
+  const int bins = 40, room = 4'001;
+  std::vector<ExactSize> sizes;
+  for (int b = 0; b < bins; ++b) {
+    const int large = draws.Between(room / 2 + 1, room * 9 / 10);
+    sizes.push_back(Weight(large));
+    int left = room - large;
+    const int parts = draws.Between(2, 3);
+    for (int p = 1; p < parts; ++p) {
+      const int cut = draws.Between(left / 5, left - (parts - p) * (left / 5));
+      sizes.push_back(Weight(cut));
+      left -= cut;
+    }
+    sizes.push_back(Weight(left));
+  }
+  constexpr std::uint64_t kFewSteps = 600'000'000;
+  std::uint64_t steps = 0;
+  std::vector<std::uint32_t> vehicle;
+  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, {}, kFewSteps, steps, vehicle),
+            ColumnOutcome::kFound);
+  ExpectPacking(sizes, Weight(room), bins, vehicle, "one large piece each");
+  // Every piece once: the loads add up to the pieces' total.
+  std::vector<std::int64_t> load(bins, 0);
+  for (std::size_t i = 0; i < sizes.size(); ++i) load[vehicle[i]] += sizes[i].weight;
+  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << "vehicle " << v;
+  std::vector<std::uint32_t> again;
+  std::uint64_t steps_again = 0;
+  CoverByColumns(sizes, Weight(room), bins, {}, kFewSteps, steps_again, again);
+  EXPECT_EQ(vehicle, again);
+  EXPECT_EQ(steps, steps_again);
+  EXPECT_EQ(CoverByColumns(sizes, Weight(room), bins - 1, {}, kFewSteps, steps, vehicle),
+            ColumnOutcome::kImpossible);
+  // A gram more on one piece: the vehicles are one gram short, and no
+  // packing may be claimed.
+  std::vector<ExactSize> over = sizes;
+  over[0].weight += 1'000;
+  EXPECT_NE(CoverByColumns(over, Weight(room), bins, {}, kFewSteps, steps, vehicle),
+            ColumnOutcome::kFound);
+}
+
 // Many vehicles and kinds: the rounding fixes loads over many rounds, each
 // relaxation started from the loads of the one before, some of which no
 // longer fit what is left; the packing is checked, and one vehicle fewer
