@@ -180,6 +180,7 @@ struct ServerArgs {
   dg::server::HttpServerOptions options;
   dg::server::SignInSettings signin_settings;
   int idle_minutes = 0, retention_days = 0;
+  int db_connections = dg::server::kDefaultDbConnections;
 };
 
 // Reads the server's options into `args`; nullopt when it may start, else
@@ -188,7 +189,8 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
   std::string listen = "127.0.0.1:8211",
               per_address = std::to_string(args->options.limits.max_per_address), in_all,
               idle_minutes = "240", session_minutes = "30", lock_after = "5",
-              address_lock_after = "20", lock_minutes = "15", retention_days = "0";
+              address_lock_after = "20", lock_minutes = "15", retention_days = "0",
+              db_connections = std::to_string(dg::server::kDefaultDbConnections);
   dg::server::HttpServerOptions& options = args->options;
   dg::server::CommandLine line("exp-appserver",
                                "Serves the distribution grid's server object over HTTP.");
@@ -204,6 +206,9 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
              "connections one client address may hold open");
   line.Value("--max-connections", &in_all, "N",
              "connections open at once in all (default 512; about one per clerk at work)");
+  line.Value("--db-connections", &db_connections, "N",
+             "PostgreSQL: transactions this server runs at once (default " + db_connections +
+                 "; the servers of one database together about what its cores run at once)");
   line.Value("--release-idle-grids", &idle_minutes, "MINUTES",
              "releases open grids idle that long (0: never)");
   line.Value("--journal-retention-days", &retention_days, "N",
@@ -259,6 +264,9 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
   if (const std::string why = dg::server::MakeRoomForConnections(options.limits.max_connections);
       !why.empty() && !in_all.empty()) {
     return usage(why);
+  }
+  if (!ParseCount(db_connections, 1, &args->db_connections) || args->db_connections > 1000) {
+    return usage("--db-connections needs a number from 1 to 1000");
   }
   const auto idle = dg::server::ReadIdleMinutes(idle_minutes);
   if (!idle) return usage(dg::server::kIdleMinutesUsage);
@@ -328,7 +336,7 @@ int Serve(ServerArgs& args) {
       pauses = dg::server::ParseFaultPauses(text);
     }
 
-    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(args.db);
+    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(args.db, args.db_connections);
     if (const std::string warning = dg::server::SqliteFileWarning(args.db); !warning.empty()) {
       std::cerr << "exp-appserver: warning: " << warning << "\n";
     }

@@ -94,11 +94,19 @@ std::string SqliteFileWarning(const std::string& path);
 // serialisable (claimed writes at READ COMMITTED) and are run again when the
 // database refuses them for a conflict with another transaction (alone,
 // after a few refusals).
-// Connections are pooled (at most 16).
-std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo);
+// Connections are pooled, at most `connections` open at once; a call that
+// finds them all busy waits for one, callers served in the order they came.
+// Every transaction in flight on the database is one more for its cores to
+// share: the servers sharing a database should hold, all together, about
+// what its cores can run at once (kDefaultDbConnections each by default).
+constexpr int kDefaultDbConnections = 8;
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo,
+                                             int connections = kDefaultDbConnections);
 
-// PostgreSQL for "postgresql://..." or "postgres://...", else a SQLite file.
-std::shared_ptr<Storage> OpenStorage(const std::string& db);
+// PostgreSQL for "postgresql://..." or "postgres://..." (with at most
+// `db_connections` connections), else a SQLite file.
+std::shared_ptr<Storage> OpenStorage(const std::string& db,
+                                     int db_connections = kDefaultDbConnections);
 
 // Schema version this build creates and expects.
 int CurrentSchemaVersion();

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,7 +28,6 @@
 namespace dg::server {
 namespace {
 
-constexpr int kPoolSize = 16;
 // Runs of a write side by side with others before it runs alone, and runs
 // in all before its refusal is final.
 constexpr int kSideBySideRuns = 3;
@@ -248,7 +248,8 @@ std::atomic<long long> refused_runs{0};
 
 class PostgresStorage : public Storage {
  public:
-  explicit PostgresStorage(std::string conninfo) : conninfo_(std::move(conninfo)) {}
+  PostgresStorage(std::string conninfo, int connections)
+      : conninfo_(std::move(conninfo)), connections_(std::max(1, connections)) {}
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     switch (kind) {
@@ -392,38 +393,63 @@ class PostgresStorage : public Storage {
     }
   }
 
+  // A caller waiting for a connection, served in the order they came: a
+  // connection given back goes to the longest waiting one, never to a
+  // caller that arrives meanwhile, so a call's wait for the database is
+  // bounded by those ahead of it. Served without a connection: a broken
+  // one was closed, and the waiter opens a new one in its place.
+  struct Waiter {
+    explicit Waiter(Mutex& mu) : woken(mu) {}
+    CondVar woken;
+    std::unique_ptr<Connection> conn;
+    bool served = false;
+  };
+
   std::unique_ptr<Connection> Acquire() {
     {
       MutexLock lock(mu_);
-      while (idle_.empty() && open_ >= kPoolSize) released_.Wait(mu_);
-      if (!idle_.empty()) {
+      if (waiting_.empty() && !idle_.empty()) {
         auto conn = std::move(idle_.back());
         idle_.pop_back();
         return conn;
       }
-      ++open_;
+      if (waiting_.empty() && open_ < connections_) {
+        ++open_;
+      } else {
+        Waiter me(mu_);
+        waiting_.push_back(&me);
+        while (!me.served) me.woken.Wait(mu_);
+        if (me.conn) return std::move(me.conn);
+        // Served with a place to open a connection in (open_ counts it).
+      }
     }
     try {
       return std::make_unique<Connection>(conninfo_);
     } catch (...) {
-      MutexLock lock(mu_);
-      --open_;
-      released_.Signal();
+      Release(nullptr);
       throw;
     }
   }
 
-  // A broken connection is closed instead of pooled.
+  // A broken connection (or none: one that could not be opened) is closed
+  // instead of pooled; its place goes to the next waiter, who opens a new
+  // one.
   void Release(std::unique_ptr<Connection> conn) {
-    const bool keep = conn->Healthy();
-    if (!keep) conn.reset();
+    if (conn && !conn->Healthy()) conn.reset();
     MutexLock lock(mu_);
-    if (keep) {
+    if (!waiting_.empty()) {
+      Waiter* next = waiting_.front();
+      waiting_.pop_front();
+      next->conn = std::move(conn);
+      next->served = true;
+      next->woken.Signal();
+      return;
+    }
+    if (conn) {
       idle_.push_back(std::move(conn));
     } else {
       --open_;
     }
-    released_.Signal();
   }
 
   // Waits a random while, longer after each refusal, so that transactions
@@ -436,10 +462,11 @@ class PostgresStorage : public Storage {
   }
 
   const std::string conninfo_;
+  const int connections_;  // at most this many open at once
   Mutex mu_;
-  CondVar released_{mu_};  // a connection went back to the pool or closed
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
-  int open_ GUARDED_BY(mu_) = 0;
+  std::deque<Waiter*> waiting_ GUARDED_BY(mu_);  // oldest first
+  int open_ GUARDED_BY(mu_) = 0;  // open, or being opened
   std::map<std::string, Growth> growth_ GUARDED_BY(mu_);
 };
 
@@ -487,8 +514,8 @@ void RunPostgresStatement(const std::string& conninfo, const std::string& sql) {
   Connection(conninfo).Run(sql);
 }
 
-std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo) {
-  auto storage = std::make_shared<PostgresStorage>(conninfo);
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo, int connections) {
+  auto storage = std::make_shared<PostgresStorage>(conninfo, connections);
   // Instances starting together migrate one after the other; each step
   // sees what the one before committed.
   storage->Run(Mode::Migrate, [](Session& s) {
@@ -498,8 +525,9 @@ std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo) {
   return storage;
 }
 
-std::shared_ptr<Storage> OpenStorage(const std::string& db) {
-  return data::IsPostgresUrl(db) ? OpenPostgresStorage(db) : OpenSqliteStorage(db);
+std::shared_ptr<Storage> OpenStorage(const std::string& db, int db_connections) {
+  return data::IsPostgresUrl(db) ? OpenPostgresStorage(db, db_connections)
+                                 : OpenSqliteStorage(db);
 }
 
 }  // namespace dg::server

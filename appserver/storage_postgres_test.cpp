@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <latch>
 #include <thread>
 
@@ -376,6 +378,82 @@ TEST_F(PostgresStorageTest, WritersNumberingAtOnceNeverTakeANumberTwice) {
   EXPECT_EQ(kThreads * kEach, rows[0][0].ToInt64());
   EXPECT_EQ(kThreads * kEach, rows[0][1].ToInt64());
   EXPECT_EQ(kThreads * kEach, rows[0][2].ToInt64());
+}
+
+// A server runs at most its connections' worth of transactions at once;
+// the callers beyond wait their turn, and every one of them is served, of
+// every kind, also when a connection breaks under a transaction while
+// others wait for it (its place goes to a new connection).
+TEST_F(PostgresStorageTest, CallsBeyondTheConnectionsWaitTheirTurnAndAreAllServed) {
+  constexpr int kConnections = 2, kThreads = 8, kEach = 6;
+  auto storage = OpenStorage(db_.path(), kConnections);
+  std::atomic<int> in_flight{0}, most{0}, failures{0};
+  const auto counted = [&](Session& s, const std::function<void(Session&)>& work) {
+    const int now = ++in_flight;
+    for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    work(s);
+    --in_flight;
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string key = "t" + std::to_string(t) + "." + std::to_string(i);
+        const TxKind kind = i % 3 == 0 ? TxKind::Write : TxKind::ClaimedWrite;
+        try {
+          storage->Transact(kind, [&](Session& s) {
+            counted(s, [&](Session& s2) {
+              s2.Exec("INSERT INTO probe (k, n) VALUES (?, ?)", {Value(key), Value(t)});
+            });
+          });
+          storage->Transact(TxKind::Read, [&](Session& s) {
+            counted(s, [&](Session& s2) {
+              if (s2.Query("SELECT n FROM probe WHERE k = ?", {Value(key)}).size() != 1) {
+                ++failures;
+              }
+            });
+          });
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, failures.load());
+  EXPECT_LE(most.load(), kConnections);
+  EXPECT_EQ(kThreads * kEach, Rows("SELECT COUNT(*) FROM probe")[0][0].ToInt64());
+
+  // One connection, held by a transaction whose connection breaks while
+  // three more calls wait for it: the break fails that call alone.
+  auto single = OpenStorage(db_.path(), 1);
+  std::latch holding(1), others_started(3);
+  std::thread breaking([&] {
+    EXPECT_THROW(single->Transact(TxKind::ClaimedWrite,
+                                  [&](Session& s) {
+                                    holding.count_down();
+                                    others_started.wait();
+                                    // Gives the others time to queue; they
+                                    // are served whether they did or not.
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                    s.Query("SELECT pg_terminate_backend(pg_backend_pid())");
+                                  }),
+                 StorageError);
+  });
+  holding.wait();
+  std::vector<std::thread> waiting;
+  for (int w = 0; w < 3; ++w) {
+    waiting.emplace_back([&, w] {
+      others_started.count_down();
+      single->Transact(TxKind::ClaimedWrite, [&](Session& s) {
+        s.Exec("INSERT INTO probe (k) VALUES (?)", {Value("after break " + std::to_string(w))});
+      });
+    });
+  }
+  breaking.join();
+  for (auto& th : waiting) th.join();
+  EXPECT_EQ(3, Rows("SELECT COUNT(*) FROM probe WHERE k LIKE 'after break %'")[0][0].ToInt64());
 }
 
 // Two instances check the room left and fill it at the same moment (both

@@ -3,7 +3,7 @@
 // fast, and how close the server comes to what the HTTP transport allows.
 //
 //   exp-bench-load [--clerks N,N,...|--most N] [--seconds S] [--instances 1|2|4]
-//                  [--pauseless N] [--workers N]
+//                  [--pauseless N] [--workers N] [--db-connections N]
 //
 // Each clerk has a transporter of its own (a copy of the generated fleet)
 // and a grid of the generated day of 200 items distributed on it; then it
@@ -46,7 +46,8 @@
 // The database is a SQLite file unless EXP_TEST_PG names a PostgreSQL
 // cluster (scripts/pg-test-cluster.sh). --instances 2 or 4 starts that
 // many servers on the same PostgreSQL database and spreads the clerks over
-// them. The servers are started with room for every clerk's connection
+// them (--db-connections N: the transactions each server runs at once, the
+// server's own default unless given). The servers are started with room for every clerk's connection
 // (--max-connections, and --max-connections-per-address, as a branch's
 // clerks come from addresses of their own).
 #include <sys/resource.h>
@@ -508,6 +509,7 @@ std::vector<std::string> Check(server::Storage& storage,
 int Main(int argc, char** argv) {
   std::vector<int> steps;
   int seconds = 20, instances = 1, pauseless = 0, most = 1536, workers = 128, minutes = 10;
+  std::string db_connections;  // the servers' default unless given
   const double began = WallSeconds();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -528,10 +530,12 @@ int Main(int argc, char** argv) {
       workers = std::atoi(argv[++i]);
     } else if (arg == "--minutes" && i + 1 < argc) {
       minutes = std::atoi(argv[++i]);
+    } else if (arg == "--db-connections" && i + 1 < argc) {
+      db_connections = argv[++i];
     } else {
       return Usage(
           "exp-bench-load [--clerks N,N,...|--most N] [--seconds S] [--instances 1|2|4] "
-          "[--pauseless N] [--workers N] [--minutes M]");
+          "[--pauseless N] [--workers N] [--minutes M] [--db-connections N]");
     }
   }
   const char* pg = std::getenv("EXP_TEST_PG");
@@ -559,11 +563,15 @@ int Main(int argc, char** argv) {
   server::LoadFixture(*db.storage(), ClerksFixture(clerk_count));
   std::vector<std::unique_ptr<server::testing::ServerProcess>> servers;
   std::vector<pid_t> pids;
+  std::vector<std::string> server_args{"--max-connections-per-address",
+                                       std::to_string(clerk_count + 16), "--max-connections",
+                                       std::to_string(clerk_count + 64)};
+  if (!db_connections.empty()) {
+    server_args.insert(server_args.end(), {"--db-connections", db_connections});
+  }
   for (int i = 0; i < instances; ++i) {
     servers.push_back(std::make_unique<server::testing::ServerProcess>(
-        db.path(), 0, std::map<std::string, std::optional<std::string>>{},
-        std::vector<std::string>{"--max-connections-per-address", std::to_string(clerk_count + 16),
-                                 "--max-connections", std::to_string(clerk_count + 64)}));
+        db.path(), 0, std::map<std::string, std::optional<std::string>>{}, server_args));
     pids.push_back(servers.back()->child().pid());
   }
   server::HttpTransport setup("127.0.0.1", servers[0]->port());
