@@ -207,8 +207,8 @@ std::optional<int> ReadServerArgs(int argc, char** argv, ServerArgs* args) {
   line.Value("--max-connections", &in_all, "N",
              "connections open at once in all (default 512; about one per clerk at work)");
   line.Value("--db-connections", &db_connections, "N",
-             "PostgreSQL: transactions this server runs at once (default " + db_connections +
-                 "; the servers of one database together about what its cores run at once)");
+             "PostgreSQL: transactions this server runs at once (the servers of one "
+             "database together about what its cores run at once)");
   line.Value("--release-idle-grids", &idle_minutes, "MINUTES",
              "releases open grids idle that long (0: never)");
   line.Value("--journal-retention-days", &retention_days, "N",
@@ -336,7 +336,8 @@ int Serve(ServerArgs& args) {
       pauses = dg::server::ParseFaultPauses(text);
     }
 
-    std::shared_ptr<dg::server::Storage> storage = dg::server::OpenStorage(args.db, args.db_connections);
+    std::shared_ptr<dg::server::Storage> storage =
+        dg::server::OpenStorage(args.db, args.db_connections);
     if (const std::string warning = dg::server::SqliteFileWarning(args.db); !warning.empty()) {
       std::cerr << "exp-appserver: warning: " << warning << "\n";
     }

@@ -47,9 +47,10 @@
 // cluster (scripts/pg-test-cluster.sh). --instances 2 or 4 starts that
 // many servers on the same PostgreSQL database and spreads the clerks over
 // them (--db-connections N: the transactions each server runs at once, the
-// server's own default unless given). The servers are started with room for every clerk's connection
-// (--max-connections, and --max-connections-per-address, as a branch's
-// clerks come from addresses of their own).
+// server's own default unless given). The servers are started with room
+// for every clerk's connection (--max-connections, and
+// --max-connections-per-address, as a branch's clerks come from addresses
+// of their own).
 #include <sys/resource.h>
 #include <unistd.h>
 

@@ -269,8 +269,8 @@ class ColumnSearch {
       std::uint32_t out[2], take[2];
     };
     std::vector<Exchange> found;
-    // Whether `c` more of kind k (after the exchange) stay within the demand.
-    auto room_for = [&](std::vector<std::uint32_t>& trial) {
+    // Whether a load's counts (after the exchange) stay within the demand.
+    auto room_for = [&](const std::vector<std::uint32_t>& trial) {
       for (std::uint32_t k = 0; k < trial.size(); ++k) {
         if (trial[k] > r.demand[k]) return false;
       }
