@@ -259,7 +259,7 @@ Variant GetPontosRota(Session& s, Args& a) {
       if (!at->second.window.empty()) window = Variant(at->second.window);
       arrival = clock_text(at->second.arrival);
       departure = clock_text(at->second.departure);
-      if (times.clocked) late = Variant(std::ceil(at->second.late));
+      if (times.clocked) late = Variant(planning::LateMinutesText(at->second.late));
     }
     p.Add({Variant(std::string(1, place.kind)), Variant(place.order), Variant(place.code),
            Variant(place.name), Variant(place.address), Variant(place.zip), place.latitude,
@@ -439,7 +439,7 @@ Variant GetOrdemSugerida(Session& s, Args& a) {
       arrival = Variant(planning::ClockText(at->second.arrival));
       departure = Variant(planning::ClockText(at->second.departure));
       const auto l = late.find(st);
-      minutes_late = Variant(l == late.end() ? 0.0 : std::ceil(l->second));
+      minutes_late = Variant(l == late.end() ? 0.0 : planning::LateMinutesText(l->second));
     }
     p.Add({Variant(st->code), Variant(st->name), Variant(st->address), Variant(st->order),
            Variant(number), Variant(km), window, arrival, departure, minutes_late});

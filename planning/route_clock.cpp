@@ -89,6 +89,11 @@ std::string ClockText(double minutes) {
   return text;
 }
 
+double LateMinutesText(double late) {
+  if (late <= 1e-9) return 0;
+  return std::max(1.0, static_cast<double>(std::lround(late)));
+}
+
 std::string WindowsText(const std::vector<TimeWindow>& windows) {
   if (windows.empty()) return "livre";
   std::string text;

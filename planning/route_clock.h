@@ -114,5 +114,9 @@ inline WindowStart StartInWindows(const std::vector<TimeWindow>& windows, double
 std::string WindowsText(const std::vector<TimeWindow>& windows);
 // "10:40": a time in minutes from midnight, rounded to the nearest minute.
 std::string ClockText(double minutes);
+// Minutes late as shown beside a ClockText arrival: rounded the same way, so
+// that the clerk reads 13:15 against a window closing at 10:30 as 165 min;
+// a stop late by less than half a minute is still 1 min late, never 0.
+double LateMinutesText(double late);
 
 }  // namespace dg::planning

@@ -111,6 +111,13 @@ TEST(ClockText, WindowsAndTimesReadAsTheClerkWritesThem) {
   EXPECT_EQ(WindowsText({}), "livre");
   EXPECT_EQ(ClockText(639.6), "10:40");
   EXPECT_EQ(ClockText(1500), "25:00");  // the next day still reads as hours
+  // Lateness reads off the shown arrival: 13:15 (795.4 min) against a window
+  // closing at 10:30 is 165 min, not 166; a few seconds late still count.
+  EXPECT_EQ(ClockText(795.4), "13:15");
+  EXPECT_EQ(LateMinutesText(795.4 - 630), 165);
+  EXPECT_EQ(LateMinutesText(0.2), 1);
+  EXPECT_EQ(LateMinutesText(0), 0);
+  EXPECT_EQ(LateMinutesText(1e-12), 0);
 }
 
 }  // namespace
