@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QValidator>
 
 #include "qtview/qt_canvas.h"
 #include "qtview/view_support.h"
@@ -19,6 +20,20 @@ namespace dg::qtview {
 namespace {
 
 constexpr int kRowHeight = 18;
+
+// Keeps a cell's line edit to what the cell takes (its mask, or the
+// characters of a number): a refused key leaves the editor as it was, so the
+// text shown is the text the field gets.
+class CellKeys : public QValidator {
+ public:
+  CellKeys(const ui::DataGrid& grid, QObject* parent) : QValidator(parent), grid_(grid) {}
+  State validate(QString& input, int& /*pos*/) const override {
+    return grid_.TakesText(StdText(input)) ? Acceptable : Invalid;
+  }
+
+ private:
+  const ui::DataGrid& grid_;
+};
 
 }  // namespace
 
@@ -302,7 +317,9 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
       return combo;
     }
   }
-  return QStyledItemDelegate::createEditor(parent, option, index);
+  QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+  if (auto* line = qobject_cast<QLineEdit*>(editor)) line->setValidator(new CellKeys(grid_, line));
+  return editor;
 }
 
 void GridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
@@ -310,6 +327,11 @@ void GridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) cons
   if (auto* combo = qobject_cast<QComboBox*>(editor)) {
     combo->setEditText(text);
   } else if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+    // A value the cell would not take as typed (stored by other means) is
+    // edited freely: the editor must not trap the clerk in it.
+    if (line->validator() != nullptr && !grid_.TakesText(StdText(text))) {
+      line->setValidator(nullptr);
+    }
     line->setText(text);
     line->setCursorPosition(static_cast<int>(text.size()));
   } else {

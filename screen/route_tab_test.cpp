@@ -206,7 +206,6 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
            Row{"", " ", kLivre, "error: Ordem deve ser informada.", {}},
            // The cell takes typing through the field's mask "!999;1; ":
            // letters are refused, a fourth digit is not taken.
-           Row{"", "AB", kLivre, "error: Ordem deve ser informada.", {}},
            Row{"",
                "1234",
                kLivre,
@@ -273,6 +272,18 @@ TEST_F(RouteTabTest, OrderPostChecksWritesPerItemAndReloads) {
       }
     });
   }
+  // Letters only: the mask takes none of them, so the cell is left as it
+  // was, as its editor in the window leaves it; posting then asks and
+  // writes nothing.
+  server.Answer("GetGradeRota", Rota(3, false, ""));
+  NaRota([&](TfrmGradeDistribuicao& s) {
+    ASSERT_EQ(ui::UserClickCell(*s.dbgGradeRota, 1, "NRORDENTREGRADE"), ui::Outcome::Done);
+    ASSERT_EQ(ui::UserEditCell(*s.dbgGradeRota, "AB"), ui::Outcome::Done);
+    EXPECT_EQ(s.cdsGradeRota.State(), data::DatasetState::Browse);
+    Do([&] { ui::UserPost(*s.dbgGradeRota); });
+    EXPECT_EQ(dialogs.Log(), std::vector<std::string>{});
+    EXPECT_EQ(server.Methods(), "");
+  });
 }
 
 TEST_F(RouteTabTest, ChangingAnOrderAsksBeforeDeletingTheItineraryRowByRow) {

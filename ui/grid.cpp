@@ -1,5 +1,7 @@
 #include "ui/grid.h"
 
+#include <algorithm>
+
 #include "data/mask.h"
 #include "ui/form.h"
 #include "ui/text.h"
@@ -140,22 +142,50 @@ bool DataGrid::CanEditSelected() const {
   return f != nullptr && !f->Calculated() && !f->DataSet().IsEmpty();
 }
 
+namespace {
+
+// A character of a number cell: digits, signs, and the separators of a
+// fraction.
+bool NumberChar(data::FieldType type, char key) {
+  return (key >= '0' && key <= '9') || key == '-' || key == '+' ||
+         (type == data::FieldType::Double && (key == ',' || key == '.'));
+}
+
+bool NumberField(const data::Field& f) {
+  return f.edit_mask.empty() &&
+         (f.DataType() == data::FieldType::Double || f.DataType() == data::FieldType::Integer);
+}
+
+}  // namespace
+
 bool DataGrid::TakesKey(char key) const {
   const data::Field* f = SelectedField();
   if (f == nullptr) return true;
-  if (!f->edit_mask.empty()) {
-    const data::EditMask mask(f->edit_mask);
-    return mask.Type(std::string(1, key)) != mask.Type("");
+  if (NumberField(*f)) return NumberChar(f->DataType(), key);
+  if (f->edit_mask.empty()) return true;
+  const data::EditMask mask(f->edit_mask);
+  return mask.Type(std::string(1, key)) != mask.Type("");
+}
+
+bool DataGrid::TakesText(std::string_view text) const {
+  const data::Field* f = SelectedField();
+  if (f == nullptr) return true;
+  if (NumberField(*f)) {
+    // Blanks too: a number cell typed blank is emptied.
+    return std::all_of(text.begin(), text.end(),
+                       [f](char key) { return key == ' ' || NumberChar(f->DataType(), key); });
   }
-  const bool digit = key >= '0' && key <= '9';
-  switch (f->DataType()) {
-    case data::FieldType::Double:
-      return digit || key == '-' || key == '+' || key == ',' || key == '.';
-    case data::FieldType::Integer:
-      return digit || key == '-' || key == '+';
-    default:
-      return true;
+  if (f->edit_mask.empty()) return true;
+  // Each character but a blank must change what the masked edit shows
+  // (blanks alone empty the cell).
+  const data::EditMask mask(f->edit_mask);
+  std::string before = mask.Type("");
+  for (std::size_t n = 1; n <= text.size(); ++n) {
+    std::string after = mask.Type(text.substr(0, n));
+    if (after == before && text[n - 1] != ' ') return false;
+    before = std::move(after);
   }
+  return true;
 }
 
 bool DataGrid::EditorMode() const { return editor_mode_ && Editing(DataSet()); }
@@ -180,6 +210,12 @@ bool DataGrid::EditCell(const std::string& text) {
   if (!CanEditSelected()) return false;
   data::Field* f = SelectedField();
   data::ClientDataset& ds = f->DataSet();
+  // Keys a masked cell refuses, every one of them, leave the cell as it was,
+  // as they leave its editor in the window.
+  if (!f->edit_mask.empty() && text.find_first_not_of(' ') != std::string::npos) {
+    const data::EditMask mask(f->edit_mask);
+    if (mask.Type(text) == mask.Type("")) return true;
+  }
   if (ds.State() == data::DatasetState::Browse) ds.Edit();
   editor_mode_ = true;
   typed_.reset();

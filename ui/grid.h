@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -170,6 +171,12 @@ class DataGrid : public Control {
   // mask decides where it has one, a number field takes digits, signs and
   // separators only. A key it refuses leaves the cell be.
   bool TakesKey(char key) const;
+  // Whether the open editor of the selected cell may hold `text`: a masked
+  // cell refuses a character its next position does not accept and any
+  // beyond its last position; a number cell takes its keys; blanks alone
+  // empty either. The window's editor keeps to it, so that what
+  // the clerk sees in the cell is what the field gets.
+  bool TakesText(std::string_view text) const;
   // Posts a pending edit of the dataset (edit or insert state). A number
   // begun but never completed reaches the field first, which refuses it.
   void PostEdit();

@@ -143,10 +143,18 @@ TEST_F(GridTest, MaskedCellsTakeWhatTheMaskTakes) {
   g.AddColumn("ORDEM");
   const data::Field& ordem = route.FieldByName("ORDEM");
   for (const auto& [typed, stored] :
-       {std::pair{"12", " 12"}, {"1234", "123"}, {"AB", "   "}, {"4x5", " 45"}}) {
+       {std::pair{"12", " 12"}, {"1234", "123"}, {"AB", "123"}, {"4x5", " 45"}}) {
+    // Keys the mask refuses, all of them, leave the cell as it was.
     ASSERT_EQ(Outcome::Done, UserEditCell(g, typed));
     EXPECT_EQ(stored, ordem.AsString()) << typed;
   }
+  // The window's editor holds only what the mask takes, so that what the
+  // clerk sees there is what the field gets.
+  EXPECT_TRUE(g.TakesText("12"));
+  EXPECT_TRUE(g.TakesText(""));
+  EXPECT_FALSE(g.TakesText("1234"));
+  EXPECT_FALSE(g.TakesText("1;"));
+  EXPECT_TRUE(g.TakesText(" 1"));
   route.Cancel();
   EXPECT_EQ(Outcome::Done, UserKey(g, 'A'));
   EXPECT_EQ(data::DatasetState::Browse, route.State());
@@ -167,6 +175,12 @@ TEST_F(GridTest, NumberCellsRefuseLetterKeys) {
   EXPECT_EQ(Outcome::Done, UserKey(*grid, '7'));
   EXPECT_EQ(data::DatasetState::Edit, ds.State());
   EXPECT_DOUBLE_EQ(7.0, ds.FieldByName("QT").AsFloat());
+  // The open editor: a blank empties the cell, a letter or a semicolon is
+  // refused wherever it comes.
+  EXPECT_TRUE(grid->TakesText(" "));
+  EXPECT_TRUE(grid->TakesText("-1,5"));
+  EXPECT_FALSE(grid->TakesText("1;5"));
+  EXPECT_FALSE(grid->TakesText("12a"));
   grid->SetSelectedField("FLAG");
   EXPECT_EQ(Outcome::Done, UserKey(*grid, 't'));
   EXPECT_EQ("T", ds.FieldByName("FLAG").AsString());
