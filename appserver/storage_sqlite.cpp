@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -64,6 +65,7 @@ class Checkpointer {
 
   // Called by SQLite after each commit, on the committing thread.
   static int OnCommit(void* self, sqlite3* db, const char* name, int pages) {
+    static_cast<Checkpointer*>(self)->commits_.fetch_add(1, std::memory_order_relaxed);
     if (pages >= kInlinePages) {
       // The thread has fallen behind (a machine too busy to give it a
       // core): this commit copies, as SQLite's own hook would, so the log
@@ -108,6 +110,7 @@ class Checkpointer {
         // Busy (another process copying) or not all copied: the next
         // commit over the mark asks again.
         int in_log = 0, copied = 0;
+        const std::uint64_t commits = commits_.load(std::memory_order_relaxed);
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
         // All copied: the log starts over at the next write, but only if
         // that write began after the copy ended. Saves that follow each
@@ -127,9 +130,14 @@ class Checkpointer {
         // database). Left to the next save, that sync is the clerk's wait;
         // start_log_ makes that first write here, still holding the
         // writers back, so the saves that follow only append.
+        //
+        // A commit of this process during the copy left pages the restart
+        // would copy first, with the copy's two syncs, while the writers
+        // wait: that commit's request copies them in the next round instead,
+        // with no writer held back.
         if (in_log > 0 && copied == in_log) {
           std::unique_lock<std::mutex> writing(*writers_, std::try_to_lock);
-          if (writing.owns_lock() &&
+          if (writing.owns_lock() && commits_.load(std::memory_order_relaxed) == commits &&
               sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
                                         nullptr) == SQLITE_OK) {
             start_log_();
@@ -145,6 +153,8 @@ class Checkpointer {
   const std::string path_;
   std::mutex* const writers_;
   const std::function<void()> start_log_;
+  // Commits of this process's connections (any thread).
+  std::atomic<std::uint64_t> commits_{0};
   std::mutex mu_;
   std::condition_variable wake_;
   bool wanted_ = false;
