@@ -100,6 +100,8 @@ class Checkpointer {
       sqlite3_close(db);
       db = nullptr;
     }
+    // A restart put off to the next round (see below).
+    bool deferred = false;
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
       wake_.wait(lock, [this] { return wanted_ || stop_; });
@@ -134,13 +136,20 @@ class Checkpointer {
         // A commit of this process during the copy left pages the restart
         // would copy first, with the copy's two syncs, while the writers
         // wait: that commit's request copies them in the next round instead,
-        // with no writer held back.
+        // with no writer held back. Only once: saves that keep coming
+        // during every copy would otherwise keep the log from starting
+        // over, each round copying a few pages with two syncs.
         if (in_log > 0 && copied == in_log) {
           std::unique_lock<std::mutex> writing(*writers_, std::try_to_lock);
-          if (writing.owns_lock() && commits_.load(std::memory_order_relaxed) == commits &&
-              sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
-                                        nullptr) == SQLITE_OK) {
-            start_log_();
+          if (writing.owns_lock()) {
+            const bool quiet = commits_.load(std::memory_order_relaxed) == commits;
+            if (!quiet && !deferred) {
+              deferred = true;
+            } else if (sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
+                                                 nullptr) == SQLITE_OK) {
+              deferred = false;
+              start_log_();
+            }
           }
         }
       }
