@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -41,11 +43,18 @@ constexpr int kInlinePages = 2 * kCheckpointPages;
 class Checkpointer {
  public:
   // `writers` is the storage's writers' mutex; it must outlive this.
-  Checkpointer(std::string path, std::mutex* writers)
-      : path_(std::move(path)), writers_(writers) {}
+  // `start_log` is called with `writers` held once the log has been copied
+  // whole and no reader is on it: it makes the write that starts the log
+  // over (see Run). It runs on this thread until Stop().
+  Checkpointer(std::string path, std::mutex* writers, std::function<void()> start_log)
+      : path_(std::move(path)), writers_(writers), start_log_(std::move(start_log)) {}
   Checkpointer(const Checkpointer&) = delete;
   Checkpointer& operator=(const Checkpointer&) = delete;
-  ~Checkpointer() {
+  ~Checkpointer() { Stop(); }
+
+  // Ends the thread (a copy under way is finished first); commits after it
+  // are copied by the commit that takes the log past kInlinePages.
+  void Stop() {
     {
       std::lock_guard<std::mutex> lock(mu_);
       stop_ = true;
@@ -56,6 +65,7 @@ class Checkpointer {
 
   // Called by SQLite after each commit, on the committing thread.
   static int OnCommit(void* self, sqlite3* db, const char* name, int pages) {
+    static_cast<Checkpointer*>(self)->commits_.fetch_add(1, std::memory_order_relaxed);
     if (pages >= kInlinePages) {
       // The thread has fallen behind (a machine too busy to give it a
       // core): this commit copies, as SQLite's own hook would, so the log
@@ -71,6 +81,7 @@ class Checkpointer {
   void Request() {
     {
       std::lock_guard<std::mutex> lock(mu_);
+      if (stop_) return;
       wanted_ = true;
       if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     }
@@ -89,6 +100,8 @@ class Checkpointer {
       sqlite3_close(db);
       db = nullptr;
     }
+    // A restart put off to the next round (see below).
+    bool deferred = false;
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
       wake_.wait(lock, [this] { return wanted_ || stop_; });
@@ -99,6 +112,7 @@ class Checkpointer {
         // Busy (another process copying) or not all copied: the next
         // commit over the mark asks again.
         int in_log = 0, copied = 0;
+        const std::uint64_t commits = commits_.load(std::memory_order_relaxed);
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
         // All copied: the log starts over at the next write, but only if
         // that write began after the copy ended. Saves that follow each
@@ -106,15 +120,36 @@ class Checkpointer {
         // otherwise keep the log over the mark, and each of their commits
         // would ask for another copy of a few pages with two more syncs.
         // Restarting here settles it at once. It holds this process's
-        // writers back while it runs (microseconds: there is nothing left
-        // to copy), and only when none is writing, so that none meets the
-        // database locked and sleeps in SQLite's busy wait; with no busy
-        // handler on this connection it gives up rather than wait for
-        // another process's writer or for a reader still on the log.
+        // writers back while it runs, and only when none is writing, so
+        // that none meets the database locked and sleeps in SQLite's busy
+        // wait; with no busy handler on this connection it gives up rather
+        // than wait for another process's writer or for a reader still on
+        // the log.
+        //
+        // The first write into a log that starts over writes its new header
+        // and syncs it to disk before its own pages (a header reordered
+        // behind them by the disk could make a power cut corrupt the
+        // database). Left to the next save, that sync is the clerk's wait;
+        // start_log_ makes that first write here, still holding the
+        // writers back, so the saves that follow only append.
+        //
+        // A commit of this process during the copy left pages the restart
+        // would copy first, with the copy's two syncs, while the writers
+        // wait: that commit's request copies them in the next round instead,
+        // with no writer held back. Only once: saves that keep coming
+        // during every copy would otherwise keep the log from starting
+        // over, each round copying a few pages with two syncs.
         if (in_log > 0 && copied == in_log) {
           std::unique_lock<std::mutex> writing(*writers_, std::try_to_lock);
           if (writing.owns_lock()) {
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+            const bool quiet = commits_.load(std::memory_order_relaxed) == commits;
+            if (!quiet && !deferred) {
+              deferred = true;
+            } else if (sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
+                                                 nullptr) == SQLITE_OK) {
+              deferred = false;
+              start_log_();
+            }
           }
         }
       }
@@ -126,6 +161,9 @@ class Checkpointer {
 
   const std::string path_;
   std::mutex* const writers_;
+  const std::function<void()> start_log_;
+  // Commits of this process's connections (any thread).
+  std::atomic<std::uint64_t> commits_{0};
   std::mutex mu_;
   std::condition_variable wake_;
   bool wanted_ = false;
@@ -171,6 +209,32 @@ class Connection {
       sqlite3_free(err);
       throw StorageError(text + " [" + sql + "]");
     }
+  }
+
+  // Writes the database's user version back unchanged, without waiting for
+  // another process's writer: a write of one page and nothing else, made
+  // for the log to start over (see Checkpointer). False when the database
+  // was busy or the write failed; nothing is changed then.
+  bool RewriteUserVersion() {
+    sqlite3_busy_timeout(db_, 0);
+    bool done = false;
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* read = nullptr;
+      std::int64_t version = 0;
+      bool read_it = false;
+      if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &read, nullptr) == SQLITE_OK &&
+          sqlite3_step(read) == SQLITE_ROW) {
+        version = sqlite3_column_int64(read, 0);
+        read_it = true;
+      }
+      sqlite3_finalize(read);
+      const std::string write = "PRAGMA user_version=" + std::to_string(version);
+      done = read_it && sqlite3_exec(db_, write.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+             sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+      if (!done) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return done;
   }
 
   // A statement of the transaction's frame (BEGIN, COMMIT), kept prepared
@@ -298,7 +362,12 @@ class Connection {
 class SqliteStorage : public Storage {
  public:
   explicit SqliteStorage(std::string path)
-      : path_(std::move(path)), checkpointer_(path_, &writers_) {}
+      : path_(std::move(path)), checkpointer_(path_, &writers_, [this] { StartLog(); }) {}
+  SqliteStorage(const SqliteStorage&) = delete;
+  SqliteStorage& operator=(const SqliteStorage&) = delete;
+  // The copier's thread calls StartLog, which takes the idle connections:
+  // it ends before they go.
+  ~SqliteStorage() override { checkpointer_.Stop(); }
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     std::unique_lock<std::mutex> writing(writers_, std::defer_lock);
@@ -342,6 +411,23 @@ class SqliteStorage : public Storage {
     idle_.push_back(std::move(conn));
   }
 
+  // The write that starts the log over, on the connection the next call
+  // takes: a connection whose own commit changed the log keeps its pages in
+  // memory, where one that sees another's commit reads them again.
+  // REQUIRES: writers_ held. Only when a connection is idle; otherwise the
+  // next write starts the log itself, as SQLite does.
+  void StartLog() {
+    std::unique_ptr<Connection> conn;
+    {
+      MutexLock lock(mu_);
+      if (idle_.empty()) return;
+      conn = std::move(idle_.back());
+      idle_.pop_back();
+    }
+    conn->RewriteUserVersion();
+    Release(std::move(conn));
+  }
+
   const std::string path_;
   // This process's writers wait here, in turn, rather than in SQLite's busy
   // wait, which polls on a timer and can pass over the writer that waited
@@ -350,7 +436,8 @@ class SqliteStorage : public Storage {
   // processes on the same file, such as an import beside the server.
   std::mutex writers_;
   // Declared before the connections: they call it on commit, so it outlives
-  // them; after the writers' mutex, which its thread takes.
+  // them; after the writers' mutex, which its thread takes. Stopped first
+  // of all (its thread takes idle connections).
   Checkpointer checkpointer_;
   Mutex mu_;
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
