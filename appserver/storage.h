@@ -98,15 +98,34 @@ std::string SqliteFileWarning(const std::string& path);
 // finds them all busy waits for one, callers served in the order they came.
 // Every transaction in flight on the database is one more for its cores to
 // share: the servers sharing a database should hold, all together, about
-// what its cores can run at once (kDefaultDbConnections each by default).
+// what its cores can run at once.
 constexpr int kDefaultDbConnections = 8;
 std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo,
                                              int connections = kDefaultDbConnections);
+
+// The transactions a PostgreSQL storage runs at once: a number of its own,
+// or its share of a number that every server of the database shares.
+struct DbConnections {
+  int count = kDefaultDbConnections;
+  // `count` is what the servers on the database's schema run together: each
+  // runs count divided by the servers connected there now (rounded, at
+  // least one), counted again every `recount_ms` milliseconds before a
+  // transaction begins. Such a server names its connections
+  // "exp-appserver GROUP TAG" (GROUP from the database and schema, TAG its
+  // own), which is how the others count it; a server gone (its connections
+  // closed) no longer counts. A storage with a number of its own is not
+  // counted.
+  bool shared = false;
+  int recount_ms = 2000;
+};
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo,
+                                             const DbConnections& connections);
 
 // PostgreSQL for "postgresql://..." or "postgres://..." (with at most
 // `db_connections` connections), else a SQLite file.
 std::shared_ptr<Storage> OpenStorage(const std::string& db,
                                      int db_connections = kDefaultDbConnections);
+std::shared_ptr<Storage> OpenStorage(const std::string& db, const DbConnections& db_connections);
 
 // Schema version this build creates and expects.
 int CurrentSchemaVersion();

@@ -1,6 +1,7 @@
 #include "appserver/storage_postgres.h"
 
 #include <libpq-fe.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -82,7 +83,10 @@ bool Preparable(const std::string& word) {
 // at a time.
 class Connection {
  public:
-  explicit Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+  // `name`, when given, is the session's application name, which is how the
+  // servers of one database count each other.
+  explicit Connection(const std::string& conninfo, const std::string& name = "")
+      : conn_(PQconnectdb(conninfo.c_str())) {
     if (PQstatus(conn_) != CONNECTION_OK) {
       const std::string text = conn_ ? PQerrorMessage(conn_) : "out of memory";
       PQfinish(conn_);
@@ -94,6 +98,15 @@ class Connection {
     if (PQsetClientEncoding(conn_, "UTF8") != 0) {
       PQfinish(conn_);
       throw StorageError("the database does not speak UTF-8");
+    }
+    // The name is ours (letters, digits and blanks): nothing to quote.
+    if (!name.empty()) {
+      try {
+        Run("SET application_name = '" + name + "'");
+      } catch (...) {
+        PQfinish(conn_);
+        throw;
+      }
     }
   }
   Connection(const Connection&) = delete;
@@ -246,10 +259,53 @@ class PostgresSession : public ConnectionSession<Connection> {
 
 std::atomic<long long> refused_runs{0};
 
+// The transactions one of `servers` runs when they share `total`: the
+// nearest whole share, at least one.
+int ShareOf(int total, int servers) {
+  return std::max(1, (total + servers / 2) / std::max(1, servers));
+}
+
+// The servers sharing a database's transactions name their sessions with
+// this, the group of the database and schema, and a tag of their own.
+constexpr const char* kServerName = "exp-appserver";
+
+std::string Hex(std::uint64_t v, int digits) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out(static_cast<std::size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, v >>= 4) out[static_cast<std::size_t>(i)] = kHex[v & 15];
+  return out;
+}
+
 class PostgresStorage : public Storage {
  public:
-  PostgresStorage(std::string conninfo, int connections)
-      : conninfo_(std::move(conninfo)), connections_(std::max(1, connections)) {}
+  PostgresStorage(std::string conninfo, const DbConnections& connections)
+      : conninfo_(std::move(conninfo)),
+        total_(std::max(1, connections.count)),
+        shared_(connections.shared),
+        recount_(std::max(0, connections.recount_ms)),
+        limit_(total_) {}
+
+  // A storage sharing the database's transactions names its sessions before
+  // it opens the first of its pool: "exp-appserver GROUP TAG", GROUP from
+  // the database and the schema its connections use, TAG its own.
+  void NameSessions() {
+    if (!shared_) return;
+    Connection probe(conninfo_);
+    const std::vector<Row> rows = probe.Query(
+        "SELECT current_database() || '/' || COALESCE(current_schema(), '')", {}, nullptr);
+    const std::string where = rows.empty() ? "" : rows[0][0].ToString();
+    std::random_device random;
+    const std::uint64_t tag = (static_cast<std::uint64_t>(random()) << 32) ^ random() ^
+                              static_cast<std::uint64_t>(::getpid());
+    group_ = std::string(kServerName) + " " + Hex(static_cast<std::uint64_t>(ClaimKey(where)), 12);
+    name_ = group_ + " " + Hex(tag, 12);
+  }
+
+  int TransactionsAtOnce() {
+    MutexLock lock(mu_);
+    return limit_;
+  }
+  const std::string& SessionName() const { return name_; }
 
   void Transact(TxKind kind, const std::function<void(Session&)>& work) override {
     switch (kind) {
@@ -290,6 +346,7 @@ class PostgresStorage : public Storage {
       const bool lock_in_transaction = mode == Mode::ClaimedWrite && !alone;
       const bool session_lock = locks && !lock_in_transaction;
       std::unique_ptr<Connection> conn = Acquire();
+      if (shared_) Recount(*conn);
       conn->ClearFailure();
       conn->ForgetWritten();
       bool locked = false;
@@ -393,6 +450,49 @@ class PostgresStorage : public Storage {
     }
   }
 
+  // Counts the servers sharing the database's transactions (this one among
+  // them: its connection is open) and takes its share, at most once every
+  // recount_, on a connection just taken, outside any transaction. A failed
+  // count keeps the share as it was: the call goes on, and a broken
+  // connection fails at its BEGIN as it would have.
+  void Recount(Connection& conn) {
+    {
+      MutexLock lock(mu_);
+      if (counting_ || std::chrono::steady_clock::now() < next_count_) return;
+      counting_ = true;
+    }
+    long long servers = 0;
+    try {
+      const std::vector<Row> rows = conn.Query(
+          "SELECT COUNT(DISTINCT application_name) FROM pg_stat_activity "
+          "WHERE application_name LIKE ?",
+          {Value(group_ + " %")}, nullptr);
+      if (!rows.empty()) servers = rows[0][0].ToInt64();
+    } catch (const std::exception&) {
+    }
+    std::vector<std::unique_ptr<Connection>> surplus;
+    MutexLock lock(mu_);
+    counting_ = false;
+    next_count_ = std::chrono::steady_clock::now() + recount_;
+    if (servers < 1) return;
+    limit_ = ShareOf(total_, static_cast<int>(servers));
+    // A larger share: waiting callers open connections up to it.
+    while (!waiting_.empty() && open_ < limit_) {
+      Waiter* next = waiting_.front();
+      waiting_.pop_front();
+      ++open_;
+      next->served = true;
+      next->woken.Signal();
+    }
+    // A smaller one: idle connections beyond it are closed now (after the
+    // lock is given back), busy ones as they come back.
+    while (open_ > limit_ && !idle_.empty()) {
+      surplus.push_back(std::move(idle_.back()));
+      idle_.pop_back();
+      --open_;
+    }
+  }
+
   // A caller waiting for a connection, served in the order they came: a
   // connection given back goes to the longest waiting one, never to a
   // caller that arrives meanwhile, so a call's wait for the database is
@@ -413,7 +513,7 @@ class PostgresStorage : public Storage {
         idle_.pop_back();
         return conn;
       }
-      if (waiting_.empty() && open_ < connections_) {
+      if (waiting_.empty() && open_ < limit_) {
         ++open_;
       } else {
         Waiter me(mu_);
@@ -424,7 +524,7 @@ class PostgresStorage : public Storage {
       }
     }
     try {
-      return std::make_unique<Connection>(conninfo_);
+      return std::make_unique<Connection>(conninfo_, name_);
     } catch (...) {
       Release(nullptr);
       throw;
@@ -433,10 +533,15 @@ class PostgresStorage : public Storage {
 
   // A broken connection (or none: one that could not be opened) is closed
   // instead of pooled; its place goes to the next waiter, who opens a new
-  // one.
+  // one. Beyond a share that became smaller, the connection is closed and
+  // its place is gone.
   void Release(std::unique_ptr<Connection> conn) {
     if (conn && !conn->Healthy()) conn.reset();
     MutexLock lock(mu_);
+    if (open_ > limit_) {
+      --open_;
+      return;  // `conn` is closed once the lock is given back
+    }
     if (!waiting_.empty()) {
       Waiter* next = waiting_.front();
       waiting_.pop_front();
@@ -462,8 +567,14 @@ class PostgresStorage : public Storage {
   }
 
   const std::string conninfo_;
-  const int connections_;  // at most this many open at once
+  const int total_;     // the transactions at once: this storage's, or the servers' together
+  const bool shared_;   // total_ is shared with the other servers of the database
+  const std::chrono::milliseconds recount_;
+  std::string group_, name_;  // set before the first pooled connection opens
   Mutex mu_;
+  int limit_ GUARDED_BY(mu_);  // at most this many open at once
+  std::chrono::steady_clock::time_point next_count_ GUARDED_BY(mu_);
+  bool counting_ GUARDED_BY(mu_) = false;
   std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
   std::deque<Waiter*> waiting_ GUARDED_BY(mu_);  // oldest first
   int open_ GUARDED_BY(mu_) = 0;  // open, or being opened
@@ -515,7 +626,13 @@ void RunPostgresStatement(const std::string& conninfo, const std::string& sql) {
 }
 
 std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo, int connections) {
+  return OpenPostgresStorage(conninfo, DbConnections{connections, false});
+}
+
+std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo,
+                                             const DbConnections& connections) {
   auto storage = std::make_shared<PostgresStorage>(conninfo, connections);
+  storage->NameSessions();
   // Instances starting together migrate one after the other; each step
   // sees what the one before committed.
   storage->Run(Mode::Migrate, [](Session& s) {
@@ -526,8 +643,22 @@ std::shared_ptr<Storage> OpenPostgresStorage(const std::string& conninfo, int co
 }
 
 std::shared_ptr<Storage> OpenStorage(const std::string& db, int db_connections) {
+  return OpenStorage(db, DbConnections{db_connections, false});
+}
+
+std::shared_ptr<Storage> OpenStorage(const std::string& db, const DbConnections& db_connections) {
   return data::IsPostgresUrl(db) ? OpenPostgresStorage(db, db_connections)
                                  : OpenSqliteStorage(db);
+}
+
+int PostgresTransactionsAtOnce(Storage& storage) {
+  auto* pg = dynamic_cast<PostgresStorage*>(&storage);
+  return pg ? pg->TransactionsAtOnce() : 0;
+}
+
+std::string PostgresSessionName(Storage& storage) {
+  auto* pg = dynamic_cast<PostgresStorage*>(&storage);
+  return pg ? pg->SessionName() : "";
 }
 
 }  // namespace dg::server

@@ -26,6 +26,13 @@ RetryClass ClassifyFailure(const std::string& sqlstate);
 // PostgreSQL storage together (each was run again, or its refusal was final).
 long long PostgresRefusedRuns();
 
+// The transactions a PostgreSQL storage runs at once now (its share, where
+// it shares them with the database's other servers); 0 for another storage.
+class Storage;
+int PostgresTransactionsAtOnce(Storage& storage);
+// The application name of its sessions where it shares them, else "".
+std::string PostgresSessionName(Storage& storage);
+
 // Runs one statement outside a transaction on a connection of its own
 // (creating or dropping a schema or a database). Throws StorageError.
 void RunPostgresStatement(const std::string& conninfo, const std::string& sql);

@@ -456,6 +456,93 @@ TEST_F(PostgresStorageTest, CallsBeyondTheConnectionsWaitTheirTurnAndAreAllServe
   EXPECT_EQ(3, Rows("SELECT COUNT(*) FROM probe WHERE k LIKE 'after break %'")[0][0].ToInt64());
 }
 
+// Servers sharing the database's transactions take their share as they
+// come and go: alone the whole number, with others the nearest part (at
+// least one). A share that became smaller closes the connections beyond it
+// and bounds the transactions in flight at once; a server gone gives its
+// part back. Storages with a number of their own (the fixture's) are not
+// counted.
+TEST_F(PostgresStorageTest, ServersSharingTheDatabaseTakeTheirShareAsTheyComeAndGo) {
+  const DbConnections shared{4, true, 0};  // counted again before every transaction
+  auto a = OpenStorage(db_.path(), shared);
+  ASSERT_EQ(4, PostgresTransactionsAtOnce(*a));
+  const auto sessions = [&](const std::string& name) {
+    return Rows("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = ?", {Value(name)})
+        .at(0)
+        .at(0)
+        .ToInt64();
+  };
+  // A session closed ends in its backend a moment later.
+  const auto sessions_settle_at = [&](const std::string& name, long long want) {
+    long long now = sessions(name);
+    for (int wait = 0; wait < 500 && now != want; ++wait, now = sessions(name)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return now;
+  };
+  // Alone, four transactions run at once on four connections.
+  {
+    std::latch all_in(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&] {
+        a->Transact(TxKind::Read, [&](Session& s) {
+          s.Query("SELECT 1");
+          all_in.arrive_and_wait();
+        });
+      });
+    }
+    for (auto& th : threads) th.join();
+  }
+  EXPECT_EQ(4, sessions(PostgresSessionName(*a)));
+
+  auto b = OpenStorage(db_.path(), shared);
+  EXPECT_EQ(2, PostgresTransactionsAtOnce(*b));  // a and b
+  auto c = OpenStorage(db_.path(), shared);
+  EXPECT_EQ(1, PostgresTransactionsAtOnce(*c));  // 4 / 3, rounded
+  ASSERT_NE(PostgresSessionName(*a), PostgresSessionName(*b));
+
+  // a counts again at its next transaction and keeps one connection.
+  a->Transact(TxKind::Read, [](Session& s) { s.Query("SELECT 1"); });
+  EXPECT_EQ(1, PostgresTransactionsAtOnce(*a));
+  EXPECT_EQ(1, sessions_settle_at(PostgresSessionName(*a), 1));
+
+  // Its callers then run one at a time, and every write is stored.
+  std::atomic<int> in_flight{0}, most{0}, failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 4; ++i) {
+        try {
+          a->Transact(TxKind::ClaimedWrite, [&](Session& s) {
+            const int now = ++in_flight;
+            for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+            }
+            s.Exec("INSERT INTO probe (k, n) VALUES (?, ?)",
+                   {Value("share " + std::to_string(t) + "." + std::to_string(i)), Value(t)});
+            --in_flight;
+          });
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, failures.load());
+  EXPECT_EQ(1, most.load());
+  EXPECT_EQ(24, Rows("SELECT COUNT(*) FROM probe WHERE k LIKE 'share %'")[0][0].ToInt64());
+
+  // b and c stop; once their sessions have ended, a takes the whole number
+  // again and callers waiting for it are served.
+  const std::string gone_b = PostgresSessionName(*b), gone_c = PostgresSessionName(*c);
+  b.reset();
+  c.reset();
+  ASSERT_EQ(0, sessions_settle_at(gone_b, 0) + sessions_settle_at(gone_c, 0));
+  a->Transact(TxKind::Read, [](Session& s) { s.Query("SELECT 1"); });
+  EXPECT_EQ(4, PostgresTransactionsAtOnce(*a));
+}
+
 // Two instances check the room left and fill it at the same moment (both
 // have read before either writes): one of them must see the other's row
 // when it runs again, so the room is never overfilled.

@@ -4,6 +4,7 @@
 //
 //   exp-bench-load [--clerks N,N,...|--most N] [--seconds S] [--instances 1|2|4]
 //                  [--pauseless N] [--workers N] [--db-connections N]
+//                  [--db-transactions N]
 //
 // Each clerk has a transporter of its own (a copy of the generated fleet)
 // and a grid of the generated day of 200 items distributed on it; then it
@@ -46,8 +47,9 @@
 // The database is a SQLite file unless EXP_TEST_PG names a PostgreSQL
 // cluster (scripts/pg-test-cluster.sh). --instances 2 or 4 starts that
 // many servers on the same PostgreSQL database and spreads the clerks over
-// them (--db-connections N: the transactions each server runs at once, the
-// server's own default unless given). The servers are started with room
+// them. The servers share the database's transactions (each runs its share
+// of --db-transactions N, the server's own default unless given), or run
+// --db-connections N each whatever the others run. The servers are started with room
 // for every clerk's connection (--max-connections, and
 // --max-connections-per-address, as a branch's clerks come from addresses
 // of their own).
@@ -510,7 +512,7 @@ std::vector<std::string> Check(server::Storage& storage,
 int Main(int argc, char** argv) {
   std::vector<int> steps;
   int seconds = 20, instances = 1, pauseless = 0, most = 1536, workers = 128, minutes = 10;
-  std::string db_connections;  // the servers' default unless given
+  std::string db_connections, db_transactions;  // the servers' defaults unless given
   const double began = WallSeconds();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -533,10 +535,13 @@ int Main(int argc, char** argv) {
       minutes = std::atoi(argv[++i]);
     } else if (arg == "--db-connections" && i + 1 < argc) {
       db_connections = argv[++i];
+    } else if (arg == "--db-transactions" && i + 1 < argc) {
+      db_transactions = argv[++i];
     } else {
       return Usage(
           "exp-bench-load [--clerks N,N,...|--most N] [--seconds S] [--instances 1|2|4] "
-          "[--pauseless N] [--workers N] [--minutes M] [--db-connections N]");
+          "[--pauseless N] [--workers N] [--minutes M] [--db-connections N] "
+          "[--db-transactions N]");
     }
   }
   const char* pg = std::getenv("EXP_TEST_PG");
@@ -569,6 +574,9 @@ int Main(int argc, char** argv) {
                                        std::to_string(clerk_count + 64)};
   if (!db_connections.empty()) {
     server_args.insert(server_args.end(), {"--db-connections", db_connections});
+  }
+  if (!db_transactions.empty()) {
+    server_args.insert(server_args.end(), {"--db-transactions", db_transactions});
   }
   for (int i = 0; i < instances; ++i) {
     servers.push_back(std::make_unique<server::testing::ServerProcess>(
