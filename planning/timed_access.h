@@ -117,8 +117,9 @@ InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size
                                           const std::vector<std::size_t>& route, std::size_t c,
                                           std::size_t pos);
 
-// Shortens a plan on time (one route per vehicle) by the moves between two
-// routes that the search polishes its answer with, each taken only where
+// Shortens a plan on time (one route per vehicle) by the moves the search
+// polishes its answer with (between two routes, and strings of customers
+// exchanged between two or moved within one), each taken only where
 // the rooms, the pins, the windows and the working days hold; answers the
 // steps spent (within `budget`, one pass past it at most). For the tests.
 std::uint64_t PolishTimedRoutes(const TimedProblem& problem,
