@@ -7,19 +7,6 @@
 namespace dg::planning {
 namespace {}  // namespace
 
-double DrivingMinutes(const BreakRule& rule, double& since, double minutes) {
-  if (rule.after_driving <= 0 || rule.minutes <= 0) return minutes;
-  double total = minutes;
-  double left = minutes;
-  while (since + left > rule.after_driving) {
-    left -= rule.after_driving - since;
-    since = 0;
-    total += rule.minutes;
-  }
-  since += left;
-  return total;
-}
-
 RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>& per_node,
                             const std::vector<double>& travel_minutes, std::size_t nodes,
                             const std::vector<std::size_t>& sequence) {

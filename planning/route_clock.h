@@ -92,8 +92,20 @@ RouteSchedule ScheduleRoute(const VehicleDay& day, const std::vector<StopClock>&
 
 // The minutes from setting off to arriving for a leg of `minutes` of
 // driving under the break rule; `since` is the driving since the last break,
-// brought up to date. The rule ScheduleRoute drives by.
-double DrivingMinutes(const BreakRule& rule, double& since, double minutes);
+// brought up to date. The rule ScheduleRoute drives by. Inline: the
+// searches call it for every leg they time.
+inline double DrivingMinutes(const BreakRule& rule, double& since, double minutes) {
+  if (rule.after_driving <= 0 || rule.minutes <= 0) return minutes;
+  double total = minutes;
+  double left = minutes;
+  while (since + left > rule.after_driving) {
+    left -= rule.after_driving - since;
+    since = 0;
+    total += rule.minutes;
+  }
+  since += left;
+  return total;
+}
 
 // When unloading may start at a stop reached at `arrival`, and how late that
 // is (0 when on time): the rule ScheduleRoute applies at each stop.

@@ -19,30 +19,44 @@ struct TimedAccess {
   const TimedProblem& p;
   std::size_t n;
   VehicleDay default_day;
+  // What the accessors below would otherwise find out on every call: they
+  // are called for every leg the searches time.
+  bool by_place;         // the tables are indexed by place
+  bool one_table;        // every vehicle drives by the same table
+  const double* cost;    // the cost table
+  const double* travel;  // the one travel table (the cost where there is none)
+  bool shared_stops;     // customers at one place unload at one stop
+  std::vector<TimeWindow> no_windows;
 
-  explicit TimedAccess(const TimedProblem& problem) : p(problem), n(problem.Nodes()) {}
-  const VehicleDay& Day(std::size_t v) const {
+  explicit TimedAccess(const TimedProblem& problem)
+      : p(problem),
+        n(problem.Nodes()),
+        by_place(problem.places != 0),
+        one_table(problem.travel.empty() || problem.travel_of.empty()),
+        cost(problem.cost.data()),
+        travel(problem.travel.empty() ? problem.cost.data() : problem.travel[0].data()),
+        shared_stops(!problem.place.empty() && !problem.stop_minutes.empty()) {}
+  [[gnu::always_inline]] const VehicleDay& Day(std::size_t v) const {
     if (p.days.empty()) return default_day;
     return p.days.size() == 1 ? p.days[0] : p.days[v];
   }
-  std::size_t Index(std::size_t i, std::size_t j) const {
-    return p.places ? p.place[i] * p.places + p.place[j] : i * n + j;
+  [[gnu::always_inline]] std::size_t Index(std::size_t i, std::size_t j) const {
+    return by_place ? p.place[i] * p.places + p.place[j] : i * n + j;
   }
-  double Cost(std::size_t i, std::size_t j) const { return p.cost[Index(i, j)]; }
-  double Travel(std::size_t v, std::size_t i, std::size_t j) const {
-    if (p.travel.empty()) return p.cost[Index(i, j)];
-    const std::size_t table = p.travel_of.empty() ? 0 : p.travel_of[v];
-    return p.travel[table][Index(i, j)];
+  [[gnu::always_inline]] double Cost(std::size_t i, std::size_t j) const {
+    return cost[Index(i, j)];
   }
-  const std::vector<TimeWindow>& Windows(std::size_t node) const {
-    static const std::vector<TimeWindow> kNone;
-    return p.clock.empty() ? kNone : p.clock[node].windows;
+  [[gnu::always_inline]] double Travel(std::size_t v, std::size_t i, std::size_t j) const {
+    if (one_table) return travel[Index(i, j)];
+    return p.travel[p.travel_of[v]][Index(i, j)];
   }
-  double Service(std::size_t node, std::size_t prev) const {
+  [[gnu::always_inline]] const std::vector<TimeWindow>& Windows(std::size_t node) const {
+    return p.clock.empty() ? no_windows : p.clock[node].windows;
+  }
+  [[gnu::always_inline]] double Service(std::size_t node, std::size_t prev) const {
     if (p.clock.empty()) return 0;
     double minutes = p.clock[node].unloading;
-    if (prev != 0 && !p.place.empty() && !p.stop_minutes.empty() &&
-        p.place[prev] == p.place[node]) {
+    if (shared_stops && prev != 0 && p.place[prev] == p.place[node]) {
       minutes -= p.stop_minutes[node];
     }
     return std::max(0.0, minutes);
@@ -103,8 +117,9 @@ InsertionWeighedTwice WeighInsertionTwice(const TimedProblem& problem, std::size
                                           const std::vector<std::size_t>& route, std::size_t c,
                                           std::size_t pos);
 
-// Shortens a plan on time (one route per vehicle) by the moves between two
-// routes that the search polishes its answer with, each taken only where
+// Shortens a plan on time (one route per vehicle) by the moves the search
+// polishes its answer with (between two routes, and strings of customers
+// exchanged between two or moved within one), each taken only where
 // the rooms, the pins, the windows and the working days hold; answers the
 // steps spent (within `budget`, one pass past it at most). For the tests.
 std::uint64_t PolishTimedRoutes(const TimedProblem& problem,

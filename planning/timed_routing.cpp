@@ -42,8 +42,14 @@ constexpr std::size_t kFixedPerStep = 1;
 // The nearest neighbours beside which a customer's insertion is weighed
 // first.
 constexpr std::size_t kGranular = 20;
-// The least cost's plan is polished within this fraction of the effort.
+// The least cost's plan is polished within this fraction of the effort,
+// and each new best plan of the search for it within so many steps.
 constexpr std::uint64_t kPolishShare = 100;
+constexpr std::uint64_t kPolishBest = 20000;
+// The longest string of customers the polish moves or exchanges whole.
+constexpr std::size_t kCross = 3;
+// A move of the polish is taken only where it saves more than this.
+constexpr double kShorter = 1e-9;
 // Where the rooms alone need as many vehicles as the plan uses, the search
 // for the least distance first spends this fraction of its effort free to
 // open more on the way: opening is not a last resort in the first
@@ -381,7 +387,7 @@ class Search {
     best = Anneal(current, until, false);
     target_ = kAnyVehicle;
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
-    Polish(best, options_.effort / kPolishShare);
+    Polish(best, options_.effort / kPolishShare, true);
     return Finish(best);
   }
 
@@ -394,7 +400,7 @@ class Search {
       Simulate(m_, v, plan.routes[v]);
     }
     Measure(plan);
-    Polish(plan, budget);
+    Polish(plan, budget, true);
     for (std::size_t v = 0; v < routes.size(); ++v) routes[v] = plan.routes[v].nodes;
     return steps_;
   }
@@ -716,9 +722,8 @@ class Search {
       removed.insert(removed.end(), candidate.unassigned.begin(), candidate.unassigned.end());
       candidate.unassigned.clear();
       SortForRecreate(removed, fleet);
-      open_free_ = target_ != kAnyVehicle &&
-                   static_cast<double>(steps_ - from) <
-                       kExtraFree * static_cast<double>(until - from);
+      open_free_ = target_ != kAnyVehicle && static_cast<double>(steps_ - from) <
+                                                 kExtraFree * static_cast<double>(until - from);
       Recreate(candidate, removed);
       open_free_ = false;
       for (std::size_t c : candidate.unassigned) ++absences_[c];
@@ -739,7 +744,15 @@ class Search {
       }
       if (accept) {
         std::swap(current, candidate);
-        if (Better(current, best)) best = current;
+        if (Better(current, best)) {
+          // The search goes on from the new best polished: the insertions
+          // alone seldom find the moves between two routes.
+          if (!fleet && m_.p.objective == TimedObjective::kDistance) {
+            Polish(current, kPolishBest, false);
+            candidate = current;
+          }
+          best = current;
+        }
       }
       for (std::size_t v : touched_list_) {
         candidate.routes[v] = current.routes[v];
@@ -781,11 +794,14 @@ class Search {
   // customer's nearest neighbours: a customer put just before or after a
   // neighbour on another route, two routes' ends exchanged so that a
   // customer is followed by its neighbour, and a customer exchanged with
-  // a neighbour's follower. A move is weighed first by the distance it
-  // saves, then by the rooms and the pins, and taken only where the two
-  // new routes' schedules keep every window and working day. Until no move
-  // shortens the plan or `budget` steps are spent (one per move weighed).
-  void Polish(Plan& plan, std::uint64_t budget) {
+  // a neighbour's follower; with `strings`, also strings of up to three
+  // customers exchanged between two routes or moved within one (Cross,
+  // MoveWithin). A move is weighed first by the distance it saves (from
+  // the stops beside it alone), then by the rooms and the pins, and taken
+  // only where the new routes' schedules keep every window and working
+  // day. Until no move shortens the plan or `budget` steps are spent (one
+  // per move weighed).
+  void Polish(Plan& plan, std::uint64_t budget, bool strings) {
     if (m_.p.objective != TimedObjective::kDistance || !plan.unassigned.empty()) return;
     const std::uint64_t until = steps_ + budget;
     route_of_.assign(m_.n, kAnyVehicle);
@@ -800,21 +816,43 @@ class Search {
         for (std::size_t k = 1; k < near.size() && k <= kGranular; ++k) {
           const std::size_t b = near[k];
           const std::size_t va = route_of_[a], vb = route_of_[b];
-          if (vb == kAnyVehicle || vb == va) continue;
+          if (vb == kAnyVehicle) continue;
+          if (vb == va) {
+            if (strings && MoveWithin(plan, va, index_of_[a], index_of_[b])) {
+              Index(plan, va);
+              improved = true;
+              break;
+            }
+            continue;
+          }
           steps_ += 4;
           const Route& ra = plan.routes[va];
           const Route& rb = plan.routes[vb];
           const std::size_t i = index_of_[a], j = index_of_[b];
+          // The stops beside a and b (the branch at a route's ends): each
+          // move is weighed by the distance it saves before any route is
+          // built or timed.
+          const std::size_t pa = i == 0 ? 0 : ra.nodes[i - 1];
+          const std::size_t sa = i + 1 == ra.nodes.size() ? 0 : ra.nodes[i + 1];
+          const std::size_t pb = j == 0 ? 0 : rb.nodes[j - 1];
+          const std::size_t sb = j + 1 == rb.nodes.size() ? 0 : rb.nodes[j + 1];
+          const double out_a = m_.Cost(pa, sa) - m_.Cost(pa, a) - m_.Cost(a, sa);
           bool moved = false;
           // a before b, a after b.
           for (std::size_t pos = j; pos <= j + 1 && !moved; ++pos) {
+            const std::size_t before = pos == j ? pb : b;
+            const std::size_t after = pos == j ? b : sb;
+            const double saved =
+                out_a + m_.Cost(before, a) + m_.Cost(a, after) - m_.Cost(before, after);
+            if (saved >= -kShorter) continue;
             std::vector<std::size_t> na = ra.nodes, nb = rb.nodes;
             na.erase(na.begin() + static_cast<std::ptrdiff_t>(i));
             nb.insert(nb.begin() + static_cast<std::ptrdiff_t>(pos), a);
             moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
           }
           // a followed by b: a's tail goes to b's route and the other way.
-          if (!moved) {
+          if (!moved &&
+              m_.Cost(a, b) + m_.Cost(pb, sa) - m_.Cost(a, sa) - m_.Cost(pb, b) < -kShorter) {
             std::vector<std::size_t> na(ra.nodes.begin(),
                                         ra.nodes.begin() + static_cast<std::ptrdiff_t>(i + 1));
             na.insert(na.end(), rb.nodes.begin() + static_cast<std::ptrdiff_t>(j), rb.nodes.end());
@@ -826,10 +864,17 @@ class Search {
           }
           // a in the place of b's follower, which takes a's.
           if (!moved && j + 1 < rb.nodes.size()) {
-            std::vector<std::size_t> na = ra.nodes, nb = rb.nodes;
-            std::swap(na[i], nb[j + 1]);
-            moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
+            const std::size_t after = j + 2 == rb.nodes.size() ? 0 : rb.nodes[j + 2];
+            const double saved = m_.Cost(pa, sb) + m_.Cost(sb, sa) - m_.Cost(pa, a) -
+                                 m_.Cost(a, sa) + m_.Cost(b, a) + m_.Cost(a, after) -
+                                 m_.Cost(b, sb) - m_.Cost(sb, after);
+            if (saved < -kShorter) {
+              std::vector<std::size_t> na = ra.nodes, nb = rb.nodes;
+              std::swap(na[i], nb[j + 1]);
+              moved = TryPair(plan, va, std::move(na), vb, std::move(nb));
+            }
           }
+          if (!moved && strings) moved = Cross(plan, va, i, vb, j);
           if (moved) {
             Index(plan, va);
             Index(plan, vb);
@@ -842,6 +887,78 @@ class Search {
     Measure(plan);
   }
 
+  // A string of one to three customers from a's place on, exchanged with
+  // a string of up to three after b (none: the string goes in after b),
+  // each keeping its order; the moves the loop above already weighs are
+  // left out.
+  bool Cross(Plan& plan, std::size_t va, std::size_t i, std::size_t vb, std::size_t j) {
+    const std::vector<std::size_t>& ra = plan.routes[va].nodes;
+    const std::vector<std::size_t>& rb = plan.routes[vb].nodes;
+    const std::size_t pa = i == 0 ? 0 : ra[i - 1];
+    const std::size_t b = rb[j];
+    for (std::size_t la = 1; la <= kCross && i + la <= ra.size(); ++la) {
+      const std::size_t a0 = ra[i], a1 = ra[i + la - 1];
+      const std::size_t na = i + la == ra.size() ? 0 : ra[i + la];
+      for (std::size_t lb = 0; lb <= kCross && j + 1 + lb <= rb.size(); ++lb) {
+        if (la == 1 && lb <= 1) continue;
+        ++steps_;
+        const std::size_t b0 = lb == 0 ? 0 : rb[j + 1], b1 = lb == 0 ? 0 : rb[j + lb];
+        const std::size_t nb = j + 1 + lb == rb.size() ? 0 : rb[j + 1 + lb];
+        double saved = m_.Cost(b, a0) + m_.Cost(a1, nb) - m_.Cost(pa, a0) - m_.Cost(a1, na);
+        if (lb == 0) {
+          saved += m_.Cost(pa, na) - m_.Cost(b, nb);
+        } else {
+          saved += m_.Cost(pa, b0) + m_.Cost(b1, na) - m_.Cost(b, b0) - m_.Cost(b1, nb);
+        }
+        if (saved >= -kShorter) continue;
+        std::vector<std::size_t> new_a(ra.begin(), ra.begin() + static_cast<std::ptrdiff_t>(i));
+        new_a.insert(new_a.end(), rb.begin() + static_cast<std::ptrdiff_t>(j + 1),
+                     rb.begin() + static_cast<std::ptrdiff_t>(j + 1 + lb));
+        new_a.insert(new_a.end(), ra.begin() + static_cast<std::ptrdiff_t>(i + la), ra.end());
+        std::vector<std::size_t> new_b(rb.begin(), rb.begin() + static_cast<std::ptrdiff_t>(j + 1));
+        new_b.insert(new_b.end(), ra.begin() + static_cast<std::ptrdiff_t>(i),
+                     ra.begin() + static_cast<std::ptrdiff_t>(i + la));
+        new_b.insert(new_b.end(), rb.begin() + static_cast<std::ptrdiff_t>(j + 1 + lb), rb.end());
+        if (TryPair(plan, va, std::move(new_a), vb, std::move(new_b))) return true;
+      }
+    }
+    return false;
+  }
+
+  // A string of one to three customers from place i of route v put after
+  // the customer at place j of the same route, keeping its order.
+  bool MoveWithin(Plan& plan, std::size_t v, std::size_t i, std::size_t j) {
+    const std::vector<std::size_t>& r = plan.routes[v].nodes;
+    const std::size_t pa = i == 0 ? 0 : r[i - 1];
+    const std::size_t b = r[j];
+    const std::size_t nb = j + 1 == r.size() ? 0 : r[j + 1];
+    for (std::size_t la = 1; la <= kCross && i + la <= r.size(); ++la) {
+      // b must lie outside the string and not just before it.
+      if (j + 1 == i || (j >= i && j < i + la)) break;
+      ++steps_;
+      const std::size_t a0 = r[i], a1 = r[i + la - 1];
+      const std::size_t na = i + la == r.size() ? 0 : r[i + la];
+      const double saved = m_.Cost(pa, na) + m_.Cost(b, a0) + m_.Cost(a1, nb) - m_.Cost(pa, a0) -
+                           m_.Cost(a1, na) - m_.Cost(b, nb);
+      if (saved >= -kShorter) continue;
+      std::vector<std::size_t> nodes;
+      nodes.reserve(r.size());
+      for (std::size_t k = 0; k < r.size(); ++k) {
+        if (k >= i && k < i + la) continue;
+        nodes.push_back(r[k]);
+        if (k == j)
+          nodes.insert(nodes.end(), r.begin() + static_cast<std::ptrdiff_t>(i),
+                       r.begin() + static_cast<std::ptrdiff_t>(i + la));
+      }
+      polish_a_.nodes = std::move(nodes);
+      Simulate(m_, v, polish_a_);
+      if (polish_a_.late > kSlack || polish_a_.dist >= plan.routes[v].dist - kShorter) continue;
+      std::swap(plan.routes[v], polish_a_);
+      return true;
+    }
+    return false;
+  }
+
   // Replaces routes va and vb by `na` and `nb` where that is shorter and
   // every room, pin, window and working day holds.
   bool TryPair(Plan& plan, std::size_t va, std::vector<std::size_t> na, std::size_t vb,
@@ -849,7 +966,7 @@ class Search {
     const Route& ra = plan.routes[va];
     const Route& rb = plan.routes[vb];
     const double before = ra.dist + rb.dist;
-    if (RouteDistance(na) + RouteDistance(nb) >= before - 1e-9) return false;
+    if (RouteDistance(na) + RouteDistance(nb) >= before - kShorter) return false;
     if (!Carries(na, va) || !Carries(nb, vb)) return false;
     polish_a_.nodes = std::move(na);
     Simulate(m_, va, polish_a_);

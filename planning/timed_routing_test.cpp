@@ -82,8 +82,8 @@ TEST(SolveTimedRouting, RoutesTakenOutOnABudgetCountWithinTheEffort) {
   for (unsigned seed = 1; seed <= 3; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     const TimedProblem p = RandomDay(60, seed);
-    for (std::uint64_t take_out : {std::uint64_t{0}, std::uint64_t{50'000},
-                                   std::uint64_t{1'000'000}}) {
+    for (std::uint64_t take_out :
+         {std::uint64_t{0}, std::uint64_t{50'000}, std::uint64_t{1'000'000}}) {
       TimedOptions o = Effort(200'000);
       o.take_out = take_out;
       const TimedSolution s = SolveTimedRouting(p, o);
@@ -591,6 +591,95 @@ TEST(PolishTimedRoutes, OneCustomerPerVehicleIsMergedWithNothingLostAndTheSameTw
     for (const auto& r : once) used += r.empty() ? 0 : 1;
     EXPECT_LT(used, p.customers) << "seed " << seed;
   }
+}
+
+// Two pairs on the wrong vehicles: 1 and 2 west of the branch on the first
+// route with 5, which is pinned there and lies east; 3 and 4 east on the
+// second route after 6, pinned there and west. Each vehicle carries three:
+// no customer can move alone, and no single exchange shortens the plan,
+// only the two pairs exchanged whole.
+TimedProblem Pairs() {
+  TimedProblem p = Plane({{0, 0}, {-50, 1}, {-50, -1}, {50, 1}, {50, -1}, {45, 0}, {-45, 10}});
+  p.vehicles.assign(2, {3, 10});
+  VehicleDay day;
+  day.end = 1000;
+  p.days = {day};
+  p.pinned = {kAnyVehicle, kAnyVehicle, kAnyVehicle, kAnyVehicle, kAnyVehicle, 0, 1};
+  return p;
+}
+
+TEST(PolishTimedRoutes, ExchangesStringsOnlyWhereRoomWindowsAndPinsHold) {
+  auto polish = [](const TimedProblem& p) {
+    std::vector<std::vector<std::size_t>> routes = {{1, 2, 5}, {6, 3, 4}};
+    TimedSolution before;
+    before.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, before));
+    std::vector<std::vector<std::size_t>> again = routes;
+    detail::PolishTimedRoutes(p, routes, 100000);
+    detail::PolishTimedRoutes(p, again, 100000);
+    EXPECT_EQ(routes, again);
+    TimedSolution after;
+    after.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, after));  // nobody lost or twice, all on time
+    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
+    return routes;
+  };
+  TimedProblem p = Pairs();
+  std::vector<std::vector<std::size_t>> routes = polish(p);
+  EXPECT_TRUE(Together(routes, 3, 5));
+  EXPECT_TRUE(Together(routes, 1, 6));
+  EXPECT_LT(Distance(p, routes), 220);
+  // 1 is received until 52: reached first from the branch (at 50) but not
+  // after 6 (at 56).
+  p = Pairs();
+  p.clock[1].windows = {{0, 52}};
+  EXPECT_FALSE(Together(polish(p), 1, 6));
+  // The second vehicle has room for 3 only, and 1 weighs 1.6.
+  p = Pairs();
+  p.vehicles = {{3.6, 10}, {3, 10}};
+  p.demand[1].weight = 1.6;
+  EXPECT_FALSE(Together(polish(p), 1, 6));
+}
+
+TEST(PolishTimedRoutes, ReordersARouteOnlyWhereItsWindowsAndDayHold) {
+  // One vehicle, four corners of a square visited across it.
+  auto square = [] {
+    TimedProblem p = Plane({{0, 0}, {10, 10}, {10, -10}, {-10, -10}, {-10, 10}});
+    p.vehicles.assign(1, {10, 10});
+    VehicleDay day;
+    day.end = 1000;
+    p.days = {day};
+    return p;
+  };
+  auto polish = [](const TimedProblem& p, std::vector<std::size_t> start) {
+    std::vector<std::vector<std::size_t>> routes = {start};
+    TimedSolution before;
+    before.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, before));
+    detail::PolishTimedRoutes(p, routes, 100000);
+    TimedSolution after;
+    after.routes = routes;
+    EXPECT_TRUE(IsTimedFeasible(p, after));  // every window and the day held
+    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
+    return routes;
+  };
+  const double around = 60 + 2 * std::sqrt(200.0);
+  TimedProblem p = square();
+  EXPECT_NEAR(Distance(p, polish(p, {1, 3, 2, 4})), around, 1e-9);
+  // 3 received until 45: first or second (at 42.4 after 1), never third
+  // (at 54.1); the way round from it is still found.
+  p = square();
+  p.clock[3].windows = {{0, 45}};
+  EXPECT_NEAR(Distance(p, polish(p, {1, 3, 2, 4})), around, 1e-9);
+  // 2 received from 100 on and the day ends at 125: 2 stays last (from 2
+  // the branch is 14.1 away; after it, any other corner is 20 away and the
+  // return later than 125), and the way round to it is found.
+  p = square();
+  p.clock[2].windows = {{100, 200}};
+  p.days[0].end = 125;
+  const std::vector<std::vector<std::size_t>> routes = polish(p, {1, 3, 4, 2});
+  EXPECT_EQ(routes[0].back(), 2u);
+  EXPECT_NEAR(Distance(p, routes), around, 1e-9);
 }
 
 TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
