@@ -8,6 +8,7 @@
 #include <numeric>
 #include <unordered_set>
 
+#include "planning/packing_basis.h"
 #include "planning/packing_cover.h"
 
 namespace dg::planning {
@@ -34,16 +35,16 @@ constexpr double kStandInLeft = 1e-5;
 constexpr std::int64_t kMaxTableRoom = 1 << 18;
 // Nor while the table would keep more than this many choices (a bit each).
 constexpr std::uint64_t kMaxTableCells = std::uint64_t{1} << 27;
-// More kinds of pieces than this: no relaxation (its inverse is dense).
+// More kinds of pieces than this: no relaxation (its updates are dense).
 constexpr std::size_t kMaxKinds = 1024;
 // On both dimensions, while the table has at most this many sums.
 constexpr std::int64_t kMaxPlaneCells = 1 << 16;
 // Loads the table of sums adds at most per pricing (the most valued first).
 constexpr std::size_t kLoadsPerPricing = 8;
-// The simplex's inverse is computed anew after this many pivots.
-constexpr int kRefactorPivots = 1024;
-// The prices and values are computed anew from the inverse after this many.
-constexpr int kRecomputePivots = 64;
+// The basis is factored anew after this many pivots, or once its updates
+// hold more than kRefactorEntries entries a row.
+constexpr std::size_t kRefactorPivots = 64;
+constexpr std::size_t kRefactorEntries = 16;
 // Other choices tried, over the whole rounding, where the first fails.
 constexpr int kDiscrepancies = 2;
 
@@ -438,15 +439,10 @@ class ColumnSearch {
         usable.push_back(c);
       }
     }
-    // Basis: per row a load (its number in usable) or the row's stand-in
-    // (-1); the inverse dense, row-major.
+    // Basis: per position a load (its number in usable) or the stand-in of
+    // the position's row (-1), kept as sparse factors.
     std::vector<std::int64_t> basic(m, -1);
-    std::vector<double> inverse(m * m, 0), x(rhs), y(m), w(m);
-    for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
-    // A stand-in first costs twice its piece's share of the room, so that
-    // the first prices are about each piece's share and loads that fill
-    // the room come in first; where stand-ins are left at the end, they
-    // cost more and the simplex goes on.
+    std::vector<double> x(rhs), y(m), w(m);
     std::vector<double> stand_in(m);
     for (std::size_t i = 0; i < m; ++i) {
       const ExactSize& s = kinds_.size[kind_of_row[i]];
@@ -479,45 +475,49 @@ class ColumnSearch {
       return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
     };
     std::vector<bool> in_basis(usable.size(), false);
-    int pivots = 0;
-    const std::uint64_t m2 = static_cast<std::uint64_t>(m) * m;
-    // The prices of the rows and the values of the basis computed anew from
-    // the inverse, so that the errors of their updates do not add up.
-    auto recompute = [&] {
-      std::fill(y.begin(), y.end(), 0.0);
-      for (std::size_t i = 0; i < m; ++i) {
-        const double c = cost(i);
-        const double* row = &inverse[i * m];
-        double v = 0;
-        for (std::size_t j = 0; j < m; ++j) {
-          y[j] += c * row[j];
-          v += row[j] * rhs[j];
+    SparseBasis basis;
+    bool singular = false;  // the factors failed: the relaxation gives up
+    // The basis's column at each position.
+    std::vector<SparseColumn> basis_column(m);
+    auto basis_columns = [&]() -> const std::vector<SparseColumn>& {
+      for (std::size_t j = 0; j < m; ++j) {
+        SparseColumn& column = basis_column[j];
+        column.clear();
+        if (basic[j] < -1) {
+          const auto [larger, smaller] = swaps[static_cast<std::size_t>(-2 - basic[j])];
+          column.push_back({static_cast<std::uint32_t>(smaller), 1.0});
+          column.push_back({static_cast<std::uint32_t>(larger), -1.0});
+        } else if (basic[j] < 0) {
+          column.push_back({static_cast<std::uint32_t>(j), 1.0});
+        } else {
+          for (const auto& [k, n] : columns_[usable[static_cast<std::size_t>(basic[j])]].kinds)
+            column.push_back({static_cast<std::uint32_t>(row_of[k]), static_cast<double>(n)});
         }
-        x[i] = v;
       }
-      steps_ += m2;
+      return basis_column;
+    };
+    // The prices of the rows and the values of the basis computed from the
+    // factors.
+    auto recompute = [&] {
+      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+      basis.SolveTransposed(y, steps_);
+      x = rhs;
+      basis.Solve(x, steps_);
     };
     // Brings load `enter` (a number in usable) into the basis, whatever its
     // reduced cost, in place of the row the ratio test picks (a stand-in
     // first among ties). False when no row may leave.
     auto pivot = [&](std::int64_t enter) {
-      double reduced = 0;
       std::fill(w.begin(), w.end(), 0.0);
       if (enter >= 0) {
         const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
-        reduced = 1;
-        for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
-        for (std::size_t i = 0; i < m; ++i) {
-          const double* row = &inverse[i * m];
-          for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
-        }
-        steps_ += m * col.kinds.size();
+        for (const auto& [k, n] : col.kinds) w[static_cast<std::size_t>(row_of[k])] = n;
       } else {
         const auto [larger, smaller] = swaps[static_cast<std::size_t>(-1 - enter)];
-        reduced = y[larger] - y[smaller];
-        for (std::size_t i = 0; i < m; ++i) w[i] = inverse[i * m + smaller] - inverse[i * m + larger];
-        steps_ += 2 * m;
+        w[smaller] = 1;
+        w[larger] = -1;
       }
+      basis.Solve(w, steps_);
       std::size_t leave = m;
       double ratio = std::numeric_limits<double>::infinity();
       for (std::size_t i = 0; i < m; ++i) {
@@ -528,21 +528,11 @@ class ColumnSearch {
           ratio = t, leave = i;
         }
       }
+      steps_ += m;
       if (leave == m) return false;
-      // The inverse, the values and the prices.
-      const double p = w[leave];
-      double* pivot_row = &inverse[leave * m];
-      for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
-      for (std::size_t i = 0; i < m; ++i) {
-        if (i == leave || w[i] == 0) continue;
-        double* row = &inverse[i * m];
-        const double f = w[i];
-        for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
-        x[i] -= ratio * f;
-      }
+      if (!basis.Replace(leave, w, steps_)) return false;
+      for (std::size_t i = 0; i < m; ++i) x[i] -= ratio * w[i];
       x[leave] = ratio;
-      for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
-      steps_ += m2;
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
       if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
       if (enter >= 0) {
@@ -552,17 +542,28 @@ class ColumnSearch {
         basic[leave] = enter - 1;  // -2 - the swap's number
         swap_in_basis[static_cast<std::size_t>(-1 - enter)] = true;
       }
-      ++pivots;
+      // The factors anew once the replacements cost more than they spare.
+      if (basis.updates() >= kRefactorPivots || basis.update_entries() > kRefactorEntries * m) {
+        if (!basis.Factor(basis_columns(), steps_)) {
+          singular = true;
+          return false;
+        }
+        x = rhs;
+        basis.Solve(x, steps_);
+      }
+      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+      basis.SolveTransposed(y, steps_);
       return true;
     };
+    if (!basis.Factor(basis_columns(), steps_)) return false;
     recompute();
     for (std::uint32_t c : hint) {
       if (steps_ > limit_) return false;
       if (c >= usable_of.size() || usable_of[c] < 0) continue;
       const auto u = static_cast<std::size_t>(usable_of[c]);
       if (!in_basis[u]) pivot(static_cast<std::int64_t>(u));
+      if (singular) return false;
     }
-    if (pivots > 0) recompute();
     double stand_in_scale = 1;
     for (;;) {
       if (steps_ > limit_) return false;
@@ -625,11 +626,7 @@ class ColumnSearch {
         }
         continue;
       }
-      if (!pivot(enter)) return false;  // unbounded: costs are above 0
-      if (pivots % kRefactorPivots == 0 && !Refactor(basic, usable, row_of, swaps, m, inverse)) {
-        return false;
-      }
-      if (pivots % kRecomputePivots == 0) recompute();
+      if (!pivot(enter)) return false;  // unbounded (costs are above 0), or singular
     }
     taken.clear();
     double value = 0;
@@ -643,56 +640,6 @@ class ColumnSearch {
       if (x[i] > kStandInLeft) taken.push_back({usable[static_cast<std::size_t>(basic[i])], x[i]});
     }
     return value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed;
-  }
-
-  // The inverse of the basis computed anew (Gauss-Jordan, partial pivoting).
-  bool Refactor(const std::vector<std::int64_t>& basic, const std::vector<std::uint32_t>& usable,
-                const std::vector<int>& row_of,
-                const std::vector<std::pair<std::size_t, std::size_t>>& swaps, std::size_t m,
-                std::vector<double>& inverse) {
-    std::vector<double> b(m * m, 0);
-    for (std::size_t j = 0; j < m; ++j) {
-      if (basic[j] < -1) {
-        const auto [larger, smaller] = swaps[static_cast<std::size_t>(-2 - basic[j])];
-        b[smaller * m + j] = 1;
-        b[larger * m + j] = -1;
-        continue;
-      }
-      if (basic[j] < 0) {
-        b[j * m + j] = 1;  // the stand-in of row j is e_j, in column j
-        continue;
-      }
-      for (const auto& [k, n] : columns_[usable[static_cast<std::size_t>(basic[j])]].kinds)
-        b[static_cast<std::size_t>(row_of[k]) * m + j] = n;
-    }
-    std::fill(inverse.begin(), inverse.end(), 0.0);
-    for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
-    steps_ += static_cast<std::uint64_t>(m) * m * m;
-    for (std::size_t c = 0; c < m; ++c) {
-      std::size_t p = c;
-      for (std::size_t i = c + 1; i < m; ++i) {
-        if (std::abs(b[i * m + c]) > std::abs(b[p * m + c])) p = i;
-      }
-      if (std::abs(b[p * m + c]) < 1e-12) return false;
-      if (p != c) {
-        for (std::size_t j = 0; j < m; ++j) {
-          std::swap(b[p * m + j], b[c * m + j]);
-          std::swap(inverse[p * m + j], inverse[c * m + j]);
-        }
-      }
-      const double d = b[c * m + c];
-      for (std::size_t j = 0; j < m; ++j) b[c * m + j] /= d, inverse[c * m + j] /= d;
-      for (std::size_t i = 0; i < m; ++i) {
-        const double f = b[i * m + c];
-        if (i == c || f == 0) continue;
-        for (std::size_t j = 0; j < m; ++j) {
-          b[i * m + j] -= f * b[c * m + j];
-          inverse[i * m + j] -= f * inverse[c * m + j];
-        }
-      }
-    }
-    // Row i of the inverse now belongs to basis position i: B^-1 B = I.
-    return true;
   }
 
   // ---- the rounding ----------------------------------------------------------
