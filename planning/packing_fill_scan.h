@@ -57,10 +57,10 @@ inline constexpr std::uint64_t kPoolSearchShare = 20;
 inline constexpr std::size_t kPoolLoads = 20'000;
 // The end game by the relaxation over loads (CoverByColumns) spends at most
 // kColumnShare times the last vehicle's effort where the pieces have one
-// dimension only: its steps (an entry of the simplex's factors or of their
-// updates, a cell of the table of sums) are a multiply and an add each,
-// some twenty times cheaper than a candidate move.
-inline constexpr std::uint64_t kColumnShare = 20;
+// dimension only: its steps (an entry of the
+// simplex's inverse updated, a cell of the table of sums) are a multiply and
+// an add each, some thirty times cheaper than a candidate move.
+inline constexpr std::uint64_t kColumnShare = 30;
 // On two dimensions, where it has only the loads the search kept, it spends
 // kColumnFirstShare times before the last vehicle's steps are added and
 // kColumnAgainShare times after, over the loads kept meanwhile.
