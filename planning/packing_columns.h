@@ -35,8 +35,8 @@ enum class ColumnOutcome {
 // Packs the pieces of `sizes` onto `vehicles` vehicles of room `room` each,
 // starting from the loads of `known` (kinds as PieceKinds numbers them; a
 // load that does not fit is ignored). Spends at most about `step_limit`
-// steps (a cell of the table of sums, an entry of the simplex's inverse
-// updated, a piece of a load looked at); `steps` receives the steps spent.
+// steps (a cell of the table of sums, an entry of the simplex's factors
+// or of their updates used, a piece of a load looked at); `steps` receives the steps spent.
 // On kFound, vehicle[i] in [0, vehicles) is the vehicle of sizes[i]. The
 // same arguments give the same answer.
 ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -199,6 +200,60 @@ TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
   // A load over the room or holding more pieces than there are is ignored.
   EXPECT_EQ(CoverByColumns(sizes, room, 4, {{{0, 2}}, {{1, 3}}, {{9, 1}}}, kAmple, steps, vehicle),
             ColumnOutcome::kUnknown);
+}
+
+// Some three hundred kinds, past those the simplex keeps an explicit
+// inverse for: a hundred vehicles each cut exactly into three pieces, the
+// cuts' loads known. The relaxation over its sparse factors rounds to a
+// packing that holds every piece once and fills every vehicle, the same
+// one on a second run; one piece a gram larger, no packing is claimed.
+TEST(CoverByColumns, RoundsManyKindsOverSparseFactors) {
+  testing::Draws draws(23);
+  const int bins = 100, room = 100'000;
+  std::vector<ExactSize> sizes;
+  for (int b = 0; b < bins; ++b) {
+    const int large = draws.Between(room / 2 + 1, room * 4 / 5);
+    const int left = room - large;
+    const int cut = draws.Between(left / 4, left - left / 4);
+    sizes.push_back(Weight(large));
+    sizes.push_back(Weight(cut));
+    sizes.push_back(Weight(left - cut));
+  }
+  // The kinds in order of first appearance, and each cut's load over them.
+  std::vector<std::int64_t> kind_size;
+  std::vector<KindLoad> cuts(bins);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    auto at = std::find(kind_size.begin(), kind_size.end(), sizes[i].weight);
+    if (at == kind_size.end()) at = kind_size.insert(kind_size.end(), sizes[i].weight);
+    const auto kind = static_cast<std::uint32_t>(at - kind_size.begin());
+    KindLoad& load = cuts[i / 3];
+    auto same = std::find_if(load.begin(), load.end(), [&](const auto& e) { return e.first == kind; });
+    if (same == load.end()) {
+      load.push_back({kind, 1});
+    } else {
+      ++same->second;
+    }
+  }
+  ASSERT_GT(kind_size.size(), 256u);
+  constexpr std::uint64_t kSteps = 1'000'000'000;
+  std::uint64_t steps = 0;
+  std::vector<std::uint32_t> vehicle;
+  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, cuts, kSteps, steps, vehicle),
+            ColumnOutcome::kFound);
+  ExpectPacking(sizes, Weight(room), bins, vehicle, "many kinds");
+  std::vector<std::int64_t> load(bins, 0);
+  for (std::size_t i = 0; i < sizes.size(); ++i) load[vehicle[i]] += sizes[i].weight;
+  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << "vehicle " << v;
+  std::vector<std::uint32_t> again;
+  std::uint64_t steps_again = 0;
+  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, cuts, kSteps, steps_again, again),
+            ColumnOutcome::kFound);
+  EXPECT_EQ(vehicle, again);
+  EXPECT_EQ(steps, steps_again);
+  std::vector<ExactSize> over = sizes;
+  over[1].weight += 1'000;
+  EXPECT_NE(CoverByColumns(over, Weight(room), bins, cuts, kSteps, steps, vehicle),
+            ColumnOutcome::kFound);
 }
 
 TEST(CoverByColumns, PricesBothDimensionsWhereTheRoomCountsFewUnits) {
