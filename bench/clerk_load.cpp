@@ -47,9 +47,9 @@
 // The database is a SQLite file unless EXP_TEST_PG names a PostgreSQL
 // cluster (scripts/pg-test-cluster.sh). --instances 2 or 4 starts that
 // many servers on the same PostgreSQL database and spreads the clerks over
-// them. The servers share the database's transactions (each runs its share
-// of --db-transactions N, the server's own default unless given), or run
-// --db-connections N each whatever the others run. The servers are started with room
+// them. Each runs its own transactions (--db-connections N, the server's
+// own default unless given), or they share --db-transactions N between
+// them, each its share. The servers are started with room
 // for every clerk's connection (--max-connections, and
 // --max-connections-per-address, as a branch's clerks come from addresses
 // of their own).
