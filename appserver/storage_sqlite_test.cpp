@@ -47,6 +47,23 @@ class SqliteLogTest : public ::testing::Test {
     return bytes;
   }
 
+  // Writes rows `from` to `to` of LOGTEST, one a transaction, as a clerk's
+  // saves come; answers how many failed.
+  static int WriteRows(Storage& storage, int from, int to, const std::string& filler) {
+    int failures = 0;
+    for (int w = from; w < to; ++w) {
+      try {
+        storage.Transact(TxKind::Write, [&](Session& s) {
+          s.Exec("INSERT INTO LOGTEST (N, TEXTO) VALUES (?, ?)",
+                 {Variant(static_cast<std::int64_t>(w)), Variant(filler)});
+        });
+      } catch (const std::exception&) {
+        ++failures;
+      }
+    }
+    return failures;
+  }
+
   // Waits (up to a minute, so that a fault fails rather than hangs) until
   // the log's generation differs from `before`; true if it did.
   bool LogStartsOverFrom(const std::string& before) const {
@@ -127,17 +144,7 @@ TEST_F(SqliteLogTest, SmallWritesWithReadersBetweenCopyAndRestartLosingNothing) 
       ++reads;
     }
   });
-  int failures = 0;
-  for (int w = 0; w < kWrites; ++w) {
-    try {
-      storage->Transact(TxKind::Write, [&](Session& s) {
-        s.Exec("INSERT INTO LOGTEST (N, TEXTO) VALUES (?, ?)",
-               {Variant(static_cast<std::int64_t>(w)), Variant(filler)});
-      });
-    } catch (const std::exception&) {
-      ++failures;
-    }
-  }
+  const int failures = WriteRows(*storage, 0, kWrites, filler);
   done = true;
   reading.join();
   EXPECT_EQ(0, failures);
@@ -220,20 +227,7 @@ TEST_F(SqliteLogTest, SavesWhileAReaderHoldsTheLogAreKeptAndTheLogStartsOverAfte
     });
   });
   while (!reading.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const auto write_rows = [&](int from, int to) {
-    int failures = 0;
-    for (int w = from; w < to; ++w) {
-      try {
-        storage->Transact(TxKind::Write, [&](Session& s) {
-          s.Exec("INSERT INTO LOGTEST (N, TEXTO) VALUES (?, ?)",
-                 {Variant(static_cast<std::int64_t>(w)), Variant(filler)});
-        });
-      } catch (const std::exception&) {
-        ++failures;
-      }
-    }
-    return failures;
-  };
+  const auto write_rows = [&](int from, int to) { return WriteRows(*storage, from, to, filler); };
   const std::string before = LogGeneration();
   EXPECT_EQ(0, write_rows(0, 1500));
   EXPECT_EQ(before, LogGeneration());

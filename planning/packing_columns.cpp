@@ -402,17 +402,6 @@ class ColumnSearch {
 
   // ---- the relaxation --------------------------------------------------------
 
-  // Solves the relaxation of the residual (RelaxDense, RelaxSparse): with
-  // up to kMaxDenseKinds kinds left, over an explicit inverse of the basis;
-  // with more, where its m^2 per pivot is most of the cost, over sparse
-  // factors.
-  bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
-             std::vector<std::pair<std::uint32_t, double>>& taken) {
-    const auto kinds = static_cast<std::size_t>(
-        std::count_if(r.demand.begin(), r.demand.end(), [](std::uint32_t d) { return d > 0; }));
-    return kinds <= kMaxDenseKinds ? RelaxDense(r, hint, taken) : RelaxSparse(r, hint, taken);
-  }
-
   // Solves the relaxation of the residual over the loads that fit it, adding
   // loads from the table of sums. The simplex starts from the stand-ins with
   // the loads of `hint` that fit brought in first (the loads the last
@@ -424,8 +413,11 @@ class ColumnSearch {
   // above one less. On return `taken` holds the loads taken, each with how
   // often. False when it finds no cover of the residual on its vehicles
   // (impossible_ set where the value proves it).
-  bool RelaxDense(const Residual& r, const std::vector<std::uint32_t>& hint,
-                  std::vector<std::pair<std::uint32_t, double>>& taken) {
+  // With up to kMaxDenseKinds kinds left the basis is kept as an explicit
+  // inverse; with more, where its m^2 per pivot is most of the cost, as
+  // sparse factors.
+  bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
+             std::vector<std::pair<std::uint32_t, double>>& taken) {
     // Rows: the kinds still to place.
     std::vector<int> row_of(r.demand.size(), -1);
     std::vector<std::uint32_t> kind_of_row;
@@ -460,11 +452,16 @@ class ColumnSearch {
         usable.push_back(c);
       }
     }
-    // Basis: per row a load (its number in usable) or the row's stand-in
-    // (-1); the inverse dense, row-major.
+    const bool dense = m <= kMaxDenseKinds;
+    // Basis: per position a load (its number in usable) or the stand-in of
+    // the position's row (-1); the inverse dense and row-major, or the
+    // sparse factors.
     std::vector<std::int64_t> basic(m, -1);
-    std::vector<double> inverse(m * m, 0), x(rhs), y(m), w(m);
-    for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
+    std::vector<double> x(rhs), y(m), w(m), inverse;
+    if (dense) {
+      inverse.assign(m * m, 0);
+      for (std::size_t i = 0; i < m; ++i) inverse[i * m + i] = 1;
+    }
     // A stand-in first costs twice its piece's share of the room, so that
     // the first prices are about each piece's share and loads that fill
     // the room come in first; where stand-ins are left at the end, they
@@ -503,9 +500,60 @@ class ColumnSearch {
     std::vector<bool> in_basis(usable.size(), false);
     int pivots = 0;
     const std::uint64_t m2 = static_cast<std::uint64_t>(m) * m;
+    SparseBasis basis;
+    bool singular = false;  // the factors failed: the relaxation gives up
+    // The basis's column at each position.
+    std::vector<SparseColumn> basis_column(m);
+    auto basis_columns = [&]() -> const std::vector<SparseColumn>& {
+      for (std::size_t j = 0; j < m; ++j) {
+        SparseColumn& column = basis_column[j];
+        column.clear();
+        if (basic[j] < -1) {
+          const auto [larger, smaller] = swaps[static_cast<std::size_t>(-2 - basic[j])];
+          column.push_back({static_cast<std::uint32_t>(smaller), 1.0});
+          column.push_back({static_cast<std::uint32_t>(larger), -1.0});
+        } else if (basic[j] < 0) {
+          column.push_back({static_cast<std::uint32_t>(j), 1.0});
+        } else {
+          for (const auto& [k, n] : columns_[usable[static_cast<std::size_t>(basic[j])]].kinds)
+            column.push_back({static_cast<std::uint32_t>(row_of[k]), static_cast<double>(n)});
+        }
+      }
+      return basis_column;
+    };
+    // The calls on the factors, their steps weighed (kFactorStepWeight).
+    auto charged = [&](auto call) {
+      std::uint64_t spent = 0;
+      const auto out = call(spent);
+      steps_ += kFactorStepWeight * spent;
+      return out;
+    };
+    auto solve = [&](std::vector<double>& v) {
+      charged([&](std::uint64_t& s) {
+        basis.Solve(v, s);
+        return true;
+      });
+    };
+    auto transposed = [&](std::vector<double>& v) {
+      charged([&](std::uint64_t& s) {
+        basis.SolveTransposed(v, s);
+        return true;
+      });
+    };
+    auto factor = [&] {
+      return charged([&](std::uint64_t& s) { return basis.Factor(basis_columns(), s); });
+    };
     // The prices of the rows and the values of the basis computed anew from
-    // the inverse, so that the errors of their updates do not add up.
+    // the inverse, so that the errors of their updates do not add up; or
+    // from the factors.
     auto recompute = [&] {
+      if (!dense) {
+        for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+        transposed(y);
+        x = rhs;
+        solve(x);
+        return;
+      }
       std::fill(y.begin(), y.end(), 0.0);
       for (std::size_t i = 0; i < m; ++i) {
         const double c = cost(i);
@@ -527,19 +575,31 @@ class ColumnSearch {
       std::fill(w.begin(), w.end(), 0.0);
       if (enter >= 0) {
         const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
-        reduced = 1;
-        for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
-        for (std::size_t i = 0; i < m; ++i) {
-          const double* row = &inverse[i * m];
-          for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+        if (dense) {
+          reduced = 1;
+          for (const auto& [k, n] : col.kinds) reduced -= y[row_of[k]] * n;
+          for (std::size_t i = 0; i < m; ++i) {
+            const double* row = &inverse[i * m];
+            for (const auto& [k, n] : col.kinds) w[i] += row[row_of[k]] * n;
+          }
+          steps_ += m * col.kinds.size();
+        } else {
+          for (const auto& [k, n] : col.kinds) w[static_cast<std::size_t>(row_of[k])] = n;
         }
-        steps_ += m * col.kinds.size();
       } else {
         const auto [larger, smaller] = swaps[static_cast<std::size_t>(-1 - enter)];
-        reduced = y[larger] - y[smaller];
-        for (std::size_t i = 0; i < m; ++i) w[i] = inverse[i * m + smaller] - inverse[i * m + larger];
-        steps_ += 2 * m;
+        if (dense) {
+          reduced = y[larger] - y[smaller];
+          for (std::size_t i = 0; i < m; ++i) {
+            w[i] = inverse[i * m + smaller] - inverse[i * m + larger];
+          }
+          steps_ += 2 * m;
+        } else {
+          w[smaller] = 1;
+          w[larger] = -1;
+        }
       }
+      if (!dense) solve(w);
       std::size_t leave = m;
       double ratio = std::numeric_limits<double>::infinity();
       for (std::size_t i = 0; i < m; ++i) {
@@ -550,21 +610,28 @@ class ColumnSearch {
           ratio = t, leave = i;
         }
       }
+      if (!dense) steps_ += m;
       if (leave == m) return false;
-      // The inverse, the values and the prices.
-      const double p = w[leave];
-      double* pivot_row = &inverse[leave * m];
-      for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
-      for (std::size_t i = 0; i < m; ++i) {
-        if (i == leave || w[i] == 0) continue;
-        double* row = &inverse[i * m];
-        const double f = w[i];
-        for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
-        x[i] -= ratio * f;
+      if (dense) {
+        // The inverse, the values and the prices.
+        const double p = w[leave];
+        double* pivot_row = &inverse[leave * m];
+        for (std::size_t j = 0; j < m; ++j) pivot_row[j] /= p;
+        for (std::size_t i = 0; i < m; ++i) {
+          if (i == leave || w[i] == 0) continue;
+          double* row = &inverse[i * m];
+          const double f = w[i];
+          for (std::size_t j = 0; j < m; ++j) row[j] -= f * pivot_row[j];
+          x[i] -= ratio * f;
+        }
+        x[leave] = ratio;
+        for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
+        steps_ += m2;
+      } else {
+        if (!charged([&](std::uint64_t& s) { return basis.Replace(leave, w, s); })) return false;
+        for (std::size_t i = 0; i < m; ++i) x[i] -= ratio * w[i];
+        x[leave] = ratio;
       }
-      x[leave] = ratio;
-      for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
-      steps_ += m2;
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
       if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
       if (enter >= 0) {
@@ -575,16 +642,30 @@ class ColumnSearch {
         swap_in_basis[static_cast<std::size_t>(-1 - enter)] = true;
       }
       ++pivots;
+      if (dense) return true;
+      // The factors anew once the replacements cost more than they spare.
+      if (basis.updates() >= kFactorPivots || basis.update_entries() > kFactorEntries * m) {
+        if (!factor()) {
+          singular = true;
+          return false;
+        }
+        x = rhs;
+        solve(x);
+      }
+      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+      transposed(y);
       return true;
     };
+    if (!dense && !factor()) return false;
     recompute();
     for (std::uint32_t c : hint) {
       if (steps_ > limit_) return false;
       if (c >= usable_of.size() || usable_of[c] < 0) continue;
       const auto u = static_cast<std::size_t>(usable_of[c]);
       if (!in_basis[u]) pivot(static_cast<std::int64_t>(u));
+      if (singular) return false;
     }
-    if (pivots > 0) recompute();
+    if (dense && pivots > 0) recompute();
     double stand_in_scale = 1;
     for (;;) {
       if (steps_ > limit_) return false;
@@ -647,7 +728,8 @@ class ColumnSearch {
         }
         continue;
       }
-      if (!pivot(enter)) return false;  // unbounded: costs are above 0
+      if (!pivot(enter)) return false;  // unbounded (costs are above 0), or singular
+      if (!dense) continue;
       if (pivots % kInversePivots == 0 && !Refactor(basic, usable, row_of, swaps, m, inverse)) {
         return false;
       }
@@ -715,278 +797,6 @@ class ColumnSearch {
     }
     // Row i of the inverse now belongs to basis position i: B^-1 B = I.
     return true;
-  }
-
-  // Solves the relaxation of the residual over the loads that fit it, adding
-  // loads from the table of sums. The simplex starts from the stand-ins with
-  // the loads of `hint` that fit brought in first (the loads the last
-  // relaxation took: after a load is fixed, most of them still cover the
-  // rest; its other basic loads, taken zero times, lead the simplex to
-  // other corners that round worse).
-  // Column generation stops once neither the value nor the bound can move
-  // the count of vehicles: the value is within the vehicles and the bound
-  // above one less. On return `taken` holds the loads taken, each with how
-  // often. False when it finds no cover of the residual on its vehicles
-  // (impossible_ set where the value proves it).
-  bool RelaxSparse(const Residual& r, const std::vector<std::uint32_t>& hint,
-                   std::vector<std::pair<std::uint32_t, double>>& taken) {
-    // Rows: the kinds still to place.
-    std::vector<int> row_of(r.demand.size(), -1);
-    std::vector<std::uint32_t> kind_of_row;
-    for (std::uint32_t k = 0; k < r.demand.size(); ++k) {
-      if (r.demand[k] > 0) {
-        row_of[k] = static_cast<int>(kind_of_row.size());
-        kind_of_row.push_back(k);
-      }
-    }
-    const std::size_t m = kind_of_row.size();
-    // The right-hand side a little perturbed, so that the many ties of
-    // equal loads do not make the simplex cycle.
-    std::vector<double> rhs(m);
-    double perturbed = 0;
-    for (std::size_t i = 0; i < m; ++i) {
-      const double e = 1e-7 * static_cast<double>(1 + (i * 7919) % 97) / 97;
-      rhs[i] = r.demand[kind_of_row[i]] + e;
-      perturbed += e;
-    }
-    std::vector<std::uint32_t> usable;
-    std::vector<std::int64_t> usable_of(columns_.size(), -1);
-    auto fits = [&](const Column& c) {
-      for (const auto& [k, n] : c.kinds) {
-        if (n > r.demand[k]) return false;
-      }
-      return c.waste.Within(r.spare);
-    };
-    for (std::uint32_t c = 0; c < columns_.size(); ++c) {
-      steps_ += columns_[c].kinds.size();
-      if (fits(columns_[c])) {
-        usable_of[c] = static_cast<std::int64_t>(usable.size());
-        usable.push_back(c);
-      }
-    }
-    // Basis: per position a load (its number in usable) or the stand-in of
-    // the position's row (-1), kept as sparse factors.
-    std::vector<std::int64_t> basic(m, -1);
-    std::vector<double> x(rhs), y(m), w(m);
-    std::vector<double> stand_in(m);
-    for (std::size_t i = 0; i < m; ++i) {
-      const ExactSize& s = kinds_.size[kind_of_row[i]];
-      double share = 0;
-      if (room_.weight > 0) share += static_cast<double>(s.weight) / room_.weight;
-      if (room_.volume > 0) share += static_cast<double>(s.volume) / room_.volume;
-      stand_in[i] = std::max(2 * share, kLeastStandInCost);
-    }
-    // Where the pieces have one dimension and every vehicle must be filled
-    // exactly (no spare), a piece may stand for a smaller one: the exchange
-    // of a piece for the next smaller kind (+1 on the smaller's row, -1 on
-    // the larger's, at no cost) holds the price of a larger piece at least
-    // at a smaller one's, and spares the simplex most of its degenerate
-    // pivots among loads that differ by such an exchange. The relaxation's
-    // value stays at least the pieces' total over the room, which with no
-    // spare is the vehicles. With room to spare the exchanges would let
-    // loads waste more than it allows, and the rounding then fares worse.
-    // basic[i] is then -2 - (its number in `swaps`).
-    std::vector<std::pair<std::size_t, std::size_t>> swaps;  // (larger row, smaller row)
-    if ((dimension_ == 0 || dimension_ == 1) && r.spare == ExactSize{}) {
-      std::vector<std::size_t> by_size(m);
-      std::iota(by_size.begin(), by_size.end(), std::size_t{0});
-      std::sort(by_size.begin(), by_size.end(), [&](std::size_t a, std::size_t b) {
-        return kind_units_[kind_of_row[a]] > kind_units_[kind_of_row[b]];
-      });
-      for (std::size_t i = 1; i < m; ++i) swaps.emplace_back(by_size[i - 1], by_size[i]);
-    }
-    std::vector<bool> swap_in_basis(swaps.size(), false);
-    auto cost = [&](std::size_t i) {
-      return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
-    };
-    std::vector<bool> in_basis(usable.size(), false);
-    SparseBasis basis;
-    bool singular = false;  // the factors failed: the relaxation gives up
-    // The basis's column at each position.
-    std::vector<SparseColumn> basis_column(m);
-    auto basis_columns = [&]() -> const std::vector<SparseColumn>& {
-      for (std::size_t j = 0; j < m; ++j) {
-        SparseColumn& column = basis_column[j];
-        column.clear();
-        if (basic[j] < -1) {
-          const auto [larger, smaller] = swaps[static_cast<std::size_t>(-2 - basic[j])];
-          column.push_back({static_cast<std::uint32_t>(smaller), 1.0});
-          column.push_back({static_cast<std::uint32_t>(larger), -1.0});
-        } else if (basic[j] < 0) {
-          column.push_back({static_cast<std::uint32_t>(j), 1.0});
-        } else {
-          for (const auto& [k, n] : columns_[usable[static_cast<std::size_t>(basic[j])]].kinds)
-            column.push_back({static_cast<std::uint32_t>(row_of[k]), static_cast<double>(n)});
-        }
-      }
-      return basis_column;
-    };
-    // The calls on the factors, their steps weighed (kFactorStepWeight).
-    auto charged = [&](auto call) {
-      std::uint64_t spent = 0;
-      const auto out = call(spent);
-      steps_ += kFactorStepWeight * spent;
-      return out;
-    };
-    auto solve = [&](std::vector<double>& v) {
-      charged([&](std::uint64_t& s) {
-        basis.Solve(v, s);
-        return true;
-      });
-    };
-    auto transposed = [&](std::vector<double>& v) {
-      charged([&](std::uint64_t& s) {
-        basis.SolveTransposed(v, s);
-        return true;
-      });
-    };
-    auto factor = [&] {
-      return charged([&](std::uint64_t& s) { return basis.Factor(basis_columns(), s); });
-    };
-    // The prices of the rows and the values of the basis computed from the
-    // factors.
-    auto recompute = [&] {
-      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
-      transposed(y);
-      x = rhs;
-      solve(x);
-    };
-    // Brings load `enter` (a number in usable) into the basis, whatever its
-    // reduced cost, in place of the row the ratio test picks (a stand-in
-    // first among ties). False when no row may leave.
-    auto pivot = [&](std::int64_t enter) {
-      std::fill(w.begin(), w.end(), 0.0);
-      if (enter >= 0) {
-        const Column& col = columns_[usable[static_cast<std::size_t>(enter)]];
-        for (const auto& [k, n] : col.kinds) w[static_cast<std::size_t>(row_of[k])] = n;
-      } else {
-        const auto [larger, smaller] = swaps[static_cast<std::size_t>(-1 - enter)];
-        w[smaller] = 1;
-        w[larger] = -1;
-      }
-      solve(w);
-      std::size_t leave = m;
-      double ratio = std::numeric_limits<double>::infinity();
-      for (std::size_t i = 0; i < m; ++i) {
-        if (w[i] <= 1e-9) continue;
-        const double t = std::max(0.0, x[i]) / w[i];
-        if (t < ratio - 1e-12 ||
-            (t <= ratio + 1e-12 && leave < m && basic[i] == -1 && basic[leave] != -1)) {
-          ratio = t, leave = i;
-        }
-      }
-      steps_ += m;
-      if (leave == m) return false;
-      if (!charged([&](std::uint64_t& s) { return basis.Replace(leave, w, s); })) return false;
-      for (std::size_t i = 0; i < m; ++i) x[i] -= ratio * w[i];
-      x[leave] = ratio;
-      if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
-      if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
-      if (enter >= 0) {
-        basic[leave] = enter;
-        in_basis[static_cast<std::size_t>(enter)] = true;
-      } else {
-        basic[leave] = enter - 1;  // -2 - the swap's number
-        swap_in_basis[static_cast<std::size_t>(-1 - enter)] = true;
-      }
-      // The factors anew once the replacements cost more than they spare.
-      if (basis.updates() >= kFactorPivots || basis.update_entries() > kFactorEntries * m) {
-        if (!factor()) {
-          singular = true;
-          return false;
-        }
-        x = rhs;
-        solve(x);
-      }
-      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
-      transposed(y);
-      return true;
-    };
-    if (!factor()) return false;
-    recompute();
-    for (std::uint32_t c : hint) {
-      if (steps_ > limit_) return false;
-      if (c >= usable_of.size() || usable_of[c] < 0) continue;
-      const auto u = static_cast<std::size_t>(usable_of[c]);
-      if (!in_basis[u]) pivot(static_cast<std::int64_t>(u));
-      if (singular) return false;
-    }
-    double stand_in_scale = 1;
-    for (;;) {
-      if (steps_ > limit_) return false;
-      // The load of the least reduced cost.
-      std::int64_t enter = 0;  // a load's number in usable, or -1 - a swap's number
-      bool entering = false;
-      double least = -kPriceEps;
-      for (std::size_t u = 0; u < usable.size(); ++u) {
-        if (in_basis[u]) continue;
-        double rc = 1;
-        for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
-        steps_ += columns_[usable[u]].kinds.size();
-        if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
-      }
-      for (std::size_t d = 0; d < swaps.size(); ++d) {
-        if (swap_in_basis[d]) continue;
-        const double rc = y[swaps[d].first] - y[swaps[d].second];
-        if (rc < least) least = rc, enter = -1 - static_cast<std::int64_t>(d), entering = true;
-      }
-      steps_ += swaps.size();
-      if (!entering) {
-        std::vector<double> price(r.demand.size(), 0.0);
-        for (std::size_t i = 0; i < m; ++i) price[kind_of_row[i]] = y[i];
-        std::vector<std::uint32_t> added;
-        double best = 0;
-        const bool priced = Price(price, r, best, added);
-        bool left = false;
-        double value = 0;
-        for (std::size_t i = 0; i < m; ++i) {
-          left = left || (basic[i] == -1 && x[i] > kStandInLeft);
-          if (basic[i] >= 0) value += x[i];
-        }
-        if (priced) {
-          // Any cover takes at least (prices of the pieces) / (the largest
-          // value of a load) loads.
-          double demand_value = 0;
-          for (std::size_t i = 0; i < m; ++i) demand_value += y[i] * r.demand[kind_of_row[i]];
-          const double bound = best > 0 ? demand_value / best
-                                        : (demand_value > kBoundEps
-                                               ? std::numeric_limits<double>::infinity()
-                                               : 0.0);
-          if (bound > static_cast<double>(r.vehicles) + kBoundEps) {
-            impossible_ = impossible_ || fixed_.empty();
-            return false;
-          }
-          if (!left && value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed &&
-              bound > static_cast<double>(r.vehicles) - 1 + kBoundEps)
-            break;
-        }
-        if (added.empty()) {
-          if (!left || stand_in_scale >= kStandInCost) break;
-          stand_in_scale *= kStandInRaise;
-          for (double& c : stand_in) c *= kStandInRaise;
-          recompute();
-          continue;
-        }
-        for (std::uint32_t c : added) {
-          usable.push_back(c);
-          in_basis.push_back(false);
-        }
-        continue;
-      }
-      if (!pivot(enter)) return false;  // unbounded (costs are above 0), or singular
-    }
-    taken.clear();
-    double value = 0;
-    for (std::size_t i = 0; i < m; ++i) {
-      if (basic[i] < -1) continue;  // an exchange
-      if (basic[i] < 0) {
-        if (x[i] > kStandInLeft) return false;
-        continue;
-      }
-      value += x[i];
-      if (x[i] > kStandInLeft) taken.push_back({usable[static_cast<std::size_t>(basic[i])], x[i]});
-    }
-    return value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed;
   }
 
   // ---- the rounding ----------------------------------------------------------

@@ -518,19 +518,27 @@ bool Together(const std::vector<std::vector<std::size_t>>& routes, std::size_t a
   return false;
 }
 
+// Polishes `routes` and checks what every polish keeps: nobody lost or
+// twice, every window, room, pin and day held, never longer, and the same
+// answer twice.
+std::vector<std::vector<std::size_t>> PolishChecked(const TimedProblem& p,
+                                                    std::vector<std::vector<std::size_t>> routes) {
+  TimedSolution before;
+  before.routes = routes;
+  EXPECT_TRUE(IsTimedFeasible(p, before));
+  std::vector<std::vector<std::size_t>> again = routes;
+  detail::PolishTimedRoutes(p, routes, 100000);
+  detail::PolishTimedRoutes(p, again, 100000);
+  EXPECT_EQ(routes, again);
+  TimedSolution after;
+  after.routes = routes;
+  EXPECT_TRUE(IsTimedFeasible(p, after));
+  EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
+  return routes;
+}
+
 TEST(PolishTimedRoutes, UncrossesRoutesOnlyWhereRoomPinsWindowsAndDaysHold) {
-  auto polish = [](const TimedProblem& p) {
-    std::vector<std::vector<std::size_t>> routes = {{1, 4}, {3, 2}};
-    TimedSolution before;
-    before.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, before));
-    detail::PolishTimedRoutes(p, routes, 100000);
-    TimedSolution after;
-    after.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, after));  // nobody lost or twice, all on time
-    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
-    return routes;
-  };
+  auto polish = [](const TimedProblem& p) { return PolishChecked(p, {{1, 4}, {3, 2}}); };
   // Free: east with east, north with north.
   TimedProblem p = Crossed();
   std::vector<std::vector<std::size_t>> routes = polish(p);
@@ -609,21 +617,7 @@ TimedProblem Pairs() {
 }
 
 TEST(PolishTimedRoutes, ExchangesStringsOnlyWhereRoomWindowsAndPinsHold) {
-  auto polish = [](const TimedProblem& p) {
-    std::vector<std::vector<std::size_t>> routes = {{1, 2, 5}, {6, 3, 4}};
-    TimedSolution before;
-    before.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, before));
-    std::vector<std::vector<std::size_t>> again = routes;
-    detail::PolishTimedRoutes(p, routes, 100000);
-    detail::PolishTimedRoutes(p, again, 100000);
-    EXPECT_EQ(routes, again);
-    TimedSolution after;
-    after.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, after));  // nobody lost or twice, all on time
-    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
-    return routes;
-  };
+  auto polish = [](const TimedProblem& p) { return PolishChecked(p, {{1, 2, 5}, {6, 3, 4}}); };
   TimedProblem p = Pairs();
   std::vector<std::vector<std::size_t>> routes = polish(p);
   EXPECT_TRUE(Together(routes, 3, 5));
@@ -652,16 +646,7 @@ TEST(PolishTimedRoutes, ReordersARouteOnlyWhereItsWindowsAndDayHold) {
     return p;
   };
   auto polish = [](const TimedProblem& p, std::vector<std::size_t> start) {
-    std::vector<std::vector<std::size_t>> routes = {start};
-    TimedSolution before;
-    before.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, before));
-    detail::PolishTimedRoutes(p, routes, 100000);
-    TimedSolution after;
-    after.routes = routes;
-    EXPECT_TRUE(IsTimedFeasible(p, after));  // every window and the day held
-    EXPECT_LE(Distance(p, routes), Distance(p, before.routes) + 1e-9);
-    return routes;
+    return PolishChecked(p, {std::move(start)});
   };
   const double around = 60 + 2 * std::sqrt(200.0);
   TimedProblem p = square();
