@@ -1,6 +1,7 @@
 // The table model over a grid, checked by Qt's model tester while the
 // dataset changes underneath, and the cell editors of the grid view.
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -271,6 +272,47 @@ TEST_F(DatasetModelTest, TheCellEditorKeepsItsKeys) {
   QCoreApplication::processEvents();
   EXPECT_EQ(data::DatasetState::Browse, ds.State());
   EXPECT_TRUE(ds.FieldByName("QTDE").IsNull());
+}
+
+// Keys that reach the grid itself while its cell editor is open (typed fast
+// right after a message closed, before the focus reached the editor) are the
+// clerk's typing all the same: they go on in the editor, and Enter posts
+// what was typed. Before, the second key closed the editor and opened it
+// again on that key alone, and Enter and Escape did nothing at all.
+TEST_F(DatasetModelTest, KeysThatMissTheOpenEditorGoOnInIt) {
+  GridView view(*grid, nullptr);
+  view.resize(400, 200);
+  view.show();
+  grid->SetSelectedIndex(1);
+  view.SyncFromGrid();
+  // The window not active yet: the editor's focus is only where it will go.
+  QCoreApplication::processEvents();
+  QApplication::setActiveWindow(nullptr);
+  for (auto [last, value] : {std::pair{Qt::Key_Return, 34.0}, {Qt::Key_Escape, 34.0}}) {
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_3);
+    ASSERT_NE(nullptr, view.indexWidget(view.currentIndex()));
+    view.setFocus();  // the focus left behind on the grid
+    QTest::keyClick(&view, Qt::Key_4);
+    auto* line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
+    ASSERT_NE(nullptr, line);
+    EXPECT_EQ("34", line->text().toStdString()) << last;
+    view.setFocus();
+    QTest::keyClick(&view, last);
+    QCoreApplication::processEvents();  // the editor commits and closes queued
+    EXPECT_EQ(nullptr, view.indexWidget(view.currentIndex()));
+    EXPECT_EQ(data::DatasetState::Browse, ds.State());
+    EXPECT_DOUBLE_EQ(value, ds.FieldByName("QTDE").AsFloat());  // Escape keeps the 34 posted
+  }
+  // A move that misses the editor still takes what was typed with it.
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_8);
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_Down);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(2, ds.RecNo());
+  ds.First();
+  EXPECT_DOUBLE_EQ(8, ds.FieldByName("QTDE").AsFloat());
 }
 
 }  // namespace

@@ -154,6 +154,29 @@ void GridView::OpenEditorAfterTyping() {
 }
 
 void GridView::keyPressEvent(QKeyEvent* event) {
+  if (QWidget* editor = indexWidget(currentIndex());
+      editor != nullptr && state() == QAbstractItemView::EditingState && !forwarding_) {
+    // A key that reaches the grid itself while its cell editor is open was
+    // typed before the focus got to the editor (keys typed fast just after
+    // a message closed): it is the clerk's typing all the same and goes on
+    // in the editor, which takes the focus. A key the editor passes back
+    // comes here again and is handled below.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != editor && !editor->isAncestorOf(focus)) {
+      QWidget* target = editor;
+      if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr && box->lineEdit()) {
+        target = box->lineEdit();
+      }
+      editor->setFocus(Qt::OtherFocusReason);
+      forwarding_ = true;
+      QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),
+                     event->isAutoRepeat(), static_cast<quint16>(event->count()));
+      QCoreApplication::sendEvent(target, &copy);
+      forwarding_ = false;
+      event->accept();
+      return;
+    }
+  }
   if (state() == QAbstractItemView::EditingState) {
     // Shift, Ctrl, Alt pressed on their own in the editor (the clerk about
     // to type a capital or select the text) leave it open.

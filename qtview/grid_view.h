@@ -48,6 +48,8 @@ class GridView : public QTableView {
   std::function<void()> after_action_;
   DatasetModel* model_;
   bool syncing_ = false;
+  // A key is on its way to the open cell editor from the grid.
+  bool forwarding_ = false;
 };
 
 // Paints cells (custom-drawn ones through the grid) and edits them with a
