@@ -23,6 +23,7 @@
 #include "host/server_connection.h"
 #include "host/server_lookups.h"
 #include "host/session.h"
+#include "host/stop_signal.h"
 
 #ifndef EXP_HOST_DEMO_FIXTURE
 #define EXP_HOST_DEMO_FIXTURE "fixtures/demo.json"
@@ -331,6 +332,13 @@ class Backend {
         releaser_.emplace(storage, std::chrono::minutes(o.release_idle_minutes),
                           [idle_log](const std::string& line) { *idle_log << line << std::endl; });
       }
+      release_own_ = [storage, branch = services.branch,
+                      operator_code = services.operator_code](std::ostream*) {
+        const std::string& self = server::ThisProcessMark();
+        return server::ReleaseAbandonedGrids(
+            *storage, branch, operator_code,
+            [&self](const std::string& process) { return process == self; });
+      };
       transport_ = wrap(std::make_shared<server::InProcessTransport>(
           std::make_shared<server::rdmGradeDistribuicao>(storage), services.operator_code,
           server::ThisProcessMark()));
@@ -367,6 +375,17 @@ class Backend {
         return std::make_shared<RenewingTransport>(std::move(transport), renewal);
       };
       transport_ = wrap(renewing(http));
+      // Given back on a connection of its own, with short waits: the
+      // screen's may be in the middle of a call.
+      release_own_ = [client, renewal, host = host_, port = port_,
+                      branch = services.branch](std::ostream* log) {
+        server::HttpClientOptions options = client;
+        if (renewal) options.session_token = renewal->token();
+        options.connect_timeout = std::chrono::seconds(2);
+        options.read_timeout = std::chrono::seconds(5);
+        server::HttpTransport http(host, port, options);
+        return ReleaseOwnGrids(http, branch, log);
+      };
       contracts::TNetConnection::SetTransportFactory(
           [client, wrap, renewing, renewal](const std::string& h, int p) {
             server::HttpClientOptions options = client;
@@ -412,9 +431,15 @@ class Backend {
   bool signed_in() const { return signed_in_; }
   // The grids this operator's dead sessions left open, released at start.
   const std::vector<server::OpenGrid>& released() const { return released_; }
+  // Gives back the grids this process holds; safe to run on another thread
+  // and after this object is gone. `log` hears what could not be done.
+  std::function<std::vector<server::OpenGrid>(std::ostream* log)> own_grids_release() const {
+    return release_own_;
+  }
 
  private:
   std::vector<server::OpenGrid> released_;
+  std::function<std::vector<server::OpenGrid>(std::ostream*)> release_own_;
   std::optional<server::IdleGridReleaser> releaser_;
   std::shared_ptr<data::CallTransport> transport_;
   std::string host_;  // the server's address over HTTP; empty in process
@@ -795,6 +820,12 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     if (!backend.released().empty()) {
       display.dialogs->Info(server::ReleasedGridsText(backend.released()));
     }
+    // Stopped by the system, the desktop gives its open grid back at once.
+    const StopWork give_back([release = backend.own_grids_release(), &err] {
+      for (const server::OpenGrid& g : release(&err)) {
+        err << "exp-host: stopped with grid " << g.grid << " open; it was released" << std::endl;
+      }
+    });
     const ScreenModule module = LoadScreenModule(loader);
     const data::DataPacket items = backend.Call("GetItensExpedicao", {o.branch}).AsPacket();
     if (items.rows.empty()) {

@@ -1,6 +1,7 @@
 #include "host/host.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "appserver/grid_activity.h"
 #include "appserver/process_mark.h"
@@ -18,6 +20,7 @@
 #include "host/player.h"
 #include "host/server_connection.h"
 #include "host/session.h"
+#include "host/stop_signal.h"
 #include "host/trace.h"
 
 namespace dg::host {
@@ -541,12 +544,46 @@ TEST(HostInteractive, OverTheNetworkAGridADeadDesktopLeftIsReleasedAtLaunch) {
   for (const server::OpenGrid& g : server::ListOpenGrids(*db.storage())) open += g.grid + " ";
   EXPECT_EQ(held + " ", open);
 
+  // A desktop stopped by the system gives back its own grid, and only its
+  // own: another machine's stays held.
+  auto self = desktop(mark);
+  const std::string own = self->Call(server::kServerName, "PrxNrGrade", {"0001"}).result.ToString();
+  const std::vector<server::OpenGrid> given = ReleaseOwnGrids(*self, "0001", nullptr);
+  ASSERT_EQ(1u, given.size());
+  EXPECT_EQ(own, given[0].grid);
+  open.clear();
+  for (const server::OpenGrid& g : server::ListOpenGrids(*db.storage())) open += g.grid + " ";
+  EXPECT_EQ(held + " ", open);
+
   // A server that cannot say leaves them to its idle release, and the
   // launch goes on.
   server.Stop();
   std::ostringstream log;
   EXPECT_TRUE(ReleaseAbandonedGrids(*killed, "0001", &log).empty());
   EXPECT_NE(std::string::npos, log.str().find("not released")) << log.str();
+}
+
+// A signal that stops the desktop runs the stopping work then in place
+// (an inner one, gone, gives the outer one back) and ends the program with
+// the signal's status.
+TEST(HostInteractive, AStopSignalGivesBackBeforeTheProgramEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // One name for the test and its child, which runs the test again.
+  const std::string marker = ::testing::TempDir() + "exp-stop-signal-work";
+  std::remove(marker.c_str());
+  const auto stopped = [&marker] {
+    StopOnSignals();
+    const StopWork outer([&marker] { std::ofstream(marker) << "outer"; });
+    { const StopWork inner([&marker] { std::ofstream(marker) << "inner"; }); }
+    kill(getpid(), SIGTERM);
+    for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  EXPECT_EXIT(stopped(), ::testing::ExitedWithCode(128 + SIGTERM), "");
+  std::ifstream written(marker);
+  std::string text;
+  std::getline(written, text);
+  EXPECT_EQ("outer", text);
+  std::remove(marker.c_str());
 }
 
 // A session that ended while the screen was open: the refused call is made

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "host/host.h"
+#include "host/stop_signal.h"
 
 #ifdef EXP_HOST_WITH_QT
 #include "qtview/qtview.h"
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
   // Whatever is drawn without the screen (pictures, printed documents, a
   // session played on the window without a display) is drawn offscreen.
   if (!on_screen && !(window_played && has_display)) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Before Qt starts its threads: they must not take the stopping signals.
+  if (on_screen) dg::host::StopOnSignals();
   std::unique_ptr<dg::qtview::QtWindowSystem> windows;
   std::unique_ptr<dg::qtview::QtDialogs> dialogs;
   std::unique_ptr<dg::qtview::WindowInput> window_input;

@@ -57,21 +57,40 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
   return http;
 }
 
-std::vector<server::OpenGrid> ReleaseAbandonedGrids(server::HttpTransport& http,
-                                                    const std::string& branch, std::ostream* log) {
+namespace {
+
+// The grids this operator's processes on this machine hold that `whose`
+// picks, released on the server; best effort, as ReleaseAbandonedGrids.
+std::vector<server::OpenGrid> ReleaseHeld(server::HttpTransport& http, const std::string& branch,
+                                          const std::function<bool(const std::string&)>& whose,
+                                          const char* which, std::ostream* log) {
   try {
-    std::vector<server::HeldGrid> gone = http.HeldGrids(branch);
-    std::erase_if(gone, [](const server::HeldGrid& g) { return !server::ProcessIsGone(g.process); });
-    if (gone.empty()) return {};
-    return http.ReleaseHeldGrids(branch, gone);
+    std::vector<server::HeldGrid> held = http.HeldGrids(branch);
+    std::erase_if(held, [&](const server::HeldGrid& g) { return !whose(g.process); });
+    if (held.empty()) return {};
+    return http.ReleaseHeldGrids(branch, held);
   } catch (const std::exception& e) {
     if (log != nullptr) {
-      *log << "exp-host: the grids left open by a session that ended without closing them were "
-              "not released ("
-           << e.what() << ")" << std::endl;
+      *log << "exp-host: " << which << " were not released (" << e.what() << ")" << std::endl;
     }
     return {};
   }
+}
+
+}  // namespace
+
+std::vector<server::OpenGrid> ReleaseAbandonedGrids(server::HttpTransport& http,
+                                                    const std::string& branch, std::ostream* log) {
+  return ReleaseHeld(http, branch, server::ProcessIsGone,
+                     "the grids left open by a session that ended without closing them", log);
+}
+
+std::vector<server::OpenGrid> ReleaseOwnGrids(server::HttpTransport& http,
+                                              const std::string& branch, std::ostream* log) {
+  const std::string& self = server::ThisProcessMark();
+  return ReleaseHeld(
+      http, branch, [&self](const std::string& process) { return process == self; },
+      "the grids of this desktop, stopped by the system,", log);
 }
 
 SessionRenewal::SessionRenewal(std::shared_ptr<server::HttpTransport> signer, std::string server,

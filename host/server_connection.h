@@ -54,6 +54,12 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
 std::vector<server::OpenGrid> ReleaseAbandonedGrids(server::HttpTransport& http,
                                                     const std::string& branch, std::ostream* log);
 
+// The grids this process holds, released on the server: a desktop stopped
+// by the system (shutdown, its session closed) gives their room back at
+// once rather than at its next launch. Best effort, as above.
+std::vector<server::OpenGrid> ReleaseOwnGrids(server::HttpTransport& http,
+                                              const std::string& branch, std::ostream* log);
+
 // When a signed-in operator's session ends while the screen is open (it
 // idled out, or an administrator ended it), the server refuses the next
 // call before reading it. On the desktop the operator is asked to sign in
