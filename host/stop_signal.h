@@ -12,7 +12,9 @@ namespace dg::host {
 
 // Call first thing in main, before any thread starts: the signals are
 // blocked in this thread and in every thread started from it after, and
-// taken by the stopping thread alone.
+// taken by the stopping thread alone. A program the desktop would start
+// inherits them blocked: it must unblock them before it runs (the desktop
+// starts none today).
 void StopOnSignals();
 
 // What runs on such a signal before the program ends: a stopping work,
