@@ -56,6 +56,14 @@ class DatasetModelTest : public ::testing::Test {
     grid->AddColumn("RET").pick_list = {"Filial", "Transp."};
   }
 
+  // The grid's view shown, on the quantity column.
+  void ShowOnQuantity(GridView& view) {
+    view.resize(400, 200);
+    view.show();
+    grid->SetSelectedIndex(1);
+    view.SyncFromGrid();
+  }
+
   std::string Cell(const DatasetModel& model, int row, int column, int role = Qt::DisplayRole) {
     return model.data(model.index(row, column), role).toString().toStdString();
   }
@@ -198,10 +206,7 @@ TEST_F(DatasetModelTest, GridEditorsFollowTheColumn) {
 // separator (",5") opens the editor too, though "," is no value yet.
 TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
   GridView view(*grid, nullptr);
-  view.resize(400, 200);
-  view.show();
-  grid->SetSelectedIndex(1);
-  view.SyncFromGrid();
+  ShowOnQuantity(view);
   for (auto [first, next, value] :
        {std::tuple{Qt::Key_Comma, Qt::Key_5, 0.5}, {Qt::Key_7, Qt::Key_5, 75.0}}) {
     view.setFocus();
@@ -246,10 +251,7 @@ TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
 // clears a number the clerk cannot start with a blank.
 TEST_F(DatasetModelTest, TheCellEditorKeepsItsKeys) {
   GridView view(*grid, nullptr);
-  view.resize(400, 200);
-  view.show();
-  grid->SetSelectedIndex(1);
-  view.SyncFromGrid();
+  ShowOnQuantity(view);
   view.setFocus();
   QTest::keyClick(&view, Qt::Key_7);
   auto* line = qobject_cast<QLineEdit*>(view.indexWidget(view.currentIndex()));
@@ -281,10 +283,7 @@ TEST_F(DatasetModelTest, TheCellEditorKeepsItsKeys) {
 // again on that key alone, and Enter and Escape did nothing at all.
 TEST_F(DatasetModelTest, KeysThatMissTheOpenEditorGoOnInIt) {
   GridView view(*grid, nullptr);
-  view.resize(400, 200);
-  view.show();
-  grid->SetSelectedIndex(1);
-  view.SyncFromGrid();
+  ShowOnQuantity(view);
   // The window not active yet: the editor's focus is only where it will go.
   QCoreApplication::processEvents();
   QApplication::setActiveWindow(nullptr);
