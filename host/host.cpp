@@ -508,28 +508,42 @@ std::string DispatchText(const std::string& grid, const Manifests& manifests) {
 // `manifest_dir` (when one is named and the view can print): the whole
 // grid's and one per vehicle. Answers the clerk's message; none when
 // nothing was dispatched or the dispatch was refused (the refusal went to
-// the error report).
+// the error report). With `ask_again` (the desktop), a hand-off the server
+// did not answer (unreachable, the connection lost) is offered again until
+// the clerk gives up: it is safe to repeat, and a grid left undispatched is
+// discarded, its whole distribution with it, at the next launch.
 std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module,
                                     const HostServices& services, const HandBack& values,
                                     const Display& display, const std::string& manifest_dir,
-                                    std::ostream& out) {
+                                    std::ostream& out, bool ask_again) {
   if (!values.PboOpcao) return std::nullopt;
   std::string branch = ModuleText(module, "stFilial");
   if (branch.empty()) branch = services.branch;
   const std::string& grid = values.PNrGradeDistr;
-  try {
-    const data::Variant recorded =
-        backend.Call("ExpedirGrade",
-                     {branch, grid, services.operator_code, values.PstTpTrans, values.PstIdFrete});
-    // A repeated hand-off finds the grid dispatched and changes nothing.
-    if (recorded.Kind() == data::VariantKind::Bool && !recorded.ToBool()) {
-      out << "grade " << grid << " já estava expedida: nada alterado\n";
-      return "A grade " + grid + " já estava expedida: nada foi alterado.";
+  for (;;) {
+    try {
+      const data::Variant recorded = backend.Call(
+          "ExpedirGrade",
+          {branch, grid, services.operator_code, values.PstTpTrans, values.PstIdFrete});
+      // A repeated hand-off finds the grid dispatched and changes nothing.
+      if (recorded.Kind() == data::VariantKind::Bool && !recorded.ToBool()) {
+        out << "grade " << grid << " já estava expedida: nada alterado\n";
+        return "A grade " + grid + " já estava expedida: nada foi alterado.";
+      }
+      out << "grade " << grid << " expedida\n";
+      break;
+    } catch (const data::TransportError& e) {
+      if (ask_again &&
+          ui::App().Dlg().Question("A grade " + grid + " ainda não foi expedida: " + e.what() +
+                                   "\nTentar expedir de novo?") == ui::Answer::Yes) {
+        continue;
+      }
+      ui::App().HandleException(std::current_exception());
+      return std::nullopt;
+    } catch (const std::exception& e) {
+      ui::App().HandleException(std::current_exception());
+      return std::nullopt;
     }
-    out << "grade " << grid << " expedida\n";
-  } catch (const std::exception& e) {
-    ui::App().HandleException(std::current_exception());
-    return std::nullopt;
   }
   Manifests manifests;
   if (manifest_dir.empty() || !display.write_pdf) return DispatchText(grid, manifests);
@@ -768,7 +782,8 @@ int RunSession(const Options& o, const Display& display, std::ostream& out, std:
     trace.Release();
     // The session's dialogs are the screen's own: the dispatch's message is
     // the desktop's (the lines on the output say the same).
-    Dispatch(*backend, module, services, values, display, o.manifest_dir, out);
+    Dispatch(*backend, module, services, values, display, o.manifest_dir, out,
+             /*ask_again=*/false);
     trace.Write(ResultEvent(values));
     PrintHandBack(out, values);
   }
@@ -841,7 +856,8 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     ui::ScopedDialogs scoped(display.dialogs, display.windows);
     HandBack values;
     Launch(module, items, values);
-    const auto dispatched = Dispatch(backend, module, services, values, display, manifest_dir, out);
+    const auto dispatched =
+        Dispatch(backend, module, services, values, display, manifest_dir, out, /*ask_again=*/true);
     if (dispatched) display.dialogs->Info(*dispatched);
     PrintHandBack(out, values);
   } catch (const SignInCancelled& e) {

@@ -430,6 +430,105 @@ TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManife
   std::filesystem::remove_all(dir);
 }
 
+// The dialogs of a session, with the server stopped when the clerk confirms
+// the dispatch and started again (same port) at the `restart_at`-th offer to
+// dispatch again; the clerk gives up at the `give_up_at`-th (0: never).
+class ServerLostAtDispatch : public ui::Dialogs {
+ public:
+  ServerLostAtDispatch(Player& player, std::shared_ptr<server::rdmGradeDistribuicao> object,
+                       int restart_at, int give_up_at)
+      : player_(player),
+        object_(std::move(object)),
+        restart_at_(restart_at),
+        give_up_at_(give_up_at) {
+    server_ = std::make_unique<server::HttpServer>(object_, server::HttpServerOptions{});
+    port_ = server_->Start();
+  }
+  int port() const { return port_; }
+  const std::vector<std::string>& offers() const { return offers_; }
+
+  ui::Answer Question(const std::string& text) override {
+    if (text.find("Tentar expedir de novo?") != std::string::npos) {
+      offers_.push_back(text);
+      const int offer = static_cast<int>(offers_.size());
+      if (offer == give_up_at_) return ui::Answer::No;
+      if (offer != restart_at_) return ui::Answer::Yes;
+      server::HttpServerOptions options;
+      options.port = port_;
+      server_ = std::make_unique<server::HttpServer>(object_, options);
+      server_->Start();
+      return ui::Answer::Yes;
+    }
+    const ui::Answer answer = player_.Question(text);
+    if (text.rfind("Os pedidos serão expedidos", 0) == 0) server_->Stop();
+    return answer;
+  }
+  void Error(const std::string& text) override { player_.Error(text); }
+  void Info(const std::string& text) override { player_.Info(text); }
+  std::optional<int> PickFromList(const ui::ListDialog& list) override {
+    return player_.PickFromList(list);
+  }
+
+ private:
+  Player& player_;
+  std::shared_ptr<server::rdmGradeDistribuicao> object_;
+  std::unique_ptr<server::HttpServer> server_;
+  int port_ = 0;
+  int restart_at_, give_up_at_;
+  std::vector<std::string> offers_;
+};
+
+// The server lost just as the clerk confirms the dispatch: the desktop says
+// the grid is not dispatched yet and offers the hand-off again, as often as
+// the clerk asks; once the server is back it goes through. Before, the
+// program ended with the error and the next launch discarded the grid with
+// its whole distribution. A clerk who gives up gets the error, nothing
+// dispatched.
+TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
+  for (const bool given_up : {false, true}) {
+    server::testing::TempDatabase db;
+    server::LoadFixture(*db.storage(), server::testing::SmallFixture());
+    const Session session = ParseSession(json::parse(R"({"steps": [
+        {"type": "medCdTransp", "text": "11222333000181"},
+        {"type": "medTpTransp", "text": "0001"},
+        {"select": "cbbTipoFrete", "index": 1},
+        {"focus": "DBGrid1"},
+        {"answers": ["yes"]},
+        {"click": "sbtExpedir"}]})"),
+                                         ".");
+    std::ostringstream trace_text;
+    Trace trace(&trace_text);
+    Player player(session, trace, [](const std::string&, data::Variant*) { return false; });
+    // Back at the second offer, or never and given up at the third.
+    ServerLostAtDispatch dialogs(player, std::make_shared<server::rdmGradeDistribuicao>(db.storage()),
+                                 given_up ? 0 : 2, given_up ? 3 : 0);
+    Display display;
+    display.windows = &player;
+    display.dialogs = &dialogs;
+    const std::string url = "http://127.0.0.1:" + std::to_string(dialogs.port());
+    const char* args[] = {"exp-host", "--server", url.c_str(), "--operator", "ANA"};
+    std::ostringstream out, err;
+    ASSERT_EQ(0, RunHost(ParseOptions(5, args), display, out, err)) << err.str();
+    EXPECT_EQ(0, player.StepsLeft());
+    ASSERT_EQ(given_up ? 3u : 2u, dialogs.offers().size());
+    EXPECT_EQ(0u, dialogs.offers()[0].rfind("A grade 000001 ainda não foi expedida: ", 0))
+        << dialogs.offers()[0];
+    std::string dispatched;
+    db.storage()->Transact(server::TxKind::Read, [&](server::Session& s) {
+      dispatched = s.Query("SELECT IDSITGRADE FROM GRADEDISTR WHERE NRGRADEDISTR = '000001'")
+                       .at(0)[0]
+                       .ToString();
+    });
+    if (given_up) {
+      EXPECT_EQ(std::string::npos, out.str().find("expedida")) << out.str();
+      EXPECT_NE(dispatched, "E");
+    } else {
+      EXPECT_NE(std::string::npos, out.str().find("grade 000001 expedida\n")) << out.str();
+      EXPECT_EQ(dispatched, "E");
+    }
+  }
+}
+
 // A desktop killed with its grid open, staged by the grid its process left
 // on the database: the same operator's next launch on the machine releases
 // that grid, journals it and tells the clerk its number; a grid a live
