@@ -752,6 +752,14 @@ TEST(HostSession, AnEndedSessionIsRenewedAsTheSameOperatorAndTheCallMadeOnce) {
     EXPECT_EQ(server::kSessionEnded, std::string(e.what()));
   }
   EXPECT_EQ(2, grids());
+
+  // At launch without --operator, a refused sign-in asks again with the
+  // operator the clerk typed (before, the dialog came back empty).
+  answers = {{"ANA", "senha errada"}, {"ANA", server::kPassword}};
+  asked.clear();
+  const char* unnamed[] = {"exp-host", "--server", url.c_str()};
+  EXPECT_NO_THROW(ConnectServer(ParseOptions(3, unnamed), ask, &client, &code));
+  EXPECT_EQ((std::vector<std::string>{": ", "ANA: Operador ou senha inválidos."}), asked);
 }
 
 // A session to play through the window, where the program has no view to

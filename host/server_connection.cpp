@@ -40,8 +40,9 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
                      " requires sign-in: give --operator CODE and the password in EXP_PASSWORD "
                      "or --password-file FILE");
   } else {
+    std::string shown = o.operator_given ? code : "";
     for (;;) {
-      const auto given = ask(o.server, o.operator_given ? code : "", why);
+      const auto given = ask(o.server, shown, why);
       if (!given) throw SignInCancelled();
       try {
         code = given->first;
@@ -49,6 +50,7 @@ std::shared_ptr<server::HttpTransport> ConnectServer(const Options& o, const Ask
         break;
       } catch (const data::ServerCallError& e) {
         why = e.what();
+        shown = code;  // refused: the clerk types the password again, not the operator
       }
     }
   }
