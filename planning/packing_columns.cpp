@@ -41,7 +41,8 @@ constexpr std::size_t kMaxKinds = 1024;
 constexpr std::int64_t kMaxPlaneCells = 1 << 16;
 // Loads the table of sums adds at most per pricing (the most valued first).
 constexpr std::size_t kLoadsPerPricing = 8;
-// Up to this many kinds, the simplex keeps an explicit inverse of its basis
+// Up to this many kinds of pieces in all, the simplex keeps an explicit
+// inverse of its basis on every relaxation
 // (m^2 per pivot), computed anew after kInversePivots pivots, its prices and
 // values after kInverseRecomputePivots.
 constexpr std::size_t kMaxDenseKinds = 256;
@@ -51,10 +52,11 @@ constexpr int kInverseRecomputePivots = 64;
 // after kFactorPivots pivots or once the updates since hold more than
 // kFactorEntries entries a row. An entry of the factors or updates used
 // counts kFactorStepWeight steps: it costs about that many entries of the
-// inverse, which a pivot sweeps in order.
+// inverse, which a pivot sweeps in order (2 gave more CPU a step than the
+// explicit inverse once the residuals below 256 kinds kept the factors).
 constexpr std::size_t kFactorPivots = 64;
 constexpr std::size_t kFactorEntries = 16;
-constexpr std::uint64_t kFactorStepWeight = 2;
+constexpr std::uint64_t kFactorStepWeight = 3;
 // There the entering column is the one of most reduced cost squared over its
 // reference weight; weights above this start the reference over.
 constexpr double kMostReferenceWeight = 1e6;
@@ -416,7 +418,7 @@ class ColumnSearch {
   // above one less. On return `taken` holds the loads taken, each with how
   // often. False when it finds no cover of the residual on its vehicles
   // (impossible_ set where the value proves it).
-  // With up to kMaxDenseKinds kinds left the basis is kept as an explicit
+  // With up to kMaxDenseKinds kinds in all the basis is kept as an explicit
   // inverse; with more, where its m^2 per pivot is most of the cost, as
   // sparse factors.
   bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
@@ -455,12 +457,13 @@ class ColumnSearch {
         usable.push_back(c);
       }
     }
-    const bool dense = m <= kMaxDenseKinds;
-    // Pricing by reference weights where the pieces have more kinds than
-    // the explicit inverse keeps (on every relaxation of the rounding, the
-    // residuals' too); below, the least reduced cost, as the instances of
-    // fewer kinds were tuned with.
-    const bool reference = !dense || kinds_.size.size() > kMaxDenseKinds;
+    // Where the pieces have more kinds than the explicit inverse is kept
+    // for, every relaxation of the rounding (the residuals' too) keeps the
+    // sparse factors and chooses the entering column by reference weights:
+    // a relaxation there costs so many pivots that the fewer pivots pay for
+    // their dearer steps. Below, the explicit inverse and the least reduced
+    // cost, as the instances of fewer kinds were tuned with.
+    const bool dense = kinds_.size.size() <= kMaxDenseKinds;
     // Basis: per position a load (its number in usable) or the stand-in of
     // the position's row (-1); the inverse dense and row-major, or the
     // sparse factors.
@@ -506,8 +509,8 @@ class ColumnSearch {
       return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
     };
     std::vector<bool> in_basis(usable.size(), false);
-    // The reference weights of the loads (by their number in usable) and the
-    // exchanges; the leaving row of the inverse (the factors' path only).
+    // With the factors: the reference weights of the loads (by their number
+    // in usable) and the exchanges, and the leaving row of the inverse.
     std::vector<double> load_weight(usable.size(), 1.0), swap_weight(swaps.size(), 1.0), rho;
     if (!dense) rho.assign(m, 0.0);
     bool prices_fresh = true;  // y computed from the costs since the last pivot
@@ -591,16 +594,15 @@ class ColumnSearch {
       steps_ += m2;
     };
     // The reference weights after column `enter` comes in at `leave` with
-    // pivot `alpha`, where row[] times `scale` is the leaving row of the
-    // inverse over the pivot: a column out of the basis keeps the most of
-    // its own weight and what the pivot row carries over from the entering
-    // column's; the column leaving gets the entering one's over the pivot
-    // squared.
-    auto reweigh = [&](std::int64_t enter, std::size_t leave, const double* row, double scale,
-                       double alpha) {
+    // pivot `alpha`, rho the leaving row of the inverse: a column out of the
+    // basis keeps the most of its own weight and what the pivot row carries
+    // over from the entering column's; the column leaving gets the entering
+    // one's over the pivot squared.
+    auto reweigh = [&](std::int64_t enter, std::size_t leave, double alpha) {
       const double entering_weight = enter >= 0 ? load_weight[static_cast<std::size_t>(enter)]
                                                 : swap_weight[static_cast<std::size_t>(-1 - enter)];
-      const double carry = entering_weight * scale * scale;
+      const double carry = entering_weight / (alpha * alpha);
+      const std::vector<double>& row = rho;
       double heaviest = 0;
       for (std::size_t u = 0; u < usable.size(); ++u) {
         if (in_basis[u]) continue;
@@ -617,7 +619,7 @@ class ColumnSearch {
         heaviest = std::max(heaviest, swap_weight[d]);
       }
       steps_ += swaps.size();
-      const double leaving_weight = std::max(entering_weight / (alpha * alpha), 1.0);
+      const double leaving_weight = std::max(carry, 1.0);
       if (basic[leave] >= 0) load_weight[static_cast<std::size_t>(basic[leave])] = leaving_weight;
       if (basic[leave] < -1) swap_weight[static_cast<std::size_t>(-2 - basic[leave])] = leaving_weight;
       // Weights grown far from the reference (or past what a double holds)
@@ -692,7 +694,6 @@ class ColumnSearch {
         x[leave] = ratio;
         for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
         steps_ += m2;
-        if (reference) reweigh(enter, leave, pivot_row, 1.0, p);
       } else {
         // The leaving row of the inverse (before the change): it moves the
         // prices and gives the pivot row for the reference weights.
@@ -707,7 +708,7 @@ class ColumnSearch {
         for (std::size_t i = 0; i < m; ++i) y[i] += step * rho[i];
         steps_ += m;
         prices_fresh = false;
-        reweigh(enter, leave, rho.data(), 1 / alpha, alpha);
+        reweigh(enter, leave, alpha);
       }
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
       if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
@@ -759,7 +760,7 @@ class ColumnSearch {
         double rc = 1;
         for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
         steps_ += columns_[usable[u]].kinds.size();
-        if (!reference) {
+        if (dense) {
           if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
         } else if (rc < -kPriceEps && rc * rc > most * load_weight[u]) {
           most = rc * rc / load_weight[u], enter = static_cast<std::int64_t>(u), entering = true;
@@ -768,7 +769,7 @@ class ColumnSearch {
       for (std::size_t d = 0; d < swaps.size(); ++d) {
         if (swap_in_basis[d]) continue;
         const double rc = y[swaps[d].first] - y[swaps[d].second];
-        if (!reference) {
+        if (dense) {
           if (rc < least) least = rc, enter = -1 - static_cast<std::int64_t>(d), entering = true;
         } else if (rc < -kPriceEps && rc * rc > most * swap_weight[d]) {
           most = rc * rc / swap_weight[d], enter = -1 - static_cast<std::int64_t>(d), entering = true;

@@ -257,12 +257,12 @@ TEST(CoverByColumns, RoundsManyKindsOverSparseFactors) {
 }
 
 // The same kind of day with the loads of two vehicles in three known: the
-// relaxation over some three hundred kinds finds the rest itself, its
-// entering loads chosen by reference weights among many degenerate pivots
-// (every vehicle filled exactly); a choice that stalled them (weights grown
-// past what a double holds) left it short of its optimum and the target
-// unreached. The packing holds every piece once, fills every vehicle and
-// comes out the same on a second run; one vehicle fewer is refused.
+// relaxation over some three hundred kinds finds the rest itself, every
+// relaxation of the rounding over the sparse factors with its entering
+// loads chosen by reference weights, among many degenerate pivots (every
+// vehicle filled exactly). The packing holds every piece once, fills every
+// vehicle and comes out the same on a second run; one vehicle fewer is
+// refused.
 TEST(CoverByColumns, FindsTheLoadsOfManyKindsItself) {
   testing::Draws draws(31);
   const int bins = 100, room = 10'000;
