@@ -41,7 +41,8 @@ constexpr std::size_t kMaxKinds = 1024;
 constexpr std::int64_t kMaxPlaneCells = 1 << 16;
 // Loads the table of sums adds at most per pricing (the most valued first).
 constexpr std::size_t kLoadsPerPricing = 8;
-// Up to this many kinds, the simplex keeps an explicit inverse of its basis
+// Up to this many kinds of pieces in all, the simplex keeps an explicit
+// inverse of its basis on every relaxation
 // (m^2 per pivot), computed anew after kInversePivots pivots, its prices and
 // values after kInverseRecomputePivots.
 constexpr std::size_t kMaxDenseKinds = 256;
@@ -51,10 +52,14 @@ constexpr int kInverseRecomputePivots = 64;
 // after kFactorPivots pivots or once the updates since hold more than
 // kFactorEntries entries a row. An entry of the factors or updates used
 // counts kFactorStepWeight steps: it costs about that many entries of the
-// inverse, which a pivot sweeps in order.
+// inverse, which a pivot sweeps in order (2 gave more CPU a step than the
+// explicit inverse once the residuals below 256 kinds kept the factors).
 constexpr std::size_t kFactorPivots = 64;
 constexpr std::size_t kFactorEntries = 16;
-constexpr std::uint64_t kFactorStepWeight = 2;
+constexpr std::uint64_t kFactorStepWeight = 3;
+// There the entering column is the one of most reduced cost squared over its
+// reference weight; weights above this start the reference over.
+constexpr double kMostReferenceWeight = 1e6;
 // Other choices tried, over the whole rounding, where the first fails.
 constexpr int kDiscrepancies = 2;
 
@@ -413,7 +418,7 @@ class ColumnSearch {
   // above one less. On return `taken` holds the loads taken, each with how
   // often. False when it finds no cover of the residual on its vehicles
   // (impossible_ set where the value proves it).
-  // With up to kMaxDenseKinds kinds left the basis is kept as an explicit
+  // With up to kMaxDenseKinds kinds in all the basis is kept as an explicit
   // inverse; with more, where its m^2 per pivot is most of the cost, as
   // sparse factors.
   bool Relax(const Residual& r, const std::vector<std::uint32_t>& hint,
@@ -452,7 +457,13 @@ class ColumnSearch {
         usable.push_back(c);
       }
     }
-    const bool dense = m <= kMaxDenseKinds;
+    // Where the pieces have more kinds than the explicit inverse is kept
+    // for, every relaxation of the rounding (the residuals' too) keeps the
+    // sparse factors and chooses the entering column by reference weights:
+    // a relaxation there costs so many pivots that the fewer pivots pay for
+    // their dearer steps. Below, the explicit inverse and the least reduced
+    // cost, as the instances of fewer kinds were tuned with.
+    const bool dense = kinds_.size.size() <= kMaxDenseKinds;
     // Basis: per position a load (its number in usable) or the stand-in of
     // the position's row (-1); the inverse dense and row-major, or the
     // sparse factors.
@@ -498,6 +509,21 @@ class ColumnSearch {
       return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
     };
     std::vector<bool> in_basis(usable.size(), false);
+    // With the factors: the reference weights of the loads (by their number
+    // in usable) and the exchanges, and the leaving row of the inverse.
+    std::vector<double> load_weight(usable.size(), 1.0), swap_weight(swaps.size(), 1.0), rho;
+    if (!dense) rho.assign(m, 0.0);
+    bool prices_fresh = true;  // y computed from the costs since the last pivot
+    // What the perturbation may add to the value: at the optimum the value is
+    // the prices times the perturbed demand, and on the sparse path the
+    // prices of pieces that fill a vehicle only together may exceed 1, so
+    // the perturbation counts at its prices there.
+    auto allowance = [&] {
+      if (dense) return perturbed;
+      double priced = 0;
+      for (std::size_t i = 0; i < m; ++i) priced += y[i] * (rhs[i] - r.demand[kind_of_row[i]]);
+      return std::max(perturbed, priced);
+    };
     int pivots = 0;
     const std::uint64_t m2 = static_cast<std::uint64_t>(m) * m;
     SparseBasis basis;
@@ -567,6 +593,42 @@ class ColumnSearch {
       }
       steps_ += m2;
     };
+    // The reference weights after column `enter` comes in at `leave` with
+    // pivot `alpha`, rho the leaving row of the inverse: a column out of the
+    // basis keeps the most of its own weight and what the pivot row carries
+    // over from the entering column's; the column leaving gets the entering
+    // one's over the pivot squared.
+    auto reweigh = [&](std::int64_t enter, std::size_t leave, double alpha) {
+      const double entering_weight = enter >= 0 ? load_weight[static_cast<std::size_t>(enter)]
+                                                : swap_weight[static_cast<std::size_t>(-1 - enter)];
+      const double carry = entering_weight / (alpha * alpha);
+      const std::vector<double>& row = rho;
+      double heaviest = 0;
+      for (std::size_t u = 0; u < usable.size(); ++u) {
+        if (in_basis[u]) continue;
+        double a = 0;
+        for (const auto& [k, n] : columns_[usable[u]].kinds) a += row[row_of[k]] * n;
+        steps_ += columns_[usable[u]].kinds.size();
+        load_weight[u] = std::max(load_weight[u], a * a * carry);
+        heaviest = std::max(heaviest, load_weight[u]);
+      }
+      for (std::size_t d = 0; d < swaps.size(); ++d) {
+        if (swap_in_basis[d]) continue;
+        const double a = row[swaps[d].second] - row[swaps[d].first];
+        swap_weight[d] = std::max(swap_weight[d], a * a * carry);
+        heaviest = std::max(heaviest, swap_weight[d]);
+      }
+      steps_ += swaps.size();
+      const double leaving_weight = std::max(carry, 1.0);
+      if (basic[leave] >= 0) load_weight[static_cast<std::size_t>(basic[leave])] = leaving_weight;
+      if (basic[leave] < -1) swap_weight[static_cast<std::size_t>(-2 - basic[leave])] = leaving_weight;
+      // Weights grown far from the reference (or past what a double holds)
+      // start it over.
+      if (!(std::max(heaviest, leaving_weight) <= kMostReferenceWeight)) {
+        std::fill(load_weight.begin(), load_weight.end(), 1.0);
+        std::fill(swap_weight.begin(), swap_weight.end(), 1.0);
+      }
+    };
     // Brings load `enter` (a number in usable) into the basis, whatever its
     // reduced cost, in place of the row the ratio test picks (a stand-in
     // first among ties). False when no row may leave.
@@ -584,7 +646,11 @@ class ColumnSearch {
           }
           steps_ += m * col.kinds.size();
         } else {
-          for (const auto& [k, n] : col.kinds) w[static_cast<std::size_t>(row_of[k])] = n;
+          reduced = 1;
+          for (const auto& [k, n] : col.kinds) {
+            reduced -= y[row_of[k]] * n;
+            w[static_cast<std::size_t>(row_of[k])] = n;
+          }
         }
       } else {
         const auto [larger, smaller] = swaps[static_cast<std::size_t>(-1 - enter)];
@@ -595,6 +661,7 @@ class ColumnSearch {
           }
           steps_ += 2 * m;
         } else {
+          reduced = y[larger] - y[smaller];
           w[smaller] = 1;
           w[larger] = -1;
         }
@@ -628,9 +695,20 @@ class ColumnSearch {
         for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
         steps_ += m2;
       } else {
+        // The leaving row of the inverse (before the change): it moves the
+        // prices and gives the pivot row for the reference weights.
+        std::fill(rho.begin(), rho.end(), 0.0);
+        rho[leave] = 1;
+        transposed(rho);
         if (!charged([&](std::uint64_t& s) { return basis.Replace(leave, w, s); })) return false;
         for (std::size_t i = 0; i < m; ++i) x[i] -= ratio * w[i];
         x[leave] = ratio;
+        const double alpha = w[leave];
+        const double step = reduced / alpha;
+        for (std::size_t i = 0; i < m; ++i) y[i] += step * rho[i];
+        steps_ += m;
+        prices_fresh = false;
+        reweigh(enter, leave, alpha);
       }
       if (basic[leave] >= 0) in_basis[static_cast<std::size_t>(basic[leave])] = false;
       if (basic[leave] < -1) swap_in_basis[static_cast<std::size_t>(-2 - basic[leave])] = false;
@@ -651,9 +729,11 @@ class ColumnSearch {
         }
         x = rhs;
         solve(x);
+        // The prices anew, so that the errors of their updates do not add up.
+        for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+        transposed(y);
+        prices_fresh = true;
       }
-      for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
-      transposed(y);
       return true;
     };
     if (!dense && !factor()) return false;
@@ -669,23 +749,41 @@ class ColumnSearch {
     double stand_in_scale = 1;
     for (;;) {
       if (steps_ > limit_) return false;
-      // The load of the least reduced cost.
+      // The load of the least reduced cost, or with reference weights the
+      // most by its reduced cost squared over its weight.
       std::int64_t enter = 0;  // a load's number in usable, or -1 - a swap's number
       bool entering = false;
       double least = -kPriceEps;
+      double most = 0;
       for (std::size_t u = 0; u < usable.size(); ++u) {
         if (in_basis[u]) continue;
         double rc = 1;
         for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
         steps_ += columns_[usable[u]].kinds.size();
-        if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
+        if (dense) {
+          if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
+        } else if (rc < -kPriceEps && rc * rc > most * load_weight[u]) {
+          most = rc * rc / load_weight[u], enter = static_cast<std::int64_t>(u), entering = true;
+        }
       }
       for (std::size_t d = 0; d < swaps.size(); ++d) {
         if (swap_in_basis[d]) continue;
         const double rc = y[swaps[d].first] - y[swaps[d].second];
-        if (rc < least) least = rc, enter = -1 - static_cast<std::int64_t>(d), entering = true;
+        if (dense) {
+          if (rc < least) least = rc, enter = -1 - static_cast<std::int64_t>(d), entering = true;
+        } else if (rc < -kPriceEps && rc * rc > most * swap_weight[d]) {
+          most = rc * rc / swap_weight[d], enter = -1 - static_cast<std::int64_t>(d), entering = true;
+        }
       }
       steps_ += swaps.size();
+      if (!entering && !prices_fresh) {
+        // The updated prices may have drifted: the load to enter is decided
+        // and the pricing done on prices computed anew.
+        for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
+        transposed(y);
+        prices_fresh = true;
+        continue;
+      }
       if (!entering) {
         std::vector<double> price(r.demand.size(), 0.0);
         for (std::size_t i = 0; i < m; ++i) price[kind_of_row[i]] = y[i];
@@ -711,7 +809,7 @@ class ColumnSearch {
             impossible_ = impossible_ || fixed_.empty();
             return false;
           }
-          if (!left && value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed &&
+          if (!left && value <= static_cast<double>(r.vehicles) + kBoundEps + allowance() &&
               bound > static_cast<double>(r.vehicles) - 1 + kBoundEps)
             break;
         }
@@ -725,6 +823,7 @@ class ColumnSearch {
         for (std::uint32_t c : added) {
           usable.push_back(c);
           in_basis.push_back(false);
+          load_weight.push_back(1.0);
         }
         continue;
       }
@@ -746,7 +845,7 @@ class ColumnSearch {
       value += x[i];
       if (x[i] > kStandInLeft) taken.push_back({usable[static_cast<std::size_t>(basic[i])], x[i]});
     }
-    return value <= static_cast<double>(r.vehicles) + kBoundEps + perturbed;
+    return value <= static_cast<double>(r.vehicles) + kBoundEps + allowance();
   }
 
   // The inverse of the basis computed anew (Gauss-Jordan, partial pivoting).

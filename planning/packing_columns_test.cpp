@@ -256,6 +256,64 @@ TEST(CoverByColumns, RoundsManyKindsOverSparseFactors) {
             ColumnOutcome::kFound);
 }
 
+// The same kind of day with the loads of two vehicles in three known: the
+// relaxation over some three hundred kinds finds the rest itself, every
+// relaxation of the rounding over the sparse factors with its entering
+// loads chosen by reference weights, among many degenerate pivots (every
+// vehicle filled exactly). The packing holds every piece once, fills every
+// vehicle and comes out the same on a second run; one vehicle fewer is
+// refused.
+TEST(CoverByColumns, FindsTheLoadsOfManyKindsItself) {
+  testing::Draws draws(31);
+  const int bins = 100, room = 10'000;
+  std::vector<ExactSize> sizes;
+  for (int b = 0; b < bins; ++b) {
+    const int large = draws.Between(room / 2 + 1, room * 4 / 5);
+    const int left = room - large;
+    const int cut = draws.Between(left / 4, left - left / 4);
+    sizes.push_back(Weight(large));
+    sizes.push_back(Weight(cut));
+    sizes.push_back(Weight(left - cut));
+  }
+  // The kinds in order of first appearance; every other vehicle's load.
+  std::vector<std::int64_t> kind_size;
+  std::vector<KindLoad> known;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    auto at = std::find(kind_size.begin(), kind_size.end(), sizes[i].weight);
+    if (at == kind_size.end()) at = kind_size.insert(kind_size.end(), sizes[i].weight);
+    const auto kind = static_cast<std::uint32_t>(at - kind_size.begin());
+    if (i / 3 % 3 == 0) continue;
+    if (i % 3 == 0) known.emplace_back();
+    auto same = std::find_if(known.back().begin(), known.back().end(),
+                             [&](const auto& e) { return e.first == kind; });
+    if (same == known.back().end()) {
+      known.back().push_back({kind, 1});
+    } else {
+      ++same->second;
+    }
+  }
+  ASSERT_GT(kind_size.size(), 256u);
+  constexpr std::uint64_t kSteps = 1'000'000'000;
+  std::uint64_t steps = 0;
+  std::vector<std::uint32_t> vehicle;
+  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, known, kSteps, steps, vehicle),
+            ColumnOutcome::kFound);
+  std::vector<std::int64_t> load(bins, 0);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    ASSERT_LT(vehicle[i], static_cast<std::uint32_t>(bins)) << "piece " << i;
+    load[vehicle[i]] += sizes[i].weight;
+  }
+  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << "vehicle " << v;
+  std::vector<std::uint32_t> again;
+  std::uint64_t steps_again = 0;
+  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, known, kSteps, steps_again, again),
+            ColumnOutcome::kFound);
+  EXPECT_EQ(vehicle, again);
+  EXPECT_EQ(steps, steps_again);
+  EXPECT_EQ(CoverByColumns(sizes, Weight(room), bins - 1, known, kSteps, steps, vehicle),
+            ColumnOutcome::kImpossible);
+}
+
 TEST(CoverByColumns, PricesBothDimensionsWhereTheRoomCountsFewUnits) {
   // Vehicles of (10, 10) in whole units: the loads are found by a table over
   // both sums, so no load need be known.
