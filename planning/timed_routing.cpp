@@ -61,6 +61,11 @@ constexpr double kExtraShare = 0.5;
 constexpr double kExtraFree = 0.4;
 constexpr double kExtraPrice = 20;
 constexpr std::size_t kEmptyEvery = 10;
+// The rounds of the search for the least distance: each starts again from
+// the best plan met and goes from hot to cold within its share of the
+// effort (in one round, the best was met within the first half and the
+// rest of it, too cold to leave that plan, found nothing better).
+constexpr std::size_t kRounds = 3;
 
 // The problem's accessors, and the vehicles alike in room and day.
 struct Model : detail::TimedAccess {
@@ -712,8 +717,24 @@ class Search {
     // fraction of it.
     const double hot = scale_;
     const double cold = 0.002 * scale_;
+    // The least distance is looked for in rounds, each from the best plan
+    // met, cooled from hot to cold within its share of the effort.
+    const double rounds =
+        !fleet && m_.p.objective == TimedObjective::kDistance ? static_cast<double>(kRounds) : 1;
+    double round = 0;
     while (steps_ < until) {
       if (fleet && current.unassigned.empty()) break;
+      if (rounds > 1) {
+        const double at = static_cast<double>(steps_ - from) /
+                          static_cast<double>(std::max<std::uint64_t>(1, until - from)) * rounds;
+        if (at - round >= 1 && at < rounds) {
+          round = std::floor(at);
+          current = best;
+          candidate = current;
+          touched_.assign(current.routes.size(), 0);
+          touched_list_.clear();
+        }
+      }
       // An iteration counts, whatever it weighs, and its fixed work (the
       // ruin, the routes measured and indexed) as much as the insertions
       // that could be weighed in that time.
@@ -729,7 +750,8 @@ class Search {
       for (std::size_t c : candidate.unassigned) ++absences_[c];
       const double progress = static_cast<double>(steps_ - from) /
                               static_cast<double>(std::max<std::uint64_t>(1, until - from));
-      const double temperature = hot * std::pow(cold / hot, std::min(1.0, progress));
+      const double within = std::min(1.0, std::min(1.0, progress) * rounds - round);
+      const double temperature = hot * std::pow(cold / hot, within);
       const double u = (1.0 + random_.Below(1u << 30)) / static_cast<double>(1u << 30);
       bool accept = false;
       if (candidate.unassigned.size() != current.unassigned.size()) {
@@ -818,7 +840,8 @@ class Search {
           const std::size_t va = route_of_[a], vb = route_of_[b];
           if (vb == kAnyVehicle) continue;
           if (vb == va) {
-            if (strings && MoveWithin(plan, va, index_of_[a], index_of_[b])) {
+            if (strings && (MoveWithin(plan, va, index_of_[a], index_of_[b]) ||
+                            ReverseWithin(plan, va, index_of_[a], index_of_[b]))) {
               Index(plan, va);
               improved = true;
               break;
@@ -957,6 +980,35 @@ class Search {
       return true;
     }
     return false;
+  }
+
+  // The customers of route v after the one at place lo (of i and j) up to
+  // the one at place hi visited the other way round, so that the customers
+  // at i and j follow one another; taken where the route is shorter and
+  // its windows and working day hold.
+  bool ReverseWithin(Plan& plan, std::size_t v, std::size_t i, std::size_t j) {
+    const std::vector<std::size_t>& r = plan.routes[v].nodes;
+    const std::size_t lo = std::min(i, j), hi = std::max(i, j);
+    if (hi < lo + 2) return false;
+    ++steps_;
+    const std::size_t after = hi + 1 == r.size() ? 0 : r[hi + 1];
+    // Weighed by the two links it changes first (the links inside run the
+    // other way, which only a one-way cost table makes longer: the whole
+    // route's distance is compared next).
+    if (m_.Cost(r[lo], r[hi]) + m_.Cost(r[lo + 1], after) - m_.Cost(r[lo], r[lo + 1]) -
+            m_.Cost(r[hi], after) >=
+        -kShorter) {
+      return false;
+    }
+    std::vector<std::size_t> nodes = r;
+    std::reverse(nodes.begin() + static_cast<std::ptrdiff_t>(lo + 1),
+                 nodes.begin() + static_cast<std::ptrdiff_t>(hi + 1));
+    if (RouteDistance(nodes) >= plan.routes[v].dist - kShorter) return false;
+    polish_a_.nodes = std::move(nodes);
+    Simulate(m_, v, polish_a_);
+    if (polish_a_.late > kSlack || polish_a_.dist >= plan.routes[v].dist - kShorter) return false;
+    std::swap(plan.routes[v], polish_a_);
+    return true;
   }
 
   // Replaces routes va and vb by `na` and `nb` where that is shorter and

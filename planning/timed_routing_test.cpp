@@ -667,6 +667,30 @@ TEST(PolishTimedRoutes, ReordersARouteOnlyWhereItsWindowsAndDayHold) {
   EXPECT_NEAR(Distance(p, routes), around, 1e-9);
 }
 
+TEST(PolishTimedRoutes, TurnsAStretchOfARouteBackOnlyWhereItsWindowsHold) {
+  // Six customers on a line out of the branch, the middle four visited
+  // from the far end back: 180 against 120 in order.
+  auto line = [] {
+    TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}, {30, 0}, {40, 0}, {50, 0}, {60, 0}});
+    p.vehicles.assign(1, {10, 10});
+    VehicleDay day;
+    day.end = 1000;
+    p.days = {day};
+    return p;
+  };
+  const std::vector<std::size_t> turned = {1, 5, 4, 3, 2, 6};
+  TimedProblem p = line();
+  EXPECT_NEAR(Distance(p, PolishChecked(p, {turned})), 120, 1e-9);
+  // 5 received until 55 and 2 from 70 on: in order, 5 would be reached at
+  // 100; 5 stays before 2.
+  p = line();
+  p.clock[5].windows = {{0, 55}};
+  p.clock[2].windows = {{70, 200}};
+  const std::vector<std::size_t> route = PolishChecked(p, {turned})[0];
+  ASSERT_EQ(route.size(), 6u);
+  EXPECT_LT(std::find(route.begin(), route.end(), 5), std::find(route.begin(), route.end(), 2));
+}
+
 TEST(IsTimedFeasible, CatchesABrokenWindowDayRoomAndLostOrRepeatedCustomer) {
   TimedProblem p = Plane({{0, 0}, {10, 0}, {20, 0}});
   p.vehicles.assign(2, {2, 1});
