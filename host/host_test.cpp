@@ -328,6 +328,19 @@ TEST(HostInteractive, ADatabaseThatCannotBeOpenedIsNamedToTheClerk) {
   std::filesystem::remove_all(folder);
 }
 
+// A clerk's session on the small fixture: a transporter, its transport
+// type and freight, and the dispatch confirmed.
+Session DispatchSession() {
+  return ParseSession(json::parse(R"({"steps": [
+      {"type": "medCdTransp", "text": "11222333000181"},
+      {"type": "medTpTransp", "text": "0001"},
+      {"select": "cbbTipoFrete", "index": 1},
+      {"focus": "DBGrid1"},
+      {"answers": ["yes"]},
+      {"click": "sbtExpedir"}]})"),
+                      ".");
+}
+
 // On the desktop, a dispatch is recorded on the server (the grid and what it
 // carries of each item), each vehicle's manifest is written beside the
 // grid's, and the clerk reads one message naming the grid and where each
@@ -335,14 +348,7 @@ TEST(HostInteractive, ADatabaseThatCannotBeOpenedIsNamedToTheClerk) {
 TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManifest) {
   server::testing::TempDatabase db;
   server::LoadFixture(*db.storage(), server::testing::SmallFixture());
-  const Session session = ParseSession(json::parse(R"({"steps": [
-      {"type": "medCdTransp", "text": "11222333000181"},
-      {"type": "medTpTransp", "text": "0001"},
-      {"select": "cbbTipoFrete", "index": 1},
-      {"focus": "DBGrid1"},
-      {"answers": ["yes"]},
-      {"click": "sbtExpedir"}]})"),
-                                       ".");
+  const Session session = DispatchSession();
   std::ostringstream trace_text;
   Trace trace(&trace_text);
   Player player(session, trace, [](const std::string&, data::Variant*) { return false; });
@@ -488,14 +494,7 @@ TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
   for (const bool given_up : {false, true}) {
     server::testing::TempDatabase db;
     server::LoadFixture(*db.storage(), server::testing::SmallFixture());
-    const Session session = ParseSession(json::parse(R"({"steps": [
-        {"type": "medCdTransp", "text": "11222333000181"},
-        {"type": "medTpTransp", "text": "0001"},
-        {"select": "cbbTipoFrete", "index": 1},
-        {"focus": "DBGrid1"},
-        {"answers": ["yes"]},
-        {"click": "sbtExpedir"}]})"),
-                                         ".");
+    const Session session = DispatchSession();
     std::ostringstream trace_text;
     Trace trace(&trace_text);
     Player player(session, trace, [](const std::string&, data::Variant*) { return false; });

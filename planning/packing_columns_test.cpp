@@ -202,116 +202,111 @@ TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
             ColumnOutcome::kUnknown);
 }
 
-// Some three hundred kinds, past those the simplex keeps an explicit
-// inverse for: a hundred vehicles each cut exactly into three pieces, the
-// cuts' loads known. The relaxation over its sparse factors rounds to a
-// packing that holds every piece once and fills every vehicle, the same
-// one on a second run; one piece a gram larger, no packing is claimed.
-TEST(CoverByColumns, RoundsManyKindsOverSparseFactors) {
-  testing::Draws draws(23);
-  const int bins = 100, room = 100'000;
+// A day of `bins` vehicles of `room`, each cut exactly into three pieces
+// (one over half the room), drawn from `seed`: some three hundred kinds,
+// past those the simplex keeps an explicit inverse for.
+struct CutDay {
   std::vector<ExactSize> sizes;
+  std::vector<std::uint32_t> kind;  // each piece's, in the order kinds first appear
+  std::size_t kinds = 0;
+};
+
+CutDay DrawCutDay(std::uint64_t seed, int bins, int room) {
+  testing::Draws draws(seed);
+  CutDay day;
   for (int b = 0; b < bins; ++b) {
     const int large = draws.Between(room / 2 + 1, room * 4 / 5);
     const int left = room - large;
     const int cut = draws.Between(left / 4, left - left / 4);
-    sizes.push_back(Weight(large));
-    sizes.push_back(Weight(cut));
-    sizes.push_back(Weight(left - cut));
+    day.sizes.push_back(Weight(large));
+    day.sizes.push_back(Weight(cut));
+    day.sizes.push_back(Weight(left - cut));
   }
-  // The kinds in order of first appearance, and each cut's load over them.
   std::vector<std::int64_t> kind_size;
-  std::vector<KindLoad> cuts(bins);
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    auto at = std::find(kind_size.begin(), kind_size.end(), sizes[i].weight);
-    if (at == kind_size.end()) at = kind_size.insert(kind_size.end(), sizes[i].weight);
-    const auto kind = static_cast<std::uint32_t>(at - kind_size.begin());
-    KindLoad& load = cuts[i / 3];
-    auto same = std::find_if(load.begin(), load.end(), [&](const auto& e) { return e.first == kind; });
+  for (const ExactSize& size : day.sizes) {
+    auto at = std::find(kind_size.begin(), kind_size.end(), size.weight);
+    if (at == kind_size.end()) at = kind_size.insert(kind_size.end(), size.weight);
+    day.kind.push_back(static_cast<std::uint32_t>(at - kind_size.begin()));
+  }
+  day.kinds = kind_size.size();
+  return day;
+}
+
+// The load of vehicle `b`'s three cuts.
+KindLoad CutLoad(const CutDay& day, int b) {
+  KindLoad load;
+  for (int i = 3 * b; i < 3 * b + 3; ++i) {
+    auto same = std::find_if(load.begin(), load.end(),
+                             [&](const auto& e) { return e.first == day.kind[i]; });
     if (same == load.end()) {
-      load.push_back({kind, 1});
+      load.push_back({day.kind[i], 1});
     } else {
       ++same->second;
     }
   }
-  ASSERT_GT(kind_size.size(), 256u);
+  return load;
+}
+
+// Covers the day with `known` loads: a packing that holds every piece once
+// and fills every vehicle exactly, the same one in as many steps on a
+// second run.
+void ExpectExactCoverTwice(const CutDay& day, int bins, int room,
+                           const std::vector<KindLoad>& known, const char* what) {
   constexpr std::uint64_t kSteps = 1'000'000'000;
   std::uint64_t steps = 0;
   std::vector<std::uint32_t> vehicle;
-  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, cuts, kSteps, steps, vehicle),
-            ColumnOutcome::kFound);
-  ExpectPacking(sizes, Weight(room), bins, vehicle, "many kinds");
+  EXPECT_EQ(CoverByColumns(day.sizes, Weight(room), bins, known, kSteps, steps, vehicle),
+            ColumnOutcome::kFound)
+      << what;
+  ExpectPacking(day.sizes, Weight(room), bins, vehicle, what);
+  if (::testing::Test::HasFatalFailure()) return;
   std::vector<std::int64_t> load(bins, 0);
-  for (std::size_t i = 0; i < sizes.size(); ++i) load[vehicle[i]] += sizes[i].weight;
-  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << "vehicle " << v;
+  for (std::size_t i = 0; i < day.sizes.size(); ++i) load[vehicle[i]] += day.sizes[i].weight;
+  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << what << " vehicle " << v;
   std::vector<std::uint32_t> again;
   std::uint64_t steps_again = 0;
-  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, cuts, kSteps, steps_again, again),
-            ColumnOutcome::kFound);
-  EXPECT_EQ(vehicle, again);
-  EXPECT_EQ(steps, steps_again);
-  std::vector<ExactSize> over = sizes;
-  over[1].weight += 1'000;
-  EXPECT_NE(CoverByColumns(over, Weight(room), bins, cuts, kSteps, steps, vehicle),
+  EXPECT_EQ(CoverByColumns(day.sizes, Weight(room), bins, known, kSteps, steps_again, again),
+            ColumnOutcome::kFound)
+      << what;
+  EXPECT_EQ(vehicle, again) << what;
+  EXPECT_EQ(steps, steps_again) << what;
+}
+
+// Every cut's load known: the relaxation over its sparse factors rounds to
+// an exact packing; one piece a gram larger, no packing is claimed.
+TEST(CoverByColumns, RoundsManyKindsOverSparseFactors) {
+  const int bins = 100, room = 100'000;
+  const CutDay day = DrawCutDay(23, bins, room);
+  ASSERT_GT(day.kinds, 256u);
+  std::vector<KindLoad> cuts;
+  for (int b = 0; b < bins; ++b) cuts.push_back(CutLoad(day, b));
+  ExpectExactCoverTwice(day, bins, room, cuts, "many kinds");
+  CutDay over = day;
+  over.sizes[1].weight += 1'000;
+  std::uint64_t steps = 0;
+  std::vector<std::uint32_t> vehicle;
+  EXPECT_NE(CoverByColumns(over.sizes, Weight(room), bins, cuts, 1'000'000'000, steps, vehicle),
             ColumnOutcome::kFound);
 }
 
-// The same kind of day with the loads of two vehicles in three known: the
-// relaxation over some three hundred kinds finds the rest itself, every
-// relaxation of the rounding over the sparse factors with its entering
-// loads chosen by reference weights, among many degenerate pivots (every
-// vehicle filled exactly). The packing holds every piece once, fills every
-// vehicle and comes out the same on a second run; one vehicle fewer is
-// refused.
+// The loads of two vehicles in three known: the relaxation finds the rest
+// itself, every relaxation of the rounding over the sparse factors with
+// its entering loads chosen by reference weights, among many degenerate
+// pivots (every vehicle filled exactly). One vehicle fewer is refused.
 TEST(CoverByColumns, FindsTheLoadsOfManyKindsItself) {
-  testing::Draws draws(31);
   const int bins = 100, room = 10'000;
-  std::vector<ExactSize> sizes;
-  for (int b = 0; b < bins; ++b) {
-    const int large = draws.Between(room / 2 + 1, room * 4 / 5);
-    const int left = room - large;
-    const int cut = draws.Between(left / 4, left - left / 4);
-    sizes.push_back(Weight(large));
-    sizes.push_back(Weight(cut));
-    sizes.push_back(Weight(left - cut));
-  }
-  // The kinds in order of first appearance; every other vehicle's load.
-  std::vector<std::int64_t> kind_size;
+  const CutDay day = DrawCutDay(31, bins, room);
+  ASSERT_GT(day.kinds, 256u);
   std::vector<KindLoad> known;
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    auto at = std::find(kind_size.begin(), kind_size.end(), sizes[i].weight);
-    if (at == kind_size.end()) at = kind_size.insert(kind_size.end(), sizes[i].weight);
-    const auto kind = static_cast<std::uint32_t>(at - kind_size.begin());
-    if (i / 3 % 3 == 0) continue;
-    if (i % 3 == 0) known.emplace_back();
-    auto same = std::find_if(known.back().begin(), known.back().end(),
-                             [&](const auto& e) { return e.first == kind; });
-    if (same == known.back().end()) {
-      known.back().push_back({kind, 1});
-    } else {
-      ++same->second;
-    }
+  for (int b = 0; b < bins; ++b) {
+    if (b % 3 != 0) known.push_back(CutLoad(day, b));
   }
-  ASSERT_GT(kind_size.size(), 256u);
-  constexpr std::uint64_t kSteps = 1'000'000'000;
+  ExpectExactCoverTwice(day, bins, room, known, "two in three known");
   std::uint64_t steps = 0;
   std::vector<std::uint32_t> vehicle;
-  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, known, kSteps, steps, vehicle),
-            ColumnOutcome::kFound);
-  std::vector<std::int64_t> load(bins, 0);
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    ASSERT_LT(vehicle[i], static_cast<std::uint32_t>(bins)) << "piece " << i;
-    load[vehicle[i]] += sizes[i].weight;
-  }
-  for (int v = 0; v < bins; ++v) EXPECT_EQ(load[v], Weight(room).weight) << "vehicle " << v;
-  std::vector<std::uint32_t> again;
-  std::uint64_t steps_again = 0;
-  ASSERT_EQ(CoverByColumns(sizes, Weight(room), bins, known, kSteps, steps_again, again),
-            ColumnOutcome::kFound);
-  EXPECT_EQ(vehicle, again);
-  EXPECT_EQ(steps, steps_again);
-  EXPECT_EQ(CoverByColumns(sizes, Weight(room), bins - 1, known, kSteps, steps, vehicle),
-            ColumnOutcome::kImpossible);
+  EXPECT_EQ(
+      CoverByColumns(day.sizes, Weight(room), bins - 1, known, 1'000'000'000, steps, vehicle),
+      ColumnOutcome::kImpossible);
 }
 
 TEST(CoverByColumns, PricesBothDimensionsWhereTheRoomCountsFewUnits) {
