@@ -837,8 +837,12 @@ int RunInteractive(const Options& o, const Display& display, std::ostream& out, 
     }
     // Stopped by the system, the desktop gives its open grid back at once.
     const StopWork give_back([release = backend.own_grids_release(), &err] {
-      for (const server::OpenGrid& g : release(&err)) {
-        err << "exp-host: stopped with grid " << g.grid << " open; it was released" << std::endl;
+      try {
+        for (const server::OpenGrid& g : release(&err)) {
+          err << "exp-host: stopped with grid " << g.grid << " open; it was released" << std::endl;
+        }
+      } catch (const std::exception& e) {
+        err << "exp-host: stopped; its grids were not released (" << e.what() << ")" << std::endl;
       }
     });
     const ScreenModule module = LoadScreenModule(loader);
