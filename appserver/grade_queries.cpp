@@ -40,14 +40,28 @@ std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered) 
   return out;
 }
 
-std::unordered_set<std::string> VehicleCodesOf(Session& s, const Transporter& t) {
-  std::unordered_set<std::string> out;
-  for (const Row& r : s.Query("SELECT CDVIATURA FROM VEICULO WHERE IDTPIJURTRAN = ? AND "
-                              "NRINSJURTRAN = ?",
-                              {Value(t.type), Value(t.inscription)})) {
-    out.insert(S(r[0]));
-  }
-  return out;
+std::vector<bool> InFleet(Session& s, const Transporter& t, const std::vector<std::string>& codes) {
+  std::vector<bool> known(codes.size(), false);
+  if (codes.empty()) return known;
+  // The codes' positions sorted by code; a code given twice gets each flag.
+  std::vector<std::size_t> by_code(codes.size());
+  for (std::size_t i = 0; i < codes.size(); ++i) by_code[i] = i;
+  std::sort(by_code.begin(), by_code.end(),
+            [&](std::size_t a, std::size_t b) { return codes[a] < codes[b]; });
+  s.ForEachRow("SELECT CDVIATURA FROM VEICULO WHERE IDTPIJURTRAN = ? AND NRINSJURTRAN = ?",
+               {Value(t.type), Value(t.inscription)}, [&](const Row& r) {
+                 // A code is text as stored; anything else is read as the
+                 // other look-ups read it.
+                 std::string other;
+                 const std::string* held = r[0].IfString();
+                 if (held == nullptr) other = S(r[0]);
+                 const std::string& code = held != nullptr ? *held : other;
+                 auto at = std::lower_bound(
+                     by_code.begin(), by_code.end(), code,
+                     [&](std::size_t i, const std::string& c) { return codes[i] < c; });
+                 for (; at != by_code.end() && codes[*at] == code; ++at) known[*at] = true;
+               });
+  return known;
 }
 
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code) {

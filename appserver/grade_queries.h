@@ -26,9 +26,10 @@ struct Vehicle {
 // The transporter's fleet in vehicle code order; unordered (no sort) for a
 // caller that only looks vehicles up by code.
 std::vector<Vehicle> VehiclesOf(Session& s, const Transporter& t, bool ordered = true);
-// The codes of the transporter's fleet, for a caller that only asks whether
-// a vehicle is one of them.
-std::unordered_set<std::string> VehicleCodesOf(Session& s, const Transporter& t);
+// Which of `codes` name a vehicle of the transporter's fleet (exactly, letter
+// case included): one flag per code, in the order given. The fleet is read
+// row by row against the codes sorted once, without keeping its rows.
+std::vector<bool> InFleet(Session& s, const Transporter& t, const std::vector<std::string>& codes);
 std::optional<Vehicle> FindVehicle(Session& s, const std::string& code);
 bool TransporterExists(Session& s, const Transporter& t);
 

@@ -6,7 +6,6 @@
 #include <optional>
 #include <set>
 #include <tuple>
-#include <unordered_set>
 
 #include "appserver/argument_rules.h"
 #include "appserver/grade_support.h"
@@ -465,20 +464,23 @@ Variant SetGrade(Session& s, Args& a) {
   // packet does); a code outside them is looked up on its own. A vehicle's
   // capacity is read only for a row whose allocation changes: a save
   // usually changes one row of a fleet of hundreds.
-  std::unordered_set<std::string> fleet;
+  std::vector<std::string> codes;
+  codes.reserve(rows.size());
+  for (const auto& row : rows) codes.push_back(text(row, vehicle_col));
   const int type_col = packet.FieldIndex("IDTPIJURTRAN"),
             inscription_col = packet.FieldIndex("NRINSJURTRAN");
-  if (!rows.empty() && !text(rows[0], type_col).empty() &&
-      !text(rows[0], inscription_col).empty()) {
-    fleet = VehicleCodesOf(s, {text(rows[0], type_col), text(rows[0], inscription_col)});
-  }
+  const std::vector<bool> in_fleet =
+      !rows.empty() && !text(rows[0], type_col).empty() && !text(rows[0], inscription_col).empty()
+          ? InFleet(s, {text(rows[0], type_col), text(rows[0], inscription_col)}, codes)
+          : std::vector<bool>(rows.size(), false);
   std::map<std::string, NewAllocation> stored = ItemAllocations(s, branch, grid, order, item);
 
-  for (const auto& row : rows) {
-    const std::string code = text(row, vehicle_col);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    const std::string& code = codes[r];
     if (code.empty()) continue;
     std::optional<Vehicle> vehicle;
-    if (!fleet.contains(code)) vehicle = RequireVehicle(s, code);
+    if (!in_fleet[r]) vehicle = RequireVehicle(s, code);
     auto old = stored.find(code);
     const double quantity = quantity_of(row);
     // A row without quantity for a vehicle that carries none of the item
