@@ -513,6 +513,29 @@ TEST_P(ServerTest, SaveChecksEachRowByTheScreensRule) {
   EXPECT_EQ("null,null", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
 }
 
+// The save's look-up of its rows' vehicles in the transporter's fleet: each
+// code is flagged where it stands, a code given twice in both places, and a
+// code of another fleet or in other letters is not the fleet's.
+TEST_P(ServerTest, FleetLookUpFlagsEachCodeWhereItStands) {
+  const detail::Transporter rodo{"J", "11222333000181"};
+  db_.storage()->Transact(TxKind::Read, [&](Session& s) {
+    EXPECT_EQ((std::vector<bool>{true, false, false, true, true, false, false}),
+              detail::InFleet(s, rodo, {"V2", "v1", "V9", "V1", "V2", "", "V10"}));
+    EXPECT_EQ(std::vector<bool>{}, detail::InFleet(s, rodo, {}));
+    EXPECT_EQ((std::vector<bool>{false}), detail::InFleet(s, {"J", "99"}, {"V1"}));
+  });
+}
+
+// A row naming a vehicle outside the transporter's fleet is looked up on its
+// own: a known vehicle of another fleet carrying nothing changes nothing.
+TEST_P(ServerTest, SaveAcceptsAKnownVehicleOutsideTheFleetCarryingNothing) {
+  const std::string grid = Distribute();  // P3/1: 4 units of 5 kg, on V1
+  DataPacket p = Vehicles(grid, "P3", "1").AsPacket();
+  p.rows[1][p.FieldIndex("CDVIATURA")] = Variant("V9");
+  EXPECT_EQ("ok", Failure("SetGrade", {Variant(p), 5.0, 0.05, "0001", grid, "ANA"}));
+  EXPECT_EQ("4,null", Column(Vehicles(grid, "P3", "1"), "QtTranspItGr"));
+}
+
 // A save may only say of its item what the grid stored: the rows are checked
 // against the item as the distribution left it, and a refused save changes
 // nothing.
@@ -558,6 +581,12 @@ TEST_P(ServerTest, SaveIsCheckedAgainstTheStoredItem) {
          cell(p, 1, "QtTranspItGr", Variant(1.0));
        }),
        5.0, 0.05, "Veículo V7 não cadastrado."},
+      {"an unknown vehicle that sorts before the fleet's",
+       rows([&](DataPacket& p) { cell(p, 0, "CDVIATURA", Variant("A0")); }), 5.0, 0.05,
+       "Veículo A0 não cadastrado."},
+      {"a vehicle of the fleet in other letters",
+       rows([&](DataPacket& p) { cell(p, 1, "CDVIATURA", Variant("v2")); }), 5.0, 0.05,
+       "Veículo v2 não cadastrado."},
       {"another product", rows([&](DataPacket& p) { cell(p, 0, "CDPRODUTO", Variant("ZZ")); }), 5.0,
        0.05, item + "vehicle V1 names product ZZ, the item's is C"},
       {"a quantity beyond any dispatch",
