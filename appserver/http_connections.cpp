@@ -411,14 +411,23 @@ void GuardedHttpServer::StartServing() {
 }
 
 void GuardedHttpServer::StopServing() {
-  if (!stopping_.exchange(true)) {
+  bool first = false;
+  {
+    // Under the lock, so that no thread parks after the wake-up below.
+    std::lock_guard lock(mu_);
+    first = !stopping_.exchange(true);
+  }
+  if (first) {
     const char byte = 0;
     while (::write(stop_pipe_[1], &byte, 1) < 0 && errno == EINTR) {
     }
   }
+  handed_.notify_all();
   if (accept_thread_.joinable()) accept_thread_.join();
+  // A serving thread touches nothing of the server after it counted itself
+  // out: waiting for the count keeps `this` alive for them all.
   std::unique_lock lock(mu_);
-  all_closed_.wait(lock, [this] { return open_ == 0; });
+  all_closed_.wait(lock, [this] { return open_ == 0 && threads_ == 0; });
 }
 
 void GuardedHttpServer::CloseAfterAnswer(httplib::Response& res) {
@@ -429,6 +438,11 @@ void GuardedHttpServer::CloseAfterAnswer(httplib::Response& res) {
 int GuardedHttpServer::open_connections() const {
   std::lock_guard lock(mu_);
   return open_;
+}
+
+int GuardedHttpServer::serving_threads() const {
+  std::lock_guard lock(mu_);
+  return threads_;
 }
 
 void GuardedHttpServer::AcceptLoop() {
@@ -462,17 +476,53 @@ void GuardedHttpServer::AcceptLoop() {
       ::close(fd);
       continue;
     }
-    try {
-      std::thread([this, fd, ip, port, over_address_cap] {
-        Serve(fd, ip, port, over_address_cap);
-      }).detach();
-    } catch (const std::system_error&) {
-      ::close(fd);
-      Release(over_address_cap ? "" : ip);
-    }
+    Dispatch({fd, std::move(ip), port, over_address_cap});
   }
   ::close(listen_fd_);
   listen_fd_ = -1;
+}
+
+void GuardedHttpServer::Dispatch(Accepted c) {
+  {
+    std::lock_guard lock(mu_);
+    if (static_cast<int>(handed_over_.size()) < parked_) {
+      handed_over_.push_back(std::move(c));
+      handed_.notify_one();
+      return;
+    }
+    ++threads_;
+  }
+  try {
+    std::thread([this, c] { ServingThread(c); }).detach();
+  } catch (const std::system_error&) {
+    ::close(c.fd);
+    Release(c.refuse ? "" : c.address);
+    std::lock_guard lock(mu_);
+    if (--threads_ == 0) all_closed_.notify_all();
+  }
+}
+
+void GuardedHttpServer::ServingThread(Accepted c) {
+  do {
+    Serve(c.fd, c.address, c.port, c.refuse);
+  } while (Park(&c));
+  std::lock_guard lock(mu_);
+  if (--threads_ == 0) all_closed_.notify_all();
+}
+
+bool GuardedHttpServer::Park(Accepted* c) {
+  std::unique_lock lock(mu_);
+  if (stopping_ || parked_ >= kMostParked) return false;
+  ++parked_;
+  handed_.wait_until(lock, Clock::now() + kParkedFor,
+                     [this] { return !handed_over_.empty() || stopping_; });
+  --parked_;
+  // A connection handed over is taken even when the server stops meanwhile:
+  // Serve closes it at once then, and releases it.
+  if (handed_over_.empty()) return false;
+  *c = std::move(handed_over_.front());
+  handed_over_.pop_front();
+  return true;
 }
 
 bool GuardedHttpServer::Admit(const std::string& address, bool* over_address_cap) {

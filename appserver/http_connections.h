@@ -5,7 +5,9 @@
 // out each read on its own, so a few clients that send a byte every few
 // seconds, or many that connect and send nothing, hold every serving thread.
 // Here each connection has a thread of its own and lives under limits that
-// no client can stretch:
+// no client can stretch (a thread whose connection closed waits a few
+// seconds, parked, to serve the next accepted one instead of ending: clerks
+// reconnect often, and starting a thread costs more than serving a call):
 //
 //  - a connection waits at most `idle` for its first request and between
 //    requests, then is closed;
@@ -28,7 +30,9 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -54,6 +58,12 @@ std::string MakeRoomForConnections(int max_connections);
 // serves its connections itself. Not copyable.
 class GuardedHttpServer : public httplib::Server {
  public:
+  // At most this many serving threads wait, parked, for the next accepted
+  // connection, each at most kParkedFor; the others end with their
+  // connection.
+  static constexpr int kMostParked = 32;
+  static constexpr std::chrono::seconds kParkedFor{5};
+
   explicit GuardedHttpServer(ConnectionLimits limits);
   ~GuardedHttpServer() override;  // stops
 
@@ -67,8 +77,8 @@ class GuardedHttpServer : public httplib::Server {
   // Accepts and serves on background threads until Stop().
   void StartServing();
   // Stops accepting, closes idle connections and those still sending a
-  // request, and waits until every call under way has been answered.
-  // Idempotent.
+  // request, waits until every call under way has been answered, and ends
+  // the parked serving threads. Idempotent.
   void StopServing();
 
   // For a handler that answers without reading the body: the connection is
@@ -77,9 +87,28 @@ class GuardedHttpServer : public httplib::Server {
 
   // Connections open now.
   int open_connections() const;
+  // Serving threads alive now, parked or serving.
+  int serving_threads() const;
 
  private:
+  // An accepted connection, counted by Admit, not served yet.
+  struct Accepted {
+    int fd;
+    std::string address;
+    int port;
+    bool refuse;  // over its address's cap: answered 503
+  };
+
   void AcceptLoop();
+  // Gives `c` to a parked thread, else to a new one; closes and releases it
+  // when no thread can be started.
+  void Dispatch(Accepted c);
+  // A serving thread: serves `c`, then the connections handed to it while
+  // parked, until none comes in time or the server stops.
+  void ServingThread(Accepted c);
+  // Parks the calling thread until a connection is handed to it (true, in
+  // `*c`), kParkedFor passes or the server stops (false).
+  bool Park(Accepted* c);
   // Counts a new connection; false when its address or the server is full.
   bool Admit(const std::string& address, bool* over_address_cap);
   void Serve(int fd, const std::string& address, int port, bool refuse);
@@ -93,9 +122,15 @@ class GuardedHttpServer : public httplib::Server {
   std::thread accept_thread_;
 
   mutable std::mutex mu_;
-  std::condition_variable all_closed_;
+  std::condition_variable all_closed_;  // open_ or threads_ reached 0
+  std::condition_variable handed_;     // handed_over_ grew, or stopping
   int open_ = 0;                            // GUARDED_BY(mu_)
   std::map<std::string, int> per_address_;  // GUARDED_BY(mu_)
+  int threads_ = 0;                         // GUARDED_BY(mu_) serving threads alive
+  int parked_ = 0;                          // GUARDED_BY(mu_)
+  // Connections handed to parked threads and not taken yet: never more
+  // than parked_.
+  std::deque<Accepted> handed_over_;  // GUARDED_BY(mu_)
 };
 
 }  // namespace dg::server
