@@ -341,17 +341,25 @@ Session DispatchSession() {
                       ".");
 }
 
+// The small fixture's database and a player of DispatchSession on it.
+struct DispatchDay {
+  DispatchDay() { server::LoadFixture(*db.storage(), server::testing::SmallFixture()); }
+  server::testing::TempDatabase db;
+  const Session session = DispatchSession();
+  std::ostringstream trace_text;
+  Trace trace{&trace_text};
+  Player player{session, trace, [](const std::string&, data::Variant*) { return false; }};
+};
+
 // On the desktop, a dispatch is recorded on the server (the grid and what it
 // carries of each item), each vehicle's manifest is written beside the
 // grid's, and the clerk reads one message naming the grid and where each
 // manifest went; the next launch's ready list holds only what is left.
 TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManifest) {
-  server::testing::TempDatabase db;
-  server::LoadFixture(*db.storage(), server::testing::SmallFixture());
-  const Session session = DispatchSession();
-  std::ostringstream trace_text;
-  Trace trace(&trace_text);
-  Player player(session, trace, [](const std::string&, data::Variant*) { return false; });
+  DispatchDay day;
+  server::testing::TempDatabase& db = day.db;
+  Player& player = day.player;
+  const std::ostringstream& trace_text = day.trace_text;
   std::vector<std::string> printed;
   Display display;
   display.windows = &player;
@@ -492,12 +500,9 @@ class ServerLostAtDispatch : public ui::Dialogs {
 // dispatched.
 TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
   for (const bool given_up : {false, true}) {
-    server::testing::TempDatabase db;
-    server::LoadFixture(*db.storage(), server::testing::SmallFixture());
-    const Session session = DispatchSession();
-    std::ostringstream trace_text;
-    Trace trace(&trace_text);
-    Player player(session, trace, [](const std::string&, data::Variant*) { return false; });
+    DispatchDay day;
+    server::testing::TempDatabase& db = day.db;
+    Player& player = day.player;
     // Back at the second offer, or never and given up at the third.
     ServerLostAtDispatch dialogs(player, std::make_shared<server::rdmGradeDistribuicao>(db.storage()),
                                  given_up ? 0 : 2, given_up ? 3 : 0);

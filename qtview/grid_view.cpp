@@ -163,10 +163,7 @@ void GridView::keyPressEvent(QKeyEvent* event) {
     // comes here again and is handled below.
     QWidget* focus = QApplication::focusWidget();
     if (focus != editor && !editor->isAncestorOf(focus)) {
-      QWidget* target = editor;
-      if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr && box->lineEdit()) {
-        target = box->lineEdit();
-      }
+      QWidget* target = EditorKeyTarget(editor);
       editor->setFocus(Qt::OtherFocusReason);
       forwarding_ = true;
       QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(),

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QFont>
 #include <QString>
 #include <exception>
@@ -15,6 +17,15 @@ namespace dg::qtview {
 
 inline QString QtText(const std::string& text) { return QString::fromStdString(text); }
 inline std::string StdText(const QString& text) { return text.toStdString(); }
+
+// Where the keys typed into a cell editor go: an editable pick list's line,
+// else the editor itself.
+inline QWidget* EditorKeyTarget(QWidget* editor) {
+  if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr && box->lineEdit()) {
+    return box->lineEdit();
+  }
+  return editor;
+}
 
 inline QColor QtColor(ui::Color c) { return QColor(c.r, c.g, c.b); }
 

@@ -41,12 +41,7 @@ void ClickMiddle(QWidget* widget) { ClickAt(widget, widget->rect().center()); }
 // widget where it lies in `widget` (a combo box's line), else `widget`.
 QWidget* KeyTarget(QWidget* widget) {
   if (auto* grid = qobject_cast<QAbstractItemView*>(widget)) {
-    if (QWidget* editor = grid->indexWidget(grid->currentIndex())) {
-      if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr && box->lineEdit()) {
-        return box->lineEdit();
-      }
-      return editor;
-    }
+    if (QWidget* editor = grid->indexWidget(grid->currentIndex())) return EditorKeyTarget(editor);
   }
   QWidget* focus = QApplication::focusWidget();
   if (focus != nullptr && (focus == widget || widget->isAncestorOf(focus))) return focus;
