@@ -280,11 +280,11 @@ json CheckedAnswer(int status, const std::string& body) {
     // The connection's own refusals carry the server's technical text; the
     // clerk is told what happened and that trying again is safe (nothing ran).
     if (status == 503) {
-      throw ServerCallError("Servidor de aplicação ocupado: tente de novo em instantes [" + text +
-                            "].");
+      throw data::CallNotRunError("Servidor de aplicação ocupado: tente de novo em instantes [" +
+                                  text + "].");
     }
     if (status == 408) {
-      throw ServerCallError(
+      throw data::CallNotRunError(
           "O pedido não chegou inteiro ao servidor de aplicação a tempo; tente de novo [" + text +
           "].");
     }

@@ -21,6 +21,13 @@ class ServerCallError : public Error {
   using Error::Error;
 };
 
+// A call the server turned away before running it (too busy, or the request
+// did not arrive whole in time): nothing ran, and making it again is safe.
+class CallNotRunError : public ServerCallError {
+ public:
+  using ServerCallError::ServerCallError;
+};
+
 // The server could not be reached or stopped answering (connect or read
 // timeout, connection lost, malformed answer).
 class TransportError : public Error {

@@ -508,10 +508,28 @@ std::string DispatchText(const std::string& grid, const Manifests& manifests) {
 // `manifest_dir` (when one is named and the view can print): the whole
 // grid's and one per vehicle. Answers the clerk's message; none when
 // nothing was dispatched or the dispatch was refused (the refusal went to
-// the error report). With `ask_again` (the desktop), a hand-off the server
-// did not answer (unreachable, the connection lost) is offered again until
-// the clerk gives up: it is safe to repeat, and a grid left undispatched is
-// discarded, its whole distribution with it, at the next launch.
+// the error report). With `ask_again` (the desktop), a hand-off that did not
+// run (the server unreachable, the connection lost, the server too busy to
+// take it) is offered again until the clerk gives up: it is safe to repeat,
+// and a grid left undispatched is discarded, its whole distribution with
+// it, at the next launch. A hand-off the server ran and refused (another
+// grid dispatched the same items first) leaves a grid no one can dispatch
+// as it stands, on a screen already closed: it is given back at once, so
+// that its vehicles' room is free for the other clerks now.
+// The grid of a refused dispatch given back; what could not be done is
+// left to the next launch, as after a kill.
+void GiveBackRefused(const Backend& backend, const std::string& grid, std::ostream& out) {
+  const auto release = backend.own_grids_release();
+  if (!release) return;
+  try {
+    for (const server::OpenGrid& g : release(&out)) {
+      if (g.grid == grid) out << "grade " << grid << " recusada: descartada\n";
+    }
+  } catch (const std::exception& e) {
+    out << "exp-host: the grid " << grid << " was not released (" << e.what() << ")\n";
+  }
+}
+
 std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module,
                                     const HostServices& services, const HandBack& values,
                                     const Display& display, const std::string& manifest_dir,
@@ -532,16 +550,16 @@ std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module
       }
       out << "grade " << grid << " expedida\n";
       break;
-    } catch (const data::TransportError& e) {
-      if (ask_again &&
+    } catch (const std::exception& e) {
+      const bool not_run = dynamic_cast<const data::TransportError*>(&e) != nullptr ||
+                           dynamic_cast<const data::CallNotRunError*>(&e) != nullptr;
+      if (not_run && ask_again &&
           ui::App().Dlg().Question("A grade " + grid + " ainda não foi expedida: " + e.what() +
                                    "\nTentar expedir de novo?") == ui::Answer::Yes) {
         continue;
       }
       ui::App().HandleException(std::current_exception());
-      return std::nullopt;
-    } catch (const std::exception& e) {
-      ui::App().HandleException(std::current_exception());
+      if (!not_run) GiveBackRefused(backend, grid, out);
       return std::nullopt;
     }
   }

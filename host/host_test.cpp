@@ -504,7 +504,8 @@ TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
     server::testing::TempDatabase& db = day.db;
     Player& player = day.player;
     // Back at the second offer, or never and given up at the third.
-    ServerLostAtDispatch dialogs(player, std::make_shared<server::rdmGradeDistribuicao>(db.storage()),
+    ServerLostAtDispatch dialogs(player,
+                                 std::make_shared<server::rdmGradeDistribuicao>(db.storage()),
                                  given_up ? 0 : 2, given_up ? 3 : 0);
     Display display;
     display.windows = &player;
@@ -531,6 +532,71 @@ TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
       EXPECT_EQ(dispatched, "E");
     }
   }
+}
+
+// The dialogs of a session in which another clerk dispatches every ready
+// item first, on the other transporter's vehicle, just as this clerk
+// confirms the dispatch.
+class DispatchedFirstElsewhere : public ui::Dialogs {
+ public:
+  DispatchedFirstElsewhere(Player& player, std::shared_ptr<server::rdmGradeDistribuicao> object)
+      : player_(player), object_(std::move(object)) {}
+  const std::vector<std::string>& errors() const { return errors_; }
+
+  ui::Answer Question(const std::string& text) override {
+    if (text.rfind("Os pedidos serão expedidos", 0) == 0) {
+      server::InProcessTransport other(object_, "ANA");
+      data::DataPacket ready =
+          other.Call(server::kServerName, "GetItensExpedicao", {"0001"}).result.AsPacket();
+      for (auto& row : ready.rows) row[ready.FieldIndex("IDCHECK")] = data::Variant("S");
+      const std::string grid =
+          other
+              .Call(server::kServerName, "DistribuiQuantidades",
+                    {data::Variant(ready), "IDCHECK = 'S'", "F12345678909", "", "ANA", "0001"})
+              .args[3]
+              .ToString();
+      other.Call(server::kServerName, "ExpedirGrade", {"0001", grid, "ANA"});
+    }
+    return player_.Question(text);
+  }
+  void Error(const std::string& text) override {
+    errors_.push_back(text);
+    player_.Error(text);
+  }
+  void Info(const std::string& text) override { player_.Info(text); }
+  std::optional<int> PickFromList(const ui::ListDialog& list) override {
+    return player_.PickFromList(list);
+  }
+
+ private:
+  Player& player_;
+  std::shared_ptr<server::rdmGradeDistribuicao> object_;
+  std::vector<std::string> errors_;
+};
+
+// A dispatch refused because another grid took the same items first: the
+// clerk reads the refusal, and the grid, which no one can dispatch as it
+// stands, is given back at once rather than holding its vehicles' room
+// from the other clerks until this machine's next launch.
+TEST(HostInteractive, ADispatchRefusedForItemsTakenFirstGivesItsGridBackAtOnce) {
+  DispatchDay day;
+  Player& player = day.player;
+  DispatchedFirstElsewhere dialogs(
+      player, std::make_shared<server::rdmGradeDistribuicao>(day.db.storage()));
+  Display display;
+  display.windows = &player;
+  display.dialogs = &dialogs;
+  const char* args[] = {"exp-host", "--db", day.db.path().c_str(), "--operator", "ANA"};
+  std::ostringstream out, err;
+  ASSERT_EQ(0, RunHost(ParseOptions(5, args), display, out, err)) << err.str();
+  EXPECT_EQ(0, player.StepsLeft());
+  ASSERT_EQ(1u, dialogs.errors().size());
+  EXPECT_EQ(0u, dialogs.errors()[0].rfind("A grade 000001 não pode ser expedida", 0))
+      << dialogs.errors()[0];
+  EXPECT_NE(std::string::npos, out.str().find("grade 000001 recusada: descartada\n")) << out.str();
+  std::string open;
+  for (const server::OpenGrid& g : server::ListOpenGrids(*day.db.storage())) open += g.grid + " ";
+  EXPECT_EQ("", open);
 }
 
 // A desktop killed with its grid open, staged by the grid its process left
@@ -677,7 +743,9 @@ TEST(HostInteractive, AStopSignalGivesBackBeforeTheProgramEnds) {
   const auto stopped = [&marker] {
     StopOnSignals();
     const StopWork outer([&marker] { std::ofstream(marker) << "outer"; });
-    { const StopWork inner([&marker] { std::ofstream(marker) << "inner"; }); }
+    {
+      const StopWork inner([&marker] { std::ofstream(marker) << "inner"; });
+    }
     kill(getpid(), SIGTERM);
     for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };

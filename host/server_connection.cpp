@@ -92,7 +92,7 @@ std::vector<server::OpenGrid> ReleaseOwnGrids(server::HttpTransport& http,
   const std::string& self = server::ThisProcessMark();
   return ReleaseHeld(
       http, branch, [&self](const std::string& process) { return process == self; },
-      "the grids of this desktop, stopped by the system,", log);
+      "the grids of this desktop", log);
 }
 
 SessionRenewal::SessionRenewal(std::shared_ptr<server::HttpTransport> signer, std::string server,
