@@ -2,7 +2,7 @@
 // their best-known solutions.
 //
 //   exp-bench-vrptw INSTANCE_DIR BKS_CSV [--only PREFIX] [--seed N] [--effort N]
-//                   [--fleet-share PERCENT]
+//                   [--fleet-share PERCENT] [--least-share PERCENT]
 //
 // INSTANCE_DIR holds the instances (`<name>.txt`: name, VEHICLE NUMBER and
 // CAPACITY, then the CUSTOMER table, row 0 the depot, its due date the
@@ -220,7 +220,7 @@ int Run(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr,
                  "usage: exp-bench-vrptw INSTANCE_DIR BKS_CSV [--only PREFIX] [--seed N] [--effort "
-                 "N] [--fleet-share PERCENT]\n");
+                 "N] [--fleet-share PERCENT] [--least-share PERCENT]\n");
     return 2;
   }
   const fs::path dir = argv[1];
@@ -235,6 +235,8 @@ int Run(int argc, char** argv) {
       options.effort = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (!std::strcmp(argv[i], "--fleet-share")) {
       options.fleet_share = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    } else if (!std::strcmp(argv[i], "--least-share")) {
+      options.least_share = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
     } else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;

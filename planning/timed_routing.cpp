@@ -359,16 +359,21 @@ class Search {
       if (!current.unassigned.empty()) break;
       best = std::move(current);
     }
-    // Then the least cost on as many vehicles.
+    // Then the least cost on as many vehicles. The least distance gets its
+    // own share of the effort, whatever the search for fewer spent: on a
+    // fleet that search brought to the edge of its windows, the plans on as
+    // many vehicles are far apart and the search for the least distance
+    // needs its steps. Where the rooms alone need as many vehicles (no
+    // search for fewer ran), it gets the effort that search would have
+    // left. The time on the road, the distribution's, spends what is left
+    // of the effort, as before.
     limit_ = options_.fewest_vehicles ? best.used : vehicles;
-    // Where the rooms alone need as many vehicles, the least distance gets
-    // its own share of the effort, not what the fleet left unspent (the
-    // time on the road, the distribution's, spends the whole effort as
-    // before).
     std::uint64_t until = options_.effort;
     if (options_.fewest_vehicles && m_.p.objective == TimedObjective::kDistance &&
-        best.unassigned.empty() && best.used <= fewest_by_room) {
-      until = std::min(until, steps_ + (options_.effort - fleet_effort));
+        best.unassigned.empty()) {
+      until = best.used <= fewest_by_room
+                  ? std::min(until, steps_ + (options_.effort - fleet_effort))
+                  : steps_ + options_.effort / 100 * options_.least_share;
     }
     Plan current = best;
     // With the fewest vehicles first, the distance the cost and as many

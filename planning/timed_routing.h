@@ -77,6 +77,14 @@ struct TimedOptions {
   // percent.
   bool fewest_vehicles = true;
   unsigned fleet_share = 60;
+  // With fewest vehicles first and the distance as the cost, the least
+  // distance's own share of the effort, in percent, spent after the search
+  // for fewer whatever that spent: the steps are then within `effort` times
+  // (fleet_share + least_share) / 100. Where the rooms alone need as many
+  // vehicles (no search for fewer runs), the least distance gets what that
+  // search would have left; with the time on the road as the cost, the
+  // least time spends what is left of the effort.
+  unsigned least_share = 80;
   // The taking out of whole routes (timed_route_minimise.h) before the
   // search for fewer vehicles: at most so many of its steps, each counted
   // as one step of `effort` and within the effort for fewer vehicles, on
@@ -99,7 +107,9 @@ struct TimedSolution {
   double distance = 0;  // the sum of the routes' costs
   // The steps the search spent, those of the taking out of routes each
   // counted whole (within the effort, one iteration past it at most, where
-  // `take_out` gives that a budget).
+  // `take_out` gives that a budget; with fewest vehicles first and the
+  // distance as the cost, within the effort times (fleet_share +
+  // least_share) / 100).
   std::uint64_t steps = 0;
 };
 
