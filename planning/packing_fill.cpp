@@ -130,6 +130,7 @@ class FillSearch : fill::PartialPacking {
     FixExactPairs(pieces, vehicles);
     best_ = where_;
     if (SameRooms()) {
+      priced_columns_ = ColumnsPriceLoads(size_, room_[0]);
       pool_.emplace(size_, room_[0], bound_, fill::kPoolLoads);
       for (Index v = 0; v < inside_.size(); ++v) Keep(v);
     }
@@ -253,8 +254,12 @@ class FillSearch : fill::PartialPacking {
   // bound: half-way, the pool has grown by what the last vehicle's steps
   // put on vehicles, and a second relaxation over it often holds what the
   // first lacked, where more steps on the first pool only wander.
+  // Where the relaxation cannot price loads itself it rounds over the kept
+  // loads alone, finds what it finds early and gets fewer steps.
   std::uint64_t ColumnShare(bool extended) const {
     if (one_dimension_) return extended ? 0 : fill::kColumnShare;
+    if (!priced_columns_)
+      return extended ? fill::kColumnKeptAgainShare : fill::kColumnKeptFirstShare;
     return extended ? fill::kColumnAgainShare : fill::kColumnFirstShare;
   }
 
@@ -691,9 +696,10 @@ class FillSearch : fill::PartialPacking {
   }
 
   // The fleet and its bound.
-  bool reweigh_ = false;        // both dimensions have pieces and rooms
-  bool one_dimension_ = false;  // every piece sized in the same one dimension
-  std::vector<bool> fixed_;     // holds an exact pair
+  bool reweigh_ = false;         // both dimensions have pieces and rooms
+  bool one_dimension_ = false;   // every piece sized in the same one dimension
+  bool priced_columns_ = false;  // the relaxation over loads prices them itself
+  std::vector<bool> fixed_;      // holds an exact pair
   std::size_t bound_ = 0;
   int tight_ = -1;  // that every vehicle fills almost to the unit: 0 weight, 1 volume, -1 none
   std::size_t given_used_ = 0;
