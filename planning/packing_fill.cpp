@@ -155,7 +155,7 @@ class FillSearch : fill::PartialPacking {
         used = bound_;
         break;
       }
-      if (extended) break;
+      if (extended || !Extends()) break;
       effort_ += ExtensionSteps();
     }
     if (used >= given_used_) return given;
@@ -255,13 +255,20 @@ class FillSearch : fill::PartialPacking {
   // put on vehicles, and a second relaxation over it often holds what the
   // first lacked, where more steps on the first pool only wander.
   // Where the relaxation cannot price loads itself it rounds over the kept
-  // loads alone, finds what it finds early and gets fewer steps.
+  // loads alone, finds what it finds early and gets fewer steps, once.
   std::uint64_t ColumnShare(bool extended) const {
     if (one_dimension_) return extended ? 0 : fill::kColumnShare;
-    if (!priced_columns_)
-      return extended ? fill::kColumnKeptAgainShare : fill::kColumnKeptFirstShare;
+    if (!priced_columns_) return extended ? 0 : fill::kColumnKeptShare;
     return extended ? fill::kColumnAgainShare : fill::kColumnFirstShare;
   }
+
+  // Whether the steps for the last vehicle are added where the end game
+  // found no packing on the bound. On equal vehicles and two dimensions
+  // they serve the end game's second round (the loads they keep); where the
+  // relaxation cannot price loads itself, that round over the kept loads
+  // and the steps themselves reached no packing on the bound on the public
+  // instances at any seed 1 to 7, and the search ends one above it.
+  bool Extends() const { return one_dimension_ || !SameRooms() || priced_columns_; }
 
   // The steps added for the last vehicle. On equal vehicles and two
   // dimensions they mostly grow the pool for the second relaxation
