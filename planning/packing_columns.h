@@ -39,14 +39,14 @@ enum class ColumnOutcome {
 // or of their updates used, a piece of a load looked at); `steps` receives the steps spent.
 // On kFound, vehicle[i] in [0, vehicles) is the vehicle of sizes[i]. The
 // same arguments give the same answer.
-// Whether the relaxation finds the loads the prices value most itself (a
-// table of sums over the pieces' sizes); without, it has only the loads it
-// is given, and proves no target out of reach.
-bool ColumnsPriceLoads(const std::vector<ExactSize>& sizes, ExactSize room);
-
 ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room,
                              std::size_t vehicles, const std::vector<KindLoad>& known,
                              std::uint64_t step_limit, std::uint64_t& steps,
                              std::vector<std::uint32_t>& vehicle);
+
+// Whether the relaxation finds the loads the prices value most itself (a
+// table of sums over the pieces' sizes); without, it has only the loads it
+// is given, and proves no target out of reach.
+bool ColumnsPriceLoads(const std::vector<ExactSize>& sizes, ExactSize room);
 
 }  // namespace dg::planning
