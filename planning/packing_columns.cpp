@@ -93,6 +93,7 @@ class ColumnSearch {
   }
 
   std::uint64_t steps() const { return steps_; }
+  bool prices() const { return dimension_ >= 0; }
 
   ColumnOutcome Run(std::size_t vehicles, const std::vector<KindLoad>& known,
                     std::vector<std::uint32_t>& vehicle) {
@@ -976,6 +977,10 @@ class ColumnSearch {
 };
 
 }  // namespace
+
+bool ColumnsPriceLoads(const std::vector<ExactSize>& sizes, ExactSize room) {
+  return !sizes.empty() && ColumnSearch(sizes, room, 0).prices();
+}
 
 ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room,
                              std::size_t vehicles, const std::vector<KindLoad>& known,

@@ -44,4 +44,9 @@ ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room
                              std::uint64_t step_limit, std::uint64_t& steps,
                              std::vector<std::uint32_t>& vehicle);
 
+// Whether the relaxation finds the loads the prices value most itself (a
+// table of sums over the pieces' sizes); without, it has only the loads it
+// is given, and proves no target out of reach.
+bool ColumnsPriceLoads(const std::vector<ExactSize>& sizes, ExactSize room);
+
 }  // namespace dg::planning

@@ -345,6 +345,21 @@ TEST(CoverByColumns, PricesBothDimensionsWhereTheRoomCountsFewUnits) {
   ExpectPacking(square, room, 4, vehicle, "square on 4");
 }
 
+TEST(ColumnsPriceLoads, WhereTheRoomCountsFewUnits) {
+  // Whole units of (10, 10) each way: a table over both sums.
+  const ExactSize whole{10'000'000, 10'000'000};
+  const std::vector<ExactSize> crossing{{7'000'000, 3'000'000}, {3'000'000, 7'000'000},
+                                        {6'000'000, 4'000'000}, {4'000'000, 6'000'000}};
+  EXPECT_TRUE(ColumnsPriceLoads(crossing, whole));
+  // A millionth more each way: millions of units, only the loads given.
+  EXPECT_FALSE(ColumnsPriceLoads(crossing, {10'000'001, 10'000'001}));
+  // One dimension: a table of sums while the room counts few units.
+  const std::vector<ExactSize> weights{Weight(7), Weight(3), Weight(6)};
+  EXPECT_TRUE(ColumnsPriceLoads(weights, Weight(10)));
+  EXPECT_FALSE(ColumnsPriceLoads({{7, 0}, {3, 0}}, {10'000'001, 0}));
+  EXPECT_FALSE(ColumnsPriceLoads({}, whole));
+}
+
 // Through the packing: equal vehicles cut exactly, where first-fit
 // decreasing needs more; the whole search, end game included, reaches the
 // cut on every seed and gives the same packing twice.
