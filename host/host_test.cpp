@@ -444,14 +444,36 @@ TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManife
   std::filesystem::remove_all(dir);
 }
 
+// Dialogs answered as the session's player answers them, the errors kept;
+// a test's own dialogs step in where the clerk's day needs more.
+class ThroughPlayer : public ui::Dialogs {
+ public:
+  explicit ThroughPlayer(Player& player) : player_(player) {}
+  const std::vector<std::string>& errors() const { return errors_; }
+
+  ui::Answer Question(const std::string& text) override { return player_.Question(text); }
+  void Error(const std::string& text) override {
+    errors_.push_back(text);
+    player_.Error(text);
+  }
+  void Info(const std::string& text) override { player_.Info(text); }
+  std::optional<int> PickFromList(const ui::ListDialog& list) override {
+    return player_.PickFromList(list);
+  }
+
+ private:
+  Player& player_;
+  std::vector<std::string> errors_;
+};
+
 // The dialogs of a session, with the server stopped when the clerk confirms
 // the dispatch and started again (same port) at the `restart_at`-th offer to
 // dispatch again; the clerk gives up at the `give_up_at`-th (0: never).
-class ServerLostAtDispatch : public ui::Dialogs {
+class ServerLostAtDispatch : public ThroughPlayer {
  public:
   ServerLostAtDispatch(Player& player, std::shared_ptr<server::rdmGradeDistribuicao> object,
                        int restart_at, int give_up_at)
-      : player_(player),
+      : ThroughPlayer(player),
         object_(std::move(object)),
         restart_at_(restart_at),
         give_up_at_(give_up_at) {
@@ -473,18 +495,12 @@ class ServerLostAtDispatch : public ui::Dialogs {
       server_->Start();
       return ui::Answer::Yes;
     }
-    const ui::Answer answer = player_.Question(text);
+    const ui::Answer answer = ThroughPlayer::Question(text);
     if (text.rfind("Os pedidos serão expedidos", 0) == 0) server_->Stop();
     return answer;
   }
-  void Error(const std::string& text) override { player_.Error(text); }
-  void Info(const std::string& text) override { player_.Info(text); }
-  std::optional<int> PickFromList(const ui::ListDialog& list) override {
-    return player_.PickFromList(list);
-  }
 
  private:
-  Player& player_;
   std::shared_ptr<server::rdmGradeDistribuicao> object_;
   std::unique_ptr<server::HttpServer> server_;
   int port_ = 0;
@@ -537,11 +553,10 @@ TEST(HostInteractive, ADispatchTheServerDidNotAnswerIsOfferedAgain) {
 // The dialogs of a session in which another clerk dispatches every ready
 // item first, on the other transporter's vehicle, just as this clerk
 // confirms the dispatch.
-class DispatchedFirstElsewhere : public ui::Dialogs {
+class DispatchedFirstElsewhere : public ThroughPlayer {
  public:
   DispatchedFirstElsewhere(Player& player, std::shared_ptr<server::rdmGradeDistribuicao> object)
-      : player_(player), object_(std::move(object)) {}
-  const std::vector<std::string>& errors() const { return errors_; }
+      : ThroughPlayer(player), object_(std::move(object)) {}
 
   ui::Answer Question(const std::string& text) override {
     if (text.rfind("Os pedidos serão expedidos", 0) == 0) {
@@ -557,21 +572,11 @@ class DispatchedFirstElsewhere : public ui::Dialogs {
               .ToString();
       other.Call(server::kServerName, "ExpedirGrade", {"0001", grid, "ANA"});
     }
-    return player_.Question(text);
-  }
-  void Error(const std::string& text) override {
-    errors_.push_back(text);
-    player_.Error(text);
-  }
-  void Info(const std::string& text) override { player_.Info(text); }
-  std::optional<int> PickFromList(const ui::ListDialog& list) override {
-    return player_.PickFromList(list);
+    return ThroughPlayer::Question(text);
   }
 
  private:
-  Player& player_;
   std::shared_ptr<server::rdmGradeDistribuicao> object_;
-  std::vector<std::string> errors_;
 };
 
 // A dispatch refused because another grid took the same items first: the
