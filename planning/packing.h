@@ -158,7 +158,9 @@ struct SearchBudget {
 // half the last vehicle's at most, and a twelfth to list the loads); then,
 // before and after those steps, with loads the search itself put on
 // vehicles on its way (LoadPool, on its own steps: about three tenths of
-// the last vehicle's).
+// the last vehicle's). Where the pieces have one dimension and the
+// relaxation found every load itself (ColumnsPriceEveryLoad), the steps for
+// the last vehicle are not added once these fail.
 // REQUIRES: assignment[i] is the vehicle of pieces[i] and every vehicle's
 // pieces fit its room. Answers an assignment with no more vehicles in use
 // than the given one, every room respected. The same arguments give the

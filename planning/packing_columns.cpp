@@ -95,6 +95,11 @@ class ColumnSearch {
   std::uint64_t steps() const { return steps_; }
   bool prices() const { return dimension_ >= 0; }
 
+  // Whether every load is priced (ColumnsPriceEveryLoad).
+  bool PricesEveryLoad() const {
+    return (dimension_ == 0 || dimension_ == 1) && kinds_.size.size() <= kMaxKinds;
+  }
+
   ColumnOutcome Run(std::size_t vehicles, const std::vector<KindLoad>& known,
                     std::vector<std::uint32_t>& vehicle) {
     if (kinds_.size.size() > kMaxKinds) return ColumnOutcome::kUnknown;
@@ -451,11 +456,25 @@ class ColumnSearch {
       }
       return c.waste.Within(r.spare);
     };
+    // The usable loads' entries by row, one load after the other, so that
+    // the scans over every load (its reduced cost, its reference weight)
+    // read them in order: load u holds [entry_start[u], entry_start[u + 1]).
+    std::vector<std::size_t> entry_start{0};
+    std::vector<std::uint32_t> entry_row;
+    std::vector<double> entry_count;
+    auto use = [&](std::uint32_t c) {
+      usable.push_back(c);
+      for (const auto& [k, n] : columns_[c].kinds) {
+        entry_row.push_back(static_cast<std::uint32_t>(row_of[k]));
+        entry_count.push_back(n);
+      }
+      entry_start.push_back(entry_row.size());
+    };
     for (std::uint32_t c = 0; c < columns_.size(); ++c) {
       steps_ += columns_[c].kinds.size();
       if (fits(columns_[c])) {
         usable_of[c] = static_cast<std::int64_t>(usable.size());
-        usable.push_back(c);
+        use(c);
       }
     }
     // Where the pieces have more kinds than the explicit inverse is kept
@@ -608,8 +627,9 @@ class ColumnSearch {
       for (std::size_t u = 0; u < usable.size(); ++u) {
         if (in_basis[u]) continue;
         double a = 0;
-        for (const auto& [k, n] : columns_[usable[u]].kinds) a += row[row_of[k]] * n;
-        steps_ += columns_[usable[u]].kinds.size();
+        for (std::size_t e = entry_start[u]; e < entry_start[u + 1]; ++e)
+          a += row[entry_row[e]] * entry_count[e];
+        steps_ += entry_start[u + 1] - entry_start[u];
         load_weight[u] = std::max(load_weight[u], a * a * carry);
         heaviest = std::max(heaviest, load_weight[u]);
       }
@@ -759,8 +779,9 @@ class ColumnSearch {
       for (std::size_t u = 0; u < usable.size(); ++u) {
         if (in_basis[u]) continue;
         double rc = 1;
-        for (const auto& [k, n] : columns_[usable[u]].kinds) rc -= y[row_of[k]] * n;
-        steps_ += columns_[usable[u]].kinds.size();
+        for (std::size_t e = entry_start[u]; e < entry_start[u + 1]; ++e)
+          rc -= y[entry_row[e]] * entry_count[e];
+        steps_ += entry_start[u + 1] - entry_start[u];
         if (dense) {
           if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
         } else if (rc < -kPriceEps && rc * rc > most * load_weight[u]) {
@@ -822,7 +843,7 @@ class ColumnSearch {
           continue;
         }
         for (std::uint32_t c : added) {
-          usable.push_back(c);
+          use(c);
           in_basis.push_back(false);
           load_weight.push_back(1.0);
         }
@@ -992,6 +1013,10 @@ ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room
   const ColumnOutcome out = search.Run(vehicles, known, vehicle);
   steps = search.steps();
   return out;
+}
+
+bool ColumnsPriceEveryLoad(const std::vector<ExactSize>& sizes, ExactSize room) {
+  return !sizes.empty() && ColumnSearch(sizes, room, 0).PricesEveryLoad();
 }
 
 }  // namespace dg::planning

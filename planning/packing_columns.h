@@ -49,4 +49,10 @@ ColumnOutcome CoverByColumns(const std::vector<ExactSize>& sizes, ExactSize room
 // is given, and proves no target out of reach.
 bool ColumnsPriceLoads(const std::vector<ExactSize>& sizes, ExactSize room);
 
+// True where CoverByColumns finds the loads it lacks itself, every one the
+// prices may value (the pieces have one dimension, the room counts few enough
+// units of their sizes, the kinds are within what it relaxes): a rounding that
+// fails there has weighed every load, not only the known ones.
+bool ColumnsPriceEveryLoad(const std::vector<ExactSize>& sizes, ExactSize room);
+
 }  // namespace dg::planning

@@ -177,6 +177,26 @@ TEST(CoverByColumns, ProvesATargetOutOfReachThatTheSumAllows) {
   EXPECT_EQ(steps, 0u);
 }
 
+// The search gives up its own last steps where this holds, so it must hold
+// only where the relaxation finds every load itself.
+TEST(ColumnsPriceEveryLoad, OnlyWhereTheTableOfSumsHoldsEveryLoad) {
+  const std::vector<ExactSize> by_weight{Weight(40), Weight(60), Weight(25)};
+  EXPECT_TRUE(ColumnsPriceEveryLoad(by_weight, Weight(100)));
+  const std::vector<ExactSize> by_volume{{0, 40}, {0, 60}};
+  EXPECT_TRUE(ColumnsPriceEveryLoad(by_volume, ExactSize{0, 100}));
+  // Both dimensions: the relaxation prices them on a small room, but the
+  // search is still what fills most vehicles there.
+  EXPECT_FALSE(ColumnsPriceEveryLoad({{40, 30}, {60, 70}}, ExactSize{100, 100}));
+  // A size that shares no unit with the room: the table would count a
+  // billion units, and none is built.
+  EXPECT_FALSE(ColumnsPriceEveryLoad({Weight(40), {60'000'001, 0}}, Weight(1'000)));
+  // More kinds than the relaxation takes, and no pieces at all.
+  std::vector<ExactSize> many;
+  for (int i = 0; i < 1'100; ++i) many.push_back(Weight(1 + i % 1'100));
+  EXPECT_FALSE(ColumnsPriceEveryLoad(many, Weight(2'000)));
+  EXPECT_FALSE(ColumnsPriceEveryLoad({}, Weight(100)));
+}
+
 TEST(CoverByColumns, RoundsOverTheKnownLoadsInTwoDimensions) {
   // Two dimensions on a room of millions of units each way: no table of
   // sums, only the loads given. Four vehicles of (10, 10) and a millionth;
