@@ -502,20 +502,6 @@ std::string DispatchText(const std::string& grid, const Manifests& manifests) {
   return text;
 }
 
-// After a confirmed dispatch the host records it on the server (the grid
-// marked dispatched with the transport type and freight mode handed back,
-// and what it carries of each item), and leaves its loading manifests in
-// `manifest_dir` (when one is named and the view can print): the whole
-// grid's and one per vehicle. Answers the clerk's message; none when
-// nothing was dispatched or the dispatch was refused (the refusal went to
-// the error report). With `ask_again` (the desktop), a hand-off that did not
-// run (the server unreachable, the connection lost, the server too busy to
-// take it) is offered again until the clerk gives up: it is safe to repeat,
-// and a grid left undispatched is discarded, its whole distribution with
-// it, at the next launch. A hand-off the server ran and refused (another
-// grid dispatched the same items first) leaves a grid no one can dispatch
-// as it stands, on a screen already closed: it is given back at once, so
-// that its vehicles' room is free for the other clerks now.
 // The grid of a refused dispatch given back; what could not be done is
 // left to the next launch, as after a kill.
 void GiveBackRefused(const Backend& backend, const std::string& grid, std::ostream& out) {
@@ -530,6 +516,20 @@ void GiveBackRefused(const Backend& backend, const std::string& grid, std::ostre
   }
 }
 
+// After a confirmed dispatch the host records it on the server (the grid
+// marked dispatched with the transport type and freight mode handed back,
+// and what it carries of each item), and leaves its loading manifests in
+// `manifest_dir` (when one is named and the view can print): the whole
+// grid's and one per vehicle. Answers the clerk's message; none when
+// nothing was dispatched or the dispatch was refused (the refusal went to
+// the error report). With `ask_again` (the desktop), a hand-off that did not
+// run (the server unreachable, the connection lost, the server too busy to
+// take it) is offered again until the clerk gives up: it is safe to repeat,
+// and a grid left undispatched is discarded, its whole distribution with
+// it, at the next launch. A hand-off the server ran and refused (another
+// grid dispatched the same items first) leaves a grid no one can dispatch
+// as it stands, on a screen already closed: it is given back at once, so
+// that its vehicles' room is free for the other clerks now.
 std::optional<std::string> Dispatch(Backend& backend, const ScreenModule& module,
                                     const HostServices& services, const HandBack& values,
                                     const Display& display, const std::string& manifest_dir,
