@@ -351,6 +351,20 @@ struct DispatchDay {
   Player player{session, trace, [](const std::string&, data::Variant*) { return false; }};
 };
 
+// Another clerk's grid over every item of `ready` (branch 0001), on the
+// vehicles of `transporter`, dispatched.
+void DispatchEveryItem(server::InProcessTransport& transport, data::DataPacket ready,
+                       const std::string& transporter) {
+  for (auto& row : ready.rows) row[ready.FieldIndex("IDCHECK")] = data::Variant("S");
+  const std::string grid =
+      transport
+          .Call(server::kServerName, "DistribuiQuantidades",
+                {data::Variant(ready), "IDCHECK = 'S'", transporter, "", "ANA", "0001"})
+          .args[3]
+          .ToString();
+  transport.Call(server::kServerName, "ExpedirGrade", {"0001", grid, "ANA"});
+}
+
 // On the desktop, a dispatch is recorded on the server (the grid and what it
 // carries of each item), each vehicle's manifest is written beside the
 // grid's, and the clerk reads one message naming the grid and where each
@@ -413,15 +427,7 @@ TEST(HostInteractive, ADispatchIsRecordedAndToldToTheClerkWithEachVehiclesManife
   // Once P4 is dispatched too, a launch finds nothing to dispatch: the clerk
   // is told so and no screen opens (it would take a grid number under no
   // branch and refuse the transporter with the dispatched grid's number).
-  data::DataPacket rest = ready;
-  rest.rows[0][rest.FieldIndex("IDCHECK")] = data::Variant("S");
-  const std::string last =
-      transport
-          .Call(server::kServerName, "DistribuiQuantidades",
-                {data::Variant(rest), "IDCHECK = 'S'", "J11222333000181", "", "ANA", "0001"})
-          .args[3]
-          .ToString();
-  transport.Call(server::kServerName, "ExpedirGrade", {"0001", last, "ANA"});
+  DispatchEveryItem(transport, ready, "J11222333000181");
   const Session none = ParseSession(json::parse(R"({"steps": []})"), ".");
   std::ostringstream none_trace;
   Trace told_trace(&none_trace);
@@ -561,16 +567,9 @@ class DispatchedFirstElsewhere : public ThroughPlayer {
   ui::Answer Question(const std::string& text) override {
     if (text.rfind("Os pedidos serão expedidos", 0) == 0) {
       server::InProcessTransport other(object_, "ANA");
-      data::DataPacket ready =
-          other.Call(server::kServerName, "GetItensExpedicao", {"0001"}).result.AsPacket();
-      for (auto& row : ready.rows) row[ready.FieldIndex("IDCHECK")] = data::Variant("S");
-      const std::string grid =
-          other
-              .Call(server::kServerName, "DistribuiQuantidades",
-                    {data::Variant(ready), "IDCHECK = 'S'", "F12345678909", "", "ANA", "0001"})
-              .args[3]
-              .ToString();
-      other.Call(server::kServerName, "ExpedirGrade", {"0001", grid, "ANA"});
+      DispatchEveryItem(
+          other, other.Call(server::kServerName, "GetItensExpedicao", {"0001"}).result.AsPacket(),
+          "F12345678909");
     }
     return ThroughPlayer::Question(text);
   }
