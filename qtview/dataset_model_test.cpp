@@ -204,6 +204,30 @@ TEST_F(DatasetModelTest, GridEditorsFollowTheColumn) {
 // opens the cell's editor holding just that key, not the field's formatted
 // value ("7", never "7,000" to type on after), and a number begun with its
 // separator (",5") opens the editor too, though "," is no value yet.
+// The record moved from code (a search dialog positions the dataset, a
+// refresh reloads it) is the one the clerk sees: the view scrolls to it.
+TEST_F(DatasetModelTest, TheViewScrollsToTheRecordMovedFromCode) {
+  for (int n = 0; n < 200; ++n) {
+    ds.Append();
+    ds.FieldByName("NRPEDIDO").SetAsString(std::to_string(1000 + n));
+    ds.Post();
+  }
+  GridView view(*grid, nullptr);
+  ShowOnQuantity(view);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  const auto shown = [&view] {
+    const QRect cell = view.visualRect(view.currentIndex());
+    return view.currentIndex().isValid() && view.viewport()->rect().contains(cell);
+  };
+  for (int rec : {180, 2, 150}) {
+    ds.SetRecNo(rec);
+    view.SyncFromGrid();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rec - 1, view.currentIndex().row());
+    EXPECT_TRUE(shown()) << "record " << rec;
+  }
+}
+
 TEST_F(DatasetModelTest, TypingIntoANumberCellGoesOnFromTheKeysTyped) {
   GridView view(*grid, nullptr);
   ShowOnQuantity(view);

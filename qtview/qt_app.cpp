@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
@@ -195,10 +196,17 @@ void QtWindowSystem::AddCommands(FormView& view) {
 std::optional<std::string> AskSavePath(const std::string& title, const std::string& suggested,
                                        const std::string& filter) {
   EnsureApplication();
-  const QString path = QFileDialog::getSaveFileName(QApplication::activeWindow(), QtText(title),
-                                                    QtText(suggested), QtText(filter));
-  if (path.isEmpty()) return std::nullopt;
-  return StdText(path);
+  QFileDialog dialog(QApplication::activeWindow(), QtText(title), QtText(suggested),
+                     QtText(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // A name typed without an extension gets the filter's ("romaneio-hoje"
+  // is saved as romaneio-hoje.pdf), as the list shows only files with it.
+  static const QRegularExpression kFirstExtension(QStringLiteral("\\*\\.(\\w+)"));
+  const QRegularExpressionMatch extension = kFirstExtension.match(QtText(filter));
+  if (extension.hasMatch()) dialog.setDefaultSuffix(extension.captured(1));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return StdText(dialog.selectedFiles().front());
 }
 
 std::optional<std::pair<std::string, std::string>> AskSignIn(const std::string& server,

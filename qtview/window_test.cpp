@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -56,6 +58,30 @@ TEST(QtDialogsTest, QuestionsErrorsAndListsInPortuguese) {
   dialogs.AnswerAutomatically(ui::Answer::No);
   EXPECT_EQ(std::nullopt, dialogs.PickFromList(list));
   EXPECT_EQ("list: Transportadora (2 rows) -> none", dialogs.Shown().back());
+}
+
+// The manifest's save dialog: a name typed without an extension gets the
+// filter's (the list shows only those files, so a clerk would not find it
+// again), a name with it is kept as typed, and Escape saves nothing.
+TEST(QtDialogsTest, ANameSavedWithoutItsExtensionGetsTheFiltersOwn) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const auto answer = [&](const QString& typed, Qt::Key key) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(nullptr, dialog);
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(nullptr, name);
+      name->setText(typed);
+      QTest::keyClick(name, key);
+    });
+    return AskSavePath("Salvar Romaneio de Carga",
+                       (dir.path() + "/romaneio-0001-000001.pdf").toStdString(), "PDF (*.pdf)");
+  };
+  const std::string folder = dir.path().toStdString() + "/";
+  EXPECT_EQ(folder + "romaneio-hoje.pdf", answer("romaneio-hoje", Qt::Key_Return));
+  EXPECT_EQ(folder + "rota.1.pdf", answer("rota.1.pdf", Qt::Key_Return));
+  EXPECT_EQ(std::nullopt, answer("nada", Qt::Key_Escape));
 }
 
 // The sign-in dialog: the refusal shown as the server said it, the
