@@ -159,9 +159,23 @@ std::string RecordDispatch(Session& s, const std::string& branch, const std::str
   const auto items = BranchItems(s, branch, Keys(carried));
   const auto excess = Excess(carried, items);
   if (!excess.empty()) {
+    // The cause named is the one the records show: another grid's dispatch
+    // where the items were dispatched since, the book's own quantities
+    // where they were only lowered (an import); none where both or neither.
+    std::size_t dispatched_since = 0, lowered = 0;
+    for (const ItemExcess& e : excess) {
+      if (!e.held) continue;
+      ++(items.at(e.key).dispatched > 0 ? dispatched_since : lowered);
+    }
+    const char* cause = dispatched_since == excess.size()
+                            ? ", pois outra grade já expediu estes itens:"
+                        : lowered == excess.size()
+                            ? ", pois a quantidade a expedir destes itens diminuiu depois da "
+                              "distribuição:"
+                            : ":";
     throw Error(ExcessText("A grade " + grid +
-                               " não pode ser expedida: levaria mais do que resta a expedir, "
-                               "pois outra grade já expediu estes itens:",
+                               " não pode ser expedida: levaria mais do que resta a expedir" +
+                               cause,
                            excess));
   }
   // The note lists what fits of the items, then counts the rest.

@@ -194,6 +194,22 @@ TEST_P(LedgerTest, TwoClerksOverTheSameItemsTheFirstDispatchWins) {
   });
 }
 
+// The refusal names the cause the records show: an item lowered in the book
+// after the distribution (an import) was dispatched by no other grid.
+TEST_P(LedgerTest, ADispatchOverAnItemLoweredInTheBookSaysSo) {
+  const std::string grid = Distribute(*ana_, kKey, Ready(), "ANA");
+  db_.storage()->Transact(TxKind::Write, [&](Session& s) {
+    s.Exec("UPDATE ITEMPEDIDO SET QTDEAEXP = 1 WHERE NRPEDIDO = 'P2' AND NRITEMPED = '1'");
+  });
+  const std::string before = Ledger();
+  EXPECT_EQ("A grade " + grid +
+                " não pode ser expedida: levaria mais do que resta a expedir, pois a quantidade "
+                "a expedir destes itens diminuiu depois da distribuição: item P2 / 1: resta 1 a "
+                "expedir, seriam levados 3. Nada foi gravado.",
+            Failure(*ana_, "ExpedirGrade", {"0001", grid, "ANA"}));
+  EXPECT_EQ(before, Ledger());
+}
+
 // After another grid dispatched the items, the open grid can neither carry
 // more of them by a save nor by an allocation, and a new distribution of the
 // stale list is refused too; each refusal names the item and what is left.
