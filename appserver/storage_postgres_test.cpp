@@ -159,11 +159,11 @@ TEST_F(PostgresStorageTest, TransactionsCommitOrRollBackWhole) {
 }
 
 // A read's BEGIN leaves with its first statement. The read still holds one
-// snapshot over all its statements; a read that runs no statement, or fails
-// before or at its first, leaves its connection ready for the next
-// transaction of any kind; and a connection lost since the last call fails
-// that call at once (no wait for results that never come), its successor
-// being served on a new one.
+// snapshot over all its statements and ends its transaction with the call;
+// a read that runs no statement, or fails before or at its first, leaves
+// its connection ready for the next transaction of any kind; and a
+// connection lost since the last call fails that call at once (no wait for
+// results that never come), its successor being served on a new one.
 TEST_F(PostgresStorageTest, AReadsBeginSentWithItsFirstStatementKeepsTheReadWhole) {
   auto single = OpenStorage(db_.path(), 1);
   const auto count = [](Session& s) {
@@ -196,6 +196,14 @@ TEST_F(PostgresStorageTest, AReadsBeginSentWithItsFirstStatementKeepsTheReadWhol
   std::int64_t pid = 0;
   single->Transact(TxKind::Read,
                    [&](Session& s) { pid = s.Query("SELECT pg_backend_pid()")[0][0].ToInt64(); });
+  // The session holds no transaction (and no snapshot) once the call is
+  // over.
+  std::string state;
+  for (int i = 0; i < 200 && state != "idle"; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    state = Rows("SELECT state FROM pg_stat_activity WHERE pid = ?", {Value(pid)})[0][0].ToString();
+  }
+  EXPECT_EQ("idle", state);
   Rows("SELECT pg_terminate_backend(?)", {Value(pid)});
   EXPECT_THROW(single->Transact(TxKind::Read, count), StorageError);
   single->Transact(TxKind::Read, [&](Session& s) { EXPECT_EQ(2, count(s)); });
