@@ -124,11 +124,25 @@ class Connection {
   const std::string& first_failure() const { return first_failure_; }
   void ClearFailure() { first_failure_.clear(); }
 
-  // A statement without parameters whose rows, if any, are dropped.
+  // A statement without parameters whose rows, if any, are dropped; after
+  // a BEGIN left waiting (BeginWithNext), in the same round trip.
   void Run(const std::string& sql) {
     if (!conn_) throw StorageError("the database connection is closed");
+    if (!pending_begin_.empty()) {
+      const std::string both = std::exchange(pending_begin_, {}) + "; " + sql;
+      Check(Result(PQexec(conn_, both.c_str()), PQclear), both);
+      return;
+    }
     Check(Result(PQexec(conn_, sql.c_str()), PQclear), sql);
   }
+
+  // The transaction's BEGIN leaves with its first statement, in one round
+  // trip instead of two: a read's snapshot is taken by that statement
+  // either way.
+  void BeginWithNext(std::string begin) { pending_begin_ = std::move(begin); }
+  // Forgets a BEGIN still waiting; true when there was one (the
+  // transaction ran no statement: there is nothing to commit or roll back).
+  bool DropPendingBegin() { return !std::exchange(pending_begin_, {}).empty(); }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params, int* changes) {
     const Statement& st = Prepared(sql);
@@ -141,11 +155,13 @@ class Connection {
     std::vector<const char*> values;
     for (const auto& t : texts) values.push_back(t ? t->c_str() : nullptr);
     const int n = static_cast<int>(values.size());
-    Result res(st.name.empty()
-                   ? PQexecParams(conn_, st.numbered.c_str(), n, nullptr, values.data(), nullptr,
-                                  nullptr, 0)
-                   : PQexecPrepared(conn_, st.name.c_str(), n, values.data(), nullptr, nullptr, 0),
-               PQclear);
+    Result res = pending_begin_.empty()
+                     ? Result(st.name.empty() ? PQexecParams(conn_, st.numbered.c_str(), n, nullptr,
+                                                             values.data(), nullptr, nullptr, 0)
+                                              : PQexecPrepared(conn_, st.name.c_str(), n,
+                                                               values.data(), nullptr, nullptr, 0),
+                              PQclear)
+                     : AfterBegin(std::exchange(pending_begin_, {}), st, n, values.data());
     Check(res, sql);
     std::vector<Row> rows;
     const int count = PQntuples(res.get()), columns = PQnfields(res.get());
@@ -178,6 +194,59 @@ class Connection {
     bool grows = false;  // an INSERT: the rows it changes are rows the table gains
   };
 
+  // Sends `begin` and the statement in one pipeline and answers the
+  // statement's result, after checking the BEGIN's. Whatever fails, the
+  // connection leaves pipeline mode, or is closed.
+  Result AfterBegin(const std::string& begin, const Statement& st, int n,
+                    const char* const* values) {
+    if (PQenterPipelineMode(conn_) != 1) {
+      // Not idle (never so here): one round trip each, as before.
+      Check(Result(PQexec(conn_, begin.c_str()), PQclear), begin);
+      return Result(st.name.empty() ? PQexecParams(conn_, st.numbered.c_str(), n, nullptr, values,
+                                                   nullptr, nullptr, 0)
+                                    : PQexecPrepared(conn_, st.name.c_str(), n, values, nullptr,
+                                                     nullptr, 0),
+                    PQclear);
+    }
+    const bool sent =
+        PQsendQueryParams(conn_, begin.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+        (st.name.empty() ? PQsendQueryParams(conn_, st.numbered.c_str(), n, nullptr, values,
+                                             nullptr, nullptr, 0)
+                         : PQsendQueryPrepared(conn_, st.name.c_str(), n, values, nullptr,
+                                               nullptr, 0)) == 1 &&
+        PQpipelineSync(conn_) == 1;
+    // The results come query by query, each ended by a null, then the
+    // sync's. Two nulls in a row mean the connection has nothing more to
+    // give (lost): the loop ends there rather than wait for ever.
+    Result begun(nullptr, PQclear), answer(nullptr, PQclear);
+    bool synced = false;
+    int query = 0, nulls = 0;
+    while (sent && !synced && nulls < 2) {
+      Result r(PQgetResult(conn_), PQclear);
+      if (!r) {
+        ++nulls;
+        ++query;
+        continue;
+      }
+      nulls = 0;
+      if (PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) {
+        synced = true;
+      } else if (query == 0 && !begun) {
+        begun = std::move(r);
+      } else if (query == 1 && !answer) {
+        answer = std::move(r);
+      }
+    }
+    if (!synced || PQexitPipelineMode(conn_) != 1) {
+      const std::string text = PQerrorMessage(conn_);
+      Close();
+      if (first_failure_.empty()) first_failure_ = "?";
+      throw StorageError("the database connection failed: " + text + " [" + begin + "]");
+    }
+    Check(begun, begin);
+    return answer;
+  }
+
   const Statement& Prepared(const std::string& sql) {
     auto it = cache_.find(sql);
     if (it != cache_.end()) return it->second;
@@ -205,6 +274,7 @@ class Connection {
   }
 
   PGconn* conn_;
+  std::string pending_begin_;  // see BeginWithNext
   std::map<std::string, Statement> cache_;
   std::string first_failure_;
   std::map<std::string, long long> written_;
@@ -353,16 +423,21 @@ class PostgresStorage : public Storage {
       try {
         if (session_lock) conn->Run(take);
         locked = session_lock;
-        conn->Run(lock_in_transaction
-                      ? std::string(BeginText(mode)) + "; SELECT pg_advisory_xact_lock_shared(" + lock
-                      : std::string(BeginText(mode)));
+        if (mode == Mode::Read) {
+          conn->BeginWithNext(BeginText(mode));
+        } else {
+          conn->Run(lock_in_transaction
+                        ? std::string(BeginText(mode)) + "; SELECT pg_advisory_xact_lock_shared(" +
+                              lock
+                        : std::string(BeginText(mode)));
+        }
         PostgresSession session(*conn);
         work(session);
-        conn->Run("COMMIT");
+        if (!conn->DropPendingBegin()) conn->Run("COMMIT");
       } catch (...) {
         const std::string failure = conn->first_failure();
         try {
-          conn->Run("ROLLBACK");
+          if (!conn->DropPendingBegin()) conn->Run("ROLLBACK");
           if (locked) conn->Run(give);
         } catch (const StorageError&) {
           // The session is in an unknown state: closed below, which frees

@@ -158,6 +158,57 @@ TEST_F(PostgresStorageTest, TransactionsCommitOrRollBackWhole) {
   EXPECT_EQ("kept:null:null:null ", Probe());
 }
 
+// A read's BEGIN leaves with its first statement. The read still holds one
+// snapshot over all its statements and ends its transaction with the call;
+// a read that runs no statement, or fails before or at its first, leaves
+// its connection ready for the next transaction of any kind; and a
+// connection lost since the last call fails that call at once (no wait for
+// results that never come), its successor being served on a new one.
+TEST_F(PostgresStorageTest, AReadsBeginSentWithItsFirstStatementKeepsTheReadWhole) {
+  auto single = OpenStorage(db_.path(), 1);
+  const auto count = [](Session& s) {
+    return s.Query("SELECT COUNT(*) FROM probe")[0][0].ToInt64();
+  };
+  const auto insert = [](Storage& storage, const std::string& key) {
+    storage.Transact(TxKind::Write,
+                     [&](Session& s) { s.Exec("INSERT INTO probe (k) VALUES (?)", {Value(key)}); });
+  };
+  single->Transact(TxKind::Read, [&](Session& s) {
+    const std::int64_t before = count(s);
+    insert(*db_.storage(), "meanwhile");
+    EXPECT_EQ(before, count(s));
+  });
+  EXPECT_EQ(1, Rows("SELECT COUNT(*) FROM probe")[0][0].ToInt64());
+
+  single->Transact(TxKind::Read, [](Session&) {});
+  EXPECT_THROW(single->Transact(TxKind::Read, [](Session&) { throw Error("refused at once"); }),
+               Error);
+  try {
+    single->Transact(TxKind::Read, [](Session& s) { s.Query("SELECT k FROM nowhere"); });
+    ADD_FAILURE() << "a read of a missing table answered";
+  } catch (const StorageError& e) {
+    EXPECT_NE(std::string(e.what()).find("SELECT k FROM nowhere"), std::string::npos) << e.what();
+  }
+  // The next write on the same connection writes, and the next read sees it.
+  insert(*single, "after");
+  single->Transact(TxKind::Read, [&](Session& s) { EXPECT_EQ(2, count(s)); });
+
+  std::int64_t pid = 0;
+  single->Transact(TxKind::Read,
+                   [&](Session& s) { pid = s.Query("SELECT pg_backend_pid()")[0][0].ToInt64(); });
+  // The session holds no transaction (and no snapshot) once the call is
+  // over.
+  std::string state;
+  for (int i = 0; i < 200 && state != "idle"; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    state = Rows("SELECT state FROM pg_stat_activity WHERE pid = ?", {Value(pid)})[0][0].ToString();
+  }
+  EXPECT_EQ("idle", state);
+  Rows("SELECT pg_terminate_backend(?)", {Value(pid)});
+  EXPECT_THROW(single->Transact(TxKind::Read, count), StorageError);
+  single->Transact(TxKind::Read, [&](Session& s) { EXPECT_EQ(2, count(s)); });
+}
+
 // The connection breaking between the commit and giving the writer lock
 // back: the write is in, so the call succeeds (a clerk told otherwise would
 // do it twice), and the lock goes with the connection. The break is staged
