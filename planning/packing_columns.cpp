@@ -7,6 +7,9 @@
 #include <map>
 #include <numeric>
 #include <unordered_set>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "planning/packing_basis.h"
 #include "planning/packing_cover.h"
@@ -198,6 +201,83 @@ class ColumnSearch {
     }
   }
 
+  // One step of a table of sums: `offer` (a smaller sum's value with the
+  // item added) against the value `here` the sum has without the item.
+  // Written without branches: which one wins follows the prices, so a
+  // branch per cell is often mispredicted. A sum not reached yet is worth
+  // minus infinity, so it offers nothing.
+  static bool Better(double offer, double& here) {
+    const bool better = offer > here;
+    here = better ? offer : here;
+    return better;
+  }
+
+  // Writes the bits of one item's row of taken_, the sums visited from the
+  // highest down: a word is gathered in a register and stored once.
+  class TakenRow {
+   public:
+    explicit TakenRow(std::uint64_t* row) : row_(row) {}
+    void Put(std::size_t sum, bool taken) {
+      const std::size_t word = sum >> 6;
+      if (word != word_) {
+        Flush();
+        word_ = word;
+      }
+      bits_ |= std::uint64_t{taken} << (sum & 63);
+    }
+    void Flush() {
+      if (word_ != kNoWord) row_[word_] |= bits_;
+      bits_ = 0;
+    }
+
+   private:
+    static constexpr std::size_t kNoWord = std::numeric_limits<std::size_t>::max();
+    std::uint64_t* row_;
+    std::size_t word_ = kNoWord;
+    std::uint64_t bits_ = 0;
+  };
+
+  // One item of `units` worth `value` added to the table of one dimension
+  // (value_, sums 0 to `high`), from the highest sum down so that each sum
+  // reads the smaller one before the item; its bits go to `row`. Two sums
+  // at a time where the processor has the instructions: each reads sums
+  // below both, so they are the same steps as one at a time.
+  void AddToTable(std::int64_t units, double value, std::int64_t high, std::uint64_t* row) {
+    double* table = value_.data();
+    const auto u = static_cast<std::size_t>(units);
+    std::int64_t s = high;
+    while (s >= units) {
+      const std::int64_t low = std::max(units, s & ~std::int64_t{63});
+      std::uint64_t bits = 0;
+#if defined(__SSE2__)
+      const __m128d add = _mm_set1_pd(value);
+      for (; s - 1 >= low; s -= 2) {
+        const auto sum = static_cast<std::size_t>(s - 1);
+        const __m128d here = _mm_loadu_pd(table + sum);
+        const __m128d offer = _mm_add_pd(_mm_loadu_pd(table + sum - u), add);
+        // max(offer, here) is offer > here ? offer : here, as Better.
+        _mm_storeu_pd(table + sum, _mm_max_pd(offer, here));
+        bits |= static_cast<std::uint64_t>(_mm_movemask_pd(_mm_cmpgt_pd(offer, here)))
+                << (sum & 63);
+      }
+#endif
+      for (; s >= low; --s) {
+        const auto sum = static_cast<std::size_t>(s);
+        bits |= std::uint64_t{Better(table[sum - u] + value, table[sum])} << (sum & 63);
+      }
+      row[static_cast<std::size_t>(low) >> 6] |= bits;
+    }
+  }
+
+  void ClearTaken(std::size_t items, std::size_t width) {
+    taken_words_ = width / 64 + 1;
+    taken_.assign(items * taken_words_, 0);
+  }
+
+  bool Taken(std::size_t item, std::size_t sum) const {
+    return (taken_[item * taken_words_ + (sum >> 6)] >> (sum & 63)) & 1;
+  }
+
   // The loads of the residual's pieces, within its spare, that the prices
   // `y` (per kind) value above 1, the most valued first, added to the loads;
   // `best` receives the largest value of any such load. False without a
@@ -229,19 +309,12 @@ class ColumnSearch {
     const double none = -std::numeric_limits<double>::infinity();
     value_.assign(width, none);
     value_[0] = 0;
-    taken_.assign(items.size() * width, false);
+    ClearTaken(items.size(), width);
     for (std::size_t i = 0; i < items.size(); ++i) {
       const Item& it = items[i];
       if (it.units > high) continue;
       steps_ += static_cast<std::uint64_t>(high - it.units + 1);
-      for (std::int64_t s = high; s >= it.units; --s) {
-        const double from = value_[static_cast<std::size_t>(s - it.units)];
-        if (from == none) continue;
-        if (from + it.value > value_[static_cast<std::size_t>(s)]) {
-          value_[static_cast<std::size_t>(s)] = from + it.value;
-          taken_[i * width + static_cast<std::size_t>(s)] = true;
-        }
-      }
+      AddToTable(it.units, it.value, high, &taken_[i * taken_words_]);
     }
     best = none;
     std::vector<std::int64_t> sums;
@@ -259,7 +332,7 @@ class ColumnSearch {
       std::vector<std::uint32_t> count(r.demand.size(), 0);
       std::int64_t s = sum;
       for (std::size_t i = items.size(); i-- > 0 && s > 0;) {
-        if (!taken_[i * width + static_cast<std::size_t>(s)]) continue;
+        if (!Taken(i, static_cast<std::size_t>(s))) continue;
         count[items[i].kind] += items[i].count;
         s -= items[i].units;
       }
@@ -364,24 +437,22 @@ class ColumnSearch {
     const double none = -std::numeric_limits<double>::infinity();
     value_.assign(width, none);
     value_[0] = 0;
-    taken_.assign(items.size() * width, false);
+    ClearTaken(items.size(), width);
     for (std::size_t i = 0; i < items.size(); ++i) {
       const Item& it = items[i];
       if (it.w > high_w || it.v > high_v) continue;
       const auto shift = static_cast<std::size_t>(it.w) * row + static_cast<std::size_t>(it.v);
       steps_ += static_cast<std::uint64_t>(high_w - it.w + 1) *
                 static_cast<std::uint64_t>(high_v - it.v + 1);
+      TakenRow taken(&taken_[i * taken_words_]);
+      double* value = value_.data();
       for (std::int64_t a = high_w; a >= it.w; --a) {
         for (std::int64_t b = high_v; b >= it.v; --b) {
           const std::size_t cell = static_cast<std::size_t>(a) * row + static_cast<std::size_t>(b);
-          const double from = value_[cell - shift];
-          if (from == none) continue;
-          if (from + it.value > value_[cell]) {
-            value_[cell] = from + it.value;
-            taken_[i * width + cell] = true;
-          }
+          taken.Put(cell, Better(value[cell - shift] + it.value, value[cell]));
         }
       }
+      taken.Flush();
     }
     best = none;
     std::vector<std::size_t> sums;
@@ -402,7 +473,7 @@ class ColumnSearch {
       std::vector<std::uint32_t> count(r.demand.size(), 0);
       std::size_t s = sum;
       for (std::size_t i = items.size(); i-- > 0 && s > 0;) {
-        if (!taken_[i * width + s]) continue;
+        if (!Taken(i, s)) continue;
         count[items[i].kind] += items[i].count;
         s -= static_cast<std::size_t>(items[i].w) * row + static_cast<std::size_t>(items[i].v);
       }
@@ -524,16 +595,25 @@ class ColumnSearch {
       });
       for (std::size_t i = 1; i < m; ++i) swaps.emplace_back(by_size[i - 1], by_size[i]);
     }
-    std::vector<bool> swap_in_basis(swaps.size(), false);
+    // A byte a flag: the scans over every load read them once per pivot.
+    std::vector<char> swap_in_basis(swaps.size(), false);
     auto cost = [&](std::size_t i) {
       return basic[i] == -1 ? stand_in[i] : (basic[i] < -1 ? 0.0 : 1.0);
     };
-    std::vector<bool> in_basis(usable.size(), false);
+    std::vector<char> in_basis(usable.size(), false);
     // With the factors: the reference weights of the loads (by their number
     // in usable) and the exchanges, and the leaving row of the inverse.
     std::vector<double> load_weight(usable.size(), 1.0), swap_weight(swaps.size(), 1.0), rho;
     if (!dense) rho.assign(m, 0.0);
     bool prices_fresh = true;  // y computed from the costs since the last pivot
+    // Every change of the prices y counts here. With the factors, the scan
+    // for the reference weights after a pivot also works out the reduced
+    // costs under the new prices, which the next scan for the entering
+    // column then reads instead of summing the loads' entries again: the
+    // same sums in the same order, one pass over the entries fewer.
+    std::uint64_t prices_version = 1;
+    std::vector<double> reduced_cost;
+    std::vector<std::uint64_t> reduced_at;  // the prices' version of each
     // What the perturbation may add to the value: at the optimum the value is
     // the prices times the perturbed demand, and on the sparse path the
     // prices of pieces that fill a vehicle only together may exceed 1, so
@@ -593,6 +673,7 @@ class ColumnSearch {
     // the inverse, so that the errors of their updates do not add up; or
     // from the factors.
     auto recompute = [&] {
+      ++prices_version;
       if (!dense) {
         for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
         transposed(y);
@@ -624,15 +705,35 @@ class ColumnSearch {
       const double carry = entering_weight / (alpha * alpha);
       const std::vector<double>& row = rho;
       double heaviest = 0;
-      for (std::size_t u = 0; u < usable.size(); ++u) {
-        if (in_basis[u]) continue;
-        double a = 0;
-        for (std::size_t e = entry_start[u]; e < entry_start[u + 1]; ++e)
-          a += row[entry_row[e]] * entry_count[e];
-        steps_ += entry_start[u + 1] - entry_start[u];
-        load_weight[u] = std::max(load_weight[u], a * a * carry);
-        heaviest = std::max(heaviest, load_weight[u]);
+      reduced_cost.resize(usable.size(), 0.0);
+      reduced_at.resize(usable.size(), 0);
+      // Plain pointers, so that the stores below do not make the compiler
+      // read the vectors' own pointers again for every entry.
+      const std::size_t* start = entry_start.data();
+      const std::uint32_t* entry = entry_row.data();
+      const double* count = entry_count.data();
+      const double* price = y.data();
+      const double* pivot_row = row.data();
+      const char* basic_load = in_basis.data();
+      double* weight = load_weight.data();
+      double* rc_of = reduced_cost.data();
+      std::uint64_t* rc_at = reduced_at.data();
+      const std::size_t loads = usable.size();
+      std::uint64_t scanned = 0;
+      for (std::size_t u = 0; u < loads; ++u) {
+        if (basic_load[u]) continue;
+        double a = 0, rc = 1;
+        for (std::size_t e = start[u]; e < start[u + 1]; ++e) {
+          a += pivot_row[entry[e]] * count[e];
+          rc -= price[entry[e]] * count[e];
+        }
+        rc_of[u] = rc;
+        rc_at[u] = prices_version;
+        scanned += start[u + 1] - start[u];
+        weight[u] = std::max(weight[u], a * a * carry);
+        heaviest = std::max(heaviest, weight[u]);
       }
+      steps_ += scanned;
       for (std::size_t d = 0; d < swaps.size(); ++d) {
         if (swap_in_basis[d]) continue;
         const double a = row[swaps[d].second] - row[swaps[d].first];
@@ -714,6 +815,7 @@ class ColumnSearch {
         }
         x[leave] = ratio;
         for (std::size_t j = 0; j < m; ++j) y[j] += reduced * pivot_row[j];
+        ++prices_version;
         steps_ += m2;
       } else {
         // The leaving row of the inverse (before the change): it moves the
@@ -727,6 +829,7 @@ class ColumnSearch {
         const double alpha = w[leave];
         const double step = reduced / alpha;
         for (std::size_t i = 0; i < m; ++i) y[i] += step * rho[i];
+        ++prices_version;
         steps_ += m;
         prices_fresh = false;
         reweigh(enter, leave, alpha);
@@ -753,6 +856,7 @@ class ColumnSearch {
         // The prices anew, so that the errors of their updates do not add up.
         for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
         transposed(y);
+        ++prices_version;
         prices_fresh = true;
       }
       return true;
@@ -776,17 +880,35 @@ class ColumnSearch {
       bool entering = false;
       double least = -kPriceEps;
       double most = 0;
-      for (std::size_t u = 0; u < usable.size(); ++u) {
-        if (in_basis[u]) continue;
-        double rc = 1;
-        for (std::size_t e = entry_start[u]; e < entry_start[u + 1]; ++e)
-          rc -= y[entry_row[e]] * entry_count[e];
-        steps_ += entry_start[u + 1] - entry_start[u];
-        if (dense) {
-          if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
-        } else if (rc < -kPriceEps && rc * rc > most * load_weight[u]) {
-          most = rc * rc / load_weight[u], enter = static_cast<std::int64_t>(u), entering = true;
+      {
+        const std::size_t* start = entry_start.data();
+        const std::uint32_t* entry = entry_row.data();
+        const double* count = entry_count.data();
+        const double* price = y.data();
+        const char* basic_load = in_basis.data();
+        const double* weight = load_weight.data();
+        const std::size_t loads = usable.size();
+        // Reduced costs the last pivot's scan left under these prices.
+        const std::size_t known = reduced_at.size();
+        const double* rc_of = reduced_cost.data();
+        const std::uint64_t* rc_at = reduced_at.data();
+        std::uint64_t scanned = 0;
+        for (std::size_t u = 0; u < loads; ++u) {
+          if (basic_load[u]) continue;
+          double rc = 1;
+          if (u < known && rc_at[u] == prices_version) {
+            rc = rc_of[u];
+          } else {
+            for (std::size_t e = start[u]; e < start[u + 1]; ++e) rc -= price[entry[e]] * count[e];
+          }
+          scanned += start[u + 1] - start[u];
+          if (dense) {
+            if (rc < least) least = rc, enter = static_cast<std::int64_t>(u), entering = true;
+          } else if (rc < -kPriceEps && rc * rc > most * weight[u]) {
+            most = rc * rc / weight[u], enter = static_cast<std::int64_t>(u), entering = true;
+          }
         }
+        steps_ += scanned;
       }
       for (std::size_t d = 0; d < swaps.size(); ++d) {
         if (swap_in_basis[d]) continue;
@@ -803,6 +925,7 @@ class ColumnSearch {
         // and the pricing done on prices computed anew.
         for (std::size_t i = 0; i < m; ++i) y[i] = cost(i);
         transposed(y);
+        ++prices_version;
         prices_fresh = true;
         continue;
       }
@@ -990,7 +1113,10 @@ class ColumnSearch {
   std::int64_t unit_volume_ = 1, table_volume_ = 0;
   std::vector<std::int64_t> kind_units_, kind_volume_units_;
   std::vector<double> value_;
-  std::vector<bool> taken_;
+  // Per item of the last table, a bit per sum: whether the item is taken in
+  // the best load of that sum; taken_words_ words an item.
+  std::vector<std::uint64_t> taken_;
+  std::size_t taken_words_ = 0;
   std::vector<Column> columns_;
   std::unordered_set<std::uint64_t> keys_;
   std::vector<std::uint32_t> fixed_;
