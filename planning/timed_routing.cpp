@@ -190,7 +190,6 @@ double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, s
   const VehicleDay& day = m.Day(v);
   const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
   const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
-  const double dist_delta = m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
   // From the departure before the new stop (at the start, from the branch
   // once loaded: leaving later to avoid waiting at c changes no time after
   // it, only when the working day starts counting).
@@ -218,8 +217,10 @@ double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, s
   }
   if (back < 0) back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   if (back > day.end + kSlack || back - (leave - day.loading) > day.longest + kSlack) return kInf;
+  // The distance is looked up only where it is the cost: each lookup is a
+  // read from a table that seldom stays in the cache.
   return objective == TimedObjective::kDistance
-             ? dist_delta
+             ? m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next)
              : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
 }
 
