@@ -481,6 +481,34 @@ class Search {
     Measure(plan);
   }
 
+  // The routes in use of the plan the search changes (the candidate), in
+  // vehicle order: kept up to date as its routes empty and open, so that
+  // an iteration goes through these alone rather than through the whole
+  // fleet (most of it idle on a large day).
+  void KnowBusy(const Plan& plan) {
+    busy_.clear();
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) busy_.push_back(v);
+    }
+  }
+  void MarkBusy(const Plan& plan, std::size_t v) {
+    const bool busy = !plan.routes[v].nodes.empty() || m_.InUse(v);
+    const auto at = std::lower_bound(busy_.begin(), busy_.end(), v);
+    const bool listed = at != busy_.end() && *at == v;
+    if (busy && !listed) busy_.insert(at, v);
+    if (!busy && listed) busy_.erase(at);
+  }
+  // Measure over the busy routes alone: the same sums in the same order
+  // (an idle route adds nothing).
+  void MeasureBusy(Plan& plan) const {
+    plan.cost = 0;
+    plan.used = 0;
+    for (std::size_t v : busy_) {
+      plan.cost += plan.routes[v].Cost(m_.p.objective);
+      ++plan.used;
+    }
+  }
+
   void Measure(Plan& plan) const {
     plan.cost = 0;
     plan.used = 0;
@@ -498,14 +526,15 @@ class Search {
   // (with fewest vehicles first) an empty vehicle of each kind, so that a
   // customer goes wherever the whole scan would put it on time.
   void Recreate(Plan& plan, const std::vector<std::size_t>& customers) {
-    Measure(plan);
+    // Within the search the plan was measured as it was ruined.
+    if (!busy_known_) {
+      KnowBusy(plan);
+      Measure(plan);
+    }
     route_of_.assign(m_.n, kAnyVehicle);
     index_of_.resize(m_.n);
-    in_use_.clear();
-    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
-      Index(plan, v);
-      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) in_use_.push_back(v);
-    }
+    in_use_ = busy_;
+    for (std::size_t v : in_use_) Index(plan, v);
     // A place is named by the customer it goes before, or by its route's
     // end: each is weighed once per customer.
     weighed_.resize(m_.n + plan.routes.size(), 0);
@@ -557,6 +586,7 @@ class Search {
       if (r.nodes.empty() && !m_.InUse(best.v)) {
         ++plan.used;
         in_use_.push_back(best.v);
+        busy_.insert(std::lower_bound(busy_.begin(), busy_.end(), best.v), best.v);
       }
       plan.cost -= r.Cost(m_.p.objective);
       r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best.pos), c);
@@ -604,7 +634,7 @@ class Search {
     std::vector<std::size_t>& route_of = ruin_route_of_;
     route_of.assign(m_.n, kAnyVehicle);
     std::size_t assigned = 0, non_empty = 0;
-    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+    for (std::size_t v : busy_) {
       for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
       assigned += plan.routes[v].nodes.size();
       if (!plan.routes[v].nodes.empty()) ++non_empty;
@@ -628,7 +658,8 @@ class Search {
         r.nodes.clear();
         Simulate(m_, drop, r);
         Touch(drop);
-        Measure(plan);
+        MarkBusy(plan, drop);
+        MeasureBusy(plan);
         return removed;
       }
     }
@@ -670,8 +701,9 @@ class Search {
                     r.nodes.begin() + static_cast<std::ptrdiff_t>(first + length));
       Simulate(m_, v, r);
       Touch(v);
+      MarkBusy(plan, v);
     }
-    Measure(plan);
+    MeasureBusy(plan);
     return removed;
   }
 
@@ -718,6 +750,8 @@ class Search {
     Plan candidate = current;
     touched_.assign(current.routes.size(), 0);
     touched_list_.clear();
+    KnowBusy(candidate);
+    busy_known_ = true;
     const std::uint64_t from = steps_;
     // From about the distance to an average customer down to a small
     // fraction of it.
@@ -739,6 +773,7 @@ class Search {
           candidate = current;
           touched_.assign(current.routes.size(), 0);
           touched_list_.clear();
+          KnowBusy(candidate);
         }
       }
       // An iteration counts, whatever it weighs, and its fixed work (the
@@ -778,6 +813,7 @@ class Search {
           if (!fleet && m_.p.objective == TimedObjective::kDistance) {
             Polish(current, kPolishBest, false);
             candidate = current;
+            KnowBusy(candidate);
           }
           best = current;
         }
@@ -785,12 +821,14 @@ class Search {
       for (std::size_t v : touched_list_) {
         candidate.routes[v] = current.routes[v];
         touched_[v] = 0;
+        MarkBusy(candidate, v);
       }
       touched_list_.clear();
       candidate.unassigned = current.unassigned;
       candidate.cost = current.cost;
       candidate.used = current.used;
     }
+    busy_known_ = false;
     if (fleet) current = best;
     return best;
   }
@@ -1136,6 +1174,9 @@ class Search {
   std::vector<char> tried_kind_;
   std::vector<char> touched_;
   std::vector<std::size_t> touched_list_;
+  // The candidate's routes in use (KnowBusy), kept while the search runs.
+  std::vector<std::size_t> busy_;
+  bool busy_known_ = false;
   std::vector<std::size_t> impossible_;
   double scale_ = 1;
   Route scratch_;
