@@ -526,15 +526,14 @@ class Search {
   // (with fewest vehicles first) an empty vehicle of each kind, so that a
   // customer goes wherever the whole scan would put it on time.
   void Recreate(Plan& plan, const std::vector<std::size_t>& customers) {
-    // Within the search the plan was measured as it was ruined.
+    // Within the search the plan was measured and indexed as it was
+    // ruined.
     if (!busy_known_) {
       KnowBusy(plan);
       Measure(plan);
+      IndexAll(plan);
     }
-    route_of_.assign(m_.n, kAnyVehicle);
-    index_of_.resize(m_.n);
     in_use_ = busy_;
-    for (std::size_t v : in_use_) Index(plan, v);
     // A place is named by the customer it goes before, or by its route's
     // end: each is weighed once per customer.
     weighed_.resize(m_.n + plan.routes.size(), 0);
@@ -612,6 +611,14 @@ class Search {
     if (delta < best.delta) best = {delta, v, pos};
   }
 
+  // Where each customer of the plan stands (none: kAnyVehicle), from the
+  // routes in use (KnowBusy).
+  void IndexAll(const Plan& plan) {
+    route_of_.assign(m_.n, kAnyVehicle);
+    index_of_.resize(m_.n);
+    for (std::size_t v : busy_) Index(plan, v);
+  }
+
   // Where each customer of route v stands.
   void Index(const Plan& plan, std::size_t v) {
     const std::vector<std::size_t>& nodes = plan.routes[v].nodes;
@@ -629,13 +636,12 @@ class Search {
     }
   }
 
-  // Removes strings of neighbouring customers from a few routes.
+  // Removes strings of neighbouring customers from a few routes, keeping
+  // the plan's index (route_of_, index_of_) and its routes in use.
   std::vector<std::size_t> Ruin(Plan& plan) {
-    std::vector<std::size_t>& route_of = ruin_route_of_;
-    route_of.assign(m_.n, kAnyVehicle);
+    std::vector<std::size_t>& route_of = route_of_;
     std::size_t assigned = 0, non_empty = 0;
     for (std::size_t v : busy_) {
-      for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
       assigned += plan.routes[v].nodes.size();
       if (!plan.routes[v].nodes.empty()) ++non_empty;
     }
@@ -655,6 +661,7 @@ class Search {
       if (drop < plan.routes.size()) {
         Route& r = plan.routes[drop];
         removed = r.nodes;
+        for (std::size_t c : removed) route_of[c] = kAnyVehicle;
         r.nodes.clear();
         Simulate(m_, drop, r);
         Touch(drop);
@@ -687,8 +694,7 @@ class Search {
       const std::size_t most =
           std::min<std::size_t>(size, static_cast<std::size_t>(std::max(1.0, longest_string)));
       const std::size_t length = 1 + random_.Below(most);
-      const std::size_t at =
-          static_cast<std::size_t>(std::find(r.nodes.begin(), r.nodes.end(), c) - r.nodes.begin());
+      const std::size_t at = index_of_[c];
       // A string of `length` holding c, at a random offset.
       const std::size_t lowest = at + 1 >= length ? at + 1 - length : 0;
       const std::size_t highest = std::min(at, size - length);
@@ -699,6 +705,7 @@ class Search {
       }
       r.nodes.erase(r.nodes.begin() + static_cast<std::ptrdiff_t>(first),
                     r.nodes.begin() + static_cast<std::ptrdiff_t>(first + length));
+      Index(plan, v);
       Simulate(m_, v, r);
       Touch(v);
       MarkBusy(plan, v);
@@ -751,6 +758,7 @@ class Search {
     touched_.assign(current.routes.size(), 0);
     touched_list_.clear();
     KnowBusy(candidate);
+    IndexAll(candidate);
     busy_known_ = true;
     const std::uint64_t from = steps_;
     // From about the distance to an average customer down to a small
@@ -774,6 +782,7 @@ class Search {
           touched_.assign(current.routes.size(), 0);
           touched_list_.clear();
           KnowBusy(candidate);
+          IndexAll(candidate);
         }
       }
       // An iteration counts, whatever it weighs, and its fixed work (the
@@ -814,15 +823,22 @@ class Search {
             Polish(current, kPolishBest, false);
             candidate = current;
             KnowBusy(candidate);
+            IndexAll(candidate);
           }
           best = current;
         }
+      }
+      // The touched routes' customers are indexed again where the
+      // candidate now has them.
+      for (std::size_t v : touched_list_) {
+        for (std::size_t c : candidate.routes[v].nodes) route_of_[c] = kAnyVehicle;
       }
       for (std::size_t v : touched_list_) {
         candidate.routes[v] = current.routes[v];
         touched_[v] = 0;
         MarkBusy(candidate, v);
       }
+      for (std::size_t v : touched_list_) Index(candidate, v);
       touched_list_.clear();
       candidate.unassigned = current.unassigned;
       candidate.cost = current.cost;
@@ -1167,7 +1183,6 @@ class Search {
   std::vector<std::size_t> route_of_;
   std::vector<std::size_t> index_of_;
   std::vector<std::size_t> in_use_;
-  std::vector<std::size_t> ruin_route_of_;
   std::vector<char> ruined_;
   std::vector<std::uint32_t> weighed_;
   std::uint32_t stamp_ = 0;
