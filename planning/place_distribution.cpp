@@ -101,13 +101,6 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
                          const std::vector<std::size_t>& order_of) {
   TimedProblem problem;
   problem.objective = TimedObjective::kTimeOnRoad;
-  problem.places = map.places;
-  problem.cost.resize(map.places * map.places);
-  for (std::size_t a = 0; a < map.places; ++a) {
-    for (std::size_t b = 0; b < map.places; ++b)
-      problem.cost[a * map.places + b] = Symmetric(map, a, b);
-  }
-  problem.travel = clock.travel;
   problem.travel_of = clock.travel_of;
   problem.days = clock.days;
   problem.vehicles.resize(vehicles.size());
@@ -115,6 +108,20 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
   for (std::size_t v = 0; v < vehicles.size(); ++v) {
     problem.vehicles[v] = {vehicles[v].free_weight, vehicles[v].free_volume};
   }
+  // The search's tables hold the places of this day's customers alone
+  // (the branch first), numbered as they are met: the map's tables cover
+  // every client of the branch's day, far larger than what the search
+  // reads, and each leg it times would otherwise be a read from memory.
+  std::vector<std::size_t> place_of_local;
+  std::vector<std::size_t> local_of_place(map.places, kNoPlace);
+  auto local_place = [&](std::size_t place) {
+    if (local_of_place[place] == kNoPlace) {
+      local_of_place[place] = place_of_local.size();
+      place_of_local.push_back(place);
+    }
+    return local_of_place[place];
+  };
+  local_place(0);
   // Node 0 the branch; each customer: the order, its place, its pinned
   // vehicle and the kilograms it unloads.
   std::vector<std::size_t> customer_order = {kNoPlace};
@@ -142,7 +149,7 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
       if (key.second == kNoPlace) continue;
       customer_order.push_back(k);
       unloaded.push_back(load.weight);
-      problem.place.push_back(key.second);
+      problem.place.push_back(local_place(key.second));
       problem.pinned.push_back(key.first);
       problem.demand.push_back(o.movable ? load : RouteLoad{});
     }
@@ -152,11 +159,27 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
     room.weight = std::max(0.0, room.weight);
     room.volume = std::max(0.0, room.volume);
   }
+  const std::size_t local = place_of_local.size();
+  problem.places = local;
+  problem.cost.resize(local * local);
+  for (std::size_t a = 0; a < local; ++a) {
+    for (std::size_t b = 0; b < local; ++b) {
+      problem.cost[a * local + b] = Symmetric(map, place_of_local[a], place_of_local[b]);
+    }
+  }
+  problem.travel.reserve(clock.travel.size());
+  for (const std::vector<double>& table : clock.travel) {
+    std::vector<double>& out = problem.travel.emplace_back(local * local);
+    for (std::size_t a = 0; a < local; ++a) {
+      const double* row = table.data() + place_of_local[a] * map.places;
+      for (std::size_t b = 0; b < local; ++b) out[a * local + b] = row[place_of_local[b]];
+    }
+  }
   const std::size_t nodes = problem.customers + 1;
   problem.clock.resize(nodes);
   problem.stop_minutes.resize(nodes);
   for (std::size_t c = 1; c < nodes; ++c) {
-    const std::size_t place = problem.place[c];
+    const std::size_t place = place_of_local[problem.place[c]];
     problem.clock[c].windows = PerPlace(clock.windows, place);
     problem.stop_minutes[c] = std::max(0.0, PerPlace(clock.stop_minutes, place));
     problem.clock[c].unloading =
@@ -198,7 +221,7 @@ PackResult PlanWithClock(const std::vector<PackItem>& items,
     const RouteSchedule schedule = TimedSchedule(problem, v, route);
     for (std::size_t k = 0; k < route.size(); ++k) {
       const std::size_t c = route[k];
-      const std::size_t place = problem.place[c];
+      const std::size_t place = place_of_local[problem.place[c]];
       if (report->stops[v].empty() || report->stops[v].back() != place) {
         report->stops[v].push_back(place);
       }

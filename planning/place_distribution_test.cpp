@@ -232,6 +232,17 @@ TEST(PlanByPlace, WithAClockWindowsAreKeptEvenOnMoreVehiclesThanPacked) {
             PlanByPlace(items, trucks, packed, place, map).allocations);
 }
 
+// The south client S1 (place 2, closing at 06:50, an hour from the branch)
+// reported late: straight there, leaving at 06:00, it arrives at 07:00.
+void ExpectSouthLateByTen(const PlaceReport& report) {
+  ASSERT_EQ(report.late.size(), 1u);
+  EXPECT_EQ(report.late[0].order, "S1");
+  EXPECT_EQ(report.late[0].place, 2u);
+  EXPECT_EQ(WindowsText(report.late[0].windows), "06:00-06:50");
+  EXPECT_EQ(ClockText(report.late[0].arrival), "07:00");
+  EXPECT_DOUBLE_EQ(report.late[0].late, 10);
+}
+
 TEST(PlanByPlace, WithAClockAnImpossibleWindowIsCarriedAndNamed) {
   // The south client closes at 06:50, an hour away from a branch whose
   // trucks start at 06:00: every truck is late, the order still rides.
@@ -244,13 +255,28 @@ TEST(PlanByPlace, WithAClockAnImpossibleWindowIsCarriedAndNamed) {
   PlaceReport report;
   const PackResult planned = PlanByPlace(items, trucks, packed, place, map, {}, &report, &clock);
   ExpectSound(items, trucks, planned);
-  ASSERT_EQ(report.late.size(), 1u);
-  EXPECT_EQ(report.late[0].order, "S1");
-  EXPECT_EQ(report.late[0].place, 2u);
-  EXPECT_EQ(WindowsText(report.late[0].windows), "06:00-06:50");
-  // Straight there: leaves at 06:00, arrives at 07:00, 10 minutes late.
-  EXPECT_EQ(ClockText(report.late[0].arrival), "07:00");
-  EXPECT_DOUBLE_EQ(report.late[0].late, 10);
+  ExpectSouthLateByTen(report);
+}
+
+TEST(PlanByPlace, WithAClockOnAWiderMapTheDaysPlacesKeepTheirWindowsTravelAndNumbers) {
+  // The day's two clients are places 2 and 5 of a map of six, met in the
+  // other order; the other places (with windows of their own) have no
+  // order. The south client (place 2) closes at 06:50, an hour away: late
+  // by 10 minutes, and named by its place on the map.
+  const std::vector<PackItem> items = {Order("S1", 1000), Order("N1", 20)};
+  const std::vector<PackVehicle> trucks = {{2000, 1}, {2000, 1}};
+  const PlaceMap map = Plane({{0, 0}, {50, 50}, {0, -60}, {-30, 0}, {40, 0}, {0, 20}});
+  const std::vector<std::size_t> place = {2, 5};
+  const PackResult packed = PackItems(items, trucks);
+  const PlaceClock clock =
+      ClockFor(map, {{}, {{700, 710}}, {{360, 410}}, {{900, 905}}, {{360, 361}}, {}});
+  PlaceReport report;
+  const PackResult planned = PlanByPlace(items, trucks, packed, place, map, {}, &report, &clock);
+  ExpectSound(items, trucks, planned);
+  ExpectSouthLateByTen(report);
+  std::set<std::size_t> stops;
+  for (const auto& s : report.stops) stops.insert(s.begin(), s.end());
+  EXPECT_EQ(stops, (std::set<std::size_t>{2, 5}));
 }
 
 TEST(PlanByPlace, WithAClockRandomDaysStaySoundCompleteAndTheSameTwice) {

@@ -190,7 +190,6 @@ double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, s
   const VehicleDay& day = m.Day(v);
   const std::size_t prev = pos == 0 ? 0 : r.nodes[pos - 1];
   const std::size_t next = pos == r.nodes.size() ? 0 : r.nodes[pos];
-  const double dist_delta = m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next);
   // From the departure before the new stop (at the start, from the branch
   // once loaded: leaving later to avoid waiting at c changes no time after
   // it, only when the working day starts counting).
@@ -218,8 +217,10 @@ double InsertionDeltaBySchedule(const Model& m, std::size_t v, const Route& r, s
   }
   if (back < 0) back = now + DrivingMinutes(day.breaks, since, m.Travel(v, at, 0));
   if (back > day.end + kSlack || back - (leave - day.loading) > day.longest + kSlack) return kInf;
+  // The distance is looked up only where it is the cost: each lookup is a
+  // read from a table that seldom stays in the cache.
   return objective == TimedObjective::kDistance
-             ? dist_delta
+             ? m.Cost(prev, c) + m.Cost(c, next) - m.Cost(prev, next)
              : (back - leave) - r.Cost(TimedObjective::kTimeOnRoad);
 }
 
@@ -480,6 +481,34 @@ class Search {
     Measure(plan);
   }
 
+  // The routes in use of the plan the search changes (the candidate), in
+  // vehicle order: kept up to date as its routes empty and open, so that
+  // an iteration goes through these alone rather than through the whole
+  // fleet (most of it idle on a large day).
+  void KnowBusy(const Plan& plan) {
+    busy_.clear();
+    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
+      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) busy_.push_back(v);
+    }
+  }
+  void MarkBusy(const Plan& plan, std::size_t v) {
+    const bool busy = !plan.routes[v].nodes.empty() || m_.InUse(v);
+    const auto at = std::lower_bound(busy_.begin(), busy_.end(), v);
+    const bool listed = at != busy_.end() && *at == v;
+    if (busy && !listed) busy_.insert(at, v);
+    if (!busy && listed) busy_.erase(at);
+  }
+  // Measure over the busy routes alone: the same sums in the same order
+  // (an idle route adds nothing).
+  void MeasureBusy(Plan& plan) const {
+    plan.cost = 0;
+    plan.used = 0;
+    for (std::size_t v : busy_) {
+      plan.cost += plan.routes[v].Cost(m_.p.objective);
+      ++plan.used;
+    }
+  }
+
   void Measure(Plan& plan) const {
     plan.cost = 0;
     plan.used = 0;
@@ -497,14 +526,14 @@ class Search {
   // (with fewest vehicles first) an empty vehicle of each kind, so that a
   // customer goes wherever the whole scan would put it on time.
   void Recreate(Plan& plan, const std::vector<std::size_t>& customers) {
-    Measure(plan);
-    route_of_.assign(m_.n, kAnyVehicle);
-    index_of_.resize(m_.n);
-    in_use_.clear();
-    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
-      Index(plan, v);
-      if (!plan.routes[v].nodes.empty() || m_.InUse(v)) in_use_.push_back(v);
+    // Within the search the plan was measured and indexed as it was
+    // ruined.
+    if (!busy_known_) {
+      KnowBusy(plan);
+      Measure(plan);
+      IndexAll(plan);
     }
+    in_use_ = busy_;
     // A place is named by the customer it goes before, or by its route's
     // end: each is weighed once per customer.
     weighed_.resize(m_.n + plan.routes.size(), 0);
@@ -556,6 +585,7 @@ class Search {
       if (r.nodes.empty() && !m_.InUse(best.v)) {
         ++plan.used;
         in_use_.push_back(best.v);
+        busy_.insert(std::lower_bound(busy_.begin(), busy_.end(), best.v), best.v);
       }
       plan.cost -= r.Cost(m_.p.objective);
       r.nodes.insert(r.nodes.begin() + static_cast<std::ptrdiff_t>(best.pos), c);
@@ -581,6 +611,14 @@ class Search {
     if (delta < best.delta) best = {delta, v, pos};
   }
 
+  // Where each customer of the plan stands (none: kAnyVehicle), from the
+  // routes in use (KnowBusy).
+  void IndexAll(const Plan& plan) {
+    route_of_.assign(m_.n, kAnyVehicle);
+    index_of_.resize(m_.n);
+    for (std::size_t v : busy_) Index(plan, v);
+  }
+
   // Where each customer of route v stands.
   void Index(const Plan& plan, std::size_t v) {
     const std::vector<std::size_t>& nodes = plan.routes[v].nodes;
@@ -598,13 +636,12 @@ class Search {
     }
   }
 
-  // Removes strings of neighbouring customers from a few routes.
+  // Removes strings of neighbouring customers from a few routes, keeping
+  // the plan's index (route_of_, index_of_) and its routes in use.
   std::vector<std::size_t> Ruin(Plan& plan) {
-    std::vector<std::size_t>& route_of = ruin_route_of_;
-    route_of.assign(m_.n, kAnyVehicle);
+    std::vector<std::size_t>& route_of = route_of_;
     std::size_t assigned = 0, non_empty = 0;
-    for (std::size_t v = 0; v < plan.routes.size(); ++v) {
-      for (std::size_t c : plan.routes[v].nodes) route_of[c] = v;
+    for (std::size_t v : busy_) {
       assigned += plan.routes[v].nodes.size();
       if (!plan.routes[v].nodes.empty()) ++non_empty;
     }
@@ -624,10 +661,12 @@ class Search {
       if (drop < plan.routes.size()) {
         Route& r = plan.routes[drop];
         removed = r.nodes;
+        for (std::size_t c : removed) route_of[c] = kAnyVehicle;
         r.nodes.clear();
         Simulate(m_, drop, r);
         Touch(drop);
-        Measure(plan);
+        MarkBusy(plan, drop);
+        MeasureBusy(plan);
         return removed;
       }
     }
@@ -655,8 +694,7 @@ class Search {
       const std::size_t most =
           std::min<std::size_t>(size, static_cast<std::size_t>(std::max(1.0, longest_string)));
       const std::size_t length = 1 + random_.Below(most);
-      const std::size_t at =
-          static_cast<std::size_t>(std::find(r.nodes.begin(), r.nodes.end(), c) - r.nodes.begin());
+      const std::size_t at = index_of_[c];
       // A string of `length` holding c, at a random offset.
       const std::size_t lowest = at + 1 >= length ? at + 1 - length : 0;
       const std::size_t highest = std::min(at, size - length);
@@ -667,10 +705,12 @@ class Search {
       }
       r.nodes.erase(r.nodes.begin() + static_cast<std::ptrdiff_t>(first),
                     r.nodes.begin() + static_cast<std::ptrdiff_t>(first + length));
+      Index(plan, v);
       Simulate(m_, v, r);
       Touch(v);
+      MarkBusy(plan, v);
     }
-    Measure(plan);
+    MeasureBusy(plan);
     return removed;
   }
 
@@ -717,6 +757,9 @@ class Search {
     Plan candidate = current;
     touched_.assign(current.routes.size(), 0);
     touched_list_.clear();
+    KnowBusy(candidate);
+    IndexAll(candidate);
+    busy_known_ = true;
     const std::uint64_t from = steps_;
     // From about the distance to an average customer down to a small
     // fraction of it.
@@ -738,6 +781,8 @@ class Search {
           candidate = current;
           touched_.assign(current.routes.size(), 0);
           touched_list_.clear();
+          KnowBusy(candidate);
+          IndexAll(candidate);
         }
       }
       // An iteration counts, whatever it weighs, and its fixed work (the
@@ -777,19 +822,29 @@ class Search {
           if (!fleet && m_.p.objective == TimedObjective::kDistance) {
             Polish(current, kPolishBest, false);
             candidate = current;
+            KnowBusy(candidate);
+            IndexAll(candidate);
           }
           best = current;
         }
       }
+      // The touched routes' customers are indexed again where the
+      // candidate now has them.
+      for (std::size_t v : touched_list_) {
+        for (std::size_t c : candidate.routes[v].nodes) route_of_[c] = kAnyVehicle;
+      }
       for (std::size_t v : touched_list_) {
         candidate.routes[v] = current.routes[v];
         touched_[v] = 0;
+        MarkBusy(candidate, v);
       }
+      for (std::size_t v : touched_list_) Index(candidate, v);
       touched_list_.clear();
       candidate.unassigned = current.unassigned;
       candidate.cost = current.cost;
       candidate.used = current.used;
     }
+    busy_known_ = false;
     if (fleet) current = best;
     return best;
   }
@@ -1128,13 +1183,15 @@ class Search {
   std::vector<std::size_t> route_of_;
   std::vector<std::size_t> index_of_;
   std::vector<std::size_t> in_use_;
-  std::vector<std::size_t> ruin_route_of_;
   std::vector<char> ruined_;
   std::vector<std::uint32_t> weighed_;
   std::uint32_t stamp_ = 0;
   std::vector<char> tried_kind_;
   std::vector<char> touched_;
   std::vector<std::size_t> touched_list_;
+  // The candidate's routes in use (KnowBusy), kept while the search runs.
+  std::vector<std::size_t> busy_;
+  bool busy_known_ = false;
   std::vector<std::size_t> impossible_;
   double scale_ = 1;
   Route scratch_;
