@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -196,17 +197,35 @@ void QtWindowSystem::AddCommands(FormView& view) {
 std::optional<std::string> AskSavePath(const std::string& title, const std::string& suggested,
                                        const std::string& filter) {
   EnsureApplication();
-  QFileDialog dialog(QApplication::activeWindow(), QtText(title), QtText(suggested),
-                     QtText(filter));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  // A name typed without an extension gets the filter's ("romaneio-hoje"
-  // is saved as romaneio-hoje.pdf), as the list shows only files with it.
+  // A name typed without the filter's extension gets it ("romaneio 15.07"
+  // is saved as romaneio 15.07.pdf), as the list shows only files with it.
   static const QRegularExpression kFirstExtension(QStringLiteral("\\*\\.(\\w+)"));
-  const QRegularExpressionMatch extension = kFirstExtension.match(QtText(filter));
-  if (extension.hasMatch()) dialog.setDefaultSuffix(extension.captured(1));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return StdText(dialog.selectedFiles().front());
+  const QRegularExpressionMatch match = kFirstExtension.match(QtText(filter));
+  const QString extension = match.hasMatch() ? match.captured(1) : QString();
+  QString suggestion = QtText(suggested);
+  for (;;) {
+    QFileDialog dialog(QApplication::activeWindow(), QtText(title), suggestion, QtText(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The dialog adds it to a name without any dot, and asks before
+    // replacing the file it names.
+    dialog.setDefaultSuffix(extension);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    QString path = dialog.selectedFiles().front();
+    if (extension.isEmpty() || path.endsWith(QLatin1Char('.') + extension, Qt::CaseInsensitive)) {
+      return StdText(path);
+    }
+    // A name with a dot of its own: the extension added here, and the
+    // question the dialog asked of the name typed asked again of this one.
+    path += (path.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + extension;
+    if (!QFileInfo::exists(path)) return StdText(path);
+    QMessageBox box(QMessageBox::Warning, QtText(title),
+                    QFileInfo(path).fileName() + QStringLiteral(" já existe.\nDeseja substituí-lo?"),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() == QMessageBox::Yes) return StdText(path);
+    suggestion = path;
+  }
 }
 
 std::optional<std::pair<std::string, std::string>> AskSignIn(const std::string& server,

@@ -4,6 +4,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -60,28 +63,65 @@ TEST(QtDialogsTest, QuestionsErrorsAndListsInPortuguese) {
   EXPECT_EQ("list: Transportadora (2 rows) -> none", dialogs.Shown().back());
 }
 
-// The manifest's save dialog: a name typed without an extension gets the
+// The manifest's save dialog: a name typed without the extension gets the
 // filter's (the list shows only those files, so a clerk would not find it
-// again), a name with it is kept as typed, and Escape saves nothing.
+// again), also a name with a dot of its own ("15.07"), and the file it then
+// names is replaced only when the clerk says so; a name with it is kept as
+// typed, and Escape saves nothing.
 TEST(QtDialogsTest, ANameSavedWithoutItsExtensionGetsTheFiltersOwn) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const auto answer = [&](const QString& typed, Qt::Key key) {
-    QTimer::singleShot(0, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(nullptr, dialog);
-      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      ASSERT_NE(nullptr, name);
-      name->setText(typed);
-      QTest::keyClick(name, key);
-    });
-    return AskSavePath("Salvar Romaneio de Carga",
-                       (dir.path() + "/romaneio-0001-000001.pdf").toStdString(), "PDF (*.pdf)");
-  };
   const std::string folder = dir.path().toStdString() + "/";
-  EXPECT_EQ(folder + "romaneio-hoje.pdf", answer("romaneio-hoje", Qt::Key_Return));
-  EXPECT_EQ(folder + "rota.1.pdf", answer("rota.1.pdf", Qt::Key_Return));
-  EXPECT_EQ(std::nullopt, answer("nada", Qt::Key_Escape));
+  QFile taken(dir.path() + "/dia 15.07.pdf");
+  ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  taken.close();
+  // Each step answers the dialog up then: a name typed into the file
+  // dialog and the key pressed there, or the button of the question.
+  struct Step {
+    QString typed;
+    Qt::Key key = Qt::Key_Return;
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+  };
+  const auto answer = [&](std::vector<Step> steps) {
+    // The widget answered last: the next step waits for another one (a
+    // question over the dialog, or the dialog again after it).
+    QPointer<QWidget> answered;
+    std::function<void()> next = [&] {
+      if (steps.empty()) return;
+      QWidget* up = QApplication::activeModalWidget();
+      if (up == answered || (qobject_cast<QMessageBox*>(up) == nullptr &&
+                       qobject_cast<QFileDialog*>(up) == nullptr)) {
+        QTimer::singleShot(10, next);
+        return;
+      }
+      const Step step = steps.front();
+      steps.erase(steps.begin());
+      answered = up;
+      QTimer::singleShot(10, next);
+      if (auto* box = qobject_cast<QMessageBox*>(up)) {
+        ASSERT_NE(QMessageBox::NoButton, step.button) << box->text().toStdString();
+        box->button(step.button)->click();
+        return;
+      }
+      ASSERT_EQ(QMessageBox::NoButton, step.button);
+      auto* name = up->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(nullptr, name);
+      name->setText(step.typed);
+      QTest::keyClick(name, step.key);
+    };
+    QTimer::singleShot(0, next);
+    return AskSavePath("Salvar Romaneio de Carga", folder + "romaneio-0001-000001.pdf",
+                       "PDF (*.pdf)");
+  };
+  using B = QMessageBox::StandardButton;
+  EXPECT_EQ(folder + "romaneio-hoje.pdf", answer({{"romaneio-hoje"}}));
+  EXPECT_EQ(folder + "rota 15.07.pdf", answer({{"rota 15.07"}}));
+  EXPECT_EQ(folder + "rota.1.pdf", answer({{"rota.1.pdf"}}));
+  EXPECT_EQ(std::nullopt, answer({{"nada", Qt::Key_Escape}}));
+  // The file the extension names exists: "Não" gives the dialog back.
+  EXPECT_EQ(std::nullopt,
+            answer({{"dia 15.07"}, {"", Qt::Key_Return, B::No}, {"", Qt::Key_Escape}}));
+  EXPECT_EQ(folder + "dia 15.07.pdf", answer({{"dia 15.07"}, {"", Qt::Key_Return, B::Yes}}));
 }
 
 // The sign-in dialog: the refusal shown as the server said it, the
