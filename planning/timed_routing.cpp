@@ -533,6 +533,10 @@ class Search {
       Measure(plan);
       IndexAll(plan);
     }
+    // The full scan goes through the routes in use as they were, then those
+    // this recreate opens, in the order opened: busy_ is kept in vehicle
+    // order, which would weigh them in another order and break ties
+    // otherwise.
     in_use_ = busy_;
     // A place is named by the customer it goes before, or by its route's
     // end: each is weighed once per customer.
